@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Which parts of a page are indexed. Stored as one byte; values 4 to 255 index nothing.
+enum class ContentMode : std::uint8_t {
+    Keywords = 0,               // content of META keywords tags
+    KeywordsTitles = 1,         // ... plus the text after TITLE tags
+    KeywordsTitlesHeaders = 2,  // ... plus the text after TITLE and H1 to H9 tags
+    AllContent = 3,             // ... plus the text after every tag
+};
+
+// How a page's location is written. Values 3 to 255 behave as FullPath.
+enum class PathMode : std::uint8_t {
+    FullPath = 0,
+    RelativePath = 1,
+    UrlPrefix = 2,
+};
+
+// One indexed page. Its position in the document table is its document index.
+struct DocumentEntry {
+    std::string title;     // upper-cased and escaped for a JavaScript string literal
+    std::string location;  // link text by path mode (escaped only when written out)
+    std::string date;      // "dd-MM-yyyy" of the UTC modification time, or empty
+
+    bool operator==(const DocumentEntry& other) const
+    {
+        return title == other.title && location == other.location && date == other.date;
+    }
+};
+
+// The counters of one word on one page, by the place where it stood. 64-bit so that
+// no page, however large, can overflow them.
+struct WordCounts {
+    std::int64_t keywordOrTitle = 0;  // META keywords content, text after a TITLE tag
+    std::int64_t other = 0;           // text after any other tag
+    std::int64_t h1 = 0;
+    std::int64_t h2 = 0;
+    std::int64_t h3 = 0;
+};

@@ -1,0 +1,85 @@
+#include "WordCounting.h"
+
+namespace wordchars {
+const std::array<unsigned char, 256> kind = [] {
+    std::array<unsigned char, 256> kinds{};
+    for (int c = 0; c < 256; ++c) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_')
+            kinds[c] = 1;
+        else if (c >= '0' && c <= '9')
+            kinds[c] = 2;
+    }
+    return kinds;
+}();
+}  // namespace wordchars
+
+void toUpperInPlace(char* text, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        text[i] = static_cast<char>(static_cast<unsigned>(c - 'a') < 26u ? c - 32 : c);
+    }
+}
+
+std::string toUpper(std::string_view text)
+{
+    std::string upper(text);
+    toUpperInPlace(upper.data(), upper.size());
+    return upper;
+}
+
+std::vector<std::string> extractWords(std::string_view text)
+{
+    std::vector<std::string> words;
+    forEachWord(text, [&words](std::string_view word) { words.emplace_back(word); });
+    return words;
+}
+
+WordPlace placeOfTag(std::string_view upperTag)
+{
+    if (upperTag == "H1")
+        return WordPlace::H1;
+    if (upperTag == "H2")
+        return WordPlace::H2;
+    if (upperTag == "H3")
+        return WordPlace::H3;
+    if (upperTag == "TITLE")
+        return WordPlace::KeywordOrTitle;
+    return WordPlace::Other;
+}
+
+void countWords(std::string_view upperText, WordPlace place, PageWords& pageWords)
+{
+    forEachWord(upperText, [&](std::string_view word) {
+        WordCounts& counts = pageWords.findOrInsert(word);
+        switch (place) {
+        case WordPlace::KeywordOrTitle: ++counts.keywordOrTitle; break;
+        case WordPlace::Other: ++counts.other; break;
+        case WordPlace::H1: ++counts.h1; break;
+        case WordPlace::H2: ++counts.h2; break;
+        case WordPlace::H3: ++counts.h3; break;
+        }
+    });
+}
+
+namespace {
+std::string_view groupText(const boost::cmatch& match, int group)
+{
+    if (group >= static_cast<int>(match.size()) || !match[group].matched)
+        return {};
+    return std::string_view(match[group].first, match[group].second - match[group].first);
+}
+}  // namespace
+
+bool countKeywordMatch(const boost::cmatch& match, PageWords& pageWords)
+{
+    countWords(toUpper(groupText(match, 2)), WordPlace::KeywordOrTitle, pageWords);
+    return true;
+}
+
+bool countTagTextMatch(const boost::cmatch& match, PageWords& pageWords)
+{
+    WordPlace place = placeOfTag(toUpper(groupText(match, 2)));
+    countWords(toUpper(groupText(match, 4)), place, pageWords);
+    return true;
+}

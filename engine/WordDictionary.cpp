@@ -1,0 +1,28 @@
+#include "WordDictionary.h"
+
+double wordWeight(const WordCounts& counts)
+{
+    std::int64_t score = 3 * counts.keywordOrTitle + 3 * counts.h1 + 2 * counts.h2 + counts.h3;
+    // 0.5 to the power of the other-text count by repeated squaring; exact powers of two
+    // down to the smallest subnormal, then 0.
+    double power = 1.0;
+    double base = 0.5;
+    for (std::int64_t exponent = counts.other; exponent > 0; exponent >>= 1) {
+        if (exponent & 1)
+            power *= base;
+        base *= base;
+    }
+    return static_cast<double>(score) + power;
+}
+
+void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords)
+{
+    for (const auto& entry : pageWords.entries()) {
+        Postings& list = m_table.findOrInsert(pageWords.wordOf(entry), entry.hash);
+        double weight = wordWeight(entry.value);
+        if (!list.empty() && list.back().document == document)
+            list.back().weight = weight;
+        else
+            list.push_back(Posting{document, weight});
+    }
+}

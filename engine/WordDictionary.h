@@ -1,0 +1,41 @@
+#pragma once
+
+#include "WordCounting.h"
+#include "WordTable.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+// One document of a word's postings with the word's weight in it.
+struct Posting {
+    std::int32_t document;
+    double weight;
+};
+using Postings = std::vector<Posting>;
+
+// The weight of a word on a page: 3 per keyword or title occurrence, 3 per H1, 2 per H2,
+// 1 per H3, plus 0.5 to the power of its occurrences in other text.
+double wordWeight(const WordCounts& counts);
+
+// For each word, the weight of the word in each document that holds it. Postings are
+// kept in the order pages were merged (ascending document index when merged in order);
+// the index writer orders words by bytes and documents by weight.
+class WordDictionary {
+public:
+    // The postings of word, inserted empty when the word is new.
+    Postings& postings(std::string_view word) { return m_table.findOrInsert(word); }
+    const Postings* find(std::string_view word) const { return m_table.find(word); }
+
+    // Sets the weight of every word of the page under the page's document index.
+    void addPage(std::int32_t document, const PageWords& pageWords);
+
+    std::size_t size() const { return m_table.size(); }
+    bool empty() const { return m_table.empty(); }
+    void clear() { m_table.clear(); }
+
+    const WordTable<Postings>& table() const { return m_table; }
+
+private:
+    WordTable<Postings> m_table;
+};

@@ -1,0 +1,135 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// An insert-only hash table from word to Value. The word bytes live in one arena, the
+// values in one vector in insertion order, so tables with hundreds of thousands of words
+// cost a handful of allocations. Iteration is in insertion order; sortedIndexes() gives
+// the byte order that the index files need.
+template <typename Value>
+class WordTable {
+public:
+    struct Entry {
+        std::size_t offset;  // of the word in the arena
+        std::size_t length;
+        std::uint64_t hash;
+        Value value;
+    };
+
+    static std::uint64_t hashWord(std::string_view word)
+    {
+        // FNV-1a over 8-byte chunks, finished with a multiply-shift mix.
+        std::uint64_t h = 0xcbf29ce484222325ULL ^ word.size();
+        const char* p = word.data();
+        std::size_t n = word.size();
+        while (n >= 8) {
+            std::uint64_t chunk;
+            std::memcpy(&chunk, p, 8);
+            h = (h ^ chunk) * 0x100000001b3ULL;
+            h ^= h >> 29;
+            p += 8;
+            n -= 8;
+        }
+        std::uint64_t tail = 0;
+        std::memcpy(&tail, p, n);
+        h = (h ^ tail) * 0x9e3779b97f4a7c15ULL;
+        return h ^ (h >> 32);
+    }
+
+    // Returns the value of the word, inserting a default Value when it is absent.
+    Value& findOrInsert(std::string_view word) { return findOrInsert(word, hashWord(word)); }
+
+    Value& findOrInsert(std::string_view word, std::uint64_t hash)
+    {
+        if ((m_entries.size() + 1) * 4 > m_slots.size() * 3)
+            grow();
+        std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            std::uint32_t slot = m_slots[i];
+            if (slot == 0) {
+                m_slots[i] = static_cast<std::uint32_t>(m_entries.size() + 1);
+                m_entries.push_back(Entry{m_arena.size(), word.size(), hash, Value{}});
+                m_arena.append(word.data(), word.size());
+                return m_entries.back().value;
+            }
+            Entry& entry = m_entries[slot - 1];
+            if (entry.hash == hash && entry.length == word.size()
+                && std::memcmp(m_arena.data() + entry.offset, word.data(), word.size()) == 0)
+                return entry.value;
+        }
+    }
+
+    const Value* find(std::string_view word) const
+    {
+        if (m_slots.empty())
+            return nullptr;
+        std::uint64_t hash = hashWord(word);
+        std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            std::uint32_t slot = m_slots[i];
+            if (slot == 0)
+                return nullptr;
+            const Entry& entry = m_entries[slot - 1];
+            if (entry.hash == hash && wordOf(entry) == word)
+                return &entry.value;
+        }
+    }
+
+    std::string_view wordOf(const Entry& entry) const
+    {
+        return std::string_view(m_arena.data() + entry.offset, entry.length);
+    }
+
+    std::size_t size() const { return m_entries.size(); }
+    bool empty() const { return m_entries.empty(); }
+    const std::vector<Entry>& entries() const { return m_entries; }
+    std::vector<Entry>& entries() { return m_entries; }
+
+    // Positions in entries(), ordered by unsigned byte comparison of the words (a word
+    // that is a prefix of another first).
+    std::vector<std::uint32_t> sortedIndexes() const
+    {
+        std::vector<std::uint32_t> order(m_entries.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
+            // std::string_view compares through char_traits<char>, which compares as
+            // unsigned char, so bytes above 127 sort after ASCII.
+            return wordOf(m_entries[a]) < wordOf(m_entries[b]);
+        });
+        return order;
+    }
+
+    void clear()
+    {
+        std::vector<std::uint32_t>().swap(m_slots);
+        std::vector<Entry>().swap(m_entries);
+        std::string().swap(m_arena);
+    }
+
+private:
+    void grow()
+    {
+        std::size_t capacity = m_slots.empty() ? 64 : m_slots.size() * 2;
+        std::vector<std::uint32_t> slots(capacity, 0);
+        std::size_t mask = capacity - 1;
+        for (std::uint32_t e = 0; e < m_entries.size(); ++e) {
+            std::size_t i = m_entries[e].hash & mask;
+            while (slots[i] != 0)
+                i = (i + 1) & mask;
+            slots[i] = e + 1;
+        }
+        m_slots.swap(slots);
+    }
+
+    std::vector<std::uint32_t> m_slots;  // 0 = empty, else entry index + 1
+    std::vector<Entry> m_entries;
+    std::string m_arena;
+};
