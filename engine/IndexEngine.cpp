@@ -39,11 +39,17 @@ std::vector<std::int32_t> WordIndex::documentsOf(std::size_t i) const
     return std::vector<std::int32_t>(documentsBegin(i), documentsEnd(i));
 }
 
-void WordIndex::startWord(std::string_view word, std::size_t documentCount)
+void WordIndex::reserve(std::size_t words, std::size_t documents)
+{
+    m_words.reserve(words);
+    m_starts.reserve(words);
+    m_documents.reserve(documents);
+}
+
+void WordIndex::startWord(std::string_view word)
 {
     m_words.push_back(word);
     m_starts.push_back(m_documents.size());
-    m_documents.reserve(m_documents.size() + documentCount);
 }
 
 void WordIndex::clear()
@@ -394,6 +400,10 @@ void IndexEngine::walkFolder(const std::string& folder)
 bool IndexEngine::rankPostings()
 {
     const auto& entries = dictionary.table().entries();
+    std::size_t postingCount = 0;
+    for (const auto& entry : entries)
+        postingCount += entry.value.size();
+    wordIndex.reserve(entries.size(), postingCount);
     std::vector<Posting> working;
     for (std::uint32_t i : dictionary.table().sortedIndexes()) {
         if (stopping())
@@ -409,7 +419,7 @@ bool IndexEngine::rankPostings()
         // Highest weight first; equal weights keep ascending document order.
         std::stable_sort(working.begin(), working.end(),
                          [](const Posting& a, const Posting& b) { return a.weight > b.weight; });
-        wordIndex.startWord(dictionary.table().wordOf(entries[i]), working.size());
+        wordIndex.startWord(dictionary.table().wordOf(entries[i]));
         for (const Posting& posting : working) {
             if (stopping())
                 return false;

@@ -29,7 +29,8 @@ public:
         return m_documents.data() + (i + 1 < m_starts.size() ? m_starts[i + 1] : m_documents.size());
     }
 
-    void startWord(std::string_view word, std::size_t documentCount);
+    void reserve(std::size_t words, std::size_t documents);
+    void startWord(std::string_view word);
     void appendDocument(std::int32_t document) { m_documents.push_back(document); }
     void clear();
 
