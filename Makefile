@@ -53,6 +53,18 @@ run: build
 bench: build web-deps
 	bench/run-bench.sh $(BUILD)
 
+# The page-path fuzzer (clang, libFuzzer with ASan/UBSan) for FUZZ_SECONDS seconds, seeded
+# from fuzz/seeds and the example site; what it learns stays in build-fuzz/corpus.
+FUZZ_SECONDS ?= 60
+FUZZ_ARGS    ?=
+fuzz: deps
+	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus build-fuzz/findings
+	build-fuzz/page_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=60 \
+	  -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 $(FUZZ_ARGS) \
+	  build-fuzz/corpus fuzz/seeds $$(test -d examples/site && echo examples/site)
+
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DVANTREL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
 
