@@ -1,1 +1,741 @@
+/*
+ * VantrelIndexer search page.
+ *
+ * Reads the two index files that sit next to this script (loaded as classic scripts,
+ * so the page also works when opened straight from disk):
+ *   indexed_docs.js   var docs=[[number,"TITLE","location","dd-MM-yyyy"],...];
+ *   indexed_words.js  var index=[["WORD",doc,doc,...],...];  words in ASCII order,
+ *                     each word's documents best first.
+ *
+ * The search logic below has no dependency on a browser, so Node can require this
+ * file and test it; the page code at the end runs only inside search.html.
+ */
+(function (root, factory) {
+  'use strict';
+  var api = factory();
+  if (typeof module === 'object' && module.exports) {
+    module.exports = api;
+  } else {
+    root.VantrelSearch = api;
+    if (root.document && root.document.getElementById('q')) api.startPage(root);
+  }
+})(typeof self !== 'undefined' ? self : this, function () {
+  'use strict';
 
+  // ---------------------------------------------------------------------------------
+  // Words: the indexer's rule. A word is a run of ASCII letters, digits and "_" that
+  // starts with a letter or "_"; only a-z are upper-cased; every other character,
+  // including every non-ASCII one, separates words.
+
+  function isWordStart(c) {
+    return (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 95;
+  }
+  function isWordChar(c) {
+    return isWordStart(c) || (c >= 48 && c <= 57);
+  }
+  function upperAscii(text) {
+    return text.replace(/[a-z]+/g, function (run) { return run.toUpperCase(); });
+  }
+
+  // Calls visit(word, start, end) for each word of text, in order.
+  function forEachWord(text, visit) {
+    var n = text.length, i = 0;
+    while (i < n) {
+      while (i < n && !isWordStart(text.charCodeAt(i))) i++;
+      if (i >= n) break;
+      var start = i++;
+      while (i < n && isWordChar(text.charCodeAt(i))) i++;
+      visit(upperAscii(text.slice(start, i)), start, i);
+    }
+  }
+
+  function tokenize(text) {
+    var words = [];
+    forEachWord(String(text), function (w) { words.push(w); });
+    return words;
+  }
+
+  // ---------------------------------------------------------------------------------
+  // Bytes. indexed_docs.js is loaded as windows-1252, which maps every byte to its own
+  // character, so a location keeps the exact bytes of the file name (Linux names need
+  // not be UTF-8). When a server forces another charset, the text is taken as Unicode.
+
+  var CP1252_HIGH = '\u20ac\u0081\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160\u2039\u0152\u008d\u017d\u008f' +
+    '\u0090\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc\u2122\u0161\u203a\u0153\u009d\u017e\u0178';
+  var CP1252_BYTE = {};
+  for (var b = 0; b < 32; b++) CP1252_BYTE[CP1252_HIGH.charAt(b)] = 0x80 + b;
+  var NOT_CP1252 = new RegExp('[^\\u0000-\\u00ff' + CP1252_HIGH + ']');
+
+  function utf8Bytes(text) {
+    return new TextEncoder().encode(text);
+  }
+
+  // The bytes behind a string read from indexed_docs.js.
+  function textBytes(text, bytesMode) {
+    if (!bytesMode) return utf8Bytes(text);
+    var out = new Uint8Array(text.length);
+    for (var i = 0; i < text.length; i++) {
+      var c = text.charCodeAt(i);
+      out[i] = c <= 0xff ? c : (CP1252_BYTE[text.charAt(i)] || 0x3f);
+    }
+    return out;
+  }
+
+  // Text for people: the bytes as UTF-8 when they are valid UTF-8, else as read.
+  function displayText(text, bytesMode) {
+    if (!bytesMode || !/[^\x00-\x7f]/.test(text)) return text;
+    try {
+      return new TextDecoder('utf-8', { fatal: true }).decode(textBytes(text, true));
+    } catch (e) {
+      return text;
+    }
+  }
+
+  var ENTITIES = {
+    AMP: '&', LT: '<', GT: '>', QUOT: '"', APOS: "'", NBSP: '\u00a0', COPY: '\u00a9', REG: '\u00ae',
+    TRADE: '\u2122', HELLIP: '\u2026', MDASH: '\u2014', NDASH: '\u2013', LSQUO: '\u2018',
+    RSQUO: '\u2019', LDQUO: '\u201c', RDQUO: '\u201d', LAQUO: '\u00ab', RAQUO: '\u00bb',
+    MIDDOT: '\u00b7', BULL: '\u2022', SZLIG: 'SS', TIMES: '\u00d7', DEG: '\u00b0'
+  };
+  var ACCENTS = { ACUTE: '\u0301', GRAVE: '\u0300', CIRC: '\u0302', UML: '\u0308', TILDE: '\u0303',
+    RING: '\u030a', CEDIL: '\u0327', CARON: '\u030c' };
+
+  // Titles keep the character entities of the page, upper-cased (&AMP;): decode the
+  // common ones for display.
+  function decodeEntities(text) {
+    return text.replace(/&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[A-Za-z]{2,8});/g, function (all, name) {
+      if (name.charAt(0) === '#') {
+        var code = name.charAt(1) === 'x' || name.charAt(1) === 'X' ? parseInt(name.slice(2), 16) : parseInt(name.slice(1), 10);
+        return code > 0 && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff) ? String.fromCodePoint(code) : all;
+      }
+      var key = name.toUpperCase();
+      if (ENTITIES.hasOwnProperty(key)) return ENTITIES[key];
+      var accent = /^([A-Z])(ACUTE|GRAVE|CIRC|UML|TILDE|RING|CEDIL|CARON)$/.exec(key);
+      return accent ? (accent[1] + ACCENTS[accent[2]]).normalize('NFC') : all;
+    });
+  }
+
+  // ---------------------------------------------------------------------------------
+  // Links. Locations are relative paths, full paths or URL-prefixed paths.
+
+  var SCHEME = /^[A-Za-z][A-Za-z0-9+.\-]*:\/\//;
+  var HEX = '0123456789ABCDEF';
+
+  function percent(byte) {
+    return '%' + HEX.charAt(byte >> 4) + HEX.charAt(byte & 15);
+  }
+
+  // The href of a location, resolved against base (the search page's address).
+  // A path is taken byte by byte, so blanks, #, ?, %, quotes and any other byte of a
+  // file name reach the right file. A location that starts with a URL scheme is used as
+  // it stands; only bytes that can never appear in a URL are escaped.
+  function locationHref(location, base, bytesMode) {
+    var bytes = textBytes(location, bytesMode);
+    var out = '', i, c;
+    if (SCHEME.test(location)) {
+      for (i = 0; i < bytes.length; i++) {
+        c = bytes[i];
+        out += c <= 0x20 || c >= 0x7f || '"<>\\^`{|}'.indexOf(String.fromCharCode(c)) >= 0 ? percent(c) : String.fromCharCode(c);
+      }
+      return out;
+    }
+    for (i = 0; i < bytes.length; i++) {
+      c = bytes[i];
+      var keep = (c >= 48 && c <= 57) || (c >= 65 && c <= 90) || (c >= 97 && c <= 122) ||
+        c === 45 || c === 46 || c === 95 || c === 126 || c === 47;
+      out += keep ? String.fromCharCode(c) : percent(c);
+    }
+    // "//x" would name a host; on disk it is the same file as "/x".
+    out = out.replace(/^\/{2,}/, '/');
+    if (base === undefined) return out;
+    try {
+      return new URL(out, base).href;
+    } catch (e) {
+      return out;
+    }
+  }
+
+  // ---------------------------------------------------------------------------------
+  // Matching and ranking.
+
+  var EXACT = 0, PREFIX = 1, INNER = 2, FUZZY = 3, NONE = 255;
+  var RRF_K = 30;            // reciprocal-rank fusion constant
+  var MIN_INNER = 3;         // shortest query word looked for inside longer words
+  var MAX_INNER_WORDS = 3000;
+  var MAX_PREFIX_WORDS = 20000;
+  var MAX_TERMS = 12;
+  var NO_NAME = 'Document has no name';
+
+  function Searcher(docs, index) {
+    this.docs = docs;
+    this.index = index;
+    this.docCount = docs.length;
+    var bytesMode = true;
+    for (var d = 0; d < docs.length && bytesMode; d++) {
+      if (NOT_CP1252.test(docs[d][1]) || NOT_CP1252.test(docs[d][2])) bytesMode = false;
+    }
+    this.bytesMode = bytesMode;
+    this.titleWordCache = new Array(docs.length);
+    this.joined = null;
+    this.offsets = null;
+    this.termClass = new Uint8Array(docs.length);
+    this.termScore = new Float64Array(docs.length);
+    this.hits = new Uint8Array(docs.length);
+    this.worst = new Uint8Array(docs.length);
+    this.score = new Float64Array(docs.length);
+    this.rankKey = new Int32Array(docs.length);
+  }
+
+  // First position whose word is not below word.
+  Searcher.prototype.lowerBound = function (word) {
+    var index = this.index, lo = 0, hi = index.length;
+    while (lo < hi) {
+      var mid = (lo + hi) >>> 1;
+      if (index[mid][0] < word) lo = mid + 1; else hi = mid;
+    }
+    return lo;
+  };
+
+  // [first, end) of the words that start with prefix (the word itself included).
+  // Words hold only 0-9, A-Z and "_", all below "\x7f".
+  Searcher.prototype.prefixRange = function (prefix) {
+    return [this.lowerBound(prefix), this.lowerBound(prefix + '\x7f')];
+  };
+
+  Searcher.prototype.buildJoined = function () {
+    if (this.joined !== null) return;
+    var index = this.index, n = index.length, parts = new Array(n);
+    var offsets = new Int32Array(n + 1), pos = 1;
+    for (var i = 0; i < n; i++) {
+      parts[i] = index[i][0];
+      offsets[i] = pos;
+      pos += parts[i].length + 1;
+    }
+    offsets[n] = pos;
+    this.joined = '\n' + parts.join('\n') + '\n';
+    this.offsets = offsets;
+  };
+
+  // Positions of the words that hold part inside them (not at their start).
+  Searcher.prototype.innerWords = function (part, limit) {
+    this.buildJoined();
+    var joined = this.joined, offsets = this.offsets, found = [], from = 0;
+    while (found.length < limit) {
+      var at = joined.indexOf(part, from);
+      if (at < 0) break;
+      var lo = 0, hi = offsets.length - 1;
+      while (lo < hi) {
+        var mid = (lo + hi + 1) >>> 1;
+        if (offsets[mid] <= at) lo = mid; else hi = mid - 1;
+      }
+      if (offsets[lo] !== at) found.push(lo);
+      from = offsets[lo + 1];
+    }
+    return found;
+  };
+
+  // Optimal string alignment distance of a and b, or max + 1 once it exceeds max.
+  function editDistance(a, b, max) {
+    var la = a.length, lb = b.length;
+    if (Math.abs(la - lb) > max) return max + 1;
+    var prev2 = new Array(lb + 1), prev = new Array(lb + 1), cur = new Array(lb + 1), i, j;
+    for (j = 0; j <= lb; j++) prev[j] = j;
+    for (i = 1; i <= la; i++) {
+      cur[0] = i;
+      var rowMin = i, ca = a.charCodeAt(i - 1);
+      for (j = 1; j <= lb; j++) {
+        var cost = ca === b.charCodeAt(j - 1) ? 0 : 1;
+        var v = Math.min(prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost);
+        if (i > 1 && j > 1 && ca === b.charCodeAt(j - 2) && a.charCodeAt(i - 2) === b.charCodeAt(j - 1)) {
+          v = Math.min(v, prev2[j - 2] + 1);
+        }
+        cur[j] = v;
+        if (v < rowMin) rowMin = v;
+      }
+      if (rowMin > max) return max + 1;
+      var t = prev2; prev2 = prev; prev = cur; cur = t;
+    }
+    return prev[lb] <= max ? prev[lb] : max + 1;
+  }
+
+  // The indexed words nearest to word: smallest edit distance, then most documents.
+  Searcher.prototype.nearestWords = function (word, limit) {
+    if (word.length < 3) return [];
+    var max = word.length <= 5 ? 1 : 2, index = this.index, best = max + 1, found = [];
+    for (var i = 0; i < index.length; i++) {
+      var w = index[i][0];
+      if (Math.abs(w.length - word.length) > best) continue;
+      var d = editDistance(word, w, best);
+      if (d > best) continue;
+      if (d < best) { best = d; found = []; }
+      found.push(i);
+    }
+    found.sort(function (x, y) { return index[y].length - index[x].length || x - y; });
+    return found.slice(0, limit);
+  };
+
+  // How a query word matches the index: a list of {word position, class, weight}.
+  Searcher.prototype.matchTerm = function (text) {
+    var index = this.index, matches = [], term = { text: text, matches: matches, suggestions: [], fuzzy: null };
+    var range = this.prefixRange(text), i;
+    if (range[0] < range[1] && index[range[0]][0] === text) {
+      matches.push({ at: range[0], cls: EXACT, weight: 1 });
+      range[0]++;
+    }
+    var count = Math.min(range[1] - range[0], MAX_PREFIX_WORDS);
+    for (i = 0; i < count; i++) {
+      var at = range[0] + i;
+      matches.push({ at: at, cls: PREFIX, weight: text.length / index[at][0].length });
+    }
+    if (text.length >= MIN_INNER) {
+      var inner = this.innerWords(text, MAX_INNER_WORDS);
+      for (i = 0; i < inner.length; i++) {
+        matches.push({ at: inner[i], cls: INNER, weight: text.length / index[inner[i]][0].length });
+      }
+    }
+    if (matches.length === 0) {
+      var near = this.nearestWords(text, 5);
+      term.fuzzy = {};
+      for (i = 0; i < near.length; i++) {
+        matches.push({ at: near[i], cls: FUZZY, weight: 1 / (1 + i) });
+        term.suggestions.push(index[near[i]][0]);
+        term.fuzzy[index[near[i]][0]] = true;
+      }
+    }
+    return term;
+  };
+
+  Searcher.prototype.titleWords = function (doc) {
+    var words = this.titleWordCache[doc];
+    if (words === undefined) {
+      var title = this.docs[doc][1];
+      words = typeof title === 'string' && title !== NO_NAME ? tokenize(title) : [];
+      this.titleWordCache[doc] = words;
+    }
+    return words;
+  };
+
+  // The best class by which a query word matches one title word, or NONE.
+  function wordClass(term, word) {
+    var t = term.text;
+    if (term.fuzzy) return term.fuzzy[word] === true ? FUZZY : NONE;
+    if (word === t) return EXACT;
+    if (word.lastIndexOf(t, 0) === 0) return PREFIX;
+    if (t.length >= MIN_INNER && word.indexOf(t) > 0) return INNER;
+    return NONE;
+  }
+
+  // Title rank: 1 + (3 - worst class) when the title holds every query word, else 0;
+  // and the share of the title's words that the query matches, 0 to 10.
+  Searcher.prototype.titleRank = function (doc, terms) {
+    var words = this.titleWords(doc);
+    if (words.length === 0) return 0;
+    var worst = EXACT, covered = 0, t, w;
+    var bestOfTerm = new Array(terms.length);
+    for (t = 0; t < terms.length; t++) bestOfTerm[t] = NONE;
+    for (w = 0; w < words.length; w++) {
+      var hit = false;
+      for (t = 0; t < terms.length; t++) {
+        var c = wordClass(terms[t], words[w]);
+        if (c !== NONE) {
+          hit = true;
+          if (c < bestOfTerm[t]) bestOfTerm[t] = c;
+        }
+      }
+      if (hit) covered++;
+    }
+    var all = true;
+    for (t = 0; t < terms.length; t++) {
+      if (bestOfTerm[t] === NONE) all = false;
+      else if (bestOfTerm[t] > worst) worst = bestOfTerm[t];
+    }
+    return (all ? (4 - worst) * 16 : 0) + Math.round(10 * covered / words.length);
+  };
+
+  // Searches for a query. Returns {query, terms, docs (best first), partial}; partial
+  // is true when no page holds every query word and docs lists pages holding some.
+  Searcher.prototype.search = function (query) {
+    var seen = {}, texts = [];
+    tokenize(query).forEach(function (w) {
+      if (!seen[w] && texts.length < MAX_TERMS) { seen[w] = true; texts.push(w); }
+    });
+    var result = { query: query, terms: [], docs: [], partial: false };
+    if (texts.length === 0) return result;
+    var n = this.docCount, index = this.index;
+    var termClass = this.termClass, termScore = this.termScore;
+    var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey;
+    hits.fill(0); worst.fill(0); score.fill(0);
+    var touchedAll = [];
+    for (var t = 0; t < texts.length; t++) {
+      var term = this.matchTerm(texts[t]);
+      result.terms.push(term);
+      termClass.fill(NONE);
+      var touched = [];
+      for (var m = 0; m < term.matches.length; m++) {
+        var match = term.matches[m], entry = index[match.at], cls = match.cls;
+        for (var r = 1; r < entry.length; r++) {
+          var doc = entry[r];
+          if (!(doc >= 0 && doc < n)) continue;
+          var s = match.weight / (RRF_K + r);
+          var c = termClass[doc];
+          if (c === NONE) touched.push(doc);
+          if (cls < c || (cls === c && s > termScore[doc])) {
+            termClass[doc] = cls;
+            termScore[doc] = s;
+          }
+        }
+      }
+      for (var k = 0; k < touched.length; k++) {
+        var d = touched[k];
+        if (hits[d] === 0) touchedAll.push(d);
+        hits[d]++;
+        if (termClass[d] > worst[d]) worst[d] = termClass[d];
+        score[d] += termScore[d];
+      }
+    }
+    var want = texts.length, docs = [];
+    for (var i = 0; i < touchedAll.length; i++) {
+      if (hits[touchedAll[i]] === want) docs.push(touchedAll[i]);
+    }
+    if (docs.length === 0 && want > 1) {
+      docs = touchedAll;
+      result.partial = docs.length > 0;
+    }
+    for (i = 0; i < docs.length; i++) {
+      var dd = docs[i];
+      // Sums of the same ranks in another order must tie exactly.
+      score[dd] = Math.round(score[dd] * 1e12) / 1e12;
+      rankKey[dd] = hits[dd] * 4096 + (3 - worst[dd]) * 1024 + this.titleRank(dd, result.terms);
+    }
+    docs.sort(function (a, b) {
+      return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
+    });
+    result.docs = docs;
+    return result;
+  };
+
+  // "dd-MM-yyyy" as a number that sorts by date, or -1.
+  function dateKey(date) {
+    var m = /^(\d\d)-(\d\d)-(\d{4})$/.exec(date || '');
+    return m ? Number(m[3]) * 10000 + Number(m[2]) * 100 + Number(m[1]) : -1;
+  }
+
+  // Documents newest first; equal dates keep their order.
+  Searcher.prototype.byDate = function (docs) {
+    var all = this.docs, keyed = docs.map(function (d, i) { return [dateKey(all[d][3]), i, d]; });
+    keyed.sort(function (a, b) { return b[0] - a[0] || a[1] - b[1]; });
+    return keyed.map(function (k) { return k[2]; });
+  };
+
+  // Spans [start, end) of text to mark for the query's terms.
+  function highlightSpans(text, terms) {
+    var spans = [];
+    forEachWord(text, function (word, start, end) {
+      var best = null;
+      for (var t = 0; t < terms.length; t++) {
+        var term = terms[t], c = wordClass(term, word), span = null;
+        if (c === EXACT || c === FUZZY) span = [start, end];
+        else if (c === PREFIX) span = [start, start + term.text.length];
+        else if (c === INNER) {
+          var at = word.indexOf(term.text, 1);
+          span = [start + at, start + at + term.text.length];
+        }
+        if (span && (!best || span[1] - span[0] > best[1] - best[0])) best = span;
+      }
+      if (best) spans.push(best);
+    });
+    return spans;
+  }
+
+  // ---------------------------------------------------------------------------------
+  // The page.
+
+  var PAGE_SIZE = 20;
+
+  function startPage(win) {
+    var doc = win.document;
+    var box = doc.getElementById('q'), form = doc.getElementById('search-form');
+    var list = doc.getElementById('results'), count = doc.getElementById('count');
+    var status = doc.getElementById('status'), more = doc.getElementById('more');
+    var suggest = doc.getElementById('suggest'), sortBox = doc.getElementById('sort');
+    var searcher = null, current = null, order = [], shown = 0, active = -1;
+    var timer = 0, lastMs = 0, lastUrlChange = 0;
+
+    function say(text, isError) {
+      status.textContent = text;
+      status.hidden = !text;
+      status.className = isError ? 'error' : '';
+    }
+
+    function urlQuery() {
+      var params = new URLSearchParams(win.location.search);
+      return { q: params.get('q') || '', sort: params.get('sort') === 'date' ? 'date' : 'relevance' };
+    }
+
+    function setUrl(q, push) {
+      var params = new URLSearchParams();
+      if (q) params.set('q', q);
+      if (sortBox.value === 'date') params.set('sort', 'date');
+      var search = params.toString();
+      search = search ? '?' + search : '';
+      if (search === win.location.search) return;
+      var url = win.location.pathname + search;
+      try {
+        if (push) win.history.pushState({ q: q }, '', url);
+        else win.history.replaceState({ q: q }, '', url);
+      } catch (e) { /* some browsers refuse history changes on file: pages */ }
+      lastUrlChange = Date.now();
+    }
+
+    function nameOf(d) {
+      var entry = searcher.docs[d], title = typeof entry[1] === 'string' ? entry[1] : '';
+      if (title === NO_NAME || !/\S/.test(title)) return displayText(String(entry[2]), searcher.bytesMode);
+      return decodeEntities(displayText(title, searcher.bytesMode));
+    }
+
+    function appendMarked(parent, text, terms) {
+      var spans = highlightSpans(text, terms), pos = 0;
+      spans.forEach(function (span) {
+        if (span[0] > pos) parent.appendChild(doc.createTextNode(text.slice(pos, span[0])));
+        var mark = doc.createElement('mark');
+        mark.textContent = text.slice(span[0], span[1]);
+        parent.appendChild(mark);
+        pos = span[1];
+      });
+      if (pos < text.length) parent.appendChild(doc.createTextNode(text.slice(pos)));
+    }
+
+    function resultItem(d, i) {
+      var entry = searcher.docs[d];
+      var li = doc.createElement('li');
+      li.id = 'result-' + i;
+      li.setAttribute('role', 'option');
+      li.setAttribute('aria-selected', 'false');
+      var a = doc.createElement('a');
+      a.href = locationHref(String(entry[2]), win.location.href, searcher.bytesMode);
+      a.className = 'title';
+      a.tabIndex = -1;
+      appendMarked(a, nameOf(d), current.terms);
+      li.appendChild(a);
+      var meta = doc.createElement('div');
+      meta.className = 'meta';
+      var loc = doc.createElement('span');
+      loc.className = 'location';
+      loc.textContent = displayText(String(entry[2]), searcher.bytesMode);
+      meta.appendChild(loc);
+      if (entry[3]) {
+        var date = doc.createElement('time');
+        date.className = 'date';
+        date.textContent = entry[3];
+        meta.appendChild(date);
+      }
+      li.appendChild(meta);
+      return li;
+    }
+
+    function showMore() {
+      var end = Math.min(order.length, shown + PAGE_SIZE), frag = doc.createDocumentFragment();
+      for (var i = shown; i < end; i++) frag.appendChild(resultItem(order[i], i));
+      list.appendChild(frag);
+      shown = end;
+      more.hidden = shown >= order.length;
+      more.textContent = 'Show more (' + shown + ' of ' + order.length + ')';
+    }
+
+    function plural(n, word) {
+      return n.toLocaleString('en-US') + ' ' + word + (n === 1 ? '' : 's');
+    }
+
+    function renderSuggestions() {
+      suggest.textContent = '';
+      var offers = current.terms.filter(function (t) { return t.fuzzy; });
+      if (offers.length === 0) { suggest.hidden = true; return; }
+      suggest.hidden = false;
+      suggest.appendChild(doc.createTextNode('Did you mean: '));
+      offers.forEach(function (term, k) {
+        term.suggestions.forEach(function (word, j) {
+          if (k > 0 || j > 0) suggest.appendChild(doc.createTextNode(', '));
+          var button = doc.createElement('button');
+          button.type = 'button';
+          button.className = 'link';
+          button.textContent = word.toLowerCase();
+          button.addEventListener('click', function () {
+            var words = current.terms.map(function (t) { return t === term ? word.toLowerCase() : t.text.toLowerCase(); });
+            box.value = words.join(' ');
+            run('commit');
+            box.focus();
+          });
+          suggest.appendChild(button);
+        });
+        if (term.suggestions.length === 0) suggest.appendChild(doc.createTextNode('(no word like ' + term.text.toLowerCase() + ')'));
+      });
+      suggest.appendChild(doc.createTextNode('?'));
+    }
+
+    function render(result) {
+      current = result;
+      order = sortBox.value === 'date' ? searcher.byDate(result.docs) : result.docs;
+      list.textContent = '';
+      shown = 0;
+      setActive(-1);
+      showMore();
+      box.setAttribute('aria-expanded', order.length > 0 ? 'true' : 'false');
+      if (result.terms.length === 0) count.textContent = '';
+      else if (order.length === 0) count.textContent = 'No results for \u201c' + result.query.trim() + '\u201d.';
+      else if (result.partial) count.textContent = 'No page holds all the words; ' + plural(order.length, 'page') + ' hold some of them.';
+      else count.textContent = plural(order.length, 'result') + '.';
+      renderSuggestions();
+      list.setAttribute('data-query', result.query);
+    }
+
+    function run(how) {
+      win.clearTimeout(timer);
+      timer = 0;
+      if (!searcher) return;
+      var q = box.value, started = Date.now();
+      render(searcher.search(q));
+      lastMs = Date.now() - started;
+      doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
+      if (how !== 'history') setUrl(q, how === 'commit' || Date.now() - lastUrlChange > 1500);
+    }
+
+    function setActive(i) {
+      var old = doc.getElementById('result-' + active);
+      if (old) old.setAttribute('aria-selected', 'false');
+      active = i;
+      var item = doc.getElementById('result-' + i);
+      if (item) {
+        item.setAttribute('aria-selected', 'true');
+        box.setAttribute('aria-activedescendant', item.id);
+        if (item.scrollIntoView) item.scrollIntoView({ block: 'nearest' });
+      } else {
+        box.removeAttribute('aria-activedescendant');
+      }
+    }
+
+    function move(step) {
+      if (order.length === 0) return;
+      var next = active + step;
+      if (next >= shown && shown < order.length) showMore();
+      if (next < -1) next = shown - 1;
+      if (next >= shown) next = -1;
+      setActive(next);
+    }
+
+    function open(i) {
+      var item = doc.getElementById('result-' + i);
+      var link = item && item.querySelector('a');
+      if (link) win.location.assign(link.href);
+    }
+
+    function clear() {
+      box.value = '';
+      run('commit');
+    }
+
+    box.addEventListener('input', function () {
+      win.clearTimeout(timer);
+      // Short debounce: fast searches answer every keystroke, slow ones coalesce.
+      timer = win.setTimeout(function () { run('type'); }, Math.min(120, lastMs * 2));
+    });
+    form.addEventListener('submit', function (e) {
+      e.preventDefault();
+      run('commit');
+    });
+    box.addEventListener('keydown', function (e) {
+      if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+        e.preventDefault();
+        if (timer) run('type');
+        move(e.key === 'ArrowDown' ? 1 : -1);
+      } else if (e.key === 'Enter' && active >= 0) {
+        e.preventDefault();
+        open(active);
+      } else if (e.key === 'Escape') {
+        e.preventDefault();
+        if (box.value) clear();
+      }
+    });
+    more.addEventListener('click', function () {
+      showMore();
+      box.focus();
+    });
+    sortBox.addEventListener('change', function () {
+      if (current) run('commit');
+    });
+    list.addEventListener('mousemove', function (e) {
+      var item = e.target.closest && e.target.closest('li[role=option]');
+      if (item && item.id !== 'result-' + active) setActive(Number(item.id.slice(7)));
+    });
+    doc.addEventListener('keydown', function (e) {
+      var t = e.target, typing = t && (t.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(t.tagName));
+      if ((e.key === 'k' || e.key === 'K') && (e.ctrlKey || e.metaKey) && !e.altKey) {
+        e.preventDefault();
+        box.focus();
+        box.select();
+      } else if (e.key === '/' && !typing && !e.ctrlKey && !e.metaKey && !e.altKey) {
+        e.preventDefault();
+        box.focus();
+        box.select();
+      }
+    });
+    win.addEventListener('popstate', function () {
+      var wanted = urlQuery();
+      box.value = wanted.q;
+      sortBox.value = wanted.sort;
+      run('history');
+    });
+
+    var initial = urlQuery();
+    box.value = initial.q;
+    sortBox.value = initial.sort;
+    say('Loading the search index\u2026');
+
+    var waiting = 2, failed = [];
+    function loaded(name, ok) {
+      if (!ok) failed.push(name);
+      if (--waiting > 0) return;
+      var docs = win.docs, index = win.index;
+      if (!(Array.isArray(docs) && (docs.length === 0 || Array.isArray(docs[0])))) failed.push('indexed_docs.js');
+      if (!(Array.isArray(index) && (index.length === 0 || (Array.isArray(index[0]) && typeof index[0][0] === 'string')))) failed.push('indexed_words.js');
+      if (failed.length) {
+        failed = failed.filter(function (f, i) { return failed.indexOf(f) === i; });
+        say('The search index could not be loaded: ' + failed.join(' and ') + (failed.length > 1 ? ' are' : ' is') +
+          ' missing or damaged next to this page. Build the index again with VantrelIndexer.', true);
+        box.setAttribute('aria-invalid', 'true');
+        return;
+      }
+      searcher = new Searcher(docs, index);
+      say(docs.length === 0 ? 'The index holds no pages.' : '');
+      box.placeholder = 'Search ' + plural(docs.length, 'page');
+      run('history');
+      doc.documentElement.setAttribute('data-ready', 'true');
+      // Get the word list ready for in-word matching while the visitor reads.
+      win.setTimeout(function () { searcher.buildJoined(); }, 50);
+    }
+    function load(name, charset) {
+      var script = doc.createElement('script');
+      script.src = name;
+      if (charset) script.charset = charset;
+      script.onload = function () { loaded(name, true); };
+      script.onerror = function () { loaded(name, false); };
+      doc.head.appendChild(script);
+    }
+    load('indexed_docs.js', 'windows-1252');
+    load('indexed_words.js', 'windows-1252');
+  }
+
+  return {
+    tokenize: tokenize,
+    forEachWord: forEachWord,
+    textBytes: textBytes,
+    displayText: displayText,
+    decodeEntities: decodeEntities,
+    locationHref: locationHref,
+    editDistance: editDistance,
+    highlightSpans: highlightSpans,
+    dateKey: dateKey,
+    Searcher: Searcher,
+    startPage: startPage,
+    EXACT: EXACT, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY
+  };
+});

@@ -1,0 +1,176 @@
+// Search logic of search.js, run in Node: words, matching, ranking, links.
+// VANTREL_JS_DIR names the folder of search.js (default: the source tree's js/).
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import { readFileSync } from 'node:fs';
+import { fileURLToPath } from 'node:url';
+import path from 'node:path';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const jsDir = process.env.VANTREL_JS_DIR || path.join(here, '../../js');
+const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
+
+function unescapeCase(text) {
+  const bytes = [];
+  for (let i = 0; i < text.length; i++) {
+    if (text[i] !== '\\') { bytes.push(text.charCodeAt(i)); continue; }
+    const c = text[++i];
+    if (c === 'x') { bytes.push(parseInt(text.slice(i + 1, i + 3), 16)); i += 2; }
+    else bytes.push({ t: 9, n: 10, r: 13, '\\': 92 }[c]);
+  }
+  return Uint8Array.from(bytes);
+}
+
+test('query words follow the shared tokenizer table', () => {
+  const table = readFileSync(path.join(here, '../data/tokenizer-cases.tsv'), 'latin1');
+  let cases = 0;
+  table.split('\n').forEach((line, n) => {
+    if (line === '' || line.startsWith('#')) return;
+    const [input, expected] = line.split('\t');
+    const bytes = unescapeCase(input);
+    const want = expected.split(' ').filter(Boolean);
+    assert.deepEqual(S.tokenize(Buffer.from(bytes).toString('latin1')), want, `line ${n + 1} as Latin-1`);
+    let utf8 = null;
+    try { utf8 = new TextDecoder('utf-8', { fatal: true }).decode(bytes); } catch { /* not UTF-8 */ }
+    if (utf8 !== null) assert.deepEqual(S.tokenize(utf8), want, `line ${n + 1} as UTF-8`);
+    cases++;
+  });
+  assert.ok(cases >= 20);
+});
+
+// A small index: words in ASCII order, each word's documents best first.
+const docs = [
+  [0, 'MEMORY ALLOCATION IN DEPTH', 'guide/memory.html', '01-02-2020'],
+  [1, 'MALLOC', 'ref/malloc.html', '15-06-2023'],
+  [2, 'FREE AND MALLOC EXAMPLES', 'ref/free.html', '15-06-2021'],
+  [3, 'Document has no name', 'misc/notes.htm', ''],
+  [4, 'THREADS', 'guide/threads.html', '31-12-2019'],
+  [5, 'SEARCHING TEXT', 'guide/search.html', '02-01-2024'],
+  [6, 'PTHREAD_MUTEX_LOCK', 'ref/pthread_mutex_lock.html', '03-03-2022'],
+];
+const index = [
+  ['ALLOC', 4],
+  ['ALLOCATION', 0, 2],
+  ['AND', 2, 0],
+  ['DEPTH', 0],
+  ['EXAMPLES', 2],
+  ['FREE', 2, 1, 0],
+  ['MALLOC', 3, 1, 2, 0],
+  ['MEMORY', 0, 1],
+  ['PTHREAD_MUTEX_LOCK', 6],
+  ['SEARCH', 0, 5],
+  ['SEARCHING', 5],
+  ['TEXT', 5, 3],
+  ['THREADS', 4, 6],
+];
+const searcher = new S.Searcher(docs, index);
+const found = (q) => searcher.search(q).docs;
+
+test('word list look-ups: exact, prefix range, inside words, nearest words', () => {
+  assert.equal(searcher.lowerBound('MALLOC'), 6);
+  assert.equal(searcher.lowerBound('A'), 0);
+  assert.equal(searcher.lowerBound('ZZZ'), index.length);
+  assert.deepEqual(searcher.prefixRange('SEARCH'), [9, 11]);
+  assert.deepEqual(searcher.prefixRange('ALLOC'), [0, 2]);
+  assert.deepEqual(searcher.prefixRange('Q'), [9, 9]);
+  // Words starting with the part are prefix matches, not inner ones.
+  assert.deepEqual(searcher.innerWords('ALLOC', 10), [1 - 1 + 6]);
+  assert.deepEqual(searcher.innerWords('MUTEX', 10), [8]);
+  assert.deepEqual(searcher.innerWords('READ', 10), [8, 12]);
+  assert.deepEqual(searcher.nearestWords('MALLCO', 3), [6]);
+  assert.deepEqual(searcher.nearestWords('THRAEDS', 3), [12]);
+  assert.deepEqual(searcher.nearestWords('QQQQQQ', 3), []);
+  assert.equal(S.editDistance('FREE', 'FERE', 2), 1);
+  assert.equal(S.editDistance('ABCDEF', 'UVWXYZ', 2), 3);
+});
+
+test('every word must match; exact above prefix above inner; titles first', () => {
+  // MALLOC is an exact word: the page titled MALLOC first, though doc 3 ranks it higher.
+  assert.deepEqual(found('malloc'), [1, 2, 3, 0]);
+  // ALLOC: exact (doc 4) before prefix ALLOCATION (0, 2) before inner MALLOC (3, 1).
+  assert.deepEqual(found('alloc'), [4, 0, 2, 1, 3]);
+  // Several words: AND, with the page whose title holds both first.
+  assert.deepEqual(found('free malloc'), [2, 1, 0]);
+  assert.deepEqual(found('malloc free'), found('free malloc'));
+  // Last word as prefix; repeated words count once.
+  assert.deepEqual(found('sear'), [5, 0]);
+  assert.deepEqual(found('searching searching'), [5]);
+  assert.deepEqual(found('mutex_lo'), [6]);
+  assert.deepEqual(found('  '), []);
+});
+
+test('no page holds every word: pages holding some, marked partial', () => {
+  const result = searcher.search('threads depth');
+  assert.equal(result.partial, true);
+  // THREADS is the whole title of doc 4, DEPTH a quarter of doc 0's.
+  assert.deepEqual(result.docs, [4, 0, 6]);
+  assert.equal(searcher.search('threads').partial, false);
+  assert.deepEqual(found('threads zzzzzzz'), [4, 6]);
+});
+
+test('typos: nearest words are searched and offered', () => {
+  const result = searcher.search('mallco');
+  assert.deepEqual(result.terms[0].suggestions, ['MALLOC']);
+  assert.deepEqual(result.docs, [1, 2, 3, 0]);
+  assert.deepEqual(searcher.search('malloc').terms[0].suggestions, []);
+});
+
+test('fusion of several lists by rank, ties in document order', () => {
+  const d = [0, 1, 2, 3].map((i) => [i, 'T', `p${i}.html`, '']);
+  const s = new S.Searcher(d, [['A', 3, 0, 1, 2], ['B', 1, 2, 3, 0], ['C', 2, 0, 1, 3]]);
+  // Doc 1 ranks 3rd and 1st, doc 3 1st and 3rd, docs 0 and 2 2nd and 4th: ties kept
+  // in document order.
+  assert.deepEqual(s.search('a b').docs, [1, 3, 0, 2]);
+  assert.deepEqual(s.search('a b c').docs, [2, 1, 3, 0]);
+  assert.deepEqual(s.search('b c').docs, [2, 1, 0, 3]);
+  // Broken postings (out of range) are ignored.
+  assert.deepEqual(new S.Searcher(d, [['A', 9, 1, -1]]).search('a').docs, [1]);
+});
+
+test('sorting by date: newest first, undated last, ties kept', () => {
+  assert.deepEqual(searcher.byDate([0, 3, 1, 2, 5]), [5, 1, 2, 0, 3]);
+  assert.equal(S.dateKey('09-10-2003'), 20031009);
+  assert.equal(S.dateKey(''), -1);
+});
+
+test('links for awkward names resolve to the right file', () => {
+  const base = 'file:///srv/out/search.html?q=x';
+  const href = (loc, bytesMode = true) => S.locationHref(loc, base, bytesMode);
+  assert.equal(href('a b/c#1?.htm'), 'file:///srv/out/a%20b/c%231%3F.htm');
+  assert.equal(href('100%.htm'), 'file:///srv/out/100%25.htm');
+  assert.equal(href('say "hi" \'x\'.htm'), 'file:///srv/out/say%20%22hi%22%20%27x%27.htm');
+  assert.equal(href('back\\slash.htm'), 'file:///srv/out/back%5Cslash.htm');
+  assert.equal(href('a:b.htm'), 'file:///srv/out/a%3Ab.htm');
+  // Non-ASCII names: UTF-8 bytes and a raw Latin-1 byte, as read through windows-1252.
+  assert.equal(href('caf\u00c3\u00a9.htm'), 'file:///srv/out/caf%C3%A9.htm');
+  assert.equal(href('caf\u00e9.htm'), 'file:///srv/out/caf%E9.htm');
+  assert.equal(href('\u20ac.htm'), 'file:///srv/out/%80.htm');
+  assert.equal(href('caf\u00e9.htm', false), 'file:///srv/out/caf%C3%A9.htm');
+  // Full paths, also with the doubled slash of a root source folder.
+  assert.equal(href('/home/me/site/x y.html'), 'file:///home/me/site/x%20y.html');
+  assert.equal(href('//x.html'), 'file:///x.html');
+  // A location with a URL scheme stands as it is, made a valid URL.
+  assert.equal(href('https://example.org/docs/a b.html?x=1#top'), 'https://example.org/docs/a%20b.html?x=1#top');
+  assert.equal(href('http://h/p/caf\u00e9"\\.htm'), 'http://h/p/caf%E9%22%5C.htm');
+});
+
+test('bytes survive the windows-1252 reading of the documents file', () => {
+  const latin = Uint8Array.from({ length: 256 }, (_, i) => i);
+  assert.deepEqual(S.textBytes(String.fromCharCode(...latin), true), latin);
+  // Characters that windows-1252 gives for bytes 0x80 to 0x9F (browsers use it).
+  assert.deepEqual(S.textBytes('\u20ac\u0081\u2019\u0161\u0178', true), Uint8Array.of(0x80, 0x81, 0x92, 0x9a, 0x9f));
+  assert.equal(S.displayText('CAF\u00c3\u00a9', true), 'CAF\u00e9');
+  assert.equal(S.displayText('CAF\u00e9', true), 'CAF\u00e9');
+  assert.equal(S.displayText('CAF\u00c3\u00a9', false), 'CAF\u00c3\u00a9');
+  assert.equal(S.decodeEntities('TOM &AMP; JERRY &LT;3 CAF&EACUTE; &#8212; &#X41; &NOPE;'),
+    'TOM & JERRY <3 CAF\u00c9 \u2014 A &NOPE;');
+});
+
+test('highlights cover the matching part of title words', () => {
+  const terms = searcher.search('mall free').terms;
+  const spans = S.highlightSpans('FREE AND MALLOC, XMALLOC', terms);
+  assert.deepEqual(spans, [[0, 4], [9, 13], [18, 22]]);
+  const fuzzy = searcher.search('mallco').terms;
+  assert.deepEqual(S.highlightSpans('MALLOC(3)', fuzzy), [[0, 6]]);
+});
