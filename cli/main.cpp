@@ -91,7 +91,8 @@ public:
             ++m_pagesDone;
         } else if (text == "Creating index ...") {
             m_currentPage = "creating index";
-        } else if (text.compare(0, 4, "Cann") == 0 || text.compare(0, 4, "Page") == 0) {
+        } else if (text == "Cann't read file!" || text.compare(0, 4, "Page") == 0) {
+            // One per page: an unreadable page also gives "Cann't read file PATH!".
             ++m_problems;
         }
     }
