@@ -459,7 +459,7 @@
     var status = doc.getElementById('status'), more = doc.getElementById('more');
     var suggest = doc.getElementById('suggest'), sortBox = doc.getElementById('sort');
     var searcher = null, current = null, order = [], shown = 0, active = -1;
-    var timer = 0, lastMs = 0, lastUrlChange = 0;
+    var timer = 0, lastMs = 0, lastUrlChange = 0, entrySettled = true;
 
     function say(text, isError) {
       status.textContent = text;
@@ -472,19 +472,27 @@
       return { q: params.get('q') || '', sort: params.get('sort') === 'date' ? 'date' : 'relevance' };
     }
 
-    function setUrl(q, push) {
+    // History: a search the visitor settled on (Enter, a pause, a choice) keeps its own
+    // entry; the keystrokes of one burst of typing share one entry.
+    function setUrl(q, how) {
       var params = new URLSearchParams();
       if (q) params.set('q', q);
       if (sortBox.value === 'date') params.set('sort', 'date');
       var search = params.toString();
       search = search ? '?' + search : '';
-      if (search === win.location.search) return;
-      var url = win.location.pathname + search;
-      try {
-        if (push) win.history.pushState({ q: q }, '', url);
-        else win.history.replaceState({ q: q }, '', url);
-      } catch (e) { /* some browsers refuse history changes on file: pages */ }
-      lastUrlChange = Date.now();
+      if (how === 'history') {
+        entrySettled = true;
+        return;
+      }
+      if (search !== win.location.search) {
+        var url = win.location.pathname + search;
+        try {
+          if (entrySettled || Date.now() - lastUrlChange > 1500) win.history.pushState({ q: q }, '', url);
+          else win.history.replaceState({ q: q }, '', url);
+        } catch (e) { /* some browsers refuse history changes on file: pages */ }
+        lastUrlChange = Date.now();
+      }
+      entrySettled = how === 'commit';
     }
 
     function nameOf(d) {
@@ -596,7 +604,7 @@
       render(searcher.search(q));
       lastMs = Date.now() - started;
       doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
-      if (how !== 'history') setUrl(q, how === 'commit' || Date.now() - lastUrlChange > 1500);
+      setUrl(q, how);
     }
 
     function setActive(i) {

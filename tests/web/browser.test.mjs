@@ -1,0 +1,194 @@
+// The real search page in headless Chromium, opened from disk, over an index that the
+// command line builds from a small tree with awkward file names.
+// VANTREL_CLI names the command-line indexer (default: build/bin/vantrelindexer-cli).
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const cli = process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli');
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-web-'));
+// The index is written into the site itself, where relative locations resolve.
+const site = Buffer.from(path.join(work, 'site'));
+const out = site.toString();
+const fullOut = path.join(work, 'full');
+
+// Name (bytes, relative to the site), title, a word found only on that page.
+const pages = [
+  ['index.html', 'Welcome to Lantern', 'homeword'],
+  ['guide/memory allocation.html', 'Memory allocation', 'mallocword'],
+  ['odd/hash#1.html', 'Hash page', 'hashword'],
+  ['odd/what?.html', 'Question page', 'questionword'],
+  ['odd/100%.html', 'Percent page', 'percentword'],
+  ['odd/say "hi".html', 'Quote page', 'quoteword'],
+  ["odd/it's a:b.html", 'Apostrophe page', 'apostropheword'],
+  ['odd/caf\u00e9 \u65e5\u672c.html', 'Unicode page', 'unicodeword'],
+  [Buffer.from('odd/latin\xe9\x92.html', 'latin1'), 'Latin page', 'latinword'],
+  ['odd/back\\slash.html', 'Backslash page', 'backslashword'],
+  ['odd/untitled.html', null, 'untitledword'],
+];
+
+function write(name, html, date) {
+  const file = Buffer.concat([site, Buffer.from('/'), Buffer.from(name)]);
+  fs.mkdirSync(file.subarray(0, file.lastIndexOf(47)), { recursive: true });
+  fs.writeFileSync(file, html);
+  if (date) fs.utimesSync(file, date, date);
+}
+
+let context, page;
+
+before(async () => {
+  for (const [name, title, word] of pages) {
+    const head = title ? `<title>${title}</title>` : '';
+    write(name, `<html><head>${head}</head><body><p>${word} lantern marker-${word}</p></body></html>`);
+  }
+  for (let i = 0; i < 25; i++) {
+    const date = new Date(Date.UTC(2001 + i, 0, 15));
+    write(`many/p${String(i).padStart(2, '0')}.html`, `<title>Common ${i}</title><p>commonword</p>`, date);
+  }
+  execFileSync(cli, [out, out, '--content', 'all'], { stdio: 'pipe' });
+  execFileSync(cli, [out, fullOut, '--content', 'all', '--path', 'full'], { stdio: 'pipe' });
+  context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(work, 'profile-')), {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--no-first-run'],
+  });
+  page = await context.newPage();
+  page.on('pageerror', (e) => console.error('page error:', e.message));
+});
+
+after(async () => {
+  if (context) await context.close();
+  fs.rmSync(work, { recursive: true, force: true });
+});
+
+const searchUrl = (dir, q) => pathToFileURL(path.join(dir, 'search.html')).href + (q === undefined ? '' : '?q=' + encodeURIComponent(q));
+
+async function open(q, dir = out) {
+  await page.goto(searchUrl(dir, q));
+  await page.waitForFunction(() => document.documentElement.dataset.ready || document.querySelector('#status.error'));
+}
+
+async function shown(q) {
+  await page.waitForFunction((want) => document.getElementById('results').dataset.query === want, q, { timeout: 10000 });
+  return page.$$eval('#results li a', (links) => links.map((a) => a.textContent));
+}
+
+test('opens from disk with ?q= and shows titled results with dates', async () => {
+  await open('memory');
+  assert.deepEqual(await shown('memory'), ['MEMORY ALLOCATION']);
+  assert.equal(await page.textContent('#count'), '1 result.');
+  assert.match(await page.textContent('#results li .date'), /^\d\d-\d\d-\d{4}$/);
+  assert.equal(await page.textContent('#results li mark'), 'MEMORY');
+  // A page without a title is named by its location.
+  await open('untitledword');
+  assert.deepEqual(await shown('untitledword'), ['odd/untitled.html']);
+});
+
+test('links open pages with awkward names, relative and full paths', async () => {
+  for (const [dir, [, , word]] of [...pages.map((p) => [out, p]), ...pages.map((p) => [fullOut, p])]) {
+    await open(word, dir);
+    assert.equal((await shown(word)).length, 1, word);
+    await Promise.all([page.waitForEvent('load'), page.click('#results li a')]);
+    assert.match(await page.textContent('body'), new RegExp(`marker-${word}`), word);
+  }
+});
+
+test('typing searches as you go and keeps ?q= in step; back restores', async () => {
+  await open();
+  await page.focus('#q');
+  await page.keyboard.type('lant');
+  assert.ok((await shown('lant')).length >= pages.length);
+  assert.equal(new URL(page.url()).searchParams.get('q'), 'lant');
+  await page.fill('#q', 'hashword');
+  await page.keyboard.press('Enter');
+  assert.deepEqual(await shown('hashword'), ['HASH PAGE']);
+  await page.fill('#q', 'percentword');
+  await page.keyboard.press('Enter');
+  assert.deepEqual(await shown('percentword'), ['PERCENT PAGE']);
+  assert.equal(new URL(page.url()).searchParams.get('q'), 'percentword');
+  await page.goBack();
+  assert.deepEqual(await shown('hashword'), ['HASH PAGE']);
+  assert.equal(await page.inputValue('#q'), 'hashword');
+  await page.goForward();
+  assert.deepEqual(await shown('percentword'), ['PERCENT PAGE']);
+});
+
+test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', async () => {
+  await open('quoteword hashword questionword');
+  await page.evaluate(() => document.activeElement.blur());
+  await page.keyboard.press('/');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'q');
+  await page.evaluate(() => document.activeElement.blur());
+  await page.keyboard.press('Control+k');
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'q');
+
+  await page.fill('#q', 'lantern');
+  await page.keyboard.press('Enter');
+  await shown('lantern');
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('ArrowUp');
+  const chosen = await page.getAttribute('#q', 'aria-activedescendant');
+  assert.equal(chosen, 'result-0');
+  assert.equal(await page.getAttribute('#result-0', 'aria-selected'), 'true');
+  const href = await page.getAttribute('#result-0 a', 'href');
+  await Promise.all([page.waitForEvent('load'), page.keyboard.press('Enter')]);
+  assert.equal(page.url(), href);
+
+  await open('lantern');
+  await page.focus('#q');
+  await page.keyboard.press('Escape');
+  assert.equal(await page.inputValue('#q'), '');
+  assert.deepEqual(await shown(''), []);
+});
+
+test('partial matches, typos, show more and sorting by date', async () => {
+  await open('hashword nosuchthing');
+  assert.deepEqual(await shown('hashword nosuchthing'), ['HASH PAGE']);
+  assert.match(await page.textContent('#count'), /all the words/);
+
+  await open('hashwrod');
+  assert.deepEqual(await shown('hashwrod'), ['HASH PAGE']);
+  assert.match(await page.textContent('#suggest'), /Did you mean: hashword\?/);
+
+  await open('commonword');
+  assert.equal((await shown('commonword')).length, 20);
+  assert.equal(await page.textContent('#count'), '25 results.');
+  await page.click('#more');
+  assert.equal(await page.locator('#results li').count(), 25);
+  await page.selectOption('#sort', 'date');
+  const byDate = await shown('commonword');
+  assert.deepEqual(byDate.slice(0, 3), ['COMMON 24', 'COMMON 23', 'COMMON 22']);
+  assert.equal(new URL(page.url()).searchParams.get('sort'), 'date');
+});
+
+test('says plainly when the index is missing or damaged', async () => {
+  const bare = path.join(work, 'bare');
+  fs.mkdirSync(bare);
+  for (const f of ['search.html', 'search.js', 'search.css']) fs.copyFileSync(path.join(out, f), path.join(bare, f));
+  await open('x', bare);
+  assert.match(await page.textContent('#status'), /indexed_docs\.js and indexed_words\.js are missing or damaged/);
+  // A file that ends in a zero byte does not run in the browser.
+  fs.writeFileSync(path.join(bare, 'indexed_docs.js'), 'var docs=[];\0');
+  fs.copyFileSync(path.join(out, 'indexed_words.js'), path.join(bare, 'indexed_words.js'));
+  await open('x', bare);
+  assert.match(await page.textContent('#status'), /indexed_docs\.js is missing or damaged/);
+});
+
+test('search_top.html opens the search page in the top window', async () => {
+  const host = path.join(out, 'host.html');
+  fs.writeFileSync(host, '<!doctype html><title>Host</title><iframe src="search_top.html"></iframe>');
+  await page.goto(pathToFileURL(host).href);
+  const bar = page.frameLocator('iframe');
+  await bar.locator('#q').fill('memory');
+  await Promise.all([page.waitForURL(/search\.html\?q=memory$/), bar.locator('#q').press('Enter')]);
+  await page.waitForFunction(() => document.documentElement.dataset.ready);
+  assert.deepEqual(await shown('memory'), ['MEMORY ALLOCATION']);
+});
