@@ -1,0 +1,310 @@
+#!/usr/bin/env bash
+# Benchmark of the command line on a real documentation site, side by side with
+# Pagefind and with a baseline that only reads every page once.
+#
+#     bench/run-bench.sh BUILD_DIR
+#
+# BUILD_DIR holds a finished build (BUILD_DIR/bin/vantrelindexer-cli). The benchmark
+# trees, Pagefind and the baseline program are fetched or built under BUILD_DIR
+# (bench-data, bench-tools), outputs and raw timings go to BUILD_DIR/bench-out, and the
+# table is printed and written to bench/RESULTS.md.
+#
+# Environment: RUNS (timed runs per case at least, default 5; short cases run for 3
+# seconds at least, so that their medians hold on a busy machine; one warm-up run comes
+# first).
+set -euo pipefail
+
+RUNS=${RUNS:-5}
+PAGEFIND_VERSION=1.6.0
+DOC_PACKAGE=python3.11-doc
+DOC_SUBTREE=usr/share/doc/python3.11/html
+CONTENT_OPTIONS=(all keywords titles headers)
+
+die() { echo "run-bench: $*" >&2; exit 1; }
+note() { echo "run-bench: $*" >&2; }
+
+[ $# -eq 1 ] || die "usage: $0 BUILD_DIR"
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$(realpath -m -- "$1")
+CLI=$BUILD/bin/vantrelindexer-cli
+[ -x "$CLI" ] || die "no $CLI; build first (make build BUILD=$1)"
+DATA=$BUILD/bench-data
+TOOLS=$BUILD/bench-tools
+OUT=$BUILD/bench-out
+RESULTS=$ROOT/bench/RESULTS.md
+TREE=$DATA/$DOC_PACKAGE/$DOC_SUBTREE
+TREE4=$DATA/$DOC_PACKAGE-x4
+SUDO=$([ "$(id -u)" -eq 0 ] || echo sudo)
+apt_updated=false
+
+apt_install() {
+    if ! $apt_updated; then
+        $SUDO apt-get update -qq
+        apt_updated=true
+    fi
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+# Commands this script runs, with the Debian package of each.
+ensure_tools() {
+    local missing=() pair
+    for pair in hyperfine:hyperfine /usr/bin/time:time node:nodejs npm:npm cc:gcc cmp:diffutils \
+                dpkg-deb:dpkg find:findutils awk:mawk; do
+        command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        note "installing ${missing[*]}"
+        apt_install "${missing[@]}"
+    fi
+}
+
+# The documentation tree from its Debian package, and the same tree 4 times side by side.
+fetch_trees() {
+    local unpacked=$DATA/$DOC_PACKAGE
+    if [ ! -f "$unpacked/.complete" ]; then
+        note "fetching $DOC_PACKAGE"
+        rm -rf "$unpacked" "$DATA/download"
+        mkdir -p "$DATA/download"
+        if ! (cd "$DATA/download" && apt-get download -q "$DOC_PACKAGE" 2>/dev/null); then
+            $SUDO apt-get update -qq
+            apt_updated=true
+            (cd "$DATA/download" && apt-get download -q "$DOC_PACKAGE") || die "cannot download $DOC_PACKAGE"
+        fi
+        local deb
+        deb=$(ls "$DATA"/download/*.deb | head -n 1)
+        dpkg -x "$deb" "$unpacked"
+        dpkg-deb -f "$deb" Version >"$unpacked/.version"
+        rm -rf "$DATA/download"
+        touch "$unpacked/.complete"
+    fi
+    [ -d "$TREE" ] || die "no $TREE in $DOC_PACKAGE"
+    if [ ! -f "$TREE4/.complete" ]; then
+        note "making the 4-copies tree"
+        rm -rf "$TREE4"
+        mkdir -p "$TREE4"
+        for i in 1 2 3 4; do
+            cp -a "$TREE" "$TREE4/copy$i"
+        done
+        touch "$TREE4/.complete"
+    fi
+}
+
+PAGEFIND=
+install_pagefind() {
+    local installed=
+    [ -f "$TOOLS/node_modules/pagefind/package.json" ] &&
+        installed=$(node -p "require('$TOOLS/node_modules/pagefind/package.json').version")
+    if [ "$installed" != "$PAGEFIND_VERSION" ]; then
+        note "installing Pagefind $PAGEFIND_VERSION from npm"
+        mkdir -p "$TOOLS"
+        [ -f "$TOOLS/package.json" ] || echo '{"private": true}' >"$TOOLS/package.json"
+        npm install --prefix "$TOOLS" --no-audit --no-fund --loglevel=error --save-exact \
+            "pagefind@$PAGEFIND_VERSION" "@pagefind/linux-x64@$PAGEFIND_VERSION" >/dev/null
+    fi
+    # The native program itself, so that the figures are not those of the npm wrapper.
+    PAGEFIND=$(find "$TOOLS/node_modules/@pagefind/linux-x64" -type f -name pagefind -perm -u+x | head -n 1)
+    [ -n "$PAGEFIND" ] || PAGEFIND=$TOOLS/node_modules/.bin/pagefind
+    [ -x "$PAGEFIND" ] || die "Pagefind did not install"
+}
+
+BASELINE=$TOOLS/read-baseline
+build_baseline() {
+    mkdir -p "$TOOLS"
+    if [ ! -x "$BASELINE" ] || [ "$ROOT/bench/read-baseline.c" -nt "$BASELINE" ]; then
+        cc -O2 -o "$BASELINE" "$ROOT/bench/read-baseline.c"
+    fi
+}
+
+# Pages (names holding ".htm" in any case) and their bytes under a folder, links followed.
+count_pages() { find -L "$1" -type f -iname '*.htm*' | wc -l; }
+count_bytes() { find -L "$1" -type f -iname '*.htm*' -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }'; }
+
+calc() { awk "BEGIN { printf \"$1\", $2 }"; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+declare -A WALL CPU MEM PAGES BYTES LABEL COUNT
+CASES=()
+
+# measure NAME LABEL PAGES BYTES COMMAND...: timed runs after one warm-up. Wall time
+# from hyperfine; CPU (user + system) and peak resident memory of every run from
+# /usr/bin/time around the command.
+measure() {
+    local name=$1 label=$2 pages=$3 bytes=$4
+    shift 4
+    local record=$OUT/times/$name.time csv=$OUT/times/$name.csv
+    : >"$record"
+    note "measuring $label"
+    local command
+    command=$(printf '%q ' /usr/bin/time -f '%e %U %S %M' -a -o "$record" "$@")
+    hyperfine -N --style basic --warmup 1 --min-runs "$RUNS" --export-csv "$csv" \
+        --command-name "$name" "$command" >>"$OUT/bench.log" 2>&1 ||
+        die "$label failed; see $OUT/bench.log"
+    CASES+=("$name")
+    LABEL[$name]=$label
+    PAGES[$name]=$pages
+    BYTES[$name]=$bytes
+    WALL[$name]=$(awk -F, 'NR == 2 { print $4 }' "$csv")
+    COUNT[$name]=$(($(wc -l <"$record") - 1))
+    # The first line is the warm-up run's.
+    CPU[$name]=$(tail -n +2 "$record" | awk '{ print $2 + $3 }' | median)
+    MEM[$name]=$(tail -n +2 "$record" | awk '{ print $4 / 1024 }' | median)
+}
+
+# Runs the command line into OUT/same/NAME with a progress log beside the index files.
+index_into() {
+    local name=$1 tree=$2
+    shift 2
+    rm -rf "$OUT/same/$name"
+    mkdir -p "$OUT/same/$name"
+    "$CLI" "$tree" "$OUT/same/$name/index" --quiet --log "$OUT/same/$name/progress.log" "$@" ||
+        echo "exit status $? " >"$OUT/same/$name/failed"
+}
+
+# Compares the index files and progress lines of two runs; prints one report line.
+IDENTICAL=true
+compare_runs() {
+    local what=$1 a=$2 b=$3 file differences=()
+    for file in index/indexed_words.js index/indexed_docs.js progress.log failed; do
+        if [ -e "$OUT/same/$a/$file" ] || [ -e "$OUT/same/$b/$file" ]; then
+            if ! cmp -s "$OUT/same/$a/$file" "$OUT/same/$b/$file"; then
+                differences+=("${file#index/} ($(cmp "$OUT/same/$a/$file" "$OUT/same/$b/$file" 2>&1 | head -n 1))")
+            fi
+        fi
+    done
+    if [ ${#differences[@]} -eq 0 ]; then
+        echo "| $what | identical | $(stat -c %s "$OUT/same/$a/index/indexed_words.js") + $(stat -c %s "$OUT/same/$a/index/indexed_docs.js") bytes, $(wc -l <"$OUT/same/$a/progress.log") lines |"
+    else
+        IDENTICAL=false
+        echo "| $what | **DIFFERENT** | ${differences[*]} |"
+    fi
+}
+
+check_identity() {
+    local option
+    note "checking that every matcher and thread count writes the same bytes"
+    for option in "${CONTENT_OPTIONS[@]}"; do
+        index_into "$option" "$TREE" --content "$option"
+        index_into "$option-library" "$TREE" --content "$option" --pattern-library
+        index_into "$option-1thread" "$TREE" --content "$option" --threads 1
+        compare_runs "$option: default vs --pattern-library" "$option" "$option-library"
+        compare_runs "$option: default vs --threads 1" "$option" "$option-1thread"
+    done
+    index_into "all-x4" "$TREE4" --content all
+    index_into "all-x4-1thread" "$TREE4" --content all --threads 1
+    compare_runs "all, 4 copies: default vs --threads 1" "all-x4" "all-x4-1thread"
+}
+
+machine_description() {
+    local model memory
+    model=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+    memory=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+    echo "- Processors: $(nproc) ($model), memory $memory"
+    echo "- System: $(uname -sr), Debian $(cat /etc/debian_version 2>/dev/null || echo '?')"
+    echo "- Build: $(awk -F= '/^CMAKE_BUILD_TYPE:/ { print $2 }' "$BUILD/CMakeCache.txt" 2>/dev/null || echo '?'), $(awk -F= '/^CMAKE_CXX_COMPILER:/ { print $2 }' "$BUILD/CMakeCache.txt" 2>/dev/null) ($(c++ --version 2>/dev/null | head -n 1))"
+    echo "- Load average before the timings: $LOAD_BEFORE; after: $(cut -d' ' -f1-3 /proc/loadavg)"
+    if awk "BEGIN { exit !(${LOAD_BEFORE%% *} >= 0.5) }"; then
+        echo "- The machine was busy with other processes: the figures that need a free second processor (all processors against one thread) are understated, and short runs wait for a processor."
+    fi
+}
+
+passfail() { awk "BEGIN { print ($1) ? \"pass\" : \"**fail**\" }"; }
+
+report() {
+    local pf=pagefind base=baseline all=cli-all name
+    echo "# Benchmark: indexing a documentation site"
+    echo
+    echo "Made by \`bench/run-bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')$( [ -n "$(git -C "$ROOT" status --porcelain -- engine cli 2>/dev/null)" ] && echo ' (engine or command line with uncommitted changes)')."
+    echo
+    echo "- Tree: Debian \`$DOC_PACKAGE\` $(cat "$DATA/$DOC_PACKAGE/.version"), \`$DOC_SUBTREE\`: ${PAGES[$all]} pages, $(calc %.1f "${BYTES[$all]} / 1e6") MB; the 4-copies tree: ${PAGES[cli-all-x4]} pages, $(calc %.1f "${BYTES[cli-all-x4]} / 1e6") MB"
+    echo "- Pagefind $PAGEFIND_VERSION (npm, the native linux-x64 program): \`pagefind --site TREE --output-path OUT\`"
+    echo "- Baseline: \`bench/read-baseline.c\`, reads every page whole and counts its \`<\` bytes, one thread"
+    echo "- Medians of $RUNS runs or more (as many as fit in 3 s) after one warm-up run (files in the page cache); wall time from hyperfine, CPU (user + system) and peak resident memory from \`/usr/bin/time\`. MB = 10^6 bytes of page files."
+    machine_description
+    echo
+    echo "| case | runs | wall s | CPU s | peak MiB | pages/s | MB/s | Pagefind wall / wall | wall / baseline wall |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+    for name in "${CASES[@]}"; do
+        local vspf="–" vsbase="–"
+        if [ "$name" != cli-all-x4 ]; then
+            vspf=$(calc %.1f "${WALL[$pf]} / ${WALL[$name]}")
+            vsbase=$(calc %.1f "${WALL[$name]} / ${WALL[$base]}")
+        fi
+        printf '| %s | %d | %.3f | %.2f | %.1f | %.0f | %.1f | %s | %s |\n' "${LABEL[$name]}" "${COUNT[$name]}" "${WALL[$name]}" \
+            "${CPU[$name]}" "${MEM[$name]}" "$(calc %f "${PAGES[$name]} / ${WALL[$name]}")" \
+            "$(calc %f "${BYTES[$name]} / 1e6 / ${WALL[$name]}")" "$vspf" "$vsbase"
+    done
+    echo
+    echo "## Targets (\"All content\", medians of this run)"
+    echo
+    echo "| target | measured | bar | result |"
+    echo "|---|---:|---:|---|"
+    local speed slow memory scale threads
+    speed=$(calc %.1f "${WALL[$pf]} / ${WALL[$all]}")
+    slow=$(calc %.1f "${WALL[$all]} / ${WALL[$base]}")
+    memory=$(calc %.1f "${MEM[$pf]} / ${MEM[$all]}")
+    scale=$(calc %.2f "${WALL[cli-all-x4]} / ${WALL[$all]}")
+    threads=$(calc %.2f "${WALL[cli-all-1thread]} / ${WALL[$all]}")
+    echo "| faster than Pagefind (Pagefind wall / wall) | ${speed}x | at least 20x | $(passfail "$speed >= 20") |"
+    echo "| cost over the read-and-count baseline (wall / baseline wall) | ${slow}x | at most 10x | $(passfail "$slow <= 10") |"
+    echo "| peak memory (Pagefind's / ours) | ${memory}x less | at least 10x less | $(passfail "$memory >= 10") |"
+    echo "| 4-copies tree (wall / single tree wall) | ${scale}x | at most 4.4x | $(passfail "$scale <= 4.4") |"
+    echo "| 2 threads against 1 (1-thread wall / wall) | ${threads}x | at least 1.6x | $(passfail "$threads >= 1.6") |"
+    echo "| output byte-identical to --pattern-library and --threads 1 | $($IDENTICAL && echo yes || echo no) | yes | $($IDENTICAL && echo pass || echo '**fail**') |"
+    echo
+    echo "## Output identity"
+    echo
+    echo "Index files and progress log of each indexing option, by the scanners on all processors (default), by the pattern library (\`--pattern-library\`) and on one thread (\`--threads 1\`)."
+    echo
+    echo "| runs | result | size |"
+    echo "|---|---|---|"
+    cat "$OUT/identity.md"
+    if [ -n "$SEARCH_PAGE_ROWS" ]; then
+        echo
+        echo "## Search page on the python-doc index"
+        echo
+        echo "$SEARCH_PAGE_ROWS"
+    fi
+}
+
+ensure_tools
+fetch_trees
+install_pagefind
+build_baseline
+rm -rf "$OUT"
+mkdir -p "$OUT/times"
+
+PAGES1=$(count_pages "$TREE")
+BYTES1=$(count_bytes "$TREE")
+PAGES4=$(count_pages "$TREE4")
+BYTES4=$(count_bytes "$TREE4")
+
+check_identity >"$OUT/identity.md"
+
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+measure cli-all "command line, all content" "$PAGES1" "$BYTES1" \
+    "$CLI" "$TREE" "$OUT/cli-all" --content all --quiet
+for option in keywords titles headers; do
+    measure "cli-$option" "command line, $option" "$PAGES1" "$BYTES1" \
+        "$CLI" "$TREE" "$OUT/cli-$option" --content "$option" --quiet
+done
+measure cli-all-1thread "command line, all content, --threads 1" "$PAGES1" "$BYTES1" \
+    "$CLI" "$TREE" "$OUT/cli-all-1thread" --content all --threads 1 --quiet
+measure cli-all-library "command line, all content, --pattern-library" "$PAGES1" "$BYTES1" \
+    "$CLI" "$TREE" "$OUT/cli-all-library" --content all --pattern-library --quiet
+measure cli-all-x4 "command line, all content, 4-copies tree" "$PAGES4" "$BYTES4" \
+    "$CLI" "$TREE4" "$OUT/cli-all-x4" --content all --quiet
+measure pagefind "Pagefind $PAGEFIND_VERSION" "$PAGES1" "$BYTES1" \
+    "$PAGEFIND" --site "$TREE" --output-path "$OUT/pagefind"
+measure baseline "baseline: read every page, count \`<\`" "$PAGES1" "$BYTES1" \
+    "$BASELINE" "$TREE"
+
+SEARCH_PAGE_ROWS=
+if [ -f "$ROOT/bench/search-page-bench.mjs" ]; then
+    note "running bench/search-page-bench.mjs"
+    SEARCH_PAGE_ROWS=$(cd "$ROOT" && node bench/search-page-bench.mjs "$OUT/same/all/index" 2>>"$OUT/bench.log") ||
+        SEARCH_PAGE_ROWS="bench/search-page-bench.mjs failed; see $OUT/bench.log"
+fi
+
+report >"$OUT/RESULTS.md"
+cp "$OUT/RESULTS.md" "$RESULTS"
+cat "$RESULTS"
