@@ -165,7 +165,7 @@ void RunPage::endRuns(std::function<void()> whenEnded)
     m_delivering = false;
     if (workerWaitingToStart())
         dropWorker();
-    if (!m_runningThread) {
+    if (!m_runningThread || m_runningThread->isFinished()) {
         whenEnded();
         return;
     }
@@ -218,24 +218,16 @@ void RunPage::handOver(const std::function<void()>& change)
 
 void RunPage::runWorker(const RunSettings& settings)
 {
-    int lineCount = 0;
-    handOver([this, &lineCount] { lineCount = m_ui->progressList->count(); });
     const bool complete = runIndexing(settings);
-    handOver([this, lineCount, complete] {
-        // A run starts on an empty list, so the final line goes last and, with the
-        // selection set to row -1, no line stays selected.
-        const int row = lineCount - 1;
-        const QString line = complete ? QStringLiteral("Indexing complete!") : QStringLiteral("Indexing interrupted!");
+    handOver([this, complete] {
+        // The final line goes last and no line stays selected. A run normally starts on
+        // an empty list; one that waited for a stopped run starts below that run's lines
+        // and still ends with its own final line at the bottom.
         QListWidget* list = m_ui->progressList;
-        if (row < 0)
-            list->addItem(line);
-        else
-            list->insertItem(row, line);
-        list->setCurrentRow(row);
-        if (row < 0) {
-            list->clearSelection();
-            list->scrollToBottom();
-        }
+        list->addItem(complete ? QStringLiteral("Indexing complete!") : QStringLiteral("Indexing interrupted!"));
+        list->setCurrentRow(-1);
+        list->clearSelection();
+        list->scrollToBottom();
     });
 }
 

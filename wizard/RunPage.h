@@ -48,7 +48,7 @@ private:
     void appendLine(const QString& line);
     void setWaitCursor(bool shown);
 
-    // On the worker thread: the job with its final line, and the job itself.
+    // On the worker thread: the job and its final line, and the job itself.
     void runWorker(const RunSettings& settings);
     bool runIndexing(const RunSettings& settings);
     // Runs change on the UI thread and returns when it is done; does nothing once the

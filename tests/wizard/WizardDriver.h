@@ -1,0 +1,143 @@
+#pragma once
+
+// Drives the wizard's pages as a person does: clicks, typed text, answers to warnings.
+
+#include "FolderPage.h"
+#include "OptionsPage.h"
+#include "RunPage.h"
+#include "WelcomePage.h"
+#include "Wizard.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+template <class Control = QAbstractButton> Control* control(QWidget* page, const char* name)
+{
+    Control* found = page->findChild<Control*>(QLatin1String(name));
+    if (!found)
+        qFatal("%s has no control %s", qPrintable(page->objectName()), name);
+    return found;
+}
+
+inline void click(QWidget* page, const char* button)
+{
+    QTest::mouseClick(control(page, button), Qt::LeftButton);
+}
+
+inline void type(QWidget* page, const char* edit, const QString& text)
+{
+    QLineEdit* box = control<QLineEdit>(page, edit);
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+}
+
+inline QString text(QWidget* page, const char* name)
+{
+    return control<QAbstractButton>(page, name)->text();
+}
+
+inline QStringList lines(RunPage* page)
+{
+    QStringList all;
+    QListWidget* list = control<QListWidget>(page, "progressList");
+    for (int row = 0; row < list->count(); ++row)
+        all << list->item(row)->text();
+    return all;
+}
+
+// The wizard pages on screen.
+inline QList<QWidget*> visiblePages()
+{
+    QList<QWidget*> pages;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && qobject_cast<WizardPage*>(window))
+            pages << window;
+    return pages;
+}
+
+// What the warning box opened by a press showed, read while it was open.
+struct ShownWarning {
+    bool shown = false;
+    QString caption;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttonCount = 0;
+};
+
+// Presses button and closes the warning that it opens with OK, as a person would.
+inline ShownWarning clickExpectingWarning(QWidget* page, const char* button)
+{
+    auto seen = std::make_shared<ShownWarning>();
+    QTimer::singleShot(0, [seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *seen = {true, box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())};
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    click(page, button);
+    return *seen;
+}
+
+// Serves the worker's hand-overs one at a time until condition holds. The worker waits
+// for the page at every line, so between two calls the run stands still.
+inline bool serveRunUntil(RunPage* page, const std::function<bool()>& condition, int timeoutMs = 120000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.hasExpired(timeoutMs))
+            return false;
+        QCoreApplication::sendPostedEvents(page, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::usleep(100);
+    }
+    return true;
+}
+
+// Writes count pages with keywords, a title, a header and text into folder.
+inline void writeSite(const QString& folder, int count)
+{
+    QDir().mkpath(folder + QStringLiteral("/sub"));
+    for (int i = 0; i < count; ++i) {
+        QFile page(QStringLiteral("%1/%2page%3.html").arg(folder, i % 3 ? QString() : QStringLiteral("sub/")).arg(i, 4, 10, QLatin1Char('0')));
+        page.open(QIODevice::WriteOnly);
+        page.write(QStringLiteral("<html><head><title>Page %1</title>"
+                                  "<meta name=\"keywords\" content=\"alpha word%1 beta\"></head>"
+                                  "<body><h1>Header %1</h1><p>Some text about topic%2 and more.</p></body></html>")
+                       .arg(i)
+                       .arg(i % 7)
+                       .toUtf8());
+    }
+}
+
+// The steps a person takes from the first page to the run page.
+inline RunPage* goToRunPage(Wizard& wizard, const QString& source, const QString& destination,
+                            const char* pathRadio = "relativePathRadio", const char* contentRadio = "keywordsRadio",
+                            const QString& prefix = QString())
+{
+    wizard.start();
+    click(wizard.welcomePage(), "nextButton");
+    type(wizard.folderPage(), "sourceEdit", source);
+    type(wizard.folderPage(), "destinationEdit", destination);
+    click(wizard.folderPage(), "nextButton");
+    click(wizard.optionsPage(), pathRadio);
+    click(wizard.optionsPage(), contentRadio);
+    if (!prefix.isEmpty())
+        type(wizard.optionsPage(), "urlPrefixEdit", prefix);
+    click(wizard.optionsPage(), "nextButton");
+    return wizard.runPage();
+}
