@@ -1,5 +1,6 @@
 #include "PageFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,12 +49,17 @@ PageRead PageText::read(const std::string& path)
         ::close(fd);
         return PageRead::CannotOpen;
     }
-    // The size is only a first guess: a file that grows is still read to its end.
-    std::size_t capacity = static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 0) + 1;
+    // The size is only a first guess: a file that grows is still read to its end. The text
+    // ends at the first NUL byte, so reading stops there: a large sparse file (all zero
+    // bytes) costs one chunk, not its size in memory. Chunks keep the first allocation
+    // modest whatever the size claims.
+    const std::size_t chunk = std::size_t(64) << 20;
+    std::size_t capacity = std::min(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 0), chunk) + 1;
     char* buffer = static_cast<char*>(std::malloc(capacity));
     std::size_t length = 0;
     bool failed = buffer == nullptr;
-    while (!failed) {
+    bool nulRead = false;
+    while (!failed && !nulRead) {
         if (length == capacity) {
             std::size_t grown = capacity + capacity / 2 + 4096;
             char* larger = grown > capacity ? static_cast<char*>(std::realloc(buffer, grown)) : nullptr;
@@ -64,13 +70,15 @@ PageRead PageText::read(const std::string& path)
             buffer = larger;
             capacity = grown;
         }
-        ssize_t got = ::read(fd, buffer + length, capacity - length);
-        if (got > 0)
+        ssize_t got = ::read(fd, buffer + length, std::min(capacity - length, chunk));
+        if (got > 0) {
+            nulRead = std::memchr(buffer + length, '\0', static_cast<std::size_t>(got)) != nullptr;
             length += static_cast<std::size_t>(got);
-        else if (got == 0)
+        } else if (got == 0) {
             break;
-        else if (errno != EINTR)
+        } else if (errno != EINTR) {
             failed = true;
+        }
     }
     ::close(fd);
     if (failed) {

@@ -19,6 +19,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -164,26 +165,28 @@ class Suite:
         command += list(options) + ["--", b(source), b(destination)]
         if as_nobody:
             command = DROP_PRIVILEGES + command
-        before = resource.getrusage(resource.RUSAGE_CHILDREN)
         started = time.monotonic()
-        process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   stdin=subprocess.DEVNULL, preexec_fn=preexec, cwd=cwd)
-        try:
-            stdout, stderr = process.communicate(timeout=HANG_SECONDS)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.communicate()
-            raise Failure(f"the run did not end within {HANG_SECONDS} s: {shown(command)}")
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen(command, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                                       preexec_fn=preexec, cwd=cwd)
+            hang = threading.Timer(HANG_SECONDS, process.kill)
+            hang.start()
+            _, wait_status, usage = os.wait4(process.pid, 0)  # this run's own resource use
+            hang.cancel()
+            process.returncode = status = os.waitstatus_to_exitcode(wait_status)
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
         wall = time.monotonic() - started
-        after = resource.getrusage(resource.RUSAGE_CHILDREN)
-        cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-        expect(process.returncode >= 0, f"the run was killed by signal {-process.returncode}; "
-                                        f"stderr {shown(stderr[-2000:])}")
+        expect(wall < HANG_SECONDS, f"the run did not end within {HANG_SECONDS} s: {shown(command)}")
+        expect(status >= 0, f"the run was killed by signal {-status}; stderr {shown(stderr[-2000:])}")
         log = b""
         if os.path.exists(log_path):
             with open(log_path, "rb") as f:
                 log = f.read()
-        return Result(process.returncode, log, stdout, stderr, cpu, wall)
+        result = Result(status, log, stdout, stderr, usage.ru_utime + usage.ru_stime, wall)
+        result.peak_memory = usage.ru_maxrss * 1024
+        return result
 
     def index(self, destination, count_only=False, unpaired=False):
         """Loads both files with Node.js; returns {"docs": [...], "words": {...}}."""
@@ -216,9 +219,15 @@ def case_special_entries(s):
     os.symlink("broken-too.htm", os.path.join(src, b"broken-too.htm"))  # links to itself
     os.symlink("a.htm", os.path.join(src, b"link.htm"))
     os.symlink("/dev/null", os.path.join(src, b"null.htm"))
+    for name, seconds in ((b"future.htm", 1 << 40), (b"past.htm", -(1 << 40)), (b"epoch.htm", 0)):
+        write(os.path.join(src, name), "<title>When</title><")
+        try:
+            os.utime(os.path.join(src, name), (seconds, seconds))
+        except (OSError, OverflowError):
+            pass  # the file system cannot hold that time; the page still counts
     os.mkdir(os.path.join(src, b"x.html"))
     write(os.path.join(src, b"x.html", b"inner.htm"), "<title>Inner</title><")
-    pages = [b"a.htm", b"link.htm", b"x.html/inner.htm"]
+    pages = [b"a.htm", b"epoch.htm", b"future.htm", b"link.htm", b"past.htm", b"x.html/inner.htm"]
     try:
         r = s.run(src, dst)
     finally:
@@ -227,8 +236,13 @@ def case_special_entries(s):
     r.expect_log(job_log([page_log(src + b"/" + p) for p in pages]))
     index = s.index(dst)
     expect([d[2] for d in index["docs"]] == [p.decode() for p in pages], f"documents {index['docs']}")
-    expect([d[1] for d in index["docs"]] == ["FIRST", "FIRST", "INNER"], f"titles {index['docs']}")
-    expect(index["words"].get("ALPHA") == [0, 1], f"ALPHA {index['words'].get('ALPHA')}")
+    expect([d[1] for d in index["docs"]] == ["FIRST", "WHEN", "WHEN", "FIRST", "WHEN", "INNER"],
+           f"titles {index['docs']}")
+    expect(index["words"].get("ALPHA") == [0, 3], f"ALPHA {index['words'].get('ALPHA')}")
+    dates = {d[2]: d[3] for d in index["docs"]}
+    expect(dates["epoch.htm"] == "01-01-1970", f"date of the epoch {dates['epoch.htm']!r}")
+    # Times the file system clamps or the calendar cannot hold give a clamped or an empty
+    # date; check_index.js has checked their form.
     s.expect_no_temporaries(dst)
 
 
@@ -656,6 +670,25 @@ def case_hostile_contents(s):
             expect(set(words) == {"VISIBLE"}, f"keywords only: {sorted(words)[:10]}")
 
 
+def case_sparse_pages(s):
+    """Sparse files of 4 GB and 1 TB: all zero bytes, so their text is empty; reading
+    them must cost neither their size in memory nor a failed allocation."""
+    src, dst = s.folder("sparse/src"), s.folder("sparse/dst")
+    write(os.path.join(src, b"a.htm"), "<title>A</title><meta name=keywords content=alpha>")
+    for name, size in ((b"big.htm", 4 << 30), (b"huge.htm", 1 << 40)):
+        try:
+            with open(os.path.join(src, name), "wb") as f:
+                f.truncate(size)
+        except OSError as error:
+            raise Skip(f"cannot make a sparse file of {size} bytes here: {error}")
+    r = s.run(src, dst, "--threads", "2")
+    r.expect_status(0)
+    r.expect_log(job_log([page_log(src + b"/" + n) for n in (b"a.htm", b"big.htm", b"huge.htm")]))
+    expect(r.peak_memory < (1 << 30), f"reading sparse pages took {r.peak_memory >> 20} MB")
+    docs = s.index(dst)["docs"]
+    expect([d[1] for d in docs] == ["A", NO_TITLE, NO_TITLE], f"titles {docs}")
+
+
 def case_pattern_library_limits(s):
     """Pages on which the regular expression library gives up: partial index, a line,
     the run goes on."""
@@ -797,7 +830,7 @@ GROUPS = {
     "wide": [case_wide_folder],
     "permissions": [case_unreadable_entries, case_unwritable_destination],
     "names": [case_odd_names],
-    "contents": [case_hostile_contents, case_pattern_library_limits],
+    "contents": [case_hostile_contents, case_sparse_pages, case_pattern_library_limits],
     "destination": [case_read_only_index_files, case_bad_folders, case_destination_is_source,
                     case_destination_inside_source, case_full_destination, case_full_file_system],
     "stops": [case_stop_signals, case_threads_agree],
