@@ -90,6 +90,7 @@ fetch_trees() {
 }
 
 PAGEFIND=
+PAGEFIND_KIND="the native linux-x64 program"
 install_pagefind() {
     local installed=
     [ -f "$TOOLS/node_modules/pagefind/package.json" ] &&
@@ -101,10 +102,16 @@ install_pagefind() {
         npm install --prefix "$TOOLS" --no-audit --no-fund --loglevel=error --save-exact \
             "pagefind@$PAGEFIND_VERSION" "@pagefind/linux-x64@$PAGEFIND_VERSION" >/dev/null
     fi
-    # The native program itself, so that the figures are not those of the npm wrapper.
-    PAGEFIND=$(find "$TOOLS/node_modules/@pagefind/linux-x64" -type f -name pagefind -perm -u+x | head -n 1)
-    [ -n "$PAGEFIND" ] || PAGEFIND=$TOOLS/node_modules/.bin/pagefind
+    # The native program itself, the one the npm wrapper would start, so that the
+    # figures are not those of the wrapper.
+    local name
+    for name in pagefind_extended pagefind; do
+        PAGEFIND=$TOOLS/node_modules/@pagefind/linux-x64/bin/$name
+        [ -x "$PAGEFIND" ] && return
+    done
+    PAGEFIND=$TOOLS/node_modules/.bin/pagefind
     [ -x "$PAGEFIND" ] || die "Pagefind did not install"
+    PAGEFIND_KIND="the npm wrapper"
 }
 
 BASELINE=$TOOLS/read-baseline
@@ -216,7 +223,7 @@ report() {
     echo "Made by \`bench/run-bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')$( [ -n "$(git -C "$ROOT" status --porcelain -- engine cli 2>/dev/null)" ] && echo ' (engine or command line with uncommitted changes)')."
     echo
     echo "- Tree: Debian \`$DOC_PACKAGE\` $(cat "$DATA/$DOC_PACKAGE/.version"), \`$DOC_SUBTREE\`: ${PAGES[$all]} pages, $(calc %.1f "${BYTES[$all]} / 1e6") MB; the 4-copies tree: ${PAGES[cli-all-x4]} pages, $(calc %.1f "${BYTES[cli-all-x4]} / 1e6") MB"
-    echo "- Pagefind $PAGEFIND_VERSION (npm, the native linux-x64 program): \`pagefind --site TREE --output-path OUT\`"
+    echo "- Pagefind $PAGEFIND_VERSION (npm; $PAGEFIND_KIND, \`$(basename "$PAGEFIND")\`): \`--site TREE --output-path OUT\`; it reports ${PAGEFIND_PAGES:-?} pages indexed"
     echo "- Baseline: \`bench/read-baseline.c\`, reads every page whole and counts its \`<\` bytes, one thread"
     echo "- Medians of $RUNS runs or more (as many as fit in 3 s) after one warm-up run (files in the page cache); wall time from hyperfine, CPU (user + system) and peak resident memory from \`/usr/bin/time\`. MB = 10^6 bytes of page files."
     machine_description
@@ -279,6 +286,9 @@ PAGES4=$(count_pages "$TREE4")
 BYTES4=$(count_bytes "$TREE4")
 
 check_identity >"$OUT/identity.md"
+note "running Pagefind once for its own page count"
+PAGEFIND_PAGES=$("$PAGEFIND" --site "$TREE" --output-path "$OUT/pagefind" 2>&1 |
+    awk '/Indexed [0-9]+ pages/ { print $2 }' | head -n 1) || true
 
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 measure cli-all "command line, all content" "$PAGES1" "$BYTES1" \
