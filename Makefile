@@ -9,7 +9,7 @@ SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 # Debian packages for building and testing everything.
 APT_PACKAGES := cmake g++ make pkgconf qt6-base-dev libboost-regex-dev libgtest-dev \
                 libgmock-dev libcli11-dev chromium xvfb xauth fonts-dejavu-core \
-                clang libclang-rt-14-dev hyperfine time
+                clang libclang-rt-14-dev hyperfine time fonts-liberation
 
 .PHONY: all deps build test run bench fuzz test-asan test-tsan screenshots install clean web-deps
 
@@ -70,6 +70,10 @@ test-asan:
 
 test-tsan:
 	$(MAKE) test BUILD=build-tsan CMAKE_ARGS="-DVANTREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+
+# The four wizard pages under Xvfb, into docs/screenshots/.
+screenshots: build
+	scripts/screenshots.sh $(BUILD)
 
 install: build
 	cmake --install $(BUILD)

@@ -5,8 +5,11 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QFont>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
 
 namespace {
 
@@ -25,6 +28,32 @@ QFont pageFont()
     return font;
 }
 
+// A group box as a frame line over the white body with its title standing on the top
+// line; the usual style tints the inside of the frame and puts the title above it.
+class PageGroupBoxStyle : public QProxyStyle {
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override
+    {
+        const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+        if (control != CC_GroupBox || !box) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        const QFontMetrics& metrics = option->fontMetrics;
+        const QRect& area = option->rect;
+        painter->save();
+        painter->setPen(option->palette.color(QPalette::Mid));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(area.adjusted(0, metrics.height() / 2, -1, -1));
+        const QRect title(area.left() + 6, area.top(), metrics.horizontalAdvance(box->text) + 4, metrics.height());
+        painter->fillRect(title, Qt::white);
+        painter->setPen(option->palette.color(QPalette::WindowText));
+        painter->drawText(title, Qt::AlignCenter, box->text);
+        painter->restore();
+    }
+};
+
 }  // namespace
 
 WizardPage::WizardPage(Wizard& wizard) : QDialog(nullptr), m_wizard(wizard) {}
@@ -36,6 +65,13 @@ void WizardPage::setUpPage(QAbstractButton* helpButton)
     setFixedSize(kPageWidth, kPageHeight);
     setFont(pageFont());
     setWindowIcon(applicationIcon());
+    const QList<QGroupBox*> groupBoxes = findChildren<QGroupBox*>();
+    if (!groupBoxes.isEmpty()) {
+        auto* style = new PageGroupBoxStyle;
+        style->setParent(this);
+        for (QGroupBox* box : groupBoxes)
+            box->setStyle(style);
+    }
     connect(helpButton, &QAbstractButton::clicked, this, [this] { m_wizard.openHelp(this); });
 }
 
