@@ -44,9 +44,9 @@ inline void type(QWidget* page, const char* edit, const QString& text)
     QTest::keyClicks(box, text);
 }
 
-inline QString text(QWidget* page, const char* name)
+inline QString text(QWidget* page, const char* button)
 {
-    return control<QAbstractButton>(page, name)->text();
+    return control(page, button)->text();
 }
 
 inline QStringList lines(RunPage* page)
