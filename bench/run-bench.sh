@@ -258,6 +258,8 @@ report() {
     echo "| 2 threads against 1 (1-thread wall / wall) | ${threads}x | at least 1.6x | $(passfail "$threads >= 1.6") |"
     echo "| output byte-identical to --pattern-library and --threads 1 | $($IDENTICAL && echo yes || echo no) | yes | $($IDENTICAL && echo pass || echo '**fail**') |"
     echo
+    echo "The same in CPU seconds, which other processes on the machine disturb less than wall time: Pagefind CPU / CPU $(calc %.1f "${CPU[$pf]} / ${CPU[$all]}")x; 4-copies tree CPU / CPU $(calc %.2f "${CPU[cli-all-x4]} / ${CPU[$all]}")x; CPU / wall of the default run (processors kept busy) $(calc %.2f "${CPU[$all]} / ${WALL[$all]}")."
+    echo
     echo "## Output identity"
     echo
     echo "Index files and progress log of each indexing option, by the scanners on all processors (default), by the pattern library (\`--pattern-library\`) and on one thread (\`--threads 1\`)."
