@@ -39,13 +39,16 @@
 
   // Calls visit(word, start, end) for each word of text, in order.
   function forEachWord(text, visit) {
-    var n = text.length, i = 0;
+    var n = text.length, i = 0, c;
     while (i < n) {
       while (i < n && !isWordStart(text.charCodeAt(i))) i++;
       if (i >= n) break;
-      var start = i++;
-      while (i < n && isWordChar(text.charCodeAt(i))) i++;
-      visit(upperAscii(text.slice(start, i)), start, i);
+      var start = i, lower = false;
+      for (; i < n && isWordChar(c = text.charCodeAt(i)); i++) {
+        if (c >= 97) lower = true;
+      }
+      var word = text.slice(start, i);
+      visit(lower ? upperAscii(word) : word, start, i);
     }
   }
 
@@ -159,31 +162,40 @@
   // Matching and ranking.
 
   var EXACT = 0, PREFIX = 1, INNER = 2, FUZZY = 3, NONE = 255;
-  var RRF_K = 30;            // reciprocal-rank fusion constant
-  var MIN_INNER = 3;         // shortest query word looked for inside longer words
-  var MAX_INNER_WORDS = 3000;
-  var MAX_PREFIX_WORDS = 20000;
+  var RRF_K = 30;              // reciprocal-rank fusion constant
+  var MIN_INNER = 3;           // shortest query word looked for inside longer words
+  var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
+  var MAX_INNER_WORDS = 1500;
   var MAX_TERMS = 12;
   var NO_NAME = 'Document has no name';
 
-  function Searcher(docs, index) {
+  // titles: titleWords(docs) when already made.
+  function Searcher(docs, index, titles) {
+    var n = docs.length;
     this.docs = docs;
     this.index = index;
-    this.docCount = docs.length;
+    this.docCount = n;
     var bytesMode = true;
-    for (var d = 0; d < docs.length && bytesMode; d++) {
+    for (var d = 0; d < n && bytesMode; d++) {
       if (NOT_CP1252.test(docs[d][1]) || NOT_CP1252.test(docs[d][2])) bytesMode = false;
     }
     this.bytesMode = bytesMode;
-    this.titleWordCache = new Array(docs.length);
-    this.joined = null;
+    this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
     this.offsets = null;
-    this.termClass = new Uint8Array(docs.length);
-    this.termScore = new Float64Array(docs.length);
-    this.hits = new Uint8Array(docs.length);
-    this.worst = new Uint8Array(docs.length);
-    this.score = new Float64Array(docs.length);
-    this.rankKey = new Int32Array(docs.length);
+    this.titles = titles || null; // distinct title words and their documents
+    this.termCache = new Map();
+    this.termClass = new Uint8Array(n);
+    this.termScore = new Float64Array(n);
+    this.hits = new Uint8Array(n);
+    this.worst = new Uint8Array(n);
+    this.score = new Float64Array(n);
+    this.rankKey = new Int32Array(n);
+    this.titleStamp = new Uint32Array(n);
+    this.titleCovered = new Uint16Array(n);
+    this.titleBest = new Uint8Array(n * MAX_TERMS);
+    this.stamp = 0;
+    this.seen = new Uint32Array(n);
+    this.mark = 0;
   }
 
   // First position whose word is not below word.
@@ -234,21 +246,26 @@
     return found;
   };
 
+  var rowA = new Int32Array(64), rowB = new Int32Array(64), rowC = new Int32Array(64);
+
   // Optimal string alignment distance of a and b, or max + 1 once it exceeds max.
   function editDistance(a, b, max) {
-    var la = a.length, lb = b.length;
+    var la = a.length, lb = b.length, i, j;
     if (Math.abs(la - lb) > max) return max + 1;
-    var prev2 = new Array(lb + 1), prev = new Array(lb + 1), cur = new Array(lb + 1), i, j;
+    if (lb + 1 > rowA.length) {
+      rowA = new Int32Array(2 * lb + 2); rowB = new Int32Array(2 * lb + 2); rowC = new Int32Array(2 * lb + 2);
+    }
+    var prev2 = rowA, prev = rowB, cur = rowC;
     for (j = 0; j <= lb; j++) prev[j] = j;
     for (i = 1; i <= la; i++) {
       cur[0] = i;
-      var rowMin = i, ca = a.charCodeAt(i - 1);
+      var rowMin = i, ca = a.charCodeAt(i - 1), cb = i > 1 ? a.charCodeAt(i - 2) : -1;
       for (j = 1; j <= lb; j++) {
-        var cost = ca === b.charCodeAt(j - 1) ? 0 : 1;
-        var v = Math.min(prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost);
-        if (i > 1 && j > 1 && ca === b.charCodeAt(j - 2) && a.charCodeAt(i - 2) === b.charCodeAt(j - 1)) {
-          v = Math.min(v, prev2[j - 2] + 1);
-        }
+        var bj = b.charCodeAt(j - 1);
+        var v = prev[j - 1] + (ca === bj ? 0 : 1);
+        if (prev[j] + 1 < v) v = prev[j] + 1;
+        if (cur[j - 1] + 1 < v) v = cur[j - 1] + 1;
+        if (j > 1 && ca === b.charCodeAt(j - 2) && cb === bj && prev2[j - 2] + 1 < v) v = prev2[j - 2] + 1;
         cur[j] = v;
         if (v < rowMin) rowMin = v;
       }
@@ -258,13 +275,19 @@
     return prev[lb] <= max ? prev[lb] : max + 1;
   }
 
-  // The indexed words nearest to word: smallest edit distance, then most documents.
+  // The indexed words nearest to word: smallest edit distance (1 for words of up to 5
+  // letters, 2 beyond), then most documents. Only words whose first two letters share
+  // one with the word's first two are measured: that keeps every single edit and
+  // transposition at the start, and skips most of the list.
   Searcher.prototype.nearestWords = function (word, limit) {
     if (word.length < 3) return [];
-    var max = word.length <= 5 ? 1 : 2, index = this.index, best = max + 1, found = [];
+    var index = this.index, max = word.length <= 5 ? 1 : 2, best = max + 1, found = [];
+    var a = word.charCodeAt(0), b = word.charCodeAt(1), low = word.length - max, high = word.length + max;
     for (var i = 0; i < index.length; i++) {
       var w = index[i][0];
-      if (Math.abs(w.length - word.length) > best) continue;
+      if (w.length < low || w.length > high) continue;
+      var c0 = w.charCodeAt(0), c1 = w.charCodeAt(1);
+      if (c0 !== a && c0 !== b && c1 !== a && c1 !== b) continue;
       var d = editDistance(word, w, best);
       if (d > best) continue;
       if (d < best) { best = d; found = []; }
@@ -274,23 +297,49 @@
     return found.slice(0, limit);
   };
 
-  // How a query word matches the index: a list of {word position, class, weight}.
+  // The word positions kept for a term within the postings budget: shortest words
+  // (the closest completions) first, in list order within one length.
+  function withinBudget(index, positions) {
+    var total = 0, i;
+    for (i = 0; i < positions.length; i++) total += index[positions[i]].length - 1;
+    if (total <= EXPANSION_BUDGET) return positions;
+    var byLength = [];
+    for (i = 0; i < positions.length; i++) {
+      var len = index[positions[i]][0].length;
+      (byLength[len] || (byLength[len] = [])).push(positions[i]);
+    }
+    var chosen = [];
+    total = 0;
+    for (var l = 0; l < byLength.length && total < EXPANSION_BUDGET; l++) {
+      var list = byLength[l] || [];
+      for (i = 0; i < list.length && total < EXPANSION_BUDGET; i++) {
+        chosen.push(list[i]);
+        total += index[list[i]].length - 1;
+      }
+    }
+    return chosen;
+  }
+
+  // How a query word matches the index: exact word, words it begins, words it stands
+  // inside, or else the nearest words. A list of {word position, class, weight}.
   Searcher.prototype.matchTerm = function (text) {
+    var cached = this.termCache.get(text);
+    if (cached) return cached;
     var index = this.index, matches = [], term = { text: text, matches: matches, suggestions: [], fuzzy: null };
-    var range = this.prefixRange(text), i;
+    var range = this.prefixRange(text), i, positions = [];
     if (range[0] < range[1] && index[range[0]][0] === text) {
       matches.push({ at: range[0], cls: EXACT, weight: 1 });
       range[0]++;
     }
-    var count = Math.min(range[1] - range[0], MAX_PREFIX_WORDS);
-    for (i = 0; i < count; i++) {
-      var at = range[0] + i;
-      matches.push({ at: at, cls: PREFIX, weight: text.length / index[at][0].length });
+    for (i = range[0]; i < range[1]; i++) positions.push(i);
+    positions = withinBudget(index, positions);
+    for (i = 0; i < positions.length; i++) {
+      matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
     }
     if (text.length >= MIN_INNER) {
-      var inner = this.innerWords(text, MAX_INNER_WORDS);
-      for (i = 0; i < inner.length; i++) {
-        matches.push({ at: inner[i], cls: INNER, weight: text.length / index[inner[i]][0].length });
+      positions = withinBudget(index, this.innerWords(text, MAX_INNER_WORDS));
+      for (i = 0; i < positions.length; i++) {
+        matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
       }
     }
     if (matches.length === 0) {
@@ -302,20 +351,37 @@
         term.fuzzy[index[near[i]][0]] = true;
       }
     }
+    if (this.termCache.size >= 64) this.termCache.clear();
+    this.termCache.set(text, term);
     return term;
   };
 
-  Searcher.prototype.titleWords = function (doc) {
-    var words = this.titleWordCache[doc];
-    if (words === undefined) {
-      var title = this.docs[doc][1];
-      words = typeof title === 'string' && title !== NO_NAME ? tokenize(title) : [];
-      this.titleWordCache[doc] = words;
+  // The distinct words of all titles, each with its documents, and the number of
+  // distinct words of each title. "Document has no name" has none. The page builds it
+  // while the word index is still loading.
+  function titleWords(docs) {
+    var byWord = new Map(), size = new Uint16Array(docs.length), mine = [];
+    for (var d = 0; d < docs.length; d++) {
+      var title = docs[d][1];
+      if (typeof title !== 'string' || title === NO_NAME) continue;
+      mine.length = 0;
+      forEachWord(title, function (w) {
+        if (mine.indexOf(w) >= 0) return;
+        mine.push(w);
+        var list = byWord.get(w);
+        if (list) list.push(d); else byWord.set(w, [d]);
+      });
+      size[d] = Math.min(65535, mine.length);
     }
-    return words;
+    return { words: Array.from(byWord.keys()), docs: Array.from(byWord.values()), size: size };
+  }
+
+  Searcher.prototype.buildTitles = function () {
+    if (this.titles === null) this.titles = titleWords(this.docs);
+    return this.titles;
   };
 
-  // The best class by which a query word matches one title word, or NONE.
+  // The best class by which a query word matches one word, or NONE.
   function wordClass(term, word) {
     var t = term.text;
     if (term.fuzzy) return term.fuzzy[word] === true ? FUZZY : NONE;
@@ -325,31 +391,83 @@
     return NONE;
   }
 
-  // Title rank: 1 + (3 - worst class) when the title holds every query word, else 0;
-  // and the share of the title's words that the query matches, 0 to 10.
-  Searcher.prototype.titleRank = function (doc, terms) {
-    var words = this.titleWords(doc);
-    if (words.length === 0) return 0;
-    var worst = EXACT, covered = 0, t, w;
-    var bestOfTerm = new Array(terms.length);
-    for (t = 0; t < terms.length; t++) bestOfTerm[t] = NONE;
-    for (w = 0; w < words.length; w++) {
-      var hit = false;
-      for (t = 0; t < terms.length; t++) {
-        var c = wordClass(terms[t], words[w]);
-        if (c !== NONE) {
-          hit = true;
-          if (c < bestOfTerm[t]) bestOfTerm[t] = c;
+  // Marks the documents whose titles the query's words match: for each word the best
+  // class, and how many of the title's words some query word matches.
+  Searcher.prototype.matchTitles = function (terms) {
+    var titles = this.buildTitles(), stamp = ++this.stamp, T = terms.length;
+    var stamps = this.titleStamp, covered = this.titleCovered, best = this.titleBest;
+    for (var v = 0; v < titles.words.length; v++) {
+      var word = titles.words[v], classes = null;
+      for (var t = 0; t < T; t++) {
+        var c = wordClass(terms[t], word);
+        if (c !== NONE) (classes || (classes = []))[t] = c;
+      }
+      if (classes === null) continue;
+      var list = titles.docs[v];
+      for (var k = 0; k < list.length; k++) {
+        var d = list[k], base = d * MAX_TERMS;
+        if (stamps[d] !== stamp) {
+          stamps[d] = stamp;
+          covered[d] = 0;
+          for (t = 0; t < T; t++) best[base + t] = NONE;
+        }
+        covered[d]++;
+        for (t = 0; t < T; t++) {
+          if (classes[t] !== undefined && classes[t] < best[base + t]) best[base + t] = classes[t];
         }
       }
-      if (hit) covered++;
     }
-    var all = true;
-    for (t = 0; t < terms.length; t++) {
-      if (bestOfTerm[t] === NONE) all = false;
-      else if (bestOfTerm[t] > worst) worst = bestOfTerm[t];
+  };
+
+  // Title rank after matchTitles: 1 + (3 - worst class) when the title holds every query
+  // word, else 0, times 16; plus the share of the title's words matched, 0 to 10.
+  Searcher.prototype.titleRank = function (d, termCount) {
+    if (this.titleStamp[d] !== this.stamp) return 0;
+    var worst = EXACT, base = d * MAX_TERMS;
+    for (var t = 0; t < termCount; t++) {
+      var c = this.titleBest[base + t];
+      if (c > worst) worst = c;
     }
-    return (all ? (4 - worst) * 16 : 0) + Math.round(10 * covered / words.length);
+    var share = Math.round(10 * this.titleCovered[d] / this.titles.size[d]);
+    return (worst === NONE ? 0 : (4 - worst) * 16) + share;
+  };
+
+  // Adds each term's matches to the documents' hits (terms matched), worst class and
+  // fused score; a term counts for a document through its best match. With every set,
+  // only documents that matched all the terms before are followed (AND). Returns the
+  // documents met; hits must be 0 for every document on entry.
+  Searcher.prototype.collect = function (terms, every) {
+    var n = this.docCount, index = this.index, hits = this.hits, worst = this.worst, score = this.score;
+    var termClass = this.termClass, termScore = this.termScore, seen = this.seen, met = [];
+    for (var t = 0; t < terms.length; t++) {
+      var mark = ++this.mark, touched = [], matches = terms[t].matches;
+      for (var m = 0; m < matches.length; m++) {
+        var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
+        for (var r = 1; r < entry.length; r++) {
+          var doc = entry[r];
+          if (!(doc >= 0 && doc < n)) continue;
+          var s = weight / (RRF_K + r);
+          if (seen[doc] !== mark) {
+            if (every && hits[doc] !== t) continue;
+            seen[doc] = mark;
+            if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met.push(doc); }
+            touched.push(doc);
+            termClass[doc] = cls;
+            termScore[doc] = s;
+          } else if (cls < termClass[doc] || (cls === termClass[doc] && s > termScore[doc])) {
+            termClass[doc] = cls;
+            termScore[doc] = s;
+          }
+        }
+      }
+      for (var k = 0; k < touched.length; k++) {
+        var d = touched[k];
+        hits[d]++;
+        if (termClass[d] > worst[d]) worst[d] = termClass[d];
+        score[d] += termScore[d];
+      }
+    }
+    return met;
   };
 
   // Searches for a query. Returns {query, terms, docs (best first), partial}; partial
@@ -361,57 +479,51 @@
     });
     var result = { query: query, terms: [], docs: [], partial: false };
     if (texts.length === 0) return result;
-    var n = this.docCount, index = this.index;
-    var termClass = this.termClass, termScore = this.termScore;
-    var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey;
-    hits.fill(0); worst.fill(0); score.fill(0);
-    var touchedAll = [];
-    for (var t = 0; t < texts.length; t++) {
-      var term = this.matchTerm(texts[t]);
-      result.terms.push(term);
-      termClass.fill(NONE);
-      var touched = [];
-      for (var m = 0; m < term.matches.length; m++) {
-        var match = term.matches[m], entry = index[match.at], cls = match.cls;
-        for (var r = 1; r < entry.length; r++) {
-          var doc = entry[r];
-          if (!(doc >= 0 && doc < n)) continue;
-          var s = match.weight / (RRF_K + r);
-          var c = termClass[doc];
-          if (c === NONE) touched.push(doc);
-          if (cls < c || (cls === c && s > termScore[doc])) {
-            termClass[doc] = cls;
-            termScore[doc] = s;
-          }
-        }
-      }
-      for (var k = 0; k < touched.length; k++) {
-        var d = touched[k];
-        if (hits[d] === 0) touchedAll.push(d);
-        hits[d]++;
-        if (termClass[d] > worst[d]) worst[d] = termClass[d];
-        score[d] += termScore[d];
-      }
+    for (var t = 0; t < texts.length; t++) result.terms.push(this.matchTerm(texts[t]));
+    var hits = this.hits, met = this.collect(result.terms, true), docs = [], i;
+    for (i = 0; i < met.length; i++) {
+      if (hits[met[i]] === texts.length) docs.push(met[i]);
     }
-    var want = texts.length, docs = [];
-    for (var i = 0; i < touchedAll.length; i++) {
-      if (hits[touchedAll[i]] === want) docs.push(touchedAll[i]);
-    }
-    if (docs.length === 0 && want > 1) {
-      docs = touchedAll;
+    if (docs.length === 0 && texts.length > 1) {
+      for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+      docs = met = this.collect(result.terms, false);
       result.partial = docs.length > 0;
     }
+    this.rank(docs, result.terms);
+    for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+    result.docs = docs;
+    return result;
+  };
+
+  var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
+
+  // Orders documents in place: most query words, best worst class, title holding the
+  // query, share of the title matched, fused score, document number.
+  Searcher.prototype.rank = function (docs, terms) {
+    var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey, i, d;
+    this.matchTitles(terms);
+    var top = 0;
     for (i = 0; i < docs.length; i++) {
-      var dd = docs[i];
-      // Sums of the same ranks in another order must tie exactly.
-      score[dd] = Math.round(score[dd] * 1e12) / 1e12;
-      rankKey[dd] = hits[dd] * 4096 + (3 - worst[dd]) * 1024 + this.titleRank(dd, result.terms);
+      d = docs[i];
+      rankKey[d] = hits[d] * 4096 + (3 - worst[d]) * 1024 + this.titleRank(d, terms.length);
+      if (score[d] > top) top = score[d];
     }
+    if (this.docCount <= DOC_BITS) {
+      // One number per document, sorted natively: rank key, score in 2^20 steps of the
+      // best score (so sums of the same ranks in another order tie), document number.
+      var keys = new Float64Array(docs.length), scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
+      for (i = 0; i < docs.length; i++) {
+        d = docs[i];
+        keys[i] = (rankKey[d] * SCORE_STEPS + Math.round(score[d] * scale)) * DOC_BITS + (DOC_BITS - 1 - d);
+      }
+      keys.sort();
+      for (i = 0; i < docs.length; i++) docs[i] = DOC_BITS - 1 - keys[docs.length - 1 - i] % DOC_BITS;
+      return;
+    }
+    for (i = 0; i < docs.length; i++) score[docs[i]] = Math.round(score[docs[i]] * 1e12) / 1e12;
     docs.sort(function (a, b) {
       return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
     });
-    result.docs = docs;
-    return result;
   };
 
   // "dd-MM-yyyy" as a number that sorts by date, or -1.
@@ -459,7 +571,7 @@
     var status = doc.getElementById('status'), more = doc.getElementById('more');
     var suggest = doc.getElementById('suggest'), sortBox = doc.getElementById('sort');
     var searcher = null, current = null, order = [], shown = 0, active = -1;
-    var timer = 0, lastMs = 0, lastUrlChange = 0, entrySettled = true;
+    var timer = 0, lastMs = 0, lastRunEnd = 0, lastUrlChange = 0, entrySettled = true;
 
     function say(text, isError) {
       status.textContent = text;
@@ -602,7 +714,8 @@
       if (!searcher) return;
       var q = box.value, started = Date.now();
       render(searcher.search(q));
-      lastMs = Date.now() - started;
+      lastRunEnd = Date.now();
+      lastMs = lastRunEnd - started;
       doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
       setUrl(q, how);
     }
@@ -643,8 +756,11 @@
 
     box.addEventListener('input', function () {
       win.clearTimeout(timer);
-      // Short debounce: fast searches answer every keystroke, slow ones coalesce.
-      timer = win.setTimeout(function () { run('type'); }, Math.min(120, lastMs * 2));
+      // Debounce: keystrokes that come while a search is pending are coalesced. When
+      // searches are quick every keystroke is answered at once; when they are slow and
+      // the keys come fast, wait about one search's time for the next key.
+      var slow = lastMs >= 25 && Date.now() - lastRunEnd < 300;
+      timer = win.setTimeout(function () { run('type'); }, slow ? Math.min(150, lastMs) : 0);
     });
     form.addEventListener('submit', function (e) {
       e.preventDefault();
@@ -698,12 +814,23 @@
     sortBox.value = initial.sort;
     say('Loading the search index\u2026');
 
-    var waiting = 2, failed = [];
+    function mark(name) {
+      if (win.performance && win.performance.mark) win.performance.mark(name);
+    }
+
+    var waiting = 2, failed = [], titles = null;
+    function validDocs(docs) {
+      return Array.isArray(docs) && (docs.length === 0 || Array.isArray(docs[0]));
+    }
     function loaded(name, ok) {
       if (!ok) failed.push(name);
-      if (--waiting > 0) return;
       var docs = win.docs, index = win.index;
-      if (!(Array.isArray(docs) && (docs.length === 0 || Array.isArray(docs[0])))) failed.push('indexed_docs.js');
+      // The documents come first (a much smaller file): index their titles meanwhile.
+      if (--waiting > 0) {
+        if (validDocs(docs)) titles = titleWords(docs);
+        return;
+      }
+      if (!validDocs(docs)) failed.push('indexed_docs.js');
       if (!(Array.isArray(index) && (index.length === 0 || (Array.isArray(index[0]) && typeof index[0][0] === 'string')))) failed.push('indexed_words.js');
       if (failed.length) {
         failed = failed.filter(function (f, i) { return failed.indexOf(f) === i; });
@@ -712,10 +839,12 @@
         box.setAttribute('aria-invalid', 'true');
         return;
       }
-      searcher = new Searcher(docs, index);
+      searcher = new Searcher(docs, index, titles && titles.size.length === docs.length ? titles : null);
       say(docs.length === 0 ? 'The index holds no pages.' : '');
       box.placeholder = 'Search ' + plural(docs.length, 'page');
+      mark('vantrel-index-ready');
       run('history');
+      mark('vantrel-first-results');
       doc.documentElement.setAttribute('data-ready', 'true');
       // Get the word list ready for in-word matching while the visitor reads.
       win.setTimeout(function () { searcher.buildJoined(); }, 50);
@@ -743,6 +872,7 @@
     highlightSpans: highlightSpans,
     dateKey: dateKey,
     Searcher: Searcher,
+    titleWords: titleWords,
     startPage: startPage,
     EXACT: EXACT, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY
   };
