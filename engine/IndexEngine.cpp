@@ -255,7 +255,8 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result)
 namespace {
 // Reads pages ahead of the recorder on worker threads. Pages are handed out in walk
 // order and taken back in the same order; the taking thread parses queued pages itself
-// while it waits, so all threads stay busy.
+// while it waits, so all threads stay busy. analyse(item, thread) learns which thread
+// runs it: 0 for the taking thread, 1 to threads - 1 for the workers.
 template <typename Item, typename Result, typename Analyse>
 class PagePipeline {
 public:
@@ -264,7 +265,7 @@ public:
     {
         try {
             for (unsigned i = 1; i < threads; ++i)
-                m_workers.emplace_back([this] { work(); });
+                m_workers.emplace_back([this, i] { work(i); });
         } catch (...) {
             // Fewer workers only means less speed: the taking thread parses the rest.
         }
@@ -303,7 +304,7 @@ public:
         while (front->state != Slot::Ready) {
             if (Slot* slot = claimNext()) {
                 lock.unlock();
-                slot->result = m_analyse(slot->item);
+                slot->result = m_analyse(slot->item, 0);
                 lock.lock();
                 slot->state = Slot::Ready;
                 continue;
@@ -336,7 +337,7 @@ private:
         return slot;
     }
 
-    void work()
+    void work(unsigned thread)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
@@ -345,7 +346,7 @@ private:
             if (!slot)
                 return;
             lock.unlock();
-            Result result = m_analyse(slot->item);
+            Result result = m_analyse(slot->item, thread);
             lock.lock();
             slot->result = std::move(result);
             slot->state = Slot::Ready;
@@ -379,21 +380,46 @@ void IndexEngine::walkFolder(const std::string& folder)
         return;
     }
 
-    auto analyse = [this](const PageItem& item) { return analysePage(item.path); };
-    PagePipeline<PageItem, PageResult, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
-    bool walked = false;
-    for (;;) {
-        while (!walked && pipeline.hasRoom()) {
-            if (walker.next(page))
-                pipeline.submit(std::move(page));
-            else
-                walked = true;
+    // Each thread merges the words of the pages it parses into a dictionary of its own,
+    // under the page's document number (its place in walk order); the recorder only
+    // appends entries and lines. The dictionaries are joined once the walk has ended,
+    // without the pages parsed ahead of a stop.
+    struct QueuedPage {
+        PageItem page;
+        std::int32_t document = 0;
+    };
+    std::vector<WordDictionary> threadWords(threads);
+    auto analyse = [this, &threadWords](const QueuedPage& queued, unsigned thread) {
+        PageResult result = analysePage(queued.page.path);
+        threadWords[thread].addPage(queued.document, result.words);
+        result.words.clear();
+        return result;
+    };
+    {
+        PagePipeline<QueuedPage, PageResult, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
+        std::int32_t submitted = static_cast<std::int32_t>(documents.size());
+        bool walked = false;
+        QueuedPage queued;
+        for (;;) {
+            while (!walked && pipeline.hasRoom()) {
+                if (walker.next(queued.page)) {
+                    queued.document = submitted++;
+                    pipeline.submit(std::move(queued));
+                } else {
+                    walked = true;
+                }
+            }
+            if (pipeline.empty() || stopping())
+                break;  // pages parsed ahead of a stop are dropped unrecorded
+            PageResult result;
+            pipeline.takeFront(queued, result);
+            recordPage(queued.page, result);
         }
-        if (pipeline.empty() || stopping())
-            return;  // pages parsed ahead of a stop are dropped unrecorded
-        PageResult result;
-        pipeline.takeFront(page, result);
-        recordPage(page, result);
+    }
+    const auto recorded = static_cast<std::int32_t>(documents.size());
+    for (WordDictionary& words : threadWords) {
+        dictionary.merge(words, recorded);
+        words.clear();
     }
 }
 
@@ -416,9 +442,12 @@ bool IndexEngine::rankPostings()
                 return false;
             working.push_back(posting);
         }
-        // Highest weight first; equal weights keep ascending document order.
-        std::stable_sort(working.begin(), working.end(),
-                         [](const Posting& a, const Posting& b) { return a.weight > b.weight; });
+        // Highest weight first; equal weights in ascending document order, as a stable
+        // sort of postings in document order gives them (postings of pages parsed on
+        // several threads arrive in no fixed order).
+        std::sort(working.begin(), working.end(), [](const Posting& a, const Posting& b) {
+            return a.weight > b.weight || (a.weight == b.weight && a.document < b.document);
+        });
         wordIndex.startWord(dictionary.table().wordOf(entries[i]));
         for (const Posting& posting : working) {
             if (stopping())

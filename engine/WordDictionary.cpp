@@ -26,3 +26,17 @@ void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords)
             list.push_back(Posting{document, weight});
     }
 }
+
+void WordDictionary::merge(const WordDictionary& other, std::int32_t documentLimit)
+{
+    for (const auto& entry : other.m_table.entries()) {
+        Postings* list = nullptr;
+        for (const Posting& posting : entry.value) {
+            if (posting.document >= documentLimit)
+                continue;
+            if (!list)
+                list = &m_table.findOrInsert(other.m_table.wordOf(entry), entry.hash);
+            list->push_back(posting);
+        }
+    }
+}

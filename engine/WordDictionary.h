@@ -19,8 +19,9 @@ using Postings = std::vector<Posting>;
 double wordWeight(const WordCounts& counts);
 
 // For each word, the weight of the word in each document that holds it. Postings are
-// kept in the order pages were merged (ascending document index when merged in order);
-// the index writer orders words by bytes and documents by weight.
+// kept in the order pages were merged (ascending document index when merged in order,
+// any order when joined from several threads); the index writer orders words by bytes
+// and documents by weight.
 class WordDictionary {
 public:
     // The postings of word, inserted empty when the word is new.
@@ -29,6 +30,10 @@ public:
 
     // Sets the weight of every word of the page under the page's document index.
     void addPage(std::int32_t document, const PageWords& pageWords);
+
+    // Adds the postings of other whose document is below documentLimit; words left
+    // without any are not added.
+    void merge(const WordDictionary& other, std::int32_t documentLimit);
 
     std::size_t size() const { return m_table.size(); }
     bool empty() const { return m_table.empty(); }
