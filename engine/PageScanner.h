@@ -27,6 +27,9 @@ enum class TagFilter { Title, TitleOrHeader, Any };
 template <typename Visit>
 void forEachTagTextMatch(std::string_view upperText, TagFilter filter, Visit&& visit);
 
+template <typename Visit>
+void forEachTextAfterTag(std::string_view upperText, TagFilter filter, bool consumeNextTag, Visit&& visit);
+
 // As PagePatterns::countPageWords, which never gives up here.
 void countPageWords(std::string_view upperText, ContentMode mode, PageWords& pageWords);
 
@@ -123,13 +126,17 @@ void forEachKeywordsMatch(std::string_view text, Visit&& visit)
     }
 }
 
+// Text after tags, for both the tag passes and the title element: a tag that filter
+// accepts, up to its '>', then the text up to the next '<', which must begin a further
+// tag. The tag passes only look ahead at that tag, so it may begin the next match; the
+// title element consumes it (consumeNextTag).
 template <typename Visit>
-void forEachTagTextMatch(std::string_view text, TagFilter filter, Visit&& visit)
+void forEachTextAfterTag(std::string_view text, TagFilter filter, bool consumeNextTag, Visit&& visit)
 {
     const std::size_t n = text.size();
     const char* t = text.data();
-    // The look-ahead needs a '>' after the '<' that ends the text; once the last '>' of
-    // the page is passed, nothing further can match.
+    // The text must be followed by a '<' with a '>' after it; once the last '>' of the
+    // page is passed, nothing further can match.
     const std::size_t lastGt = text.rfind('>');
     if (lastGt == std::string_view::npos)
         return;
@@ -160,8 +167,14 @@ void forEachTagTextMatch(std::string_view text, TagFilter filter, Visit&& visit)
         if (r == std::string_view::npos || r >= lastGt)
             return;
         visit(text.substr(j, q - j), text.substr(q + 1, r - q - 1));
-        pos = r;
+        pos = consumeNextTag ? text.find('>', r + 1) + 1 : r;
     }
+}
+
+template <typename Visit>
+void forEachTagTextMatch(std::string_view text, TagFilter filter, Visit&& visit)
+{
+    forEachTextAfterTag(text, filter, false, visit);
 }
 
 }  // namespace PageScanner
