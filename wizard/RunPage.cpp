@@ -15,6 +15,15 @@
 
 #include <string>
 
+namespace {
+
+// Up to this many lines each line is shown and selected as it arrives; beyond, lines
+// are shown in batches at most every refresh interval.
+constexpr int kLinesShownAtOnce = 1000;
+constexpr int kRefreshIntervalMs = 40;
+
+}  // namespace
+
 struct RunPage::RunSettings {
     ContentMode contentMode = ContentMode::Keywords;
     PathMode pathMode = PathMode::RelativePath;
@@ -46,6 +55,9 @@ RunPage::RunPage(Wizard& wizard)
     setUpPage(m_ui->helpButton);
     connect(m_ui->mainButton, &QPushButton::clicked, this, &RunPage::pressMainButton);
     connect(m_ui->backButton, &QPushButton::clicked, this, &RunPage::goBack);
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(kRefreshIntervalMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &RunPage::showPendingLines);
 }
 
 RunPage::~RunPage()
@@ -89,6 +101,7 @@ void RunPage::goBack()
     // A running worker goes on and writes into the hidden list.
     hide();
     m_ui->mainButton->setText(QStringLiteral("Start"));
+    m_pendingLines.clear();
     m_ui->progressList->clear();
     m_runFinished = false;
     wizard().showPage(this, wizard().optionsPage());
@@ -163,6 +176,7 @@ bool RunPage::workerWaitingToStart() const
 void RunPage::endRuns(std::function<void()> whenEnded)
 {
     m_delivering = false;
+    m_pendingLines.clear();
     if (workerWaitingToStart())
         dropWorker();
     if (!m_runningThread || m_runningThread->isFinished()) {
@@ -188,8 +202,24 @@ RunPage::RunSettings RunPage::currentSettings()
 
 void RunPage::appendLine(const QString& line)
 {
-    m_ui->progressList->addItem(line);
-    m_ui->progressList->setCurrentRow(m_ui->progressList->count() - 1);
+    // A list view lays out all its rows again for every row added, which makes a long
+    // run quadratic. So a long list takes its new lines in batches; the worker still
+    // waits for each hand-over, and the newest line is the one shown selected.
+    m_pendingLines.append(line);
+    if (m_ui->progressList->count() < kLinesShownAtOnce)
+        showPendingLines();
+    else if (!m_refreshTimer.isActive())
+        m_refreshTimer.start();
+}
+
+void RunPage::showPendingLines()
+{
+    if (m_pendingLines.isEmpty())
+        return;
+    QListWidget* list = m_ui->progressList;
+    list->addItems(m_pendingLines);
+    m_pendingLines.clear();
+    list->setCurrentRow(list->count() - 1);
 }
 
 void RunPage::setWaitCursor(bool shown)
@@ -223,6 +253,7 @@ void RunPage::runWorker(const RunSettings& settings)
         // The final line goes last and no line stays selected. A run normally starts on
         // an empty list; one that waited for a stopped run starts below that run's lines
         // and still ends with its own final line at the bottom.
+        showPendingLines();
         QListWidget* list = m_ui->progressList;
         list->addItem(complete ? QStringLiteral("Indexing complete!") : QStringLiteral("Indexing interrupted!"));
         list->setCurrentRow(-1);

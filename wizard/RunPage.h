@@ -2,6 +2,9 @@
 
 #include "WizardPage.h"
 
+#include <QStringList>
+#include <QTimer>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -46,6 +49,7 @@ private:
     bool workerWaitingToStart() const;
     RunSettings currentSettings();
     void appendLine(const QString& line);
+    void showPendingLines();
     void setWaitCursor(bool shown);
 
     // On the worker thread: the job and its final line, and the job itself.
@@ -64,4 +68,6 @@ private:
     bool m_waitCursor = false;
     std::atomic<bool> m_delivering{true};
     std::function<void()> m_whenRunsEnded;
+    QStringList m_pendingLines;  // handed over, shown with the next refresh
+    QTimer m_refreshTimer;
 };

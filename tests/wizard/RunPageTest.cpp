@@ -61,13 +61,17 @@ void RunPageTest::runWritesWhatTheCommandLineWrites_data()
     QTest::addColumn<QString>("contentRadio");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("pages");
     QTest::newRow("relative, keywords") << "relativePathRadio" << "keywordsRadio" << ""
-                                        << QStringList{"--path", "relative", "--content", "keywords"};
+                                        << QStringList{"--path", "relative", "--content", "keywords"} << 60;
     QTest::newRow("full path, headers") << "fullPathRadio" << "keywordsTitlesHeadersRadio" << ""
-                                        << QStringList{"--path", "full", "--content", "headers"};
+                                        << QStringList{"--path", "full", "--content", "headers"} << 60;
     QTest::newRow("URL prefix, all content")
         << "urlPrefixRadio" << "allContentRadio" << "http://example.org\\docs"
-        << QStringList{"--path", "url", "--url-prefix", "http://example.org\\docs", "--content", "all"};
+        << QStringList{"--path", "url", "--url-prefix", "http://example.org\\docs", "--content", "all"} << 60;
+    // Beyond a thousand lines the list takes them in batches.
+    QTest::newRow("long run") << "relativePathRadio" << "allContentRadio" << ""
+                              << QStringList{"--path", "relative", "--content", "all"} << 900;
 }
 
 void RunPageTest::runWritesWhatTheCommandLineWrites()
@@ -76,6 +80,8 @@ void RunPageTest::runWritesWhatTheCommandLineWrites()
     QFETCH(QString, contentRadio);
     QFETCH(QString, prefix);
     QFETCH(QStringList, options);
+    QFETCH(int, pages);
+    writeSite(path(QStringLiteral("site")), pages);
     const QString source = path(QStringLiteral("site"));
     const QString destination = path(QStringLiteral("index"));
     RunPage* page = goToRunPage(*m_wizard, source, destination, qPrintable(pathRadio), qPrintable(contentRadio), prefix);
