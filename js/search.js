@@ -196,6 +196,21 @@
     this.stamp = 0;
     this.seen = new Uint32Array(n);
     this.mark = 0;
+    // How many words each page has. A word's list ranks pages that mention it only in
+    // passing by how rarely they do, which favours long pages (indexes, change logs)
+    // that mention everything once; fused scores are divided by the square root of a
+    // page's length over the mean, as relevance models do with long documents.
+    var length = new Float64Array(n), total = 0, i, r;
+    for (i = 0; i < index.length; i++) {
+      var entry = index[i];
+      for (r = 1; r < entry.length; r++) {
+        if (entry[r] >= 0 && entry[r] < n) length[entry[r]]++;
+      }
+      total += entry.length - 1;
+    }
+    var mean = n > 0 ? Math.max(1, total / n) : 1;
+    for (d = 0; d < n; d++) length[d] = 1 / Math.sqrt(Math.max(1, length[d] / mean));
+    this.lengthFactor = length;
   }
 
   // First position whose word is not below word.
@@ -331,7 +346,18 @@
       matches.push({ at: range[0], cls: EXACT, weight: 1 });
       range[0]++;
     }
-    for (i = range[0]; i < range[1]; i++) positions.push(i);
+    // A plural or singular form counts as the word itself, a little lower.
+    for (i = range[0]; i < range[1]; i++) {
+      if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: EXACT, weight: 0.9 });
+      else positions.push(i);
+    }
+    var singular = /^[A-Z0-9_]{3,}E?S$/.test(text) ? [text.slice(0, -1), text.slice(0, -2)] : [];
+    for (i = 0; i < singular.length; i++) {
+      var at = this.lowerBound(singular[i]);
+      if (at < index.length && index[at][0] === singular[i] && pluralOf(singular[i], text)) {
+        matches.push({ at: at, cls: EXACT, weight: 0.9 });
+      }
+    }
     positions = withinBudget(index, positions);
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
@@ -356,13 +382,17 @@
     return term;
   };
 
-  // The distinct words of all titles, each with its documents, and the number of
-  // distinct words of each title. "Document has no name" has none. The page builds it
-  // while the word index is still loading.
+  // The distinct words of all titles, each with its documents; which of them stand in
+  // a large share of the titles (a site's name, say), so tell nothing about a page;
+  // the number of other distinct words of each title ("Document has no name" has
+  // none); and the words of each page's file name without its extension. The page
+  // builds this while the word index is still loading.
   function titleWords(docs) {
-    var byWord = new Map(), size = new Uint16Array(docs.length), mine = [];
-    for (var d = 0; d < docs.length; d++) {
-      var title = docs[d][1];
+    var byWord = new Map(), size = new Uint16Array(docs.length), names = new Array(docs.length);
+    var mine = [], titled = 0, d, i;
+    for (d = 0; d < docs.length; d++) {
+      var title = docs[d][1], location = String(docs[d][2]);
+      names[d] = tokenize(location.slice(location.lastIndexOf('/') + 1).replace(/\.[^.]*$/, ''));
       if (typeof title !== 'string' || title === NO_NAME) continue;
       mine.length = 0;
       forEachWord(title, function (w) {
@@ -372,8 +402,16 @@
         if (list) list.push(d); else byWord.set(w, [d]);
       });
       size[d] = Math.min(65535, mine.length);
+      if (mine.length) titled++;
     }
-    return { words: Array.from(byWord.keys()), docs: Array.from(byWord.values()), size: size };
+    var words = Array.from(byWord.keys()), lists = Array.from(byWord.values());
+    var common = new Uint8Array(words.length), limit = Math.max(8, titled / 4);
+    for (i = 0; i < words.length; i++) {
+      if (lists[i].length <= limit) continue;
+      common[i] = 1;
+      for (var k = 0; k < lists[i].length; k++) size[lists[i][k]]--;
+    }
+    return { words: words, docs: lists, common: common, size: size, names: names };
   }
 
   Searcher.prototype.buildTitles = function () {
@@ -381,11 +419,18 @@
     return this.titles;
   };
 
+  // Whether plural is word with "S" or "ES" added.
+  function pluralOf(word, plural) {
+    var extra = plural.length - word.length;
+    return (extra === 1 || (extra === 2 && plural.charCodeAt(plural.length - 2) === 69)) &&
+      plural.charCodeAt(plural.length - 1) === 83 && plural.lastIndexOf(word, 0) === 0;
+  }
+
   // The best class by which a query word matches one word, or NONE.
   function wordClass(term, word) {
     var t = term.text;
     if (term.fuzzy) return term.fuzzy[word] === true ? FUZZY : NONE;
-    if (word === t) return EXACT;
+    if (word === t || pluralOf(t, word) || pluralOf(word, t)) return EXACT;
     if (word.lastIndexOf(t, 0) === 0) return PREFIX;
     if (t.length >= MIN_INNER && word.indexOf(t) > 0) return INNER;
     return NONE;
@@ -403,7 +448,7 @@
         if (c !== NONE) (classes || (classes = []))[t] = c;
       }
       if (classes === null) continue;
-      var list = titles.docs[v];
+      var list = titles.docs[v], telling = titles.common[v] === 0;
       for (var k = 0; k < list.length; k++) {
         var d = list[k], base = d * MAX_TERMS;
         if (stamps[d] !== stamp) {
@@ -411,7 +456,7 @@
           covered[d] = 0;
           for (t = 0; t < T; t++) best[base + t] = NONE;
         }
-        covered[d]++;
+        if (telling) covered[d]++;
         for (t = 0; t < T; t++) {
           if (classes[t] !== undefined && classes[t] < best[base + t]) best[base + t] = classes[t];
         }
@@ -419,17 +464,30 @@
     }
   };
 
-  // Title rank after matchTitles: 1 + (3 - worst class) when the title holds every query
-  // word, else 0, times 16; plus the share of the title's words matched, 0 to 10.
-  Searcher.prototype.titleRank = function (d, termCount) {
-    if (this.titleStamp[d] !== this.stamp) return 0;
-    var worst = EXACT, base = d * MAX_TERMS;
-    for (var t = 0; t < termCount; t++) {
-      var c = this.titleBest[base + t];
-      if (c > worst) worst = c;
+  // Title rank after matchTitles: 1 + (3 - worst class) when the title holds every
+  // query word, else 0; then 2 when the words of the file name are the query's words,
+  // 1 when they hold all of them; then the share of the title's telling words matched,
+  // 0 to 10.
+  Searcher.prototype.titleRank = function (d, terms) {
+    var titles = this.titles, tier = 0, t, matched = this.titleStamp[d] === this.stamp;
+    if (matched) {
+      var worst = EXACT, base = d * MAX_TERMS;
+      for (t = 0; t < terms.length; t++) {
+        if (this.titleBest[base + t] > worst) worst = this.titleBest[base + t];
+      }
+      if (worst !== NONE) tier = 4 - worst;
     }
-    var share = Math.round(10 * this.titleCovered[d] / this.titles.size[d]);
-    return (worst === NONE ? 0 : (4 - worst) * 16) + share;
+    var name = titles.names[d], used = 0, all = name.length > 0;
+    for (t = 0; t < terms.length && all; t++) {
+      var hit = false;
+      for (var w = 0; w < name.length; w++) {
+        if (wordClass(terms[t], name[w]) !== NONE) { hit = true; used++; }
+      }
+      all = hit;
+    }
+    var nameTier = all ? (used >= name.length ? 2 : 1) : 0;
+    var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, this.titleCovered[d]) / size) : 0;
+    return tier * 48 + nameTier * 16 + share;
   };
 
   // Adds each term's matches to the documents' hits (terms matched), worst class and
@@ -505,7 +563,8 @@
     var top = 0;
     for (i = 0; i < docs.length; i++) {
       d = docs[i];
-      rankKey[d] = hits[d] * 4096 + (3 - worst[d]) * 1024 + this.titleRank(d, terms.length);
+      rankKey[d] = hits[d] * 4096 + (3 - worst[d]) * 1024 + this.titleRank(d, terms);
+      score[d] *= this.lengthFactor[d];
       if (score[d] > top) top = score[d];
     }
     if (this.docCount <= DOC_BITS) {

@@ -128,6 +128,26 @@ test('fusion of several lists by rank, ties in document order', () => {
   assert.deepEqual(new S.Searcher(d, [['A', 9, 1, -1]]).search('a').docs, [1]);
 });
 
+test('ranking signals: file names, plural forms, site-wide title words, no carry-over', () => {
+  const d = [
+    [0, 'ASYNCIO EVENTS - SITE', 'lib/events.html', ''],
+    [1, 'ASYNCIO - SITE MANUAL', 'lib/main.html', ''],
+    [2, 'ASYNCIO DEVELOPMENT - SITE', 'lib/asyncio-dev.html', ''],
+    [3, 'ASYNCIO LOOPS AND TASKS - SITE', 'lib/asyncio.html', ''],
+    [4, 'THE THREAD MODULE - SITE MANUAL', 't.html', ''],
+    [5, 'THREADS - SITE MANUAL', 'threads.html', ''],
+    ...[6, 7, 8, 9, 10, 11, 12].map((i) => [i, `PAGE ${i} - SITE MANUAL`, `p${i}.html`, '']),
+  ];
+  const s = new S.Searcher(d, [['ASYNCIO', 0, 1, 2, 3], ['THREAD', 4, 7], ['THREADS', 5, 8]]);
+  // Named asyncio, then a name holding it; then the title most about it: SITE and
+  // MANUAL stand in most titles and do not count.
+  assert.deepEqual(s.search('asyncio').docs, [3, 2, 1, 0]);
+  // THREADS counts as the word THREAD (and back), a little lower.
+  assert.deepEqual(s.search('thread').docs, [5, 4, 7, 8]);
+  assert.deepEqual(s.search('threads').docs, [5, 4, 8, 7]);
+  assert.deepEqual(s.search('asyncio').docs, [3, 2, 1, 0]);
+});
+
 test('sorting by date: newest first, undated last, ties kept', () => {
   assert.deepEqual(searcher.byDate([0, 3, 1, 2, 5]), [5, 1, 2, 0, 3]);
   assert.equal(S.dateKey('09-10-2003'), 20031009);
