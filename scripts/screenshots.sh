@@ -10,8 +10,11 @@ program=$build/bin/vantrelindexer
 [ -x "$program" ] || { echo "No $program: build first (make build)." >&2; exit 1; }
 command -v xvfb-run >/dev/null || { echo "xvfb-run is missing (Debian package xvfb)." >&2; exit 1; }
 
-scratch=$(mktemp -d /tmp/site-index.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT INT TERM
+# A fixed scratch name, so that step 2 looks the same every time.
+scratch=/tmp/vantrelindexer-screenshots/site-index
+rm -rf /tmp/vantrelindexer-screenshots
+mkdir -p "$scratch"
+trap 'rm -rf /tmp/vantrelindexer-screenshots' EXIT INT TERM
 mkdir -p docs/screenshots
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" \
   "$program" --screenshots docs/screenshots examples/site "$scratch"
