@@ -5,7 +5,8 @@
 // index itself: a title word, two title words, a prefix, a part inside a word, a typo
 // and the most frequent word. Prints a Markdown table to stdout:
 //   - open: from opening search.html?q=... to the first results on screen (median of
-//     RUNS fresh loads, default 3), with the time the index files took to load;
+//     RUNS fresh loads, default 3), and the part of it that the browser took to load
+//     and run the two index files;
 //   - keystrokes: each query typed one key at a time, from the key to the updated
 //     results on screen (median and slowest key).
 // Needs playwright-core in tests/web/node_modules (make web-deps) and /usr/bin/chromium.
@@ -95,7 +96,8 @@ try {
       await page.goto(pageUrl + '?q=' + encodeURIComponent(q));
       await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
       first.push(await page.evaluate(() => window.__bench.first));
-      ready.push(await page.evaluate(() => performance.getEntriesByName('vantrel-index-ready')[0]?.startTime));
+      ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js']
+        .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime))));
       count = await page.textContent('#count');
       await context.close();
     }
@@ -126,7 +128,7 @@ try {
 const all = rows.flatMap((r) => [r.first]);
 console.error(`search page bench: ${docs.length} documents, ${index.length} words, ${postings} postings, ` +
   `${os.cpus().length} processors, load ${os.loadavg().map((x) => x.toFixed(2)).join(' ')}`);
-console.log(`| query (${docs.length.toLocaleString('en-US')} documents, ${index.length.toLocaleString('en-US')} words) | results | index loaded ms | open to first results ms | key to results ms, median | slowest key ms |`);
+console.log(`| query (${docs.length.toLocaleString('en-US')} documents, ${index.length.toLocaleString('en-US')} words) | results | index files loaded ms | open to first results ms | key to results ms, median | slowest key ms |`);
 console.log('|---|---|---:|---:|---:|---:|');
 for (const r of rows) {
   console.log(`| ${r.kind}: \`${r.q}\` | ${r.count.replace(/\|/g, '\\|')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} |`);

@@ -314,10 +314,10 @@
 
   // The word positions kept for a term within the postings budget: shortest words
   // (the closest completions) first, in list order within one length.
-  function withinBudget(index, positions) {
+  function withinBudget(index, positions, budget) {
     var total = 0, i;
     for (i = 0; i < positions.length; i++) total += index[positions[i]].length - 1;
-    if (total <= EXPANSION_BUDGET) return positions;
+    if (total <= budget) return positions;
     var byLength = [];
     for (i = 0; i < positions.length; i++) {
       var len = index[positions[i]][0].length;
@@ -325,9 +325,9 @@
     }
     var chosen = [];
     total = 0;
-    for (var l = 0; l < byLength.length && total < EXPANSION_BUDGET; l++) {
+    for (var l = 0; l < byLength.length && total < budget; l++) {
       var list = byLength[l] || [];
-      for (i = 0; i < list.length && total < EXPANSION_BUDGET; i++) {
+      for (i = 0; i < list.length && total < budget; i++) {
         chosen.push(list[i]);
         total += index[list[i]].length - 1;
       }
@@ -358,12 +358,14 @@
         matches.push({ at: at, cls: EXACT, weight: 0.9 });
       }
     }
-    positions = withinBudget(index, positions);
+    // One or two letters begin most words: read fewer of them.
+    var budget = EXPANSION_BUDGET * Math.min(1, text.length / 4);
+    positions = withinBudget(index, positions, budget);
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
     }
     if (text.length >= MIN_INNER) {
-      positions = withinBudget(index, this.innerWords(text, MAX_INNER_WORDS));
+      positions = withinBudget(index, this.innerWords(text, MAX_INNER_WORDS), budget);
       for (i = 0; i < positions.length; i++) {
         matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
       }
@@ -882,6 +884,7 @@
       return Array.isArray(docs) && (docs.length === 0 || Array.isArray(docs[0]));
     }
     function loaded(name, ok) {
+      mark('vantrel-loaded-' + name);
       if (!ok) failed.push(name);
       var docs = win.docs, index = win.index;
       // The documents come first (a much smaller file): index their titles meanwhile.
@@ -905,8 +908,17 @@
       run('history');
       mark('vantrel-first-results');
       doc.documentElement.setAttribute('data-ready', 'true');
-      // Get the word list ready for in-word matching while the visitor reads.
-      win.setTimeout(function () { searcher.buildJoined(); }, 50);
+      // While the visitor reads or starts typing: get the word list ready for in-word
+      // matching and run a few searches so that the first keystrokes find the search
+      // code compiled. One step per task, so a keystroke never waits long.
+      var warmUp = ['E', 'SE', 'SEA', 'ION', 'TION SE'];
+      var step = function () {
+        if (searcher.joined === null) searcher.buildJoined();
+        else if (warmUp.length) searcher.search(warmUp.shift());
+        else return;
+        win.setTimeout(step, 20);
+      };
+      win.setTimeout(step, 50);
     }
     function load(name, charset) {
       var script = doc.createElement('script');
