@@ -14,6 +14,7 @@ FolderPage::FolderPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_uniq
 {
     m_ui->setupUi(this);
     setUpPage(m_ui->helpButton);
+    m_ui->sourceEdit->setFocus();
     connect(m_ui->nextButton, &QPushButton::clicked, this, &FolderPage::checkFolders);
     connect(m_ui->backButton, &QPushButton::clicked, this,
             [this] { this->wizard().showPage(this, this->wizard().welcomePage()); });

@@ -13,6 +13,7 @@ OptionsPage::OptionsPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_un
     m_ui->urlPrefixEdit->setEnabled(false);
     m_ui->relativePathRadio->setChecked(true);
     m_ui->keywordsRadio->setChecked(true);
+    m_ui->relativePathRadio->setFocus();
 
     // toggled rather than clicked, so that arrow keys inside a group choose as well.
     const auto onChecked = [this](QAbstractButton* button, auto choose) {

@@ -53,6 +53,7 @@ RunPage::RunPage(Wizard& wizard)
 {
     m_ui->setupUi(this);
     setUpPage(m_ui->helpButton);
+    m_ui->mainButton->setFocus();
     connect(m_ui->mainButton, &QPushButton::clicked, this, &RunPage::pressMainButton);
     connect(m_ui->backButton, &QPushButton::clicked, this, &RunPage::goBack);
     m_refreshTimer.setSingleShot(true);

@@ -364,15 +364,19 @@ void WizardPagesTest::helpFromEveryPageByButtonAndF1()
 
 void WizardPagesTest::enterPressesDefaultButtonAndEscapeDoesNothing()
 {
+    // Keys go where the focus is when a page comes up, as they do for a person.
     m_wizard->start();
-    QTest::keyClick(m_wizard->welcomePage(), Qt::Key_Escape);
+    QVERIFY(QTest::qWaitForWindowActive(m_wizard->welcomePage()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QCOMPARE(visiblePages(), QList<QWidget*>{m_wizard->welcomePage()});
-    QTest::keyClick(m_wizard->welcomePage(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     FolderPage* folders = m_wizard->folderPage();
     QCOMPARE(visiblePages(), QList<QWidget*>{folders});
 
-    // From a text box too: Escape leaves the page as it is, Enter runs the folder check.
+    // From the text box: Escape leaves the page as it is, Enter runs the folder check.
+    QVERIFY(QTest::qWaitForWindowActive(folders));
     QLineEdit* source = control<QLineEdit>(folders, "sourceEdit");
+    QCOMPARE(QApplication::focusWidget(), source);
     QTest::keyClicks(source, QStringLiteral("nowhere"));
     QTest::keyClick(source, Qt::Key_Escape);
     QCOMPARE(visiblePages(), QList<QWidget*>{folders});
