@@ -128,34 +128,56 @@
     return '%' + HEX.charAt(byte >> 4) + HEX.charAt(byte & 15);
   }
 
+  // Percent-escapes the bytes of text: in a path every byte but letters, digits,
+  // "-._~/"; in a URL only those that can never stand in one.
+  function escapeBytes(text, bytesMode, path) {
+    var bytes = textBytes(text, bytesMode), out = '';
+    for (var i = 0; i < bytes.length; i++) {
+      var c = bytes[i], plain = path
+        ? (c >= 48 && c <= 57) || (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 45 || c === 46 || c === 95 || c === 126 || c === 47
+        : c > 0x20 && c < 0x7f && '"<>\\^`{|}'.indexOf(String.fromCharCode(c)) < 0;
+      out += plain ? String.fromCharCode(c) : percent(c);
+    }
+    return out;
+  }
+
   // The href of a location, resolved against base (the search page's address).
   // A path is taken byte by byte, so blanks, #, ?, %, quotes and any other byte of a
   // file name reach the right file. A location that starts with a URL scheme is used as
-  // it stands; only bytes that can never appear in a URL are escaped.
-  function locationHref(location, base, bytesMode) {
-    var bytes = textBytes(location, bytesMode);
-    var out = '', i, c;
+  // it stands, but for bytes that can never appear in a URL; when kept is given, only
+  // its first kept characters (the URL prefix that all such locations share) stand as
+  // they are and the rest is a path.
+  function locationHref(location, base, bytesMode, kept) {
     if (SCHEME.test(location)) {
-      for (i = 0; i < bytes.length; i++) {
-        c = bytes[i];
-        out += c <= 0x20 || c >= 0x7f || '"<>\\^`{|}'.indexOf(String.fromCharCode(c)) >= 0 ? percent(c) : String.fromCharCode(c);
-      }
-      return out;
-    }
-    for (i = 0; i < bytes.length; i++) {
-      c = bytes[i];
-      var keep = (c >= 48 && c <= 57) || (c >= 65 && c <= 90) || (c >= 97 && c <= 122) ||
-        c === 45 || c === 46 || c === 95 || c === 126 || c === 47;
-      out += keep ? String.fromCharCode(c) : percent(c);
+      var cut = kept === undefined ? location.length : Math.min(kept, location.length);
+      return escapeBytes(location.slice(0, cut), bytesMode, false) + escapeBytes(location.slice(cut), bytesMode, true);
     }
     // "//x" would name a host; on disk it is the same file as "/x".
-    out = out.replace(/^\/{2,}/, '/');
+    var out = escapeBytes(location, bytesMode, true).replace(/^\/{2,}/, '/');
     if (base === undefined) return out;
     try {
       return new URL(out, base).href;
     } catch (e) {
       return out;
     }
+  }
+
+  // The length of the URL prefix shared by the locations that start with a URL scheme,
+  // up to its last "/" (so the file and folder names after it are paths); undefined
+  // when no location has a scheme.
+  function sharedUrlPrefix(docs) {
+    var shared = null;
+    for (var d = 0; d < docs.length; d++) {
+      var location = String(docs[d][2]);
+      if (!SCHEME.test(location)) continue;
+      if (shared === null) { shared = location; continue; }
+      var n = 0, max = Math.min(shared.length, location.length);
+      while (n < max && shared.charCodeAt(n) === location.charCodeAt(n)) n++;
+      shared = shared.slice(0, n);
+    }
+    if (shared === null) return undefined;
+    var start = SCHEME.exec(shared);
+    return start ? Math.max(start[0].length, shared.lastIndexOf('/') + 1) : undefined;
   }
 
   // ---------------------------------------------------------------------------------
@@ -180,6 +202,7 @@
       if (NOT_CP1252.test(docs[d][1]) || NOT_CP1252.test(docs[d][2])) bytesMode = false;
     }
     this.bytesMode = bytesMode;
+    this.urlPrefixLength = sharedUrlPrefix(docs);
     this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
     this.offsets = null;
     this.titles = titles || null; // distinct title words and their documents
@@ -636,8 +659,8 @@
 
     function say(text, isError) {
       status.textContent = text;
-      status.hidden = !text;
       status.className = isError ? 'error' : '';
+      status.setAttribute('role', isError ? 'alert' : 'status');
     }
 
     function urlQuery() {
@@ -693,9 +716,8 @@
       li.setAttribute('role', 'option');
       li.setAttribute('aria-selected', 'false');
       var a = doc.createElement('a');
-      a.href = locationHref(String(entry[2]), win.location.href, searcher.bytesMode);
+      a.href = locationHref(String(entry[2]), win.location.href, searcher.bytesMode, searcher.urlPrefixLength);
       a.className = 'title';
-      a.tabIndex = -1;
       appendMarked(a, nameOf(d), current.terms);
       li.appendChild(a);
       var meta = doc.createElement('div');
@@ -847,6 +869,17 @@
     sortBox.addEventListener('change', function () {
       if (current) run('commit');
     });
+    // Arrows also move between the result links once one of them has the focus.
+    list.addEventListener('keydown', function (e) {
+      if (e.key !== 'ArrowDown' && e.key !== 'ArrowUp') return;
+      var item = e.target.closest && e.target.closest('li[role=option]');
+      if (!item) return;
+      e.preventDefault();
+      var next = Number(item.id.slice(7)) + (e.key === 'ArrowDown' ? 1 : -1);
+      if (next >= shown && shown < order.length) showMore();
+      var link = doc.querySelector('#result-' + next + ' a');
+      if (link) { setActive(next); link.focus(); } else if (next < 0) { setActive(-1); box.focus(); }
+    });
     list.addEventListener('mousemove', function (e) {
       var item = e.target.closest && e.target.closest('li[role=option]');
       if (item && item.id !== 'result-' + active) setActive(Number(item.id.slice(7)));
@@ -905,7 +938,8 @@
       say(docs.length === 0 ? 'The index holds no pages.' : '');
       box.placeholder = 'Search ' + plural(docs.length, 'page');
       mark('vantrel-index-ready');
-      run('history');
+      // A query typed while the index loaded is a new search; the address's is not.
+      run(box.value === initial.q ? 'history' : 'commit');
       mark('vantrel-first-results');
       doc.documentElement.setAttribute('data-ready', 'true');
       // While the visitor reads or starts typing: get the word list ready for in-word
@@ -939,6 +973,7 @@
     displayText: displayText,
     decodeEntities: decodeEntities,
     locationHref: locationHref,
+    sharedUrlPrefix: sharedUrlPrefix,
     editDistance: editDistance,
     highlightSpans: highlightSpans,
     dateKey: dateKey,

@@ -1,7 +1,7 @@
 // The real search page in headless Chromium, opened from disk, over an index that the
 // command line builds from a small tree with awkward file names.
 // VANTREL_CLI names the command-line indexer (default: build/bin/vantrelindexer-cli).
-import { test, before, after } from 'node:test';
+import { test, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -17,6 +17,7 @@ const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-web-'));
 const site = Buffer.from(path.join(work, 'site'));
 const out = site.toString();
 const fullOut = path.join(work, 'full');
+const urlOut = path.join(work, 'url');
 
 // Name (bytes, relative to the site), title, a word found only on that page.
 const pages = [
@@ -41,6 +42,7 @@ function write(name, html, date) {
 }
 
 let context, page;
+const pageErrors = [];
 
 before(async () => {
   for (const [name, title, word] of pages) {
@@ -53,6 +55,7 @@ before(async () => {
   }
   execFileSync(cli, [out, out, '--content', 'all'], { stdio: 'pipe' });
   execFileSync(cli, [out, fullOut, '--content', 'all', '--path', 'full'], { stdio: 'pipe' });
+  execFileSync(cli, [out, urlOut, '--content', 'all', '--path', 'url', '--url-prefix', pathToFileURL(out).href], { stdio: 'pipe' });
   context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(work, 'profile-')), {
     executablePath: '/usr/bin/chromium',
     headless: true,
@@ -60,8 +63,10 @@ before(async () => {
       '--disable-component-update', '--disable-sync', '--no-first-run'],
   });
   page = await context.newPage();
-  page.on('pageerror', (e) => console.error('page error:', e.message));
+  page.on('pageerror', (e) => pageErrors.push(e.message));
 });
+
+afterEach(() => assert.deepEqual(pageErrors.splice(0), [], 'errors in the page'));
 
 after(async () => {
   if (context) await context.close();
@@ -91,8 +96,8 @@ test('opens from disk with ?q= and shows titled results with dates', async () =>
   assert.deepEqual(await shown('untitledword'), ['odd/untitled.html']);
 });
 
-test('links open pages with awkward names, relative and full paths', async () => {
-  for (const [dir, [, , word]] of [...pages.map((p) => [out, p]), ...pages.map((p) => [fullOut, p])]) {
+test('links open pages with awkward names: relative paths, full paths, URL prefix', async () => {
+  for (const [dir, [, , word]] of [out, fullOut, urlOut].flatMap((dir) => pages.map((p) => [dir, p]))) {
     await open(word, dir);
     assert.equal((await shown(word)).length, 1, word);
     await Promise.all([page.waitForEvent('load'), page.click('#results li a')]);
@@ -180,6 +185,8 @@ test('says plainly when the index is missing or damaged', async () => {
   fs.copyFileSync(path.join(out, 'indexed_words.js'), path.join(bare, 'indexed_words.js'));
   await open('x', bare);
   assert.match(await page.textContent('#status'), /indexed_docs\.js is missing or damaged/);
+  assert.equal(await page.getAttribute('#status', 'role'), 'alert');
+  assert.equal(pageErrors.splice(0).length, 1);
 });
 
 test('search_top.html opens the search page in the top window', async () => {

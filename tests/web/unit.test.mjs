@@ -173,6 +173,14 @@ test('links for awkward names resolve to the right file', () => {
   // A location with a URL scheme stands as it is, made a valid URL.
   assert.equal(href('https://example.org/docs/a b.html?x=1#top'), 'https://example.org/docs/a%20b.html?x=1#top');
   assert.equal(href('http://h/p/caf\u00e9"\\.htm'), 'http://h/p/caf%E9%22%5C.htm');
+  // After the prefix that all such locations share, names are paths again.
+  const prefixed = [[0, 'A', 'https://h/my%20docs/a#1.html', ''], [1, 'B', 'https://h/my%20docs/sub/100%.html', '']];
+  const kept = S.sharedUrlPrefix(prefixed);
+  assert.equal(kept, 'https://h/my%20docs/'.length);
+  assert.equal(S.locationHref(prefixed[0][2], base, true, kept), 'https://h/my%20docs/a%231.html');
+  assert.equal(S.locationHref(prefixed[1][2], base, true, kept), 'https://h/my%20docs/sub/100%25.html');
+  assert.equal(S.sharedUrlPrefix([[0, 'A', 'http://a/x.html', ''], [1, 'B', 'https://b/y.html', '']]), undefined);
+  assert.equal(S.sharedUrlPrefix([[0, 'A', 'x.html', '']]), undefined);
 });
 
 test('bytes survive the windows-1252 reading of the documents file', () => {
