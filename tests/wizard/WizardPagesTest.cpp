@@ -76,47 +76,49 @@ void WizardPagesTest::pagesHaveDesignedTitleSizeAndControls_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QRect>("units");
+    QTest::addColumn<int>("id");
     const struct {
         int step;
+        int id;  // 0 for a control without one
         const char* name;
         const char* label;
         QRect units;
     } rows[] = {
-        {1, "headerImage", "", {0, 0, 287, 49}},
-        {1, "helpButton", "&Help", {12, 197, 50, 14}},
-        {1, "cancelButton", "Cancel", {162, 197, 50, 14}},
-        {1, "nextButton", "Next>>", {225, 197, 50, 14}},
-        {1, "welcomeLabel", "Wellcome to the VantrelIndexer! ", {12, 65, 263, 13}},
-        {1, "introLabel", "This wizard will guide you through the process of indexing your web site or HTML pages. "
+        {1, 0, "headerImage", "", {0, 0, 287, 49}},
+        {1, 57670, "helpButton", "&Help", {12, 197, 50, 14}},
+        {1, 1009, "cancelButton", "Cancel", {162, 197, 50, 14}},
+        {1, 1005, "nextButton", "Next>>", {225, 197, 50, 14}},
+        {1, 0, "welcomeLabel", "Wellcome to the VantrelIndexer! ", {12, 65, 263, 13}},
+        {1, 0, "introLabel", "This wizard will guide you through the process of indexing your web site or HTML pages. "
                           "You will have the web-ready index at the end.", {12, 98, 263, 29}},
-        {2, "sourceLabel", "Specify source directory", {12, 65, 200, 10}},
-        {2, "sourceEdit", "", {12, 79, 243, 13}},
-        {2, "sourceBrowseButton", "...", {255, 79, 20, 12}},
-        {2, "destinationLabel", "Specify destination directory", {12, 98, 200, 10}},
-        {2, "destinationEdit", "", {12, 112, 243, 13}},
-        {2, "destinationBrowseButton", "...", {255, 112, 20, 12}},
-        {2, "backButton", "<<Back", {162, 197, 50, 14}},
-        {3, "pathOptionsBox", "Specify path options", {12, 56, 263, 66}},
-        {3, "relativePathRadio", "Relative path", {21, 73, 59, 10}},
-        {3, "fullPathRadio", "Full path", {109, 73, 43, 10}},
-        {3, "urlPrefixRadio", "URL prefix", {212, 73, 49, 10}},
-        {3, "urlPrefixLabel", "URL prefix", {21, 90, 97, 8}},
-        {3, "urlPrefixEdit", "", {21, 102, 246, 14}},
-        {3, "indexingOptionsBox", "Specify indexing options", {12, 123, 263, 45}},
-        {3, "keywordsRadio", "Keywords", {21, 135, 47, 10}},
-        {3, "keywordsTitlesRadio", "Keywords+titles", {21, 152, 68, 10}},
-        {3, "keywordsTitlesHeadersRadio", "Keywords+titles+headers", {109, 135, 95, 10}},
-        {3, "allContentRadio", "All content", {109, 152, 50, 10}},
-        {3, "nextButton", "Next>>", {225, 197, 50, 14}},
-        {4, "readyLabel", "Now we are ready to start", {12, 68, 143, 11}},
-        {4, "progressLabel", "Progress window", {12, 88, 132, 8}},
-        {4, "progressList", "", {12, 99, 263, 77}},
-        {4, "helpButton", "&Help", {12, 197, 50, 14}},
-        {4, "mainButton", "Start", {225, 197, 50, 14}},
+        {2, 0, "sourceLabel", "Specify source directory", {12, 65, 200, 10}},
+        {2, 1006, "sourceEdit", "", {12, 79, 243, 13}},
+        {2, 1010, "sourceBrowseButton", "...", {255, 79, 20, 12}},
+        {2, 0, "destinationLabel", "Specify destination directory", {12, 98, 200, 10}},
+        {2, 1008, "destinationEdit", "", {12, 112, 243, 13}},
+        {2, 1011, "destinationBrowseButton", "...", {255, 112, 20, 12}},
+        {2, 1007, "backButton", "<<Back", {162, 197, 50, 14}},
+        {3, 0, "pathOptionsBox", "Specify path options", {12, 56, 263, 66}},
+        {3, 1024, "relativePathRadio", "Relative path", {21, 73, 59, 10}},
+        {3, 1025, "fullPathRadio", "Full path", {109, 73, 43, 10}},
+        {3, 1026, "urlPrefixRadio", "URL prefix", {212, 73, 49, 10}},
+        {3, 0, "urlPrefixLabel", "URL prefix", {21, 90, 97, 8}},
+        {3, 1020, "urlPrefixEdit", "", {21, 102, 246, 14}},
+        {3, 0, "indexingOptionsBox", "Specify indexing options", {12, 123, 263, 45}},
+        {3, 1027, "keywordsRadio", "Keywords", {21, 135, 47, 10}},
+        {3, 1028, "keywordsTitlesRadio", "Keywords+titles", {21, 152, 68, 10}},
+        {3, 1030, "keywordsTitlesHeadersRadio", "Keywords+titles+headers", {109, 135, 95, 10}},
+        {3, 1032, "allContentRadio", "All content", {109, 152, 50, 10}},
+        {3, 1005, "nextButton", "Next>>", {225, 197, 50, 14}},
+        {4, 0, "readyLabel", "Now we are ready to start", {12, 68, 143, 11}},
+        {4, 0, "progressLabel", "Progress window", {12, 88, 132, 8}},
+        {4, 1012, "progressList", "", {12, 99, 263, 77}},
+        {4, 57670, "helpButton", "&Help", {12, 197, 50, 14}},
+        {4, 1005, "mainButton", "Start", {225, 197, 50, 14}},
     };
     for (const auto& row : rows)
         QTest::addRow("step %d %s", row.step, row.name) << row.step << QString::fromLatin1(row.name)
-                                                         << QString::fromLatin1(row.label) << row.units;
+                                                         << QString::fromLatin1(row.label) << row.units << row.id;
 }
 
 void WizardPagesTest::pagesHaveDesignedTitleSizeAndControls()
@@ -125,6 +127,7 @@ void WizardPagesTest::pagesHaveDesignedTitleSizeAndControls()
     QFETCH(QString, name);
     QFETCH(QString, label);
     QFETCH(QRect, units);
+    QFETCH(int, id);
     WizardPage* page = pageOfStep(step);
     QCOMPARE(page->windowTitle(), QStringLiteral("VantrelIndexer (Step %1)").arg(step));
     QCOMPARE(page->minimumSize(), QSize(431, 354));
@@ -133,6 +136,7 @@ void WizardPagesTest::pagesHaveDesignedTitleSizeAndControls()
     QWidget* widget = page->findChild<QWidget*>(name);
     QVERIFY(widget);
     QCOMPARE(widget->parentWidget(), page);
+    QCOMPARE(widget->property("controlId").toInt(), id);
     const auto pixels = [](int dialogUnits, double scale) { return int(std::floor(dialogUnits * scale + 0.5)); };
     QCOMPARE(widget->geometry(), QRect(pixels(units.x(), 1.5), pixels(units.y(), 1.625),
                                        pixels(units.width(), 1.5), pixels(units.height(), 1.625)));
