@@ -444,11 +444,12 @@
     return this.titles;
   };
 
-  // Whether plural is word with "S" or "ES" added.
+  // Whether plural is word with "S" or "ES" added (but not "S" to a word ending in S:
+  // CLASS is no plural of CLAS).
   function pluralOf(word, plural) {
-    var extra = plural.length - word.length;
-    return (extra === 1 || (extra === 2 && plural.charCodeAt(plural.length - 2) === 69)) &&
-      plural.charCodeAt(plural.length - 1) === 83 && plural.lastIndexOf(word, 0) === 0;
+    var extra = plural.length - word.length, S = 83, E = 69;
+    return (extra === 1 ? word.charCodeAt(word.length - 1) !== S : extra === 2 && plural.charCodeAt(plural.length - 2) === E) &&
+      plural.charCodeAt(plural.length - 1) === S && plural.lastIndexOf(word, 0) === 0;
   }
 
   // The best class by which a query word matches one word, or NONE.
@@ -581,7 +582,7 @@
   var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
   // Orders documents in place: most query words, best worst class, title holding the
-  // query, share of the title matched, fused score, document number.
+  // query, file name, share of the title matched, fused score, document number.
   Searcher.prototype.rank = function (docs, terms) {
     var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey, i, d;
     this.matchTitles(terms);

@@ -145,6 +145,7 @@ test('ranking signals: file names, plural forms, site-wide title words, no carry
   // THREADS counts as the word THREAD (and back), a little lower.
   assert.deepEqual(s.search('thread').docs, [5, 4, 7, 8]);
   assert.deepEqual(s.search('threads').docs, [5, 4, 8, 7]);
+  assert.deepEqual(new S.Searcher(d, [['CLAS', 0], ['CLASS', 1], ['CLASSES', 2]]).search('class').docs, [1, 2]);
   assert.deepEqual(s.search('asyncio').docs, [3, 2, 1, 0]);
 });
 
