@@ -118,15 +118,15 @@ private:
     void grow()
     {
         std::size_t capacity = m_slots.empty() ? 64 : m_slots.size() * 2;
-        std::vector<std::uint32_t> slots(capacity, 0);
+        std::vector<std::uint32_t> table(capacity, 0);
         std::size_t mask = capacity - 1;
         for (std::uint32_t e = 0; e < m_entries.size(); ++e) {
             std::size_t i = m_entries[e].hash & mask;
-            while (slots[i] != 0)
+            while (table[i] != 0)
                 i = (i + 1) & mask;
-            slots[i] = e + 1;
+            table[i] = e + 1;
         }
-        m_slots.swap(slots);
+        m_slots.swap(table);
     }
 
     std::vector<std::uint32_t> m_slots;  // 0 = empty, else entry index + 1
