@@ -183,7 +183,8 @@
   // ---------------------------------------------------------------------------------
   // Matching and ranking.
 
-  var EXACT = 0, PREFIX = 1, INNER = 2, FUZZY = 3, NONE = 255;
+  // How a query word matches an indexed word, best first.
+  var EXACT = 0, PLURAL = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
   var RRF_K = 30;              // reciprocal-rank fusion constant
   var MIN_INNER = 3;           // shortest query word looked for inside longer words
   var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
@@ -369,16 +370,16 @@
       matches.push({ at: range[0], cls: EXACT, weight: 1 });
       range[0]++;
     }
-    // A plural or singular form counts as the word itself, a little lower.
+    // Plural and singular forms rank just below the word itself.
     for (i = range[0]; i < range[1]; i++) {
-      if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: EXACT, weight: 0.9 });
+      if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: PLURAL, weight: 1 });
       else positions.push(i);
     }
     var singular = /^[A-Z0-9_]{3,}E?S$/.test(text) ? [text.slice(0, -1), text.slice(0, -2)] : [];
     for (i = 0; i < singular.length; i++) {
       var at = this.lowerBound(singular[i]);
       if (at < index.length && index[at][0] === singular[i] && pluralOf(singular[i], text)) {
-        matches.push({ at: at, cls: EXACT, weight: 0.9 });
+        matches.push({ at: at, cls: PLURAL, weight: 1 });
       }
     }
     // One or two letters begin most words: read fewer of them.
@@ -448,7 +449,7 @@
   // CLASS is no plural of CLAS).
   function pluralOf(word, plural) {
     var extra = plural.length - word.length, S = 83, E = 69;
-    return (extra === 1 ? word.charCodeAt(word.length - 1) !== S : extra === 2 && plural.charCodeAt(plural.length - 2) === E) &&
+    return word.length >= 3 && (extra === 1 ? word.charCodeAt(word.length - 1) !== S : extra === 2 && plural.charCodeAt(plural.length - 2) === E) &&
       plural.charCodeAt(plural.length - 1) === S && plural.lastIndexOf(word, 0) === 0;
   }
 
@@ -456,7 +457,8 @@
   function wordClass(term, word) {
     var t = term.text;
     if (term.fuzzy) return term.fuzzy[word] === true ? FUZZY : NONE;
-    if (word === t || pluralOf(t, word) || pluralOf(word, t)) return EXACT;
+    if (word === t) return EXACT;
+    if (pluralOf(t, word) || pluralOf(word, t)) return PLURAL;
     if (word.lastIndexOf(t, 0) === 0) return PREFIX;
     if (t.length >= MIN_INNER && word.indexOf(t) > 0) return INNER;
     return NONE;
@@ -490,10 +492,10 @@
     }
   };
 
-  // Title rank after matchTitles: 1 + (3 - worst class) when the title holds every
-  // query word, else 0; then 2 when the words of the file name are the query's words,
-  // 1 when they hold all of them; then the share of the title's telling words matched,
-  // 0 to 10.
+  // Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
+  // query word, else 0; then 3 when the words of the file name are the query's words,
+  // 2 when they hold all of them, 1 when they hold some; then the share of the title's
+  // telling words matched, 0 to 10.
   Searcher.prototype.titleRank = function (d, terms) {
     var titles = this.titles, tier = 0, t, matched = this.titleStamp[d] === this.stamp;
     if (matched) {
@@ -501,19 +503,19 @@
       for (t = 0; t < terms.length; t++) {
         if (this.titleBest[base + t] > worst) worst = this.titleBest[base + t];
       }
-      if (worst !== NONE) tier = 4 - worst;
+      if (worst !== NONE) tier = 1 + FUZZY - worst;
     }
-    var name = titles.names[d], used = 0, all = name.length > 0;
-    for (t = 0; t < terms.length && all; t++) {
+    var name = titles.names[d], used = 0, all = true;
+    for (t = 0; t < terms.length; t++) {
       var hit = false;
       for (var w = 0; w < name.length; w++) {
         if (wordClass(terms[t], name[w]) !== NONE) { hit = true; used++; }
       }
-      all = hit;
+      all = all && hit;
     }
-    var nameTier = all ? (used >= name.length ? 2 : 1) : 0;
+    var nameTier = used === 0 ? 0 : !all ? 1 : used >= name.length ? 3 : 2;
     var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, this.titleCovered[d]) / size) : 0;
-    return tier * 48 + nameTier * 16 + share;
+    return tier * 64 + nameTier * 16 + share;
   };
 
   // Adds each term's matches to the documents' hits (terms matched), worst class and
@@ -589,7 +591,7 @@
     var top = 0;
     for (i = 0; i < docs.length; i++) {
       d = docs[i];
-      rankKey[d] = hits[d] * 4096 + (3 - worst[d]) * 1024 + this.titleRank(d, terms);
+      rankKey[d] = hits[d] * 2560 + (FUZZY - worst[d]) * 512 + this.titleRank(d, terms); // below 2^16
       score[d] *= this.lengthFactor[d];
       if (score[d] > top) top = score[d];
     }
@@ -631,7 +633,7 @@
       var best = null;
       for (var t = 0; t < terms.length; t++) {
         var term = terms[t], c = wordClass(term, word), span = null;
-        if (c === EXACT || c === FUZZY) span = [start, end];
+        if (c === EXACT || c === PLURAL || c === FUZZY) span = [start, end];
         else if (c === PREFIX) span = [start, start + term.text.length];
         else if (c === INNER) {
           var at = word.indexOf(term.text, 1);
@@ -981,6 +983,6 @@
     Searcher: Searcher,
     titleWords: titleWords,
     startPage: startPage,
-    EXACT: EXACT, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY
+    EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY
   };
 });
