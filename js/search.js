@@ -658,7 +658,7 @@
     var status = doc.getElementById('status'), more = doc.getElementById('more');
     var suggest = doc.getElementById('suggest'), sortBox = doc.getElementById('sort');
     var searcher = null, current = null, order = [], shown = 0, active = -1;
-    var timer = 0, lastMs = 0, lastRunEnd = 0, lastUrlChange = 0, entrySettled = true;
+    var timer = 0, lastMs = 0, lastKeyAt = 0, lastUrlChange = 0, entrySettled = true;
 
     function say(text, isError) {
       status.textContent = text;
@@ -800,8 +800,7 @@
       if (!searcher) return;
       var q = box.value, started = Date.now();
       render(searcher.search(q));
-      lastRunEnd = Date.now();
-      lastMs = lastRunEnd - started;
+      lastMs = Date.now() - started;
       doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
       setUrl(q, how);
     }
@@ -842,10 +841,12 @@
 
     box.addEventListener('input', function () {
       win.clearTimeout(timer);
-      // Debounce: keystrokes that come while a search is pending are coalesced. When
-      // searches are quick every keystroke is answered at once; when they are slow and
-      // the keys come fast, wait about one search's time for the next key.
-      var slow = lastMs >= 25 && Date.now() - lastRunEnd < 300;
+      // Debounce: keystrokes that come while a search is pending are coalesced into one
+      // search. A keystroke is answered at once unless searches are slow (on a very
+      // large site or a slow machine) and the keys come faster than they are answered;
+      // then the search waits about one search's time for the next key.
+      var now = Date.now(), slow = lastMs >= 60 && now - lastKeyAt < lastMs;
+      lastKeyAt = now;
       timer = win.setTimeout(function () { run('type'); }, slow ? Math.min(150, lastMs) : 0);
     });
     form.addEventListener('submit', function (e) {
@@ -948,7 +949,7 @@
       // While the visitor reads or starts typing: get the word list ready for in-word
       // matching and run a few searches so that the first keystrokes find the search
       // code compiled. One step per task, so a keystroke never waits long.
-      var warmUp = ['E', 'SE', 'SEA', 'ION', 'TION SE'];
+      var warmUp = ['TH', 'THE', 'ION', 'ION SE'];
       var step = function () {
         if (searcher.joined === null) searcher.buildJoined();
         else if (warmUp.length) searcher.search(warmUp.shift());
