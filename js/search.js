@@ -206,6 +206,7 @@
     this.urlPrefixLength = sharedUrlPrefix(docs);
     this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
     this.offsets = null;
+    this.masks = null;         // letterMask of every word, for nearest words
     this.titles = titles || null; // distinct title words and their documents
     this.termCache = new Map();
     this.termClass = new Uint8Array(n);
@@ -314,19 +315,40 @@
     return prev[lb] <= max ? prev[lb] : max + 1;
   }
 
+  // A word's letters as bits: A to Z, any digit, "_".
+  function letterMask(word) {
+    var mask = 0;
+    for (var i = 0; i < word.length; i++) {
+      var c = word.charCodeAt(i);
+      mask |= c >= 65 && c <= 90 ? 1 << (c - 65) : c === 95 ? 1 << 27 : 1 << 26;
+    }
+    return mask;
+  }
+
+  function bitCount(x) {
+    x -= (x >>> 1) & 0x55555555;
+    x = (x & 0x33333333) + ((x >>> 2) & 0x33333333);
+    return (((x + (x >>> 4)) & 0x0f0f0f0f) * 0x01010101) >>> 24;
+  }
+
   // The indexed words nearest to word: smallest edit distance (1 for words of up to 5
-  // letters, 2 beyond), then most documents. Only words whose first two letters share
-  // one with the word's first two are measured: that keeps every single edit and
-  // transposition at the start, and skips most of the list.
+  // letters, 2 beyond), then most documents. Each letter that one word has and the
+  // other lacks costs an edit, so words with too many such letters are passed over
+  // before their distance is measured.
   Searcher.prototype.nearestWords = function (word, limit) {
     if (word.length < 3) return [];
-    var index = this.index, max = word.length <= 5 ? 1 : 2, best = max + 1, found = [];
-    var a = word.charCodeAt(0), b = word.charCodeAt(1), low = word.length - max, high = word.length + max;
-    for (var i = 0; i < index.length; i++) {
+    var index = this.index, i;
+    if (this.masks === null) {
+      this.masks = new Int32Array(index.length);
+      for (i = 0; i < index.length; i++) this.masks[i] = letterMask(index[i][0]);
+    }
+    var masks = this.masks, mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = [];
+    var low = word.length - max, high = word.length + max;
+    for (i = 0; i < index.length; i++) {
+      var m = masks[i];
+      if (bitCount(mine & ~m) > best || bitCount(m & ~mine) > best) continue;
       var w = index[i][0];
       if (w.length < low || w.length > high) continue;
-      var c0 = w.charCodeAt(0), c1 = w.charCodeAt(1);
-      if (c0 !== a && c0 !== b && c1 !== a && c1 !== b) continue;
       var d = editDistance(word, w, best);
       if (d > best) continue;
       if (d < best) { best = d; found = []; }
