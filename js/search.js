@@ -190,6 +190,7 @@
   var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
   var MAX_INNER_WORDS = 1500;
   var MAX_TERMS = 12;
+  var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
   var NO_NAME = 'Document has no name';
 
   // titles: titleWords(docs) when already made.
@@ -331,31 +332,34 @@
     return (((x + (x >>> 4)) & 0x0f0f0f0f) * 0x01010101) >>> 24;
   }
 
-  // The indexed words nearest to word: smallest edit distance (1 for words of up to 5
-  // letters, 2 beyond), then most documents. Each letter that one word has and the
-  // other lacks costs an edit, so words with too many such letters are passed over
-  // before their distance is measured.
+  // The words nearest to word, among the indexed words and the words of titles and
+  // file names: smallest edit distance (1 for words of up to 5 letters, 2 beyond), then
+  // most pages. Each letter that one word has and the other lacks costs an edit, so
+  // words with too many such letters are passed over before their distance is measured.
   Searcher.prototype.nearestWords = function (word, limit) {
     if (word.length < 3) return [];
-    var index = this.index, i;
+    var index = this.index, titles = this.buildTitles(), i;
     if (this.masks === null) {
       this.masks = new Int32Array(index.length);
       for (i = 0; i < index.length; i++) this.masks[i] = letterMask(index[i][0]);
     }
-    var masks = this.masks, mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = [];
-    var low = word.length - max, high = word.length + max;
-    for (i = 0; i < index.length; i++) {
-      var m = masks[i];
-      if (bitCount(mine & ~m) > best || bitCount(m & ~mine) > best) continue;
-      var w = index[i][0];
-      if (w.length < low || w.length > high) continue;
+    var mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = new Map();
+    function consider(w, m, pages) {
+      if (bitCount(mine & ~m) > best || bitCount(m & ~mine) > best) return;
+      if (w.length < word.length - max || w.length > word.length + max) return;
       var d = editDistance(word, w, best);
-      if (d > best) continue;
-      if (d < best) { best = d; found = []; }
-      found.push(i);
+      if (d > best) return;
+      if (d < best) { best = d; found.clear(); }
+      found.set(w, Math.max(found.get(w) || 0, pages));
     }
-    found.sort(function (x, y) { return index[y].length - index[x].length || x - y; });
-    return found.slice(0, limit);
+    if (!titles.masks) titles.masks = titles.words.concat(titles.nameWords).map(letterMask);
+    for (i = 0; i < index.length; i++) consider(index[i][0], this.masks[i], index[i].length - 1);
+    var places = titles.words.length;
+    for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], titles.docs[i].length);
+    for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], titles.nameDocs[i].length);
+    return Array.from(found.keys()).sort(function (x, y) {
+      return found.get(y) - found.get(x) || (x < y ? -1 : x > y ? 1 : 0);
+    }).slice(0, limit);
   };
 
   // The word positions kept for a term within the postings budget: shortest words
@@ -416,14 +420,17 @@
         matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
       }
     }
-    if (matches.length === 0) {
+    term.places = this.placeMatches(term);
+    if (matches.length === 0 && term.places.length === 0) {
       var near = this.nearestWords(text, 5);
       term.fuzzy = {};
       for (i = 0; i < near.length; i++) {
-        matches.push({ at: near[i], cls: FUZZY, weight: 1 / (1 + i) });
-        term.suggestions.push(index[near[i]][0]);
-        term.fuzzy[index[near[i]][0]] = true;
+        var at = this.lowerBound(near[i]);
+        if (at < index.length && index[at][0] === near[i]) matches.push({ at: at, cls: FUZZY, weight: 1 / (1 + i) });
+        term.suggestions.push(near[i]);
+        term.fuzzy[near[i]] = true;
       }
+      term.places = this.placeMatches(term);
     }
     if (this.termCache.size >= 64) this.termCache.clear();
     this.termCache.set(text, term);
@@ -437,10 +444,15 @@
   // builds this while the word index is still loading.
   function titleWords(docs) {
     var byWord = new Map(), size = new Uint16Array(docs.length), names = new Array(docs.length);
-    var mine = [], titled = 0, d, i;
+    var byName = new Map(), mine = [], titled = 0, d, i;
     for (d = 0; d < docs.length; d++) {
       var title = docs[d][1], location = String(docs[d][2]);
       names[d] = tokenize(location.slice(location.lastIndexOf('/') + 1).replace(/\.[^.]*$/, ''));
+      for (i = 0; i < names[d].length; i++) {
+        var named = byName.get(names[d][i]);
+        if (!named) byName.set(names[d][i], [d]);
+        else if (named[named.length - 1] !== d) named.push(d);
+      }
       if (typeof title !== 'string' || title === NO_NAME) continue;
       mine.length = 0;
       forEachWord(title, function (w) {
@@ -459,7 +471,10 @@
       common[i] = 1;
       for (var k = 0; k < lists[i].length; k++) size[lists[i][k]]--;
     }
-    return { words: words, docs: lists, common: common, size: size, names: names };
+    return {
+      words: words, docs: lists, common: common, size: size, names: names,
+      nameWords: Array.from(byName.keys()), nameDocs: Array.from(byName.values())
+    };
   }
 
   Searcher.prototype.buildTitles = function () {
@@ -485,6 +500,20 @@
     if (t.length >= MIN_INNER && word.indexOf(t) > 0) return INNER;
     return NONE;
   }
+
+  // The pages whose title or file name holds a word that term matches, as lists of
+  // documents with a class: they match the term even when the index lacks the word
+  // (an index of META keywords only; a page without a title, known by its name).
+  Searcher.prototype.placeMatches = function (term) {
+    var titles = this.buildTitles(), places = [], v, c;
+    for (v = 0; v < titles.words.length; v++) {
+      if ((c = wordClass(term, titles.words[v])) !== NONE) places.push({ docs: titles.docs[v], cls: c });
+    }
+    for (v = 0; v < titles.nameWords.length; v++) {
+      if ((c = wordClass(term, titles.nameWords[v])) !== NONE) places.push({ docs: titles.nameDocs[v], cls: c });
+    }
+    return places;
+  };
 
   // Marks the documents whose titles the query's words match: for each word the best
   // class, and how many of the title's words some query word matches.
@@ -565,6 +594,25 @@
           } else if (cls < termClass[doc] || (cls === termClass[doc] && s > termScore[doc])) {
             termClass[doc] = cls;
             termScore[doc] = s;
+          }
+        }
+      }
+      // Title and file-name matches, scored as if far down a word's list: they make a
+      // page a result; where it stands comes from the index and the title rank.
+      var places = terms[t].places || [];
+      for (var p = 0; p < places.length; p++) {
+        var list = places[p].docs, pcls = places[p].cls, ps = 1 / (RRF_K + PLACE_RANK);
+        for (var j = 0; j < list.length; j++) {
+          var pd = list[j];
+          if (seen[pd] !== mark) {
+            if (every && hits[pd] !== t) continue;
+            seen[pd] = mark;
+            if (hits[pd] === 0) { worst[pd] = 0; score[pd] = 0; met.push(pd); }
+            touched.push(pd);
+            termClass[pd] = pcls;
+            termScore[pd] = ps;
+          } else if (pcls < termClass[pd]) {
+            termClass[pd] = pcls;
           }
         }
       }

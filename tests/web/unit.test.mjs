@@ -78,8 +78,8 @@ test('word list look-ups: exact, prefix range, inside words, nearest words', () 
   assert.deepEqual(searcher.innerWords('ALLOC', 10), [1 - 1 + 6]);
   assert.deepEqual(searcher.innerWords('MUTEX', 10), [8]);
   assert.deepEqual(searcher.innerWords('READ', 10), [8, 12]);
-  assert.deepEqual(searcher.nearestWords('MALLCO', 3), [6]);
-  assert.deepEqual(searcher.nearestWords('THRAEDS', 3), [12]);
+  assert.deepEqual(searcher.nearestWords('MALLCO', 3), ['MALLOC']);
+  assert.deepEqual(searcher.nearestWords('THRAEDS', 3), ['THREADS']);
   assert.deepEqual(searcher.nearestWords('QQQQQQ', 3), []);
   assert.equal(S.editDistance('FREE', 'FERE', 2), 1);
   assert.equal(S.editDistance('ABCDEF', 'UVWXYZ', 2), 3);
@@ -147,6 +147,24 @@ test('ranking signals: file names, plural forms, site-wide title words, no carry
   assert.deepEqual(s.search('threads').docs, [5, 8, 4, 7]);
   assert.deepEqual(new S.Searcher(d, [['CLAS', 0], ['CLASS', 1], ['CLASSES', 2]]).search('class').docs, [1, 2]);
   assert.deepEqual(s.search('asyncio').docs, [3, 2, 1, 0]);
+});
+
+test('titles and file names find pages that the word index lacks', () => {
+  // An index of META keywords only: titles and names are not in it.
+  const d = [
+    [0, 'INSTALLING THE SERVER', 'guide/install.html', ''],
+    [1, 'Document has no name', 'notes/release-checklist.htm', ''],
+    [2, 'CONFIGURATION', 'guide/config.html', ''],
+  ];
+  const s = new S.Searcher(d, [['SETUP', 0, 2]]);
+  assert.deepEqual(s.search('installing').docs, [0]);
+  assert.deepEqual(s.search('install').docs, [0]);
+  assert.deepEqual(s.search('checklist').docs, [1]);
+  assert.deepEqual(s.search('setup config').docs, [2]);
+  assert.deepEqual(s.search('configuraton').terms[0].suggestions, ['CONFIGURATION']);
+  assert.deepEqual(s.search('configuraton').docs, [2]);
+  // Words of the "Document has no name" title are no title words.
+  assert.deepEqual(s.search('document').docs, []);
 });
 
 test('large and small sites order alike, up to the longest queries', () => {
