@@ -9,10 +9,12 @@
 # (bench-data, bench-tools), outputs and raw timings go to BUILD_DIR/bench-out, and the
 # table is printed and written to bench/RESULTS.md.
 #
-# Environment: RUNS (timed runs per case at least, default 5; short cases run for 3
-# seconds at least, so that their medians hold on a busy machine; one warm-up run comes
-# first).
+# Every case is timed in rounds: one warm-up round, then RUNS rounds (default 5) in which
+# each case runs in turn (a short case several times), so that other work on the machine
+# weighs on all cases alike. Wall time from the shell's microsecond clock, CPU (user +
+# system) and peak resident memory from /usr/bin/time; the table holds medians.
 set -euo pipefail
+export LC_ALL=C
 
 RUNS=${RUNS:-5}
 PAGEFIND_VERSION=1.6.0
@@ -48,7 +50,7 @@ apt_install() {
 # Commands this script runs, with the Debian package of each.
 ensure_tools() {
     local missing=() pair
-    for pair in hyperfine:hyperfine /usr/bin/time:time node:nodejs npm:npm cc:gcc cmp:diffutils \
+    for pair in /usr/bin/time:time node:nodejs npm:npm cc:gcc cmp:diffutils \
                 dpkg-deb:dpkg find:findutils awk:mawk; do
         command -v "${pair%%:*}" >/dev/null || missing+=("${pair#*:}")
     done
@@ -129,32 +131,55 @@ count_bytes() { find -L "$1" -type f -iname '*.htm*' -printf '%s\n' | awk '{ s +
 calc() { awk "BEGIN { printf \"$1\", $2 }"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-declare -A WALL CPU MEM PAGES BYTES LABEL COUNT
+declare -A WALL CPU MEM PAGES BYTES LABEL COUNT COMMAND REPEAT
 CASES=()
 
-# measure NAME LABEL PAGES BYTES COMMAND...: timed runs after one warm-up. Wall time
-# from hyperfine; CPU (user + system) and peak resident memory of every run from
-# /usr/bin/time around the command.
-measure() {
-    local name=$1 label=$2 pages=$3 bytes=$4
-    shift 4
-    local record=$OUT/times/$name.time csv=$OUT/times/$name.csv
-    : >"$record"
-    note "measuring $label"
-    local command
-    command=$(printf '%q ' /usr/bin/time -f '%e %U %S %M' -a -o "$record" "$@")
-    hyperfine -N --style basic --warmup 1 --min-runs "$RUNS" --export-csv "$csv" \
-        --command-name "$name" "$command" >>"$OUT/bench.log" 2>&1 ||
-        die "$label failed; see $OUT/bench.log"
+# add_case NAME LABEL PAGES BYTES COMMAND...
+add_case() {
+    local name=$1
     CASES+=("$name")
-    LABEL[$name]=$label
-    PAGES[$name]=$pages
-    BYTES[$name]=$bytes
-    WALL[$name]=$(awk -F, 'NR == 2 { print $4 }' "$csv")
-    COUNT[$name]=$(($(wc -l <"$record") - 1))
-    # The first line is the warm-up run's.
-    CPU[$name]=$(tail -n +2 "$record" | awk '{ print $2 + $3 }' | median)
-    MEM[$name]=$(tail -n +2 "$record" | awk '{ print $4 / 1024 }' | median)
+    LABEL[$name]=$2
+    PAGES[$name]=$3
+    BYTES[$name]=$4
+    shift 4
+    COMMAND[$name]=$(printf '%q ' "$@")
+}
+
+# Runs a case once; appends its wall seconds to NAME.wall and "user system KiB" to NAME.time.
+run_case() {
+    local name=$1 start end
+    start=$EPOCHREALTIME
+    eval "/usr/bin/time -f '%U %S %M' -a -o \"\$OUT/times/$name.time\" ${COMMAND[$name]}" \
+        >/dev/null 2>>"$OUT/bench.log" || die "${LABEL[$name]} failed; see $OUT/bench.log"
+    end=$EPOCHREALTIME
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.6f\n", b - a }' >>"$OUT/times/$name.wall"
+}
+
+measure_all() {
+    local name round i
+    note "warm-up round"
+    for name in "${CASES[@]}"; do
+        run_case "$name"
+        # Short cases run several times a round, up to about half a second.
+        REPEAT[$name]=$(awk '{ n = int(0.5 / $1) } END { print (n < 1 ? 1 : (n > 5 ? 5 : n)) }' "$OUT/times/$name.wall")
+        : >"$OUT/times/$name.wall"
+        : >"$OUT/times/$name.time"
+    done
+    for ((round = 1; round <= RUNS; ++round)); do
+        note "round $round of $RUNS"
+        for name in "${CASES[@]}"; do
+            for ((i = 0; i < ${REPEAT[$name]}; ++i)); do
+                run_case "$name"
+            done
+        done
+    done
+    for name in "${CASES[@]}"; do
+        COUNT[$name]=$(wc -l <"$OUT/times/$name.wall")
+        [ "${COUNT[$name]}" -gt 0 ] || die "no timings of ${LABEL[$name]}"
+        WALL[$name]=$(median <"$OUT/times/$name.wall")
+        CPU[$name]=$(awk '{ print $1 + $2 }' "$OUT/times/$name.time" | median)
+        MEM[$name]=$(awk '{ print $3 / 1024 }' "$OUT/times/$name.time" | median)
+    done
 }
 
 # Runs the command line into OUT/same/NAME with a progress log beside the index files.
@@ -225,7 +250,7 @@ report() {
     echo "- Tree: Debian \`$DOC_PACKAGE\` $(cat "$DATA/$DOC_PACKAGE/.version"), \`$DOC_SUBTREE\`: ${PAGES[$all]} pages, $(calc %.1f "${BYTES[$all]} / 1e6") MB; the 4-copies tree: ${PAGES[cli-all-x4]} pages, $(calc %.1f "${BYTES[cli-all-x4]} / 1e6") MB"
     echo "- Pagefind $PAGEFIND_VERSION (npm; $PAGEFIND_KIND, \`$(basename "$PAGEFIND")\`): \`--site TREE --output-path OUT\`; it reports ${PAGEFIND_PAGES:-?} pages indexed"
     echo "- Baseline: \`bench/read-baseline.c\`, reads every page whole and counts its \`<\` bytes, one thread"
-    echo "- Medians of $RUNS runs or more (as many as fit in 3 s) after one warm-up run (files in the page cache); wall time from hyperfine, CPU (user + system) and peak resident memory from \`/usr/bin/time\`. MB = 10^6 bytes of page files."
+    echo "- Medians of $RUNS rounds after one warm-up round (files in the page cache); in each round every case runs in turn, a short one several times (the runs column). Wall time from the shell's clock, CPU (user + system) and peak resident memory from \`/usr/bin/time\`. MB = 10^6 bytes of page files."
     machine_description
     echo
     echo "| case | runs | wall s | CPU s | peak MiB | pages/s | MB/s | Pagefind wall / wall | wall / baseline wall |"
@@ -293,22 +318,23 @@ PAGEFIND_PAGES=$("$PAGEFIND" --site "$TREE" --output-path "$OUT/pagefind" 2>&1 |
     awk '/Indexed [0-9]+ pages/ { print $2 }' | head -n 1) || true
 
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
-measure cli-all "command line, all content" "$PAGES1" "$BYTES1" \
+add_case cli-all "command line, all content" "$PAGES1" "$BYTES1" \
     "$CLI" "$TREE" "$OUT/cli-all" --content all --quiet
 for option in keywords titles headers; do
-    measure "cli-$option" "command line, $option" "$PAGES1" "$BYTES1" \
+    add_case "cli-$option" "command line, $option" "$PAGES1" "$BYTES1" \
         "$CLI" "$TREE" "$OUT/cli-$option" --content "$option" --quiet
 done
-measure cli-all-1thread "command line, all content, --threads 1" "$PAGES1" "$BYTES1" \
+add_case cli-all-1thread "command line, all content, --threads 1" "$PAGES1" "$BYTES1" \
     "$CLI" "$TREE" "$OUT/cli-all-1thread" --content all --threads 1 --quiet
-measure cli-all-library "command line, all content, --pattern-library" "$PAGES1" "$BYTES1" \
+add_case cli-all-library "command line, all content, --pattern-library" "$PAGES1" "$BYTES1" \
     "$CLI" "$TREE" "$OUT/cli-all-library" --content all --pattern-library --quiet
-measure cli-all-x4 "command line, all content, 4-copies tree" "$PAGES4" "$BYTES4" \
+add_case cli-all-x4 "command line, all content, 4-copies tree" "$PAGES4" "$BYTES4" \
     "$CLI" "$TREE4" "$OUT/cli-all-x4" --content all --quiet
-measure pagefind "Pagefind $PAGEFIND_VERSION" "$PAGES1" "$BYTES1" \
+add_case pagefind "Pagefind $PAGEFIND_VERSION" "$PAGES1" "$BYTES1" \
     "$PAGEFIND" --site "$TREE" --output-path "$OUT/pagefind"
-measure baseline "baseline: read every page, count \`<\`" "$PAGES1" "$BYTES1" \
+add_case baseline "baseline: read every page, count \`<\`" "$PAGES1" "$BYTES1" \
     "$BASELINE" "$TREE"
+measure_all
 
 SEARCH_PAGE_ROWS=
 if [ -f "$ROOT/bench/search-page-bench.mjs" ]; then
