@@ -504,13 +504,14 @@
   // The pages whose title or file name holds a word that term matches, as lists of
   // documents with a class: they match the term even when the index lacks the word
   // (an index of META keywords only; a page without a title, known by its name).
+  // One or two letters begin too many words to be worth it: they take whole words only.
   Searcher.prototype.placeMatches = function (term) {
-    var titles = this.buildTitles(), places = [], v, c;
+    var titles = this.buildTitles(), places = [], worst = term.text.length < 3 ? PLURAL : FUZZY, v, c;
     for (v = 0; v < titles.words.length; v++) {
-      if ((c = wordClass(term, titles.words[v])) !== NONE) places.push({ docs: titles.docs[v], cls: c });
+      if ((c = wordClass(term, titles.words[v])) <= worst) places.push({ docs: titles.docs[v], cls: c });
     }
     for (v = 0; v < titles.nameWords.length; v++) {
-      if ((c = wordClass(term, titles.nameWords[v])) !== NONE) places.push({ docs: titles.nameDocs[v], cls: c });
+      if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });
     }
     return places;
   };
