@@ -636,17 +636,23 @@
     });
     var result = { query: query, terms: [], docs: [], partial: false };
     if (texts.length === 0) return result;
-    for (var t = 0; t < texts.length; t++) result.terms.push(this.matchTerm(texts[t]));
-    var hits = this.hits, met = this.collect(result.terms, true), docs = [], i;
+    // Words that match nothing at all are left out of the search (and offered nothing).
+    var known = [];
+    for (var t = 0; t < texts.length; t++) {
+      var term = this.matchTerm(texts[t]);
+      result.terms.push(term);
+      if (term.matches.length > 0 || term.places.length > 0) known.push(term);
+    }
+    var hits = this.hits, met = this.collect(known, true), docs = [], i;
     for (i = 0; i < met.length; i++) {
-      if (hits[met[i]] === texts.length) docs.push(met[i]);
+      if (hits[met[i]] === known.length) docs.push(met[i]);
     }
-    if (docs.length === 0 && texts.length > 1) {
+    if (docs.length === 0 && known.length > 1) {
       for (i = 0; i < met.length; i++) hits[met[i]] = 0;
-      docs = met = this.collect(result.terms, false);
-      result.partial = docs.length > 0;
+      docs = met = this.collect(known, false);
     }
-    this.rank(docs, result.terms);
+    result.partial = docs.length > 0 && (known.length < texts.length || hits[docs[0]] < known.length);
+    this.rank(docs, known);
     for (i = 0; i < met.length; i++) hits[met[i]] = 0;
     result.docs = docs;
     return result;
@@ -825,7 +831,7 @@
 
     function renderSuggestions() {
       suggest.textContent = '';
-      var offers = current.terms.filter(function (t) { return t.fuzzy; });
+      var offers = current.terms.filter(function (t) { return t.suggestions.length > 0; });
       if (offers.length === 0) { suggest.hidden = true; return; }
       suggest.hidden = false;
       suggest.appendChild(doc.createTextNode('Did you mean: '));
@@ -844,7 +850,6 @@
           });
           suggest.appendChild(button);
         });
-        if (term.suggestions.length === 0) suggest.appendChild(doc.createTextNode('(no word like ' + term.text.toLowerCase() + ')'));
       });
       suggest.appendChild(doc.createTextNode('?'));
     }
