@@ -447,10 +447,13 @@
     var byName = new Map(), mine = [], titled = 0, d, i;
     for (d = 0; d < docs.length; d++) {
       var title = docs[d][1], location = String(docs[d][2]);
-      names[d] = tokenize(location.slice(location.lastIndexOf('/') + 1).replace(/\.[^.]*$/, ''));
-      for (i = 0; i < names[d].length; i++) {
-        var named = byName.get(names[d][i]);
-        if (!named) byName.set(names[d][i], [d]);
+      var file = location.slice(location.lastIndexOf('/') + 1), dot = file.lastIndexOf('.');
+      names[d] = tokenize(dot > 0 ? file.slice(0, dot) : file);
+      // The extension is found too (a query may be a file name) but is no part of the name.
+      var found = dot > 0 ? names[d].concat(tokenize(file.slice(dot))) : names[d];
+      for (i = 0; i < found.length; i++) {
+        var named = byName.get(found[i]);
+        if (!named) byName.set(found[i], [d]);
         else if (named[named.length - 1] !== d) named.push(d);
       }
       if (typeof title !== 'string' || title === NO_NAME) continue;

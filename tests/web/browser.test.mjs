@@ -91,9 +91,11 @@ test('opens from disk with ?q= and shows titled results with dates', async () =>
   assert.equal(await page.textContent('#count'), '1 result.');
   assert.match(await page.textContent('#results li .date'), /^\d\d-\d\d-\d{4}$/);
   assert.equal(await page.textContent('#results li mark'), 'MEMORY');
-  // A page without a title is named by its location.
+  // A page without a title is named by its location; file names are searched too.
   await open('untitledword');
   assert.deepEqual(await shown('untitledword'), ['odd/untitled.html']);
+  await open('say "hi".html');
+  assert.deepEqual(await shown('say "hi".html'), ['QUOTE PAGE']);
 });
 
 test('links open pages with awkward names: relative paths, full paths, URL prefix', async () => {

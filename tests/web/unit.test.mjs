@@ -162,6 +162,8 @@ test('titles and file names find pages that the word index lacks', () => {
   assert.deepEqual(s.search('installing').docs, [0]);
   assert.deepEqual(s.search('install').docs, [0]);
   assert.deepEqual(s.search('checklist').docs, [1]);
+  assert.deepEqual(s.search('release-checklist.htm').docs, [1]);
+  assert.deepEqual(s.search('config.html').docs, [2]);
   assert.deepEqual(s.search('setup config').docs, [2]);
   assert.deepEqual(s.search('configuraton').terms[0].suggestions, ['CONFIGURATION']);
   assert.deepEqual(s.search('configuraton').docs, [2]);
