@@ -185,7 +185,7 @@
 
   // How a query word matches an indexed word, best first.
   var EXACT = 0, PLURAL = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
-  var RRF_K = 30;              // reciprocal-rank fusion constant
+  var RRF_K = 10;              // reciprocal-rank fusion constant
   var MIN_INNER = 3;           // shortest query word looked for inside longer words
   var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
   var MAX_INNER_WORDS = 1500;
@@ -208,6 +208,7 @@
     this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
     this.offsets = null;
     this.masks = null;         // letterMask of every word, for nearest words
+    this.groupCount = null;    // weightGroups of every word, once known
     this.titles = titles || null; // distinct title words and their documents
     this.termCache = new Map();
     this.termClass = new Uint8Array(n);
@@ -224,7 +225,7 @@
     this.mark = 0;
     // How many words each page has. A word's list ranks pages that mention it only in
     // passing by how rarely they do, which favours long pages (indexes, change logs)
-    // that mention everything once; fused scores are divided by the square root of a
+    // that mention everything once; fused scores are divided by the fourth root of a
     // page's length over the mean, as relevance models do with long documents.
     var length = new Float64Array(n), total = 0, i, r;
     for (i = 0; i < index.length; i++) {
@@ -235,7 +236,7 @@
       total += entry.length - 1;
     }
     var mean = n > 0 ? Math.max(1, total / n) : 1;
-    for (d = 0; d < n; d++) length[d] = 1 / Math.sqrt(Math.max(1, length[d] / mean));
+    for (d = 0; d < n; d++) length[d] = 1 / Math.sqrt(Math.sqrt(Math.max(1, length[d] / mean)));
     this.lengthFactor = length;
   }
 
@@ -584,10 +585,16 @@
       var mark = ++this.mark, touched = [], matches = terms[t].matches;
       for (var m = 0; m < matches.length; m++) {
         var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
+        var groups = this.weightGroups(matches[m].at), group = 0;
         for (var r = 1; r < entry.length; r++) {
           var doc = entry[r];
+          if (r > 1 && doc < entry[r - 1]) group++;
           if (!(doc >= 0 && doc < n)) continue;
           var s = weight / (RRF_K + r);
+          // Deep in the list, the later a page's weight group the more often its running
+          // text uses the word: from the third group on, a page is also scored by its
+          // group's place from the end (the first groups hold the headings and titles).
+          if (group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
           if (seen[doc] !== mark) {
             if (every && hits[doc] !== t) continue;
             seen[doc] = mark;
@@ -628,6 +635,24 @@
       }
     }
     return met;
+  };
+
+  // A word's list holds its pages by falling weight, equal weights in ascending page
+  // order; pages whose words stand only in running text weigh less the more often they
+  // use the word. A page number lower than the one before starts a new, lower weight:
+  // the number of such starts, kept per word.
+  Searcher.prototype.weightGroups = function (at) {
+    if (this.groupCount === null) this.groupCount = new Int32Array(this.index.length).fill(-1);
+    var count = this.groupCount[at];
+    if (count < 0) {
+      var entry = this.index[at];
+      count = 0;
+      for (var r = 2; r < entry.length; r++) {
+        if (entry[r] < entry[r - 1]) count++;
+      }
+      this.groupCount[at] = count;
+    }
+    return count;
   };
 
   // Searches for a query. Returns {query, terms, docs (best first), partial}; partial

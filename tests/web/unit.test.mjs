@@ -126,6 +126,12 @@ test('fusion of several lists by rank, ties in document order', () => {
   assert.deepEqual(s.search('a b').docs, [1, 3, 0, 2]);
   assert.deepEqual(s.search('a b c').docs, [2, 1, 3, 0]);
   assert.deepEqual(s.search('b c').docs, [2, 1, 0, 3]);
+  // Page numbers that fall start a new, lower weight group. From the third group on,
+  // a page also counts by its group's place from the end: the last group's pages use
+  // the word most often in their text and tie with the first page.
+  const e = Array.from({ length: 10 }, (_, i) => [i, 'T', `p${i}.html`, '']);
+  assert.deepEqual(new S.Searcher(e, [['W', 5, 6, 1, 2, 0, 9]]).search('w').docs, [0, 5, 9, 6, 1, 2]);
+  assert.deepEqual(new S.Searcher(e, [['W', 5, 6, 1, 2]]).search('w').docs, [5, 6, 1, 2]);
   // Broken postings (out of range) are ignored.
   assert.deepEqual(new S.Searcher(d, [['A', 9, 1, -1]]).search('a').docs, [1]);
 });
