@@ -52,7 +52,7 @@ const queries = [
 ];
 
 // Installed before the page's own scripts: times keys and result renders to the frame
-// after them.
+// that paints them.
 function probe() {
   const bench = (window.__bench = { key: 0, first: 0, keys: [] });
   document.addEventListener('keydown', () => { bench.key = performance.now(); }, true);
@@ -60,11 +60,12 @@ function probe() {
     new MutationObserver(() => {
       const key = bench.key;
       bench.key = 0;
-      requestAnimationFrame(() => setTimeout(() => {
+      // The frame that paints the new results.
+      requestAnimationFrame(() => {
         const now = performance.now();
         if (!bench.first) bench.first = now;
         else if (key) bench.keys.push(now - key);
-      }));
+      });
     }).observe(document.getElementById('results'), { attributes: true, attributeFilter: ['data-query'] });
   });
 }
@@ -117,6 +118,7 @@ try {
       await page.waitForFunction((n) => window.__bench.keys.length >= n, i + 1, { timeout: 30000 });
     }
     const keys = await page.evaluate(() => window.__bench.keys);
+    if (process.env.BENCH_DEBUG) console.error(row.q, keys.map(Math.round).join(" "));
     row.keyMedian = median(keys);
     row.keyMax = Math.max(...keys);
   }

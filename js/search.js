@@ -1050,17 +1050,18 @@
       run(box.value === initial.q ? 'history' : 'commit');
       mark('vantrel-first-results');
       doc.documentElement.setAttribute('data-ready', 'true');
-      // While the visitor reads or starts typing: get the word list ready for in-word
-      // matching and run a few searches so that the first keystrokes find the search
-      // code compiled. One step per task, so a keystroke never waits long.
-      var warmUp = ['TH', 'THE', 'ION', 'ION SE'];
+      // Once the results are on screen: get the word list ready for in-word matching
+      // and run two searches, so that the first keystrokes find the search code
+      // compiled. One step per task, so a keystroke waits for one step at most.
+      var warmUp = ['S', 'ION SE'];
       var step = function () {
         if (searcher.joined === null) searcher.buildJoined();
         else if (warmUp.length) searcher.search(warmUp.shift());
         else return;
-        win.setTimeout(step, 20);
+        win.setTimeout(step, 0);
       };
-      win.setTimeout(step, 50);
+      if (win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(step, 0); });
+      else win.setTimeout(step, 0);
     }
     function load(name, charset) {
       var script = doc.createElement('script');
