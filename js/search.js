@@ -386,8 +386,10 @@
     return chosen;
   }
 
-  // How a query word matches the index: exact word, words it begins, words it stands
-  // inside, or else the nearest words. A list of {word position, class, weight}.
+  // How a query word matches: in the index, the word itself, its plural or singular,
+  // the words it begins and the words it stands inside (matches, a list of {word
+  // position, class, weight}); in titles and file names the same (places). When nothing
+  // matches, the nearest words instead, which are offered as suggestions too.
   Searcher.prototype.matchTerm = function (text) {
     var cached = this.termCache.get(text);
     if (cached) return cached;
@@ -426,8 +428,8 @@
       var near = this.nearestWords(text, 5);
       term.fuzzy = {};
       for (i = 0; i < near.length; i++) {
-        var at = this.lowerBound(near[i]);
-        if (at < index.length && index[at][0] === near[i]) matches.push({ at: at, cls: FUZZY, weight: 1 / (1 + i) });
+        var pos = this.lowerBound(near[i]);
+        if (pos < index.length && index[pos][0] === near[i]) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
         term.suggestions.push(near[i]);
         term.fuzzy[near[i]] = true;
       }
