@@ -892,7 +892,9 @@
       setActive(-1);
       showMore();
       box.setAttribute('aria-expanded', order.length > 0 ? 'true' : 'false');
-      if (result.terms.length === 0) count.textContent = '';
+      if (result.terms.length === 0) {
+        count.textContent = /\S/.test(result.query) ? 'Nothing to search for: words start with a letter or \u201c_\u201d.' : '';
+      }
       else if (order.length === 0) count.textContent = 'No results for \u201c' + result.query.trim() + '\u201d.';
       else if (result.partial) count.textContent = 'No page holds all the words; ' + plural(order.length, 'page') + ' hold some of them.';
       else count.textContent = plural(order.length, 'result') + '.';

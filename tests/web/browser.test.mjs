@@ -154,6 +154,9 @@ test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', 
   await page.keyboard.press('Escape');
   assert.equal(await page.inputValue('#q'), '');
   assert.deepEqual(await shown(''), []);
+  await page.keyboard.type('404');
+  assert.deepEqual(await shown('404'), []);
+  assert.match(await page.textContent('#count'), /words start with a letter/);
 });
 
 test('partial matches, typos, show more and sorting by date', async () => {
