@@ -534,31 +534,58 @@ bool targetIsReadOnly(const std::string& path)
 }
 }  // namespace
 
+namespace {
+enum class Staged { Written, TargetReadOnly, Failed };
+
+// Removes a temporary file unless it was renamed into place.
+struct TemporaryFile {
+    std::string path;
+    ~TemporaryFile()
+    {
+        if (!path.empty())
+            ::unlink(path.c_str());
+    }
+    bool renameTo(const std::string& target)
+    {
+        if (::rename(path.c_str(), target.c_str()) != 0)
+            return false;
+        path.clear();
+        return true;
+    }
+};
+
+// Writes text completely (flushed and closed) to a new temporary file in folder, to be
+// renamed over folder + fileName.
+Staged stageFile(const std::string& folder, const std::string& fileName, const std::string& text,
+                 TemporaryFile& temporary)
+{
+    if (targetIsReadOnly(folder + fileName))
+        return Staged::TargetReadOnly;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        std::string path = folder + "/." + fileName.substr(fileName.rfind('/') + 1) + ".tmp-"
+            + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            temporary.path = path;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return Staged::Failed;
+    bool ok = writeAll(fd, text.data(), text.size());
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    return ok ? Staged::Written : Staged::Failed;
+}
+}  // namespace
+
 bool IndexEngine::writeIndexFile(const std::string& fileName, const std::string& text,
                                  const std::string& failureLine)
 {
-    const std::string target = destinationFolder + fileName;
-    bool written = false;
-    if (!targetIsReadOnly(target)) {
-        std::string temporary;
-        int fd = -1;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            temporary = destinationFolder + "/." + fileName.substr(fileName.rfind('/') + 1) + ".tmp-"
-                + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (fd >= 0) {
-            bool ok = writeAll(fd, text.data(), text.size());
-            ok = ::fsync(fd) == 0 && ok;
-            ok = ::close(fd) == 0 && ok;
-            ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-            if (!ok)
-                ::unlink(temporary.c_str());
-            written = ok;
-        }
-    }
+    TemporaryFile temporary;
+    bool written = stageFile(destinationFolder, fileName, text, temporary) == Staged::Written
+        && temporary.renameTo(destinationFolder + fileName);
     if (!written)
         appendLine(failureLine);
     return written;
@@ -587,11 +614,31 @@ bool IndexEngine::buildTables()
 
 bool IndexEngine::writeIndexFiles()
 {
+    const std::string wordsFile = "/indexed_words.js", docsFile = "/indexed_docs.js";
     std::string text;
     if (!composeWordsText(text))
         return false;
-    if (!writeIndexFile("/indexed_words.js", text, "Can't create index file!"))
+    TemporaryFile words, docs;
+    if (stageFile(destinationFolder, wordsFile, text, words) != Staged::Written) {
+        appendLine("Can't create index file!");
         return false;
+    }
+    // The documents file is written out before the words file replaces the old one, so a
+    // disk or size limit that runs out on it leaves the old pair whole. Only a documents
+    // file that may not be replaced at all leaves the new words file beside the old one.
     composeDocsText(text);
-    return writeIndexFile("/indexed_docs.js", text, "Can't create dictionary file!");
+    Staged docsStaged = stageFile(destinationFolder, docsFile, text, docs);
+    if (docsStaged == Staged::Failed) {
+        appendLine("Can't create dictionary file!");
+        return false;
+    }
+    if (!words.renameTo(destinationFolder + wordsFile)) {
+        appendLine("Can't create index file!");
+        return false;
+    }
+    if (docsStaged != Staged::Written || !docs.renameTo(destinationFolder + docsFile)) {
+        appendLine("Can't create dictionary file!");
+        return false;
+    }
+    return true;
 }
