@@ -220,24 +220,28 @@ bool differs(const Check& check, const std::string& text, Outcome* library = nul
     return different;
 }
 
-// Cuts pieces out of a failing text for as long as it keeps failing.
+// Cuts pieces out of a failing text, halving their size, for as long as it keeps failing;
+// the work is bounded so that a failing page of megabytes is still reported soon.
 std::string shrink(const Check& check, std::string text)
 {
-    for (std::size_t piece = std::max<std::size_t>(text.size() / 2, 1); piece >= 1; piece /= 2) {
-        for (bool cut = true; cut;) {
+    std::size_t budget = std::size_t(64) << 20;  // bytes run through both matchers
+    for (std::size_t piece = std::max<std::size_t>(text.size() / 2, 1);; piece /= 2) {
+        for (bool cut = true; cut && budget > 0;) {
             cut = false;
-            for (std::size_t at = 0; at + piece <= text.size(); ++at) {
+            for (std::size_t at = 0; at + piece <= text.size() && budget > 0;) {
                 std::string shorter = text.substr(0, at) + text.substr(at + piece);
+                budget -= std::min(budget, shorter.size() + 1);
                 if (differs(check, shorter)) {
                     text = std::move(shorter);
                     cut = true;
+                } else {
+                    at += piece;
                 }
             }
         }
-        if (piece == 1)
-            break;
+        if (piece == 1 || budget == 0)
+            return text;
     }
-    return text;
 }
 
 std::string joined(const std::vector<std::string>& lines)
