@@ -1,5 +1,8 @@
 #include "WordCounting.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace wordchars {
 const std::array<unsigned char, 256> kind = [] {
     std::array<unsigned char, 256> kinds{};
@@ -15,7 +18,23 @@ const std::array<unsigned char, 256> kind = [] {
 
 void toUpperInPlace(char* text, std::size_t length)
 {
-    for (std::size_t i = 0; i < length; ++i) {
+    // Eight bytes at a time: a byte is a to z when its low seven bits are at least 'a'
+    // and at most 'z' and its high bit is clear; those get bit 0x20 cleared. No sum
+    // carries into the next byte, since every low-seven-bit value plus 0x1f or 0x05
+    // stays below 0x100.
+    const std::uint64_t ones = 0x0101010101010101ULL, highBits = 0x8080808080808080ULL;
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, text + i, 8);
+        std::uint64_t low = chunk & ~highBits;
+        std::uint64_t atLeastA = low + (0x80 - 'a') * ones;
+        std::uint64_t aboveZ = low + (0x80 - 'z' - 1) * ones;
+        std::uint64_t lower = atLeastA & ~aboveZ & ~chunk & highBits;
+        chunk ^= lower >> 2;
+        std::memcpy(text + i, &chunk, 8);
+    }
+    for (; i < length; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         text[i] = static_cast<char>(static_cast<unsigned>(c - 'a') < 26u ? c - 32 : c);
     }

@@ -188,3 +188,19 @@ TEST(WordDictionary, PagesSharingAWordGetOnePostingEach)
 }
 
 }  // namespace
+
+TEST(ToUpper, ChangesOnlyAToZWhateverTheByteAndItsPlace)
+{
+    // Every byte value at every place of texts up to several words long.
+    for (std::size_t length = 1; length <= 24; ++length) {
+        for (int first = 0; first < 256; ++first) {
+            std::string text(length, '\0'), expected(length, '\0');
+            for (std::size_t k = 0; k < length; ++k) {
+                auto c = static_cast<unsigned char>((first + 37 * k) & 0xff);
+                text[k] = static_cast<char>(c);
+                expected[k] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            }
+            ASSERT_EQ(toUpper(text), expected) << "length " << length << ", first byte " << first;
+        }
+    }
+}
