@@ -4,6 +4,7 @@
 #include "PagePatterns.h"
 #include "WordCounting.h"
 
+#include <cstring>
 #include <string_view>
 
 // Hand-written scanners for the engine's patterns. Each gives exactly the matches and
@@ -41,6 +42,27 @@ inline bool isSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The first '<' at or after from that blanks and then name follow, or npos. Searching
+// for the name and looking back from it costs far less than trying every '<' of a page:
+// names are rare, tags are everywhere.
+inline std::size_t findTagNamed(std::string_view text, std::size_t from, std::string_view name)
+{
+    const char* t = text.data();
+    for (std::size_t at = from; at < text.size();) {
+        const void* found = ::memmem(t + at, text.size() - at, name.data(), name.size());
+        if (!found)
+            return std::string_view::npos;
+        std::size_t k = static_cast<std::size_t>(static_cast<const char*>(found) - t);
+        std::size_t b = k;
+        while (b > from && isSpace(t[b - 1]))
+            --b;
+        if (b > from && t[b - 1] == '<')
+            return b - 1;
+        at = k + 1;
+    }
+    return std::string_view::npos;
+}
+
 template <typename Visit>
 void forEachKeywordsMatch(std::string_view text, Visit&& visit)
 {
@@ -65,13 +87,11 @@ void forEachKeywordsMatch(std::string_view text, Visit&& visit)
 
     std::size_t pos = 0;
     while (pos < n) {
-        std::size_t p = text.find('<', pos);
+        std::size_t p = findTagNamed(text, pos, "META");
         if (p == std::string_view::npos)
             return;
         pos = p + 1;
-        std::size_t i = skipSpaces(p + 1);
-        if (!literal(i, "META"))
-            continue;
+        std::size_t i = skipSpaces(p + 1) + 4;
         i = skipSpaces(i);
         if (!literal(i, "NAME"))
             continue;
@@ -143,13 +163,13 @@ void forEachTextAfterTag(std::string_view text, TagFilter filter, bool consumeNe
 
     std::size_t pos = 0;
     while (pos < n) {
-        std::size_t p = text.find('<', pos);
+        std::size_t p = filter == TagFilter::Title ? findTagNamed(text, pos, "TITLE") : text.find('<', pos);
         if (p == std::string_view::npos)
             return;
         std::size_t j = p + 1;
         while (j < n && isSpace(t[j]))
             ++j;
-        if (filter != TagFilter::Any) {
+        if (filter == TagFilter::TitleOrHeader) {
             bool title = text.compare(j, 5, "TITLE") == 0;
             bool header = filter == TagFilter::TitleOrHeader && j + 1 < n && t[j] == 'H'
                 && t[j + 1] >= '1' && t[j + 1] <= '9';
