@@ -142,6 +142,16 @@ int usageError(const char* message)
 
 int main(int argc, char** argv)
 {
+    // Ctrl-C and SIGTERM are taken by the main thread alone, with sigtimedwait, while the
+    // job runs on a worker. Blocked first thing, so that one that comes early is seen too.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigset_t waitSignals = stopSignals;
+    sigaddset(&waitSignals, SIGUSR1);  // the job's "finished"
+    pthread_sigmask(SIG_BLOCK, &waitSignals, nullptr);
+
     CLI::App app{"Builds a client-side search index for a static web site: two JavaScript data\n"
                  "files and a search page that runs in any browser, from disk or a server.",
                  "vantrelindexer-cli"};
@@ -207,17 +217,9 @@ int main(int argc, char** argv)
     Output output = quiet ? Output::Quiet : verbose ? Output::Verbose : Output::Status;
     bool showStatus = output == Output::Status && ::isatty(STDERR_FILENO);
 
-    // Ctrl-C and SIGTERM are taken by this thread alone, with sigtimedwait, while the
-    // job runs on a worker; a full file-size limit must fail a write, not end the program.
+    // A full file-size limit must fail a write, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigset_t waitSignals = stopSignals;
-    sigaddset(&waitSignals, SIGUSR1);  // the job's "finished"
-    pthread_sigmask(SIG_BLOCK, &waitSignals, nullptr);
     const pthread_t mainThread = pthread_self();
 
     IndexEngine& engine = IndexEngine::instance();
@@ -230,6 +232,15 @@ int main(int argc, char** argv)
     engine.progressLog = &log;
     engine.threadCount = threads;
     engine.patternMatcher = patternLibrary ? PatternMatcher::RegexLibrary : PatternMatcher::Scanner;
+
+    // Stopped before it began: nothing is indexed and nothing is written.
+    sigset_t pending;
+    if (sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+        log.append("Indexing interrupted!");
+        if (logFile)
+            std::fclose(logFile);
+        return 1;
+    }
 
     const auto started = std::chrono::steady_clock::now();
     std::atomic<bool> finished{false};

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/wait.h>
+
 namespace {
 
 std::pair<int, std::string> runCli(const std::string& arguments)
@@ -89,6 +92,35 @@ TEST(CommandLine, AJobThatCannotWriteExitsWithOneAndSaysSo)
     EXPECT_EQ(status, 1);
     EXPECT_NE(output.find("Creating index ...\nCan't create index file!\nIndexing interrupted!\n"), std::string::npos)
         << output;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CommandLine, AStopThatComesBeforeTheJobEndsItInterruptedWithoutWriting)
+{
+    TempTree tree;
+    tree.write("site/a.htm", "<title>A</title>");
+    const std::string out = tree.folder("out"), log = tree.path("run.log");
+    pid_t child = ::fork();
+    if (child == 0) {
+        // The program starts with a Ctrl-C already waiting for it.
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        sigprocmask(SIG_BLOCK, &interrupt, nullptr);
+        ::raise(SIGINT);
+        ::execl(CLI_PROGRAM, CLI_PROGRAM, "--quiet", "--log", log.c_str(), tree.path("site").c_str(),
+                out.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readFile(log), "Indexing interrupted!\n");
+    EXPECT_FALSE(fileExists(out + "/indexed_words.js"));
 }
 
 }  // namespace
