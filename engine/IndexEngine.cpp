@@ -389,6 +389,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         std::int32_t document = 0;
     };
     std::vector<WordDictionary> threadWords(threads);
+    std::int32_t submitted = static_cast<std::int32_t>(documents.size());
     auto analyse = [this, &threadWords](const QueuedPage& queued, unsigned thread) {
         PageResult result = analysePage(queued.page.path);
         threadWords[thread].addPage(queued.document, result.words);
@@ -397,7 +398,6 @@ void IndexEngine::walkFolder(const std::string& folder)
     };
     {
         PagePipeline<QueuedPage, PageResult, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
-        std::int32_t submitted = static_cast<std::int32_t>(documents.size());
         bool walked = false;
         QueuedPage queued;
         for (;;) {
@@ -417,6 +417,13 @@ void IndexEngine::walkFolder(const std::string& folder)
         }
     }
     const auto recorded = static_cast<std::int32_t>(documents.size());
+    if (dictionary.empty() && recorded == submitted) {
+        // Every parsed page was recorded: the largest dictionary becomes the engine's as
+        // it stands, and only the others are joined into it.
+        auto largest = std::max_element(threadWords.begin(), threadWords.end(),
+                                         [](const WordDictionary& a, const WordDictionary& b) { return a.size() < b.size(); });
+        std::swap(dictionary, *largest);
+    }
     for (WordDictionary& words : threadWords) {
         dictionary.merge(words, recorded);
         words.clear();
