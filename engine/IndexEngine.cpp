@@ -16,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <mutex>
+#include <system_error>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -50,6 +51,15 @@ void WordIndex::startWord(std::string_view word)
 {
     m_words.push_back(word);
     m_starts.push_back(m_documents.size());
+}
+
+void WordIndex::append(const WordIndex& other)
+{
+    const std::size_t offset = m_documents.size();
+    m_words.insert(m_words.end(), other.m_words.begin(), other.m_words.end());
+    for (std::size_t start : other.m_starts)
+        m_starts.push_back(start + offset);
+    m_documents.insert(m_documents.end(), other.m_documents.begin(), other.m_documents.end());
 }
 
 void WordIndex::clear()
@@ -126,6 +136,11 @@ void IndexEngine::resetTables()
     std::vector<DocumentEntry>().swap(documents);
     wordIndex.clear();
     dictionary.clear();
+}
+
+unsigned IndexEngine::threadsToUse() const
+{
+    return threadCount ? threadCount : std::max(1u, std::thread::hardware_concurrency());
 }
 
 void IndexEngine::appendLine(const std::string& line)
@@ -368,7 +383,7 @@ private:
 void IndexEngine::walkFolder(const std::string& folder)
 {
     FolderWalker walker(folder);
-    unsigned threads = threadCount ? threadCount : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads = threadsToUse();
     PageItem page;
     if (threads <= 1) {
         while (walker.next(page)) {
@@ -430,21 +445,25 @@ void IndexEngine::walkFolder(const std::string& folder)
     }
 }
 
-bool IndexEngine::rankPostings()
+namespace {
+// Ranks the words order[begin, end) of table into index, each word's documents by
+// descending weight; false when a stop was found.
+bool rankWords(const WordTable<Postings>& table, const std::vector<std::uint32_t>& order, std::size_t begin,
+               std::size_t end, WordIndex& index, const std::atomic<bool>& stop)
 {
-    const auto& entries = dictionary.table().entries();
+    auto stopping = [&stop] { return stop.load(std::memory_order_relaxed); };
     std::size_t postingCount = 0;
-    for (const auto& entry : entries)
-        postingCount += entry.value.size();
-    wordIndex.reserve(entries.size(), postingCount);
+    for (std::size_t k = begin; k < end; ++k)
+        postingCount += table.entries()[order[k]].value.size();
+    index.reserve(end - begin, postingCount);
     std::vector<Posting> working;
-    for (std::uint32_t i : dictionary.table().sortedIndexes()) {
+    for (std::size_t k = begin; k < end; ++k) {
         if (stopping())
             return false;
-        const Postings& postings = entries[i].value;
+        const auto& entry = table.entries()[order[k]];
         working.clear();
-        working.reserve(postings.size());
-        for (const Posting& posting : postings) {
+        working.reserve(entry.value.size());
+        for (const Posting& posting : entry.value) {
             if (stopping())
                 return false;
             working.push_back(posting);
@@ -455,13 +474,48 @@ bool IndexEngine::rankPostings()
         std::sort(working.begin(), working.end(), [](const Posting& a, const Posting& b) {
             return a.weight > b.weight || (a.weight == b.weight && a.document < b.document);
         });
-        wordIndex.startWord(dictionary.table().wordOf(entries[i]));
+        index.startWord(table.wordOf(entry));
         for (const Posting& posting : working) {
             if (stopping())
                 return false;
-            wordIndex.appendDocument(posting.document);
+            index.appendDocument(posting.document);
         }
     }
+    return true;
+}
+}  // namespace
+
+bool IndexEngine::rankPostings()
+{
+    const WordTable<Postings>& table = dictionary.table();
+    const std::vector<std::uint32_t> order = table.sortedIndexes();
+    // With more than one thread, the words after the one that holds the middle posting
+    // are ranked beside the first half and appended after it.
+    std::size_t split = order.size();
+    if (threadsToUse() > 1) {
+        std::size_t postingCount = 0;
+        for (const auto& entry : table.entries())
+            postingCount += entry.value.size();
+        std::size_t seen = 0;
+        for (split = 0; split < order.size() && seen < postingCount / 2; ++split)
+            seen += table.entries()[order[split]].value.size();
+    }
+    WordIndex tail;
+    bool tailRanked = true;
+    std::thread helper;
+    if (split < order.size()) {
+        try {
+            helper = std::thread([&] { tailRanked = rankWords(table, order, split, order.size(), tail, stopRequested); });
+        } catch (const std::system_error&) {
+            split = order.size();  // no thread to be had: rank it all here
+        }
+    }
+    bool headRanked = rankWords(table, order, 0, split, wordIndex, stopRequested);
+    if (helper.joinable())
+        helper.join();
+    if (!headRanked || !tailRanked)
+        return false;
+    wordIndex.append(tail);
     return true;
 }
 

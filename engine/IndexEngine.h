@@ -32,6 +32,8 @@ public:
     void reserve(std::size_t words, std::size_t documents);
     void startWord(std::string_view word);
     void appendDocument(std::int32_t document) { m_documents.push_back(document); }
+    // Adds the words of other after the last word.
+    void append(const WordIndex& other);
     void clear();
 
 private:
@@ -116,6 +118,7 @@ private:
     void recordPage(const PageItem& page, PageResult& result);
     std::string locationOf(const std::string& pagePath) const;
     bool buildTables();
+    unsigned threadsToUse() const;
     bool writeIndexFiles();
     void appendLine(const std::string& line);
     bool stopping() const { return stopRequested.load(std::memory_order_relaxed); }
