@@ -35,11 +35,6 @@ void appendNumber(std::string& text, std::int64_t value)
 // ---------------------------------------------------------------------------------
 // Word index
 
-std::vector<std::int32_t> WordIndex::documentsOf(std::size_t i) const
-{
-    return std::vector<std::int32_t>(documentsBegin(i), documentsEnd(i));
-}
-
 void WordIndex::reserve(std::size_t words, std::size_t documents)
 {
     m_words.reserve(words);
@@ -676,12 +671,13 @@ bool IndexEngine::buildTables()
 bool IndexEngine::writeIndexFiles()
 {
     const std::string wordsFile = "/indexed_words.js", docsFile = "/indexed_docs.js";
+    const std::string wordsFailure = "Can't create index file!", docsFailure = "Can't create dictionary file!";
     std::string text;
     if (!composeWordsText(text))
         return false;
     TemporaryFile words, docs;
     if (stageFile(destinationFolder, wordsFile, text, words) != Staged::Written) {
-        appendLine("Can't create index file!");
+        appendLine(wordsFailure);
         return false;
     }
     // The documents file is written out before the words file replaces the old one, so a
@@ -690,15 +686,15 @@ bool IndexEngine::writeIndexFiles()
     composeDocsText(text);
     Staged docsStaged = stageFile(destinationFolder, docsFile, text, docs);
     if (docsStaged == Staged::Failed) {
-        appendLine("Can't create dictionary file!");
+        appendLine(docsFailure);
         return false;
     }
     if (!words.renameTo(destinationFolder + wordsFile)) {
-        appendLine("Can't create index file!");
+        appendLine(wordsFailure);
         return false;
     }
     if (docsStaged != Staged::Written || !docs.renameTo(destinationFolder + docsFile)) {
-        appendLine("Can't create dictionary file!");
+        appendLine(docsFailure);
         return false;
     }
     return true;

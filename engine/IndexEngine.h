@@ -22,7 +22,6 @@ public:
     bool empty() const { return m_words.empty(); }
     std::string_view word(std::size_t i) const { return m_words[i]; }
     // The documents of word i, in ranked order.
-    std::vector<std::int32_t> documentsOf(std::size_t i) const;
     const std::int32_t* documentsBegin(std::size_t i) const { return m_documents.data() + m_starts[i]; }
     const std::int32_t* documentsEnd(std::size_t i) const
     {
