@@ -1,3 +1,4 @@
+/* generator: VantrelIndexer */
 /*
  * VantrelIndexer search page.
  *
@@ -37,7 +38,8 @@
     return text.replace(/[a-z]+/g, function (run) { return run.toUpperCase(); });
   }
 
-  // Calls visit(word, start, end) for each word of text, in order.
+  // Calls visit(word, start, end) for each word of text, in order, until it returns
+  // false.
   function forEachWord(text, visit) {
     var n = text.length, i = 0, c;
     while (i < n) {
@@ -48,7 +50,7 @@
         if (c >= 97) lower = true;
       }
       var word = text.slice(start, i);
-      visit(lower ? upperAscii(word) : word, start, i);
+      if (visit(lower ? upperAscii(word) : word, start, i) === false) break;
     }
   }
 
@@ -192,6 +194,21 @@
   var MAX_TERMS = 12;
   var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
   var NO_NAME = 'Document has no name';
+  // Bounds on what anyone who adds a page to the site can make the page do. Real words
+  // are far shorter than MAX_WORD_LENGTH: longer query words are cut to it, which
+  // still finds the long word by its start, and nearest words are looked for only up
+  // to it. A query is read up to MAX_QUERY_LENGTH characters, and the nearest words of
+  // one query word cost at most FUZZY_CELL_BUDGET cells of edit distance (a typo takes
+  // up to 1.4 million on a synthetic site of 300,000 look-alike words, 60,000 on a
+  // documentation site of 20,000 words).
+  var MAX_WORD_LENGTH = 64;
+  var MAX_QUERY_LENGTH = 1000;
+  var FUZZY_CELL_BUDGET = 2000000;
+  var MAX_NAME_WORDS = 16;     // file-name words weighed in the rank of a page
+  // A title or location is shown up to MAX_SHOWN characters (two lines or so of a
+  // wide window), with at most MAX_MARKS words marked.
+  var MAX_SHOWN = 300;
+  var MAX_MARKS = 30;
 
   // titles: titleWords(docs) when already made.
   function Searcher(docs, index, titles) {
@@ -289,20 +306,27 @@
   };
 
   var rowA = new Int32Array(64), rowB = new Int32Array(64), rowC = new Int32Array(64);
+  // Cells of edit distance computed so far, for the budget of nearestWords.
+  var work = { cells: 0 };
 
-  // Optimal string alignment distance of a and b, or max + 1 once it exceeds max.
+  // Optimal string alignment distance of a and b, or max + 1 once it exceeds max. Only
+  // the cells at most max off the diagonal can hold max or less, so only they are
+  // computed: the cost is about (2 max + 1) times the length of a.
   function editDistance(a, b, max) {
-    var la = a.length, lb = b.length, i, j;
-    if (Math.abs(la - lb) > max) return max + 1;
-    if (lb + 1 > rowA.length) {
+    var la = a.length, lb = b.length, i, j, far = max + 1;
+    if (Math.abs(la - lb) > max) return far;
+    if (lb + 2 > rowA.length) {
       rowA = new Int32Array(2 * lb + 2); rowB = new Int32Array(2 * lb + 2); rowC = new Int32Array(2 * lb + 2);
     }
     var prev2 = rowA, prev = rowB, cur = rowC;
-    for (j = 0; j <= lb; j++) prev[j] = j;
+    for (j = 0; j <= lb; j++) prev[j] = j <= max ? j : far;
+    prev[lb + 1] = far;
     for (i = 1; i <= la; i++) {
-      cur[0] = i;
-      var rowMin = i, ca = a.charCodeAt(i - 1), cb = i > 1 ? a.charCodeAt(i - 2) : -1;
-      for (j = 1; j <= lb; j++) {
+      var lo = i > max ? i - max : 1, hi = i + max < lb ? i + max : lb;
+      cur[lo - 1] = lo === 1 ? i : far;
+      cur[hi + 1] = far;
+      var rowMin = lo === 1 && i < far ? i : far, ca = a.charCodeAt(i - 1), cb = i > 1 ? a.charCodeAt(i - 2) : -1;
+      for (j = lo; j <= hi; j++) {
         var bj = b.charCodeAt(j - 1);
         var v = prev[j - 1] + (ca === bj ? 0 : 1);
         if (prev[j] + 1 < v) v = prev[j] + 1;
@@ -311,10 +335,11 @@
         cur[j] = v;
         if (v < rowMin) rowMin = v;
       }
-      if (rowMin > max) return max + 1;
+      work.cells += hi - lo + 1;
+      if (rowMin > max) return far;
       var t = prev2; prev2 = prev; prev = cur; cur = t;
     }
-    return prev[lb] <= max ? prev[lb] : max + 1;
+    return prev[lb] <= max ? prev[lb] : far;
   }
 
   // A word's letters as bits: A to Z, any digit, "_".
@@ -337,17 +362,19 @@
   // file names: smallest edit distance (1 for words of up to 5 letters, 2 beyond), then
   // most pages. Each letter that one word has and the other lacks costs an edit, so
   // words with too many such letters are passed over before their distance is measured.
+  // The search ends once FUZZY_CELL_BUDGET cells of edit distance are spent.
   Searcher.prototype.nearestWords = function (word, limit) {
-    if (word.length < 3) return [];
+    if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
     var index = this.index, titles = this.buildTitles(), i;
     if (this.masks === null) {
       this.masks = new Int32Array(index.length);
       for (i = 0; i < index.length; i++) this.masks[i] = letterMask(index[i][0]);
     }
     var mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = new Map();
+    var spent = work.cells + FUZZY_CELL_BUDGET;
     function consider(w, m, pages) {
       if (bitCount(mine & ~m) > best || bitCount(m & ~mine) > best) return;
-      if (w.length < word.length - max || w.length > word.length + max) return;
+      if (w.length < word.length - max || w.length > word.length + max || work.cells > spent) return;
       var d = editDistance(word, w, best);
       if (d > best) return;
       if (d < best) { best = d; found.clear(); }
@@ -426,12 +453,12 @@
     term.places = this.placeMatches(term);
     if (matches.length === 0 && term.places.length === 0) {
       var near = this.nearestWords(text, 5);
-      term.fuzzy = {};
+      term.fuzzy = new Set();
       for (i = 0; i < near.length; i++) {
         var pos = this.lowerBound(near[i]);
         if (pos < index.length && index[pos][0] === near[i]) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
         term.suggestions.push(near[i]);
-        term.fuzzy[near[i]] = true;
+        term.fuzzy.add(near[i]);
       }
       term.places = this.placeMatches(term);
     }
@@ -447,7 +474,14 @@
   // builds this while the word index is still loading.
   function titleWords(docs) {
     var byWord = new Map(), size = new Uint16Array(docs.length), names = new Array(docs.length);
-    var byName = new Map(), mine = [], titled = 0, d, i;
+    var byName = new Map(), distinct = 0, titled = 0, d, i;
+    function add(w) {
+      var list = byWord.get(w);
+      if (!list) byWord.set(w, [d]);
+      else if (list[list.length - 1] !== d) list.push(d);
+      else return;
+      distinct++;
+    }
     for (d = 0; d < docs.length; d++) {
       var title = docs[d][1], location = String(docs[d][2]);
       var file = location.slice(location.lastIndexOf('/') + 1), dot = file.lastIndexOf('.');
@@ -459,16 +493,12 @@
         if (!named) byName.set(found[i], [d]);
         else if (named[named.length - 1] !== d) named.push(d);
       }
+      if (names[d].length > MAX_NAME_WORDS) names[d].length = MAX_NAME_WORDS;
       if (typeof title !== 'string' || title === NO_NAME) continue;
-      mine.length = 0;
-      forEachWord(title, function (w) {
-        if (mine.indexOf(w) >= 0) return;
-        mine.push(w);
-        var list = byWord.get(w);
-        if (list) list.push(d); else byWord.set(w, [d]);
-      });
-      size[d] = Math.min(65535, mine.length);
-      if (mine.length) titled++;
+      distinct = 0;
+      forEachWord(title, add);
+      size[d] = Math.min(65535, distinct);
+      if (distinct) titled++;
     }
     var words = Array.from(byWord.keys()), lists = Array.from(byWord.values());
     var common = new Uint8Array(words.length), limit = Math.max(8, titled / 4);
@@ -499,7 +529,7 @@
   // The best class by which a query word matches one word, or NONE.
   function wordClass(term, word) {
     var t = term.text;
-    if (term.fuzzy) return term.fuzzy[word] === true ? FUZZY : NONE;
+    if (term.fuzzy) return term.fuzzy.has(word) ? FUZZY : NONE;
     if (word === t) return EXACT;
     if (pluralOf(t, word) || pluralOf(word, t)) return PLURAL;
     if (word.lastIndexOf(t, 0) === 0) return PREFIX;
@@ -660,9 +690,11 @@
   // Searches for a query. Returns {query, terms, docs (best first), partial}; partial
   // is true when no page holds every query word and docs lists pages holding some.
   Searcher.prototype.search = function (query) {
-    var seen = {}, texts = [];
-    tokenize(query).forEach(function (w) {
-      if (!seen[w] && texts.length < MAX_TERMS) { seen[w] = true; texts.push(w); }
+    var texts = [], seen = new Set();
+    forEachWord(String(query).slice(0, MAX_QUERY_LENGTH), function (w) {
+      if (w.length > MAX_WORD_LENGTH) w = w.slice(0, MAX_WORD_LENGTH);
+      if (!seen.has(w)) { seen.add(w); texts.push(w); }
+      return texts.length < MAX_TERMS;
     });
     var result = { query: query, terms: [], docs: [], partial: false };
     if (texts.length === 0) return result;
@@ -733,7 +765,7 @@
     return keyed.map(function (k) { return k[2]; });
   };
 
-  // Spans [start, end) of text to mark for the query's terms.
+  // Spans [start, end) of text to mark for the query's terms, at most MAX_MARKS.
   function highlightSpans(text, terms) {
     var spans = [];
     forEachWord(text, function (word, start, end) {
@@ -749,8 +781,39 @@
         if (span && (!best || span[1] - span[0] > best[1] - best[0])) best = span;
       }
       if (best) spans.push(best);
+      return spans.length < MAX_MARKS;
     });
     return spans;
+  }
+
+  // Text as shown: at most MAX_SHOWN characters, cut after a word and ended with an
+  // ellipsis when longer.
+  function shortText(text) {
+    if (text.length <= MAX_SHOWN) return text;
+    var cut = MAX_SHOWN, blank = /\s/;
+    while (cut > MAX_SHOWN / 2 && !blank.test(text.charAt(cut))) cut--;
+    if (cut <= MAX_SHOWN / 2) {
+      cut = MAX_SHOWN;
+      if (/[\ud800-\udbff]/.test(text.charAt(cut - 1))) cut--;
+    }
+    while (cut > 0 && blank.test(text.charAt(cut - 1))) cut--;
+    return text.slice(0, cut) + '\u2026';
+  }
+
+  // A title (entities decoded) or location as shown. One shown character takes at
+  // most ten of the text (an entity; UTF-8 takes four), so only the start of a longer
+  // text is read, cut before a character's UTF-8 bytes are split.
+  function shownText(text, bytesMode, entities) {
+    var cut = text.length > 10 * MAX_SHOWN;
+    if (cut) {
+      var end = 10 * MAX_SHOWN, bytes = textBytes(text.slice(end - 3, end + 1), true);
+      for (var k = 3; bytesMode && k > 0 && (bytes[k] & 0xc0) === 0x80; k--) end--;
+      if (!bytesMode && /[\udc00-\udfff]/.test(text.charAt(end))) end--;
+      text = text.slice(0, end);
+    }
+    text = displayText(text, bytesMode);
+    text = shortText(entities ? decodeEntities(text) : text);
+    return cut && text.charAt(text.length - 1) !== '\u2026' ? text + '\u2026' : text;
   }
 
   // ---------------------------------------------------------------------------------
@@ -803,8 +866,8 @@
 
     function nameOf(d) {
       var entry = searcher.docs[d], title = typeof entry[1] === 'string' ? entry[1] : '';
-      if (title === NO_NAME || !/\S/.test(title)) return displayText(String(entry[2]), searcher.bytesMode);
-      return decodeEntities(displayText(title, searcher.bytesMode));
+      if (title === NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), searcher.bytesMode, false);
+      return shownText(title, searcher.bytesMode, true);
     }
 
     function appendMarked(parent, text, terms) {
@@ -828,18 +891,21 @@
       var a = doc.createElement('a');
       a.href = locationHref(String(entry[2]), win.location.href, searcher.bytesMode, searcher.urlPrefixLength);
       a.className = 'title';
+      a.dir = 'auto';
       appendMarked(a, nameOf(d), current.terms);
       li.appendChild(a);
       var meta = doc.createElement('div');
       meta.className = 'meta';
       var loc = doc.createElement('span');
       loc.className = 'location';
-      loc.textContent = displayText(String(entry[2]), searcher.bytesMode);
+      loc.dir = 'auto';
+      loc.textContent = shownText(String(entry[2]), searcher.bytesMode, false);
       meta.appendChild(loc);
       if (entry[3]) {
         var date = doc.createElement('time');
         date.className = 'date';
-        date.textContent = entry[3];
+        date.dir = 'auto';
+        date.textContent = shortText(String(entry[3]));
         meta.appendChild(date);
       }
       li.appendChild(meta);
@@ -895,7 +961,14 @@
       if (result.terms.length === 0) {
         count.textContent = /\S/.test(result.query) ? 'Nothing to search for: words start with a letter or \u201c_\u201d.' : '';
       }
-      else if (order.length === 0) count.textContent = 'No results for \u201c' + result.query.trim() + '\u201d.';
+      else if (order.length === 0) {
+        // The query in a <bdi>, so that its own direction cannot reorder the sentence.
+        var asked = doc.createElement('bdi');
+        asked.textContent = result.query.trim();
+        count.textContent = 'No results for \u201c';
+        count.appendChild(asked);
+        count.appendChild(doc.createTextNode('\u201d.'));
+      }
       else if (result.partial) count.textContent = 'No page holds all the words; ' + plural(order.length, 'page') + ' hold some of them.';
       else count.textContent = plural(order.length, 'result') + '.';
       renderSuggestions();
@@ -1040,7 +1113,7 @@
       if (!validDocs(docs)) failed.push('indexed_docs.js');
       if (!(Array.isArray(index) && (index.length === 0 || (Array.isArray(index[0]) && typeof index[0][0] === 'string')))) failed.push('indexed_words.js');
       if (failed.length) {
-        failed = failed.filter(function (f, i) { return failed.indexOf(f) === i; });
+        failed = Array.from(new Set(failed));
         say('The search index could not be loaded: ' + failed.join(' and ') + (failed.length > 1 ? ' are' : ' is') +
           ' missing or damaged next to this page. Build the index again with VantrelIndexer.', true);
         box.setAttribute('aria-invalid', 'true');
@@ -1088,11 +1161,16 @@
     locationHref: locationHref,
     sharedUrlPrefix: sharedUrlPrefix,
     editDistance: editDistance,
+    work: work,
     highlightSpans: highlightSpans,
+    shortText: shortText,
+    shownText: shownText,
     dateKey: dateKey,
     Searcher: Searcher,
     titleWords: titleWords,
     startPage: startPage,
-    EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY
+    EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY,
+    limits: { MAX_WORD_LENGTH: MAX_WORD_LENGTH, MAX_TERMS: MAX_TERMS, FUZZY_CELL_BUDGET: FUZZY_CELL_BUDGET,
+      MAX_SHOWN: MAX_SHOWN, MAX_MARKS: MAX_MARKS }
   };
 });

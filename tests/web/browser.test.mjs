@@ -32,6 +32,8 @@ const pages = [
   [Buffer.from('odd/latin\xe9\x92.html', 'latin1'), 'Latin page', 'latinword'],
   ['odd/back\\slash.html', 'Backslash page', 'backslashword'],
   ['odd/untitled.html', null, 'untitledword'],
+  ['odd/\u202erlo.html', '\u202eRight to left', 'rloword'],
+  ['odd/flood.html', 'Flood '.repeat(20000), 'floodword'],
 ];
 
 function write(name, html, date) {
@@ -96,6 +98,15 @@ test('opens from disk with ?q= and shows titled results with dates', async () =>
   assert.deepEqual(await shown('untitledword'), ['odd/untitled.html']);
   await open('say "hi".html');
   assert.deepEqual(await shown('say "hi".html'), ['QUOTE PAGE']);
+  // Hostile titles: a flood of words is cut short with few marks; a right-to-left
+  // override stays inside its own title and location.
+  await open('flood');
+  const [title] = await shown('flood');
+  assert.ok(title.length <= 301 && title.endsWith('\u2026'), title);
+  assert.ok(await page.locator('#results mark').count() <= 30);
+  await open('rloword');
+  assert.deepEqual(await page.$$eval('#results .title, #results .location, #results .date',
+    (els) => els.map((e) => getComputedStyle(e).unicodeBidi)), ['isolate', 'isolate', 'isolate']);
 });
 
 test('links open pages with awkward names: relative paths, full paths, URL prefix', async () => {

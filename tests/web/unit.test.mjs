@@ -246,3 +246,56 @@ test('highlights cover the matching part of title words', () => {
   const fuzzy = searcher.search('mallco').terms;
   assert.deepEqual(S.highlightSpans('MALLOC(3)', fuzzy), [[0, 6]]);
 });
+
+// Work done inside Array searches (indexOf and the like), counted by the length of the
+// arrays searched: membership tests that scan arrays make long titles quadratic.
+function arrayScans(run) {
+  const names = ['indexOf', 'lastIndexOf', 'includes', 'find', 'findIndex', 'some'];
+  const saved = names.map((n) => Array.prototype[n]);
+  let scanned = 0;
+  names.forEach((n, i) => {
+    Array.prototype[n] = function (...args) { scanned += this.length; return saved[i].apply(this, args); };
+  });
+  try { run(); } finally { names.forEach((n, i) => { Array.prototype[n] = saved[i]; }); }
+  return scanned;
+}
+
+test('hostile pages cost bounded work', () => {
+  const L = S.limits;
+  // A title of 50,000 distinct words is read in linear steps.
+  const words = Array.from({ length: 50000 }, (_, i) => 'W' + i.toString(36).toUpperCase());
+  let titles;
+  assert.ok(arrayScans(() => { titles = S.titleWords([[0, words.join(' '), 'a.html', '']]); }) < 100000);
+  assert.equal(titles.size[0], 50000);
+  // 200,000 repeated words: a short text with few marks.
+  const flood = Array(200000).fill('MALLOC').join(' ');
+  const terms = searcher.search('malloc').terms;
+  assert.ok(S.highlightSpans(flood, terms).length <= L.MAX_MARKS);
+  const shown = S.shownText(flood, true, true);
+  assert.ok(shown.length <= L.MAX_SHOWN + 1 && /C\u2026$/.test(shown), shown);
+  // Cut in the middle of UTF-8 bytes (read as windows-1252): the shown text stays UTF-8.
+  assert.match(S.shownText('CAF\u00c3\u00a9 '.repeat(2000), true, false), /^(CAF\u00e9 )+CAF\u00e9\u2026$/);
+  // Did you mean: words too long for any typo are not compared; look-alikes stop at the budget.
+  const long = 'ABCDEFGHIJ'.repeat(200), near = 'QWERTYUIOPASDFGHJKLZXCVBNMQWERTYUIOPASDFGHJKLZXCVBNMQWERTYUIOP';
+  const alike = Array.from({ length: 40000 }, (_, i) => [near.slice(0, 50) + i.toString(26).toUpperCase().padStart(10, 'Q'), 0]);
+  const hostile = new S.Searcher([[0, long, 'x.html', '']], [[long, 0], ...alike.sort((a, b) => (a[0] < b[0] ? -1 : 1))]);
+  for (const [query, most] of [[long.slice(1) + 'Z', 0], [near.slice(0, 58) + 'ZZ', L.FUZZY_CELL_BUDGET * 1.01]]) {
+    const before = S.work.cells;
+    hostile.nearestWords(query, 5);
+    assert.ok(S.work.cells - before <= most, `${S.work.cells - before} cells`);
+  }
+  // Long queries: a few terms of bounded length.
+  const result = hostile.search('x'.repeat(100) + Array.from({ length: 100000 }, (_, i) => ' w' + i).join(''));
+  assert.equal(result.terms.length, L.MAX_TERMS);
+  assert.equal(result.terms[0].text.length, L.MAX_WORD_LENGTH);
+});
+
+test('every file of the page says that VantrelIndexer made it', () => {
+  for (const f of ['search.js', 'search.css']) {
+    assert.equal(readFileSync(path.join(jsDir, f), 'latin1').split('\n')[0], '/* generator: VantrelIndexer */', f);
+  }
+  for (const f of ['search.html', 'search_top.html']) {
+    const head = readFileSync(path.join(jsDir, f), 'latin1').slice(0, 512);
+    assert.match(head, /<head>[^]*<meta name="generator" content="VantrelIndexer">/, f);
+  }
+});
