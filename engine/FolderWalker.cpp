@@ -1,6 +1,10 @@
 #include "FolderWalker.h"
 
+#include "SearchPageFiles.h"
+
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -9,9 +13,42 @@ namespace {
 unsigned char upperByte(unsigned char c) { return static_cast<unsigned>(c - 'a') < 26u ? c - 32 : c; }
 }  // namespace
 
-FolderWalker::FolderWalker(std::string root)
+namespace {
+std::string realPath(const std::string& path)
 {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return {};
+    std::string result = real;
+    std::free(real);
+    return result;
+}
+}  // namespace
+
+FolderWalker::FolderWalker(std::string root, WalkRules rules) : m_rules(std::move(rules))
+{
+    struct stat info;
+    if (!m_rules.outputFolder.empty() && ::stat(m_rules.outputFolder.c_str(), &info) == 0) {
+        m_outputFolder = {info.st_dev, info.st_ino};
+        m_hasOutputFolder = true;
+    }
+    if (m_rules.stayInside) {
+        m_realRoot = realPath(root);
+        if (m_realRoot.empty())
+            return;  // a root that cannot be resolved has nothing inside it
+    }
     enterFolder(std::move(root));
+}
+
+bool FolderWalker::liesInside(const std::string& path) const
+{
+    const std::string real = realPath(path);
+    if (real.empty())
+        return false;
+    if (m_realRoot == "/")
+        return true;
+    return real.compare(0, m_realRoot.size(), m_realRoot) == 0
+        && (real.size() == m_realRoot.size() || real[m_realRoot.size()] == '/');
 }
 
 bool FolderWalker::matchesPagePattern(const std::string& name)
@@ -48,6 +85,8 @@ void FolderWalker::enterFolder(std::string folder)
     if (!m_entered.insert({info.st_dev, info.st_ino}).second)
         return;  // reached before by another path: indexed there
 
+    const bool outputFolder = m_hasOutputFolder && m_outputFolder == std::make_pair(info.st_dev, info.st_ino);
+
     struct Entry {
         std::string name;
         struct stat info;
@@ -58,8 +97,20 @@ void FolderWalker::enterFolder(std::string folder)
             if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
                 continue;
             Entry e{entry->d_name, {}};
-            if (::stat((folder + "/" + e.name).c_str(), &e.info) == 0)
-                entries.push_back(std::move(e));
+            const std::string path = folder + "/" + e.name;
+            if (::stat(path.c_str(), &e.info) != 0)
+                continue;
+            if (m_rules.stayInside && (S_ISREG(e.info.st_mode) || S_ISDIR(e.info.st_mode))) {
+                // Inside a folder that lies inside the root, only a link can lead out.
+                struct stat own;
+                bool link = entry->d_type == DT_LNK
+                    || (entry->d_type == DT_UNKNOWN && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode));
+                if (link && (S_ISDIR(e.info.st_mode) || matchesPagePattern(e.name)) && !liesInside(path)) {
+                    ++m_skippedOutside;
+                    continue;
+                }
+            }
+            entries.push_back(std::move(e));
         }
         ::closedir(dir);
     }
@@ -68,8 +119,12 @@ void FolderWalker::enterFolder(std::string folder)
 
     Frame frame;
     for (const Entry& e : entries) {
-        if (S_ISREG(e.info.st_mode) && matchesPagePattern(e.name))
-            m_pages.push_back(PageItem{folder + "/" + e.name, e.info.st_mtime});
+        if (S_ISREG(e.info.st_mode) && matchesPagePattern(e.name)) {
+            std::string path = folder + "/" + e.name;
+            if (outputFolder && carriesProgramMark(path))
+                continue;
+            m_pages.push_back(PageItem{std::move(path), e.info.st_mtime});
+        }
         else if (S_ISDIR(e.info.st_mode))
             frame.subFolders.push_back(e.name);
     }

@@ -4,6 +4,13 @@
 #include <locale>
 
 namespace {
+std::string_view groupText(const boost::cmatch& match, int group)
+{
+    if (group >= static_cast<int>(match.size()) || !match[group].matched)
+        return {};
+    return std::string_view(match[group].first, match[group].second - match[group].first);
+}
+
 boost::regex compilePattern(const char* pattern)
 {
     boost::regex regex;
@@ -24,6 +31,19 @@ bool grepPass(const boost::regex& pattern, std::string_view text, Handler&& hand
     }
 }
 }  // namespace
+
+bool countKeywordMatch(const boost::cmatch& match, PageWords& pageWords)
+{
+    countWords(toUpper(groupText(match, 2)), WordPlace::KeywordOrTitle, pageWords);
+    return true;
+}
+
+bool countTagTextMatch(const boost::cmatch& match, PageWords& pageWords)
+{
+    WordPlace place = placeOfTag(toUpper(groupText(match, 2)));
+    countWords(toUpper(groupText(match, 4)), place, pageWords);
+    return true;
+}
 
 const PagePatterns& PagePatterns::instance()
 {

@@ -1,17 +1,20 @@
 #pragma once
 
 #include "IndexTypes.h"
+#include "PageScanner.h"
 #include "WordCounting.h"
 
 #include <boost/regex.hpp>
 
 #include <string_view>
 
-// The text of the last title element of a page, when it has one.
-struct TitleMatch {
-    bool found = false;
-    std::string_view text;  // group 2 of the title pattern, as it stands in the page
-};
+// Handler for one match of the META keywords pattern: counts the words of group 2 as
+// keywords. Always returns true (go on with the next match).
+bool countKeywordMatch(const boost::cmatch& match, PageWords& pageWords);
+
+// Handler for one match of the title, title-and-headers or all-content pattern: counts
+// the words of group 4 under the place that the tag in group 2 selects. Returns true.
+bool countTagTextMatch(const boost::cmatch& match, PageWords& pageWords);
 
 // The engine's patterns, compiled once with Boost.Regex (Perl syntax, case-insensitive,
 // classic locale). They define what the hand-written scanners must match, and serve as

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "IndexTypes.h"
-#include "PagePatterns.h"
 #include "WordCounting.h"
 
 #include <cstring>
@@ -11,6 +10,12 @@
 // group texts that the pattern library gives for the same text, in linear time and
 // without ever giving up. They expect upper-cased text (the patterns are
 // case-insensitive, so upper-casing first changes no match).
+// The text of the last title element of a page, when it has one.
+struct TitleMatch {
+    bool found = false;
+    std::string_view text;  // group 2 of the title pattern, as it stands in the page
+};
+
 namespace PageScanner {
 
 // As PagePatterns::findTitle.
@@ -79,9 +84,11 @@ void forEachKeywordsMatch(std::string_view text, Visit&& visit)
         i += word.size();
         return true;
     };
-    // Cached for the content runs: the first quote at or after a position, and the last
-    // '>' before that quote. Content runs start ever further on, so each is found once.
-    std::size_t quoteFrom = 0, quoteAt = std::string_view::npos;
+    // Cached for the content runs: the first quote at or after a position, whether
+    // blanks and '>' follow it, and the last '>' between the position and that quote.
+    // Content runs start ever further on and a run is searched only from its own start,
+    // so every byte is looked at a bounded number of times.
+    std::size_t quoteFrom = 0, quoteAt = std::string_view::npos, quoteClosedAt = std::string_view::npos;
     bool quoteKnown = false;
     std::size_t lastGtBeforeQuote = std::string_view::npos;
 
@@ -125,18 +132,26 @@ void forEachKeywordsMatch(std::string_view text, Visit&& visit)
         if (!quoteKnown || start < quoteFrom || (quoteAt != std::string_view::npos && start > quoteAt)) {
             quoteFrom = start;
             quoteAt = text.find('"', start);
-            std::size_t runEnd = quoteAt == std::string_view::npos ? n : quoteAt;
-            lastGtBeforeQuote = runEnd == 0 ? std::string_view::npos : text.rfind('>', runEnd - 1);
+            quoteClosedAt = std::string_view::npos;
+            if (quoteAt != std::string_view::npos) {
+                std::size_t k = skipSpaces(quoteAt + 1);
+                if (k < n && t[k] == '>')
+                    quoteClosedAt = k;
+            }
+            const std::size_t runEnd = quoteAt == std::string_view::npos ? n : quoteAt;
+            lastGtBeforeQuote = std::string_view::npos;
+            for (std::size_t k = runEnd; k > start; --k) {
+                if (t[k - 1] == '>') {
+                    lastGtBeforeQuote = k - 1;
+                    break;
+                }
+            }
             quoteKnown = true;
         }
-        std::size_t runEnd = quoteAt == std::string_view::npos ? n : quoteAt;
-        if (quoteAt != std::string_view::npos) {
-            std::size_t k = skipSpaces(quoteAt + 1);
-            if (k < n && t[k] == '>') {
-                visit(text.substr(start, runEnd - start));
-                pos = k + 1;
-                continue;
-            }
+        if (quoteClosedAt != std::string_view::npos) {
+            visit(text.substr(start, quoteAt - start));
+            pos = quoteClosedAt + 1;
+            continue;
         }
         if (lastGtBeforeQuote != std::string_view::npos && lastGtBeforeQuote >= start) {
             visit(text.substr(start, lastGtBeforeQuote - start));

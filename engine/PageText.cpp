@@ -1,4 +1,4 @@
-#include "PageFile.h"
+#include "PageText.h"
 
 #include <algorithm>
 #include <cerrno>

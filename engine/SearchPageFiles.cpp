@@ -1,11 +1,53 @@
 #include "SearchPageFiles.h"
 
+#include "StagedFile.h"
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
+
+namespace {
+// The marks, as the search page's files carry them; see carriesProgramMark().
+const char* const kPageMark = "<meta name=\"generator\" content=\"VantrelIndexer";
+const char* const kScriptMark = "/* generator: VantrelIndexer";
+constexpr std::size_t kMarkWindow = 1024;
+
+// Reads up to limit bytes of a regular file; false (errno set) when it cannot.
+bool readRegularFile(const std::string& path, std::size_t limit, std::string& content)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return false;
+    }
+    content.clear();
+    char buffer[65536];
+    while (content.size() < limit) {
+        ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            int error = errno;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+}  // namespace
 
 std::string programFolder()
 {
@@ -33,60 +75,40 @@ std::string programResourcePath(const std::string& folder, const std::string& re
     return beside;
 }
 
-namespace {
-// Copies through a temporary file renamed into place, so a failed copy never leaves a
-// truncated page behind.
-bool copyFile(const std::string& source, const std::string& target)
+const std::vector<std::string>& searchPageFileNames()
 {
-    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0)
-        return false;
-    struct stat info;
-    if (::fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(in);
-        return false;
-    }
-    std::string temporary = target + ".tmp-" + std::to_string(::getpid());
-    int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[65536];
-    for (;;) {
-        ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; ok && done < got;) {
-            ssize_t put = ::write(out, buffer + done, static_cast<std::size_t>(got - done));
-            if (put < 0 && errno != EINTR)
-                ok = false;
-            else if (put > 0)
-                done += put;
-        }
-        if (!ok)
-            break;
-    }
-    ::close(in);
-    ok = ::close(out) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
+    static const std::vector<std::string> names = {"search.html", "search.js", "search_top.html", "search.css"};
+    return names;
 }
-}  // namespace
 
-void copySearchPageFiles(const std::string& folder, const std::string& destinationFolder)
+bool carriesProgramMark(const std::string& path)
+{
+    std::string head;
+    if (!readRegularFile(path, kMarkWindow, head))
+        return false;
+    return head.find(kPageMark) != std::string::npos || head.compare(0, std::strlen(kScriptMark), kScriptMark) == 0;
+}
+
+bool copySearchPageFiles(const std::string& folder, const std::string& destinationFolder,
+                         std::vector<OutputFailure>* failures)
 {
     if (destinationFolder.empty())
-        return;
-    for (const char* name : {"search.html", "search.js", "search_top.html", "search.css"})
-        copyFile(programResourcePath(folder, std::string("js/") + name), destinationFolder + "/" + name);
+        return false;
+    bool allCopied = true;
+    for (const std::string& name : searchPageFileNames()) {
+        const std::string source = programResourcePath(folder, "js/" + name);
+        StagedFile target(destinationFolder + "/" + name);
+        std::string content;
+        OutputFailure failure;
+        if (!readRegularFile(source, std::string::npos, content))
+            failure = {source, std::strerror(errno)};
+        else if (!target.write(content) || !target.replaceTarget())
+            failure = {target.target(), target.error()};
+        else
+            continue;
+        allCopied = false;
+        if (failures)
+            failures->push_back(std::move(failure));
+    }
+    return allCopied;
 }

@@ -80,25 +80,3 @@ void countWords(std::string_view upperText, WordPlace place, PageWords& pageWord
         }
     });
 }
-
-namespace {
-std::string_view groupText(const boost::cmatch& match, int group)
-{
-    if (group >= static_cast<int>(match.size()) || !match[group].matched)
-        return {};
-    return std::string_view(match[group].first, match[group].second - match[group].first);
-}
-}  // namespace
-
-bool countKeywordMatch(const boost::cmatch& match, PageWords& pageWords)
-{
-    countWords(toUpper(groupText(match, 2)), WordPlace::KeywordOrTitle, pageWords);
-    return true;
-}
-
-bool countTagTextMatch(const boost::cmatch& match, PageWords& pageWords)
-{
-    WordPlace place = placeOfTag(toUpper(groupText(match, 2)));
-    countWords(toUpper(groupText(match, 4)), place, pageWords);
-    return true;
-}

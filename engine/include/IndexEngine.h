@@ -4,51 +4,19 @@
 #include "ProgressLog.h"
 #include "WordCounting.h"
 #include "WordDictionary.h"
+#include "WordIndex.h"
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-class PageText;
 struct PageItem;
+struct PageResult;
 
-// For each word in byte order, its documents best first. Flat, so a site with millions
-// of postings costs three vectors.
-class WordIndex {
-public:
-    std::size_t size() const { return m_words.size(); }
-    bool empty() const { return m_words.empty(); }
-    std::string_view word(std::size_t i) const { return m_words[i]; }
-    // The documents of word i, in ranked order.
-    const std::int32_t* documentsBegin(std::size_t i) const { return m_documents.data() + m_starts[i]; }
-    const std::int32_t* documentsEnd(std::size_t i) const
-    {
-        return m_documents.data() + (i + 1 < m_starts.size() ? m_starts[i + 1] : m_documents.size());
-    }
-
-    void reserve(std::size_t words, std::size_t documents);
-    void startWord(std::string_view word);
-    void appendDocument(std::int32_t document) { m_documents.push_back(document); }
-    // Adds the words of other after the last word.
-    void append(const WordIndex& other);
-    void clear();
-
-private:
-    std::vector<std::string_view> m_words;  // views of the dictionary's words
-    std::vector<std::size_t> m_starts;
-    std::vector<std::int32_t> m_documents;
-};
-
-// Which matcher runs the patterns over a page.
-enum class PatternMatcher : std::uint8_t {
-    Scanner,       // the hand-written scanners: linear, never give up
-    RegexLibrary,  // Boost.Regex, the reference
-};
-
-// Everything one indexing job needs and produces. One per process (instance()); tests
-// may make their own.
+// Everything one indexing job needs and produces: its settings, its stop flag, its
+// progress log and its three tables. One per process (instance()); tests may make their
+// own. Front ends run a job through runIndexJob() (IndexJob.h).
 class IndexEngine {
 public:
     IndexEngine();
@@ -62,11 +30,13 @@ public:
     // Empties documents, wordIndex and dictionary; settings, stop flag and log stay.
     void resetTables();
 
-    // The whole job: reset, walk, rank, write both index files. True when the index was
-    // written completely; false when stopped or a file could not be written.
+    // The whole job: clear the stop flag, reset, walk, rank, write both index files.
+    // True when the index was written completely; false when stopped, when a file could
+    // not be written (its line says which) or when the job failed (failure says why).
     bool buildIndex();
 
-    // Records every page of the tree below folder, in walk order.
+    // Records every page of the tree below folder, in walk order, parsing pages on
+    // threadCount threads.
     void walkFolder(const std::string& folder);
 
     // The page's title, upper-cased and escaped, "" for an empty title element, or
@@ -88,11 +58,6 @@ public:
     // The text of indexed_docs.js.
     void composeDocsText(std::string& text);
 
-    // Writes text to destinationFolder + fileName through a temporary file renamed into
-    // place; on any failure appends failureLine, leaves the old file and returns false.
-    bool writeIndexFile(const std::string& fileName, const std::string& text,
-                        const std::string& failureLine);
-
     // Tables.
     std::vector<DocumentEntry> documents;
     WordIndex wordIndex;
@@ -110,27 +75,22 @@ public:
     // Pages parsed at once; 0 means one per processor. Results are the same for any value.
     unsigned threadCount = 0;
     PatternMatcher patternMatcher = PatternMatcher::Scanner;
+    // Skip pages and folders whose real path lies outside the source folder's.
+    bool stayInside = false;
+    // The stop flag of the run that asked for the job; buildIndex() never clears it.
+    const std::atomic<bool>* runStopRequested = nullptr;
+
+    // What the last job saw besides its tables.
+    std::size_t pagesOutside = 0;  // pages and folders skipped by stayInside
+    std::string failure;           // why the job failed, when no line says it
 
 private:
-    struct PageResult;
-    PageResult analysePage(const std::string& path) const;
     void recordPage(const PageItem& page, PageResult& result);
     std::string locationOf(const std::string& pagePath) const;
-    bool buildTables();
-    unsigned threadsToUse() const;
     bool writeIndexFiles();
-    void appendLine(const std::string& line);
-    bool stopping() const { return stopRequested.load(std::memory_order_relaxed); }
+    unsigned threadsToUse() const;
+    void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
+    StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }
+
+    std::string m_startFolder;  // the working folder when the job started, for full paths
 };
-
-
-// The date of a modification time as "dd-MM-yyyy" in UTC, or "" outside years 1 to 9999.
-std::string formatPageDate(std::int64_t secondsSinceEpoch);
-
-// Escapes a title for a JavaScript string: backslash and quote escaped, line breaks
-// turned into blanks.
-std::string escapeTitle(std::string_view title);
-
-// Escapes a location for a JavaScript string: backslash and quote escaped, line feed
-// and carriage return as \n and \r.
-std::string escapeLocation(std::string_view location);

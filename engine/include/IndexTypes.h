@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,12 @@ enum class PathMode : std::uint8_t {
     FullPath = 0,
     RelativePath = 1,
     UrlPrefix = 2,
+};
+
+// Which matcher runs the patterns over a page.
+enum class PatternMatcher : std::uint8_t {
+    Scanner,       // the hand-written scanners: linear, never give up
+    RegexLibrary,  // Boost.Regex, the reference
 };
 
 // One indexed page. Its position in the document table is its document index.
@@ -38,4 +45,25 @@ struct WordCounts {
     std::int64_t h1 = 0;
     std::int64_t h2 = 0;
     std::int64_t h3 = 0;
+};
+
+// A stop request as a job sees it: the engine's own flag, or the flag of the run that
+// asked for the job, which the job never clears, so a stop that comes before the job
+// starts is not lost.
+class StopSignal {
+public:
+    explicit StopSignal(const std::atomic<bool>& engineFlag, const std::atomic<bool>* runFlag = nullptr)
+        : m_engineFlag(engineFlag), m_runFlag(runFlag)
+    {
+    }
+
+    bool requested() const
+    {
+        return m_engineFlag.load(std::memory_order_relaxed)
+            || (m_runFlag && m_runFlag->load(std::memory_order_relaxed));
+    }
+
+private:
+    const std::atomic<bool>& m_engineFlag;
+    const std::atomic<bool>* m_runFlag;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The folder of the running program file, ending in "/"; empty when it cannot be told.
 std::string programFolder();
@@ -10,6 +11,23 @@ std::string programFolder();
 // relativePath. Returns the first that exists, else the first form.
 std::string programResourcePath(const std::string& programFolder, const std::string& relativePath);
 
+// The names of the search-page files, in the order they are copied.
+const std::vector<std::string>& searchPageFileNames();
+
+// Whether the file at path carries the mark that every page, script and style file of
+// the program's own holds in its first kilobyte: the generator META tag in HTML, the
+// first-line comment in scripts and styles.
+bool carriesProgramMark(const std::string& path);
+
+// A file that could not be written, and why.
+struct OutputFailure {
+    std::string path;
+    std::string reason;
+};
+
 // Copies the four search-page files from the program's "js" folder into
-// destinationFolder, each replaced whole. Failures are neither reported nor fatal.
-void copySearchPageFiles(const std::string& programFolder, const std::string& destinationFolder);
+// destinationFolder, each staged and renamed into place. Files that cannot be copied are
+// added to failures (when given); the others are copied all the same. False when any
+// failed.
+bool copySearchPageFiles(const std::string& programFolder, const std::string& destinationFolder,
+                         std::vector<OutputFailure>* failures = nullptr);

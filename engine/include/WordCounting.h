@@ -3,8 +3,6 @@
 #include "IndexTypes.h"
 #include "WordTable.h"
 
-#include <boost/regex.hpp>
-
 #include <array>
 #include <string>
 #include <string_view>
@@ -35,14 +33,6 @@ WordPlace placeOfTag(std::string_view upperTag);
 
 // Adds one to the counter of place for every word of upper-cased text.
 void countWords(std::string_view upperText, WordPlace place, PageWords& pageWords);
-
-// Handler for one match of the META keywords pattern: counts the words of group 2 as
-// keywords. Always returns true (go on with the next match).
-bool countKeywordMatch(const boost::cmatch& match, PageWords& pageWords);
-
-// Handler for one match of the title, title-and-headers or all-content pattern: counts
-// the words of group 4 under the place that the tag in group 2 selects. Returns true.
-bool countTagTextMatch(const boost::cmatch& match, PageWords& pageWords);
 
 // ---------------------------------------------------------------------------------
 

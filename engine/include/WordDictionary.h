@@ -24,8 +24,6 @@ double wordWeight(const WordCounts& counts);
 // and documents by weight.
 class WordDictionary {
 public:
-    // The postings of word, inserted empty when the word is new.
-    Postings& postings(std::string_view word) { return m_table.findOrInsert(word); }
     const Postings* find(std::string_view word) const { return m_table.find(word); }
 
     // Sets the weight of every word of the page under the page's document index.

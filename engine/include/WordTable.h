@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+#include <sys/random.h>
 
 // An insert-only hash table from word to Value. The word bytes live in one arena, the
 // values in one vector in insertion order, so tables with hundreds of thousands of words
@@ -23,24 +25,26 @@ public:
         Value value;
     };
 
+    // A keyed hash: the key is drawn at random once per process, so nobody can choose
+    // words that collide, and all tables of a process agree (entries keep their hash
+    // when they move between tables). Nothing written depends on it: the index files
+    // take their order from sorting, never from the table.
     static std::uint64_t hashWord(std::string_view word)
     {
-        // FNV-1a over 8-byte chunks, finished with a multiply-shift mix.
-        std::uint64_t h = 0xcbf29ce484222325ULL ^ word.size();
+        static const std::uint64_t key = randomHashKey();
+        std::uint64_t h = key ^ (word.size() * 0x9e3779b97f4a7c15ULL);
         const char* p = word.data();
         std::size_t n = word.size();
         while (n >= 8) {
             std::uint64_t chunk;
             std::memcpy(&chunk, p, 8);
-            h = (h ^ chunk) * 0x100000001b3ULL;
-            h ^= h >> 29;
+            h = mix(h ^ chunk);
             p += 8;
             n -= 8;
         }
         std::uint64_t tail = 0;
         std::memcpy(&tail, p, n);
-        h = (h ^ tail) * 0x9e3779b97f4a7c15ULL;
-        return h ^ (h >> 32);
+        return mix(h ^ tail ^ key);
     }
 
     // Returns the value of the word, inserting a default Value when it is absent.
@@ -90,7 +94,6 @@ public:
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     const std::vector<Entry>& entries() const { return m_entries; }
-    std::vector<Entry>& entries() { return m_entries; }
 
     // Positions in entries(), ordered by unsigned byte comparison of the words (a word
     // that is a prefix of another first).
@@ -115,6 +118,26 @@ public:
     }
 
 private:
+    // The finaliser of a well-known 64-bit mixer: every input bit reaches every output bit.
+    static std::uint64_t mix(std::uint64_t h)
+    {
+        h ^= h >> 33;
+        h *= 0xff51afd7ed558ccdULL;
+        h ^= h >> 33;
+        h *= 0xc4ceb9fe1a85ec53ULL;
+        h ^= h >> 33;
+        return h;
+    }
+
+    static std::uint64_t randomHashKey()
+    {
+        std::uint64_t key = 0;
+        if (::getrandom(&key, sizeof key, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof key))
+            key = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())
+                ^ reinterpret_cast<std::uintptr_t>(&key);
+        return key;
+    }
+
     void grow()
     {
         std::size_t capacity = m_slots.empty() ? 64 : m_slots.size() * 2;

@@ -2,6 +2,7 @@
 // stop points and write failures.
 
 #include "IndexEngine.h"
+#include "IndexText.h"
 #include "SearchPageFiles.h"
 #include "TestFiles.h"
 
@@ -112,7 +113,7 @@ TEST_F(JobTest, LocationsFollowThePathOption)
         {PathMode::FullPath, site + "/", "", site + "//x/y.htm"},
         {static_cast<PathMode>(9), site, "", site + "/x/y.htm"},
         {PathMode::UrlPrefix, site, "https://example.org/docs", "https://example.org/docs/x/y.htm"},
-        {PathMode::UrlPrefix, site, "https://example.org/", "https://example.org//x/y.htm"},
+        {PathMode::UrlPrefix, site, "https://example.org/", "https://example.org/x/y.htm"},
         {PathMode::UrlPrefix, site, "http:\\\\host\\docs", "http://host/docs/x/y.htm"},
     };
     for (const auto& c : cases) {
@@ -136,12 +137,12 @@ TEST_F(JobTest, LocationsAreEscapedInTheDocumentsFile)
 
 TEST(PageDate, IsTheUtcDayOfTheModificationTime)
 {
-    EXPECT_EQ(formatPageDate(k24Sep2003), "24-09-2003");
-    EXPECT_EQ(formatPageDate(1064361600 - 1), "23-09-2003");  // a second before midnight UTC
-    EXPECT_EQ(formatPageDate(0), "01-01-1970");
-    EXPECT_EQ(formatPageDate(-62135596800LL), "01-01-0001");
-    EXPECT_EQ(formatPageDate(-62135596801LL), "");
-    EXPECT_EQ(formatPageDate(253402300800LL), "");  // year 10000
+    EXPECT_EQ(IndexText::formatPageDate(k24Sep2003), "24-09-2003");
+    EXPECT_EQ(IndexText::formatPageDate(1064361600 - 1), "23-09-2003");  // a second before midnight UTC
+    EXPECT_EQ(IndexText::formatPageDate(0), "01-01-1970");
+    EXPECT_EQ(IndexText::formatPageDate(-62135596800LL), "01-01-0001");
+    EXPECT_EQ(IndexText::formatPageDate(-62135596801LL), "");
+    EXPECT_EQ(IndexText::formatPageDate(253402300800LL), "");  // year 10000
 }
 
 TEST_F(JobTest, RankingPutsHigherWeightsFirstAndKeepsDocumentOrderOnTies)
@@ -223,19 +224,6 @@ TEST_F(JobTest, StopDuringRankingWritesNothingAndStopWhileWritingChangesNothing)
     EXPECT_FALSE(engine.buildIndex());
     EXPECT_FALSE(fileExists(tree.path("out/indexed_words.js")));
 
-    // Once the words text is composed, the job runs to its end.
-    struct LateStopLog : ProgressLog {
-        void append(const std::string&) override {}
-    } quiet;
-    engine.progressLog = &quiet;
-    engine.stopRequested = false;
-    engine.wordIndex.clear();
-    ASSERT_TRUE(engine.rankPostings());
-    std::string text;
-    ASSERT_TRUE(engine.composeWordsText(text));
-    engine.stopRequested = true;
-    EXPECT_TRUE(engine.writeIndexFile("/indexed_words.js", text, "Can't create index file!"));
-    EXPECT_EQ(words(), "var index=[[\"A\",0]\n];");
 }
 
 TEST_F(JobTest, AReadOnlyWordsFileFailsTheJobAndLeavesBothFilesAlone)
@@ -250,15 +238,14 @@ TEST_F(JobTest, AReadOnlyWordsFileFailsTheJobAndLeavesBothFilesAlone)
     EXPECT_EQ(docs(), "old docs");
 }
 
-TEST_F(JobTest, AnUnwritableDocumentsFileKeepsTheNewWordsFile)
+TEST_F(JobTest, AnUnwritableDocumentsFileKeepsTheOldPair)
 {
     tree.write("site/a.htm", "<title>A</title>");
     engine.contentMode = ContentMode::KeywordsTitles;
     tree.folder("out/indexed_docs.js");
     EXPECT_FALSE(engine.buildIndex());
     EXPECT_EQ(log.lines.back(), "Can't create dictionary file!");
-    EXPECT_EQ(words(), "var index=[[\"A\",0]\n];");
-    EXPECT_EQ(runCommand("ls -A " + shellQuote(tree.path("out"))).second, "indexed_docs.js\nindexed_words.js\n");
+    EXPECT_EQ(runCommand("ls -A " + shellQuote(tree.path("out"))).second, "indexed_docs.js\n");
 }
 
 TEST_F(JobTest, AFolderReachedTwiceOrThroughALoopIsWalkedOnce)

@@ -1,0 +1,79 @@
+#include "CommandLine.h"
+
+#include <CLI/CLI.hpp>
+
+#include <map>
+
+namespace {
+const char* const kDescription =
+    "Builds a client-side search index for a static web site: two JavaScript data\n"
+    "files and a search page that runs in any browser, from disk or a server.";
+
+const char* const kExamples =
+    "\nExamples:\n"
+    "  vantrelindexer-cli site site\n"
+    "      index every word of the pages under site/ and put the search page beside them\n"
+    "  vantrelindexer-cli --content headers docs/html build/search\n"
+    "      index titles, headers and META keywords into another folder\n"
+    "  vantrelindexer-cli --path url --url-prefix https://example.org/docs site out\n"
+    "      link every result to https://example.org/docs/...\n"
+    "\nExit status: 0 when the index and the search page are written; 1 when they could not\n"
+    "be written or the job was stopped (the old index is kept); 2 for bad usage, bad\n"
+    "folders or files of the site's own in the way; 130 after a second Ctrl-C.";
+
+// The largest --threads that makes sense: pages are read and parsed, nothing more.
+constexpr unsigned kMostThreads = 256;
+}  // namespace
+
+int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
+{
+    JobSettings& job = commandLine.job;
+    job.contentMode = ContentMode::AllContent;
+    job.pathMode = PathMode::RelativePath;
+
+    CLI::App app{kDescription, "vantrelindexer-cli"};
+    app.footer(kExamples);
+    app.get_formatter()->column_width(26);
+    const std::map<std::string, ContentMode> contentModes = {
+        {"keywords", ContentMode::Keywords},
+        {"titles", ContentMode::KeywordsTitles},
+        {"headers", ContentMode::KeywordsTitlesHeaders},
+        {"all", ContentMode::AllContent}};
+    const std::map<std::string, PathMode> pathModes = {
+        {"relative", PathMode::RelativePath}, {"full", PathMode::FullPath}, {"url", PathMode::UrlPrefix}};
+    bool verbose = false, quiet = false, patternLibrary = false;
+
+    app.add_option("SOURCE", job.sourceFolder, "Folder holding the site's HTML pages (*.htm*)")->required();
+    app.add_option("DESTINATION", job.destinationFolder,
+                   "Folder that receives the index and the search page (made if missing)")
+        ->required();
+    app.add_option("--content", job.contentMode, "What to index: keywords, titles, headers or all")
+        ->transform(CLI::CheckedTransformer(contentModes))
+        ->default_str("all");
+    app.add_option("--path", job.pathMode, "How pages are linked: relative, full or url")
+        ->transform(CLI::CheckedTransformer(pathModes))
+        ->default_str("relative");
+    app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)");
+    auto* verboseFlag = app.add_flag("--verbose,-v", verbose, "Print every progress line");
+    app.add_flag("--quiet,-q", quiet, "Print nothing but errors")->excludes(verboseFlag);
+    app.add_option("--log", commandLine.logPath, "Write the progress lines to FILE");
+    app.add_option("--threads", job.threadCount, "Pages parsed at once (0: one per processor)")
+        ->check(CLI::Range(0u, kMostThreads))
+        ->capture_default_str();
+    app.add_flag("--overwrite", job.overwrite,
+                 "Replace files in DESTINATION named like the search page's that the program did not write");
+    app.add_flag("--stay-inside", job.stayInside,
+                 "Skip pages and folders that links lead to outside SOURCE");
+    app.add_flag("--pattern-library", patternLibrary,
+                 "Match with the regular expression library instead of the scanners (slower)");
+    app.set_version_flag("--version", "vantrelindexer-cli " VANTREL_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        int status = app.exit(error);
+        return status == 0 ? 0 : 2;
+    }
+    commandLine.output = quiet ? Output::Quiet : verbose ? Output::Verbose : Output::Status;
+    job.patternMatcher = patternLibrary ? PatternMatcher::RegexLibrary : PatternMatcher::Scanner;
+    return -1;
+}

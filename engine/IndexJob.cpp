@@ -1,0 +1,180 @@
+#include "IndexJob.h"
+
+#include "IndexEngine.h"
+#include "SearchPageFiles.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Whether a destination that does not exist yet could be made: its nearest existing
+// ancestor is a folder we may enter and write.
+bool canCreateFolder(const std::string& folder)
+{
+    std::string path = folder;
+    for (;;) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        std::size_t slash = path.rfind('/');
+        std::string parent = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+        struct stat info;
+        if (::stat(parent.c_str(), &info) == 0)
+            return S_ISDIR(info.st_mode) && ::access(parent.c_str(), W_OK | X_OK) == 0;
+        if (errno != ENOENT || parent == path)
+            return false;
+        path = parent;
+    }
+}
+
+// Forwards every event of the engine and counts what the summary needs.
+class JobLog : public ProgressLog {
+public:
+    explicit JobLog(ProgressLog& log) : m_log(log) {}
+
+    void append(const std::string& text) override { m_log.append(text); }
+
+    void report(const ProgressEvent& event) override
+    {
+        if ((event.kind == ProgressKind::WordsFileFailed || event.kind == ProgressKind::DocsFileFailed)
+            && failure.empty())
+            failure = printablePath(event.path) + ": " + std::string(event.reason);
+        m_log.report(event);
+    }
+
+    std::string failure;
+
+private:
+    ProgressLog& m_log;
+};
+}  // namespace
+
+std::string problemMessage(SettingsProblem problem)
+{
+    switch (problem) {
+    case SettingsProblem::None: return {};
+    case SettingsProblem::Destination: return "Please specify correct destination folder.";
+    case SettingsProblem::Source: return "Please specify correct source folder.";
+    case SettingsProblem::UrlPrefix: return "Supply URL prefix!";
+    }
+    return {};
+}
+
+bool canEnterFolder(const std::string& folder)
+{
+    struct stat info;
+    return !folder.empty() && ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+        && ::access(folder.c_str(), X_OK) == 0;
+}
+
+SettingsProblem checkSettings(const JobSettings& settings, bool createDestination)
+{
+    const std::string& destination = settings.destinationFolder;
+    struct stat info;
+    const bool missing = !destination.empty() && ::stat(destination.c_str(), &info) != 0 && errno == ENOENT;
+    if (missing ? !(createDestination && canCreateFolder(destination)) : !canEnterFolder(destination))
+        return SettingsProblem::Destination;
+    if (!canEnterFolder(settings.sourceFolder))
+        return SettingsProblem::Source;
+    if (settings.pathMode == PathMode::UrlPrefix && settings.urlPrefix.empty())
+        return SettingsProblem::UrlPrefix;
+    return SettingsProblem::None;
+}
+
+bool createFolders(const std::string& folder)
+{
+    for (std::size_t at = 1; at <= folder.size(); ++at) {
+        if (at != folder.size() && folder[at] != '/')
+            continue;
+        std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+    }
+    return canEnterFolder(folder);
+}
+
+std::vector<std::string> foreignFiles(const JobSettings& settings)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : searchPageFileNames()) {
+        const std::string path = settings.destinationFolder + "/" + name;
+        struct stat info;
+        if (::lstat(path.c_str(), &info) == 0 && !carriesProgramMark(path))
+            found.push_back(path);
+    }
+    return found;
+}
+
+JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std::atomic<bool>& stop)
+{
+    JobOutcome outcome;
+    JobLog jobLog(log);
+    if (!settings.overwrite && !foreignFiles(settings).empty()) {
+        outcome.result = JobResult::Refused;
+        return outcome;
+    }
+    if (stop.load()) {
+        // Stopped before it began: nothing is indexed and nothing is written.
+        jobLog.report(ProgressEvent{ProgressKind::Finished, {}, {}, false});
+        outcome.result = JobResult::Stopped;
+        return outcome;
+    }
+
+    IndexEngine& engine = IndexEngine::instance();
+    engine.contentMode = settings.contentMode;
+    engine.pathMode = settings.pathMode;
+    engine.sourceFolder = settings.sourceFolder;
+    engine.destinationFolder = settings.destinationFolder;
+    engine.urlPrefix = settings.urlPrefix;
+    engine.threadCount = settings.threadCount;
+    engine.patternMatcher = settings.patternMatcher;
+    engine.stayInside = settings.stayInside;
+    engine.runStopRequested = &stop;
+    engine.progressLog = &jobLog;
+
+    const bool complete = engine.buildIndex();
+
+    std::vector<OutputFailure> failures;
+    copySearchPageFiles(programFolder(), engine.destinationFolder, &failures);
+    for (const OutputFailure& failure : failures) {
+        jobLog.report(ProgressEvent{ProgressKind::OutputFailed, failure.path, failure.reason});
+        outcome.outputFailures.push_back(printablePath(failure.path) + ": " + failure.reason);
+    }
+    jobLog.report(ProgressEvent{ProgressKind::Finished, {}, {}, complete});
+
+    outcome.pages = engine.documents.size();
+    outcome.words = engine.dictionary.size();
+    outcome.pagesOutside = engine.pagesOutside;
+    if (complete) {
+        outcome.result = JobResult::Complete;
+    } else if (!jobLog.failure.empty() || !engine.failure.empty()) {
+        outcome.result = JobResult::NotWritten;
+        outcome.failure = !jobLog.failure.empty() ? jobLog.failure : engine.failure;
+    } else if (stop.load() || engine.stopRequested.load()) {
+        outcome.result = JobResult::Stopped;
+    } else {
+        outcome.result = JobResult::NotWritten;
+        outcome.failure = "no source or destination folder";
+    }
+    engine.progressLog = nullptr;
+    engine.runStopRequested = nullptr;
+    return outcome;
+}
+
+std::string printablePath(std::string_view path)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(path.size());
+    for (char c : path) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            shown += "\\x";
+            shown += hex[byte >> 4];
+            shown += hex[byte & 15];
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
