@@ -1,6 +1,9 @@
 // The real search page in headless Chromium, opened from disk, over an index that the
-// command line builds from a small tree with awkward file names.
-// VANTREL_CLI names the command-line indexer (default: build/bin/vantrelindexer-cli).
+// command line builds from a small tree with awkward file names. Run as a script
+// (node browser.test.mjs): exits with 77, skipped, when playwright-core or Chromium is
+// missing.
+// VANTREL_CLI names the command-line indexer (default: build/bin/vantrelindexer-cli),
+// VANTREL_JS_DIR the search page put beside the index (default: the indexer's own).
 import { test, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -8,10 +11,22 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
-import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const cli = process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli');
+const cli = path.resolve(process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli'));
+const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(path.dirname(cli), 'js'));
+const chromiumPath = '/usr/bin/chromium';
+let chromium;
+try {
+  ({ chromium } = await import('playwright-core'));
+} catch {
+  console.log('SKIP: the npm package playwright-core is missing (make web-deps installs it)');
+  process.exit(77);
+}
+if (!fs.existsSync(chromiumPath)) {
+  console.log(`SKIP: ${chromiumPath} is missing (apt-get install chromium)`);
+  process.exit(77);
+}
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-web-'));
 // The index is written into the site itself, where relative locations resolve.
 const site = Buffer.from(path.join(work, 'site'));
@@ -58,8 +73,11 @@ before(async () => {
   execFileSync(cli, [out, out, '--content', 'all'], { stdio: 'pipe' });
   execFileSync(cli, [out, fullOut, '--content', 'all', '--path', 'full'], { stdio: 'pipe' });
   execFileSync(cli, [out, urlOut, '--content', 'all', '--path', 'url', '--url-prefix', pathToFileURL(out).href], { stdio: 'pipe' });
+  for (const dir of [out, fullOut, urlOut]) {
+    for (const f of ['search.html', 'search.js', 'search_top.html', 'search.css']) fs.copyFileSync(path.join(jsDir, f), path.join(dir, f));
+  }
   context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(work, 'profile-')), {
-    executablePath: '/usr/bin/chromium',
+    executablePath: chromiumPath,
     headless: true,
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--no-first-run'],

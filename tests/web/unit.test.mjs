@@ -1,5 +1,5 @@
 // Search logic of search.js, run in Node: words, matching, ranking, links.
-// VANTREL_JS_DIR names the folder of search.js (default: the source tree's js/).
+// VANTREL_JS_DIR names the folder of the built page (default: build/bin/js).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
@@ -8,7 +8,7 @@ import { fileURLToPath } from 'node:url';
 import path from 'node:path';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const jsDir = process.env.VANTREL_JS_DIR || path.join(here, '../../js');
+const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(here, '../../build/bin/js'));
 const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
 
 function unescapeCase(text) {

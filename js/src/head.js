@@ -1,0 +1,26 @@
+/* generator: VantrelIndexer */
+/*
+ * VantrelIndexer search page.
+ *
+ * Reads the two index files that sit next to this script (loaded as classic scripts,
+ * so the page also works when opened straight from disk):
+ *   indexed_docs.js   var docs=[[number,"TITLE","location","dd-MM-yyyy"],...];
+ *   indexed_words.js  var index=[["WORD",doc,doc,...],...];  words in ASCII order,
+ *                     each word's documents best first.
+ *
+ * The search logic has no dependency on a browser, so Node can require this file and
+ * test it; the page code (view, history, loader, page) runs only inside search.html.
+ * The build joins this file from the modules in js/src, in the order CMakeLists.txt
+ * gives, inside the wrapper below.
+ */
+(function (root, factory) {
+  'use strict';
+  var api = factory();
+  if (typeof module === 'object' && module.exports) {
+    module.exports = api;
+  } else {
+    root.VantrelSearch = api;
+    if (root.document && root.document.getElementById('q')) api.startPage(root);
+  }
+})(typeof self !== 'undefined' ? self : this, function () {
+'use strict';

@@ -1,0 +1,86 @@
+// Nearest words, for typos.
+
+var rowA = new Int32Array(64), rowB = new Int32Array(64), rowC = new Int32Array(64);
+// Cells of edit distance computed so far, for the budget of nearestWords.
+var work = { cells: 0 };
+
+// Optimal string alignment distance of a and b, or max + 1 once it exceeds max. Only
+// the cells at most max off the diagonal can hold max or less, so only they are
+// computed: the cost is about (2 max + 1) times the length of a.
+function editDistance(a, b, max) {
+  var la = a.length, lb = b.length, i, j, far = max + 1;
+  if (Math.abs(la - lb) > max) return far;
+  if (lb + 2 > rowA.length) {
+    rowA = new Int32Array(2 * lb + 2); rowB = new Int32Array(2 * lb + 2); rowC = new Int32Array(2 * lb + 2);
+  }
+  var prev2 = rowA, prev = rowB, cur = rowC;
+  for (j = 0; j <= lb; j++) prev[j] = j <= max ? j : far;
+  prev[lb + 1] = far;
+  for (i = 1; i <= la; i++) {
+    var lo = i > max ? i - max : 1, hi = i + max < lb ? i + max : lb;
+    cur[lo - 1] = lo === 1 ? i : far;
+    cur[hi + 1] = far;
+    var rowMin = lo === 1 && i < far ? i : far, ca = a.charCodeAt(i - 1), cb = i > 1 ? a.charCodeAt(i - 2) : -1;
+    for (j = lo; j <= hi; j++) {
+      var bj = b.charCodeAt(j - 1);
+      var v = prev[j - 1] + (ca === bj ? 0 : 1);
+      if (prev[j] + 1 < v) v = prev[j] + 1;
+      if (cur[j - 1] + 1 < v) v = cur[j - 1] + 1;
+      if (j > 1 && ca === b.charCodeAt(j - 2) && cb === bj && prev2[j - 2] + 1 < v) v = prev2[j - 2] + 1;
+      cur[j] = v;
+      if (v < rowMin) rowMin = v;
+    }
+    work.cells += hi - lo + 1;
+    if (rowMin > max) return far;
+    var t = prev2; prev2 = prev; prev = cur; cur = t;
+  }
+  return prev[lb] <= max ? prev[lb] : far;
+}
+
+// A word's letters as bits: A to Z, any digit, "_".
+function letterMask(word) {
+  var mask = 0;
+  for (var i = 0; i < word.length; i++) {
+    var c = word.charCodeAt(i);
+    mask |= c >= 65 && c <= 90 ? 1 << (c - 65) : c === 95 ? 1 << 27 : 1 << 26;
+  }
+  return mask;
+}
+
+function bitCount(x) {
+  x -= (x >>> 1) & 0x55555555;
+  x = (x & 0x33333333) + ((x >>> 2) & 0x33333333);
+  return (((x + (x >>> 4)) & 0x0f0f0f0f) * 0x01010101) >>> 24;
+}
+
+// The words nearest to word, among the indexed words and the words of titles and
+// file names: smallest edit distance (1 for words of up to 5 letters, 2 beyond), then
+// most pages. Each letter that one word has and the other lacks costs an edit, so
+// words with too many such letters are passed over before their distance is measured.
+// The search ends once FUZZY_CELL_BUDGET cells of edit distance are spent.
+Searcher.prototype.nearestWords = function (word, limit) {
+  if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
+  var index = this.index, titles = this.buildTitles(), i;
+  if (this.masks === null) {
+    this.masks = new Int32Array(index.length);
+    for (i = 0; i < index.length; i++) this.masks[i] = letterMask(index[i][0]);
+  }
+  var mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = new Map();
+  var spent = work.cells + FUZZY_CELL_BUDGET;
+  function consider(w, m, pages) {
+    if (bitCount(mine & ~m) > best || bitCount(m & ~mine) > best) return;
+    if (w.length < word.length - max || w.length > word.length + max || work.cells > spent) return;
+    var d = editDistance(word, w, best);
+    if (d > best) return;
+    if (d < best) { best = d; found.clear(); }
+    found.set(w, Math.max(found.get(w) || 0, pages));
+  }
+  if (!titles.masks) titles.masks = titles.words.concat(titles.nameWords).map(letterMask);
+  for (i = 0; i < index.length; i++) consider(index[i][0], this.masks[i], index[i].length - 1);
+  var places = titles.words.length;
+  for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], titles.docs[i].length);
+  for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], titles.nameDocs[i].length);
+  return Array.from(found.keys()).sort(function (x, y) {
+    return found.get(y) - found.get(x) || (x < y ? -1 : x > y ? 1 : 0);
+  }).slice(0, limit);
+};

@@ -1,0 +1,122 @@
+// The wiring of search.html: the search box, the keys, the sort order and the address,
+// over a results view, a query history and an index loader.
+
+function startPage(win) {
+  var doc = win.document, byId = function (id) { return doc.getElementById(id); };
+  var box = byId('q'), sortBox = byId('sort'), status = byId('status');
+  var queryHistory = new QueryHistory(win);
+  var view = new ResultsView(doc, { box: box, list: byId('results'), count: byId('count'), more: byId('more'), suggest: byId('suggest') },
+    function (query) {
+      box.value = query;
+      run('commit');
+      box.focus();
+    });
+  var searcher = null;
+  var timer = 0;           // the pending search of a keystroke
+  var lastMs = 0;          // how long the last search took
+  var lastKeyAt = 0;       // when the last key came
+
+  function say(text, isError) {
+    status.textContent = text;
+    status.className = isError ? 'error' : '';
+    status.setAttribute('role', isError ? 'alert' : 'status');
+  }
+
+  // Searches for the box's text; how tells the history what kind of search it is.
+  function run(how) {
+    win.clearTimeout(timer);
+    timer = 0;
+    if (!searcher) return;
+    var q = box.value, started = Date.now();
+    view.show(searcher.search(q), sortBox.value === 'date');
+    lastMs = Date.now() - started;
+    doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
+    queryHistory.record(q, sortBox.value, how);
+  }
+
+  box.addEventListener('input', function () {
+    win.clearTimeout(timer);
+    // Debounce: keystrokes that come while a search is pending are coalesced into one
+    // search. A keystroke is answered at once unless searches are slow (on a very
+    // large site or a slow machine) and the keys come faster than they are answered;
+    // then the search waits about one search's time for the next key.
+    var now = Date.now(), slow = lastMs >= 60 && now - lastKeyAt < lastMs;
+    lastKeyAt = now;
+    timer = win.setTimeout(function () { run('type'); }, slow ? Math.min(150, lastMs) : 0);
+  });
+  byId('search-form').addEventListener('submit', function (e) {
+    e.preventDefault();
+    run('commit');
+  });
+  box.addEventListener('keydown', function (e) {
+    if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+      e.preventDefault();
+      if (timer) run('type');
+      view.move(e.key === 'ArrowDown' ? 1 : -1);
+    } else if (e.key === 'Enter' && view.active >= 0) {
+      e.preventDefault();
+      var href = view.activeHref();
+      if (href) win.location.assign(href);
+    } else if (e.key === 'Escape') {
+      e.preventDefault();
+      if (box.value) {
+        box.value = '';
+        run('commit');
+      }
+    }
+  });
+  sortBox.addEventListener('change', function () {
+    if (view.result) run('commit');
+  });
+  doc.addEventListener('keydown', function (e) {
+    var t = e.target, typing = t && (t.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(t.tagName));
+    if (((e.key === 'k' || e.key === 'K') && (e.ctrlKey || e.metaKey) && !e.altKey) ||
+        (e.key === '/' && !typing && !e.ctrlKey && !e.metaKey && !e.altKey)) {
+      e.preventDefault();
+      box.focus();
+      box.select();
+    }
+  });
+  win.addEventListener('popstate', function () {
+    var wanted = queryHistory.read();
+    box.value = wanted.q;
+    sortBox.value = wanted.sort;
+    run('history');
+  });
+
+  var initial = queryHistory.read();
+  box.value = initial.q;
+  sortBox.value = initial.sort;
+  say('Loading the search index\u2026');
+  new IndexLoader(win, function (ready) {
+    searcher = view.searcher = ready;
+    var docs = ready.docs;
+    say(docs.length === 0 ? 'The index holds no pages.' : '');
+    box.placeholder = 'Search ' + plural(docs.length, 'page');
+    performanceMark(win, 'vantrel-index-ready');
+    // A query typed while the index loaded is a new search; the address's is not.
+    run(box.value === initial.q ? 'history' : 'commit');
+    performanceMark(win, 'vantrel-first-results');
+    doc.documentElement.setAttribute('data-ready', 'true');
+    warmUp(win, ready);
+  }, function (missing) {
+    say('The search index could not be loaded: ' + missing.join(' and ') + (missing.length > 1 ? ' are' : ' is') +
+      ' missing or damaged next to this page. Build the index again with VantrelIndexer.', true);
+    box.setAttribute('aria-invalid', 'true');
+  }).start();
+}
+
+// Once the first results are on screen: gets the word list ready for in-word matching
+// and runs two searches, so that the first keystrokes find the search code compiled.
+// One step per task, so a keystroke waits for one step at most.
+function warmUp(win, searcher) {
+  var queries = ['S', 'ION SE'];
+  var step = function () {
+    if (searcher.joined === null) searcher.buildJoined();
+    else if (queries.length) searcher.search(queries.shift());
+    else return;
+    win.setTimeout(step, 0);
+  };
+  if (win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(step, 0); });
+  else win.setTimeout(step, 0);
+}

@@ -1,0 +1,162 @@
+// Ranking: the pages each term matches, fused by rank, then ordered.
+
+// Adds each term's matches to the documents' hits (terms matched), worst class and
+// fused score; a term counts for a document through its best match. With every set,
+// only documents that matched all the terms before are followed (AND). Returns the
+// documents met; hits must be 0 for every document on entry.
+Searcher.prototype.collect = function (terms, every) {
+  var n = this.docCount, index = this.index, hits = this.hits, worst = this.worst, score = this.score;
+  var termClass = this.termClass, termScore = this.termScore, seen = this.seen, met = [];
+  var t, mark, touched;
+  // Term t meets document d by class cls, with score s. The first meeting counts the
+  // document in; a later one betters its class, and with rescore its score too (or
+  // only its score, within the same class).
+  function meet(d, cls, s, rescore) {
+    if (seen[d] !== mark) {
+      if (every && hits[d] !== t) return;
+      seen[d] = mark;
+      if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met.push(d); }
+      touched.push(d);
+      termClass[d] = cls;
+      termScore[d] = s;
+    } else if (cls < termClass[d]) {
+      termClass[d] = cls;
+      if (rescore) termScore[d] = s;
+    } else if (rescore && cls === termClass[d] && s > termScore[d]) {
+      termScore[d] = s;
+    }
+  }
+  for (t = 0; t < terms.length; t++) {
+    var matches = terms[t].matches, places = terms[t].places || [];
+    mark = ++this.mark;
+    touched = [];
+    for (var m = 0; m < matches.length; m++) {
+      var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
+      var groups = this.weightGroups(matches[m].at), group = 0;
+      for (var r = 1; r < entry.length; r++) {
+        var doc = entry[r];
+        if (r > 1 && doc < entry[r - 1]) group++;
+        if (!(doc >= 0 && doc < n)) continue;
+        var s = weight / (RRF_K + r);
+        // Deep in the list, the later a page's weight group the more often its running
+        // text uses the word: from the third group on, a page is also scored by its
+        // group's place from the end (the first groups hold the headings and titles).
+        if (group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
+        meet(doc, cls, s, true);
+      }
+    }
+    // Title and file-name matches, scored as if far down a word's list: they make a
+    // page a result, or better its class; where it stands comes from the index and the
+    // title rank.
+    for (var p = 0; p < places.length; p++) {
+      var list = places[p].docs;
+      for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (RRF_K + PLACE_RANK), false);
+    }
+    for (var k = 0; k < touched.length; k++) {
+      var d = touched[k];
+      hits[d]++;
+      if (termClass[d] > worst[d]) worst[d] = termClass[d];
+      score[d] += termScore[d];
+    }
+  }
+  return met;
+};
+
+// Marks the documents whose titles the query's words match: for each word the best
+// class, and how many of the title's words some query word matches.
+Searcher.prototype.matchTitles = function (terms) {
+  var titles = this.buildTitles(), stamp = ++this.stamp, T = terms.length;
+  var stamps = this.titleStamp, covered = this.titleCovered, best = this.titleBest;
+  for (var v = 0; v < titles.words.length; v++) {
+    var word = titles.words[v], classes = null;
+    for (var t = 0; t < T; t++) {
+      var c = wordClass(terms[t], word);
+      if (c !== NONE) (classes || (classes = []))[t] = c;
+    }
+    if (classes === null) continue;
+    var list = titles.docs[v], telling = titles.common[v] === 0;
+    for (var k = 0; k < list.length; k++) {
+      var d = list[k], base = d * MAX_TERMS;
+      if (stamps[d] !== stamp) {
+        stamps[d] = stamp;
+        covered[d] = 0;
+        for (t = 0; t < T; t++) best[base + t] = NONE;
+      }
+      if (telling) covered[d]++;
+      for (t = 0; t < T; t++) {
+        if (classes[t] !== undefined && classes[t] < best[base + t]) best[base + t] = classes[t];
+      }
+    }
+  }
+};
+
+// Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
+// query word, else 0; then 3 when the words of the file name are the query's words,
+// 2 when they hold all of them, 1 when they hold some; then the share of the title's
+// telling words matched, 0 to 10.
+Searcher.prototype.titleRank = function (d, terms) {
+  var titles = this.titles, tier = 0, t, matched = this.titleStamp[d] === this.stamp;
+  if (matched) {
+    var worst = EXACT, base = d * MAX_TERMS;
+    for (t = 0; t < terms.length; t++) {
+      if (this.titleBest[base + t] > worst) worst = this.titleBest[base + t];
+    }
+    if (worst !== NONE) tier = 1 + FUZZY - worst;
+  }
+  var name = titles.names[d], used = 0, all = true;
+  for (t = 0; t < terms.length; t++) {
+    var hit = false;
+    for (var w = 0; w < name.length; w++) {
+      if (wordClass(terms[t], name[w]) !== NONE) { hit = true; used++; }
+    }
+    all = all && hit;
+  }
+  var nameTier = used === 0 ? 0 : !all ? 1 : used >= name.length ? 3 : 2;
+  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, this.titleCovered[d]) / size) : 0;
+  return tier * 64 + nameTier * 16 + share;
+};
+
+var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
+
+// Orders documents in place: most query words, best worst class, title holding the
+// query, file name, share of the title matched, fused score, document number.
+Searcher.prototype.rank = function (docs, terms) {
+  var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey, i, d;
+  this.matchTitles(terms);
+  var top = 0;
+  for (i = 0; i < docs.length; i++) {
+    d = docs[i];
+    rankKey[d] = hits[d] * 2560 + (FUZZY - worst[d]) * 512 + this.titleRank(d, terms); // below 2^16
+    score[d] *= this.lengthFactor[d];
+    if (score[d] > top) top = score[d];
+  }
+  if (this.docCount <= DOC_BITS) {
+    // One number per document, sorted natively: rank key, score in 2^20 steps of the
+    // best score (so sums of the same ranks in another order tie), document number.
+    var keys = new Float64Array(docs.length), scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
+    for (i = 0; i < docs.length; i++) {
+      d = docs[i];
+      keys[i] = (rankKey[d] * SCORE_STEPS + Math.round(score[d] * scale)) * DOC_BITS + (DOC_BITS - 1 - d);
+    }
+    keys.sort();
+    for (i = 0; i < docs.length; i++) docs[i] = DOC_BITS - 1 - keys[docs.length - 1 - i] % DOC_BITS;
+    return;
+  }
+  for (i = 0; i < docs.length; i++) score[docs[i]] = Math.round(score[docs[i]] * 1e12) / 1e12;
+  docs.sort(function (a, b) {
+    return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
+  });
+};
+
+// "dd-MM-yyyy" as a number that sorts by date, or -1.
+function dateKey(date) {
+  var m = /^(\d\d)-(\d\d)-(\d{4})$/.exec(date || '');
+  return m ? Number(m[3]) * 10000 + Number(m[2]) * 100 + Number(m[1]) : -1;
+}
+
+// Documents newest first; equal dates keep their order.
+Searcher.prototype.byDate = function (docs) {
+  var all = this.docs, keyed = docs.map(function (d, i) { return [dateKey(all[d][3]), i, d]; });
+  keyed.sort(function (a, b) { return b[0] - a[0] || a[1] - b[1]; });
+  return keyed.map(function (k) { return k[2]; });
+};

@@ -1,0 +1,52 @@
+// Titles and locations as shown: cut short, with the query words marked.
+
+// Spans [start, end) of text to mark for the query's terms, at most MAX_MARKS.
+function highlightSpans(text, terms) {
+  var spans = [];
+  forEachWord(text, function (word, start, end) {
+    var best = null;
+    for (var t = 0; t < terms.length; t++) {
+      var term = terms[t], c = wordClass(term, word), span = null;
+      if (c === EXACT || c === PLURAL || c === FUZZY) span = [start, end];
+      else if (c === PREFIX) span = [start, start + term.text.length];
+      else if (c === INNER) {
+        var at = word.indexOf(term.text, 1);
+        span = [start + at, start + at + term.text.length];
+      }
+      if (span && (!best || span[1] - span[0] > best[1] - best[0])) best = span;
+    }
+    if (best) spans.push(best);
+    return spans.length < MAX_MARKS;
+  });
+  return spans;
+}
+
+// Text as shown: at most MAX_SHOWN characters, cut after a word and ended with an
+// ellipsis when longer.
+function shortText(text) {
+  if (text.length <= MAX_SHOWN) return text;
+  var cut = MAX_SHOWN, blank = /\s/;
+  while (cut > MAX_SHOWN / 2 && !blank.test(text.charAt(cut))) cut--;
+  if (cut <= MAX_SHOWN / 2) {
+    cut = MAX_SHOWN;
+    if (/[\ud800-\udbff]/.test(text.charAt(cut - 1))) cut--;
+  }
+  while (cut > 0 && blank.test(text.charAt(cut - 1))) cut--;
+  return text.slice(0, cut) + '\u2026';
+}
+
+// A title (entities decoded) or location as shown. One shown character takes at
+// most ten of the text (an entity; UTF-8 takes four), so only the start of a longer
+// text is read, cut before a character's UTF-8 bytes are split.
+function shownText(text, bytesMode, entities) {
+  var cut = text.length > 10 * MAX_SHOWN;
+  if (cut) {
+    var end = 10 * MAX_SHOWN, bytes = textBytes(text.slice(end - 3, end + 1), true);
+    for (var k = 3; bytesMode && k > 0 && (bytes[k] & 0xc0) === 0x80; k--) end--;
+    if (!bytesMode && /[\udc00-\udfff]/.test(text.charAt(end))) end--;
+    text = text.slice(0, end);
+  }
+  text = displayText(text, bytesMode);
+  text = shortText(entities ? decodeEntities(text) : text);
+  return cut && text.charAt(text.length - 1) !== '\u2026' ? text + '\u2026' : text;
+}

@@ -1,0 +1,182 @@
+// The results on the page: the list, the count, "Did you mean" and "Show more", and
+// the result chosen with the arrows. Every text from the index reaches the page as
+// text nodes, never as markup.
+
+var PAGE_SIZE = 20;
+
+// el: the page's elements {box, list, count, more, suggest}. suggested(query) runs the
+// query of a suggestion the visitor chose.
+function ResultsView(doc, el, suggested) {
+  this.doc = doc;
+  this.el = el;
+  this.suggested = suggested;
+  this.searcher = null;
+  this.result = null;      // the search shown
+  this.order = [];         // its documents in the order shown
+  this.shown = 0;          // how many of them are on the page
+  this.active = -1;        // the chosen result, or -1
+  var self = this;
+  // Arrows also move between the result links once one of them has the focus.
+  el.list.addEventListener('keydown', function (e) {
+    if (e.key !== 'ArrowDown' && e.key !== 'ArrowUp') return;
+    var item = e.target.closest && e.target.closest('li[role=option]');
+    if (!item) return;
+    e.preventDefault();
+    var next = Number(item.id.slice(7)) + (e.key === 'ArrowDown' ? 1 : -1);
+    if (next >= self.shown && self.shown < self.order.length) self.showMore();
+    var link = doc.querySelector('#result-' + next + ' a');
+    if (link) { self.setActive(next); link.focus(); } else if (next < 0) { self.setActive(-1); el.box.focus(); }
+  });
+  el.list.addEventListener('mousemove', function (e) {
+    var item = e.target.closest && e.target.closest('li[role=option]');
+    if (item && item.id !== 'result-' + self.active) self.setActive(Number(item.id.slice(7)));
+  });
+  el.more.addEventListener('click', function () {
+    self.showMore();
+    el.box.focus();
+  });
+}
+
+function plural(n, word) {
+  return n.toLocaleString('en-US') + ' ' + word + (n === 1 ? '' : 's');
+}
+
+// Shows a search's results, newest first when byDate.
+ResultsView.prototype.show = function (result, byDate) {
+  var el = this.el;
+  this.result = result;
+  this.order = byDate ? this.searcher.byDate(result.docs) : result.docs;
+  el.list.textContent = '';
+  this.shown = 0;
+  this.setActive(-1);
+  this.showMore();
+  el.box.setAttribute('aria-expanded', this.order.length > 0 ? 'true' : 'false');
+  var count = el.count;
+  if (result.terms.length === 0) {
+    count.textContent = /\S/.test(result.query) ? 'Nothing to search for: words start with a letter or \u201c_\u201d.' : '';
+  } else if (this.order.length === 0) {
+    // The query in a <bdi>, so that its own direction cannot reorder the sentence.
+    var asked = this.doc.createElement('bdi');
+    asked.textContent = result.query.trim();
+    count.textContent = 'No results for \u201c';
+    count.appendChild(asked);
+    count.appendChild(this.doc.createTextNode('\u201d.'));
+  } else if (result.partial) {
+    count.textContent = 'No page holds all the words; ' + plural(this.order.length, 'page') + ' hold some of them.';
+  } else {
+    count.textContent = plural(this.order.length, 'result') + '.';
+  }
+  this.showSuggestions();
+  el.list.setAttribute('data-query', result.query);
+};
+
+ResultsView.prototype.showMore = function () {
+  var el = this.el, end = Math.min(this.order.length, this.shown + PAGE_SIZE);
+  var frag = this.doc.createDocumentFragment();
+  for (var i = this.shown; i < end; i++) frag.appendChild(this.item(this.order[i], i));
+  el.list.appendChild(frag);
+  this.shown = end;
+  el.more.hidden = this.shown >= this.order.length;
+  el.more.textContent = 'Show more (' + this.shown + ' of ' + this.order.length + ')';
+};
+
+// The title of document d as shown: a page without a title is named by its location.
+ResultsView.prototype.nameOf = function (d) {
+  var entry = this.searcher.docs[d], title = typeof entry[1] === 'string' ? entry[1] : '';
+  if (title === NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), this.searcher.bytesMode, false);
+  return shownText(title, this.searcher.bytesMode, true);
+};
+
+// Title, location and date each keep their own direction (dir=auto, isolated in the
+// style sheet), so that a right-to-left override in one cannot reorder the others.
+ResultsView.prototype.item = function (d, i) {
+  var doc = this.doc, searcher = this.searcher, entry = searcher.docs[d];
+  var li = doc.createElement('li');
+  li.id = 'result-' + i;
+  li.setAttribute('role', 'option');
+  li.setAttribute('aria-selected', 'false');
+  var a = doc.createElement('a');
+  a.href = locationHref(String(entry[2]), doc.location.href, searcher.bytesMode, searcher.urlPrefixLength);
+  a.className = 'title';
+  a.dir = 'auto';
+  var text = this.nameOf(d), pos = 0;
+  highlightSpans(text, this.result.terms).forEach(function (span) {
+    if (span[0] > pos) a.appendChild(doc.createTextNode(text.slice(pos, span[0])));
+    var mark = doc.createElement('mark');
+    mark.textContent = text.slice(span[0], span[1]);
+    a.appendChild(mark);
+    pos = span[1];
+  });
+  if (pos < text.length) a.appendChild(doc.createTextNode(text.slice(pos)));
+  li.appendChild(a);
+  var meta = doc.createElement('div');
+  meta.className = 'meta';
+  var loc = doc.createElement('span');
+  loc.className = 'location';
+  loc.dir = 'auto';
+  loc.textContent = shownText(String(entry[2]), searcher.bytesMode, false);
+  meta.appendChild(loc);
+  if (entry[3]) {
+    var date = doc.createElement('time');
+    date.className = 'date';
+    date.dir = 'auto';
+    date.textContent = shortText(String(entry[3]));
+    meta.appendChild(date);
+  }
+  li.appendChild(meta);
+  return li;
+};
+
+ResultsView.prototype.showSuggestions = function () {
+  var self = this, doc = this.doc, suggest = this.el.suggest, terms = this.result.terms;
+  suggest.textContent = '';
+  var offers = terms.filter(function (t) { return t.suggestions.length > 0; });
+  if (offers.length === 0) { suggest.hidden = true; return; }
+  suggest.hidden = false;
+  suggest.appendChild(doc.createTextNode('Did you mean: '));
+  offers.forEach(function (term, k) {
+    term.suggestions.forEach(function (word, j) {
+      if (k > 0 || j > 0) suggest.appendChild(doc.createTextNode(', '));
+      var button = doc.createElement('button');
+      button.type = 'button';
+      button.className = 'link';
+      button.textContent = word.toLowerCase();
+      button.addEventListener('click', function () {
+        self.suggested(terms.map(function (t) { return t === term ? word.toLowerCase() : t.text.toLowerCase(); }).join(' '));
+      });
+      suggest.appendChild(button);
+    });
+  });
+  suggest.appendChild(doc.createTextNode('?'));
+};
+
+ResultsView.prototype.setActive = function (i) {
+  var doc = this.doc, box = this.el.box, old = doc.getElementById('result-' + this.active);
+  if (old) old.setAttribute('aria-selected', 'false');
+  this.active = i;
+  var item = doc.getElementById('result-' + i);
+  if (item) {
+    item.setAttribute('aria-selected', 'true');
+    box.setAttribute('aria-activedescendant', item.id);
+    if (item.scrollIntoView) item.scrollIntoView({ block: 'nearest' });
+  } else {
+    box.removeAttribute('aria-activedescendant');
+  }
+};
+
+// Moves the choice by step results, showing more when it passes the last one shown;
+// past either end it comes back to the search box.
+ResultsView.prototype.move = function (step) {
+  if (this.order.length === 0) return;
+  var next = this.active + step;
+  if (next >= this.shown && this.shown < this.order.length) this.showMore();
+  if (next < -1) next = this.shown - 1;
+  if (next >= this.shown) next = -1;
+  this.setActive(next);
+};
+
+// The address of the chosen result, or null.
+ResultsView.prototype.activeHref = function () {
+  var link = this.doc.querySelector('#result-' + this.active + ' a');
+  return link ? link.href : null;
+};
