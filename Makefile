@@ -1,44 +1,49 @@
-# Set-up, build and checks. Every target installs what it needs on a fresh Debian
-# machine first (quietly when nothing is missing).
+# Set-up, build and checks. Each target installs the Debian packages it needs first
+# (quietly when nothing is missing; another package manager at work is waited for).
 
 BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
-SUDO       := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
+PREFIX     ?= /usr/local
+INSTALL    := scripts/install-packages.sh
 
-# Debian packages for building and testing everything.
-APT_PACKAGES := cmake g++ make pkgconf qt6-base-dev libboost-regex-dev libgtest-dev \
-                libgmock-dev libcli11-dev chromium xvfb xauth fonts-dejavu-core \
-                clang libclang-rt-14-dev hyperfine time fonts-liberation
+# Debian packages: to build and run; to test; for sanitizers and the fuzzer; to build
+# the Debian package.
+BUILD_PACKAGES   := cmake g++ make pkgconf qt6-base-dev libboost-regex-dev libcli11-dev
+TEST_PACKAGES    := libgtest-dev libgmock-dev python3 chromium xvfb xauth fonts-dejavu-core fonts-liberation
+CHECK_PACKAGES   := clang libclang-rt-14-dev
+BENCH_PACKAGES   := hyperfine time
+PACKAGE_PACKAGES := help2man dpkg-dev file
 
-.PHONY: all deps build test run bench fuzz test-asan test-tsan screenshots install clean web-deps
+# Sub-makes of the build say what they build, not which folder they enter.
+MAKEFLAGS += --no-print-directory
+
+.PHONY: all deps test-deps web-deps build test run bench fuzz test-asan test-tsan \
+        screenshots install package check-package clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(APT_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || missing="$$missing $$p"; \
-	done; \
-	command -v node >/dev/null && command -v npm >/dev/null || missing="$$missing nodejs npm"; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && \
-	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing >/dev/null; \
-	fi
+	@$(INSTALL) $(BUILD_PACKAGES)
 
-# npm packages of the search-page tests, kept under tests/web/node_modules.
-web-deps: deps
+# Node.js and npm may come from elsewhere than Debian; Debian's are installed only
+# when there are none.
+test-deps: deps
+	@$(INSTALL) $(TEST_PACKAGES) $$(command -v node >/dev/null && command -v npm >/dev/null || echo nodejs npm)
+
+# The npm package of the search-page browser test, kept under tests/web/node_modules.
+web-deps: test-deps
 	@if [ -f tests/web/package.json ] && [ ! -d tests/web/node_modules/playwright-core ]; then \
 	  cd tests/web && npm ci --no-audit --no-fund --loglevel=error; \
 	fi
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+# Configured every time, so that a build first made without the test packages (make
+# run) takes up the tests once they are installed.
+build: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 
-build: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS)
-
-test: build web-deps
+test: web-deps build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # The wizard when a display is there; otherwise the command line on the example site.
@@ -46,11 +51,12 @@ run: build
 	@if [ -x $(BUILD)/bin/vantrelindexer ] && [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  $(BUILD)/bin/vantrelindexer; \
 	else \
-	  $(BUILD)/bin/vantrelindexer-cli examples/site $(BUILD)/example-index && \
+	  $(BUILD)/bin/vantrelindexer-cli --overwrite examples/site $(BUILD)/example-index; \
 	  echo "Open $(CURDIR)/$(BUILD)/example-index/search.html in a browser."; \
 	fi
 
-bench: build web-deps
+bench: web-deps build
+	@$(INSTALL) $(BENCH_PACKAGES)
 	bench/run-bench.sh $(BUILD)
 
 # The page-path fuzzer (clang, libFuzzer with ASan/UBSan) for FUZZ_SECONDS seconds, seeded
@@ -58,9 +64,10 @@ bench: build web-deps
 FUZZ_SECONDS ?= 60
 FUZZ_ARGS    ?=
 fuzz: deps
-	cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++
-	cmake --build build-fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus build-fuzz/findings
+	@$(INSTALL) $(CHECK_PACKAGES)
+	@cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build-fuzz -j $(JOBS)
+	@mkdir -p build-fuzz/corpus build-fuzz/findings
 	build-fuzz/page_fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=60 \
 	  -rss_limit_mb=4096 -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 $(FUZZ_ARGS) \
 	  build-fuzz/corpus fuzz/seeds $$(test -d examples/site && echo examples/site)
@@ -68,19 +75,34 @@ fuzz: deps
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DVANTREL_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
 
-# Qt and Boost.Regex are not built with ThreadSanitizer: tests/sanitizers/tsan.supp names
-# the orderings inside them that it cannot see. The wizard tests start the command line
-# from a process with threads, which the tool allows with die_after_fork=0.
-test-tsan:
-	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/sanitizers/tsan.supp die_after_fork=0 $$TSAN_OPTIONS" \
-	  $(MAKE) test BUILD=build-tsan CMAKE_ARGS="-DVANTREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+# The engine's threads under ThreadSanitizer: the page pipeline, the ranking helper and
+# stops at every point of a job (TSAN_TESTS picks the tests). Boost.Regex is not built
+# with ThreadSanitizer: tests/sanitizers/tsan.supp names what it cannot see there.
+TSAN_TESTS ?= .
+test-tsan: test-deps
+	@cmake -S . -B build-tsan -DVANTREL_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVANTREL_BUILD_WIZARD=OFF >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS="suppressions=$(CURDIR)/tests/sanitizers/tsan.supp halt_on_error=1 $$TSAN_OPTIONS" \
+	  ctest --output-on-failure -j $(JOBS) -LE browser -R '$(TSAN_TESTS)'
 
 # The four wizard pages under Xvfb, into docs/screenshots/.
-screenshots: build
+screenshots: test-deps build
 	scripts/screenshots.sh $(BUILD)
 
+# Installs under PREFIX (default /usr/local), below DESTDIR when given.
 install: build
-	cmake --install $(BUILD)
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of both programs in $(BUILD)/packages.
+package: build
+	@$(INSTALL) $(PACKAGE_PACKAGES)
+	@cd $(BUILD) && cpack -G DEB -B packages >/dev/null
+	@ls $(BUILD)/packages/*.deb
+
+# Builds the package and checks its control data and file list.
+check-package: package
+	scripts/check-package.sh $(BUILD)/packages/*.deb
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -47,19 +47,22 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     app.add_option("DESTINATION", job.destinationFolder,
                    "Folder that receives the index and the search page (made if missing)")
         ->required();
-    app.add_option("--content", job.contentMode, "What to index: keywords, titles, headers or all")
+    app.add_option("--content", job.contentMode,
+                   "What to index: META keywords only; plus titles; plus titles and headers; all text")
         ->transform(CLI::CheckedTransformer(contentModes))
-        ->default_str("all");
-    app.add_option("--path", job.pathMode, "How pages are linked: relative, full or url")
+        ->option_text("keywords|titles|headers|all (default: all)");
+    app.add_option("--path", job.pathMode,
+                   "How results link to pages: relative to SOURCE, full path, or --url-prefix + relative")
         ->transform(CLI::CheckedTransformer(pathModes))
-        ->default_str("relative");
-    app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)");
+        ->option_text("relative|full|url (default: relative)");
+    app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
+        ->option_text("TEXT");
     auto* verboseFlag = app.add_flag("--verbose,-v", verbose, "Print every progress line");
     app.add_flag("--quiet,-q", quiet, "Print nothing but errors")->excludes(verboseFlag);
-    app.add_option("--log", commandLine.logPath, "Write the progress lines to FILE");
-    app.add_option("--threads", job.threadCount, "Pages parsed at once (0: one per processor)")
+    app.add_option("--log", commandLine.logPath, "Write the progress lines to FILE")->option_text("FILE");
+    app.add_option("--threads", job.threadCount, "Pages parsed at once (default 0: one per processor)")
         ->check(CLI::Range(0u, kMostThreads))
-        ->capture_default_str();
+        ->option_text("0-256");
     app.add_flag("--overwrite", job.overwrite,
                  "Replace files in DESTINATION named like the search page's that the program did not write");
     app.add_flag("--stay-inside", job.stayInside,

@@ -1,0 +1,36 @@
+# The manual page of the command line, made from its --help, and a Debian package of
+# everything `cmake --install` puts in place (`make package`).
+
+find_program(HELP2MAN_PROGRAM help2man)
+if(HELP2MAN_PROGRAM)
+  set(CLI_MAN_PAGE ${CMAKE_BINARY_DIR}/man/vantrelindexer-cli.1.gz)
+  add_custom_command(OUTPUT ${CLI_MAN_PAGE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${HELP2MAN_PROGRAM} --no-info --no-discard-stderr --section 1
+            --name "build a client-side search index for a static web site"
+            --output ${CMAKE_BINARY_DIR}/man/vantrelindexer-cli.1 $<TARGET_FILE:vantrelindexer-cli>
+    COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/man/vantrelindexer-cli.1
+    DEPENDS vantrelindexer-cli
+    COMMENT "Writing the manual page of vantrelindexer-cli")
+  add_custom_target(man_page ALL DEPENDS ${CLI_MAN_PAGE})
+  install(FILES ${CLI_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+set(CPACK_PACKAGE_NAME vantrelindexer)
+set(CPACK_PACKAGE_VENDOR "VantrelIndexer")
+set(CPACK_PACKAGE_CONTACT "VantrelIndexer developers <vantrelindexer@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "client-side search index and search page for static web sites")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "VantrelIndexer walks a folder of HTML pages and writes a word index and a search\n"
+  "page that runs in any browser, from a web server or straight from disk, with no\n"
+  "server code. It comes as a four-step desktop wizard and as a command line for\n"
+  "build pipelines (vantrelindexer-cli).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION web)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The wizard opens the user guide and the finished search page with the desktop's
+# default handlers.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_STRIP_FILES ON)
+include(CPack)
