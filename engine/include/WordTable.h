@@ -11,6 +11,20 @@
 #include <vector>
 #include <sys/random.h>
 
+// The key of every word table's hash, drawn at random once per process. Not a member of
+// the template, so that tables of every value type agree.
+inline std::uint64_t wordHashKey()
+{
+    static const std::uint64_t key = [] {
+        std::uint64_t random = 0;
+        if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+            random = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())
+                ^ reinterpret_cast<std::uintptr_t>(&random);
+        return random;
+    }();
+    return key;
+}
+
 // An insert-only hash table from word to Value. The word bytes live in one arena, the
 // values in one vector in insertion order, so tables with hundreds of thousands of words
 // cost a handful of allocations. Iteration is in insertion order; sortedIndexes() gives
@@ -31,8 +45,8 @@ public:
     // take their order from sorting, never from the table.
     static std::uint64_t hashWord(std::string_view word)
     {
-        static const std::uint64_t key = randomHashKey();
-        std::uint64_t h = key ^ (word.size() * 0x9e3779b97f4a7c15ULL);
+        // Mixed before the first chunk, so that the key counts for words under 8 bytes too.
+        std::uint64_t h = mix(wordHashKey() ^ (word.size() * 0x9e3779b97f4a7c15ULL));
         const char* p = word.data();
         std::size_t n = word.size();
         while (n >= 8) {
@@ -44,7 +58,7 @@ public:
         }
         std::uint64_t tail = 0;
         std::memcpy(&tail, p, n);
-        return mix(h ^ tail ^ key);
+        return mix(h ^ tail);
     }
 
     // Returns the value of the word, inserting a default Value when it is absent.
@@ -127,15 +141,6 @@ private:
         h *= 0xc4ceb9fe1a85ec53ULL;
         h ^= h >> 33;
         return h;
-    }
-
-    static std::uint64_t randomHashKey()
-    {
-        std::uint64_t key = 0;
-        if (::getrandom(&key, sizeof key, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof key))
-            key = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())
-                ^ reinterpret_cast<std::uintptr_t>(&key);
-        return key;
     }
 
     void grow()
