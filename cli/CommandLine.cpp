@@ -67,6 +67,10 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
                  "Replace files in DESTINATION named like the search page's that the program did not write");
     app.add_flag("--stay-inside", job.stayInside,
                  "Skip pages and folders that links lead to outside SOURCE");
+    bool plain = false;
+    app.add_flag("--plain", plain,
+                 "Write only indexed_docs.js and indexed_words.js besides the search page: no real titles, "
+                 "summaries or page texts");
     app.add_flag("--pattern-library", patternLibrary,
                  "Match with the regular expression library instead of the scanners (slower)");
     app.set_version_flag("--version", "vantrelindexer-cli " VANTREL_VERSION);
@@ -78,5 +82,6 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     }
     commandLine.output = quiet ? Output::Quiet : verbose ? Output::Verbose : Output::Status;
     job.patternMatcher = patternLibrary ? PatternMatcher::RegexLibrary : PatternMatcher::Scanner;
+    job.companionData = !plain;
     return -1;
 }

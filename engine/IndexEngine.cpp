@@ -1,5 +1,6 @@
 #include "IndexEngine.h"
 
+#include "CompanionData.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
 #include "PageAnalysis.h"
@@ -85,6 +86,9 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result)
     reportTitlePass(result, page.path, progressLog);
     documents.push_back(DocumentEntry{std::move(result.title), locationOf(page.path),
                                       IndexText::formatPageDate(page.modified)});
+    if (m_companion)
+        m_companion->recordPage(static_cast<std::int32_t>(documents.size() - 1), displayTitle(result, page.path),
+                                std::move(result.content.summary));
     reportWordPass(result, page.path, progressLog);
 }
 
@@ -108,10 +112,18 @@ void IndexEngine::walkFolder(const std::string& folder)
     std::vector<WordDictionary> threadWords(threads);
     const std::int32_t first = static_cast<std::int32_t>(documents.size());
     std::int32_t submitted = first;
-    auto analyse = [this, &threadWords](const QueuedPage& queued, unsigned thread) {
-        PageResult result = analysePage(queued.page.path, PagePasses::TitleAndWords, contentMode, patternMatcher);
+    CompanionData* companion = m_companion.get();
+    auto analyse = [this, &threadWords, companion](const QueuedPage& queued, unsigned thread) {
+        PageResult result = analysePage(queued.page.path, PagePasses::TitleAndWords, contentMode, patternMatcher,
+                                        companion != nullptr);
         threadWords[thread].addPage(queued.document, result.words);
         result.words.clear();
+        if (companion && result.read == PageRead::Read) {
+            // The text goes to its file from here; only the title and summary stay.
+            companion->writePageText(queued.document, result.content);
+            std::string().swap(result.content.scriptText);
+            std::vector<PageSection>().swap(result.content.sections);
+        }
         return result;
     };
     {
@@ -174,17 +186,35 @@ bool IndexEngine::buildIndex()
         return false;
     char working[PATH_MAX];
     m_startFolder = ::getcwd(working, sizeof working) ? working : "";
+    bool written = false;
     try {
+        if (companionData) {
+            m_companion = std::make_unique<CompanionData>(destinationFolder);
+            if (!m_companion->begin())
+                companionFailed();
+        }
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
-        return rankPostings() && writeIndexFiles();
+        written = rankPostings() && writeIndexFiles();
+        if (written && m_companion) {
+            const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+            if (!m_companion->finish(documents, base))
+                companionFailed();
+        }
     } catch (const std::bad_alloc&) {
         failure = "out of memory";
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    // The old index stays as it was.
-    return false;
+    // Without a new index the new page texts go; the old index stays as it was.
+    m_companion.reset();
+    return written;
+}
+
+void IndexEngine::companionFailed()
+{
+    report(ProgressKind::OutputFailed, m_companion->failedPath(), m_companion->error());
+    m_companion.reset();
 }
 
 bool IndexEngine::writeIndexFiles()

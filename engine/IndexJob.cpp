@@ -39,10 +39,13 @@ public:
         if ((event.kind == ProgressKind::WordsFileFailed || event.kind == ProgressKind::DocsFileFailed)
             && failure.empty())
             failure = printablePath(event.path) + ": " + std::string(event.reason);
+        if (event.kind == ProgressKind::OutputFailed)
+            outputFailures.push_back(printablePath(event.path) + ": " + std::string(event.reason));
         m_log.report(event);
     }
 
     std::string failure;
+    std::vector<std::string> outputFailures;
 
 private:
     ProgressLog& m_log;
@@ -96,7 +99,9 @@ bool createFolders(const std::string& folder)
 std::vector<std::string> foreignFiles(const JobSettings& settings)
 {
     std::vector<std::string> found;
-    for (const std::string& name : searchPageFileNames()) {
+    std::vector<std::string> names = searchPageFileNames();
+    names.push_back("indexed_pages.js");
+    for (const std::string& name : names) {
         const std::string path = settings.destinationFolder + "/" + name;
         struct stat info;
         if (::lstat(path.c_str(), &info) == 0 && !carriesProgramMark(path))
@@ -129,6 +134,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.threadCount = settings.threadCount;
     engine.patternMatcher = settings.patternMatcher;
     engine.stayInside = settings.stayInside;
+    engine.companionData = settings.companionData;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
 
@@ -136,10 +142,9 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
 
     std::vector<OutputFailure> failures;
     copySearchPageFiles(programFolder(), engine.destinationFolder, &failures);
-    for (const OutputFailure& failure : failures) {
+    for (const OutputFailure& failure : failures)
         jobLog.report(ProgressEvent{ProgressKind::OutputFailed, failure.path, failure.reason});
-        outcome.outputFailures.push_back(printablePath(failure.path) + ": " + failure.reason);
-    }
+    outcome.outputFailures = jobLog.outputFailures;
     jobLog.report(ProgressEvent{ProgressKind::Finished, {}, {}, complete});
 
     outcome.pages = engine.documents.size();

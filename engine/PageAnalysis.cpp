@@ -36,7 +36,8 @@ void report(ProgressLog* log, ProgressKind kind, const std::string& path = {})
 }
 }  // namespace
 
-PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher)
+PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher,
+                       bool readContent)
 {
     PageResult result;
     result.title = kNoTitle;
@@ -44,6 +45,8 @@ PageResult analysePage(const std::string& path, PagePasses passes, ContentMode m
     result.read = page.read(path);
     if (result.read != PageRead::Read)
         return result;
+    if (readContent)
+        result.content = extractPageContent(page.text());  // before the text is upper-cased
     toUpperInPlace(page.data(), page.length());
     if (passes != PagePasses::Words) {
         TitleMatch title = findPageTitle(page.text(), matcher);
@@ -59,6 +62,13 @@ PageResult analysePage(const std::string& path, PagePasses passes, ContentMode m
         }
     }
     return result;
+}
+
+std::string displayTitle(const PageResult& result, const std::string& path)
+{
+    if (!result.content.title.empty())
+        return result.content.title;
+    return toUtf8(std::string_view(path).substr(path.rfind('/') + 1));
 }
 
 void reportTitlePass(const PageResult& result, const std::string& path, ProgressLog* log)

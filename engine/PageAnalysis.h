@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IndexTypes.h"
+#include "PageContent.h"
 #include "PageText.h"
 #include "WordCounting.h"
 
@@ -14,6 +15,7 @@ struct PageResult {
     std::string title;  // upper-cased and escaped, or the default title
     PageWords words;
     bool tooComplex = false;  // the pattern library gave up on a pass (or memory ran out)
+    PageContent content;      // what a reader sees, when asked for
 };
 
 // Which passes analysePage runs over a page.
@@ -22,9 +24,13 @@ enum class PagePasses { Title, Words, TitleAndWords };
 // The title of a page without one.
 extern const char* const kNoTitle;
 
-// Reads the page once and runs the passes asked for with the chosen matcher. Never
-// throws but std::bad_alloc.
-PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher);
+// Reads the page once and runs the passes asked for with the chosen matcher, and with
+// readContent takes out what a reader sees of it too. Never throws but std::bad_alloc.
+PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher,
+                       bool readContent = false);
+
+// The title a reader sees: the page's own, else its file name.
+std::string displayTitle(const PageResult& result, const std::string& path);
 
 // The progress line of the title pass: "Cann't read file PATH!" for a page that opened
 // but could not be read.

@@ -8,9 +8,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+class CompanionData;
 struct PageItem;
 struct PageResult;
 
@@ -77,6 +79,9 @@ public:
     PatternMatcher patternMatcher = PatternMatcher::Scanner;
     // Skip pages and folders whose real path lies outside the source folder's.
     bool stayInside = false;
+    // Also write what the search page shows of each page: its real title, a summary,
+    // its text and its sections (indexed_pages.js and indexed_text/).
+    bool companionData = false;
     // The stop flag of the run that asked for the job; buildIndex() never clears it.
     const std::atomic<bool>* runStopRequested = nullptr;
 
@@ -88,9 +93,11 @@ private:
     void recordPage(const PageItem& page, PageResult& result);
     std::string locationOf(const std::string& pagePath) const;
     bool writeIndexFiles();
+    void companionFailed();
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }
 
     std::string m_startFolder;  // the working folder when the job started, for full paths
+    std::unique_ptr<CompanionData> m_companion;  // during a job with companionData
 };

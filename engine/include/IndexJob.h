@@ -19,6 +19,7 @@ struct JobSettings {
     PatternMatcher patternMatcher = PatternMatcher::Scanner;
     bool stayInside = false;   // skip pages and folders whose real path lies outside the source
     bool overwrite = false;    // replace files of the same names that the program did not write
+    bool companionData = true; // also write real titles, summaries and page texts for the page
 };
 
 // How a job ended.
@@ -35,7 +36,7 @@ struct JobOutcome {
     std::size_t words = 0;
     std::size_t pagesOutside = 0;  // skipped with stayInside
     std::string failure;           // NotWritten: which file could not be written and why
-    std::vector<std::string> outputFailures;  // search-page files not written: "PATH: reason"
+    std::vector<std::string> outputFailures;  // search-page or companion files not written: "PATH: reason"
 };
 
 // The checks of the folder and option pages, in their order. The text of a problem is

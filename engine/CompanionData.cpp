@@ -1,0 +1,360 @@
+#include "CompanionData.h"
+
+#include "IndexText.h"
+#include "StagedFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const char* const kMark = "/* generator: VantrelIndexer */\n";
+const char* const kTextFolder = "indexed_text";
+constexpr std::size_t kStampDigits = 16;
+
+bool isStamp(const char* name)
+{
+    std::size_t length = std::strlen(name);
+    if (length != kStampDigits)
+        return false;
+    for (std::size_t i = 0; i < length; ++i)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
+            return false;
+    return true;
+}
+
+// Names of page text files: digits and ".js".
+bool isPageTextName(const char* name)
+{
+    std::size_t length = std::strlen(name);
+    if (length < 4 || std::strcmp(name + length - 3, ".js") != 0)
+        return false;
+    for (std::size_t i = 0; i + 3 < length; ++i)
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    return true;
+}
+
+std::string randomStamp()
+{
+    unsigned char bytes[kStampDigits / 2] = {};
+    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        for (unsigned char& b : bytes)
+            b = static_cast<unsigned char>(std::rand());
+    static const char hex[] = "0123456789abcdef";
+    std::string stamp;
+    for (unsigned char b : bytes) {
+        stamp += hex[b >> 4];
+        stamp += hex[b & 15];
+    }
+    return stamp;
+}
+
+bool writeAll(int fd, const std::string& data)
+{
+    return StagingFileSystem::real().writeAll(fd, data);
+}
+
+std::string realPath(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real)
+        return {};
+    std::string result = real;
+    std::free(real);
+    return result;
+}
+}  // namespace
+
+void appendScriptString(std::string& out, std::string_view utf8)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t i = 0;
+    while (i < n) {
+        // Bytes that stand for themselves go in as one run.
+        std::size_t end = i;
+        while (end < n && p[end] >= 0x20 && p[end] != '"' && p[end] != '\\' && p[end] != 0x7F && p[end] != 0xE2)
+            ++end;
+        out.append(utf8.data() + i, end - i);
+        i = end;
+        if (i == n)
+            break;
+        const unsigned char c = p[i];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c == 0xE2) {
+            // U+2028 and U+2029 end a line in older scripts.
+            if (i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
+                out += p[i + 2] == 0xA8 ? "\\u2028" : "\\u2029";
+                i += 3;
+            } else {
+                out += static_cast<char>(c);
+                ++i;
+            }
+        } else {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+            ++i;
+        }
+    }
+    out += '"';
+}
+
+std::string documentsCheck(const std::vector<DocumentEntry>& documents)
+{
+    std::uint32_t hash = 2166136261u;
+    auto mix = [&hash](unsigned char c) {
+        hash ^= c;
+        hash *= 16777619u;
+    };
+    for (const DocumentEntry& entry : documents) {
+        for (char c : entry.location)
+            if (static_cast<unsigned char>(c) < 0x80)
+                mix(static_cast<unsigned char>(c));
+        mix('\n');
+        for (char c : entry.date)
+            mix(static_cast<unsigned char>(c));
+        mix('\n');
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", hash);
+    return text;
+}
+
+std::string pagesBase(const std::string& destinationFolder, const std::string& sourceFolder)
+{
+    const std::string from = realPath(destinationFolder), to = realPath(sourceFolder);
+    return from.empty() || to.empty() ? std::string() : relativeFolderUrl(from, to);
+}
+
+std::string relativeFolderUrl(const std::string& from, const std::string& to)
+{
+    auto parts = [](const std::string& path) {
+        std::vector<std::string> list;
+        std::size_t at = 0;
+        while (at < path.size()) {
+            std::size_t slash = path.find('/', at);
+            if (slash == std::string::npos)
+                slash = path.size();
+            if (slash > at)
+                list.push_back(path.substr(at, slash - at));
+            at = slash + 1;
+        }
+        return list;
+    };
+    const std::vector<std::string> a = parts(from), b = parts(to);
+    std::size_t common = 0;
+    while (common < a.size() && common < b.size() && a[common] == b[common])
+        ++common;
+    std::string url;
+    for (std::size_t i = common; i < a.size(); ++i)
+        url += "../";
+    static const char hex[] = "0123456789ABCDEF";
+    for (std::size_t i = common; i < b.size(); ++i) {
+        for (char c : b[i]) {
+            const auto byte = static_cast<unsigned char>(c);
+            if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')
+                || byte == '-' || byte == '.' || byte == '_' || byte == '~') {
+                url += c;
+            } else {
+                url += '%';
+                url += hex[byte >> 4];
+                url += hex[byte & 15];
+            }
+        }
+        url += '/';
+    }
+    return url;
+}
+
+CompanionData::CompanionData(std::string destinationFolder) : m_destination(std::move(destinationFolder)) {}
+
+CompanionData::~CompanionData()
+{
+    if (!m_finished)
+        discard();
+    if (m_stampFolder >= 0)
+        ::close(m_stampFolder);
+    if (m_textFolder >= 0)
+        ::close(m_textFolder);
+}
+
+void CompanionData::fail(const std::string& path, int error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_error.empty()) {
+        m_failedPath = path;
+        m_error = std::strerror(error);
+    }
+}
+
+bool CompanionData::begin()
+{
+    const std::string folder = m_destination + "/" + kTextFolder;
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        fail(folder, errno);
+        return false;
+    }
+    // Never through a link: the folder must be a real one.
+    m_textFolder = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (m_textFolder < 0) {
+        fail(folder, errno);
+        return false;
+    }
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        m_stamp = randomStamp();
+        if (::mkdirat(m_textFolder, m_stamp.c_str(), 0755) == 0)
+            break;
+        if (errno != EEXIST) {
+            fail(folder + "/" + m_stamp, errno);
+            return false;
+        }
+    }
+    m_stampFolder = ::openat(m_textFolder, m_stamp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (m_stampFolder < 0) {
+        fail(folder + "/" + m_stamp, errno);
+        return false;
+    }
+    return true;
+}
+
+void CompanionData::writePageText(std::int32_t document, const PageContent& content)
+{
+    if (m_stampFolder < 0)
+        return;
+    std::string text = kMark;
+    text += "vantrelText(";
+    IndexText::appendNumber(text, document);
+    text += ",{\"text\":\"";
+    text += content.scriptText;
+    text += '"';
+    text += ",\"sections\":[";
+    for (std::size_t i = 0; i < content.sections.size(); ++i) {
+        const PageSection& section = content.sections[i];
+        text += i ? ",[" : "[";
+        IndexText::appendNumber(text, section.start);
+        text += ',';
+        appendScriptString(text, section.anchor);
+        text += ',';
+        appendScriptString(text, section.heading);
+        text += ']';
+    }
+    text += "]});\n";
+    const std::string name = std::to_string(document) + ".js";
+    int fd = ::openat(m_stampFolder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, errno);
+        return;
+    }
+    bool written = writeAll(fd, text);
+    int error = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written)
+        fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, error);
+}
+
+void CompanionData::recordPage(std::int32_t document, std::string title, std::string summary)
+{
+    if (static_cast<std::size_t>(document) >= m_titles.size()) {
+        m_titles.resize(document + 1);
+        m_summaries.resize(document + 1);
+    }
+    m_titles[document] = std::move(title);
+    m_summaries[document] = std::move(summary);
+}
+
+bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base)
+{
+    if (m_stampFolder < 0 || !m_error.empty()) {
+        discard();
+        return false;
+    }
+    // The page texts are not flushed one by one: should the machine stop before they
+    // reach the disk, the search page shows summaries where texts are missing, and the
+    // next job writes them anew.
+    m_titles.resize(documents.size());
+    m_summaries.resize(documents.size());
+    std::string text = kMark;
+    text += "var pages={\"format\":";
+    IndexText::appendNumber(text, kFormat);
+    text += ",\"count\":";
+    IndexText::appendNumber(text, static_cast<std::int64_t>(documents.size()));
+    text += ",\"check\":\"" + documentsCheck(documents) + "\",\"base\":";
+    appendScriptString(text, base);
+    text += ",\"text\":";
+    appendScriptString(text, std::string(kTextFolder) + "/" + m_stamp + "/");
+    for (const auto* list : {&m_titles, &m_summaries}) {
+        text += list == &m_titles ? ",\n\"titles\":[" : "],\n\"summaries\":[";
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            if (i)
+                text += ",\n";
+            appendScriptString(text, (*list)[i]);
+        }
+    }
+    text += "]};\n";
+    StagedFile pages(m_destination + "/indexed_pages.js");
+    if (!pages.write(text) || !pages.replaceTarget()) {
+        m_failedPath = pages.target();
+        m_error = pages.error();
+        discard();
+        return false;
+    }
+    m_finished = true;
+    // Earlier jobs' page texts: folders named by a stamp, holding page text files only.
+    if (DIR* dir = ::fdopendir(::dup(m_textFolder))) {
+        std::vector<std::string> old;
+        while (const dirent* entry = ::readdir(dir))
+            if (isStamp(entry->d_name) && m_stamp != entry->d_name)
+                old.push_back(entry->d_name);
+        ::closedir(dir);
+        for (const std::string& name : old)
+            removeTextFolder(m_textFolder, name);
+    }
+    return true;
+}
+
+void CompanionData::discard()
+{
+    if (m_stampFolder < 0)
+        return;
+    ::close(m_stampFolder);
+    m_stampFolder = -1;
+    removeTextFolder(m_textFolder, m_stamp);
+}
+
+void CompanionData::removeTextFolder(int parent, const std::string& name)
+{
+    int folder = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return;
+    if (DIR* dir = ::fdopendir(folder)) {
+        std::vector<std::string> files;
+        while (const dirent* entry = ::readdir(dir))
+            if (isPageTextName(entry->d_name))
+                files.push_back(entry->d_name);
+        for (const std::string& file : files) {
+            struct stat info;
+            if (::fstatat(::dirfd(dir), file.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+                ::unlinkat(::dirfd(dir), file.c_str(), 0);
+        }
+        ::closedir(dir);
+    } else {
+        ::close(folder);
+    }
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);  // stays when anything else is left in it
+}

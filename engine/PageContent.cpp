@@ -1,0 +1,911 @@
+#include "PageContent.h"
+
+#include "HtmlEntities.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <iconv.h>
+
+namespace {
+
+constexpr std::size_t kCharsetWindow = 4096;  // where a page's charset is looked for
+constexpr std::size_t kMaxTitleBytes = 1000;
+constexpr std::size_t kMaxHeadingBytes = 300;
+constexpr std::size_t kSummaryBytes = 240;
+const char* const kReplacement = "\xEF\xBF\xBD";
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool isBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool equalsLower(std::string_view text, std::string_view lower)
+{
+    if (text.size() != lower.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (lowerAscii(text[i]) != lower[i])
+            return false;
+    return true;
+}
+
+// The first place at or after from where lower (lower-case ASCII) stands in any case.
+std::size_t findLower(std::string_view text, std::string_view lower, std::size_t from)
+{
+    if (lower.empty() || text.size() < lower.size())
+        return std::string_view::npos;
+    for (std::size_t i = from; i + lower.size() <= text.size(); ++i) {
+        if (lowerAscii(text[i]) == lower[0] && equalsLower(text.substr(i, lower.size()), lower))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+void appendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The length of the valid UTF-8 sequence at p (no overlong forms, no surrogates, nothing
+// above U+10FFFF), or 0.
+std::size_t utf8SequenceLength(const unsigned char* p, std::size_t left)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return 1;
+    std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || left < length)
+        return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) || (c == 0xF0 && p[1] < 0x90)
+        || (c == 0xF4 && p[1] >= 0x90))
+        return 0;
+    return length;
+}
+
+// The length of the ASCII run at the start of text, eight bytes at a time.
+std::size_t asciiPrefix(const unsigned char* p, std::size_t n)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, p + i, 8);
+        if (chunk & 0x8080808080808080ULL)
+            break;
+    }
+    while (i < n && p[i] < 0x80)
+        ++i;
+    return i;
+}
+
+bool isValidUtf8(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        i += asciiPrefix(p + i, text.size() - i);
+        if (i == text.size())
+            break;
+        std::size_t length = utf8SequenceLength(p + i, text.size() - i);
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+// Valid UTF-8 kept, every byte of an invalid sequence replaced by U+FFFD.
+std::string repairUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t ascii = asciiPrefix(p + i, text.size() - i);
+        out.append(text.data() + i, ascii);
+        i += ascii;
+        if (i == text.size())
+            break;
+        std::size_t length = utf8SequenceLength(p + i, text.size() - i);
+        if (length == 0) {
+            out += kReplacement;
+            ++i;
+        } else {
+            out.append(text.data() + i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+std::string fromWindows1252(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    for (char c : text)
+        appendUtf8(out, windows1252CodePoint(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// The charsets handed to iconv: the common ones of the web and nothing else, so that a
+// page cannot pick a rarely used converter.
+bool isKnownCharset(const std::string& name)
+{
+    static const char* const known[] = {
+        "iso-8859-2", "iso-8859-3", "iso-8859-4", "iso-8859-5", "iso-8859-6", "iso-8859-7", "iso-8859-8",
+        "iso-8859-9", "iso-8859-10", "iso-8859-13", "iso-8859-14", "iso-8859-15", "iso-8859-16",
+        "windows-1250", "windows-1251", "windows-1253", "windows-1254", "windows-1255", "windows-1256",
+        "windows-1257", "windows-1258", "koi8-r", "koi8-u", "shift_jis", "euc-jp", "euc-kr", "gb2312",
+        "gbk", "gb18030", "big5", "macintosh", "cp1250", "cp1251"};
+    return std::find(std::begin(known), std::end(known), name) != std::end(known);
+}
+
+bool convertWithIconv(std::string_view in, const std::string& charset, std::string& out)
+{
+    iconv_t converter = ::iconv_open("UTF-8", charset.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.clear();
+    out.reserve(in.size() * 2);
+    char* input = const_cast<char*>(in.data());
+    std::size_t inputLeft = in.size();
+    char buffer[16384];
+    while (inputLeft > 0) {
+        char* output = buffer;
+        std::size_t outputLeft = sizeof buffer;
+        std::size_t result = ::iconv(converter, &input, &inputLeft, &output, &outputLeft);
+        out.append(buffer, static_cast<std::size_t>(output - buffer));
+        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            // A byte that does not belong to the charset: one replacement character.
+            out += kReplacement;
+            ++input;
+            --inputLeft;
+            ::iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    ::iconv_close(converter);
+    return true;
+}
+
+// The charset a page declares in a META tag near its start, lower-cased; "" when none.
+std::string declaredCharset(std::string_view page)
+{
+    const std::string_view head = page.substr(0, kCharsetWindow);
+    for (std::size_t at = findLower(head, "<meta", 0); at != std::string_view::npos;
+         at = findLower(head, "<meta", at + 5)) {
+        std::size_t end = head.find('>', at);
+        std::string_view tag = head.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        std::size_t name = findLower(tag, "charset", 0);
+        if (name == std::string_view::npos)
+            continue;
+        std::size_t i = name + 7;
+        while (i < tag.size() && isBlank(static_cast<unsigned char>(tag[i])))
+            ++i;
+        if (i >= tag.size() || tag[i] != '=')
+            continue;
+        ++i;
+        while (i < tag.size() && (isBlank(static_cast<unsigned char>(tag[i])) || tag[i] == '"' || tag[i] == '\''))
+            ++i;
+        std::string charset;
+        while (i < tag.size() && charset.size() < 40
+               && (isAsciiAlnum(tag[i]) || tag[i] == '-' || tag[i] == '_' || tag[i] == '.' || tag[i] == ':'))
+            charset += lowerAscii(tag[i++]);
+        if (!charset.empty())
+            return charset;
+    }
+    return {};
+}
+
+// The page in UTF-8, as a browser would decode it.
+std::string pageToUtf8(std::string_view page)
+{
+    if (page.size() >= 3 && page.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return repairUtf8(page.substr(3));
+    const std::string charset = declaredCharset(page);
+    if (charset == "utf-8" || charset == "utf8")
+        return repairUtf8(page);
+    static const char* const latin[] = {"iso-8859-1", "latin1", "iso8859-1", "l1", "windows-1252",
+                                        "cp1252", "us-ascii", "ascii", "x-cp1252"};
+    const bool isLatin = std::find(std::begin(latin), std::end(latin), charset) != std::end(latin);
+    if (!isLatin && isKnownCharset(charset)) {
+        std::string converted;
+        if (convertWithIconv(page, charset, converted))
+            return converted;
+    }
+    if (!isLatin && isValidUtf8(page))
+        return std::string(page);
+    return fromWindows1252(page);
+}
+
+// The character reference at text[0] == '&': its code point and its length; {0, 0}
+// when none starts there.
+std::pair<char32_t, std::size_t> readReference(std::string_view text)
+{
+    if (text.size() > 1 && text[1] == '#') {
+        std::size_t j = 2;
+        const bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+        j += hex ? 1 : 0;
+        const std::size_t digitsStart = j;
+        std::uint32_t value = 0;
+        for (; j < text.size() && j - digitsStart < 8; ++j) {
+            char c = lowerAscii(text[j]);
+            int digit = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                break;
+            value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+        }
+        if (j == digitsStart)
+            return {0, 0};
+        char32_t code = value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF) ? 0xFFFD
+            : value >= 0x80 && value < 0xA0 ? windows1252CodePoint(static_cast<unsigned char>(value))
+                                             : value;
+        return {code, j + (j < text.size() && text[j] == ';' ? 1 : 0)};
+    }
+    std::size_t j = 1;
+    while (j < text.size() && j < 10 && isAsciiAlnum(text[j]))
+        ++j;
+    if (j == 1 || j >= text.size() || text[j] != ';')
+        return {0, 0};
+    char32_t code = namedEntity(text.substr(1, j - 1));
+    return code ? std::make_pair(code, j + 1) : std::make_pair(char32_t(0), std::size_t(0));
+}
+
+// Appends text with its character references decoded.
+void decodeEntities(std::string_view text, std::string& out)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t amp = text.find('&', i);
+        if (amp == std::string_view::npos) {
+            out.append(text.data() + i, text.size() - i);
+            return;
+        }
+        out.append(text.data() + i, amp - i);
+        auto [code, length] = readReference(text.substr(amp));
+        if (code) {
+            appendUtf8(out, code);
+            i = amp + length;
+        } else {
+            out += '&';
+            i = amp + 1;
+        }
+    }
+}
+
+// Text with runs of blanks collapsed to one blank, none at either end, and the pilcrows
+// that mark heading links dropped; counts its UTF-16 code units and stops at a limit.
+class CollapsedText {
+public:
+    explicit CollapsedText(std::size_t limit) : m_limit(limit) {}
+
+    void blank() { m_blank = true; }
+
+    // Appends UTF-8 text; false once the limit is reached.
+    bool add(std::string_view utf8)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+        const std::size_t n = utf8.size();
+        std::size_t i = 0;
+        while (i < n) {
+            if (isBlank(p[i])) {
+                m_blank = true;
+                ++i;
+                continue;
+            }
+            if (p[i] == 0xC2 && i + 1 < n && p[i + 1] == 0xB6) {
+                i += 2;
+                continue;
+            }
+            // A run of characters up to the next blank or pilcrow goes in at once.
+            std::size_t end = i;
+            std::uint32_t units = 0;
+            while (end < n && !isBlank(p[end]) && !(p[end] == 0xC2 && end + 1 < n && p[end + 1] == 0xB6)) {
+                if ((p[end] & 0xC0) != 0x80)
+                    units += p[end] >= 0xF0 ? 2 : 1;
+                ++end;
+            }
+            if (m_text.size() + (end - i) > m_limit)
+                return false;
+            if (m_blank && !m_text.empty()) {
+                m_text += ' ';
+                ++m_units;
+            }
+            m_blank = false;
+            m_text.append(utf8.data() + i, end - i);
+            m_units += units;
+            i = end;
+        }
+        return true;
+    }
+
+    // Where the next character will stand, in UTF-16 code units.
+    std::uint32_t nextStart() const { return m_units + (m_blank && !m_text.empty() ? 1 : 0); }
+    const std::string& text() const { return m_text; }
+    std::string take() { return std::move(m_text); }
+    void clear()
+    {
+        m_text.clear();
+        m_units = 0;
+        m_blank = false;
+    }
+
+private:
+    std::string m_text;
+    std::size_t m_limit;
+    std::uint32_t m_units = 0;
+    bool m_blank = false;
+};
+
+// How a byte of UTF-8 text goes into the plain text: as it is, as a blank, as the start
+// of a character reference, or one at a time (bytes to escape, and the lead bytes of
+// the pilcrow and of U+2028/U+2029).
+enum ByteClass : unsigned char { Plain, Space, Reference, Single };
+
+const std::array<unsigned char, 256> kByteClass = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 0; c < 0x20; ++c)
+        classes[c] = Single;
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\f'})
+        classes[c] = Space;
+    classes['&'] = Reference;
+    for (unsigned char c : {'"', '\\', '\x7f', '\xc2', '\xe2'})
+        classes[c] = Single;
+    return classes;
+}();
+
+std::uint32_t utf16Units(unsigned char leadByte) { return (leadByte & 0xC0) == 0x80 ? 0 : leadByte >= 0xF0 ? 2 : 1; }
+
+// The plain text of a page, written as it goes in the form it takes inside a
+// double-quoted script string: blanks collapsed, pilcrows dropped, quote, backslash and
+// control characters escaped. Counts the UTF-16 code units of the text it stands for.
+class ScriptText {
+public:
+    explicit ScriptText(std::size_t limit) : m_limit(limit) {}
+
+    void blank() { m_blank = true; }
+    bool full() const { return m_full; }
+    // Where the next character will stand, in UTF-16 code units of the text.
+    std::uint32_t nextStart() const { return m_units + (m_blank && m_units ? 1 : 0); }
+    // Where the next character will stand in the escaped text.
+    std::size_t nextEscaped() const { return m_escaped.size() + (m_blank && m_units ? 1 : 0); }
+    std::uint32_t units() const { return m_units; }
+    std::string take() { return std::move(m_escaped); }
+
+    // Adds n bytes of characters that need no escape; units is their UTF-16 length.
+    void addRun(const char* p, std::size_t n, std::uint32_t units)
+    {
+        if (!open(n))
+            return;
+        m_escaped.append(p, n);
+        m_units += units;
+    }
+
+    // Adds one character, escaped as it must be; blanks are collapsed.
+    void addCodePoint(char32_t c)
+    {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == 0xB6) {
+            if (c != 0xB6)
+                m_blank = true;
+            return;
+        }
+        static const char hex[] = "0123456789abcdef";
+        if (c == '"' || c == '\\') {
+            if (open(1)) {
+                m_escaped += '\\';
+                m_escaped += static_cast<char>(c);
+            }
+        } else if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
+            if (open(c < 0x80 ? 1 : 3)) {
+                m_escaped += c < 0x80 ? "\\u00" : "\\u20";
+                m_escaped += hex[(c >> 4) & 15];
+                m_escaped += hex[c & 15];
+            }
+        } else {
+            std::string utf8;
+            appendUtf8(utf8, c);
+            if (!open(utf8.size()))
+                return;
+            m_escaped += utf8;
+        }
+        m_units += c >= 0x10000 ? 2 : 1;
+    }
+
+private:
+    // Makes room for a character of bytes bytes, after the blank that is due.
+    bool open(std::size_t bytes)
+    {
+        if (m_full || m_bytes + bytes > m_limit) {
+            m_full = true;
+            return false;
+        }
+        if (m_blank && m_units) {
+            m_escaped += ' ';
+            ++m_units;
+            ++m_bytes;
+        }
+        m_blank = false;
+        m_bytes += bytes;
+        return true;
+    }
+
+    std::string m_escaped;
+    std::size_t m_limit;
+    std::size_t m_bytes = 0;  // of the text it stands for
+    std::uint32_t m_units = 0;
+    bool m_blank = false;
+    bool m_full = false;
+};
+
+// The text that escaped (as ScriptText writes it) stands for, from its start up to
+// limit bytes of escaped text.
+std::string unescapeScriptText(std::string_view escaped, std::size_t limit)
+{
+    std::string text;
+    escaped = escaped.substr(0, limit);
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '\\') {
+            text += escaped[i];
+        } else if (i + 1 < escaped.size() && escaped[i + 1] != 'u') {
+            text += escaped[++i];
+        } else if (i + 5 < escaped.size()) {
+            appendUtf8(text, static_cast<char32_t>(std::stoul(std::string(escaped.substr(i + 2, 4)), nullptr, 16)));
+            i += 5;
+        } else {
+            break;
+        }
+    }
+    return text;
+}
+
+// text cut at a blank to at most limit bytes, with an ellipsis when cut.
+std::string cutAtWord(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return std::string(text);
+    std::size_t cut = text.rfind(' ', limit);
+    if (cut == std::string_view::npos || cut < limit / 2) {
+        cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+            --cut;
+    }
+    return std::string(text.substr(0, cut)) + "\xE2\x80\xA6";
+}
+
+// What an element means for the text of a page: flags, and a heading's level above them.
+enum ElementKind : unsigned {
+    Inline = 0,
+    Block = 1,    // begins a new block, so that words on both sides stay apart
+    Hidden = 2,   // its content is no text of the page
+    Title = 4,
+    Meta = 8,
+    Main = 16,
+    Anchor = 32,  // <a>, whose name attribute is an anchor
+    HeadingShift = 8,
+};
+
+// Up to the first eight bytes of a lower-case name in one number.
+constexpr std::uint64_t packName(std::string_view name)
+{
+    std::uint64_t key = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        key = key << 8 | (i < name.size() ? static_cast<unsigned char>(name[i]) : 0u);
+    return key;
+}
+
+unsigned elementKind(std::uint64_t key)
+{
+    // An open-addressed table of the names that mean something, found in one or two
+    // probes: every tag of a page is looked up.
+    struct Known {
+        std::uint64_t key = 0;
+        unsigned kind = Inline;
+    };
+    constexpr std::size_t kSlots = 256;
+    static const std::array<Known, kSlots> known = [] {
+        const std::pair<std::string_view, unsigned> names[] = {
+            {"a", Anchor}, {"address", Block}, {"article", Block}, {"aside", Block}, {"blockquote", Block},
+            {"body", Block}, {"br", Block}, {"button", Block}, {"caption", Block}, {"dd", Block},
+            {"details", Block}, {"div", Block}, {"dl", Block}, {"dt", Block}, {"fieldset", Block},
+            {"figcaption", Block}, {"figure", Block}, {"footer", Block}, {"form", Block},
+            {"h1", Block | 1u << HeadingShift}, {"h2", Block | 2u << HeadingShift}, {"h3", Block | 3u << HeadingShift},
+            {"h4", Block | 4u << HeadingShift}, {"h5", Block | 5u << HeadingShift}, {"h6", Block | 6u << HeadingShift},
+            {"head", Block}, {"header", Block}, {"hr", Block}, {"html", Block}, {"iframe", Hidden},
+            {"img", Block}, {"input", Block}, {"label", Block}, {"legend", Block}, {"li", Block},
+            {"main", Block | Main}, {"math", Hidden}, {"meta", Meta}, {"nav", Block}, {"noembed", Hidden},
+            {"noframes", Hidden}, {"object", Hidden}, {"ol", Block}, {"option", Block}, {"p", Block},
+            {"pre", Block}, {"script", Hidden}, {"section", Block}, {"select", Block}, {"style", Hidden},
+            {"summary", Block}, {"svg", Hidden}, {"table", Block}, {"tbody", Block}, {"td", Block},
+            {"template", Hidden}, {"textarea", Hidden}, {"tfoot", Block}, {"th", Block}, {"thead", Block},
+            {"title", Title}, {"tr", Block}, {"ul", Block}, {"xmp", Hidden}};
+        std::array<Known, kSlots> table{};
+        for (const auto& [name, kind] : names) {
+            std::uint64_t k = packName(name);
+            std::size_t slot = (k * 0x9E3779B97F4A7C15ULL) >> 56;
+            while (table[slot].key != 0)
+                slot = (slot + 1) % kSlots;
+            table[slot] = Known{k, kind};
+        }
+        return table;
+    }();
+    for (std::size_t slot = (key * 0x9E3779B97F4A7C15ULL) >> 56;; slot = (slot + 1) % kSlots) {
+        if (known[slot].key == key)
+            return known[slot].kind;
+        if (known[slot].key == 0)
+            return Inline;
+    }
+}
+
+// Bytes that end a tag's name or an attribute's name.
+const std::array<bool, 256> kNameEnd = [] {
+    std::array<bool, 256> ends{};
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\f', '=', '>', '/'})
+        ends[c] = true;
+    return ends;
+}();
+
+struct Tag {
+    std::string_view name;  // as written; empty when '<' starts no tag
+    unsigned kind = Inline;
+    bool end = false;
+    std::string_view id, nameAttribute, content, role;
+    std::size_t next = 0;  // just after its '>'
+};
+
+// The tag at html[at] == '<': its name, the attributes that matter here, and its end.
+Tag readTag(std::string_view html, std::size_t at)
+{
+    static const std::uint64_t idKey = packName("id"), nameKey = packName("name"), contentKey = packName("content"),
+                               roleKey = packName("role");
+    Tag tag;
+    const auto* p = reinterpret_cast<const unsigned char*>(html.data());
+    const std::size_t n = html.size();
+    std::size_t i = at + 1;
+    if (i < n && p[i] == '/') {
+        tag.end = true;
+        ++i;
+    }
+    if (i >= n || !((p[i] | 0x20) >= 'a' && (p[i] | 0x20) <= 'z')) {
+        tag.next = at + 1;
+        return tag;
+    }
+    const std::size_t nameStart = i;
+    std::uint64_t key = 0;
+    for (; i < n && isAsciiAlnum(static_cast<char>(p[i])); ++i)
+        if (i - nameStart < 8)
+            key = key << 8 | static_cast<unsigned char>(lowerAscii(static_cast<char>(p[i])));
+    tag.name = html.substr(nameStart, i - nameStart);
+    if (tag.name.size() < 8)
+        key <<= 8 * (8 - tag.name.size());
+    tag.kind = elementKind(key);
+    while (i < n && p[i] != '>') {
+        if (kNameEnd[p[i]]) {
+            ++i;
+            continue;
+        }
+        const std::size_t attributeStart = i;
+        std::uint64_t attribute = 0;
+        for (; i < n && !kNameEnd[p[i]]; ++i)
+            if (i - attributeStart < 8)
+                attribute = attribute << 8 | static_cast<unsigned char>(lowerAscii(static_cast<char>(p[i])));
+        if (i - attributeStart < 8)
+            attribute <<= 8 * (8 - (i - attributeStart));
+        else if (i - attributeStart > 8)
+            attribute = 0;  // no name that matters here is that long
+        while (i < n && isBlank(p[i]))
+            ++i;
+        std::string_view value;
+        if (i < n && p[i] == '=') {
+            ++i;
+            while (i < n && isBlank(p[i]))
+                ++i;
+            if (i < n && (p[i] == '"' || p[i] == '\'')) {
+                const char quote = static_cast<char>(p[i++]);
+                std::size_t close = html.find(quote, i);
+                if (close == std::string_view::npos)
+                    close = n;
+                value = html.substr(i, close - i);
+                i = close + 1;
+            } else {
+                const std::size_t valueStart = i;
+                while (i < n && !isBlank(p[i]) && p[i] != '>')
+                    ++i;
+                value = html.substr(valueStart, i - valueStart);
+            }
+        }
+        if (attribute == idKey)
+            tag.id = value;
+        else if (attribute == nameKey)
+            tag.nameAttribute = value;
+        else if (attribute == contentKey)
+            tag.content = value;
+        else if (attribute == roleKey)
+            tag.role = value;
+    }
+    tag.next = std::min(i + 1, n);
+    return tag;
+}
+
+class ContentReader {
+public:
+    explicit ContentReader(std::string_view html) : m_html(html) {}
+
+    PageContent read()
+    {
+        std::size_t i = 0;
+        const std::size_t n = m_html.size();
+        while (i < n && !m_full) {
+            std::size_t lt = m_html.find('<', i);
+            if (lt == std::string_view::npos)
+                lt = n;
+            if (lt > i)
+                characters(m_html.substr(i, lt - i));
+            if (lt >= n)
+                break;
+            i = markup(lt);
+        }
+        return finish();
+    }
+
+private:
+    // Handles the markup at html[at] == '<'; returns where reading goes on.
+    std::size_t markup(std::size_t at)
+    {
+        const std::string_view rest = m_html.substr(at);
+        if (rest.compare(0, 4, "<!--") == 0) {
+            std::size_t close = m_html.find("-->", at + 4);
+            return close == std::string_view::npos ? m_html.size() : close + 3;
+        }
+        if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?')) {
+            std::size_t close = m_html.find('>', at);
+            return close == std::string_view::npos ? m_html.size() : close + 1;
+        }
+        Tag tag = readTag(m_html, at);
+        if (tag.name.empty()) {
+            characters("<");
+            return tag.next;
+        }
+        if (tag.end)
+            endTag(tag);
+        else if (tag.kind & (Hidden | Title))
+            return rawElement(tag);
+        else
+            startTag(tag);
+        return tag.next;
+    }
+
+    // Skips an element whose content is raw text, keeping the first title element's.
+    std::size_t rawElement(const Tag& tag)
+    {
+        std::size_t close = findClosingTag(tag.name, tag.next);
+        const std::size_t contentEnd = close == std::string_view::npos ? m_html.size() : close;
+        if ((tag.kind & Title) && !m_titleFound) {
+            m_titleFound = true;
+            std::string decoded;
+            decodeEntities(m_html.substr(tag.next, contentEnd - tag.next), decoded);
+            CollapsedText title(kMaxTitleBytes);
+            title.add(decoded);
+            m_title = title.take();
+        }
+        if (close == std::string_view::npos)
+            return m_html.size();
+        std::size_t gt = m_html.find('>', close);
+        return gt == std::string_view::npos ? m_html.size() : gt + 1;
+    }
+
+    // Where "</name" (any case) begins at or after from, or npos.
+    std::size_t findClosingTag(std::string_view name, std::size_t from) const
+    {
+        for (std::size_t at = m_html.find("</", from); at != std::string_view::npos; at = m_html.find("</", at + 2)) {
+            if (at + 2 + name.size() > m_html.size())
+                break;
+            std::size_t k = 0;
+            while (k < name.size() && lowerAscii(m_html[at + 2 + k]) == lowerAscii(name[k]))
+                ++k;
+            if (k == name.size())
+                return at;
+        }
+        return std::string_view::npos;
+    }
+
+    void startTag(const Tag& tag)
+    {
+        if (tag.kind & Block)
+            separate();
+        if ((tag.kind & Meta) && m_description.empty() && equalsLower(tag.nameAttribute, "description"))
+            decodeEntities(tag.content, m_description);
+        if (((tag.kind & Main) || (!tag.role.empty() && equalsLower(tag.role, "main"))) && m_mainStart == std::string::npos)
+            m_mainStart = m_text.nextEscaped();
+        std::string_view anchor = !tag.id.empty() ? tag.id : (tag.kind & Anchor) ? tag.nameAttribute : std::string_view();
+        if (int level = static_cast<int>(tag.kind >> HeadingShift); level && !m_headingLevel) {
+            m_headingLevel = level;
+            m_section = PageSection{};
+            m_section.start = m_text.nextStart();
+            m_section.anchor = !tag.id.empty() ? decodeAnchor(tag.id) : m_pendingAnchor;
+            m_heading.clear();
+        } else if (!anchor.empty()) {
+            // An anchor inside a heading, before its text, is the heading's anchor.
+            if (m_headingLevel && m_section.anchor.empty() && m_heading.text().empty())
+                m_section.anchor = decodeAnchor(anchor);
+            else if (!m_headingLevel)
+                m_pendingAnchor = decodeAnchor(anchor);
+        }
+    }
+
+    void endTag(const Tag& tag)
+    {
+        if (tag.kind & Block)
+            separate();
+        const int level = static_cast<int>(tag.kind >> HeadingShift);
+        if (!level || level != m_headingLevel)
+            return;
+        m_section.heading = cutAtWord(m_heading.text(), kMaxHeadingBytes);
+        if (m_sections.size() < kMaxPageSections)
+            m_sections.push_back(std::move(m_section));
+        if (level == 1 && m_firstHeadingEnd == std::string::npos)
+            m_firstHeadingEnd = m_text.nextEscaped();
+        m_headingLevel = 0;
+        m_pendingAnchor.clear();
+    }
+
+    void characters(std::string_view raw)
+    {
+        const std::uint32_t unitsBefore = m_text.units();
+        const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+        const std::size_t n = raw.size();
+        std::size_t i = 0;
+        while (i < n && !m_text.full()) {
+            switch (kByteClass[p[i]]) {
+            case Plain: {
+                // A run of characters, with the single blanks between its words: they
+                // stay as they are when blanks collapse.
+                std::size_t end = i;
+                std::uint32_t units = 0;
+                for (;;) {
+                    while (end < n && kByteClass[p[end]] == Plain)
+                        units += utf16Units(p[end++]);
+                    if (end + 1 < n && p[end] == ' ' && kByteClass[p[end + 1]] == Plain) {
+                        ++units;
+                        ++end;
+                        continue;
+                    }
+                    break;
+                }
+                m_text.addRun(raw.data() + i, end - i, units);
+                if (m_headingLevel)
+                    m_heading.add(raw.substr(i, end - i));
+                i = end;
+                break;
+            }
+            case Space:
+                m_text.blank();
+                m_heading.blank();
+                ++i;
+                break;
+            case Reference: {
+                auto [code, length] = readReference(raw.substr(i));
+                if (code == 0) {
+                    code = '&';
+                    length = 1;
+                }
+                m_text.addCodePoint(code);
+                if (m_headingLevel) {
+                    std::string decoded;
+                    appendUtf8(decoded, code);
+                    m_heading.add(decoded);
+                }
+                i += length;
+                break;
+            }
+            case Single: {
+                // One character: decoded from its UTF-8 bytes (valid here).
+                const std::size_t length = p[i] < 0x80 ? 1 : p[i] < 0xE0 ? 2 : p[i] < 0xF0 ? 3 : 4;
+                char32_t code = length == 1 ? p[i] : p[i] & (0x3F >> (length - 1));
+                for (std::size_t k = 1; k < length && i + k < n; ++k)
+                    code = code << 6 | (p[i + k] & 0x3F);
+                m_text.addCodePoint(code);
+                if (m_headingLevel)
+                    m_heading.add(raw.substr(i, length));
+                i += length;
+                break;
+            }
+            }
+        }
+        if (m_text.full())
+            m_full = true;
+        if (!m_headingLevel && m_text.units() != unitsBefore)
+            m_pendingAnchor.clear();
+    }
+
+    void separate()
+    {
+        m_text.blank();
+        m_heading.blank();
+    }
+
+    static std::string decodeAnchor(std::string_view raw)
+    {
+        std::string anchor;
+        decodeEntities(raw.substr(0, 1000), anchor);
+        return anchor;
+    }
+
+    PageContent finish()
+    {
+        PageContent content;
+        content.title = std::move(m_title);
+        if (m_headingLevel && m_sections.size() < kMaxPageSections) {
+            m_section.heading = cutAtWord(m_heading.text(), kMaxHeadingBytes);
+            m_sections.push_back(std::move(m_section));
+        }
+        content.sections = std::move(m_sections);
+        if (!m_description.empty()) {
+            CollapsedText description(kSummaryBytes * 4);
+            description.add(m_description);
+            content.summary = cutAtWord(description.text(), kSummaryBytes);
+        }
+        std::string text = m_text.take();
+        if (content.summary.empty()) {
+            // The opening words of the main text: after the first top heading, else from
+            // the main element on, else from the start.
+            std::size_t from = m_firstHeadingEnd != std::string::npos ? m_firstHeadingEnd
+                : m_mainStart != std::string::npos                     ? m_mainStart
+                                                                       : 0;
+            from = std::min(from, text.size());
+            std::string opening = unescapeScriptText(std::string_view(text).substr(from), kSummaryBytes * 3);
+            std::size_t first = opening.find_first_not_of(' ');
+            content.summary = first == std::string::npos ? std::string()
+                                                         : cutAtWord(std::string_view(opening).substr(first), kSummaryBytes);
+        }
+        content.scriptText = std::move(text);
+        return content;
+    }
+
+    std::string_view m_html;
+    ScriptText m_text{kMaxPageTextBytes};
+    CollapsedText m_heading{kMaxHeadingBytes * 4};
+    std::string m_title;
+    bool m_titleFound = false;
+    std::string m_description;
+    std::vector<PageSection> m_sections;
+    PageSection m_section;
+    int m_headingLevel = 0;
+    std::string m_pendingAnchor;
+    std::size_t m_mainStart = std::string::npos;
+    std::size_t m_firstHeadingEnd = std::string::npos;
+    bool m_full = false;
+};
+
+}  // namespace
+
+std::string toUtf8(std::string_view text)
+{
+    return isValidUtf8(text) ? std::string(text) : fromWindows1252(text);
+}
+
+PageContent extractPageContent(std::string_view page)
+{
+    if (page.compare(0, 3, "\xEF\xBB\xBF") != 0 && isValidUtf8(page)) {
+        const std::string charset = declaredCharset(page);
+        if (charset.empty() || charset == "utf-8" || charset == "utf8")
+            return ContentReader(page).read();  // most pages: read where they lie
+    }
+    const std::string html = pageToUtf8(page);
+    return ContentReader(html).read();
+}
