@@ -1,0 +1,166 @@
+// What the search page shows of a page: its real title, summary, text and sections, and
+// the files that carry them beside the index.
+
+#include "CompanionData.h"
+#include "IndexEngine.h"
+#include "PageContent.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string sectionsText(const PageContent& content)
+{
+    std::string text;
+    for (const PageSection& section : content.sections)
+        text += std::to_string(section.start) + " #" + section.anchor + " " + section.heading + "; ";
+    return text;
+}
+
+TEST(PageContent, TitleSummaryTextAndSectionsAsAReaderSeesThem)
+{
+    const struct {
+        const char* page;
+        const char* title;
+        const char* summary;
+        const char* scriptText;
+        const char* sections;
+    } cases[] = {
+        {"<title> Caf&eacute; &amp; Bar\n Menu </title><meta name=description content='A &quot;good&quot; place'>"
+         "<h1 id=top>Menu</h1><p>Tea &lt;hot&gt; <b>and</b>cake&#33;</p><script>x='<p>no'</script><!-- <p>no -->"
+         "<section id=s2><h2>Prices <a class=headerlink href=#s2>\xc2\xb6</a></h2><p>Cheap</p></section>",
+         "Caf\xc3\xa9 & Bar Menu", "A \"good\" place", "Menu Tea <hot> andcake! Prices Cheap",
+         "0 #top Menu; 24 #s2 Prices; "},
+        // No description: the words after the first top heading; an anchor inside a
+        // heading; the title of an inline picture is not the page's.
+        {"<title>A</title><svg><title>icon</title></svg><p>Skip</p><h1>A</h1><h2><a name=n1></a>Head</h2>Body",
+         "A", "Head Body", "Skip A Head Body", "5 # A; 7 #n1 Head; "},
+        // Quotes, backslashes, control characters and line separators are escaped; the
+        // offsets count UTF-16 code units, as scripts do.
+        {"<p>\xf0\x9f\x98\x80 \"q\" back\\slash \x01 \xe2\x80\xa8</p><h3 id=x>After</h3>", "",
+         "\xf0\x9f\x98\x80 \"q\" back\\slash \x01 \xe2\x80\xa8 After",
+         "\xf0\x9f\x98\x80 \\\"q\\\" back\\\\slash \\u0001 \\u2028 After", "22 #x After; "},
+        // Declared and guessed charsets.
+        {"<meta charset=iso-8859-1><title>\xe9t\xe9</title>caf\xe9", "\xc3\xa9t\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9", ""},
+        {"<meta http-equiv=Content-Type content='text/html; charset=koi8-r'><title>\xf0\xd2\xc9\xd7\xc5\xd4</title>",
+         "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", "", "", ""},
+        {"<title>caf\xe9 \x80</title>", "caf\xc3\xa9 \xe2\x82\xac", "", "", ""},
+        {"<meta charset=no-such-charset><title>ok</title>", "ok", "", "", ""},
+        // Unfinished markup ends the text, it does not hang or fail.
+        {"<title>T</title><p>a<!-- open", "T", "a", "a", ""},
+        {"<p>a<script>never closed", "", "a", "a", ""},
+        {"<p>a<h2 id='never closed>b", "", "a", "a", "2 #never closed>b ; "},
+    };
+    for (const auto& c : cases) {
+        PageContent content = extractPageContent(c.page);
+        EXPECT_EQ(content.title, c.title) << c.page;
+        EXPECT_EQ(content.summary, c.summary) << c.page;
+        EXPECT_EQ(content.scriptText, c.scriptText) << c.page;
+        EXPECT_EQ(sectionsText(content), c.sections) << c.page;
+    }
+}
+
+TEST(PageContent, HostilePagesAreBounded)
+{
+    std::string words;
+    while (words.size() < kMaxPageTextBytes + 1000)
+        words += "<h2 id=a>word</h2> \"";
+    PageContent content = extractPageContent(words);
+    EXPECT_LE(content.sections.size(), kMaxPageSections);
+    EXPECT_LE(content.scriptText.size(), 2 * kMaxPageTextBytes);
+    EXPECT_LE(content.summary.size(), 250u);
+}
+
+// The same fingerprint is computed by the search page from `docs`; its tests use this
+// table and value too.
+TEST(CompanionData, DocumentsCheckIsTheSharedFingerprint)
+{
+    const std::vector<DocumentEntry> documents = {{"T", "a/b.htm", "01-02-2003"}, {"U", "c\xe9.htm", ""}};
+    EXPECT_EQ(documentsCheck(documents), "a9d82cbc");
+    EXPECT_EQ(documentsCheck({}), "811c9dc5");
+}
+
+TEST(CompanionData, BaseLeadsFromTheDestinationToTheSource)
+{
+    EXPECT_EQ(relativeFolderUrl("/a/b/c", "/a/x y/z"), "../../x%20y/z/");
+    EXPECT_EQ(relativeFolderUrl("/a/b", "/a/b"), "");
+    EXPECT_EQ(relativeFolderUrl("/a/b/out", "/a/b"), "../");
+    EXPECT_EQ(relativeFolderUrl("/", "/s\xc3\xa9"), "s%C3%A9/");
+}
+
+class CompanionJob : public ::testing::Test {
+protected:
+    bool build()
+    {
+        engine.sourceFolder = tree.path("site");
+        engine.destinationFolder = tree.path("out");
+        engine.companionData = true;
+        engine.contentMode = ContentMode::AllContent;
+        return engine.buildIndex();
+    }
+
+    std::vector<std::string> stamps() { return folderEntries(tree.path("out/indexed_text")); }
+
+    TempTree tree;
+    IndexEngine engine;
+};
+
+TEST_F(CompanionJob, WritesTitlesSummariesAndOneTextFilePerPageAndRemovesTheOldOnes)
+{
+    tree.write("site/a.htm", "<title>First</title><meta name=description content=Sum><h1 id=h>Hi</h1>x", 1064361600);
+    tree.write("site/b.htm", "no title", 1064361600);
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    ASSERT_EQ(stamps().size(), 1u);
+    const std::string stamp = stamps()[0];
+    EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")),
+              "/* generator: VantrelIndexer */\nvar pages={\"format\":1,\"count\":2,\"check\":\""
+                  + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"text\":\"indexed_text/" + stamp
+                  + "/\",\n\"titles\":[\"First\",\n\"b.htm\"],\n\"summaries\":[\"Sum\",\n\"no title\"]};\n");
+    EXPECT_EQ(readFile(tree.path("out/indexed_text/" + stamp + "/0.js")),
+              "/* generator: VantrelIndexer */\nvantrelText(0,{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]});\n");
+
+    ASSERT_TRUE(build());
+    ASSERT_EQ(stamps().size(), 1u);
+    EXPECT_NE(stamps()[0], stamp);
+}
+
+TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheOldTexts)
+{
+    tree.write("site/a.htm", "<title>A</title>");
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    const std::vector<std::string> before = stamps();
+    const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+    ::chmod(tree.path("out/indexed_words.js").c_str(), 0444);
+    EXPECT_FALSE(build());
+    EXPECT_EQ(stamps(), before);
+    EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")), pages);
+}
+
+TEST_F(CompanionJob, NothingIsWrittenThroughALinkAtTheTextFolder)
+{
+    tree.write("site/a.htm", "<title>A</title>");
+    tree.folder("out");
+    tree.folder("elsewhere");
+    ASSERT_EQ(::symlink(tree.path("elsewhere").c_str(), tree.path("out/indexed_text").c_str()), 0);
+    struct Failures : ProgressLog {
+        void append(const std::string&) override {}
+        void report(const ProgressEvent& event) override
+        {
+            if (event.kind == ProgressKind::OutputFailed)
+                paths.push_back(std::string(event.path));
+        }
+        std::vector<std::string> paths;
+    } log;
+    engine.progressLog = &log;
+    EXPECT_TRUE(build());  // the index itself is written
+    EXPECT_EQ(log.paths, std::vector<std::string>{tree.path("out/indexed_text")});
+    EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
+}
+
+}  // namespace
