@@ -87,8 +87,8 @@ ResultsView.prototype.nameOf = function (d) {
   return shownText(title, this.searcher.bytesMode, true);
 };
 
-// Title, location and date each keep their own direction (dir=auto, isolated in the
-// style sheet), so that a right-to-left override in one cannot reorder the others.
+// Title, location and date each keep their own direction (dir=auto isolates them), so
+// that a right-to-left override in one cannot reorder the others.
 ResultsView.prototype.item = function (d, i) {
   var doc = this.doc, searcher = this.searcher, entry = searcher.docs[d];
   var li = doc.createElement('li');
