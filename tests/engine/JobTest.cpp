@@ -1,58 +1,63 @@
-// Whole jobs on small trees: walk order, locations, dates, the two files byte for byte,
-// stop points and write failures.
+// Whole jobs on small trees: the two files byte for byte, walk order, links, locations,
+// ranking, threads, targets that cannot be replaced, the program's own files, and jobs
+// that fail part way.
 
 #include "IndexEngine.h"
+#include "IndexJob.h"
 #include "IndexText.h"
+#include "PagePipeline.h"
 #include "SearchPageFiles.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <chrono>
+#include <climits>
+#include <stdexcept>
+#include <thread>
+
+// Every allocation on another thread than this one fails (FailingAllocations.cpp).
+extern std::atomic<std::thread::id> g_onlyAllocatingThread;
 
 namespace {
 
-// Records lines; optionally asks the engine to stop when a given line arrives.
-struct StoppingLog : ProgressLog {
-    void append(const std::string& text) override
-    {
-        lines.push_back(text);
-        if (stopWhen && stopWhen(text))
-            engine->stopRequested = true;
-    }
-    std::vector<std::string> lines;
-    std::function<bool(const std::string&)> stopWhen;
-    IndexEngine* engine = nullptr;
-};
-
 const long k24Sep2003 = 1064404800;  // 2003-09-24 12:00 UTC
 const long k01Oct2003 = 1065009600;  // 2003-10-01 12:00 UTC
+using Lines = std::vector<std::string>;
 
-class JobTest : public ::testing::Test {
+class Job : public ::testing::Test {
 protected:
-    JobTest()
+    Job()
     {
         engine.sourceFolder = tree.folder("site");
         engine.destinationFolder = tree.folder("out");
         engine.progressLog = &log;
-        log.engine = &engine;
     }
 
     std::string words() { return readFile(tree.path("out/indexed_words.js")); }
     std::string docs() { return readFile(tree.path("out/indexed_docs.js")); }
+    Lines locations()
+    {
+        Lines found;
+        for (const DocumentEntry& entry : engine.documents)
+            found.push_back(entry.location);
+        return found;
+    }
+    void putOldIndex()
+    {
+        tree.write("out/indexed_words.js", "old words");
+        tree.write("out/indexed_docs.js", "old docs");
+    }
 
     TempTree tree;
     IndexEngine engine;
-    StoppingLog log;
+    RecordingLog log;
 };
 
-TEST_F(JobTest, TwoPageSiteGivesTheFilesByteForByte)
+TEST_F(Job, TwoPageSiteGivesTheFilesByteForByteAndANextJobStartsEmpty)
 {
-    tree.write("site/index.htm",
-               "<html><head><title>Welcome</title><meta name=\"keywords\" content=\"home, search\"></head>",
-               k24Sep2003);
-    tree.write("site/about/team.html",
-               "<html><head><title>Team home</title><meta name=\"keywords\" content=\"team, home\"></head>",
+    tree.write("site/index.htm", "<title>Welcome</title><meta name=\"keywords\" content=\"home, search\">", k24Sep2003);
+    tree.write("site/about/team.html", "<title>Team home</title><meta name=\"keywords\" content=\"team, home\">",
                k01Oct2003);
     engine.contentMode = ContentMode::KeywordsTitles;
     ASSERT_TRUE(engine.buildIndex());
@@ -60,216 +65,250 @@ TEST_F(JobTest, TwoPageSiteGivesTheFilesByteForByte)
                       "[1,\"TEAM HOME\",\"about/team.html\",\"01-10-2003\"]];");
     EXPECT_EQ(words(), "var index=[[\"HOME\",1,0],\n[\"SEARCH\",0],\n[\"TEAM\",1],\n[\"WELCOME\",0]\n];");
     const std::string site = engine.sourceFolder;
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"Parsing " + site + "/index.htm...", "Done!",
-                                                   "Parsing " + site + "/about/team.html...", "Done!",
-                                                   "Creating index ..."}));
-}
+    EXPECT_EQ(log.lines, (Lines{"Parsing " + site + "/index.htm...", "Done!", "Parsing " + site + "/about/team.html...",
+                                "Done!", "Creating index ..."}));
 
-TEST_F(JobTest, EmptySourceGivesEmptyListsAndCompletes)
-{
+    log.lines.clear();
+    engine.sourceFolder = tree.folder("empty");
     ASSERT_TRUE(engine.buildIndex());
-    EXPECT_EQ(words(), "var index=[];");
-    EXPECT_EQ(docs(), "var docs=[];");
-    EXPECT_EQ(log.lines, std::vector<std::string>{"Creating index ..."});
-}
-
-TEST_F(JobTest, EmptyFoldersReturnFalseAndTouchNothing)
-{
+    EXPECT_EQ(words() + docs(), "var index=[];var docs=[];");
+    EXPECT_EQ(log.lines, Lines{"Creating index ..."});
     engine.sourceFolder.clear();
     EXPECT_FALSE(engine.buildIndex());
-    EXPECT_TRUE(log.lines.empty());
-    EXPECT_FALSE(fileExists(tree.path("out/indexed_words.js")));
+    EXPECT_EQ(log.lines.size(), 1u);
 }
 
-TEST_F(JobTest, PagesComeInNameOrderFolderByFolderAndOnlyRegularHtmFilesCount)
+TEST_F(Job, PagesAreRegularHtmFilesInNameOrderFolderByFolder)
 {
-    for (const char* name : {"site/b.html", "site/A.htm", "site/page.HTM.old", "site/page.shtml",
-                             "site/notes.txt", "site/sub/c.htm", "site/sub/deeper/d.htm", "site/Sub2/e.htm",
-                             "site/a_/f.htm"})
-        tree.write(name, "<p>x</p>");
-    tree.folder("site/folder.html");
-    ::symlink("missing.html", tree.path("site/broken.html").c_str());
+    for (const char* name : {"b.html", "A.htm", "page.HTM.old", "page.shtml", "notes.txt", "sub/c.htm",
+                             "sub/deeper/d.htm", "Sub2/e.htm", "a_/f.htm", "x.html/inner.htm"})
+        tree.write(std::string("site/") + name, "<title>T</title>");
+    ::mkfifo(tree.path("site/fifo.htm").c_str(), 0644);
+    for (auto [link, target] : {std::pair{"broken.html", "missing.html"}, {"self.htm", "self.htm"},
+                                {"null.htm", "/dev/null"}, {"link.htm", "A.htm"}, {"mem.htm", "/proc/self/mem"}})
+        ::symlink(target, tree.path(std::string("site/") + link).c_str());
     ASSERT_TRUE(engine.buildIndex());
-    std::vector<std::string> locations;
-    for (const DocumentEntry& entry : engine.documents)
-        locations.push_back(entry.location);
-    EXPECT_EQ(locations, (std::vector<std::string>{"A.htm", "b.html", "page.HTM.old", "a_/f.htm", "sub/c.htm",
-                                                   "sub/deeper/d.htm", "Sub2/e.htm"}));
+    EXPECT_EQ(locations(), (Lines{"A.htm", "b.html", "link.htm", "mem.htm", "page.HTM.old", "a_/f.htm", "sub/c.htm",
+                                  "sub/deeper/d.htm", "Sub2/e.htm", "x.html/inner.htm"}));
+    // /proc/self/mem opens but cannot be read.
+    const std::string mem = tree.path("site/mem.htm");
+    const Lines unreadable = {"Cann't read file " + mem + "!", "Parsing " + mem + "...", "Cann't read file!", "Done!"};
+    EXPECT_NE(std::search(log.lines.begin(), log.lines.end(), unreadable.begin(), unreadable.end()), log.lines.end());
+    EXPECT_EQ(engine.documents[3].title, "Document has no name");
 }
 
-TEST_F(JobTest, LocationsFollowThePathOption)
+TEST_F(Job, LinksAreFollowedOnceAndStayInsideSkipsThoseThatLeadOut)
+{
+    tree.write("site/real/a.htm", "<title>A</title>");
+    tree.write("outside/o.htm", "<title>O</title>");
+    tree.write("site2/p.htm", "<title>P</title>");  // its path begins with the source's
+    for (auto [link, target] : {std::pair{"z-link", "real"}, {"real/up", ".."}, {"in.htm", "real/a.htm"},
+                                {"out.htm", "../outside/o.htm"}, {"out-link", "../outside"}, {"sib", "../site2"}})
+        ::symlink(target, tree.path(std::string("site/") + link).c_str());
+    for (bool stayInside : {false, true}) {
+        engine.stayInside = stayInside;
+        ASSERT_TRUE(engine.buildIndex());
+        EXPECT_EQ(locations(), (stayInside ? Lines{"in.htm", "real/a.htm"}
+                                           : Lines{"in.htm", "out.htm", "out-link/o.htm", "real/a.htm", "sib/p.htm"}));
+        EXPECT_EQ(engine.pagesOutside, stayInside ? 3u : 0u);
+    }
+}
+
+TEST_F(Job, LocationsFollowThePathOptionAndAreEscapedInTheDocumentsFile)
 {
     tree.write("site/x/y.htm", "<p>x</p>");
-    const std::string site = engine.sourceFolder;
+    const std::string site = engine.sourceFolder, root = tree.root();
     const struct {
         PathMode mode;
-        std::string source;
-        std::string prefix;
-        std::string location;
+        std::string source, prefix, location;
     } cases[] = {
         {PathMode::RelativePath, site, "", "x/y.htm"},
         {PathMode::RelativePath, site + "/", "", "x/y.htm"},
         {PathMode::FullPath, site, "", site + "/x/y.htm"},
         {PathMode::FullPath, site + "/", "", site + "//x/y.htm"},
+        {PathMode::FullPath, "site/", "", root + "/site//x/y.htm"},  // relative to the working folder
         {static_cast<PathMode>(9), site, "", site + "/x/y.htm"},
         {PathMode::UrlPrefix, site, "https://example.org/docs", "https://example.org/docs/x/y.htm"},
         {PathMode::UrlPrefix, site, "https://example.org/", "https://example.org/x/y.htm"},
         {PathMode::UrlPrefix, site, "http:\\\\host\\docs", "http://host/docs/x/y.htm"},
     };
+    char working[PATH_MAX];
+    ASSERT_TRUE(::getcwd(working, sizeof working) && ::chdir(root.c_str()) == 0);
     for (const auto& c : cases) {
         engine.pathMode = c.mode;
         engine.sourceFolder = c.source;
         engine.urlPrefix = c.prefix;
-        ASSERT_TRUE(engine.buildIndex());
-        ASSERT_EQ(engine.documents.size(), 1u);
-        EXPECT_EQ(engine.documents[0].location, c.location) << c.source << " " << c.prefix;
+        EXPECT_TRUE(engine.buildIndex());
+        EXPECT_EQ(locations(), Lines{c.location}) << c.source << " " << c.prefix;
     }
-}
+    ASSERT_EQ(::chdir(working), 0);
 
-TEST_F(JobTest, LocationsAreEscapedInTheDocumentsFile)
-{
-    tree.write("site/say \"hi\"\\\n\r.htm", "<title>T</title><p>");
-    engine.pathMode = PathMode::UrlPrefix;
+    engine.sourceFolder = tree.folder("odd");
+    tree.write("odd/say \"hi\"\\\n\r.htm", "<title>T</title><p>");
     engine.urlPrefix = "q\"";
     ASSERT_TRUE(engine.buildIndex());
     EXPECT_EQ(docs().substr(0, 45), "var docs=[[0,\"T\",\"q\\\"/say \\\"hi\\\"\\\\\\n\\r.htm\",\"");
 }
 
-TEST(PageDate, IsTheUtcDayOfTheModificationTime)
+TEST_F(Job, PageDateIsTheUtcDayOfTheModificationTime)
 {
-    EXPECT_EQ(IndexText::formatPageDate(k24Sep2003), "24-09-2003");
-    EXPECT_EQ(IndexText::formatPageDate(1064361600 - 1), "23-09-2003");  // a second before midnight UTC
-    EXPECT_EQ(IndexText::formatPageDate(0), "01-01-1970");
-    EXPECT_EQ(IndexText::formatPageDate(-62135596800LL), "01-01-0001");
-    EXPECT_EQ(IndexText::formatPageDate(-62135596801LL), "");
-    EXPECT_EQ(IndexText::formatPageDate(253402300800LL), "");  // year 10000
+    const std::pair<long long, const char*> cases[] = {
+        {k24Sep2003, "24-09-2003"},     {1064361600 - 1, "23-09-2003"}, {0, "01-01-1970"},
+        {-62135596800LL, "01-01-0001"}, {-62135596801LL, ""},           {253402300800LL, ""}};  // year 10000
+    for (const auto& [seconds, date] : cases)
+        EXPECT_EQ(IndexText::formatPageDate(seconds), date) << seconds;
 }
 
-TEST_F(JobTest, RankingPutsHigherWeightsFirstAndKeepsDocumentOrderOnTies)
+TEST_F(Job, RankingPutsHigherWeightsFirstTiesInDocumentOrderAndWordsInByteOrder)
 {
-    // LAMP weighs 4 (title), 7 (title + h1), 4, and 0.5 in pages 0 to 3, then 4 in nine more.
-    tree.write("site/a.htm", "<title>lamp</title><p>");
+    // LAMP weighs 4 (title), 7 (title and h1), 4 and 0.5 in pages 0 to 3, and 4 in nine more.
+    tree.write("site/a.htm", "<title>lamp</title><p>b a_ abc ab a1 abc_ abc1 abd</p><p>");
     tree.write("site/b.htm", "<title>lamp</title><h1>lamp</h1><p>");
     tree.write("site/c.htm", "<title>lamp</title><p>");
     tree.write("site/d.htm", "<p>lamp</p><p>");
-    for (int i = 4; i < 13; ++i)
-        tree.write("site/e" + std::to_string(i + 10) + ".htm", "<title>lamp</title><p>");
-    engine.contentMode = ContentMode::AllContent;
-    ASSERT_TRUE(engine.buildIndex());
-    EXPECT_EQ(words(), "var index=[[\"LAMP\",1,0,2,4,5,6,7,8,9,10,11,12,3]\n];");
-}
-
-TEST_F(JobTest, WordsAreListedInByteOrder)
-{
-    tree.write("site/a.htm", "<p>b a_ abc ab a1 abc_ abc1 abd</p><p>");
+    for (int i = 14; i < 23; ++i)
+        tree.write("site/e" + std::to_string(i) + ".htm", "<title>lamp</title><p>");
     engine.contentMode = ContentMode::AllContent;
     ASSERT_TRUE(engine.buildIndex());
     EXPECT_EQ(words(), "var index=[[\"A1\",0],\n[\"AB\",0],\n[\"ABC\",0],\n[\"ABC1\",0],\n[\"ABC_\",0],\n"
-                       "[\"ABD\",0],\n[\"A_\",0],\n[\"B\",0]\n];");
+                       "[\"ABD\",0],\n[\"A_\",0],\n[\"B\",0],\n[\"LAMP\",1,0,2,4,5,6,7,8,9,10,11,12,3]\n];");
 }
 
-TEST_F(JobTest, ResultsDoNotDependOnTheNumberOfThreads)
+TEST_F(Job, TheNumberOfThreadsChangesNothing)
 {
     engine.sourceFolder = EXAMPLE_SITE_DIR;
     engine.contentMode = ContentMode::AllContent;
-    engine.threadCount = 1;
-    ASSERT_TRUE(engine.buildIndex());
-    const std::string oneThreadWords = words(), oneThreadDocs = docs();
-    const std::vector<std::string> oneThreadLines = log.lines;
-    for (unsigned threads : {2u, 5u}) {
+    Lines first;
+    for (unsigned threads : {1u, 2u, 5u}) {
         log.lines.clear();
         engine.threadCount = threads;
         ASSERT_TRUE(engine.buildIndex());
-        EXPECT_EQ(words(), oneThreadWords) << threads;
-        EXPECT_EQ(docs(), oneThreadDocs) << threads;
-        EXPECT_EQ(log.lines, oneThreadLines) << threads;
+        log.lines.insert(log.lines.end(), {words(), docs()});
+        if (first.empty())
+            first = log.lines;
+        EXPECT_EQ(log.lines, first) << threads << " threads";
     }
 }
 
-TEST_F(JobTest, StopAfterAPageWithWordsEndsWithoutWritingAndTheNextJobStartsEmpty)
+TEST_F(Job, TargetsThatCannotBeReplacedKeepTheOldPair)
 {
-    for (int i = 0; i < 20; ++i)
-        tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>page</title><p>");
-    engine.contentMode = ContentMode::KeywordsTitles;
-    engine.threadCount = 2;
-    log.stopWhen = [](const std::string& line) { return line == "Done!"; };
-    EXPECT_FALSE(engine.buildIndex());
-    EXPECT_EQ(log.lines.back(), "Creating index ...");
-    EXPECT_EQ(engine.documents.size(), 1u);
-    EXPECT_FALSE(fileExists(tree.path("out/indexed_words.js")));
-    EXPECT_FALSE(fileExists(tree.path("out/indexed_docs.js")));
+    tree.write("site/a.htm", "<title>A</title>");
+    ::chmod(tree.write("elsewhere.js", "var docs=[];").c_str(), 0444);
+    enum Blocker { ReadOnly, Folder, LinkToReadOnly };
+    const struct {
+        std::string name;
+        Blocker blocker;
+        const char* line;
+    } cases[] = {
+        {"indexed_words.js", ReadOnly, "Can't create index file!"},
+        {"indexed_words.js", Folder, "Can't create index file!"},
+        {"indexed_docs.js", ReadOnly, "Can't create dictionary file!"},
+        {"indexed_docs.js", Folder, "Can't create dictionary file!"},
+        {"indexed_docs.js", LinkToReadOnly, "Can't create dictionary file!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name + " " + std::to_string(c.blocker));
+        putOldIndex();
+        const std::string blocked = tree.path("out/" + c.name);
+        if (c.blocker == ReadOnly)
+            ::chmod(blocked.c_str(), 0444);
+        else if (::unlink(blocked.c_str()) == 0 && c.blocker == Folder)
+            ::mkdir(blocked.c_str(), 0755);
+        else
+            ::symlink("../elsewhere.js", blocked.c_str());
+        const std::string before = words() + "|" + docs();
+        EXPECT_FALSE(engine.buildIndex());
+        EXPECT_EQ(log.lines.back(), c.line);
+        EXPECT_EQ(words() + "|" + docs(), before);
+        EXPECT_EQ(folderEntries(tree.path("out")), (Lines{"indexed_docs.js", "indexed_words.js"}));
+        std::system(("rm -rf '" + blocked + "'").c_str());
+    }
+}
 
-    log.stopWhen = nullptr;
-    engine.sourceFolder = tree.folder("empty");
+TEST_F(Job, TheProgramsOwnFilesAreNoPagesAndFilesOfTheSiteAreNotReplacedUnasked)
+{
+    const std::string mark = "<meta name=\"generator\" content=\"VantrelIndexer\">";
+    tree.write("site/a.htm", "<title>A</title>");
+    tree.write("site/search.html", mark + "<title>Search</title>");
+    tree.write("site/sub/search.html", mark + "<title>Not in the destination</title>");
+    tree.write("site/search_top.html", "<title>The site's own</title>");
+    tree.write("site/search.js", "/* generator: VantrelIndexer */\nvar x;");
+    tree.write("site/search.css", "body {}\n/* generator: VantrelIndexer */");
+    engine.destinationFolder = engine.sourceFolder;
     ASSERT_TRUE(engine.buildIndex());
-    EXPECT_TRUE(engine.documents.empty());
-    EXPECT_EQ(words(), "var index=[];");
+    EXPECT_EQ(locations(), (Lines{"a.htm", "search_top.html", "sub/search.html"}));
+
+    JobSettings settings;
+    settings.sourceFolder = settings.destinationFolder = engine.sourceFolder;
+    EXPECT_EQ(foreignFiles(settings), (Lines{tree.path("site/search_top.html"), tree.path("site/search.css")}));
+    std::atomic<bool> stop{false};
+    ::unlink(tree.path("site/indexed_words.js").c_str());
+    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Refused);
+    EXPECT_EQ(readFile(tree.path("site/indexed_words.js")), "");
+    settings.overwrite = true;
+    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Complete);
+    EXPECT_TRUE(carriesProgramMark(tree.path("site/search_top.html")));
+
+    // A search-page file missing beside the program: the others are copied all the same.
+    for (const char* name : {"search.html", "search.js", "search.css"})
+        tree.write(std::string("program/js/") + name, name);
+    std::vector<OutputFailure> failures;
+    EXPECT_FALSE(copySearchPageFiles(tree.path("program/"), tree.path("out"), &failures));
+    EXPECT_EQ(folderEntries(tree.path("out")), (Lines{"search.css", "search.html", "search.js"}));
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].path, tree.path("program/js/search_top.html"));
 }
 
-TEST_F(JobTest, StopBeforeAnyWordStillWritesTheFiles)
+TEST_F(Job, APageThePatternLibraryGivesUpOnIsIndexedInPart)
 {
-    tree.write("site/a.htm", "<p>no title, no keywords</p>");
-    tree.write("site/b.htm", "<title>B</title>");
-    log.stopWhen = [](const std::string& line) { return line == "Done!"; };
-    EXPECT_TRUE(engine.buildIndex());
-    EXPECT_EQ(docs(), "var docs=[[0,\"Document has no name\",\"a.htm\",\"" + engine.documents[0].date + "\"]];");
-    EXPECT_EQ(words(), "var index=[];");
-}
-
-TEST_F(JobTest, StopDuringRankingWritesNothingAndStopWhileWritingChangesNothing)
-{
-    tree.write("site/a.htm", "<title>A</title>");
-    engine.contentMode = ContentMode::KeywordsTitles;
-    log.stopWhen = [](const std::string& line) { return line == "Creating index ..."; };
-    EXPECT_FALSE(engine.buildIndex());
-    EXPECT_FALSE(fileExists(tree.path("out/indexed_words.js")));
-
-}
-
-TEST_F(JobTest, AReadOnlyWordsFileFailsTheJobAndLeavesBothFilesAlone)
-{
-    tree.write("site/a.htm", "<title>A</title>");
-    tree.write("out/indexed_words.js", "old words");
-    tree.write("out/indexed_docs.js", "old docs");
-    ::chmod(tree.path("out/indexed_words.js").c_str(), 0444);
-    EXPECT_FALSE(engine.buildIndex());
-    EXPECT_EQ(log.lines.back(), "Can't create index file!");
-    EXPECT_EQ(words(), "old words");
-    EXPECT_EQ(docs(), "old docs");
-}
-
-TEST_F(JobTest, AnUnwritableDocumentsFileKeepsTheOldPair)
-{
-    tree.write("site/a.htm", "<title>A</title>");
-    engine.contentMode = ContentMode::KeywordsTitles;
-    tree.folder("out/indexed_docs.js");
-    EXPECT_FALSE(engine.buildIndex());
-    EXPECT_EQ(log.lines.back(), "Can't create dictionary file!");
-    EXPECT_EQ(runCommand("ls -A " + shellQuote(tree.path("out"))).second, "indexed_docs.js\n");
-}
-
-TEST_F(JobTest, AFolderReachedTwiceOrThroughALoopIsWalkedOnce)
-{
-    tree.write("site/real/a.htm", "<p>x</p>");
-    ::symlink("real", tree.path("site/z-link").c_str());
-    ::symlink("..", tree.path("site/real/up").c_str());
+    tree.write("site/a.htm", "<title>T</title><p>before</p>" + std::string(20000, '<'));
+    tree.write("site/b.htm", "<p>after</p><p>");
+    engine.patternMatcher = PatternMatcher::RegexLibrary;
+    engine.contentMode = ContentMode::AllContent;
     ASSERT_TRUE(engine.buildIndex());
-    ASSERT_EQ(engine.documents.size(), 1u);
-    EXPECT_EQ(engine.documents[0].location, "real/a.htm");
+    const std::string site = engine.sourceFolder;
+    EXPECT_EQ(log.lines, (Lines{"Parsing " + site + "/a.htm...", "Page too complex, indexed in part!", "Done!",
+                                "Parsing " + site + "/b.htm...", "Done!", "Creating index ..."}));
+    EXPECT_NE(words().find("[\"AFTER\",1],\n[\"BEFORE\",0],"), std::string::npos) << words();
 }
 
-TEST(CopySearchPageFiles, CopiesTheFourFilesAndSkipsMissingOnes)
+TEST_F(Job, MemoryRunningOutOnTheRankingHelperEndsTheJobAndKeepsTheOldIndex)
 {
-    TempTree tree;
-    tree.write("program/js/search.html", "html");
-    tree.write("program/js/search.js", "js");
-    tree.write("program/js/search.css", "css");
-    tree.write("out/search.js", "old");
-    copySearchPageFiles(tree.path("program/"), tree.path("out"));
-    EXPECT_EQ(readFile(tree.path("out/search.html")), "html");
-    EXPECT_EQ(readFile(tree.path("out/search.js")), "js");
-    EXPECT_EQ(readFile(tree.path("out/search.css")), "css");
-    EXPECT_FALSE(fileExists(tree.path("out/search_top.html")));
+    tree.write("site/a.htm", "<title>one two three</title>");
+    tree.write("site/b.htm", "<title>four five six</title>");
+    putOldIndex();
+    JobSettings settings;
+    settings.sourceFolder = engine.sourceFolder;
+    settings.destinationFolder = engine.destinationFolder;
+    settings.contentMode = ContentMode::KeywordsTitles;
+    settings.threadCount = 2;
+    log.onLine = [](const std::string& line) {
+        if (line == "Creating index ...")
+            g_onlyAllocatingThread = std::this_thread::get_id();
+    };
+    std::atomic<bool> stop{false};
+    const JobOutcome outcome = runIndexJob(settings, log, stop);
+    g_onlyAllocatingThread = std::thread::id();
+    EXPECT_EQ(outcome.result, JobResult::NotWritten);
+    EXPECT_EQ(outcome.failure, "out of memory");
+    EXPECT_EQ(log.lines.back(), "Indexing interrupted!");
+    EXPECT_EQ(words() + docs(), "old wordsold docs");
+}
+
+TEST_F(Job, PipelineHandsAWorkersExceptionToTheTaker)
+{
+    std::atomic<unsigned> analysedOn{0};
+    auto analyse = [&](int, unsigned thread) -> int {
+        analysedOn = thread + 1;
+        throw std::runtime_error("page");
+    };
+    PagePipeline<int, int, decltype(analyse)> pipeline(2, 4, analyse);
+    pipeline.submit(1);
+    for (int waited = 0; waited < 10000 && analysedOn == 0; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    int item = 0, result = 0;
+    EXPECT_THROW(pipeline.takeFront(item, result), std::runtime_error);
+    EXPECT_EQ(analysedOn, 2u);  // on the worker, before the taker asked
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
 #pragma once
 
-#include <cstdio>
+#include "ProgressLog.h"
+
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 // A temporary folder that removes itself, with helpers to lay out small trees.
@@ -27,11 +29,11 @@ public:
     const std::string& root() const { return m_root; }
     std::string path(const std::string& relative) const { return m_root + "/" + relative; }
 
-    // Writes a file (making its folders), optionally with a modification time.
+    // Writes a file, making its folders, optionally with a modification time; its path.
     std::string write(const std::string& relative, const std::string& content, long mtime = -1) const
     {
-        std::string full = path(relative);
-        makeFolders(full.substr(0, full.rfind('/')));
+        const std::string full = path(relative);
+        folder(relative.substr(0, relative.rfind('/') + 1));
         std::ofstream(full, std::ios::binary) << content;
         if (mtime >= 0) {
             timeval times[2] = {{mtime, 0}, {mtime, 0}};
@@ -42,49 +44,49 @@ public:
 
     std::string folder(const std::string& relative) const
     {
-        makeFolders(path(relative));
-        return path(relative);
+        const std::string full = path(relative);
+        for (std::size_t at = m_root.size() + 1; at <= full.size(); ++at)
+            if (at == full.size() || full[at] == '/')
+                ::mkdir(full.substr(0, at).c_str(), 0777);
+        return full;
     }
 
 private:
-    static void makeFolders(const std::string& folder)
-    {
-        for (std::size_t at = 1; at <= folder.size(); ++at)
-            if (at == folder.size() || folder[at] == '/')
-                ::mkdir(folder.substr(0, at).c_str(), 0777);
-    }
-
     std::string m_root;
 };
 
+// The content of a regular file; "" for anything else.
 inline std::string readFile(const std::string& path)
 {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return {};
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool fileExists(const std::string& path)
+// The names in a folder, sorted; temporary files left behind show up here.
+inline std::vector<std::string> folderEntries(const std::string& folder)
 {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0;
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (std::string name = entry->d_name; name != "." && name != "..")
+                names.push_back(name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-// Runs a shell command; returns its exit status and what it printed on stdout.
-inline std::pair<int, std::string> runCommand(const std::string& command)
-{
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    char buffer[4096];
-    while (std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, got);
-    int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-inline std::string shellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+// Keeps every line; onLine, when set, sees each one as it comes.
+struct RecordingLog : ProgressLog {
+    void append(const std::string& text) override
+    {
+        lines.push_back(text);
+        if (onLine)
+            onLine(text);
+    }
+    std::vector<std::string> lines;
+    std::function<void(const std::string&)> onLine;
+};

@@ -1,0 +1,121 @@
+// One page read from its file: its title, its words with their counters by place, and
+// the weights those give.
+
+#include "IndexEngine.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::string_literals;
+
+namespace {
+
+std::string countsText(const WordCounts& c)
+{
+    return std::to_string(c.keywordOrTitle) + "," + std::to_string(c.other) + "," + std::to_string(c.h1) + ","
+        + std::to_string(c.h2) + "," + std::to_string(c.h3);
+}
+
+// What the patterns match is held to the pattern library by ScannerDifferentialTest;
+// these are what the engine makes of it.
+TEST(PageWords, TitleIsUpperCasedAndEscapedAsItStands)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"<html><title>My Page</title></html>", "MY PAGE"},
+        {"<title>Say \"hi\" \\ there</title>", "SAY \\\"HI\\\" \\\\ THERE"},
+        {"<title>First\r\nSecond</title>", "FIRST  SECOND"},
+        {"<title> Tom &amp; Jerry </title>", " TOM &AMP; JERRY "},
+        {"<title>caf\xc3\xa9</title>", "CAF\xc3\xa9"},
+        {"<title></title>", ""},
+        {"<title>runs to the end", "Document has no name"},
+        {"<p>\0<title>after zero</title>"s, "Document has no name"},
+    };
+    TempTree tree;
+    IndexEngine engine;
+    for (const auto& [page, title] : cases)
+        EXPECT_EQ(engine.readTitle(tree.write("p.html", page)), title) << page;
+}
+
+TEST(PageWords, CountersFollowThePlaceOfEachWord)
+{
+    const struct {
+        ContentMode mode;
+        std::string page;
+        const char* word;
+        const char* counts;  // keywordOrTitle, other, h1, h2, h3; "" when absent
+    } cases[] = {
+        {ContentMode::Keywords, "<meta name=\"keywords\" content=\"web, Web, WEB\">", "WEB", "3,0,0,0,0"},
+        {ContentMode::KeywordsTitles, "<title>Lamp</title><p>lamp</p>", "LAMP", "1,0,0,0,0"},
+        {ContentMode::KeywordsTitles, "<title lang=en>Lamp</title><p>", "LAMP", "0,1,0,0,0"},
+        {ContentMode::KeywordsTitles, "<title >Lamp</title>", "LAMP", "0,1,0,0,0"},
+        {ContentMode::KeywordsTitlesHeaders, "<h1>Lamp <b>lamp</b> lamp</h1>", "LAMP", "0,0,1,0,0"},
+        {ContentMode::KeywordsTitlesHeaders, "<H2>lamp</H2><h3>lamp</h3><h4>lamp</h4><x>", "LAMP", "0,1,0,1,1"},
+        {ContentMode::KeywordsTitlesHeaders, "<h1 class=c>lamp</h1>", "LAMP", "0,1,0,0,0"},
+        {ContentMode::AllContent, "<h1>Lamp <b>lamp</b> lamp</h1>", "LAMP", "0,2,1,0,0"},
+        {ContentMode::AllContent, "<p>Hello hello HELLO</p>", "HELLO", "0,3,0,0,0"},
+        {ContentMode::AllContent, "<p>lamp</p>\0<p>hidden</p><p>"s, "HIDDEN", ""},
+        {static_cast<ContentMode>(7), "<title>lamp</title><p>lamp</p>", "LAMP", ""},
+    };
+    TempTree tree;
+    IndexEngine engine;
+    for (const auto& c : cases) {
+        engine.contentMode = c.mode;
+        PageWords words = engine.parseDocument(tree.write("p.html", c.page));
+        std::string found;
+        for (const auto& entry : words.entries())
+            if (words.wordOf(entry) == c.word)
+                found = countsText(entry.value);
+        EXPECT_EQ(found, c.counts) << c.page << " (option " << int(c.mode) << ")";
+    }
+}
+
+TEST(PageWords, WeightAddsWholePointsForPlacesAndHalvesTheFractionForOtherText)
+{
+    const struct {
+        WordCounts counts;
+        double weight;
+    } cases[] = {
+        {{1, 0, 0, 0, 0}, 4.0}, {{0, 1, 0, 0, 0}, 0.5}, {{0, 2, 0, 0, 0}, 0.25},
+        {{1, 1, 0, 0, 0}, 3.5}, {{0, 0, 0, 1, 1}, 4.0}, {{0, 0, 2, 0, 0}, 7.0},
+        {{0, 1074, 0, 0, 0}, 4.9406564584124654e-324}, {{0, 1075, 0, 0, 0}, 0.0},
+        {{2, 5000000000LL, 0, 0, 0}, 6.0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(wordWeight(c.counts), c.weight) << countsText(c.counts);
+}
+
+TEST(PageWords, PagesSharingAWordGetOnePostingEach)
+{
+    PageWords first, second, empty;
+    countWords("LAMPSHADE LAMPSHADE SWITCH", WordPlace::Other, first);
+    countWords("LAMPSHADE", WordPlace::KeywordOrTitle, second);
+    WordDictionary dictionary;
+    dictionary.addPage(0, first);
+    dictionary.addPage(1, second);
+    dictionary.addPage(2, empty);
+    ASSERT_EQ(dictionary.size(), 2u);
+    const Postings* lamp = dictionary.find("LAMPSHADE");
+    ASSERT_TRUE(lamp);
+    ASSERT_EQ(lamp->size(), 2u);
+    EXPECT_EQ((*lamp)[0].document, 0);
+    EXPECT_EQ((*lamp)[0].weight, 0.25);
+    EXPECT_EQ((*lamp)[1].document, 1);
+    EXPECT_EQ((*lamp)[1].weight, 4.0);
+}
+
+TEST(PageWords, ToUpperChangesOnlyAToZWhateverTheByteAndItsPlace)
+{
+    for (std::size_t length = 1; length <= 24; ++length) {
+        for (int first = 0; first < 256; ++first) {
+            std::string text(length, '\0'), expected(length, '\0');
+            for (std::size_t k = 0; k < length; ++k) {
+                auto c = static_cast<unsigned char>((first + 37 * k) & 0xff);
+                text[k] = static_cast<char>(c);
+                expected[k] = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            }
+            ASSERT_EQ(toUpper(text), expected) << "length " << length << ", first byte " << first;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// The staged writer through its file-system seam: each step that can fail, names taken
+// where the temporary file may go, and the removal of stale temporary files.
+
+#include "StagedFile.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+enum Step { Create = 1, Write = 2, SyncAndClose = 4, Rename = 8, Link = 16 };
+
+// The system's calls, but the steps in failing fail with error, and the first names tried
+// for a temporary file are taken just before: by links to victim, then by files.
+class FailingFileSystem : public StagingFileSystem {
+public:
+    int failing = 0, error = EIO, plantLinks = 0, plantFiles = 0;
+    std::string victim;
+
+    int createNew(const std::string& path) override
+    {
+        if (plantLinks-- > 0)
+            ::symlink(victim.c_str(), path.c_str());
+        else if (plantFiles-- > 0)
+            std::ofstream(path) << "planted";
+        return fails(Create) ? -1 : StagingFileSystem::createNew(path);
+    }
+    bool writeAll(int fd, std::string_view data) override { return !fails(Write) && StagingFileSystem::writeAll(fd, data); }
+    bool syncAndClose(int fd) override
+    {
+        return fails(SyncAndClose) ? (::close(fd), errno = error, false) : StagingFileSystem::syncAndClose(fd);
+    }
+    bool rename(const std::string& from, const std::string& to) override
+    {
+        return !fails(Rename) && StagingFileSystem::rename(from, to);
+    }
+    // As on a file system without hard links, where a missing file is still just missing.
+    bool link(const std::string& from, const std::string& to) override
+    {
+        return !(::access(from.c_str(), F_OK) == 0 && fails(Link)) && StagingFileSystem::link(from, to);
+    }
+
+private:
+    bool fails(Step step) { return (failing & step) && (errno = error); }
+};
+
+TEST(StagedFile, AFailingStepGivesItsReasonAndLeavesTheOldFileAlone)
+{
+    const struct {
+        int failing, error;
+        bool keepOld;
+    } cases[] = {{Create, EACCES, false}, {Write, ENOSPC, false}, {SyncAndClose, EIO, false},
+                 {Rename, EXDEV, false},  {Rename, EXDEV, true},   {Link | Rename, EPERM, true}};
+    for (const auto& c : cases) {
+        TempTree tree;
+        const std::string target = tree.write("index.js", "old");
+        FailingFileSystem fileSystem;
+        fileSystem.failing = c.failing;
+        fileSystem.error = c.error;
+        {
+            StagedFile file(target, fileSystem);
+            EXPECT_FALSE(file.write("new") && file.replaceTarget(c.keepOld)) << c.failing;
+            EXPECT_EQ(file.error(), std::strerror(c.error)) << c.failing;
+        }
+        EXPECT_EQ(readFile(target), "old") << c.failing;
+        EXPECT_EQ(folderEntries(tree.root()), std::vector<std::string>{"index.js"}) << c.failing;
+    }
+}
+
+TEST(StagedFile, TheOldFileComesBackAfterReplacingWithOrWithoutHardLinks)
+{
+    for (int failing : {0, int(Link)}) {
+        for (const char* old : {"old", ""}) {
+            TempTree tree;
+            const std::string target = *old ? tree.write("index.js", old) : tree.path("index.js");
+            FailingFileSystem fileSystem;
+            fileSystem.failing = failing;
+            {
+                StagedFile file(target, fileSystem);
+                ASSERT_TRUE(file.write("new") && file.replaceTarget(true));
+                EXPECT_EQ(readFile(target), "new");
+                EXPECT_TRUE(file.restoreOld());
+            }
+            EXPECT_EQ(readFile(target), old) << failing;
+            EXPECT_EQ(folderEntries(tree.root()).size(), *old ? 1u : 0u) << failing;
+        }
+    }
+}
+
+TEST(StagedFile, NamesTakenOrLinkedBeforeNeverBlockTheWriteNorGetWrittenThrough)
+{
+    const struct {
+        int plantLinks, plantFiles;
+        bool targetIsLink;
+    } cases[] = {{1, 0, false}, {0, 3, false}, {2, 2, false}, {0, 0, true}};
+    for (const auto& c : cases) {
+        TempTree tree;
+        FailingFileSystem fileSystem;
+        fileSystem.victim = tree.write("victim", "victim");
+        fileSystem.plantLinks = c.plantLinks;
+        fileSystem.plantFiles = c.plantFiles;
+        const std::string target = tree.folder("out") + "/index.js";
+        if (c.targetIsLink)
+            ::symlink("../victim", target.c_str());
+        StagedFile file(target, fileSystem);
+        EXPECT_TRUE(file.write("new") && file.replaceTarget()) << file.error();
+        EXPECT_EQ(readFile(target) + readFile(tree.path("victim")), "newvictim");
+        EXPECT_EQ(folderEntries(tree.path("out")).size(), 1u + c.plantLinks + c.plantFiles);
+    }
+}
+
+TEST(StagedFile, StaleFilesAreOnlyOurOwnRegularFilesOfWritersThatAreGone)
+{
+    TempTree tree;
+    const std::string gone = ".vantrel-99999999-0123456789abcdef", self = std::to_string(::getpid());
+    const struct {
+        std::string name;
+        char kind;  // 'f' a file, 'l' a link, 'd' a folder, 'o' another user's file
+        bool removed;
+    } cases[] = {
+        {".indexed_words.js" + gone, 'f', true},
+        {".search.html" + gone, 'f', true},
+        {".indexed_words.js.vantrel-1-0123456789abcdef", 'f', false},  // process 1 lives
+        {".indexed_docs.js.vantrel-" + self + "-0123456789abcdef", 'f', false},
+        {".indexed_docs.js" + gone, 'l', false},
+        {".search.js" + gone, 'd', false},
+        {".search.css" + gone, 'o', false},
+        {"indexed_words.js" + gone, 'f', false},
+        {".indexed_words.js" + gone + "0", 'f', false},
+        {".indexed_words.js.vantrel-99999999-0123", 'f', false},
+        {".indexed_words.js.tmp", 'f', false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = tree.path(c.name);
+        if (c.kind == 'l')
+            ::symlink("index.js", path.c_str());
+        else if (c.kind == 'd')
+            ::mkdir(path.c_str(), 0755);
+        else
+            tree.write(c.name, "x");
+        if (c.kind == 'o' && ::chown(path.c_str(), 65534, 65534) != 0)
+            ::unlink(path.c_str());  // only root may give a file away
+    }
+    StagedFile::removeStaleFiles(tree.root());
+    for (const auto& c : cases) {
+        struct stat info;
+        if (c.kind != 'o' || ::getuid() == 0) {
+            EXPECT_NE(::lstat(tree.path(c.name).c_str(), &info) == 0, c.removed) << c.name;
+        }
+    }
+}
+
+}  // namespace
