@@ -73,16 +73,17 @@ inline std::string firstDifference(const std::string& text)
     const std::string upper = toUpper(text);
     std::string difference;
     auto compare = [&](const char* what, bool complete, const Lines& library, const Lines& scanner) {
-        if (!difference.empty() || (complete ? library == scanner
-                                             : library.size() <= scanner.size()
-                                                 && std::equal(library.begin(), library.end(), scanner.begin())))
-            return;
-        difference = std::string(what) + "\n  library" + (complete ? "" : " (gave up)") + ":";
-        for (const std::string& line : library)
-            difference += "\n    " + line;
-        difference += "\n  scanner:";
-        for (const std::string& line : scanner)
-            difference += "\n    " + line;
+        const bool agree = complete ? library == scanner
+                                    : library.size() <= scanner.size()
+                && std::equal(library.begin(), library.end(), scanner.begin());
+        if (!agree && difference.empty()) {
+            difference = std::string(what) + "\n  library" + (complete ? "" : " (gave up)") + ":";
+            for (const Lines* lines : {&library, &scanner}) {
+                for (const std::string& line : *lines)
+                    difference += "\n    " + line;
+                difference += lines == &library ? "\n  scanner:" : "";
+            }
+        }
     };
 
     TitleMatch title, scannedTitle = PageScanner::findTitle(upper);

@@ -32,14 +32,12 @@ public:
     // Writes a file, making its folders, optionally with a modification time; its path.
     std::string write(const std::string& relative, const std::string& content, long mtime = -1) const
     {
-        const std::string full = path(relative);
         folder(relative.substr(0, relative.rfind('/') + 1));
-        std::ofstream(full, std::ios::binary) << content;
-        if (mtime >= 0) {
-            timeval times[2] = {{mtime, 0}, {mtime, 0}};
-            ::utimes(full.c_str(), times);
-        }
-        return full;
+        std::ofstream(path(relative), std::ios::binary) << content;
+        const timeval times[2] = {{mtime, 0}, {mtime, 0}};
+        if (mtime >= 0)
+            ::utimes(path(relative).c_str(), times);
+        return path(relative);
     }
 
     std::string folder(const std::string& relative) const
@@ -59,13 +57,13 @@ private:
 inline std::string readFile(const std::string& path)
 {
     struct stat info;
+    std::ifstream in(path, std::ios::binary);
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
-    std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The names in a folder, sorted; temporary files left behind show up here.
+// The names in a folder, sorted: temporary files left behind show up here.
 inline std::vector<std::string> folderEntries(const std::string& folder)
 {
     std::vector<std::string> names;

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """The command line as a process: exit statuses and messages, the log, signals, resource
-limits and permissions, each case on a tree of its own in a temporary folder.
+limits and permissions, each case in a temporary folder of its own.
 
     hostile_cli.py --cli PROGRAM [CASE...]
 """
@@ -14,46 +14,30 @@ import tempfile
 
 CLI = ""
 PAGE = b'<title>A</title><meta name="keywords" content="alpha">'
-MARK = b'<meta name="generator" content="VantrelIndexer">'
 OLD = {"indexed_words.js": b'var index=[["OLD",0]\n];', "indexed_docs.js": b'var docs=[[0,"OLD","o.htm",""]];'}
 NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
-class Tree:
-    def __init__(self, root):
-        self.root = root
-
-    def path(self, name):
-        return os.path.join(self.root, name)
-
-    def write(self, name, data=PAGE, mode=None):
-        path = self.path(name)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-        if mode is not None:
-            os.chmod(path, mode)
-        return path
-
-    def folder(self, name, mode=0o755):
-        os.makedirs(self.path(name), exist_ok=True)
-        os.chmod(self.path(name), mode)
-        return self.path(name)
-
-    def old_index(self, folder):
-        for name, data in OLD.items():
-            self.write(f"{folder}/{name}", data)
-
-    def old_index_kept(self, folder):
-        return all(read(self.path(f"{folder}/{name}")) == data for name, data in OLD.items())
-
-    def temporaries(self, folder):
-        return [name for name in os.listdir(self.path(folder)) if ".vantrel-" in name]
+def write(path, data=PAGE, mode=0o644):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+    os.chmod(path, mode)
+    return os.path.dirname(path)
 
 
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def old_index(folder, kept=False):
+    """Puts the old index into folder, or says whether it is still there, alone."""
+    if kept:
+        return all(read(f"{folder}/{name}") == data for name, data in OLD.items()) and not [
+            name for name in os.listdir(folder) if ".vantrel-" in name]
+    for name, data in OLD.items():
+        write(f"{folder}/{name}", data, 0o666)
 
 
 def run(*args, preexec=None, as_nobody=False):
@@ -67,168 +51,151 @@ def job_log(*pages, failure=None):
     return lines + (failure + b"\nIndexing interrupted!\n" if failure else b"Indexing complete!\n")
 
 
-def usage(t):
-    site, out, plain = os.path.dirname(t.write("site/a.htm")), t.folder("out"), t.write("file", b"x")
+def usage(root):
+    site, out, plain = write(f"{root}/site/a.htm"), f"{root}/out", f"{root}/file"
+    write(plain), os.mkdir(out)
     destination, source = b"Please specify correct destination folder.", b"Please specify correct source folder."
     for args, status, message in [
             (["", ""], 2, destination), ([site, plain], 2, destination), ([site, plain + "/below"], 2, destination),
-            (["", out], 2, source), ([t.path("missing"), t.path("new/out")], 2, source),
-            ([site, out, "--path", "url"], 2, b"Supply URL prefix!"), ([site, out, "--content", "all_"], 2, b"--content"),
+            (["", out], 2, source), ([f"{root}/missing", f"{root}/new/out"], 2, source),
+            ([site, out, "--path", "url"], 2, b"Supply URL prefix!"), ([site, out, "--content", "al"], 2, b"--content"),
             ([site, out, "--threads", "257"], 2, b"--threads"), ([site], 2, b"DESTINATION is required"),
-            (["--help"], 0, b""), (["--version"], 0, b""), ([site, t.path("logged"), "--log", "/dev/full"], 1, b"/dev/full"),
-            ([site, t.path("made/for/us"), "--quiet"], 0, b"")]:
+            (["--help"], 0, b""), (["--version"], 0, b""), ([site, f"{root}/logged", "--log", "/dev/full"], 1, b"/dev/full"),
+            ([site, f"{root}/made/for/us", "--quiet"], 0, b"")]:
         code, _, err = run(*args)
         assert code == status and message in err, f"{args}: exit {code}, stderr {err!r}"
-    assert os.listdir(out) == [] and not os.path.exists(t.path("new")), "a refused run wrote"
-    assert read(t.path("made/for/us/indexed_docs.js")).startswith(b'var docs=[[0,"A",'), "no index in a made folder"
+    assert os.listdir(out) == [] and not os.path.exists(f"{root}/new"), "a refused run wrote"
+    assert read(f"{root}/made/for/us/indexed_docs.js").startswith(b'var docs=[[0,"A",'), "no index in a new folder"
 
 
-def log_lines(t):
-    site = os.path.dirname(t.write("site/a\nb\x1b.htm"))
-    t.write("site/z.htm")
-    code, out, _ = run("--verbose", "--log", t.path("log"), site, t.path("out"))
-    expected = job_log(site + "/a\\x0Ab\\x1B.htm", site + "/z.htm")
-    assert code == 0 and read(t.path("log")) == expected and out == expected, f"log {read(t.path('log'))!r}"
-    os.symlink(t.write("elsewhere/o.htm"), t.path("site/o.htm"))
-    code, out, _ = run("--stay-inside", site, t.path("out"))
+def log_lines(root):
+    """Every line in the log and on standard output, control bytes as \\xHH; the index
+    the same in another process, whose word table has another hash key."""
+    site = write(f"{root}/site/a\nb\x1b.htm")
+    write(f"{site}/z.htm")
+    code, out, _ = run("--verbose", "--log", f"{root}/log", site, f"{root}/out")
+    expected = job_log(f"{site}/a\\x0Ab\\x1B.htm", f"{site}/z.htm")
+    assert code == 0 and read(f"{root}/log") == expected and out == expected, read(f"{root}/log")
+    os.symlink(f"{root}/elsewhere", f"{site}/elsewhere")
+    write(f"{root}/elsewhere/o.htm")
+    code, out, _ = run("--stay-inside", site, f"{root}/again")
     assert code == 0 and b"1 pages or folders outside the source folder were skipped." in out, out
+    assert all(read(f"{root}/out/{name}") == read(f"{root}/again/{name}") for name in OLD), "the index changed"
 
 
-def cannot_write(t):
-    site, out = os.path.dirname(t.write("site/a.htm")), t.folder("out/indexed_words.js")
-    code, stdout, err = run("--quiet", site, os.path.dirname(out))
+def cannot_write(root):
+    site, out = write(f"{root}/site/a.htm"), f"{root}/out"
+    os.makedirs(f"{out}/indexed_words.js")
+    code, stdout, err = run("--quiet", site, out)
     assert code == 1 and stdout == b"", f"exit {code}"
-    assert f"cannot write {out}: Is a directory".encode() in err and b"Index not written" in err, err
+    assert f"cannot write {out}/indexed_words.js: Is a directory".encode() in err and b"Index not written" in err, err
 
 
-def foreign_files(t):
-    site, own = os.path.dirname(t.write("site/a.htm")), t.write("out/search.html", b"<title>Our own</title>")
-    code, _, err = run(site, t.path("out"))
-    assert code == 2 and f"{own} was not written by VantrelIndexer".encode() in err, f"exit {code}: {err!r}"
-    assert os.listdir(t.path("out")) == ["search.html"], "a refused run wrote"
-    code, _, _ = run("--overwrite", site, t.path("out"))
-    assert code == 0 and MARK in read(own), "--overwrite did not replace the file"
+def foreign_files(root):
+    site, out = write(f"{root}/site/a.htm"), write(f"{root}/out/search.html", b"<title>Our own</title>")
+    code, _, err = run(site, out)
+    assert code == 2 and f"{out}/search.html was not written by VantrelIndexer".encode() in err, err
+    assert os.listdir(out) == ["search.html"], "a refused run wrote"
+    code, _, _ = run("--overwrite", site, out)
+    assert code == 0 and b'<meta name="generator" content="VantrelIndexer">' in read(f"{out}/search.html")
 
 
-def file_size_limit(t):
-    words = " ".join("w%d" % i for i in range(30000)).encode()
-    site = os.path.dirname(t.write("site/many.htm", b'<meta name="keywords" content="%s">' % words))
-    t.old_index("out")
+def file_size_limit(root):
+    site = write(f"{root}/site/many.htm", b'<meta name="keywords" content="%s">' % b" ".join(
+        b"w%d" % i for i in range(30000)))
+    old_index(f"{root}/out")
     limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (100 << 10, 100 << 10))
-    code, _, _ = run("--quiet", "--log", t.path("log"), site, t.path("out"), preexec=limit)
-    assert code == 1, f"exit {code}"
-    assert read(t.path("log")) == job_log(site + "/many.htm", failure=b"Can't create index file!"), read(t.path("log"))
-    assert t.old_index_kept("out") and not t.temporaries("out"), os.listdir(t.path("out"))
+    code, _, _ = run("--quiet", "--log", f"{root}/log", site, f"{root}/out", preexec=limit)
+    assert code == 1 and read(f"{root}/log") == job_log(f"{site}/many.htm", failure=b"Can't create index file!")
+    assert old_index(f"{root}/out", kept=True), os.listdir(f"{root}/out")
 
 
-def sparse_pages(t):
+def sparse_pages(root):
     """Pages of 4 GB and 1 TB of zero bytes have empty text; reading them costs neither."""
-    site = os.path.dirname(t.write("site/a.htm"))
+    site = write(f"{root}/site/a.htm")
     for name, size in (("big.htm", 4 << 30), ("huge.htm", 1 << 40)):
-        with open(t.path("site/" + name), "wb") as f:
+        with open(f"{site}/{name}", "wb") as f:
             f.truncate(size)
     limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
-    code, _, _ = run("--quiet", "--threads", "2", "--log", t.path("log"), site, t.path("out"), preexec=limit)
+    code, _, _ = run("--quiet", "--threads", "2", "--log", f"{root}/log", site, f"{root}/out", preexec=limit)
     expected = job_log(*(f"{site}/{name}" for name in ("a.htm", "big.htm", "huge.htm")))
-    assert code == 0 and read(t.path("log")) == expected, read(t.path("log"))
+    assert code == 0 and read(f"{root}/log") == expected, read(f"{root}/log")
 
 
-def permissions(t):
-    """As a user without rights: pages and folders they may not read, destinations they may
+def permissions(root):
+    """As a user without rights: pages and folders they may not read, a folder they may
     not write, an index file of somebody else's."""
     as_nobody = os.geteuid() == 0
     if as_nobody and subprocess.run(NOBODY + ["true"], stderr=subprocess.DEVNULL).returncode != 0:
         return print("  skipped: cannot drop privileges")
-    os.chmod(t.root, 0o755)
-    site = os.path.dirname(t.write("site/ok.htm"))
-    t.write("site/secret.htm", b"<meta name=keywords content=hidden>", mode=0)
-    t.write("site/nolist/inside.htm"), t.write("site/noenter/behind.htm"), t.write("site/sub/b.htm")
-    os.chmod(t.path("site/nolist"), 0o311), os.chmod(t.path("site/noenter"), 0o644)
-    logs, pages = t.folder("logs", 0o777), [f"{site}/{page}" for page in ("ok.htm", "secret.htm", "sub/b.htm")]
-    for out, mode, docs_mode, failure in [("open", 0o777, 0o666, None), ("locked", 0o555, 0o666, b"Can't create index file!"),
-                                          ("shared", 0o777, 0o644, b"Can't create dictionary file!")]:
+    os.chmod(root, 0o755)
+    site = write(f"{root}/site/ok.htm")
+    write(f"{site}/secret.htm", b"<meta name=keywords content=hidden>", 0)
+    write(f"{site}/nolist/inside.htm"), write(f"{site}/noenter/behind.htm"), write(f"{site}/sub/b.htm")
+    os.chmod(f"{site}/nolist", 0o311), os.chmod(f"{site}/noenter", 0o644)
+    logs = write(f"{root}/logs/x", b"", 0o666)
+    os.chmod(logs, 0o777)
+    for out, mode, docs_mode, failure in [("open", 0o777, 0o666, None), ("locked", 0o555, 0o666, b"index"),
+                                          ("shared", 0o777, 0o644, b"dictionary")]:
         if out == "shared" and not as_nobody:
             continue  # only root can leave a file of its own there
-        t.old_index(out)
-        os.chmod(t.path(f"{out}/indexed_words.js"), 0o666), os.chmod(t.path(f"{out}/indexed_docs.js"), docs_mode)
-        t.folder(out, mode)
-        code, _, _ = run("--quiet", "--log", f"{logs}/{out}", site, t.path(out), as_nobody=as_nobody)
+        old_index(f"{root}/{out}")
+        os.chmod(f"{root}/{out}/indexed_docs.js", docs_mode), os.chmod(f"{root}/{out}", mode)
+        failure = failure and b"Can't create %s file!" % failure
+        code, _, _ = run("--quiet", "--log", f"{logs}/{out}", site, f"{root}/{out}", as_nobody=as_nobody)
+        pages = (f"{site}/ok.htm", f"{site}/secret.htm", f"{site}/sub/b.htm")
         assert code == (1 if failure else 0) and read(f"{logs}/{out}") == job_log(*pages, failure=failure), out
-        assert (t.old_index_kept(out) if failure else b"HIDDEN" not in read(t.path(f"{out}/indexed_words.js"))), out
+        assert old_index(f"{root}/{out}", True) if failure else b"HIDDEN" not in read(f"{root}/{out}/indexed_words.js")
 
 
-def start_with_fifo_log(t, name, *args):
-    """Starts the program with its log in a pipe it blocks on once the pipe is full."""
-    fifo = t.path(name)
-    os.mkfifo(fifo)
-    process = subprocess.Popen([CLI, "--threads", "2", "--log", fifo, *args], stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    return process, open(fifo, "rb", buffering=0)
-
-
-def signals(t):
-    """Ctrl-C and SIGTERM while the job runs, a Ctrl-C already waiting when it starts, and a
-    second Ctrl-C: the old index stays whole, the log ends as it should."""
+def signals(root):
+    """A Ctrl-C waiting when the program starts, Ctrl-C and SIGTERM while the job is held on
+    a full log pipe, and a second Ctrl-C: the old index stays whole."""
     for i in range(3000):
-        t.write(f"site/f{i % 20:02}/p{i:05}.htm", b"<title>Page</title><p>" + b"text %d " % i * 100)
-    site = t.path("site")
+        site = write(f"{root}/site/f{i % 20:02}/p{i:05}.htm", b"<title>Page</title><p>" + b"text %d " % i * 100)
+    site = os.path.dirname(site)
 
     def pending_interrupt():
         signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
         os.kill(os.getpid(), signal.SIGINT)
 
-    t.old_index("out")
-    code, _, _ = run("--quiet", "--log", t.path("log"), site, t.path("out"), preexec=pending_interrupt)
-    assert code == 1 and read(t.path("log")) == b"Indexing interrupted!\n" and t.old_index_kept("out"), f"exit {code}"
+    old_index(f"{root}/out")
+    code, _, _ = run("--quiet", "--log", f"{root}/log", site, f"{root}/out", preexec=pending_interrupt)
+    assert code == 1 and read(f"{root}/log") == b"Indexing interrupted!\n" and old_index(f"{root}/out", True)
     for sent, status in ([signal.SIGINT], 1), ([signal.SIGTERM], 1), ([signal.SIGINT, signal.SIGINT], 130):
-        t.old_index("out")
-        process, log = start_with_fifo_log(t, f"log{len(sent)}{sent[0]}", site, t.path("out"))
-        seen = b""
-        while seen.count(b"Done!") < 10:
-            seen += log.read(4096)
-        for number, sig in enumerate(sent):  # the program has stopped on the full pipe
-            process.send_signal(sig)
-            if number + 1 < len(sent):
-                assert process.stderr.readline().startswith(b"Stopping..."), "no word of the stop"
-        if status != 130:
-            seen += b"".join(iter(lambda: log.read(65536), b""))
-        log.close()
+        fifo = f"{root}/log-{status}-{sent[0]}"
+        os.mkfifo(fifo)
+        process = subprocess.Popen([CLI, "--threads", "2", "--log", fifo, site, f"{root}/out"],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        with open(fifo, "rb", buffering=0) as log:
+            seen = b""
+            while seen.count(b"Done!") < 10 and (chunk := log.read(4096)):
+                seen += chunk
+            for number, sig in enumerate(sent):  # the program waits on the full pipe by now
+                process.send_signal(sig)
+                if number + 1 < len(sent):
+                    assert process.stderr.readline().startswith(b"Stopping..."), "no word of the stop"
+            seen += b"".join(iter(lambda: log.read(65536), b"")) if status != 130 else b""
         code = process.wait(timeout=600)
-        assert code == status, f"{sent}: exit {code}"
-        assert status == 130 or seen.endswith(b"Creating index ...\nIndexing interrupted!\n"), seen[-200:]
-        assert t.old_index_kept("out") and not t.temporaries("out"), f"{sent}: {os.listdir(t.path('out'))}"
-
-
-def two_processes(t):
-    """The word table's hash key differs from process to process; the index does not."""
-    for i in range(40):
-        t.write(f"site/p{i}.htm", b"<p>" + b" ".join(b"w%dx%d" % (i * k % 97, k) for k in range(300)) + b"</p><p>")
-    indexes = []
-    for threads in ("1", "3"):
-        code, _, _ = run("--quiet", "--threads", threads, t.path("site"), t.path(threads))
-        assert code == 0, f"exit {code}"
-        indexes.append([read(t.path(f"{threads}/{name}")) for name in OLD])
-    assert indexes[0] == indexes[1], "two runs gave different index files"
-
-
-CASES = [usage, log_lines, cannot_write, foreign_files, file_size_limit, sparse_pages, permissions, signals,
-         two_processes]
+        assert code == status and (status == 130 or seen.endswith(b"index ...\nIndexing interrupted!\n")), sent
+        assert old_index(f"{root}/out", True), f"{sent}: {os.listdir(f'{root}/out')}"
 
 
 def main():
     global CLI
     if len(sys.argv) < 3 or sys.argv[1] != "--cli":
         sys.exit(__doc__)
-    CLI = os.path.abspath(sys.argv[2])
-    failed = 0
-    for case in [c for c in CASES if len(sys.argv) == 3 or c.__name__ in sys.argv[3:]]:
+    CLI, failed = os.path.abspath(sys.argv[2]), 0
+    for case in [usage, log_lines, cannot_write, foreign_files, file_size_limit, sparse_pages, permissions, signals]:
+        if len(sys.argv) > 3 and case.__name__ not in sys.argv[3:]:
+            continue
         with tempfile.TemporaryDirectory(prefix="vantrel-cli-") as root:
             try:
-                case(Tree(root))
+                case(root)
                 print(f"PASS {case.__name__}", flush=True)
             except (AssertionError, OSError, subprocess.SubprocessError) as error:
                 failed += 1
-                print(f"FAIL {case.__name__}: {error}", flush=True)
+                print(f"FAIL {case.__name__}: {error!r}", flush=True)
             finally:
                 subprocess.run(["chmod", "-R", "u+rwx", root])
     return 1 if failed else 0
