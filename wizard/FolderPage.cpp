@@ -1,5 +1,6 @@
 #include "FolderPage.h"
 
+#include "IndexJob.h"
 #include "OptionsPage.h"
 #include "WelcomePage.h"
 #include "Wizard.h"
@@ -7,8 +8,15 @@
 
 #include <QFile>
 
-#include <sys/stat.h>
-#include <unistd.h>
+namespace {
+
+// Relative texts are taken against the current directory, which the wizard never changes.
+bool canEnterFolder(const QString& text)
+{
+    return ::canEnterFolder(QFile::encodeName(text).toStdString());
+}
+
+}  // namespace
 
 FolderPage::FolderPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_unique<Ui::FolderPage>())
 {
@@ -24,14 +32,6 @@ FolderPage::FolderPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_uniq
 
 FolderPage::~FolderPage() = default;
 
-bool FolderPage::canEnterFolder(const QString& text)
-{
-    const QByteArray path = QFile::encodeName(text);
-    struct stat info;
-    return !path.isEmpty() && ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode)
-        && ::access(path.constData(), X_OK) == 0;
-}
-
 void FolderPage::checkFolders()
 {
     // Both fields are rewritten on every press, also when the check then fails, and the
@@ -43,10 +43,10 @@ void FolderPage::checkFolders()
 
     if (m_destinationFolder.isEmpty())
         wizard().warn(this, QStringLiteral("VantrelIndexer Warning!"),
-                      QStringLiteral("Please specify correct destination folder."));
+                      QString::fromStdString(problemMessage(SettingsProblem::Destination)));
     else if (m_sourceFolder.isEmpty())
         wizard().warn(this, QStringLiteral("VantrelIndexer Warning"),
-                      QStringLiteral("Please specify correct source folder."));
+                      QString::fromStdString(problemMessage(SettingsProblem::Source)));
     else
         wizard().showPage(this, wizard().optionsPage());
 }

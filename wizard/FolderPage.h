@@ -23,10 +23,6 @@ public:
     const QString& sourceFolder() const { return m_sourceFolder; }
     const QString& destinationFolder() const { return m_destinationFolder; }
 
-    // Whether text names an existing folder that may be entered. Relative texts are
-    // taken against the current directory, which the wizard never changes.
-    static bool canEnterFolder(const QString& text);
-
 private:
     void checkFolders();
     void browseForSource();

@@ -1,6 +1,7 @@
 #include "OptionsPage.h"
 
 #include "FolderPage.h"
+#include "IndexJob.h"
 #include "RunPage.h"
 #include "Wizard.h"
 #include "ui_OptionsPage.h"
@@ -47,7 +48,8 @@ void OptionsPage::checkUrlPrefix()
 {
     m_urlPrefix = m_ui->urlPrefixEdit->text();
     if (m_pathMode == PathMode::UrlPrefix && m_urlPrefix.isEmpty())
-        wizard().warn(this, QStringLiteral("VantrelIndexer Warning!"), QStringLiteral("Supply URL prefix!"));
+        wizard().warn(this, QStringLiteral("VantrelIndexer Warning!"),
+                      QString::fromStdString(problemMessage(SettingsProblem::UrlPrefix)));
     else
         wizard().showPage(this, wizard().runPage());
 }
