@@ -16,17 +16,9 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const cli = path.resolve(process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli'));
 const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(path.dirname(cli), 'js'));
 const chromiumPath = '/usr/bin/chromium';
-let chromium;
-try {
-  ({ chromium } = await import('playwright-core'));
-} catch {
-  console.log('SKIP: the npm package playwright-core is missing (make web-deps installs it)');
-  process.exit(77);
-}
-if (!fs.existsSync(chromiumPath)) {
-  console.log(`SKIP: ${chromiumPath} is missing (apt-get install chromium)`);
-  process.exit(77);
-}
+const skip = (why) => { console.log(`SKIP: ${why}`); process.exit(77); };
+const { chromium } = await import('playwright-core').catch(() => skip('the npm package playwright-core is missing (make web-deps installs it)'));
+if (!fs.existsSync(chromiumPath)) skip(`${chromiumPath} is missing (apt-get install chromium)`);
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-web-'));
 // The index is written into the site itself, where relative locations resolve.
 const site = Buffer.from(path.join(work, 'site'));
@@ -95,85 +87,77 @@ after(async () => {
 
 const searchUrl = (dir, q) => pathToFileURL(path.join(dir, 'search.html')).href + (q === undefined ? '' : '?q=' + encodeURIComponent(q));
 
+// Opens search.html in dir, with ?q= unless q is undefined, and waits for the index.
 async function open(q, dir = out) {
   await page.goto(searchUrl(dir, q));
   await page.waitForFunction(() => document.documentElement.dataset.ready || document.querySelector('#status.error'));
 }
 
+// The titles shown once the results for q are on the page.
 async function shown(q) {
   await page.waitForFunction((want) => document.getElementById('results').dataset.query === want, q, { timeout: 10000 });
   return page.$$eval('#results li a', (links) => links.map((a) => a.textContent));
 }
 
-test('opens from disk with ?q= and shows titled results with dates', async () => {
-  await open('memory');
-  assert.deepEqual(await shown('memory'), ['MEMORY ALLOCATION']);
-  assert.equal(await page.textContent('#count'), '1 result.');
-  assert.match(await page.textContent('#results li .date'), /^\d\d-\d\d-\d{4}$/);
-  assert.equal(await page.textContent('#results li mark'), 'MEMORY');
+const results = async (q, dir = out) => { await open(q, dir); return shown(q); };
+const texts = (selector) => page.$$eval(selector, (els) => els.map((e) => e.textContent));
+const inAddress = (name) => new URL(page.url()).searchParams.get(name);
+async function enter(q) {
+  await page.fill('#q', q);
+  await page.keyboard.press('Enter');
+  return shown(q);
+}
+
+test('opens from disk with ?q=: marked titles, dates, untitled pages, file names, hostile titles', async () => {
+  assert.deepEqual(await results('memory'), ['MEMORY ALLOCATION']);
+  assert.deepEqual(await texts('#count, #results mark'), ['1 result.', 'MEMORY']);
+  assert.match(await page.textContent('#results .date'), /^\d\d-\d\d-\d{4}$/);
   // A page without a title is named by its location; file names are searched too.
-  await open('untitledword');
-  assert.deepEqual(await shown('untitledword'), ['odd/untitled.html']);
-  await open('say "hi".html');
-  assert.deepEqual(await shown('say "hi".html'), ['QUOTE PAGE']);
-  // Hostile titles: a flood of words is cut short with few marks; a right-to-left
-  // override stays inside its own title and location.
-  await open('flood');
-  const [title] = await shown('flood');
-  assert.ok(title.length <= 301 && title.endsWith('\u2026'), title);
-  assert.ok(await page.locator('#results mark').count() <= 30);
-  await open('rloword');
+  assert.deepEqual(await results('untitledword'), ['odd/untitled.html']);
+  assert.deepEqual(await results('say "hi".html'), ['QUOTE PAGE']);
+  // A flood of words is cut short with few marks; a right-to-left override stays inside
+  // its own title and location.
+  const [title] = await results('flood');
+  assert.ok(title.length <= 301 && title.endsWith('\u2026') && (await texts('#results mark')).length <= 30, title);
+  await results('rloword');
   assert.deepEqual(await page.$$eval('#results .title, #results .location, #results .date',
     (els) => els.map((e) => getComputedStyle(e).unicodeBidi)), ['isolate', 'isolate', 'isolate']);
 });
 
 test('links open pages with awkward names: relative paths, full paths, URL prefix', async () => {
   for (const [dir, [, , word]] of [out, fullOut, urlOut].flatMap((dir) => pages.map((p) => [dir, p]))) {
-    await open(word, dir);
-    assert.equal((await shown(word)).length, 1, word);
+    assert.equal((await results(word, dir)).length, 1, word);
     await Promise.all([page.waitForEvent('load'), page.click('#results li a')]);
     assert.match(await page.textContent('body'), new RegExp(`marker-${word}`), word);
   }
 });
 
-test('typing searches as you go and keeps ?q= in step; back restores', async () => {
+test('typing searches as you go and keeps ?q= in step; back and forward restore', async () => {
   await open();
   await page.focus('#q');
   await page.keyboard.type('lant');
   assert.ok((await shown('lant')).length >= pages.length);
-  assert.equal(new URL(page.url()).searchParams.get('q'), 'lant');
-  await page.fill('#q', 'hashword');
-  await page.keyboard.press('Enter');
-  assert.deepEqual(await shown('hashword'), ['HASH PAGE']);
-  await page.fill('#q', 'percentword');
-  await page.keyboard.press('Enter');
-  assert.deepEqual(await shown('percentword'), ['PERCENT PAGE']);
-  assert.equal(new URL(page.url()).searchParams.get('q'), 'percentword');
+  assert.equal(inAddress('q'), 'lant');
+  assert.deepEqual(await enter('hashword'), ['HASH PAGE']);
+  assert.deepEqual(await enter('percentword'), ['PERCENT PAGE']);
+  assert.equal(inAddress('q'), 'percentword');
   await page.goBack();
-  assert.deepEqual(await shown('hashword'), ['HASH PAGE']);
-  assert.equal(await page.inputValue('#q'), 'hashword');
+  assert.deepEqual([await shown('hashword'), await page.inputValue('#q')], [['HASH PAGE'], 'hashword']);
   await page.goForward();
   assert.deepEqual(await shown('percentword'), ['PERCENT PAGE']);
 });
 
 test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', async () => {
-  await open('quoteword hashword questionword');
-  await page.evaluate(() => document.activeElement.blur());
-  await page.keyboard.press('/');
-  assert.equal(await page.evaluate(() => document.activeElement.id), 'q');
-  await page.evaluate(() => document.activeElement.blur());
-  await page.keyboard.press('Control+k');
-  assert.equal(await page.evaluate(() => document.activeElement.id), 'q');
-
-  await page.fill('#q', 'lantern');
-  await page.keyboard.press('Enter');
-  await shown('lantern');
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowDown');
-  await page.keyboard.press('ArrowUp');
-  const chosen = await page.getAttribute('#q', 'aria-activedescendant');
-  assert.equal(chosen, 'result-0');
-  assert.equal(await page.getAttribute('#result-0', 'aria-selected'), 'true');
+  await open('quoteword');
+  for (const key of ['/', 'Control+k']) {
+    await page.evaluate(() => document.activeElement.blur());
+    await page.keyboard.press(key);
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'q', key);
+  }
+  await enter('lantern');
+  for (const key of ['ArrowDown', 'ArrowDown', 'ArrowUp']) await page.keyboard.press(key);
+  assert.deepEqual([await page.getAttribute('#q', 'aria-activedescendant'), await page.getAttribute('#result-0', 'aria-selected')],
+    ['result-0', 'true']);
   const href = await page.getAttribute('#result-0 a', 'href');
   await Promise.all([page.waitForEvent('load'), page.keyboard.press('Enter')]);
   assert.equal(page.url(), href);
@@ -181,31 +165,25 @@ test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', 
   await open('lantern');
   await page.focus('#q');
   await page.keyboard.press('Escape');
-  assert.equal(await page.inputValue('#q'), '');
-  assert.deepEqual(await shown(''), []);
+  assert.deepEqual([await page.inputValue('#q'), await shown('')], ['', []]);
   await page.keyboard.type('404');
   assert.deepEqual(await shown('404'), []);
   assert.match(await page.textContent('#count'), /words start with a letter/);
 });
 
 test('partial matches, typos, show more and sorting by date', async () => {
-  await open('hashword nosuchthing');
-  assert.deepEqual(await shown('hashword nosuchthing'), ['HASH PAGE']);
+  assert.deepEqual(await results('hashword nosuchthing'), ['HASH PAGE']);
   assert.match(await page.textContent('#count'), /all the words/);
-
-  await open('hashwrod');
-  assert.deepEqual(await shown('hashwrod'), ['HASH PAGE']);
+  assert.deepEqual(await results('hashwrod'), ['HASH PAGE']);
   assert.match(await page.textContent('#suggest'), /Did you mean: hashword\?/);
 
-  await open('commonword');
-  assert.equal((await shown('commonword')).length, 20);
+  assert.equal((await results('commonword')).length, 20);
   assert.equal(await page.textContent('#count'), '25 results.');
   await page.click('#more');
-  assert.equal(await page.locator('#results li').count(), 25);
+  assert.equal((await texts('#results li')).length, 25);
   await page.selectOption('#sort', 'date');
-  const byDate = await shown('commonword');
-  assert.deepEqual(byDate.slice(0, 3), ['COMMON 24', 'COMMON 23', 'COMMON 22']);
-  assert.equal(new URL(page.url()).searchParams.get('sort'), 'date');
+  assert.deepEqual((await shown('commonword')).slice(0, 3), ['COMMON 24', 'COMMON 23', 'COMMON 22']);
+  assert.equal(inAddress('sort'), 'date');
 });
 
 test('says plainly when the index is missing or damaged', async () => {
