@@ -1,6 +1,5 @@
 // vantrelindexer: the wizard that builds a site's search index.
 
-#include "ScreenshotTour.h"
 #include "Wizard.h"
 #include "WizardPage.h"
 
@@ -24,12 +23,6 @@ int main(int argc, char** argv)
     Wizard wizard;
     QApplication::setWindowIcon(WizardPage::applicationIcon());
     QObject::connect(&wizard, &Wizard::finished, &app, [] { QApplication::exit(0); }, Qt::QueuedConnection);
-
-    // Undocumented: --screenshots FOLDER SOURCE DESTINATION saves the four pages.
-    const QStringList arguments = QApplication::arguments();
-    if (arguments.size() == 5 && arguments.at(1) == QLatin1String("--screenshots"))
-        takeScreenshots(wizard, arguments.at(2), arguments.at(3), arguments.at(4));
-    else
-        wizard.start();
+    wizard.start();
     return app.exec();
 }
