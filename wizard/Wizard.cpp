@@ -27,13 +27,20 @@ bool fileExists(const std::string& path)
 }  // namespace
 
 Wizard::Wizard()
-    : m_helpOpener([](const QUrl& helpFile) { QDesktopServices::openUrl(helpFile); }),
+    : m_urlOpener([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       m_folderBrowser([](QWidget* owner, const QString& title, const QString& startFolder) {
           return QFileDialog::getExistingDirectory(owner, title, startFolder, QFileDialog::ShowDirsOnly);
       }),
       m_warningBox([](QWidget* owner, const QString& caption, const QString& text) {
           QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, owner);
+          box.setTextFormat(Qt::PlainText);
           box.exec();
+      }),
+      m_questionBox([](QWidget* owner, const QString& caption, const QString& text) {
+          QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Yes | QMessageBox::No, owner);
+          box.setTextFormat(Qt::PlainText);  // the text may hold file names
+          box.setDefaultButton(QMessageBox::No);
+          return box.exec() == QMessageBox::Yes;
       })
 {
     Q_INIT_RESOURCE(wizard);
@@ -41,8 +48,7 @@ Wizard::Wizard()
 
 Wizard::~Wizard()
 {
-    // The run page first: it waits for a worker that may still read the other pages'
-    // settings through it.
+    // The run page first: it waits for a job that is still ending.
     delete m_runPage;
     delete m_optionsPage;
     delete m_folderPage;
@@ -89,12 +95,22 @@ void Wizard::openHelp(WizardPage*)
         if (fileExists(guide))
             helpFile = guide;
     }
-    m_helpOpener(QUrl::fromLocalFile(QFile::decodeName(helpFile.c_str())));
+    openUrl(QUrl::fromLocalFile(QFile::decodeName(helpFile.c_str())));
+}
+
+void Wizard::openUrl(const QUrl& url)
+{
+    m_urlOpener(url);
 }
 
 void Wizard::warn(WizardPage* page, const QString& caption, const QString& text)
 {
     m_warningBox(page, caption, text);
+}
+
+bool Wizard::ask(WizardPage* page, const QString& caption, const QString& text)
+{
+    return m_questionBox(page, caption, text);
 }
 
 QString Wizard::browseForFolder(WizardPage* page, const QString& title, const QString& startFolder)

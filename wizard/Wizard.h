@@ -21,10 +21,12 @@ class Wizard : public QObject {
 public:
     // The desktop services that open a window of their own. Tests replace them so that
     // nothing modal blocks; the defaults use Qt's dialogs and the desktop's handler.
-    using HelpOpener = std::function<void(const QUrl& helpFile)>;
+    using UrlOpener = std::function<void(const QUrl& url)>;
     using FolderBrowser =
         std::function<QString(QWidget* owner, const QString& title, const QString& startFolder)>;
     using WarningBox = std::function<void(QWidget* owner, const QString& caption, const QString& text)>;
+    // True for "Yes".
+    using QuestionBox = std::function<bool(QWidget* owner, const QString& caption, const QString& text)>;
 
     Wizard();
     ~Wizard() override;
@@ -45,8 +47,14 @@ public:
     // Orvandle.html, with the desktop's handler. Says nothing when that fails.
     void openHelp(WizardPage* page);
 
-    // A modal warning owned by page: warning icon, one OK button.
+    // Opens a file or address with the desktop's handler.
+    void openUrl(const QUrl& url);
+
+    // A modal warning owned by page: warning icon, one OK button. The text is plain.
     void warn(WizardPage* page, const QString& caption, const QString& text);
+
+    // A modal question owned by page: warning icon, "Yes" and "No", "No" the default.
+    bool ask(WizardPage* page, const QString& caption, const QString& text);
 
     // Asks for a folder; an empty text when the user cancels.
     QString browseForFolder(WizardPage* page, const QString& title, const QString& startFolder);
@@ -54,9 +62,10 @@ public:
     // Hides every page, lets a running run stop and end, then emits finished().
     void closeAll();
 
-    void setHelpOpener(HelpOpener opener) { m_helpOpener = std::move(opener); }
+    void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
     void setFolderBrowser(FolderBrowser browser) { m_folderBrowser = std::move(browser); }
     void setWarningBox(WarningBox box) { m_warningBox = std::move(box); }
+    void setQuestionBox(QuestionBox box) { m_questionBox = std::move(box); }
 
 Q_SIGNALS:
     // The application should end now.
@@ -70,7 +79,8 @@ private:
     OptionsPage* m_optionsPage = nullptr;
     RunPage* m_runPage = nullptr;
     bool m_closing = false;
-    HelpOpener m_helpOpener;
+    UrlOpener m_urlOpener;
     FolderBrowser m_folderBrowser;
     WarningBox m_warningBox;
+    QuestionBox m_questionBox;
 };

@@ -45,7 +45,7 @@ void RunPageTest::init()
     writeSite(path(QStringLiteral("site")), 60);
     QDir().mkpath(path(QStringLiteral("index")));
     m_wizard = std::make_unique<Wizard>();
-    m_wizard->setHelpOpener([](const QUrl&) {});
+    m_wizard->setUrlOpener([](const QUrl&) {});
 }
 
 void RunPageTest::cleanup()
