@@ -38,6 +38,17 @@ OptionsPage::OptionsPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_un
 
 OptionsPage::~OptionsPage() = default;
 
+QString OptionsPage::contentOptionText(ContentMode mode) const
+{
+    switch (mode) {
+    case ContentMode::Keywords: return m_ui->keywordsRadio->text();
+    case ContentMode::KeywordsTitles: return m_ui->keywordsTitlesRadio->text();
+    case ContentMode::KeywordsTitlesHeaders: return m_ui->keywordsTitlesHeadersRadio->text();
+    case ContentMode::AllContent: return m_ui->allContentRadio->text();
+    }
+    return {};
+}
+
 void OptionsPage::choosePathMode(PathMode mode)
 {
     m_pathMode = mode;

@@ -25,6 +25,9 @@ public:
     // The prefix box's text as of the last "Next>>", whatever the path option.
     const QString& urlPrefix() const { return m_urlPrefix; }
 
+    // The label of the indexing option that chooses mode, as the page shows it.
+    QString contentOptionText(ContentMode mode) const;
+
 private:
     void choosePathMode(PathMode mode);
     void checkUrlPrefix();

@@ -1,285 +1,198 @@
 #include "RunPage.h"
 
 #include "FolderPage.h"
-#include "IndexEngine.h"
 #include "OptionsPage.h"
-#include "SearchPageFiles.h"
+#include "ProgressList.h"
 #include "Wizard.h"
 #include "ui_RunPage.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QGuiApplication>
-#include <QThread>
-
-#include <string>
+#include <QFileInfo>
 
 namespace {
 
-// Up to this many lines each line is shown and selected as it arrives; beyond, lines
-// are shown in batches at most every refresh interval.
-constexpr int kLinesShownAtOnce = 1000;
-constexpr int kRefreshIntervalMs = 40;
+QString counted(std::size_t count, const char* noun)
+{
+    return QStringLiteral("%1 %2%3").arg(count).arg(QLatin1String(noun), count == 1 ? "" : "s");
+}
+
+// Text that the user or the file system chose, as the rich text of label: printable,
+// shortened in the middle to fit beside what stands before it on its line, escaped.
+QString shownName(const QLabel* label, std::string_view bytes, const QString& before = QString())
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    const int room = label->width() - metrics.horizontalAdvance(before) - metrics.averageCharWidth();
+    return metrics.elidedText(ProgressList::printableLine(bytes), Qt::ElideMiddle, room).toHtmlEscaped();
+}
 
 }  // namespace
 
-struct RunPage::RunSettings {
-    ContentMode contentMode = ContentMode::Keywords;
-    PathMode pathMode = PathMode::RelativePath;
-    std::string sourceFolder;
-    std::string destinationFolder;
-    std::string urlPrefix;
-};
-
-// The engine's progress log: each line goes into the page's list on the UI thread,
-// and the job goes on once the list holds it.
-class RunPage::ListLog : public ProgressLog {
-public:
-    explicit ListLog(RunPage& page) : m_page(page) {}
-
-    void append(const std::string& text) override
-    {
-        const QString line = QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-        m_page.handOver([this, &line] { m_page.appendLine(line); });
-    }
-
-private:
-    RunPage& m_page;
-};
-
-RunPage::RunPage(Wizard& wizard)
-    : WizardPage(wizard), m_ui(std::make_unique<Ui::RunPage>()), m_log(std::make_unique<ListLog>(*this))
+RunPage::RunPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_unique<Ui::RunPage>())
 {
     m_ui->setupUi(this);
     setUpPage(m_ui->helpButton);
+    m_ui->outcomeLabel->hide();
     m_ui->mainButton->setFocus();
     connect(m_ui->mainButton, &QPushButton::clicked, this, &RunPage::pressMainButton);
     connect(m_ui->backButton, &QPushButton::clicked, this, &RunPage::goBack);
-    m_refreshTimer.setSingleShot(true);
-    m_refreshTimer.setInterval(kRefreshIntervalMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &RunPage::showPendingLines);
+    connect(m_ui->outcomeLabel, &QLabel::linkActivated, this, [this] { this->wizard().openUrl(m_searchPage); });
+    connect(&m_run, &IndexRun::lineReported, m_ui->progressList, &ProgressList::appendLine);
+    connect(&m_run, &IndexRun::jobEnded, this, &RunPage::jobEnded);
 }
 
-RunPage::~RunPage()
+RunPage::~RunPage() = default;
+
+void RunPage::endRuns(std::function<void()> whenEnded)
 {
-    m_delivering = false;
-    if (m_runningThread) {
-        IndexEngine::instance().stopRequested.store(true);
-        // The worker may already wait in a hand-over posted before delivery ended.
-        while (!m_runningThread->wait(QDeadlineTimer(10)))
-            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    }
-    IndexEngine& engine = IndexEngine::instance();
-    if (engine.progressLog == m_log.get())
-        engine.progressLog = nullptr;
-    setWaitCursor(false);
+    m_run.endAll(std::move(whenEnded));
 }
 
 void RunPage::pressMainButton()
 {
-    if (m_runFinished) {
-        wizard().closeAll();
-        return;
+    switch (m_state) {
+    case State::Finished: wizard().closeAll(); break;
+    case State::Running:
+        m_run.stop();
+        setState(State::Stopping);
+        break;
+    case State::Ready:
+    case State::Stopping: startRun(); break;
     }
-    if (m_workerThread) {
-        // A worker that is running, or waiting for a stopped run to end, is asked to
-        // stop; one that has ended is only forgotten, and the next press starts anew.
-        if (!m_workerThread->isFinished()) {
-            IndexEngine::instance().stopRequested.store(true);
-            m_ui->mainButton->setText(QStringLiteral("Start"));
-            m_runFinished = false;
-        }
-        dropWorker();
-        return;
-    }
-    startWorker();
-    m_ui->mainButton->setText(QStringLiteral("Stop"));
 }
 
 void RunPage::goBack()
 {
-    // A running worker goes on and writes into the hidden list.
+    // A run goes on, and its later lines go into the hidden list.
     hide();
-    m_ui->mainButton->setText(QStringLiteral("Start"));
-    m_pendingLines.clear();
-    m_ui->progressList->clear();
-    m_runFinished = false;
+    m_ui->progressList->clearLines();
+    showReadyText();
+    if (m_state == State::Finished)
+        setState(State::Ready);
     wizard().showPage(this, wizard().optionsPage());
 }
 
-void RunPage::startWorker()
+void RunPage::startRun()
 {
-    setWaitCursor(true);
-    auto settings = std::make_shared<RunSettings>();
-    QThread* thread = QThread::create([this, settings] { runWorker(*settings); });
-    thread->setParent(this);
-    connect(thread, &QThread::finished, this, [this, thread] { workerEnded(thread); });
-    m_workerThread = thread;
-    m_workerSettings = std::move(settings);
-    // One run at a time uses the engine: after a Stop the old run may still be ending,
-    // and the new one starts when it has.
-    if (!m_runningThread)
-        launchWorker();
-}
-
-void RunPage::launchWorker()
-{
-    QThread* thread = m_workerThread;
-    *m_workerSettings = currentSettings();
-    thread->start();
-    setWaitCursor(false);
-    if (!thread->isRunning() && !thread->isFinished()) {
-        m_workerThread = nullptr;
-        delete thread;
+    JobSettings settings = currentSettings();
+    if (!mayReplaceForeignFiles(settings))
+        return;
+    // After a Stop the stopped run's last lines still come, and the new run's follow.
+    if (m_state == State::Ready) {
+        m_ui->progressList->clearLines();
+        showReadyText();
+    }
+    const quint64 job = m_run.start(settings);
+    if (job == 0) {
         wizard().warn(this, QStringLiteral("VantrelIndexer Warning!"), QStringLiteral("Cannot create thread!"));
         return;
     }
-    m_runningThread = thread;
+    m_job = job;
+    m_jobSettings = settings;
+    setState(State::Running);
 }
 
-void RunPage::workerEnded(QThread* thread)
+void RunPage::jobEnded(quint64 job, const JobOutcome& outcome)
 {
-    // finished() comes just before the thread ends, and nothing of the worker waits for
-    // this thread any more.
-    thread->wait();
-    if (m_runningThread == thread)
-        m_runningThread = nullptr;
-    if (thread != m_workerThread)
-        thread->deleteLater();
-    if (m_whenRunsEnded) {
-        std::function<void()> whenEnded = std::move(m_whenRunsEnded);
-        m_whenRunsEnded = nullptr;
-        whenEnded();
-        return;
-    }
-    if (workerWaitingToStart())
-        launchWorker();
+    m_ui->progressList->showEnd();
+    if (job != m_job)
+        return;  // a stopped run that the page's run waited for
+    showOutcome(outcome);
+    setState(isVisible() ? State::Finished : State::Ready);
 }
 
-void RunPage::dropWorker()
+void RunPage::setState(State state)
 {
-    QThread* thread = m_workerThread;
-    m_workerThread = nullptr;
-    if (thread == m_runningThread)
-        return;  // deleted when it has ended
-    if (!thread->isFinished())
-        setWaitCursor(false);  // a start that was still waiting
-    delete thread;
+    m_state = state;
+    static const char* const labels[] = {"Start", "Stop", "Start", "Close"};
+    m_ui->mainButton->setText(QLatin1String(labels[static_cast<int>(state)]));
 }
 
-bool RunPage::workerWaitingToStart() const
-{
-    return m_workerThread && m_workerThread != m_runningThread && !m_workerThread->isRunning()
-        && !m_workerThread->isFinished();
-}
-
-void RunPage::endRuns(std::function<void()> whenEnded)
-{
-    m_delivering = false;
-    m_pendingLines.clear();
-    if (workerWaitingToStart())
-        dropWorker();
-    if (!m_runningThread || m_runningThread->isFinished()) {
-        whenEnded();
-        return;
-    }
-    IndexEngine::instance().stopRequested.store(true);
-    m_whenRunsEnded = std::move(whenEnded);
-}
-
-RunPage::RunSettings RunPage::currentSettings()
+JobSettings RunPage::currentSettings() const
 {
     const OptionsPage* options = wizard().optionsPage();
     const FolderPage* folders = wizard().folderPage();
-    RunSettings settings;
-    settings.contentMode = options->contentMode();
-    settings.pathMode = options->pathMode();
+    JobSettings settings;
     settings.sourceFolder = QFile::encodeName(folders->sourceFolder()).toStdString();
     settings.destinationFolder = QFile::encodeName(folders->destinationFolder()).toStdString();
-    settings.urlPrefix = options->urlPrefix().toLocal8Bit().toStdString();
+    settings.contentMode = options->contentMode();
+    settings.pathMode = options->pathMode();
+    settings.urlPrefix = options->urlPrefix().toStdString();
     return settings;
 }
 
-void RunPage::appendLine(const QString& line)
+bool RunPage::mayReplaceForeignFiles(JobSettings& settings)
 {
-    // A list view lays out all its rows again for every row added, which makes a long
-    // run quadratic. So a long list takes its new lines in batches; the worker still
-    // waits for each hand-over, and the newest line is the one shown selected.
-    m_pendingLines.append(line);
-    if (m_ui->progressList->count() < kLinesShownAtOnce)
-        showPendingLines();
-    else if (!m_refreshTimer.isActive())
-        m_refreshTimer.start();
+    const std::vector<std::string> foreign = foreignFiles(settings);
+    if (foreign.empty())
+        return true;
+    QString text = QStringLiteral("These files in the destination folder were not written by VantrelIndexer:\n\n");
+    for (const std::string& path : foreign)
+        text += ProgressList::printableLine(path) + QLatin1Char('\n');
+    text += QStringLiteral("\nReplace them?");
+    settings.overwrite = wizard().ask(this, QStringLiteral("VantrelIndexer Warning!"), text);
+    return settings.overwrite;
 }
 
-void RunPage::showPendingLines()
+void RunPage::showReadyText()
 {
-    if (m_pendingLines.isEmpty())
-        return;
-    QListWidget* list = m_ui->progressList;
-    list->addItems(m_pendingLines);
-    m_pendingLines.clear();
-    list->setCurrentRow(list->count() - 1);
+    m_ui->outcomeLabel->hide();
+    m_ui->readyLabel->show();
 }
 
-void RunPage::setWaitCursor(bool shown)
+void RunPage::showOutcome(const JobOutcome& outcome)
 {
-    if (shown == m_waitCursor)
-        return;
-    m_waitCursor = shown;
-    if (shown)
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QGuiApplication::restoreOverrideCursor();
-}
-
-void RunPage::handOver(const std::function<void()>& change)
-{
-    if (!m_delivering.load())
-        return;
-    QMetaObject::invokeMethod(
-        this,
-        [this, &change] {
-            if (m_delivering.load())
-                change();
-        },
-        Qt::BlockingQueuedConnection);
-}
-
-void RunPage::runWorker(const RunSettings& settings)
-{
-    const bool complete = runIndexing(settings);
-    handOver([this, complete] {
-        // The final line goes last and no line stays selected. A run normally starts on
-        // an empty list; one that waited for a stopped run starts below that run's lines
-        // and still ends with its own final line at the bottom.
-        showPendingLines();
-        QListWidget* list = m_ui->progressList;
-        list->addItem(complete ? QStringLiteral("Indexing complete!") : QStringLiteral("Indexing interrupted!"));
-        list->setCurrentRow(-1);
-        list->clearSelection();
-        list->scrollToBottom();
-    });
-}
-
-bool RunPage::runIndexing(const RunSettings& settings)
-{
-    IndexEngine& engine = IndexEngine::instance();
-    engine.contentMode = settings.contentMode;
-    engine.pathMode = settings.pathMode;
-    engine.sourceFolder = settings.sourceFolder;
-    engine.destinationFolder = settings.destinationFolder;
-    engine.urlPrefix = settings.urlPrefix;
-    engine.progressLog = m_log.get();
-    const bool complete = engine.buildIndex();
-    copySearchPageFiles(programFolder(), engine.destinationFolder);
-    handOver([this] {
-        // A start that waits for this run to end owns the button already.
-        if (workerWaitingToStart())
-            return;
-        m_ui->mainButton->setText(QStringLiteral("Close"));
-        m_runFinished = true;
-    });
-    return complete;
+    QLabel* label = m_ui->outcomeLabel;
+    const QString made = counted(outcome.pages, "page") + QStringLiteral(", ") + counted(outcome.words, "word");
+    QString text;
+    bool linked = false;
+    switch (outcome.result) {
+    case JobResult::Complete:
+        if (!outcome.outputFailures.empty()) {
+            text = QStringLiteral("Indexing complete: %1, but the search page is not complete:<br>%2")
+                       .arg(made, shownName(label, outcome.outputFailures.front()));
+        } else if (outcome.pages == 0) {
+            text = QStringLiteral("Indexing complete, but the source folder holds no pages (files whose names "
+                                  "contain \".htm\").");
+            linked = true;
+        } else if (outcome.words == 0) {
+            const ContentMode mode = m_jobSettings.contentMode;
+            text = QStringLiteral("Indexing complete: %1, but no words%2.")
+                       .arg(counted(outcome.pages, "page"),
+                            mode == ContentMode::Keywords ? ": none of the pages has META keywords" : "");
+            QStringList better;
+            for (ContentMode more : {ContentMode::KeywordsTitlesHeaders, ContentMode::AllContent})
+                if (more > mode)
+                    better << QLatin1Char('"') + wizard().optionsPage()->contentOptionText(more).toHtmlEscaped()
+                                  + QLatin1Char('"');
+            if (!better.isEmpty())
+                text += QStringLiteral(" To index their text, go &lt;&lt;Back and choose %1.")
+                            .arg(better.join(QStringLiteral(" or ")));
+            linked = true;
+        } else {
+            text = QStringLiteral("Indexing complete: %1.").arg(made);
+            linked = true;
+        }
+        break;
+    case JobResult::Stopped: text = QStringLiteral("Indexing stopped; the old index is kept."); break;
+    case JobResult::NotWritten:
+        text = QStringLiteral("The index could not be written; the old index is kept.<br>%1")
+                   .arg(shownName(label, outcome.failure));
+        break;
+    case JobResult::Refused:
+        text = QStringLiteral("Nothing was indexed: the destination folder holds files that VantrelIndexer did "
+                              "not write.");
+        break;
+    }
+    if (linked) {
+        const QString searchPage =
+            QFileInfo(QFile::decodeName(m_jobSettings.destinationFolder.c_str()) + QStringLiteral("/search.html"))
+                .absoluteFilePath();
+        m_searchPage = QUrl::fromLocalFile(searchPage);
+        const QString before = QStringLiteral("Search page: ");
+        text += QStringLiteral("<br>%1<a href=\"search.html\">%2</a>")
+                    .arg(before, shownName(label, QFile::encodeName(searchPage).toStdString(), before));
+    }
+    label->setText(text);
+    m_ui->readyLabel->hide();
+    label->show();
 }

@@ -13,15 +13,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <functional>
-#include <memory>
 
 template <class Control = QAbstractButton> Control* control(QWidget* page, const char* name)
 {
@@ -31,10 +29,7 @@ template <class Control = QAbstractButton> Control* control(QWidget* page, const
     return found;
 }
 
-inline void click(QWidget* page, const char* button)
-{
-    QTest::mouseClick(control(page, button), Qt::LeftButton);
-}
+inline void click(QWidget* page, const char* button) { QTest::mouseClick(control(page, button), Qt::LeftButton); }
 
 inline void type(QWidget* page, const char* edit, const QString& text)
 {
@@ -44,12 +39,9 @@ inline void type(QWidget* page, const char* edit, const QString& text)
     QTest::keyClicks(box, text);
 }
 
-inline QString text(QWidget* page, const char* button)
-{
-    return control(page, button)->text();
-}
+inline QString text(QWidget* page, const char* button) { return control(page, button)->text(); }
 
-inline QStringList lines(RunPage* page)
+inline QStringList lines(QWidget* page)
 {
     QStringList all;
     QListWidget* list = control<QListWidget>(page, "progressList");
@@ -68,41 +60,16 @@ inline QList<QWidget*> visiblePages()
     return pages;
 }
 
-// What the warning box opened by a press showed, read while it was open.
-struct ShownWarning {
-    bool shown = false;
-    QString caption;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    int buttonCount = 0;
-};
-
-// Presses button and closes the warning that it opens with OK, as a person would.
-inline ShownWarning clickExpectingWarning(QWidget* page, const char* button)
-{
-    auto seen = std::make_shared<ShownWarning>();
-    QTimer::singleShot(0, [seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        *seen = {true, box->windowTitle(), box->text(), box->icon(), static_cast<int>(box->buttons().size())};
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    });
-    click(page, button);
-    return *seen;
-}
-
 // Serves the worker's hand-overs one at a time until condition holds. The worker waits
 // for the page at every line, so between two calls the run stands still.
-inline bool serveRunUntil(RunPage* page, const std::function<bool()>& condition, int timeoutMs = 120000)
+inline bool serveRunUntil(const std::function<bool()>& condition, int timeoutMs = 120000)
 {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
         if (timer.hasExpired(timeoutMs))
             return false;
-        QCoreApplication::sendPostedEvents(page, QEvent::MetaCall);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         QThread::usleep(100);
     }
     return true;
@@ -113,7 +80,7 @@ inline void writeSite(const QString& folder, int count)
 {
     QDir().mkpath(folder + QStringLiteral("/sub"));
     for (int i = 0; i < count; ++i) {
-        QFile page(QStringLiteral("%1/%2page%3.html").arg(folder, i % 3 ? QString() : QStringLiteral("sub/")).arg(i, 4, 10, QLatin1Char('0')));
+        QFile page(QStringLiteral("%1/%2page%3.html").arg(folder, i % 3 ? "" : "sub/").arg(i, 4, 10, QLatin1Char('0')));
         page.open(QIODevice::WriteOnly);
         page.write(QStringLiteral("<html><head><title>Page %1</title>"
                                   "<meta name=\"keywords\" content=\"alpha word%1 beta\"></head>"
