@@ -23,10 +23,15 @@ function wordClass(term, word) {
 // documents with a class: they match the term even when the index lacks the word
 // (an index of META keywords only; a page without a title, known by its name).
 // One or two letters begin too many words to be worth it: they take whole words only.
+// Keeps in term.titleHits every title word that the term matches at all, as pairs of
+// word position and class, for ranking by title.
 Searcher.prototype.placeMatches = function (term) {
   var titles = this.buildTitles(), places = [], worst = term.text.length < 3 ? PLURAL : FUZZY, v, c;
+  term.titleHits = [];
   for (v = 0; v < titles.words.length; v++) {
-    if ((c = wordClass(term, titles.words[v])) <= worst) places.push({ docs: titles.docs[v], cls: c });
+    if ((c = wordClass(term, titles.words[v])) === NONE) continue;
+    term.titleHits.push(v, c);
+    if (c <= worst) places.push({ docs: titles.docs[v], cls: c });
   }
   for (v = 0; v < titles.nameWords.length; v++) {
     if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });

@@ -63,17 +63,21 @@ Searcher.prototype.collect = function (terms, every) {
 };
 
 // Marks the documents whose titles the query's words match: for each word the best
-// class, and how many of the title's words some query word matches.
+// class, and how many of the title's words some query word matches. Only the title
+// words that the terms matched when they were made (titleHits) are visited.
 Searcher.prototype.matchTitles = function (terms) {
-  var titles = this.buildTitles(), stamp = ++this.stamp, T = terms.length;
+  var titles = this.buildTitles(), stamp = ++this.stamp, T = terms.length, t;
   var stamps = this.titleStamp, covered = this.titleCovered, best = this.titleBest;
-  for (var v = 0; v < titles.words.length; v++) {
-    var word = titles.words[v], classes = null;
-    for (var t = 0; t < T; t++) {
-      var c = wordClass(terms[t], word);
-      if (c !== NONE) (classes || (classes = []))[t] = c;
+  var matched = new Map();   // title word position: the class of each term that matches it
+  for (t = 0; t < T; t++) {
+    var hits = terms[t].titleHits;
+    for (var h = 0; h < hits.length; h += 2) {
+      var classes = matched.get(hits[h]);
+      if (!classes) matched.set(hits[h], classes = []);
+      classes[t] = hits[h + 1];
     }
-    if (classes === null) continue;
+  }
+  matched.forEach(function (classes, v) {
     var list = titles.docs[v], telling = titles.common[v] === 0;
     for (var k = 0; k < list.length; k++) {
       var d = list[k], base = d * MAX_TERMS;
@@ -87,7 +91,7 @@ Searcher.prototype.matchTitles = function (terms) {
         if (classes[t] !== undefined && classes[t] < best[base + t]) best[base + t] = classes[t];
       }
     }
-  }
+  });
 };
 
 // Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
