@@ -12,9 +12,9 @@ struct IndexRun::Job {
     quint64 number = 0;
     JobSettings settings;
     std::atomic<bool> stop{false};  // the job's own: set before it begins, it still counts
-    std::shared_future<void> earlierLeft;  // the job before has left the engine; none for the first
-    std::promise<void> left;
-    std::shared_future<void> leftFuture;
+    std::shared_future<void> earlierLeft;  // the job before has left the engine (none for the first)
+    std::promise<void> left;               // this job has left the engine,
+    std::shared_future<void> leftFuture;   // ... as the job after it waits to see
     JobOutcome outcome;  // written by the worker before it ends
     QThread* thread = nullptr;
 };
