@@ -7,6 +7,7 @@ limits and permissions, each case in a temporary folder of its own.
 
 import os
 import resource
+import select
 import signal
 import subprocess
 import sys
@@ -167,17 +168,26 @@ def signals(root):
         os.mkfifo(fifo)
         process = subprocess.Popen([CLI, "--threads", "2", "--log", fifo, site, f"{root}/out"],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        with open(fifo, "rb", buffering=0) as log:
-            seen = b""
-            while seen.count(b"Done!") < 10 and (chunk := log.read(4096)):
-                seen += chunk
-            for number, sig in enumerate(sent):  # the program waits on the full pipe by now
-                process.send_signal(sig)
-                if number + 1 < len(sent):
-                    assert process.stderr.readline().startswith(b"Stopping..."), "no word of the stop"
-            seen += b"".join(iter(lambda: log.read(65536), b"")) if status != 130 else b""
+        log, seen = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK), [b""]  # the program may never open it
+
+        def read_log(enough):
+            while not enough(seen[0]):
+                chunk = os.read(log, 65536) if select.select([log], [], [], 0.05)[0] else b""
+                seen[0] += chunk
+                if not chunk and process.poll() is not None:
+                    return
+
+        read_log(lambda text: text.count(b"Done!") >= 10)
+        assert process.poll() is None, f"{sent}: exit {process.returncode} before the stop"
+        for number, sig in enumerate(sent):  # the program waits on the full pipe by now
+            process.send_signal(sig)
+            if number + 1 < len(sent):
+                assert process.stderr.readline().startswith(b"Stopping..."), "no word of the stop"
+        if status != 130:
+            read_log(lambda text: False)
+        os.close(log)
         code = process.wait(timeout=600)
-        assert code == status and (status == 130 or seen.endswith(b"index ...\nIndexing interrupted!\n")), sent
+        assert code == status and (status == 130 or seen[0].endswith(b"index ...\nIndexing interrupted!\n")), sent
         assert old_index(f"{root}/out", True), f"{sent}: {os.listdir(f'{root}/out')}"
 
 
