@@ -1,3 +1,5 @@
+// Titles and file names: their words, for pages the word list lacks and for ranking.
+
 // The distinct words of all titles, each with its documents; which of them stand in
 // a large share of the titles (a site's name, say), so tell nothing about a page;
 // the number of other distinct words of each title ("Document has no name" has
