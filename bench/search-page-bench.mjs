@@ -1,9 +1,10 @@
 // Speed of the search page in headless Chromium, opened from disk:
-//   node bench/search-page-bench.mjs INDEX_DIR
+//   node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE]
 // INDEX_DIR holds indexed_docs.js, indexed_words.js and the search page (the output of
 // vantrelindexer-cli, or of bench/make-synthetic-index.mjs). Queries are taken from the
 // index itself: a title word, two title words, a prefix, a part inside a word, a typo
-// and the most frequent word. Prints a Markdown table to stdout:
+// and the most frequent word; or from QUERY_FILE, one a line (so that two indexes can
+// be measured with the same queries). Prints a Markdown table to stdout:
 //   - open: from opening search.html?q=... to the first results on screen (median of
 //     RUNS fresh loads, default 3), and the part of it that the browser took to load
 //     and run the two index files;
@@ -17,9 +18,9 @@ import vm from 'node:vm';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
-const indexDir = process.argv[2];
+const [indexDir, queryFile] = process.argv.slice(2);
 if (!indexDir || !fs.existsSync(path.join(indexDir, 'search.html'))) {
-  console.error('usage: node bench/search-page-bench.mjs INDEX_DIR (a folder with search.html and the index files)');
+  console.error('usage: node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] (INDEX_DIR: a folder with search.html and the index files)');
   process.exit(2);
 }
 const runs = Number(process.env.RUNS || 3);
@@ -42,7 +43,7 @@ const sample = titled[Math.floor(titled.length / 2)] || docs[0];
 const [w1, w2] = words(sample[1]).length >= 2 ? words(sample[1]) : [byCount[0][0], byCount[1][0]];
 const long = byCount.slice(50, 5000).find((e) => e[0].length >= 9 && /^[A-Z]+$/.test(e[0]))?.[0] || w1;
 const typo = (w) => w.slice(0, 2) + w[3] + w[2] + w.slice(4);
-const queries = [
+const queries = queryFile ? fs.readFileSync(queryFile, 'utf8').split('\n').filter(Boolean).map((q, i) => [`query ${i + 1}`, q]) : [
   ['one word', w1.toLowerCase()],
   ['two words', `${w1} ${w2}`.toLowerCase()],
   ['prefix', long.slice(0, 4).toLowerCase()],
@@ -112,10 +113,16 @@ try {
   for (const row of rows) {
     await page.fill('#q', '');
     await page.waitForTimeout(50);
+    // A long query is pasted but for its last 10 keys.
+    const typed = Math.max(0, row.q.length - 10);
+    if (typed) {
+      await page.fill('#q', row.q.slice(0, typed));
+      await page.waitForFunction((q) => document.getElementById('results').dataset.query === q, row.q.slice(0, typed));
+    }
     await page.evaluate(() => { window.__bench.keys = []; });
-    for (let i = 0; i < row.q.length; i++) {
+    for (let i = typed; i < row.q.length; i++) {
       await page.keyboard.press(row.q[i] === ' ' ? 'Space' : row.q[i]);
-      await page.waitForFunction((n) => window.__bench.keys.length >= n, i + 1, { timeout: 30000 });
+      await page.waitForFunction((n) => window.__bench.keys.length >= n, i - typed + 1, { timeout: 30000 });
     }
     const keys = await page.evaluate(() => window.__bench.keys);
     if (process.env.BENCH_DEBUG) console.error(row.q, keys.map(Math.round).join(" "));
@@ -133,6 +140,7 @@ console.error(`search page bench: ${docs.length} documents, ${index.length} word
 console.log(`| query (${docs.length.toLocaleString('en-US')} documents, ${index.length.toLocaleString('en-US')} words) | results | index files loaded ms | open to first results ms | key to results ms, median | slowest key ms |`);
 console.log('|---|---|---:|---:|---:|---:|');
 for (const r of rows) {
-  console.log(`| ${r.kind}: \`${r.q}\` | ${r.count.replace(/\|/g, '\\|')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} |`);
+  const q = r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' + r.q.slice(-8) + ` (${r.q.length} letters)` : r.q;
+  console.log(`| ${r.kind}: \`${q}\` | ${r.count.replace(/\|/g, '\\|').replace(/\u201c.{40,}\u201d/, '\u201c\u2026\u201d')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} |`);
 }
 console.log(`| worst | | | ${ms(Math.max(...all))} | ${ms(Math.max(...rows.map((r) => r.keyMedian)))} | ${ms(Math.max(...rows.map((r) => r.keyMax)))} |`);
