@@ -20,6 +20,9 @@ RUNS=${RUNS:-5}
 PAGEFIND_VERSION=1.6.0
 DOC_PACKAGE=python3.11-doc
 DOC_SUBTREE=usr/share/doc/python3.11/html
+# A second documentation site for the ratios that must hold on more than one site.
+DOC2_PACKAGE=git-doc
+DOC2_SUBTREE=usr/share/doc/git-doc
 CONTENT_OPTIONS=(all keywords titles headers)
 
 die() { echo "run-bench: $*" >&2; exit 1; }
@@ -35,6 +38,7 @@ TOOLS=$BUILD/bench-tools
 OUT=$BUILD/bench-out
 RESULTS=$ROOT/bench/RESULTS.md
 TREE=$DATA/$DOC_PACKAGE/$DOC_SUBTREE
+TREE2=$DATA/$DOC2_PACKAGE/$DOC2_SUBTREE
 TREE4=$DATA/$DOC_PACKAGE-x4
 SUDO=$([ "$(id -u)" -eq 0 ] || echo sudo)
 apt_updated=false
@@ -60,17 +64,17 @@ ensure_tools() {
     fi
 }
 
-# The documentation tree from its Debian package, and the same tree 4 times side by side.
-fetch_trees() {
-    local unpacked=$DATA/$DOC_PACKAGE
+# A documentation tree from its Debian package, unpacked under DATA/PACKAGE.
+fetch_package() {
+    local package=$1 unpacked=$DATA/$1
     if [ ! -f "$unpacked/.complete" ]; then
-        note "fetching $DOC_PACKAGE"
+        note "fetching $package"
         rm -rf "$unpacked" "$DATA/download"
         mkdir -p "$DATA/download"
-        if ! (cd "$DATA/download" && apt-get download -q "$DOC_PACKAGE" 2>/dev/null); then
+        if ! (cd "$DATA/download" && apt-get download -q "$package" 2>/dev/null); then
             $SUDO apt-get update -qq
             apt_updated=true
-            (cd "$DATA/download" && apt-get download -q "$DOC_PACKAGE") || die "cannot download $DOC_PACKAGE"
+            (cd "$DATA/download" && apt-get download -q "$package") || die "cannot download $package"
         fi
         local deb
         deb=$(ls "$DATA"/download/*.deb | head -n 1)
@@ -79,7 +83,14 @@ fetch_trees() {
         rm -rf "$DATA/download"
         touch "$unpacked/.complete"
     fi
+}
+
+# The two documentation trees, and the first one 4 times side by side.
+fetch_trees() {
+    fetch_package "$DOC_PACKAGE"
+    fetch_package "$DOC2_PACKAGE"
     [ -d "$TREE" ] || die "no $TREE in $DOC_PACKAGE"
+    [ -d "$TREE2" ] || die "no $TREE2 in $DOC2_PACKAGE"
     if [ ! -f "$TREE4/.complete" ]; then
         note "making the 4-copies tree"
         rm -rf "$TREE4"
@@ -242,6 +253,16 @@ machine_description() {
 
 passfail() { awk "BEGIN { print ($1) ? \"pass\" : \"**fail**\" }"; }
 
+bytes_of() { [ -e "$1" ] && du -sb --apparent-size "$@" | awk '{ s += $1 } END { print s + 0 }' || echo 0; }
+files_of() { find "$1" -type f | wc -l; }
+
+# One row of the sizes table: SITE OURS OURS_PLAIN PAGEFIND
+size_row() {
+    local all=$2 plain=$3 peer=$4 page
+    page=$(bytes_of "$all"/search.html "$all"/search.js "$all"/search_top.html "$all"/search.css)
+    echo "| $1 | $(bytes_of "$all") ($(files_of "$all")) | $(bytes_of "$plain") ($(files_of "$plain")) | $(bytes_of "$all/indexed_words.js") | $(bytes_of "$all/indexed_docs.js") | $(bytes_of "$all/indexed_pages.js") | $(bytes_of "$all/indexed_text") ($(files_of "$all/indexed_text")) | $page | $(bytes_of "$peer") ($(files_of "$peer")) | $(calc %.2f "$(bytes_of "$peer") / $(bytes_of "$all")") |"
+}
+
 report() {
     local pf=pagefind base=baseline all=cli-all name
     echo "# Benchmark: indexing a documentation site"
@@ -258,10 +279,14 @@ report() {
     echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|"
     for name in "${CASES[@]}"; do
         local vspf="–" vsbase="–"
-        if [ "$name" != cli-all-x4 ]; then
+        case $name in
+        cli-all-x4) ;;
+        git-*) vspf=$(calc %.1f "${WALL[git-pagefind]} / ${WALL[$name]}") ;;
+        *)
             vspf=$(calc %.1f "${WALL[$pf]} / ${WALL[$name]}")
             vsbase=$(calc %.1f "${WALL[$name]} / ${WALL[$base]}")
-        fi
+            ;;
+        esac
         printf '| %s | %d | %.3f | %.2f | %.1f | %.0f | %.1f | %s | %s |\n' "${LABEL[$name]}" "${COUNT[$name]}" "${WALL[$name]}" \
             "${CPU[$name]}" "${MEM[$name]}" "$(calc %f "${PAGES[$name]} / ${WALL[$name]}")" \
             "$(calc %f "${BYTES[$name]} / 1e6 / ${WALL[$name]}")" "$vspf" "$vsbase"
@@ -283,6 +308,13 @@ report() {
     echo "| 4-copies tree (wall / single tree wall) | ${scale}x | at most 4.4x | $(passfail "$scale <= 4.4") |"
     echo "| 2 threads against 1 (1-thread wall / wall) | ${threads}x | at least 1.6x | $(passfail "$threads >= 1.6") |"
     echo "| output byte-identical to --pattern-library and --threads 1 | $($IDENTICAL && echo yes || echo no) | yes | $($IDENTICAL && echo pass || echo '**fail**') |"
+    local companion companion2 speed2
+    companion=$(calc %.2f "${WALL[$all]} / ${WALL[cli-all-plain]}")
+    companion2=$(calc %.2f "${WALL[git-all]} / ${WALL[git-all-plain]}")
+    speed2=$(calc %.1f "${WALL[git-pagefind]} / ${WALL[git-all]}")
+    echo "| cost of the companion data, $DOC_PACKAGE (wall / --plain wall) | ${companion}x | at most 1.5x | $(passfail "$companion <= 1.5") |"
+    echo "| cost of the companion data, $DOC2_PACKAGE (wall / --plain wall) | ${companion2}x | at most 1.5x | $(passfail "$companion2 <= 1.5") |"
+    echo "| faster than Pagefind on $DOC2_PACKAGE | ${speed2}x | at least 20x | $(passfail "$speed2 >= 20") |"
     echo
     echo "The same in CPU seconds, which other processes on the machine disturb less than wall time: Pagefind CPU / CPU $(calc %.1f "${CPU[$pf]} / ${CPU[$all]}")x; 4-copies tree CPU / CPU $(calc %.2f "${CPU[cli-all-x4]} / ${CPU[$all]}")x; CPU / wall of the default run (processors kept busy) $(calc %.2f "${CPU[$all]} / ${WALL[$all]}")."
     echo
@@ -293,6 +325,25 @@ report() {
     echo "| runs | result | size |"
     echo "|---|---|---|"
     cat "$OUT/identity.md"
+    echo
+    echo "## Size of everything written"
+    echo
+    echo "Bytes of every file each program wrote for the same site (\`du\` apparent sizes; files, in brackets)."
+    echo
+    echo "| site | ours, all | ours, --plain | of ours: indexed_words.js | indexed_docs.js | indexed_pages.js | indexed_text/ | search page | Pagefind | Pagefind / ours |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+    size_row "$DOC_PACKAGE" "$OUT/cli-all" "$OUT/cli-all-plain" "$OUT/pagefind"
+    size_row "$DOC2_PACKAGE" "$OUT/git-all" "$OUT/git-all-plain" "$OUT/git-pagefind"
+    if [ -n "$SCALING_ROWS" ]; then
+        echo
+        echo "## Growth on inputs made to make it grow"
+        echo
+        echo "\`bench/scaling-bench.sh\`: CPU per page or per byte against a normal input of the same size; 1 means the cost grows with the size, not faster."
+        echo
+        echo '```'
+        echo "$SCALING_ROWS"
+        echo '```'
+    fi
     if [ -n "$SEARCH_PAGE_ROWS" ]; then
         echo
         echo "## Search page on the python-doc index"
@@ -310,6 +361,8 @@ mkdir -p "$OUT/times"
 
 PAGES1=$(count_pages "$TREE")
 BYTES1=$(count_bytes "$TREE")
+PAGES2=$(count_pages "$TREE2")
+BYTES2=$(count_bytes "$TREE2")
 PAGES4=$(count_pages "$TREE4")
 BYTES4=$(count_bytes "$TREE4")
 
@@ -331,8 +384,16 @@ add_case cli-all-library "command line, all content, --pattern-library" "$PAGES1
     "$CLI" "$TREE" "$OUT/cli-all-library" --content all --pattern-library --quiet
 add_case cli-all-x4 "command line, all content, 4-copies tree" "$PAGES4" "$BYTES4" \
     "$CLI" "$TREE4" "$OUT/cli-all-x4" --content all --quiet
+add_case cli-all-plain "command line, all content, --plain" "$PAGES1" "$BYTES1" \
+    "$CLI" "$TREE" "$OUT/cli-all-plain" --content all --plain --quiet
 add_case pagefind "Pagefind $PAGEFIND_VERSION" "$PAGES1" "$BYTES1" \
     "$PAGEFIND" --site "$TREE" --output-path "$OUT/pagefind"
+add_case git-all "$DOC2_PACKAGE: command line, all content" "$PAGES2" "$BYTES2" \
+    "$CLI" "$TREE2" "$OUT/git-all" --content all --quiet
+add_case git-all-plain "$DOC2_PACKAGE: command line, all content, --plain" "$PAGES2" "$BYTES2" \
+    "$CLI" "$TREE2" "$OUT/git-all-plain" --content all --plain --quiet
+add_case git-pagefind "$DOC2_PACKAGE: Pagefind $PAGEFIND_VERSION" "$PAGES2" "$BYTES2" \
+    "$PAGEFIND" --site "$TREE2" --output-path "$OUT/git-pagefind"
 add_case baseline "baseline: read every page, count \`<\`" "$PAGES1" "$BYTES1" \
     "$BASELINE" "$TREE"
 measure_all
@@ -355,6 +416,13 @@ measure_capacity() {
 note "measuring the processors free for a second thread"
 CAPACITY=$(measure_capacity)
 
+SCALING_ROWS=
+if [ -x "$ROOT/bench/scaling-bench.sh" ]; then
+    note "running bench/scaling-bench.sh"
+    SCALING_ROWS=$("$ROOT/bench/scaling-bench.sh" "$BUILD" 2>>"$OUT/bench.log") ||
+        SCALING_ROWS="bench/scaling-bench.sh failed; see $OUT/bench.log"
+fi
+
 SEARCH_PAGE_ROWS=
 if [ -f "$ROOT/bench/search-page-bench.mjs" ]; then
     note "running bench/search-page-bench.mjs"
@@ -363,5 +431,9 @@ if [ -f "$ROOT/bench/search-page-bench.mjs" ]; then
 fi
 
 report >"$OUT/RESULTS.md"
+# Sections measured by hand (see their text for how) are kept from the last results.
+if [ -f "$RESULTS" ] && grep -q '^## Search page on hostile indexes' "$RESULTS"; then
+    { echo; sed -n '/^## Search page on hostile indexes/,$p' "$RESULTS"; } >>"$OUT/RESULTS.md"
+fi
 cp "$OUT/RESULTS.md" "$RESULTS"
 cat "$RESULTS"
