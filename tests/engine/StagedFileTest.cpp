@@ -70,6 +70,26 @@ TEST(StagedFile, AFailingStepGivesItsReasonAndLeavesTheOldFileAlone)
     }
 }
 
+// How a job keeps the old pair when the second file cannot replace its old one.
+TEST(StagedFile, TheOldFileComesBackAfterReplacingWithOrWithoutHardLinks)
+{
+    for (int failing : {0, int(Link)}) {
+        for (const std::string old : {"old", ""}) {
+            TempTree tree;
+            const std::string target = old.empty() ? tree.path("index.js") : tree.write("index.js", old);
+            FailingFileSystem fileSystem;
+            fileSystem.failing = failing;
+            {
+                StagedFile file(target, fileSystem);
+                ASSERT_TRUE(file.write("new") && file.replaceTarget(true) && readFile(target) == "new");
+                EXPECT_TRUE(file.restoreOld());
+            }
+            EXPECT_EQ(readFile(target), old) << failing;
+            EXPECT_EQ(folderEntries(tree.root()).size(), old.empty() ? 0u : 1u) << failing;
+        }
+    }
+}
+
 TEST(StagedFile, NamesTakenOrLinkedBeforeNeverBlockTheWriteNorGetWrittenThrough)
 {
     const struct {
