@@ -7,6 +7,10 @@
  *   indexed_docs.js   var docs=[[number,"TITLE","location","dd-MM-yyyy"],...];
  *   indexed_words.js  var index=[["WORD",doc,doc,...],...];  words in ASCII order,
  *                     each word's documents best first.
+ * and, when the indexer wrote them, the companion data (real titles, summaries, the
+ * way to the pages) and the page texts of the results in view:
+ *   indexed_pages.js          var pages={"format":1,"count":N,"check":"...",...};
+ *   indexed_text/STAMP/N.js   vantrelText(N,{"text":"...","sections":[...]});
  *
  * The search logic has no dependency on a browser, so Node can require this file and
  * test it; the page code (view, history, loader, page) runs only inside search.html.

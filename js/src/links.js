@@ -25,14 +25,16 @@ function escapeBytes(text, bytesMode, path) {
 // file name reach the right file. A location that starts with a URL scheme is used as
 // it stands, but for bytes that can never appear in a URL; when kept is given, only
 // its first kept characters (the URL prefix that all such locations share) stand as
-// they are and the rest is a path.
-function locationHref(location, base, bytesMode, kept) {
+// they are and the rest is a path. A relative location is taken from siteBase (the
+// way from the search page to the indexed folder, checked by siteBaseOf) when given.
+function locationHref(location, base, bytesMode, kept, siteBase) {
   if (SCHEME.test(location)) {
     var cut = kept === undefined ? location.length : Math.min(kept, location.length);
     return escapeBytes(location.slice(0, cut), bytesMode, false) + escapeBytes(location.slice(cut), bytesMode, true);
   }
   // "//x" would name a host; on disk it is the same file as "/x".
   var out = escapeBytes(location, bytesMode, true).replace(/^\/{2,}/, '/');
+  if (siteBase && out.charAt(0) !== '/') out = siteBase + out;
   if (base === undefined) return out;
   try {
     return new URL(out, base).href;
@@ -57,4 +59,17 @@ function sharedUrlPrefix(docs) {
   if (shared === null) return undefined;
   var start = SCHEME.exec(shared);
   return start ? Math.max(start[0].length, shared.lastIndexOf('/') + 1) : undefined;
+}
+
+// A relative URL path to a folder: percent-encoded names, each ending in "/" ("" for
+// the search page's own folder). Nothing else can be the base of relative locations:
+// no scheme, no host, no query.
+var SITE_BASE = /^(?:(?:[A-Za-z0-9\-._~]|%[0-9A-Fa-f]{2})+\/)*$/;
+function siteBaseOf(base) {
+  return typeof base === 'string' && SITE_BASE.test(base) ? base : '';
+}
+
+// "#" and an anchor of a page, its UTF-8 bytes escaped as in a path.
+function fragmentOf(anchor) {
+  return '#' + escapeBytes(anchor, false, true);
 }

@@ -88,10 +88,16 @@ function startPage(win) {
   box.value = initial.q;
   sortBox.value = initial.sort;
   say('Loading the search index\u2026');
-  new IndexLoader(win, function (ready) {
+  new IndexLoader(win, function (ready, pages) {
     searcher = view.searcher = ready;
-    var docs = ready.docs;
-    say(docs.length === 0 ? 'The index holds no pages.' : '');
+    var docs = ready.docs, companion = companionData(pages, docs);
+    if (companion.state === 'ok') {
+      var texts = companion.text && new TextStore(win, companion.text, function (d, page) { view.textArrived(d, page); });
+      view.useCompanion(companion, texts || null);
+    }
+    say(docs.length === 0 ? 'The index holds no pages.' : companion.state === 'format'
+      ? 'The search data beside this page (indexed_pages.js) was written by another version of VantrelIndexer: ' +
+        'build the index again to see real titles and page texts.' : '');
     box.placeholder = 'Search ' + plural(docs.length, 'page');
     performanceMark(win, 'vantrel-index-ready');
     // A query typed while the index loaded is a new search; the address's is not.

@@ -21,18 +21,23 @@ function highlightSpans(text, terms) {
   return spans;
 }
 
-// Text as shown: at most MAX_SHOWN characters, cut after a word and ended with an
-// ellipsis when longer.
-function shortText(text) {
-  if (text.length <= MAX_SHOWN) return text;
-  var cut = MAX_SHOWN, blank = /\s/;
-  while (cut > MAX_SHOWN / 2 && !blank.test(text.charAt(cut))) cut--;
-  if (cut <= MAX_SHOWN / 2) {
-    cut = MAX_SHOWN;
+// The start of text up to max characters, cut after a word (inside one only when the
+// text has no blank in its second half).
+function cutAtWord(text, max) {
+  var cut = max, blank = /\s/;
+  while (cut > max / 2 && !blank.test(text.charAt(cut))) cut--;
+  if (cut <= max / 2) {
+    cut = max;
     if (/[\ud800-\udbff]/.test(text.charAt(cut - 1))) cut--;
   }
   while (cut > 0 && blank.test(text.charAt(cut - 1))) cut--;
-  return text.slice(0, cut) + '\u2026';
+  return text.slice(0, cut);
+}
+
+// Text as shown: at most MAX_SHOWN characters, cut after a word and ended with an
+// ellipsis when longer.
+function shortText(text) {
+  return text.length <= MAX_SHOWN ? text : cutAtWord(text, MAX_SHOWN) + '\u2026';
 }
 
 // A title (entities decoded) or location as shown. One shown character takes at

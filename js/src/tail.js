@@ -6,6 +6,12 @@ return {
   decodeEntities: decodeEntities,
   locationHref: locationHref,
   sharedUrlPrefix: sharedUrlPrefix,
+  siteBaseOf: siteBaseOf,
+  fragmentOf: fragmentOf,
+  documentsCheck: documentsCheck,
+  companionData: companionData,
+  summaryOf: summaryOf,
+  PageText: PageText,
   editDistance: editDistance,
   work: work,
   highlightSpans: highlightSpans,
@@ -17,6 +23,7 @@ return {
   startPage: startPage,
   EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY,
   limits: { MAX_WORD_LENGTH: MAX_WORD_LENGTH, MAX_TERMS: MAX_TERMS, FUZZY_CELL_BUDGET: FUZZY_CELL_BUDGET,
-    MAX_SHOWN: MAX_SHOWN, MAX_MARKS: MAX_MARKS }
+    MAX_SHOWN: MAX_SHOWN, MAX_MARKS: MAX_MARKS, EXCERPT_WORDS: EXCERPT_WORDS, MAX_EXCERPT_CHARS: MAX_EXCERPT_CHARS,
+    MAX_PLACES: MAX_PLACES, MAX_SECTIONS: MAX_SECTIONS, MAX_SECTIONS_LISTED: MAX_SECTIONS_LISTED, MAX_SUMMARY: MAX_SUMMARY }
 };
 });

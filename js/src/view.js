@@ -1,6 +1,8 @@
 // The results on the page: the list, the count, "Did you mean" and "Show more", and
-// the result chosen with the arrows. Every text from the index reaches the page as
-// text nodes, never as markup.
+// the result chosen with the arrows; with companion data, each result's real title,
+// its excerpt (the summary until the page's text has come) and the sections that hold
+// the query words. Every text from the data files reaches the page as text nodes,
+// never as markup.
 
 var PAGE_SIZE = 20;
 
@@ -15,6 +17,10 @@ function ResultsView(doc, el, suggested) {
   this.order = [];         // its documents in the order shown
   this.shown = 0;          // how many of them are on the page
   this.active = -1;        // the chosen result, or -1
+  this.companion = null;   // companion data when it belongs to this index
+  this.texts = null;       // the page texts (a TextStore), when there are any
+  this.observer = null;    // asks for the texts of the results that come into view
+  this.items = new Map();  // document: its result shown
   var self = this;
   // Arrows also move between the result links once one of them has the focus.
   el.list.addEventListener('keydown', function (e) {
@@ -43,13 +49,16 @@ function plural(n, word) {
 
 // Shows a search's results, newest first when byDate.
 ResultsView.prototype.show = function (result, byDate) {
-  var el = this.el;
+  var el = this.el, items;
   this.result = result;
   this.order = byDate ? this.searcher.byDate(result.docs) : result.docs;
+  if (this.observer) this.observer.disconnect();
+  this.items = items = new Map();
   el.list.textContent = '';
   this.shown = 0;
   this.setActive(-1);
   this.showMore();
+  if (this.texts) this.texts.keepOnly(function (d) { return items.has(d); });
   el.box.setAttribute('aria-expanded', this.order.length > 0 ? 'true' : 'false');
   var count = el.count;
   if (result.terms.length === 0) {
@@ -80,12 +89,49 @@ ResultsView.prototype.showMore = function () {
   el.more.textContent = 'Show more (' + this.shown + ' of ' + this.order.length + ')';
 };
 
-// The title of document d as shown: a page without a title is named by its location.
+// Uses companion data (see companionData) and the page texts it names, if any.
+ResultsView.prototype.useCompanion = function (companion, texts) {
+  var self = this, win = this.doc.defaultView;
+  this.companion = companion;
+  this.texts = texts;
+  if (texts && win && win.IntersectionObserver) {
+    this.observer = new win.IntersectionObserver(function (entries) {
+      entries.forEach(function (entry) {
+        if (!entry.isIntersecting) return;
+        self.observer.unobserve(entry.target);
+        texts.want(Number(entry.target.getAttribute('data-doc')));
+      });
+    });
+  }
+};
+
+// The title of document d as shown: its real title from companion data, else the
+// indexed one; a page without a title is named by its location.
 ResultsView.prototype.nameOf = function (d) {
   var entry = this.searcher.docs[d], title = typeof entry[1] === 'string' ? entry[1] : '';
   if (title === NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), this.searcher.bytesMode, false);
-  return shownText(title, this.searcher.bytesMode, true);
+  return realTitle(this.companion, d) || shownText(title, this.searcher.bytesMode, true);
 };
+
+// The address of document d, at anchor when one is given.
+ResultsView.prototype.hrefOf = function (d, anchor) {
+  var searcher = this.searcher, href = locationHref(String(searcher.docs[d][2]), this.doc.location.href,
+    searcher.bytesMode, searcher.urlPrefixLength, this.companion ? this.companion.base : '');
+  return anchor ? href.replace(/#[^]*$/, '') + fragmentOf(anchor) : href;
+};
+
+// Adds text to parent with the query words marked.
+function appendMarked(doc, parent, text, terms) {
+  var pos = 0;
+  highlightSpans(text, terms).forEach(function (span) {
+    if (span[0] > pos) parent.appendChild(doc.createTextNode(text.slice(pos, span[0])));
+    var mark = doc.createElement('mark');
+    mark.textContent = text.slice(span[0], span[1]);
+    parent.appendChild(mark);
+    pos = span[1];
+  });
+  if (pos < text.length) parent.appendChild(doc.createTextNode(text.slice(pos)));
+}
 
 // Title, location and date each keep their own direction (dir=auto isolates them), so
 // that a right-to-left override in one cannot reorder the others.
@@ -95,19 +141,12 @@ ResultsView.prototype.item = function (d, i) {
   li.id = 'result-' + i;
   li.setAttribute('role', 'option');
   li.setAttribute('aria-selected', 'false');
+  li.setAttribute('data-doc', String(d));
   var a = doc.createElement('a');
-  a.href = locationHref(String(entry[2]), doc.location.href, searcher.bytesMode, searcher.urlPrefixLength);
+  a.href = this.hrefOf(d, '');
   a.className = 'title';
   a.dir = 'auto';
-  var text = this.nameOf(d), pos = 0;
-  highlightSpans(text, this.result.terms).forEach(function (span) {
-    if (span[0] > pos) a.appendChild(doc.createTextNode(text.slice(pos, span[0])));
-    var mark = doc.createElement('mark');
-    mark.textContent = text.slice(span[0], span[1]);
-    a.appendChild(mark);
-    pos = span[1];
-  });
-  if (pos < text.length) a.appendChild(doc.createTextNode(text.slice(pos)));
+  appendMarked(doc, a, this.nameOf(d), this.result.terms);
   li.appendChild(a);
   var meta = doc.createElement('div');
   meta.className = 'meta';
@@ -124,7 +163,63 @@ ResultsView.prototype.item = function (d, i) {
     meta.appendChild(date);
   }
   li.appendChild(meta);
+  this.items.set(d, li);
+  if (this.companion) this.describe(li, d);
   return li;
+};
+
+// The excerpt of a result: from the page's text when it is here, else the summary
+// until it comes. The space of the section links is kept while it may still come, so
+// that nothing moves when it does.
+ResultsView.prototype.describe = function (li, d) {
+  var doc = this.doc, texts = this.texts, page = texts && texts.get(d);
+  var excerpt = doc.createElement('p');
+  excerpt.className = 'excerpt';
+  excerpt.dir = 'auto';
+  appendMarked(doc, excerpt, summaryOf(this.companion, d), this.result.terms);
+  li.appendChild(excerpt);
+  if (page) {
+    this.fill(li, d, page);
+  } else if (texts && !texts.failed.has(d)) {
+    var sections = doc.createElement('div');
+    sections.className = 'sections';
+    li.appendChild(sections);
+    if (this.observer) this.observer.observe(li);
+    else if (this.items.size <= 10) texts.want(d);
+  }
+};
+
+// Puts the excerpt of page (document d's text) into its result, links the title to
+// the section it stands in and lists the other sections that hold the query words.
+// Each part is made whole before it replaces the old one.
+ResultsView.prototype.fill = function (li, d, page) {
+  var doc = this.doc, terms = this.result.terms, found = page.excerpt(terms);
+  if (!found) return;
+  var excerpt = doc.createElement('p');
+  excerpt.className = 'excerpt';
+  excerpt.dir = 'auto';
+  appendMarked(doc, excerpt, found.text, terms);
+  li.replaceChild(excerpt, li.querySelector('.excerpt'));
+  var main = found.section >= 0 ? page.sections[found.section].anchor : '';
+  li.querySelector('a.title').href = this.hrefOf(d, main);
+  var old = li.querySelector('.sections');
+  if (!found.more.length && !old) return;
+  var list = doc.createElement('div');
+  list.className = 'sections';
+  for (var k = 0; k < found.more.length; k++) {
+    var section = page.sections[found.more[k]], link = doc.createElement('a');
+    link.href = this.hrefOf(d, section.anchor);
+    link.dir = 'auto';
+    appendMarked(doc, link, shortText(section.heading), terms);
+    list.appendChild(link);
+  }
+  if (old) li.replaceChild(list, old); else li.appendChild(list);
+};
+
+// The text of document d has come (page) or failed (null).
+ResultsView.prototype.textArrived = function (d, page) {
+  var li = this.items.get(d);
+  if (li && page) this.fill(li, d, page);
 };
 
 ResultsView.prototype.showSuggestions = function () {
@@ -177,6 +272,6 @@ ResultsView.prototype.move = function (step) {
 
 // The address of the chosen result, or null.
 ResultsView.prototype.activeHref = function () {
-  var link = this.doc.querySelector('#result-' + this.active + ' a');
+  var link = this.doc.querySelector('#result-' + this.active + ' a.title');
   return link ? link.href : null;
 };

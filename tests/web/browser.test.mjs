@@ -25,6 +25,9 @@ const site = Buffer.from(path.join(work, 'site'));
 const out = site.toString();
 const fullOut = path.join(work, 'full');
 const urlOut = path.join(work, 'url');
+// Written elsewhere: relative links go through the companion data's base.
+const elsewhere = path.join(work, 'elsewhere', 'index');
+const plainOut = path.join(work, 'plain');
 
 // Name (bytes, relative to the site), title, a word found only on that page.
 const pages = [
@@ -58,6 +61,11 @@ before(async () => {
     const head = title ? `<title>${title}</title>` : '';
     write(name, `<html><head>${head}</head><body><p>${word} lantern marker-${word}</p></body></html>`);
   }
+  // Sections with anchors (one awkward), hostile markup in title, heading and text.
+  const filler = Array(80).fill('filler').join(' ');
+  write('guide/sections.html', `<title>Sections &lt;img src=x onerror=alert(1)&gt; page</title><body><h1 id="top">Sections page</h1>
+    <p>${filler} lampword</p><h2 id="set up">Setting up the lamp</h2><p>${filler} lampword wickword. ${filler}</p>
+    <h2 id="care">Care &lt;b&gt;x&lt;/b&gt; of the wick</h2><p>${filler} wickword lampword ${filler}</p></body>`);
   for (let i = 0; i < 25; i++) {
     const date = new Date(Date.UTC(2001 + i, 0, 15));
     write(`many/p${String(i).padStart(2, '0')}.html`, `<title>Common ${i}</title><p>commonword</p>`, date);
@@ -65,7 +73,9 @@ before(async () => {
   execFileSync(cli, [out, out, '--content', 'all'], { stdio: 'pipe' });
   execFileSync(cli, [out, fullOut, '--content', 'all', '--path', 'full'], { stdio: 'pipe' });
   execFileSync(cli, [out, urlOut, '--content', 'all', '--path', 'url', '--url-prefix', pathToFileURL(out).href], { stdio: 'pipe' });
-  for (const dir of [out, fullOut, urlOut]) {
+  execFileSync(cli, [out, elsewhere], { stdio: 'pipe' });
+  execFileSync(cli, [out, plainOut, '--plain'], { stdio: 'pipe' });
+  for (const dir of [out, fullOut, urlOut, elsewhere, plainOut]) {
     for (const f of ['search.html', 'search.js', 'search_top.html', 'search.css']) fs.copyFileSync(path.join(jsDir, f), path.join(dir, f));
   }
   context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(work, 'profile-')), {
@@ -96,7 +106,7 @@ async function open(q, dir = out) {
 // The titles shown once the results for q are on the page.
 async function shown(q) {
   await page.waitForFunction((want) => document.getElementById('results').dataset.query === want, q, { timeout: 10000 });
-  return page.$$eval('#results li a', (links) => links.map((a) => a.textContent));
+  return page.$$eval('#results li a.title', (links) => links.map((a) => a.textContent));
 }
 
 const results = async (q, dir = out) => { await open(q, dir); return shown(q); };
@@ -109,25 +119,25 @@ async function enter(q) {
 }
 
 test('opens from disk with ?q=: marked titles, dates, untitled pages, file names, hostile titles', async () => {
-  assert.deepEqual(await results('memory'), ['MEMORY ALLOCATION']);
-  assert.deepEqual(await texts('#count, #results mark'), ['1 result.', 'MEMORY']);
+  assert.deepEqual(await results('memory'), ['Memory allocation']);
+  assert.deepEqual(await texts('#count, #results .title mark'), ['1 result.', 'Memory']);
   assert.match(await page.textContent('#results .date'), /^\d\d-\d\d-\d{4}$/);
   // A page without a title is named by its location; file names are searched too.
   assert.deepEqual(await results('untitledword'), ['odd/untitled.html']);
-  assert.deepEqual(await results('say "hi".html'), ['QUOTE PAGE']);
+  assert.deepEqual(await results('say "hi".html'), ['Quote page']);
   // A flood of words is cut short with few marks; a right-to-left override stays inside
   // its own title and location.
   const [title] = await results('flood');
-  assert.ok(title.length <= 301 && title.endsWith('\u2026') && (await texts('#results mark')).length <= 30, title);
+  assert.ok(title.length <= 301 && title.endsWith('\u2026') && (await texts('#results .title mark')).length <= 30, title);
   await results('rloword');
   assert.deepEqual(await page.$$eval('#results .title, #results .location, #results .date',
     (els) => els.map((e) => getComputedStyle(e).unicodeBidi)), ['isolate', 'isolate', 'isolate']);
 });
 
 test('links open pages with awkward names: relative paths, full paths, URL prefix', async () => {
-  for (const [dir, [, , word]] of [out, fullOut, urlOut].flatMap((dir) => pages.map((p) => [dir, p]))) {
+  for (const [dir, [, , word]] of [out, fullOut, urlOut, elsewhere].flatMap((dir) => pages.map((p) => [dir, p]))) {
     assert.equal((await results(word, dir)).length, 1, word);
-    await Promise.all([page.waitForEvent('load'), page.click('#results li a')]);
+    await Promise.all([page.waitForEvent('load'), page.click('#results li a.title')]);
     assert.match(await page.textContent('body'), new RegExp(`marker-${word}`), word);
   }
 });
@@ -138,13 +148,13 @@ test('typing searches as you go and keeps ?q= in step; back and forward restore'
   await page.keyboard.type('lant');
   assert.ok((await shown('lant')).length >= pages.length);
   assert.equal(inAddress('q'), 'lant');
-  assert.deepEqual(await enter('hashword'), ['HASH PAGE']);
-  assert.deepEqual(await enter('percentword'), ['PERCENT PAGE']);
+  assert.deepEqual(await enter('hashword'), ['Hash page']);
+  assert.deepEqual(await enter('percentword'), ['Percent page']);
   assert.equal(inAddress('q'), 'percentword');
   await page.goBack();
-  assert.deepEqual([await shown('hashword'), await page.inputValue('#q')], [['HASH PAGE'], 'hashword']);
+  assert.deepEqual([await shown('hashword'), await page.inputValue('#q')], [['Hash page'], 'hashword']);
   await page.goForward();
-  assert.deepEqual(await shown('percentword'), ['PERCENT PAGE']);
+  assert.deepEqual(await shown('percentword'), ['Percent page']);
 });
 
 test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', async () => {
@@ -158,7 +168,7 @@ test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', 
   for (const key of ['ArrowDown', 'ArrowDown', 'ArrowUp']) await page.keyboard.press(key);
   assert.deepEqual([await page.getAttribute('#q', 'aria-activedescendant'), await page.getAttribute('#result-0', 'aria-selected')],
     ['result-0', 'true']);
-  const href = await page.getAttribute('#result-0 a', 'href');
+  const href = await page.getAttribute('#result-0 a.title', 'href');
   await Promise.all([page.waitForEvent('load'), page.keyboard.press('Enter')]);
   assert.equal(page.url(), href);
 
@@ -172,9 +182,9 @@ test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', 
 });
 
 test('partial matches, typos, show more and sorting by date', async () => {
-  assert.deepEqual(await results('hashword nosuchthing'), ['HASH PAGE']);
+  assert.deepEqual(await results('hashword nosuchthing'), ['Hash page']);
   assert.match(await page.textContent('#count'), /all the words/);
-  assert.deepEqual(await results('hashwrod'), ['HASH PAGE']);
+  assert.deepEqual(await results('hashwrod'), ['Hash page']);
   assert.match(await page.textContent('#suggest'), /Did you mean: hashword\?/);
 
   assert.equal((await results('commonword')).length, 20);
@@ -182,7 +192,7 @@ test('partial matches, typos, show more and sorting by date', async () => {
   await page.click('#more');
   assert.equal((await texts('#results li')).length, 25);
   await page.selectOption('#sort', 'date');
-  assert.deepEqual((await shown('commonword')).slice(0, 3), ['COMMON 24', 'COMMON 23', 'COMMON 22']);
+  assert.deepEqual((await shown('commonword')).slice(0, 3), ['Common 24', 'Common 23', 'Common 22']);
   assert.equal(inAddress('sort'), 'date');
 });
 
@@ -209,5 +219,77 @@ test('search_top.html opens the search page in the top window', async () => {
   await bar.locator('#q').fill('memory');
   await Promise.all([page.waitForURL(/search\.html\?q=memory$/), bar.locator('#q').press('Enter')]);
   await page.waitForFunction(() => document.documentElement.dataset.ready);
-  assert.deepEqual(await shown('memory'), ['MEMORY ALLOCATION']);
+  assert.deepEqual(await shown('memory'), ['Memory allocation']);
+});
+
+// A copy of the index in from (no pages).
+function copyIndex(from, to) {
+  fs.cpSync(from, to, { recursive: true, filter: (f) => f === from || /^(search|indexed_)/.test(path.relative(from, f)) });
+  return to;
+}
+
+// The excerpt, title link and section links of the one result for q, once its text came.
+async function described(q, dir = out) {
+  await results(q, dir);
+  await page.waitForFunction(() => document.querySelectorAll('script[data-page]').length === 0);
+  return page.$eval('#results li', (li) => ({
+    title: li.querySelector('a.title').textContent, href: li.querySelector('a.title').href,
+    excerpt: li.querySelector('.excerpt')?.textContent ?? null, marks: [...li.querySelectorAll('.excerpt mark')].map((m) => m.textContent),
+    sections: [...li.querySelectorAll('.sections a')].map((a) => [a.textContent, new URL(a.href).hash]),
+    markup: li.querySelectorAll('img, b').length,
+  }));
+}
+
+test('excerpts with marks, links to sections, hostile text kept as text', async () => {
+  const got = await described('wickword lampword', elsewhere);
+  assert.equal(got.title, 'Sections <img src=x onerror=alert(1)> page');
+  assert.match(got.excerpt, /^\u2026(filler ){8}lampword wickword\. (filler ){19}filler\u2026$/);
+  assert.deepEqual([got.marks, got.sections, got.markup], [['lampword', 'wickword'], [['Care <b>x</b> of the wick', '#care']], 0]);
+  // The link opens the page at the section, also from an index written elsewhere.
+  assert.equal(new URL(got.href).hash, '#set%20up');
+  await Promise.all([page.waitForEvent('load'), page.click('#results li a.title')]);
+  assert.equal(await page.evaluate(() => document.getElementById(decodeURIComponent(location.hash.slice(1)))?.textContent), 'Setting up the lamp');
+  // Without the text, the summary stands in, with its marks.
+  const textless = copyIndex(elsewhere, path.join(work, 'textless'));
+  fs.rmSync(path.join(textless, 'indexed_text'), { recursive: true });
+  assert.match((await results('filler', textless)).join(), /Sections/);
+  assert.match((await texts('#results .excerpt')).join(), /^filler filler/);
+  assert.ok((await texts('#results .excerpt mark')).length > 1);
+});
+
+test('page texts: only the results in view, numbers checked, failures keep the summary', async () => {
+  const copy = copyIndex(out, path.join(work, 'texts'));
+  const folder = path.join(copy, /"text":"([^"]+)"/.exec(fs.readFileSync(path.join(copy, 'indexed_pages.js'), 'utf8'))[1]);
+  const [first, second] = fs.readdirSync(folder).sort((a, b) => parseInt(a) - parseInt(b));
+  fs.writeFileSync(path.join(folder, first), `vantrelText(${parseInt(second)},{"text":"forged commonword","sections":[]});`);
+  fs.rmSync(path.join(folder, second));
+  let loaded = 0;
+  const count = (request) => { loaded += /indexed_text/.test(request.url()); };
+  page.on('request', count);
+  await page.setViewportSize({ width: 800, height: 600 });
+  await results('commonword', copy);
+  await page.waitForFunction(() => document.querySelectorAll('script[data-page]').length === 0);
+  const inView = await page.$$eval('#results li', (lis) => lis.filter((li) => li.getBoundingClientRect().top < innerHeight).length);
+  assert.ok(loaded > 0 && loaded <= inView && inView < 20, `${loaded} texts for ${inView} results in view`);
+  const before = loaded;
+  await page.evaluate(() => document.querySelector('#results li:last-child').scrollIntoView());
+  for (let i = 0; i < 100 && loaded === before; i++) await page.waitForTimeout(50);
+  assert.ok(loaded > before);
+  assert.doesNotMatch((await texts('#results .excerpt')).join(), /forged/);
+  page.off('request', count);
+  await page.setViewportSize({ width: 1280, height: 720 });
+});
+
+test('old, plain and foreign companion data: the page works with the two index files', async () => {
+  const foreign = path.join(work, 'foreign'), stale = path.join(work, 'stale');
+  for (const [dir, from, to] of [[foreign, '"format":1', '"format":2'], [stale, /"count":\d+/, '"count":1']]) {
+    copyIndex(out, dir);
+    const file = path.join(dir, 'indexed_pages.js');
+    fs.writeFileSync(file, fs.readFileSync(file, 'utf8').replace(from, to));
+  }
+  for (const [dir, status] of [[plainOut, ''], [foreign, /another version.*build the index again/], [stale, '']]) {
+    assert.deepEqual(await results('mallocword', dir), ['MEMORY ALLOCATION'], dir);
+    assert.equal((await texts('#results .excerpt')).length, 0, dir);
+    if (status) assert.match(await page.textContent('#status'), status); else assert.equal(await page.textContent('#status'), '');
+  }
 });

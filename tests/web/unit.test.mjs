@@ -216,3 +216,91 @@ test('every file of the page says that VantrelIndexer made it', () => {
     assert.match(readFileSync(path.join(jsDir, f), 'latin1').slice(0, 512), /<head>[^]*<meta name="generator" content="VantrelIndexer">/, f);
   }
 });
+
+test('companion data: tied to its docs by count and check, fields checked before use', () => {
+  const two = [[0, 'T', 'a/b.htm', '01-02-2003'], [1, 'U', 'c\xe9.htm', '']];
+  assert.deepEqual([two, []].map(S.documentsCheck), ['a9d82cbc', '811c9dc5']);
+  // The same check whether the location was read as bytes or as Unicode.
+  assert.equal(S.documentsCheck([two[0], [1, 'U', 'c\u00c3\u00a9.htm', '']]), 'a9d82cbc');
+  const good = { format: 1, count: 2, check: 'a9d82cbc', base: '../site/', text: 'indexed_text/0123abcd/', titles: ['A'], summaries: [] };
+  for (const [pages, state] of [[undefined, 'none'], ['x', 'none'], [{ ...good, format: 2 }, 'format'], [{ ...good, format: '1' }, 'format'],
+    [{ ...good, count: 3 }, 'stale'], [{ ...good, check: 'A9D82CBC' }, 'stale'], [good, 'ok']]) {
+    assert.equal(S.companionData(pages, two).state, state, JSON.stringify(pages));
+  }
+  for (const [field, value, want] of [['text', 'https://evil/', null], ['text', 'indexed_text/../../x/', null], ['text', 'indexed_text/ab/', 'indexed_text/ab/'],
+    ['titles', 'AB', []], ['base', 'javascript:alert(1)//', ''], ['base', '//evil.org/', '']]) {
+    assert.deepEqual(S.companionData({ ...good, [field]: value }, two)[field], want, `${field} ${value}`);
+  }
+  const summary = S.summaryOf({ summaries: ['word '.repeat(1000)] }, 0);
+  assert.ok(summary.length <= S.limits.MAX_SUMMARY + 1 && summary.endsWith('word\u2026'), summary);
+  assert.deepEqual([{ summaries: [7] }, { summaries: [] }, null].map((c) => S.summaryOf(c, 0)), ['', '', '']);
+});
+
+test('links through the site base and to anchors', () => {
+  const page = 'file:///srv/out/idx/search.html?q=x';
+  for (const base of ['../site/', '', 'my%20site/', '../../a.b/c_d~e/']) assert.equal(S.siteBaseOf(base), base, base);
+  for (const base of ['/abs/', '//host/', 'x:y/', '../site', 'a b/', '%zz/', 'a/?q/', 'a/#/', 7]) assert.equal(S.siteBaseOf(base), '', String(base));
+  for (const [location, want] of [['a b/c#1.htm', 'file:///srv/out/site/a%20b/c%231.htm'], ['/full/x.htm', 'file:///full/x.htm'],
+    ['https://h/x.htm', 'https://h/x.htm']]) assert.equal(S.locationHref(location, page, true, undefined, '../site/'), want, location);
+  assert.deepEqual(['SQL-SELECT', 'a b"<\u00e9', 'x#y/z?'].map(S.fragmentOf), ['#SQL-SELECT', '#a%20b%22%3C%C3%A9', '#x%23y/z%3F']);
+});
+
+// A page of sections: a table of contents, then sections with and without anchors.
+const filler = (n, w = 'lorem') => Array(n).fill(w).join(' ');
+function pageText(parts) {
+  let text = '';
+  const sections = parts.map(([anchor, heading, body]) => {
+    const start = text.length;
+    text += heading + ' ' + body + ' ';
+    return [start, anchor, heading];
+  });
+  const words = [...new Set(S.tokenize(text))].sort().map((w) => [w, 0]);
+  return [new S.PageText(text, sections), new S.Searcher([[0, 'MANUAL', 'manual.html', '']], words)];
+}
+const [manualPage, manual] = pageText([
+  ['toc', 'Contents', 'Install steps Binary packages Build from source Removal'],
+  ['install', 'Install steps', `${filler(50)} You install with the package tool. ${filler(50)}`],
+  ['binary', 'Binary packages', `Packages to install come ready. ${filler(40)}`],
+  ['', 'Note', `Installing packages twice does no harm. ${filler(20)}`],
+  ['source', 'Build from source', `${filler(60)} Unpack, then install packages it needs and build. ${filler(60, 'ipsum')}`],
+  ['removal', 'Removal', `${filler(60)} Packages installed come off with remove. ${filler(10)}`],
+]);
+
+test('excerpts: the passage holding the query words, its section and the other sections', () => {
+  for (const [q, wanted, section, more] of [
+    // Both words in the heading "Binary packages"/"Install steps": the section under a
+    // heading with the words wins over the table of contents that lists them first.
+    ['install packages', /^\u2026Binary packages Packages to install come ready\. (lorem ){22}lorem\u2026$/, 'binary', ['install', 'source', 'removal']],
+    ['install', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source', 'removal']],
+    // Prefix and plural match as in the search; a window stops at the next section.
+    ['unpac', /^\u2026(lorem ){8}Unpack, then install packages it needs and build\. (ipsum ){13}ipsum\u2026$/, 'source', []],
+    ['ready packaging', /^\u2026Binary packages Packages to install come ready\./, 'binary', []],
+    ['nowhere', null], ['installs lorem', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
+  ]) {
+    const found = manualPage.excerpt(manual.search(q).terms);
+    if (!wanted) { assert.equal(found, null, q); continue; }
+    assert.match(found.text, wanted, q);
+    assert.deepEqual([manualPage.sections[found.section].anchor, found.more.map((k) => manualPage.sections[k].anchor)], [section, more], q);
+    assert.ok(found.text.split(' ').length <= S.limits.EXCERPT_WORDS + 1, q);
+  }
+  // The whole text when it is short; the start of the text is not cut.
+  assert.equal(new S.PageText('Short page about memory.', []).excerpt(searcher.search('memory').terms).text, 'Short page about memory.');
+});
+
+test('hostile page texts cost bounded work and show bounded excerpts', () => {
+  const L = S.limits, terms = searcher.search('malloc free').terms;
+  // Words far apart behind a wall of punctuation; a single huge word; sections out of
+  // order, beyond the text or not numbers; many sections holding the words.
+  const wall = new S.PageText('MALLOC ' + '#'.repeat(100000) + ' FREE', [[5, 'b', 'B'], [2, 'a', 'A'], [1e9, 'c', 'C'], ['x', 'd', 'D']]);
+  const walled = wall.excerpt(terms);
+  assert.ok(walled.text.length <= L.MAX_EXCERPT_CHARS + 2 && /MALLOC/.test(walled.text), walled.text);
+  assert.deepEqual(wall.sections.map((s) => s.anchor), ['b']);
+  assert.ok(new S.PageText('x'.repeat(1e6) + ' MALLOC', []).excerpt(terms).text.length <= L.MAX_EXCERPT_CHARS + 2);
+  const many = Array.from({ length: 10000 }, (_, i) => [i * 12, 'a' + i, 'Malloc free']);
+  const flood = new S.PageText('MALLOC FREE '.repeat(10000), many);
+  assert.equal(flood.sections.length, L.MAX_SECTIONS);
+  const found = flood.excerpt(terms);
+  assert.ok(found.more.length <= L.MAX_SECTIONS_LISTED && S.highlightSpans(found.text, terms).length <= L.MAX_MARKS);
+  // Places read per word are capped: the cost of a search does not grow with the page.
+  assert.equal(flood.matchesOf(terms[0]).places.length, L.MAX_PLACES);
+});

@@ -1,0 +1,54 @@
+// Companion data, indexed_pages.js: the pages' real titles and summaries, the way from
+// this page to the indexed folder and the folder of the page texts. It is read only
+// when it was written with the indexed_docs.js beside it; each field is checked
+// before use, since anyone who can add a page to the site chooses its title and text.
+
+var PAGES_FORMAT = 1;
+var TEXT_FOLDER = /^indexed_text\/[0-9a-f]{1,64}\/$/;
+var MAX_SUMMARY = 400;       // characters of a summary shown
+
+// FNV-1a (32 bits) over each location's characters below 0x80, a line feed, the date
+// and a line feed, as eight hex digits: the same whatever charset indexed_docs.js was
+// read in, as bytes below 0x80 read alike in all of them.
+function documentsCheck(docs) {
+  var hash = 0x811c9dc5, d, i, c;
+  function mix(byte) { hash = Math.imul(hash ^ byte, 0x01000193) >>> 0; }
+  for (d = 0; d < docs.length; d++) {
+    var location = String(docs[d][2]), date = String(docs[d][3] || '');
+    for (i = 0; i < location.length; i++) if ((c = location.charCodeAt(i)) < 0x80) mix(c);
+    mix(10);
+    for (i = 0; i < date.length; i++) mix(date.charCodeAt(i) & 0xff);
+    mix(10);
+  }
+  return ('0000000' + hash.toString(16)).slice(-8);
+}
+
+// What the page takes from `pages` for these docs: {state: 'none'} when there is no
+// companion data, 'format' when another version wrote it, 'stale' when it belongs to
+// another indexed_docs.js; else 'ok' with titles, summaries, base and text (the
+// folder of the page texts, or null).
+function companionData(pages, docs) {
+  if (!pages || typeof pages !== 'object') return { state: 'none' };
+  if (pages.format !== PAGES_FORMAT) return { state: 'format' };
+  if (pages.count !== docs.length || pages.check !== documentsCheck(docs)) return { state: 'stale' };
+  return {
+    state: 'ok',
+    titles: Array.isArray(pages.titles) ? pages.titles : [],
+    summaries: Array.isArray(pages.summaries) ? pages.summaries : [],
+    base: siteBaseOf(pages.base),
+    text: typeof pages.text === 'string' && TEXT_FOLDER.test(pages.text) ? pages.text : null
+  };
+}
+
+// The real title of document d, or null.
+function realTitle(companion, d) {
+  var title = companion && companion.titles[d];
+  return typeof title === 'string' && /\S/.test(title) ? shortText(title) : null;
+}
+
+// The summary of document d cut to MAX_SUMMARY characters at a word, or ''.
+function summaryOf(companion, d) {
+  var text = companion && companion.summaries[d];
+  if (typeof text !== 'string') return '';
+  return text.length <= MAX_SUMMARY ? text : cutAtWord(text, MAX_SUMMARY) + '\u2026';
+}

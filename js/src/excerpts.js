@@ -1,0 +1,204 @@
+// Excerpts: the passage of a page's text that holds the most query words close
+// together, and the sections of the page that hold them. A page's text is read once,
+// when it arrives (PageText); a search then costs what its words match on the page.
+
+var EXCERPT_WORDS = 30;         // words in an excerpt
+var MAX_EXCERPT_CHARS = 360;    // characters of an excerpt, whatever stands between its words
+var MAX_EDGE = 16;              // characters taken beyond its first and last word, up to a blank
+var MAX_TEXT_CHARS = 4194304;   // characters of a page's text read (the indexer writes 4 MiB at most)
+var MAX_TEXT_WORDS = 300000;    // words of a page's text read
+var MAX_PLACES = 2000;          // places of one query word weighed on a page: the first ones
+var MAX_SECTIONS = 4000;        // sections of a page read
+var MAX_HEADING_WORDS = 24;     // words of a heading matched
+var MAX_SECTIONS_LISTED = 3;    // further sections listed under a result
+var TERM_BITS = 16;             // places are packed as place * TERM_BITS + term
+var TOC_CHARS = 65536, TOC_HEADINGS = 200; // where and for what tables of contents are looked for
+
+function isBlank(c) {
+  return c === 32 || (c >= 9 && c <= 13) || c === 160;
+}
+
+function bits(x) {
+  var n = 0;
+  for (; x; x &= x - 1) n++;
+  return n;
+}
+
+// text: the page's text; sections: [[start, anchor, heading], ...] by rising start,
+// in UTF-16 code units of text. Entries that are not so are passed over.
+function PageText(text, sections) {
+  if (text.length > MAX_TEXT_CHARS) text = text.slice(0, MAX_TEXT_CHARS);
+  this.text = text;
+  var starts = [], ends = [], byWord = new Map();
+  forEachWord(text, function (word, start, end) {
+    var list = byWord.get(word);
+    if (list) list.push(starts.length); else byWord.set(word, [starts.length]);
+    starts.push(start);
+    ends.push(end);
+    return starts.length < MAX_TEXT_WORDS;
+  });
+  this.starts = Int32Array.from(starts);
+  this.ends = Int32Array.from(ends);
+  this.byWord = byWord;
+  // Each section: where it starts in the text and in words, its anchor and heading;
+  // the words of the headings, each with its sections.
+  var list = [], heads = new Map(), last = 0, w = 0;
+  if (!Array.isArray(sections)) sections = [];
+  for (var k = 0; k < sections.length && list.length < MAX_SECTIONS; k++) {
+    var s = sections[k];
+    if (!Array.isArray(s) || typeof s[0] !== 'number' || !(s[0] >= last && s[0] <= text.length)) continue;
+    last = s[0];
+    while (w < starts.length && starts[w] < last) w++;
+    var at = list.length, n = 0, heading = typeof s[2] === 'string' ? s[2] : '';
+    list.push({ start: last, word: w, anchor: typeof s[1] === 'string' ? s[1] : '', heading: heading });
+    forEachWord(heading.slice(0, 40 * MAX_HEADING_WORDS), function (word) {
+      var secs = heads.get(word);
+      if (!secs) heads.set(word, [at]); else if (secs[secs.length - 1] !== at) secs.push(at);
+      return ++n < MAX_HEADING_WORDS;
+    });
+  }
+  this.sections = list;
+  // A section that holds the headings of three other sections before they come is a
+  // table of contents: it holds the query words of the sections it lists, but says
+  // nothing of them. Looked for in the first TOC_CHARS characters, for the first
+  // TOC_HEADINGS headings.
+  var listed = new Int32Array(list.length), top = text.slice(0, TOC_CHARS);
+  for (k = 0; k < list.length && k < TOC_HEADINGS; k++) {
+    var at = list[k].heading.length >= 4 ? top.indexOf(list[k].heading) : -1;
+    if (at < 0 || at >= list[k].start) continue;
+    var holder = this.sectionAtChar(at);
+    if (holder >= 0 && holder !== k) listed[holder]++;
+  }
+  for (k = 0; k < list.length; k++) list[k].contents = listed[k] >= 3;
+  this.headingWords = heads;
+  this.cache = new Map();        // term key: its places and the sections whose heading holds it
+}
+
+// The section that character c of the text stands in, or -1 before the first.
+PageText.prototype.sectionAtChar = function (c) {
+  var list = this.sections, lo = 0, hi = list.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (list[mid].start <= c) lo = mid + 1; else hi = mid;
+  }
+  return lo - 1;
+};
+
+// Where a term's words stand on the page, by the rules of the search: {places, the
+// first MAX_PLACES word numbers in order; heads, the sections whose heading holds
+// one}. One or two letters begin too many words: they match whole words only.
+PageText.prototype.matchesOf = function (term) {
+  var key = term.fuzzy ? '~' + Array.from(term.fuzzy).join(' ') : term.text;
+  var found = this.cache.get(key);
+  if (found) return found;
+  var whole = term.text.length < 3, lists = [], total = 0, heads = [];
+  function matches(word) {
+    var c = wordClass(term, word);
+    return c !== NONE && (!whole || c <= PLURAL || c === FUZZY);
+  }
+  this.byWord.forEach(function (list, word) {
+    if (!matches(word)) return;
+    lists.push(list);
+    total += list.length;
+  });
+  var all = new Int32Array(total), at = 0;
+  for (var i = 0; i < lists.length; i++) { all.set(lists[i], at); at += lists[i].length; }
+  all.sort();
+  this.headingWords.forEach(function (secs, word) {
+    if (matches(word)) heads.push.apply(heads, secs);
+  });
+  found = { places: all.length > MAX_PLACES ? all.slice(0, MAX_PLACES) : all, heads: heads };
+  if (this.cache.size >= 32) this.cache.clear();
+  this.cache.set(key, found);
+  return found;
+};
+
+// The excerpt for a search's terms: {text, the passage with "\u2026" where cut; section,
+// the section it stands in or -1; more, up to MAX_SECTIONS_LISTED other sections with
+// an anchor that hold every query word the page holds, in page order}; null when no
+// query word is on the page.
+// The passage is the window of EXCERPT_WORDS words, not reaching into the next
+// section, that stands outside a table of contents; holds the most query words
+// counting its section's heading; then most query words in its heading; then in the
+// window; then the most uses of them (up to 3 each); then the first.
+PageText.prototype.excerpt = function (terms) {
+  var T = Math.min(terms.length, TERM_BITS), matched = [], total = 0, t, i, k;
+  for (t = 0; t < T; t++) {
+    matched.push(this.matchesOf(terms[t]));
+    total += matched[t].places.length;
+  }
+  if (total === 0) return null;
+  var packed = new Int32Array(total), sections = this.sections, S = sections.length;
+  for (t = 0, k = 0; t < T; t++) {
+    var places = matched[t].places;
+    for (i = 0; i < places.length; i++) packed[k++] = places[i] * TERM_BITS + t;
+  }
+  packed.sort();
+  var headMask = new Int32Array(S), bodyMask = new Int32Array(S + 1), pageMask = 0;
+  for (t = 0; t < T; t++) {
+    for (i = 0; i < matched[t].heads.length; i++) headMask[matched[t].heads[i]] |= 1 << t;
+  }
+  // Two pointers: the window of the place at i ends before j. Its limit (EXCERPT_WORDS
+  // on, and the next section's start) never falls as i rises.
+  var counts = new Int32Array(T), mask = 0, uses = 0, j = 0, sec = -1, next = S > 0 ? sections[0].word : Infinity;
+  var best = -1, bestI = 0, bestJ = 0, bestSec = -1;
+  for (i = 0; i < total; i++) {
+    var place = packed[i] / TERM_BITS | 0;
+    while (place >= next) {
+      sec++;
+      next = sec + 1 < S ? sections[sec + 1].word : Infinity;
+    }
+    bodyMask[sec + 1] |= 1 << (packed[i] % TERM_BITS);
+    var limit = Math.min(place + EXCERPT_WORDS, next);
+    for (; j < total && (packed[j] / TERM_BITS | 0) < limit; j++) {
+      t = packed[j] % TERM_BITS;
+      if (counts[t]++ < 3) uses++;
+      mask |= 1 << t;
+    }
+    var heading = sec >= 0 ? headMask[sec] : 0, prose = sec >= 0 && sections[sec].contents ? 0 : 1;
+    var score = (((prose * 16 + bits(mask | heading)) * 16 + bits(heading)) * 16 + bits(mask)) * 64 + uses;
+    if (score > best) { best = score; bestI = i; bestJ = j; bestSec = sec; }
+    t = packed[i] % TERM_BITS;
+    if (--counts[t] < 3) uses--;
+    if (counts[t] === 0) mask &= ~(1 << t);
+    pageMask |= 1 << t;
+  }
+  var more = [], chosen = [];
+  for (k = 0; k < S; k++) {
+    var s = sections[k];
+    if (k === bestSec || !s.anchor || s.contents || ((bodyMask[k + 1] | headMask[k]) & pageMask) !== pageMask || !/\S/.test(s.heading)) continue;
+    if (bestSec >= 0 && s.anchor === sections[bestSec].anchor) continue;
+    more.push(k);
+  }
+  more.sort(function (a, b) { return bits(headMask[b]) - bits(headMask[a]) || a - b; });
+  for (k = 0; k < more.length && chosen.length < MAX_SECTIONS_LISTED; k++) {
+    if (chosen.every(function (c) { return sections[c].anchor !== sections[more[k]].anchor; })) chosen.push(more[k]);
+  }
+  chosen.sort(function (a, b) { return a - b; });
+  return { text: this.passage(packed[bestI] / TERM_BITS | 0, packed[bestJ - 1] / TERM_BITS | 0, bestSec), section: bestSec, more: chosen };
+};
+
+// The text around words first to last (at most EXCERPT_WORDS apart) in section sec:
+// EXCERPT_WORDS words from a little before first (from the section's start when that
+// is near), widened to the blanks around them, at most MAX_EXCERPT_CHARS characters,
+// with "\u2026" where the text goes on.
+PageText.prototype.passage = function (first, last, sec) {
+  var text = this.text, starts = this.starts, ends = this.ends, top = sec >= 0 ? this.sections[sec].word : 0;
+  var start = Math.max(top, first - Math.min(8, (EXCERPT_WORDS - (last - first + 1)) >> 1));
+  if (first - top < EXCERPT_WORDS / 2 && last - top < EXCERPT_WORDS) start = top;
+  var end = Math.min(starts.length, start + EXCERPT_WORDS) - 1;
+  var from = starts[start], to = ends[end], k;
+  for (k = from; k > 0 && from - k < MAX_EDGE && !isBlank(text.charCodeAt(k - 1)); k--);
+  if (k === 0 || isBlank(text.charCodeAt(k - 1))) from = k;
+  for (k = to; k < text.length && k - to < MAX_EDGE && !isBlank(text.charCodeAt(k)); k++);
+  if (k === text.length || isBlank(text.charCodeAt(k))) to = k;
+  if (to - from > MAX_EXCERPT_CHARS) {
+    // Whatever stands between the words is long: keep the first query word in view.
+    if (ends[first] - from > MAX_EXCERPT_CHARS / 2) { from = starts[first]; start = first; }
+    var w = start;
+    while (w < end && ends[w + 1] - from <= MAX_EXCERPT_CHARS) w++;
+    to = Math.min(ends[w], from + MAX_EXCERPT_CHARS);
+    if (/[\ud800-\udbff]/.test(text.charAt(to - 1))) to--;
+  }
+  return (from > 0 ? '\u2026' : '') + text.slice(from, to) + (to < text.length ? '\u2026' : '');
+};
