@@ -1,0 +1,120 @@
+// How well the search page ranks and describes results on real documentation:
+//   node bench/ranking-eval.mjs [SITE...]        (default: python git postgresql)
+// Each site is a Debian documentation package, unpacked under build-js/docs (fetched
+// with apt-get download and dpkg -x when missing; build/docs is looked at first).
+// The site is indexed with the command line (VANTREL_CLI, default
+// build-js/bin/vantrelindexer-cli) into a temporary folder and searched with the page's
+// own code (VANTREL_JS_DIR, default build-js/bin/js, loaded in Node) for the queries of
+// bench/queries/SITE-tune.tsv and SITE-held.tsv. Prints a Markdown table per half:
+//   - MRR@10: the mean of 1/rank of the first answering page in the top 10 (0 if none);
+//   - success@1: the share of queries whose first result answers them;
+//   - excerpt marked: the share of top-3 results whose excerpt (from the page's text,
+//     else the summary) holds a marked query word;
+//   - real title: the share of top-3 results whose page has a title with lower-case
+//     letters and whose shown title is that title (as the page's <title> element says).
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import vm from 'node:vm';
+import { execFileSync } from 'node:child_process';
+import { createRequire } from 'node:module';
+import { fileURLToPath } from 'node:url';
+
+const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
+const cli = path.resolve(process.env.VANTREL_CLI || path.join(root, 'build-js/bin/vantrelindexer-cli'));
+const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(root, 'build-js/bin/js'));
+const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
+
+const sites = {
+  python: { pkg: 'python3.11-doc', dir: 'usr/share/doc/python3.11/html' },
+  git: { pkg: 'git-doc', dir: 'usr/share/doc/git-doc' },
+  postgresql: { pkg: 'postgresql-doc-15', dir: 'usr/share/doc/postgresql-doc-15/html', queries: 'pg' },
+};
+
+function siteFolder(name) {
+  const site = sites[name];
+  for (const base of ['build/docs/root', 'build-js/docs/root']) {
+    const dir = path.join(root, base, site.dir);
+    if (fs.existsSync(dir)) return dir;
+  }
+  const docs = path.join(root, 'build-js/docs');
+  fs.mkdirSync(docs, { recursive: true });
+  console.error(`fetching ${site.pkg}`);
+  execFileSync('apt-get', ['download', site.pkg], { cwd: docs, stdio: ['ignore', 'ignore', 'inherit'] });
+  const deb = fs.readdirSync(docs).find((f) => f.startsWith(site.pkg + '_') && f.endsWith('.deb'));
+  execFileSync('dpkg', ['-x', deb, 'root'], { cwd: docs });
+  return path.join(docs, 'root', site.dir);
+}
+
+// The index files as the page reads them: docs as windows-1252 (here Latin-1, which
+// keeps the same bytes for what the checks use), the rest as UTF-8.
+function loadIndex(dir) {
+  const box = {};
+  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_docs.js'), 'latin1'), box);
+  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_words.js'), 'latin1'), box);
+  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
+  return box;
+}
+
+function pageText(dir, companion, d) {
+  const box = { vantrelText: (n, data) => { box.data = n === d ? data : null; } };
+  try {
+    vm.runInNewContext(fs.readFileSync(path.join(dir, companion.text, d + '.js'), 'utf8'), box);
+  } catch { return null; }
+  return box.data ? new S.PageText(box.data.text, box.data.sections) : null;
+}
+
+// The page's <title>, references decoded and ASCII blanks collapsed (as document.title), or null.
+function htmlTitle(file) {
+  const html = fs.readFileSync(file, 'utf8');
+  const m = /<title[^>]*>([^]*?)<\/title>/i.exec(html);
+  if (!m) return null;
+  return m[1].replace(/&(#x[0-9a-f]+|#\d+|amp|lt|gt|quot|apos|nbsp);/gi, (all, e) => {
+    const named = { amp: '&', lt: '<', gt: '>', quot: '"', apos: "'", nbsp: '\u00a0' }[e.toLowerCase()];
+    return named ?? String.fromCodePoint(e[1] === 'x' || e[1] === 'X' ? parseInt(e.slice(2), 16) : parseInt(e.slice(1), 10));
+  }).replace(/[ \t\n\r\f]+/g, ' ').replace(/^ | $/g, '');
+}
+
+const rows = [];
+for (const name of process.argv.slice(2).length ? process.argv.slice(2) : Object.keys(sites)) {
+  const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-eval-'));
+  try {
+    execFileSync(cli, ['--quiet', source, out]);
+    const { docs, index, pages } = loadIndex(out);
+    const searcher = new S.Searcher(docs, index), companion = S.companionData(pages, docs);
+    if (companion.state !== 'ok') throw new Error(`${name}: companion data ${companion.state}`);
+    const texts = new Map();
+    for (const half of ['tune', 'held']) {
+      const file = path.join(root, 'bench/queries', `${sites[name].queries || name}-${half}.tsv`);
+      const queries = fs.readFileSync(file, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
+      let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0;
+      for (const [q, answers] of queries) {
+        const wanted = new Set(answers.split(' ')), result = searcher.search(q);
+        const rank = result.docs.slice(0, 10).findIndex((d) => wanted.has(docs[d][2]));
+        if (rank >= 0) rr += 1 / (rank + 1);
+        if (rank === 0) first++;
+        if (process.env.EVAL_DEBUG && rank !== 0) console.error(`${name} ${half} ${q}: ${rank + 1 || '-'} ${result.docs.slice(0, 3).map((d) => docs[d][2]).join(' ')}`);
+        for (const d of result.docs.slice(0, 3)) {
+          if (!texts.has(d)) texts.set(d, pageText(out, companion, d));
+          const excerpt = texts.get(d)?.excerpt(result.terms)?.text ?? S.summaryOf(companion, d);
+          shown++;
+          if (S.highlightSpans(excerpt, result.terms).length > 0) marked++;
+          const title = htmlTitle(path.join(source, docs[d][2]));
+          if (title && /[a-z]/.test(title)) {
+            titled++;
+            if (S.shortText(companion.titles[d]) === title) real++;
+            else if (process.env.EVAL_DEBUG) console.error(`title: ${JSON.stringify(companion.titles[d])} vs ${JSON.stringify(title)}`);
+          }
+        }
+      }
+      const pct = (a, b) => (b ? (100 * a / b).toFixed(0) + '%' : '–');
+      rows.push(`| ${name} | ${half === 'tune' ? 'tuning' : 'held-out'} | ${queries.length} | ${(rr / queries.length).toFixed(3)} | ` +
+        `${pct(first, queries.length)} | ${pct(marked, shown)} | ${pct(real, titled)} |`);
+    }
+  } finally {
+    fs.rmSync(out, { recursive: true, force: true });
+  }
+}
+console.log('| site | half | queries | MRR@10 | success@1 | excerpt marked (top 3) | real title (top 3) |');
+console.log('|---|---|---:|---:|---:|---:|---:|');
+for (const row of rows) console.log(row);
