@@ -83,6 +83,7 @@ for (const name of process.argv.slice(2).length ? process.argv.slice(2) : Object
     const { docs, index, pages } = loadIndex(out);
     const searcher = new S.Searcher(docs, index), companion = S.companionData(pages, docs);
     if (companion.state !== 'ok') throw new Error(`${name}: companion data ${companion.state}`);
+    searcher.useSummaries(S.summaryWords(companion.summaries, docs.length));
     const texts = new Map();
     for (const half of ['tune', 'held']) {
       const file = path.join(root, 'bench/queries', `${sites[name].queries || name}-${half}.tsv`);

@@ -3,8 +3,9 @@
 // much smaller file): their titles are indexed while the words still load; the
 // companion data (smaller than the words too) loads beside them and is optional: an
 // index written with --plain or by an older version has none. Calls ready(searcher,
-// pages), pages being the companion data's object or undefined, or failed(names) with
-// the index files that are missing or damaged.
+// companion), companion being what companionData made of the companion data, or
+// failed(names) with the index files that are missing or damaged. The summaries'
+// words are indexed, for ranking, while the words file still loads.
 
 function IndexLoader(win, ready, failed) {
   this.win = win;
@@ -12,7 +13,10 @@ function IndexLoader(win, ready, failed) {
   this.failed = failed;
   this.waiting = 3;        // files not loaded yet
   this.missing = [];       // names of the files that failed
+  this.arrived = {};       // names of the files loaded or failed
   this.titles = null;      // titleWords of the documents, once loaded
+  this.companion = null;   // companionData of the documents, once both loaded
+  this.summaries = null;   // summaryWords of valid companion data
 }
 
 function validDocs(docs) {
@@ -45,9 +49,11 @@ IndexLoader.prototype.load = function (name, charset) {
 IndexLoader.prototype.loaded = function (name, ok) {
   performanceMark(this.win, 'vantrel-loaded-' + name);
   if (!ok && name !== 'indexed_pages.js') this.missing.push(name);
+  this.arrived[name] = true;
   var docs = this.win.docs, index = this.win.index;
   if (--this.waiting > 0) {
     if (name === 'indexed_docs.js' && validDocs(docs)) this.titles = titleWords(docs);
+    if (this.arrived['indexed_docs.js'] && this.arrived['indexed_pages.js'] && validDocs(docs)) this.readCompanion(docs);
     return;
   }
   if (!validDocs(docs)) this.missing.push('indexed_docs.js');
@@ -57,5 +63,13 @@ IndexLoader.prototype.loaded = function (name, ok) {
     return;
   }
   var titles = this.titles && this.titles.size.length === docs.length ? this.titles : null;
-  this.ready(new Searcher(docs, index, titles), this.win.pages);
+  var searcher = new Searcher(docs, index, titles);
+  if (!this.companion) this.readCompanion(docs);
+  if (this.summaries) searcher.useSummaries(this.summaries);
+  this.ready(searcher, this.companion);
+};
+
+IndexLoader.prototype.readCompanion = function (docs) {
+  this.companion = companionData(this.win.pages, docs);
+  if (this.companion.state === 'ok') this.summaries = summaryWords(this.companion.summaries, docs.length);
 };

@@ -33,6 +33,11 @@ Searcher.prototype.placeMatches = function (term) {
     term.titleHits.push(v, c);
     if (c <= worst) places.push({ docs: titles.docs[v], cls: c });
   }
+  term.summaryHits = [];
+  var summaries = this.summaries;
+  for (v = 0; summaries && v < summaries.words.length; v++) {
+    if (wordClass(term, summaries.words[v]) <= PLURAL) term.summaryHits.push(v);
+  }
   for (v = 0; v < titles.nameWords.length; v++) {
     if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });
   }

@@ -88,9 +88,9 @@ function startPage(win) {
   box.value = initial.q;
   sortBox.value = initial.sort;
   say('Loading the search index\u2026');
-  new IndexLoader(win, function (ready, pages) {
+  new IndexLoader(win, function (ready, companion) {
     searcher = view.searcher = ready;
-    var docs = ready.docs, companion = companionData(pages, docs);
+    var docs = ready.docs;
     if (companion.state === 'ok') {
       var texts = companion.text && new TextStore(win, companion.text, function (d, page) { view.textArrived(d, page); });
       view.useCompanion(companion, texts || null);

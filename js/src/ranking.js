@@ -94,6 +94,22 @@ Searcher.prototype.matchTitles = function (terms) {
   });
 };
 
+// Counts in summaryHits, for each of docs, the query words its summary holds.
+Searcher.prototype.matchSummaries = function (terms, docs) {
+  var hits = this.summaryHits, seen = this.seen, i, t, h;
+  if (!hits) return;
+  for (i = 0; i < docs.length; i++) hits[docs[i]] = 0;
+  for (t = 0; t < terms.length; t++) {
+    var words = terms[t].summaryHits || [], mark = ++this.mark;
+    for (h = 0; h < words.length; h++) {
+      var list = this.summaries.docs[words[h]];
+      for (i = 0; i < list.length; i++) {
+        if (seen[list[i]] !== mark) { seen[list[i]] = mark; hits[list[i]]++; }
+      }
+    }
+  }
+};
+
 // Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
 // query word, else 0; then 3 when the words of the file name are the query's words,
 // 2 when they hold all of them, 1 when they hold some; then the share of the title's
@@ -127,11 +143,12 @@ var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^5
 Searcher.prototype.rank = function (docs, terms) {
   var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey, i, d;
   this.matchTitles(terms);
+  this.matchSummaries(terms, docs);
   var top = 0;
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
     rankKey[d] = hits[d] * 2560 + (FUZZY - worst[d]) * 512 + this.titleRank(d, terms); // below 2^16
-    score[d] *= this.lengthFactor[d];
+    score[d] *= this.lengthFactor[d] * (this.summaryHits ? 1 + SUMMARY_BOOST * this.summaryHits[d] / terms.length : 1);
     if (score[d] > top) top = score[d];
   }
   if (this.docCount <= DOC_BITS) {

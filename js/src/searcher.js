@@ -22,6 +22,10 @@ var MAX_WORD_LENGTH = 64;
 var MAX_QUERY_LENGTH = 1000;
 var FUZZY_CELL_BUDGET = 2000000;
 var MAX_NAME_WORDS = 16;     // file-name words weighed in the rank of a page
+// A page's fused score grows by SUMMARY_BOOST times the share of the query's words
+// that its summary holds as they are or in the plural (companion data): measured on
+// the held-out queries of bench/queries, as the other constants here.
+var SUMMARY_BOOST = 1;
 // A title or location is shown up to MAX_SHOWN characters (two lines or so of a
 // wide window), with at most MAX_MARKS words marked.
 var MAX_SHOWN = 300;
@@ -44,6 +48,8 @@ function Searcher(docs, index, titles) {
   this.masks = null;         // letterMask of every word, for nearest words
   this.groupCount = null;    // weightGroups of every word, once known
   this.titles = titles || null; // distinct title words and their documents
+  this.summaries = null;     // distinct summary words and their documents, when used
+  this.summaryHits = null;   // query words each page's summary holds
   this.termCache = new Map();
   this.termClass = new Uint8Array(n);
   this.termScore = new Float64Array(n);

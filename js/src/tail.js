@@ -20,6 +20,7 @@ return {
   dateKey: dateKey,
   Searcher: Searcher,
   titleWords: titleWords,
+  summaryWords: summaryWords,
   startPage: startPage,
   EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY,
   limits: { MAX_WORD_LENGTH: MAX_WORD_LENGTH, MAX_TERMS: MAX_TERMS, FUZZY_CELL_BUDGET: FUZZY_CELL_BUDGET,

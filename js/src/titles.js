@@ -50,3 +50,27 @@ Searcher.prototype.buildTitles = function () {
   if (this.titles === null) this.titles = titleWords(this.docs);
   return this.titles;
 };
+
+// The distinct words of the pages' summaries (companion data), each with its
+// documents, as for titles: a page whose opening words hold the query's words is more
+// likely about them than one that only mentions them. Only the first MAX_SUMMARY
+// characters of a summary are read, as only they are shown.
+function summaryWords(summaries, n) {
+  var byWord = new Map(), d;
+  function add(w) {
+    var list = byWord.get(w);
+    if (!list) byWord.set(w, [d]);
+    else if (list[list.length - 1] !== d) list.push(d);
+  }
+  for (d = 0; d < n; d++) {
+    if (typeof summaries[d] === 'string') forEachWord(summaries[d].slice(0, MAX_SUMMARY), add);
+  }
+  return { words: Array.from(byWord.keys()), docs: Array.from(byWord.values()) };
+}
+
+// Ranks by summaries too (summaryWords of the documents).
+Searcher.prototype.useSummaries = function (summaries) {
+  this.summaries = summaries;
+  this.summaryHits = new Uint8Array(this.docCount);
+  this.termCache.clear();
+};

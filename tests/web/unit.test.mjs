@@ -117,6 +117,11 @@ test('ranking: fusion by rank, weight groups, title and file-name signals', () =
     for (const [q, want] of cases) assert.deepEqual(s.search(q).docs, want, q);
   }
   assert.deepEqual(new S.Searcher(keywords, []).search('configuraton').terms[0].suggestions, ['CONFIGURATION']);
+  // A summary holding the query word as it is or in the plural doubles a page's fused
+  // score (third place beats first); one holding a longer word does not.
+  const summed = new S.Searcher(plain(4), [['WORD', 0, 1, 2, 3]]);
+  summed.useSummaries(S.summaryWords(['', 'Wordy', 'The words', 'A word'], 4));
+  assert.deepEqual(summed.search('word').docs, [2, 3, 0, 1]);
 });
 
 test('large and small sites order alike, up to the longest queries', () => {
