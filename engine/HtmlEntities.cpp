@@ -1,5 +1,8 @@
 #include "HtmlEntities.h"
 
+#include "AsciiText.h"
+#include "TextEncoding.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -82,4 +85,56 @@ char32_t namedEntity(std::string_view name)
 char32_t windows1252CodePoint(unsigned char byte)
 {
     return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
+}
+
+std::pair<char32_t, std::size_t> readReference(std::string_view text)
+{
+    if (text.size() > 1 && text[1] == '#') {
+        std::size_t j = 2;
+        const bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+        j += hex ? 1 : 0;
+        const std::size_t digitsStart = j;
+        std::uint32_t value = 0;
+        for (; j < text.size() && j - digitsStart < 8; ++j) {
+            char c = lowerAscii(text[j]);
+            int digit = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (digit < 0)
+                break;
+            value = value * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+        }
+        if (j == digitsStart)
+            return {0, 0};
+        char32_t code = value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF) ? 0xFFFD
+            : value >= 0x80 && value < 0xA0 ? windows1252CodePoint(static_cast<unsigned char>(value))
+                                             : value;
+        return {code, j + (j < text.size() && text[j] == ';' ? 1 : 0)};
+    }
+    std::size_t j = 1;
+    while (j < text.size() && j < 10 && isAsciiAlnum(text[j]))
+        ++j;
+    if (j == 1 || j >= text.size() || text[j] != ';')
+        return {0, 0};
+    char32_t code = namedEntity(text.substr(1, j - 1));
+    return code ? std::make_pair(code, j + 1) : std::make_pair(char32_t(0), std::size_t(0));
+}
+
+void decodeEntities(std::string_view text, std::string& out)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t amp = text.find('&', i);
+        if (amp == std::string_view::npos) {
+            out.append(text.data() + i, text.size() - i);
+            return;
+        }
+        out.append(text.data() + i, amp - i);
+        auto [code, length] = readReference(text.substr(amp));
+        if (code) {
+            appendUtf8(out, code);
+            i = amp + length;
+        } else {
+            out += '&';
+            i = amp + 1;
+        }
+    }
 }

@@ -4,6 +4,7 @@
 #include "PagePatterns.h"
 #include "PageScanner.h"
 #include "ProgressLog.h"
+#include "TextEncoding.h"
 
 #include <new>
 

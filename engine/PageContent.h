@@ -35,6 +35,3 @@ constexpr std::size_t kMaxPageSections = 4000;
 // none), then the title, description, text and headings taken out. Linear in the size
 // of the page.
 PageContent extractPageContent(std::string_view page);
-
-// text as UTF-8: kept when it is valid UTF-8, else read as windows-1252.
-std::string toUtf8(std::string_view text);
