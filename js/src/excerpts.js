@@ -39,7 +39,14 @@ function PageText(text, sections) {
   });
   this.starts = Int32Array.from(starts);
   this.ends = Int32Array.from(ends);
-  this.byWord = byWord;
+  // The distinct words in ASCII order with their places, and joined for in-word search.
+  var words = Array.from(byWord.keys()).sort(), offsets = new Int32Array(words.length + 1), at = 1;
+  for (var i = 0; i < words.length; i++) { offsets[i] = at; at += words[i].length + 1; }
+  offsets[words.length] = at;
+  this.words = words;
+  this.places = words.map(function (word) { return byWord.get(word); });
+  this.joined = '\n' + words.join('\n') + '\n';
+  this.offsets = offsets;
   // Each section: where it starts in the text and in words, its anchor and heading;
   // the words of the headings, each with its sections.
   var list = [], heads = new Map(), last = 0, w = 0;
@@ -84,6 +91,47 @@ PageText.prototype.sectionAtChar = function (c) {
   return lo - 1;
 };
 
+// Position of the first of the page's words that is not below word.
+PageText.prototype.lowerBound = function (word) {
+  var words = this.words, lo = 0, hi = words.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (words[mid] < word) lo = mid + 1; else hi = mid;
+  }
+  return lo;
+};
+
+// Positions of the page's words that a term matches, found as the search finds them
+// in the word list: its nearest words; else the words it begins (its plural among
+// them), its singular, and from MIN_INNER letters the words it stands inside.
+PageText.prototype.wordsOf = function (term, whole) {
+  var words = this.words, found = [], t = term.text, i, at;
+  function exact(word) {
+    var k = this.lowerBound(word);
+    if (k < words.length && words[k] === word) found.push(k);
+  }
+  if (term.fuzzy) {
+    term.fuzzy.forEach(exact, this);
+    return found;
+  }
+  for (i = this.lowerBound(t); i < words.length && words[i].lastIndexOf(t, 0) === 0; i++) {
+    if (!whole || words[i] === t || pluralOf(t, words[i])) found.push(i);
+  }
+  if (/E?S$/.test(t)) [t.slice(0, -1), t.slice(0, -2)].filter(function (w) { return pluralOf(w, t); }).forEach(exact, this);
+  if (whole || t.length < MIN_INNER) return found;
+  var joined = this.joined, offsets = this.offsets, from = 0;
+  while ((at = joined.indexOf(t, from)) >= 0) {
+    var lo = 0, hi = offsets.length - 1;
+    while (lo < hi) {
+      var mid = (lo + hi + 1) >>> 1;
+      if (offsets[mid] <= at) lo = mid; else hi = mid - 1;
+    }
+    if (offsets[lo] !== at) found.push(lo);
+    from = offsets[lo + 1];
+  }
+  return found;
+};
+
 // Where a term's words stand on the page, by the rules of the search: {places, the
 // first MAX_PLACES word numbers in order; heads, the sections whose heading holds
 // one}. One or two letters begin too many words: they match whole words only.
@@ -91,15 +139,14 @@ PageText.prototype.matchesOf = function (term) {
   var key = term.fuzzy ? '~' + Array.from(term.fuzzy).join(' ') : term.text;
   var found = this.cache.get(key);
   if (found) return found;
-  var whole = term.text.length < 3, lists = [], total = 0, heads = [];
+  var whole = term.text.length < 3, lists = [], total = 0, heads = [], places = this.places;
   function matches(word) {
     var c = wordClass(term, word);
     return c !== NONE && (!whole || c <= PLURAL || c === FUZZY);
   }
-  this.byWord.forEach(function (list, word) {
-    if (!matches(word)) return;
-    lists.push(list);
-    total += list.length;
+  this.wordsOf(term, whole).forEach(function (k) {
+    lists.push(places[k]);
+    total += places[k].length;
   });
   var all = new Int32Array(total), at = 0;
   for (var i = 0; i < lists.length; i++) { all.set(lists[i], at); at += lists[i].length; }

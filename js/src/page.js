@@ -1,6 +1,8 @@
 // The wiring of search.html: the search box, the keys, the sort order and the address,
 // over a results view, a query history and an index loader.
 
+var TYPING_PAUSE = 300;     // ms without a key before a typed search goes into the address
+
 function startPage(win) {
   var doc = win.document, byId = function (id) { return doc.getElementById(id); };
   var box = byId('q'), sortBox = byId('sort'), status = byId('status');
@@ -15,6 +17,7 @@ function startPage(win) {
   var timer = 0;           // the pending search of a keystroke
   var lastMs = 0;          // how long the last search took
   var lastKeyAt = 0;       // when the last key came
+  var recorded = 0;        // counts address changes, so that a late one knows it is stale
 
   function say(text, isError) {
     status.textContent = text;
@@ -31,7 +34,16 @@ function startPage(win) {
     view.show(searcher.search(q), sortBox.value === 'date');
     lastMs = Date.now() - started;
     doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
-    queryHistory.record(q, sortBox.value, how);
+    record(q, sortBox.value, how);
+  }
+
+  // Puts the search into the address. A keystroke's goes in once typing pauses:
+  // changing the history costs browsers more than the search (10 ms a key in Chromium
+  // from disk), and a later search, typed or settled, replaces it.
+  function record(q, sort, how) {
+    var mine = ++recorded;
+    if (how !== 'type') queryHistory.record(q, sort, how);
+    else win.setTimeout(function () { if (mine === recorded) queryHistory.record(q, sort, how); }, TYPING_PAUSE);
   }
 
   box.addEventListener('input', function () {

@@ -147,7 +147,7 @@ test('typing searches as you go and keeps ?q= in step; back and forward restore'
   await page.focus('#q');
   await page.keyboard.type('lant');
   assert.ok((await shown('lant')).length >= pages.length);
-  assert.equal(inAddress('q'), 'lant');
+  await page.waitForURL(/\?q=lant$/);
   assert.deepEqual(await enter('hashword'), ['Hash page']);
   assert.deepEqual(await enter('percentword'), ['Percent page']);
   assert.equal(inAddress('q'), 'percentword');
