@@ -1,5 +1,6 @@
 // Speed of the search page in headless Chromium, opened from disk:
-//   node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE]
+//   node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] [--plain PLAIN_DIR]
+//   node bench/search-page-bench.mjs --site SOURCE_DIR [QUERY_FILE]
 // INDEX_DIR holds indexed_docs.js, indexed_words.js and the search page (the output of
 // vantrelindexer-cli, or of bench/make-synthetic-index.mjs). Queries are taken from the
 // index itself: a title word, two title words, a prefix, a part inside a word, a typo
@@ -10,17 +11,47 @@
 //     and run the two index files;
 //   - keystrokes: each query typed one key at a time, from the key to the updated
 //     results on screen (median and slowest key).
+// With --plain (PLAIN_DIR: the same site indexed with --plain, without companion data)
+// or --site (SOURCE_DIR indexed both ways with VANTREL_CLI, default
+// build/bin/vantrelindexer-cli, into a temporary folder), a second table gives what the
+// companion data costs, as ratios measured in the same run:
+//   - bytes: the bytes the page loads before its first results, with and without it
+//     (the page texts load only after them);
+//   - first results: the medians above, with over without;
+//   - texts loaded: the page texts loaded for the results screen of the query against
+//     the texts of the results on that screen (in the 1280x720 window);
+//   - keys with excerpts: each query typed again once the texts of the results of
+//     each of its keys are here, from the key to the results and their excerpts made and laid out (the
+//     page's own work, timed in the page; beside it the same keys over the plain
+//     index), and to the frame that shows them (medians).
 // Needs playwright-core in tests/web/node_modules (make web-deps) and /usr/bin/chromium.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
+import { execFileSync } from 'node:child_process';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
 const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
-const [indexDir, queryFile] = process.argv.slice(2);
-if (!indexDir || !fs.existsSync(path.join(indexDir, 'search.html'))) {
-  console.error('usage: node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] (INDEX_DIR: a folder with search.html and the index files)');
+const args = process.argv.slice(2), option = (name) => {
+  const at = args.indexOf(name);
+  return at < 0 ? undefined : args.splice(at, 2)[1];
+};
+let plainDir = option('--plain'), work = null;
+const site = option('--site');
+let [indexDir, queryFile] = args;
+if (site) {
+  queryFile = indexDir;
+  work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-page-bench-'));
+  const cli = process.env.VANTREL_CLI || path.join(root, 'build/bin/vantrelindexer-cli');
+  indexDir = path.join(work, 'with');
+  plainDir = path.join(work, 'plain');
+  execFileSync(cli, ['--quiet', site, indexDir]);
+  execFileSync(cli, ['--quiet', '--plain', site, plainDir]);
+}
+if (!indexDir || !fs.existsSync(path.join(indexDir, 'search.html')) || (plainDir && !fs.existsSync(path.join(plainDir, 'search.html')))) {
+  console.error('usage: node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] [--plain PLAIN_DIR] | --site SOURCE_DIR [QUERY_FILE]\n' +
+    '(INDEX_DIR, PLAIN_DIR: folders with search.html and the index files)');
   process.exit(2);
 }
 const runs = Number(process.env.RUNS || 3);
@@ -55,12 +86,17 @@ const queries = queryFile ? fs.readFileSync(queryFile, 'utf8').split('\n').filte
 // Installed before the page's own scripts: times keys and result renders to the frame
 // that paints them.
 function probe() {
-  const bench = (window.__bench = { key: 0, first: 0, keys: [] });
+  const bench = (window.__bench = { key: 0, first: 0, keys: [], work: [] });
   document.addEventListener('keydown', () => { bench.key = performance.now(); }, true);
   document.addEventListener('DOMContentLoaded', () => {
     new MutationObserver(() => {
       const key = bench.key;
       bench.key = 0;
+      // The page's own work: the results and their excerpts made and laid out.
+      if (key && bench.first) {
+        void document.body.offsetHeight;
+        bench.work.push(performance.now() - key);
+      }
       // The frame that paints the new results.
       requestAnimationFrame(() => {
         const now = performance.now();
@@ -81,29 +117,83 @@ const pageUrl = pathToFileURL(path.resolve(indexDir, 'search.html')).href;
 const median = (xs) => { const s = [...xs].sort((a, b) => a - b); return s.length ? s[Math.floor((s.length - 1) / 2)] : NaN; };
 const ms = (x) => (Number.isFinite(x) ? Math.round(x).toLocaleString('en-US') : '–');
 
+// A page that records the files it asks for (every file but the page texts is asked
+// for before the first results).
 async function freshPage() {
-  const context = await browser.newContext();
+  const context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
   const page = await context.newPage();
   await page.addInitScript(probe);
-  return { context, page };
+  const files = [];
+  page.on('request', (r) => { if (r.url().startsWith('file:')) files.push(fileURLToPath(r.url().replace(/[?#].*$/, ''))); });
+  return { context, page, files };
+}
+const size = (file) => { try { return fs.statSync(file).size; } catch { return 0; } };
+const isText = (file) => file.split(path.sep).includes('indexed_text');
+
+// Opens the search page of dir for q RUNS times: medians of the first results and of the
+// index files' loading, the count, and the bytes loaded before the first results; with
+// texts, the page texts loaded for the screen over those of the results in view.
+async function open(dir, q, texts) {
+  const first = [], ready = [], url = pathToFileURL(path.resolve(dir, 'search.html')).href;
+  let count = '', bytes = 0;
+  for (let r = 0; r < runs; r++) {
+    const { context, page, files } = await freshPage();
+    await page.goto(url + '?q=' + encodeURIComponent(q));
+    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+    first.push(await page.evaluate(() => window.__bench.first));
+    ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js']
+      .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime))));
+    count = await page.textContent('#count');
+    bytes = files.filter((f) => !isText(f)).reduce((n, f) => n + size(f), 0);
+    if (texts && r === runs - 1) {
+      await textsSettled(page);
+      const folder = await page.evaluate(() => window.pages.text);
+      const inView = await page.$$eval('#results li', (lis) => lis.filter((li) => {
+        const box = li.getBoundingClientRect();
+        return box.bottom > 0 && box.top < innerHeight;
+      }).map((li) => li.getAttribute('data-doc')));
+      texts = files.filter(isText).reduce((n, f) => n + size(f), 0) /
+        Math.max(1, inView.reduce((n, d) => n + size(path.join(dir, folder, d + '.js')), 0));
+    }
+    await context.close();
+  }
+  return { count, first: median(first), ready: median(ready), bytes, textRatio: texts };
+}
+
+// Waits until no page text is loading and none has started for 300 ms.
+async function textsSettled(page) {
+  let quiet = 0;
+  for (let i = 0; i < 200 && quiet < 6; i++) {
+    await page.waitForTimeout(50);
+    quiet = (await page.evaluate(() => document.querySelectorAll('script[data-page]').length)) ? 0 : quiet + 1;
+  }
+}
+
+// Types q into the box one key at a time (a long query pasted but for its last 10
+// keys): the times from each key to the results on screen.
+async function typeKeys(page, q) {
+  await page.fill('#q', '');
+  await page.waitForTimeout(50);
+  const typed = Math.max(0, q.length - 10);
+  if (typed) {
+    await page.fill('#q', q.slice(0, typed));
+    await page.waitForFunction((want) => document.getElementById('results').dataset.query === want, q.slice(0, typed));
+  }
+  await page.evaluate(() => { window.__bench.keys = []; window.__bench.work = []; });
+  for (let i = typed; i < q.length; i++) {
+    await page.keyboard.press(q[i] === ' ' ? 'Space' : q[i]);
+    await page.waitForFunction((n) => window.__bench.keys.length >= n, i - typed + 1, { timeout: 30000 });
+  }
+  const [keys, work] = await page.evaluate(() => [window.__bench.keys, window.__bench.work]);
+  if (process.env.BENCH_DEBUG) console.error(q, keys.map(Math.round).join(' '), '/', work.map(Math.round).join(' '));
+  keys.work = work;
+  return keys;
 }
 
 const rows = [];
 try {
   for (const [kind, q] of queries) {
-    const first = [], ready = [];
-    let count = '';
-    for (let r = 0; r < runs; r++) {
-      const { context, page } = await freshPage();
-      await page.goto(pageUrl + '?q=' + encodeURIComponent(q));
-      await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
-      first.push(await page.evaluate(() => window.__bench.first));
-      ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js']
-        .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime))));
-      count = await page.textContent('#count');
-      await context.close();
-    }
-    rows.push({ kind, q, count, first: median(first), ready: median(ready) });
+    rows.push({ kind, q, ...(await open(indexDir, q, !!plainDir)), plain: plainDir ? await open(plainDir, q) : null });
   }
 
   const { context, page } = await freshPage();
@@ -111,27 +201,35 @@ try {
   await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
   await page.focus('#q');
   for (const row of rows) {
-    await page.fill('#q', '');
-    await page.waitForTimeout(50);
-    // A long query is pasted but for its last 10 keys.
-    const typed = Math.max(0, row.q.length - 10);
-    if (typed) {
-      await page.fill('#q', row.q.slice(0, typed));
-      await page.waitForFunction((q) => document.getElementById('results').dataset.query === q, row.q.slice(0, typed));
-    }
-    await page.evaluate(() => { window.__bench.keys = []; });
-    for (let i = typed; i < row.q.length; i++) {
-      await page.keyboard.press(row.q[i] === ' ' ? 'Space' : row.q[i]);
-      await page.waitForFunction((n) => window.__bench.keys.length >= n, i - typed + 1, { timeout: 30000 });
-    }
-    const keys = await page.evaluate(() => window.__bench.keys);
-    if (process.env.BENCH_DEBUG) console.error(row.q, keys.map(Math.round).join(" "));
+    const keys = await typeKeys(page, row.q);
     row.keyMedian = median(keys);
     row.keyMax = Math.max(...keys);
+    if (!plainDir) continue;
+    // The same query typed again once the texts of every screen on the way are here.
+    for (let i = 1; i <= row.q.length; i++) {
+      await page.fill('#q', row.q.slice(0, i));
+      await textsSettled(page);
+    }
+    const cached = await typeKeys(page, row.q);
+    row.cachedKeys = median(cached);
+    row.cachedWork = median(cached.work);
   }
   await context.close();
+  if (plainDir) {
+    // The same keys over the plain index, in the same run.
+    const { context, page } = await freshPage();
+    await page.goto(pathToFileURL(path.resolve(plainDir, 'search.html')).href);
+    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+    await page.focus('#q');
+    for (const row of rows) {
+      await typeKeys(page, row.q);
+      row.plainWork = median((await typeKeys(page, row.q)).work);
+    }
+    await context.close();
+  }
 } finally {
   await browser.close();
+  if (work) fs.rmSync(work, { recursive: true, force: true });
 }
 
 const all = rows.flatMap((r) => [r.first]);
@@ -144,3 +242,16 @@ for (const r of rows) {
   console.log(`| ${r.kind}: \`${q}\` | ${r.count.replace(/\|/g, '\\|').replace(/\u201c.{40,}\u201d/, '\u201c\u2026\u201d')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} |`);
 }
 console.log(`| worst | | | ${ms(Math.max(...all))} | ${ms(Math.max(...rows.map((r) => r.keyMedian)))} | ${ms(Math.max(...rows.map((r) => r.keyMax)))} |`);
+
+if (plainDir) {
+  const ratio = (x) => (Number.isFinite(x) ? x.toFixed(2) : '–');
+  const sum = (f) => rows.reduce((n, r) => n + f(r), 0);
+  console.log('');
+  console.log('| query (companion data against --plain) | bytes before first results, with / plain | first results, with / plain | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, plain index, median ms | key to the frame showing the excerpts, median ms |');
+  console.log('|---|---:|---:|---:|---:|---:|---:|');
+  for (const r of rows) {
+    console.log(`| ${r.kind}: \`${r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' : r.q}\` | ${ratio(r.bytes / r.plain.bytes)} | ${ratio(r.first / r.plain.first)} | ${ratio(r.textRatio)} | ${ms(r.cachedWork)} | ${ms(r.plainWork)} | ${ms(r.cachedKeys)} |`);
+  }
+  console.log(`| all (bytes and times summed; worst ratio of texts; worst median) | ${ratio(sum((r) => r.bytes) / sum((r) => r.plain.bytes))} | ` +
+    `${ratio(sum((r) => r.first) / sum((r) => r.plain.first))} | ${ratio(Math.max(...rows.map((r) => r.textRatio)))} | ${ms(Math.max(...rows.map((r) => r.cachedWork)))} | ${ms(Math.max(...rows.map((r) => r.plainWork)))} | ${ms(Math.max(...rows.map((r) => r.cachedKeys)))} |`);
+}
