@@ -264,11 +264,12 @@ function pageText(parts) {
 }
 const [manualPage, manual] = pageText([
   ['toc', 'Contents', 'Install steps Binary packages Build from source Removal'],
-  ['install', 'Install steps', `${filler(50)} You install with the package tool. ${filler(50)}`],
+  ['install', 'Install steps', `${filler(50)} You install with the package tool; the tool checks the tool keys. ${filler(50)}`],
   ['binary', 'Binary packages', `Packages to install come ready. ${filler(40)}`],
   ['', 'Note', `Installing packages twice does no harm. ${filler(20)}`],
   ['source', 'Build from source', `${filler(60)} Unpack, then install packages it needs and build. ${filler(60, 'ipsum')}`],
   ['removal', 'Removal', `${filler(60)} Packages installed come off with remove. ${filler(10)}`],
+  ['tools', 'Package tools', `Other tools exist. ${filler(10)}`],
 ]);
 
 test('excerpts: the passage holding the query words, its section and the other sections', () => {
@@ -280,7 +281,11 @@ test('excerpts: the passage holding the query words, its section and the other s
     // Prefix and plural match as in the search; a window stops at the next section.
     ['unpac', /^\u2026(lorem ){8}Unpack, then install packages it needs and build\. (ipsum ){13}ipsum\u2026$/, 'source', []],
     ['ready packaging', /^\u2026Binary packages Packages to install come ready\./, 'binary', []],
-    ['nowhere', null], ['installs lorem', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
+    ['qqqqqqq', null],
+    // Under a heading that holds the word rather than where the text uses it most; a
+    // passage never reaches into the next section for more words.
+    ['tool', /^\u2026Package tools Other tools exist\./, 'tools', ['install']],
+    ['remove tools', /^\u2026Package tools Other tools exist\./, 'tools', []], ['installs lorem', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
   ]) {
     const found = manualPage.excerpt(manual.search(q).terms);
     if (!wanted) { assert.equal(found, null, q); continue; }
