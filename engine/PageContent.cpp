@@ -320,6 +320,13 @@ Tag readTag(std::string_view html, std::size_t at)
     if (tag.name.size() < 8)
         key <<= 8 * (8 - tag.name.size());
     tag.kind = elementKind(key);
+    if (tag.kind == Inline) {
+        // <span>, <code>, <em> and the like carry nothing that matters here, and they
+        // are most tags of a page: only their end is looked for.
+        const void* gt = std::memchr(p + i, '>', n - i);
+        tag.next = gt ? static_cast<std::size_t>(static_cast<const unsigned char*>(gt) - p) + 1 : n;
+        return tag;
+    }
     while (i < n && p[i] != '>') {
         if (kNameEnd[p[i]]) {
             ++i;
