@@ -9,6 +9,7 @@ var MAX_TEXT_CHARS = 4194304;   // characters of a page's text read (the indexer
 var MAX_TEXT_WORDS = 300000;    // words of a page's text read
 var MAX_PLACES = 2000;          // places of one query word weighed on a page: the first ones
 var MAX_SECTIONS = 4000;        // sections of a page read
+var MAX_ANCHOR = 256;           // characters of an anchor linked to (a longer one is no anchor)
 var MAX_HEADING_WORDS = 24;     // words of a heading matched
 var MAX_SECTIONS_LISTED = 3;    // further sections listed under a result
 var TERM_BITS = 16;             // places are packed as place * TERM_BITS + term
@@ -25,7 +26,8 @@ function bits(x) {
 }
 
 // text: the page's text; sections: [[start, anchor, heading], ...] by rising start,
-// in UTF-16 code units of text. Entries that are not so are passed over.
+// in UTF-16 code units of text. The first MAX_SECTIONS entries are read; those that
+// are not so are passed over.
 function PageText(text, sections) {
   if (text.length > MAX_TEXT_CHARS) text = text.slice(0, MAX_TEXT_CHARS);
   this.text = text;
@@ -51,13 +53,14 @@ function PageText(text, sections) {
   // the words of the headings, each with its sections.
   var list = [], heads = new Map(), last = 0, w = 0;
   if (!Array.isArray(sections)) sections = [];
-  for (var k = 0; k < sections.length && list.length < MAX_SECTIONS; k++) {
+  for (var k = 0; k < sections.length && k < MAX_SECTIONS; k++) {
     var s = sections[k];
     if (!Array.isArray(s) || typeof s[0] !== 'number' || !(s[0] >= last && s[0] <= text.length)) continue;
     last = s[0];
     while (w < starts.length && starts[w] < last) w++;
     var at = list.length, n = 0, heading = typeof s[2] === 'string' ? s[2] : '';
-    list.push({ start: last, word: w, anchor: typeof s[1] === 'string' ? s[1] : '', heading: heading });
+    var anchor = typeof s[1] === 'string' && s[1].length <= MAX_ANCHOR ? s[1] : '';
+    list.push({ start: last, word: w, anchor: anchor, heading: heading });
     forEachWord(heading.slice(0, 40 * MAX_HEADING_WORDS), function (word) {
       var secs = heads.get(word);
       if (!secs) heads.set(word, [at]); else if (secs[secs.length - 1] !== at) secs.push(at);

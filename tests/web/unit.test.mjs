@@ -301,10 +301,11 @@ test('hostile page texts cost bounded work and show bounded excerpts', () => {
   const L = S.limits, terms = searcher.search('malloc free').terms;
   // Words far apart behind a wall of punctuation; a single huge word; sections out of
   // order, beyond the text or not numbers; many sections holding the words.
-  const wall = new S.PageText('MALLOC ' + '#'.repeat(100000) + ' FREE', [[5, 'b', 'B'], [2, 'a', 'A'], [1e9, 'c', 'C'], ['x', 'd', 'D']]);
+  const wall = new S.PageText('MALLOC ' + '#'.repeat(100000) + ' FREE',
+    [[5, 'b', 'B'], [2, 'a', 'A'], [1e9, 'c', 'C'], ['x', 'd', 'D'], [6, 'e'.repeat(100000), 'E']]);
   const walled = wall.excerpt(terms);
   assert.ok(walled.text.length <= L.MAX_EXCERPT_CHARS + 2 && /MALLOC/.test(walled.text), walled.text);
-  assert.deepEqual(wall.sections.map((s) => s.anchor), ['b']);
+  assert.deepEqual(wall.sections.map((s) => s.anchor), ['b', '']);
   assert.ok(new S.PageText('x'.repeat(1e6) + ' MALLOC', []).excerpt(terms).text.length <= L.MAX_EXCERPT_CHARS + 2);
   const many = Array.from({ length: 10000 }, (_, i) => [i * 12, 'a' + i, 'Malloc free']);
   const flood = new S.PageText('MALLOC FREE '.repeat(10000), many);
