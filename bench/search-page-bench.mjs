@@ -13,7 +13,8 @@
 //     results on screen (median and slowest key).
 // With --plain (PLAIN_DIR: the same site indexed with --plain, without companion data)
 // or --site (SOURCE_DIR indexed both ways with VANTREL_CLI, default
-// build/bin/vantrelindexer-cli, into a temporary folder), a second table gives what the
+// build/bin/vantrelindexer-cli, into a temporary folder, with the search page of
+// VANTREL_JS_DIR when given), a second table gives what the
 // companion data costs, as ratios measured in the same run:
 //   - bytes: the bytes the page loads before its first results, with and without it
 //     (the page texts load only after them);
@@ -48,6 +49,10 @@ if (site) {
   plainDir = path.join(work, 'plain');
   execFileSync(cli, ['--quiet', site, indexDir]);
   execFileSync(cli, ['--quiet', '--plain', site, plainDir]);
+  // The page under test, when another than the one beside the command line.
+  for (const dir of process.env.VANTREL_JS_DIR ? [indexDir, plainDir] : []) {
+    for (const f of ['search.html', 'search.js', 'search_top.html', 'search.css']) fs.copyFileSync(path.join(process.env.VANTREL_JS_DIR, f), path.join(dir, f));
+  }
 }
 if (!indexDir || !fs.existsSync(path.join(indexDir, 'search.html')) || (plainDir && !fs.existsSync(path.join(plainDir, 'search.html')))) {
   console.error('usage: node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] [--plain PLAIN_DIR] | --site SOURCE_DIR [QUERY_FILE]\n' +
