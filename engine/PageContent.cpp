@@ -290,7 +290,8 @@ struct Tag {
     std::string_view name;  // as written; empty when '<' starts no tag
     unsigned kind = Inline;
     bool end = false;
-    std::string_view id, nameAttribute, content, role;
+    std::string_view id, nameAttribute, content, role, className;
+    std::uint64_t key = 0;  // the name's first eight bytes, lower-cased (packName)
     std::size_t next = 0;  // just after its '>'
 };
 
@@ -298,7 +299,7 @@ struct Tag {
 Tag readTag(std::string_view html, std::size_t at)
 {
     static const std::uint64_t idKey = packName("id"), nameKey = packName("name"), contentKey = packName("content"),
-                               roleKey = packName("role");
+                               roleKey = packName("role"), classKey = packName("class");
     Tag tag;
     const auto* p = reinterpret_cast<const unsigned char*>(html.data());
     const std::size_t n = html.size();
@@ -320,6 +321,7 @@ Tag readTag(std::string_view html, std::size_t at)
     if (tag.name.size() < 8)
         key <<= 8 * (8 - tag.name.size());
     tag.kind = elementKind(key);
+    tag.key = key;
     if (tag.kind == Inline) {
         // <span>, <code>, <em> and the like carry nothing that matters here, and they
         // are most tags of a page: only their end is looked for.
@@ -370,6 +372,8 @@ Tag readTag(std::string_view html, std::size_t at)
             tag.content = value;
         else if (attribute == roleKey)
             tag.role = value;
+        else if (attribute == classKey)
+            tag.className = value;
     }
     tag.next = std::min(i + 1, n);
     return tag;
@@ -457,8 +461,31 @@ private:
         return std::string_view::npos;
     }
 
+    // Whether a block is the site's navigation (menus, sidebars, next and previous
+    // links): its words are no text of the page.
+    static bool isNavigation(const Tag& tag)
+    {
+        if (tag.key == packName("nav") || (!tag.role.empty() && equalsLower(tag.role, "navigation")))
+            return true;
+        for (std::string_view word : {"navheader", "navfooter"})
+            if (tag.className.find(word) != std::string_view::npos)
+                return true;
+        return false;
+    }
+
     void startTag(const Tag& tag)
     {
+        if (m_navigationDepth) {
+            if (tag.key == m_navigationKey)
+                ++m_navigationDepth;
+            return;
+        }
+        if ((tag.kind & Block) && isNavigation(tag) && !m_headingLevel) {
+            m_navigationKey = tag.key;
+            m_navigationDepth = 1;
+            separate();
+            return;
+        }
         if (tag.kind & Block)
             separate();
         if ((tag.kind & Meta) && m_description.empty() && equalsLower(tag.nameAttribute, "description"))
@@ -478,13 +505,26 @@ private:
                 m_section.anchor = decodeAnchor(anchor);
             else if (!m_headingLevel)
                 m_pendingAnchor = decodeAnchor(anchor);
+        } else if ((tag.kind & Block) && !m_headingLevel) {
+            // Only anchors right before a heading (on the blocks around it, or named
+            // anchors just before it) are the heading's: another block between them
+            // parts them.
+            m_pendingAnchor.clear();
         }
     }
 
     void endTag(const Tag& tag)
     {
-        if (tag.kind & Block)
+        if (m_navigationDepth) {
+            if (tag.key == m_navigationKey && --m_navigationDepth == 0)
+                separate();
+            return;
+        }
+        if (tag.kind & Block) {
             separate();
+            if (!m_headingLevel)
+                m_pendingAnchor.clear();
+        }
         const int level = static_cast<int>(tag.kind >> HeadingShift);
         if (!level || level != m_headingLevel)
             return;
@@ -499,6 +539,8 @@ private:
 
     void characters(std::string_view raw)
     {
+        if (m_navigationDepth)
+            return;
         const std::uint32_t unitsBefore = m_text.units();
         const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
         const std::size_t n = raw.size();
@@ -623,6 +665,8 @@ private:
     std::size_t m_mainStart = std::string::npos;
     std::size_t m_firstHeadingEnd = std::string::npos;
     bool m_full = false;
+    std::uint64_t m_navigationKey = 0;  // the element that holds the navigation being skipped
+    int m_navigationDepth = 0;          // how deep in it, counting elements of its name
 };
 
 }  // namespace
