@@ -350,6 +350,14 @@ report() {
         echo
         echo "$SEARCH_PAGE_ROWS"
     fi
+    if [ -n "$RANKING_ROWS" ]; then
+        echo
+        echo "## Ranking and results on reader queries"
+        echo
+        echo "\`bench/ranking-eval.mjs\`: the queries of \`bench/queries/\` (a tuning half and a held-out half per site) searched with the page's own code."
+        echo
+        echo "$RANKING_ROWS"
+    fi
 }
 
 ensure_tools
@@ -426,8 +434,17 @@ fi
 SEARCH_PAGE_ROWS=
 if [ -f "$ROOT/bench/search-page-bench.mjs" ]; then
     note "running bench/search-page-bench.mjs"
-    SEARCH_PAGE_ROWS=$(cd "$ROOT" && node bench/search-page-bench.mjs "$OUT/same/all/index" 2>>"$OUT/bench.log") ||
+    SEARCH_PAGE_ROWS=$(cd "$ROOT" && VANTREL_CLI=$CLI VANTREL_JS_DIR=$BUILD/bin/js \
+        node bench/search-page-bench.mjs --site "$TREE" 2>>"$OUT/bench.log") ||
         SEARCH_PAGE_ROWS="bench/search-page-bench.mjs failed; see $OUT/bench.log"
+fi
+
+RANKING_ROWS=
+if [ -f "$ROOT/bench/ranking-eval.mjs" ]; then
+    note "running bench/ranking-eval.mjs"
+    RANKING_ROWS=$(cd "$ROOT" && VANTREL_CLI=$CLI VANTREL_JS_DIR=$BUILD/bin/js \
+        node bench/ranking-eval.mjs 2>>"$OUT/bench.log") ||
+        RANKING_ROWS="bench/ranking-eval.mjs failed; see $OUT/bench.log"
 fi
 
 report >"$OUT/RESULTS.md"
