@@ -223,6 +223,7 @@ enum ElementKind : unsigned {
     Meta = 8,
     Main = 16,
     Anchor = 32,  // <a>, whose name attribute is an anchor
+    Attributes = 64,  // its attributes matter here: anchors, roles, descriptions
     HeadingShift = 8,
 };
 
@@ -246,17 +247,17 @@ unsigned elementKind(std::uint64_t key)
     constexpr std::size_t kSlots = 256;
     static const std::array<Known, kSlots> known = [] {
         const std::pair<std::string_view, unsigned> names[] = {
-            {"a", Anchor}, {"address", Block}, {"article", Block}, {"aside", Block}, {"blockquote", Block},
-            {"body", Block}, {"br", Block}, {"button", Block}, {"caption", Block}, {"dd", Block},
-            {"details", Block}, {"div", Block}, {"dl", Block}, {"dt", Block}, {"fieldset", Block},
-            {"figcaption", Block}, {"figure", Block}, {"footer", Block}, {"form", Block},
-            {"h1", Block | 1u << HeadingShift}, {"h2", Block | 2u << HeadingShift}, {"h3", Block | 3u << HeadingShift},
-            {"h4", Block | 4u << HeadingShift}, {"h5", Block | 5u << HeadingShift}, {"h6", Block | 6u << HeadingShift},
-            {"head", Block}, {"header", Block}, {"hr", Block}, {"html", Block}, {"iframe", Hidden},
+            {"a", Anchor | Attributes}, {"address", Block}, {"article", Block | Attributes}, {"aside", Block | Attributes}, {"blockquote", Block},
+            {"body", Block | Attributes}, {"br", Block}, {"button", Block}, {"caption", Block}, {"dd", Block},
+            {"details", Block}, {"div", Block | Attributes}, {"dl", Block}, {"dt", Block}, {"fieldset", Block},
+            {"figcaption", Block}, {"figure", Block}, {"footer", Block | Attributes}, {"form", Block},
+            {"h1", Block | Attributes | 1u << HeadingShift}, {"h2", Block | Attributes | 2u << HeadingShift}, {"h3", Block | Attributes | 3u << HeadingShift},
+            {"h4", Block | Attributes | 4u << HeadingShift}, {"h5", Block | Attributes | 5u << HeadingShift}, {"h6", Block | Attributes | 6u << HeadingShift},
+            {"head", Block}, {"header", Block | Attributes}, {"hr", Block}, {"html", Block}, {"iframe", Hidden},
             {"img", Block}, {"input", Block}, {"label", Block}, {"legend", Block}, {"li", Block},
-            {"main", Block | Main}, {"math", Hidden}, {"meta", Meta}, {"nav", Block}, {"noembed", Hidden},
+            {"main", Block | Main | Attributes}, {"math", Hidden}, {"meta", Meta | Attributes}, {"nav", Block | Attributes}, {"noembed", Hidden},
             {"noframes", Hidden}, {"object", Hidden}, {"ol", Block}, {"option", Block}, {"p", Block},
-            {"pre", Block}, {"script", Hidden}, {"section", Block}, {"select", Block}, {"style", Hidden},
+            {"pre", Block}, {"script", Hidden}, {"section", Block | Attributes}, {"select", Block}, {"style", Hidden},
             {"summary", Block}, {"svg", Hidden}, {"table", Block}, {"tbody", Block}, {"td", Block},
             {"template", Hidden}, {"textarea", Hidden}, {"tfoot", Block}, {"th", Block}, {"thead", Block},
             {"title", Title}, {"tr", Block}, {"ul", Block}, {"xmp", Hidden}};
@@ -295,12 +296,17 @@ struct Tag {
     std::size_t next = 0;  // just after its '>'
 };
 
-// The tag at html[at] == '<': its name, the attributes that matter here, and its end.
-Tag readTag(std::string_view html, std::size_t at)
+// Reads the tag at html[at] == '<' into tag: its name, the attributes that matter here,
+// and its end. tag is reused from tag to tag (zeroing a fresh one for each of the
+// millions of tags of a site costs more than reading most of them).
+void readTag(std::string_view html, std::size_t at, Tag& tag)
 {
     static const std::uint64_t idKey = packName("id"), nameKey = packName("name"), contentKey = packName("content"),
                                roleKey = packName("role"), classKey = packName("class");
-    Tag tag;
+    tag.name = tag.id = tag.nameAttribute = tag.content = tag.role = tag.className = {};
+    tag.kind = Inline;
+    tag.end = false;
+    tag.key = 0;
     const auto* p = reinterpret_cast<const unsigned char*>(html.data());
     const std::size_t n = html.size();
     std::size_t i = at + 1;
@@ -310,7 +316,7 @@ Tag readTag(std::string_view html, std::size_t at)
     }
     if (i >= n || !((p[i] | 0x20) >= 'a' && (p[i] | 0x20) <= 'z')) {
         tag.next = at + 1;
-        return tag;
+        return;
     }
     const std::size_t nameStart = i;
     std::uint64_t key = 0;
@@ -322,12 +328,12 @@ Tag readTag(std::string_view html, std::size_t at)
         key <<= 8 * (8 - tag.name.size());
     tag.kind = elementKind(key);
     tag.key = key;
-    if (tag.kind == Inline) {
-        // <span>, <code>, <em> and the like carry nothing that matters here, and they
-        // are most tags of a page: only their end is looked for.
+    if (!(tag.kind & Attributes)) {
+        // <span>, <code>, <p>, <li> and the like carry nothing that matters here, and
+        // they are most tags of a page: only their end is looked for.
         const void* gt = std::memchr(p + i, '>', n - i);
         tag.next = gt ? static_cast<std::size_t>(static_cast<const unsigned char*>(gt) - p) + 1 : n;
-        return tag;
+        return;
     }
     while (i < n && p[i] != '>') {
         if (kNameEnd[p[i]]) {
@@ -376,7 +382,6 @@ Tag readTag(std::string_view html, std::size_t at)
             tag.className = value;
     }
     tag.next = std::min(i + 1, n);
-    return tag;
 }
 
 class ContentReader {
@@ -413,7 +418,8 @@ private:
             std::size_t close = m_html.find('>', at);
             return close == std::string_view::npos ? m_html.size() : close + 1;
         }
-        Tag tag = readTag(m_html, at);
+        Tag& tag = m_tag;
+        readTag(m_html, at, tag);
         if (tag.name.empty()) {
             characters("<");
             return tag.next;
@@ -665,6 +671,7 @@ private:
     std::size_t m_mainStart = std::string::npos;
     std::size_t m_firstHeadingEnd = std::string::npos;
     bool m_full = false;
+    Tag m_tag;                          // the tag in hand
     std::uint64_t m_navigationKey = 0;  // the element that holds the navigation being skipped
     int m_navigationDepth = 0;          // how deep in it, counting elements of its name
 };
