@@ -61,6 +61,34 @@ bool writeAll(int fd, const std::string& data)
     return StagingFileSystem::real().writeAll(fd, data);
 }
 
+// True when the file name in folder holds exactly text: a regular file of ours, read
+// whole and compared.
+bool holdsText(int folder, const char* name, const std::string& text)
+{
+    int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+                && static_cast<std::size_t>(info.st_size) == text.size();
+    std::string data;
+    if (same) {
+        data.resize(text.size());
+        std::size_t done = 0;
+        while (done < data.size()) {
+            ssize_t n = ::pread(fd, &data[done], data.size() - done, static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        same = done == data.size() && data == text;
+    }
+    ::close(fd);
+    return same;
+}
+
 std::string realPath(const std::string& path)
 {
     char* real = ::realpath(path.c_str(), nullptr);
@@ -187,6 +215,8 @@ CompanionData::~CompanionData()
         discard();
     if (m_stampFolder >= 0)
         ::close(m_stampFolder);
+    if (m_previousFolder >= 0)
+        ::close(m_previousFolder);
     if (m_textFolder >= 0)
         ::close(m_textFolder);
 }
@@ -227,7 +257,34 @@ bool CompanionData::begin()
         fail(folder + "/" + m_stamp, errno);
         return false;
     }
+    m_previousFolder = openPreviousFolder();
     return true;
+}
+
+int CompanionData::openPreviousFolder() const
+{
+    // The newest folder of an earlier job, when it is ours and nobody else may change it:
+    // its files are only ever linked into the new folder after their bytes are compared.
+    DIR* dir = ::fdopendir(::dup(m_textFolder));
+    if (!dir)
+        return -1;
+    ::rewinddir(dir);  // a duplicate shares its position with m_textFolder
+    std::string newest;
+    struct timespec newestTime = {};
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat info;
+        if (!isStamp(entry->d_name) || m_stamp == entry->d_name
+            || ::fstatat(m_textFolder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)
+            || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+            continue;
+        if (newest.empty() || info.st_mtim.tv_sec > newestTime.tv_sec
+            || (info.st_mtim.tv_sec == newestTime.tv_sec && info.st_mtim.tv_nsec > newestTime.tv_nsec)) {
+            newest = entry->d_name;
+            newestTime = info.st_mtim;
+        }
+    }
+    ::closedir(dir);
+    return newest.empty() ? -1 : ::openat(m_textFolder, newest.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 void CompanionData::writePageText(std::int32_t document, const PageContent& content)
@@ -253,6 +310,11 @@ void CompanionData::writePageText(std::int32_t document, const PageContent& cont
     }
     text += "]});\n";
     const std::string name = std::to_string(document) + ".js";
+    // A page whose text has not changed since the last job keeps its file: a new name for
+    // it costs far less than a new file, on file systems slow to make and remove files.
+    if (m_previousFolder >= 0 && holdsText(m_previousFolder, name.c_str(), text)
+        && ::linkat(m_previousFolder, name.c_str(), m_stampFolder, name.c_str(), 0) == 0)
+        return;
     int fd = ::openat(m_stampFolder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, errno);
@@ -317,6 +379,7 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     m_finished = true;
     // Earlier jobs' page texts: folders named by a stamp, holding page text files only.
     if (DIR* dir = ::fdopendir(::dup(m_textFolder))) {
+        ::rewinddir(dir);
         std::vector<std::string> old;
         while (const dirent* entry = ::readdir(dir))
             if (isStamp(entry->d_name) && m_stamp != entry->d_name)

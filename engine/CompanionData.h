@@ -19,7 +19,8 @@
 // "check" ties the file to the indexed_docs.js it was written with (see
 // documentsCheck()), "base" leads from the search page to the pages of relative
 // locations. Each job writes its page texts into a new folder named by a random stamp,
-// which only the new indexed_pages.js names; older folders go once it is in place.
+// which only the new indexed_pages.js names; older folders go once it is in place. A text
+// that has not changed since the last job is the same file under a second name.
 class CompanionData {
 public:
     // The version of the format above; a search page refuses data of another.
@@ -53,12 +54,14 @@ public:
 
 private:
     void fail(const std::string& path, int error);
+    int openPreviousFolder() const;
     static void removeTextFolder(int parent, const std::string& name);
 
     std::string m_destination;
     std::string m_stamp;
     int m_textFolder = -1;  // indexed_text
     int m_stampFolder = -1;  // indexed_text/STAMP
+    int m_previousFolder = -1;  // the newest folder of an earlier job, or -1
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
     bool m_finished = false;

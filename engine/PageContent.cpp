@@ -98,6 +98,27 @@ const std::array<unsigned char, 256> kByteClass = [] {
 
 std::uint32_t utf16Units(unsigned char leadByte) { return (leadByte & 0xC0) == 0x80 ? 0 : leadByte >= 0xF0 ? 2 : 1; }
 
+// Whether the eight bytes at p go into a run of plain text whole: printable ASCII but
+// quote, backslash and '&', with single blanks between them and none last. Most text is
+// such blocks, tested at once instead of byte by byte.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "isPlainAsciiBlock reads bytes from the low end");
+
+bool isPlainAsciiBlock(const unsigned char* p)
+{
+    constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL, lows = 0x7F7F7F7F7F7F7F7FULL;
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    // A byte equal to zero, found exactly: the high bit of each zero byte.
+    auto zeros = [](std::uint64_t v) { return ~(((v & lows) + lows) | v | lows); };
+    if ((w & highs) != 0 || ((w + 0x6060606060606060ULL) & highs) != highs)  // not ASCII, or below ' '
+        return false;
+    if ((zeros(w ^ ('"' * ones)) | zeros(w ^ ('\\' * ones)) | zeros(w ^ ('&' * ones)) | zeros(w ^ (0x7F * ones))) != 0)
+        return false;
+    const std::uint64_t blanks = zeros(w ^ (' ' * ones));
+    // Bytes in memory order from the low end: no blank right after a blank, none last.
+    return (blanks & (blanks << 8)) == 0 && (blanks >> 56) == 0;
+}
+
 // The plain text of a page, written as it goes in the form it takes inside a
 // double-quoted script string: blanks collapsed, pilcrows dropped, quote, backslash and
 // control characters escaped. Counts the UTF-16 code units of the text it stands for.
@@ -303,7 +324,14 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
 {
     static const std::uint64_t idKey = packName("id"), nameKey = packName("name"), contentKey = packName("content"),
                                roleKey = packName("role"), classKey = packName("class");
-    tag.name = tag.id = tag.nameAttribute = tag.content = tag.role = tag.className = {};
+    // One by one: a chained assignment reads back the view it has just stored, which
+    // stalls on every tag.
+    tag.name = {};
+    tag.id = {};
+    tag.nameAttribute = {};
+    tag.content = {};
+    tag.role = {};
+    tag.className = {};
     tag.kind = Inline;
     tag.end = false;
     tag.key = 0;
@@ -409,12 +437,13 @@ private:
     // Handles the markup at html[at] == '<'; returns where reading goes on.
     std::size_t markup(std::size_t at)
     {
-        const std::string_view rest = m_html.substr(at);
-        if (rest.compare(0, 4, "<!--") == 0) {
+        const std::size_t n = m_html.size();
+        const char next = at + 1 < n ? m_html[at + 1] : '\0';
+        if (next == '!' && at + 3 < n && m_html[at + 2] == '-' && m_html[at + 3] == '-') {
             std::size_t close = m_html.find("-->", at + 4);
-            return close == std::string_view::npos ? m_html.size() : close + 3;
+            return close == std::string_view::npos ? n : close + 3;
         }
-        if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?')) {
+        if (next == '!' || next == '?') {
             std::size_t close = m_html.find('>', at);
             return close == std::string_view::npos ? m_html.size() : close + 1;
         }
@@ -559,6 +588,8 @@ private:
                 std::size_t end = i;
                 std::uint32_t units = 0;
                 for (;;) {
+                    for (; end + 8 <= n && isPlainAsciiBlock(p + end); end += 8)
+                        units += 8;
                     while (end < n && kByteClass[p[end]] == Plain)
                         units += utf16Units(p[end++]);
                     if (end + 1 < n && p[end] == ' ' && kByteClass[p[end + 1]] == Plain) {

@@ -69,6 +69,35 @@ TEST(PageContent, TitleSummaryTextAndSectionsAsAReaderSeesThem)
     }
 }
 
+// Plain text is taken in blocks of eight bytes where it can be: blanks, quotes,
+// backslashes and letters of two bytes at every place against those blocks come out as
+// a byte-by-byte reading gives them.
+TEST(PageContent, TextComesOutTheSameWhereverItsBlocksFall)
+{
+    const char* pieces[] = {"z", "k", " ", " ", "\t", "\"", "\\", "\xc3\xa9", "&"};
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 3000; ++round) {
+        std::string page, expected;
+        bool blank = false;
+        const int length = static_cast<int>(seed % 40);
+        for (int k = 0; k < length; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            const std::string piece = pieces[(seed >> 16) % 9];
+            page += piece;
+            if (piece == " " || piece == "\t") {
+                blank = true;
+                continue;
+            }
+            if (blank && !expected.empty())
+                expected += ' ';
+            blank = false;
+            expected += piece == "\"" ? "\\\"" : piece == "\\" ? "\\\\" : piece;
+        }
+        seed = seed * 1103515245u + 12345u;
+        EXPECT_EQ(extractPageContent(page).scriptText, expected) << page;
+    }
+}
+
 TEST(PageContent, HostilePagesAreBounded)
 {
     std::string words;
@@ -114,7 +143,7 @@ protected:
     IndexEngine engine;
 };
 
-TEST_F(CompanionJob, WritesTitlesSummariesAndOneTextFilePerPageAndRemovesTheOldOnes)
+TEST_F(CompanionJob, WritesTitlesSummariesAndOneTextFilePerPageAndKeepsOnlyTheNewOnes)
 {
     tree.write("site/a.htm", "<title>First</title><meta name=description content=Sum><h1 id=h>Hi</h1>x", 1064361600);
     tree.write("site/b.htm", "no title", 1064361600);
@@ -129,9 +158,22 @@ TEST_F(CompanionJob, WritesTitlesSummariesAndOneTextFilePerPageAndRemovesTheOldO
     EXPECT_EQ(readFile(tree.path("out/indexed_text/" + stamp + "/0.js")),
               "/* generator: VantrelIndexer */\nvantrelText(0,{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]});\n");
 
+    // The next job keeps the file of a text that has not changed, under its new folder,
+    // and writes the changed ones anew.
+    auto inode = [this](const std::string& file) {
+        struct stat info = {};
+        ::stat(tree.path("out/indexed_text/" + stamps()[0] + "/" + file).c_str(), &info);
+        return info.st_ino;
+    };
+    const ino_t first = inode("0.js"), second = inode("1.js");
+    tree.write("site/b.htm", "no title, changed", 1064361600);
     ASSERT_TRUE(build());
     ASSERT_EQ(stamps().size(), 1u);
     EXPECT_NE(stamps()[0], stamp);
+    EXPECT_EQ(inode("0.js"), first);
+    EXPECT_NE(inode("1.js"), second);
+    EXPECT_EQ(readFile(tree.path("out/indexed_text/" + stamps()[0] + "/1.js")),
+              "/* generator: VantrelIndexer */\nvantrelText(1,{\"text\":\"no title, changed\",\"sections\":[]});\n");
 }
 
 TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheOldTexts)
