@@ -608,7 +608,8 @@ private:
             case Space:
                 m_text.blank();
                 m_heading.blank();
-                ++i;
+                while (++i < n && kByteClass[p[i]] == Space) {
+                }
                 break;
             case Reference: {
                 auto [code, length] = readReference(raw.substr(i));
