@@ -101,7 +101,7 @@ bool copySearchPageFiles(const std::string& folder, const std::string& destinati
         std::string content;
         OutputFailure failure;
         if (!readRegularFile(source, std::string::npos, content))
-            failure = {source, std::strerror(errno)};
+            failure = {target.target(), "the program's copy " + source + " cannot be read: " + std::strerror(errno)};
         else if (!target.write(content) || !target.replaceTarget())
             failure = {target.target(), target.error()};
         else

@@ -253,7 +253,9 @@ TEST_F(Job, TheProgramsOwnFilesAreNoPagesAndFilesOfTheSiteAreNotReplacedUnasked)
     EXPECT_FALSE(copySearchPageFiles(tree.path("program/"), tree.path("out"), &failures));
     EXPECT_EQ(folderEntries(tree.path("out")), (Lines{"search.css", "search.html", "search.js"}));
     ASSERT_EQ(failures.size(), 1u);
-    EXPECT_EQ(failures[0].path, tree.path("program/js/search_top.html"));
+    EXPECT_EQ(failures[0].path, tree.path("out/search_top.html"));
+    EXPECT_EQ(failures[0].reason,
+              "the program's copy " + tree.path("program/js/search_top.html") + " cannot be read: No such file or directory");
 }
 
 TEST_F(Job, APageThePatternLibraryGivesUpOnIsIndexedInPart)
