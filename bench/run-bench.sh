@@ -396,7 +396,14 @@ add_case cli-all-x4 "command line, all content, 4-copies tree" "$PAGES4" "$BYTES
 add_case cli-all-plain "command line, all content, --plain" "$PAGES1" "$BYTES1" \
     "$CLI" "$TREE" "$OUT/cli-all-plain" --content all --plain --quiet
 # The same two into a new, empty folder each run: nothing of an earlier run to reuse.
-rm -rf "$OUT/fresh"
+# Their folders are removed after the timings; should an interrupted bench have left
+# some, they go first and the timings wait half a minute, since some file systems make
+# new files slowly while many were just removed (ext4 without a journal skips inodes
+# freed in the last 30 s).
+if [ -d "$OUT/fresh" ]; then
+    rm -rf "$OUT/fresh"
+    sleep 35
+fi
 mkdir -p "$OUT/fresh"
 for plain in "" --plain; do
     add_case "cli-all-fresh$plain" "command line, all content$([ -z "$plain" ] || echo ", $plain"), into an empty folder" \
@@ -414,6 +421,7 @@ add_case git-pagefind "$DOC2_PACKAGE: Pagefind $PAGEFIND_VERSION" "$PAGES2" "$BY
 add_case baseline "baseline: read every page, count \`<\`" "$PAGES1" "$BYTES1" \
     "$BASELINE" "$TREE"
 measure_all
+rm -rf "$OUT/fresh"
 
 # How many processors the job could have had: one single-threaded run against two run
 # side by side (2.0 on an idle 2-processor machine, 1.0 when others hold a whole one).
