@@ -47,7 +47,7 @@ TEST(PageContent, TitleSummaryTextAndSectionsAsAReaderSeesThem)
         // Navigation is no text of the page; an anchor parted from a heading by another
         // block is not the heading's.
         {"<div role=navigation><p>Next topic</p><div><h3>Menu</h3></div></div><nav>Up</nav>"
-         "<input id=toggle><div><h2>Body</h2>text</div><section id=s><h2>Second</h2></section>",
+         "<a name=toggle></a><div><h2>Body</h2>text</div><section id=s><h2>Second</h2></section>",
          "", "Body text Second", "Body text Second", "0 # Body; 10 #s Second; "},
         // Declared and guessed charsets.
         {"<meta charset=iso-8859-1><title>\xe9t\xe9</title>caf\xe9", "\xc3\xa9t\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9", ""},
