@@ -540,12 +540,11 @@ private:
                 m_section.anchor = decodeAnchor(anchor);
             else if (!m_headingLevel)
                 m_pendingAnchor = decodeAnchor(anchor);
-        } else if ((tag.kind & Block) && !m_headingLevel) {
-            // Only anchors right before a heading (on the blocks around it, or named
-            // anchors just before it) are the heading's: another block between them
-            // parts them.
-            m_pendingAnchor.clear();
         }
+        // Only an anchor right before a heading is the heading's: on a block that opens
+        // around it (however many wrappers follow, as in <div class="sect1" id="x">
+        // <div class="titlepage"><div><h2>), or a named anchor just before it. Text or
+        // the end of a block between them parts them.
     }
 
     void endTag(const Tag& tag)

@@ -44,11 +44,12 @@ TEST(PageContent, TitleSummaryTextAndSectionsAsAReaderSeesThem)
         {"<p>\xf0\x9f\x98\x80 \"q\" back\\slash \x01 \xe2\x80\xa8</p><h3 id=x>After</h3>", "",
          "\xf0\x9f\x98\x80 \"q\" back\\slash \x01 \xe2\x80\xa8 After",
          "\xf0\x9f\x98\x80 \\\"q\\\" back\\\\slash \\u0001 \\u2028 After", "22 #x After; "},
-        // Navigation is no text of the page; an anchor parted from a heading by another
-        // block is not the heading's.
+        // Navigation is no text of the page. An anchor is a heading's when only opening
+        // blocks stand between them; text or a closed block parts them.
         {"<div role=navigation><p>Next topic</p><div><h3>Menu</h3></div></div><nav>Up</nav>"
-         "<a name=toggle></a><div><h2>Body</h2>text</div><section id=s><h2>Second</h2></section>",
-         "", "Body text Second", "Body text Second", "0 # Body; 10 #s Second; "},
+         "<a name=far></a>Intro<div><h2>Body</h2>text</div><div id=gone></div><h2>Next</h2>"
+         "<section id=s><div class=titlepage><div><h2>Second</h2></div></div></section>",
+         "", "Intro Body text Next Second", "Intro Body text Next Second", "6 # Body; 16 # Next; 21 #s Second; "},
         // Declared and guessed charsets.
         {"<meta charset=iso-8859-1><title>\xe9t\xe9</title>caf\xe9", "\xc3\xa9t\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9", ""},
         {"<meta http-equiv=Content-Type content='text/html; charset=koi8-r'><title>\xf0\xd2\xc9\xd7\xc5\xd4</title>",
