@@ -65,6 +65,10 @@ bool WordIndex::rankWords(const WordDictionary& dictionary, const std::vector<st
 
 bool WordIndex::rank(const WordDictionary& dictionary, unsigned threads, const StopSignal& stop)
 {
+    // Tested once before any word too: a job stopped before its first word (keywords of
+    // a site that has none, say) must not go on to write an empty index as if complete.
+    if (stop.requested())
+        return false;
     const auto& entries = dictionary.table().entries();
     const std::vector<std::uint32_t> order = dictionary.table().sortedIndexes();
     // With more than one thread, the words after the one that holds the middle posting
