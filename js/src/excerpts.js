@@ -42,13 +42,10 @@ function PageText(text, sections) {
   this.starts = Int32Array.from(starts);
   this.ends = Int32Array.from(ends);
   // The distinct words in ASCII order with their places, and joined for in-word search.
-  var words = Array.from(byWord.keys()).sort(), offsets = new Int32Array(words.length + 1), at = 1;
-  for (var i = 0; i < words.length; i++) { offsets[i] = at; at += words[i].length + 1; }
-  offsets[words.length] = at;
+  var words = Array.from(byWord.keys()).sort();
   this.words = words;
   this.places = words.map(function (word) { return byWord.get(word); });
-  this.joined = '\n' + words.join('\n') + '\n';
-  this.offsets = offsets;
+  joinWords(this, words);
   // Each section: where it starts in the text and in words, its anchor and heading;
   // the words of the headings, each with its sections.
   var list = [], heads = new Map(), last = 0, w = 0;
@@ -108,7 +105,7 @@ PageText.prototype.lowerBound = function (word) {
 // in the word list: its nearest words; else the words it begins (its plural among
 // them), its singular, and from MIN_INNER letters the words it stands inside.
 PageText.prototype.wordsOf = function (term, whole) {
-  var words = this.words, found = [], t = term.text, i, at;
+  var words = this.words, found = [], t = term.text, i;
   function exact(word) {
     var k = this.lowerBound(word);
     if (k < words.length && words[k] === word) found.push(k);
@@ -122,17 +119,7 @@ PageText.prototype.wordsOf = function (term, whole) {
   }
   if (/E?S$/.test(t)) [t.slice(0, -1), t.slice(0, -2)].filter(function (w) { return pluralOf(w, t); }).forEach(exact, this);
   if (whole || t.length < MIN_INNER) return found;
-  var joined = this.joined, offsets = this.offsets, from = 0;
-  while ((at = joined.indexOf(t, from)) >= 0) {
-    var lo = 0, hi = offsets.length - 1;
-    while (lo < hi) {
-      var mid = (lo + hi + 1) >>> 1;
-      if (offsets[mid] <= at) lo = mid; else hi = mid - 1;
-    }
-    if (offsets[lo] !== at) found.push(lo);
-    from = offsets[lo + 1];
-  }
-  return found;
+  return innerWordsOf(this, t, Infinity, found);
 };
 
 // Where a term's words stand on the page, by the rules of the search: {places, the

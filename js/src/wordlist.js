@@ -19,25 +19,36 @@ Searcher.prototype.prefixRange = function (prefix) {
 
 Searcher.prototype.buildJoined = function () {
   if (this.joined !== null) return;
-  var index = this.index, n = index.length, parts = new Array(n);
-  var offsets = new Int32Array(n + 1), pos = 1;
-  for (var i = 0; i < n; i++) {
-    parts[i] = index[i][0];
-    offsets[i] = pos;
-    pos += parts[i].length + 1;
-  }
-  offsets[n] = pos;
-  this.joined = '\n' + parts.join('\n') + '\n';
-  this.offsets = offsets;
+  var index = this.index, words = new Array(index.length);
+  for (var i = 0; i < index.length; i++) words[i] = index[i][0];
+  joinWords(this, words);
 };
 
 // Positions of the words that hold part inside them (not at their start).
 Searcher.prototype.innerWords = function (part, limit) {
   this.buildJoined();
-  var joined = this.joined, offsets = this.offsets, found = [], from = 0;
-  while (found.length < limit) {
-    var at = joined.indexOf(part, from);
-    if (at < 0) break;
+  return innerWordsOf(this, part, limit, []);
+};
+
+// Sets list.joined to words (in order) joined for in-word search by indexOf,
+// "\nWORD\nWORD\n", and list.offsets to where each word starts in it, followed by
+// where a next one would.
+function joinWords(list, words) {
+  var offsets = new Int32Array(words.length + 1), at = 1;
+  for (var i = 0; i < words.length; i++) {
+    offsets[i] = at;
+    at += words[i].length + 1;
+  }
+  offsets[words.length] = at;
+  list.joined = '\n' + words.join('\n') + '\n';
+  list.offsets = offsets;
+}
+
+// Appends to found, in order and until it holds limit, the positions of the words of a
+// joined list (joinWords) that hold part inside them, not at their start.
+function innerWordsOf(list, part, limit, found) {
+  var joined = list.joined, offsets = list.offsets, from = 0, at;
+  while (found.length < limit && (at = joined.indexOf(part, from)) >= 0) {
     var lo = 0, hi = offsets.length - 1;
     while (lo < hi) {
       var mid = (lo + hi + 1) >>> 1;
@@ -47,7 +58,7 @@ Searcher.prototype.innerWords = function (part, limit) {
     from = offsets[lo + 1];
   }
   return found;
-};
+}
 
 // A word's list holds its pages by falling weight, equal weights in ascending page
 // order; pages whose words stand only in running text weigh less the more often they
