@@ -9,25 +9,12 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 const char* const kMark = "/* generator: VantrelIndexer */\n";
 const char* const kTextFolder = "indexed_text";
-constexpr std::size_t kStampDigits = 16;
-
-bool isStamp(const char* name)
-{
-    std::size_t length = std::strlen(name);
-    if (length != kStampDigits)
-        return false;
-    for (std::size_t i = 0; i < length; ++i)
-        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')))
-            return false;
-    return true;
-}
 
 // Names of page text files: digits and ".js".
 bool isPageTextName(const char* name)
@@ -39,21 +26,6 @@ bool isPageTextName(const char* name)
         if (name[i] < '0' || name[i] > '9')
             return false;
     return true;
-}
-
-std::string randomStamp()
-{
-    unsigned char bytes[kStampDigits / 2] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
-        for (unsigned char& b : bytes)
-            b = static_cast<unsigned char>(std::rand());
-    static const char hex[] = "0123456789abcdef";
-    std::string stamp;
-    for (unsigned char b : bytes) {
-        stamp += hex[b >> 4];
-        stamp += hex[b & 15];
-    }
-    return stamp;
 }
 
 bool writeAll(int fd, const std::string& data)
@@ -244,7 +216,7 @@ bool CompanionData::begin()
         return false;
     }
     for (int attempt = 0; attempt < 16; ++attempt) {
-        m_stamp = randomStamp();
+        m_stamp = unpredictableDigits();
         if (::mkdirat(m_textFolder, m_stamp.c_str(), 0755) == 0)
             break;
         if (errno != EEXIST) {
@@ -273,7 +245,7 @@ int CompanionData::openPreviousFolder() const
     struct timespec newestTime = {};
     while (const dirent* entry = ::readdir(dir)) {
         struct stat info;
-        if (!isStamp(entry->d_name) || m_stamp == entry->d_name
+        if (!areUnpredictableDigits(entry->d_name) || m_stamp == entry->d_name
             || ::fstatat(m_textFolder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)
             || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
             continue;
@@ -382,7 +354,7 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         ::rewinddir(dir);
         std::vector<std::string> old;
         while (const dirent* entry = ::readdir(dir))
-            if (isStamp(entry->d_name) && m_stamp != entry->d_name)
+            if (areUnpredictableDigits(entry->d_name) && m_stamp != entry->d_name)
                 old.push_back(entry->d_name);
         ::closedir(dir);
         for (const std::string& name : old)

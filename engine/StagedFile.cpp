@@ -15,11 +15,42 @@ namespace {
 // Temporary names: "." + target name + ".vantrel-" + process id + "-" + 16 random hex
 // digits. The process id tells a later run whether the writer is still alive.
 const char* const kMarker = ".vantrel-";
-constexpr std::size_t kRandomDigits = 16;
 
-std::string randomDigits()
+// The process id of a temporary name of ours, or 0 when name is not one.
+pid_t writerOf(const std::string& name)
 {
-    unsigned char bytes[kRandomDigits / 2] = {};
+    if (name.size() < 2 || name[0] != '.')
+        return 0;
+    std::size_t at = name.rfind(kMarker);
+    if (at == std::string::npos || at < 2)
+        return 0;
+    std::size_t digitsAt = at + std::strlen(kMarker);
+    std::size_t dash = name.find('-', digitsAt);
+    if (dash == std::string::npos || dash == digitsAt || !areUnpredictableDigits(std::string_view(name).substr(dash + 1)))
+        return 0;
+    long pid = 0;
+    for (std::size_t i = digitsAt; i < dash; ++i) {
+        if (name[i] < '0' || name[i] > '9' || pid > 99999999)
+            return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return static_cast<pid_t>(pid);
+}
+}  // namespace
+
+bool areUnpredictableDigits(std::string_view text)
+{
+    if (text.size() != kUnpredictableDigits)
+        return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    return true;
+}
+
+std::string unpredictableDigits()
+{
+    unsigned char bytes[kUnpredictableDigits / 2] = {};
     if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy source: the exclusive create still refuses any name taken.
         for (unsigned char& b : bytes)
@@ -33,33 +64,6 @@ std::string randomDigits()
     }
     return digits;
 }
-
-// The process id of a temporary name of ours, or 0 when name is not one.
-pid_t writerOf(const std::string& name)
-{
-    if (name.size() < 2 || name[0] != '.')
-        return 0;
-    std::size_t at = name.rfind(kMarker);
-    if (at == std::string::npos || at < 2)
-        return 0;
-    std::size_t digitsAt = at + std::strlen(kMarker);
-    std::size_t dash = name.find('-', digitsAt);
-    if (dash == std::string::npos || dash == digitsAt || name.size() - dash - 1 != kRandomDigits)
-        return 0;
-    long pid = 0;
-    for (std::size_t i = digitsAt; i < dash; ++i) {
-        if (name[i] < '0' || name[i] > '9' || pid > 99999999)
-            return 0;
-        pid = pid * 10 + (name[i] - '0');
-    }
-    for (std::size_t i = dash + 1; i < name.size(); ++i) {
-        char c = name[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return 0;
-    }
-    return static_cast<pid_t>(pid);
-}
-}  // namespace
 
 StagingFileSystem& StagingFileSystem::real()
 {
@@ -138,7 +142,7 @@ std::string StagedFile::temporaryName() const
     std::size_t slash = m_target.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    return folder + "." + name + kMarker + std::to_string(::getpid()) + "-" + randomDigits();
+    return folder + "." + name + kMarker + std::to_string(::getpid()) + "-" + unpredictableDigits();
 }
 
 bool StagedFile::write(std::string_view text)

@@ -1,7 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+// Random lower-case hex digits for names that nobody can predict, kUnpredictableDigits
+// of them.
+constexpr std::size_t kUnpredictableDigits = 16;
+std::string unpredictableDigits();
+// Whether text is such digits: the right number of them, lower-case hex.
+bool areUnpredictableDigits(std::string_view text);
 
 // The file operations that staging a file makes, one virtual call each, so that tests
 // can make any of them fail in-process. Calls return false (or -1) and leave errno set.
