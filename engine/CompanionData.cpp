@@ -1,11 +1,11 @@
 #include "CompanionData.h"
 
+#include "FolderWalker.h"
 #include "IndexText.h"
 #include "StagedFile.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,11 +26,6 @@ bool isPageTextName(const char* name)
         if (name[i] < '0' || name[i] > '9')
             return false;
     return true;
-}
-
-bool writeAll(int fd, const std::string& data)
-{
-    return StagingFileSystem::real().writeAll(fd, data);
 }
 
 // True when the file name in folder holds exactly text: a regular file of ours, read
@@ -59,16 +54,6 @@ bool holdsText(int folder, const char* name, const std::string& text)
     }
     ::close(fd);
     return same;
-}
-
-std::string realPath(const std::string& path)
-{
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real)
-        return {};
-    std::string result = real;
-    std::free(real);
-    return result;
 }
 }  // namespace
 
@@ -292,7 +277,7 @@ void CompanionData::writePageText(std::int32_t document, const PageContent& cont
         fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, errno);
         return;
     }
-    bool written = writeAll(fd, text);
+    bool written = StagingFileSystem::real().writeAll(fd, text);
     int error = errno;
     if (::close(fd) != 0 && written) {
         written = false;

@@ -13,7 +13,6 @@ namespace {
 unsigned char upperByte(unsigned char c) { return static_cast<unsigned>(c - 'a') < 26u ? c - 32 : c; }
 }  // namespace
 
-namespace {
 std::string realPath(const std::string& path)
 {
     char* real = ::realpath(path.c_str(), nullptr);
@@ -23,7 +22,6 @@ std::string realPath(const std::string& path)
     std::free(real);
     return result;
 }
-}  // namespace
 
 FolderWalker::FolderWalker(std::string root, WalkRules rules) : m_rules(std::move(rules))
 {

@@ -7,6 +7,10 @@
 #include <vector>
 #include <sys/types.h>
 
+// The real path of path (links and "." and ".." resolved), or "" when it cannot be
+// resolved.
+std::string realPath(const std::string& path);
+
 // One page found by the walk.
 struct PageItem {
     std::string path;         // folder + "/" + name, as joined text
