@@ -110,8 +110,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         std::int32_t document = 0;
     };
     std::vector<WordDictionary> threadWords(threads);
-    const std::int32_t first = static_cast<std::int32_t>(documents.size());
-    std::int32_t submitted = first;
+    auto submitted = static_cast<std::int32_t>(documents.size());
     CompanionData* companion = m_companion.get();
     auto analyse = [this, &threadWords, companion](const QueuedPage& queued, unsigned thread) {
         PageResult result = analysePage(queued.page.path, PagePasses::TitleAndWords, contentMode, patternMatcher,
