@@ -19,7 +19,7 @@ CLI=$BUILD/bin/vantrelindexer-cli
 [ -x "$CLI" ] && [ -f "$BUILD/engine/libvantrel_engine.a" ] || { echo "$0: build first" >&2; exit 1; }
 mkdir -p "$BUILD/bench-tools" "$BUILD/bench-data/wide"
 
-c++ -std=c++17 -O2 -I"$ROOT/engine/include" -I"$ROOT/engine" "$ROOT/bench/scaling_bench.cpp" \
+c++ -std=c++17 -O2 -I"$ROOT/engine/include" -I"$ROOT/engine/files" -I"$ROOT/engine/formats" -I"$ROOT/engine/job" -I"$ROOT/engine/pages" -I"$ROOT/engine/words" "$ROOT/bench/scaling_bench.cpp" \
     "$BUILD/engine/libvantrel_engine.a" -lboost_regex -pthread -o "$BUILD/bench-tools/scaling_bench"
 "$BUILD/bench-tools/scaling_bench"
 

@@ -1,3 +1,6 @@
+// Each word's pages ordered best first (stable for equal weights), on several threads when
+// the dictionary is large.
+
 #include "WordIndex.h"
 
 #include "IndexTypes.h"

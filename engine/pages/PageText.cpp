@@ -1,3 +1,5 @@
+// A page file read whole into memory, up to its first NUL byte, whatever its size.
+
 #include "PageText.h"
 
 #include <algorithm>

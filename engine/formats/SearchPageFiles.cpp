@@ -1,3 +1,6 @@
+// The search page's own files: where the program finds them, the mark that tells them
+// from a site's files of the same names, and their copy into the destination.
+
 #include "SearchPageFiles.h"
 
 #include "StagedFile.h"

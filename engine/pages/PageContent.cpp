@@ -1,3 +1,6 @@
+// What a reader sees of a page: its real title, summary, plain text and sections, taken
+// from the page's HTML in one linear pass.
+
 #include "PageContent.h"
 
 #include "AsciiText.h"

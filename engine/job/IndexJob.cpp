@@ -1,3 +1,6 @@
+// What a front end calls: the checks of its settings, the refusal of foreign files, and a
+// whole job with its search page and summary counts.
+
 #include "IndexJob.h"
 
 #include "IndexEngine.h"

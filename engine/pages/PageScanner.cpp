@@ -1,3 +1,6 @@
+// The hand-written scanners that find what the design's patterns find, in linear time and
+// without giving up on any page.
+
 #include "PageScanner.h"
 
 namespace PageScanner {

@@ -1,3 +1,5 @@
+// The progress lines of a job, each event in the exact words the user sees.
+
 #include "ProgressLog.h"
 
 std::string ProgressEvent::line() const

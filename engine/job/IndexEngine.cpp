@@ -1,3 +1,6 @@
+// One indexing job on the engine: the walk feeding the page pipeline, the recording of
+// pages in walk order, the ranking of the words and the writing of the index pair.
+
 #include "IndexEngine.h"
 
 #include "CompanionData.h"

@@ -1,3 +1,6 @@
+// The companion data of the search page: indexed_pages.js (real titles, summaries, the way
+// to the pages) and the page texts under indexed_text/, with texts kept across jobs.
+
 #include "CompanionData.h"
 
 #include "FolderWalker.h"

@@ -1,3 +1,6 @@
+// The dictionary of a job: each word's pages and their weights, and the weight of a word
+// on a page from its counts.
+
 #include "WordDictionary.h"
 
 double wordWeight(const WordCounts& counts)

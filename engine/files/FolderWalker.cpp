@@ -1,3 +1,6 @@
+// The walk of the source tree: which entries are pages and folders, in which order
+// they are numbered, and which are left out (loops, links that lead outside, our own output).
+
 #include "FolderWalker.h"
 
 #include "SearchPageFiles.h"

@@ -1,3 +1,6 @@
+// The staged writer every output file goes through: a temporary file created exclusively
+// beside its target, written, flushed and renamed into place, behind a seam tests can fail.
+
 #include "StagedFile.h"
 
 #include <cerrno>

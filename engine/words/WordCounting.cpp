@@ -1,3 +1,6 @@
+// Words of page text by the design's rule (ASCII letters, digits and '_'), counted by the
+// place where they stood.
+
 #include "WordCounting.h"
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Reading one page once for every pass a job needs: the title, the words by indexing
+// option and what a reader sees of it, and the progress lines each pass gives.
+
 #include "PageAnalysis.h"
 
 #include "IndexText.h"

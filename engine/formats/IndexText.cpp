@@ -1,3 +1,6 @@
+// The byte layout of the design's two index files, indexed_words.js and indexed_docs.js,
+// and the escaping and date format they use.
+
 #include "IndexText.h"
 
 #include "WordIndex.h"

@@ -1,3 +1,6 @@
+// Charsets of pages: the one a page declares, UTF-8 checking, and conversion of page bytes
+// to UTF-8 for what a reader sees.
+
 #include "TextEncoding.h"
 
 #include "AsciiText.h"

@@ -1,3 +1,6 @@
+// The design's patterns run by Boost.Regex: the reference that the scanners are checked
+// against, and a choice for users who ask for it.
+
 #include "PagePatterns.h"
 
 #include <exception>

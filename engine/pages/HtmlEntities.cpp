@@ -1,3 +1,6 @@
+// Character references of HTML (named, decimal and hexadecimal) decoded to UTF-8, as a
+// browser decodes them in text and attribute values.
+
 #include "HtmlEntities.h"
 
 #include "AsciiText.h"
