@@ -1,6 +1,7 @@
 // Bytes. indexed_docs.js is loaded as windows-1252, which maps every byte to its own
 // character, so a location keeps the exact bytes of the file name (Linux names need
 // not be UTF-8). When a server forces another charset, the text is taken as Unicode.
+define('bytes', [], function () {
 
 var CP1252_HIGH = '\u20ac\u0081\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160\u2039\u0152\u008d\u017d\u008f' +
   '\u0090\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc\u2122\u0161\u203a\u0153\u009d\u017e\u0178';
@@ -56,3 +57,6 @@ function decodeEntities(text) {
     return accent ? (accent[1] + ACCENTS[accent[2]]).normalize('NFC') : all;
   });
 }
+
+return { NOT_CP1252: NOT_CP1252, textBytes: textBytes, displayText: displayText, decodeEntities: decodeEntities };
+});

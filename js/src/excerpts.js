@@ -1,6 +1,11 @@
 // Excerpts: the passage of a page's text that holds the most query words close
 // together, and the sections of the page that hold them. A page's text is read once,
 // when it arrives (PageText); a search then costs what its words match on the page.
+define('excerpts', ['words', 'wordlist', 'matching'], function (words, wordlist, matching) {
+
+var forEachWord = words.forEachWord, joinWords = wordlist.joinWords, innerWordsOf = wordlist.innerWordsOf;
+var PLURAL = matching.PLURAL, FUZZY = matching.FUZZY, NONE = matching.NONE, MIN_INNER = matching.MIN_INNER;
+var pluralOf = matching.pluralOf, wordClass = matching.wordClass;
 
 var EXCERPT_WORDS = 30;         // words in an excerpt
 var MAX_EXCERPT_CHARS = 360;    // characters of an excerpt, whatever stands between its words
@@ -239,3 +244,10 @@ PageText.prototype.passage = function (first, last, sec) {
   }
   return (from > 0 ? '\u2026' : '') + text.slice(from, to) + (to < text.length ? '\u2026' : '');
 };
+
+return {
+  PageText: PageText,
+  limits: { EXCERPT_WORDS: EXCERPT_WORDS, MAX_EXCERPT_CHARS: MAX_EXCERPT_CHARS, MAX_PLACES: MAX_PLACES,
+    MAX_SECTIONS: MAX_SECTIONS, MAX_SECTIONS_LISTED: MAX_SECTIONS_LISTED }
+};
+});

@@ -6,6 +6,7 @@
 // companion), companion being what companionData made of the companion data, or
 // failed(names) with the index files that are missing or damaged. The summaries'
 // words are indexed, for ranking, while the words file still loads.
+define('loader', ['titles', 'searcher', 'companion'], function (titles, searcher, companion) {
 
 function IndexLoader(win, ready, failed) {
   this.win = win;
@@ -52,7 +53,7 @@ IndexLoader.prototype.loaded = function (name, ok) {
   this.arrived[name] = true;
   var docs = this.win.docs, index = this.win.index;
   if (--this.waiting > 0) {
-    if (name === 'indexed_docs.js' && validDocs(docs)) this.titles = titleWords(docs);
+    if (name === 'indexed_docs.js' && validDocs(docs)) this.titles = titles.titleWords(docs);
     if (this.arrived['indexed_docs.js'] && this.arrived['indexed_pages.js'] && validDocs(docs)) this.readCompanion(docs);
     return;
   }
@@ -62,14 +63,17 @@ IndexLoader.prototype.loaded = function (name, ok) {
     this.failed(Array.from(new Set(this.missing)));
     return;
   }
-  var titles = this.titles && this.titles.size.length === docs.length ? this.titles : null;
-  var searcher = new Searcher(docs, index, titles);
+  var made = this.titles && this.titles.size.length === docs.length ? this.titles : null;
+  var found = new searcher.Searcher(docs, index, made);
   if (!this.companion) this.readCompanion(docs);
-  if (this.summaries) searcher.useSummaries(this.summaries);
-  this.ready(searcher, this.companion);
+  if (this.summaries) found.useSummaries(this.summaries);
+  this.ready(found, this.companion);
 };
 
 IndexLoader.prototype.readCompanion = function (docs) {
-  this.companion = companionData(this.win.pages, docs);
-  if (this.companion.state === 'ok') this.summaries = summaryWords(this.companion.summaries, docs.length);
+  this.companion = companion.companionData(this.win.pages, docs);
+  if (this.companion.state === 'ok') this.summaries = titles.summaryWords(this.companion.summaries, docs.length);
 };
+
+return { IndexLoader: IndexLoader, performanceMark: performanceMark };
+});

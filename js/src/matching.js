@@ -1,4 +1,11 @@
 // How query words match words: of the index, of titles and of file names.
+define('matching', ['nearest'], function (nearest) {
+
+// How a query word matches an indexed word, best first.
+var EXACT = 0, PLURAL = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
+var MIN_INNER = 3;           // shortest query word looked for inside longer words
+var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
+var MAX_INNER_WORDS = 1500;
 
 // Whether plural is word with "S" or "ES" added (but not "S" to a word ending in S:
 // CLASS is no plural of CLAS).
@@ -25,8 +32,8 @@ function wordClass(term, word) {
 // One or two letters begin too many words to be worth it: they take whole words only.
 // Keeps in term.titleHits every title word that the term matches at all, as pairs of
 // word position and class, for ranking by title.
-Searcher.prototype.placeMatches = function (term) {
-  var titles = this.buildTitles(), places = [], worst = term.text.length < 3 ? PLURAL : FUZZY, v, c;
+function placeMatches(searcher, term) {
+  var titles = searcher.buildTitles(), places = [], worst = term.text.length < 3 ? PLURAL : FUZZY, v, c;
   term.titleHits = [];
   for (v = 0; v < titles.words.length; v++) {
     if ((c = wordClass(term, titles.words[v])) === NONE) continue;
@@ -34,7 +41,7 @@ Searcher.prototype.placeMatches = function (term) {
     if (c <= worst) places.push({ docs: titles.docs[v], cls: c });
   }
   term.summaryHits = [];
-  var summaries = this.summaries;
+  var summaries = searcher.summaries;
   for (v = 0; summaries && v < summaries.words.length; v++) {
     if (wordClass(term, summaries.words[v]) <= PLURAL) term.summaryHits.push(v);
   }
@@ -42,7 +49,7 @@ Searcher.prototype.placeMatches = function (term) {
     if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });
   }
   return places;
-};
+}
 
 // The word positions kept for a term within the postings budget: shortest words
 // (the closest completions) first, in list order within one length.
@@ -70,12 +77,13 @@ function withinBudget(index, positions, budget) {
 // How a query word matches: in the index, the word itself, its plural or singular,
 // the words it begins and the words it stands inside (matches, a list of {word
 // position, class, weight}); in titles and file names the same (places). When nothing
-// matches, the nearest words instead, which are offered as suggestions too.
-Searcher.prototype.matchTerm = function (text) {
-  var cached = this.termCache.get(text);
+// matches, the nearest words instead, which are offered as suggestions too. Terms are
+// kept in searcher.termCache.
+function matchTerm(searcher, text) {
+  var cached = searcher.termCache.get(text);
   if (cached) return cached;
-  var index = this.index, matches = [], term = { text: text, matches: matches, suggestions: [], fuzzy: null };
-  var range = this.prefixRange(text), i, positions = [];
+  var list = searcher.list, index = list.index, matches = [], term = { text: text, matches: matches, suggestions: [], fuzzy: null };
+  var range = list.prefixRange(text), i, positions = [];
   if (range[0] < range[1] && index[range[0]][0] === text) {
     matches.push({ at: range[0], cls: EXACT, weight: 1 });
     range[0]++;
@@ -87,7 +95,7 @@ Searcher.prototype.matchTerm = function (text) {
   }
   var singular = /^[A-Z0-9_]{3,}E?S$/.test(text) ? [text.slice(0, -1), text.slice(0, -2)] : [];
   for (i = 0; i < singular.length; i++) {
-    var at = this.lowerBound(singular[i]);
+    var at = list.lowerBound(singular[i]);
     if (at < index.length && index[at][0] === singular[i] && pluralOf(singular[i], text)) {
       matches.push({ at: at, cls: PLURAL, weight: 1 });
     }
@@ -99,24 +107,30 @@ Searcher.prototype.matchTerm = function (text) {
     matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
   }
   if (text.length >= MIN_INNER) {
-    positions = withinBudget(index, this.innerWords(text, MAX_INNER_WORDS), budget);
+    positions = withinBudget(index, list.innerWords(text, MAX_INNER_WORDS), budget);
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
     }
   }
-  term.places = this.placeMatches(term);
+  term.places = placeMatches(searcher, term);
   if (matches.length === 0 && term.places.length === 0) {
-    var near = this.nearestWords(text, 5);
+    var near = nearest.nearestWords(list, searcher.buildTitles(), text, 5);
     term.fuzzy = new Set();
     for (i = 0; i < near.length; i++) {
-      var pos = this.lowerBound(near[i]);
+      var pos = list.lowerBound(near[i]);
       if (pos < index.length && index[pos][0] === near[i]) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
       term.suggestions.push(near[i]);
       term.fuzzy.add(near[i]);
     }
-    term.places = this.placeMatches(term);
+    term.places = placeMatches(searcher, term);
   }
-  if (this.termCache.size >= 64) this.termCache.clear();
-  this.termCache.set(text, term);
+  if (searcher.termCache.size >= 64) searcher.termCache.clear();
+  searcher.termCache.set(text, term);
   return term;
+}
+
+return {
+  EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY, NONE: NONE, MIN_INNER: MIN_INNER,
+  pluralOf: pluralOf, wordClass: wordClass, matchTerm: matchTerm
 };
+});

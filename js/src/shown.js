@@ -1,4 +1,10 @@
 // Titles and locations as shown: cut short, with the query words marked.
+define('shown', ['words', 'bytes', 'bounds', 'matching'], function (words, bytes, bounds, matching) {
+
+var forEachWord = words.forEachWord, textBytes = bytes.textBytes;
+var MAX_SHOWN = bounds.MAX_SHOWN, MAX_MARKS = bounds.MAX_MARKS;
+var EXACT = matching.EXACT, PLURAL = matching.PLURAL, PREFIX = matching.PREFIX, INNER = matching.INNER, FUZZY = matching.FUZZY;
+var wordClass = matching.wordClass;
 
 // Spans [start, end) of text to mark for the query's terms, at most MAX_MARKS.
 function highlightSpans(text, terms) {
@@ -46,12 +52,15 @@ function shortText(text) {
 function shownText(text, bytesMode, entities) {
   var cut = text.length > 10 * MAX_SHOWN;
   if (cut) {
-    var end = 10 * MAX_SHOWN, bytes = textBytes(text.slice(end - 3, end + 1), true);
-    for (var k = 3; bytesMode && k > 0 && (bytes[k] & 0xc0) === 0x80; k--) end--;
+    var end = 10 * MAX_SHOWN, tail = textBytes(text.slice(end - 3, end + 1), true);
+    for (var k = 3; bytesMode && k > 0 && (tail[k] & 0xc0) === 0x80; k--) end--;
     if (!bytesMode && /[\udc00-\udfff]/.test(text.charAt(end))) end--;
     text = text.slice(0, end);
   }
-  text = displayText(text, bytesMode);
-  text = shortText(entities ? decodeEntities(text) : text);
+  text = bytes.displayText(text, bytesMode);
+  text = shortText(entities ? bytes.decodeEntities(text) : text);
   return cut && text.charAt(text.length - 1) !== '\u2026' ? text + '\u2026' : text;
 }
+
+return { highlightSpans: highlightSpans, cutAtWord: cutAtWord, shortText: shortText, shownText: shownText };
+});

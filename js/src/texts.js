@@ -3,6 +3,7 @@
 // vantrelText(N, {text, sections}). A few load at once; the ones that arrived are kept
 // for the next searches; a text that fails to load is not asked for again, and its
 // result keeps its summary.
+define('texts', ['excerpts'], function (excerpts) {
 
 var MAX_TEXT_LOADS = 4;      // page texts loading at once
 var MAX_CACHED_TEXTS = 60;   // page texts kept
@@ -71,7 +72,7 @@ TextStore.prototype.loaded = function (d, script) {
   if (script.parentNode) script.parentNode.removeChild(script);
   var data = script.vantrelData, page = null;
   if (data) {
-    page = new PageText(data.text, data.sections);
+    page = new excerpts.PageText(data.text, data.sections);
     this.pages.set(d, page);
     if (this.pages.size > MAX_CACHED_TEXTS) this.pages.delete(this.pages.keys().next().value);
   } else {
@@ -80,3 +81,6 @@ TextStore.prototype.loaded = function (d, script) {
   this.pump();
   this.arrived(d, page);
 };
+
+return { TextStore: TextStore };
+});

@@ -1,4 +1,10 @@
-// Titles and file names: their words, for pages the word list lacks and for ranking.
+// Titles, file names and summaries: their words, for pages the word list lacks and for
+// ranking.
+define('titles', ['words', 'bounds'], function (words, bounds) {
+
+var forEachWord = words.forEachWord, tokenize = words.tokenize, MAX_SUMMARY = bounds.MAX_SUMMARY;
+var NO_NAME = 'Document has no name';  // the title of indexed_docs.js for a page without one
+var MAX_NAME_WORDS = 16;               // file-name words weighed in the rank of a page
 
 // The distinct words of all titles, each with its documents; which of them stand in
 // a large share of the titles (a site's name, say), so tell nothing about a page;
@@ -46,11 +52,6 @@ function titleWords(docs) {
   };
 }
 
-Searcher.prototype.buildTitles = function () {
-  if (this.titles === null) this.titles = titleWords(this.docs);
-  return this.titles;
-};
-
 // The distinct words of the pages' summaries (companion data), each with its
 // documents, as for titles: a page whose opening words hold the query's words is more
 // likely about them than one that only mentions them. Only the first MAX_SUMMARY
@@ -68,9 +69,5 @@ function summaryWords(summaries, n) {
   return { words: Array.from(byWord.keys()), docs: Array.from(byWord.values()) };
 }
 
-// Ranks by summaries too (summaryWords of the documents).
-Searcher.prototype.useSummaries = function (summaries) {
-  this.summaries = summaries;
-  this.summaryHits = new Uint8Array(this.docCount);
-  this.termCache.clear();
-};
+return { NO_NAME: NO_NAME, titleWords: titleWords, summaryWords: summaryWords };
+});

@@ -3,6 +3,9 @@
 // its excerpt (the summary until the page's text has come) and the sections that hold
 // the query words. Every text from the data files reaches the page as text nodes,
 // never as markup.
+define('view', ['links', 'titles', 'shown', 'companion'], function (links, titles, shown, companion) {
+
+var shownText = shown.shownText, shortText = shown.shortText, highlightSpans = shown.highlightSpans;
 
 var PAGE_SIZE = 20;
 
@@ -90,9 +93,9 @@ ResultsView.prototype.showMore = function () {
 };
 
 // Uses companion data (see companionData) and the page texts it names, if any.
-ResultsView.prototype.useCompanion = function (companion, texts) {
+ResultsView.prototype.useCompanion = function (data, texts) {
   var self = this, win = this.doc.defaultView;
-  this.companion = companion;
+  this.companion = data;
   this.texts = texts;
   if (texts && win && win.IntersectionObserver) {
     this.observer = new win.IntersectionObserver(function (entries) {
@@ -109,15 +112,15 @@ ResultsView.prototype.useCompanion = function (companion, texts) {
 // indexed one; a page without a title is named by its location.
 ResultsView.prototype.nameOf = function (d) {
   var entry = this.searcher.docs[d], title = typeof entry[1] === 'string' ? entry[1] : '';
-  if (title === NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), this.searcher.bytesMode, false);
-  return realTitle(this.companion, d) || shownText(title, this.searcher.bytesMode, true);
+  if (title === titles.NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), this.searcher.bytesMode, false);
+  return companion.realTitle(this.companion, d) || shownText(title, this.searcher.bytesMode, true);
 };
 
 // The address of document d, at anchor when one is given.
 ResultsView.prototype.hrefOf = function (d, anchor) {
-  var searcher = this.searcher, href = locationHref(String(searcher.docs[d][2]), this.doc.location.href,
+  var searcher = this.searcher, href = links.locationHref(String(searcher.docs[d][2]), this.doc.location.href,
     searcher.bytesMode, searcher.urlPrefixLength, this.companion ? this.companion.base : '');
-  return anchor ? href.replace(/#[^]*$/, '') + fragmentOf(anchor) : href;
+  return anchor ? href.replace(/#[^]*$/, '') + links.fragmentOf(anchor) : href;
 };
 
 // Adds text to parent with the query words marked.
@@ -176,7 +179,7 @@ ResultsView.prototype.describe = function (li, d) {
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
-  appendMarked(doc, excerpt, summaryOf(this.companion, d), this.result.terms);
+  appendMarked(doc, excerpt, companion.summaryOf(this.companion, d), this.result.terms);
   li.appendChild(excerpt);
   if (page) {
     this.fill(li, d, page);
@@ -275,3 +278,6 @@ ResultsView.prototype.activeHref = function () {
   var link = this.doc.querySelector('#result-' + this.active + ' a.title');
   return link ? link.href : null;
 };
+
+return { ResultsView: ResultsView, plural: plural };
+});

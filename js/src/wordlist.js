@@ -1,8 +1,19 @@
-// The word list: look-ups by word and by part of a word, and the weight groups of a
-// word's pages.
+// The word list of indexed_words.js: look-ups by word and by part of a word, and the
+// weight groups of a word's pages.
+define('wordlist', [], function () {
+
+// index: [[word, page, page, ...], ...], words in ascending order, each word's pages
+// best first.
+function WordList(index) {
+  this.index = index;
+  this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
+  this.offsets = null;
+  this.groupCount = null;    // weightGroups of every word, once known
+  this.masks = null;         // letter masks of every word, for nearest words
+}
 
 // First position whose word is not below word.
-Searcher.prototype.lowerBound = function (word) {
+WordList.prototype.lowerBound = function (word) {
   var index = this.index, lo = 0, hi = index.length;
   while (lo < hi) {
     var mid = (lo + hi) >>> 1;
@@ -13,11 +24,11 @@ Searcher.prototype.lowerBound = function (word) {
 
 // [first, end) of the words that start with prefix (the word itself included).
 // Words hold only 0-9, A-Z and "_", all below "\x7f".
-Searcher.prototype.prefixRange = function (prefix) {
+WordList.prototype.prefixRange = function (prefix) {
   return [this.lowerBound(prefix), this.lowerBound(prefix + '\x7f')];
 };
 
-Searcher.prototype.buildJoined = function () {
+WordList.prototype.buildJoined = function () {
   if (this.joined !== null) return;
   var index = this.index, words = new Array(index.length);
   for (var i = 0; i < index.length; i++) words[i] = index[i][0];
@@ -25,7 +36,7 @@ Searcher.prototype.buildJoined = function () {
 };
 
 // Positions of the words that hold part inside them (not at their start).
-Searcher.prototype.innerWords = function (part, limit) {
+WordList.prototype.innerWords = function (part, limit) {
   this.buildJoined();
   return innerWordsOf(this, part, limit, []);
 };
@@ -64,7 +75,7 @@ function innerWordsOf(list, part, limit, found) {
 // order; pages whose words stand only in running text weigh less the more often they
 // use the word. A page number lower than the one before starts a new, lower weight:
 // the number of such starts, kept per word.
-Searcher.prototype.weightGroups = function (at) {
+WordList.prototype.weightGroups = function (at) {
   if (this.groupCount === null) this.groupCount = new Int32Array(this.index.length).fill(-1);
   var count = this.groupCount[at];
   if (count < 0) {
@@ -77,3 +88,6 @@ Searcher.prototype.weightGroups = function (at) {
   }
   return count;
 };
+
+return { WordList: WordList, joinWords: joinWords, innerWordsOf: innerWordsOf };
+});
