@@ -1,5 +1,6 @@
 // How well the search page ranks and describes results on real documentation:
-//   node bench/ranking-eval.mjs [SITE...]        (default: python git postgresql)
+//   node bench/ranking-eval.mjs [SITE...]        (default: python git postgresql;
+//                                                 also handbook-de, -fr, -ru and -ja)
 // Each site is a Debian documentation package, unpacked under build-js/docs (fetched
 // with apt-get download and dpkg -x when missing; build/docs is looked at first).
 // The site is indexed with the command line (VANTREL_CLI, default
@@ -11,7 +12,8 @@
 //   - excerpt marked: the share of top-3 results whose excerpt (from the page's text,
 //     else the summary) holds a marked query word;
 //   - real title: the share of top-3 results whose page has a title with lower-case
-//     letters and whose shown title is that title (as the page's <title> element says).
+//     letters and whose shown title is that title (as the page's <title> element says);
+//   - "Nothing to search for": the queries in which the page finds no word at all.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -30,6 +32,10 @@ const sites = {
   git: { pkg: 'git-doc', dir: 'usr/share/doc/git-doc' },
   postgresql: { pkg: 'postgresql-doc-15', dir: 'usr/share/doc/postgresql-doc-15/html', queries: 'pg' },
 };
+// The Debian handbook in four languages with different scripts.
+for (const [lang, folder] of [['de', 'de-DE'], ['fr', 'fr-FR'], ['ru', 'ru-RU'], ['ja', 'ja-JP']]) {
+  sites['handbook-' + lang] = { pkg: 'debian-handbook', dir: 'usr/share/doc/debian-handbook/html/' + folder, optional: true };
+}
 
 function siteFolder(name) {
   const site = sites[name];
@@ -76,7 +82,8 @@ function htmlTitle(file) {
 }
 
 const rows = [];
-for (const name of process.argv.slice(2).length ? process.argv.slice(2) : Object.keys(sites)) {
+const chosen = process.argv.slice(2);
+for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !sites[s].optional)) {
   const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-eval-'));
   try {
     execFileSync(cli, ['--quiet', source, out]);
@@ -88,9 +95,10 @@ for (const name of process.argv.slice(2).length ? process.argv.slice(2) : Object
     for (const half of ['tune', 'held']) {
       const file = path.join(root, 'bench/queries', `${sites[name].queries || name}-${half}.tsv`);
       const queries = fs.readFileSync(file, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
-      let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0;
+      let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0, nothing = 0;
       for (const [q, answers] of queries) {
         const wanted = new Set(answers.split(' ')), result = searcher.search(q);
+        if (result.terms.length === 0) nothing++;
         const rank = result.docs.slice(0, 10).findIndex((d) => wanted.has(docs[d][2]));
         if (rank >= 0) rr += 1 / (rank + 1);
         if (rank === 0) first++;
@@ -110,12 +118,12 @@ for (const name of process.argv.slice(2).length ? process.argv.slice(2) : Object
       }
       const pct = (a, b) => (b ? (100 * a / b).toFixed(0) + '%' : '–');
       rows.push(`| ${name} | ${half === 'tune' ? 'tuning' : 'held-out'} | ${queries.length} | ${(rr / queries.length).toFixed(3)} | ` +
-        `${pct(first, queries.length)} | ${pct(marked, shown)} | ${pct(real, titled)} |`);
+        `${pct(first, queries.length)} | ${pct(marked, shown)} | ${pct(real, titled)} | ${nothing} |`);
     }
   } finally {
     fs.rmSync(out, { recursive: true, force: true });
   }
 }
-console.log('| site | half | queries | MRR@10 | success@1 | excerpt marked (top 3) | real title (top 3) |');
-console.log('|---|---|---:|---:|---:|---:|---:|');
+console.log('| site | half | queries | MRR@10 | success@1 | excerpt marked (top 3) | real title (top 3) | "Nothing to search for" |');
+console.log('|---|---|---:|---:|---:|---:|---:|---:|');
 for (const row of rows) console.log(row);
