@@ -1,9 +1,11 @@
-var words = modules.words, bytes = modules.bytes, links = modules.links, companion = modules.companion;
+var words = modules.words, wordrules = modules.wordrules, bytes = modules.bytes, links = modules.links, companion = modules.companion;
 var shown = modules.shown, matching = modules.matching, nearest = modules.nearest, ranking = modules.ranking;
 var titles = modules.titles, excerpts = modules.excerpts, bounds = modules.bounds;
 return {
   tokenize: words.tokenize,
   forEachWord: words.forEachWord,
+  forEachToken: wordrules.forEachToken,
+  queryKeys: wordrules.queryKeys,
   textBytes: bytes.textBytes,
   displayText: bytes.displayText,
   decodeEntities: bytes.decodeEntities,
