@@ -13,6 +13,15 @@ function utf8Bytes(text) {
   return new TextEncoder().encode(text);
 }
 
+// Whether indexed_docs.js was read as windows-1252, as the page asks: every title and
+// location holds only its characters. (A server may force another charset.)
+function readAsBytes(docs) {
+  for (var d = 0; d < docs.length; d++) {
+    if (NOT_CP1252.test(docs[d][1]) || NOT_CP1252.test(docs[d][2])) return false;
+  }
+  return true;
+}
+
 // The bytes behind a string read from indexed_docs.js.
 function textBytes(text, bytesMode) {
   if (!bytesMode) return utf8Bytes(text);
@@ -58,5 +67,5 @@ function decodeEntities(text) {
   });
 }
 
-return { NOT_CP1252: NOT_CP1252, textBytes: textBytes, displayText: displayText, decodeEntities: decodeEntities };
+return { readAsBytes: readAsBytes, textBytes: textBytes, displayText: displayText, decodeEntities: decodeEntities };
 });

@@ -1,8 +1,11 @@
 // How query words match words: of the index, of titles and of file names.
-define('matching', ['nearest'], function (nearest) {
+define('matching', ['wordrules', 'nearest'], function (wordrules, nearest) {
 
-// How a query word matches an indexed word, best first.
-var EXACT = 0, PLURAL = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
+// How a query word matches an indexed word, best first. FORM: another form of the same
+// word, its plural or singular (indexed_words.js) or a word of its stem group (the
+// companion word index).
+var EXACT = 0, FORM = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
+var WORD = wordrules.WORD;
 var MIN_INNER = 3;           // shortest query word looked for inside longer words
 var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
 var MAX_INNER_WORDS = 1500;
@@ -15,12 +18,14 @@ function pluralOf(word, plural) {
     plural.charCodeAt(plural.length - 1) === S && plural.lastIndexOf(word, 0) === 0;
 }
 
-// The best class by which a query word matches one word, or NONE.
+// The best class by which a query word matches one word, or NONE. The characters and
+// pairs of an unspaced run match only themselves.
 function wordClass(term, word) {
   var t = term.text;
   if (term.fuzzy) return term.fuzzy.has(word) ? FUZZY : NONE;
   if (word === t) return EXACT;
-  if (pluralOf(t, word) || pluralOf(word, t)) return PLURAL;
+  if (term.kind !== WORD) return NONE;
+  if (term.forms ? term.forms.has(word) : pluralOf(t, word) || pluralOf(word, t)) return FORM;
   if (word.lastIndexOf(t, 0) === 0) return PREFIX;
   if (t.length >= MIN_INNER && word.indexOf(t) > 0) return INNER;
   return NONE;
@@ -33,7 +38,7 @@ function wordClass(term, word) {
 // Keeps in term.titleHits every title word that the term matches at all, as pairs of
 // word position and class, for ranking by title.
 function placeMatches(searcher, term) {
-  var titles = searcher.buildTitles(), places = [], worst = term.text.length < 3 ? PLURAL : FUZZY, v, c;
+  var titles = searcher.buildTitles(), places = [], worst = term.text.length < 3 ? FORM : FUZZY, v, c;
   term.titleHits = [];
   for (v = 0; v < titles.words.length; v++) {
     if ((c = wordClass(term, titles.words[v])) === NONE) continue;
@@ -43,7 +48,7 @@ function placeMatches(searcher, term) {
   term.summaryHits = [];
   var summaries = searcher.summaries;
   for (v = 0; summaries && v < summaries.words.length; v++) {
-    if (wordClass(term, summaries.words[v]) <= PLURAL) term.summaryHits.push(v);
+    if (wordClass(term, summaries.words[v]) <= FORM) term.summaryHits.push(v);
   }
   for (v = 0; v < titles.nameWords.length; v++) {
     if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });
@@ -74,30 +79,44 @@ function withinBudget(index, positions, budget) {
   return chosen;
 }
 
-// How a query word matches: in the index, the word itself, its plural or singular,
-// the words it begins and the words it stands inside (matches, a list of {word
-// position, class, weight}); in titles and file names the same (places). When nothing
-// matches, the nearest words instead, which are offered as suggestions too. Terms are
-// kept in searcher.termCache.
-function matchTerm(searcher, text) {
-  var cached = searcher.termCache.get(text);
+// How a query word (asked: {key, kind, run} as wordrules.queryKeys gives them) matches:
+// in the index, the word itself, its other forms, the words it begins and the words it
+// stands inside (matches, a list of {word position, class, weight}); in titles and file
+// names the same (places). When nothing matches, the nearest words instead, which are
+// offered as suggestions too. A character or pair of an unspaced run is found as it
+// is. Terms are kept in searcher.termCache.
+function matchTerm(searcher, asked) {
+  var text = asked.key, cacheKey = text + '\n' + (asked.run || '');
+  var cached = searcher.termCache.get(cacheKey);
   if (cached) return cached;
-  var list = searcher.list, index = list.index, matches = [], term = { text: text, matches: matches, suggestions: [], fuzzy: null };
-  var range = list.prefixRange(text), i, positions = [];
-  if (range[0] < range[1] && index[range[0]][0] === text) {
-    matches.push({ at: range[0], cls: EXACT, weight: 1 });
-    range[0]++;
+  var list = searcher.list, index = list.index, matches = [], i, positions = [];
+  var term = { text: text, kind: asked.kind, run: asked.run || null, matches: matches, suggestions: [], fuzzy: null,
+    forms: searcher.unicode ? new Set() : null };
+  var range = asked.kind === WORD ? list.prefixRange(text) : [0, 0], exact = list.find(text);
+  if (exact >= 0) {
+    matches.push({ at: exact, cls: EXACT, weight: 1 });
+    if (range[0] === exact) range[0]++;
   }
-  // Plural and singular forms rank just below the word itself.
-  for (i = range[0]; i < range[1]; i++) {
-    if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: PLURAL, weight: 1 });
-    else positions.push(i);
-  }
-  var singular = /^[A-Z0-9_]{3,}E?S$/.test(text) ? [text.slice(0, -1), text.slice(0, -2)] : [];
-  for (i = 0; i < singular.length; i++) {
-    var at = list.lowerBound(singular[i]);
-    if (at < index.length && index[at][0] === singular[i] && pluralOf(singular[i], text)) {
-      matches.push({ at: at, cls: PLURAL, weight: 1 });
+  // Other forms rank just below the word itself: by the stem groups of the index, or
+  // else by the plural rule.
+  if (term.forms && asked.kind === WORD) {
+    var forms = withinBudget(index, list.formsOf(text, exact), EXPANSION_BUDGET);
+    for (i = 0; i < forms.length; i++) {
+      matches.push({ at: forms[i], cls: FORM, weight: 1 });
+      term.forms.add(index[forms[i]][0]);
+    }
+    for (i = range[0]; i < range[1]; i++) {
+      if (!term.forms.has(index[i][0])) positions.push(i);
+    }
+  } else {
+    for (i = range[0]; i < range[1]; i++) {
+      if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: FORM, weight: 1 });
+      else positions.push(i);
+    }
+    var singular = /^[A-Z0-9_]{3,}E?S$/.test(text) ? [text.slice(0, -1), text.slice(0, -2)] : [];
+    for (i = 0; i < singular.length; i++) {
+      var at = list.find(singular[i]);
+      if (at >= 0 && pluralOf(singular[i], text)) matches.push({ at: at, cls: FORM, weight: 1 });
     }
   }
   // One or two letters begin most words: read fewer of them.
@@ -106,31 +125,31 @@ function matchTerm(searcher, text) {
   for (i = 0; i < positions.length; i++) {
     matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
   }
-  if (text.length >= MIN_INNER) {
+  if (text.length >= MIN_INNER && asked.kind === WORD) {
     positions = withinBudget(index, list.innerWords(text, MAX_INNER_WORDS), budget);
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
     }
   }
   term.places = placeMatches(searcher, term);
-  if (matches.length === 0 && term.places.length === 0) {
+  if (matches.length === 0 && term.places.length === 0 && asked.kind === WORD) {
     var near = nearest.nearestWords(list, searcher.buildTitles(), text, 5);
     term.fuzzy = new Set();
     for (i = 0; i < near.length; i++) {
-      var pos = list.lowerBound(near[i]);
-      if (pos < index.length && index[pos][0] === near[i]) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
+      var pos = list.find(near[i]);
+      if (pos >= 0) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
       term.suggestions.push(near[i]);
       term.fuzzy.add(near[i]);
     }
     term.places = placeMatches(searcher, term);
   }
   if (searcher.termCache.size >= 64) searcher.termCache.clear();
-  searcher.termCache.set(text, term);
+  searcher.termCache.set(cacheKey, term);
   return term;
 }
 
 return {
-  EXACT: EXACT, PLURAL: PLURAL, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY, NONE: NONE, MIN_INNER: MIN_INNER,
+  EXACT: EXACT, FORM: FORM, PREFIX: PREFIX, INNER: INNER, FUZZY: FUZZY, NONE: NONE, MIN_INNER: MIN_INNER,
   pluralOf: pluralOf, wordClass: wordClass, matchTerm: matchTerm
 };
 });

@@ -40,12 +40,14 @@ function editDistance(a, b, max) {
   return prev[lb] <= max ? prev[lb] : far;
 }
 
-// A word's letters as bits: A to Z, any digit, "_".
+// A word's letters as bits: A to Z (or a to z), any digit, "_"; any other character by
+// its code modulo 32. Each bit that one word has and the other lacks stands for a letter
+// that takes an edit, whatever else shares the bit.
 function letterMask(word) {
   var mask = 0;
   for (var i = 0; i < word.length; i++) {
     var c = word.charCodeAt(i);
-    mask |= c >= 65 && c <= 90 ? 1 << (c - 65) : c === 95 ? 1 << 27 : 1 << 26;
+    mask |= c >= 65 && c <= 90 ? 1 << (c - 65) : c >= 97 && c <= 122 ? 1 << (c - 97) : c === 95 ? 1 << 27 : c < 128 ? 1 << 26 : 1 << (c & 31);
   }
   return mask;
 }

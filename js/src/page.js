@@ -103,16 +103,18 @@ function startPage(win) {
   box.value = initial.q;
   sortBox.value = initial.sort;
   say('Loading the search index\u2026');
-  new loader.IndexLoader(win, function (ready, companion) {
+  new loader.IndexLoader(win, function (ready, companion, termsState) {
     searcher = results.searcher = ready;
-    var docs = ready.docs;
+    var docs = ready.docs, other = [];
     if (companion.state === 'ok') {
-      var store = companion.text && new texts.TextStore(win, companion.text, function (d, page) { results.textArrived(d, page); });
+      var store = companion.text && new texts.TextStore(win, companion.text, ready.unicode, function (d, page) { results.textArrived(d, page); });
       results.useCompanion(companion, store || null);
     }
-    say(docs.length === 0 ? 'The index holds no pages.' : companion.state === 'format'
-      ? 'The search data beside this page (indexed_pages.js) was written by another version of VantrelIndexer: ' +
-        'build the index again to see real titles and page texts.' : '');
+    if (companion.state === 'format') other.push('indexed_pages.js');
+    if (termsState === 'format') other.push('indexed_terms.js');
+    say(docs.length === 0 ? 'The index holds no pages.' : other.length
+      ? 'The search data beside this page (' + other.join(' and ') + ') was written by another version of VantrelIndexer: ' +
+        'build the index again to see real titles and page texts and to find words of every language.' : '');
     box.placeholder = 'Search ' + view.plural(docs.length, 'page');
     performanceMark(win, 'vantrel-index-ready');
     // A query typed while the index loaded is a new search; the address's is not.

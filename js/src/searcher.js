@@ -2,24 +2,28 @@
 // search of a query. Finding a query word's matches (matching.js, over the word list of
 // wordlist.js, nearest words of nearest.js and title words of titles.js) and ranking
 // the pages (ranking.js) work on its state.
-define('searcher', ['words', 'bytes', 'links', 'bounds', 'wordlist', 'titles', 'matching', 'ranking'],
-  function (words, bytes, links, bounds, wordlist, titles, matching, ranking) {
+define('searcher', ['words', 'wordrules', 'bytes', 'links', 'bounds', 'wordlist', 'titles', 'matching', 'ranking'],
+  function (words, wordrules, bytes, links, bounds, wordlist, titles, matching, ranking) {
 
 var MAX_TERMS = bounds.MAX_TERMS, MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, MAX_QUERY_LENGTH = bounds.MAX_QUERY_LENGTH;
 
-// titleWords: titles.titleWords(docs) when already made.
-function Searcher(docs, index, titleWords) {
-  var n = docs.length;
+// Searches the pages of docs (indexed_docs.js) by the words of index
+// (indexed_words.js), or by the companion word index when options.terms gives it
+// (terms.termsData, with options.realTitles the companion data's titles): its keys,
+// stem groups and link shares, and its word rules for queries, titles and file names.
+// options.titles: the titleWords already made for the same words.
+function Searcher(docs, index, options) {
+  options = options || {};
+  var n = docs.length, terms = options.terms || null;
   this.docs = docs;
-  this.list = new wordlist.WordList(index);
+  this.unicode = terms !== null;
+  this.list = terms ? new wordlist.WordList(terms.words, terms.groups) : new wordlist.WordList(index);
+  this.links = terms ? terms.links : null;
+  this.realTitles = terms && Array.isArray(options.realTitles) ? options.realTitles : [];
   this.docCount = n;
-  var bytesMode = true;
-  for (var d = 0; d < n && bytesMode; d++) {
-    if (bytes.NOT_CP1252.test(docs[d][1]) || bytes.NOT_CP1252.test(docs[d][2])) bytesMode = false;
-  }
-  this.bytesMode = bytesMode;
+  this.bytesMode = bytes.readAsBytes(docs);
   this.urlPrefixLength = links.sharedUrlPrefix(docs);
-  this.titles = titleWords || null; // distinct title words and their documents
+  this.titles = options.titles || null; // distinct title words and their documents
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
   this.termCache = new Map();
@@ -39,7 +43,8 @@ function Searcher(docs, index, titleWords) {
   // passing by how rarely they do, which favours long pages (indexes, change logs)
   // that mention everything once; fused scores are divided by the fourth root of a
   // page's length over the mean, as relevance models do with long documents.
-  var length = new Float64Array(n), total = 0, i, r;
+  var length = new Float64Array(n), total = 0, i, r, d;
+  index = this.list.index;
   for (i = 0; i < index.length; i++) {
     var entry = index[i];
     for (r = 1; r < entry.length; r++) {
@@ -55,12 +60,10 @@ function Searcher(docs, index, titleWords) {
 // Searches for a query. Returns {query, terms, docs (best first), partial}; partial
 // is true when no page holds every query word and docs lists pages holding some.
 Searcher.prototype.search = function (query) {
-  var texts = [], seen = new Set();
-  words.forEachWord(String(query).slice(0, MAX_QUERY_LENGTH), function (w) {
-    if (w.length > MAX_WORD_LENGTH) w = w.slice(0, MAX_WORD_LENGTH);
-    if (!seen.has(w)) { seen.add(w); texts.push(w); }
-    return texts.length < MAX_TERMS;
-  });
+  var texts = [], seen = new Set(), asked = this.queryKeys(String(query).slice(0, MAX_QUERY_LENGTH));
+  for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
+    if (!seen.has(asked[k].key)) { seen.add(asked[k].key); texts.push(asked[k]); }
+  }
   var result = { query: query, terms: [], docs: [], partial: false };
   if (texts.length === 0) return result;
   // Words that match nothing at all are left out of the search (and offered nothing).
@@ -85,6 +88,20 @@ Searcher.prototype.search = function (query) {
   return result;
 };
 
+// The keys a query asks for ({key, kind, run}, as wordrules.queryKeys gives them): by
+// the word rules of the companion word index, or the design's words (the first
+// MAX_TERMS distinct ones, cut to MAX_WORD_LENGTH).
+Searcher.prototype.queryKeys = function (query) {
+  if (this.unicode) return wordrules.queryKeys(query);
+  var keys = [], seen = new Set();
+  words.forEachWord(query, function (w) {
+    if (w.length > MAX_WORD_LENGTH) w = w.slice(0, MAX_WORD_LENGTH);
+    if (!seen.has(w)) { seen.add(w); keys.push({ key: w, kind: wordrules.WORD, run: null }); }
+    return keys.length < MAX_TERMS;
+  });
+  return keys;
+};
+
 // Documents newest first; equal dates keep their order.
 Searcher.prototype.byDate = function (docs) {
   return ranking.byDate(this.docs, docs);
@@ -92,7 +109,9 @@ Searcher.prototype.byDate = function (docs) {
 
 // The words of the titles and file names (titleWords), made on first use.
 Searcher.prototype.buildTitles = function () {
-  if (this.titles === null) this.titles = titles.titleWords(this.docs);
+  if (this.titles === null) {
+    this.titles = titles.titleWords(this.docs, this.unicode ? { titles: this.realTitles, bytesMode: this.bytesMode } : null);
+  }
   return this.titles;
 };
 

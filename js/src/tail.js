@@ -28,7 +28,7 @@ return {
   titleWords: titles.titleWords,
   summaryWords: titles.summaryWords,
   startPage: modules.page.startPage,
-  EXACT: matching.EXACT, PLURAL: matching.PLURAL, PREFIX: matching.PREFIX, INNER: matching.INNER, FUZZY: matching.FUZZY,
+  EXACT: matching.EXACT, FORM: matching.FORM, PREFIX: matching.PREFIX, INNER: matching.INNER, FUZZY: matching.FUZZY,
   limits: Object.assign({}, bounds, excerpts.limits)
 };
 });

@@ -11,11 +11,12 @@ var TEXT_TIMEOUT = 20000;    // ms before a text that does not come counts as fa
 
 // folder: the page texts' folder (from companion data); arrived(d, pageText or null)
 // is called when the text of document d has come or failed.
-function TextStore(win, folder, arrived) {
+function TextStore(win, folder, unicode, arrived) {
   var self = this;
   this.win = win;
   this.folder = folder;
   this.arrived = arrived;
+  this.unicode = unicode;    // texts are cut by the word rules of the companion word index
   this.pages = new Map();    // document: PageText, least recently used first
   this.failed = new Set();
   this.loading = new Map();  // document: its script element
@@ -72,7 +73,7 @@ TextStore.prototype.loaded = function (d, script) {
   if (script.parentNode) script.parentNode.removeChild(script);
   var data = script.vantrelData, page = null;
   if (data) {
-    page = new excerpts.PageText(data.text, data.sections);
+    page = new excerpts.PageText(data.text, data.sections, this.unicode);
     this.pages.set(d, page);
     if (this.pages.size > MAX_CACHED_TEXTS) this.pages.delete(this.pages.keys().next().value);
   } else {

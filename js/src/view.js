@@ -123,10 +123,11 @@ ResultsView.prototype.hrefOf = function (d, anchor) {
   return anchor ? href.replace(/#[^]*$/, '') + links.fragmentOf(anchor) : href;
 };
 
-// Adds text to parent with the query words marked.
-function appendMarked(doc, parent, text, terms) {
+// Adds text to parent with the query words marked (by the word rules of the companion
+// word index when unicode).
+function appendMarked(doc, parent, text, terms, unicode) {
   var pos = 0;
-  highlightSpans(text, terms).forEach(function (span) {
+  highlightSpans(text, terms, unicode).forEach(function (span) {
     if (span[0] > pos) parent.appendChild(doc.createTextNode(text.slice(pos, span[0])));
     var mark = doc.createElement('mark');
     mark.textContent = text.slice(span[0], span[1]);
@@ -149,7 +150,7 @@ ResultsView.prototype.item = function (d, i) {
   a.href = this.hrefOf(d, '');
   a.className = 'title';
   a.dir = 'auto';
-  appendMarked(doc, a, this.nameOf(d), this.result.terms);
+  appendMarked(doc, a, this.nameOf(d), this.result.terms, searcher.unicode);
   li.appendChild(a);
   var meta = doc.createElement('div');
   meta.className = 'meta';
@@ -179,7 +180,7 @@ ResultsView.prototype.describe = function (li, d) {
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
-  appendMarked(doc, excerpt, companion.summaryOf(this.companion, d), this.result.terms);
+  appendMarked(doc, excerpt, companion.summaryOf(this.companion, d), this.result.terms, this.searcher.unicode);
   li.appendChild(excerpt);
   if (page) {
     this.fill(li, d, page);
@@ -201,7 +202,7 @@ ResultsView.prototype.fill = function (li, d, page) {
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
-  appendMarked(doc, excerpt, found.text, terms);
+  appendMarked(doc, excerpt, found.text, terms, this.searcher.unicode);
   li.replaceChild(excerpt, li.querySelector('.excerpt'));
   var main = found.section >= 0 ? page.sections[found.section].anchor : '';
   li.querySelector('a.title').href = this.hrefOf(d, main);
@@ -213,7 +214,7 @@ ResultsView.prototype.fill = function (li, d, page) {
     var section = page.sections[found.more[k]], link = doc.createElement('a');
     link.href = this.hrefOf(d, section.anchor);
     link.dir = 'auto';
-    appendMarked(doc, link, shortText(section.heading), terms);
+    appendMarked(doc, link, shortText(section.heading), terms, this.searcher.unicode);
     list.appendChild(link);
   }
   if (old) li.replaceChild(list, old); else li.appendChild(list);
@@ -240,7 +241,15 @@ ResultsView.prototype.showSuggestions = function () {
       button.className = 'link';
       button.textContent = word.toLowerCase();
       button.addEventListener('click', function () {
-        self.suggested(terms.map(function (t) { return t === term ? word.toLowerCase() : t.text.toLowerCase(); }).join(' '));
+        // The query again with the suggestion for its word; a run of unspaced letters
+        // (asked for by its pairs) as it was typed.
+        var parts = [], runs = new Set();
+        terms.forEach(function (t) {
+          if (t === term) parts.push(word.toLowerCase());
+          else if (!t.run) parts.push(t.text.toLowerCase());
+          else if (!runs.has(t.run)) { runs.add(t.run); parts.push(t.run); }
+        });
+        self.suggested(parts.join(' '));
       });
       suggest.appendChild(button);
     });

@@ -133,8 +133,9 @@ function forEachToken(text, visit) {
         if (visit(keys.key, from, to, WORD, keys.german) === false) { stop = true; break; }
         continue;
       }
-      if (last === m.index && visit(lastText + m[2], lastStart, to, PAIR, null) === false) { stop = true; break; }
-      if (visit(m[2], from, to, CHAR, null) === false) { stop = true; break; }
+      // A character with mark after mark is one key too: keys are cut all the same.
+      if (last === m.index && visit(cutUnits(lastText + m[2], MAX_KEY), lastStart, to, PAIR, null) === false) { stop = true; break; }
+      if (visit(cutUnits(m[2], MAX_KEY), from, to, CHAR, null) === false) { stop = true; break; }
       last = end;
       lastStart = from;
       lastText = m[2];
