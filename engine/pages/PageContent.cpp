@@ -628,6 +628,7 @@ private:
         if (m_navigationDepth)
             return;
         const std::uint32_t unitsBefore = m_text.units();
+        const std::uint32_t linkStart = m_text.nextStart();  // the blank before a link is not in it
         std::string* place = placeOfText();
         const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
         const std::size_t n = raw.size();
@@ -700,8 +701,8 @@ private:
             }
             }
         }
-        if (m_inLink)
-            m_linkUnits += m_text.units() - unitsBefore;
+        if (m_inLink && m_text.units() > unitsBefore)
+            m_linkUnits += m_text.units() - linkStart;
         if (m_text.full())
             m_full = true;
         if (!m_headingLevel && m_text.units() != unitsBefore)
