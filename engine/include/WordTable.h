@@ -124,6 +124,14 @@ public:
         return order;
     }
 
+    // Empties the table but keeps its memory, for a table refilled page after page.
+    void reset()
+    {
+        std::fill(m_slots.begin(), m_slots.end(), 0u);
+        m_entries.clear();
+        m_arena.clear();
+    }
+
     void clear()
     {
         std::vector<std::uint32_t>().swap(m_slots);

@@ -180,6 +180,12 @@ void IndexEngine::walkFolder(const std::string& folder)
         dictionary.merge(words, recorded);
         words.clear();
     }
+    if (m_terms->empty() && recorded == submitted && !threadTerms.empty()) {
+        auto largest = std::max_element(threadTerms.begin(), threadTerms.end(), [](const auto& a, const auto& b) {
+            return a->terms.keys().size() < b->terms.keys().size();
+        });
+        std::swap(*m_terms, (*largest)->terms);
+    }
     for (auto& own : threadTerms) {
         m_terms->merge(own->terms, recorded);
         own->terms.clear();

@@ -6,6 +6,7 @@
 #include "AsciiText.h"
 #include "HtmlEntities.h"
 #include "ScriptString.h"
+#include "Utf8Sequence.h"
 #include "TextEncoding.h"
 
 #include <algorithm>
@@ -686,11 +687,12 @@ private:
                 break;
             }
             case Single: {
-                // One character: decoded from its UTF-8 bytes (valid here).
-                const std::size_t length = p[i] < 0x80 ? 1 : p[i] < 0xE0 ? 2 : p[i] < 0xF0 ? 3 : 4;
-                char32_t code = length == 1 ? p[i] : p[i] & (0x3F >> (length - 1));
-                for (std::size_t k = 1; k < length && i + k < n; ++k)
-                    code = code << 6 | (p[i + k] & 0x3F);
+                // One character (the text is valid UTF-8 here).
+                auto [code, length] = decodeUtf8(raw, i);
+                if (length == 0) {
+                    code = 0xFFFD;
+                    length = 1;
+                }
                 m_text.addCodePoint(code);
                 if (place)
                     place->append(raw.substr(i, length));

@@ -21,7 +21,7 @@ std::string primaryLanguage(std::string_view tag)
 
 std::string detectLanguage(std::string_view utf8)
 {
-    constexpr std::size_t kSample = 16 * 1024;
+    constexpr std::size_t kSample = 4 * 1024;
     std::size_t length = std::min(utf8.size(), kSample);
     while (length > 0 && length < utf8.size() && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80)
         --length;  // never inside a character

@@ -14,7 +14,7 @@ struct sb_stemmer;
 std::string primaryLanguage(std::string_view tag);
 
 // The language UTF-8 text is written in, as a primary subtag ("de", "ja"); "" when the
-// detector is not sure. Reads at most the first 16 KiB.
+// detector is not sure. Reads at most the first 4 KiB.
 std::string detectLanguage(std::string_view utf8);
 
 // Snowball stemmers by language, each made on first use. A stemmer is not thread-safe:

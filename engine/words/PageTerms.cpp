@@ -86,9 +86,9 @@ void TermCounter::addStem(std::string_view stem, std::string_view key, WordTable
 void TermCounter::countPage(const PageContent& content, PageWords& keys, WordTable<char>& stemmedKeys,
                             std::string* language)
 {
-    keys.clear();
-    stemmedKeys.clear();
-    m_words.clear();
+    keys.reset();
+    stemmedKeys.reset();
+    m_words.reset();
     m_keys = &keys;
     const PlacedText& placed = content.placed;
     countText(placed.keywords, WordPlace::KeywordOrTitle);

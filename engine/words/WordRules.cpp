@@ -31,6 +31,11 @@ CharKind kindOf(UChar32 c)
             return Joiner;
         return c == '_' ? Underscore : Separator;
     }
+    // The letters of most unspaced text, known without asking: hiragana, katakana, the
+    // unified Han ideographs and the Hangul syllables.
+    if ((c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x4E00 && c <= 0x9FFF)
+        || (c >= 0xAC00 && c <= 0xD7A3))
+        return UnspacedLetter;
     switch (u_charType(c)) {
     case U_UPPERCASE_LETTER:
     case U_LOWERCASE_LETTER:
@@ -103,15 +108,20 @@ void fromUtf8(std::string_view utf8, std::u16string& out)
     });
 }
 
+// Appends UTF-16 units as UTF-8 (a lone surrogate as U+FFFD). Short texts, the tokens
+// of a page, are most of the calls: encoded here instead of through a library call each.
 void appendUtf8(std::string& out, const char16_t* units, std::size_t count)
 {
-    const std::size_t at = out.size();
-    out.resize(at + 3 * count);
-    UErrorCode error = U_ZERO_ERROR;
-    int32_t length = 0;
-    u_strToUTF8WithSub(out.data() + at, static_cast<int32_t>(3 * count), &length, units, static_cast<int32_t>(count),
-                       0xFFFD, nullptr, &error);
-    out.resize(U_SUCCESS(error) ? at + static_cast<std::size_t>(length) : at);
+    for (std::size_t i = 0; i < count;) {
+        UChar32 c;
+        U16_NEXT(units, i, count, c);
+        if (U_IS_SURROGATE(c))
+            c = 0xFFFD;
+        uint8_t bytes[4];
+        int32_t length = 0;
+        U8_APPEND_UNSAFE(bytes, length, c);
+        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    }
 }
 
 // units normalised in place by the ICU normaliser norm (unchanged when it fails).
@@ -324,8 +334,8 @@ void TextCutter::cut(std::string_view utf8)
         const std::size_t begin = m_text.size();
         if (kind == Word)
             appendFolded(m_text, units, cutUnits(units, count, kMaxWordUnits));
-        else
-            appendUtf8(m_text, units, count);
+        else  // a character with a mark after mark is a key too, and keys are cut
+            appendUtf8(m_text, units, cutUnits(units, count, kMaxKeyUnits));
         m_tokens.push_back(Token{kind, begin, m_text.size()});
     };
     auto endWord = [&](std::size_t end) {

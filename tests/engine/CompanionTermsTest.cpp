@@ -113,8 +113,9 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
          "im Verzeichnis der Anwendung.</p>", "", nullptr},
     };
     for (const auto& c : cases) {
-        if (c.terms)
+        if (c.terms) {
             EXPECT_EQ(countedTerms(c.page, c.forced), c.terms) << c.page;
+        }
     }
     std::string language;
     const std::string german = countedTerms(cases[4].page, "", &language);

@@ -80,6 +80,19 @@ TEST(WordRules, KeysAreCutAt64Utf16UnitsWithoutSplittingACharacter)
     EXPECT_EQ(WordRules::indexKeys(astral)[0], std::string(63, 'b'));
 }
 
+TEST(WordRules, AnUnspacedCharacterWithEndlessMarksGivesBoundedKeys)
+{
+    std::string page = "\xe6\x9d\xb1";  // 東
+    for (int i = 0; i < 100000; ++i)
+        page += "\xe3\x82\x99";  // the combining voiced sound mark
+    page += "\xe4\xba\xac";  // 京
+    const std::vector<std::string> keys = WordRules::indexKeys(page);
+    ASSERT_EQ(keys.size(), 3u);
+    for (const std::string& key : keys)
+        EXPECT_LE(key.size(), 3 * WordRules::kMaxKeyUnits);
+    EXPECT_EQ(keys[2], "\xe4\xba\xac");
+}
+
 TEST(WordRules, InvalidUtf8IsReadAsReplacementCharacters)
 {
     EXPECT_EQ(WordRules::indexKeys("ab\xFF\xFE" "cd \xC3"), (std::vector<std::string>{"ab", "cd"}));
