@@ -248,6 +248,8 @@ constexpr std::uint64_t packName(std::string_view name)
     return key;
 }
 
+constexpr std::uint64_t kAnchorKey = packName("a"), kHtmlKey = packName("html");
+
 unsigned elementKind(std::uint64_t key)
 {
     // An open-addressed table of the names that mean something, found in one or two
@@ -549,9 +551,9 @@ private:
             separate();
         if (tag.kind & Meta)
             meta(tag);
-        if (tag.key == packName("html") && m_language.empty())
+        if (tag.key == kHtmlKey && m_language.empty())
             m_language = languageOf(!languageOf(tag.lang).empty() ? tag.lang : tag.xmlLang);
-        if (tag.key == packName("a"))
+        if (tag.key == kAnchorKey)
             m_inLink = true;
         if (((tag.kind & Main) || (!tag.role.empty() && equalsLower(tag.role, "main"))) && m_mainStart == std::string::npos)
             m_mainStart = m_text.nextEscaped();
@@ -580,8 +582,10 @@ private:
         if (m_description.empty() && equalsLower(tag.nameAttribute, "description")) {
             decodeEntities(tag.content, m_description);
         } else if (m_wantKeywords && equalsLower(tag.nameAttribute, "keywords")) {
-            decodeEntities(tag.content, m_placed.keywords);
+            decodeEntities(tag.content.substr(0, kMaxPageTextBytes - m_placed.keywords.size()), m_placed.keywords);
             m_placed.keywords += ' ';
+            if (m_placed.keywords.size() >= kMaxPageTextBytes)
+                m_wantKeywords = false;  // no more than a page's text
         } else if (equalsLower(tag.httpEquiv, "content-language") && m_metaLanguage.empty()) {
             m_metaLanguage = languageOf(tag.content);
         }
@@ -600,7 +604,7 @@ private:
 
     void endTag(const Tag& tag)
     {
-        if (tag.key == packName("a"))
+        if (tag.key == kAnchorKey)
             m_inLink = false;
         if (m_navigationDepth) {
             if (tag.key == m_navigationKey && --m_navigationDepth == 0)
@@ -654,7 +658,7 @@ private:
                     break;
                 }
                 m_text.addRun(raw.data() + i, end - i, units);
-                if (place)
+                if (place && !m_text.full())  // a place holds no more than the text
                     place->append(raw.data() + i, end - i);
                 if (m_headingLevel)
                     m_heading.add(raw.substr(i, end - i));
@@ -765,7 +769,8 @@ private:
     }
 
     std::string_view m_html;
-    const bool m_wantKeywords, m_wantTitle, m_wantHeadings, m_wantBody;
+    bool m_wantKeywords;
+    const bool m_wantTitle, m_wantHeadings, m_wantBody;
     PlacedText m_placed;
     bool m_inLink = false;
     std::uint32_t m_linkUnits = 0;  // of the text, inside links
