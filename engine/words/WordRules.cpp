@@ -110,7 +110,7 @@ void fromUtf8(std::string_view utf8, std::u16string& out)
 
 // Appends UTF-16 units as UTF-8 (a lone surrogate as U+FFFD). Short texts, the tokens
 // of a page, are most of the calls: encoded here instead of through a library call each.
-void appendUtf8(std::string& out, const char16_t* units, std::size_t count)
+void appendUnitsAsUtf8(std::string& out, const char16_t* units, std::size_t count)
 {
     for (std::size_t i = 0; i < count;) {
         UChar32 c;
@@ -175,7 +175,7 @@ void appendFolded(std::string& out, const char16_t* units, std::size_t count)
     if (writeUnits(folded, count * 3 + 4, [&](char16_t* to, int32_t capacity, UErrorCode* error) {
             return u_strFoldCase(to, capacity, units, static_cast<int32_t>(count), U_FOLD_CASE_DEFAULT, error);
         }))
-        appendUtf8(out, folded.data(), folded.size());
+        appendUnitsAsUtf8(out, folded.data(), folded.size());
 }
 
 // Latin letters that carry their stroke in the letter itself, as readers type them.
@@ -202,7 +202,7 @@ std::string keyFromUnits(std::u16string& units)
     if (nfc)
         normalize(nfc, units);
     std::string key;
-    appendUtf8(key, units.data(), cutUnits(units.data(), units.size(), kMaxKeyUnits));
+    appendUnitsAsUtf8(key, units.data(), cutUnits(units.data(), units.size(), kMaxKeyUnits));
     return key;
 }
 }  // namespace
@@ -335,7 +335,7 @@ void TextCutter::cut(std::string_view utf8)
         if (kind == Word)
             appendFolded(m_text, units, cutUnits(units, count, kMaxWordUnits));
         else  // a character with a mark after mark is a key too, and keys are cut
-            appendUtf8(m_text, units, cutUnits(units, count, kMaxKeyUnits));
+            appendUnitsAsUtf8(m_text, units, cutUnits(units, count, kMaxKeyUnits));
         m_tokens.push_back(Token{kind, begin, m_text.size()});
     };
     auto endWord = [&](std::size_t end) {

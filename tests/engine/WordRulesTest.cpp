@@ -1,6 +1,7 @@
 // The word rules of the companion word index against the cases both sides share, and
 // the orders and bounds the index writer relies on.
 
+#include "TextEncoding.h"
 #include "WordRules.h"
 
 #include <gtest/gtest.h>
@@ -22,17 +23,7 @@ std::string unescapeCase(const std::string& text)
         } else if (text[i + 1] == 't' || text[i + 1] == 'n') {
             out += text[++i] == 't' ? '\t' : '\n';
         } else if (text[i + 1] == 'u' && i + 5 < text.size()) {
-            const auto c = static_cast<char32_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16));
-            if (c < 0x80) {
-                out += static_cast<char>(c);
-            } else if (c < 0x800) {
-                out += static_cast<char>(0xC0 | (c >> 6));
-                out += static_cast<char>(0x80 | (c & 0x3F));
-            } else {
-                out += static_cast<char>(0xE0 | (c >> 12));
-                out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                out += static_cast<char>(0x80 | (c & 0x3F));
-            }
+            appendUtf8(out, static_cast<char32_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16)));
             i += 5;
         } else {
             out += text[i];
