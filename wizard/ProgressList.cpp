@@ -1,6 +1,7 @@
 #include "ProgressList.h"
 
 #include "IndexJob.h"
+#include "Utf8Sequence.h"
 
 #include <utility>
 
@@ -10,27 +11,6 @@ namespace {
 // are shown in batches at most every refresh interval.
 constexpr int kLinesShownAtOnce = 1000;
 constexpr int kRefreshIntervalMs = 40;
-
-// The code point of the UTF-8 sequence at text[at] and its length; length 0 when no
-// well-formed sequence starts there.
-std::pair<char32_t, int> decodeSequence(std::string_view text, std::size_t at)
-{
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size())
-        return {0, 0};
-    char32_t code = lead & (0x7F >> length);
-    for (int i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return {0, 0};
-        code = code << 6 | (byte(at + i) & 0x3F);
-    }
-    static const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return {0, 0};
-    return {code, length};
-}
 
 // Characters that would make a line look like another: controls, line breaks, and the
 // marks, embeddings, overrides and isolates that reorder the text after them.
@@ -73,8 +53,8 @@ QString ProgressList::printableLine(std::string_view line)
             shown += QLatin1Char(text[at++]);
             continue;
         }
-        const auto [code, length] = decodeSequence(text, at);
-        const std::size_t taken = length ? static_cast<std::size_t>(length) : 1;
+        const auto [code, length] = decodeUtf8(text, at);
+        const std::size_t taken = length ? length : 1;
         if (length == 0 || reordersOrBreaks(code))
             appendEscaped(shown, std::string_view(text).substr(at, taken));
         else

@@ -18,7 +18,8 @@
 //
 // "check" ties the file to the indexed_docs.js it was written with (see
 // documentsCheck()), "base" leads from the search page to the pages of relative
-// locations. Each job writes its page texts into a new folder named by a random stamp,
+// locations. indexed_terms.js, the word index of every script (see TermsText.h), is
+// put in place with indexed_pages.js. Each job writes its page texts into a new folder named by a random stamp,
 // which only the new indexed_pages.js names; older folders go once it is in place. A text
 // that has not changed since the last job is the same file under a second name.
 class CompanionData {
@@ -37,12 +38,15 @@ public:
     // Writes the text and sections of document. Safe to call from several threads.
     void writePageText(std::int32_t document, const PageContent& content);
 
-    // Keeps the title and summary of document, recorded in document order.
-    void recordPage(std::int32_t document, std::string title, std::string summary);
+    // Keeps the title, summary and share of text in links of document, recorded in
+    // document order.
+    void recordPage(std::int32_t document, std::string title, std::string summary, int linkShare = 0);
+    const std::vector<int>& linkShares() const { return m_linkShares; }
 
-    // Puts indexed_pages.js in place for documents and removes the page texts of earlier
-    // jobs. base: the way from the destination to relative locations, URL-encoded.
-    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base);
+    // Puts indexed_terms.js (holding termsText) and indexed_pages.js in place for
+    // documents and removes the page texts of earlier jobs. base: the way from the
+    // destination to relative locations, URL-encoded.
+    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText);
 
     // Removes this job's page texts (the job wrote no index); done when the object ends
     // unless finish() succeeded.
@@ -64,6 +68,7 @@ private:
     int m_previousFolder = -1;  // the newest folder of an earlier job, or -1
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
+    std::vector<int> m_linkShares;
     bool m_finished = false;
     std::mutex m_mutex;
     std::string m_failedPath;
@@ -82,7 +87,3 @@ std::string pagesBase(const std::string& destinationFolder, const std::string& s
 // The URL path that leads from the folder `from` to the folder `to` (real paths), each
 // byte but unreserved ones and "/" %-encoded, ending in "/"; "" for the same folder.
 std::string relativeFolderUrl(const std::string& from, const std::string& to);
-
-// Appends text as a double-quoted string that scripts read back exactly: quote,
-// backslash and control characters escaped, and U+2028 and U+2029 too.
-void appendScriptString(std::string& out, std::string_view utf8);

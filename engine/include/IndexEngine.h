@@ -13,6 +13,7 @@
 #include <vector>
 
 class CompanionData;
+class TermDictionary;
 struct PageItem;
 struct PageResult;
 
@@ -80,8 +81,12 @@ public:
     // Skip pages and folders whose real path lies outside the source folder's.
     bool stayInside = false;
     // Also write what the search page shows of each page: its real title, a summary,
-    // its text and its sections (indexed_pages.js and indexed_text/).
+    // its text and its sections (indexed_pages.js and indexed_text/), and the word index
+    // of every script (indexed_terms.js).
     bool companionData = false;
+    // The language of every page for that word index, as a language tag; "" to take each
+    // page's declared language, else the one its text is detected to be in.
+    std::string language;
     // The stop flag of the run that asked for the job; buildIndex() never clears it.
     const std::atomic<bool>* runStopRequested = nullptr;
 
@@ -94,10 +99,12 @@ private:
     std::string locationOf(const std::string& pagePath) const;
     bool writeIndexFiles();
     void companionFailed();
+    void finishCompanion();
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }
 
     std::string m_startFolder;  // the working folder when the job started, for full paths
     std::unique_ptr<CompanionData> m_companion;  // during a job with companionData
+    std::unique_ptr<TermDictionary> m_terms;     // its word index
 };

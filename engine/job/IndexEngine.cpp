@@ -8,7 +8,10 @@
 #include "IndexText.h"
 #include "PageAnalysis.h"
 #include "PagePipeline.h"
+#include "PageTerms.h"
 #include "StagedFile.h"
+#include "TermsText.h"
+#include "WordRules.h"
 
 #include <algorithm>
 #include <climits>
@@ -16,7 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
-IndexEngine::IndexEngine() { resetTables(); }
+IndexEngine::IndexEngine() : m_terms(std::make_unique<TermDictionary>()) { resetTables(); }
 
 IndexEngine::~IndexEngine() = default;
 
@@ -31,6 +34,7 @@ void IndexEngine::resetTables()
     std::vector<DocumentEntry>().swap(documents);
     wordIndex.clear();
     dictionary.clear();
+    m_terms->clear();
 }
 
 unsigned IndexEngine::threadsToUse() const
@@ -91,7 +95,7 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result)
                                       IndexText::formatPageDate(page.modified)});
     if (m_companion)
         m_companion->recordPage(static_cast<std::int32_t>(documents.size() - 1), displayTitle(result, page.path),
-                                std::move(result.content.summary));
+                                std::move(result.content.summary), result.content.linkShare);
     reportWordPass(result, page.path, progressLog);
 }
 
@@ -113,14 +117,29 @@ void IndexEngine::walkFolder(const std::string& folder)
         std::int32_t document = 0;
     };
     std::vector<WordDictionary> threadWords(threads);
+    // The companion word index likewise, with a term counter (and its stemmers) per thread.
+    struct ThreadTerms {
+        explicit ThreadTerms(const std::string& language) : counter(language) {}
+        TermCounter counter;
+        TermDictionary terms;
+        PageWords pageKeys;
+        WordTable<char> pageStems;
+    };
+    std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
+    for (unsigned i = 0; i < threads && m_companion; ++i)
+        threadTerms.push_back(std::make_unique<ThreadTerms>(language));
     auto submitted = static_cast<std::int32_t>(documents.size());
     CompanionData* companion = m_companion.get();
-    auto analyse = [this, &threadWords, companion](const QueuedPage& queued, unsigned thread) {
+    auto analyse = [this, &threadWords, &threadTerms, companion](const QueuedPage& queued, unsigned thread) {
         PageResult result = analysePage(queued.page.path, PagePasses::TitleAndWords, contentMode, patternMatcher,
                                         companion != nullptr);
         threadWords[thread].addPage(queued.document, result.words);
         result.words.clear();
         if (companion && result.read == PageRead::Read) {
+            ThreadTerms& own = *threadTerms[thread];
+            own.counter.countPage(result.content, own.pageKeys, own.pageStems);
+            own.terms.addPage(queued.document, own.pageKeys, own.pageStems);
+            result.content.placed = PlacedText();
             // The text goes to its file from here; only the title and summary stay.
             companion->writePageText(queued.document, result.content);
             std::string().swap(result.content.scriptText);
@@ -161,6 +180,16 @@ void IndexEngine::walkFolder(const std::string& folder)
         dictionary.merge(words, recorded);
         words.clear();
     }
+    if (m_terms->empty() && recorded == submitted && !threadTerms.empty()) {
+        auto largest = std::max_element(threadTerms.begin(), threadTerms.end(), [](const auto& a, const auto& b) {
+            return a->terms.keys().size() < b->terms.keys().size();
+        });
+        std::swap(*m_terms, (*largest)->terms);
+    }
+    for (auto& own : threadTerms) {
+        m_terms->merge(own->terms, recorded);
+        own->terms.clear();
+    }
 }
 
 bool IndexEngine::rankPostings()
@@ -198,11 +227,8 @@ bool IndexEngine::buildIndex()
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
         written = rankPostings() && writeIndexFiles();
-        if (written && m_companion) {
-            const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
-            if (!m_companion->finish(documents, base))
-                companionFailed();
-        }
+        if (written && m_companion)
+            finishCompanion();
     } catch (const std::bad_alloc&) {
         failure = "out of memory";
     } catch (const std::exception& error) {
@@ -211,6 +237,21 @@ bool IndexEngine::buildIndex()
     // Without a new index the new page texts go; the old index stays as it was.
     m_companion.reset();
     return written;
+}
+
+void IndexEngine::finishCompanion()
+{
+    // The index is in place: the job runs to its end, so nothing stops the ranking here.
+    const std::atomic<bool> never{false};
+    WordIndex keys;
+    keys.rank(m_terms->keys(), threadsToUse(), StopSignal(never), WordRules::lessByUtf16);
+    std::string termsText;
+    TermsText::compose(documents, keys, m_terms->stemmedKeys(), m_companion->linkShares(), termsText);
+    keys.clear();
+    m_terms->clear();
+    const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+    if (!m_companion->finish(documents, base, termsText))
+        companionFailed();
 }
 
 void IndexEngine::companionFailed()

@@ -104,6 +104,7 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
     std::vector<std::string> found;
     std::vector<std::string> names = searchPageFileNames();
     names.push_back("indexed_pages.js");
+    names.push_back("indexed_terms.js");
     for (const std::string& name : names) {
         const std::string path = settings.destinationFolder + "/" + name;
         struct stat info;
@@ -138,6 +139,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.patternMatcher = settings.patternMatcher;
     engine.stayInside = settings.stayInside;
     engine.companionData = settings.companionData;
+    engine.language = settings.language;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
 

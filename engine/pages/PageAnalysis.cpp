@@ -50,7 +50,7 @@ PageResult analysePage(const std::string& path, PagePasses passes, ContentMode m
     if (result.read != PageRead::Read)
         return result;
     if (readContent)
-        result.content = extractPageContent(page.text());  // before the text is upper-cased
+        result.content = extractPageContent(page.text(), mode);  // before the text is upper-cased
     toUpperInPlace(page.data(), page.length());
     if (passes != PagePasses::Words) {
         TitleMatch title = findPageTitle(page.text(), matcher);
