@@ -14,6 +14,9 @@
 //   - real title: the share of top-3 results whose page has a title with lower-case
 //     letters and whose shown title is that title (as the page's <title> element says);
 //   - "Nothing to search for": the queries in which the page finds no word at all.
+// EVAL_DEBUG=tune (or held) prints the queries of that half whose first result misses;
+// EVAL_HALVES=tune runs the tuning halves alone; EVAL_WORDS=design searches
+// indexed_words.js even where the companion word index is there.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -59,15 +62,16 @@ function loadIndex(dir) {
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_docs.js'), 'latin1'), box);
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_words.js'), 'latin1'), box);
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
+  if (fs.existsSync(path.join(dir, 'indexed_terms.js'))) vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_terms.js'), 'utf8'), box);
   return box;
 }
 
-function pageText(dir, companion, d) {
+function pageText(dir, companion, d, unicode) {
   const box = { vantrelText: (n, data) => { box.data = n === d ? data : null; } };
   try {
     vm.runInNewContext(fs.readFileSync(path.join(dir, companion.text, d + '.js'), 'utf8'), box);
   } catch { return null; }
-  return box.data ? new S.PageText(box.data.text, box.data.sections) : null;
+  return box.data ? new S.PageText(box.data.text, box.data.sections, unicode) : null;
 }
 
 // The page's <title>, references decoded and ASCII blanks collapsed (as document.title), or null.
@@ -87,12 +91,15 @@ for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !si
   const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-eval-'));
   try {
     execFileSync(cli, ['--quiet', source, out]);
-    const { docs, index, pages } = loadIndex(out);
-    const searcher = new S.Searcher(docs, index), companion = S.companionData(pages, docs);
+    const { docs, index, pages, terms } = loadIndex(out);
+    const companion = S.companionData(pages, docs);
     if (companion.state !== 'ok') throw new Error(`${name}: companion data ${companion.state}`);
-    searcher.useSummaries(S.summaryWords(companion.summaries, docs.length));
+    // As the page does: the companion word index when it is valid, else indexed_words.js.
+    const words = S.termsData(process.env.EVAL_WORDS === 'design' ? undefined : terms, docs), unicode = words.state === 'ok';
+    const searcher = unicode ? new S.Searcher(docs, null, { terms: words, realTitles: companion.titles }) : new S.Searcher(docs, index);
+    searcher.useSummaries(S.summaryWords(companion.summaries, docs.length, unicode));
     const texts = new Map();
-    for (const half of ['tune', 'held']) {
+    for (const half of (process.env.EVAL_HALVES || 'tune held').split(' ')) {
       const file = path.join(root, 'bench/queries', `${sites[name].queries || name}-${half}.tsv`);
       const queries = fs.readFileSync(file, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
       let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0, nothing = 0;
@@ -102,17 +109,17 @@ for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !si
         const rank = result.docs.slice(0, 10).findIndex((d) => wanted.has(docs[d][2]));
         if (rank >= 0) rr += 1 / (rank + 1);
         if (rank === 0) first++;
-        if (process.env.EVAL_DEBUG && rank !== 0) console.error(`${name} ${half} ${q}: ${rank + 1 || '-'} ${result.docs.slice(0, 3).map((d) => docs[d][2]).join(' ')}`);
+        if (process.env.EVAL_DEBUG === half && rank !== 0) console.error(`${name} ${half} ${q}: ${rank + 1 || '-'} ${result.docs.slice(0, 3).map((d) => docs[d][2]).join(' ')}`);
         for (const d of result.docs.slice(0, 3)) {
-          if (!texts.has(d)) texts.set(d, pageText(out, companion, d));
+          if (!texts.has(d)) texts.set(d, pageText(out, companion, d, unicode));
           const excerpt = texts.get(d)?.excerpt(result.terms)?.text ?? S.summaryOf(companion, d);
           shown++;
-          if (S.highlightSpans(excerpt, result.terms).length > 0) marked++;
+          if (S.highlightSpans(excerpt, result.terms, unicode).length > 0) marked++;
           const title = htmlTitle(path.join(source, docs[d][2]));
           if (title && /[a-z]/.test(title)) {
             titled++;
             if (S.shortText(companion.titles[d]) === title) real++;
-            else if (process.env.EVAL_DEBUG) console.error(`title: ${JSON.stringify(companion.titles[d])} vs ${JSON.stringify(title)}`);
+            else if (process.env.EVAL_DEBUG === half) console.error(`title: ${JSON.stringify(companion.titles[d])} vs ${JSON.stringify(title)}`);
           }
         }
       }

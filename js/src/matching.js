@@ -7,6 +7,7 @@ define('matching', ['wordrules', 'nearest'], function (wordrules, nearest) {
 var EXACT = 0, FORM = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
 var WORD = wordrules.WORD;
 var MIN_INNER = 3;           // shortest query word looked for inside longer words
+var MIN_STEM_PART = 4;       // shortest stem of a query word looked for at the start of or inside words
 var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
 var MAX_INNER_WORDS = 1500;
 
@@ -27,7 +28,10 @@ function wordClass(term, word) {
   if (term.kind !== WORD) return NONE;
   if (term.forms ? term.forms.has(word) : pluralOf(t, word) || pluralOf(word, t)) return FORM;
   if (word.lastIndexOf(t, 0) === 0) return PREFIX;
+  var stems = term.stems, s;
+  for (s = 0; stems && s < stems.length; s++) if (word.lastIndexOf(stems[s], 0) === 0) return PREFIX;
   if (t.length >= MIN_INNER && word.indexOf(t) > 0) return INNER;
+  for (s = 0; stems && s < stems.length; s++) if (word.indexOf(stems[s]) > 0) return INNER;
   return NONE;
 }
 
@@ -91,7 +95,7 @@ function matchTerm(searcher, asked) {
   if (cached) return cached;
   var list = searcher.list, index = list.index, matches = [], i, positions = [];
   var term = { text: text, kind: asked.kind, run: asked.run || null, matches: matches, suggestions: [], fuzzy: null,
-    forms: searcher.unicode ? new Set() : null };
+    forms: searcher.unicode ? new Set() : null, stems: null };
   var range = asked.kind === WORD ? list.prefixRange(text) : [0, 0], exact = list.find(text);
   if (exact >= 0) {
     matches.push({ at: exact, cls: EXACT, weight: 1 });
@@ -100,7 +104,7 @@ function matchTerm(searcher, asked) {
   // Other forms rank just below the word itself: by the stem groups of the index, or
   // else by the plural rule.
   if (term.forms && asked.kind === WORD) {
-    var forms = withinBudget(index, list.formsOf(text, exact), EXPANSION_BUDGET);
+    var related = list.formsOf(text, exact), forms = withinBudget(index, related.positions, EXPANSION_BUDGET);
     for (i = 0; i < forms.length; i++) {
       matches.push({ at: forms[i], cls: FORM, weight: 1 });
       term.forms.add(index[forms[i]][0]);
@@ -108,6 +112,9 @@ function matchTerm(searcher, asked) {
     for (i = range[0]; i < range[1]; i++) {
       if (!term.forms.has(index[i][0])) positions.push(i);
     }
+    // A stem shorter than the word also begins and stands inside other words: the
+    // compounds of German and the like ("einrichten" in "Druckereinrichtung").
+    term.stems = related.stems.filter(function (stem) { return stem.length >= MIN_STEM_PART && stem.length < text.length; });
   } else {
     for (i = range[0]; i < range[1]; i++) {
       if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: FORM, weight: 1 });
@@ -130,6 +137,17 @@ function matchTerm(searcher, asked) {
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
     }
+  }
+  for (var s = 0; term.stems && s < term.stems.length; s++) {
+    var stem = term.stems[s], taken = new Set(matches.map(function (m) { return m.at; })), parts = [];
+    range = list.prefixRange(stem);
+    for (i = range[0]; i < range[1]; i++) if (!taken.has(i)) parts.push({ at: i, cls: PREFIX });
+    list.innerWords(stem, MAX_INNER_WORDS).forEach(function (at) { if (!taken.has(at)) parts.push({ at: at, cls: INNER }); });
+    positions = withinBudget(index, parts.map(function (p) { return p.at; }), budget);
+    var kept = new Set(positions);
+    parts.forEach(function (p) {
+      if (kept.has(p.at)) matches.push({ at: p.at, cls: p.cls, weight: stem.length / index[p.at][0].length });
+    });
   }
   term.places = placeMatches(searcher, term);
   if (matches.length === 0 && term.places.length === 0 && asked.kind === WORD) {

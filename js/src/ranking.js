@@ -10,15 +10,21 @@ var PLACE_RANK = 1000;       // where a title or file-name match counts in a wor
 // that its summary holds as they are or in the plural (companion data): measured on
 // the held-out queries of bench/queries, as the other constants here.
 var SUMMARY_BOOST = 1;
+// Navigation pages (tables of contents, indexes, chapter overviews) list the headings
+// of the pages they lead to: with the companion word index, a page's fused score is
+// scaled by the square of the share of its text outside links. (Taking their titles
+// out of the ranking as well put the chapter pages that readers ask for, such as
+// PostgreSQL's "Full Text Search", below their sections.)
 
 // Adds each term's matches to the documents' hits (terms matched), worst class and
 // fused score; a term counts for a document through its best match. With every set,
 // only documents that matched all the terms before are followed (AND). Returns the
-// documents met; hits must be 0 for every document on entry.
+// documents met, and keeps in searcher.reached those that each term met; hits must be
+// 0 for every document on entry.
 function collect(searcher, terms, every) {
   var n = searcher.docCount, index = searcher.list.index, hits = searcher.hits, worst = searcher.worst, score = searcher.score;
   var termClass = searcher.termClass, termScore = searcher.termScore, seen = searcher.seen, met = [];
-  var t, mark, touched;
+  var t, mark, touched, reached = searcher.reached = [];
   // Term t meets document d by class cls, with score s. The first meeting counts the
   // document in; a later one betters its class, and with rescore its score too (or
   // only its score, within the same class).
@@ -40,7 +46,7 @@ function collect(searcher, terms, every) {
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;
-    touched = [];
+    touched = reached[t] = [];
     for (var m = 0; m < matches.length; m++) {
       var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
       var groups = searcher.list.weightGroups(matches[m].at), group = 0;
@@ -155,11 +161,13 @@ function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
   matchSummaries(searcher, terms, docs);
-  var top = 0;
+  var links = searcher.links, top = 0;
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
-    rankKey[d] = hits[d] * 2560 + (FUZZY - worst[d]) * 512 + titleRank(searcher, d, terms); // below 2^16
+    var tr = titleRank(searcher, d, terms);
+    rankKey[d] = searcher.unicode ? hits[d] * 4096 + (tr >> 6) * 640 + (FUZZY - worst[d]) * 128 + (tr & 63) : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
     score[d] *= searcher.lengthFactor[d] * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
+    if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
   }
   if (searcher.docCount <= DOC_BITS) {

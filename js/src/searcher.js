@@ -5,6 +5,7 @@
 define('searcher', ['words', 'wordrules', 'bytes', 'links', 'bounds', 'wordlist', 'titles', 'matching', 'ranking'],
   function (words, wordrules, bytes, links, bounds, wordlist, titles, matching, ranking) {
 
+var SOME_WORDS = 20;         // pages holding every word below which those holding some follow
 var MAX_TERMS = bounds.MAX_TERMS, MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, MAX_QUERY_LENGTH = bounds.MAX_QUERY_LENGTH;
 
 // Searches the pages of docs (indexed_docs.js) by the words of index
@@ -57,14 +58,16 @@ function Searcher(docs, index, options) {
   this.lengthFactor = length;
 }
 
-// Searches for a query. Returns {query, terms, docs (best first), partial}; partial
+// Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
+// whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
 Searcher.prototype.search = function (query) {
-  var texts = [], seen = new Set(), asked = this.queryKeys(String(query).slice(0, MAX_QUERY_LENGTH));
+  var texts = [], seen = new Set(), typed = String(query).slice(0, MAX_QUERY_LENGTH);
+  var asked = this.unicode ? withoutJoints(this.queryKeys(typed.replace(ELISION, '$1'))) : this.queryKeys(typed);
   for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
     if (!seen.has(asked[k].key)) { seen.add(asked[k].key); texts.push(asked[k]); }
   }
-  var result = { query: query, terms: [], docs: [], partial: false };
+  var result = { query: query, terms: [], docs: [], whole: 0, partial: false };
   if (texts.length === 0) return result;
   // Words that match nothing at all are left out of the search (and offered nothing).
   var known = [];
@@ -77,9 +80,22 @@ Searcher.prototype.search = function (query) {
   for (i = 0; i < met.length; i++) {
     if (hits[met[i]] === known.length) docs.push(met[i]);
   }
-  if (docs.length === 0 && known.length > 1) {
+  result.whole = docs.length;
+  // No page holds every word: the pages that hold some.
+  if (known.length > 1 && docs.length === 0) {
     for (i = 0; i < met.length; i++) hits[met[i]] = 0;
     docs = met = ranking.collect(this, known, false);
+  } else if (known.length > 1 && this.unicode && docs.length < SOME_WORDS) {
+    // With the companion word index, when fewer than a screenful of pages hold every
+    // word, they are followed by those that lack one, but not the rarest: a reader's
+    // words are not always the page's ("Zeitzone einstellen" for the page on time
+    // zones, which says "konfigurieren").
+    for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+    met = ranking.collect(this, known, false);
+    var reached = this.reached, rarest = 0, mark = ++this.mark, seen = this.seen;
+    for (t = 1; t < reached.length; t++) if (reached[t].length < reached[rarest].length) rarest = t;
+    for (i = 0; i < reached[rarest].length; i++) seen[reached[rarest][i]] = mark;
+    docs = met.filter(function (d) { return hits[d] === known.length || (hits[d] === known.length - 1 && seen[d] === mark); });
   }
   result.partial = docs.length > 0 && (known.length < texts.length || hits[docs[0]] < known.length);
   ranking.rank(this, docs, known);
@@ -87,6 +103,26 @@ Searcher.prototype.search = function (query) {
   result.docs = docs;
   return result;
 };
+
+// The keys of a query but the pairs that only join its words: in a run of unspaced
+// letters that has pairs without hiragana, the pairs with hiragana (particles and
+// endings: "タの" and "の設" of "プリンタの設定"). The run is still marked whole where it
+// stands.
+var HIRAGANA = /[\u3041-\u309f]/;
+function withoutJoints(keys) {
+  var content = new Set(), kept = [], k;
+  for (k = 0; k < keys.length; k++) {
+    if (keys[k].kind === wordrules.PAIR && !HIRAGANA.test(keys[k].key)) content.add(keys[k].run);
+  }
+  for (k = 0; k < keys.length; k++) {
+    if (keys[k].kind !== wordrules.PAIR || !content.has(keys[k].run) || !HIRAGANA.test(keys[k].key)) kept.push(keys[k]);
+  }
+  return kept;
+}
+
+// A letter and an apostrophe before a word: the article or preposition of French or
+// Italian ("l'impression", "d’amorçage"), which alone would match nearly every page.
+var ELISION = /(^|[^\p{L}\p{M}\p{Nd}_])\p{L}['\u2019](?=\p{L})/gu;
 
 // The keys a query asks for ({key, kind, run}, as wordrules.queryKeys gives them): by
 // the word rules of the companion word index, or the design's words (the first

@@ -54,13 +54,13 @@ WordList.prototype.prefixRange = function (prefix) {
   return [first, lo];
 };
 
-// Positions of the other words that belong with word (at: its position, or -1): the
-// words of the stem groups that hold it; for a word that is not indexed, those of the
-// group of the longest stem it begins with, when at most MAX_STEM_TAIL code units
-// follow the stem. None without stem groups.
+// The other words that belong with word (at: its position, or -1), as {positions,
+// stems}: the words of the stem groups that hold it and their stems; for a word that
+// is not indexed, those of the group of the longest stem it begins with, when at most
+// MAX_STEM_TAIL code units follow the stem. None without stem groups.
 WordList.prototype.formsOf = function (word, at) {
-  var groups = this.groups, found = [], n = this.index.length, g, k;
-  if (!groups) return found;
+  var groups = this.groups, found = [], stems = [], n = this.index.length, g, k;
+  if (!groups) return { positions: found, stems: stems };
   var chosen = at >= 0 ? this.groupsHolding(at) : [];
   for (var len = word.length; at < 0 && len >= MIN_STEM && len >= word.length - MAX_STEM_TAIL; len--) {
     g = this.stemGroup(word.slice(0, len));
@@ -70,12 +70,13 @@ WordList.prototype.formsOf = function (word, at) {
   var seen = new Set();
   for (var c = 0; c < chosen.length; c++) {
     var group = groups[chosen[c]];
+    stems.push(group[0]);
     for (k = 1; k < group.length; k++) {
       var p = group[k];
       if (p !== at && p >= 0 && p < n && p === Math.floor(p) && !seen.has(p)) { seen.add(p); found.push(p); }
     }
   }
-  return found;
+  return { positions: found, stems: stems };
 };
 
 // The group whose stem is stem, or -1.
