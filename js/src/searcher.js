@@ -97,7 +97,7 @@ Searcher.prototype.search = function (query) {
     for (i = 0; i < reached[rarest].length; i++) seen[reached[rarest][i]] = mark;
     docs = met.filter(function (d) { return hits[d] === known.length || (hits[d] === known.length - 1 && seen[d] === mark); });
   }
-  result.partial = docs.length > 0 && (known.length < texts.length || hits[docs[0]] < known.length);
+  result.partial = docs.length > 0 && (known.length < texts.length || result.whole === 0);
   ranking.rank(this, docs, known);
   for (i = 0; i < met.length; i++) hits[met[i]] = 0;
   result.docs = docs;

@@ -79,7 +79,7 @@ function keySpans(text, terms) {
   var merged = [];
   for (var i = 0; i < spans.length && merged.length < MAX_MARKS; i++) {
     var last = merged[merged.length - 1];
-    if (last && spans[i][0] < last[1]) last[1] = Math.max(last[1], spans[i][1]);
+    if (last && spans[i][0] <= last[1]) last[1] = Math.max(last[1], spans[i][1]);
     else merged.push(spans[i].slice());
   }
   return merged;

@@ -28,27 +28,6 @@ test('query words follow the shared tokenizer table', () => {
   }
 });
 
-// The companion word index's rules: a page's text cut into keys as the index column
-// says, a query as the query column says ("=": the same keys).
-test('page texts and queries follow the shared word cases', () => {
-  const table = readFileSync(path.join(here, '../data/word-cases.tsv'), 'utf8');
-  const cases = table.split('\n').filter((line) => line && !line.startsWith('#'));
-  assert.ok(cases.length >= 20);
-  const escapes = { t: '\t', n: '\n' };
-  for (const line of cases) {
-    const [input, index, query] = line.split('\t');
-    const text = input.replace(/\\(u[0-9A-Fa-f]{4}|t|n)/g, (_, e) => escapes[e] ?? String.fromCharCode(parseInt(e.slice(1), 16)));
-    const keys = [];
-    S.forEachToken(text, (key, start, end, kind, german) => {
-      assert.ok(start < end && end <= text.length, `${line}: ${key} at ${start}-${end}`);
-      keys.push(key);
-      if (german) keys.push(german);
-    });
-    assert.equal(keys.join(' '), index, `${line} (index)`);
-    assert.equal(S.queryKeys(text).map((k) => k.key).join(' '), query === '=' ? index : query, `${line} (query)`);
-  }
-});
-
 // A small index: words in ASCII order, each word's documents best first.
 const docs = [
   [0, 'MEMORY ALLOCATION IN DEPTH', 'guide/memory.html', '01-02-2020'],
