@@ -121,7 +121,7 @@ function headingKeys(heading, unicode, add) {
     add(key);
     if (german) add(german);
     return kind === PAIR || ++n < MAX_HEADING_WORDS;
-  });
+  }, true);
 }
 
 // The section that character c of the text stands in, or -1 before the first.

@@ -16,7 +16,7 @@ function eachKey(text, unicode, add) {
   else wordrules.forEachToken(text, function (key, start, end, kind, german) {
     add(key, kind === WORD || kind === PAIR);
     if (german) add(german, false);
-  });
+  }, true);
 }
 
 // The keys a query would give for text, as for the words of a file name.

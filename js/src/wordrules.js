@@ -20,7 +20,7 @@ var TOKEN = new RegExp('(' + SPACED + '(?:' + SPACED + '|[\\p{M}\\p{Nd}])*)|((?=
 // combining slash: they stay inside a piece.)
 var PIECE = /[^\t\n\r !-/:;?@[-^`{-~]+/g;
 var NOT_ASCII = /[^\x00-\x7f]/;
-var STABLE = /^[\x00-\x7f\u3041-\u3096\u30a1-\u30fa\u30fc-\u30fe\u4e00-\u9fff\uac00-\ud7a3]$/;  // letters NFKC keeps
+var stable = new Map();              // character: whether NFKC keeps it, once asked
 var ASCII_WORD = /[A-Za-z_][A-Za-z0-9_]*/g;
 var MARK = /^\p{M}$/u, NONSPACING = /^\p{Mn}$/u;
 var LATIN_OR_GREEK = /^[\p{Script=Latin}\p{Script=Greek}]$/u, CYRILLIC = /^\p{Script=Cyrillic}$/u;
@@ -84,6 +84,17 @@ function wordKeys(word) {
   return { key: cutUnits(key.normalize('NFC'), MAX_KEY), german: umlaut ? cutUnits(german.normalize('NFC'), MAX_KEY) : null };
 }
 
+// Whether NFKC keeps the character c as it is (most characters of a text, asked
+// again and again).
+function keeps(c) {
+  var known = stable.get(c);
+  if (known === undefined) {
+    if (stable.size >= 65536) stable.clear();
+    stable.set(c, known = c.normalize('NFKC') === c);
+  }
+  return known;
+}
+
 // Where each code unit of the normalised form of piece stands in piece: from[k] and
 // to[k] for unit k. Each character with the marks after it is normalised on its own
 // (but for the letters that normalisation never changes); when that does not give the
@@ -95,7 +106,7 @@ function unitPlaces(piece, norm) {
     var j = i + (piece.codePointAt(i) > 0xffff ? 2 : 1), c;
     while (j < n && (MARK.test(String.fromCodePoint(c = piece.codePointAt(j))) || c === 0xff9e || c === 0xff9f)) j += c > 0xffff ? 2 : 1;
     var part = piece.slice(i, j);
-    if (j - i > 1 || !STABLE.test(part)) part = part.normalize('NFKC');
+    if (j - i > 1 || !keeps(part)) part = part.normalize('NFKC');
     if (norm.substr(at, part.length) !== part) break;
     for (var k = 0; k < part.length; k++) { from[at + k] = i; to[at + k] = j; }
     at += part.length;
@@ -108,8 +119,10 @@ function unitPlaces(piece, norm) {
 // Calls visit(key, start, end, kind, german) for each token of text, in order, with
 // [start, end) its place in text: a word (kind WORD; german its second key or null),
 // each character of an unspaced run (CHAR) and each pair of neighbouring characters
-// (PAIR) after the first of them. Stops when visit returns false.
-function forEachToken(text, visit) {
+// (PAIR) after the first of them. Stops when visit returns false. keysOnly: the
+// places of the tokens of text that normalisation changes are not worked out (they
+// are those in the normalised text).
+function forEachToken(text, visit, keysOnly) {
   var piece, stop = false;
   PIECE.lastIndex = 0;
   while (!stop && (piece = PIECE.exec(text)) !== null) {
@@ -121,7 +134,7 @@ function forEachToken(text, visit) {
       }
       continue;
     }
-    var norm = s.normalize('NFKC'), places = norm === s ? null : unitPlaces(s, norm);
+    var norm = s.normalize('NFKC'), places = norm === s || keysOnly ? null : unitPlaces(s, norm);
     var last = -1, lastStart = 0, lastText = '';
     TOKEN.lastIndex = 0;
     while ((m = TOKEN.exec(norm)) !== null) {
@@ -171,7 +184,7 @@ function queryKeys(text) {
       endRun();
       if (kind === WORD) add(key, WORD); else run = { text: key, pairs: [], keys: [] };
     }
-  });
+  }, true);
   endRun();
   return keys;
 }
