@@ -2,7 +2,7 @@
 // the searcher whose state they share (its word list, titles and per-page arrays).
 define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
-var EXACT = matching.EXACT, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
+var EXACT = matching.EXACT, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
 var MAX_TERMS = bounds.MAX_TERMS;
 var RRF_K = 10;              // reciprocal-rank fusion constant
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
@@ -144,7 +144,8 @@ function titleRank(searcher, d, terms) {
   for (t = 0; t < terms.length; t++) {
     var hit = false;
     for (var w = 0; w < name.length; w++) {
-      if (wordClass(terms[t], name[w]) !== NONE) { hit = true; used++; }
+      var c = wordClass(terms[t], name[w]);
+      if (c !== NONE && !(searcher.unicode && c === INNER)) { hit = true; used++; }
     }
     all = all && hit;
   }
@@ -164,8 +165,10 @@ function rank(searcher, docs, terms) {
   var links = searcher.links, top = 0;
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
-    var tr = titleRank(searcher, d, terms);
-    rankKey[d] = searcher.unicode ? hits[d] * 4096 + (tr >> 6) * 640 + (FUZZY - worst[d]) * 128 + (tr & 63) : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
+    var tr = titleRank(searcher, d, terms), name = (tr >> 4) & 3;
+    rankKey[d] = searcher.unicode
+      ? hits[d] * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
+      : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
     score[d] *= searcher.lengthFactor[d] * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
     if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
