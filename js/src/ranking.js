@@ -2,7 +2,7 @@
 // the searcher whose state they share (its word list, titles and per-page arrays).
 define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
-var EXACT = matching.EXACT, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
+var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
 var MAX_TERMS = bounds.MAX_TERMS;
 var RRF_K = 10;              // reciprocal-rank fusion constant
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
@@ -27,7 +27,9 @@ function collect(searcher, terms, every) {
   var t, mark, touched, reached = searcher.reached = [];
   // Term t meets document d by class cls, with score s. The first meeting counts the
   // document in; a later one betters its class, and with rescore its score too (or
-  // only its score, within the same class).
+  // only its score, within the same class). With stem groups, the lists of a word and
+  // its other forms add up: a page that uses several forms uses the word more (the
+  // lists after the first count half).
   function meet(d, cls, s, rescore) {
     if (seen[d] !== mark) {
       if (every && hits[d] !== t) return;
@@ -36,6 +38,9 @@ function collect(searcher, terms, every) {
       touched.push(d);
       termClass[d] = cls;
       termScore[d] = s;
+    } else if (sumForms && rescore && cls <= FORM && termClass[d] <= FORM) {
+      termClass[d] = Math.min(cls, termClass[d]);
+      termScore[d] += s * FORMS_ADDED;
     } else if (cls < termClass[d]) {
       termClass[d] = cls;
       if (rescore) termScore[d] = s;
@@ -43,6 +48,7 @@ function collect(searcher, terms, every) {
       termScore[d] = s;
     }
   }
+  var sumForms = searcher.unicode, FORMS_ADDED = 0.5;
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;

@@ -104,18 +104,23 @@ Searcher.prototype.search = function (query) {
   return result;
 };
 
-// The keys of a query but the pairs that only join its words: in a run of unspaced
-// letters that has pairs without hiragana, the pairs with hiragana (particles and
-// endings: "タの" and "の設" of "プリンタの設定"). The run is still marked whole where it
-// stands.
-var HIRAGANA = /[\u3041-\u309f]/;
+// The keys of a query but the pairs that only join its words or end them by
+// convention: in a run of unspaced letters that has pairs without hiragana, the pairs
+// with hiragana (particles and endings: "タの" and "の設" of "プリンタの設定"), and a
+// last pair that ends in the prolonged sound mark, which katakana words are written
+// with or without ("サーバー", "サーバ"). The run is still marked whole where it stands.
+var HIRAGANA = /[\u3041-\u309f]/, PROLONGED = /.\u30fc$/;
 function withoutJoints(keys) {
-  var content = new Set(), kept = [], k;
+  var content = new Map(), kept = [], k, key;
   for (k = 0; k < keys.length; k++) {
-    if (keys[k].kind === wordrules.PAIR && !HIRAGANA.test(keys[k].key)) content.add(keys[k].run);
+    key = keys[k];
+    if (key.kind === wordrules.PAIR && !HIRAGANA.test(key.key)) content.set(key.run, (content.get(key.run) || 0) + 1);
   }
   for (k = 0; k < keys.length; k++) {
-    if (keys[k].kind !== wordrules.PAIR || !content.has(keys[k].run) || !HIRAGANA.test(keys[k].key)) kept.push(keys[k]);
+    key = keys[k];
+    var joint = key.kind === wordrules.PAIR && content.get(key.run) > 0 &&
+      (HIRAGANA.test(key.key) || (content.get(key.run) > 1 && PROLONGED.test(key.key) && key.run.slice(-key.key.length) === key.key));
+    if (!joint) kept.push(key);
   }
   return kept;
 }

@@ -109,10 +109,14 @@ test('searching the word index: accents, forms, compounds, runs of unspaced lett
     ['квота', [5, 4]], ['zertifikate', [9]],
     // A stem stands inside a compound; a word begins one.
     ['einrichten', [1, 0, 4]], ['drucker einrichten', [0, 1, 4]],
-    // Unspaced runs by their pairs; hiragana pairs of a mixed run only join it; an
-    // article elided before a word is no word.
-    ['名前解決', [6, 4]], ['東京都', [6]], ['プリンタの設定', [7, 4]], ["l'adresse", [8]], ['f-string', [9]],
-  ]) assert.deepEqual(find(q), want, q);
+    // Unspaced runs by their pairs; hiragana pairs of a mixed run only join it, and a
+    // katakana word is found with or without its last prolonged sound mark; an article
+    // elided before a word is no word.
+    ['名前解決', [6, 4]], ['東京都', [6]], ['プリンタの設定', [7, 4]], ['サーバー', [6]], ["l'adresse", [8]], ['f-string', [9]],
+  ]) {
+    const result = searcher.search(q);
+    assert.deepEqual([result.docs, result.partial], [want, false], q);
+  }
   assert.deepEqual(["l'adresse", 'd’une qu\'il'].map((q) => searcher.search(q).terms.map((t) => t.text)), [['adresse'], ['une', 'qu', 'il']]);
   // The terms of a run of unspaced letters are its pairs, marked as the run.
   assert.deepEqual(searcher.search('プリンタの設定').terms.map((t) => [t.text, t.run]),
@@ -126,6 +130,8 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // The table of contents (90% links) holds every word but comes after the sections;
   // the title holding both words (as parts) before the page using both in its text.
   assert.deepEqual(find('druckereinrichtung'), [0, 4]);
+  // A page's uses of the forms of a word add up (the others at half weight).
+  assert.deepEqual(site([['A', 'квота'], ['B', 'квота квоты квотами']], [['квот', 'квота', 'квоты', 'квотами']]).find('квота'), [1, 0]);
   // The table of contents first in the word's list, as it uses the word most.
   assert.deepEqual(site([['Chapter 1', 'gamma delta gamma', 80], ['1.1 Section', 'gamma delta']]).find('gamma'), [1, 0]);
   // Fewer than a screenful hold every word: then the pages lacking one, but the rarest.
