@@ -122,8 +122,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         explicit ThreadTerms(const std::string& language) : counter(language) {}
         TermCounter counter;
         TermDictionary terms;
-        PageWords pageKeys;
-        WordTable<char> pageStems;
+        PageTerms page;
     };
     std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
     for (unsigned i = 0; i < threads && m_companion; ++i)
@@ -137,8 +136,8 @@ void IndexEngine::walkFolder(const std::string& folder)
         result.words.clear();
         if (companion && result.read == PageRead::Read) {
             ThreadTerms& own = *threadTerms[thread];
-            own.counter.countPage(result.content, own.pageKeys, own.pageStems);
-            own.terms.addPage(queued.document, own.pageKeys, own.pageStems);
+            own.counter.countPage(result.content, own.page);
+            own.terms.addPage(queued.document, own.page);
             result.content.placed = PlacedText();
             // The text goes to its file from here; only the title and summary stay.
             companion->writePageText(queued.document, result.content);
@@ -243,6 +242,7 @@ void IndexEngine::finishCompanion()
 {
     // The index is in place: the job runs to its end, so nothing stops the ranking here.
     const std::atomic<bool> never{false};
+    m_terms->groupEnglishPlurals();
     WordIndex keys;
     keys.rank(m_terms->keys(), threadsToUse(), StopSignal(never), WordRules::lessByUtf16);
     std::string termsText;

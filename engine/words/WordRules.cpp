@@ -293,11 +293,11 @@ std::vector<std::string> indexKeys(std::string_view utf8)
 bool lessByUtf16(std::string_view a, std::string_view b)
 {
     const std::size_t common = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    while (i < common && a[i] == b[i])
-        ++i;
+    const std::size_t i = static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + common, b.begin()).first - a.begin());
     if (i == common)
         return a.size() < b.size();
+    if (static_cast<unsigned char>(a[i]) < 0x80 || static_cast<unsigned char>(b[i]) < 0x80)
+        return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);  // ASCII sorts first either way
     // Byte order is code point order; UTF-16 puts U+E000 to U+FFFF after the
     // surrogates that stand for the code points above U+FFFF.
     auto leadUnit = [i](std::string_view s) {
