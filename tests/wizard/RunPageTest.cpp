@@ -269,7 +269,7 @@ private Q_SLOTS:
         RunPage* page = goToRunPage(*m_wizard, path("site"), destination);
         click(page, "mainButton");
         QVERIFY(serveRunUntil([&] { return outcomeShown(page); }));
-        QVERIFY(lines(page).contains("Parsing " + path("site/") + "a\\x1B[31m\\x0A\\xE2\\x80\\xAE\\xFF.html..."));
+        QVERIFY(lines(page).contains("Parsing " + path("site/") + "a\\x1B[31m\\x0A\\u{202E}\\xFF.html..."));
         QVERIFY(outcome(page).endsWith("Search page: " + destination + "/search.html"));
         Q_EMIT control<QLabel>(page, "outcomeLabel")->linkActivated(QStringLiteral("search.html"));
         QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(destination + "/search.html")});
