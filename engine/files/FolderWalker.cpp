@@ -196,15 +196,22 @@ FileHandle FolderWalker::openSubFolder(const SubFolder& sub)
     bool viaLink = false;
     if (!handle) {
         struct stat own;
-        // A folder that became a link since the listing is not entered.
-        if (!sub.throughLink || !m_fileSystem.statAt(parent, sub.name, own, false) || !S_ISLNK(own.st_mode))
+        if (!m_fileSystem.statAt(parent, sub.name, own, false) || !S_ISLNK(own.st_mode))
             return {};
+        if (!sub.throughLink) {
+            ++m_skippedOutside;  // a folder that became a link since the listing is not entered
+            return {};
+        }
         handle = FileHandle(m_fileSystem, m_fileSystem.openFolder(parent, sub.name, true));
         viaLink = true;
     }
     struct stat info;
-    if (!handle || !m_fileSystem.statAt(handle.fd(), "", info, true) || keyOf(info) != sub.file)
+    if (!handle || !m_fileSystem.statAt(handle.fd(), "", info, true))
         return {};
+    if (keyOf(info) != sub.file) {
+        ++m_skippedOutside;  // another folder than the listing saw: swapped in since
+        return {};
+    }
     if (viaLink && !m_rules.followOutside && !liesWithin(m_fileSystem.realPathAt(handle.fd(), ""), m_realRoot)) {
         ++m_skippedOutside;
         return {};

@@ -334,19 +334,20 @@ void CompanionData::writePageText(std::int32_t document, const PageContent& cont
 {
     if (m_stampFolder < 0)
         return;
-    // A page may cost twice its own bytes at most: escapes of control characters (six
-    // bytes for one) and charset conversion must not let a small page write much.
-    const std::size_t mostBytes = 2 * pageBytes + 64;
+    // A page's text and sections may take twice its own bytes at most: escapes of control
+    // characters (six bytes for one) and charset conversion must not let a page write
+    // much more than it is.
+    const std::size_t mostBytes = 2 * pageBytes + 256;
     std::string text = kMark;
     text += "vantrelText(";
     IndexText::appendNumber(text, document);
     text += ",{\"text\":\"";
-    const std::size_t room = mostBytes > text.size() + 20 ? mostBytes - text.size() - 20 : 0;
+    const std::size_t head = text.size();
+    const std::size_t room = std::min(2 * pageBytes, kMaxPageTextBytes);
     std::uint32_t units = ~std::uint32_t(0);
     bool cut = false;
-    if (content.scriptText.size() > std::min(room, kMaxPageTextBytes)) {
-        const std::size_t kept = scriptTextCut(content.scriptText, std::min(room, kMaxPageTextBytes), units);
-        text.append(content.scriptText, 0, kept);
+    if (content.scriptText.size() > room) {
+        text.append(content.scriptText, 0, scriptTextCut(content.scriptText, room, units));
         cut = true;
     } else {
         text += content.scriptText;
@@ -364,7 +365,7 @@ void CompanionData::writePageText(std::int32_t document, const PageContent& cont
         entry += ',';
         appendScriptString(entry, section.heading);
         entry += ']';
-        if (text.size() + entry.size() + 6 > std::max(mostBytes, text.size() + 6)) {
+        if (text.size() - head + entry.size() > mostBytes) {
             cut = true;
             break;
         }
