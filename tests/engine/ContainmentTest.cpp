@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -130,10 +131,9 @@ TEST_F(Containment, LinksSwappedInBetweenALookAndItsUseLeadNowhere)
         site.write("site/b.htm", "<title>B</title>");
         site.write("site/sub/c.htm", "<title>C</title>");
         ::symlink("a.htm", site.path("site/in.htm").c_str());
-        bool swapped = false;
+        std::atomic<bool> swapped{false};  // the hook runs on the page threads too
         fileSystem.before = [&](const std::string& call, int at, const std::string& name) {
-            if (!swapped && call == c.call && name == c.swapped) {
-                swapped = true;
+            if (call == c.call && name == c.swapped && !swapped.exchange(true)) {
                 swapForLink(at, name, name == std::string("sub") ? tree.path("secret") : secret);
             }
         };
@@ -211,7 +211,7 @@ TEST_F(Containment, ADeepTreeIsWalkedWholeWithFewFoldersOpen)
         level += "/0next";
     }
     tree.folder(level);
-    int opened = 0;
+    std::atomic<int> opened{0};
     fileSystem.before = [&](const std::string& call, int, const std::string&) { opened += call == "openFolder"; };
     engine.companionData = false;
     ASSERT_TRUE(engine.buildIndex());
