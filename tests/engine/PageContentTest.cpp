@@ -138,7 +138,13 @@ protected:
         return engine.buildIndex();
     }
 
-    std::vector<std::string> stamps() { return folderEntries(tree.path("out/indexed_text")); }
+    // The stamp folders of page texts, without the folder's mark file.
+    std::vector<std::string> stamps()
+    {
+        std::vector<std::string> names = folderEntries(tree.path("out/indexed_text"));
+        names.erase(std::remove(names.begin(), names.end(), ".vantrelindexer"), names.end());
+        return names;
+    }
 
     TempTree tree;
     IndexEngine engine;
