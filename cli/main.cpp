@@ -63,6 +63,9 @@ void printSummary(const CommandLine& commandLine, const JobOutcome& outcome, dou
                     outcome.pagesOwnerMayNot);
     if (outcome.textsCut)
         std::printf("%zu page texts were cut to keep the output within bounds.\n", outcome.textsCut);
+    if (outcome.pagesWordsLeftOut)
+        std::printf("%zu pages reached again through links were listed without their words, to keep the output "
+                    "within bounds.\n", outcome.pagesWordsLeftOut);
     if (problems)
         std::printf("%zu pages could not be read whole; --verbose lists them.\n", problems);
 }

@@ -38,6 +38,9 @@ QString skippedText(const JobOutcome& outcome)
                     .arg(counted(outcome.pagesOwnerMayNot, "page"));
     if (outcome.textsCut)
         text += QStringLiteral("<br>%1 cut to keep the output within bounds.").arg(counted(outcome.textsCut, "page text"));
+    if (outcome.pagesWordsLeftOut)
+        text += QStringLiteral("<br>%1 reached again through links listed without words, to keep the output within bounds.")
+                    .arg(counted(outcome.pagesWordsLeftOut, "page"));
     return text;
 }
 

@@ -142,7 +142,7 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
             continue;
         std::string path = folder + "/" + e.name;
         m_pages.push_back(PageItem{std::move(path), e.info.st_mtime, frame.handle, std::move(e.name), keyOf(e.info),
-                                   e.link});
+                                   e.link, static_cast<std::int64_t>(e.info.st_size)});
     }
     frame.folder = std::move(folder);
     frame.file = file;

@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <set>
@@ -28,6 +29,7 @@ struct PageItem {
     std::string name;         // its name there
     FileKey file{};           // what the listing saw (links followed)
     bool throughLink = false; // the entry was a symbolic link
+    std::int64_t size = 0;    // its size in bytes when listed
 };
 
 // What the walk leaves out besides what is not a page.

@@ -409,6 +409,12 @@ void CompanionData::recordPage(std::int32_t document, std::string title, std::st
     m_summaries[document] = std::move(summary);
 }
 
+void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
+{
+    const bool known = static_cast<std::size_t>(first) < m_titles.size();
+    recordPage(document, known ? m_titles[first] : std::string(), known ? m_summaries[first] : std::string());
+}
+
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base)
 {
     if (m_stampFolder < 0 || !m_error.empty()) {

@@ -61,6 +61,9 @@ public:
 
     // Keeps the title and summary of document, recorded in document order.
     void recordPage(std::int32_t document, std::string title, std::string summary);
+    // document shows the title and summary recorded for first, an earlier document of
+    // the same file.
+    void recordRepeat(std::int32_t document, std::int32_t first);
 
     // Puts indexed_pages.js in place for documents and removes the page texts of earlier
     // jobs. base: the way from the destination to relative locations, URL-encoded.

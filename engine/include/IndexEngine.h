@@ -93,10 +93,17 @@ public:
     std::size_t pagesOutside = 0;      // pages and folders outside the source, skipped
     std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not read
     std::size_t textsCut = 0;          // page texts cut to the bytes their page may cost
+    std::size_t pagesWordsLeftOut = 0; // later documents of a file reached again, listed without words
+
+    // What the later documents of a file reached again (links, hard links) may add to the
+    // bytes of the pages read once before they are listed without words: half the bytes
+    // read once, plus this.
+    static constexpr std::int64_t kRepeatedBytes = 1 << 20;
     std::string failure;               // why the job failed, when no line says it
 
 private:
-    void recordPage(const PageItem& page, PageResult& result);
+    // repeatOf: the earlier document of the same file whose title and summary stand for it.
+    void recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf = -1);
     FileSystem& files() const;
     std::string locationOf(const std::string& pagePath) const;
     bool writeIndexFiles();

@@ -38,6 +38,7 @@ struct JobOutcome {
     std::size_t pagesOutside = 0;      // pages and folders outside the source, skipped
     std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not published
     std::size_t textsCut = 0;          // page texts cut to keep the output within bounds
+    std::size_t pagesWordsLeftOut = 0; // documents of a file reached again, listed without words
     std::string failure;           // NotWritten: which file could not be written and why
     std::vector<std::string> outputFailures;  // search-page or companion files not written: "PATH: reason"
 };

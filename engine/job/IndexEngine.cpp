@@ -86,14 +86,16 @@ std::string IndexEngine::locationOf(const std::string& pagePath) const
 
 // The lines of a page come out exactly as readTitle() and parseDocument() give them,
 // with the page's entry made between the two.
-void IndexEngine::recordPage(const PageItem& page, PageResult& result)
+void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf)
 {
     reportTitlePass(result, page.path, progressLog);
     documents.push_back(DocumentEntry{std::move(result.title), locationOf(page.path),
                                       IndexText::formatPageDate(page.modified)});
-    if (m_companion)
-        m_companion->recordPage(static_cast<std::int32_t>(documents.size() - 1), displayTitle(result, page.path),
-                                std::move(result.content.summary));
+    const auto document = static_cast<std::int32_t>(documents.size() - 1);
+    if (m_companion && repeatOf >= 0)
+        m_companion->recordRepeat(document, repeatOf);
+    else if (m_companion)
+        m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary));
     reportWordPass(result, page.path, progressLog);
 }
 
@@ -116,12 +118,17 @@ void IndexEngine::walkFolder(const std::string& folder)
     // appends entries and lines. The dictionaries are joined once the walk has ended,
     // without the pages parsed ahead of a stop. A file that the walk reaches again
     // (links, hard links) keeps the text written for its first document, which is
-    // chosen here, in walk order.
+    // chosen here, in walk order. Its later documents keep their words while what they
+    // add stays small beside the site (kRepeatedBytes); beyond that they are listed with
+    // the first one's title and text but without words, and are not read again, so that
+    // links to one large page cannot make the index grow without bound.
     struct QueuedPage {
         PageItem page;
         std::int32_t document = 0;
         std::int32_t sharesTextOf = -1;
+        bool wordsLeftOut = false;
     };
+    std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
     std::map<FileKey, std::int32_t> firstDocuments;
     std::atomic<std::size_t> outside{0}, ownerMayNot{0};
@@ -136,6 +143,14 @@ void IndexEngine::walkFolder(const std::string& folder)
         else if (opening == PageOpening::OwnerMayNot)
             ++ownerMayNot;
         FileHandle file(files(), fd);
+        if (queued.wordsLeftOut) {
+            // Judged like any page, but not read: it is the file read for an earlier document.
+            PageResult result;
+            result.read = file ? PageRead::Read : PageRead::CannotOpen;
+            if (file && companion)
+                companion->shareText(queued.document, queued.sharesTextOf);
+            return result;
+        }
         PageText page;
         const PageRead read = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
         file.reset();
@@ -164,6 +179,13 @@ void IndexEngine::walkFolder(const std::string& folder)
                     queued.document = submitted++;
                     auto first = firstDocuments.emplace(queued.page.file, queued.document);
                     queued.sharesTextOf = first.second ? -1 : first.first->second;
+                    queued.wordsLeftOut = false;
+                    if (first.second)
+                        distinctBytes += queued.page.size;
+                    else if (repeatedBytes + queued.page.size <= distinctBytes / 2 + kRepeatedBytes)
+                        repeatedBytes += queued.page.size;
+                    else
+                        queued.wordsLeftOut = true;
                     pipeline.submit(std::move(queued));
                 } else {
                     walked = true;
@@ -173,7 +195,14 @@ void IndexEngine::walkFolder(const std::string& folder)
                 break;  // pages parsed ahead of a stop are dropped unrecorded
             PageResult result;
             pipeline.takeFront(queued, result);
-            recordPage(queued.page, result);
+            if (queued.wordsLeftOut && result.read == PageRead::Read) {
+                // The first document of the file is recorded: its title stands for this one.
+                result.title = documents[static_cast<std::size_t>(queued.sharesTextOf)].title;
+                ++pagesWordsLeftOut;
+                recordPage(queued.page, result, queued.sharesTextOf);
+            } else {
+                recordPage(queued.page, result);
+            }
         }
     }
     pagesOutside += walker.skippedOutside() + outside;
@@ -214,6 +243,7 @@ bool IndexEngine::buildIndex()
     pagesOutside = 0;
     pagesOwnerMayNot = 0;
     textsCut = 0;
+    pagesWordsLeftOut = 0;
     failure.clear();
     if (sourceFolder.empty() || destinationFolder.empty())
         return false;

@@ -170,6 +170,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     outcome.pagesOutside = engine.pagesOutside;
     outcome.pagesOwnerMayNot = engine.pagesOwnerMayNot;
     outcome.textsCut = engine.textsCut;
+    outcome.pagesWordsLeftOut = engine.pagesWordsLeftOut;
     if (complete) {
         outcome.result = JobResult::Complete;
     } else if (!jobLog.failure.empty() || !engine.failure.empty()) {

@@ -241,6 +241,31 @@ TEST_F(Containment, AFileReachedManyTimesIsStoredOnceAndAPagesTextIsBoundedByIts
     EXPECT_LE(written + texts.size(), 3 * big.size() + (4u << 20));
 }
 
+TEST_F(Containment, LinksToOneLargePageOfManyWordsKeepTheIndexWithinBoundsWhileAFewRepeatsKeepTheirWords)
+{
+    std::string many = "<title>Many</title><p>";
+    for (int i = 0; i < 20000; ++i)
+        many += "w" + std::to_string(100000 + i) + " ";
+    tree.write("site/a.htm", "<title>Small</title><p>shared words</p>");
+    tree.write("site/b.htm", many);
+    ::symlink("a.htm", tree.path("site/c-small.htm").c_str());
+    for (int i = 0; i < 30; ++i)
+        ::symlink("b.htm", tree.path("site/d" + std::to_string(100 + i) + ".htm").c_str());
+    ASSERT_TRUE(engine.buildIndex());
+    ASSERT_EQ(engine.documents.size(), 33u);
+    const Lines& lines = log.lines;
+    // Every document keeps its lines and title; the small repeat keeps its words, and the
+    // large page's repeats stop adding theirs once they would outweigh the site.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Done!"), 33);
+    EXPECT_EQ(engine.documents[32].title, "MANY");
+    EXPECT_EQ(engine.documents[2].title, "SMALL");
+    EXPECT_GT(engine.pagesWordsLeftOut, 20u);
+    EXPECT_LT(engine.pagesWordsLeftOut, 30u);
+    const std::string words = readFile(tree.path("out/indexed_words.js"));
+    EXPECT_NE(words.find("[\"SHARED\",0,2]"), std::string::npos);
+    EXPECT_LE(words.size(), 3 * many.size() + (1u << 20));
+}
+
 TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFilesAreRemoved)
 {
     const std::string mark = "/* generator: VantrelIndexer */\n";
