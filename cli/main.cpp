@@ -46,7 +46,7 @@ void printSummary(const CommandLine& commandLine, const JobOutcome& outcome, dou
                             ? ": none of the pages has META keywords. --content titles, headers or all indexes more."
                             : ".");
         if (outcome.outputFailures.empty())
-            std::printf("Search page: %s/search.html\n", printablePath(job.destinationFolder).c_str());
+            std::printf("Search page: %s/search.html\n", printableText(job.destinationFolder).c_str());
         break;
     case JobResult::Stopped:
         std::printf("Indexing interrupted: %zu pages, %zu words in %.2f s. The old index is kept.\n",
@@ -56,7 +56,16 @@ void printSummary(const CommandLine& commandLine, const JobOutcome& outcome, dou
     case JobResult::Refused: break;  // said on standard error
     }
     if (outcome.pagesOutside)
-        std::printf("%zu pages or folders outside the source folder were skipped.\n", outcome.pagesOutside);
+        std::printf("%zu pages or folders outside the source folder were skipped%s\n", outcome.pagesOutside,
+                    job.followOutside ? "." : " (links that lead out; --follow-outside follows them).");
+    if (outcome.pagesOwnerMayNot)
+        std::printf("%zu pages that the source folder's owner may not read were not published.\n",
+                    outcome.pagesOwnerMayNot);
+    if (outcome.textsCut)
+        std::printf("%zu page texts were cut to keep the output within bounds.\n", outcome.textsCut);
+    if (outcome.pagesWordsLeftOut)
+        std::printf("%zu pages reached again through links were listed without their words, to keep the output "
+                    "within bounds.\n", outcome.pagesWordsLeftOut);
     if (problems)
         std::printf("%zu pages could not be read whole; --verbose lists them.\n", problems);
 }
@@ -78,14 +87,20 @@ int main(int argc, char** argv)
         const std::vector<std::string> foreign = foreignFiles(job);
         for (const std::string& path : foreign)
             std::fprintf(stderr, "%s was not written by VantrelIndexer and would be replaced.\n",
-                         printablePath(path).c_str());
+                         printableText(path).c_str());
         if (!foreign.empty())
             return usageError("Nothing was indexed. Choose another DESTINATION, or give --overwrite to replace "
                               + std::string(foreign.size() == 1 ? "that file." : "those files."));
     }
+    if (const std::vector<std::string> folders = foreignFolders(job); !folders.empty()) {
+        for (const std::string& folder : folders)
+            std::fprintf(stderr, "%s\n", printableText(folder).c_str());
+        return usageError("Nothing was indexed: VantrelIndexer writes only into folders of its own that nobody "
+                          "else may change. Choose another DESTINATION, or remove or rename that folder.");
+    }
     std::FILE* logFile = nullptr;
     if (!commandLine.logPath.empty() && (logFile = std::fopen(commandLine.logPath.c_str(), "wb")) == nullptr)
-        return usageError("Cannot write the log file " + printablePath(commandLine.logPath) + ": "
+        return usageError("Cannot write the log file " + printableText(commandLine.logPath) + ": "
                           + std::strerror(errno));
     if (!canEnterFolder(job.destinationFolder) && !createFolders(job.destinationFolder))
         return usageError(problemMessage(SettingsProblem::Destination));
@@ -143,7 +158,7 @@ int main(int argc, char** argv)
         int error = errno;
         logWritten = std::fclose(logFile) == 0 && logWritten;
         if (!logWritten)
-            std::fprintf(stderr, "Cannot write the log file %s: %s\n", printablePath(commandLine.logPath).c_str(),
+            std::fprintf(stderr, "Cannot write the log file %s: %s\n", printableText(commandLine.logPath).c_str(),
                          std::strerror(error ? error : errno));
     }
     if (outcome.result == JobResult::NotWritten)

@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const PageContent content = extractPageContent(page.substr(0, page.find('\0')), ContentMode::AllContent);
     static TermCounter counter("");
-    PageWords keys;
-    WordTable<char> stems;
-    counter.countPage(content, keys, stems);
+    PageTerms terms;
+    counter.countPage(content, terms);
+    const PageWords& keys = terms.keys;
     for (const auto& entry : keys.entries()) {
         const std::string_view key = keys.wordOf(entry);
         std::size_t units = 0;

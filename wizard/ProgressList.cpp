@@ -1,9 +1,7 @@
 #include "ProgressList.h"
 
 #include "IndexJob.h"
-#include "Utf8Sequence.h"
 
-#include <utility>
 
 namespace {
 
@@ -11,25 +9,6 @@ namespace {
 // are shown in batches at most every refresh interval.
 constexpr int kLinesShownAtOnce = 1000;
 constexpr int kRefreshIntervalMs = 40;
-
-// Characters that would make a line look like another: controls, line breaks, and the
-// marks, embeddings, overrides and isolates that reorder the text after them.
-bool reordersOrBreaks(char32_t code)
-{
-    return (code >= 0x80 && code <= 0x9F) || code == 0x61C || code == 0x200E || code == 0x200F
-        || (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-}
-
-void appendEscaped(QString& shown, std::string_view bytes)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        shown += QLatin1String("\\x");
-        shown += QLatin1Char(hex[byte >> 4]);
-        shown += QLatin1Char(hex[byte & 15]);
-    }
-}
 
 }  // namespace
 
@@ -45,23 +24,7 @@ ProgressList::ProgressList(QWidget* parent) : QListWidget(parent)
 
 QString ProgressList::printableLine(std::string_view line)
 {
-    const std::string text = printablePath(line);
-    QString shown;
-    shown.reserve(static_cast<qsizetype>(text.size()));
-    for (std::size_t at = 0; at < text.size();) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            shown += QLatin1Char(text[at++]);
-            continue;
-        }
-        const auto [code, length] = decodeUtf8(text, at);
-        const std::size_t taken = length ? length : 1;
-        if (length == 0 || reordersOrBreaks(code))
-            appendEscaped(shown, std::string_view(text).substr(at, taken));
-        else
-            shown += QChar::fromUcs4(code);
-        at += taken;
-    }
-    return shown;
+    return QString::fromStdString(printableText(line));
 }
 
 void ProgressList::appendLine(std::string_view line)

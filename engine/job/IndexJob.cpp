@@ -3,10 +3,14 @@
 
 #include "IndexJob.h"
 
+#include "CompanionData.h"
 #include "IndexEngine.h"
 #include "SearchPageFiles.h"
+#include "Utf8Sequence.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,9 +45,9 @@ public:
     {
         if ((event.kind == ProgressKind::WordsFileFailed || event.kind == ProgressKind::DocsFileFailed)
             && failure.empty())
-            failure = printablePath(event.path) + ": " + std::string(event.reason);
+            failure = printableText(event.path) + ": " + std::string(event.reason);
         if (event.kind == ProgressKind::OutputFailed)
-            outputFailures.push_back(printablePath(event.path) + ": " + std::string(event.reason));
+            outputFailures.push_back(printableText(event.path) + ": " + std::string(event.reason));
         m_log.report(event);
     }
 
@@ -103,8 +107,10 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
 {
     std::vector<std::string> found;
     std::vector<std::string> names = searchPageFileNames();
-    names.push_back("indexed_pages.js");
-    names.push_back("indexed_terms.js");
+    if (settings.companionData) {  // --plain leaves them as they are
+        names.push_back("indexed_pages.js");
+        names.push_back("indexed_terms.js");
+    }
     for (const std::string& name : names) {
         const std::string path = settings.destinationFolder + "/" + name;
         struct stat info;
@@ -114,11 +120,22 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
     return found;
 }
 
+std::vector<std::string> foreignFolders(const JobSettings& settings)
+{
+    std::vector<std::string> found;
+    if (!settings.companionData)
+        return found;
+    const std::string problem = CompanionData::textFolderProblem(settings.destinationFolder);
+    if (!problem.empty())
+        found.push_back(settings.destinationFolder + "/indexed_text: " + problem);
+    return found;
+}
+
 JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std::atomic<bool>& stop)
 {
     JobOutcome outcome;
     JobLog jobLog(log);
-    if (!settings.overwrite && !foreignFiles(settings).empty()) {
+    if ((!settings.overwrite && !foreignFiles(settings).empty()) || !foreignFolders(settings).empty()) {
         outcome.result = JobResult::Refused;
         return outcome;
     }
@@ -137,7 +154,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.urlPrefix = settings.urlPrefix;
     engine.threadCount = settings.threadCount;
     engine.patternMatcher = settings.patternMatcher;
-    engine.stayInside = settings.stayInside;
+    engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
     engine.language = settings.language;
     engine.runStopRequested = &stop;
@@ -155,6 +172,9 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     outcome.pages = engine.documents.size();
     outcome.words = engine.dictionary.size();
     outcome.pagesOutside = engine.pagesOutside;
+    outcome.pagesOwnerMayNot = engine.pagesOwnerMayNot;
+    outcome.textsCut = engine.textsCut;
+    outcome.pagesWordsLeftOut = engine.pagesWordsLeftOut;
     if (complete) {
         outcome.result = JobResult::Complete;
     } else if (!jobLog.failure.empty() || !engine.failure.empty()) {
@@ -171,19 +191,42 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     return outcome;
 }
 
-std::string printablePath(std::string_view path)
+namespace {
+// Characters that would drive a terminal or make a line look like another: C1 controls,
+// line and paragraph separators, and the marks, embeddings, overrides and isolates that
+// reorder the text after them.
+bool controlsOrReorders(char32_t code)
+{
+    return (code >= 0x80 && code <= 0x9F) || code == 0x61C || code == 0x200E || code == 0x200F
+        || (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+}  // namespace
+
+std::string printableText(std::string_view text)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string shown;
-    shown.reserve(path.size());
-    for (char c : path) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+    shown.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            shown += text[at++];
+            continue;
+        }
+        const auto [code, length] = byte < 0x80 ? std::pair<char32_t, std::size_t>{0, 0} : decodeUtf8(text, at);
+        if (length == 0) {
             shown += "\\x";
             shown += hex[byte >> 4];
             shown += hex[byte & 15];
+            ++at;
+        } else if (controlsOrReorders(code)) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u{%04X}", static_cast<unsigned>(code));
+            shown += escaped;
+            at += length;
         } else {
-            shown += c;
+            shown.append(text, at, length);
+            at += length;
         }
     }
     return shown;

@@ -161,16 +161,16 @@ std::size_t cutUnits(const char16_t* units, std::size_t count, std::size_t limit
 
 void appendFolded(std::string& out, const char16_t* units, std::size_t count)
 {
-    bool ascii = true;
-    for (std::size_t i = 0; i < count && ascii; ++i)
-        ascii = units[i] < 0x80;
-    if (ascii) {
-        for (std::size_t i = 0; i < count; ++i) {
-            const char16_t c = units[i];
-            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        }
+    // Most words are ASCII: lower-cased as they are copied, and given to ICU otherwise.
+    const std::size_t at = out.size();
+    out.resize(at + count);
+    char* to = out.data() + at;
+    std::size_t i = 0;
+    for (; i < count && units[i] < 0x80; ++i)
+        to[i] = static_cast<char>(units[i] >= 'A' && units[i] <= 'Z' ? units[i] + 32 : units[i]);
+    if (i == count)
         return;
-    }
+    out.resize(at);
     std::u16string folded;
     if (writeUnits(folded, count * 3 + 4, [&](char16_t* to, int32_t capacity, UErrorCode* error) {
             return u_strFoldCase(to, capacity, units, static_cast<int32_t>(count), U_FOLD_CASE_DEFAULT, error);
@@ -293,11 +293,11 @@ std::vector<std::string> indexKeys(std::string_view utf8)
 bool lessByUtf16(std::string_view a, std::string_view b)
 {
     const std::size_t common = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    while (i < common && a[i] == b[i])
-        ++i;
+    const std::size_t i = static_cast<std::size_t>(std::mismatch(a.begin(), a.begin() + common, b.begin()).first - a.begin());
     if (i == common)
         return a.size() < b.size();
+    if (static_cast<unsigned char>(a[i]) < 0x80 || static_cast<unsigned char>(b[i]) < 0x80)
+        return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);  // ASCII sorts first either way
     // Byte order is code point order; UTF-16 puts U+E000 to U+FFFF after the
     // surrogates that stand for the code points above U+FFFF.
     auto leadUnit = [i](std::string_view s) {

@@ -13,6 +13,7 @@ var MAX_EDGE = 16;              // characters taken beyond its first and last wo
 var MAX_TEXT_CHARS = 4194304;   // characters of a page's text read (the indexer writes 4 MiB at most)
 var MAX_TEXT_WORDS = 300000;    // words of a page's text read
 var MAX_PLACES = 2000;          // places of one query word weighed on a page: the first ones
+var MAX_TERM_WORDS = 2000;      // words of a page one query word stands for: the first found
 var MAX_SECTIONS = 4000;        // sections of a page read
 var MAX_ANCHOR = 256;           // characters of an anchor linked to (a longer one is no anchor)
 var MAX_HEADING_WORDS = 24;     // words of a heading matched
@@ -157,18 +158,20 @@ PageText.prototype.wordsOf = function (term, whole) {
     term.fuzzy.forEach(exact, this);
     return found;
   }
-  if (term.kind !== WORD) {
+  if (wordrules.unspaced(term)) {
     exact.call(this, t);
     return found;
   }
+  // A page may hold any number of words that a query word begins or stands inside:
+  // the search reads the first MAX_TERM_WORDS, so a keystroke costs no more on it.
   var forms = term.forms;
-  for (i = this.lowerBound(t); i < words.length && words[i].lastIndexOf(t, 0) === 0; i++) {
+  for (i = this.lowerBound(t); i < words.length && found.length < MAX_TERM_WORDS && words[i].lastIndexOf(t, 0) === 0; i++) {
     if (!whole || words[i] === t || (forms ? forms.has(words[i]) : pluralOf(t, words[i]))) found.push(i);
   }
   if (forms) forms.forEach(function (w) { if (w.lastIndexOf(t, 0) !== 0) exact.call(this, w); }, this);
   else if (/E?S$/.test(t)) [t.slice(0, -1), t.slice(0, -2)].filter(function (w) { return pluralOf(w, t); }).forEach(exact, this);
   if (whole || t.length < MIN_INNER) return found;
-  return innerWordsOf(this, t, Infinity, found);
+  return innerWordsOf(this, t, MAX_TERM_WORDS, found);
 };
 
 // Where a term's words stand on the page, by the rules of the search: {places, the
@@ -183,13 +186,16 @@ PageText.prototype.matchesOf = function (term) {
     var c = wordClass(term, word);
     return c !== NONE && (!whole || c <= FORM || c === FUZZY);
   }
+  // Each word's places are in order: only the first MAX_PLACES of each can be among the
+  // first MAX_PLACES of all.
   this.wordsOf(term, whole).forEach(function (k) {
-    lists.push(places[k]);
-    total += places[k].length;
+    var list = places[k].length > MAX_PLACES ? places[k].slice(0, MAX_PLACES) : places[k];
+    lists.push(list);
+    total += list.length;
   });
   var all = new Int32Array(total), at = 0;
   for (var i = 0; i < lists.length; i++) { all.set(lists[i], at); at += lists[i].length; }
-  all.sort();
+  if (lists.length > 1) all.sort();
   // Two keys of one place (a word and its German spelling) count once.
   for (i = 1, at = Math.min(1, total); i < total; i++) if (all[i] !== all[at - 1]) all[at++] = all[i];
   if (at < total) all = all.slice(0, at);
@@ -294,7 +300,7 @@ PageText.prototype.passage = function (first, last, sec) {
 
 return {
   PageText: PageText,
-  limits: { EXCERPT_WORDS: EXCERPT_WORDS, MAX_EXCERPT_CHARS: MAX_EXCERPT_CHARS, MAX_PLACES: MAX_PLACES,
+  limits: { EXCERPT_WORDS: EXCERPT_WORDS, MAX_EXCERPT_CHARS: MAX_EXCERPT_CHARS, MAX_PLACES: MAX_PLACES, MAX_TERM_WORDS: MAX_TERM_WORDS,
     MAX_SECTIONS: MAX_SECTIONS, MAX_SECTIONS_LISTED: MAX_SECTIONS_LISTED }
 };
 });

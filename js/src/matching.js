@@ -5,11 +5,11 @@ define('matching', ['wordrules', 'nearest'], function (wordrules, nearest) {
 // word, its plural or singular (indexed_words.js) or a word of its stem group (the
 // companion word index).
 var EXACT = 0, FORM = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
-var WORD = wordrules.WORD;
 var MIN_INNER = 3;           // shortest query word looked for inside longer words
 var MIN_STEM_PART = 4;       // shortest stem of a query word looked for at the start of or inside words
 var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
 var MAX_INNER_WORDS = 1500;
+var MAX_PREFIX_WORDS = 20000; // words a term begins that are looked at: the first in word order
 
 // Whether plural is word with "S" or "ES" added (but not "S" to a word ending in S:
 // CLASS is no plural of CLAS).
@@ -25,7 +25,7 @@ function wordClass(term, word) {
   var t = term.text;
   if (term.fuzzy) return term.fuzzy.has(word) ? FUZZY : NONE;
   if (word === t) return EXACT;
-  if (term.kind !== WORD) return NONE;
+  if (wordrules.unspaced(term)) return NONE;
   if (term.forms ? term.forms.has(word) : pluralOf(t, word) || pluralOf(word, t)) return FORM;
   if (word.lastIndexOf(t, 0) === 0) return PREFIX;
   var stems = term.stems, s;
@@ -96,27 +96,28 @@ function matchTerm(searcher, asked) {
   var list = searcher.list, index = list.index, matches = [], i, positions = [];
   var term = { text: text, kind: asked.kind, run: asked.run || null, matches: matches, suggestions: [], fuzzy: null,
     forms: searcher.unicode ? new Set() : null, stems: null };
-  var range = asked.kind === WORD ? list.prefixRange(text) : [0, 0], exact = list.find(text);
+  var range = !wordrules.unspaced(asked) ? list.prefixRange(text) : [0, 0], exact = list.find(text);
   if (exact >= 0) {
     matches.push({ at: exact, cls: EXACT, weight: 1 });
     if (range[0] === exact) range[0]++;
   }
   // Other forms rank just below the word itself: by the stem groups of the index, or
-  // else by the plural rule.
-  if (term.forms && asked.kind === WORD) {
+  // else by the plural rule. An index may hold any number of words that a term
+  // begins: the first MAX_PREFIX_WORDS are looked at, so a keystroke costs no more on it.
+  if (term.forms && !wordrules.unspaced(asked)) {
     var related = list.formsOf(text, exact), forms = withinBudget(index, related.positions, EXPANSION_BUDGET);
     for (i = 0; i < forms.length; i++) {
       matches.push({ at: forms[i], cls: FORM, weight: 1 });
       term.forms.add(index[forms[i]][0]);
     }
-    for (i = range[0]; i < range[1]; i++) {
+    for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
       if (!term.forms.has(index[i][0])) positions.push(i);
     }
     // A stem shorter than the word also begins and stands inside other words: the
     // compounds of German and the like ("einrichten" in "Druckereinrichtung").
     term.stems = related.stems.filter(function (stem) { return stem.length >= MIN_STEM_PART && stem.length < text.length; });
   } else {
-    for (i = range[0]; i < range[1]; i++) {
+    for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
       if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: FORM, weight: 1 });
       else positions.push(i);
     }
@@ -132,7 +133,7 @@ function matchTerm(searcher, asked) {
   for (i = 0; i < positions.length; i++) {
     matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
   }
-  if (text.length >= MIN_INNER && asked.kind === WORD) {
+  if (text.length >= MIN_INNER && !wordrules.unspaced(asked)) {
     positions = withinBudget(index, list.innerWords(text, MAX_INNER_WORDS), budget);
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
@@ -150,7 +151,7 @@ function matchTerm(searcher, asked) {
     });
   }
   term.places = placeMatches(searcher, term);
-  if (matches.length === 0 && term.places.length === 0 && asked.kind === WORD) {
+  if (matches.length === 0 && term.places.length === 0 && !wordrules.unspaced(asked)) {
     var near = nearest.nearestWords(list, searcher.buildTitles(), text, 5);
     term.fuzzy = new Set();
     for (i = 0; i < near.length; i++) {

@@ -35,7 +35,7 @@ function highlightSpans(text, terms, unicode) {
 function keySpans(text, terms) {
   var spans = [], wordTerms = [], runs = new Map(), chars = null, paired = false, t;
   for (t = 0; t < terms.length; t++) {
-    if (terms[t].kind === WORD) wordTerms.push(terms[t]);
+    if (!wordrules.unspaced(terms[t])) wordTerms.push(terms[t]);
     else if (terms[t].run) (runs.get(terms[t].run) || runs.set(terms[t].run, []).get(terms[t].run)).push(terms[t].text);
   }
   // The characters of a run of the text: their keys joined, where each starts in the

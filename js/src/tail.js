@@ -18,6 +18,7 @@ return {
   termsData: modules.terms.termsData,
   summaryOf: companion.summaryOf,
   PageText: excerpts.PageText,
+  TextStore: modules.texts.TextStore,
   editDistance: nearest.editDistance,
   nearestWords: nearest.nearestWords,
   work: nearest.work,

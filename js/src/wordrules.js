@@ -156,6 +156,12 @@ function forEachToken(text, visit, keysOnly) {
   }
 }
 
+// Whether a term (a query key) is a character or pair of an unspaced run: such keys
+// match only themselves. Any other term is a word.
+function unspaced(term) {
+  return term.kind === CHAR || term.kind === PAIR;
+}
+
 // The keys a query asks for, in order: {key, kind, run}. A word gives its
 // key (as typed: no second key); an unspaced run gives its pairs, or its one character,
 // with run its whole text (NFKC), where it is marked.
@@ -191,6 +197,6 @@ function queryKeys(text) {
 
 return {
   WORD: WORD, CHAR: CHAR, PAIR: PAIR, MAX_KEY: MAX_KEY,
-  forEachToken: forEachToken, queryKeys: queryKeys, wordKeys: wordKeys
+  forEachToken: forEachToken, queryKeys: queryKeys, wordKeys: wordKeys, unspaced: unspaced
 };
 });
