@@ -3,14 +3,9 @@
 // VANTREL_JS_DIR names the folder of the built page (default: build/bin/js).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { readFileSync } from 'node:fs';
-import { fileURLToPath } from 'node:url';
 import path from 'node:path';
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(here, '../../build/bin/js'));
-const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
+import { S, here, jsDir, arrayScans } from './search-js.mjs';
 
 test('query words follow the shared tokenizer table', () => {
   const table = readFileSync(path.join(here, '../data/tokenizer-cases.tsv'), 'latin1');
@@ -181,16 +176,6 @@ test('text shown: the matching part of words marked, hostile titles cut short', 
   // Cut inside the UTF-8 bytes of a character (read as windows-1252): still UTF-8.
   assert.match(S.shownText('XX' + '\u00c3\u00a9 '.repeat(2000), true, false), /^XX(\u00e9 )+\u00e9\u2026$/);
 });
-
-// Work done inside Array searches (indexOf and the like), counted by the length of the
-// arrays searched: membership tests that scan arrays make long titles quadratic.
-function arrayScans(run) {
-  const saved = { indexOf: [].indexOf, lastIndexOf: [].lastIndexOf, includes: [].includes, some: [].some };
-  let scanned = 0;
-  for (const [name, f] of Object.entries(saved)) Array.prototype[name] = function (...a) { scanned += this.length; return f.apply(this, a); };
-  try { run(); } finally { Object.assign(Array.prototype, saved); }
-  return scanned;
-}
 
 test('hostile pages and queries cost bounded work', () => {
   const L = S.limits;

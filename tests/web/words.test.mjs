@@ -4,14 +4,9 @@
 // VANTREL_JS_DIR names the folder of the built page (default: build/bin/js).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { readFileSync } from 'node:fs';
-import { fileURLToPath } from 'node:url';
 import path from 'node:path';
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(here, '../../build/bin/js'));
-const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
+import { S, here, arrayScans } from './search-js.mjs';
 
 // A page's text cut into keys as the index column says, a query as the query column
 // says ("=": the same keys).
@@ -167,16 +162,6 @@ test('excerpts by the word rules: unspaced text, forms and German spellings', ()
   assert.deepEqual(german.matchesOf(searcher.search('gro').terms[0]).places, Int32Array.of(1, 4));
   assert.equal(new S.PageText('Квоты и квота.', [], true).excerpt(searcher.search('квоты').terms).text, 'Квоты и квота.');
 });
-
-// Work done inside Array searches (indexOf and the like), counted by the length of the
-// arrays searched.
-function arrayScans(run) {
-  const saved = { indexOf: [].indexOf, lastIndexOf: [].lastIndexOf, includes: [].includes, some: [].some };
-  let scanned = 0;
-  for (const [name, f] of Object.entries(saved)) Array.prototype[name] = function (...a) { scanned += this.length; return f.apply(this, a); };
-  try { run(); } finally { Object.assign(Array.prototype, saved); }
-  return scanned;
-}
 
 test('hostile text and queries cost bounded work by the word rules', () => {
   const { searcher } = handbook, L = S.limits;
