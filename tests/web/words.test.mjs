@@ -129,6 +129,8 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // The table of contents (90% links) holds every word but comes after the sections;
   // the title holding both words (as parts) before the page using both in its text.
   assert.deepEqual(find('druckereinrichtung'), [0, 4]);
+  // A word of two letters does not rank a title that a longer word of it begins.
+  assert.deepEqual(site([['Comptes', 'le mot de passe'], ['Détection des intrusions', 'le mot de passe']]).find('mot de passe'), [0, 1]);
   // A page's uses of the forms of a word add up (the others at half weight).
   assert.deepEqual(site([['A', 'квота'], ['B', 'квота квоты квотами']], [['квот', 'квота', 'квоты', 'квотами']]).find('квота'), [1, 0]);
   // The table of contents first in the word's list, as it uses the word most.
