@@ -3,6 +3,7 @@
 
 #include "PageTerms.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -24,6 +25,13 @@ void countOnce(WordCounts& counts, WordPlace place)
     case WordPlace::H2: ++counts.h2; break;
     case WordPlace::H3: ++counts.h3; break;
     }
+}
+
+// Whether c is an ASCII byte that separates tokens: neither a letter, a digit nor "_".
+bool separatesAlways(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x80 && !((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') && !(byte >= '0' && byte <= '9') && byte != '_';
 }
 
 // The text the detector reads: the page's own text (as its script string: the few
@@ -108,12 +116,20 @@ TermCounter::TermCounter(std::string forcedLanguage) : m_forcedLanguage(primaryL
 
 void TermCounter::countText(std::string_view text, WordPlace place)
 {
-    if (text.empty())
-        return;
-    m_cutter.cut(text);
-    for (const auto& token : m_cutter.tokens()) {
-        PageWords& table = token.kind == WordRules::TextCutter::Word ? m_words : *m_keys;
-        countOnce(table.findOrInsert(m_cutter.textOf(token)), place);
+    // Cut in pieces of about kPieceBytes, each ending before an ASCII byte that separates
+    // (no word, run or normalisation reaches across one), so that the cutter's buffers
+    // stay small whatever the size of the page.
+    constexpr std::size_t kPieceBytes = 64 * 1024;
+    while (!text.empty()) {
+        std::size_t end = std::min(text.size(), kPieceBytes);
+        while (end < text.size() && !separatesAlways(text[end]))
+            ++end;
+        m_cutter.cut(text.substr(0, end));
+        for (const auto& token : m_cutter.tokens()) {
+            PageWords& table = token.kind == WordRules::TextCutter::Word ? m_words : *m_keys;
+            countOnce(table.findOrInsert(m_cutter.textOf(token)), place);
+        }
+        text.remove_prefix(end);
     }
 }
 

@@ -125,6 +125,15 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
     EXPECT_NE(german.find("~zertifikat>zertifikate "), std::string::npos) << german;
 }
 
+// A long text is cut in pieces: no key is lost, split or doubled at their ends.
+TEST(TermCounter, LongTextsCountEveryKeyOnce)
+{
+    std::string page = "<p>";
+    for (int i = 0; i < 20000; ++i)
+        page += i % 2 ? "ab\xe6\x9d\xb1\xe4\xba\xac=\xcc\xb8 " : "ab\xe6\x9d\xb1\xe4\xba\xac.";  // ab東京≠ and ab東京.
+    EXPECT_EQ(countedTerms(page), "ab:020000000 \xe4\xba\xac:020000000 \xe6\x9d\xb1:020000000 \xe6\x9d\xb1\xe4\xba\xac:020000000 ");
+}
+
 class TermsJob : public ::testing::Test {
 protected:
     bool build(ContentMode mode = ContentMode::AllContent)
