@@ -19,16 +19,21 @@ bool ExcludeRules::load(FileSystem& fileSystem, const std::string& sourceFolder,
     const std::string path = sourceFolder + "/" + kIgnoreFileName;
     FileHandle folder(fileSystem, fileSystem.openFolder(AT_FDCWD, sourceFolder, true));
     std::string text;
-    if (folder && !readRegularFile(fileSystem, folder.fd(), kIgnoreFileName, kMostPatternBytes + 1, text, false)) {
-        const int why = errno;
-        if (why != ENOENT) {
-            error = printableText(path)
-                + (why == ELOOP     ? " is a symbolic link, which is not followed: make it a file"
-                       : why == EISDIR ? " is not a file"
-                                       : std::string(" cannot be read: ") + std::strerror(why));
+    struct stat info;
+    // Once there is one, it must be read: what it leaves out must never be published.
+    if (folder && fileSystem.statAt(folder.fd(), kIgnoreFileName, info, false)) {
+        if (S_ISLNK(info.st_mode)) {
+            error = printableText(path) + " is a symbolic link, which is not followed: make it a file";
             return false;
         }
-        text.clear();
+        if (!S_ISREG(info.st_mode)) {
+            error = printableText(path) + " is not a file";
+            return false;
+        }
+        if (!readRegularFile(fileSystem, folder.fd(), kIgnoreFileName, kMostPatternBytes + 1, text, false)) {
+            error = printableText(path) + " cannot be read: " + std::strerror(errno);
+            return false;
+        }
     }
     if (text.size() > kMostPatternBytes) {
         error = printableText(path) + " is larger than 64 KiB";
