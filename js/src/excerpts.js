@@ -21,6 +21,7 @@ var MAX_SECTIONS_LISTED = 3;    // further sections listed under a result
 var TERM_BITS = 16;             // places are packed as place * TERM_BITS + term
 var TOC_CHARS = 65536, TOC_HEADINGS = 200; // where and for what tables of contents are looked for
 var QUOTE_WORDS = 5;            // words of each end of a passage quoted to the browser
+var PLAIN_GAP = /^(?:[,'\u2019]? |[.'\u2019\-])$/;  // what may stand between two words quoted together
 
 function isBlank(c) {
   return c === 32 || (c >= 9 && c <= 13) || c === 160;
@@ -277,41 +278,70 @@ PageText.prototype.excerpt = function (terms) {
   var found = this.passage(first, last, bestSec);
   found.section = bestSec;
   found.more = chosen;
-  found.quote = this.quote(first, last);
+  // The browser is asked to find the query words of the text, not of the heading: the
+  // anchor already leads there, and a heading's words stand in every table of contents
+  // too, which the browser would find first.
+  var body = this.bodyStart(bestSec), i = bestI;
+  while (i < bestJ && this.starts[packed[i] / TERM_BITS | 0] < body) i++;
+  found.quote = i < bestJ ? this.quote(packed[i] / TERM_BITS | 0, last) : null;
   // Each section listed is quoted at its first query word.
   found.quotes = chosen.map(function (k) {
-    var top = sections[k].word, end = k + 1 < S ? sections[k + 1].word : self.starts.length, i = 0;
-    while (i < total && (packed[i] / TERM_BITS | 0) < top) i++;
-    var at = i < total ? packed[i] / TERM_BITS | 0 : top;
+    var from = self.bodyStart(k), end = k + 1 < S ? sections[k + 1].word : self.starts.length, j = 0;
+    while (j < total && self.starts[packed[j] / TERM_BITS | 0] < from) j++;
+    var at = j < total ? packed[j] / TERM_BITS | 0 : end;
     return at < end ? self.quote(at, at, end - 1) : null;
   });
   return found;
 };
 
+// Where the text of section sec starts after its heading (its start when the heading is
+// not known to be there; 0 before the first section).
+PageText.prototype.bodyStart = function (sec) {
+  if (sec < 0) return 0;
+  var s = this.sections[sec];
+  return s.headEnd >= 0 ? s.headEnd : s.start;
+};
+
 // Whether the words w and w + 1 of the text may stand in different blocks of the page
-// for all the text tells: a sentence ends between them, or a heading starts or ends.
+// for all the text tells, or apart otherwise than the text has them: a sentence ends
+// between them, a heading starts or ends, or more than a blank and a comma, dot, dash
+// or apostrophe stands there (code, whose blanks the text collapsed, and tables).
 PageText.prototype.partedAfter = function (w) {
   var end = this.ends[w], next = this.starts[w + 1];
-  if (/[.!?;:](?:\s|$)/.test(this.text.slice(end, next))) return true;
+  if (!PLAIN_GAP.test(this.text.slice(end, next))) return true;
   var sec = this.sectionAtChar(next);
   if (sec < 0) return false;
   var s = this.sections[sec];
-  return s.start > end || (s.headEnd > end && s.headEnd <= next);
+  return s.start > end || (s.headEnd >= end && s.headEnd <= next);
 };
 
 // The passage from word first to word last as the browser is asked to find it on the
 // page (a URL text fragment): [its words] when they are few and stand together, else
 // [its first words, its last words], each run at most QUOTE_WORDS words that do not
 // reach over a sentence or heading. With first === last the run goes on to word limit.
+// Each run is widened to the blanks around it, since the browser finds only whole words
+// as it cuts them ("re.sub", "doesn't").
 PageText.prototype.quote = function (first, last, limit) {
   var text = this.text, starts = this.starts, ends = this.ends, w = first;
   var stop = first === last && limit !== undefined ? limit : last;
   while (w < stop && w - first < QUOTE_WORDS - 1 && !this.partedAfter(w)) w++;
-  var head = text.slice(starts[first], ends[w]);
-  if (w >= last) return [head];
+  var head = this.blankToBlank(starts[first], ends[w]);
+  if (w >= last) return [text.slice(head[0], head[1])];
   var v = last;
   while (v > w + 1 && last - v < QUOTE_WORDS - 1 && !this.partedAfter(v - 1)) v--;
-  return [head, text.slice(starts[v], ends[last])];
+  var tail = this.blankToBlank(starts[v], ends[last]);
+  return [text.slice(head[0], head[1]), text.slice(tail[0], tail[1])];
+};
+
+// Characters from to to of the text, widened to the blanks around them (up to MAX_EDGE
+// characters each way): [from, to].
+PageText.prototype.blankToBlank = function (from, to) {
+  var text = this.text, k;
+  for (k = from; k > 0 && from - k < MAX_EDGE && !isBlank(text.charCodeAt(k - 1)); k--);
+  if (k === 0 || isBlank(text.charCodeAt(k - 1))) from = k;
+  for (k = to; k < text.length && k - to < MAX_EDGE && !isBlank(text.charCodeAt(k)); k++);
+  if (k === text.length || isBlank(text.charCodeAt(k))) to = k;
+  return [from, to];
 };
 
 // The text around words first to last (at most EXCERPT_WORDS apart) in section sec:
@@ -324,11 +354,7 @@ PageText.prototype.passage = function (first, last, sec) {
   var start = Math.max(top, first - Math.min(8, (EXCERPT_WORDS - (last - first + 1)) >> 1));
   if (first - top < EXCERPT_WORDS / 2 && last - top < EXCERPT_WORDS) start = top;
   var end = Math.min(starts.length, start + EXCERPT_WORDS) - 1;
-  var from = starts[start], to = ends[end], k;
-  for (k = from; k > 0 && from - k < MAX_EDGE && !isBlank(text.charCodeAt(k - 1)); k--);
-  if (k === 0 || isBlank(text.charCodeAt(k - 1))) from = k;
-  for (k = to; k < text.length && k - to < MAX_EDGE && !isBlank(text.charCodeAt(k)); k++);
-  if (k === text.length || isBlank(text.charCodeAt(k))) to = k;
+  var widened = this.blankToBlank(starts[start], ends[end]), from = widened[0], to = widened[1];
   if (to - from > MAX_EXCERPT_CHARS) {
     // Whatever stands between the words is long: keep the first query word in view.
     if (ends[first] - from > MAX_EXCERPT_CHARS / 2) { from = starts[first]; start = first; }
