@@ -283,7 +283,8 @@ PageText.prototype.excerpt = function (terms) {
   // too, which the browser would find first.
   var body = this.bodyStart(bestSec), i = bestI;
   while (i < bestJ && this.starts[packed[i] / TERM_BITS | 0] < body) i++;
-  found.quote = i < bestJ ? this.quote(packed[i] / TERM_BITS | 0, last) : null;
+  var sectionEnd = bestSec + 1 < S ? sections[bestSec + 1].word : this.starts.length;
+  found.quote = i < bestJ ? this.quote(packed[i] / TERM_BITS | 0, last, sectionEnd - 1) : null;
   // Each section listed is quoted at its first query word.
   found.quotes = chosen.map(function (k) {
     var from = self.bodyStart(k), end = k + 1 < S ? sections[k + 1].word : self.starts.length, j = 0;
@@ -318,12 +319,13 @@ PageText.prototype.partedAfter = function (w) {
 // The passage from word first to word last as the browser is asked to find it on the
 // page (a URL text fragment): [its words] when they are few and stand together, else
 // [its first words, its last words], each run at most QUOTE_WORDS words that do not
-// reach over a sentence or heading. With first === last the run goes on to word limit.
+// reach over a sentence or heading. A single run goes on towards word limit, when given,
+// so that it is more likely to stand on the page once.
 // Each run is widened to the blanks around it, since the browser finds only whole words
 // as it cuts them ("re.sub", "doesn't").
 PageText.prototype.quote = function (first, last, limit) {
   var text = this.text, starts = this.starts, ends = this.ends, w = first;
-  var stop = first === last && limit !== undefined ? limit : last;
+  var stop = limit !== undefined ? Math.max(last, limit) : last;
   while (w < stop && w - first < QUOTE_WORDS - 1 && !this.partedAfter(w)) w++;
   var head = this.blankToBlank(starts[first], ends[w]);
   if (w >= last) return [text.slice(head[0], head[1])];
