@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -55,7 +56,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
                    "How results link to pages: relative to SOURCE, full path, or --url-prefix + relative")
         ->transform(CLI::CheckedTransformer(pathModes))
         ->option_text("relative|full|url (default: relative)");
-    app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
+    auto* urlPrefixOption = app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
         ->option_text("TEXT");
     auto* verboseFlag = app.add_flag("--verbose,-v", verbose, "Print every progress line");
     app.add_flag("--quiet,-q", quiet, "Print nothing but errors")->excludes(verboseFlag);
@@ -79,6 +80,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     } catch (const CLI::ParseError& error) {
         int status = app.exit(error);
         return status == 0 ? 0 : 2;
+    }
+    if (urlPrefixOption->count() > 0 && job.pathMode != PathMode::UrlPrefix) {
+        std::fprintf(stderr, "--url-prefix is used only with --path url: give --path url too, or leave "
+                             "--url-prefix out.\n");
+        return 2;
     }
     commandLine.output = quiet ? Output::Quiet : verbose ? Output::Verbose : Output::Status;
     job.patternMatcher = patternLibrary ? PatternMatcher::RegexLibrary : PatternMatcher::Scanner;

@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "IndexJob.h"
 #include "StopSignals.h"
+#include "Summary.h"
 #include "TerminalLog.h"
 
 #include <atomic>
@@ -33,34 +34,6 @@ int usageError(const std::string& message)
     return 2;
 }
 
-// The lines after a job: what was made, or why nothing was.
-void printSummary(const CommandLine& commandLine, const JobOutcome& outcome, double seconds, std::size_t problems)
-{
-    const JobSettings& job = commandLine.job;
-    switch (outcome.result) {
-    case JobResult::Complete:
-        std::printf("Indexing complete: %zu pages, %zu words in %.2f s.\n", outcome.pages, outcome.words, seconds);
-        if (outcome.words == 0)
-            std::printf("No words were indexed%s\n",
-                        job.contentMode == ContentMode::Keywords
-                            ? ": none of the pages has META keywords. --content titles, headers or all indexes more."
-                            : ".");
-        if (outcome.outputFailures.empty())
-            std::printf("Search page: %s/search.html\n", printablePath(job.destinationFolder).c_str());
-        break;
-    case JobResult::Stopped:
-        std::printf("Indexing interrupted: %zu pages, %zu words in %.2f s. The old index is kept.\n",
-                    outcome.pages, outcome.words, seconds);
-        break;
-    case JobResult::NotWritten:
-    case JobResult::Refused: break;  // said on standard error
-    }
-    if (outcome.pagesOutside)
-        std::printf("%zu pages or folders outside the source folder were skipped.\n", outcome.pagesOutside);
-    if (problems)
-        std::printf("%zu pages could not be read whole; --verbose lists them.\n", problems);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -89,6 +62,8 @@ int main(int argc, char** argv)
                           + std::strerror(errno));
     if (!canEnterFolder(job.destinationFolder) && !createFolders(job.destinationFolder))
         return usageError(problemMessage(SettingsProblem::Destination));
+    if (const std::string warning = plainLinksWarning(job); !warning.empty() && output != Output::Quiet)
+        std::fprintf(stderr, "%s\n", warning.c_str());
 
     // A full file-size limit or a closed pipe must fail a write, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -151,8 +126,8 @@ int main(int argc, char** argv)
     if (!outcome.outputFailures.empty())
         std::fprintf(stderr, "The search page is not complete: %zu of its files could not be written.\n",
                      outcome.outputFailures.size());
-    if (output == Output::Status)
-        printSummary(commandLine, outcome, seconds, log.problems());
+    if (output != Output::Quiet)
+        std::fputs(jobSummary(job, outcome, seconds, log.problems()).c_str(), stdout);
     const bool written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
     return written && logWritten ? 0 : 1;
 }
