@@ -22,7 +22,7 @@ for path in ./usr/bin/vantrelindexer ./usr/bin/vantrelindexer-cli \
             ./usr/share/vantrelindexer/js/search_top.html ./usr/share/vantrelindexer/js/search.css \
             ./usr/share/applications/vantrelindexer.desktop \
             ./usr/share/icons/hicolor/48x48/apps/vantrelindexer.png \
-            ./usr/share/man/man1/vantrelindexer-cli.1.gz \
+            ./usr/share/man/man1/vantrelindexer-cli.1.gz ./usr/share/man/man1/vantrelindexer.1.gz \
             ./usr/share/doc/vantrelindexer/copyright ./usr/share/doc/vantrelindexer/changelog.gz; do
     echo "$files" | grep -qx "$path" || fail "the package lacks $path"
 done
@@ -45,5 +45,5 @@ version=$(dpkg-deb --field "$deb" Version)
 [ "$logged" = "$version" ] || fail "the change log's latest entry is $logged, the package is $version"
 
 # Debian's own checks: errors fail, warnings and the rest are listed.
-lintian --fail-on error --no-tag-display-limit "$deb" || fail "lintian reports errors"
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 echo "check-package: $(basename "$deb") is complete"
