@@ -79,25 +79,29 @@ targets_of() {  # TEST
 # Runs one test (a ctest name and the part of it that the row names) in the tree; its
 # output goes to LOG. Succeeds when it passes having run at least one case.
 run_test() {  # NAME PART LOG
-    local name=$1 part=$2 log=$3 ran
+    local name=$1 part=$2 log=$3 ran status
     case $name in
     engine_tests|hostile_stop_tests|cli_tests)
+        ran='^\[  PASSED  \] [1-9]|^\[  FAILED  \]'
         (cd "$build/tests" && prlimit --as=12000000000 timeout 900 "$build/bin/$name" --gtest_filter="$part") >"$log" 2>&1
-        ran='^\[  PASSED  \] [1-9]|^\[  FAILED  \]' ;;
+        status=$? ;;
     hostile_cli)
+        ran="^(PASS|FAIL) $part"
         timeout 900 python3 "$tree/tests/hostile/hostile_cli.py" --cli "$build/bin/vantrelindexer-cli" "$part" >"$log" 2>&1
-        ran="^(PASS|FAIL) $part" ;;
+        status=$? ;;
     search_page_logic|search_page_browser)
-        local script=unit.test.mjs && [ "$name" = search_page_logic ] && set -- --test || { script=browser.test.mjs; set --; }
+        local script=browser.test.mjs runner=()
+        [ "$name" = search_page_logic ] && script=unit.test.mjs runner=(--test)
+        ran='^# (pass|fail) [1-9]'
         (cd "$tree/tests/web" && VANTREL_CLI="$build/bin/vantrelindexer-cli" VANTREL_JS_DIR="$build/bin/js" \
-            timeout 900 node "$@" --test-reporter=tap --test-name-pattern="$part" "$script") >"$log" 2>&1
-        ran='^# (pass|fail) [1-9]' ;;
+            timeout 900 node "${runner[@]}" --test-reporter=tap --test-name-pattern="$part" "$script") >"$log" 2>&1
+        status=$? ;;
     wizard.*)
+        ran='^Totals: ([1-9][0-9]* passed|[0-9]+ passed, [1-9])'
         (cd "$build/bin" && QT_QPA_PLATFORM=offscreen timeout 900 "./${name#wizard.}" "$part") >"$log" 2>&1
-        ran='^Totals: ([1-9][0-9]* passed|[0-9]+ passed, [1-9])' ;;
+        status=$? ;;
     esac
-    local status=$?
-    grep -Eq "$ran" "$log" || return 2  # the part names nothing, or the test could not start
+    grep -Eq "$ran" "$log" || return 125  # the part names nothing, or the test was skipped or could not start
     return $status
 }
 
@@ -117,7 +121,7 @@ if [ -z "$check_only" ]; then
         if ! targets=$(targets_of "$name"); then baseline[$test]="names no known test"
         elif ! build "$log" $targets; then baseline[$test]="does not build on the clean tree"
         else run_test "$name" "$part" "$log"
-            case $? in 0) baseline[$test]=ok ;; 2) baseline[$test]="names no test that runs" ;;
+            case $? in 0) baseline[$test]=ok ;; 125) baseline[$test]="runs no test: $(tail -n 1 "$log")" ;;
                        *) baseline[$test]="fails on the clean tree" ;; esac
         fi
         [ "${baseline[$test]}" = ok ] || echo "clean: \"$test\" ${baseline[$test]} ($log)"
@@ -132,7 +136,7 @@ if [ -z "$check_only" ]; then
             continue
         elif ! build "$log" $(targets_of "$name"); then result="does not build ($log)"
         else run_test "$name" "$part" "$log"
-            case $? in 0) result="MISSED: $test passes" ;; 2) result="not run: $test did not start ($log)" ;;
+            case $? in 0) result="MISSED: $test passes" ;; 125) result="not run: $test did not start ($log)" ;;
                        *) result=caught ;; esac
         fi
         [ -f "$work/saved" ] && unplant "$file" && rm "$work/saved"
