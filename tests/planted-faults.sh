@@ -150,7 +150,8 @@ if [ ${#not_applied[@]} -gt 0 ]; then
     echo "These rows no longer apply: their file no longer holds the text they change."
     for row in "${not_applied[@]}"; do
         IFS=$'\t' read -r suite id fault file change test <<<"$row"
-        echo "  $id ($suite, $fault): tests/$suite/planted-faults.tsv: $file: $change"
+        gone="" && [ -f "$tree/$file" ] || gone=" (no such file)"
+        echo "  $id ($suite, $fault): tests/$suite/planted-faults.tsv: $file$gone: $change"
     done
 fi
 if [ ${#failed[@]} -gt 0 ]; then
