@@ -20,7 +20,8 @@ const char* const kExamples =
     "      link every result to https://example.org/docs/...\n"
     "\nExit status: 0 when the index and the search page are written; 1 when they could not\n"
     "be written or the job was stopped (the old index is kept); 2 for bad usage, bad\n"
-    "folders or files of the site's own in the way; 130 after a second Ctrl-C.";
+    "folders, files of the site's own in the way or a folder in DESTINATION that is not\n"
+    "the program's own; 130 after a second Ctrl-C.";
 
 // The largest --threads that makes sense: pages are read and parsed, nothing more.
 constexpr unsigned kMostThreads = 256;
@@ -29,12 +30,11 @@ constexpr unsigned kMostThreads = 256;
 int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
 {
     JobSettings& job = commandLine.job;
-    job.contentMode = ContentMode::AllContent;
-    job.pathMode = PathMode::RelativePath;
-
     CLI::App app{kDescription, "vantrelindexer-cli"};
     app.footer(kExamples);
     app.get_formatter()->column_width(26);
+    // The values are checked as names and mapped after parsing, so that a message about
+    // a mistyped value lists names, never the enumerations' bytes.
     const std::map<std::string, ContentMode> contentModes = {
         {"keywords", ContentMode::Keywords},
         {"titles", ContentMode::KeywordsTitles},
@@ -42,19 +42,26 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
         {"all", ContentMode::AllContent}};
     const std::map<std::string, PathMode> pathModes = {
         {"relative", PathMode::RelativePath}, {"full", PathMode::FullPath}, {"url", PathMode::UrlPrefix}};
-    bool verbose = false, quiet = false, patternLibrary = false;
+    bool verbose = false, quiet = false, patternLibrary = false, stayInside = false;
+    std::string content = "all", path = "relative";
+    auto names = [](const auto& modes) {
+        std::vector<std::string> list;
+        for (const auto& mode : modes)
+            list.push_back(mode.first);
+        return list;
+    };
 
     app.add_option("SOURCE", job.sourceFolder, "Folder holding the site's HTML pages (*.htm*)")->required();
     app.add_option("DESTINATION", job.destinationFolder,
                    "Folder that receives the index and the search page (made if missing)")
         ->required();
-    app.add_option("--content", job.contentMode,
+    app.add_option("--content", content,
                    "What to index: META keywords only; plus titles; plus titles and headers; all text")
-        ->transform(CLI::CheckedTransformer(contentModes))
+        ->check(CLI::IsMember(names(contentModes)))
         ->option_text("keywords|titles|headers|all (default: all)");
-    app.add_option("--path", job.pathMode,
+    app.add_option("--path", path,
                    "How results link to pages: relative to SOURCE, full path, or --url-prefix + relative")
-        ->transform(CLI::CheckedTransformer(pathModes))
+        ->check(CLI::IsMember(names(pathModes)))
         ->option_text("relative|full|url (default: relative)");
     auto* urlPrefixOption = app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
         ->option_text("TEXT");
@@ -66,8 +73,10 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
         ->option_text("0-256");
     app.add_flag("--overwrite", job.overwrite,
                  "Replace files in DESTINATION named like the search page's that the program did not write");
-    app.add_flag("--stay-inside", job.stayInside,
-                 "Skip pages and folders that links lead to outside SOURCE");
+    app.add_flag("--follow-outside", job.followOutside,
+                 "Also index pages and folders that symbolic links lead to outside SOURCE (skipped by default)");
+    app.add_flag("--stay-inside", stayInside, "Skip what links lead to outside SOURCE (the default)")
+        ->excludes("--follow-outside");
     bool plain = false;
     app.add_flag("--plain", plain,
                  "Write only indexed_docs.js and indexed_words.js besides the search page: no real titles, "
@@ -78,9 +87,14 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        int status = app.exit(error);
-        return status == 0 ? 0 : 2;
+        if (error.get_exit_code() == 0)
+            return app.exit(error);
+        // The message may quote what was typed: shown printable, like every name.
+        std::fprintf(stderr, "%s\nRun with --help for more information.\n", printableText(error.what()).c_str());
+        return 2;
     }
+    job.contentMode = contentModes.at(content);
+    job.pathMode = pathModes.at(path);
     if (urlPrefixOption->count() > 0 && job.pathMode != PathMode::UrlPrefix) {
         std::fprintf(stderr, "--url-prefix is used only with --path url: give --path url too, or leave "
                              "--url-prefix out.\n");

@@ -41,7 +41,7 @@ std::string jobSummary(const JobSettings& job, const JobOutcome& outcome, double
                           "all indexes more.\n"
                         : "No words were indexed.\n";
         if (outcome.outputFailures.empty())
-            text += "Search page: " + printablePath(job.destinationFolder) + "/search.html\n";
+            text += "Search page: " + printableText(job.destinationFolder) + "/search.html\n";
         break;
     case JobResult::Stopped:
         text = formatted("Indexing interrupted: %s in %.2f s. The old index is kept.\n", made, seconds);
@@ -50,9 +50,20 @@ std::string jobSummary(const JobSettings& job, const JobOutcome& outcome, double
     case JobResult::Refused: break;  // said on standard error
     }
     if (outcome.pagesOutside)
-        text += counted(outcome.pagesOutside, "page or folder outside the source folder was skipped.",
-                        "pages or folders outside the source folder were skipped.")
-              + "\n";
+        text += counted(outcome.pagesOutside, "page or folder outside the source folder was skipped",
+                        "pages or folders outside the source folder were skipped")
+              + (job.followOutside ? "." : " (links that lead out; --follow-outside follows them).") + "\n";
+    if (outcome.pagesOwnerMayNot)
+        text += counted(outcome.pagesOwnerMayNot, "page that the source folder's owner may not read was",
+                        "pages that the source folder's owner may not read were")
+              + " not published.\n";
+    if (outcome.textsCut)
+        text += counted(outcome.textsCut, "page text was", "page texts were")
+              + " cut to keep the output within bounds.\n";
+    if (outcome.pagesWordsLeftOut)
+        text += counted(outcome.pagesWordsLeftOut, "page reached again through links was listed without its words",
+                        "pages reached again through links were listed without their words")
+              + ", to keep the output within bounds.\n";
     if (unreadable)
         text += counted(unreadable, "page", "pages") + " could not be read whole; --verbose lists "
               + (unreadable == 1 ? "it" : "them") + ".\n";
@@ -64,8 +75,8 @@ std::string plainLinksWarning(const JobSettings& job)
     if (job.companionData || job.pathMode != PathMode::RelativePath
         || realFolder(job.sourceFolder) == realFolder(job.destinationFolder))
         return {};
-    return "Warning: with --plain, result links are relative to " + printablePath(job.destinationFolder)
-         + ", where the search page is, not to " + printablePath(job.sourceFolder)
+    return "Warning: with --plain, result links are relative to " + printableText(job.destinationFolder)
+         + ", where the search page is, not to " + printableText(job.sourceFolder)
          + ": they open no page there. Index into the source folder itself, leave --plain out, or give "
            "--path full or --path url.";
 }

@@ -48,7 +48,7 @@ void TerminalLog::writeLine(std::FILE* file, const std::string& text)
 void TerminalLog::append(const std::string& text)
 {
     // The design's lines hold no control byte but those of a path.
-    const std::string shown = printablePath(text);
+    const std::string shown = printableText(text);
     if (m_logFile) {
         writeLine(m_logFile, shown);
         if (std::ferror(m_logFile))
@@ -66,13 +66,13 @@ void TerminalLog::report(const ProgressEvent& event)
     case ProgressKind::DocsFileFailed:
     case ProgressKind::OutputFailed:
         std::fprintf(stderr, "%scannot write %s: %.*s\n", m_statusShown ? "\r\033[K" : "",
-                     printablePath(event.path).c_str(), static_cast<int>(event.reason.size()), event.reason.data());
+                     printableText(event.path).c_str(), static_cast<int>(event.reason.size()), event.reason.data());
         break;
     default: break;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     switch (event.kind) {
-    case ProgressKind::PageStarted: m_currentPage = printablePath(event.path); break;
+    case ProgressKind::PageStarted: m_currentPage = printableText(event.path); break;
     case ProgressKind::PageDone: ++m_pagesDone; break;
     case ProgressKind::CreatingIndex: m_currentPage = "creating index"; break;
     case ProgressKind::PageReadFailed:

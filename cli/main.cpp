@@ -51,14 +51,20 @@ int main(int argc, char** argv)
         const std::vector<std::string> foreign = foreignFiles(job);
         for (const std::string& path : foreign)
             std::fprintf(stderr, "%s was not written by VantrelIndexer and would be replaced.\n",
-                         printablePath(path).c_str());
+                         printableText(path).c_str());
         if (!foreign.empty())
             return usageError("Nothing was indexed. Choose another DESTINATION, or give --overwrite to replace "
                               + std::string(foreign.size() == 1 ? "that file." : "those files."));
     }
+    if (const std::vector<std::string> folders = foreignFolders(job); !folders.empty()) {
+        for (const std::string& folder : folders)
+            std::fprintf(stderr, "%s\n", printableText(folder).c_str());
+        return usageError("Nothing was indexed: VantrelIndexer writes only into folders of its own that nobody "
+                          "else may change. Choose another DESTINATION, or remove or rename that folder.");
+    }
     std::FILE* logFile = nullptr;
     if (!commandLine.logPath.empty() && (logFile = std::fopen(commandLine.logPath.c_str(), "wb")) == nullptr)
-        return usageError("Cannot write the log file " + printablePath(commandLine.logPath) + ": "
+        return usageError("Cannot write the log file " + printableText(commandLine.logPath) + ": "
                           + std::strerror(errno));
     if (!canEnterFolder(job.destinationFolder) && !createFolders(job.destinationFolder))
         return usageError(problemMessage(SettingsProblem::Destination));
@@ -118,7 +124,7 @@ int main(int argc, char** argv)
         int error = errno;
         logWritten = std::fclose(logFile) == 0 && logWritten;
         if (!logWritten)
-            std::fprintf(stderr, "Cannot write the log file %s: %s\n", printablePath(commandLine.logPath).c_str(),
+            std::fprintf(stderr, "Cannot write the log file %s: %s\n", printableText(commandLine.logPath).c_str(),
                          std::strerror(error ? error : errno));
     }
     if (outcome.result == JobResult::NotWritten)

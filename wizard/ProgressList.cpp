@@ -2,7 +2,6 @@
 
 #include "IndexJob.h"
 
-#include <utility>
 
 namespace {
 
@@ -10,46 +9,6 @@ namespace {
 // are shown in batches at most every refresh interval.
 constexpr int kLinesShownAtOnce = 1000;
 constexpr int kRefreshIntervalMs = 40;
-
-// The code point of the UTF-8 sequence at text[at] and its length; length 0 when no
-// well-formed sequence starts there.
-std::pair<char32_t, int> decodeSequence(std::string_view text, std::size_t at)
-{
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size())
-        return {0, 0};
-    char32_t code = lead & (0x7F >> length);
-    for (int i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return {0, 0};
-        code = code << 6 | (byte(at + i) & 0x3F);
-    }
-    static const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return {0, 0};
-    return {code, length};
-}
-
-// Characters that would make a line look like another: controls, line breaks, and the
-// marks, embeddings, overrides and isolates that reorder the text after them.
-bool reordersOrBreaks(char32_t code)
-{
-    return (code >= 0x80 && code <= 0x9F) || code == 0x61C || code == 0x200E || code == 0x200F
-        || (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-}
-
-void appendEscaped(QString& shown, std::string_view bytes)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    for (char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        shown += QLatin1String("\\x");
-        shown += QLatin1Char(hex[byte >> 4]);
-        shown += QLatin1Char(hex[byte & 15]);
-    }
-}
 
 }  // namespace
 
@@ -65,23 +24,7 @@ ProgressList::ProgressList(QWidget* parent) : QListWidget(parent)
 
 QString ProgressList::printableLine(std::string_view line)
 {
-    const std::string text = printablePath(line);
-    QString shown;
-    shown.reserve(static_cast<qsizetype>(text.size()));
-    for (std::size_t at = 0; at < text.size();) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            shown += QLatin1Char(text[at++]);
-            continue;
-        }
-        const auto [code, length] = decodeSequence(text, at);
-        const std::size_t taken = length ? static_cast<std::size_t>(length) : 1;
-        if (length == 0 || reordersOrBreaks(code))
-            appendEscaped(shown, std::string_view(text).substr(at, taken));
-        else
-            shown += QChar::fromUcs4(code);
-        at += taken;
-    }
-    return shown;
+    return QString::fromStdString(printableText(line));
 }
 
 void ProgressList::appendLine(std::string_view line)

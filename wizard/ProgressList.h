@@ -25,8 +25,8 @@ public:
     // Empties the list, lines not yet shown included.
     void clearLines();
 
-    // A line as it may be shown: UTF-8 decoded; control bytes, bytes that are not
-    // UTF-8 and the characters that reorder text written as \xHH.
+    // A line as it may be shown: printableText() of its bytes (controls, bytes that are
+    // not UTF-8 and the characters that reorder text escaped), decoded from UTF-8.
     static QString printableLine(std::string_view line);
 
 private:

@@ -25,6 +25,25 @@ QString shownName(const QLabel* label, std::string_view bytes, const QString& be
     return metrics.elidedText(ProgressList::printableLine(bytes), Qt::ElideMiddle, room).toHtmlEscaped();
 }
 
+// What the run left out, and why, for the end text; "" when it left nothing out.
+QString skippedText(const JobOutcome& outcome)
+{
+    QString text;
+    if (outcome.pagesOutside)
+        text += QStringLiteral("<br>%1 %2 skipped: links lead to them outside the source folder.")
+                    .arg(outcome.pagesOutside)
+                    .arg(outcome.pagesOutside == 1 ? "page or folder" : "pages or folders");
+    if (outcome.pagesOwnerMayNot)
+        text += QStringLiteral("<br>%1 not published: the source folder's owner may not read them.")
+                    .arg(counted(outcome.pagesOwnerMayNot, "page"));
+    if (outcome.textsCut)
+        text += QStringLiteral("<br>%1 cut to keep the output within bounds.").arg(counted(outcome.textsCut, "page text"));
+    if (outcome.pagesWordsLeftOut)
+        text += QStringLiteral("<br>%1 reached again through links listed without words, to keep the output within bounds.")
+                    .arg(counted(outcome.pagesWordsLeftOut, "page"));
+    return text;
+}
+
 }  // namespace
 
 RunPage::RunPage(Wizard& wizard) : WizardPage(wizard), m_ui(std::make_unique<Ui::RunPage>())
@@ -181,8 +200,14 @@ void RunPage::showOutcome(const JobOutcome& outcome)
     case JobResult::Refused:
         text = QStringLiteral("Nothing was indexed: the destination folder holds files that VantrelIndexer did "
                               "not write.");
+        for (const std::string& folder : foreignFolders(m_jobSettings))
+            text = QStringLiteral("Nothing was indexed: VantrelIndexer writes only into folders of its own that "
+                                  "nobody else may change.<br>%1")
+                       .arg(shownName(label, folder));
         break;
     }
+    if (outcome.result == JobResult::Complete || outcome.result == JobResult::Stopped)
+        text += skippedText(outcome);
     if (linked) {
         const QString searchPage =
             QFileInfo(QFile::decodeName(m_jobSettings.destinationFolder.c_str()) + QStringLiteral("/search.html"))

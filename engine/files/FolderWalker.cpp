@@ -6,50 +6,52 @@
 #include "SearchPageFiles.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
+#include <cerrno>
 #include <dirent.h>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 unsigned char upperByte(unsigned char c) { return static_cast<unsigned>(c - 'a') < 26u ? c - 32 : c; }
+
+// Folders of the walk kept open at once besides the root; deeper ones are opened again
+// from an ancestor when the walk comes back to them.
+constexpr std::size_t kMostOpenFolders = 64;
+
+FileKey keyOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 }  // namespace
 
-std::string realPath(const std::string& path)
+std::string realPath(const std::string& path, FileSystem& fileSystem)
 {
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real)
-        return {};
-    std::string result = real;
-    std::free(real);
-    return result;
+    return path.empty() ? std::string() : fileSystem.realPathAt(AT_FDCWD, path);
 }
 
-FolderWalker::FolderWalker(std::string root, WalkRules rules) : m_rules(std::move(rules))
+FolderWalker::FolderWalker(std::string root, WalkRules rules, FileSystem& fileSystem)
+    : m_fileSystem(fileSystem), m_rules(std::move(rules))
 {
     struct stat info;
-    if (!m_rules.outputFolder.empty() && ::stat(m_rules.outputFolder.c_str(), &info) == 0) {
-        m_outputFolder = {info.st_dev, info.st_ino};
+    if (!m_rules.outputFolder.empty() && m_fileSystem.statAt(AT_FDCWD, m_rules.outputFolder, info, true)) {
+        m_outputFolder = keyOf(info);
         m_hasOutputFolder = true;
     }
-    if (m_rules.stayInside) {
-        m_realRoot = realPath(root);
-        if (m_realRoot.empty())
-            return;  // a root that cannot be resolved has nothing inside it
+    FileHandle handle(m_fileSystem, root.empty() ? -1 : m_fileSystem.openFolder(AT_FDCWD, root, true));
+    if (!handle || !m_fileSystem.statAt(handle.fd(), "", info, true))
+        return;
+    m_realRoot = m_fileSystem.realPathAt(handle.fd(), "");
+    // Pages are published only when the one who owns the site could read them.
+    m_owner = info.st_uid;
+    if (const passwd* owner = m_owner == 0 ? nullptr : ::getpwuid(m_owner)) {
+        int count = 64;
+        m_ownerGroups.resize(static_cast<std::size_t>(count));
+        if (::getgrouplist(owner->pw_name, owner->pw_gid, m_ownerGroups.data(), &count) < 0) {
+            m_ownerGroups.resize(static_cast<std::size_t>(count));
+            ::getgrouplist(owner->pw_name, owner->pw_gid, m_ownerGroups.data(), &count);
+        }
+        m_ownerGroups.resize(static_cast<std::size_t>(std::max(count, 0)));
     }
-    enterFolder(std::move(root));
-}
-
-bool FolderWalker::liesInside(const std::string& path) const
-{
-    const std::string real = realPath(path);
-    if (real.empty())
-        return false;
-    if (m_realRoot == "/")
-        return true;
-    return real.compare(0, m_realRoot.size(), m_realRoot) == 0
-        && (real.size() == m_realRoot.size() || real[m_realRoot.size()] == '/');
+    enterFolder(std::move(root), std::move(handle), keyOf(info), false);
 }
 
 bool FolderWalker::matchesPagePattern(const std::string& name)
@@ -76,61 +78,145 @@ bool FolderWalker::nameBefore(const std::string& a, const std::string& b)
     return a < b;
 }
 
-void FolderWalker::enterFolder(std::string folder)
+bool FolderWalker::linkLeadsInside(int folder, const std::string& name) const
+{
+    return liesWithin(m_fileSystem.realPathAt(folder, name), m_realRoot);
+}
+
+bool FolderWalker::ownerMayRead(const struct stat& info) const
+{
+    if (m_owner == 0)
+        return true;
+    if (info.st_uid == m_owner)
+        return (info.st_mode & S_IRUSR) != 0;
+    if (std::find(m_ownerGroups.begin(), m_ownerGroups.end(), info.st_gid) != m_ownerGroups.end())
+        return (info.st_mode & S_IRGRP) != 0;
+    return (info.st_mode & S_IROTH) != 0;
+}
+
+void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey file, bool throughLink)
 {
     m_pages.clear();
     m_nextPage = 0;
-    struct stat info;
-    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return;
-    if (!m_entered.insert({info.st_dev, info.st_ino}).second)
+    if (!m_entered.insert(file).second)
         return;  // reached before by another path: indexed there
-
-    const bool outputFolder = m_hasOutputFolder && m_outputFolder == std::make_pair(info.st_dev, info.st_ino);
+    const int fd = handle.fd();
+    const bool outputFolder = m_hasOutputFolder && m_outputFolder == file;
 
     struct Entry {
         std::string name;
         struct stat info;
+        bool link;
     };
     std::vector<Entry> entries;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-                continue;
-            Entry e{entry->d_name, {}};
-            const std::string path = folder + "/" + e.name;
-            if (::stat(path.c_str(), &e.info) != 0)
-                continue;
-            if (m_rules.stayInside && (S_ISREG(e.info.st_mode) || S_ISDIR(e.info.st_mode))) {
-                // Inside a folder that lies inside the root, only a link can lead out.
-                struct stat own;
-                bool link = entry->d_type == DT_LNK
-                    || (entry->d_type == DT_UNKNOWN && ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode));
-                if (link && (S_ISDIR(e.info.st_mode) || matchesPagePattern(e.name)) && !liesInside(path)) {
-                    ++m_skippedOutside;
-                    continue;
-                }
-            }
-            entries.push_back(std::move(e));
+    std::vector<FolderEntry> listed;
+    m_fileSystem.listFolder(fd, listed);
+    for (FolderEntry& entry : listed) {
+        Entry e{std::move(entry.name), {}, false};
+        if (!m_fileSystem.statAt(fd, e.name, e.info, true))
+            continue;
+        const bool page = S_ISREG(e.info.st_mode) && matchesPagePattern(e.name);
+        if (!page && !S_ISDIR(e.info.st_mode))
+            continue;
+        struct stat own;
+        e.link = entry.type == DT_LNK
+            || (entry.type == DT_UNKNOWN && m_fileSystem.statAt(fd, e.name, own, false) && S_ISLNK(own.st_mode));
+        // Inside a folder that lies inside the root, only a link can lead out.
+        if (e.link && !m_rules.followOutside && !linkLeadsInside(fd, e.name)) {
+            ++m_skippedOutside;
+            continue;
         }
-        ::closedir(dir);
+        entries.push_back(std::move(e));
     }
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return nameBefore(a.name, b.name); });
 
     Frame frame;
-    for (const Entry& e : entries) {
-        if (S_ISREG(e.info.st_mode) && matchesPagePattern(e.name)) {
-            std::string path = folder + "/" + e.name;
-            if (outputFolder && carriesProgramMark(path))
-                continue;
-            m_pages.push_back(PageItem{std::move(path), e.info.st_mtime});
+    frame.handle = std::make_shared<FileHandle>(std::move(handle));
+    for (Entry& e : entries) {
+        if (S_ISDIR(e.info.st_mode)) {
+            frame.subFolders.push_back(SubFolder{std::move(e.name), keyOf(e.info), e.link});
+            continue;
         }
-        else if (S_ISDIR(e.info.st_mode))
-            frame.subFolders.push_back(e.name);
+        if (outputFolder && carriesProgramMark(m_fileSystem, fd, e.name))
+            continue;
+        std::string path = folder + "/" + e.name;
+        m_pages.push_back(PageItem{std::move(path), e.info.st_mtime, frame.handle, std::move(e.name), keyOf(e.info),
+                                   e.link, static_cast<std::int64_t>(e.info.st_size)});
     }
     frame.folder = std::move(folder);
+    frame.file = file;
+    frame.throughLink = throughLink;
     m_stack.push_back(std::move(frame));
+    limitOpenFolders();
+}
+
+void FolderWalker::limitOpenFolders()
+{
+    std::size_t open = 0;
+    for (const Frame& frame : m_stack)
+        open += frame.handle ? 1 : 0;
+    for (std::size_t at = 1; at < m_stack.size() && open > kMostOpenFolders + 1; ++at) {
+        if (m_stack[at].handle) {
+            m_stack[at].handle.reset();  // pages listed there keep it open until read
+            --open;
+        }
+    }
+}
+
+int FolderWalker::frameFolder(std::size_t at)
+{
+    std::size_t open = at;
+    while (open > 0 && !m_stack[open].handle)
+        --open;
+    if (!m_stack[open].handle)
+        return -1;
+    // Each folder below is opened by its name in the one above, and must be the folder
+    // that was walked there before.
+    for (std::size_t k = open + 1; k <= at; ++k) {
+        Frame& frame = m_stack[k];
+        FileHandle handle(m_fileSystem, m_fileSystem.openFolder(m_stack[k - 1].handle->fd(),
+                                                                nameOfPath(frame.folder), frame.throughLink));
+        struct stat info;
+        if (!handle || !m_fileSystem.statAt(handle.fd(), "", info, true) || keyOf(info) != frame.file)
+            return -1;
+        frame.handle = std::make_shared<FileHandle>(std::move(handle));
+    }
+    const int fd = m_stack[at].handle->fd();
+    limitOpenFolders();
+    return m_stack[at].handle ? fd : -1;
+}
+
+FileHandle FolderWalker::openSubFolder(const SubFolder& sub)
+{
+    const int parent = frameFolder(m_stack.size() - 1);
+    if (parent < 0)
+        return {};
+    FileHandle handle(m_fileSystem, m_fileSystem.openFolder(parent, sub.name, false));
+    bool viaLink = false;
+    if (!handle) {
+        struct stat own;
+        if (!m_fileSystem.statAt(parent, sub.name, own, false) || !S_ISLNK(own.st_mode))
+            return {};
+        if (!sub.throughLink) {
+            ++m_skippedOutside;  // a folder that became a link since the listing is not entered
+            return {};
+        }
+        handle = FileHandle(m_fileSystem, m_fileSystem.openFolder(parent, sub.name, true));
+        viaLink = true;
+    }
+    struct stat info;
+    if (!handle || !m_fileSystem.statAt(handle.fd(), "", info, true))
+        return {};
+    if (keyOf(info) != sub.file) {
+        ++m_skippedOutside;  // another folder than the listing saw: swapped in since
+        return {};
+    }
+    if (viaLink && !m_rules.followOutside && !liesWithin(m_fileSystem.realPathAt(handle.fd(), ""), m_realRoot)) {
+        ++m_skippedOutside;
+        return {};
+    }
+    return handle;
 }
 
 bool FolderWalker::next(PageItem& page)
@@ -145,6 +231,44 @@ bool FolderWalker::next(PageItem& page)
         if (m_stack.empty())
             return false;
         Frame& top = m_stack.back();
-        enterFolder(top.folder + "/" + top.subFolders[top.nextSubFolder++]);
+        const SubFolder& sub = top.subFolders[top.nextSubFolder++];
+        std::string folder = top.folder + "/" + sub.name;
+        FileHandle handle = openSubFolder(sub);
+        if (handle)
+            enterFolder(std::move(folder), std::move(handle), sub.file, sub.throughLink);
+        else
+            m_pages.clear(), m_nextPage = 0;
     }
+}
+
+PageOpening FolderWalker::openPage(const PageItem& page, int& fd) const
+{
+    fd = -1;
+    if (!page.folder || !*page.folder)
+        return PageOpening::CannotOpen;
+    const int folder = page.folder->fd();
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(folder, page.name, false));
+    bool viaLink = false;
+    if (!file) {
+        struct stat own;
+        if (!m_fileSystem.statAt(folder, page.name, own, false) || !S_ISLNK(own.st_mode))
+            return PageOpening::CannotOpen;
+        if (!page.throughLink)
+            return PageOpening::Changed;  // a page that became a link since the listing
+        file = FileHandle(m_fileSystem, m_fileSystem.openForReading(folder, page.name, true));
+        if (!file)
+            return PageOpening::CannotOpen;
+        viaLink = true;
+    }
+    struct stat info;
+    if (!m_fileSystem.statAt(file.fd(), "", info, true) || !S_ISREG(info.st_mode))
+        return PageOpening::CannotOpen;
+    if (keyOf(info) != page.file)
+        return PageOpening::Changed;
+    if (viaLink && !m_rules.followOutside && !liesWithin(m_fileSystem.realPathAt(file.fd(), ""), m_realRoot))
+        return PageOpening::Outside;
+    if (!ownerMayRead(info))
+        return PageOpening::OwnerMayNot;
+    fd = file.release();
+    return PageOpening::Opened;
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "FileSystem.h"
+
+#include <cstdint>
 #include <ctime>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -9,35 +13,62 @@
 
 // The real path of path (links and "." and ".." resolved), or "" when it cannot be
 // resolved.
-std::string realPath(const std::string& path);
+std::string realPath(const std::string& path, FileSystem& fileSystem = FileSystem::real());
+
+// An open folder that the walk listed, shared by the pages found in it until they are read.
+using FolderHandle = std::shared_ptr<const FileHandle>;
+
+// A file by its device and inode.
+using FileKey = std::pair<dev_t, ino_t>;
 
 // One page found by the walk.
 struct PageItem {
     std::string path;         // folder + "/" + name, as joined text
     std::time_t modified{};   // last-modification time, whole seconds
+    FolderHandle folder;      // the folder it was listed in
+    std::string name;         // its name there
+    FileKey file{};           // what the listing saw (links followed)
+    bool throughLink = false; // the entry was a symbolic link
+    std::int64_t size = 0;    // its size in bytes when listed
 };
 
 // What the walk leaves out besides what is not a page.
 struct WalkRules {
-    // Pages and folders whose real path lies outside the root's real path are skipped.
-    bool stayInside = false;
+    // Pages and folders that links lead to outside the root are walked too.
+    bool followOutside = false;
     // Pages in this folder that carry the program's mark are its own output (the search
     // page written there before), not pages of the site. Empty: none.
     std::string outputFolder;
 };
 
+// How opening a page went.
+enum class PageOpening {
+    Opened,
+    CannotOpen,   // missing by now, no regular file, or no permission
+    Outside,      // it lies outside the root by now (a link swapped in)
+    Changed,      // another file than the walk saw stands under its name by now
+    OwnerMayNot,  // the owner of the root may not read it (a hard link to a private file)
+};
+
 // Walks a folder tree depth first, giving its pages in document order: the pages of a
 // folder (in name order) before the pages of its sub-folders, each sub-folder walked
-// completely before the next. Iterative, so any depth is safe; a folder (device and
-// inode) is entered once, so link loops end.
+// completely before the next. Folders are opened through the descriptor of the folder
+// that listed them, never by a path looked up again. Iterative, so any depth is safe; a
+// folder (device and inode) is entered once, so link loops end. Unless followOutside,
+// nothing that lies outside the root is given or entered.
 class FolderWalker {
 public:
-    explicit FolderWalker(std::string root, WalkRules rules = {});
+    explicit FolderWalker(std::string root, WalkRules rules = {}, FileSystem& fileSystem = FileSystem::real());
 
     // The next page, or false when the tree is exhausted.
     bool next(PageItem& page);
 
-    // Pages and folders skipped so far because they lie outside the root.
+    // Opens page for reading, judged by the descriptor opened: a regular file, what the
+    // walk saw, inside the root (unless followOutside) and readable by the root's owner.
+    // Sets fd (to be closed by the caller) when Opened. Safe to call from several threads.
+    PageOpening openPage(const PageItem& page, int& fd) const;
+
+    // Pages and folders skipped so far because links lead outside the root.
     std::size_t skippedOutside() const { return m_skippedOutside; }
 
     // Whether a file name makes a page: it holds ".htm" in any letter case.
@@ -47,23 +78,40 @@ public:
     static bool nameBefore(const std::string& a, const std::string& b);
 
 private:
+    struct SubFolder {
+        std::string name;
+        FileKey file;
+        bool throughLink;
+    };
     struct Frame {
         std::string folder;
-        std::vector<std::string> subFolders;  // names, in walk order
+        FileKey file;
+        bool throughLink = false;     // entered through a link
+        std::shared_ptr<FileHandle> handle;  // null once closed to save descriptors
+        std::vector<SubFolder> subFolders;   // in walk order
         std::size_t nextSubFolder = 0;
     };
 
-    // Lists the folder once: its pages go to m_pages, its sub-folders onto the stack.
-    void enterFolder(std::string folder);
-    bool liesInside(const std::string& path) const;
+    // Opens the sub-folder of the top frame, judged as openPage judges a page.
+    FileHandle openSubFolder(const SubFolder& sub);
+    // Lists an open folder once: its pages go to m_pages, its sub-folders onto the stack.
+    void enterFolder(std::string folder, FileHandle handle, FileKey file, bool throughLink);
+    // The descriptor of frame at, opened again from an ancestor's when it was closed.
+    int frameFolder(std::size_t at);
+    void limitOpenFolders();
+    bool linkLeadsInside(int folder, const std::string& name) const;
+    bool ownerMayRead(const struct stat& info) const;
 
+    FileSystem& m_fileSystem;
     WalkRules m_rules;
-    std::string m_realRoot;  // with stayInside
-    std::pair<dev_t, ino_t> m_outputFolder{};
+    std::string m_realRoot;
+    uid_t m_owner = 0;
+    std::vector<gid_t> m_ownerGroups;
+    FileKey m_outputFolder{};
     bool m_hasOutputFolder = false;
     std::vector<Frame> m_stack;
     std::vector<PageItem> m_pages;  // pages of the folder entered last
     std::size_t m_nextPage = 0;
-    std::set<std::pair<dev_t, ino_t>> m_entered;
+    std::set<FileKey> m_entered;
     std::size_t m_skippedOutside = 0;
 };

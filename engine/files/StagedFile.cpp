@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -68,70 +67,17 @@ std::string unpredictableDigits()
     return digits;
 }
 
-StagingFileSystem& StagingFileSystem::real()
-{
-    static StagingFileSystem fileSystem;
-    return fileSystem;
-}
-
-int StagingFileSystem::createNew(const std::string& path)
-{
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-}
-
-bool StagingFileSystem::writeAll(int fd, std::string_view data)
-{
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, p, left);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-bool StagingFileSystem::syncAndClose(int fd)
-{
-    bool synced = ::fsync(fd) == 0;
-    int error = errno;
-    bool closed = ::close(fd) == 0;
-    if (!synced)
-        errno = error;
-    return synced && closed;
-}
-
-bool StagingFileSystem::rename(const std::string& from, const std::string& to)
-{
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool StagingFileSystem::link(const std::string& from, const std::string& to)
-{
-    return ::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0) == 0;
-}
-
-void StagingFileSystem::remove(const std::string& path)
-{
-    ::unlink(path.c_str());
-}
-
-StagedFile::StagedFile(std::string target, StagingFileSystem& fileSystem)
-    : m_target(std::move(target)), m_fileSystem(fileSystem)
+StagedFile::StagedFile(std::string target, FileSystem& fileSystem)
+    : m_target(std::move(target)), m_fileSystem(fileSystem), m_name(nameOfPath(m_target))
 {
 }
 
 StagedFile::~StagedFile()
 {
     if (!m_temporary.empty())
-        m_fileSystem.remove(m_temporary);
+        m_fileSystem.remove(m_folder.fd(), m_temporary);
     if (!m_kept.empty())
-        m_fileSystem.remove(m_kept);
+        m_fileSystem.remove(m_folder.fd(), m_kept);
 }
 
 bool StagedFile::fail(int error)
@@ -140,40 +86,45 @@ bool StagedFile::fail(int error)
     return false;
 }
 
+bool StagedFile::openFolder()
+{
+    if (!m_folder)
+        m_folder = FileHandle(m_fileSystem, m_fileSystem.openFolder(AT_FDCWD, folderOfPath(m_target), true));
+    return static_cast<bool>(m_folder);
+}
+
 std::string StagedFile::temporaryName() const
 {
-    std::size_t slash = m_target.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-    return folder + "." + name + kMarker + std::to_string(::getpid()) + "-" + unpredictableDigits();
+    return "." + m_name + kMarker + std::to_string(::getpid()) + "-" + unpredictableDigits();
 }
 
 bool StagedFile::write(std::string_view text)
 {
+    if (!openFolder())
+        return fail(errno);
+    const int folder = m_folder.fd();
     struct stat info;
-    if (::lstat(m_target.c_str(), &info) == 0) {
+    if (m_fileSystem.statAt(folder, m_name, info, false)) {
         if (S_ISDIR(info.st_mode))
             return fail(EISDIR);
         // In a folder with the sticky bit only the owner of an entry (or of the folder)
         // may replace it; the old file's second name would be just as stuck.
-        const std::size_t slash = m_target.rfind('/');
-        const std::string folder = slash == std::string::npos ? "." : m_target.substr(0, slash + 1);
         struct stat folderInfo;
         const uid_t me = ::geteuid();
-        if (me != 0 && ::stat(folder.c_str(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX)
+        if (me != 0 && m_fileSystem.statAt(folder, "", folderInfo, true) && (folderInfo.st_mode & S_ISVTX)
             && info.st_uid != me && folderInfo.st_uid != me)
             return fail(EPERM);
         // A link is replaced, not written through; but a link to a file that may not be
         // written stands for that file.
-        if (::stat(m_target.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)
-            && (::access(m_target.c_str(), W_OK) != 0 || (info.st_mode & 0222) == 0))
+        if (m_fileSystem.statAt(folder, m_name, info, true) && !S_ISDIR(info.st_mode)
+            && (!m_fileSystem.mayWrite(folder, m_name) || (info.st_mode & 0222) == 0))
             return fail(EACCES);
     }
     int fd = -1;
     std::string temporary;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         temporary = temporaryName();
-        fd = m_fileSystem.createNew(temporary);
+        fd = m_fileSystem.createNew(folder, temporary);
         if (fd < 0 && errno != EEXIST)
             return fail(errno);
     }
@@ -182,7 +133,7 @@ bool StagedFile::write(std::string_view text)
     m_temporary = temporary;
     if (!m_fileSystem.writeAll(fd, text)) {
         int error = errno;
-        ::close(fd);
+        m_fileSystem.close(fd);
         return fail(error);
     }
     if (!m_fileSystem.syncAndClose(fd))
@@ -194,15 +145,16 @@ bool StagedFile::replaceTarget(bool keepOld)
 {
     if (m_temporary.empty())
         return fail(EINVAL);
+    const int folder = m_folder.fd();
     bool movedAside = false;
     if (keepOld) {
         std::string kept = temporaryName();
-        if (m_fileSystem.link(m_target, kept)) {
+        if (m_fileSystem.link(folder, m_name, folder, kept)) {
             m_kept = kept;
             m_hadOld = true;
         } else if (errno == ENOENT) {
             m_hadOld = false;
-        } else if (m_fileSystem.rename(m_target, kept)) {
+        } else if (m_fileSystem.rename(folder, m_name, folder, kept)) {
             // A file system without hard links: the old file steps aside for a moment.
             m_kept = kept;
             m_hadOld = true;
@@ -211,9 +163,9 @@ bool StagedFile::replaceTarget(bool keepOld)
             return fail(errno);
         }
     }
-    if (!m_fileSystem.rename(m_temporary, m_target)) {
+    if (!m_fileSystem.rename(folder, m_temporary, folder, m_name)) {
         int error = errno;
-        if (movedAside && m_fileSystem.rename(m_kept, m_target))
+        if (movedAside && m_fileSystem.rename(folder, m_kept, folder, m_name))
             m_kept.clear();
         return fail(error);
     }
@@ -227,34 +179,32 @@ bool StagedFile::restoreOld()
     if (!m_replaced)
         return true;
     if (!m_hadOld) {
-        m_fileSystem.remove(m_target);
+        m_fileSystem.remove(m_folder.fd(), m_name);
         m_replaced = false;
         return true;
     }
-    if (!m_fileSystem.rename(m_kept, m_target))
+    if (!m_fileSystem.rename(m_folder.fd(), m_kept, m_folder.fd(), m_name))
         return fail(errno);
     m_kept.clear();
     m_replaced = false;
     return true;
 }
 
-void StagedFile::removeStaleFiles(const std::string& folder)
+void StagedFile::removeStaleFiles(const std::string& folderPath, FileSystem& fileSystem)
 {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    FileHandle folder(fileSystem, fileSystem.openFolder(AT_FDCWD, folderPath, true));
+    std::vector<FolderEntry> entries;
+    if (!folder || !fileSystem.listFolder(folder.fd(), entries))
         return;
     const uid_t me = ::geteuid();
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        pid_t writer = writerOf(name);
+    for (const FolderEntry& entry : entries) {
+        pid_t writer = writerOf(entry.name);
         if (writer <= 0 || writer == ::getpid())
             continue;
         if (::kill(writer, 0) == 0 || errno != ESRCH)
             continue;  // the writer may still be at work
-        const std::string path = folder + "/" + name;
         struct stat info;
-        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == me)
-            ::unlink(path.c_str());
+        if (fileSystem.statAt(folder.fd(), entry.name, info, false) && S_ISREG(info.st_mode) && info.st_uid == me)
+            fileSystem.remove(folder.fd(), entry.name);
     }
-    ::closedir(dir);
 }

@@ -3,6 +3,7 @@
 
 #include "CompanionData.h"
 
+#include "FileSystem.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
 #include "StagedFile.h"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,32 +33,67 @@ bool isPageTextName(const char* name)
     return true;
 }
 
+const char* const kMarkFile = ".vantrelindexer";
+
 // True when the file name in folder holds exactly text: a regular file of ours, read
 // whole and compared.
-bool holdsText(int folder, const char* name, const std::string& text)
+bool holdsText(FileSystem& fileSystem, int folder, const std::string& name, const std::string& text)
 {
-    int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     struct stat info;
-    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
-                && static_cast<std::size_t>(info.st_size) == text.size();
     std::string data;
-    if (same) {
-        data.resize(text.size());
-        std::size_t done = 0;
-        while (done < data.size()) {
-            ssize_t n = ::pread(fd, &data[done], data.size() - done, static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        same = done == data.size() && data == text;
+    return fileSystem.statAt(folder, name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+        && static_cast<std::size_t>(info.st_size) == text.size()
+        && readRegularFile(fileSystem, folder, name, text.size() + 1, data, false) && data == text;
+}
+
+// Whether the file name in folder is a regular file of ours that opens with the mark.
+bool carriesMark(FileSystem& fileSystem, int folder, const std::string& name)
+{
+    struct stat info;
+    std::string head;
+    return fileSystem.statAt(folder, name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+        && readRegularFile(fileSystem, folder, name, std::strlen(kMark), head, false) && head == kMark;
+}
+
+// Why an open folder is not ours to write into: "" when it is owned by us and nobody
+// else may write it.
+std::string ownershipProblem(FileSystem& fileSystem, int folder)
+{
+    struct stat info;
+    if (!fileSystem.statAt(folder, "", info, true) || !S_ISDIR(info.st_mode))
+        return "it is no folder";
+    if (info.st_uid != ::geteuid())
+        return "it belongs to another user";
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return "other users may write into it";
+    return {};
+}
+
+// Whether a folder of page texts left by an earlier version of the program (which wrote
+// no mark file) holds only what it wrote: stamp folders of ours with marked page texts.
+bool earlierVersionsFolder(FileSystem& fileSystem, int folder)
+{
+    std::vector<FolderEntry> stamps, files;
+    if (!fileSystem.listFolder(folder, stamps))
+        return false;
+    for (const FolderEntry& stamp : stamps) {
+        FileHandle inner(fileSystem, areUnpredictableDigits(stamp.name) ? fileSystem.openFolder(folder, stamp.name, false) : -1);
+        if (!inner || !ownershipProblem(fileSystem, inner.fd()).empty() || !fileSystem.listFolder(inner.fd(), files))
+            return false;
+        for (const FolderEntry& file : files)
+            if (!isPageTextName(file.name.c_str()) || !carriesMark(fileSystem, inner.fd(), file.name))
+                return false;
     }
-    ::close(fd);
-    return same;
+    return true;
+}
+
+// Why the open folder of page texts may not be used: "" when it is the program's own.
+std::string textFolderProblemOf(FileSystem& fileSystem, int folder)
+{
+    std::string problem = ownershipProblem(fileSystem, folder);
+    if (problem.empty() && !carriesMark(fileSystem, folder, kMarkFile) && !earlierVersionsFolder(fileSystem, folder))
+        problem = "VantrelIndexer did not make it";
+    return problem;
 }
 }  // namespace
 
@@ -167,18 +204,37 @@ std::string relativeFolderUrl(const std::string& from, const std::string& to)
     return url;
 }
 
-CompanionData::CompanionData(std::string destinationFolder) : m_destination(std::move(destinationFolder)) {}
+std::size_t scriptTextCut(std::string_view escaped, std::size_t limit, std::uint32_t& units)
+{
+    std::size_t at = 0;
+    units = 0;
+    while (at < escaped.size()) {
+        const auto lead = static_cast<unsigned char>(escaped[at]);
+        std::size_t length = 1;
+        if (lead == '\\')
+            length = at + 1 < escaped.size() && escaped[at + 1] == 'u' ? 6 : 2;
+        else if (lead >= 0xC0)
+            length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (at + length > limit || at + length > escaped.size())
+            break;
+        units += lead >= 0xF0 ? 2 : 1;
+        at += length;
+    }
+    return at;
+}
+
+CompanionData::CompanionData(std::string destinationFolder, FileSystem& fileSystem)
+    : m_fileSystem(fileSystem), m_destination(std::move(destinationFolder))
+{
+}
 
 CompanionData::~CompanionData()
 {
     if (!m_finished)
         discard();
-    if (m_stampFolder >= 0)
-        ::close(m_stampFolder);
-    if (m_previousFolder >= 0)
-        ::close(m_previousFolder);
-    if (m_textFolder >= 0)
-        ::close(m_textFolder);
+    for (int fd : {m_stampFolder, m_previousFolder, m_textFolder, m_destinationFolder})
+        if (fd >= 0)
+            m_fileSystem.close(fd);
 }
 
 void CompanionData::fail(const std::string& path, int error)
@@ -190,29 +246,59 @@ void CompanionData::fail(const std::string& path, int error)
     }
 }
 
+std::string CompanionData::textFolderProblem(const std::string& destinationFolder, FileSystem& fileSystem)
+{
+    FileHandle destination(fileSystem, fileSystem.openFolder(AT_FDCWD, destinationFolder, true));
+    struct stat info;
+    if (!destination || !fileSystem.statAt(destination.fd(), kTextFolder, info, false))
+        return {};  // made anew, or the job says why it cannot be
+    FileHandle folder(fileSystem, fileSystem.openFolder(destination.fd(), kTextFolder, false));
+    return folder ? textFolderProblemOf(fileSystem, folder.fd()) : "it is no folder";
+}
+
 bool CompanionData::begin()
 {
     const std::string folder = m_destination + "/" + kTextFolder;
-    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    m_destinationFolder = m_fileSystem.openFolder(AT_FDCWD, m_destination, true);
+    if (m_destinationFolder < 0) {
+        fail(m_destination, errno);
+        return false;
+    }
+    const bool made = m_fileSystem.makeFolder(m_destinationFolder, kTextFolder, 0755);
+    if (!made && errno != EEXIST) {
         fail(folder, errno);
         return false;
     }
-    // Never through a link: the folder must be a real one.
-    m_textFolder = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // Never through a link: the folder must be a real one, and ours.
+    m_textFolder = m_fileSystem.openFolder(m_destinationFolder, kTextFolder, false);
     if (m_textFolder < 0) {
         fail(folder, errno);
         return false;
     }
+    const std::string problem = made ? ownershipProblem(m_fileSystem, m_textFolder) : textFolderProblemOf(m_fileSystem, m_textFolder);
+    if (!problem.empty()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_failedPath = folder;
+        m_error = "not used: " + problem;
+        return false;
+    }
+    if (!carriesMark(m_fileSystem, m_textFolder, kMarkFile)) {
+        const int fd = m_fileSystem.createNew(m_textFolder, kMarkFile, 0644);
+        if (fd < 0 || !m_fileSystem.writeAll(fd, kMark) || !m_fileSystem.syncAndClose(fd)) {
+            fail(folder + "/" + kMarkFile, errno);
+            return false;
+        }
+    }
     for (int attempt = 0; attempt < 16; ++attempt) {
         m_stamp = unpredictableDigits();
-        if (::mkdirat(m_textFolder, m_stamp.c_str(), 0755) == 0)
+        if (m_fileSystem.makeFolder(m_textFolder, m_stamp, 0755))
             break;
         if (errno != EEXIST) {
             fail(folder + "/" + m_stamp, errno);
             return false;
         }
     }
-    m_stampFolder = ::openat(m_textFolder, m_stamp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    m_stampFolder = m_fileSystem.openFolder(m_textFolder, m_stamp, false);
     if (m_stampFolder < 0) {
         fail(folder + "/" + m_stamp, errno);
         return false;
@@ -225,69 +311,92 @@ int CompanionData::openPreviousFolder() const
 {
     // The newest folder of an earlier job, when it is ours and nobody else may change it:
     // its files are only ever linked into the new folder after their bytes are compared.
-    DIR* dir = ::fdopendir(::dup(m_textFolder));
-    if (!dir)
-        return -1;
-    ::rewinddir(dir);  // a duplicate shares its position with m_textFolder
+    std::vector<FolderEntry> entries;
+    m_fileSystem.listFolder(m_textFolder, entries);
     std::string newest;
     struct timespec newestTime = {};
-    while (const dirent* entry = ::readdir(dir)) {
+    for (const FolderEntry& entry : entries) {
         struct stat info;
-        if (!areUnpredictableDigits(entry->d_name) || m_stamp == entry->d_name
-            || ::fstatat(m_textFolder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode)
+        if (!areUnpredictableDigits(entry.name) || m_stamp == entry.name
+            || !m_fileSystem.statAt(m_textFolder, entry.name, info, false) || !S_ISDIR(info.st_mode)
             || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
             continue;
         if (newest.empty() || info.st_mtim.tv_sec > newestTime.tv_sec
             || (info.st_mtim.tv_sec == newestTime.tv_sec && info.st_mtim.tv_nsec > newestTime.tv_nsec)) {
-            newest = entry->d_name;
+            newest = entry.name;
             newestTime = info.st_mtim;
         }
     }
-    ::closedir(dir);
-    return newest.empty() ? -1 : ::openat(m_textFolder, newest.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return newest.empty() ? -1 : m_fileSystem.openFolder(m_textFolder, newest, false);
 }
 
-void CompanionData::writePageText(std::int32_t document, const PageContent& content)
+void CompanionData::writePageText(std::int32_t document, const PageContent& content, std::size_t pageBytes)
 {
     if (m_stampFolder < 0)
         return;
+    // A page's text and sections may take twice its own bytes at most: escapes of control
+    // characters (six bytes for one) and charset conversion must not let a page write
+    // much more than it is.
+    const std::size_t mostBytes = 2 * pageBytes + 256;
     std::string text = kMark;
     text += "vantrelText(";
     IndexText::appendNumber(text, document);
     text += ",{\"text\":\"";
-    text += content.scriptText;
+    const std::size_t head = text.size();
+    const std::size_t room = std::min(2 * pageBytes, kMaxPageTextBytes);
+    std::uint32_t units = ~std::uint32_t(0);
+    bool cut = false;
+    if (content.scriptText.size() > room) {
+        text.append(content.scriptText, 0, scriptTextCut(content.scriptText, room, units));
+        cut = true;
+    } else {
+        text += content.scriptText;
+    }
     text += '"';
     text += ",\"sections\":[";
-    for (std::size_t i = 0; i < content.sections.size(); ++i) {
-        const PageSection& section = content.sections[i];
-        text += i ? ",[" : "[";
-        IndexText::appendNumber(text, section.start);
-        text += ',';
-        appendScriptString(text, section.anchor);
-        text += ',';
-        appendScriptString(text, section.heading);
-        text += ']';
+    bool first = true;
+    for (const PageSection& section : content.sections) {
+        if (section.start > units)
+            break;  // beyond the text kept
+        std::string entry = first ? "[" : ",[";
+        IndexText::appendNumber(entry, section.start);
+        entry += ',';
+        appendScriptString(entry, section.anchor);
+        entry += ',';
+        appendScriptString(entry, section.heading);
+        entry += ']';
+        if (text.size() - head + entry.size() > mostBytes) {
+            cut = true;
+            break;
+        }
+        text += entry;
+        first = false;
     }
     text += "]});\n";
+    if (cut)
+        ++m_textsCut;
     const std::string name = std::to_string(document) + ".js";
     // A page whose text has not changed since the last job keeps its file: a new name for
     // it costs far less than a new file, on file systems slow to make and remove files.
-    if (m_previousFolder >= 0 && holdsText(m_previousFolder, name.c_str(), text)
-        && ::linkat(m_previousFolder, name.c_str(), m_stampFolder, name.c_str(), 0) == 0)
+    if (m_previousFolder >= 0 && holdsText(m_fileSystem, m_previousFolder, name, text)
+        && m_fileSystem.link(m_previousFolder, name, m_stampFolder, name))
         return;
-    int fd = ::openat(m_stampFolder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = m_fileSystem.createNew(m_stampFolder, name, 0644);
     if (fd < 0) {
         fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, errno);
         return;
     }
-    bool written = StagingFileSystem::real().writeAll(fd, text);
+    bool written = m_fileSystem.writeAll(fd, text);
     int error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
+    m_fileSystem.close(fd);
     if (!written)
         fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, error);
+}
+
+void CompanionData::shareText(std::int32_t document, std::int32_t first)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_shared.emplace_back(document, first);
 }
 
 void CompanionData::recordPage(std::int32_t document, std::string title, std::string summary)
@@ -298,6 +407,12 @@ void CompanionData::recordPage(std::int32_t document, std::string title, std::st
     }
     m_titles[document] = std::move(title);
     m_summaries[document] = std::move(summary);
+}
+
+void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
+{
+    const bool known = static_cast<std::size_t>(first) < m_titles.size();
+    recordPage(document, known ? m_titles[first] : std::string(), known ? m_summaries[first] : std::string());
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base)
@@ -320,6 +435,17 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     appendScriptString(text, base);
     text += ",\"text\":";
     appendScriptString(text, std::string(kTextFolder) + "/" + m_stamp + "/");
+    if (!m_shared.empty()) {
+        std::sort(m_shared.begin(), m_shared.end());
+        text += ",\n\"shared\":{";
+        for (std::size_t i = 0; i < m_shared.size(); ++i) {
+            text += i ? ",\"" : "\"";
+            IndexText::appendNumber(text, m_shared[i].first);
+            text += "\":";
+            IndexText::appendNumber(text, m_shared[i].second);
+        }
+        text += '}';
+    }
     for (const auto* list : {&m_titles, &m_summaries}) {
         text += list == &m_titles ? ",\n\"titles\":[" : "],\n\"summaries\":[";
         for (std::size_t i = 0; i < list->size(); ++i) {
@@ -338,16 +464,11 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     }
     m_finished = true;
     // Earlier jobs' page texts: folders named by a stamp, holding page text files only.
-    if (DIR* dir = ::fdopendir(::dup(m_textFolder))) {
-        ::rewinddir(dir);
-        std::vector<std::string> old;
-        while (const dirent* entry = ::readdir(dir))
-            if (areUnpredictableDigits(entry->d_name) && m_stamp != entry->d_name)
-                old.push_back(entry->d_name);
-        ::closedir(dir);
-        for (const std::string& name : old)
-            removeTextFolder(m_textFolder, name);
-    }
+    std::vector<FolderEntry> entries;
+    m_fileSystem.listFolder(m_textFolder, entries);
+    for (const FolderEntry& entry : entries)
+        if (areUnpredictableDigits(entry.name) && m_stamp != entry.name)
+            removeTextFolder(m_textFolder, entry.name);
     return true;
 }
 
@@ -355,29 +476,20 @@ void CompanionData::discard()
 {
     if (m_stampFolder < 0)
         return;
-    ::close(m_stampFolder);
+    m_fileSystem.close(m_stampFolder);
     m_stampFolder = -1;
     removeTextFolder(m_textFolder, m_stamp);
 }
 
 void CompanionData::removeTextFolder(int parent, const std::string& name)
 {
-    int folder = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
+    // Only the page texts the program wrote go, and the folder only when that empties it.
+    FileHandle folder(m_fileSystem, m_fileSystem.openFolder(parent, name, false));
+    std::vector<FolderEntry> files;
+    if (!folder || !ownershipProblem(m_fileSystem, folder.fd()).empty() || !m_fileSystem.listFolder(folder.fd(), files))
         return;
-    if (DIR* dir = ::fdopendir(folder)) {
-        std::vector<std::string> files;
-        while (const dirent* entry = ::readdir(dir))
-            if (isPageTextName(entry->d_name))
-                files.push_back(entry->d_name);
-        for (const std::string& file : files) {
-            struct stat info;
-            if (::fstatat(::dirfd(dir), file.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
-                ::unlinkat(::dirfd(dir), file.c_str(), 0);
-        }
-        ::closedir(dir);
-    } else {
-        ::close(folder);
-    }
-    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);  // stays when anything else is left in it
+    for (const FolderEntry& file : files)
+        if (isPageTextName(file.name.c_str()) && carriesMark(m_fileSystem, folder.fd(), file.name))
+            m_fileSystem.remove(folder.fd(), file.name);
+    m_fileSystem.remove(parent, name, true);  // stays when anything else is left in it
 }

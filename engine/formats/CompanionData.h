@@ -1,8 +1,10 @@
 #pragma once
 
+#include "FileSystem.h"
 #include "IndexTypes.h"
 #include "PageContent.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -20,25 +22,48 @@
 // documentsCheck()), "base" leads from the search page to the pages of relative
 // locations. Each job writes its page texts into a new folder named by a random stamp,
 // which only the new indexed_pages.js names; older folders go once it is in place. A text
-// that has not changed since the last job is the same file under a second name.
+// that has not changed since the last job is the same file under a second name. A file
+// that stands for several documents (links, hard links) has its text written once; the
+// others name it in "shared":{"N":FIRST,...}, which is left out when there are none.
+//
+// indexed_text must be the program's own: made by it (it holds the mark file
+// .vantrelindexer), owned by the user who runs it and writable by nobody else. Only
+// files and folders that carry the mark, or that this job made, are ever removed.
 class CompanionData {
 public:
     // The version of the format above; a search page refuses data of another.
     static constexpr int kFormat = 1;
 
-    explicit CompanionData(std::string destinationFolder);
+    explicit CompanionData(std::string destinationFolder, FileSystem& fileSystem = FileSystem::real());
     ~CompanionData();
     CompanionData(const CompanionData&) = delete;
     CompanionData& operator=(const CompanionData&) = delete;
 
+    // Why the folder of page texts in destinationFolder may not be used ("" when it is
+    // missing or the program's own): it belongs to another user, others may write it,
+    // or the program did not make it.
+    static std::string textFolderProblem(const std::string& destinationFolder,
+                                         FileSystem& fileSystem = FileSystem::real());
+
     // Makes the new folder for the page texts; false (error() says why) when it cannot.
     bool begin();
 
-    // Writes the text and sections of document. Safe to call from several threads.
-    void writePageText(std::int32_t document, const PageContent& content);
+    // Writes the text and sections of document, cut to the bytes its page may cost:
+    // kMaxPageTextBytes of text as written, and twice pageBytes (the page's own) for the
+    // whole file. Safe to call from several threads.
+    void writePageText(std::int32_t document, const PageContent& content, std::size_t pageBytes);
+
+    // document shows the text written for first, an earlier document of the same file.
+    void shareText(std::int32_t document, std::int32_t first);
+
+    // Page texts cut so far to stay within their bytes.
+    std::size_t textsCut() const { return m_textsCut; }
 
     // Keeps the title and summary of document, recorded in document order.
     void recordPage(std::int32_t document, std::string title, std::string summary);
+    // document shows the title and summary recorded for first, an earlier document of
+    // the same file.
+    void recordRepeat(std::int32_t document, std::int32_t first);
 
     // Puts indexed_pages.js in place for documents and removes the page texts of earlier
     // jobs. base: the way from the destination to relative locations, URL-encoded.
@@ -55,15 +80,19 @@ public:
 private:
     void fail(const std::string& path, int error);
     int openPreviousFolder() const;
-    static void removeTextFolder(int parent, const std::string& name);
+    void removeTextFolder(int parent, const std::string& name);
 
+    FileSystem& m_fileSystem;
     std::string m_destination;
+    int m_destinationFolder = -1;
     std::string m_stamp;
     int m_textFolder = -1;  // indexed_text
     int m_stampFolder = -1;  // indexed_text/STAMP
     int m_previousFolder = -1;  // the newest folder of an earlier job, or -1
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
+    std::vector<std::pair<std::int32_t, std::int32_t>> m_shared;  // document, first
+    std::atomic<std::size_t> m_textsCut{0};
     bool m_finished = false;
     std::mutex m_mutex;
     std::string m_failedPath;
@@ -86,3 +115,8 @@ std::string relativeFolderUrl(const std::string& from, const std::string& to);
 // Appends text as a double-quoted string that scripts read back exactly: quote,
 // backslash and control characters escaped, and U+2028 and U+2029 too.
 void appendScriptString(std::string& out, std::string_view utf8);
+
+// How many bytes of escaped (script string text as appendScriptString writes it) to keep
+// so that at most limit are kept without splitting an escape or a character; units
+// receives the UTF-16 code units they stand for.
+std::size_t scriptTextCut(std::string_view escaped, std::size_t limit, std::uint32_t& units);

@@ -3,6 +3,7 @@
 
 #include "SearchPageFiles.h"
 
+#include "FileSystem.h"
 #include "StagedFile.h"
 
 #include <algorithm>
@@ -19,37 +20,6 @@ const char* const kPageMark = "<meta name=\"generator\" content=\"VantrelIndexer
 const char* const kScriptMark = "/* generator: VantrelIndexer";
 constexpr std::size_t kMarkWindow = 1024;
 
-// Reads up to limit bytes of a regular file; false (errno set) when it cannot.
-bool readRegularFile(const std::string& path, std::size_t limit, std::string& content)
-{
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        errno = EISDIR;
-        return false;
-    }
-    content.clear();
-    char buffer[65536];
-    while (content.size() < limit) {
-        ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit - content.size()));
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            int error = errno;
-            ::close(fd);
-            errno = error;
-            return false;
-        }
-        content.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return true;
-}
 }  // namespace
 
 std::string programFolder()
@@ -86,8 +56,13 @@ const std::vector<std::string>& searchPageFileNames()
 
 bool carriesProgramMark(const std::string& path)
 {
+    return carriesProgramMark(FileSystem::real(), AT_FDCWD, path);
+}
+
+bool carriesProgramMark(FileSystem& fileSystem, int folder, const std::string& name)
+{
     std::string head;
-    if (!readRegularFile(path, kMarkWindow, head))
+    if (!readRegularFile(fileSystem, folder, name, kMarkWindow, head))
         return false;
     return head.find(kPageMark) != std::string::npos || head.compare(0, std::strlen(kScriptMark), kScriptMark) == 0;
 }
@@ -103,7 +78,7 @@ bool copySearchPageFiles(const std::string& folder, const std::string& destinati
         StagedFile target(destinationFolder + "/" + name);
         std::string content;
         OutputFailure failure;
-        if (!readRegularFile(source, std::string::npos, content))
+        if (!readRegularFile(FileSystem::real(), AT_FDCWD, source, std::string::npos, content))
             failure = {target.target(), "the program's copy " + source + " cannot be read: " + std::strerror(errno)};
         else if (!target.write(content) || !target.replaceTarget())
             failure = {target.target(), target.error()};

@@ -13,6 +13,7 @@
 #include <vector>
 
 class CompanionData;
+class FileSystem;
 struct PageItem;
 struct PageResult;
 
@@ -77,8 +78,11 @@ public:
     // Pages parsed at once; 0 means one per processor. Results are the same for any value.
     unsigned threadCount = 0;
     PatternMatcher patternMatcher = PatternMatcher::Scanner;
-    // Skip pages and folders whose real path lies outside the source folder's.
-    bool stayInside = false;
+    // Also walk pages and folders that links lead to outside the source folder; without
+    // it they are skipped.
+    bool followOutside = false;
+    // Every file-system call of a job goes through it; null: the operating system's.
+    FileSystem* fileSystem = nullptr;
     // Also write what the search page shows of each page: its real title, a summary,
     // its text and its sections (indexed_pages.js and indexed_text/).
     bool companionData = false;
@@ -86,11 +90,21 @@ public:
     const std::atomic<bool>* runStopRequested = nullptr;
 
     // What the last job saw besides its tables.
-    std::size_t pagesOutside = 0;  // pages and folders skipped by stayInside
-    std::string failure;           // why the job failed, when no line says it
+    std::size_t pagesOutside = 0;      // pages and folders outside the source, skipped
+    std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not read
+    std::size_t textsCut = 0;          // page texts cut to the bytes their page may cost
+    std::size_t pagesWordsLeftOut = 0; // later documents of a file reached again, listed without words
+
+    // What the later documents of a file reached again (links, hard links) may add to the
+    // bytes of the pages read once before they are listed without words: half the bytes
+    // read once, plus this.
+    static constexpr std::int64_t kRepeatedBytes = 1 << 20;
+    std::string failure;               // why the job failed, when no line says it
 
 private:
-    void recordPage(const PageItem& page, PageResult& result);
+    // repeatOf: the earlier document of the same file whose title and summary stand for it.
+    void recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf = -1);
+    FileSystem& files() const;
     std::string locationOf(const std::string& pagePath) const;
     bool writeIndexFiles();
     void companionFailed();

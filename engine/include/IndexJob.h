@@ -17,7 +17,7 @@ struct JobSettings {
     std::string urlPrefix;
     unsigned threadCount = 0;  // 0: one per processor
     PatternMatcher patternMatcher = PatternMatcher::Scanner;
-    bool stayInside = false;   // skip pages and folders whose real path lies outside the source
+    bool followOutside = false; // also walk pages and folders that links lead to outside the source
     bool overwrite = false;    // replace files of the same names that the program did not write
     bool companionData = true; // also write real titles, summaries and page texts for the page
 };
@@ -27,14 +27,18 @@ enum class JobResult {
     Complete,    // the index and the search page are written
     Stopped,     // a stop request ended it; the old index stays
     NotWritten,  // an index file could not be written, or the job failed; the old index stays
-    Refused,     // the destination holds files of the site's own that it may not replace
+    Refused,     // the destination holds files of the site's own that it may not replace, or
+                 // a folder the program would write into that is not its own
 };
 
 struct JobOutcome {
     JobResult result = JobResult::NotWritten;
     std::size_t pages = 0;
     std::size_t words = 0;
-    std::size_t pagesOutside = 0;  // skipped with stayInside
+    std::size_t pagesOutside = 0;      // pages and folders outside the source, skipped
+    std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not published
+    std::size_t textsCut = 0;          // page texts cut to keep the output within bounds
+    std::size_t pagesWordsLeftOut = 0; // documents of a file reached again, listed without words
     std::string failure;           // NotWritten: which file could not be written and why
     std::vector<std::string> outputFailures;  // search-page or companion files not written: "PATH: reason"
 };
@@ -58,12 +62,20 @@ bool createFolders(const std::string& folder);
 // write (a site's own search.html, say), as paths.
 std::vector<std::string> foreignFiles(const JobSettings& settings);
 
+// The folders in the destination that the job would write into but may not, each as
+// "PATH: why" (a folder of page texts the program did not make, or that others may
+// write). They are never used, not even with settings.overwrite.
+std::vector<std::string> foreignFolders(const JobSettings& settings);
+
 // Runs a whole job on the single engine: builds the index, copies the search-page files
 // and reports the final line. Every event goes to log, in order. The job stops at its
 // next safe point once stop is set, also when stop was set before the job began. Files
 // of the site's own are replaced only with settings.overwrite.
 JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std::atomic<bool>& stop);
 
-// A path as it may be shown or logged: every byte below 0x20 and 0x7F written as \xHH,
-// so that no name can move the cursor, recolour a terminal or start a line of its own.
-std::string printablePath(std::string_view path);
+// Text as it may be shown or logged, in valid UTF-8 that neither drives a terminal nor
+// reorders or breaks a line: bytes below 0x20, 0x7F and bytes that are not UTF-8 (a raw
+// C1 byte among them) written as \xHH; the C1 controls U+0080 to U+009F, the line and
+// paragraph separators and the bidirectional controls (U+061C, U+200E, U+200F, U+202A
+// to U+202E, U+2066 to U+2069) as \u{XXXX}. Every front end shows names through it.
+std::string printableText(std::string_view text);

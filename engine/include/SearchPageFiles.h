@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class FileSystem;
+
 // The folder of the running program file, ending in "/"; empty when it cannot be told.
 std::string programFolder();
 
@@ -18,6 +20,8 @@ const std::vector<std::string>& searchPageFileNames();
 // the program's own holds in its first kilobyte: the generator META tag in HTML, the
 // first-line comment in scripts and styles.
 bool carriesProgramMark(const std::string& path);
+// The same for the file name in the open folder, read through fileSystem.
+bool carriesProgramMark(FileSystem& fileSystem, int folder, const std::string& name);
 
 // A file that could not be written, and why.
 struct OutputFailure {

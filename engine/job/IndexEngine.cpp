@@ -4,6 +4,7 @@
 #include "IndexEngine.h"
 
 #include "CompanionData.h"
+#include "FileSystem.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
 #include "PageAnalysis.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <new>
 #include <thread>
 #include <unistd.h>
@@ -84,48 +86,87 @@ std::string IndexEngine::locationOf(const std::string& pagePath) const
 
 // The lines of a page come out exactly as readTitle() and parseDocument() give them,
 // with the page's entry made between the two.
-void IndexEngine::recordPage(const PageItem& page, PageResult& result)
+void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf)
 {
     reportTitlePass(result, page.path, progressLog);
     documents.push_back(DocumentEntry{std::move(result.title), locationOf(page.path),
                                       IndexText::formatPageDate(page.modified)});
-    if (m_companion)
-        m_companion->recordPage(static_cast<std::int32_t>(documents.size() - 1), displayTitle(result, page.path),
-                                std::move(result.content.summary));
+    const auto document = static_cast<std::int32_t>(documents.size() - 1);
+    if (m_companion && repeatOf >= 0)
+        m_companion->recordRepeat(document, repeatOf);
+    else if (m_companion)
+        m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary));
     reportWordPass(result, page.path, progressLog);
+}
+
+FileSystem& IndexEngine::files() const
+{
+    return fileSystem ? *fileSystem : FileSystem::real();
 }
 
 void IndexEngine::walkFolder(const std::string& folder)
 {
     WalkRules rules;
-    rules.stayInside = stayInside;
+    rules.followOutside = followOutside;
     rules.outputFolder = destinationFolder;
-    FolderWalker walker(folder, rules);
+    FolderWalker walker(folder, rules, files());
     const unsigned threads = threadsToUse();
     const StopSignal stop = stopSignal();
 
     // Each thread enters the words of the pages it parses into a dictionary of its own,
     // under the page's document number (its place in walk order); the recorder only
     // appends entries and lines. The dictionaries are joined once the walk has ended,
-    // without the pages parsed ahead of a stop.
+    // without the pages parsed ahead of a stop. A file that the walk reaches again
+    // (links, hard links) keeps the text written for its first document, which is
+    // chosen here, in walk order. Its later documents keep their words while what they
+    // add stays small beside the site (kRepeatedBytes); beyond that they are listed with
+    // the first one's title and text but without words, and are not read again, so that
+    // links to one large page cannot make the index grow without bound.
     struct QueuedPage {
         PageItem page;
         std::int32_t document = 0;
+        std::int32_t sharesTextOf = -1;
+        bool wordsLeftOut = false;
     };
+    std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
+    std::map<FileKey, std::int32_t> firstDocuments;
+    std::atomic<std::size_t> outside{0}, ownerMayNot{0};
     auto submitted = static_cast<std::int32_t>(documents.size());
     CompanionData* companion = m_companion.get();
-    auto analyse = [this, &threadWords, companion](const QueuedPage& queued, unsigned thread) {
-        PageResult result = analysePage(queued.page.path, PagePasses::TitleAndWords, contentMode, patternMatcher,
-                                        companion != nullptr);
+    auto analyse = [this, &threadWords, &walker, &outside, &ownerMayNot, companion](const QueuedPage& queued,
+                                                                                   unsigned thread) {
+        int fd = -1;
+        const PageOpening opening = walker.openPage(queued.page, fd);
+        if (opening == PageOpening::Outside || opening == PageOpening::Changed)
+            ++outside;
+        else if (opening == PageOpening::OwnerMayNot)
+            ++ownerMayNot;
+        FileHandle file(files(), fd);
+        if (queued.wordsLeftOut) {
+            // Judged like any page, but not read: it is the file read for an earlier document.
+            PageResult result;
+            result.read = file ? PageRead::Read : PageRead::CannotOpen;
+            if (file && companion)
+                companion->shareText(queued.document, queued.sharesTextOf);
+            return result;
+        }
+        PageText page;
+        const PageRead read = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
+        file.reset();
+        const bool readContent = companion && read == PageRead::Read;
+        PageResult result =
+            analysePage(page, read, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
         threadWords[thread].addPage(queued.document, result.words);
         result.words.clear();
-        if (companion && result.read == PageRead::Read) {
-            // The text goes to its file from here; only the title and summary stay.
-            companion->writePageText(queued.document, result.content);
-            std::string().swap(result.content.scriptText);
-            std::vector<PageSection>().swap(result.content.sections);
-        }
+        // The text goes to its file from here, or is the one written for the same file
+        // before; only the title and summary stay.
+        if (readContent && queued.sharesTextOf >= 0)
+            companion->shareText(queued.document, queued.sharesTextOf);
+        else if (readContent)
+            companion->writePageText(queued.document, result.content, result.textBytes);
+        std::string().swap(result.content.scriptText);
+        std::vector<PageSection>().swap(result.content.sections);
         return result;
     };
     {
@@ -136,6 +177,15 @@ void IndexEngine::walkFolder(const std::string& folder)
             while (!walked && pipeline.hasRoom()) {
                 if (walker.next(queued.page)) {
                     queued.document = submitted++;
+                    auto first = firstDocuments.emplace(queued.page.file, queued.document);
+                    queued.sharesTextOf = first.second ? -1 : first.first->second;
+                    queued.wordsLeftOut = false;
+                    if (first.second)
+                        distinctBytes += queued.page.size;
+                    else if (repeatedBytes + queued.page.size <= distinctBytes / 2 + kRepeatedBytes)
+                        repeatedBytes += queued.page.size;
+                    else
+                        queued.wordsLeftOut = true;
                     pipeline.submit(std::move(queued));
                 } else {
                     walked = true;
@@ -145,10 +195,18 @@ void IndexEngine::walkFolder(const std::string& folder)
                 break;  // pages parsed ahead of a stop are dropped unrecorded
             PageResult result;
             pipeline.takeFront(queued, result);
-            recordPage(queued.page, result);
+            if (queued.wordsLeftOut && result.read == PageRead::Read) {
+                // The first document of the file is recorded: its title stands for this one.
+                result.title = documents[static_cast<std::size_t>(queued.sharesTextOf)].title;
+                ++pagesWordsLeftOut;
+                recordPage(queued.page, result, queued.sharesTextOf);
+            } else {
+                recordPage(queued.page, result);
+            }
         }
     }
-    pagesOutside += walker.skippedOutside();
+    pagesOutside += walker.skippedOutside() + outside;
+    pagesOwnerMayNot += ownerMayNot;
     const auto recorded = static_cast<std::int32_t>(documents.size());
     if (dictionary.empty() && recorded == submitted) {
         // Every parsed page was recorded: the largest dictionary becomes the engine's as
@@ -183,6 +241,9 @@ bool IndexEngine::buildIndex()
     stopRequested.store(false, std::memory_order_relaxed);
     resetTables();
     pagesOutside = 0;
+    pagesOwnerMayNot = 0;
+    textsCut = 0;
+    pagesWordsLeftOut = 0;
     failure.clear();
     if (sourceFolder.empty() || destinationFolder.empty())
         return false;
@@ -191,7 +252,7 @@ bool IndexEngine::buildIndex()
     bool written = false;
     try {
         if (companionData) {
-            m_companion = std::make_unique<CompanionData>(destinationFolder);
+            m_companion = std::make_unique<CompanionData>(destinationFolder, files());
             if (!m_companion->begin())
                 companionFailed();
         }
@@ -200,6 +261,7 @@ bool IndexEngine::buildIndex()
         written = rankPostings() && writeIndexFiles();
         if (written && m_companion) {
             const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+            textsCut = m_companion->textsCut();
             if (!m_companion->finish(documents, base))
                 companionFailed();
         }
@@ -225,7 +287,7 @@ bool IndexEngine::writeIndexFiles()
     if (!composeWordsText(text))
         return false;
     // Once the words text is complete the job runs to its end: no stop is tested here.
-    StagedFile::removeStaleFiles(destinationFolder);
+    StagedFile::removeStaleFiles(destinationFolder, files());
     auto failed = [this](ProgressKind kind, const StagedFile& file) {
         report(kind, file.target(), file.error());
         return false;
@@ -233,11 +295,11 @@ bool IndexEngine::writeIndexFiles()
     // Both files are written out before either replaces its old one, and the old words
     // file is kept until the documents file is in place, so the pair on disk always
     // belongs together.
-    StagedFile words(destinationFolder + "/indexed_words.js");
+    StagedFile words(destinationFolder + "/indexed_words.js", files());
     if (!words.write(text))
         return failed(ProgressKind::WordsFileFailed, words);
     composeDocsText(text);
-    StagedFile docs(destinationFolder + "/indexed_docs.js");
+    StagedFile docs(destinationFolder + "/indexed_docs.js", files());
     if (!docs.write(text))
         return failed(ProgressKind::DocsFileFailed, docs);
     std::string().swap(text);

@@ -3,10 +3,13 @@
 
 #include "IndexJob.h"
 
+#include "CompanionData.h"
 #include "IndexEngine.h"
 #include "SearchPageFiles.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,9 +44,9 @@ public:
     {
         if ((event.kind == ProgressKind::WordsFileFailed || event.kind == ProgressKind::DocsFileFailed)
             && failure.empty())
-            failure = printablePath(event.path) + ": " + std::string(event.reason);
+            failure = printableText(event.path) + ": " + std::string(event.reason);
         if (event.kind == ProgressKind::OutputFailed)
-            outputFailures.push_back(printablePath(event.path) + ": " + std::string(event.reason));
+            outputFailures.push_back(printableText(event.path) + ": " + std::string(event.reason));
         m_log.report(event);
     }
 
@@ -103,7 +106,8 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
 {
     std::vector<std::string> found;
     std::vector<std::string> names = searchPageFileNames();
-    names.push_back("indexed_pages.js");
+    if (settings.companionData)
+        names.push_back("indexed_pages.js");  // --plain leaves it as it is
     for (const std::string& name : names) {
         const std::string path = settings.destinationFolder + "/" + name;
         struct stat info;
@@ -113,11 +117,22 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
     return found;
 }
 
+std::vector<std::string> foreignFolders(const JobSettings& settings)
+{
+    std::vector<std::string> found;
+    if (!settings.companionData)
+        return found;
+    const std::string problem = CompanionData::textFolderProblem(settings.destinationFolder);
+    if (!problem.empty())
+        found.push_back(settings.destinationFolder + "/indexed_text: " + problem);
+    return found;
+}
+
 JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std::atomic<bool>& stop)
 {
     JobOutcome outcome;
     JobLog jobLog(log);
-    if (!settings.overwrite && !foreignFiles(settings).empty()) {
+    if ((!settings.overwrite && !foreignFiles(settings).empty()) || !foreignFolders(settings).empty()) {
         outcome.result = JobResult::Refused;
         return outcome;
     }
@@ -136,7 +151,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.urlPrefix = settings.urlPrefix;
     engine.threadCount = settings.threadCount;
     engine.patternMatcher = settings.patternMatcher;
-    engine.stayInside = settings.stayInside;
+    engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
@@ -153,6 +168,9 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     outcome.pages = engine.documents.size();
     outcome.words = engine.dictionary.size();
     outcome.pagesOutside = engine.pagesOutside;
+    outcome.pagesOwnerMayNot = engine.pagesOwnerMayNot;
+    outcome.textsCut = engine.textsCut;
+    outcome.pagesWordsLeftOut = engine.pagesWordsLeftOut;
     if (complete) {
         outcome.result = JobResult::Complete;
     } else if (!jobLog.failure.empty() || !engine.failure.empty()) {
@@ -169,19 +187,63 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     return outcome;
 }
 
-std::string printablePath(std::string_view path)
+namespace {
+// The code point of the UTF-8 sequence at text[at] and its length; length 0 when no
+// well-formed sequence starts there (overlong forms and surrogates are not).
+std::pair<char32_t, std::size_t> decodeUtf8(std::string_view text, std::size_t at)
+{
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size())
+        return {0, 0};
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return {0, 0};
+        code = code << 6 | (byte(at + i) & 0x3F);
+    }
+    static const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return {0, 0};
+    return {code, length};
+}
+
+// Characters that would drive a terminal or make a line look like another: C1 controls,
+// line and paragraph separators, and the marks, embeddings, overrides and isolates that
+// reorder the text after them.
+bool controlsOrReorders(char32_t code)
+{
+    return (code >= 0x80 && code <= 0x9F) || code == 0x61C || code == 0x200E || code == 0x200F
+        || (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+}  // namespace
+
+std::string printableText(std::string_view text)
 {
     static const char hex[] = "0123456789ABCDEF";
     std::string shown;
-    shown.reserve(path.size());
-    for (char c : path) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
+    shown.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            shown += text[at++];
+            continue;
+        }
+        const auto [code, length] = byte < 0x80 ? std::pair<char32_t, std::size_t>{0, 0} : decodeUtf8(text, at);
+        if (length == 0) {
             shown += "\\x";
             shown += hex[byte >> 4];
             shown += hex[byte & 15];
+            ++at;
+        } else if (controlsOrReorders(code)) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u{%04X}", static_cast<unsigned>(code));
+            shown += escaped;
+            at += length;
         } else {
-            shown += c;
+            shown.append(text, at, length);
+            at += length;
         }
     }
     return shown;

@@ -43,12 +43,20 @@ void report(ProgressLog* log, ProgressKind kind, const std::string& path = {})
 PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher,
                        bool readContent)
 {
+    PageText page;
+    const PageRead read = page.read(path);
+    return analysePage(page, read, passes, mode, matcher, readContent);
+}
+
+PageResult analysePage(PageText& page, PageRead read, PagePasses passes, ContentMode mode, PatternMatcher matcher,
+                       bool readContent)
+{
     PageResult result;
     result.title = kNoTitle;
-    PageText page;
-    result.read = page.read(path);
+    result.read = read;
     if (result.read != PageRead::Read)
         return result;
+    result.textBytes = page.length();
     if (readContent)
         result.content = extractPageContent(page.text());  // before the text is upper-cased
     toUpperInPlace(page.data(), page.length());

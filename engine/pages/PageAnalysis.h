@@ -16,6 +16,7 @@ struct PageResult {
     PageWords words;
     bool tooComplex = false;  // the pattern library gave up on a pass (or memory ran out)
     PageContent content;      // what a reader sees, when asked for
+    std::size_t textBytes = 0;  // of the page's text (its bytes up to the first NUL)
 };
 
 // Which passes analysePage runs over a page.
@@ -27,6 +28,9 @@ extern const char* const kNoTitle;
 // Reads the page once and runs the passes asked for with the chosen matcher, and with
 // readContent takes out what a reader sees of it too. Never throws but std::bad_alloc.
 PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher,
+                       bool readContent = false);
+// The same over a page already read (how the read went: read); upper-cases its text.
+PageResult analysePage(PageText& page, PageRead read, PagePasses passes, ContentMode mode, PatternMatcher matcher,
                        bool readContent = false);
 
 // The title a reader sees: the page's own, else its file name.

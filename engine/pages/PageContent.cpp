@@ -138,9 +138,31 @@ public:
     std::uint32_t units() const { return m_units; }
     std::string take() { return std::move(m_escaped); }
 
-    // Adds n bytes of characters that need no escape; units is their UTF-16 length.
+    // Adds n bytes of characters that need no escape; units is their UTF-16 length. A
+    // run that does not fit whole is cut at the last blank (or character) that fits.
     void addRun(const char* p, std::size_t n, std::uint32_t units)
     {
+        if (!m_full && m_bytes + n + (m_blank && m_units ? 1 : 0) > m_limit) {
+            const std::size_t room = m_limit - std::min(m_limit, m_bytes + (m_blank && m_units ? 1 : 0));
+            std::size_t cut = room;
+            while (cut > 0 && (static_cast<unsigned char>(p[cut]) & 0xC0) == 0x80)
+                --cut;  // not inside a character
+            for (std::size_t blank = cut; blank > room / 2; --blank) {
+                if (p[blank] == ' ') {
+                    cut = blank;
+                    break;
+                }
+            }
+            units = 0;
+            for (std::size_t i = 0; i < cut; ++i)
+                units += (static_cast<unsigned char>(p[i]) & 0xC0) == 0x80 ? 0 : static_cast<unsigned char>(p[i]) >= 0xF0 ? 2 : 1;
+            if (cut > 0 && open(cut)) {
+                m_escaped.append(p, cut);
+                m_units += units;
+            }
+            m_full = true;
+            return;
+        }
         if (!open(n))
             return;
         m_escaped.append(p, n);

@@ -37,20 +37,24 @@ void PageText::release()
     m_length = 0;
 }
 
-PageRead PageText::read(const std::string& path)
+PageRead PageText::read(const std::string& path, FileSystem& fileSystem)
 {
     release();
     if (path.empty())
         return PageRead::CannotOpen;
-    // O_NONBLOCK: should the path name a FIFO by now, opening it must not wait for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
+    // Should the path name a FIFO by now, opening it does not wait for a writer.
+    FileHandle file(fileSystem, fileSystem.openForReading(AT_FDCWD, path, true));
+    if (!file)
         return PageRead::CannotOpen;
+    return read(file.fd(), fileSystem);
+}
+
+PageRead PageText::read(int fd, FileSystem& fileSystem)
+{
+    release();
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (!fileSystem.statAt(fd, "", info, true) || !S_ISREG(info.st_mode))
         return PageRead::CannotOpen;
-    }
     // The size is only a first guess: a file that grows is still read to its end. The text
     // ends at the first NUL byte, so reading stops there: a large sparse file (all zero
     // bytes) costs one chunk, not its size in memory. Chunks keep the first allocation
@@ -72,17 +76,16 @@ PageRead PageText::read(const std::string& path)
             buffer = larger;
             capacity = grown;
         }
-        ssize_t got = ::read(fd, buffer + length, std::min(capacity - length, chunk));
+        ssize_t got = fileSystem.readSome(fd, buffer + length, std::min(capacity - length, chunk));
         if (got > 0) {
             nulRead = std::memchr(buffer + length, '\0', static_cast<std::size_t>(got)) != nullptr;
             length += static_cast<std::size_t>(got);
         } else if (got == 0) {
             break;
-        } else if (errno != EINTR) {
+        } else {
             failed = true;
         }
     }
-    ::close(fd);
     if (failed) {
         std::free(buffer);
         return PageRead::CannotRead;

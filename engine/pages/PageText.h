@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileSystem.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,7 +24,9 @@ public:
     ~PageText();
 
     // Reads the whole file, to its end whatever its size. Never throws.
-    PageRead read(const std::string& path);
+    PageRead read(const std::string& path, FileSystem& fileSystem = FileSystem::real());
+    // The same from a file already opened for reading; fd stays open.
+    PageRead read(int fd, FileSystem& fileSystem = FileSystem::real());
 
     std::string_view text() const { return std::string_view(m_data, m_length); }
     char* data() { return m_data; }

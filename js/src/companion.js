@@ -25,8 +25,8 @@ function documentsCheck(docs) {
 
 // What the page takes from `pages` for these docs: {state: 'none'} when there is no
 // companion data, 'format' when another version wrote it, 'stale' when it belongs to
-// another indexed_docs.js; else 'ok' with titles, summaries, base and text (the
-// folder of the page texts, or null).
+// another indexed_docs.js; else 'ok' with titles, summaries, base, text (the folder
+// of the page texts, or null) and shared (documents whose text is another's, or null).
 function companionData(pages, docs) {
   if (!pages || typeof pages !== 'object') return { state: 'none' };
   if (pages.format !== PAGES_FORMAT) return { state: 'format' };
@@ -36,7 +36,8 @@ function companionData(pages, docs) {
     titles: Array.isArray(pages.titles) ? pages.titles : [],
     summaries: Array.isArray(pages.summaries) ? pages.summaries : [],
     base: siteBaseOf(pages.base),
-    text: typeof pages.text === 'string' && TEXT_FOLDER.test(pages.text) ? pages.text : null
+    text: typeof pages.text === 'string' && TEXT_FOLDER.test(pages.text) ? pages.text : null,
+    shared: pages.shared && typeof pages.shared === 'object' ? pages.shared : null
   };
 }
 

@@ -8,6 +8,7 @@ var MAX_EDGE = 16;              // characters taken beyond its first and last wo
 var MAX_TEXT_CHARS = 4194304;   // characters of a page's text read (the indexer writes 4 MiB at most)
 var MAX_TEXT_WORDS = 300000;    // words of a page's text read
 var MAX_PLACES = 2000;          // places of one query word weighed on a page: the first ones
+var MAX_TERM_WORDS = 2000;      // words of a page one query word stands for: the first found
 var MAX_SECTIONS = 4000;        // sections of a page read
 var MAX_ANCHOR = 256;           // characters of an anchor linked to (a longer one is no anchor)
 var MAX_HEADING_WORDS = 24;     // words of a heading matched
@@ -114,12 +115,14 @@ PageText.prototype.wordsOf = function (term, whole) {
     term.fuzzy.forEach(exact, this);
     return found;
   }
-  for (i = this.lowerBound(t); i < words.length && words[i].lastIndexOf(t, 0) === 0; i++) {
+  // A page may hold any number of words that a query word begins or stands inside:
+  // the search reads the first MAX_TERM_WORDS, so a keystroke costs no more on it.
+  for (i = this.lowerBound(t); i < words.length && found.length < MAX_TERM_WORDS && words[i].lastIndexOf(t, 0) === 0; i++) {
     if (!whole || words[i] === t || pluralOf(t, words[i])) found.push(i);
   }
   if (/E?S$/.test(t)) [t.slice(0, -1), t.slice(0, -2)].filter(function (w) { return pluralOf(w, t); }).forEach(exact, this);
   if (whole || t.length < MIN_INNER) return found;
-  return innerWordsOf(this, t, Infinity, found);
+  return innerWordsOf(this, t, MAX_TERM_WORDS, found);
 };
 
 // Where a term's words stand on the page, by the rules of the search: {places, the
@@ -134,13 +137,16 @@ PageText.prototype.matchesOf = function (term) {
     var c = wordClass(term, word);
     return c !== NONE && (!whole || c <= PLURAL || c === FUZZY);
   }
+  // Each word's places are in order: only the first MAX_PLACES of each can be among the
+  // first MAX_PLACES of all.
   this.wordsOf(term, whole).forEach(function (k) {
-    lists.push(places[k]);
-    total += places[k].length;
+    var list = places[k].length > MAX_PLACES ? places[k].slice(0, MAX_PLACES) : places[k];
+    lists.push(list);
+    total += list.length;
   });
   var all = new Int32Array(total), at = 0;
   for (var i = 0; i < lists.length; i++) { all.set(lists[i], at); at += lists[i].length; }
-  all.sort();
+  if (lists.length > 1) all.sort();
   this.headingWords.forEach(function (secs, word) {
     if (matches(word)) heads.push.apply(heads, secs);
   });

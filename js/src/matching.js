@@ -80,8 +80,10 @@ Searcher.prototype.matchTerm = function (text) {
     matches.push({ at: range[0], cls: EXACT, weight: 1 });
     range[0]++;
   }
-  // Plural and singular forms rank just below the word itself.
-  for (i = range[0]; i < range[1]; i++) {
+  // Plural and singular forms rank just below the word itself. An index may hold any
+  // number of words that a term begins: the first MAX_PREFIX_WORDS are looked at, so a
+  // keystroke costs no more on it.
+  for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
     if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: PLURAL, weight: 1 });
     else positions.push(i);
   }

@@ -104,7 +104,7 @@ function startPage(win) {
     searcher = view.searcher = ready;
     var docs = ready.docs;
     if (companion.state === 'ok') {
-      var texts = companion.text && new TextStore(win, companion.text, function (d, page) { view.textArrived(d, page); });
+      var texts = companion.text && new TextStore(win, companion.text, function (d, page) { view.textArrived(d, page); }, companion.shared);
       view.useCompanion(companion, texts || null);
     }
     say(docs.length === 0 ? 'The index holds no pages.' : companion.state === 'format'

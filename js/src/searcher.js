@@ -8,6 +8,7 @@ var RRF_K = 10;              // reciprocal-rank fusion constant
 var MIN_INNER = 3;           // shortest query word looked for inside longer words
 var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
 var MAX_INNER_WORDS = 1500;
+var MAX_PREFIX_WORDS = 20000; // words a term begins that are looked at: the first in word order
 var MAX_TERMS = 12;
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
 var NO_NAME = 'Document has no name';

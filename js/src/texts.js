@@ -8,12 +8,15 @@ var MAX_TEXT_LOADS = 4;      // page texts loading at once
 var MAX_CACHED_TEXTS = 60;   // page texts kept
 var TEXT_TIMEOUT = 20000;    // ms before a text that does not come counts as failed
 
-// folder: the page texts' folder (from companion data); arrived(d, pageText or null)
-// is called when the text of document d has come or failed.
-function TextStore(win, folder, arrived) {
+// folder: the page texts' folder (from companion data); shared: for a document whose
+// file was indexed before under another number, that number (companion data's
+// `shared`), or null; arrived(d, pageText or null) is called when the text of document
+// d has come or failed.
+function TextStore(win, folder, arrived, shared) {
   var self = this;
   this.win = win;
   this.folder = folder;
+  this.shared = shared || null;
   this.arrived = arrived;
   this.pages = new Map();    // document: PageText, least recently used first
   this.failed = new Set();
@@ -58,12 +61,20 @@ TextStore.prototype.load = function (d) {
     self.loaded(d, script);
   }
   var timer = this.win.setTimeout(end, TEXT_TIMEOUT);
-  script.setAttribute('data-page', String(d));
+  var file = this.fileOf(d);
+  script.setAttribute('data-page', String(file));
   script.charset = 'utf-8';
-  script.src = this.folder + d + '.js';
+  script.src = this.folder + file + '.js';
   script.onload = script.onerror = end;
   this.loading.set(d, script);
   doc.head.appendChild(script);
+};
+
+// The number of the file that holds the text of document d: its own, or that of the
+// earlier document of the same page file.
+TextStore.prototype.fileOf = function (d) {
+  var first = this.shared && Object.prototype.hasOwnProperty.call(this.shared, d) ? this.shared[d] : d;
+  return typeof first === 'number' && first >= 0 && first < d && first % 1 === 0 ? first : d;
 };
 
 TextStore.prototype.loaded = function (d, script) {

@@ -45,10 +45,13 @@ function joinWords(list, words) {
 }
 
 // Appends to found, in order and until it holds limit, the positions of the words of a
-// joined list (joinWords) that hold part inside them, not at their start.
+// joined list (joinWords) that hold part inside them, not at their start. Looks at the
+// first MAX_INNER_SCAN places of part at most, those at a word's start among them, so
+// that a list of many words that part begins costs no more.
+var MAX_INNER_SCAN = 50000;
 function innerWordsOf(list, part, limit, found) {
-  var joined = list.joined, offsets = list.offsets, from = 0, at;
-  while (found.length < limit && (at = joined.indexOf(part, from)) >= 0) {
+  var joined = list.joined, offsets = list.offsets, from = 0, at, seen = 0;
+  while (found.length < limit && seen++ < MAX_INNER_SCAN && (at = joined.indexOf(part, from)) >= 0) {
     var lo = 0, hi = offsets.length - 1;
     while (lo < hi) {
       var mid = (lo + hi + 1) >>> 1;

@@ -51,12 +51,13 @@ TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
     JobSettings job;
     job.destinationFolder = "out";
     job.contentMode = ContentMode::AllContent;
-    auto outcome = [](JobResult result, std::size_t pages, std::size_t words, std::size_t outside = 0) {
+    // pages, words, then what was skipped: outside, not published, texts cut, words left out
+    auto outcome = [](JobResult result, std::size_t pages, std::size_t words, std::size_t skipped = 0) {
         JobOutcome made;
         made.result = result;
         made.pages = pages;
         made.words = words;
-        made.pagesOutside = outside;
+        made.pagesOutside = made.pagesOwnerMayNot = made.textsCut = made.pagesWordsLeftOut = skipped;
         return made;
     };
     const struct {
@@ -67,10 +68,17 @@ TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
         {outcome(JobResult::Complete, 1, 1), 0, "Indexing complete: 1 page, 1 word in 0.25 s.\nSearch page: out/search.html\n"},
         {outcome(JobResult::Complete, 2, 0, 1), 1,
          "Indexing complete: 2 pages, 0 words in 0.25 s.\nNo words were indexed.\nSearch page: out/search.html\n"
-         "1 page or folder outside the source folder was skipped.\n1 page could not be read whole; --verbose lists it.\n"},
+         "1 page or folder outside the source folder was skipped (links that lead out; --follow-outside follows them).\n"
+         "1 page that the source folder's owner may not read was not published.\n"
+         "1 page text was cut to keep the output within bounds.\n"
+         "1 page reached again through links was listed without its words, to keep the output within bounds.\n"
+         "1 page could not be read whole; --verbose lists it.\n"},
         {outcome(JobResult::Complete, 0, 12, 3), 2,
          "Indexing complete: 0 pages, 12 words in 0.25 s.\nSearch page: out/search.html\n"
-         "3 pages or folders outside the source folder were skipped.\n"
+         "3 pages or folders outside the source folder were skipped (links that lead out; --follow-outside follows "
+         "them).\n3 pages that the source folder's owner may not read were not published.\n"
+         "3 page texts were cut to keep the output within bounds.\n"
+         "3 pages reached again through links were listed without their words, to keep the output within bounds.\n"
          "2 pages could not be read whole; --verbose lists them.\n"},
         {outcome(JobResult::Stopped, 1, 2), 0, "Indexing interrupted: 1 page, 2 words in 0.25 s. The old index is kept.\n"},
         {outcome(JobResult::NotWritten, 5, 5), 0, ""},

@@ -108,6 +108,15 @@ TEST(PageContent, HostilePagesAreBounded)
     EXPECT_LE(content.sections.size(), kMaxPageSections);
     EXPECT_LE(content.scriptText.size(), 2 * kMaxPageTextBytes);
     EXPECT_LE(content.summary.size(), 250u);
+
+    // One text node longer than the limit is cut at a blank within it, not lost.
+    std::string node = "<p>";
+    while (node.size() < kMaxPageTextBytes + 1000)
+        node += "qconfig\xc3\xa9 ";
+    content = extractPageContent(node);
+    EXPECT_GT(content.scriptText.size(), kMaxPageTextBytes - 100);
+    EXPECT_LE(content.scriptText.size(), kMaxPageTextBytes);
+    EXPECT_EQ(content.scriptText.substr(content.scriptText.size() - 9), "qconfig\xc3\xa9");
 }
 
 // The same fingerprint is computed by the search page from `docs`; its tests use this
@@ -138,7 +147,13 @@ protected:
         return engine.buildIndex();
     }
 
-    std::vector<std::string> stamps() { return folderEntries(tree.path("out/indexed_text")); }
+    // The stamp folders of page texts, without the folder's mark file.
+    std::vector<std::string> stamps()
+    {
+        std::vector<std::string> names = folderEntries(tree.path("out/indexed_text"));
+        names.erase(std::remove(names.begin(), names.end(), ".vantrelindexer"), names.end());
+        return names;
+    }
 
     TempTree tree;
     IndexEngine engine;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <cstring>
 
 namespace {
@@ -15,32 +16,32 @@ enum Step { Create = 1, Write = 2, SyncAndClose = 4, Rename = 8, Link = 16 };
 
 // The system's calls, but the steps in failing fail with error, and the first names tried
 // for a temporary file are taken just before: by links to victim, then by files.
-class FailingFileSystem : public StagingFileSystem {
+class FailingFileSystem : public FileSystem {
 public:
     int failing = 0, error = EIO, plantLinks = 0, plantFiles = 0;
     std::string victim;
 
-    int createNew(const std::string& path) override
+    int createNew(int at, const std::string& name, mode_t mode) override
     {
         if (plantLinks-- > 0)
-            ::symlink(victim.c_str(), path.c_str());
+            ::symlinkat(victim.c_str(), at, name.c_str());
         else if (plantFiles-- > 0)
-            std::ofstream(path) << "planted";
-        return fails(Create) ? -1 : StagingFileSystem::createNew(path);
+            ::close(::openat(at, name.c_str(), O_WRONLY | O_CREAT, 0644));
+        return fails(Create) ? -1 : FileSystem::createNew(at, name, mode);
     }
-    bool writeAll(int fd, std::string_view data) override { return !fails(Write) && StagingFileSystem::writeAll(fd, data); }
+    bool writeAll(int fd, std::string_view data) override { return !fails(Write) && FileSystem::writeAll(fd, data); }
     bool syncAndClose(int fd) override
     {
-        return fails(SyncAndClose) ? (::close(fd), errno = error, false) : StagingFileSystem::syncAndClose(fd);
+        return fails(SyncAndClose) ? (::close(fd), errno = error, false) : FileSystem::syncAndClose(fd);
     }
-    bool rename(const std::string& from, const std::string& to) override
+    bool rename(int fromAt, const std::string& from, int toAt, const std::string& to) override
     {
-        return !fails(Rename) && StagingFileSystem::rename(from, to);
+        return !fails(Rename) && FileSystem::rename(fromAt, from, toAt, to);
     }
     // As on a file system without hard links, where a missing file is still just missing.
-    bool link(const std::string& from, const std::string& to) override
+    bool link(int fromAt, const std::string& from, int toAt, const std::string& to) override
     {
-        return !(::access(from.c_str(), F_OK) == 0 && fails(Link)) && StagingFileSystem::link(from, to);
+        return !(::faccessat(fromAt, from.c_str(), F_OK, 0) == 0 && fails(Link)) && FileSystem::link(fromAt, from, toAt, to);
     }
 
 private:

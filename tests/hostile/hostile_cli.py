@@ -84,8 +84,16 @@ def log_lines(root):
     os.symlink(f"{root}/elsewhere", f"{site}/elsewhere")
     write(f"{root}/elsewhere/o.htm")
     code, out, _ = run("--stay-inside", site, f"{root}/again")
-    assert code == 0 and b"1 page or folder outside the source folder was skipped." in out, out
+    assert code == 0 and b"1 page or folder outside the source folder was skipped (links" in out, out
     assert all(read(f"{root}/out/{name}") == read(f"{root}/again/{name}") for name in OLD), "the index changed"
+    # Control and direction-changing characters, raw or encoded, and a mistyped value.
+    write(f"{site}/" + os.fsdecode(b"b\x9b2J \xc2\x9b \xe2\x80\xae.htm"))  # raw C1, encoded C1, U+202E
+    code, out, _ = run("--verbose", "--log", f"{root}/log2", site, f"{root}/third")
+    shown = b"Parsing %s/b\\x9B2J \\u{009B} \\u{202E}.htm..." % os.fsencode(site)
+    assert code == 0 and shown in read(f"{root}/log2") and shown in out, read(f"{root}/log2")
+    code, _, err = run(site, f"{root}/fourth", "--content", "\x1b]0;owned\x07\u202e")
+    assert code == 2 and b"\x1b" not in err and b"\x07" not in err and b"\xe2\x80\xae" not in err, err
+    assert b"keywords" in err and b"\\x1B" in err, err
 
 
 def cannot_write(root):
@@ -195,12 +203,98 @@ def signals(root):
         assert old_index(f"{root}/out", True), f"{sent}: {os.listdir(f'{root}/out')}"
 
 
+OTHER = "vantrel-other"
+
+
+def other_user():
+    """The uid and gid of a second unprivileged user, made when missing; None unless root."""
+    if os.geteuid() != 0:
+        return None
+    import pwd
+    try:
+        entry = pwd.getpwnam(OTHER)
+    except KeyError:
+        subprocess.run(["useradd", "--system", "--no-create-home", "--shell", "/usr/sbin/nologin", OTHER],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        entry = pwd.getpwnam(OTHER)
+    return entry.pw_uid, entry.pw_gid
+
+
+def everything(folder):
+    """Every byte of every file below folder."""
+    found = b""
+    for parent, _, files in os.walk(folder):
+        found += b"".join(read(f"{parent}/{name}") for name in files if os.path.isfile(f"{parent}/{name}"))
+    return found
+
+
+def containment(root):
+    """A secret outside the site, reached by links to it and to its folder, by a hard link
+    to another user's private file, and with the folder of page texts planted by another
+    user in a shared sticky destination: none of it is published, nothing of theirs goes."""
+    os.chmod(root, 0o755)
+    secret = b"<title>Secret</title><p>swordfish</p>"
+    write(f"{root}/private/secret.htm", secret, 0o600)
+    site = write(f"{root}/site/a.htm")
+    os.symlink(f"{root}/private/secret.htm", f"{site}/x.htm")
+    os.symlink(f"{root}/private", f"{site}/folder")
+    os.symlink("/proc/self/environ", f"{site}/environ.htm")
+    os.symlink("a.htm", f"{site}/in.htm")
+    for options, skipped in ([], b"3 pages or folders"), (["--stay-inside"], b"3 pages or folders"):
+        out = f"{root}/out{len(options)}"
+        code, stdout, _ = run(*options, site, out)
+        assert code == 0 and skipped in stdout and b"swordfish" not in everything(out), (options, stdout)
+        assert b'"in.htm"' in read(f"{out}/indexed_docs.js"), "a link inside the site was left out"
+    code, _, _ = run("--follow-outside", site, f"{root}/followed")
+    assert code == 0 and b"swordfish" in everything(f"{root}/followed"), "--follow-outside follows nothing"
+    ids = other_user()
+    if ids is None:
+        return print("  skipped in part: a second user needs root")
+    uid, gid = ids
+    theirs = write(f"{root}/theirs/site/a.htm")
+    os.chown(f"{root}/theirs", uid, gid), os.chown(theirs, uid, gid)
+    os.link(f"{root}/private/secret.htm", f"{theirs}/hard.htm")
+    code, stdout, _ = run(theirs, f"{root}/hard")
+    assert code == 0 and b"swordfish" not in everything(f"{root}/hard"), stdout
+    assert b"1 page that the source folder's owner may not read" in stdout, stdout
+    shared = f"{root}/shared"
+    os.mkdir(shared), os.chmod(shared, 0o1777)
+    planted = subprocess.run(NOBODY[:1] + [f"--reuid={uid}", f"--regid={gid}", "--clear-groups", "sh", "-c",
+                                           f"mkdir -m 777 {shared}/indexed_text && echo 'alert(1)' > {shared}/indexed_text/x.js"])
+    assert planted.returncode == 0, "the other user could not plant a folder"
+    code, _, err = run(site, shared)
+    assert code == 2 and b"indexed_text: it belongs to another user" in err, err
+    assert sorted(os.listdir(shared)) == ["indexed_text"] and os.listdir(f"{shared}/indexed_text") == ["x.js"], err
+
+
+def site_files_kept(root):
+    """A site's own indexed_pages.js stops no --plain run; its own indexed_text is never
+    adopted or emptied; many links to one large page write it once."""
+    site, out = write(f"{root}/site/a.htm"), f"{root}/out"
+    own = {"indexed_pages.js": b"the site's own", "indexed_text/0123456789abcdef/1.js": b"the site's own too"}
+    for name, data in own.items():
+        write(f"{out}/{name}", data)
+    code, _, err = run("--plain", site, out)
+    assert code == 0 and all(read(f"{out}/{name}") == data for name, data in own.items()), err
+    code, _, err = run("--overwrite", site, out)
+    assert code == 2 and b"VantrelIndexer did not make it" in err, err
+    assert all(read(f"{out}/{name}") == data for name, data in own.items()), "a file of the site's own changed"
+    big = b"<title>Big</title><p>" + b"word " * 200000 + b"\x01" * 100000
+    write(f"{site}/big/page.htm", big)
+    for i in range(200):
+        os.symlink("page.htm", f"{site}/big/l{i:03}.htm")
+    code, stdout, err = run(site, f"{root}/links")
+    size = sum(os.path.getsize(f"{parent}/{name}") for parent, _, files in os.walk(f"{root}/links") for name in files)
+    assert code == 0 and size < 3 * (len(big) + 200) + (4 << 20), (size, stdout, err)
+
+
 def main():
     global CLI
     if len(sys.argv) < 3 or sys.argv[1] != "--cli":
         sys.exit(__doc__)
     CLI, failed = os.path.abspath(sys.argv[2]), 0
-    for case in [usage, log_lines, cannot_write, foreign_files, file_size_limit, sparse_pages, permissions, signals]:
+    for case in [usage, log_lines, cannot_write, foreign_files, file_size_limit, sparse_pages, permissions, signals,
+                 containment, site_files_kept]:
         if len(sys.argv) > 3 and case.__name__ not in sys.argv[3:]:
             continue
         with tempfile.TemporaryDirectory(prefix="vantrel-cli-") as root:

@@ -314,4 +314,20 @@ test('hostile page texts cost bounded work and show bounded excerpts', () => {
   assert.ok(found.more.length <= L.MAX_SECTIONS_LISTED && S.highlightSpans(found.text, terms).length <= L.MAX_MARKS);
   // Places read per word are capped: the cost of a search does not grow with the page.
   assert.equal(flood.matchesOf(terms[0]).places.length, L.MAX_PLACES);
+  // So are the words one query word stands for, as their beginning or inside them.
+  const variants = Array.from({ length: 50000 }, (_, i) => 'QCONFIG' + i.toString(36)).join(' ');
+  for (const query of ['qconfig', 'config']) {
+    const page = new S.PageText(variants, []), term = { text: query.toUpperCase(), fuzzy: null };
+    assert.ok(page.wordsOf(term, false).length <= L.MAX_TERM_WORDS, query);
+    assert.equal(page.matchesOf(term).places.length, L.MAX_PLACES, query);
+  }
+});
+
+test('a document whose page file was indexed before loads that document\'s text', () => {
+  const store = Object.create(S.TextStore.prototype);
+  store.shared = { 5: 2, 7: 7, 8: 9, 9: -1, 10: 'x', 11: 1.5 };
+  assert.deepEqual([5, 6, 7, 8, 9, 10, 11].map((d) => store.fileOf(d)), [2, 6, 7, 8, 9, 10, 11]);
+  const two = [[0, 'T', 'a.htm', ''], [1, 'T', 'b.htm', '']];
+  const pages = { format: 1, count: 2, check: S.documentsCheck(two), shared: { 1: 0 } };
+  assert.deepEqual(S.companionData(pages, two).shared, { 1: 0 });
 });

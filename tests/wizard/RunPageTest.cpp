@@ -271,10 +271,15 @@ private Q_SLOTS:
         const auto removeFile = qScopeGuard([&file] { std::remove(file.c_str()); });  // QDir cannot name it
         const QString destination = path("<b>x</b>");
         QDir().mkpath(destination);
+        // And a link that leads outside the site, which the wizard never follows.
+        std::ofstream(QFile::encodeName(path("elsewhere.htm")).toStdString()) << "<title>E</title>";
+        QVERIFY(QFile::link(path("elsewhere.htm"), path("site/out.htm")));
+        const auto removeLink = qScopeGuard([this] { QFile::remove(path("site/out.htm")); });
         RunPage* page = goToRunPage(*m_wizard, path("site"), destination);
         click(page, "mainButton");
         QVERIFY(serveRunUntil([&] { return outcomeShown(page); }));
-        QVERIFY(lines(page).contains("Parsing " + path("site/") + "a\\x1B[31m\\x0A\\xE2\\x80\\xAE\\xFF.html..."));
+        QVERIFY(lines(page).contains("Parsing " + path("site/") + "a\\x1B[31m\\x0A\\u{202E}\\xFF.html..."));
+        QVERIFY(outcome(page).contains("1 page or folder skipped: links lead to them outside the source folder."));
         QVERIFY(outcome(page).endsWith("Search page: " + destination + "/search.html"));
         Q_EMIT control<QLabel>(page, "outcomeLabel")->linkActivated(QStringLiteral("search.html"));
         QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(destination + "/search.html")});
