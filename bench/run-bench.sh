@@ -260,7 +260,7 @@ files_of() { find "$1" -type f | wc -l; }
 size_row() {
     local all=$2 plain=$3 peer=$4 page
     page=$(bytes_of "$all"/search.html "$all"/search.js "$all"/search_top.html "$all"/search.css)
-    echo "| $1 | $(bytes_of "$all") ($(files_of "$all")) | $(bytes_of "$plain") ($(files_of "$plain")) | $(bytes_of "$all/indexed_words.js") | $(bytes_of "$all/indexed_docs.js") | $(bytes_of "$all/indexed_pages.js") | $(bytes_of "$all/indexed_text") ($(files_of "$all/indexed_text")) | $page | $(bytes_of "$peer") ($(files_of "$peer")) | $(calc %.2f "$(bytes_of "$peer") / $(bytes_of "$all")") |"
+    echo "| $1 | $(bytes_of "$all") ($(files_of "$all")) | $(bytes_of "$plain") ($(files_of "$plain")) | $(bytes_of "$all/indexed_words.js") | $(bytes_of "$all/indexed_docs.js") | $(bytes_of "$all/indexed_pages.js") | $(bytes_of "$all/indexed_terms.js") | $(bytes_of "$all/indexed_text") ($(files_of "$all/indexed_text")) | $page | $(bytes_of "$peer") ($(files_of "$peer")) | $(calc %.2f "$(bytes_of "$peer") / $(bytes_of "$all")") |"
 }
 
 report() {
@@ -331,8 +331,8 @@ report() {
     echo
     echo "Bytes of every file each program wrote for the same site (\`du\` apparent sizes; files, in brackets)."
     echo
-    echo "| site | ours, all | ours, --plain | of ours: indexed_words.js | indexed_docs.js | indexed_pages.js | indexed_text/ | search page | Pagefind | Pagefind / ours |"
-    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
+    echo "| site | ours, all | ours, --plain | of ours: indexed_words.js | indexed_docs.js | indexed_pages.js | indexed_terms.js | indexed_text/ | search page | Pagefind | Pagefind / ours |"
+    echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
     size_row "$DOC_PACKAGE" "$OUT/cli-all" "$OUT/cli-all-plain" "$OUT/pagefind"
     size_row "$DOC2_PACKAGE" "$OUT/git-all" "$OUT/git-all-plain" "$OUT/git-pagefind"
     if [ -n "$SCALING_ROWS" ]; then

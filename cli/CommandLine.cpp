@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <map>
 
@@ -81,6 +82,22 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     app.add_flag("--plain", plain,
                  "Write only indexed_docs.js and indexed_words.js besides the search page: no real titles, "
                  "summaries or page texts");
+    app.add_option("--language", job.language,
+                   "The language of every page, for stemming its words (default: each page's declared "
+                   "language, else the one its text is detected to be in)")
+        ->check(CLI::Validator(
+            [](const std::string& code) {
+                // A language tag: two or three letters, then letter-and-digit subtags.
+                std::size_t letters = 0;
+                while (letters < code.size() && std::isalpha(static_cast<unsigned char>(code[letters])))
+                    ++letters;
+                bool valid = letters == 2 || letters == 3;
+                for (std::size_t i = letters; valid && i < code.size(); ++i)
+                    valid = std::isalnum(static_cast<unsigned char>(code[i])) || code[i] == '-';
+                return valid ? std::string() : "a language code such as en, de, fr, ru or ja is needed";
+            },
+            "CODE"))
+        ->option_text("CODE");
     app.add_flag("--pattern-library", patternLibrary,
                  "Match with the regular expression library instead of the scanners (slower)");
     app.set_version_flag("--version", "vantrelindexer-cli " VANTREL_VERSION);

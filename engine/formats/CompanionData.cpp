@@ -6,6 +6,7 @@
 #include "FileSystem.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
+#include "ScriptString.h"
 #include "StagedFile.h"
 
 #include <cerrno>
@@ -96,46 +97,6 @@ std::string textFolderProblemOf(FileSystem& fileSystem, int folder)
     return problem;
 }
 }  // namespace
-
-void appendScriptString(std::string& out, std::string_view utf8)
-{
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-    const std::size_t n = utf8.size();
-    std::size_t i = 0;
-    while (i < n) {
-        // Bytes that stand for themselves go in as one run.
-        std::size_t end = i;
-        while (end < n && p[end] >= 0x20 && p[end] != '"' && p[end] != '\\' && p[end] != 0x7F && p[end] != 0xE2)
-            ++end;
-        out.append(utf8.data() + i, end - i);
-        i = end;
-        if (i == n)
-            break;
-        const unsigned char c = p[i];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-            ++i;
-        } else if (c == 0xE2) {
-            // U+2028 and U+2029 end a line in older scripts.
-            if (i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
-                out += p[i + 2] == 0xA8 ? "\\u2028" : "\\u2029";
-                i += 3;
-            } else {
-                out += static_cast<char>(c);
-                ++i;
-            }
-        } else {
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-            ++i;
-        }
-    }
-    out += '"';
-}
 
 std::string documentsCheck(const std::vector<DocumentEntry>& documents)
 {
@@ -399,23 +360,27 @@ void CompanionData::shareText(std::int32_t document, std::int32_t first)
     m_shared.emplace_back(document, first);
 }
 
-void CompanionData::recordPage(std::int32_t document, std::string title, std::string summary)
+void CompanionData::recordPage(std::int32_t document, std::string title, std::string summary, int linkShare)
 {
     if (static_cast<std::size_t>(document) >= m_titles.size()) {
         m_titles.resize(document + 1);
         m_summaries.resize(document + 1);
+        m_linkShares.resize(document + 1);
     }
     m_titles[document] = std::move(title);
     m_summaries[document] = std::move(summary);
+    m_linkShares[document] = linkShare;
 }
 
 void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
 {
     const bool known = static_cast<std::size_t>(first) < m_titles.size();
-    recordPage(document, known ? m_titles[first] : std::string(), known ? m_summaries[first] : std::string());
+    recordPage(document, known ? m_titles[first] : std::string(), known ? m_summaries[first] : std::string(),
+               known ? m_linkShares[first] : 0);
 }
 
-bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base)
+bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
+                           const std::string& termsText)
 {
     if (m_stampFolder < 0 || !m_error.empty()) {
         discard();
@@ -455,12 +420,25 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         }
     }
     text += "]};\n";
+    // Both are written out before either replaces its old one, and the old word index
+    // comes back when the new pages file cannot be put in place.
+    StagedFile terms(m_destination + "/indexed_terms.js");
     StagedFile pages(m_destination + "/indexed_pages.js");
-    if (!pages.write(text) || !pages.replaceTarget()) {
-        m_failedPath = pages.target();
-        m_error = pages.error();
+    auto failed = [this](const StagedFile& file) {
+        m_failedPath = file.target();
+        m_error = file.error();
         discard();
         return false;
+    };
+    if (!terms.write(termsText))
+        return failed(terms);
+    if (!pages.write(text))
+        return failed(pages);
+    if (!terms.replaceTarget(true))
+        return failed(terms);
+    if (!pages.replaceTarget()) {
+        terms.restoreOld();
+        return failed(pages);
     }
     m_finished = true;
     // Earlier jobs' page texts: folders named by a stamp, holding page text files only.

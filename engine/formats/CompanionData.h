@@ -20,8 +20,9 @@
 //
 // "check" ties the file to the indexed_docs.js it was written with (see
 // documentsCheck()), "base" leads from the search page to the pages of relative
-// locations. Each job writes its page texts into a new folder named by a random stamp,
-// which only the new indexed_pages.js names; older folders go once it is in place. A text
+// locations. indexed_terms.js, the word index of every script (see TermsText.h), is
+// put in place with indexed_pages.js. Each job writes its page texts into a new folder
+// named by a random stamp, which only the new indexed_pages.js names; older folders go once it is in place. A text
 // that has not changed since the last job is the same file under a second name. A file
 // that stands for several documents (links, hard links) has its text written once; the
 // others name it in "shared":{"N":FIRST,...}, which is left out when there are none.
@@ -59,15 +60,18 @@ public:
     // Page texts cut so far to stay within their bytes.
     std::size_t textsCut() const { return m_textsCut; }
 
-    // Keeps the title and summary of document, recorded in document order.
-    void recordPage(std::int32_t document, std::string title, std::string summary);
-    // document shows the title and summary recorded for first, an earlier document of
-    // the same file.
+    // Keeps the title, summary and share of text in links of document, recorded in
+    // document order.
+    void recordPage(std::int32_t document, std::string title, std::string summary, int linkShare = 0);
+    // document shows the title, summary and share of links recorded for first, an
+    // earlier document of the same file.
     void recordRepeat(std::int32_t document, std::int32_t first);
+    const std::vector<int>& linkShares() const { return m_linkShares; }
 
-    // Puts indexed_pages.js in place for documents and removes the page texts of earlier
-    // jobs. base: the way from the destination to relative locations, URL-encoded.
-    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base);
+    // Puts indexed_terms.js (holding termsText) and indexed_pages.js in place for
+    // documents and removes the page texts of earlier jobs. base: the way from the
+    // destination to relative locations, URL-encoded.
+    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText);
 
     // Removes this job's page texts (the job wrote no index); done when the object ends
     // unless finish() succeeded.
@@ -91,6 +95,7 @@ private:
     int m_previousFolder = -1;  // the newest folder of an earlier job, or -1
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
+    std::vector<int> m_linkShares;
     std::vector<std::pair<std::int32_t, std::int32_t>> m_shared;  // document, first
     std::atomic<std::size_t> m_textsCut{0};
     bool m_finished = false;
@@ -111,10 +116,6 @@ std::string pagesBase(const std::string& destinationFolder, const std::string& s
 // The URL path that leads from the folder `from` to the folder `to` (real paths), each
 // byte but unreserved ones and "/" %-encoded, ending in "/"; "" for the same folder.
 std::string relativeFolderUrl(const std::string& from, const std::string& to);
-
-// Appends text as a double-quoted string that scripts read back exactly: quote,
-// backslash and control characters escaped, and U+2028 and U+2029 too.
-void appendScriptString(std::string& out, std::string_view utf8);
 
 // How many bytes of escaped (script string text as appendScriptString writes it) to keep
 // so that at most limit are kept without splitting an escape or a character; units

@@ -14,6 +14,7 @@
 
 class CompanionData;
 class FileSystem;
+class TermDictionary;
 struct PageItem;
 struct PageResult;
 
@@ -84,8 +85,12 @@ public:
     // Every file-system call of a job goes through it; null: the operating system's.
     FileSystem* fileSystem = nullptr;
     // Also write what the search page shows of each page: its real title, a summary,
-    // its text and its sections (indexed_pages.js and indexed_text/).
+    // its text and its sections (indexed_pages.js and indexed_text/), and the word index
+    // of every script (indexed_terms.js).
     bool companionData = false;
+    // The language of every page for that word index, as a language tag; "" to take each
+    // page's declared language, else the one its text is detected to be in.
+    std::string language;
     // The stop flag of the run that asked for the job; buildIndex() never clears it.
     const std::atomic<bool>* runStopRequested = nullptr;
 
@@ -108,10 +113,12 @@ private:
     std::string locationOf(const std::string& pagePath) const;
     bool writeIndexFiles();
     void companionFailed();
+    void finishCompanion();
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }
 
     std::string m_startFolder;  // the working folder when the job started, for full paths
     std::unique_ptr<CompanionData> m_companion;  // during a job with companionData
+    std::unique_ptr<TermDictionary> m_terms;     // its word index
 };

@@ -19,7 +19,8 @@ struct JobSettings {
     PatternMatcher patternMatcher = PatternMatcher::Scanner;
     bool followOutside = false; // also walk pages and folders that links lead to outside the source
     bool overwrite = false;    // replace files of the same names that the program did not write
-    bool companionData = true; // also write real titles, summaries and page texts for the page
+    bool companionData = true; // also write real titles, summaries, page texts and the word index for the page
+    std::string language;      // the language of every page for the word index ("": each page's own)
 };
 
 // How a job ended.

@@ -22,12 +22,13 @@ public:
         return m_documents.data() + (i + 1 < m_starts.size() ? m_starts[i + 1] : m_documents.size());
     }
 
-    // Appends the words of dictionary in byte order, each with its documents by
+    // Appends the words of dictionary in byte order (or by less), each with its documents by
     // descending weight, equal weights in ascending document order. With more than one
     // thread the second half of the words is ranked on a helper thread. False when stop
     // was found set (before each word, each document taken, each document appended);
     // the index then holds part of the words. May throw std::bad_alloc.
-    bool rank(const WordDictionary& dictionary, unsigned threads, const StopSignal& stop);
+    bool rank(const WordDictionary& dictionary, unsigned threads, const StopSignal& stop,
+              bool (*less)(std::string_view, std::string_view) = nullptr);
 
     void clear();
 

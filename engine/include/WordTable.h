@@ -110,18 +110,26 @@ public:
     const std::vector<Entry>& entries() const { return m_entries; }
 
     // Positions in entries(), ordered by unsigned byte comparison of the words (a word
-    // that is a prefix of another first).
-    std::vector<std::uint32_t> sortedIndexes() const
+    // that is a prefix of another first), or by less(word, word) when given.
+    std::vector<std::uint32_t> sortedIndexes(bool (*less)(std::string_view, std::string_view) = nullptr) const
     {
         std::vector<std::uint32_t> order(m_entries.size());
         for (std::uint32_t i = 0; i < order.size(); ++i)
             order[i] = i;
-        std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) {
+        std::sort(order.begin(), order.end(), [this, less](std::uint32_t a, std::uint32_t b) {
             // std::string_view compares through char_traits<char>, which compares as
             // unsigned char, so bytes above 127 sort after ASCII.
-            return wordOf(m_entries[a]) < wordOf(m_entries[b]);
+            return less ? less(wordOf(m_entries[a]), wordOf(m_entries[b])) : wordOf(m_entries[a]) < wordOf(m_entries[b]);
         });
         return order;
+    }
+
+    // Empties the table but keeps its memory, for a table refilled page after page.
+    void reset()
+    {
+        std::fill(m_slots.begin(), m_slots.end(), 0u);
+        m_entries.clear();
+        m_arena.clear();
     }
 
     void clear()

@@ -9,7 +9,10 @@
 #include "IndexText.h"
 #include "PageAnalysis.h"
 #include "PagePipeline.h"
+#include "PageTerms.h"
 #include "StagedFile.h"
+#include "TermsText.h"
+#include "WordRules.h"
 
 #include <algorithm>
 #include <climits>
@@ -18,7 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
-IndexEngine::IndexEngine() { resetTables(); }
+IndexEngine::IndexEngine() : m_terms(std::make_unique<TermDictionary>()) { resetTables(); }
 
 IndexEngine::~IndexEngine() = default;
 
@@ -33,6 +36,7 @@ void IndexEngine::resetTables()
     std::vector<DocumentEntry>().swap(documents);
     wordIndex.clear();
     dictionary.clear();
+    m_terms->clear();
 }
 
 unsigned IndexEngine::threadsToUse() const
@@ -95,7 +99,8 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int3
     if (m_companion && repeatOf >= 0)
         m_companion->recordRepeat(document, repeatOf);
     else if (m_companion)
-        m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary));
+        m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary),
+                                result.content.linkShare);
     reportWordPass(result, page.path, progressLog);
 }
 
@@ -130,12 +135,22 @@ void IndexEngine::walkFolder(const std::string& folder)
     };
     std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
+    // The companion word index likewise, with a term counter (and its stemmers) per thread.
+    struct ThreadTerms {
+        explicit ThreadTerms(const std::string& language) : counter(language) {}
+        TermCounter counter;
+        TermDictionary terms;
+        PageTerms page;
+    };
+    std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
+    for (unsigned i = 0; i < threads && m_companion; ++i)
+        threadTerms.push_back(std::make_unique<ThreadTerms>(language));
     std::map<FileKey, std::int32_t> firstDocuments;
     std::atomic<std::size_t> outside{0}, ownerMayNot{0};
     auto submitted = static_cast<std::int32_t>(documents.size());
     CompanionData* companion = m_companion.get();
-    auto analyse = [this, &threadWords, &walker, &outside, &ownerMayNot, companion](const QueuedPage& queued,
-                                                                                   unsigned thread) {
+    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, companion](
+                       const QueuedPage& queued, unsigned thread) {
         int fd = -1;
         const PageOpening opening = walker.openPage(queued.page, fd);
         if (opening == PageOpening::Outside || opening == PageOpening::Changed)
@@ -159,6 +174,12 @@ void IndexEngine::walkFolder(const std::string& folder)
             analysePage(page, read, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
         threadWords[thread].addPage(queued.document, result.words);
         result.words.clear();
+        if (readContent) {
+            ThreadTerms& own = *threadTerms[thread];
+            own.counter.countPage(result.content, own.page);
+            own.terms.addPage(queued.document, own.page);
+            result.content.placed = PlacedText();
+        }
         // The text goes to its file from here, or is the one written for the same file
         // before; only the title and summary stay.
         if (readContent && queued.sharesTextOf >= 0)
@@ -219,6 +240,16 @@ void IndexEngine::walkFolder(const std::string& folder)
         dictionary.merge(words, recorded);
         words.clear();
     }
+    if (m_terms->empty() && recorded == submitted && !threadTerms.empty()) {
+        auto largest = std::max_element(threadTerms.begin(), threadTerms.end(), [](const auto& a, const auto& b) {
+            return a->terms.keys().size() < b->terms.keys().size();
+        });
+        std::swap(*m_terms, (*largest)->terms);
+    }
+    for (auto& own : threadTerms) {
+        m_terms->merge(own->terms, recorded);
+        own->terms.clear();
+    }
 }
 
 bool IndexEngine::rankPostings()
@@ -259,12 +290,8 @@ bool IndexEngine::buildIndex()
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
         written = rankPostings() && writeIndexFiles();
-        if (written && m_companion) {
-            const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
-            textsCut = m_companion->textsCut();
-            if (!m_companion->finish(documents, base))
-                companionFailed();
-        }
+        if (written && m_companion)
+            finishCompanion();
     } catch (const std::bad_alloc&) {
         failure = "out of memory";
     } catch (const std::exception& error) {
@@ -273,6 +300,23 @@ bool IndexEngine::buildIndex()
     // Without a new index the new page texts go; the old index stays as it was.
     m_companion.reset();
     return written;
+}
+
+void IndexEngine::finishCompanion()
+{
+    // The index is in place: the job runs to its end, so nothing stops the ranking here.
+    const std::atomic<bool> never{false};
+    m_terms->groupEnglishPlurals();
+    WordIndex keys;
+    keys.rank(m_terms->keys(), threadsToUse(), StopSignal(never), WordRules::lessByUtf16);
+    std::string termsText;
+    TermsText::compose(documents, keys, m_terms->stemmedKeys(), m_companion->linkShares(), termsText);
+    keys.clear();
+    m_terms->clear();
+    const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+    textsCut = m_companion->textsCut();
+    if (!m_companion->finish(documents, base, termsText))
+        companionFailed();
 }
 
 void IndexEngine::companionFailed()

@@ -6,6 +6,7 @@
 #include "CompanionData.h"
 #include "IndexEngine.h"
 #include "SearchPageFiles.h"
+#include "Utf8Sequence.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -106,8 +107,10 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
 {
     std::vector<std::string> found;
     std::vector<std::string> names = searchPageFileNames();
-    if (settings.companionData)
-        names.push_back("indexed_pages.js");  // --plain leaves it as it is
+    if (settings.companionData) {  // --plain leaves them as they are
+        names.push_back("indexed_pages.js");
+        names.push_back("indexed_terms.js");
+    }
     for (const std::string& name : names) {
         const std::string path = settings.destinationFolder + "/" + name;
         struct stat info;
@@ -153,6 +156,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.patternMatcher = settings.patternMatcher;
     engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
+    engine.language = settings.language;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
 
@@ -188,27 +192,6 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
 }
 
 namespace {
-// The code point of the UTF-8 sequence at text[at] and its length; length 0 when no
-// well-formed sequence starts there (overlong forms and surrogates are not).
-std::pair<char32_t, std::size_t> decodeUtf8(std::string_view text, std::size_t at)
-{
-    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size())
-        return {0, 0};
-    char32_t code = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return {0, 0};
-        code = code << 6 | (byte(at + i) & 0x3F);
-    }
-    static const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return {0, 0};
-    return {code, length};
-}
-
 // Characters that would drive a terminal or make a line look like another: C1 controls,
 // line and paragraph separators, and the marks, embeddings, overrides and isolates that
 // reorder the text after them.

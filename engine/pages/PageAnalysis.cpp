@@ -58,7 +58,7 @@ PageResult analysePage(PageText& page, PageRead read, PagePasses passes, Content
         return result;
     result.textBytes = page.length();
     if (readContent)
-        result.content = extractPageContent(page.text());  // before the text is upper-cased
+        result.content = extractPageContent(page.text(), mode);  // before the text is upper-cased
     toUpperInPlace(page.data(), page.length());
     if (passes != PagePasses::Words) {
         TitleMatch title = findPageTitle(page.text(), matcher);

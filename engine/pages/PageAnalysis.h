@@ -26,7 +26,8 @@ enum class PagePasses { Title, Words, TitleAndWords };
 extern const char* const kNoTitle;
 
 // Reads the page once and runs the passes asked for with the chosen matcher, and with
-// readContent takes out what a reader sees of it too. Never throws but std::bad_alloc.
+// readContent takes out what a reader sees of it too, with the texts of the places that
+// mode indexes. Never throws but std::bad_alloc.
 PageResult analysePage(const std::string& path, PagePasses passes, ContentMode mode, PatternMatcher matcher,
                        bool readContent = false);
 // The same over a page already read (how the read went: read); upper-cases its text.

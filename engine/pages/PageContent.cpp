@@ -5,6 +5,8 @@
 
 #include "AsciiText.h"
 #include "HtmlEntities.h"
+#include "ScriptString.h"
+#include "Utf8Sequence.h"
 #include "TextEncoding.h"
 
 #include <algorithm>
@@ -177,25 +179,11 @@ public:
                 m_blank = true;
             return;
         }
-        static const char hex[] = "0123456789abcdef";
-        if (c == '"' || c == '\\') {
-            if (open(1)) {
-                m_escaped += '\\';
-                m_escaped += static_cast<char>(c);
-            }
-        } else if (c < 0x20 || c == 0x7F || c == 0x2028 || c == 0x2029) {
-            if (open(c < 0x80 ? 1 : 3)) {
-                m_escaped += c < 0x80 ? "\\u00" : "\\u20";
-                m_escaped += hex[(c >> 4) & 15];
-                m_escaped += hex[c & 15];
-            }
-        } else {
-            std::string utf8;
-            appendUtf8(utf8, c);
-            if (!open(utf8.size()))
-                return;
-            m_escaped += utf8;
-        }
+        std::string utf8;
+        appendUtf8(utf8, c);
+        if (!open(utf8.size()))
+            return;
+        appendScriptEscaped(m_escaped, utf8);
         m_units += c >= 0x10000 ? 2 : 1;
     }
 
@@ -282,6 +270,8 @@ constexpr std::uint64_t packName(std::string_view name)
     return key;
 }
 
+constexpr std::uint64_t kAnchorKey = packName("a"), kHtmlKey = packName("html");
+
 unsigned elementKind(std::uint64_t key)
 {
     // An open-addressed table of the names that mean something, found in one or two
@@ -299,7 +289,7 @@ unsigned elementKind(std::uint64_t key)
             {"figcaption", Block}, {"figure", Block}, {"footer", Block | Attributes}, {"form", Block},
             {"h1", Block | Attributes | 1u << HeadingShift}, {"h2", Block | Attributes | 2u << HeadingShift}, {"h3", Block | Attributes | 3u << HeadingShift},
             {"h4", Block | Attributes | 4u << HeadingShift}, {"h5", Block | Attributes | 5u << HeadingShift}, {"h6", Block | Attributes | 6u << HeadingShift},
-            {"head", Block}, {"header", Block | Attributes}, {"hr", Block}, {"html", Block}, {"iframe", Hidden},
+            {"head", Block}, {"header", Block | Attributes}, {"hr", Block}, {"html", Block | Attributes}, {"iframe", Hidden},
             {"img", Block}, {"input", Block}, {"label", Block}, {"legend", Block}, {"li", Block},
             {"main", Block | Main | Attributes}, {"math", Hidden}, {"meta", Meta | Attributes}, {"nav", Block | Attributes}, {"noembed", Hidden},
             {"noframes", Hidden}, {"object", Hidden}, {"ol", Block}, {"option", Block}, {"p", Block},
@@ -337,7 +327,7 @@ struct Tag {
     std::string_view name;  // as written; empty when '<' starts no tag
     unsigned kind = Inline;
     bool end = false;
-    std::string_view id, nameAttribute, content, role, className;
+    std::string_view id, nameAttribute, content, role, className, lang, xmlLang, httpEquiv;
     std::uint64_t key = 0;  // the name's first eight bytes, lower-cased (packName)
     std::size_t next = 0;  // just after its '>'
 };
@@ -348,7 +338,8 @@ struct Tag {
 void readTag(std::string_view html, std::size_t at, Tag& tag)
 {
     static const std::uint64_t idKey = packName("id"), nameKey = packName("name"), contentKey = packName("content"),
-                               roleKey = packName("role"), classKey = packName("class");
+                               roleKey = packName("role"), classKey = packName("class"), langKey = packName("lang"),
+                               xmlLangKey = packName("xml:lang");
     // One by one: a chained assignment reads back the view it has just stored, which
     // stalls on every tag.
     tag.name = {};
@@ -357,6 +348,9 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
     tag.content = {};
     tag.role = {};
     tag.className = {};
+    tag.lang = {};
+    tag.xmlLang = {};
+    tag.httpEquiv = {};
     tag.kind = Inline;
     tag.end = false;
     tag.key = 0;
@@ -398,10 +392,11 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
         for (; i < n && !kNameEnd[p[i]]; ++i)
             if (i - attributeStart < 8)
                 attribute = attribute << 8 | static_cast<unsigned char>(lowerAscii(static_cast<char>(p[i])));
+        const std::string_view attributeName = html.substr(attributeStart, i - attributeStart);
         if (i - attributeStart < 8)
             attribute <<= 8 * (8 - (i - attributeStart));
         else if (i - attributeStart > 8)
-            attribute = 0;  // no name that matters here is that long
+            attribute = 0;  // only http-equiv, of the names that matter here, is that long
         while (i < n && isBlank(p[i]))
             ++i;
         std::string_view value;
@@ -433,13 +428,39 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
             tag.role = value;
         else if (attribute == classKey)
             tag.className = value;
+        else if (attribute == langKey)
+            tag.lang = value;
+        else if (attribute == xmlLangKey)
+            tag.xmlLang = value;
+        else if (attribute == 0 && equalsLower(attributeName, "http-equiv"))
+            tag.httpEquiv = value;
     }
     tag.next = std::min(i + 1, n);
 }
 
+// The language a lang attribute or a Content-Language META names: its first entry
+// without blanks; "" when it names none.
+std::string_view languageOf(std::string_view value)
+{
+    std::size_t start = 0;
+    while (start < value.size() && isBlank(static_cast<unsigned char>(value[start])))
+        ++start;
+    std::size_t end = start;
+    while (end < value.size() && value[end] != ',' && !isBlank(static_cast<unsigned char>(value[end])))
+        ++end;
+    return value.substr(start, std::min<std::size_t>(end - start, 35));  // the longest tag of any sense
+}
+
 class ContentReader {
 public:
-    explicit ContentReader(std::string_view html) : m_html(html) {}
+    ContentReader(std::string_view html, ContentMode wordsOf)
+        : m_html(html)
+        , m_wantKeywords(wordsOf <= ContentMode::AllContent)
+        , m_wantTitle(wordsOf >= ContentMode::KeywordsTitles && wordsOf <= ContentMode::AllContent)
+        , m_wantHeadings(wordsOf >= ContentMode::KeywordsTitlesHeaders && wordsOf <= ContentMode::AllContent)
+        , m_wantBody(wordsOf == ContentMode::AllContent)
+    {
+    }
 
     PageContent read()
     {
@@ -499,6 +520,8 @@ private:
             CollapsedText title(kMaxTitleBytes);
             title.add(decoded);
             m_title = title.take();
+            if (m_wantTitle)
+                m_placed.title = m_title;
         }
         if (close == std::string_view::npos)
             return m_html.size();
@@ -548,8 +571,12 @@ private:
         }
         if (tag.kind & Block)
             separate();
-        if ((tag.kind & Meta) && m_description.empty() && equalsLower(tag.nameAttribute, "description"))
-            decodeEntities(tag.content, m_description);
+        if (tag.kind & Meta)
+            meta(tag);
+        if (tag.key == kHtmlKey && m_language.empty())
+            m_language = languageOf(!languageOf(tag.lang).empty() ? tag.lang : tag.xmlLang);
+        if (tag.key == kAnchorKey)
+            m_inLink = true;
         if (((tag.kind & Main) || (!tag.role.empty() && equalsLower(tag.role, "main"))) && m_mainStart == std::string::npos)
             m_mainStart = m_text.nextEscaped();
         std::string_view anchor = !tag.id.empty() ? tag.id : (tag.kind & Anchor) ? tag.nameAttribute : std::string_view();
@@ -572,8 +599,35 @@ private:
         // the end of a block between them parts them.
     }
 
+    void meta(const Tag& tag)
+    {
+        if (m_description.empty() && equalsLower(tag.nameAttribute, "description")) {
+            decodeEntities(tag.content, m_description);
+        } else if (m_wantKeywords && equalsLower(tag.nameAttribute, "keywords")) {
+            decodeEntities(tag.content.substr(0, kMaxPageTextBytes - m_placed.keywords.size()), m_placed.keywords);
+            m_placed.keywords += ' ';
+            if (m_placed.keywords.size() >= kMaxPageTextBytes)
+                m_wantKeywords = false;  // no more than a page's text
+        } else if (equalsLower(tag.httpEquiv, "content-language") && m_metaLanguage.empty()) {
+            m_metaLanguage = languageOf(tag.content);
+        }
+    }
+
+    // Where the words of text standing here go: the place's text, or null when the
+    // indexing option takes no words from here.
+    std::string* placeOfText()
+    {
+        if (m_headingLevel >= 1 && m_headingLevel <= 3)
+            return m_wantHeadings ? &m_placed.headings[m_headingLevel - 1] : nullptr;
+        if (m_headingLevel)
+            return m_wantHeadings ? &m_placed.otherHeadings : nullptr;
+        return m_wantBody ? &m_placed.body : nullptr;
+    }
+
     void endTag(const Tag& tag)
     {
+        if (tag.key == kAnchorKey)
+            m_inLink = false;
         if (m_navigationDepth) {
             if (tag.key == m_navigationKey && --m_navigationDepth == 0)
                 separate();
@@ -601,6 +655,8 @@ private:
         if (m_navigationDepth)
             return;
         const std::uint32_t unitsBefore = m_text.units();
+        const std::uint32_t linkStart = m_text.nextStart();  // the blank before a link is not in it
+        std::string* place = placeOfText();
         const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
         const std::size_t n = raw.size();
         std::size_t i = 0;
@@ -624,6 +680,8 @@ private:
                     break;
                 }
                 m_text.addRun(raw.data() + i, end - i, units);
+                if (place)  // a place holds no more than a page's text
+                    place->append(raw.data() + i, std::min(end - i, kMaxPageTextBytes - std::min(kMaxPageTextBytes, place->size())));
                 if (m_headingLevel)
                     m_heading.add(raw.substr(i, end - i));
                 i = end;
@@ -632,6 +690,8 @@ private:
             case Space:
                 m_text.blank();
                 m_heading.blank();
+                if (place)
+                    *place += ' ';
                 while (++i < n && kByteClass[p[i]] == Space) {
                 }
                 break;
@@ -642,6 +702,8 @@ private:
                     length = 1;
                 }
                 m_text.addCodePoint(code);
+                if (place)
+                    appendUtf8(*place, code);
                 if (m_headingLevel) {
                     std::string decoded;
                     appendUtf8(decoded, code);
@@ -651,12 +713,15 @@ private:
                 break;
             }
             case Single: {
-                // One character: decoded from its UTF-8 bytes (valid here).
-                const std::size_t length = p[i] < 0x80 ? 1 : p[i] < 0xE0 ? 2 : p[i] < 0xF0 ? 3 : 4;
-                char32_t code = length == 1 ? p[i] : p[i] & (0x3F >> (length - 1));
-                for (std::size_t k = 1; k < length && i + k < n; ++k)
-                    code = code << 6 | (p[i + k] & 0x3F);
+                // One character (the text is valid UTF-8 here).
+                auto [code, length] = decodeUtf8(raw, i);
+                if (length == 0) {
+                    code = 0xFFFD;
+                    length = 1;
+                }
                 m_text.addCodePoint(code);
+                if (place)
+                    place->append(raw.substr(i, length));
                 if (m_headingLevel)
                     m_heading.add(raw.substr(i, length));
                 i += length;
@@ -664,6 +729,8 @@ private:
             }
             }
         }
+        if (m_inLink && m_text.units() > unitsBefore)
+            m_linkUnits += m_text.units() - linkStart;
         if (m_text.full())
             m_full = true;
         if (!m_headingLevel && m_text.units() != unitsBefore)
@@ -674,6 +741,11 @@ private:
     {
         m_text.blank();
         m_heading.blank();
+        // Words on either side of a block stay apart in every place's text.
+        for (std::string* place : {&m_placed.body, &m_placed.otherHeadings, &m_placed.headings[0],
+                                   &m_placed.headings[1], &m_placed.headings[2]})
+            if (!place->empty() && place->back() != ' ')
+                *place += ' ';
     }
 
     static std::string decodeAnchor(std::string_view raw)
@@ -710,11 +782,21 @@ private:
             content.summary = first == std::string::npos ? std::string()
                                                          : cutAtWord(std::string_view(opening).substr(first), kSummaryBytes);
         }
+        if (const std::uint32_t units = m_text.units())
+            content.linkShare = static_cast<int>((std::uint64_t{m_linkUnits} * 100 + units / 2) / units);
+        content.language = std::string(!m_language.empty() ? m_language : m_metaLanguage);
+        content.placed = std::move(m_placed);
         content.scriptText = std::move(text);
         return content;
     }
 
     std::string_view m_html;
+    bool m_wantKeywords;
+    const bool m_wantTitle, m_wantHeadings, m_wantBody;
+    PlacedText m_placed;
+    bool m_inLink = false;
+    std::uint32_t m_linkUnits = 0;  // of the text, inside links
+    std::string_view m_language, m_metaLanguage;
     ScriptText m_text{kMaxPageTextBytes};
     CollapsedText m_heading{kMaxHeadingBytes * 4};
     std::string m_title;
@@ -734,13 +816,13 @@ private:
 
 }  // namespace
 
-PageContent extractPageContent(std::string_view page)
+PageContent extractPageContent(std::string_view page, ContentMode wordsOf)
 {
     if (page.compare(0, 3, "\xEF\xBB\xBF") != 0 && isValidUtf8(page)) {
         const std::string charset = declaredCharset(page);
         if (charset.empty() || charset == "utf-8" || charset == "utf8")
-            return ContentReader(page).read();  // most pages: read where they lie
+            return ContentReader(page, wordsOf).read();  // most pages: read where they lie
     }
     const std::string html = pageToUtf8(page);
-    return ContentReader(html).read();
+    return ContentReader(html, wordsOf).read();
 }

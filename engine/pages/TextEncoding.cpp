@@ -5,6 +5,7 @@
 
 #include "AsciiText.h"
 #include "HtmlEntities.h"
+#include "Utf8Sequence.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,25 +28,6 @@ std::size_t findLower(std::string_view text, std::string_view lower, std::size_t
             return i;
     }
     return std::string_view::npos;
-}
-
-// The length of the valid UTF-8 sequence at p (no overlong forms, no surrogates, nothing
-// above U+10FFFF), or 0.
-std::size_t utf8SequenceLength(const unsigned char* p, std::size_t left)
-{
-    const unsigned char c = p[0];
-    if (c < 0x80)
-        return 1;
-    std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (length == 0 || left < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i)
-        if ((p[i] & 0xC0) != 0x80)
-            return 0;
-    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) || (c == 0xF0 && p[1] < 0x90)
-        || (c == 0xF4 && p[1] >= 0x90))
-        return 0;
-    return length;
 }
 
 // The length of the ASCII run at the start of text, eight bytes at a time.
@@ -75,7 +57,7 @@ std::string repairUtf8(std::string_view text)
         i += ascii;
         if (i == text.size())
             break;
-        std::size_t length = utf8SequenceLength(p + i, text.size() - i);
+        const std::size_t length = decodeUtf8(text, i).second;
         if (length == 0) {
             out += kReplacement;
             ++i;
@@ -164,7 +146,7 @@ bool isValidUtf8(std::string_view text)
         i += asciiPrefix(p + i, text.size() - i);
         if (i == text.size())
             break;
-        std::size_t length = utf8SequenceLength(p + i, text.size() - i);
+        const std::size_t length = decodeUtf8(text, i).second;
         if (length == 0)
             return false;
         i += length;

@@ -66,14 +66,15 @@ bool WordIndex::rankWords(const WordDictionary& dictionary, const std::vector<st
     return true;
 }
 
-bool WordIndex::rank(const WordDictionary& dictionary, unsigned threads, const StopSignal& stop)
+bool WordIndex::rank(const WordDictionary& dictionary, unsigned threads, const StopSignal& stop,
+                     bool (*less)(std::string_view, std::string_view))
 {
     // Tested once before any word too: a job stopped before its first word (keywords of
     // a site that has none, say) must not go on to write an empty index as if complete.
     if (stop.requested())
         return false;
     const auto& entries = dictionary.table().entries();
-    const std::vector<std::uint32_t> order = dictionary.table().sortedIndexes();
+    const std::vector<std::uint32_t> order = dictionary.table().sortedIndexes(less);
     // With more than one thread, the words after the one that holds the middle posting
     // are ranked beside the first half and appended after it.
     std::size_t split = order.size();

@@ -104,10 +104,17 @@ TEST(PageContent, HostilePagesAreBounded)
     std::string words;
     while (words.size() < kMaxPageTextBytes + 1000)
         words += "<h2 id=a>word</h2> \"";
-    PageContent content = extractPageContent(words);
+    PageContent content = extractPageContent(words, ContentMode::AllContent);
     EXPECT_LE(content.sections.size(), kMaxPageSections);
     EXPECT_LE(content.scriptText.size(), 2 * kMaxPageTextBytes);
     EXPECT_LE(content.summary.size(), 250u);
+    EXPECT_LE(content.placed.headings[1].size(), kMaxPageTextBytes);
+    // One text of twice the limit without a tag, and keywords as long, are cut too.
+    const std::string text = "<meta name=keywords content='" + std::string(2 * kMaxPageTextBytes, 'k') + "'>"
+        + std::string(2 * kMaxPageTextBytes, 'w');
+    content = extractPageContent(text, ContentMode::AllContent);
+    EXPECT_LE(content.placed.body.size(), kMaxPageTextBytes);
+    EXPECT_LE(content.placed.keywords.size(), kMaxPageTextBytes + 1);
 
     // One text node longer than the limit is cut at a blank within it, not lost.
     std::string node = "<p>";

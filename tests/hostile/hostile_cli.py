@@ -62,8 +62,10 @@ def usage(root):
             (["", out], 2, source), ([f"{root}/missing", f"{root}/new/out"], 2, source),
             ([site, out, "--path", "url"], 2, b"Supply URL prefix!"), ([site, out, "--content", "al"], 2, b"--content"),
             ([site, out, "--threads", "257"], 2, b"--threads"), ([site], 2, b"DESTINATION is required"),
+            ([site, out, "--language", "english"], 2, b"--language"), ([site, out, "--language", "d\x1be"], 2, b"--language"),
             (["--help"], 0, b""), (["--version"], 0, b""), ([site, f"{root}/logged", "--log", "/dev/full"], 1, b"/dev/full"),
-            ([site, f"{root}/made/for/us", "--quiet"], 0, b""), ([site, f"{root}/plain", "--plain"], 0, b"--plain")]:
+            ([site, f"{root}/made/for/us", "--quiet"], 0, b""), ([site, f"{root}/german", "--language", "de-AT"], 0, b""),
+            ([site, f"{root}/plain", "--plain"], 0, b"--plain")]:
         code, _, err = run(*args)
         assert code == status and message in err, f"{args}: exit {code}, stderr {err!r}"
     assert os.listdir(out) == [] and not os.path.exists(f"{root}/new"), "a refused run wrote"

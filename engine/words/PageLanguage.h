@@ -1,0 +1,39 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+struct sb_stemmer;
+
+// The language of a page: the primary subtag of what it declares, else what its text is
+// detected to be in.
+
+// The primary subtag of a language tag, lower-cased ("pt-BR" gives "pt"); "" when it is
+// not two or three ASCII letters.
+std::string primaryLanguage(std::string_view tag);
+
+// The language UTF-8 text is written in, as a primary subtag ("de", "ja"); "" when the
+// detector is not sure. Reads at most the first 4 KiB.
+std::string detectLanguage(std::string_view utf8);
+
+// Snowball stemmers by language, each made on first use. A stemmer is not thread-safe:
+// each thread keeps its own Stemmers.
+class Stemmers {
+public:
+    Stemmers() = default;
+    ~Stemmers();
+    Stemmers(const Stemmers&) = delete;
+    Stemmers& operator=(const Stemmers&) = delete;
+
+    // Whether language (a primary subtag) has a stemmer.
+    bool has(const std::string& language);
+
+    // The stem of a case-folded UTF-8 word in language; false when it has no stemmer.
+    bool stem(const std::string& language, std::string_view word, std::string& stem);
+
+private:
+    sb_stemmer* find(const std::string& language);
+
+    std::map<std::string, sb_stemmer*> m_stemmers;  // null for a language without one
+};

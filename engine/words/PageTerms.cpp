@@ -1,0 +1,181 @@
+// The keys of one page for the companion word index, counted by place, with the stems
+// that group them; and the dictionary they are joined into.
+
+#include "PageTerms.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+void addCounts(WordCounts& to, const WordCounts& counts)
+{
+    to.keywordOrTitle += counts.keywordOrTitle;
+    to.other += counts.other;
+    to.h1 += counts.h1;
+    to.h2 += counts.h2;
+    to.h3 += counts.h3;
+}
+
+void countOnce(WordCounts& counts, WordPlace place)
+{
+    switch (place) {
+    case WordPlace::KeywordOrTitle: ++counts.keywordOrTitle; break;
+    case WordPlace::Other: ++counts.other; break;
+    case WordPlace::H1: ++counts.h1; break;
+    case WordPlace::H2: ++counts.h2; break;
+    case WordPlace::H3: ++counts.h3; break;
+    }
+}
+
+// Whether c is an ASCII byte that separates tokens: neither a letter, a digit nor "_".
+bool separatesAlways(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x80 && !((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') && !(byte >= '0' && byte <= '9') && byte != '_';
+}
+
+// The text the detector reads: the page's own text (as its script string: the few
+// escapes in it do not sway the detector), else its title.
+std::string_view detectionText(const PageContent& content)
+{
+    return content.scriptText.empty() ? std::string_view(content.title) : std::string_view(content.scriptText);
+}
+}  // namespace
+
+bool isEnglishPlural(std::string_view word, std::string_view plural)
+{
+    if (word.size() < 3 || plural.size() <= word.size() || plural.back() != 's' || plural.compare(0, word.size(), word) != 0)
+        return false;
+    const std::size_t extra = plural.size() - word.size();
+    return (extra == 1 && word.back() != 's') || (extra == 2 && plural[plural.size() - 2] == 'e');
+}
+
+void addStemmedKey(std::string_view stem, std::string_view key, WordTable<char>& stemmedKeys)
+{
+    thread_local std::string pair;
+    pair.assign(stem);
+    pair += '\0';
+    pair += key;
+    stemmedKeys.findOrInsert(pair);
+}
+
+void TermDictionary::addPage(std::int32_t document, const PageTerms& page)
+{
+    m_keys.addPage(document, page.keys);
+    for (const auto& entry : page.stemmedKeys.entries())
+        m_stemmedKeys.findOrInsert(page.stemmedKeys.wordOf(entry), entry.hash);
+    if (page.englishPlurals) {
+        if (static_cast<std::size_t>(document) >= m_englishDocuments.size())
+            m_englishDocuments.resize(static_cast<std::size_t>(document) + 1);
+        m_englishDocuments[static_cast<std::size_t>(document)] = true;
+    }
+}
+
+void TermDictionary::merge(const TermDictionary& other, std::int32_t documentLimit)
+{
+    m_keys.merge(other.m_keys, documentLimit);
+    for (const auto& entry : other.m_stemmedKeys.entries())
+        m_stemmedKeys.findOrInsert(other.m_stemmedKeys.wordOf(entry), entry.hash);
+    if (m_englishDocuments.size() < other.m_englishDocuments.size())
+        m_englishDocuments.resize(other.m_englishDocuments.size());
+    for (std::size_t d = 0; d < other.m_englishDocuments.size(); ++d)
+        if (other.m_englishDocuments[d])
+            m_englishDocuments[d] = true;
+}
+
+void TermDictionary::groupEnglishPlurals()
+{
+    // The keys that stand on an English page: found from their postings once, instead of
+    // being noted page by page.
+    auto english = [this](const Postings& postings) {
+        for (const Posting& posting : postings)
+            if (static_cast<std::size_t>(posting.document) < m_englishDocuments.size()
+                && m_englishDocuments[static_cast<std::size_t>(posting.document)])
+                return true;
+        return false;
+    };
+    for (const auto& entry : m_keys.table().entries()) {
+        if (!english(entry.value))
+            continue;
+        const std::string_view key = m_keys.table().wordOf(entry);
+        addStemmedKey(key, key, m_stemmedKeys);
+        for (std::size_t cut : {1, 2})
+            if (key.size() > cut && isEnglishPlural(key.substr(0, key.size() - cut), key))
+                addStemmedKey(key.substr(0, key.size() - cut), key, m_stemmedKeys);
+    }
+}
+
+void TermDictionary::clear()
+{
+    m_keys.clear();
+    m_stemmedKeys.clear();
+    std::vector<bool>().swap(m_englishDocuments);
+}
+
+TermCounter::TermCounter(std::string forcedLanguage) : m_forcedLanguage(primaryLanguage(forcedLanguage)) {}
+
+void TermCounter::countText(std::string_view text, WordPlace place)
+{
+    // Cut in pieces of about kPieceBytes, each ending before an ASCII byte that separates
+    // (no word, run or normalisation reaches across one), so that the cutter's buffers
+    // stay small whatever the size of the page.
+    constexpr std::size_t kPieceBytes = 64 * 1024;
+    while (!text.empty()) {
+        std::size_t end = std::min(text.size(), kPieceBytes);
+        while (end < text.size() && !separatesAlways(text[end]))
+            ++end;
+        m_cutter.cut(text.substr(0, end));
+        for (const auto& token : m_cutter.tokens()) {
+            PageWords& table = token.kind == WordRules::TextCutter::Word ? m_words : *m_keys;
+            countOnce(table.findOrInsert(m_cutter.textOf(token)), place);
+        }
+        text.remove_prefix(end);
+    }
+}
+
+void TermCounter::countPage(const PageContent& content, PageTerms& page)
+{
+    page.keys.reset();
+    page.stemmedKeys.reset();
+    page.englishPlurals = false;
+    page.language.clear();
+    m_words.reset();
+    m_keys = &page.keys;
+    const PlacedText& placed = content.placed;
+    countText(placed.keywords, WordPlace::KeywordOrTitle);
+    countText(placed.title, WordPlace::KeywordOrTitle);
+    countText(placed.headings[0], WordPlace::H1);
+    countText(placed.headings[1], WordPlace::H2);
+    countText(placed.headings[2], WordPlace::H3);
+    countText(placed.otherHeadings, WordPlace::Other);
+    countText(placed.body, WordPlace::Other);
+    m_keys = nullptr;
+    if (m_words.empty())
+        return;
+
+    page.language = m_forcedLanguage;
+    if (page.language.empty())
+        page.language = primaryLanguage(content.language);
+    if (page.language.empty())
+        page.language = detectLanguage(detectionText(content));
+    // English words are grouped by the plural rule that the search page has always
+    // matched English queries by: Snowball's English stems ranked no better on the
+    // English query sets (bench/queries) and cost a tenth more time and bytes. Other
+    // languages are grouped by their Snowball stemmer.
+    page.englishPlurals = page.language == "en";
+    const bool stemmed = !page.englishPlurals && m_stemmers.has(page.language);
+    std::string stem;
+    for (const auto& entry : m_words.entries()) {
+        const std::string_view word = m_words.wordOf(entry);
+        const WordRules::WordKeys wordKeys = WordRules::keysOfWord(word);
+        addCounts(page.keys.findOrInsert(wordKeys.key), entry.value);
+        if (!wordKeys.germanKey.empty())
+            addCounts(page.keys.findOrInsert(wordKeys.germanKey), entry.value);
+        if (stemmed && m_stemmers.stem(page.language, word, stem)) {
+            const std::string stemKey = WordRules::keysOfWord(stem).key;
+            addStemmedKey(stemKey, wordKeys.key, page.stemmedKeys);
+            if (!wordKeys.germanKey.empty())
+                addStemmedKey(stemKey, wordKeys.germanKey, page.stemmedKeys);
+        }
+    }
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "PageContent.h"
+#include "PageLanguage.h"
+#include "WordCounting.h"
+#include "WordDictionary.h"
+#include "WordRules.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The keys of one page with their counts by place, and what groups them.
+struct PageTerms {
+    PageWords keys;
+    // Each entry a stem, a zero byte and a key of the page that has that stem.
+    WordTable<char> stemmedKeys;
+    // The page is English: its keys are grouped by the plural rule (see
+    // TermDictionary::groupEnglishPlurals()).
+    bool englishPlurals = false;
+    std::string language;  // the language the page was taken to be in ("" when unknown)
+};
+
+// The companion word index of a job as it grows: each key's pages with their weights,
+// and the keys that share a stem. One per thread, joined in walk order at the end.
+class TermDictionary {
+public:
+    // Enters a page's keys under its document index, and the stems of its words.
+    void addPage(std::int32_t document, const PageTerms& page);
+
+    // Adds other's postings of documents below documentLimit, and its stems.
+    void merge(const TermDictionary& other, std::int32_t documentLimit);
+
+    // Groups the keys of English pages by the plural rule: each key with "s" or "es"
+    // taken off (isEnglishPlural) is a stem of it, and each is its own. Done once, at the
+    // end: the rule needs no page, only the keys.
+    void groupEnglishPlurals();
+
+    const WordDictionary& keys() const { return m_keys; }
+    // Each entry a stem, a zero byte and a key that has that stem.
+    const WordTable<char>& stemmedKeys() const { return m_stemmedKeys; }
+    bool empty() const { return m_keys.empty(); }
+    void clear();
+
+private:
+    WordDictionary m_keys;
+    WordTable<char> m_stemmedKeys;
+    std::vector<bool> m_englishDocuments;  // by document index
+};
+
+// Counts the keys of pages by the word rules, each under the place where it stood, and
+// stems their words by the page's language. Keeps a stemmer and buffers from page to
+// page: one per thread.
+class TermCounter {
+public:
+    // forcedLanguage: the language of every page ("" to take each page's own).
+    explicit TermCounter(std::string forcedLanguage);
+
+    // The page's keys with their counts and what groups them, from the texts of
+    // content.placed; page's tables are emptied first, keeping their memory.
+    void countPage(const PageContent& content, PageTerms& page);
+
+private:
+    void countText(std::string_view text, WordPlace place);
+
+    std::string m_forcedLanguage;
+    Stemmers m_stemmers;
+    WordRules::TextCutter m_cutter;
+    PageWords m_words;  // case-folded words of the page with their counts
+    PageWords* m_keys = nullptr;
+};
+
+// Enters "stem\0key" into stemmedKeys.
+void addStemmedKey(std::string_view stem, std::string_view key, WordTable<char>& stemmedKeys);
+
+// Whether plural is word with "s" or "es" added, as English readers' queries are matched
+// (but "s" is not added to a word ending in s: "class" is no plural of "clas").
+bool isEnglishPlural(std::string_view word, std::string_view plural);

@@ -1,0 +1,187 @@
+// The companion word index: the texts a page's words are taken from by place and
+// indexing option, the page's language and links, the keys and stems counted from them,
+// and indexed_terms.js as a job writes it.
+
+#include "CompanionData.h"
+#include "IndexEngine.h"
+#include "PageContent.h"
+#include "PageTerms.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+std::string placesText(const PlacedText& placed)
+{
+    return "k[" + placed.keywords + "] t[" + placed.title + "] 1[" + placed.headings[0] + "] 2[" + placed.headings[1]
+        + "] 3[" + placed.headings[2] + "] o[" + placed.otherHeadings + "] b[" + placed.body + "]";
+}
+
+TEST(PagePlaces, EachIndexingOptionTakesItsPlacesOnly)
+{
+    const std::string page = "<html><title>T &amp; U</title><meta name=Keywords content='k1, k&eacute;2'>"
+                             "<p>before<h1 class=x>One <b>bold</b></h1>mid<h2>Two</h2><h3>Three</h3><h4>Four</h4>"
+                             "after<script>no</script><nav>menu</nav>end";
+    const struct {
+        ContentMode mode;
+        const char* places;
+    } cases[] = {
+        {ContentMode::Keywords, "k[k1, k\xc3\xa9" "2 ] t[] 1[] 2[] 3[] o[] b[]"},
+        {ContentMode::KeywordsTitles, "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[] 2[] 3[] o[] b[]"},
+        {ContentMode::KeywordsTitlesHeaders, "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[One bold ] 2[Two ] 3[Three ] o[Four ] b[]"},
+        {ContentMode::AllContent,
+         "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[One bold ] 2[Two ] 3[Three ] o[Four ] b[before mid after end]"},
+        {static_cast<ContentMode>(4), "k[] t[] 1[] 2[] 3[] o[] b[]"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(placesText(extractPageContent(page, c.mode).placed), c.places) << static_cast<int>(c.mode);
+}
+
+TEST(PagePlaces, LanguageAndShareOfTextInLinks)
+{
+    const struct {
+        const char* page;
+        const char* language;
+        int linkShare;
+    } cases[] = {
+        {"<html lang=de-AT xml:lang=fr><p>text", "de-AT", 0},
+        {"<html xml:lang='fr'><meta http-equiv=content-language content=ru>", "fr", 0},
+        {"<HTML LANG=''><META HTTP-EQUIV=Content-Language CONTENT=' ru, en'>", "ru", 0},
+        {"<body lang=de><p>only the html element declares", "", 0},
+        // Ten characters, four of them in a link; a link in the navigation is no text.
+        {"<p>abc <a href=x>defg</a>hi<nav><a href=y>menu</a></nav>", "", 40},
+        {"<ul><li><a href=1>one</a><li><a href=2>two</a></ul>", "", 86},  // the blank between is not
+        {"<a name=anchor></a>plain", "", 0},
+    };
+    for (const auto& c : cases) {
+        const PageContent content = extractPageContent(c.page, ContentMode::AllContent);
+        EXPECT_EQ(content.language, c.language) << c.page;
+        EXPECT_EQ(content.linkShare, c.linkShare) << c.page;
+    }
+}
+
+// The keys of a page with their counts (keyword-or-title, other, h1, h2, h3) and its
+// stems, sorted, as one text.
+std::string countedTerms(const std::string& page, const std::string& forced = "", std::string* language = nullptr)
+{
+    TermCounter counter(forced);
+    PageTerms terms;
+    counter.countPage(extractPageContent(page, ContentMode::AllContent), terms);
+    if (language)
+        *language = terms.language;
+    const PageWords& keys = terms.keys;
+    const WordTable<char>& stems = terms.stemmedKeys;
+    std::vector<std::string> lines;
+    for (const auto& entry : keys.entries()) {
+        const WordCounts& c = entry.value;
+        lines.push_back(std::string(keys.wordOf(entry)) + ":" + std::to_string(c.keywordOrTitle) + std::to_string(c.other)
+                        + std::to_string(c.h1) + std::to_string(c.h2) + std::to_string(c.h3));
+    }
+    for (const auto& entry : stems.entries()) {
+        std::string pair(stems.wordOf(entry));
+        std::replace(pair.begin(), pair.end(), '\0', '>');
+        lines.push_back("~" + pair);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + " ";
+    return text;
+}
+
+TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
+{
+    const struct {
+        const char* page;
+        const char* forced;
+        const char* terms;
+    } cases[] = {
+        // German: stems fold like keys; a word with an umlaut is counted under both keys.
+        {"<html lang=de><title>Zertifikate</title><p>Größe Zertifikat", "",
+         "groesse:01000 grosse:01000 zertifikat:01000 zertifikate:10000 ~gross>groesse ~gross>grosse "
+         "~zertifikat>zertifikat ~zertifikat>zertifikate "},
+        // Russian, stemmed; the same words forced to be Japanese are not.
+        {"<html lang=ru><h2>квоты</h2> квота", "", "~квот>квота ~квот>квоты квота:01000 квоты:00010 "},
+        {"<html lang=ru><h2>квоты</h2> квота", "ja", "квота:01000 квоты:00010 "},
+        // English words are grouped by the plural rule, at the end of the job (see
+        // TermsJob); unspaced runs give no stems.
+        {"<html lang=en><h1>Classes</h1> class 東京", "", "class:01000 classes:00100 京:01000 東:01000 東京:01000 "},
+        // No declared language: the text's own, when the detector is sure of it.
+        {"<p>Die Konfiguration der Datenbank wird in dieser Datei beschrieben, und die Zertifikate liegen "
+         "im Verzeichnis der Anwendung.</p>", "", nullptr},
+    };
+    for (const auto& c : cases) {
+        if (c.terms) {
+            EXPECT_EQ(countedTerms(c.page, c.forced), c.terms) << c.page;
+        }
+    }
+    std::string language;
+    const std::string german = countedTerms(cases[4].page, "", &language);
+    EXPECT_EQ(language, "de");
+    EXPECT_NE(german.find("~zertifikat>zertifikate "), std::string::npos) << german;
+}
+
+// A long text is cut in pieces: no key is lost, split or doubled at their ends.
+TEST(TermCounter, LongTextsCountEveryKeyOnce)
+{
+    std::string page = "<p>";
+    for (int i = 0; i < 20000; ++i)
+        page += i % 2 ? "ab\xe6\x9d\xb1\xe4\xba\xac=\xcc\xb8 " : "ab\xe6\x9d\xb1\xe4\xba\xac.";  // ab東京≠ and ab東京.
+    EXPECT_EQ(countedTerms(page), "ab:020000000 \xe4\xba\xac:020000000 \xe6\x9d\xb1:020000000 \xe6\x9d\xb1\xe4\xba\xac:020000000 ");
+}
+
+class TermsJob : public ::testing::Test {
+protected:
+    bool build(ContentMode mode = ContentMode::AllContent)
+    {
+        engine.sourceFolder = tree.path("site");
+        engine.destinationFolder = tree.path("out");
+        engine.companionData = true;
+        engine.contentMode = mode;
+        return engine.buildIndex();
+    }
+
+    TempTree tree;
+    IndexEngine engine;
+};
+
+// Keys in UTF-16 order, pages best first by the design's weights (equal weights in page
+// order), the groups of a stem by their positions (German by its stemmer, English by the
+// plural rule), and each page's share of links.
+TEST_F(TermsJob, WritesTheWordIndexBesideThePagesFile)
+{
+    tree.write("site/a.htm", "<html lang=de><title>Größe</title><p><a href=b.htm>Grössen</a> und \xf0\x90\x90\xa8 \xef\xa8\x8e", 1064361600);
+    tree.write("site/b.htm", "<html lang=de><h2>Größe und</h2><p>und und \xef\xbc\xa1", 1064361600);
+    tree.write("site/c.htm", "<html lang=en><p>Classes class tables", 1064361600);
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    EXPECT_EQ(readFile(tree.path("out/indexed_terms.js")),
+              "/* generator: VantrelIndexer */\nvar terms={\"format\":1,\"count\":3,\"check\":\""
+                  + documentsCheck(engine.documents)
+                  + "\",\n\"words\":[[\"a\",1],\n[\"class\",2],\n[\"classes\",2],\n[\"groesse\",0,1],\n"
+                    "[\"groessen\",0],\n[\"grosse\",0,1],\n[\"grossen\",0],\n[\"tables\",2],\n[\"und\",1,0],\n"
+                    "[\"\xf0\x90\x90\xa8\",0],\n[\"\xef\xa8\x8e\",0]],\n"
+                    "\"groups\":[[\"class\",1,2],\n[\"classe\",2],\n[\"gross\",3,4,5,6],\n[\"tabl\",7],\n[\"table\",7]],\n"
+                    "\"links\":[44,0,0]};\n");
+}
+
+TEST_F(TermsJob, AWordIndexThatCannotBeWrittenKeepsTheOldCompanionFiles)
+{
+    tree.write("site/a.htm", "<title>A</title>");
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+    const std::string terms = readFile(tree.path("out/indexed_terms.js"));
+    ASSERT_FALSE(terms.empty());
+    tree.write("site/b.htm", "<title>B</title>");
+    ::chmod(tree.path("out/indexed_terms.js").c_str(), 0444);
+    EXPECT_TRUE(build());  // the index itself is written
+    EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")), pages);
+    EXPECT_EQ(readFile(tree.path("out/indexed_terms.js")), terms);
+}
+
+}  // namespace
