@@ -33,9 +33,9 @@ deps:
 test-deps: deps
 	@$(INSTALL) $(TEST_PACKAGES) $$(command -v node >/dev/null && command -v npm >/dev/null || echo nodejs npm)
 
-# The npm package of the search-page browser test, kept under tests/web/node_modules.
+# The npm packages of the search-page browser test (playwright-core, axe-core), kept under tests/web/node_modules.
 web-deps: test-deps
-	@if [ -f tests/web/package.json ] && [ ! -d tests/web/node_modules/playwright-core ]; then \
+	@if [ -f tests/web/package.json ] && { [ ! -d tests/web/node_modules/playwright-core ] || [ ! -d tests/web/node_modules/axe-core ]; }; then \
 	  cd tests/web && npm ci --no-audit --no-fund --loglevel=error; \
 	fi
 

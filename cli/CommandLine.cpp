@@ -98,6 +98,12 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
             },
             "CODE"))
         ->option_text("CODE");
+    app.add_option("--exclude", job.excludes,
+                   "Leave out the pages and folders GLOB matches, relative to SOURCE, as a line of its "
+                   ".vantrelignore would (repeatable; \"*\", \"?\", \"[...]\", \"**\", a trailing \"/\" for folders)")
+        ->option_text("GLOB")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_flag("--pattern-library", patternLibrary,
                  "Match with the regular expression library instead of the scanners (slower)");
     app.set_version_flag("--version", "vantrelindexer-cli " VANTREL_VERSION);

@@ -49,6 +49,8 @@ std::string jobSummary(const JobSettings& job, const JobOutcome& outcome, double
     case JobResult::NotWritten:
     case JobResult::Refused: break;  // said on standard error
     }
+    if (const std::string leftOut = leftOutSummary(outcome.leftOut); !leftOut.empty())
+        text += leftOut + "\n";
     if (outcome.pagesOutside)
         text += counted(outcome.pagesOutside, "page or folder outside the source folder was skipped",
                         "pages or folders outside the source folder were skipped")

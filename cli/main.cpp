@@ -47,6 +47,8 @@ int main(int argc, char** argv)
 
     if (SettingsProblem problem = checkSettings(job, true); problem != SettingsProblem::None)
         return usageError(problemMessage(problem));
+    if (const std::string problem = excludeProblem(job); !problem.empty())
+        return usageError("Nothing was indexed: " + problem + ".");
     if (!job.overwrite) {
         const std::vector<std::string> foreign = foreignFiles(job);
         for (const std::string& path : foreign)
@@ -127,6 +129,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "Cannot write the log file %s: %s\n", printableText(commandLine.logPath).c_str(),
                          std::strerror(error ? error : errno));
     }
+    if (outcome.result == JobResult::Refused && !outcome.failure.empty())
+        std::fprintf(stderr, "Nothing was indexed: %s.\n", outcome.failure.c_str());
     if (outcome.result == JobResult::NotWritten)
         std::fprintf(stderr, "Index not written: %s. The old index is kept.\n", outcome.failure.c_str());
     if (!outcome.outputFailures.empty())

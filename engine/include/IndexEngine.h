@@ -13,6 +13,7 @@
 #include <vector>
 
 class CompanionData;
+class ExcludeRules;
 class FileSystem;
 class TermDictionary;
 struct PageItem;
@@ -91,6 +92,9 @@ public:
     // The language of every page for that word index, as a language tag; "" to take each
     // page's declared language, else the one its text is detected to be in.
     std::string language;
+    // Globs of pages and folders to leave out besides those of the source folder's
+    // ignore file (.vantrelignore), in its syntax without "!" (see ExcludeRules.h).
+    std::vector<std::string> excludePatterns;
     // The stop flag of the run that asked for the job; buildIndex() never clears it.
     const std::atomic<bool>* runStopRequested = nullptr;
 
@@ -99,6 +103,7 @@ public:
     std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not read
     std::size_t textsCut = 0;          // page texts cut to the bytes their page may cost
     std::size_t pagesWordsLeftOut = 0; // later documents of a file reached again, listed without words
+    LeftOutCounts leftOut;             // pages and folders left out, by why
 
     // What the later documents of a file reached again (links, hard links) may add to the
     // bytes of the pages read once before they are listed without words: half the bytes
@@ -121,4 +126,5 @@ private:
     std::string m_startFolder;  // the working folder when the job started, for full paths
     std::unique_ptr<CompanionData> m_companion;  // during a job with companionData
     std::unique_ptr<TermDictionary> m_terms;     // its word index
+    std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

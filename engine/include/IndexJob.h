@@ -21,6 +21,9 @@ struct JobSettings {
     bool overwrite = false;    // replace files of the same names that the program did not write
     bool companionData = true; // also write real titles, summaries, page texts and the word index for the page
     std::string language;      // the language of every page for the word index ("": each page's own)
+    // Globs of pages and folders to leave out, after the source folder's .vantrelignore
+    // (see ExcludeRules.h).
+    std::vector<std::string> excludes;
 };
 
 // How a job ended.
@@ -29,7 +32,8 @@ enum class JobResult {
     Stopped,     // a stop request ended it; the old index stays
     NotWritten,  // an index file could not be written, or the job failed; the old index stays
     Refused,     // the destination holds files of the site's own that it may not replace, or
-                 // a folder the program would write into that is not its own
+                 // a folder the program would write into that is not its own, or the
+                 // ignore file or --exclude cannot be used (failure says why)
 };
 
 struct JobOutcome {
@@ -40,7 +44,9 @@ struct JobOutcome {
     std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not published
     std::size_t textsCut = 0;          // page texts cut to keep the output within bounds
     std::size_t pagesWordsLeftOut = 0; // documents of a file reached again, listed without words
-    std::string failure;           // NotWritten: which file could not be written and why
+    LeftOutCounts leftOut;             // pages and folders left out, by why
+    std::string failure;           // NotWritten: which file could not be written and why;
+                                   // Refused by the exclude rules: what is wrong with them
     std::vector<std::string> outputFailures;  // search-page or companion files not written: "PATH: reason"
 };
 
@@ -55,6 +61,15 @@ bool canEnterFolder(const std::string& folder);
 // Checks destination, source and URL prefix. With createDestination, a destination that
 // does not exist yet passes when it could be made.
 SettingsProblem checkSettings(const JobSettings& settings, bool createDestination = false);
+
+// Why the source folder's ignore file or the --exclude globs of settings cannot be used,
+// naming the file or glob; "" when they can (or there are none). A job refuses to run
+// with them.
+std::string excludeProblem(const JobSettings& settings);
+
+// What a job left out and why, as one sentence ("Left out: 3 pages and 1 folder by
+// .vantrelignore, 2 pages marked noindex."); "" when it left nothing out.
+std::string leftOutSummary(const LeftOutCounts& counts);
 
 // Makes folder and the folders above it that are missing; true when it can be entered.
 bool createFolders(const std::string& folder);

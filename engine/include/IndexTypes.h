@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,37 @@ enum class PathMode : std::uint8_t {
 enum class PatternMatcher : std::uint8_t {
     Scanner,       // the hand-written scanners: linear, never give up
     RegexLibrary,  // Boost.Regex, the reference
+};
+
+// Why a page or a folder of the source tree was left out of a job.
+enum class LeftOutBy : std::uint8_t {
+    Nothing,
+    IgnoreFile,     // a pattern of the source folder's .vantrelignore
+    ExcludeOption,  // an --exclude pattern
+    Noindex,        // the page asks robots not to index it (<meta name="robots" content="noindex">)
+};
+
+// What a job left out, and why. Folders left out are not entered: their pages are not counted.
+struct LeftOutCounts {
+    std::size_t pagesByIgnoreFile = 0;
+    std::size_t foldersByIgnoreFile = 0;
+    std::size_t pagesByExclude = 0;
+    std::size_t foldersByExclude = 0;
+    std::size_t pagesNoindex = 0;
+
+    void count(LeftOutBy by, bool folder)
+    {
+        if (by == LeftOutBy::IgnoreFile)
+            ++(folder ? foldersByIgnoreFile : pagesByIgnoreFile);
+        else if (by == LeftOutBy::ExcludeOption)
+            ++(folder ? foldersByExclude : pagesByExclude);
+        else if (by == LeftOutBy::Noindex)
+            ++pagesNoindex;
+    }
+    bool any() const
+    {
+        return pagesByIgnoreFile || foldersByIgnoreFile || pagesByExclude || foldersByExclude || pagesNoindex;
+    }
 };
 
 // One indexed page. Its position in the document table is its document index.

@@ -4,12 +4,15 @@
 #include "IndexEngine.h"
 
 #include "CompanionData.h"
+#include "DocumentNumbers.h"
+#include "ExcludeRules.h"
 #include "FileSystem.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
 #include "PageAnalysis.h"
 #include "PagePipeline.h"
 #include "PageTerms.h"
+#include "RobotsMeta.h"
 #include "StagedFile.h"
 #include "TermsText.h"
 #include "WordRules.h"
@@ -114,24 +117,33 @@ void IndexEngine::walkFolder(const std::string& folder)
     WalkRules rules;
     rules.followOutside = followOutside;
     rules.outputFolder = destinationFolder;
+    rules.exclude = m_excludeRules && !m_excludeRules->empty() ? m_excludeRules.get() : nullptr;
     FolderWalker walker(folder, rules, files());
     const unsigned threads = threadsToUse();
     const StopSignal stop = stopSignal();
 
     // Each thread enters the words of the pages it parses into a dictionary of its own,
-    // under the page's document number (its place in walk order); the recorder only
-    // appends entries and lines. The dictionaries are joined once the walk has ended,
-    // without the pages parsed ahead of a stop. A file that the walk reaches again
-    // (links, hard links) keeps the text written for its first document, which is
-    // chosen here, in walk order. Its later documents keep their words while what they
-    // add stays small beside the site (kRepeatedBytes); beyond that they are listed with
-    // the first one's title and text but without words, and are not read again, so that
-    // links to one large page cannot make the index grow without bound.
+    // under the page's document number (its place in walk order among the pages kept);
+    // the recorder only appends entries and lines. The dictionaries are joined once the
+    // walk has ended, without the pages parsed ahead of a stop. A page that asks not to
+    // be indexed gets no number and no lines; the pages after it are numbered on. A file
+    // that the walk reaches again (links, hard links) keeps the text written for its
+    // first document, which is chosen here, in walk order. Its later documents keep
+    // their words while what they add stays small beside the site (kRepeatedBytes);
+    // beyond that they are listed with the first one's title and text but without
+    // words, and are not read again, so that links to one large page cannot make the
+    // index grow without bound.
     struct QueuedPage {
         PageItem page;
-        std::int32_t document = 0;
-        std::int32_t sharesTextOf = -1;
+        std::size_t place = 0;          // in walk order, from 0
+        std::size_t firstPlace = 0;     // of the first page of the same file
+        bool repeated = false;          // the file was reached before
         bool wordsLeftOut = false;
+    };
+    struct NumberedPage {
+        PageResult result;
+        std::int32_t document = -1;      // -1: left out, it asks not to be indexed
+        std::int32_t sharesTextOf = -1;  // wordsLeftOut: the first document of its file
     };
     std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
@@ -145,12 +157,31 @@ void IndexEngine::walkFolder(const std::string& folder)
     std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
     for (unsigned i = 0; i < threads && m_companion; ++i)
         threadTerms.push_back(std::make_unique<ThreadTerms>(language));
-    std::map<FileKey, std::int32_t> firstDocuments;
+    std::map<FileKey, std::size_t> firstPlaces;
     std::atomic<std::size_t> outside{0}, ownerMayNot{0};
-    auto submitted = static_cast<std::int32_t>(documents.size());
+    std::size_t submitted = 0, taken = 0;
+    DocumentNumbers numbers(static_cast<std::int32_t>(documents.size()));
     CompanionData* companion = m_companion.get();
-    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, companion](
+    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &numbers, companion](
                        const QueuedPage& queued, unsigned thread) {
+        // The page's place is settled however this ends, so that no later page waits in vain.
+        struct Settling {
+            DocumentNumbers& numbers;
+            std::size_t place;
+            bool settled = false;
+            void settle(bool kept)
+            {
+                numbers.settle(place, kept);
+                settled = true;
+            }
+            ~Settling()
+            {
+                if (!settled)
+                    numbers.settle(place, true);
+            }
+        } settling{numbers, queued.place};
+        NumberedPage numbered;
+        PageResult& result = numbered.result;
         int fd = -1;
         const PageOpening opening = walker.openPage(queued.page, fd);
         if (opening == PageOpening::Outside || opening == PageOpening::Changed)
@@ -159,47 +190,59 @@ void IndexEngine::walkFolder(const std::string& folder)
             ++ownerMayNot;
         FileHandle file(files(), fd);
         if (queued.wordsLeftOut) {
-            // Judged like any page, but not read: it is the file read for an earlier document.
-            PageResult result;
+            // Judged like any page, but not read: it is the file read for an earlier
+            // document, and is left out when that one was.
+            const std::int32_t first = numbers.numberOf(queued.firstPlace);
+            settling.settle(first >= 0);
+            if (first < 0)
+                return numbered;
+            numbered.document = numbers.numberOf(queued.place);
+            numbered.sharesTextOf = first;
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
             if (file && companion)
-                companion->shareText(queued.document, queued.sharesTextOf);
-            return result;
+                companion->shareText(numbered.document, first);
+            return numbered;
         }
         PageText page;
         const PageRead read = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
         file.reset();
+        const bool noindex = read == PageRead::Read && asksNotToBeIndexed(page.text());
+        settling.settle(!noindex);
+        if (noindex)
+            return numbered;
         const bool readContent = companion && read == PageRead::Read;
-        PageResult result =
-            analysePage(page, read, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
-        threadWords[thread].addPage(queued.document, result.words);
+        result = analysePage(page, read, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
+        const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
+        threadWords[thread].addPage(document, result.words);
         result.words.clear();
         if (readContent) {
             ThreadTerms& own = *threadTerms[thread];
             own.counter.countPage(result.content, own.page);
-            own.terms.addPage(queued.document, own.page);
+            own.terms.addPage(document, own.page);
             result.content.placed = PlacedText();
         }
         // The text goes to its file from here, or is the one written for the same file
-        // before; only the title and summary stay.
-        if (readContent && queued.sharesTextOf >= 0)
-            companion->shareText(queued.document, queued.sharesTextOf);
+        // before (unless that one was left out); only the title and summary stay.
+        const std::int32_t first = readContent && queued.repeated ? numbers.numberOf(queued.firstPlace) : -1;
+        if (first >= 0)
+            companion->shareText(document, first);
         else if (readContent)
-            companion->writePageText(queued.document, result.content, result.textBytes);
+            companion->writePageText(document, result.content, result.textBytes);
         std::string().swap(result.content.scriptText);
         std::vector<PageSection>().swap(result.content.sections);
-        return result;
+        return numbered;
     };
     {
-        PagePipeline<QueuedPage, PageResult, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
+        PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
         bool walked = false;
         QueuedPage queued;
         for (;;) {
             while (!walked && pipeline.hasRoom()) {
                 if (walker.next(queued.page)) {
-                    queued.document = submitted++;
-                    auto first = firstDocuments.emplace(queued.page.file, queued.document);
-                    queued.sharesTextOf = first.second ? -1 : first.first->second;
+                    queued.place = submitted++;
+                    auto first = firstPlaces.emplace(queued.page.file, queued.place);
+                    queued.firstPlace = first.first->second;
+                    queued.repeated = !first.second;
                     queued.wordsLeftOut = false;
                     if (first.second)
                         distinctBytes += queued.page.size;
@@ -214,13 +257,19 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
             if (pipeline.empty() || stop.requested())
                 break;  // pages parsed ahead of a stop are dropped unrecorded
-            PageResult result;
-            pipeline.takeFront(queued, result);
+            NumberedPage numbered;
+            pipeline.takeFront(queued, numbered);
+            ++taken;
+            if (numbered.document < 0) {
+                ++leftOut.pagesNoindex;
+                continue;
+            }
+            PageResult& result = numbered.result;
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
-                result.title = documents[static_cast<std::size_t>(queued.sharesTextOf)].title;
+                result.title = documents[static_cast<std::size_t>(numbered.sharesTextOf)].title;
                 ++pagesWordsLeftOut;
-                recordPage(queued.page, result, queued.sharesTextOf);
+                recordPage(queued.page, result, numbered.sharesTextOf);
             } else {
                 recordPage(queued.page, result);
             }
@@ -228,8 +277,13 @@ void IndexEngine::walkFolder(const std::string& folder)
     }
     pagesOutside += walker.skippedOutside() + outside;
     pagesOwnerMayNot += ownerMayNot;
+    const LeftOutCounts& walkerLeftOut = walker.leftOut();
+    leftOut.pagesByIgnoreFile += walkerLeftOut.pagesByIgnoreFile;
+    leftOut.foldersByIgnoreFile += walkerLeftOut.foldersByIgnoreFile;
+    leftOut.pagesByExclude += walkerLeftOut.pagesByExclude;
+    leftOut.foldersByExclude += walkerLeftOut.foldersByExclude;
     const auto recorded = static_cast<std::int32_t>(documents.size());
-    if (dictionary.empty() && recorded == submitted) {
+    if (dictionary.empty() && taken == submitted) {
         // Every parsed page was recorded: the largest dictionary becomes the engine's as
         // it stands, and only the others are joined into it.
         auto largest = std::max_element(threadWords.begin(), threadWords.end(),
@@ -240,7 +294,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         dictionary.merge(words, recorded);
         words.clear();
     }
-    if (m_terms->empty() && recorded == submitted && !threadTerms.empty()) {
+    if (m_terms->empty() && taken == submitted && !threadTerms.empty()) {
         auto largest = std::max_element(threadTerms.begin(), threadTerms.end(), [](const auto& a, const auto& b) {
             return a->terms.keys().size() < b->terms.keys().size();
         });
@@ -275,8 +329,14 @@ bool IndexEngine::buildIndex()
     pagesOwnerMayNot = 0;
     textsCut = 0;
     pagesWordsLeftOut = 0;
+    leftOut = LeftOutCounts();
     failure.clear();
     if (sourceFolder.empty() || destinationFolder.empty())
+        return false;
+    // A bad ignore file or --exclude leaves the old index as it was: nothing the site
+    // meant to leave out is ever published by mistake.
+    m_excludeRules = std::make_unique<ExcludeRules>();
+    if (!ExcludeRules::load(files(), sourceFolder, excludePatterns, *m_excludeRules, failure))
         return false;
     char working[PATH_MAX];
     m_startFolder = ::getcwd(working, sizeof working) ? working : "";

@@ -13,6 +13,7 @@ return {
   sharedUrlPrefix: links.sharedUrlPrefix,
   siteBaseOf: links.siteBaseOf,
   fragmentOf: links.fragmentOf,
+  textFragment: links.textFragment,
   documentsCheck: companion.documentsCheck,
   companionData: companion.companionData,
   termsData: modules.terms.termsData,
@@ -30,6 +31,7 @@ return {
   titleWords: titles.titleWords,
   summaryWords: titles.summaryWords,
   startPage: modules.page.startPage,
+  shownDate: modules.view.shownDate,
   EXACT: matching.EXACT, FORM: matching.FORM, PREFIX: matching.PREFIX, INNER: matching.INNER, FUZZY: matching.FUZZY,
   limits: Object.assign({}, bounds, excerpts.limits)
 };

@@ -46,6 +46,30 @@ TEST(CommandLine, UrlPrefixWithoutPathUrlIsAnErrorThatSaysSo)
     }
 }
 
+TEST(CommandLine, ExcludeIsRepeatableAndTakesOneGlobEach)
+{
+    CommandLine commandLine;
+    std::string errors;
+    EXPECT_EQ(parse({"--exclude", "_sources/", "site", "--exclude", "genindex*.html", "out"}, commandLine, errors), -1);
+    EXPECT_EQ(commandLine.job.excludes, (std::vector<std::string>{"_sources/", "genindex*.html"}));
+    EXPECT_EQ(commandLine.job.sourceFolder + " " + commandLine.job.destinationFolder, "site out");
+}
+
+TEST(Summary, SaysWhatWasLeftOutAndWhy)
+{
+    JobSettings job;
+    job.destinationFolder = "out";
+    JobOutcome outcome;
+    outcome.result = JobResult::Complete;
+    outcome.pages = outcome.words = 2;
+    outcome.leftOut.pagesByIgnoreFile = 1;
+    outcome.leftOut.foldersByExclude = 2;
+    outcome.leftOut.pagesNoindex = 3;
+    EXPECT_EQ(jobSummary(job, outcome, 0.25, 0),
+              "Indexing complete: 2 pages, 2 words in 0.25 s.\nSearch page: out/search.html\n"
+              "Left out: 1 page by .vantrelignore, 2 folders by --exclude and 3 pages marked noindex.\n");
+}
+
 TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
 {
     JobSettings job;

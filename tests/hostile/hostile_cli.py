@@ -290,13 +290,33 @@ def site_files_kept(root):
     assert code == 0 and size < 3 * (len(big) + 200) + (4 << 20), (size, stdout, err)
 
 
+def leaving_out(root):
+    """The ignore file, --exclude and noindex reach the job; a bad one is refused, printable, writing nothing."""
+    site, out = f"{root}/site", f"{root}/out"
+    for page in ["a.htm", "genindex.html", "_sources/s.htm", "old/o.htm", "b.htm"]:
+        write(f"{site}/{page}")
+    write(f"{site}/hidden.htm", b'<meta name="robots" content="noindex"><title>H</title>')
+    write(f"{site}/.vantrelignore", b"[abc\n")
+    os.mkdir(out)
+    code, _, err = run(site, out)
+    assert code == 2 and err == b'Nothing was indexed: %s/.vantrelignore, line 1: a "[" has no "]".\n' % os.fsencode(site), err
+    write(f"{site}/.vantrelignore", b"# the generator's own\n_sources/\ngenindex*.html\n")
+    code, _, err = run(site, out, "--exclude", "x\x1b[2J[")
+    assert code == 2 and b"\\x1B" in err and b"\x1b" not in err, err
+    assert os.listdir(out) == [], "a refused run wrote"
+    code, text, err = run(site, out, "--exclude", "old/")
+    assert code == 0 and b"Left out: 1 page and 1 folder by .vantrelignore, 1 folder by --exclude and 1 page marked " \
+        b"noindex.\n" in text, (text, err)
+    assert read(f"{out}/indexed_docs.js").count(b'"A",') == 2 and b"hidden" not in read(f"{out}/indexed_docs.js")
+
+
 def main():
     global CLI
     if len(sys.argv) < 3 or sys.argv[1] != "--cli":
         sys.exit(__doc__)
     CLI, failed = os.path.abspath(sys.argv[2]), 0
     for case in [usage, log_lines, cannot_write, foreign_files, file_size_limit, sparse_pages, permissions, signals,
-                 containment, site_files_kept]:
+                 containment, site_files_kept, leaving_out]:
         if len(sys.argv) > 3 and case.__name__ not in sys.argv[3:]:
             continue
         with tempfile.TemporaryDirectory(prefix="vantrel-cli-") as root:

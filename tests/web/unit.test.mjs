@@ -258,28 +258,65 @@ const [manualPage, manual] = pageText([
 ]);
 
 test('excerpts: the passage holding the query words, its section and the other sections', () => {
-  for (const [q, wanted, section, more] of [
+  for (const [q, heading, wanted, section, more] of [
     // Both words in the heading "Binary packages"/"Install steps": the section under a
-    // heading with the words wins over the table of contents that lists them first.
-    ['install packages', /^\u2026Binary packages Packages to install come ready\. (lorem ){22}lorem\u2026$/, 'binary', ['install', 'source', 'removal']],
-    ['install', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source', 'removal']],
+    // heading with the words wins over the table of contents that lists them first. A
+    // passage from the section's start opens with its heading, set apart.
+    ['install packages', 'Binary packages', /^Packages to install come ready\. (lorem ){22}lorem\u2026$/, 'binary', ['install', 'source', 'removal']],
+    ['install', 'Install steps', /^(lorem ){27}lorem\u2026$/, 'install', ['binary', 'source', 'removal']],
     // Prefix and plural match as in the search; a window stops at the next section.
-    ['unpac', /^\u2026(lorem ){8}Unpack, then install packages it needs and build\. (ipsum ){13}ipsum\u2026$/, 'source', []],
-    ['ready packaging', /^\u2026Binary packages Packages to install come ready\./, 'binary', []],
-    ['qqqqqqq', null],
+    ['unpac', '', /^\u2026(lorem ){8}Unpack, then install packages it needs and build\. (ipsum ){13}ipsum\u2026$/, 'source', []],
+    ['ready packaging', 'Binary packages', /^Packages to install come ready\./, 'binary', []],
+    ['qqqqqqq', '', null],
     // Under a heading that holds the word rather than where the text uses it most; a
     // passage never reaches into the next section for more words.
-    ['tool', /^\u2026Package tools Other tools exist\./, 'tools', ['install']],
-    ['remove tools', /^\u2026Package tools Other tools exist\./, 'tools', []], ['installs lorem', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
+    ['tool', 'Package tools', /^Other tools exist\./, 'tools', ['install']],
+    ['remove tools', 'Package tools', /^Other tools exist\./, 'tools', []], ['installs lorem', 'Install steps', /^(lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
   ]) {
     const found = manualPage.excerpt(manual.search(q).terms);
     if (!wanted) { assert.equal(found, null, q); continue; }
     assert.match(found.text, wanted, q);
+    assert.equal(found.heading, heading, q);
     assert.deepEqual([manualPage.sections[found.section].anchor, found.more.map((k) => manualPage.sections[k].anchor)], [section, more], q);
-    assert.ok(found.text.split(' ').length <= S.limits.EXCERPT_WORDS + 1, q);
+    assert.ok((found.heading + ' ' + found.text).split(' ').length <= S.limits.EXCERPT_WORDS + 1, q);
   }
   // The whole text when it is short; the start of the text is not cut.
   assert.equal(new S.PageText('Short page about memory.', []).excerpt(searcher.search('memory').terms).text, 'Short page about memory.');
+});
+
+test('passages quoted to the browser: words of the text as they stand, never over a heading, sentence or code', () => {
+  const heading = 'Installing the tool';
+  const body = 'Install the package with apt and then check the package keys. Later on, run the tool\'s own checks: '
+    + 'os.path.join(["a",  "b"]) keeps the package paths.';
+  const [page, search] = pageText([['installing', heading, body]]);
+  const quotes = (q) => { const found = page.excerpt(search.search(q).terms); return [found.quote, found.quotes]; };
+  for (const [q, quote] of [
+    // A few words together: one run; far apart: the first and the last words, each run
+    // ending at a sentence; the heading's own words are not quoted (the anchor leads there).
+    ['package', [['package with apt and then', 'keeps the package']]],
+    ['apt', [['apt and then check the']]],
+    ['installing', [null]],
+    ['keys later', [['keys.', 'Later']]],
+    // Inside code the run stops where the text may have collapsed blanks; a run is
+    // widened to the blanks around it, since browsers match whole words.
+    ['join', [['os.path.join(["a",']]],
+  ]) assert.deepEqual(quotes(q).slice(0, 1), quote, q);
+  // Each section listed is quoted at its first query word after its heading.
+  const found = manualPage.excerpt(manual.search('install').terms);
+  assert.deepEqual(found.quotes, [['install come ready.'], ['install packages it needs and'], ['installed come off with remove.']]);
+  // The directive: percent-encoded, with "-", "&" and "," escaped; start and end.
+  assert.equal(S.textFragment(['a-b & c, d']), ':~:text=a%2Db%20%26%20c%2C%20d');
+  assert.equal(S.textFragment(['caf\u00e9 x', 'end']), ':~:text=caf%C3%A9%20x,end');
+  assert.equal(S.textFragment(['half \ud800']), '');
+});
+
+test('dates in the reader\'s locale, from the index\'s dd-MM-yyyy', () => {
+  const day = S.shownDate('07-12-2026');
+  assert.equal(day.iso, '2026-12-07');
+  assert.equal(day.text, new Intl.DateTimeFormat(undefined, { year: 'numeric', month: 'short', day: 'numeric', timeZone: 'UTC' })
+    .format(new Date(Date.UTC(2026, 11, 7))));
+  assert.equal(S.shownDate('29-02-0004').iso, '0004-02-29');
+  for (const odd of ['31-02-2020', '1-1-2020', '', '07-12-2026x']) assert.deepEqual(S.shownDate(odd), { text: odd, iso: '' }, odd);
 });
 
 test('hostile page texts cost bounded work and show bounded excerpts', () => {
