@@ -127,6 +127,12 @@ void IndexEngine::walkFolder(const std::string& folder)
     // add stays small beside the site (kRepeatedBytes); beyond that they are listed with
     // the first one's title and text but without words, and are not read again, so that
     // links to one large page cannot make the index grow without bound.
+    // What a page thread gives the recorder: the page's result and the entry of its text.
+    struct AnalysedPage {
+        PageResult page;
+        std::string textEntry;
+        bool textCut = false;
+    };
     struct QueuedPage {
         PageItem page;
         std::int32_t document = 0;
@@ -160,11 +166,9 @@ void IndexEngine::walkFolder(const std::string& folder)
         FileHandle file(files(), fd);
         if (queued.wordsLeftOut) {
             // Judged like any page, but not read: it is the file read for an earlier document.
-            PageResult result;
-            result.read = file ? PageRead::Read : PageRead::CannotOpen;
-            if (file && companion)
-                companion->shareText(queued.document, queued.sharesTextOf);
-            return result;
+            AnalysedPage analysed;
+            analysed.page.read = file ? PageRead::Read : PageRead::CannotOpen;
+            return analysed;
         }
         PageText page;
         const PageRead read = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
@@ -180,18 +184,19 @@ void IndexEngine::walkFolder(const std::string& folder)
             own.terms.addPage(queued.document, own.page);
             result.content.placed = PlacedText();
         }
-        // The text goes to its file from here, or is the one written for the same file
-        // before; only the title and summary stay.
-        if (readContent && queued.sharesTextOf >= 0)
-            companion->shareText(queued.document, queued.sharesTextOf);
-        else if (readContent)
-            companion->writePageText(queued.document, result.content, result.textBytes);
+        // The text becomes its entry in a group here, which the recorder adds in document
+        // order; a text of the same file recorded before is shared instead. Only the
+        // title and summary stay.
+        AnalysedPage analysed;
+        if (readContent && queued.sharesTextOf < 0)
+            analysed.textEntry = CompanionData::textEntry(result.content, result.textBytes, analysed.textCut);
         std::string().swap(result.content.scriptText);
         std::vector<PageSection>().swap(result.content.sections);
-        return result;
+        analysed.page = std::move(result);
+        return analysed;
     };
     {
-        PagePipeline<QueuedPage, PageResult, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
+        PagePipeline<QueuedPage, AnalysedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
         bool walked = false;
         QueuedPage queued;
         for (;;) {
@@ -214,8 +219,15 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
             if (pipeline.empty() || stop.requested())
                 break;  // pages parsed ahead of a stop are dropped unrecorded
-            PageResult result;
-            pipeline.takeFront(queued, result);
+            AnalysedPage analysed;
+            pipeline.takeFront(queued, analysed);
+            PageResult& result = analysed.page;
+            if (companion && result.read == PageRead::Read) {
+                if (queued.sharesTextOf >= 0)
+                    companion->shareText(queued.document, queued.sharesTextOf);
+                else
+                    companion->addText(queued.document, std::move(analysed.textEntry), analysed.textCut);
+            }
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
                 result.title = documents[static_cast<std::size_t>(queued.sharesTextOf)].title;
