@@ -15,6 +15,7 @@ return {
   fragmentOf: links.fragmentOf,
   documentsCheck: companion.documentsCheck,
   companionData: companion.companionData,
+  textPlace: companion.textPlace,
   termsData: modules.terms.termsData,
   summaryOf: companion.summaryOf,
   PageText: excerpts.PageText,

@@ -186,7 +186,7 @@ ResultsView.prototype.describe = function (li, d) {
   li.appendChild(excerpt);
   if (page) {
     this.fill(li, d, page);
-  } else if (texts && !texts.failed.has(d)) {
+  } else if (texts && texts.mayCome(d)) {
     var sections = doc.createElement('div');
     sections.className = 'sections';
     li.appendChild(sections);
