@@ -39,13 +39,14 @@ function wordClass(term, word) {
 // documents with a class: they match the term even when the index lacks the word
 // (an index of META keywords only; a page without a title, known by its name).
 // One or two letters begin too many words to be worth it: they take whole words only.
-// Keeps in term.titleHits every title word that the term matches at all, as pairs of
-// word position and class, for ranking by title.
+// Keeps in term.titleHits every title word that the term matches at all (with the word
+// index, as it makes pages results), as pairs of word position and class, for ranking
+// by title.
 function placeMatches(searcher, term) {
   var titles = searcher.buildTitles(), places = [], worst = term.text.length < 3 ? FORM : FUZZY, v, c;
   term.titleHits = [];
   for (v = 0; v < titles.words.length; v++) {
-    if ((c = wordClass(term, titles.words[v])) === NONE) continue;
+    if ((c = wordClass(term, titles.words[v])) === NONE || (searcher.unicode && c > worst)) continue;
     term.titleHits.push(v, c);
     if (c <= worst) places.push({ docs: titles.docs[v], cls: c });
   }

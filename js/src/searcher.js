@@ -62,10 +62,10 @@ function Searcher(docs, index, options) {
 // whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
 Searcher.prototype.search = function (query) {
-  var texts = [], seen = new Set(), typed = String(query).slice(0, MAX_QUERY_LENGTH);
+  var texts = [], taken = new Set(), typed = String(query).slice(0, MAX_QUERY_LENGTH);
   var asked = this.unicode ? withoutJoints(this.queryKeys(typed.replace(ELISION, '$1'))) : this.queryKeys(typed);
   for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
-    if (!seen.has(asked[k].key)) { seen.add(asked[k].key); texts.push(asked[k]); }
+    if (!taken.has(asked[k].key)) { taken.add(asked[k].key); texts.push(asked[k]); }
   }
   var result = { query: query, terms: [], docs: [], whole: 0, partial: false };
   if (texts.length === 0) return result;
@@ -76,28 +76,31 @@ Searcher.prototype.search = function (query) {
     result.terms.push(term);
     if (term.matches.length > 0 || term.places.length > 0) known.push(term);
   }
-  var hits = this.hits, met = ranking.collect(this, known, true), docs = [], i;
-  for (i = 0; i < met.length; i++) {
-    if (hits[met[i]] === known.length) docs.push(met[i]);
-  }
-  result.whole = docs.length;
-  // No page holds every word: the pages that hold some.
-  if (known.length > 1 && docs.length === 0) {
-    for (i = 0; i < met.length; i++) hits[met[i]] = 0;
-    docs = met = ranking.collect(this, known, false);
-  } else if (known.length > 1 && this.unicode && docs.length < SOME_WORDS) {
-    // With the companion word index, when fewer than a screenful of pages hold every
-    // word, they are followed by those that lack one, but not the rarest: a reader's
-    // words are not always the page's ("Zeitzone einstellen" for the page on time
-    // zones, which says "konfigurieren").
-    for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+  var hits = this.hits, met, docs = [], i;
+  var lost = known.length < texts.length;
+  if (this.unicode && known.length > 1) {
+    // The query's units: its words, and its runs of unspaced letters, each with the
+    // number of pairs asked for; a unit none of whose forms any page holds is lost.
+    var sizes = new Map(), found = new Map();
+    for (t = 0; t < texts.length; t++) if (texts[t].run) sizes.set(texts[t].run, (sizes.get(texts[t].run) || 0) + 1);
+    for (t = 0; t < known.length; t++) if (known[t].run) found.set(known[t].run, (found.get(known[t].run) || 0) + 1);
+    lost = texts.filter(function (x) { return !x.run; }).length > known.filter(function (x) { return !x.run; }).length;
+    sizes.forEach(function (size, run) { if ((found.get(run) || 0) < runNeeds(size)) lost = true; });
     met = ranking.collect(this, known, false);
-    var reached = this.reached, rarest = 0, mark = ++this.mark, seen = this.seen;
-    for (t = 1; t < reached.length; t++) if (reached[t].length < reached[rarest].length) rarest = t;
-    for (i = 0; i < reached[rarest].length; i++) seen[reached[rarest][i]] = mark;
-    docs = met.filter(function (d) { return hits[d] === known.length || (hits[d] === known.length - 1 && seen[d] === mark); });
+    docs = this.wholeAndNear(known, sizes, met, result);
+  } else {
+    met = ranking.collect(this, known, true);
+    for (i = 0; i < met.length; i++) {
+      if (hits[met[i]] === known.length) docs.push(met[i]);
+    }
+    result.whole = docs.length;
+    // No page holds every word: the pages that hold some.
+    if (known.length > 1 && docs.length === 0) {
+      for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+      docs = met = ranking.collect(this, known, false);
+    }
   }
-  result.partial = docs.length > 0 && (known.length < texts.length || result.whole === 0);
+  result.partial = docs.length > 0 && (lost || result.whole === 0);
   ranking.rank(this, docs, known);
   for (i = 0; i < met.length; i++) hits[met[i]] = 0;
   result.docs = docs;
@@ -128,6 +131,58 @@ function withoutJoints(keys) {
 // A letter and an apostrophe before a word: the article or preposition of French or
 // Italian ("l'impression", "d’amorçage"), which alone would match nearly every page.
 var ELISION = /(^|[^\p{L}\p{M}\p{Nd}_])\p{L}['\u2019](?=\p{L})/gu;
+
+// The pairs of a run of size pairs that a page must hold to hold the run: all but one
+// in three.
+function runNeeds(size) {
+  return size - Math.floor(size / 3);
+}
+
+// The pages of met (collected for every term, with hits) that the result shows, with
+// the word index: those that hold every unit of the query first, a unit being a word
+// or a run of unspaced letters, which a page holds when it holds all its pairs but one
+// in three (a compound may be written apart, "ログ ファイル", or end otherwise,
+// "スケジューリング"). When fewer than a screenful of pages hold every unit, they are
+// followed by those that lack one, but not the rarest: a reader's words are not always
+// the page's ("Zeitzone einstellen" for the page on time zones, which says
+// "konfigurieren"). When no page holds every unit, all of met. sizes: the number of
+// pairs the query asked for in each run (also those that match nothing). Sets
+// result.whole to the number of pages holding every unit.
+Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
+  var n = this.docCount, reached = this.reached, units = [], byRun = new Map(), t, i, k;
+  for (t = 0; t < terms.length; t++) {
+    if (!terms[t].run) units.push({ terms: [t], size: 1 });
+    else if (byRun.has(terms[t].run)) byRun.get(terms[t].run).terms.push(t);
+    else { var run = { terms: [t], size: sizes.get(terms[t].run) }; byRun.set(terms[t].run, run); units.push(run); }
+  }
+  if (this.unitCount === undefined) { this.unitCount = new Uint8Array(n); this.unitHits = new Uint8Array(n); }
+  var count = this.unitCount, unitHits = this.unitHits, rarest = -1, rarestSize = Infinity;
+  for (var u = 0; u < units.length; u++) {
+    var unit = units[u], need = runNeeds(unit.size), held = [];
+    for (k = 0; k < unit.terms.length; k++) {
+      var list = reached[unit.terms[k]];
+      for (i = 0; i < list.length; i++) if (++count[list[i]] === need) held.push(list[i]);
+    }
+    for (k = 0; k < unit.terms.length; k++) {
+      list = reached[unit.terms[k]];
+      for (i = 0; i < list.length; i++) count[list[i]] = 0;
+    }
+    for (i = 0; i < held.length; i++) unitHits[held[i]]++;
+    if (held.length < rarestSize) { rarestSize = held.length; rarest = u; }
+    unit.held = held;
+  }
+  var whole = [], U = units.length, mark = ++this.mark, seen = this.seen;
+  for (i = 0; i < met.length; i++) if (unitHits[met[i]] === U) whole.push(met[i]);
+  result.whole = whole.length;
+  var docs = whole;
+  if (whole.length === 0) docs = met;
+  else if (whole.length < SOME_WORDS && U > 1) {
+    for (i = 0; i < units[rarest].held.length; i++) seen[units[rarest].held[i]] = mark;
+    docs = whole.concat(met.filter(function (d) { return unitHits[d] === U - 1 && seen[d] === mark; }));
+  }
+  for (i = 0; i < met.length; i++) unitHits[met[i]] = 0;
+  return docs;
+};
 
 // The keys a query asks for ({key, kind, run}, as wordrules.queryKeys gives them): by
 // the word rules of the companion word index, or the design's words (the first

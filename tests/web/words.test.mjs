@@ -65,6 +65,7 @@ const handbook = site([
   ['8.7. プリンタ設定', 'プリンタ設定は CUPS で行う。'],
   ['Résolution de noms', "La résolution de l'adresse. Größe."],
   ['Zertifikat', 'Ein Zertifikat erstellen; des Zertifikats. f-string'],
+  ['ログの管理', 'ログ ファイルを循環する。タスクのスケジューリング。'],
 ], [['einricht', 'einrichten', 'eingerichtet'], ['квот', 'квоты', 'квота'], ['zertifikat', 'zertifikat', 'zertifikats']]);
 
 test('the word list: prefixes of any script, stem groups, words that are not indexed', () => {
@@ -108,6 +109,9 @@ test('searching the word index: accents, forms, compounds, runs of unspaced lett
     // katakana word is found with or without its last prolonged sound mark; an article
     // elided before a word is no word.
     ['名前解決', [6, 4]], ['東京都', [6]], ['プリンタの設定', [7, 4]], ['サーバー', [6]], ["l'adresse", [8]], ['f-string', [9]],
+    // A page holds a run when it holds all its pairs but one in three: a compound
+    // written apart, a word that ends otherwise.
+    ['ログファイル', [10]], ['スケジュール タスク', [10]],
   ]) {
     const result = searcher.search(q);
     assert.deepEqual([result.docs, result.partial], [want, false], q);
@@ -125,6 +129,8 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // The table of contents (90% links) holds every word but comes after the sections;
   // the title holding both words (as parts) before the page using both in its text.
   assert.deepEqual(find('druckereinrichtung'), [0, 4]);
+  // A word of two letters does not rank a title that a longer word of it begins.
+  assert.deepEqual(site([['Comptes', 'le mot de passe'], ['Détection des intrusions', 'le mot de passe']]).find('mot de passe'), [0, 1]);
   // A page's uses of the forms of a word add up (the others at half weight).
   assert.deepEqual(site([['A', 'квота'], ['B', 'квота квоты квотами']], [['квот', 'квота', 'квоты', 'квотами']]).find('квота'), [1, 0]);
   // The table of contents first in the word's list, as it uses the word most.
