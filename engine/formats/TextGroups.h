@@ -16,16 +16,17 @@ class PieceStore;
 //   vantrelTexts([{"text":"...","sections":[[start,"anchor","heading"],...]},
 //   {...}]);
 //
-// Texts come in document order. A group ends after a text whose bytes hash to one of
-// kGroupPages values (one in kGroupPages texts, so about kGroupPages texts a group), or
-// once it holds kGroupBytes: where groups end depends on the texts alone, not on their
-// document numbers, so that a changed page changes its own group (and at most the next
-// one), a page added or taken away leaves the other groups as they were, and a job
-// over an unchanged site writes no group at all.
+// Texts come in document order. A group ends after a text whose entry hashes to one of
+// kGroupPages values (one text in kGroupPages), or once it holds kGroupBytes, so that a
+// results screen loads little beyond the texts it shows. Where groups end depends on
+// the texts alone, not on their document numbers: a changed page changes the groups of
+// its run (the texts up to the next end by hash, about kGroupPages of them), a page added
+// or taken away leaves the other groups as they were, and a job over an unchanged site
+// writes no group at all.
 class TextGroups {
 public:
     static constexpr std::uint32_t kGroupPages = 4;
-    static constexpr std::size_t kGroupBytes = 512 * 1024;
+    static constexpr std::size_t kGroupBytes = 32 * 1024;
 
     explicit TextGroups(PieceStore& store);
 
