@@ -119,25 +119,26 @@ void IndexEngine::walkFolder(const std::string& folder)
     const StopSignal stop = stopSignal();
 
     // Each thread enters the words of the pages it parses into a dictionary of its own,
-    // under the page's document number (its place in walk order); the recorder only
-    // appends entries and lines. The dictionaries are joined once the walk has ended,
+    // under the page's document number (its place in walk order); the recorder appends
+    // entries and lines, and the pages' texts to their groups, which are cut in document
+    // order. The dictionaries are joined once the walk has ended,
     // without the pages parsed ahead of a stop. A file that the walk reaches again
     // (links, hard links) keeps the text written for its first document, which is
     // chosen here, in walk order. Its later documents keep their words while what they
     // add stays small beside the site (kRepeatedBytes); beyond that they are listed with
     // the first one's title and text but without words, and are not read again, so that
     // links to one large page cannot make the index grow without bound.
-    // What a page thread gives the recorder: the page's result and the entry of its text.
-    struct AnalysedPage {
-        PageResult page;
-        std::string textEntry;
-        bool textCut = false;
-    };
     struct QueuedPage {
         PageItem page;
         std::int32_t document = 0;
         std::int32_t sharesTextOf = -1;
         bool wordsLeftOut = false;
+    };
+    // What a page thread gives the recorder: the page's result and the entry of its text.
+    struct AnalysedPage {
+        PageResult page;
+        std::string textEntry;
+        bool textCut = false;
     };
     std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
