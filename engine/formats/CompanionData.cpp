@@ -253,6 +253,9 @@ bool CompanionData::begin()
     if (carriesMark(m_fileSystem, m_destinationFolder, "indexed_pages.js")
         && readRegularFile(m_fileSystem, m_destinationFolder, "indexed_pages.js", std::size_t(1) << 30, previous, false))
         PieceStore::namesIn(previous, m_previousPieces);
+    const std::string stampedFolder = std::string("\"text\":\"") + kTextFolder + "/";
+    if (const std::size_t at = previous.find(stampedFolder); at != std::string::npos)
+        m_previousStamps.insert(previous.substr(at + stampedFolder.size(), kUnpredictableDigits));
     StagedFile::removeStaleFilesIn(m_textFolder, m_fileSystem);
     m_store = std::make_unique<PieceStore>(m_textFolder, folder, m_fileSystem);
     m_texts = std::make_unique<TextGroups>(*m_store);
@@ -383,11 +386,12 @@ void CompanionData::discard()
 void CompanionData::removeEarlierVersionsFolders()
 {
     // Earlier versions wrote one file per page text into folders named by a random stamp:
-    // only their page texts go, and a folder only when that empties it.
+    // only their page texts go, and a folder only when that empties it. The folder of
+    // the index just replaced stays until the next job, for the pages opened on it.
     std::vector<FolderEntry> entries;
     m_fileSystem.listFolder(m_textFolder, entries);
     for (const FolderEntry& entry : entries) {
-        if (!areUnpredictableDigits(entry.name))
+        if (!areUnpredictableDigits(entry.name) || m_previousStamps.count(entry.name))
             continue;
         FileHandle folder(m_fileSystem, m_fileSystem.openFolder(m_textFolder, entry.name, false));
         std::vector<FolderEntry> files;

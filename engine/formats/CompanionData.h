@@ -96,6 +96,7 @@ private:
     std::unique_ptr<PieceStore> m_store;
     std::unique_ptr<TextGroups> m_texts;
     std::set<std::string> m_previousPieces;  // named by the indexed_pages.js in place
+    std::set<std::string> m_previousStamps;  // its folder of texts, written by an earlier version
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
     std::vector<int> m_linkShares;

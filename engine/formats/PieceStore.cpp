@@ -101,7 +101,7 @@ std::string PieceStore::put(std::string_view content)
     for (unsigned salt = 0; salt < kSalts; ++salt) {
         const std::string name = pieceName(content, salt);
         bool taken = false;
-        if (m_written.count(name) || holds(name, content, taken)) {
+        if (holds(name, content, taken)) {  // also a piece this job wrote before
             if (!m_written.count(name))
                 ++m_reused;
             return name;

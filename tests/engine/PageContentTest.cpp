@@ -247,6 +247,21 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
         EXPECT_EQ(inode, second.at(name)) << name;
 }
 
+TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
+{
+    const std::string mark = "/* generator: VantrelIndexer */\n", stamp = "0123456789abcdef";
+    tree.write("site/a.htm", "<title>A</title>");
+    tree.write("out/indexed_text/" + stamp + "/0.js", mark + "vantrelText(0,{});");
+    tree.write("out/indexed_text/fedcba9876543210/0.js", mark + "vantrelText(0,{});");
+    tree.write("out/indexed_pages.js", mark + "var pages={\"format\":1,\"text\":\"indexed_text/" + stamp + "/\"};");
+    ASSERT_TRUE(build());
+    EXPECT_EQ(folderEntries(tree.path("out/indexed_text/" + stamp)), std::vector<std::string>{"0.js"});
+    EXPECT_EQ(pieces().count("fedcba9876543210"), 0u);
+    ASSERT_TRUE(build());
+    EXPECT_EQ(pieces().count(stamp), 0u);
+    EXPECT_EQ(pieces().size(), groupsNamed().size());
+}
+
 TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheStoreAsItWas)
 {
     tree.write("site/a.htm", "<title>A</title>");
