@@ -46,7 +46,7 @@ for ((round = 1; round <= ROUNDS; ++round)); do
     done
 done
 
-column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median; }
+column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median | awk '{ print ($1 == int($1)) ? $1 : sprintf("%.2f", $1) }'; }
 echo "| case ($(find -L "$SITE" -type f -iname '*.htm*' | wc -l) pages, medians of $ROUNDS rounds) | wall s | CPU s | peak MiB | files | bytes |"
 echo "|---|---:|---:|---:|---:|---:|"
 for name in "${CASES[@]}"; do
