@@ -67,11 +67,13 @@ function loadIndex(dir) {
 }
 
 function pageText(dir, companion, d, unicode) {
-  const box = { vantrelText: (n, data) => { box.data = n === d ? data : null; } };
+  const place = S.textPlace(companion.texts, d), box = { vantrelTexts: (list) => { box.list = list; } };
+  if (!place) return null;
   try {
-    vm.runInNewContext(fs.readFileSync(path.join(dir, companion.text, d + '.js'), 'utf8'), box);
+    vm.runInNewContext(fs.readFileSync(path.join(dir, place.file), 'utf8'), box);
   } catch { return null; }
-  return box.data ? new S.PageText(box.data.text, box.data.sections, unicode) : null;
+  const data = box.list?.[place.at];
+  return data ? new S.PageText(data.text, data.sections, unicode) : null;
 }
 
 // The page's <title>, references decoded and ASCII blanks collapsed (as document.title), or null.

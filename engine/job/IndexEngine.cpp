@@ -124,15 +124,15 @@ void IndexEngine::walkFolder(const std::string& folder)
 
     // Each thread enters the words of the pages it parses into a dictionary of its own,
     // under the page's document number (its place in walk order among the pages kept);
-    // the recorder only appends entries and lines. The dictionaries are joined once the
-    // walk has ended, without the pages parsed ahead of a stop. A page that asks not to
-    // be indexed gets no number and no lines; the pages after it are numbered on. A file
-    // that the walk reaches again (links, hard links) keeps the text written for its
-    // first document, which is chosen here, in walk order. Its later documents keep
-    // their words while what they add stays small beside the site (kRepeatedBytes);
-    // beyond that they are listed with the first one's title and text but without
-    // words, and are not read again, so that links to one large page cannot make the
-    // index grow without bound.
+    // the recorder appends entries and lines, and the pages' texts to their groups, which
+    // are cut in document order. The dictionaries are joined once the walk has ended,
+    // without the pages parsed ahead of a stop. A page that asks not to be indexed gets
+    // no number and no lines; the pages after it are numbered on. A file that the walk
+    // reaches again (links, hard links) keeps the text written for its first document,
+    // which is chosen here, in walk order. Its later documents keep their words while
+    // what they add stays small beside the site (kRepeatedBytes); beyond that they are
+    // listed with the first one's title and text but without words, and are not read
+    // again, so that links to one large page cannot make the index grow without bound.
     struct QueuedPage {
         PageItem page;
         std::size_t place = 0;          // in walk order, from 0
@@ -140,10 +140,14 @@ void IndexEngine::walkFolder(const std::string& folder)
         bool repeated = false;          // the file was reached before
         bool wordsLeftOut = false;
     };
+    // What a page thread gives the recorder: the page's result, its number and the entry
+    // of its text (or the document whose text it shares).
     struct NumberedPage {
         PageResult result;
         std::int32_t document = -1;      // -1: left out, it asks not to be indexed
-        std::int32_t sharesTextOf = -1;  // wordsLeftOut: the first document of its file
+        std::int32_t sharesTextOf = -1;  // the first document of its file, when recorded
+        std::string textEntry;
+        bool textCut = false;
     };
     std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
@@ -199,8 +203,6 @@ void IndexEngine::walkFolder(const std::string& folder)
             numbered.document = numbers.numberOf(queued.place);
             numbered.sharesTextOf = first;
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
-            if (file && companion)
-                companion->shareText(numbered.document, first);
             return numbered;
         }
         PageText page;
@@ -221,13 +223,13 @@ void IndexEngine::walkFolder(const std::string& folder)
             own.terms.addPage(document, own.page);
             result.content.placed = PlacedText();
         }
-        // The text goes to its file from here, or is the one written for the same file
-        // before (unless that one was left out); only the title and summary stay.
+        // The text becomes its entry in a group here, which the recorder adds in document
+        // order; a text of the same file recorded before (unless that one was left out)
+        // is shared instead. Only the title and summary stay.
         const std::int32_t first = readContent && queued.repeated ? numbers.numberOf(queued.firstPlace) : -1;
-        if (first >= 0)
-            companion->shareText(document, first);
-        else if (readContent)
-            companion->writePageText(document, result.content, result.textBytes);
+        numbered.sharesTextOf = first;
+        if (readContent && first < 0)
+            numbered.textEntry = CompanionData::textEntry(result.content, result.textBytes, numbered.textCut);
         std::string().swap(result.content.scriptText);
         std::vector<PageSection>().swap(result.content.sections);
         return numbered;
@@ -265,6 +267,12 @@ void IndexEngine::walkFolder(const std::string& folder)
                 continue;
             }
             PageResult& result = numbered.result;
+            if (companion && result.read == PageRead::Read) {
+                if (numbered.sharesTextOf >= 0)
+                    companion->shareText(numbered.document, numbered.sharesTextOf);
+                else
+                    companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut);
+            }
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
                 result.title = documents[static_cast<std::size_t>(numbered.sharesTextOf)].title;

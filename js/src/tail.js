@@ -16,6 +16,7 @@ return {
   textFragment: links.textFragment,
   documentsCheck: companion.documentsCheck,
   companionData: companion.companionData,
+  textPlace: companion.textPlace,
   termsData: modules.terms.termsData,
   summaryOf: companion.summaryOf,
   PageText: excerpts.PageText,

@@ -213,7 +213,7 @@ ResultsView.prototype.describe = function (item, d) {
   item.appendChild(excerpt);
   if (page) {
     this.fill(item, d, page);
-  } else if (texts && !texts.failed.has(d)) {
+  } else if (texts && texts.mayCome(d)) {
     var sections = doc.createElement('div');
     sections.className = 'sections';
     item.appendChild(sections);

@@ -212,13 +212,12 @@ test('companion data: tied to its docs by count and check, fields checked before
   assert.deepEqual([two, []].map(S.documentsCheck), ['a9d82cbc', '811c9dc5']);
   // The same check whether the location was read as bytes or as Unicode.
   assert.equal(S.documentsCheck([two[0], [1, 'U', 'c\u00c3\u00a9.htm', '']]), 'a9d82cbc');
-  const good = { format: 1, count: 2, check: 'a9d82cbc', base: '../site/', text: 'indexed_text/0123abcd/', titles: ['A'], summaries: [] };
+  const good = { format: 1, count: 2, check: 'a9d82cbc', base: '../site/', titles: ['A'], summaries: [] };
   for (const [pages, state] of [[undefined, 'none'], ['x', 'none'], [{ ...good, format: 2 }, 'format'], [{ ...good, format: '1' }, 'format'],
     [{ ...good, count: 3 }, 'stale'], [{ ...good, check: 'A9D82CBC' }, 'stale'], [good, 'ok']]) {
     assert.equal(S.companionData(pages, two).state, state, JSON.stringify(pages));
   }
-  for (const [field, value, want] of [['text', 'https://evil/', null], ['text', 'indexed_text/../../x/', null], ['text', 'indexed_text/ab/', 'indexed_text/ab/'],
-    ['titles', 'AB', []], ['base', 'javascript:alert(1)//', ''], ['base', '//evil.org/', '']]) {
+  for (const [field, value, want] of [['titles', 'AB', []], ['base', 'javascript:alert(1)//', ''], ['base', '//evil.org/', '']]) {
     assert.deepEqual(S.companionData({ ...good, [field]: value }, two)[field], want, `${field} ${value}`);
   }
   const summary = S.summaryOf({ summaries: ['word '.repeat(1000)] }, 0);
@@ -345,11 +344,17 @@ test('hostile page texts cost bounded work and show bounded excerpts', () => {
   }
 });
 
-test('a document whose page file was indexed before loads that document\'s text', () => {
-  const store = Object.create(S.TextStore.prototype);
-  store.shared = { 5: 2, 7: 7, 8: 9, 9: -1, 10: 'x', 11: 1.5 };
-  assert.deepEqual([5, 6, 7, 8, 9, 10, 11].map((d) => store.fileOf(d)), [2, 6, 7, 8, 9, 10, 11]);
-  const two = [[0, 'T', 'a.htm', ''], [1, 'T', 'b.htm', '']];
-  const pages = { format: 1, count: 2, check: S.documentsCheck(two), shared: { 1: 0 } };
-  assert.deepEqual(S.companionData(pages, two).shared, { 1: 0 });
+test('where a page text is: its group and place, every part checked before use', () => {
+  const two = [[0, 'T', 'a.htm', ''], [1, 'T', 'b.htm', '']], group = 'abcdefghijk27.js';
+  const pages = { format: 1, count: 2, check: S.documentsCheck(two), store: 'indexed_text/', groups: [group], texts: [0, 1, 0, 1] };
+  const texts = S.companionData(pages, two).texts;
+  // A document of a file indexed before names the same place.
+  assert.deepEqual([0, 1].map((d) => S.textPlace(texts, d)), [0, 1].map(() => ({ file: 'indexed_text/' + group, at: 1 })));
+  for (const places of [[-1, -1], [1, 0], [0, 0.5], ['0', 0], [0], []]) {
+    assert.equal(S.textPlace({ ...texts, places }, 0), null, JSON.stringify(places));
+  }
+  for (const [field, value] of [['store', 'https://evil/'], ['store', 'indexed_text/../'], ['groups', ['../x.js']], ['groups', ['ABCDEFGHIJK27.js']],
+    ['groups', 'abc'], ['texts', {}]]) {
+    assert.equal(S.companionData({ ...pages, [field]: value }, two).texts, null, `${field} ${value}`);
+  }
 });
