@@ -11,6 +11,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace WordRules {
@@ -68,6 +69,28 @@ CharKind kindOf(UChar32 c)
         return Separator;
     }
 }
+
+// What a byte is to a word when it is ASCII; bytes of 0x80 and above are NotAscii.
+enum AsciiKind : unsigned char { NotAscii, AsciiSeparator, AsciiDigit, AsciiLetter, AsciiUnderscore };
+
+const std::array<unsigned char, 256> kAsciiKind = [] {
+    std::array<unsigned char, 256> kinds{};
+    for (int c = 0; c < 0x80; ++c)
+        kinds[c] = AsciiSeparator;
+    for (int c = 'a'; c <= 'z'; ++c)
+        kinds[c] = kinds[c - 32] = AsciiLetter;
+    for (int c = '0'; c <= '9'; ++c)
+        kinds[c] = AsciiDigit;
+    kinds['_'] = AsciiUnderscore;
+    return kinds;
+}();
+
+const std::array<unsigned char, 256> kAsciiLower = [] {
+    std::array<unsigned char, 256> lower{};
+    for (int c = 0; c < 256; ++c)
+        lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return lower;
+}();
 
 bool isMark(UChar32 c)
 {
@@ -318,6 +341,59 @@ void TextCutter::cut(std::string_view utf8)
 {
     m_tokens.clear();
     m_text.clear();
+    // The text is taken in segments, each from an ASCII separator (or the start) up to
+    // the next one. No token ends inside a segment's first byte or reaches across the
+    // start of the next, and NFKC leaves every ASCII character as it is and composes
+    // none with what stands before it, so segments can be cut one by one. A segment of
+    // ASCII alone (most of most pages) is cut here, byte by byte; the others go to ICU,
+    // neighbours together.
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t unicodeStart = 0, at = 0;
+    bool unicodePending = false;
+    while (at < n) {
+        // A segment: its first byte, digits (which start no word), then letters, digits
+        // and "_" up to the next separator, unless a byte above 0x7F comes first.
+        std::size_t word = kAsciiKind[p[at]] == AsciiSeparator ? at + 1 : at;
+        while (word < n && kAsciiKind[p[word]] == AsciiDigit)
+            ++word;
+        std::size_t end = word;
+        while (end < n && kAsciiKind[p[end]] >= AsciiDigit)
+            ++end;
+        if (p[at] >= 0x80 || (end < n && kAsciiKind[p[end]] == NotAscii)) {
+            while (end < n && kAsciiKind[p[end]] != AsciiSeparator)
+                ++end;
+            if (!unicodePending)
+                unicodeStart = at;
+            unicodePending = true;
+            at = end;
+            continue;
+        }
+        if (unicodePending)
+            cutUnicode(utf8.substr(unicodeStart, at - unicodeStart));
+        unicodePending = false;
+        if (word < end) {
+            const std::size_t begin = m_text.size();
+            m_text.append(utf8.data() + word, std::min(end - word, kMaxWordUnits));
+            for (std::size_t k = begin; k < m_text.size(); ++k)
+                m_text[k] = static_cast<char>(kAsciiLower[static_cast<unsigned char>(m_text[k])]);
+            m_tokens.push_back(Token{Word, begin, m_text.size()});
+        }
+        at = end;
+    }
+    if (unicodePending)
+        cutUnicode(utf8.substr(unicodeStart));
+}
+
+void TextCutter::cutByIcu(std::string_view utf8)
+{
+    m_tokens.clear();
+    m_text.clear();
+    cutUnicode(utf8);
+}
+
+void TextCutter::cutUnicode(std::string_view utf8)
+{
     fromUtf8(utf8, m_units);
     if (const UNormalizer2* norm = nfkc())
         normalize(norm, m_units);
