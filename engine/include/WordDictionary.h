@@ -33,6 +33,10 @@ public:
     // without any are not added.
     void merge(const WordDictionary& other, std::int32_t documentLimit);
 
+    // Frees every word's postings, keeping the words: for a dictionary already ranked
+    // into a WordIndex, which views its words.
+    void releasePostings() { m_table.resetValues(); }
+
     std::size_t size() const { return m_table.size(); }
     bool empty() const { return m_table.empty(); }
     void clear() { m_table.clear(); }

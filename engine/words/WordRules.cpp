@@ -341,6 +341,7 @@ void TextCutter::cut(std::string_view utf8)
 {
     m_tokens.clear();
     m_text.clear();
+    m_text.reserve(utf8.size());  // what ASCII words take at most
     // The text is taken in segments, each from an ASCII separator (or the start) up to
     // the next one. No token ends inside a segment's first byte or reaches across the
     // start of the next, and NFKC leaves every ASCII character as it is and composes
@@ -373,11 +374,12 @@ void TextCutter::cut(std::string_view utf8)
             cutUnicode(utf8.substr(unicodeStart, at - unicodeStart));
         unicodePending = false;
         if (word < end) {
-            const std::size_t begin = m_text.size();
-            m_text.append(utf8.data() + word, std::min(end - word, kMaxWordUnits));
-            for (std::size_t k = begin; k < m_text.size(); ++k)
-                m_text[k] = static_cast<char>(kAsciiLower[static_cast<unsigned char>(m_text[k])]);
-            m_tokens.push_back(Token{Word, begin, m_text.size()});
+            const std::size_t begin = m_text.size(), length = std::min(end - word, kMaxWordUnits);
+            m_text.append(utf8.data() + word, length);
+            char* const to = m_text.data() + begin;
+            for (std::size_t k = 0; k < length; ++k)
+                to[k] = static_cast<char>(kAsciiLower[static_cast<unsigned char>(to[k])]);
+            m_tokens.push_back(Token{Word, begin, begin + length});
         }
         at = end;
     }
