@@ -180,7 +180,10 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
             key = wordKeys.key;
             germanKey = wordKeys.germanKey;
         }
-        addCounts(page.keys.findOrInsert(key), entry.value);
+        // A word that is its own key keeps its hash: tables of a process hash alike.
+        addCounts(key.data() == word.data() && key.size() == word.size() ? page.keys.findOrInsert(key, entry.hash)
+                                                                         : page.keys.findOrInsert(key),
+                  entry.value);
         if (!germanKey.empty())
             addCounts(page.keys.findOrInsert(germanKey), entry.value);
         if (stemmed && m_stemmers.stem(page.language, word, stem)) {
