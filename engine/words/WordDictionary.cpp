@@ -26,7 +26,7 @@ void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords)
         Postings& list = m_table.findOrInsert(pageWords.wordOf(entry), entry.hash);
         double weight = wordWeight(entry.value);
         if (!list.empty() && list.back().document == document)
-            list.back().weight = weight;
+            list.back().setWeight(weight);
         else
             list.push_back(Posting{document, weight});
     }
