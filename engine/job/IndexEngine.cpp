@@ -377,6 +377,7 @@ void IndexEngine::finishCompanion()
     m_terms->groupEnglishPlurals();
     WordIndex keys;
     keys.rank(m_terms->keys(), threadsToUse(), StopSignal(never), WordRules::lessByUtf16);
+    m_terms->releasePostings();  // ranked into keys: not held beside the text composed next
     std::string termsText;
     TermsText::compose(documents, keys, m_terms->stemmedKeys(), m_companion->linkShares(), termsText);
     keys.clear();

@@ -34,6 +34,11 @@ bool separatesAlways(char c)
     return byte < 0x80 && !((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') && !(byte >= '0' && byte <= '9') && byte != '_';
 }
 
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // The text the detector reads: the page's own text (as its script string: the few
 // escapes in it do not sway the detector), else its title.
 std::string_view detectionText(const PageContent& content)
@@ -165,17 +170,27 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
     page.englishPlurals = page.language == "en";
     const bool stemmed = !page.englishPlurals && m_stemmers.has(page.language);
     std::string stem;
+    WordRules::WordKeys wordKeys;
     for (const auto& entry : m_words.entries()) {
         const std::string_view word = m_words.wordOf(entry);
-        const WordRules::WordKeys wordKeys = WordRules::keysOfWord(word);
-        addCounts(page.keys.findOrInsert(wordKeys.key), entry.value);
-        if (!wordKeys.germanKey.empty())
-            addCounts(page.keys.findOrInsert(wordKeys.germanKey), entry.value);
+        // An ASCII word is its own key, cut as keys are: most words need no copy.
+        std::string_view key = word.substr(0, WordRules::kMaxKeyUnits), germanKey;
+        if (!isAscii(word)) {
+            wordKeys = WordRules::keysOfWord(word);
+            key = wordKeys.key;
+            germanKey = wordKeys.germanKey;
+        }
+        // A word that is its own key keeps its hash: tables of a process hash alike.
+        addCounts(key.data() == word.data() && key.size() == word.size() ? page.keys.findOrInsert(key, entry.hash)
+                                                                         : page.keys.findOrInsert(key),
+                  entry.value);
+        if (!germanKey.empty())
+            addCounts(page.keys.findOrInsert(germanKey), entry.value);
         if (stemmed && m_stemmers.stem(page.language, word, stem)) {
             const std::string stemKey = WordRules::keysOfWord(stem).key;
-            addStemmedKey(stemKey, wordKeys.key, page.stemmedKeys);
-            if (!wordKeys.germanKey.empty())
-                addStemmedKey(stemKey, wordKeys.germanKey, page.stemmedKeys);
+            addStemmedKey(stemKey, key, page.stemmedKeys);
+            if (!germanKey.empty())
+                addStemmedKey(stemKey, germanKey, page.stemmedKeys);
         }
     }
 }

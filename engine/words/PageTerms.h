@@ -37,6 +37,9 @@ public:
     // end: the rule needs no page, only the keys.
     void groupEnglishPlurals();
 
+    // Frees the keys' postings once they are ranked (the keys stay).
+    void releasePostings() { m_keys.releasePostings(); }
+
     const WordDictionary& keys() const { return m_keys; }
     // Each entry a stem, a zero byte and a key that has that stem.
     const WordTable<char>& stemmedKeys() const { return m_stemmedKeys; }
