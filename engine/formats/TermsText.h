@@ -11,7 +11,7 @@ class WordIndex;
 // The text of indexed_terms.js, the companion word index:
 //
 //   /* generator: VantrelIndexer */
-//   var terms={"format":1,"count":N,"check":"...",
+//   var terms={"format":2,"count":N,"check":"...",
 //   "words":[["key",d,d,...],
 //   ["key2",d,...]],
 //   "groups":[["stem",i,j,...],
@@ -25,7 +25,7 @@ class WordIndex;
 // text that stands inside links, 0 to 100.
 namespace TermsText {
 
-constexpr int kFormat = 1;
+constexpr int kFormat = 2;
 
 // keys: ranked in UTF-16 order. stemmedKeys: entries "stem\0key" (keys absent from keys
 // are passed over). linkShares: one per document (missing ones are 0).

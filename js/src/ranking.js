@@ -48,23 +48,24 @@ function collect(searcher, terms, every) {
       termScore[d] = s;
     }
   }
-  var sumForms = searcher.unicode, FORMS_ADDED = 0.5;
+  var sumForms = searcher.unicode, FORMS_ADDED = 0.5, scored = searcher.unicode;
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;
     touched = reached[t] = [];
     for (var m = 0; m < matches.length; m++) {
       var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
-      var groups = searcher.list.weightGroups(matches[m].at), group = 0;
+      var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
       for (var r = 1; r < entry.length; r++) {
         var doc = entry[r];
         if (r > 1 && doc < entry[r - 1]) group++;
         if (!(doc >= 0 && doc < n)) continue;
         var s = weight / (RRF_K + r);
-        // Deep in the list, the later a page's weight group the more often its running
-        // text uses the word: from the third group on, a page is also scored by its
-        // group's place from the end (the first groups hold the headings and titles).
-        if (group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
+        // Deep in a list of the design's weights, the later a page's weight group the
+        // more often its running text uses the word: from the third group on, a page is
+        // also scored by its group's place from the end (the first groups hold the
+        // headings and titles). The word index orders its lists by score instead.
+        if (!scored && group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
         meet(doc, cls, s, true);
       }
     }
@@ -75,11 +76,16 @@ function collect(searcher, terms, every) {
       var list = places[p].docs;
       for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (RRF_K + PLACE_RANK), false);
     }
+    // With the word index, a word that few pages hold tells more of a page than one that
+    // most hold ("ldap" against "verwalten"): its share of the fused score is scaled by
+    // how rare it is among the pages, from the pages it met (so a shard of the index
+    // that holds its lists knows it too).
+    var rarity = scored ? Math.log(1 + n / Math.max(1, touched.length)) : 1;
     for (var k = 0; k < touched.length; k++) {
       var d = touched[k];
       hits[d]++;
       if (termClass[d] > worst[d]) worst[d] = termClass[d];
-      score[d] += termScore[d];
+      score[d] += termScore[d] * rarity;
     }
   }
   return met;
@@ -103,7 +109,9 @@ function matchTitles(searcher, terms) {
   matched.forEach(function (classes, v) {
     var list = titles.docs[v], telling = titles.common[v] === 0;
     for (var k = 0; k < list.length; k++) {
-      var d = list[k], base = d * MAX_TERMS;
+      var d = list[k], base = d * MAX_TERMS, any = false;
+      for (t = 0; t < T && !any; t++) any = classes[t] !== undefined && standsTogether(titles, d, terms[t]);
+      if (!any) continue;
       if (stamps[d] !== stamp) {
         stamps[d] = stamp;
         covered[d] = 0;
@@ -111,10 +119,20 @@ function matchTitles(searcher, terms) {
       }
       if (telling) covered[d]++;
       for (t = 0; t < T; t++) {
-        if (classes[t] !== undefined && classes[t] < best[base + t]) best[base + t] = classes[t];
+        if (classes[t] !== undefined && classes[t] < best[base + t] && standsTogether(titles, d, terms[t])) best[base + t] = classes[t];
       }
     }
   });
+}
+
+// Whether the title of d holds a term where it stands with the rest of its query: a pair
+// of an unspaced run only beside a neighbour of it in the run (the three characters
+// around it, or the whole run of two), so that "ンド" of "ウィンドウ" does not find
+// "ハンドブック". Any other term always.
+function standsTogether(titles, d, term) {
+  if (!term.together || !titles.runs) return true;
+  for (var i = 0; i < term.together.length; i++) if (titles.runs[d].indexOf(term.together[i]) >= 0) return true;
+  return false;
 }
 
 // Counts in summaryHits, for each of docs, the query words its summary holds.
@@ -175,7 +193,7 @@ function rank(searcher, docs, terms) {
     rankKey[d] = searcher.unicode
       ? hits[d] * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
       : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
-    score[d] *= searcher.lengthFactor[d] * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
+    score[d] *= (searcher.lengthFactor ? searcher.lengthFactor[d] : 1) * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
     if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
   }

@@ -40,12 +40,17 @@ function Searcher(docs, index, options) {
   this.stamp = 0;
   this.seen = new Uint32Array(n);
   this.mark = 0;
-  // How many words each page has. A word's list ranks pages that mention it only in
-  // passing by how rarely they do, which favours long pages (indexes, change logs)
-  // that mention everything once; fused scores are divided by the fourth root of a
-  // page's length over the mean, as relevance models do with long documents.
+  // How many words each page has, for the design's lists only: they rank pages that
+  // mention a word only in passing by how rarely they do, which favours long pages
+  // (indexes, change logs) that mention everything once; fused scores are divided by
+  // the fourth root of a page's length over the mean, as relevance models do with long
+  // documents. The word index weighs the length of a page into the order of its lists.
+  this.lengthFactor = terms ? null : lengthFactors(this.list.index, n);
+}
+
+// 1 / the fourth root of each page's number of words over the mean, from the lists of index.
+function lengthFactors(index, n) {
   var length = new Float64Array(n), total = 0, i, r, d;
-  index = this.list.index;
   for (i = 0; i < index.length; i++) {
     var entry = index[i];
     for (r = 1; r < entry.length; r++) {
@@ -55,7 +60,7 @@ function Searcher(docs, index, options) {
   }
   var mean = n > 0 ? Math.max(1, total / n) : 1;
   for (d = 0; d < n; d++) length[d] = 1 / Math.sqrt(Math.sqrt(Math.max(1, length[d] / mean)));
-  this.lengthFactor = length;
+  return length;
 }
 
 // Searches for a query. Returns {query, terms, docs (best first), whole, partial}:

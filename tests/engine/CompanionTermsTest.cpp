@@ -160,7 +160,7 @@ TEST_F(TermsJob, WritesTheWordIndexBesideThePagesFile)
     tree.folder("out");
     ASSERT_TRUE(build());
     EXPECT_EQ(readFile(tree.path("out/indexed_terms.js")),
-              "/* generator: VantrelIndexer */\nvar terms={\"format\":1,\"count\":3,\"check\":\""
+              "/* generator: VantrelIndexer */\nvar terms={\"format\":2,\"count\":3,\"check\":\""
                   + documentsCheck(engine.documents)
                   + "\",\n\"words\":[[\"a\",1],\n[\"class\",2],\n[\"classes\",2],\n[\"groesse\",0,1],\n"
                     "[\"groessen\",0],\n[\"grosse\",0,1],\n[\"grossen\",0],\n[\"tables\",2],\n[\"und\",1,0],\n"

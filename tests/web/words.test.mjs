@@ -47,7 +47,7 @@ function site(pages, groups = []) {
   const words = [...weights.keys()].sort().map((k) => [k, ...[...weights.get(k)].sort((a, b) => b[1] - a[1] || a[0] - b[0]).map(([d]) => d)]);
   const at = (k) => words.findIndex((e) => e[0] === k);
   const docs = pages.map(([title], d) => [d, title.toUpperCase(), `p${d}.html`, '']);
-  const terms = { format: 1, count: docs.length, check: S.documentsCheck(docs), words,
+  const terms = { format: 2, count: docs.length, check: S.documentsCheck(docs), words,
     groups: groups.map(([stem, ...forms]) => [stem, ...forms.map(at).filter((p) => p >= 0)]).sort((a, b) => (a[0] < b[0] ? -1 : 1)),
     links: pages.map((p) => p[2] || 0) };
   const searcher = new S.Searcher(docs, null, { terms: S.termsData(terms, docs), realTitles: pages.map((p) => p[0]) });
