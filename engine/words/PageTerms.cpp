@@ -69,7 +69,7 @@ double fieldFrequency(const WordCounts& counts)
 
 double termScore(double frequency, double length, double meanLength)
 {
-    constexpr double k1 = kScoreCeiling - 1, b = 0.75;
+    constexpr double k1 = kScoreCeiling - 1, b = 0.3;
     const double norm = k1 * (1 - b + b * (meanLength > 0 ? length / meanLength : 1));
     return frequency > 0 ? frequency * kScoreCeiling / (frequency + norm) : 0;
 }
