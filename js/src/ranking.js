@@ -4,7 +4,7 @@ define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
 var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
 var MAX_TERMS = bounds.MAX_TERMS;
-var RRF_K = 10;              // reciprocal-rank fusion constant
+var RRF_K = 5;              // reciprocal-rank fusion constant
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
 // With the word index, a title counts for a page only from this share of its words
 // matched (in tenths) on: a chapter's title that lists ten topics ("Network services:
@@ -81,16 +81,11 @@ function collect(searcher, terms, every) {
       var list = places[p].docs;
       for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (RRF_K + PLACE_RANK), false);
     }
-    // With the word index, a word that few pages hold tells more of a page than one that
-    // most hold ("ldap" against "verwalten"): its share of the fused score is scaled by
-    // how rare it is among the pages, from the pages it met (so a shard of the index
-    // that holds its lists knows it too).
-    var rarity = scored ? Math.log(1 + n / Math.max(1, touched.length)) : 1;
     for (var k = 0; k < touched.length; k++) {
       var d = touched[k];
       hits[d]++;
       if (termClass[d] > worst[d]) worst[d] = termClass[d];
-      score[d] += termScore[d] * rarity;
+      score[d] += termScore[d];
     }
   }
   return met;
