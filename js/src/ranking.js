@@ -4,7 +4,8 @@ define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
 var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
 var MAX_TERMS = bounds.MAX_TERMS;
-var RRF_K = 5;              // reciprocal-rank fusion constant
+var RRF_K = 10;             // reciprocal-rank fusion constant: the design's lists
+var SCORED_RRF_K = 5;       // and the word index's lists, ordered by score
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
 // With the word index, a title counts for a page only from this share of its words
 // matched (in tenths) on: a chapter's title that lists ten topics ("Network services:
@@ -53,7 +54,7 @@ function collect(searcher, terms, every) {
       termScore[d] = s;
     }
   }
-  var sumForms = searcher.unicode, FORMS_ADDED = 0.5, scored = searcher.unicode;
+  var sumForms = searcher.unicode, FORMS_ADDED = 0.5, scored = searcher.unicode, K = scored ? SCORED_RRF_K : RRF_K;
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;
@@ -65,7 +66,7 @@ function collect(searcher, terms, every) {
         var doc = entry[r];
         if (r > 1 && doc < entry[r - 1]) group++;
         if (!(doc >= 0 && doc < n)) continue;
-        var s = weight / (RRF_K + r);
+        var s = weight / (K + r);
         // Deep in a list of the design's weights, the later a page's weight group the
         // more often its running text uses the word: from the third group on, a page is
         // also scored by its group's place from the end (the first groups hold the
@@ -79,7 +80,7 @@ function collect(searcher, terms, every) {
     // title rank.
     for (var p = 0; p < places.length; p++) {
       var list = places[p].docs;
-      for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (RRF_K + PLACE_RANK), false);
+      for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (K + PLACE_RANK), false);
     }
     for (var k = 0; k < touched.length; k++) {
       var d = touched[k];
