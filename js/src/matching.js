@@ -84,21 +84,6 @@ function withinBudget(index, positions, budget) {
   return chosen;
 }
 
-// For a pair of an unspaced run (asked), the characters around it in the run that show it
-// stands with the rest of the query: the pair with the character before it, with the one
-// after it, or the whole run when it is the pair. Null for any other key.
-function togetherOf(asked) {
-  if (asked.kind !== wordrules.PAIR || !asked.run) return null;
-  var chars = Array.from(asked.run), pair = Array.from(asked.key), found = [];
-  if (chars.length <= pair.length) return [asked.run];
-  for (var i = 0; i + pair.length <= chars.length; i++) {
-    if (chars.slice(i, i + pair.length).join('') !== asked.key) continue;
-    if (i > 0) found.push(chars.slice(i - 1, i + pair.length).join(''));
-    if (i + pair.length < chars.length) found.push(chars.slice(i, i + pair.length + 1).join(''));
-  }
-  return found.length ? found : [asked.key];
-}
-
 // How a query word (asked: {key, kind, run} as wordrules.queryKeys gives them) matches:
 // in the index, the word itself, its other forms, the words it begins and the words it
 // stands inside (matches, a list of {word position, class, weight}); in titles and file
@@ -111,7 +96,7 @@ function matchTerm(searcher, asked) {
   if (cached) return cached;
   var list = searcher.list, index = list.index, matches = [], i, positions = [];
   var term = { text: text, kind: asked.kind, run: asked.run || null, matches: matches, suggestions: [], fuzzy: null,
-    forms: searcher.unicode ? new Set() : null, stems: null, together: togetherOf(asked) };
+    forms: searcher.unicode ? new Set() : null, stems: null };
   var range = !wordrules.unspaced(asked) ? list.prefixRange(text) : [0, 0], exact = list.find(text);
   if (exact >= 0) {
     matches.push({ at: exact, cls: EXACT, weight: 1 });

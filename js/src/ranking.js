@@ -96,7 +96,8 @@ function collect(searcher, terms, every) {
 // class, and how many of the title's words some query word matches. Only the title
 // words that the terms matched when they were made (titleHits) are visited. A run of
 // unspaced letters counts for a title only when the title holds it as a page's text
-// must (runNeeds of its pairs, each beside a neighbour: standsTogether).
+// must (runNeeds of its pairs), so that "ンド" of "ウィンドウ" alone does not make
+// "ハンドブック" a title match.
 function matchTitles(searcher, terms) {
   var titles = searcher.buildTitles(), stamp = ++searcher.stamp, T = terms.length, t, k, d, base;
   var stamps = searcher.titleStamp, covered = searcher.titleCovered, best = searcher.titleBest;
@@ -117,7 +118,7 @@ function matchTitles(searcher, terms) {
       d = list[k];
       base = d * MAX_TERMS;
       for (t = 0; t < T; t++) {
-        if (classes[t] === undefined || !standsTogether(titles, d, terms[t])) continue;
+        if (classes[t] === undefined) continue;
         if (stamps[d] !== stamp) {
           stamps[d] = stamp;
           covered[d] = 0;
@@ -154,16 +155,6 @@ function matchTitles(searcher, terms) {
 // in three.
 function runNeeds(size) {
   return size - Math.floor(size / 3);
-}
-
-// Whether the title of d holds a term where it stands with the rest of its query: a pair
-// of an unspaced run only beside a neighbour of it in the run (the three characters
-// around it, or the whole run of two), so that "ンド" of "ウィンドウ" does not find
-// "ハンドブック". Any other term always.
-function standsTogether(titles, d, term) {
-  if (!term.together || !titles.runs) return true;
-  for (var i = 0; i < term.together.length; i++) if (titles.runs[d].indexOf(term.together[i]) >= 0) return true;
-  return false;
 }
 
 // Counts in summaryHits, for each of docs, the query words its summary holds.

@@ -4,7 +4,7 @@
 // design's rule.
 define('titles', ['words', 'wordrules', 'bytes', 'bounds'], function (words, wordrules, bytes, bounds) {
 
-var MAX_SUMMARY = bounds.MAX_SUMMARY, WORD = wordrules.WORD, PAIR = wordrules.PAIR, CHAR = wordrules.CHAR;
+var MAX_SUMMARY = bounds.MAX_SUMMARY, WORD = wordrules.WORD, PAIR = wordrules.PAIR;
 var NO_NAME = 'Document has no name';  // the title of indexed_docs.js for a page without one
 var MAX_NAME_WORDS = 16;               // file-name words weighed in the rank of a page
 
@@ -17,16 +17,6 @@ function eachKey(text, unicode, add) {
     add(key, kind === WORD || kind === PAIR);
     if (german) add(german, false);
   }, true);
-}
-
-// The characters of the unspaced runs of text by the word rules, each run ended by a
-// line feed: where the pairs of a query's run can be seen to stand together.
-function runsOf(text) {
-  var runs = '', inRun = false;
-  wordrules.forEachToken(text, function (key, start, end, kind) {
-    if (kind === CHAR) { runs += key; inRun = true; } else if (kind === WORD && inRun) { runs += '\n'; inRun = false; }
-  }, true);
-  return inRun ? runs + '\n' : runs;
 }
 
 // The keys a query would give for text, as for the words of a file name.
@@ -43,7 +33,6 @@ function queryWords(text, unicode) {
 // read (see bytes.textBytes)}.
 function titleWords(docs, real) {
   var byWord = new Map(), size = new Uint16Array(docs.length), names = new Array(docs.length);
-  var runs = real ? new Array(docs.length).fill('') : null;
   var byName = new Map(), distinct = 0, titled = 0, d, i, unicode = !!real;
   function add(w, weighs) {
     var entry = byWord.get(w);
@@ -70,7 +59,6 @@ function titleWords(docs, real) {
     if (unicode && typeof real.titles[d] === 'string') title = real.titles[d];
     distinct = 0;
     eachKey(title, unicode, add);
-    if (runs) runs[d] = runsOf(title);
     size[d] = Math.min(65535, distinct);
     if (distinct) titled++;
   }
@@ -85,7 +73,7 @@ function titleWords(docs, real) {
     }
   }
   return {
-    words: found, docs: lists, common: common, size: size, names: names, runs: runs,
+    words: found, docs: lists, common: common, size: size, names: names,
     nameWords: Array.from(byName.keys()), nameDocs: Array.from(byName.values())
   };
 }
