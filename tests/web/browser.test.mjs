@@ -322,7 +322,7 @@ test('page texts: only the results in view, numbers checked, failures keep the s
 
 test('old, plain and foreign companion data: the page works with the two index files', async () => {
   const foreign = path.join(work, 'foreign'), stale = path.join(work, 'stale');
-  for (const [dir, from, to] of [[foreign, '"format":2', '"format":3'], [stale, /"count":\d+/, '"count":1']]) {
+  for (const [dir, from, to] of [[foreign, '"format":1', '"format":2'], [stale, /"count":\d+/, '"count":1']]) {
     copyIndex(out, dir);
     const file = path.join(dir, 'indexed_pages.js');
     fs.writeFileSync(file, fs.readFileSync(file, 'utf8').replace(from, to));
