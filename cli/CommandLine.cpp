@@ -64,7 +64,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
                    "How results link to pages: relative to SOURCE, full path, or --url-prefix + relative")
         ->check(CLI::IsMember(names(pathModes)))
         ->option_text("relative|full|url (default: relative)");
-    app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
+    auto* urlPrefixOption = app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
         ->option_text("TEXT");
     auto* verboseFlag = app.add_flag("--verbose,-v", verbose, "Print every progress line");
     app.add_flag("--quiet,-q", quiet, "Print nothing but errors")->excludes(verboseFlag);
@@ -112,6 +112,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     }
     job.contentMode = contentModes.at(content);
     job.pathMode = pathModes.at(path);
+    if (urlPrefixOption->count() > 0 && job.pathMode != PathMode::UrlPrefix) {
+        std::fprintf(stderr, "--url-prefix is used only with --path url: give --path url too, or leave "
+                             "--url-prefix out.\n");
+        return 2;
+    }
     commandLine.output = quiet ? Output::Quiet : verbose ? Output::Verbose : Output::Status;
     job.patternMatcher = patternLibrary ? PatternMatcher::RegexLibrary : PatternMatcher::Scanner;
     job.companionData = !plain;

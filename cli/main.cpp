@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "IndexJob.h"
 #include "StopSignals.h"
+#include "Summary.h"
 #include "TerminalLog.h"
 
 #include <atomic>
@@ -31,43 +32,6 @@ int usageError(const std::string& message)
 {
     std::fprintf(stderr, "%s\n", message.c_str());
     return 2;
-}
-
-// The lines after a job: what was made, or why nothing was.
-void printSummary(const CommandLine& commandLine, const JobOutcome& outcome, double seconds, std::size_t problems)
-{
-    const JobSettings& job = commandLine.job;
-    switch (outcome.result) {
-    case JobResult::Complete:
-        std::printf("Indexing complete: %zu pages, %zu words in %.2f s.\n", outcome.pages, outcome.words, seconds);
-        if (outcome.words == 0)
-            std::printf("No words were indexed%s\n",
-                        job.contentMode == ContentMode::Keywords
-                            ? ": none of the pages has META keywords. --content titles, headers or all indexes more."
-                            : ".");
-        if (outcome.outputFailures.empty())
-            std::printf("Search page: %s/search.html\n", printableText(job.destinationFolder).c_str());
-        break;
-    case JobResult::Stopped:
-        std::printf("Indexing interrupted: %zu pages, %zu words in %.2f s. The old index is kept.\n",
-                    outcome.pages, outcome.words, seconds);
-        break;
-    case JobResult::NotWritten:
-    case JobResult::Refused: break;  // said on standard error
-    }
-    if (outcome.pagesOutside)
-        std::printf("%zu pages or folders outside the source folder were skipped%s\n", outcome.pagesOutside,
-                    job.followOutside ? "." : " (links that lead out; --follow-outside follows them).");
-    if (outcome.pagesOwnerMayNot)
-        std::printf("%zu pages that the source folder's owner may not read were not published.\n",
-                    outcome.pagesOwnerMayNot);
-    if (outcome.textsCut)
-        std::printf("%zu page texts were cut to keep the output within bounds.\n", outcome.textsCut);
-    if (outcome.pagesWordsLeftOut)
-        std::printf("%zu pages reached again through links were listed without their words, to keep the output "
-                    "within bounds.\n", outcome.pagesWordsLeftOut);
-    if (problems)
-        std::printf("%zu pages could not be read whole; --verbose lists them.\n", problems);
 }
 
 }  // namespace
@@ -104,6 +68,8 @@ int main(int argc, char** argv)
                           + std::strerror(errno));
     if (!canEnterFolder(job.destinationFolder) && !createFolders(job.destinationFolder))
         return usageError(problemMessage(SettingsProblem::Destination));
+    if (const std::string warning = plainLinksWarning(job); !warning.empty() && output != Output::Quiet)
+        std::fprintf(stderr, "%s\n", warning.c_str());
 
     // A full file-size limit or a closed pipe must fail a write, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -166,8 +132,8 @@ int main(int argc, char** argv)
     if (!outcome.outputFailures.empty())
         std::fprintf(stderr, "The search page is not complete: %zu of its files could not be written.\n",
                      outcome.outputFailures.size());
-    if (output == Output::Status)
-        printSummary(commandLine, outcome, seconds, log.problems());
+    if (output != Output::Quiet)
+        std::fputs(jobSummary(job, outcome, seconds, log.problems()).c_str(), stdout);
     const bool written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
     return written && logWritten ? 0 : 1;
 }
