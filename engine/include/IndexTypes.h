@@ -77,6 +77,7 @@ struct WordCounts {
     std::int64_t h1 = 0;
     std::int64_t h2 = 0;
     std::int64_t h3 = 0;
+    std::int64_t link = 0;  // text of links outside headings: the companion word index only
 };
 
 // A stop request as a job sees it: the engine's own flag, or the flag of the run that

@@ -44,8 +44,19 @@ class WordDictionary {
 public:
     const Postings* find(std::string_view word) const { return m_table.find(word); }
 
-    // Sets the weight of every word of the page under the page's document index.
-    void addPage(std::int32_t document, const PageWords& pageWords);
+    // Sets the weight of every word of the page under the page's document index: by
+    // wordWeight, or by weigh when given.
+    void addPage(std::int32_t document, const PageWords& pageWords, double (*weigh)(const WordCounts&) = wordWeight);
+
+    // Sets the weight of every posting to weigh(posting).
+    template <typename Weigh>
+    void reweigh(Weigh&& weigh)
+    {
+        m_table.forEachValue([&weigh](Postings& postings) {
+            for (Posting& posting : postings)
+                posting.setWeight(weigh(posting));
+        });
+    }
 
     // Adds the postings of other whose document is below documentLimit; words left
     // without any are not added.

@@ -108,6 +108,13 @@ public:
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     const std::vector<Entry>& entries() const { return m_entries; }
+    // Calls visit(Value&) for every entry, in insertion order: values may change, words not.
+    template <typename Visit>
+    void forEachValue(Visit&& visit)
+    {
+        for (Entry& entry : m_entries)
+            visit(entry.value);
+    }
 
     // Positions in entries(), ordered by unsigned byte comparison of the words (a word
     // that is a prefix of another first), or by less(word, word) when given.

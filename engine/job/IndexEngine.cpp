@@ -375,6 +375,7 @@ void IndexEngine::finishCompanion()
     // The index is in place: the job runs to its end, so nothing stops the ranking here.
     const std::atomic<bool> never{false};
     m_terms->groupEnglishPlurals();
+    m_terms->scorePostings();
     WordIndex keys;
     keys.rank(m_terms->keys(), threadsToUse(), StopSignal(never), WordRules::lessByUtf16);
     m_terms->releasePostings();  // ranked into keys: not held beside the text composed next

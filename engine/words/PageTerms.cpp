@@ -14,6 +14,7 @@ void addCounts(WordCounts& to, const WordCounts& counts)
     to.h1 += counts.h1;
     to.h2 += counts.h2;
     to.h3 += counts.h3;
+    to.link += counts.link;
 }
 
 void countOnce(WordCounts& counts, WordPlace place)
@@ -24,6 +25,7 @@ void countOnce(WordCounts& counts, WordPlace place)
     case WordPlace::H1: ++counts.h1; break;
     case WordPlace::H2: ++counts.h2; break;
     case WordPlace::H3: ++counts.h3; break;
+    case WordPlace::Link: ++counts.link; break;
     }
 }
 
@@ -64,9 +66,29 @@ void addStemmedKey(std::string_view stem, std::string_view key, WordTable<char>&
     stemmedKeys.findOrInsert(pair);
 }
 
+double fieldFrequency(const WordCounts& counts)
+{
+    return 5.0 * static_cast<double>(counts.keywordOrTitle + counts.h1) + 3.0 * static_cast<double>(counts.h2)
+        + 2.0 * static_cast<double>(counts.h3) + static_cast<double>(counts.other) + 0.25 * static_cast<double>(counts.link);
+}
+
+double termScore(double frequency, double length, double meanLength)
+{
+    constexpr double k1 = kScoreCeiling - 1, b = 0.3;
+    const double norm = k1 * (1 - b + b * (meanLength > 0 ? length / meanLength : 1));
+    return frequency > 0 ? frequency * kScoreCeiling / (frequency + norm) : 0;
+}
+
 void TermDictionary::addPage(std::int32_t document, const PageTerms& page)
 {
-    m_keys.addPage(document, page.keys);
+    m_keys.addPage(document, page.keys, fieldFrequency);
+    double length = 0;
+    for (const auto& entry : page.keys.entries())
+        length += static_cast<double>(entry.value.keywordOrTitle + entry.value.other + entry.value.h1 + entry.value.h2
+                                      + entry.value.h3 + entry.value.link);
+    if (static_cast<std::size_t>(document) >= m_lengths.size())
+        m_lengths.resize(static_cast<std::size_t>(document) + 1);
+    m_lengths[static_cast<std::size_t>(document)] = length;
     for (const auto& entry : page.stemmedKeys.entries())
         m_stemmedKeys.findOrInsert(page.stemmedKeys.wordOf(entry), entry.hash);
     if (page.englishPlurals) {
@@ -81,6 +103,11 @@ void TermDictionary::merge(const TermDictionary& other, std::int32_t documentLim
     m_keys.merge(other.m_keys, documentLimit);
     for (const auto& entry : other.m_stemmedKeys.entries())
         m_stemmedKeys.findOrInsert(other.m_stemmedKeys.wordOf(entry), entry.hash);
+    if (m_lengths.size() < other.m_lengths.size())
+        m_lengths.resize(other.m_lengths.size());
+    for (std::size_t d = 0; d < other.m_lengths.size() && d < static_cast<std::size_t>(documentLimit); ++d)
+        if (other.m_lengths[d] > 0)
+            m_lengths[d] = other.m_lengths[d];
     if (m_englishDocuments.size() < other.m_englishDocuments.size())
         m_englishDocuments.resize(other.m_englishDocuments.size());
     for (std::size_t d = 0; d < other.m_englishDocuments.size(); ++d)
@@ -110,8 +137,25 @@ void TermDictionary::groupEnglishPlurals()
     }
 }
 
+void TermDictionary::scorePostings()
+{
+    double total = 0;
+    std::size_t pages = 0;
+    for (double length : m_lengths)
+        if (length > 0) {
+            total += length;
+            ++pages;
+        }
+    const double mean = pages ? total / static_cast<double>(pages) : 0;
+    m_keys.reweigh([this, mean](const Posting& posting) {
+        const auto d = static_cast<std::size_t>(posting.document);
+        return termScore(posting.weight(), d < m_lengths.size() ? m_lengths[d] : mean, mean);
+    });
+}
+
 void TermDictionary::clear()
 {
+    std::vector<double>().swap(m_lengths);
     m_keys.clear();
     m_stemmedKeys.clear();
     std::vector<bool>().swap(m_englishDocuments);
@@ -152,8 +196,9 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
     countText(placed.headings[0], WordPlace::H1);
     countText(placed.headings[1], WordPlace::H2);
     countText(placed.headings[2], WordPlace::H3);
-    countText(placed.otherHeadings, WordPlace::Other);
+    countText(placed.otherHeadings, WordPlace::H3);
     countText(placed.body, WordPlace::Other);
+    countText(placed.links, WordPlace::Link);
     m_keys = nullptr;
     if (m_words.empty())
         return;

@@ -20,11 +20,11 @@ double wordWeight(const WordCounts& counts)
     return static_cast<double>(score) + power;
 }
 
-void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords)
+void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords, double (*weigh)(const WordCounts&))
 {
     for (const auto& entry : pageWords.entries()) {
         Postings& list = m_table.findOrInsert(pageWords.wordOf(entry), entry.hash);
-        double weight = wordWeight(entry.value);
+        double weight = weigh(entry.value);
         if (!list.empty() && list.back().document == document)
             list.back().setWeight(weight);
         else

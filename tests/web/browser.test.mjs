@@ -246,7 +246,7 @@ test('every script from disk through the word index; indexed_words.js not loaded
 
 test('a word index of another run or version is left aside for indexed_words.js', async () => {
   const stale = path.join(work, 'stale-terms'), foreign = path.join(work, 'foreign-terms');
-  for (const [dir, from, to] of [[stale, /"count":\d+/, '"count":1'], [foreign, '"format":1', '"format":2']]) {
+  for (const [dir, from, to] of [[stale, /"count":\d+/, '"count":1'], [foreign, '"format":2', '"format":3']]) {
     copyIndex(out, dir);
     const file = path.join(dir, 'indexed_terms.js');
     fs.writeFileSync(file, fs.readFileSync(file, 'utf8').replace(from, to));
