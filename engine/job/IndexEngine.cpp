@@ -381,11 +381,13 @@ void IndexEngine::finishCompanion()
     m_terms->releasePostings();  // ranked into keys: not held beside the text composed next
     std::string termsText;
     TermsText::compose(documents, keys, m_terms->stemmedKeys(), m_companion->linkShares(), termsText);
+    PieceStore* store = m_companion->store();
+    const std::string wordsHead = store ? TermsText::putPieces(documents, keys, m_terms->stemmedKeys(), m_companion->linkShares(), *store) : "";
     keys.clear();
     m_terms->clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
-    if (!m_companion->finish(documents, base, termsText))
+    if (!m_companion->finish(documents, base, termsText, wordsHead))
         companionFailed();
 }
 
