@@ -66,7 +66,7 @@ function bitCount(x) {
 // are spent.
 function nearestWords(list, titles, word, limit) {
   if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
-  var count = list.size(), i;
+  var count = list.nearestReady && !list.nearestReady() ? 0 : list.size(), i;
   if (list.masks === null || list.masks.length !== count) {
     list.masks = new Int32Array(count);
     for (i = 0; i < count; i++) list.masks[i] = letterMask(list.keyAt(i));
