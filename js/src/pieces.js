@@ -37,6 +37,7 @@ function headData(head, docs) {
 // piece name and calls done(its data, or null when it failed), at once or later.
 function WordPieces(head, docCount, fetch) {
   var shards = head.shards, n = shards.length;
+  this.head = head;
   this.fetch = fetch;
   this.firsts = shards.map(function (s) { return s[0]; });
   this.names = shards.map(function (s) { return s[1]; });
