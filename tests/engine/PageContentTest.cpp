@@ -263,6 +263,33 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
         EXPECT_EQ(inode, second.at(name)) << name;
 }
 
+// The word index in pieces: a page that adds a key changes the pieces of its run only
+// (its shard, its vocabulary piece, the head, its text group), whatever the size of the
+// index; every other piece keeps its file.
+TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
+{
+    std::string text;
+    for (int w = 0; w < 6000; ++w)
+        text += " w" + std::to_string(w * 7919 % 100003);
+    for (int i = 0; i < 30; ++i)
+        tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>T</title><p>" + text.substr(i * 1000) + "</p>");
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> first = pieces();
+    ASSERT_GE(first.size(), 20u);
+    tree.write("site/p999.htm", "<p>w50001x</p>");
+    ASSERT_TRUE(build());
+    std::size_t added = 0;
+    for (const auto& [name, inode] : pieces()) {
+        if (first.count(name))
+            EXPECT_EQ(inode, first.at(name)) << name;
+        else
+            ++added;
+    }
+    EXPECT_GE(added, 3u);
+    EXPECT_LE(added, 5u);
+}
+
 TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
 {
     const std::string mark = "/* generator: VantrelIndexer */\n", stamp = "0123456789abcdef";
