@@ -40,8 +40,10 @@ function startPage(win) {
       // The word index in pieces: the first results once the shards the query reaches
       // have come, then the whole answer once the vocabulary has (in-word and nearest
       // words), in place.
+      var shownOnce = false;
       pieces.searchInPieces(searcher, q, function (result) {
-        results.show(result, byDate);
+        if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
+        shownOnce = true;
         if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
         if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
       }, function () { return mine === searches; });
