@@ -178,7 +178,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         for (std::size_t k = 0; k < linked.size(); ++k) {
             if (k)
                 shard += ',';
-            IndexText::appendNumber(shard, linked[k]);
+            IndexText::appendNumber(shard, k ? linked[k] - linked[k - 1] : linked[k]);
             shard += ',';
             IndexText::appendNumber(shard, linkShares[linked[k]]);
         }

@@ -44,7 +44,8 @@ class PieceStore;
 //   vantrelWords({"words":[["key",d,d,...],...],     keys and pages as above
 //   "groups":[["stem","key","key",...],...],          the groups whose stem falls here
 //   "forms":[["key","stem",...],...],                 the stems of this shard's keys
-//   "links":[d,share,d,share,...]});                 pages here with links, by number
+//   "links":[d,share,step,share,...]});              pages here with links, each after
+//                                                    the one before by step
 //
 // vocabulary pieces, the keys of a run of shards with their numbers of pages,
 //

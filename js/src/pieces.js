@@ -208,15 +208,16 @@ WordPieces.prototype.keep = function (s, data) {
   var shard = NO_SHARD, count = this.starts[s + 1] - this.starts[s];
   if (data && Array.isArray(data.words) && data.words.length === count &&
       data.words.every(function (w) { return Array.isArray(w) && typeof w[0] === 'string'; })) {
-    var groups = new Map(), forms = new Map(), links = Array.isArray(data.links) ? data.links : [], i;
+    var groups = new Map(), forms = new Map(), links = Array.isArray(data.links) ? data.links : [];
     (Array.isArray(data.groups) ? data.groups : []).forEach(function (g) {
       if (Array.isArray(g) && typeof g[0] === 'string') groups.set(g[0], g.slice(1).filter(function (k) { return typeof k === 'string'; }));
     });
     (Array.isArray(data.forms) ? data.forms : []).forEach(function (f) {
       if (Array.isArray(f) && typeof f[0] === 'string') forms.set(f[0], f.slice(1).filter(function (k) { return typeof k === 'string'; }));
     });
-    for (i = 0; i + 1 < links.length; i += 2) {
-      var d = links[i], share = links[i + 1];
+    for (var d = 0, i = 0; i + 1 < links.length; i += 2) {
+      var share = links[i + 1];
+      d += typeof links[i] === 'number' ? links[i] : NaN;
       if (d >= 0 && d < this.links.length && d % 1 === 0 && typeof share === 'number' && share > 0) this.links[d] = Math.min(100, Math.round(share));
     }
     shard = { words: data.words, groups: groups, forms: forms };
