@@ -124,26 +124,15 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += ",\n\"shards\":[";
     std::string vocabularyHeads = "],\n\"vocabulary\":[", vocabularyKeys, vocabularyCounts;
     std::size_t vocabularyShards = 0;
-    std::vector<std::uint32_t> seenIn(documents.size(), 0);
-    std::vector<std::int32_t> linked;
     std::size_t nextGroup = 0, nextStem = 0;
     for (std::size_t s = 0; s < shardCount; ++s) {
         const std::size_t begin = starts[s], end = s + 1 < shardCount ? starts[s + 1] : keys.size();
         std::string shard = kPieceMark;
         shard += "vantrelWords({\"words\":[";
-        linked.clear();
         for (std::size_t i = begin; i < end; ++i) {
             if (i > begin)
                 shard += ",\n";
             appendEntry(shard, keys, i);
-            for (const std::int32_t* d = keys.documentsBegin(i); d != keys.documentsEnd(i); ++d) {
-                const auto page = static_cast<std::size_t>(*d);
-                if (page < seenIn.size() && seenIn[page] != s + 1) {
-                    seenIn[page] = static_cast<std::uint32_t>(s + 1);
-                    if (page < linkShares.size() && linkShares[page] > 0)
-                        linked.push_back(*d);
-                }
-            }
             if (!vocabularyKeys.empty()) {
                 vocabularyKeys += ',';
                 vocabularyCounts += ',';
@@ -173,15 +162,6 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             }
             shard += ']';
         }
-        shard += "],\n\"links\":[";
-        std::sort(linked.begin(), linked.end());
-        for (std::size_t k = 0; k < linked.size(); ++k) {
-            if (k)
-                shard += ',';
-            IndexText::appendNumber(shard, k ? linked[k] - linked[k - 1] : linked[k]);
-            shard += ',';
-            IndexText::appendNumber(shard, linkShares[linked[k]]);
-        }
         shard += "]});\n";
         const std::string name = store.put(shard);
         if (name.empty())
@@ -207,7 +187,25 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             vocabularyShards = 0;
         }
     }
-    head += vocabularyHeads + "]});\n";
+    head += vocabularyHeads + "],\n\"linkGroup\":";
+    IndexText::appendNumber(head, static_cast<std::int64_t>(kLinkGroup));
+    head += ",\"links\":[";
+    for (std::size_t first = 0; first < documents.size(); first += kLinkGroup) {
+        std::string links = kPieceMark;
+        links += "vantrelLinks([";
+        for (std::size_t d = first; d < documents.size() && d < first + kLinkGroup; ++d) {
+            if (d > first)
+                links += ',';
+            IndexText::appendNumber(links, d < linkShares.size() ? linkShares[d] : 0);
+        }
+        links += "]);\n";
+        const std::string name = store.put(links);
+        if (name.empty())
+            return name;
+        head += first ? ",\"" : "\"";
+        head += name + '"';
+    }
+    head += "]});\n";
     return store.put(head);
 }
 

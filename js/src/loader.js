@@ -33,7 +33,7 @@ function IndexLoader(win, ready, failed) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
   }
-  win.vantrelWords = win.vantrelKeys = take;
+  win.vantrelWords = win.vantrelKeys = win.vantrelLinks = take;
   win.vantrelWordsHead = function (data) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;

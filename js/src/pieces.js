@@ -30,6 +30,9 @@ function headData(head, docs) {
     if (!Array.isArray(v) || !PIECE_NAME.test(v[0]) || !(v[1] > 0) || v[1] % 1 !== 0) return { state: 'damaged' };
     covered += v[1];
   }
+  var links = head.links, group = head.linkGroup;
+  if (!Array.isArray(links) || !(group > 0) || group % 1 !== 0 || links.length !== Math.ceil(docs.length / group) ||
+      !links.every(function (name) { return PIECE_NAME.test(name); })) return { state: 'damaged' };
   return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
 }
 
@@ -53,6 +56,11 @@ function WordPieces(head, docCount, fetch) {
   this.counts = null;
   this.vocabularyLoading = null;
   this.links = new Uint8Array(docCount);
+  this.linkGroup = head.linkGroup;
+  this.linkNames = head.links;
+  this.linksCame = new Uint8Array(head.links.length); // 1 loading, 2 come
+  this.wantedLinks = new Set();
+  this.linkLoading = new Map(); // group: callbacks waiting for it
   this.groups = true;        // the search takes forms from stem groups
   this.joined = null;
   this.offsets = null;
@@ -208,21 +216,36 @@ WordPieces.prototype.keep = function (s, data) {
   var shard = NO_SHARD, count = this.starts[s + 1] - this.starts[s];
   if (data && Array.isArray(data.words) && data.words.length === count &&
       data.words.every(function (w) { return Array.isArray(w) && typeof w[0] === 'string'; })) {
-    var groups = new Map(), forms = new Map(), links = Array.isArray(data.links) ? data.links : [];
+    var groups = new Map(), forms = new Map();
     (Array.isArray(data.groups) ? data.groups : []).forEach(function (g) {
       if (Array.isArray(g) && typeof g[0] === 'string') groups.set(g[0], g.slice(1).filter(function (k) { return typeof k === 'string'; }));
     });
     (Array.isArray(data.forms) ? data.forms : []).forEach(function (f) {
       if (Array.isArray(f) && typeof f[0] === 'string') forms.set(f[0], f.slice(1).filter(function (k) { return typeof k === 'string'; }));
     });
-    for (var d = 0, i = 0; i + 1 < links.length; i += 2) {
-      var share = links[i + 1];
-      d += typeof links[i] === 'number' ? links[i] : NaN;
-      if (d >= 0 && d < this.links.length && d % 1 === 0 && typeof share === 'number' && share > 0) this.links[d] = Math.min(100, Math.round(share));
-    }
     shard = { words: data.words, groups: groups, forms: forms };
   }
   this.shards[s] = shard;
+};
+
+// Notes the link shares of docs that have not come: ranking reads them.
+WordPieces.prototype.wantLinksOf = function (docs) {
+  for (var i = 0; i < docs.length; i++) {
+    var g = Math.floor(docs[i] / this.linkGroup);
+    if (this.linksCame[g] !== 2) this.wantedLinks.add(g);
+  }
+};
+
+// Takes the link shares of group g (a failed piece leaves them 0).
+WordPieces.prototype.keepLinks = function (g, shares) {
+  var first = g * this.linkGroup, links = this.links;
+  if (Array.isArray(shares)) {
+    for (var i = 0; i < shares.length && first + i < links.length; i++) {
+      var share = shares[i];
+      links[first + i] = typeof share === 'number' && share > 0 ? Math.min(100, Math.round(share)) : 0;
+    }
+  }
+  this.linksCame[g] = 2;
 };
 
 // Loads the shards wanted (and the vocabulary when a look-up needed it and vocabulary
@@ -245,6 +268,20 @@ WordPieces.prototype.load = function (vocabulary, done) {
       callbacks.forEach(function (f) { f(); });
     });
   });
+  this.wantedLinks.forEach(function (g) {
+    if (self.linksCame[g] === 2) return;
+    waiting++;
+    if (self.linksCame[g] === 1) { self.linkLoading.get(g).push(one); return; }
+    self.linksCame[g] = 1;
+    self.linkLoading.set(g, [one]);
+    self.fetch(self.linkNames[g], function (shares) {
+      self.keepLinks(g, shares);
+      var callbacks = self.linkLoading.get(g);
+      self.linkLoading.delete(g);
+      callbacks.forEach(function (f) { f(); });
+    });
+  });
+  this.wantedLinks.clear();
   if (vocabulary) {
     waiting++;
     this.loadVocabulary(one);
@@ -287,11 +324,14 @@ function searchInPieces(searcher, query, show, current) {
   function attempt() {
     if (!current()) return;
     list.wanted.clear();
+    list.wantedLinks.clear();
     list.wantsVocabulary = false;
     var result = searcher.search(query), later = list.wantsVocabulary && !list.vocabulary;
-    if (list.wanted.size === 0) show(result, !later);
+    if (list.wanted.size === 0) list.wantLinksOf(result.docs);
+    var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
+    if (!missing) show(result, !later);
     // The vocabulary only after the first results (or when they need it: a short prefix).
-    if (list.wanted.size > 0 || later) list.load(list.wanted.size === 0, function () { searcher.termCache.clear(); attempt(); });
+    if (missing || later) list.load(!missing, function () { searcher.termCache.clear(); attempt(); });
   }
   attempt();
 }
