@@ -68,6 +68,8 @@ if (!indexDir || !fs.existsSync(path.join(indexDir, 'search.html')) || (plainDir
   process.exit(2);
 }
 const runs = Number(process.env.RUNS || 3);
+// A page that loads a whole word index of 100,000 pages takes minutes on a loaded machine.
+const LOAD_TIMEOUT = 300000;
 const { chromium } = await import(pathToFileURL(path.join(root, 'tests/web/node_modules/playwright-core/index.mjs')).href);
 
 // The index, read as the page reads it.
@@ -154,8 +156,8 @@ async function open(dir, q, texts) {
   let count = '', bytes = 0, heap = 0;
   for (let r = 0; r < runs; r++) {
     const { context, page, files } = await freshPage();
-    await page.goto(url + '?q=' + encodeURIComponent(q));
-    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+    await page.goto(url + '?q=' + encodeURIComponent(q), { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
+    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
     first.push(await page.evaluate(() => window.__bench.first));
     ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js', 'indexed_terms.js']
       .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime).filter((t) => t !== undefined))));
@@ -235,8 +237,8 @@ try {
   }
 
   const { context, page } = await freshPage();
-  await page.goto(pageUrl);
-  await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+  await page.goto(pageUrl, { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
+  await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
   await page.focus('#q');
   for (const row of rows) {
     const keys = await typeKeys(page, row.q);
@@ -256,8 +258,8 @@ try {
   if (plainDir) {
     // The same keys over the plain index, in the same run.
     const { context, page } = await freshPage();
-    await page.goto(pathToFileURL(path.resolve(plainDir, 'search.html')).href);
-    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+    await page.goto(pathToFileURL(path.resolve(plainDir, 'search.html')).href, { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
+    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
     await page.focus('#q');
     for (const row of rows) {
       await typeKeys(page, row.q);
