@@ -113,8 +113,11 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         for (std::uint32_t position : groups[g].second)
             stemsOfKeys.emplace_back(position, groups[g].first);
     }
-    std::stable_sort(groupShards.begin(), groupShards.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::stable_sort(stemsOfKeys.begin(), stemsOfKeys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // By shard, then in stem order; a key's stems in stem order.
+    std::sort(groupShards.begin(), groupShards.end());
+    std::sort(stemsOfKeys.begin(), stemsOfKeys.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : WordRules::lessByUtf16(a.second, b.second);
+    });
 
     std::string head = kPieceMark;
     head += "vantrelWordsHead({\"count\":";
