@@ -2,7 +2,7 @@
 // the searcher whose state they share (its word list, titles and per-page arrays).
 define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
-var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
+var EXACT = matching.EXACT, FORM = matching.FORM, PREFIX = matching.PREFIX, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
 var MAX_TERMS = bounds.MAX_TERMS;
 var RRF_K = 10;             // reciprocal-rank fusion constant: the design's lists
 var SCORED_RRF_K = 5;       // and the word index's lists, ordered by score
@@ -97,7 +97,10 @@ function collect(searcher, terms, every) {
 // words that the terms matched when they were made (titleHits) are visited. A run of
 // unspaced letters counts for a title only when the title holds it as a page's text
 // must (runNeeds of its pairs), so that "ンド" of "ウィンドウ" alone does not make
-// "ハンドブック" a title match.
+// "ハンドブック" a title match. Covered words are counted in halves: with the word
+// index, a title word that a query word only begins with its stem or its whole
+// ("Paketbetreuer" for "Pakets") covers half a word, one that holds it further in
+// none ("Voreinstellung" for "einstellen"): a compound names another thing.
 function matchTitles(searcher, terms) {
   var titles = searcher.buildTitles(), stamp = ++searcher.stamp, T = terms.length, t, k, d, base;
   var stamps = searcher.titleStamp, covered = searcher.titleCovered, best = searcher.titleBest;
@@ -144,9 +147,12 @@ function matchTitles(searcher, terms) {
       d = list[k];
       base = d * MAX_TERMS;
       if (stamps[d] !== stamp) continue;
+      var halves = 0;
       for (t = 0; t < T; t++) {
-        if (classes[t] !== undefined && best[base + t] !== NONE) { covered[d]++; break; }
+        if (classes[t] === undefined || best[base + t] === NONE) continue;
+        halves = Math.max(halves, !searcher.unicode || classes[t] <= FORM ? 2 : classes[t] === PREFIX ? 1 : 0);
       }
+      covered[d] += halves;
     }
   });
 }
@@ -186,7 +192,7 @@ function titleRank(searcher, d, terms) {
     }
     if (worst !== NONE) tier = 1 + FUZZY - worst;
   }
-  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d]) / size) : 0;
+  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
   var name = titles.names[d], used = 0, all = true;
   for (t = 0; t < terms.length; t++) {

@@ -35,7 +35,7 @@ function Searcher(docs, index, options) {
   this.score = new Float64Array(n);
   this.rankKey = new Int32Array(n);
   this.titleStamp = new Uint32Array(n);
-  this.titleCovered = new Uint16Array(n);
+  this.titleCovered = new Uint32Array(n); // halves of title words
   this.titleBest = new Uint8Array(n * MAX_TERMS);
   this.stamp = 0;
   this.seen = new Uint32Array(n);
