@@ -150,6 +150,11 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // Fewer than a screenful hold every word: then the pages lacking one, but the rarest.
   const result = searcher.search('zeitzone einstellen');
   assert.deepEqual([result.docs, result.whole, result.partial], [[3, 4, 2], 2, false]);
+  // Or a page whose title holds a query word, though it lacks the rarest (a page left
+  // in English in a Russian manual).
+  const apparmor = site([['Структура книги', 'apparmor профили'], ['Introduction to AppArmor', 'apparmor profile'],
+    ['Профили', 'профили'], ['SELinux', 'apparmor selinux']]).searcher.search('apparmor профили');
+  assert.deepEqual([[...apparmor.docs].sort(), apparmor.whole], [[0, 1, 2], 1]);
 });
 
 test('marks by the word rules: whole words, runs where the query run stands', () => {
