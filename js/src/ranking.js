@@ -3,7 +3,7 @@
 define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
 var EXACT = matching.EXACT, FORM = matching.FORM, PREFIX = matching.PREFIX, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
-var MAX_TERMS = bounds.MAX_TERMS;
+var MAX_TERMS = bounds.MAX_TERMS, MIN_PART = matching.MIN_INNER;
 var RRF_K = 10;             // reciprocal-rank fusion constant: the design's lists
 var SCORED_RRF_K = 5;       // and the word index's lists, ordered by score
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
@@ -181,8 +181,9 @@ function matchSummaries(searcher, terms, docs) {
 
 // Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
 // query word, else 0; then 3 when the words of the file name are the query's words,
-// 2 when they hold all of them, 1 when they hold some; then the share of the title's
-// telling words matched, 0 to 10.
+// 2 when they hold all of them, 1 when they hold some (with the word index, a query
+// word of one or two letters holds only a whole file-name word: "a" of "mise a jour"
+// is no part of "apt"); then the share of the title's telling words matched, 0 to 10.
 function titleRank(searcher, d, terms) {
   var titles = searcher.titles, tier = 0, t, matched = searcher.titleStamp[d] === searcher.stamp;
   if (matched) {
@@ -199,7 +200,7 @@ function titleRank(searcher, d, terms) {
     var hit = false;
     for (var w = 0; w < name.length; w++) {
       var c = wordClass(terms[t], name[w]);
-      if (c !== NONE && !(searcher.unicode && c === INNER)) { hit = true; used++; }
+      if (c !== NONE && !(searcher.unicode && (c === INNER || (c > FORM && terms[t].text.length < MIN_PART)))) { hit = true; used++; }
     }
     all = all && hit;
   }

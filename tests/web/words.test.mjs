@@ -32,6 +32,7 @@ test('page texts and queries follow the shared word cases', () => {
 // A word index as the indexer writes one, from pages [title, text, link share]: every
 // key of the title and text, its pages by weight (a title use 3, each other use a
 // little), and the stem groups given as [stem, word, ...].
+// pages: [title, text, share of the text in links, file name]; groups: [stem, key...].
 function site(pages, groups = []) {
   const weights = new Map();
   pages.forEach(([title, text], d) => {
@@ -46,7 +47,7 @@ function site(pages, groups = []) {
   });
   const words = [...weights.keys()].sort().map((k) => [k, ...[...weights.get(k)].sort((a, b) => b[1] - a[1] || a[0] - b[0]).map(([d]) => d)]);
   const at = (k) => words.findIndex((e) => e[0] === k);
-  const docs = pages.map(([title], d) => [d, title.toUpperCase(), `p${d}.html`, '']);
+  const docs = pages.map(([title, , , file], d) => [d, title.toUpperCase(), file || `p${d}.html`, '']);
   const terms = { format: 2, count: docs.length, check: S.documentsCheck(docs), words,
     groups: groups.map(([stem, ...forms]) => [stem, ...forms.map(at).filter((p) => p >= 0)]).sort((a, b) => (a[0] < b[0] ? -1 : 1)),
     links: pages.map((p) => p[2] || 0) };
@@ -129,8 +130,10 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // The table of contents (90% links) holds every word but comes after the sections;
   // the title holding both words (as parts) before the page using both in its text.
   assert.deepEqual(find('druckereinrichtung'), [0, 4]);
-  // A word of two letters does not rank a title that a longer word of it begins.
+  // A word of one or two letters does not rank a title or file name that a longer word
+  // of it begins.
   assert.deepEqual(site([['Comptes', 'le mot de passe'], ['Détection des intrusions', 'le mot de passe']]).find('mot de passe'), [0, 1]);
+  assert.deepEqual(site([['Upgrades', 'mise a jour, mise a jour', 0, 'upgrade.html'], ['Tools', 'mise a jour', 0, 'apt.html']]).find('mise a jour'), [0, 1]);
   // A page's uses of the forms of a word add up (the others at half weight).
   assert.deepEqual(site([['A', 'квота'], ['B', 'квота квоты квотами']], [['квот', 'квота', 'квоты', 'квотами']]).find('квота'), [1, 0]);
   // The table of contents first in the word's list, as it uses the word most.
