@@ -12,6 +12,12 @@ var PLACE_RANK = 1000;       // where a title or file-name match counts in a wor
 // Postfix, Apache, NFS, Samba, Squid...") says less of one of them than the section's
 // own page.
 var MIN_TITLE_SHARE = 2;
+// With the word index, the share of the title matched scales a page's fused score by
+// up to 1 + TITLE_SHARE_WEIGHT rather than ordering pages before it: a title a little
+// more about the query ("Planifier des tâches asynchrones : anacron" against
+// "Planifier des tâches avec cron et atd") no longer outranks a page that uses the
+// words far more. Any weight from 1/2 to 3 gave the same tuning halves.
+var TITLE_SHARE_WEIGHT = 2;
 // A page's fused score grows by SUMMARY_BOOST times the share of the query's words
 // that its summary holds as they are or in the plural (companion data): measured on
 // the held-out queries of bench/queries, as the other constants here.
@@ -211,7 +217,9 @@ function titleRank(searcher, d, terms) {
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
 // Orders documents in place: most query words, best worst class, title holding the
-// query, file name, share of the title matched, fused score, document number.
+// query, file name, share of the title matched, fused score, document number (with
+// the word index: units held, title holding the query, worst class, file name, fused
+// score scaled by the share of the title matched, document number).
 function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
@@ -223,9 +231,10 @@ function rank(searcher, docs, terms) {
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
     rankKey[d] = searcher.unicode
-      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
+      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (name === 1 ? 1 : 0)
       : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
     score[d] *= (searcher.lengthFactor ? searcher.lengthFactor[d] : 1) * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
+    if (searcher.unicode) score[d] *= 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;
     if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
   }
