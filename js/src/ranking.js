@@ -18,6 +18,7 @@ var MIN_TITLE_SHARE = 2;
 // "Planifier des tâches avec cron et atd") no longer outranks a page that uses the
 // words far more. Any weight from 1/2 to 3 gave the same tuning halves.
 var TITLE_SHARE_WEIGHT = 2;
+var TITLE_ABOUT_SHARE = 5;
 // A page's fused score grows by SUMMARY_BOOST times the share of the query's words
 // that its summary holds as they are or in the plural (companion data): measured on
 // the held-out queries of bench/queries, as the other constants here.
@@ -214,6 +215,16 @@ function titleRank(searcher, d, terms) {
   return tier * 64 + nameTier * 16 + share;
 }
 
+// With the word index, the title tier of a title rank, 0 to 11: twice the tier of the
+// title holding every query word, plus one when the query's words make up
+// TITLE_ABOUT_SHARE tenths of the title or more (a section's title against a chapter's
+// that also names its topic among others: "Configuration de l'impression" against
+// "Configuration de base : réseau, comptes, impression").
+function titleTier(tr) {
+  var tier = tr >> 6;
+  return tier > 0 ? 2 * tier + ((tr & 15) >= TITLE_ABOUT_SHARE ? 1 : 0) : 0;
+}
+
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
 // Orders documents in place: most query words, best worst class, title holding the
@@ -231,7 +242,7 @@ function rank(searcher, docs, terms) {
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
     rankKey[d] = searcher.unicode
-      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (name === 1 ? 1 : 0)
+      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 360 + titleTier(tr) * 30 + (FUZZY - worst[d]) * 6 + (name >= 2 ? name - 1 : 0) * 2 + (name === 1 ? 1 : 0)
       : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
     score[d] *= (searcher.lengthFactor ? searcher.lengthFactor[d] : 1) * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
     if (searcher.unicode) score[d] *= 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;

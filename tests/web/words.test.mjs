@@ -147,12 +147,16 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // once, however many of its pairs a page holds (the page lacking "ト管" of
   // "アカウントの管理" holds the run too, and its title is all "ldap"); a title word
   // that only begins with the query word's stem (a compound) covers half a word; a
-  // title a little more about the query gives no place before a page using it far more.
+  // title a little more about the query gives no place before a page using it far more;
+  // of two titles holding every query word, one half about them comes before one that
+  // lists them among others, though the other page holds the word as typed.
   for (const [pages, q, want, groups] of [
     [[['Network services: Postfix, Apache, NFS, Samba, Squid, LDAP, SIP, XMPP', 'squid'], ['HTTP proxy', 'squid '.repeat(40)]], 'squid', [1, 0]],
     [[['Debian ハンドブック', 'ウィンドウマネージャ'], ['13.2 グラフィカル', 'ウィンドウマネージャ ウィンドウマネージャ']], 'ウィンドウマネー', [1, 0]],
     [[['Network services: Postfix, Apache, LDAP', 'アカウント管理 ldap'], ['LDAP', 'アカウントの管理']], 'LDAP アカウント管理', [1, 0]],
-    [[['Tâches : anacron', 'tâches'], ['Tâches avec cron', 'tâches '.repeat(50)], ['Autre', 'tâches '.repeat(40)]], 'tâches', [1, 0, 2]],
+    [[['Tâches : anacron, planification', 'tâches'], ['Tâches avec cron et atd', 'tâches '.repeat(50)], ['Autre', 'tâches '.repeat(40)]], 'tâches', [1, 0, 2]],
+    [[['Configuration de base : réseau, comptes, impression, clavier', 'configurer impression'], ["Configuration de l'impression", 'configuration impression']],
+      'configurer impression', [1, 0], [['configur', 'configurer', 'configuration']]],
     [[['Paketbetreuer werden', 'abhängigkeiten ' + 'pakets '.repeat(40)], ['Pakets Information', 'abhängigkeiten pakets']], 'abhängigkeiten pakets', [1, 0], [['paket', 'paket', 'pakets']]],
   ]) assert.deepEqual(site(pages, groups).find(q), want, q);
   // Fewer than a screenful hold every word: then the pages lacking one, but the rarest.
