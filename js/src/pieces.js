@@ -317,8 +317,8 @@ WordPieces.prototype.loadVocabulary = function (done) {
 
 // Searches query over searcher, whose list is a WordPieces: calls show(result,
 // complete) once every shard the search reached has come, with complete false while the
-// vocabulary (in-word and nearest words) has still to come; then again with the whole
-// answer. Stops as soon as current() is false (another query came).
+// vocabulary (in-word and nearest words) has still to come (unless it found nothing);
+// then again with the whole answer. Stops as soon as current() is false (another query came).
 function searchInPieces(searcher, query, show, current) {
   var list = searcher.list;
   function attempt() {
@@ -329,7 +329,8 @@ function searchInPieces(searcher, query, show, current) {
     var result = searcher.search(query), later = list.wantsVocabulary && !list.vocabulary;
     if (list.wanted.size === 0) list.wantLinksOf(result.docs);
     var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
-    if (!missing) show(result, !later);
+    // No empty list while the vocabulary may still find something.
+    if (!missing && !(later && result.docs.length === 0)) show(result, !later);
     // The vocabulary only after the first results (or when they need it: a short prefix).
     if (missing || later) list.load(!missing, function () { searcher.termCache.clear(); attempt(); });
   }
