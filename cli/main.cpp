@@ -78,7 +78,7 @@ int main(int argc, char** argv)
     CommandLine commandLine;
     if (int status = parseCommandLine(argc, argv, commandLine); status >= 0)
         return status;
-    const JobSettings& job = commandLine.job;
+    JobSettings& job = commandLine.job;
     const Output output = commandLine.output;
 
     if (SettingsProblem problem = checkSettings(job, true); problem != SettingsProblem::None)
@@ -104,6 +104,9 @@ int main(int argc, char** argv)
                           + std::strerror(errno));
     if (!canEnterFolder(job.destinationFolder) && !createFolders(job.destinationFolder))
         return usageError(problemMessage(SettingsProblem::Destination));
+    // Named by the destination's real path, which it has only now that it exists.
+    if (!commandLine.noCache)
+        job.cacheFolder = defaultCacheFolder(job.destinationFolder);
 
     // A full file-size limit or a closed pipe must fail a write, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -29,9 +29,16 @@ public:
     // Sets the weight of every word of the page under the page's document index.
     void addPage(std::int32_t document, const PageWords& pageWords);
 
+    // Enters document under word with no weight, once: a set of documents per word.
+    void addDocument(std::string_view word, std::uint64_t hash, std::int32_t document);
+
     // Adds the postings of other whose document is below documentLimit; words left
     // without any are not added.
     void merge(const WordDictionary& other, std::int32_t documentLimit);
+
+    // Orders the postings of the words at positions order[begin, end) in table() best
+    // first: descending weight, equal weights in ascending document order.
+    void rankWords(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);
 
     std::size_t size() const { return m_table.size(); }
     bool empty() const { return m_table.empty(); }

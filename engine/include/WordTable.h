@@ -108,6 +108,8 @@ public:
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     const std::vector<Entry>& entries() const { return m_entries; }
+    // The value of entries()[i], to change in place.
+    Value& valueAt(std::size_t i) { return m_entries[i].value; }
 
     // Positions in entries(), ordered by unsigned byte comparison of the words (a word
     // that is a prefix of another first), or by less(word, word) when given.

@@ -3,6 +3,8 @@
 
 #include "WordDictionary.h"
 
+#include <algorithm>
+
 double wordWeight(const WordCounts& counts)
 {
     std::int64_t score = 3 * counts.keywordOrTitle + 3 * counts.h1 + 2 * counts.h2 + counts.h3;
@@ -30,6 +32,13 @@ void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords)
     }
 }
 
+void WordDictionary::addDocument(std::string_view word, std::uint64_t hash, std::int32_t document)
+{
+    Postings& list = m_table.findOrInsert(word, hash);
+    if (list.empty() || list.back().document != document)
+        list.push_back(Posting{document, 0.0});
+}
+
 void WordDictionary::merge(const WordDictionary& other, std::int32_t documentLimit)
 {
     for (const auto& entry : other.m_table.entries()) {
@@ -41,5 +50,15 @@ void WordDictionary::merge(const WordDictionary& other, std::int32_t documentLim
                 list = &m_table.findOrInsert(other.m_table.wordOf(entry), entry.hash);
             list->push_back(posting);
         }
+    }
+}
+
+void WordDictionary::rankWords(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end)
+{
+    for (std::size_t k = begin; k < end; ++k) {
+        Postings& list = m_table.valueAt(order[k]);
+        std::sort(list.begin(), list.end(), [](const Posting& a, const Posting& b) {
+            return a.weight > b.weight || (a.weight == b.weight && a.document < b.document);
+        });
     }
 }

@@ -1,0 +1,80 @@
+// The cached body of a page: its words, keys, stems, text and sections as bytes.
+
+#include "PageBody.h"
+
+#include "CacheRecords.h"
+
+namespace {
+void writeWords(RecordWriter& out, const PageWords& words)
+{
+    out.number<std::uint64_t>(words.size());
+    for (const auto& entry : words.entries()) {
+        out.text(words.wordOf(entry));
+        for (std::int64_t count : {entry.value.keywordOrTitle, entry.value.other, entry.value.h1, entry.value.h2,
+                                   entry.value.h3})
+            out.number(count);
+    }
+}
+
+void readWords(RecordReader& in, PageWords& words)
+{
+    words.reset();
+    for (std::uint64_t n = in.count(48); n > 0 && !in.failed(); --n) {
+        WordCounts& counts = words.findOrInsert(in.text());
+        counts.keywordOrTitle = in.number<std::int64_t>();
+        counts.other = in.number<std::int64_t>();
+        counts.h1 = in.number<std::int64_t>();
+        counts.h2 = in.number<std::int64_t>();
+        counts.h3 = in.number<std::int64_t>();
+    }
+}
+}  // namespace
+
+void writePageBody(const PageWords& words, const PageTerms* terms, const PageContent* content, std::string& out)
+{
+    RecordWriter record(out);
+    writeWords(record, words);
+    record.number<std::uint8_t>(terms != nullptr);
+    if (terms) {
+        writeWords(record, terms->keys);
+        record.number<std::uint64_t>(terms->stemmedKeys.size());
+        for (const auto& entry : terms->stemmedKeys.entries())
+            record.text(terms->stemmedKeys.wordOf(entry));
+        record.number<std::uint8_t>(terms->englishPlurals);
+        record.text(terms->language);
+    }
+    record.number<std::uint8_t>(content != nullptr);
+    if (content) {
+        record.text(content->scriptText);
+        record.number<std::uint64_t>(content->sections.size());
+        for (const PageSection& section : content->sections) {
+            record.number(section.start);
+            record.text(section.anchor);
+            record.text(section.heading);
+        }
+    }
+}
+
+bool readPageBody(std::string_view bytes, PageBody& body)
+{
+    RecordReader in(bytes);
+    readWords(in, body.words);
+    if (in.number<std::uint8_t>()) {
+        readWords(in, body.terms.keys);
+        body.terms.stemmedKeys.reset();
+        for (std::uint64_t n = in.count(8); n > 0 && !in.failed(); --n)
+            body.terms.stemmedKeys.findOrInsert(in.text());
+        body.terms.englishPlurals = in.number<std::uint8_t>() != 0;
+        body.terms.language = std::string(in.text());
+    }
+    if (in.number<std::uint8_t>()) {
+        body.scriptText = std::string(in.text());
+        body.sections.resize(in.count(20));
+        for (PageSection& section : body.sections) {
+            section.start = in.number<std::uint32_t>();
+            section.anchor = std::string(in.text());
+            section.heading = std::string(in.text());
+        }
+    }
+    return !in.failed() && in.atEnd();
+}
