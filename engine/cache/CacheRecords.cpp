@@ -1,45 +1,85 @@
-// The checksum of the cache's files.
+// Records of the cache's files, written and read through a buffer or in memory, with
+// their checksum.
 
 #include "CacheRecords.h"
 
 namespace {
-// The finaliser of a well-known 64-bit mixer: every input bit reaches every output bit.
-std::uint64_t mix(std::uint64_t h)
-{
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    h ^= h >> 33;
-    return h;
-}
+constexpr std::size_t kBufferBytes = 1 << 20;
 }  // namespace
 
-std::uint64_t cacheChecksum(std::string_view bytes, std::uint64_t seed)
+std::uint64_t cacheChecksum(std::string_view bytes)
 {
-    // Four lanes, so that the multiplications of one do not wait for another's.
-    std::uint64_t lanes[4] = {seed ^ 0x9e3779b97f4a7c15ULL, seed + bytes.size(), ~seed, seed * 31 + 7};
-    const char* p = bytes.data();
-    std::size_t n = bytes.size();
-    while (n >= 32) {
-        for (std::uint64_t& lane : lanes) {
-            std::uint64_t chunk;
-            std::memcpy(&chunk, p, 8);
-            lane = (lane ^ chunk) * 0x100000001b3ULL;
-            lane ^= lane >> 29;
-            p += 8;
+    CacheChecksum checksum;
+    checksum.add(bytes);
+    return checksum.value();
+}
+
+void RecordWriter::put(std::string_view bytes)
+{
+    m_checksum.add(bytes);
+    if (!m_fileSystem) {
+        m_out.append(bytes.data(), bytes.size());
+        return;
+    }
+    if (m_buffer.size() + bytes.size() <= kBufferBytes) {
+        m_buffer.append(bytes.data(), bytes.size());
+        return;
+    }
+    // Large arrays go out from their own memory, after what waits before them.
+    if (flush() && !m_fileSystem->writeAll(m_fd, bytes))
+        m_failed = true;
+}
+
+bool RecordWriter::flush()
+{
+    if (m_fileSystem && !m_failed && !m_buffer.empty() && !m_fileSystem->writeAll(m_fd, m_buffer))
+        m_failed = true;
+    m_buffer.clear();
+    return !m_failed;
+}
+
+void RecordReader::take(char* to, std::uint64_t size)
+{
+    if (m_failed || size > m_left) {
+        m_failed = true;
+        return;
+    }
+    m_left -= size;
+    if (!m_fileSystem) {
+        std::memcpy(to, m_bytes.data(), size);
+        m_checksum.add(m_bytes.substr(0, size));
+        m_bytes.remove_prefix(size);
+        return;
+    }
+    char* const start = to;
+    const std::uint64_t wanted = size;
+    while (size > 0) {
+        if (m_bufferAt == m_buffer.size()) {
+            if (size >= kBufferBytes) {
+                // A large array is read straight into its place.
+                const ssize_t got = m_fileSystem->readSome(m_fd, to, size);
+                if (got <= 0) {
+                    m_failed = true;
+                    return;
+                }
+                to += got;
+                size -= static_cast<std::uint64_t>(got);
+                continue;
+            }
+            m_buffer.resize(kBufferBytes);
+            const ssize_t got = m_fileSystem->readSome(m_fd, m_buffer.data(), m_buffer.size());
+            if (got <= 0) {
+                m_failed = true;
+                return;
+            }
+            m_buffer.resize(static_cast<std::size_t>(got));
+            m_bufferAt = 0;
         }
-        n -= 32;
+        const std::size_t part = std::min<std::uint64_t>(size, m_buffer.size() - m_bufferAt);
+        std::memcpy(to, m_buffer.data() + m_bufferAt, part);
+        m_bufferAt += part;
+        to += part;
+        size -= part;
     }
-    std::uint64_t h = mix(lanes[0]) ^ mix(lanes[1] + 1) ^ mix(lanes[2] + 2) ^ mix(lanes[3] + 3);
-    while (n >= 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, p, 8);
-        h = mix(h ^ chunk);
-        p += 8;
-        n -= 8;
-    }
-    std::uint64_t tail = n;
-    std::memcpy(&tail, p, n);
-    return mix(h ^ tail ^ (static_cast<std::uint64_t>(bytes.size()) << 3));
+    m_checksum.add(std::string_view(start, wanted));
 }

@@ -12,20 +12,17 @@ void writeWords(RecordWriter& out, const PageWords& words)
         out.text(words.wordOf(entry));
         for (std::int64_t count : {entry.value.keywordOrTitle, entry.value.other, entry.value.h1, entry.value.h2,
                                    entry.value.h3})
-            out.number(count);
+            out.varint(static_cast<std::uint64_t>(count));
     }
 }
 
 void readWords(RecordReader& in, PageWords& words)
 {
     words.reset();
-    for (std::uint64_t n = in.count(48); n > 0 && !in.failed(); --n) {
+    for (std::uint64_t n = in.count(6); n > 0 && !in.failed(); --n) {
         WordCounts& counts = words.findOrInsert(in.text());
-        counts.keywordOrTitle = in.number<std::int64_t>();
-        counts.other = in.number<std::int64_t>();
-        counts.h1 = in.number<std::int64_t>();
-        counts.h2 = in.number<std::int64_t>();
-        counts.h3 = in.number<std::int64_t>();
+        for (std::int64_t* count : {&counts.keywordOrTitle, &counts.other, &counts.h1, &counts.h2, &counts.h3})
+            *count = static_cast<std::int64_t>(in.varint());
     }
 }
 }  // namespace
@@ -62,18 +59,18 @@ bool readPageBody(std::string_view bytes, PageBody& body)
     if (in.number<std::uint8_t>()) {
         readWords(in, body.terms.keys);
         body.terms.stemmedKeys.reset();
-        for (std::uint64_t n = in.count(8); n > 0 && !in.failed(); --n)
+        for (std::uint64_t n = in.count(1); n > 0 && !in.failed(); --n)
             body.terms.stemmedKeys.findOrInsert(in.text());
         body.terms.englishPlurals = in.number<std::uint8_t>() != 0;
-        body.terms.language = std::string(in.text());
+        body.terms.language = in.text();
     }
     if (in.number<std::uint8_t>()) {
-        body.scriptText = std::string(in.text());
-        body.sections.resize(in.count(20));
+        body.scriptText = in.text();
+        body.sections.resize(in.count(6));
         for (PageSection& section : body.sections) {
             section.start = in.number<std::uint32_t>();
-            section.anchor = std::string(in.text());
-            section.heading = std::string(in.text());
+            section.anchor = in.text();
+            section.heading = in.text();
         }
     }
     return !in.failed() && in.atEnd();

@@ -7,8 +7,8 @@
 #include "CacheRecords.h"
 #include "FolderWalker.h"
 #include "StagedFile.h"
-#include "WordRules.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -200,23 +200,16 @@ bool PageCache::open()
 
 void PageCache::load()
 {
-    std::string bytes;
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kIndexName, false));
     struct stat info;
-    if (!m_fileSystem.statAt(m_folderFd, kIndexName, info, false) || !S_ISREG(info.st_mode)
-        || info.st_uid != ::geteuid()
-        || !readRegularFile(m_fileSystem, m_folderFd, kIndexName, static_cast<std::size_t>(info.st_size) + 1, bytes, false)
-        || bytes.size() < sizeof(std::uint64_t))
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
+        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
         return;
-    const std::string_view body(bytes.data(), bytes.size() - sizeof(std::uint64_t));
-    std::uint64_t checksum;
-    std::memcpy(&checksum, bytes.data() + body.size(), sizeof checksum);
-    if (checksum != cacheChecksum(body))
-        return;
-    RecordReader in(body);
+    RecordReader in(m_fileSystem, file.fd(), static_cast<std::uint64_t>(info.st_size));
     if (in.text() != kMagic || in.number<std::uint32_t>() != kFormat || in.text() != VANTREL_BUILD_ID
         || in.text() != m_settings)
         return;
-    std::vector<CachedPage> pages(in.count(64));
+    std::vector<CachedPage> pages(in.count(100));
     for (CachedPage& page : pages) {
         page.key = readKey(in);
         page.contentHash = in.number<std::uint64_t>();
@@ -225,27 +218,27 @@ void PageCache::load()
         page.englishPlurals = in.number<std::uint8_t>() != 0;
         page.linkShare = in.number<std::int32_t>();
         page.textBytes = in.number<std::uint64_t>();
-        page.title = std::string(in.text());
-        page.contentTitle = std::string(in.text());
-        page.summary = std::string(in.text());
-        page.language = std::string(in.text());
+        page.title = in.text();
+        page.contentTitle = in.text();
+        page.summary = in.text();
+        page.language = in.text();
         page.segment = in.number<std::uint32_t>();
         page.offset = in.number<std::uint64_t>();
         page.length = in.number<std::uint64_t>();
         page.checksum = in.number<std::uint64_t>();
     }
-    std::vector<CachedDocument> documents(in.count(13));
+    std::vector<CachedDocument> documents(in.count(6));
     for (CachedDocument& document : documents) {
-        document.path = std::string(in.text());
+        document.path = in.text();
         document.page = in.number<std::int32_t>();
         document.wordsEntered = in.number<std::uint8_t>() != 0;
         if (document.page < -1 || document.page >= static_cast<std::int64_t>(pages.size()))
             in.fail();
     }
     CachedTables tables;
-    const bool tablesRead = tables.words.read(in, nullptr) && tables.keys.read(in, WordRules::lessByUtf16)
-        && tables.stemPairs.read(in, nullptr);
-    if (!tablesRead || in.failed() || !in.atEnd())
+    const bool tablesRead = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
+    const std::uint64_t checksum = in.checksum();
+    if (!tablesRead || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
         return;
     for (RankedWords* table : {&tables.words, &tables.keys, &tables.stemPairs})
         for (std::size_t p = 0; p < table->postingCount(); ++p)
@@ -338,10 +331,20 @@ bool PageCache::addBody(std::string_view body, CachedPage& page)
     return true;
 }
 
-bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables)
+bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables,
+                     bool tablesChanged)
 {
     if (m_folderFd < 0)
         return false;
+    auto samePage = [](const CachedPage& a, const CachedPage& b) {
+        return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset;
+    };
+    auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
+        return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
+    };
+    if (!tablesChanged && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+        && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
+        return true;  // what is on disk says it all
     // Segments whose bodies are mostly unused now: their live bodies move to the new
     // segment, so that the cache stays within about twice what it holds.
     std::map<std::uint32_t, std::uint64_t> used;
@@ -379,47 +382,47 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         }
     }
 
-    std::string bytes;
-    RecordWriter out(bytes);
-    out.text(kMagic);
-    out.number(kFormat);
-    out.text(VANTREL_BUILD_ID);
-    out.text(m_settings);
-    out.number<std::uint64_t>(live.size());
-    for (const CachedPage& page : live) {
-        writeKey(out, page.key);
-        out.number(page.contentHash);
-        out.number<std::uint8_t>(page.racy);
-        out.number<std::uint8_t>(page.tooComplex);
-        out.number<std::uint8_t>(page.englishPlurals);
-        out.number(page.linkShare);
-        out.number(page.textBytes);
-        out.text(page.title);
-        out.text(page.contentTitle);
-        out.text(page.summary);
-        out.text(page.language);
-        out.number(page.segment);
-        out.number(page.offset);
-        out.number(page.length);
-        out.number(page.checksum);
-    }
-    out.number<std::uint64_t>(documents.size());
-    for (const CachedDocument& document : documents) {
-        out.text(document.path);
-        out.number(document.page);
-        out.number<std::uint8_t>(document.wordsEntered);
-    }
-    tables.words.write(out);
-    tables.keys.write(out);
-    tables.stemPairs.write(out);
-    out.number(cacheChecksum(bytes));
-
     // Written whole under a name nobody can predict, then renamed over the old index.
     const std::string temporary = "index." + unpredictableDigits();
     const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
-    bool written = fd >= 0 && m_fileSystem.writeAll(fd, bytes);
-    if (fd >= 0)
+    bool written = fd >= 0;
+    if (written) {
+        RecordWriter out(m_fileSystem, fd);
+        out.text(kMagic);
+        out.number(kFormat);
+        out.text(VANTREL_BUILD_ID);
+        out.text(m_settings);
+        out.number<std::uint64_t>(live.size());
+        for (const CachedPage& page : live) {
+            writeKey(out, page.key);
+            out.number(page.contentHash);
+            out.number<std::uint8_t>(page.racy);
+            out.number<std::uint8_t>(page.tooComplex);
+            out.number<std::uint8_t>(page.englishPlurals);
+            out.number(page.linkShare);
+            out.number(page.textBytes);
+            out.text(page.title);
+            out.text(page.contentTitle);
+            out.text(page.summary);
+            out.text(page.language);
+            out.number(page.segment);
+            out.number(page.offset);
+            out.number(page.length);
+            out.number(page.checksum);
+        }
+        out.number<std::uint64_t>(documents.size());
+        for (const CachedDocument& document : documents) {
+            out.text(document.path);
+            out.number(document.page);
+            out.number<std::uint8_t>(document.wordsEntered);
+        }
+        tables.words.write(out);
+        tables.keys.write(out);
+        tables.stemPairs.write(out);
+        out.number(out.checksum());
+        written = out.flush();
         m_fileSystem.close(fd);
+    }
     written = written && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, kIndexName);
     if (!written) {
         m_fileSystem.remove(m_folderFd, temporary);

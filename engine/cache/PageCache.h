@@ -114,8 +114,10 @@ public:
 
     // Replaces the cache with the new job's: its pages (each body either added by this
     // job or one of the old cache's), documents and tables. Old bodies in mostly unused
-    // segments are copied first; segments nothing uses any more are removed.
-    bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables);
+    // segments are copied first; segments nothing uses any more are removed. Nothing is
+    // written when nothing changed: the same pages and documents, and tablesChanged false.
+    bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables,
+              bool tablesChanged);
 
     // Whether a file stamped at the given times (nanoseconds) may change again without
     // its times telling, seen from a job that started at jobStart.

@@ -35,6 +35,7 @@ struct IndexEngine::CacheUse {
     std::vector<std::int32_t> newDocumentOf;  // by the last job's document: its number now, or -1
     std::vector<CachedPage> pages;            // of this job
     std::vector<CachedDocument> documents;
+    std::size_t pagesEntered = 0;             // pages whose words were entered anew
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t> pageOfFile;  // device, inode -> pages
 };
 
@@ -318,6 +319,8 @@ void IndexEngine::walkFolder(const std::string& folder)
                 cacheUse->pages.push_back(analysed.entry);
             document.page = found.first->second;
         }
+        if (analysed.wordsEntered && !analysed.kept)
+            ++cacheUse->pagesEntered;
         if (analysed.kept)
             cacheUse->newDocumentOf[static_cast<std::size_t>(queued.previous)] = static_cast<std::int32_t>(documents.size());
         cacheUse->documents.push_back(std::move(document));
@@ -493,8 +496,14 @@ void IndexEngine::saveCache()
 {
     if (!m_cache)
         return;
+    // The tables are those on disk when no page gave words anew and every document kept
+    // its number.
+    const auto& renumbered = m_cache->newDocumentOf;
+    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
+    for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
+        tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
     if (m_cache->documents.size() != documents.size()
-        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), *m_tables))
+        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), *m_tables, tablesChanged))
         cacheProblem = cacheFolder + ": the cache could not be written";
 }
 

@@ -46,9 +46,8 @@ public:
     void fillIndex(WordIndex& index) const;
 
     void write(RecordWriter& out) const;
-    // False when the record is not a whole table: counts that do not fit, words out of
-    // order or documents out of rank.
-    bool read(RecordReader& in, Less less);
+    // False when the record is not a whole table: counts or offsets that do not fit.
+    bool read(RecordReader& in);
 
     void clear();
 
