@@ -1,5 +1,6 @@
 // How well the search page ranks and describes results on real documentation:
-//   node bench/ranking-eval.mjs [SITE...]        (default: python git postgresql)
+//   node bench/ranking-eval.mjs [SITE...]        (default: python git postgresql;
+//                                                 also handbook-de, -fr, -ru and -ja)
 // Each site is a Debian documentation package, unpacked under build-js/docs (fetched
 // with apt-get download and dpkg -x when missing; build/docs is looked at first).
 // The site is indexed with the command line (VANTREL_CLI, default
@@ -11,7 +12,11 @@
 //   - excerpt marked: the share of top-3 results whose excerpt (from the page's text,
 //     else the summary) holds a marked query word;
 //   - real title: the share of top-3 results whose page has a title with lower-case
-//     letters and whose shown title is that title (as the page's <title> element says).
+//     letters and whose shown title is that title (as the page's <title> element says);
+//   - "Nothing to search for": the queries in which the page finds no word at all.
+// EVAL_DEBUG=tune (or held) prints the queries of that half whose first result misses;
+// EVAL_HALVES=tune runs the tuning halves alone; EVAL_WORDS=design searches
+// indexed_words.js even where the companion word index is there.
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -30,6 +35,10 @@ const sites = {
   git: { pkg: 'git-doc', dir: 'usr/share/doc/git-doc' },
   postgresql: { pkg: 'postgresql-doc-15', dir: 'usr/share/doc/postgresql-doc-15/html', queries: 'pg' },
 };
+// The Debian handbook in four languages with different scripts.
+for (const [lang, folder] of [['de', 'de-DE'], ['fr', 'fr-FR'], ['ru', 'ru-RU'], ['ja', 'ja-JP']]) {
+  sites['handbook-' + lang] = { pkg: 'debian-handbook', dir: 'usr/share/doc/debian-handbook/html/' + folder, optional: true };
+}
 
 function siteFolder(name) {
   const site = sites[name];
@@ -53,15 +62,16 @@ function loadIndex(dir) {
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_docs.js'), 'latin1'), box);
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_words.js'), 'latin1'), box);
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
+  if (fs.existsSync(path.join(dir, 'indexed_terms.js'))) vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_terms.js'), 'utf8'), box);
   return box;
 }
 
-function pageText(dir, companion, d) {
+function pageText(dir, companion, d, unicode) {
   const box = { vantrelText: (n, data) => { box.data = n === d ? data : null; } };
   try {
     vm.runInNewContext(fs.readFileSync(path.join(dir, companion.text, d + '.js'), 'utf8'), box);
   } catch { return null; }
-  return box.data ? new S.PageText(box.data.text, box.data.sections) : null;
+  return box.data ? new S.PageText(box.data.text, box.data.sections, unicode) : null;
 }
 
 // The page's <title>, references decoded and ASCII blanks collapsed (as document.title), or null.
@@ -76,46 +86,51 @@ function htmlTitle(file) {
 }
 
 const rows = [];
-for (const name of process.argv.slice(2).length ? process.argv.slice(2) : Object.keys(sites)) {
+const chosen = process.argv.slice(2);
+for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !sites[s].optional)) {
   const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-eval-'));
   try {
     execFileSync(cli, ['--quiet', source, out]);
-    const { docs, index, pages } = loadIndex(out);
-    const searcher = new S.Searcher(docs, index), companion = S.companionData(pages, docs);
+    const { docs, index, pages, terms } = loadIndex(out);
+    const companion = S.companionData(pages, docs);
     if (companion.state !== 'ok') throw new Error(`${name}: companion data ${companion.state}`);
-    searcher.useSummaries(S.summaryWords(companion.summaries, docs.length));
+    // As the page does: the companion word index when it is valid, else indexed_words.js.
+    const words = S.termsData(process.env.EVAL_WORDS === 'design' ? undefined : terms, docs), unicode = words.state === 'ok';
+    const searcher = unicode ? new S.Searcher(docs, null, { terms: words, realTitles: companion.titles }) : new S.Searcher(docs, index);
+    searcher.useSummaries(S.summaryWords(companion.summaries, docs.length, unicode));
     const texts = new Map();
-    for (const half of ['tune', 'held']) {
+    for (const half of (process.env.EVAL_HALVES || 'tune held').split(' ')) {
       const file = path.join(root, 'bench/queries', `${sites[name].queries || name}-${half}.tsv`);
       const queries = fs.readFileSync(file, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
-      let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0;
+      let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0, nothing = 0;
       for (const [q, answers] of queries) {
         const wanted = new Set(answers.split(' ')), result = searcher.search(q);
+        if (result.terms.length === 0) nothing++;
         const rank = result.docs.slice(0, 10).findIndex((d) => wanted.has(docs[d][2]));
         if (rank >= 0) rr += 1 / (rank + 1);
         if (rank === 0) first++;
-        if (process.env.EVAL_DEBUG && rank !== 0) console.error(`${name} ${half} ${q}: ${rank + 1 || '-'} ${result.docs.slice(0, 3).map((d) => docs[d][2]).join(' ')}`);
+        if (process.env.EVAL_DEBUG === half && rank !== 0) console.error(`${name} ${half} ${q}: ${rank + 1 || '-'} ${result.docs.slice(0, 3).map((d) => docs[d][2]).join(' ')}`);
         for (const d of result.docs.slice(0, 3)) {
-          if (!texts.has(d)) texts.set(d, pageText(out, companion, d));
+          if (!texts.has(d)) texts.set(d, pageText(out, companion, d, unicode));
           const excerpt = texts.get(d)?.excerpt(result.terms)?.text ?? S.summaryOf(companion, d);
           shown++;
-          if (S.highlightSpans(excerpt, result.terms).length > 0) marked++;
+          if (S.highlightSpans(excerpt, result.terms, unicode).length > 0) marked++;
           const title = htmlTitle(path.join(source, docs[d][2]));
           if (title && /[a-z]/.test(title)) {
             titled++;
             if (S.shortText(companion.titles[d]) === title) real++;
-            else if (process.env.EVAL_DEBUG) console.error(`title: ${JSON.stringify(companion.titles[d])} vs ${JSON.stringify(title)}`);
+            else if (process.env.EVAL_DEBUG === half) console.error(`title: ${JSON.stringify(companion.titles[d])} vs ${JSON.stringify(title)}`);
           }
         }
       }
       const pct = (a, b) => (b ? (100 * a / b).toFixed(0) + '%' : '–');
       rows.push(`| ${name} | ${half === 'tune' ? 'tuning' : 'held-out'} | ${queries.length} | ${(rr / queries.length).toFixed(3)} | ` +
-        `${pct(first, queries.length)} | ${pct(marked, shown)} | ${pct(real, titled)} |`);
+        `${pct(first, queries.length)} | ${pct(marked, shown)} | ${pct(real, titled)} | ${nothing} |`);
     }
   } finally {
     fs.rmSync(out, { recursive: true, force: true });
   }
 }
-console.log('| site | half | queries | MRR@10 | success@1 | excerpt marked (top 3) | real title (top 3) |');
-console.log('|---|---|---:|---:|---:|---:|---:|');
+console.log('| site | half | queries | MRR@10 | success@1 | excerpt marked (top 3) | real title (top 3) | "Nothing to search for" |');
+console.log('|---|---|---:|---:|---:|---:|---:|---:|');
 for (const row of rows) console.log(row);

@@ -1,14 +1,15 @@
 // Speed of the search page in headless Chromium, opened from disk:
-//   node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] [--plain PLAIN_DIR]
+//   node bench/search-page-bench.mjs INDEX_DIR [QUERY_FILE] [--plain PLAIN_DIR | --before BEFORE_DIR]
 //   node bench/search-page-bench.mjs --site SOURCE_DIR [QUERY_FILE]
-// INDEX_DIR holds indexed_docs.js, indexed_words.js and the search page (the output of
+// INDEX_DIR holds indexed_docs.js, indexed_words.js (or the companion word index,
+// indexed_terms.js, which the page reads instead) and the search page (the output of
 // vantrelindexer-cli, or of bench/make-synthetic-index.mjs). Queries are taken from the
 // index itself: a title word, two title words, a prefix, a part inside a word, a typo
 // and the most frequent word; or from QUERY_FILE, one a line (so that two indexes can
 // be measured with the same queries). Prints a Markdown table to stdout:
 //   - open: from opening search.html?q=... to the first results on screen (median of
 //     RUNS fresh loads, default 3), and the part of it that the browser took to load
-//     and run the two index files;
+//     and run the index files;
 //   - keystrokes: each query typed one key at a time, from the key to the updated
 //     results on screen (median and slowest key).
 // With --plain (PLAIN_DIR: the same site indexed with --plain, without companion data)
@@ -25,6 +26,8 @@
 //     each of its keys are here, from the key to the results and their excerpts made and laid out (the
 //     page's own work, timed in the page; beside it the same keys over the plain
 //     index), and to the frame that shows them (medians).
+// With --before (BEFORE_DIR: the same site indexed by an earlier version, with its
+// search page), the second table gives the same ratios of this version to that one.
 // Needs playwright-core in tests/web/node_modules (make web-deps) and /usr/bin/chromium.
 import fs from 'node:fs';
 import os from 'node:os';
@@ -39,6 +42,11 @@ const args = process.argv.slice(2), option = (name) => {
   return at < 0 ? undefined : args.splice(at, 2)[1];
 };
 let plainDir = option('--plain'), work = null;
+// --before DIR: the same site as written by an earlier version (its index files and
+// search page), measured against INDEX_DIR as --plain is.
+const beforeDir = option('--before');
+const against = beforeDir ? 'before' : 'plain';
+if (beforeDir) plainDir = beforeDir;
 const site = option('--site');
 let [indexDir, queryFile] = args;
 if (site) {
@@ -146,8 +154,8 @@ async function open(dir, q, texts) {
     await page.goto(url + '?q=' + encodeURIComponent(q));
     await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
     first.push(await page.evaluate(() => window.__bench.first));
-    ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js']
-      .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime))));
+    ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js', 'indexed_terms.js']
+      .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime).filter((t) => t !== undefined))));
     count = await page.textContent('#count');
     bytes = files.filter((f) => !isText(f)).reduce((n, f) => n + size(f), 0);
     if (texts && r === runs - 1) {
@@ -186,7 +194,16 @@ async function typeKeys(page, q) {
   }
   await page.evaluate(() => { window.__bench.keys = []; window.__bench.work = []; });
   for (let i = typed; i < q.length; i++) {
-    await page.keyboard.press(q[i] === ' ' ? 'Space' : q[i]);
+    // A character that no key gives (kana, Han) comes as an input method commits it.
+    if (/^[\x20-\x7e]$/.test(q[i])) await page.keyboard.press(q[i] === ' ' ? 'Space' : q[i]);
+    else {
+      await page.evaluate((c) => {
+        window.__bench.key = performance.now();
+        const box = document.getElementById('q');
+        box.value += c;
+        box.dispatchEvent(new Event('input', { bubbles: true }));
+      }, q[i]);
+    }
     await page.waitForFunction((n) => window.__bench.keys.length >= n, i - typed + 1, { timeout: 30000 });
   }
   const [keys, work] = await page.evaluate(() => [window.__bench.keys, window.__bench.work]);
@@ -252,7 +269,9 @@ if (plainDir) {
   const ratio = (x) => (Number.isFinite(x) ? x.toFixed(2) : '–');
   const sum = (f) => rows.reduce((n, r) => n + f(r), 0);
   console.log('');
-  console.log('| query (companion data against --plain) | bytes before first results, with / plain | first results, with / plain | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, plain index, median ms | key to the frame showing the excerpts, median ms |');
+  console.log(against === 'plain'
+    ? '| query (companion data against --plain) | bytes before first results, with / plain | first results, with / plain | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, plain index, median ms | key to the frame showing the excerpts, median ms |'
+    : '| query (this version against --before) | bytes before first results, this / before | first results, this / before | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, before, median ms | key to the frame showing the excerpts, median ms |');
   console.log('|---|---:|---:|---:|---:|---:|---:|');
   for (const r of rows) {
     console.log(`| ${r.kind}: \`${r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' : r.q}\` | ${ratio(r.bytes / r.plain.bytes)} | ${ratio(r.first / r.plain.first)} | ${ratio(r.textRatio)} | ${ms(r.cachedWork)} | ${ms(r.plainWork)} | ${ms(r.cachedKeys)} |`);

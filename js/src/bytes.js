@@ -1,6 +1,7 @@
 // Bytes. indexed_docs.js is loaded as windows-1252, which maps every byte to its own
 // character, so a location keeps the exact bytes of the file name (Linux names need
 // not be UTF-8). When a server forces another charset, the text is taken as Unicode.
+define('bytes', [], function () {
 
 var CP1252_HIGH = '\u20ac\u0081\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160\u2039\u0152\u008d\u017d\u008f' +
   '\u0090\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc\u2122\u0161\u203a\u0153\u009d\u017e\u0178';
@@ -10,6 +11,15 @@ var NOT_CP1252 = new RegExp('[^\\u0000-\\u00ff' + CP1252_HIGH + ']');
 
 function utf8Bytes(text) {
   return new TextEncoder().encode(text);
+}
+
+// Whether indexed_docs.js was read as windows-1252, as the page asks: every title and
+// location holds only its characters. (A server may force another charset.)
+function readAsBytes(docs) {
+  for (var d = 0; d < docs.length; d++) {
+    if (NOT_CP1252.test(docs[d][1]) || NOT_CP1252.test(docs[d][2])) return false;
+  }
+  return true;
 }
 
 // The bytes behind a string read from indexed_docs.js.
@@ -56,3 +66,6 @@ function decodeEntities(text) {
     return accent ? (accent[1] + ACCENTS[accent[2]]).normalize('NFC') : all;
   });
 }
+
+return { readAsBytes: readAsBytes, textBytes: textBytes, displayText: displayText, decodeEntities: decodeEntities };
+});

@@ -2,10 +2,11 @@
 // this page to the indexed folder and the folder of the page texts. It is read only
 // when it was written with the indexed_docs.js beside it; each field is checked
 // before use, since anyone who can add a page to the site chooses its title and text.
+define('companion', ['links', 'shown', 'bounds'], function (links, shown, bounds) {
 
+var MAX_SUMMARY = bounds.MAX_SUMMARY;
 var PAGES_FORMAT = 1;
 var TEXT_FOLDER = /^indexed_text\/[0-9a-f]{1,64}\/$/;
-var MAX_SUMMARY = 400;       // characters of a summary shown
 
 // FNV-1a (32 bits) over each location's characters below 0x80, a line feed, the date
 // and a line feed, as eight hex digits: the same whatever charset indexed_docs.js was
@@ -35,7 +36,7 @@ function companionData(pages, docs) {
     state: 'ok',
     titles: Array.isArray(pages.titles) ? pages.titles : [],
     summaries: Array.isArray(pages.summaries) ? pages.summaries : [],
-    base: siteBaseOf(pages.base),
+    base: links.siteBaseOf(pages.base),
     text: typeof pages.text === 'string' && TEXT_FOLDER.test(pages.text) ? pages.text : null,
     shared: pages.shared && typeof pages.shared === 'object' ? pages.shared : null
   };
@@ -44,12 +45,15 @@ function companionData(pages, docs) {
 // The real title of document d, or null.
 function realTitle(companion, d) {
   var title = companion && companion.titles[d];
-  return typeof title === 'string' && /\S/.test(title) ? shortText(title) : null;
+  return typeof title === 'string' && /\S/.test(title) ? shown.shortText(title) : null;
 }
 
 // The summary of document d cut to MAX_SUMMARY characters at a word, or ''.
 function summaryOf(companion, d) {
   var text = companion && companion.summaries[d];
   if (typeof text !== 'string') return '';
-  return text.length <= MAX_SUMMARY ? text : cutAtWord(text, MAX_SUMMARY) + '\u2026';
+  return text.length <= MAX_SUMMARY ? text : shown.cutAtWord(text, MAX_SUMMARY) + '\u2026';
 }
+
+return { documentsCheck: documentsCheck, companionData: companionData, realTitle: realTitle, summaryOf: summaryOf };
+});

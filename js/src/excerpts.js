@@ -1,6 +1,11 @@
 // Excerpts: the passage of a page's text that holds the most query words close
 // together, and the sections of the page that hold them. A page's text is read once,
 // when it arrives (PageText); a search then costs what its words match on the page.
+define('excerpts', ['words', 'wordrules', 'wordlist', 'matching'], function (words, wordrules, wordlist, matching) {
+
+var forEachWord = words.forEachWord, forEachToken = wordrules.forEachToken, WORD = wordrules.WORD, PAIR = wordrules.PAIR, joinWords = wordlist.joinWords, innerWordsOf = wordlist.innerWordsOf;
+var FORM = matching.FORM, FUZZY = matching.FUZZY, NONE = matching.NONE, MIN_INNER = matching.MIN_INNER;
+var pluralOf = matching.pluralOf, wordClass = matching.wordClass;
 
 var EXCERPT_WORDS = 30;         // words in an excerpt
 var MAX_EXCERPT_CHARS = 360;    // characters of an excerpt, whatever stands between its words
@@ -28,21 +33,44 @@ function bits(x) {
 
 // text: the page's text; sections: [[start, anchor, heading], ...] by rising start,
 // in UTF-16 code units of text. The first MAX_SECTIONS entries are read; those that
-// are not so are passed over.
-function PageText(text, sections) {
+// are not so are passed over. unicode: the text is cut by the word rules of the
+// companion word index, else by the design's rule.
+function PageText(text, sections, unicode) {
   if (text.length > MAX_TEXT_CHARS) text = text.slice(0, MAX_TEXT_CHARS);
   this.text = text;
-  var starts = [], ends = [], byWord = new Map();
-  forEachWord(text, function (word, start, end) {
-    var list = byWord.get(word);
-    if (list) list.push(starts.length); else byWord.set(word, [starts.length]);
-    starts.push(start);
-    ends.push(end);
-    return starts.length < MAX_TEXT_WORDS;
-  });
+  this.unicode = !!unicode;
+  var starts = [], ends = [], byWord = new Map(), chars = 0, paired = false;
+  // Puts word at the last place, or at a new one from start to end.
+  function place(word, start, end, fresh) {
+    if (fresh) { starts.push(start); ends.push(end); } else if (end > ends[ends.length - 1]) ends[ends.length - 1] = end;
+    var at = starts.length - 1, list = byWord.get(word);
+    if (!list) byWord.set(word, [at]); else if (list[list.length - 1] !== at) list.push(at);
+  }
+  if (!unicode) {
+    forEachWord(text, function (word, start, end) {
+      place(word, start, end, true);
+      return starts.length < MAX_TEXT_WORDS;
+    });
+  } else {
+    // A word takes a place, and so do every two characters of an unspaced run (the
+    // excerpt's words are places); a pair stands at the place of its first character.
+    forEachToken(text, function (key, start, end, kind, german) {
+      if (kind === PAIR) {
+        paired = true;
+        place(key, start, start, false);
+        return true;
+      }
+      chars = kind === WORD || !paired ? 0 : chars + 1;
+      paired = false;
+      place(key, start, end, chars % 2 === 0);
+      if (german) place(german, start, end, false);
+      return starts.length < MAX_TEXT_WORDS;
+    });
+  }
   this.starts = Int32Array.from(starts);
   this.ends = Int32Array.from(ends);
-  // The distinct words in ASCII order with their places, and joined for in-word search.
+  // The distinct words in the order of their code units with their places, and joined
+  // for in-word search.
   var words = Array.from(byWord.keys()).sort();
   this.words = words;
   this.places = words.map(function (word) { return byWord.get(word); });
@@ -56,13 +84,12 @@ function PageText(text, sections) {
     if (!Array.isArray(s) || typeof s[0] !== 'number' || !(s[0] >= last && s[0] <= text.length)) continue;
     last = s[0];
     while (w < starts.length && starts[w] < last) w++;
-    var at = list.length, n = 0, heading = typeof s[2] === 'string' ? s[2] : '';
+    var at = list.length, heading = typeof s[2] === 'string' ? s[2] : '';
     var anchor = typeof s[1] === 'string' && s[1].length <= MAX_ANCHOR ? s[1] : '';
     list.push({ start: last, word: w, anchor: anchor, heading: heading });
-    forEachWord(heading.slice(0, 40 * MAX_HEADING_WORDS), function (word) {
+    headingKeys(heading.slice(0, 40 * MAX_HEADING_WORDS), unicode, function (word) {
       var secs = heads.get(word);
       if (!secs) heads.set(word, [at]); else if (secs[secs.length - 1] !== at) secs.push(at);
-      return ++n < MAX_HEADING_WORDS;
     });
   }
   this.sections = list;
@@ -80,6 +107,22 @@ function PageText(text, sections) {
   for (k = 0; k < list.length; k++) list[k].contents = listed[k] >= 3;
   this.headingWords = heads;
   this.cache = new Map();        // term key: its places and the sections whose heading holds it
+}
+
+// Calls add(key) for the keys of the first MAX_HEADING_WORDS words of a heading: the
+// design's words, or by the word rules every key (with a word's German spelling, and
+// the pairs of unspaced characters, which count as their characters).
+function headingKeys(heading, unicode, add) {
+  var n = 0;
+  if (!unicode) {
+    forEachWord(heading, function (word) { add(word); return ++n < MAX_HEADING_WORDS; });
+    return;
+  }
+  forEachToken(heading, function (key, start, end, kind, german) {
+    add(key);
+    if (german) add(german);
+    return kind === PAIR || ++n < MAX_HEADING_WORDS;
+  }, true);
 }
 
 // The section that character c of the text stands in, or -1 before the first.
@@ -115,12 +158,18 @@ PageText.prototype.wordsOf = function (term, whole) {
     term.fuzzy.forEach(exact, this);
     return found;
   }
+  if (wordrules.unspaced(term)) {
+    exact.call(this, t);
+    return found;
+  }
   // A page may hold any number of words that a query word begins or stands inside:
   // the search reads the first MAX_TERM_WORDS, so a keystroke costs no more on it.
+  var forms = term.forms;
   for (i = this.lowerBound(t); i < words.length && found.length < MAX_TERM_WORDS && words[i].lastIndexOf(t, 0) === 0; i++) {
-    if (!whole || words[i] === t || pluralOf(t, words[i])) found.push(i);
+    if (!whole || words[i] === t || (forms ? forms.has(words[i]) : pluralOf(t, words[i]))) found.push(i);
   }
-  if (/E?S$/.test(t)) [t.slice(0, -1), t.slice(0, -2)].filter(function (w) { return pluralOf(w, t); }).forEach(exact, this);
+  if (forms) forms.forEach(function (w) { if (w.lastIndexOf(t, 0) !== 0) exact.call(this, w); }, this);
+  else if (/E?S$/.test(t)) [t.slice(0, -1), t.slice(0, -2)].filter(function (w) { return pluralOf(w, t); }).forEach(exact, this);
   if (whole || t.length < MIN_INNER) return found;
   return innerWordsOf(this, t, MAX_TERM_WORDS, found);
 };
@@ -135,7 +184,7 @@ PageText.prototype.matchesOf = function (term) {
   var whole = term.text.length < 3, lists = [], total = 0, heads = [], places = this.places;
   function matches(word) {
     var c = wordClass(term, word);
-    return c !== NONE && (!whole || c <= PLURAL || c === FUZZY);
+    return c !== NONE && (!whole || c <= FORM || c === FUZZY);
   }
   // Each word's places are in order: only the first MAX_PLACES of each can be among the
   // first MAX_PLACES of all.
@@ -147,6 +196,9 @@ PageText.prototype.matchesOf = function (term) {
   var all = new Int32Array(total), at = 0;
   for (var i = 0; i < lists.length; i++) { all.set(lists[i], at); at += lists[i].length; }
   if (lists.length > 1) all.sort();
+  // Two keys of one place (a word and its German spelling) count once.
+  for (i = 1, at = Math.min(1, total); i < total; i++) if (all[i] !== all[at - 1]) all[at++] = all[i];
+  if (at < total) all = all.slice(0, at);
   this.headingWords.forEach(function (secs, word) {
     if (matches(word)) heads.push.apply(heads, secs);
   });
@@ -245,3 +297,10 @@ PageText.prototype.passage = function (first, last, sec) {
   }
   return (from > 0 ? '\u2026' : '') + text.slice(from, to) + (to < text.length ? '\u2026' : '');
 };
+
+return {
+  PageText: PageText,
+  limits: { EXCERPT_WORDS: EXCERPT_WORDS, MAX_EXCERPT_CHARS: MAX_EXCERPT_CHARS, MAX_PLACES: MAX_PLACES, MAX_TERM_WORDS: MAX_TERM_WORDS,
+    MAX_SECTIONS: MAX_SECTIONS, MAX_SECTIONS_LISTED: MAX_SECTIONS_LISTED }
+};
+});

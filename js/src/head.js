@@ -15,7 +15,9 @@
  * The search logic has no dependency on a browser, so Node can require this file and
  * test it; the page code (view, history, loader, page) runs only inside search.html.
  * The build joins this file from the modules in js/src, in the order CMakeLists.txt
- * gives, inside the wrapper below.
+ * gives, inside the wrapper below. Each module is one call of define(): its name, the
+ * modules it takes from and a function that is given their namespace objects and
+ * returns its own. Classic scripts, not ES modules, so that the page runs from file://.
  */
 (function (root, factory) {
   'use strict';
@@ -28,3 +30,15 @@
   }
 })(typeof self !== 'undefined' ? self : this, function () {
 'use strict';
+
+var modules = {};
+
+// Makes module name: make is called with the namespace objects of the modules that
+// needs names, each defined before it, and returns this module's.
+function define(name, needs, make) {
+  var given = needs.map(function (need) {
+    if (!Object.prototype.hasOwnProperty.call(modules, need)) throw new Error('search.js: module ' + name + ' needs ' + need + ', which comes later');
+    return modules[need];
+  });
+  modules[name] = make.apply(null, given);
+}

@@ -1,6 +1,7 @@
 // The query in the address (?q=...&sort=date), so that searches can be bookmarked and
 // Back and Forward restore them. A search the visitor settled on (Enter, a pause, a
 // choice) keeps its own history entry; the keystrokes of one burst of typing share one.
+define('history', [], function () {
 
 function QueryHistory(win) {
   this.win = win;
@@ -36,3 +37,6 @@ QueryHistory.prototype.record = function (q, sort, how) {
   }
   this.settled = how === 'commit';
 };
+
+return { QueryHistory: QueryHistory };
+});

@@ -1,4 +1,7 @@
 // Links. Locations are relative paths, full paths or URL-prefixed paths.
+define('links', ['bytes'], function (bytes) {
+
+var textBytes = bytes.textBytes;
 
 var SCHEME = /^[A-Za-z][A-Za-z0-9+.\-]*:\/\//;
 var HEX = '0123456789ABCDEF';
@@ -73,3 +76,6 @@ function siteBaseOf(base) {
 function fragmentOf(anchor) {
   return '#' + escapeBytes(anchor, false, true);
 }
+
+return { locationHref: locationHref, sharedUrlPrefix: sharedUrlPrefix, siteBaseOf: siteBaseOf, fragmentOf: fragmentOf };
+});

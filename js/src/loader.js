@@ -1,11 +1,15 @@
-// Loads indexed_docs.js, indexed_pages.js and indexed_words.js with <script> elements
-// (so the page works from disk) and makes the searcher. The documents come first (a
-// much smaller file): their titles are indexed while the words still load; the
-// companion data (smaller than the words too) loads beside them and is optional: an
-// index written with --plain or by an older version has none. Calls ready(searcher,
-// companion), companion being what companionData made of the companion data, or
-// failed(names) with the index files that are missing or damaged. The summaries'
-// words are indexed, for ranking, while the words file still loads.
+// Loads the index files with <script> elements (so the page works from disk) and makes
+// the searcher: indexed_docs.js, the companion data indexed_pages.js and the companion
+// word index indexed_terms.js; indexed_words.js only when there is no valid word index
+// (an index written with --plain or by an older version). The documents come first (a
+// much smaller file); the companion data is smaller than either word file too, so the
+// words of the titles and summaries are indexed while the word file still loads. Calls
+// ready(searcher, companion, termsState), companion being what companionData made of
+// the companion data and termsState the state termsData gave the word index, or
+// failed(names) with the index files that are missing or damaged.
+define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms'], function (bytes, titles, searcher, companion, terms) {
+
+var DOCS = 'indexed_docs.js', PAGES = 'indexed_pages.js', TERMS = 'indexed_terms.js', WORDS = 'indexed_words.js';
 
 function IndexLoader(win, ready, failed) {
   this.win = win;
@@ -17,6 +21,8 @@ function IndexLoader(win, ready, failed) {
   this.titles = null;      // titleWords of the documents, once loaded
   this.companion = null;   // companionData of the documents, once both loaded
   this.summaries = null;   // summaryWords of valid companion data
+  this.unicode = false;    // whether titles and summaries are cut for the word index
+  this.words = null;       // termsData of the word index, once it and the documents came
 }
 
 function validDocs(docs) {
@@ -32,9 +38,9 @@ function performanceMark(win, name) {
 }
 
 IndexLoader.prototype.start = function () {
-  this.load('indexed_docs.js', 'windows-1252');
-  this.load('indexed_pages.js', 'utf-8');
-  this.load('indexed_words.js', 'windows-1252');
+  this.load(DOCS, 'windows-1252');
+  this.load(PAGES, 'utf-8');
+  this.load(TERMS, 'utf-8');
 };
 
 IndexLoader.prototype.load = function (name, charset) {
@@ -48,28 +54,46 @@ IndexLoader.prototype.load = function (name, charset) {
 
 IndexLoader.prototype.loaded = function (name, ok) {
   performanceMark(this.win, 'vantrel-loaded-' + name);
-  if (!ok && name !== 'indexed_pages.js') this.missing.push(name);
+  if (!ok && (name === DOCS || name === WORDS)) this.missing.push(name);
   this.arrived[name] = true;
-  var docs = this.win.docs, index = this.win.index;
+  var docs = this.win.docs, valid = validDocs(docs);
+  if (valid && this.words === null && this.arrived[DOCS] && this.arrived[TERMS]) this.words = terms.termsData(this.win.terms, docs);
   if (--this.waiting > 0) {
-    if (name === 'indexed_docs.js' && validDocs(docs)) this.titles = titleWords(docs);
-    if (this.arrived['indexed_docs.js'] && this.arrived['indexed_pages.js'] && validDocs(docs)) this.readCompanion(docs);
+    // While a word file loads: the words of titles and summaries.
+    if (valid && this.titles === null && this.arrived[PAGES]) this.readCompanion(docs, this.words ? this.words.state === 'ok' : 'maybe');
     return;
   }
-  if (!validDocs(docs)) this.missing.push('indexed_docs.js');
-  if (!validIndex(index)) this.missing.push('indexed_words.js');
+  var unicode = valid && this.words.state === 'ok';
+  if (!unicode && !this.arrived[WORDS]) {
+    this.waiting = 1;
+    this.load(WORDS, 'windows-1252');
+    return;
+  }
+  if (!valid) this.missing.push(DOCS);
+  if (!unicode && !validIndex(this.win.index)) this.missing.push(WORDS);
   if (this.missing.length) {
     this.failed(Array.from(new Set(this.missing)));
     return;
   }
-  var titles = this.titles && this.titles.size.length === docs.length ? this.titles : null;
-  var searcher = new Searcher(docs, index, titles);
-  if (!this.companion) this.readCompanion(docs);
-  if (this.summaries) searcher.useSummaries(this.summaries);
-  this.ready(searcher, this.companion);
+  if (this.titles === null || this.unicode !== unicode) this.readCompanion(docs, unicode);
+  var found = unicode
+    ? new searcher.Searcher(docs, null, { terms: this.words, titles: this.titles, realTitles: this.companion.titles })
+    : new searcher.Searcher(docs, this.win.index, { titles: this.titles });
+  if (this.summaries) found.useSummaries(this.summaries);
+  this.ready(found, this.companion, this.words ? this.words.state : 'none');
 };
 
-IndexLoader.prototype.readCompanion = function (docs) {
-  this.companion = companionData(this.win.pages, docs);
-  if (this.companion.state === 'ok') this.summaries = summaryWords(this.companion.summaries, docs.length);
+// Reads the companion data of docs and indexes the words of its titles and summaries:
+// by the word rules of the word index when unicode is true (or 'maybe' and the
+// companion data is valid, since both are written together), else as the design's
+// words.
+IndexLoader.prototype.readCompanion = function (docs, unicode) {
+  this.companion = companion.companionData(this.win.pages, docs);
+  var ok = this.companion.state === 'ok';
+  this.unicode = unicode === 'maybe' ? ok : unicode;
+  this.titles = titles.titleWords(docs, this.unicode ? { titles: ok ? this.companion.titles : [], bytesMode: bytes.readAsBytes(docs) } : null);
+  this.summaries = ok ? titles.summaryWords(this.companion.summaries, docs.length, this.unicode) : null;
 };
+
+return { IndexLoader: IndexLoader, performanceMark: performanceMark };
+});

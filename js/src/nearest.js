@@ -1,4 +1,7 @@
 // Nearest words, for typos.
+define('nearest', ['bounds'], function (bounds) {
+
+var MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, FUZZY_CELL_BUDGET = bounds.FUZZY_CELL_BUDGET;
 
 var rowA = new Int32Array(64), rowB = new Int32Array(64), rowC = new Int32Array(64);
 // Cells of edit distance computed so far, for the budget of nearestWords.
@@ -37,12 +40,14 @@ function editDistance(a, b, max) {
   return prev[lb] <= max ? prev[lb] : far;
 }
 
-// A word's letters as bits: A to Z, any digit, "_".
+// A word's letters as bits: A to Z (or a to z), any digit, "_"; any other character by
+// its code modulo 32. Each bit that one word has and the other lacks stands for a letter
+// that takes an edit, whatever else shares the bit.
 function letterMask(word) {
   var mask = 0;
   for (var i = 0; i < word.length; i++) {
     var c = word.charCodeAt(i);
-    mask |= c >= 65 && c <= 90 ? 1 << (c - 65) : c === 95 ? 1 << 27 : 1 << 26;
+    mask |= c >= 65 && c <= 90 ? 1 << (c - 65) : c >= 97 && c <= 122 ? 1 << (c - 97) : c === 95 ? 1 << 27 : c < 128 ? 1 << 26 : 1 << (c & 31);
   }
   return mask;
 }
@@ -53,17 +58,18 @@ function bitCount(x) {
   return (((x + (x >>> 4)) & 0x0f0f0f0f) * 0x01010101) >>> 24;
 }
 
-// The words nearest to word, among the indexed words and the words of titles and
-// file names: smallest edit distance (1 for words of up to 5 letters, 2 beyond), then
-// most pages. Each letter that one word has and the other lacks costs an edit, so
-// words with too many such letters are passed over before their distance is measured.
-// The search ends once FUZZY_CELL_BUDGET cells of edit distance are spent.
-Searcher.prototype.nearestWords = function (word, limit) {
+// The words nearest to word, among the words of list (a WordList) and the words of
+// titles and file names (titleWords): smallest edit distance (1 for words of up to 5
+// letters, 2 beyond), then most pages. Each letter that one word has and the other
+// lacks costs an edit, so words with too many such letters are passed over before their
+// distance is measured. The search ends once FUZZY_CELL_BUDGET cells of edit distance
+// are spent.
+function nearestWords(list, titles, word, limit) {
   if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
-  var index = this.index, titles = this.buildTitles(), i;
-  if (this.masks === null) {
-    this.masks = new Int32Array(index.length);
-    for (i = 0; i < index.length; i++) this.masks[i] = letterMask(index[i][0]);
+  var index = list.index, i;
+  if (list.masks === null) {
+    list.masks = new Int32Array(index.length);
+    for (i = 0; i < index.length; i++) list.masks[i] = letterMask(index[i][0]);
   }
   var mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = new Map();
   var spent = work.cells + FUZZY_CELL_BUDGET;
@@ -76,11 +82,14 @@ Searcher.prototype.nearestWords = function (word, limit) {
     found.set(w, Math.max(found.get(w) || 0, pages));
   }
   if (!titles.masks) titles.masks = titles.words.concat(titles.nameWords).map(letterMask);
-  for (i = 0; i < index.length; i++) consider(index[i][0], this.masks[i], index[i].length - 1);
+  for (i = 0; i < index.length; i++) consider(index[i][0], list.masks[i], index[i].length - 1);
   var places = titles.words.length;
   for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], titles.docs[i].length);
   for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], titles.nameDocs[i].length);
   return Array.from(found.keys()).sort(function (x, y) {
     return found.get(y) - found.get(x) || (x < y ? -1 : x > y ? 1 : 0);
   }).slice(0, limit);
-};
+}
+
+return { editDistance: editDistance, work: work, nearestWords: nearestWords };
+});

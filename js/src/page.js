@@ -1,13 +1,16 @@
 // The wiring of search.html: the search box, the keys, the sort order and the address,
 // over a results view, a query history and an index loader.
+define('page', ['view', 'texts', 'history', 'loader'], function (view, texts, history, loader) {
+
+var performanceMark = loader.performanceMark;
 
 var TYPING_PAUSE = 300;     // ms without a key before a typed search goes into the address
 
 function startPage(win) {
   var doc = win.document, byId = function (id) { return doc.getElementById(id); };
   var box = byId('q'), sortBox = byId('sort'), status = byId('status');
-  var queryHistory = new QueryHistory(win);
-  var view = new ResultsView(doc, { box: box, list: byId('results'), count: byId('count'), more: byId('more'), suggest: byId('suggest') },
+  var queryHistory = new history.QueryHistory(win);
+  var results = new view.ResultsView(doc, { box: box, list: byId('results'), count: byId('count'), more: byId('more'), suggest: byId('suggest') },
     function (query) {
       box.value = query;
       run('commit');
@@ -31,7 +34,7 @@ function startPage(win) {
     timer = 0;
     if (!searcher) return;
     var q = box.value, started = Date.now();
-    view.show(searcher.search(q), sortBox.value === 'date');
+    results.show(searcher.search(q), sortBox.value === 'date');
     lastMs = Date.now() - started;
     doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
     record(q, sortBox.value, how);
@@ -64,10 +67,10 @@ function startPage(win) {
     if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
       e.preventDefault();
       if (timer) run('type');
-      view.move(e.key === 'ArrowDown' ? 1 : -1);
-    } else if (e.key === 'Enter' && view.active >= 0) {
+      results.move(e.key === 'ArrowDown' ? 1 : -1);
+    } else if (e.key === 'Enter' && results.active >= 0) {
       e.preventDefault();
-      var href = view.activeHref();
+      var href = results.activeHref();
       if (href) win.location.assign(href);
     } else if (e.key === 'Escape') {
       e.preventDefault();
@@ -78,7 +81,7 @@ function startPage(win) {
     }
   });
   sortBox.addEventListener('change', function () {
-    if (view.result) run('commit');
+    if (results.result) run('commit');
   });
   doc.addEventListener('keydown', function (e) {
     var t = e.target, typing = t && (t.isContentEditable || /^(INPUT|TEXTAREA|SELECT)$/.test(t.tagName));
@@ -100,17 +103,19 @@ function startPage(win) {
   box.value = initial.q;
   sortBox.value = initial.sort;
   say('Loading the search index\u2026');
-  new IndexLoader(win, function (ready, companion) {
-    searcher = view.searcher = ready;
-    var docs = ready.docs;
+  new loader.IndexLoader(win, function (ready, companion, termsState) {
+    searcher = results.searcher = ready;
+    var docs = ready.docs, other = [];
     if (companion.state === 'ok') {
-      var texts = companion.text && new TextStore(win, companion.text, function (d, page) { view.textArrived(d, page); }, companion.shared);
-      view.useCompanion(companion, texts || null);
+      var store = companion.text && new texts.TextStore(win, companion.text, ready.unicode, function (d, page) { results.textArrived(d, page); }, companion.shared);
+      results.useCompanion(companion, store || null);
     }
-    say(docs.length === 0 ? 'The index holds no pages.' : companion.state === 'format'
-      ? 'The search data beside this page (indexed_pages.js) was written by another version of VantrelIndexer: ' +
-        'build the index again to see real titles and page texts.' : '');
-    box.placeholder = 'Search ' + plural(docs.length, 'page');
+    if (companion.state === 'format') other.push('indexed_pages.js');
+    if (termsState === 'format') other.push('indexed_terms.js');
+    say(docs.length === 0 ? 'The index holds no pages.' : other.length
+      ? 'The search data beside this page (' + other.join(' and ') + ') was written by another version of VantrelIndexer: ' +
+        'build the index again to see real titles and page texts and to find words of every language.' : '');
+    box.placeholder = 'Search ' + view.plural(docs.length, 'page');
     performanceMark(win, 'vantrel-index-ready');
     // A query typed while the index loaded is a new search; the address's is not.
     run(box.value === initial.q ? 'history' : 'commit');
@@ -130,7 +135,7 @@ function startPage(win) {
 function warmUp(win, searcher) {
   var queries = ['S', 'ION SE'];
   var step = function () {
-    if (searcher.joined === null) searcher.buildJoined();
+    if (searcher.list.joined === null) searcher.list.buildJoined();
     else if (queries.length) searcher.search(queries.shift());
     else return;
     win.setTimeout(step, 0);
@@ -138,3 +143,6 @@ function warmUp(win, searcher) {
   if (win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(step, 0); });
   else win.setTimeout(step, 0);
 }
+
+return { startPage: startPage };
+});

@@ -1,16 +1,35 @@
-// Ranking: the pages each term matches, fused by rank, then ordered.
+// Ranking: the pages each term matches, fused by rank, then ordered. The functions take
+// the searcher whose state they share (its word list, titles and per-page arrays).
+define('ranking', ['matching', 'bounds'], function (matching, bounds) {
+
+var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
+var MAX_TERMS = bounds.MAX_TERMS;
+var RRF_K = 10;              // reciprocal-rank fusion constant
+var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
+// A page's fused score grows by SUMMARY_BOOST times the share of the query's words
+// that its summary holds as they are or in the plural (companion data): measured on
+// the held-out queries of bench/queries, as the other constants here.
+var SUMMARY_BOOST = 1;
+// Navigation pages (tables of contents, indexes, chapter overviews) list the headings
+// of the pages they lead to: with the companion word index, a page's fused score is
+// scaled by the square of the share of its text outside links. (Taking their titles
+// out of the ranking as well put the chapter pages that readers ask for, such as
+// PostgreSQL's "Full Text Search", below their sections.)
 
 // Adds each term's matches to the documents' hits (terms matched), worst class and
 // fused score; a term counts for a document through its best match. With every set,
 // only documents that matched all the terms before are followed (AND). Returns the
-// documents met; hits must be 0 for every document on entry.
-Searcher.prototype.collect = function (terms, every) {
-  var n = this.docCount, index = this.index, hits = this.hits, worst = this.worst, score = this.score;
-  var termClass = this.termClass, termScore = this.termScore, seen = this.seen, met = [];
-  var t, mark, touched;
+// documents met, and keeps in searcher.reached those that each term met; hits must be
+// 0 for every document on entry.
+function collect(searcher, terms, every) {
+  var n = searcher.docCount, index = searcher.list.index, hits = searcher.hits, worst = searcher.worst, score = searcher.score;
+  var termClass = searcher.termClass, termScore = searcher.termScore, seen = searcher.seen, met = [];
+  var t, mark, touched, reached = searcher.reached = [];
   // Term t meets document d by class cls, with score s. The first meeting counts the
   // document in; a later one betters its class, and with rescore its score too (or
-  // only its score, within the same class).
+  // only its score, within the same class). With stem groups, the lists of a word and
+  // its other forms add up: a page that uses several forms uses the word more (the
+  // lists after the first count half).
   function meet(d, cls, s, rescore) {
     if (seen[d] !== mark) {
       if (every && hits[d] !== t) return;
@@ -19,6 +38,9 @@ Searcher.prototype.collect = function (terms, every) {
       touched.push(d);
       termClass[d] = cls;
       termScore[d] = s;
+    } else if (sumForms && rescore && cls <= FORM && termClass[d] <= FORM) {
+      termClass[d] = Math.min(cls, termClass[d]);
+      termScore[d] += s * FORMS_ADDED;
     } else if (cls < termClass[d]) {
       termClass[d] = cls;
       if (rescore) termScore[d] = s;
@@ -26,13 +48,14 @@ Searcher.prototype.collect = function (terms, every) {
       termScore[d] = s;
     }
   }
+  var sumForms = searcher.unicode, FORMS_ADDED = 0.5;
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
-    mark = ++this.mark;
-    touched = [];
+    mark = ++searcher.mark;
+    touched = reached[t] = [];
     for (var m = 0; m < matches.length; m++) {
       var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
-      var groups = this.weightGroups(matches[m].at), group = 0;
+      var groups = searcher.list.weightGroups(matches[m].at), group = 0;
       for (var r = 1; r < entry.length; r++) {
         var doc = entry[r];
         if (r > 1 && doc < entry[r - 1]) group++;
@@ -60,14 +83,14 @@ Searcher.prototype.collect = function (terms, every) {
     }
   }
   return met;
-};
+}
 
 // Marks the documents whose titles the query's words match: for each word the best
 // class, and how many of the title's words some query word matches. Only the title
 // words that the terms matched when they were made (titleHits) are visited.
-Searcher.prototype.matchTitles = function (terms) {
-  var titles = this.buildTitles(), stamp = ++this.stamp, T = terms.length, t;
-  var stamps = this.titleStamp, covered = this.titleCovered, best = this.titleBest;
+function matchTitles(searcher, terms) {
+  var titles = searcher.buildTitles(), stamp = ++searcher.stamp, T = terms.length, t;
+  var stamps = searcher.titleStamp, covered = searcher.titleCovered, best = searcher.titleBest;
   var matched = new Map();   // title word position: the class of each term that matches it
   for (t = 0; t < T; t++) {
     var hits = terms[t].titleHits;
@@ -92,34 +115,34 @@ Searcher.prototype.matchTitles = function (terms) {
       }
     }
   });
-};
+}
 
 // Counts in summaryHits, for each of docs, the query words its summary holds.
-Searcher.prototype.matchSummaries = function (terms, docs) {
-  var hits = this.summaryHits, seen = this.seen, i, t, h;
+function matchSummaries(searcher, terms, docs) {
+  var hits = searcher.summaryHits, seen = searcher.seen, i, t, h;
   if (!hits) return;
   for (i = 0; i < docs.length; i++) hits[docs[i]] = 0;
   for (t = 0; t < terms.length; t++) {
-    var words = terms[t].summaryHits || [], mark = ++this.mark;
+    var words = terms[t].summaryHits || [], mark = ++searcher.mark;
     for (h = 0; h < words.length; h++) {
-      var list = this.summaries.docs[words[h]];
+      var list = searcher.summaries.docs[words[h]];
       for (i = 0; i < list.length; i++) {
         if (seen[list[i]] !== mark) { seen[list[i]] = mark; hits[list[i]]++; }
       }
     }
   }
-};
+}
 
 // Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
 // query word, else 0; then 3 when the words of the file name are the query's words,
 // 2 when they hold all of them, 1 when they hold some; then the share of the title's
 // telling words matched, 0 to 10.
-Searcher.prototype.titleRank = function (d, terms) {
-  var titles = this.titles, tier = 0, t, matched = this.titleStamp[d] === this.stamp;
+function titleRank(searcher, d, terms) {
+  var titles = searcher.titles, tier = 0, t, matched = searcher.titleStamp[d] === searcher.stamp;
   if (matched) {
     var worst = EXACT, base = d * MAX_TERMS;
     for (t = 0; t < terms.length; t++) {
-      if (this.titleBest[base + t] > worst) worst = this.titleBest[base + t];
+      if (searcher.titleBest[base + t] > worst) worst = searcher.titleBest[base + t];
     }
     if (worst !== NONE) tier = 1 + FUZZY - worst;
   }
@@ -127,31 +150,36 @@ Searcher.prototype.titleRank = function (d, terms) {
   for (t = 0; t < terms.length; t++) {
     var hit = false;
     for (var w = 0; w < name.length; w++) {
-      if (wordClass(terms[t], name[w]) !== NONE) { hit = true; used++; }
+      var c = wordClass(terms[t], name[w]);
+      if (c !== NONE && !(searcher.unicode && c === INNER)) { hit = true; used++; }
     }
     all = all && hit;
   }
   var nameTier = used === 0 ? 0 : !all ? 1 : used >= name.length ? 3 : 2;
-  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, this.titleCovered[d]) / size) : 0;
+  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d]) / size) : 0;
   return tier * 64 + nameTier * 16 + share;
-};
+}
 
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
 // Orders documents in place: most query words, best worst class, title holding the
 // query, file name, share of the title matched, fused score, document number.
-Searcher.prototype.rank = function (docs, terms) {
-  var hits = this.hits, worst = this.worst, score = this.score, rankKey = this.rankKey, i, d;
-  this.matchTitles(terms);
-  this.matchSummaries(terms, docs);
-  var top = 0;
+function rank(searcher, docs, terms) {
+  var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
+  matchTitles(searcher, terms);
+  matchSummaries(searcher, terms, docs);
+  var links = searcher.links, top = 0;
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
-    rankKey[d] = hits[d] * 2560 + (FUZZY - worst[d]) * 512 + this.titleRank(d, terms); // below 2^16
-    score[d] *= this.lengthFactor[d] * (this.summaryHits ? 1 + SUMMARY_BOOST * this.summaryHits[d] / terms.length : 1);
+    var tr = titleRank(searcher, d, terms), name = (tr >> 4) & 3;
+    rankKey[d] = searcher.unicode
+      ? hits[d] * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
+      : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
+    score[d] *= searcher.lengthFactor[d] * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
+    if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
   }
-  if (this.docCount <= DOC_BITS) {
+  if (searcher.docCount <= DOC_BITS) {
     // One number per document, sorted natively: rank key, score in 2^20 steps of the
     // best score (so sums of the same ranks in another order tie), document number.
     var keys = new Float64Array(docs.length), scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
@@ -167,7 +195,7 @@ Searcher.prototype.rank = function (docs, terms) {
   docs.sort(function (a, b) {
     return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
   });
-};
+}
 
 // "dd-MM-yyyy" as a number that sorts by date, or -1.
 function dateKey(date) {
@@ -175,9 +203,12 @@ function dateKey(date) {
   return m ? Number(m[3]) * 10000 + Number(m[2]) * 100 + Number(m[1]) : -1;
 }
 
-// Documents newest first; equal dates keep their order.
-Searcher.prototype.byDate = function (docs) {
-  var all = this.docs, keyed = docs.map(function (d, i) { return [dateKey(all[d][3]), i, d]; });
+// Documents docs of all (indexed_docs.js) newest first; equal dates keep their order.
+function byDate(all, docs) {
+  var keyed = docs.map(function (d, i) { return [dateKey(all[d][3]), i, d]; });
   keyed.sort(function (a, b) { return b[0] - a[0] || a[1] - b[1]; });
   return keyed.map(function (k) { return k[2]; });
-};
+}
+
+return { collect: collect, rank: rank, dateKey: dateKey, byDate: byDate };
+});

@@ -1,54 +1,30 @@
 // The searcher: the two index files and what is worked out from them once, and the
-// search of a query. Finding a query word's matches (wordlist.js, nearest.js,
-// titles.js, matching.js) and ranking the pages (ranking.js) are its other methods.
+// search of a query. Finding a query word's matches (matching.js, over the word list of
+// wordlist.js, nearest words of nearest.js and title words of titles.js) and ranking
+// the pages (ranking.js) work on its state.
+define('searcher', ['words', 'wordrules', 'bytes', 'links', 'bounds', 'wordlist', 'titles', 'matching', 'ranking'],
+  function (words, wordrules, bytes, links, bounds, wordlist, titles, matching, ranking) {
 
-// How a query word matches an indexed word, best first.
-var EXACT = 0, PLURAL = 1, PREFIX = 2, INNER = 3, FUZZY = 4, NONE = 255;
-var RRF_K = 10;              // reciprocal-rank fusion constant
-var MIN_INNER = 3;           // shortest query word looked for inside longer words
-var EXPANSION_BUDGET = 120000; // postings read for the prefix or inner words of a term
-var MAX_INNER_WORDS = 1500;
-var MAX_PREFIX_WORDS = 20000; // words a term begins that are looked at: the first in word order
-var MAX_TERMS = 12;
-var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
-var NO_NAME = 'Document has no name';
-// Bounds on what anyone who adds a page to the site can make the page do. Real words
-// are far shorter than MAX_WORD_LENGTH: longer query words are cut to it, which
-// still finds the long word by its start, and nearest words are looked for only up
-// to it. A query is read up to MAX_QUERY_LENGTH characters, and the nearest words of
-// one query word cost at most FUZZY_CELL_BUDGET cells of edit distance (a typo takes
-// up to 1.4 million on a synthetic site of 300,000 look-alike words, 60,000 on a
-// documentation site of 20,000 words).
-var MAX_WORD_LENGTH = 64;
-var MAX_QUERY_LENGTH = 1000;
-var FUZZY_CELL_BUDGET = 2000000;
-var MAX_NAME_WORDS = 16;     // file-name words weighed in the rank of a page
-// A page's fused score grows by SUMMARY_BOOST times the share of the query's words
-// that its summary holds as they are or in the plural (companion data): measured on
-// the held-out queries of bench/queries, as the other constants here.
-var SUMMARY_BOOST = 1;
-// A title or location is shown up to MAX_SHOWN characters (two lines or so of a
-// wide window), with at most MAX_MARKS words marked.
-var MAX_SHOWN = 300;
-var MAX_MARKS = 30;
+var SOME_WORDS = 20;         // pages holding every word below which those holding some follow
+var MAX_TERMS = bounds.MAX_TERMS, MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, MAX_QUERY_LENGTH = bounds.MAX_QUERY_LENGTH;
 
-// titles: titleWords(docs) when already made.
-function Searcher(docs, index, titles) {
-  var n = docs.length;
+// Searches the pages of docs (indexed_docs.js) by the words of index
+// (indexed_words.js), or by the companion word index when options.terms gives it
+// (terms.termsData, with options.realTitles the companion data's titles): its keys,
+// stem groups and link shares, and its word rules for queries, titles and file names.
+// options.titles: the titleWords already made for the same words.
+function Searcher(docs, index, options) {
+  options = options || {};
+  var n = docs.length, terms = options.terms || null;
   this.docs = docs;
-  this.index = index;
+  this.unicode = terms !== null;
+  this.list = terms ? new wordlist.WordList(terms.words, terms.groups) : new wordlist.WordList(index);
+  this.links = terms ? terms.links : null;
+  this.realTitles = terms && Array.isArray(options.realTitles) ? options.realTitles : [];
   this.docCount = n;
-  var bytesMode = true;
-  for (var d = 0; d < n && bytesMode; d++) {
-    if (NOT_CP1252.test(docs[d][1]) || NOT_CP1252.test(docs[d][2])) bytesMode = false;
-  }
-  this.bytesMode = bytesMode;
-  this.urlPrefixLength = sharedUrlPrefix(docs);
-  this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
-  this.offsets = null;
-  this.masks = null;         // letterMask of every word, for nearest words
-  this.groupCount = null;    // weightGroups of every word, once known
-  this.titles = titles || null; // distinct title words and their documents
+  this.bytesMode = bytes.readAsBytes(docs);
+  this.urlPrefixLength = links.sharedUrlPrefix(docs);
+  this.titles = options.titles || null; // distinct title words and their documents
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
   this.termCache = new Map();
@@ -68,7 +44,8 @@ function Searcher(docs, index, titles) {
   // passing by how rarely they do, which favours long pages (indexes, change logs)
   // that mention everything once; fused scores are divided by the fourth root of a
   // page's length over the mean, as relevance models do with long documents.
-  var length = new Float64Array(n), total = 0, i, r;
+  var length = new Float64Array(n), total = 0, i, r, d;
+  index = this.list.index;
   for (i = 0; i < index.length; i++) {
     var entry = index[i];
     for (r = 1; r < entry.length; r++) {
@@ -81,35 +58,165 @@ function Searcher(docs, index, titles) {
   this.lengthFactor = length;
 }
 
-// Searches for a query. Returns {query, terms, docs (best first), partial}; partial
+// Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
+// whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
 Searcher.prototype.search = function (query) {
-  var texts = [], seen = new Set();
-  forEachWord(String(query).slice(0, MAX_QUERY_LENGTH), function (w) {
-    if (w.length > MAX_WORD_LENGTH) w = w.slice(0, MAX_WORD_LENGTH);
-    if (!seen.has(w)) { seen.add(w); texts.push(w); }
-    return texts.length < MAX_TERMS;
-  });
-  var result = { query: query, terms: [], docs: [], partial: false };
+  var texts = [], taken = new Set(), typed = String(query).slice(0, MAX_QUERY_LENGTH);
+  var asked = this.unicode ? withoutJoints(this.queryKeys(typed.replace(ELISION, '$1'))) : this.queryKeys(typed);
+  for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
+    if (!taken.has(asked[k].key)) { taken.add(asked[k].key); texts.push(asked[k]); }
+  }
+  var result = { query: query, terms: [], docs: [], whole: 0, partial: false };
   if (texts.length === 0) return result;
   // Words that match nothing at all are left out of the search (and offered nothing).
   var known = [];
   for (var t = 0; t < texts.length; t++) {
-    var term = this.matchTerm(texts[t]);
+    var term = matching.matchTerm(this, texts[t]);
     result.terms.push(term);
     if (term.matches.length > 0 || term.places.length > 0) known.push(term);
   }
-  var hits = this.hits, met = this.collect(known, true), docs = [], i;
-  for (i = 0; i < met.length; i++) {
-    if (hits[met[i]] === known.length) docs.push(met[i]);
+  var hits = this.hits, met, docs = [], i;
+  var lost = known.length < texts.length;
+  if (this.unicode && known.length > 1) {
+    // The query's units: its words, and its runs of unspaced letters, each with the
+    // number of pairs asked for; a unit none of whose forms any page holds is lost.
+    var sizes = new Map(), found = new Map();
+    for (t = 0; t < texts.length; t++) if (texts[t].run) sizes.set(texts[t].run, (sizes.get(texts[t].run) || 0) + 1);
+    for (t = 0; t < known.length; t++) if (known[t].run) found.set(known[t].run, (found.get(known[t].run) || 0) + 1);
+    lost = texts.filter(function (x) { return !x.run; }).length > known.filter(function (x) { return !x.run; }).length;
+    sizes.forEach(function (size, run) { if ((found.get(run) || 0) < runNeeds(size)) lost = true; });
+    met = ranking.collect(this, known, false);
+    docs = this.wholeAndNear(known, sizes, met, result);
+  } else {
+    met = ranking.collect(this, known, true);
+    for (i = 0; i < met.length; i++) {
+      if (hits[met[i]] === known.length) docs.push(met[i]);
+    }
+    result.whole = docs.length;
+    // No page holds every word: the pages that hold some.
+    if (known.length > 1 && docs.length === 0) {
+      for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+      docs = met = ranking.collect(this, known, false);
+    }
   }
-  if (docs.length === 0 && known.length > 1) {
-    for (i = 0; i < met.length; i++) hits[met[i]] = 0;
-    docs = met = this.collect(known, false);
-  }
-  result.partial = docs.length > 0 && (known.length < texts.length || hits[docs[0]] < known.length);
-  this.rank(docs, known);
+  result.partial = docs.length > 0 && (lost || result.whole === 0);
+  ranking.rank(this, docs, known);
   for (i = 0; i < met.length; i++) hits[met[i]] = 0;
   result.docs = docs;
   return result;
 };
+
+// The keys of a query but the pairs that only join its words or end them by
+// convention: in a run of unspaced letters that has pairs without hiragana, the pairs
+// with hiragana (particles and endings: "タの" and "の設" of "プリンタの設定"), and a
+// last pair that ends in the prolonged sound mark, which katakana words are written
+// with or without ("サーバー", "サーバ"). The run is still marked whole where it stands.
+var HIRAGANA = /[\u3041-\u309f]/, PROLONGED = /.\u30fc$/;
+function withoutJoints(keys) {
+  var content = new Map(), kept = [], k, key;
+  for (k = 0; k < keys.length; k++) {
+    key = keys[k];
+    if (key.kind === wordrules.PAIR && !HIRAGANA.test(key.key)) content.set(key.run, (content.get(key.run) || 0) + 1);
+  }
+  for (k = 0; k < keys.length; k++) {
+    key = keys[k];
+    var joint = key.kind === wordrules.PAIR && content.get(key.run) > 0 &&
+      (HIRAGANA.test(key.key) || (content.get(key.run) > 1 && PROLONGED.test(key.key) && key.run.slice(-key.key.length) === key.key));
+    if (!joint) kept.push(key);
+  }
+  return kept;
+}
+
+// A letter and an apostrophe before a word: the article or preposition of French or
+// Italian ("l'impression", "d’amorçage"), which alone would match nearly every page.
+var ELISION = /(^|[^\p{L}\p{M}\p{Nd}_])\p{L}['\u2019](?=\p{L})/gu;
+
+// The pairs of a run of size pairs that a page must hold to hold the run: all but one
+// in three.
+function runNeeds(size) {
+  return size - Math.floor(size / 3);
+}
+
+// The pages of met (collected for every term, with hits) that the result shows, with
+// the word index: those that hold every unit of the query first, a unit being a word
+// or a run of unspaced letters, which a page holds when it holds all its pairs but one
+// in three (a compound may be written apart, "ログ ファイル", or end otherwise,
+// "スケジューリング"). When fewer than a screenful of pages hold every unit, they are
+// followed by those that lack one, but not the rarest: a reader's words are not always
+// the page's ("Zeitzone einstellen" for the page on time zones, which says
+// "konfigurieren"). When no page holds every unit, all of met. sizes: the number of
+// pairs the query asked for in each run (also those that match nothing). Sets
+// result.whole to the number of pages holding every unit.
+Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
+  var n = this.docCount, reached = this.reached, units = [], byRun = new Map(), t, i, k;
+  for (t = 0; t < terms.length; t++) {
+    if (!terms[t].run) units.push({ terms: [t], size: 1 });
+    else if (byRun.has(terms[t].run)) byRun.get(terms[t].run).terms.push(t);
+    else { var run = { terms: [t], size: sizes.get(terms[t].run) }; byRun.set(terms[t].run, run); units.push(run); }
+  }
+  if (this.unitCount === undefined) { this.unitCount = new Uint8Array(n); this.unitHits = new Uint8Array(n); }
+  var count = this.unitCount, unitHits = this.unitHits, rarest = -1, rarestSize = Infinity;
+  for (var u = 0; u < units.length; u++) {
+    var unit = units[u], need = runNeeds(unit.size), held = [];
+    for (k = 0; k < unit.terms.length; k++) {
+      var list = reached[unit.terms[k]];
+      for (i = 0; i < list.length; i++) if (++count[list[i]] === need) held.push(list[i]);
+    }
+    for (k = 0; k < unit.terms.length; k++) {
+      list = reached[unit.terms[k]];
+      for (i = 0; i < list.length; i++) count[list[i]] = 0;
+    }
+    for (i = 0; i < held.length; i++) unitHits[held[i]]++;
+    if (held.length < rarestSize) { rarestSize = held.length; rarest = u; }
+    unit.held = held;
+  }
+  var whole = [], U = units.length, mark = ++this.mark, seen = this.seen;
+  for (i = 0; i < met.length; i++) if (unitHits[met[i]] === U) whole.push(met[i]);
+  result.whole = whole.length;
+  var docs = whole;
+  if (whole.length === 0) docs = met;
+  else if (whole.length < SOME_WORDS && U > 1) {
+    for (i = 0; i < units[rarest].held.length; i++) seen[units[rarest].held[i]] = mark;
+    docs = whole.concat(met.filter(function (d) { return unitHits[d] === U - 1 && seen[d] === mark; }));
+  }
+  for (i = 0; i < met.length; i++) unitHits[met[i]] = 0;
+  return docs;
+};
+
+// The keys a query asks for ({key, kind, run}, as wordrules.queryKeys gives them): by
+// the word rules of the companion word index, or the design's words (the first
+// MAX_TERMS distinct ones, cut to MAX_WORD_LENGTH).
+Searcher.prototype.queryKeys = function (query) {
+  if (this.unicode) return wordrules.queryKeys(query);
+  var keys = [], seen = new Set();
+  words.forEachWord(query, function (w) {
+    if (w.length > MAX_WORD_LENGTH) w = w.slice(0, MAX_WORD_LENGTH);
+    if (!seen.has(w)) { seen.add(w); keys.push({ key: w, kind: wordrules.WORD, run: null }); }
+    return keys.length < MAX_TERMS;
+  });
+  return keys;
+};
+
+// Documents newest first; equal dates keep their order.
+Searcher.prototype.byDate = function (docs) {
+  return ranking.byDate(this.docs, docs);
+};
+
+// The words of the titles and file names (titleWords), made on first use.
+Searcher.prototype.buildTitles = function () {
+  if (this.titles === null) {
+    this.titles = titles.titleWords(this.docs, this.unicode ? { titles: this.realTitles, bytesMode: this.bytesMode } : null);
+  }
+  return this.titles;
+};
+
+// Ranks by summaries too (summaryWords of the documents).
+Searcher.prototype.useSummaries = function (summaries) {
+  this.summaries = summaries;
+  this.summaryHits = new Uint8Array(this.docCount);
+  this.termCache.clear();
+};
+
+return { Searcher: Searcher };
+});

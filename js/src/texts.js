@@ -3,21 +3,24 @@
 // vantrelText(N, {text, sections}). A few load at once; the ones that arrived are kept
 // for the next searches; a text that fails to load is not asked for again, and its
 // result keeps its summary.
+define('texts', ['excerpts'], function (excerpts) {
 
 var MAX_TEXT_LOADS = 4;      // page texts loading at once
 var MAX_CACHED_TEXTS = 60;   // page texts kept
 var TEXT_TIMEOUT = 20000;    // ms before a text that does not come counts as failed
 
-// folder: the page texts' folder (from companion data); shared: for a document whose
-// file was indexed before under another number, that number (companion data's
-// `shared`), or null; arrived(d, pageText or null) is called when the text of document
-// d has come or failed.
-function TextStore(win, folder, arrived, shared) {
+// folder: the page texts' folder (from companion data); unicode: texts are cut by the
+// word rules of the companion word index; shared: for a document whose file was indexed
+// before under another number, that number (companion data's `shared`), or null;
+// arrived(d, pageText or null) is called when the text of document d has come or
+// failed.
+function TextStore(win, folder, unicode, arrived, shared) {
   var self = this;
   this.win = win;
   this.folder = folder;
   this.shared = shared || null;
   this.arrived = arrived;
+  this.unicode = unicode;    // texts are cut by the word rules of the companion word index
   this.pages = new Map();    // document: PageText, least recently used first
   this.failed = new Set();
   this.loading = new Map();  // document: its script element
@@ -82,7 +85,7 @@ TextStore.prototype.loaded = function (d, script) {
   if (script.parentNode) script.parentNode.removeChild(script);
   var data = script.vantrelData, page = null;
   if (data) {
-    page = new PageText(data.text, data.sections);
+    page = new excerpts.PageText(data.text, data.sections, this.unicode);
     this.pages.set(d, page);
     if (this.pages.size > MAX_CACHED_TEXTS) this.pages.delete(this.pages.keys().next().value);
   } else {
@@ -91,3 +94,6 @@ TextStore.prototype.loaded = function (d, script) {
   this.pump();
   this.arrived(d, page);
 };
+
+return { TextStore: TextStore };
+});

@@ -1,61 +1,89 @@
-// Titles and file names: their words, for pages the word list lacks and for ranking.
+// Titles, file names and summaries: their words, for pages the word list lacks and for
+// ranking. With the companion word index, the real titles of the companion data and the
+// file names are cut by its word rules; else the titles of indexed_docs.js by the
+// design's rule.
+define('titles', ['words', 'wordrules', 'bytes', 'bounds'], function (words, wordrules, bytes, bounds) {
+
+var MAX_SUMMARY = bounds.MAX_SUMMARY, WORD = wordrules.WORD, PAIR = wordrules.PAIR;
+var NO_NAME = 'Document has no name';  // the title of indexed_docs.js for a page without one
+var MAX_NAME_WORDS = 16;               // file-name words weighed in the rank of a page
+
+// Calls add(key, weighs) for each word of text: the design's words, or the keys of the
+// word rules, of which the words and pairs weigh in the size of a title (their other
+// keys, German spellings and single characters, only find it).
+function eachKey(text, unicode, add) {
+  if (!unicode) words.forEachWord(text, function (w) { add(w, true); });
+  else wordrules.forEachToken(text, function (key, start, end, kind, german) {
+    add(key, kind === WORD || kind === PAIR);
+    if (german) add(german, false);
+  }, true);
+}
+
+// The keys a query would give for text, as for the words of a file name.
+function queryWords(text, unicode) {
+  return unicode ? wordrules.queryKeys(text).map(function (k) { return k.key; }) : words.tokenize(text);
+}
 
 // The distinct words of all titles, each with its documents; which of them stand in
 // a large share of the titles (a site's name, say), so tell nothing about a page;
 // the number of other distinct words of each title ("Document has no name" has
 // none); and the words of each page's file name without its extension. The page
-// builds this while the word index is still loading.
-function titleWords(docs) {
+// builds this while the word index is still loading. real: for the companion word
+// index, {titles: the real titles of the companion data, bytesMode: how locations were
+// read (see bytes.textBytes)}.
+function titleWords(docs, real) {
   var byWord = new Map(), size = new Uint16Array(docs.length), names = new Array(docs.length);
-  var byName = new Map(), distinct = 0, titled = 0, d, i;
-  function add(w) {
-    var list = byWord.get(w);
-    if (!list) byWord.set(w, [d]);
-    else if (list[list.length - 1] !== d) list.push(d);
-    else return;
-    distinct++;
+  var byName = new Map(), distinct = 0, titled = 0, d, i, unicode = !!real;
+  function add(w, weighs) {
+    var entry = byWord.get(w);
+    if (!entry) byWord.set(w, entry = { docs: [], weighs: [] });
+    else if (entry.docs[entry.docs.length - 1] === d) return;
+    entry.docs.push(d);
+    entry.weighs.push(weighs);
+    if (weighs) distinct++;
+  }
+  function addName(w) {
+    var named = byName.get(w);
+    if (!named) byName.set(w, [d]);
+    else if (named[named.length - 1] !== d) named.push(d);
   }
   for (d = 0; d < docs.length; d++) {
     var title = docs[d][1], location = String(docs[d][2]);
+    if (unicode) location = bytes.displayText(location, real.bytesMode);
     var file = location.slice(location.lastIndexOf('/') + 1), dot = file.lastIndexOf('.');
-    names[d] = tokenize(dot > 0 ? file.slice(0, dot) : file);
+    names[d] = queryWords(dot > 0 ? file.slice(0, dot) : file, unicode);
     // The extension is found too (a query may be a file name) but is no part of the name.
-    var found = dot > 0 ? names[d].concat(tokenize(file.slice(dot))) : names[d];
-    for (i = 0; i < found.length; i++) {
-      var named = byName.get(found[i]);
-      if (!named) byName.set(found[i], [d]);
-      else if (named[named.length - 1] !== d) named.push(d);
-    }
+    eachKey(file, unicode, addName);
     if (names[d].length > MAX_NAME_WORDS) names[d].length = MAX_NAME_WORDS;
     if (typeof title !== 'string' || title === NO_NAME) continue;
+    if (unicode && typeof real.titles[d] === 'string') title = real.titles[d];
     distinct = 0;
-    forEachWord(title, add);
+    eachKey(title, unicode, add);
     size[d] = Math.min(65535, distinct);
     if (distinct) titled++;
   }
-  var words = Array.from(byWord.keys()), lists = Array.from(byWord.values());
-  var common = new Uint8Array(words.length), limit = Math.max(8, titled / 4);
-  for (i = 0; i < words.length; i++) {
-    if (lists[i].length <= limit) continue;
+  var found = Array.from(byWord.keys()), entries = Array.from(byWord.values()), lists = new Array(entries.length);
+  var common = new Uint8Array(found.length), limit = Math.max(8, titled / 4);
+  for (i = 0; i < found.length; i++) {
+    var list = lists[i] = entries[i].docs;
+    if (list.length <= limit) continue;
     common[i] = 1;
-    for (var k = 0; k < lists[i].length; k++) size[lists[i][k]]--;
+    for (var k = 0; k < list.length; k++) {
+      if (entries[i].weighs[k] && size[list[k]] > 0) size[list[k]]--;
+    }
   }
   return {
-    words: words, docs: lists, common: common, size: size, names: names,
+    words: found, docs: lists, common: common, size: size, names: names,
     nameWords: Array.from(byName.keys()), nameDocs: Array.from(byName.values())
   };
 }
 
-Searcher.prototype.buildTitles = function () {
-  if (this.titles === null) this.titles = titleWords(this.docs);
-  return this.titles;
-};
-
 // The distinct words of the pages' summaries (companion data), each with its
 // documents, as for titles: a page whose opening words hold the query's words is more
 // likely about them than one that only mentions them. Only the first MAX_SUMMARY
-// characters of a summary are read, as only they are shown.
-function summaryWords(summaries, n) {
+// characters of a summary are read, as only they are shown. unicode: by the word rules
+// of the companion word index.
+function summaryWords(summaries, n, unicode) {
   var byWord = new Map(), d;
   function add(w) {
     var list = byWord.get(w);
@@ -63,14 +91,10 @@ function summaryWords(summaries, n) {
     else if (list[list.length - 1] !== d) list.push(d);
   }
   for (d = 0; d < n; d++) {
-    if (typeof summaries[d] === 'string') forEachWord(summaries[d].slice(0, MAX_SUMMARY), add);
+    if (typeof summaries[d] === 'string') eachKey(summaries[d].slice(0, MAX_SUMMARY), unicode, add);
   }
   return { words: Array.from(byWord.keys()), docs: Array.from(byWord.values()) };
 }
 
-// Ranks by summaries too (summaryWords of the documents).
-Searcher.prototype.useSummaries = function (summaries) {
-  this.summaries = summaries;
-  this.summaryHits = new Uint8Array(this.docCount);
-  this.termCache.clear();
-};
+return { NO_NAME: NO_NAME, titleWords: titleWords, summaryWords: summaryWords };
+});

@@ -3,6 +3,9 @@
 // its excerpt (the summary until the page's text has come) and the sections that hold
 // the query words. Every text from the data files reaches the page as text nodes,
 // never as markup.
+define('view', ['links', 'titles', 'shown', 'companion'], function (links, titles, shown, companion) {
+
+var shownText = shown.shownText, shortText = shown.shortText, highlightSpans = shown.highlightSpans;
 
 var PAGE_SIZE = 20;
 
@@ -72,6 +75,8 @@ ResultsView.prototype.show = function (result, byDate) {
     count.appendChild(this.doc.createTextNode('\u201d.'));
   } else if (result.partial) {
     count.textContent = 'No page holds all the words; ' + plural(this.order.length, 'page') + ' hold some of them.';
+  } else if (result.whole < this.order.length) {
+    count.textContent = plural(result.whole, 'result') + ', then ' + plural(this.order.length - result.whole, 'page') + ' with some of the words.';
   } else {
     count.textContent = plural(this.order.length, 'result') + '.';
   }
@@ -90,9 +95,9 @@ ResultsView.prototype.showMore = function () {
 };
 
 // Uses companion data (see companionData) and the page texts it names, if any.
-ResultsView.prototype.useCompanion = function (companion, texts) {
+ResultsView.prototype.useCompanion = function (data, texts) {
   var self = this, win = this.doc.defaultView;
-  this.companion = companion;
+  this.companion = data;
   this.texts = texts;
   if (texts && win && win.IntersectionObserver) {
     this.observer = new win.IntersectionObserver(function (entries) {
@@ -109,21 +114,22 @@ ResultsView.prototype.useCompanion = function (companion, texts) {
 // indexed one; a page without a title is named by its location.
 ResultsView.prototype.nameOf = function (d) {
   var entry = this.searcher.docs[d], title = typeof entry[1] === 'string' ? entry[1] : '';
-  if (title === NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), this.searcher.bytesMode, false);
-  return realTitle(this.companion, d) || shownText(title, this.searcher.bytesMode, true);
+  if (title === titles.NO_NAME || !/\S/.test(title)) return shownText(String(entry[2]), this.searcher.bytesMode, false);
+  return companion.realTitle(this.companion, d) || shownText(title, this.searcher.bytesMode, true);
 };
 
 // The address of document d, at anchor when one is given.
 ResultsView.prototype.hrefOf = function (d, anchor) {
-  var searcher = this.searcher, href = locationHref(String(searcher.docs[d][2]), this.doc.location.href,
+  var searcher = this.searcher, href = links.locationHref(String(searcher.docs[d][2]), this.doc.location.href,
     searcher.bytesMode, searcher.urlPrefixLength, this.companion ? this.companion.base : '');
-  return anchor ? href.replace(/#[^]*$/, '') + fragmentOf(anchor) : href;
+  return anchor ? href.replace(/#[^]*$/, '') + links.fragmentOf(anchor) : href;
 };
 
-// Adds text to parent with the query words marked.
-function appendMarked(doc, parent, text, terms) {
+// Adds text to parent with the query words marked (by the word rules of the companion
+// word index when unicode).
+function appendMarked(doc, parent, text, terms, unicode) {
   var pos = 0;
-  highlightSpans(text, terms).forEach(function (span) {
+  highlightSpans(text, terms, unicode).forEach(function (span) {
     if (span[0] > pos) parent.appendChild(doc.createTextNode(text.slice(pos, span[0])));
     var mark = doc.createElement('mark');
     mark.textContent = text.slice(span[0], span[1]);
@@ -146,7 +152,7 @@ ResultsView.prototype.item = function (d, i) {
   a.href = this.hrefOf(d, '');
   a.className = 'title';
   a.dir = 'auto';
-  appendMarked(doc, a, this.nameOf(d), this.result.terms);
+  appendMarked(doc, a, this.nameOf(d), this.result.terms, searcher.unicode);
   li.appendChild(a);
   var meta = doc.createElement('div');
   meta.className = 'meta';
@@ -176,7 +182,7 @@ ResultsView.prototype.describe = function (li, d) {
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
-  appendMarked(doc, excerpt, summaryOf(this.companion, d), this.result.terms);
+  appendMarked(doc, excerpt, companion.summaryOf(this.companion, d), this.result.terms, this.searcher.unicode);
   li.appendChild(excerpt);
   if (page) {
     this.fill(li, d, page);
@@ -198,7 +204,7 @@ ResultsView.prototype.fill = function (li, d, page) {
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
-  appendMarked(doc, excerpt, found.text, terms);
+  appendMarked(doc, excerpt, found.text, terms, this.searcher.unicode);
   li.replaceChild(excerpt, li.querySelector('.excerpt'));
   var main = found.section >= 0 ? page.sections[found.section].anchor : '';
   li.querySelector('a.title').href = this.hrefOf(d, main);
@@ -210,7 +216,7 @@ ResultsView.prototype.fill = function (li, d, page) {
     var section = page.sections[found.more[k]], link = doc.createElement('a');
     link.href = this.hrefOf(d, section.anchor);
     link.dir = 'auto';
-    appendMarked(doc, link, shortText(section.heading), terms);
+    appendMarked(doc, link, shortText(section.heading), terms, this.searcher.unicode);
     list.appendChild(link);
   }
   if (old) li.replaceChild(list, old); else li.appendChild(list);
@@ -237,7 +243,15 @@ ResultsView.prototype.showSuggestions = function () {
       button.className = 'link';
       button.textContent = word.toLowerCase();
       button.addEventListener('click', function () {
-        self.suggested(terms.map(function (t) { return t === term ? word.toLowerCase() : t.text.toLowerCase(); }).join(' '));
+        // The query again with the suggestion for its word; a run of unspaced letters
+        // (asked for by its pairs) as it was typed.
+        var parts = [], runs = new Set();
+        terms.forEach(function (t) {
+          if (t === term) parts.push(word.toLowerCase());
+          else if (!t.run) parts.push(t.text.toLowerCase());
+          else if (!runs.has(t.run)) { runs.add(t.run); parts.push(t.run); }
+        });
+        self.suggested(parts.join(' '));
       });
       suggest.appendChild(button);
     });
@@ -275,3 +289,6 @@ ResultsView.prototype.activeHref = function () {
   var link = this.doc.querySelector('#result-' + this.active + ' a.title');
   return link ? link.href : null;
 };
+
+return { ResultsView: ResultsView, plural: plural };
+});

@@ -1,8 +1,40 @@
-// The word list: look-ups by word and by part of a word, and the weight groups of a
-// word's pages.
+// The word list of the search: the words of indexed_words.js, or the keys of the
+// companion word index (indexed_terms.js) with their stem groups. The search reaches
+// the words only through these look-ups: a word's position (find, lowerBound), the
+// words that start with a prefix (prefixRange), the words that hold a part
+// (innerWords), the words that belong with a word (formsOf) and a word's entry, its
+// pages best first (entry). Positions are those of the list, in ascending word order.
+define('wordlist', [], function () {
+
+var MIN_STEM = 3;            // shortest stem a query word that is not indexed is taken by
+var MAX_STEM_TAIL = 4;       // code units after such a stem (an ending, not another word)
+
+// index: [[word, page, page, ...], ...], words in ascending order of their UTF-16 code
+// units, each word's pages best first. groups, for the companion word index:
+// [[stem, position, position, ...], ...] by ascending stem, the words that share it.
+function WordList(index, groups) {
+  this.index = index;
+  this.groups = groups || null;
+  this.holding = null;       // position: the groups that hold it, once asked for
+  this.joined = null;        // "\nWORD\nWORD\n...": in-word matching by indexOf
+  this.offsets = null;
+  this.groupCount = null;    // weightGroups of every word, once known
+  this.masks = null;         // letter masks of every word, for nearest words
+}
+
+// The entry of the word at position at: [word, page, page, ...].
+WordList.prototype.entry = function (at) {
+  return this.index[at];
+};
+
+// The position of word, or -1.
+WordList.prototype.find = function (word) {
+  var at = this.lowerBound(word);
+  return at < this.index.length && this.index[at][0] === word ? at : -1;
+};
 
 // First position whose word is not below word.
-Searcher.prototype.lowerBound = function (word) {
+WordList.prototype.lowerBound = function (word) {
   var index = this.index, lo = 0, hi = index.length;
   while (lo < hi) {
     var mid = (lo + hi) >>> 1;
@@ -11,13 +43,68 @@ Searcher.prototype.lowerBound = function (word) {
   return lo;
 };
 
-// [first, end) of the words that start with prefix (the word itself included).
-// Words hold only 0-9, A-Z and "_", all below "\x7f".
-Searcher.prototype.prefixRange = function (prefix) {
-  return [this.lowerBound(prefix), this.lowerBound(prefix + '\x7f')];
+// [first, end) of the words that start with prefix (the word itself included): they
+// stand together from the first word not below prefix.
+WordList.prototype.prefixRange = function (prefix) {
+  var index = this.index, first = this.lowerBound(prefix), lo = first, hi = index.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (index[mid][0].lastIndexOf(prefix, 0) === 0) lo = mid + 1; else hi = mid;
+  }
+  return [first, lo];
 };
 
-Searcher.prototype.buildJoined = function () {
+// The other words that belong with word (at: its position, or -1), as {positions,
+// stems}: the words of the stem groups that hold it and their stems; for a word that
+// is not indexed, those of the group of the longest stem it begins with, when at most
+// MAX_STEM_TAIL code units follow the stem. None without stem groups.
+WordList.prototype.formsOf = function (word, at) {
+  var groups = this.groups, found = [], stems = [], n = this.index.length, g, k;
+  if (!groups) return { positions: found, stems: stems };
+  var chosen = at >= 0 ? this.groupsHolding(at) : [];
+  for (var len = word.length; at < 0 && len >= MIN_STEM && len >= word.length - MAX_STEM_TAIL; len--) {
+    g = this.stemGroup(word.slice(0, len));
+    if (g >= 0) chosen = [g];
+    if (g >= 0) break;
+  }
+  var seen = new Set();
+  for (var c = 0; c < chosen.length; c++) {
+    var group = groups[chosen[c]];
+    stems.push(group[0]);
+    for (k = 1; k < group.length; k++) {
+      var p = group[k];
+      if (p !== at && p >= 0 && p < n && p === Math.floor(p) && !seen.has(p)) { seen.add(p); found.push(p); }
+    }
+  }
+  return { positions: found, stems: stems };
+};
+
+// The group whose stem is stem, or -1.
+WordList.prototype.stemGroup = function (stem) {
+  var groups = this.groups, lo = 0, hi = groups.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (groups[mid][0] < stem) lo = mid + 1; else hi = mid;
+  }
+  return lo < groups.length && groups[lo][0] === stem ? lo : -1;
+};
+
+// The groups that hold the word at position at.
+WordList.prototype.groupsHolding = function (at) {
+  if (this.holding === null) {
+    var holding = new Map(), groups = this.groups;
+    for (var g = 0; g < groups.length; g++) {
+      for (var k = 1; k < groups[g].length; k++) {
+        var list = holding.get(groups[g][k]);
+        if (list) list.push(g); else holding.set(groups[g][k], [g]);
+      }
+    }
+    this.holding = holding;
+  }
+  return this.holding.get(at) || [];
+};
+
+WordList.prototype.buildJoined = function () {
   if (this.joined !== null) return;
   var index = this.index, words = new Array(index.length);
   for (var i = 0; i < index.length; i++) words[i] = index[i][0];
@@ -25,13 +112,13 @@ Searcher.prototype.buildJoined = function () {
 };
 
 // Positions of the words that hold part inside them (not at their start).
-Searcher.prototype.innerWords = function (part, limit) {
+WordList.prototype.innerWords = function (part, limit) {
   this.buildJoined();
   return innerWordsOf(this, part, limit, []);
 };
 
 // Sets list.joined to words (in order) joined for in-word search by indexOf,
-// "\nWORD\nWORD\n", and list.offsets to where each word starts in it, followed by
+// "\nWORD\nWORD\n" (no word holds a line feed), and list.offsets to where each word starts in it, followed by
 // where a next one would.
 function joinWords(list, words) {
   var offsets = new Int32Array(words.length + 1), at = 1;
@@ -67,7 +154,7 @@ function innerWordsOf(list, part, limit, found) {
 // order; pages whose words stand only in running text weigh less the more often they
 // use the word. A page number lower than the one before starts a new, lower weight:
 // the number of such starts, kept per word.
-Searcher.prototype.weightGroups = function (at) {
+WordList.prototype.weightGroups = function (at) {
   if (this.groupCount === null) this.groupCount = new Int32Array(this.index.length).fill(-1);
   var count = this.groupCount[at];
   if (count < 0) {
@@ -80,3 +167,6 @@ Searcher.prototype.weightGroups = function (at) {
   }
   return count;
 };
+
+return { WordList: WordList, joinWords: joinWords, innerWordsOf: innerWordsOf };
+});

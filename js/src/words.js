@@ -1,6 +1,7 @@
-// Words: the indexer's rule. A word is a run of ASCII letters, digits and "_" that
-// starts with a letter or "_"; only a-z are upper-cased; every other character,
-// including every non-ASCII one, separates words.
+// Words: the indexer's rule for indexed_words.js. A word is a run of ASCII letters,
+// digits and "_" that starts with a letter or "_"; only a-z are upper-cased; every other
+// character, including every non-ASCII one, separates words.
+define('words', [], function () {
 
 function isWordStart(c) {
   return (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 95;
@@ -33,3 +34,6 @@ function tokenize(text) {
   forEachWord(String(text), function (w) { words.push(w); });
   return words;
 }
+
+return { forEachWord: forEachWord, tokenize: tokenize };
+});

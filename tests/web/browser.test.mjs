@@ -66,6 +66,10 @@ before(async () => {
   write('guide/sections.html', `<title>Sections &lt;img src=x onerror=alert(1)&gt; page</title><body><h1 id="top">Sections page</h1>
     <p>${filler} lampword</p><h2 id="set up">Setting up the lamp</h2><p>${filler} lampword wickword. ${filler}</p>
     <h2 id="care">Care &lt;b&gt;x&lt;/b&gt; of the wick</h2><p>${filler} wickword lampword ${filler}</p></body>`);
+  // Pages in other scripts, found through the companion word index.
+  write('intl/größe.html', '<html lang="de"><title>Größe ändern</title><p>Die Größe der Partition ändern. Partitionsgröße.</p></html>');
+  write('intl/квоты.html', '<html lang="ru"><title>Квоты</title><p>Квоты на диске для пользователей.</p></html>');
+  write('intl/名前解決.html', '<html lang="ja"><title>名前解決の設定</title><p>名前解決サービスを設定する。</p></html>');
   for (let i = 0; i < 25; i++) {
     const date = new Date(Date.UTC(2001 + i, 0, 15));
     write(`many/p${String(i).padStart(2, '0')}.html`, `<title>Common ${i}</title><p>commonword</p>`, date);
@@ -209,6 +213,39 @@ test('says plainly when the index is missing or damaged', async () => {
   assert.match(await page.textContent('#status'), /indexed_docs\.js is missing or damaged/);
   assert.equal(await page.getAttribute('#status', 'role'), 'alert');
   assert.equal(pageErrors.splice(0).length, 1);
+});
+
+test('every script from disk through the word index; indexed_words.js not loaded', async () => {
+  const asked = [];
+  const note = (request) => asked.push(path.basename(new URL(request.url()).pathname));
+  page.on('request', note);
+  for (const [q, title, marks] of [['grosse', 'Größe ändern', ['Größe']], ['GROESSE', 'Größe ändern', ['Größe']],
+    ['квоты', 'Квоты', ['Квоты']], ['名前解決', '名前解決の設定', ['名前解決']]]) {
+    assert.deepEqual(await results(q), [title], q);
+    assert.deepEqual(await texts('#results .title mark'), marks, q);
+  }
+  // Typed key by key, as an input method commits it: every key finds the page.
+  await open();
+  for (const [i, ch] of [...'名前解決の設定'].entries()) {
+    await page.evaluate((c) => { const box = document.getElementById('q'); box.value += c; box.dispatchEvent(new Event('input')); }, ch);
+    assert.ok((await shown([...'名前解決の設定'].slice(0, i + 1).join(''))).includes('名前解決の設定'), ch);
+  }
+  page.off('request', note);
+  assert.ok(asked.includes('indexed_terms.js') && !asked.includes('indexed_words.js'), asked.join(' '));
+});
+
+test('a word index of another run or version is left aside for indexed_words.js', async () => {
+  const stale = path.join(work, 'stale-terms'), foreign = path.join(work, 'foreign-terms');
+  for (const [dir, from, to] of [[stale, /"count":\d+/, '"count":1'], [foreign, '"format":1', '"format":2']]) {
+    copyIndex(out, dir);
+    const file = path.join(dir, 'indexed_terms.js');
+    fs.writeFileSync(file, fs.readFileSync(file, 'utf8').replace(from, to));
+  }
+  for (const [dir, status] of [[stale, ''], [foreign, /indexed_terms\.js.*another version.*build the index again/]]) {
+    assert.deepEqual(await results('mallocword', dir), ['Memory allocation'], dir);
+    assert.deepEqual(await results('grosse', dir), [], dir);
+    if (status) assert.match(await page.textContent('#status'), status); else assert.equal(await page.textContent('#status'), '');
+  }
 });
 
 test('search_top.html opens the search page in the top window', async () => {

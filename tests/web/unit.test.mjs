@@ -3,14 +3,9 @@
 // VANTREL_JS_DIR names the folder of the built page (default: build/bin/js).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { readFileSync } from 'node:fs';
-import { fileURLToPath } from 'node:url';
 import path from 'node:path';
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(here, '../../build/bin/js'));
-const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
+import { S, here, jsDir, arrayScans } from './search-js.mjs';
 
 test('query words follow the shared tokenizer table', () => {
   const table = readFileSync(path.join(here, '../data/tokenizer-cases.tsv'), 'latin1');
@@ -44,11 +39,11 @@ const index = [['ALLOC', 4], ['ALLOCATION', 0, 2], ['AND', 2, 0], ['DEPTH', 0], 
 const searcher = new S.Searcher(docs, index);
 
 test('word list look-ups and edit distance', () => {
-  assert.deepEqual(['MALLOC', 'A', 'ZZZ'].map((w) => searcher.lowerBound(w)), [6, 0, index.length]);
-  assert.deepEqual(['SEARCH', 'ALLOC', 'Q'].map((w) => searcher.prefixRange(w)), [[9, 11], [0, 2], [9, 9]]);
+  assert.deepEqual(['MALLOC', 'A', 'ZZZ'].map((w) => searcher.list.lowerBound(w)), [6, 0, index.length]);
+  assert.deepEqual(['SEARCH', 'ALLOC', 'Q'].map((w) => searcher.list.prefixRange(w)), [[9, 11], [0, 2], [9, 9]]);
   // Words that start with the part are prefix matches, not inner ones.
-  assert.deepEqual(['ALLOC', 'MUTEX', 'READ'].map((w) => searcher.innerWords(w, 10)), [[6], [8], [8, 12]]);
-  assert.deepEqual(['MALLCO', 'THRAEDS', 'QQQQQQ'].map((w) => searcher.nearestWords(w, 3)), [['MALLOC'], ['THREADS'], []]);
+  assert.deepEqual(['ALLOC', 'MUTEX', 'READ'].map((w) => searcher.list.innerWords(w, 10)), [[6], [8], [8, 12]]);
+  assert.deepEqual(['MALLCO', 'THRAEDS', 'QQQQQQ'].map((w) => S.nearestWords(searcher.list, searcher.buildTitles(), w, 3)), [['MALLOC'], ['THREADS'], []]);
   // Insertions and deletions as far from the diagonal as the limit allows.
   for (const [a, b, want] of [['FREE', 'FERE', 1], ['ABCDEF', 'UVWXYZ', 3], ['CONFIGRATON', 'CONFIGURATION', 2],
     ['CONFIGURATION', 'CONFIGRATON', 2], ['ABCDEFGH', 'XABCDEFGHY', 2], ['ABCD', 'ABCDXYZ', 3]]) {
@@ -182,16 +177,6 @@ test('text shown: the matching part of words marked, hostile titles cut short', 
   assert.match(S.shownText('XX' + '\u00c3\u00a9 '.repeat(2000), true, false), /^XX(\u00e9 )+\u00e9\u2026$/);
 });
 
-// Work done inside Array searches (indexOf and the like), counted by the length of the
-// arrays searched: membership tests that scan arrays make long titles quadratic.
-function arrayScans(run) {
-  const saved = { indexOf: [].indexOf, lastIndexOf: [].lastIndexOf, includes: [].includes, some: [].some };
-  let scanned = 0;
-  for (const [name, f] of Object.entries(saved)) Array.prototype[name] = function (...a) { scanned += this.length; return f.apply(this, a); };
-  try { run(); } finally { Object.assign(Array.prototype, saved); }
-  return scanned;
-}
-
 test('hostile pages and queries cost bounded work', () => {
   const L = S.limits;
   // A title of 50,000 distinct words is read in linear steps.
@@ -205,7 +190,7 @@ test('hostile pages and queries cost bounded work', () => {
   const hostile = new S.Searcher([[0, long, 'x.html', '']], [[long, 0], ...alike.sort((a, b) => (a[0] < b[0] ? -1 : 1))]);
   for (const [query, most] of [[long.slice(1) + 'Z', 0], [near + 'QQQQQQQQZZ', L.FUZZY_CELL_BUDGET * 1.01]]) {
     const before = S.work.cells;
-    hostile.nearestWords(query, 5);
+    S.nearestWords(hostile.list, hostile.buildTitles(), query, 5);
     assert.ok(S.work.cells - before <= most, `${S.work.cells - before} cells`);
   }
   // Long queries: a few terms of bounded length.
