@@ -8,19 +8,20 @@ PREFIX     ?= /usr/local
 INSTALL    := scripts/install-packages.sh
 
 # Debian packages: to build and run; to test; for sanitizers and the fuzzer; to build
-# the Debian package.
+# the Debian package; to check it.
 BUILD_PACKAGES   := cmake g++ make pkgconf qt6-base-dev libboost-regex-dev libcli11-dev \
                     libicu-dev libstemmer-dev libcld2-dev
 TEST_PACKAGES    := libgtest-dev libgmock-dev python3 chromium xvfb xauth fonts-dejavu-core fonts-liberation
 CHECK_PACKAGES   := clang libclang-rt-14-dev
 BENCH_PACKAGES   := hyperfine time
 PACKAGE_PACKAGES := help2man dpkg-dev file
+LINT_PACKAGES    := lintian
 
 # Sub-makes of the build say what they build, not which folder they enter.
 MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps test-deps web-deps build test run bench fuzz test-asan test-tsan \
-        screenshots install package check-package clean
+        screenshots install package check-package planted-faults clean
 
 all: build
 
@@ -32,9 +33,9 @@ deps:
 test-deps: deps
 	@$(INSTALL) $(TEST_PACKAGES) $$(command -v node >/dev/null && command -v npm >/dev/null || echo nodejs npm)
 
-# The npm package of the search-page browser test, kept under tests/web/node_modules.
+# The npm packages of the search-page browser test (playwright-core, axe-core), kept under tests/web/node_modules.
 web-deps: test-deps
-	@if [ -f tests/web/package.json ] && [ ! -d tests/web/node_modules/playwright-core ]; then \
+	@if [ -f tests/web/package.json ] && { [ ! -d tests/web/node_modules/playwright-core ] || [ ! -d tests/web/node_modules/axe-core ]; }; then \
 	  cd tests/web && npm ci --no-audit --no-fund --loglevel=error; \
 	fi
 
@@ -95,15 +96,26 @@ screenshots: test-deps build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A Debian package of both programs in $(BUILD)/packages.
-package: build
+# A Debian package of both programs in $(BUILD)/packages. help2man is installed before
+# the build configures, so that the first package has its manual page too.
+package: deps
 	@$(INSTALL) $(PACKAGE_PACKAGES)
+	@$(MAKE) build
+	@rm -f $(BUILD)/packages/*.deb
 	@cd $(BUILD) && cpack -G DEB -B packages >/dev/null
 	@ls $(BUILD)/packages/*.deb
 
-# Builds the package and checks its control data and file list.
+# Builds the package and checks its control data, its files and what lintian says.
 check-package: package
+	@$(INSTALL) $(LINT_PACKAGES)
 	scripts/check-package.sh $(BUILD)/packages/*.deb
+
+# Plants each fault of tests/*/planted-faults.tsv in a fresh copy of the committed tree
+# and checks that the test the row names catches it (tests/planted-faults.sh). FAULTS
+# picks suites (engine, web, wizard) or rows; FAULTS=--check only says which rows apply.
+FAULTS ?=
+planted-faults: web-deps
+	tests/planted-faults.sh $(FAULTS)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

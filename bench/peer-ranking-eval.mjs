@@ -14,27 +14,15 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { execFileSync } from 'node:child_process';
-import { fileURLToPath, pathToFileURL } from 'node:url';
+import { pathToFileURL } from 'node:url';
+import { root, sites, siteFolder, siteQueries } from './eval-sites.mjs';
 
-const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
 const peer = path.resolve(process.env.PEER || path.join(root, 'build/bench-tools/node_modules/@pagefind/linux-x64/bin/pagefind_extended'));
 if (!fs.existsSync(peer)) {
   console.error(`${peer} is missing: run bench/run-bench.sh (make bench) once, or name it with PEER`);
   process.exit(2);
 }
 const { chromium } = await import(pathToFileURL(path.join(root, 'tests/web/node_modules/playwright-core/index.mjs')).href);
-
-const sites = {};
-for (const [lang, folder] of [['de', 'de-DE'], ['fr', 'fr-FR'], ['ru', 'ru-RU'], ['ja', 'ja-JP']]) {
-  sites['handbook-' + lang] = { dir: 'usr/share/doc/debian-handbook/html/' + folder, lang };
-}
-function siteFolder(name) {
-  for (const base of ['build/docs/root', 'build-js/docs/root']) {
-    const dir = path.join(root, base, sites[name].dir);
-    if (fs.existsSync(dir)) return dir;
-  }
-  throw new Error(`${name}: run bench/ranking-eval.mjs ${name} first, which fetches it`);
-}
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.json': 'application/json', '.wasm': 'application/wasm' };
 // Serves folder at /, and the peer's output at /search-peer/.
@@ -57,8 +45,8 @@ const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', hea
 const rows = [];
 try {
   const chosen = process.argv.slice(2);
-  for (const name of chosen.length ? chosen : Object.keys(sites)) {
-    const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-peer-'));
+  for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => sites[s].translated)) {
+    const source = siteFolder(name, false), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-peer-'));
     try {
       execFileSync(peer, ['--quiet', '--site', source, '--output-path', out, '--force-language', sites[name].lang]);
       fs.writeFileSync(path.join(out, 'blank.html'), '<!doctype html><meta charset="utf-8"><title>peer</title>');
@@ -70,8 +58,8 @@ try {
         await window.peer.init();
       });
       for (const half of ['tune', 'held']) {
-        const file = path.join(root, 'bench/queries', `${name}-${half}.tsv`);
-        const queries = fs.readFileSync(file, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
+        const queries = siteQueries(name, half);
+        if (!queries) continue;
         let rr = 0, first = 0;
         for (const [q, answers] of queries) {
           const found = await page.evaluate(async (query) => {

@@ -1,8 +1,11 @@
 // How well the search page ranks and describes results on real documentation:
 //   node bench/ranking-eval.mjs [SITE...]        (default: python git postgresql;
-//                                                 also handbook-de, -fr, -ru and -ja)
-// Each site is a Debian documentation package, unpacked under build-js/docs (fetched
-// with apt-get download and dpkg -x when missing; build/docs is looked at first).
+//                                                 also handbook-de, -fr, -ru, -ja, -es
+//                                                 and -zh, reference-de, -fr, -ja, -zh)
+// Each site (bench/eval-sites.mjs) is a Debian documentation package, found unpacked
+// under build/ or build-js/ (docs/root, or corpora/x/PACKAGE) or fetched with
+// apt-get download and dpkg -x. The handbook in Spanish and Chinese and the reference
+// have held-out queries only.
 // The site is indexed with the command line (VANTREL_CLI, default
 // build-js/bin/vantrelindexer-cli) into a temporary folder and searched with the page's
 // own code (VANTREL_JS_DIR, default build-js/bin/js, loaded in Node) for the queries of
@@ -23,37 +26,11 @@ import path from 'node:path';
 import vm from 'node:vm';
 import { execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
-import { fileURLToPath } from 'node:url';
+import { root, sites, siteFolder, siteQueries } from './eval-sites.mjs';
 
-const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
 const cli = path.resolve(process.env.VANTREL_CLI || path.join(root, 'build-js/bin/vantrelindexer-cli'));
 const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(root, 'build-js/bin/js'));
 const S = createRequire(import.meta.url)(path.join(jsDir, 'search.js'));
-
-const sites = {
-  python: { pkg: 'python3.11-doc', dir: 'usr/share/doc/python3.11/html' },
-  git: { pkg: 'git-doc', dir: 'usr/share/doc/git-doc' },
-  postgresql: { pkg: 'postgresql-doc-15', dir: 'usr/share/doc/postgresql-doc-15/html', queries: 'pg' },
-};
-// The Debian handbook in four languages with different scripts.
-for (const [lang, folder] of [['de', 'de-DE'], ['fr', 'fr-FR'], ['ru', 'ru-RU'], ['ja', 'ja-JP']]) {
-  sites['handbook-' + lang] = { pkg: 'debian-handbook', dir: 'usr/share/doc/debian-handbook/html/' + folder, optional: true };
-}
-
-function siteFolder(name) {
-  const site = sites[name];
-  for (const base of ['build/docs/root', 'build-js/docs/root']) {
-    const dir = path.join(root, base, site.dir);
-    if (fs.existsSync(dir)) return dir;
-  }
-  const docs = path.join(root, 'build-js/docs');
-  fs.mkdirSync(docs, { recursive: true });
-  console.error(`fetching ${site.pkg}`);
-  execFileSync('apt-get', ['download', site.pkg], { cwd: docs, stdio: ['ignore', 'ignore', 'inherit'] });
-  const deb = fs.readdirSync(docs).find((f) => f.startsWith(site.pkg + '_') && f.endsWith('.deb'));
-  execFileSync('dpkg', ['-x', deb, 'root'], { cwd: docs });
-  return path.join(docs, 'root', site.dir);
-}
 
 // The index files as the page reads them: docs as windows-1252 (here Latin-1, which
 // keeps the same bytes for what the checks use), the rest as UTF-8.
@@ -67,11 +44,13 @@ function loadIndex(dir) {
 }
 
 function pageText(dir, companion, d, unicode) {
-  const box = { vantrelText: (n, data) => { box.data = n === d ? data : null; } };
+  const place = S.textPlace(companion.texts, d), box = { vantrelTexts: (list) => { box.list = list; } };
+  if (!place) return null;
   try {
-    vm.runInNewContext(fs.readFileSync(path.join(dir, companion.text, d + '.js'), 'utf8'), box);
+    vm.runInNewContext(fs.readFileSync(path.join(dir, place.file), 'utf8'), box);
   } catch { return null; }
-  return box.data ? new S.PageText(box.data.text, box.data.sections, unicode) : null;
+  const data = box.list?.[place.at];
+  return data ? new S.PageText(data.text, data.sections, unicode) : null;
 }
 
 // The page's <title>, references decoded and ASCII blanks collapsed (as document.title), or null.
@@ -87,7 +66,7 @@ function htmlTitle(file) {
 
 const rows = [];
 const chosen = process.argv.slice(2);
-for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !sites[s].optional)) {
+for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !sites[s].translated)) {
   const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-eval-'));
   try {
     execFileSync(cli, ['--quiet', source, out]);
@@ -100,8 +79,8 @@ for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !si
     searcher.useSummaries(S.summaryWords(companion.summaries, docs.length, unicode));
     const texts = new Map();
     for (const half of (process.env.EVAL_HALVES || 'tune held').split(' ')) {
-      const file = path.join(root, 'bench/queries', `${sites[name].queries || name}-${half}.tsv`);
-      const queries = fs.readFileSync(file, 'utf8').split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
+      const queries = siteQueries(name, half);
+      if (!queries) continue;
       let rr = 0, first = 0, shown = 0, marked = 0, titled = 0, real = 0, nothing = 0;
       for (const [q, answers] of queries) {
         const wanted = new Set(answers.split(' ')), result = searcher.search(q);

@@ -160,17 +160,26 @@ async function open(dir, q, texts) {
     bytes = files.filter((f) => !isText(f)).reduce((n, f) => n + size(f), 0);
     if (texts && r === runs - 1) {
       await textsSettled(page);
-      const folder = await page.evaluate(() => window.pages.text);
       const inView = await page.$$eval('#results li', (lis) => lis.filter((li) => {
         const box = li.getBoundingClientRect();
         return box.bottom > 0 && box.top < innerHeight;
       }).map((li) => li.getAttribute('data-doc')));
-      texts = files.filter(isText).reduce((n, f) => n + size(f), 0) /
-        Math.max(1, inView.reduce((n, d) => n + size(path.join(dir, folder, d + '.js')), 0));
+      texts = files.filter(isText).reduce((n, f) => n + size(f), 0) / Math.max(1, inView.reduce((n, d) => n + textBytes(dir, Number(d)), 0));
     }
     await context.close();
   }
   return { count, first: median(first), ready: median(ready), bytes, textRatio: texts };
+}
+
+// The bytes of document d's own text in its file of texts (0 without one).
+function textBytes(dir, d) {
+  const box = {};
+  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
+  const { groups, texts } = box.pages, g = texts?.[2 * d];
+  if (!(g >= 0)) return 0;
+  const list = {};
+  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', groups[g]), 'utf8'), { vantrelTexts: (l) => { list.l = l; } });
+  return Buffer.byteLength(JSON.stringify(list.l[texts[2 * d + 1]]));
 }
 
 // Waits until no page text is loading and none has started for 300 ms.
@@ -178,7 +187,7 @@ async function textsSettled(page) {
   let quiet = 0;
   for (let i = 0; i < 200 && quiet < 6; i++) {
     await page.waitForTimeout(50);
-    quiet = (await page.evaluate(() => document.querySelectorAll('script[data-page]').length)) ? 0 : quiet + 1;
+    quiet = (await page.evaluate(() => document.querySelectorAll('script[data-texts]').length)) ? 0 : quiet + 1;
   }
 }
 

@@ -64,7 +64,7 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
                    "How results link to pages: relative to SOURCE, full path, or --url-prefix + relative")
         ->check(CLI::IsMember(names(pathModes)))
         ->option_text("relative|full|url (default: relative)");
-    app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
+    auto* urlPrefixOption = app.add_option("--url-prefix", job.urlPrefix, "Prefix of every page's link (with --path url)")
         ->option_text("TEXT");
     auto* verboseFlag = app.add_flag("--verbose,-v", verbose, "Print every progress line");
     app.add_flag("--quiet,-q", quiet, "Print nothing but errors")->excludes(verboseFlag);
@@ -104,6 +104,12 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     app.add_flag("--watch", commandLine.watch,
                  "Index, then watch SOURCE and index again once changes have settled (pages that did not change "
                  "are not read again); Ctrl-C ends it");
+    app.add_option("--exclude", job.excludes,
+                   "Leave out the pages and folders GLOB matches, relative to SOURCE, as a line of its "
+                   ".vantrelignore would (repeatable; \"*\", \"?\", \"[...]\", \"**\", a trailing \"/\" for folders)")
+        ->option_text("GLOB")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     app.add_flag("--pattern-library", patternLibrary,
                  "Match with the regular expression library instead of the scanners (slower)");
     app.set_version_flag("--version", "vantrelindexer-cli " VANTREL_VERSION);
@@ -118,6 +124,11 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
     }
     job.contentMode = contentModes.at(content);
     job.pathMode = pathModes.at(path);
+    if (urlPrefixOption->count() > 0 && job.pathMode != PathMode::UrlPrefix) {
+        std::fprintf(stderr, "--url-prefix is used only with --path url: give --path url too, or leave "
+                             "--url-prefix out.\n");
+        return 2;
+    }
     commandLine.output = quiet ? Output::Quiet : verbose ? Output::Verbose : Output::Status;
     job.patternMatcher = patternLibrary ? PatternMatcher::RegexLibrary : PatternMatcher::Scanner;
     job.companionData = !plain;

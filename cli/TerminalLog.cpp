@@ -1,6 +1,7 @@
 #include "TerminalLog.h"
 
 #include "IndexJob.h"
+#include "Summary.h"
 
 #include <cerrno>
 #include <cstring>
@@ -83,9 +84,9 @@ void TerminalLog::report(const ProgressEvent& event)
 std::string TerminalLog::statusLine(double seconds, std::size_t width)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    char head[96];
-    std::snprintf(head, sizeof head, "%6.1f s  %zu pages  ", seconds, m_pagesDone);
-    std::string line = head;
+    char time[32];
+    std::snprintf(time, sizeof time, "%6.1f s  ", seconds);
+    const std::string line = time + counted(m_pagesDone, "page", "pages") + "  ";
     // One column stays free, so that the line never wraps.
     const std::size_t room = width > line.size() + 1 ? width - line.size() - 1 : 0;
     return line + shortenInTheMiddle(m_currentPage, room);

@@ -4,6 +4,7 @@
 #include "IndexJob.h"
 #include "SourceWatcher.h"
 #include "StopSignals.h"
+#include "Summary.h"
 #include "TerminalLog.h"
 
 #include <atomic>
@@ -34,43 +35,6 @@ int usageError(const std::string& message)
     return 2;
 }
 
-// The lines after a job: what was made, or why nothing was.
-void printSummary(const CommandLine& commandLine, const JobOutcome& outcome, double seconds, std::size_t problems)
-{
-    const JobSettings& job = commandLine.job;
-    switch (outcome.result) {
-    case JobResult::Complete:
-        std::printf("Indexing complete: %zu pages, %zu words in %.2f s.\n", outcome.pages, outcome.words, seconds);
-        if (outcome.words == 0)
-            std::printf("No words were indexed%s\n",
-                        job.contentMode == ContentMode::Keywords
-                            ? ": none of the pages has META keywords. --content titles, headers or all indexes more."
-                            : ".");
-        if (outcome.outputFailures.empty())
-            std::printf("Search page: %s/search.html\n", printableText(job.destinationFolder).c_str());
-        break;
-    case JobResult::Stopped:
-        std::printf("Indexing interrupted: %zu pages, %zu words in %.2f s. The old index is kept.\n",
-                    outcome.pages, outcome.words, seconds);
-        break;
-    case JobResult::NotWritten:
-    case JobResult::Refused: break;  // said on standard error
-    }
-    if (outcome.pagesOutside)
-        std::printf("%zu pages or folders outside the source folder were skipped%s\n", outcome.pagesOutside,
-                    job.followOutside ? "." : " (links that lead out; --follow-outside follows them).");
-    if (outcome.pagesOwnerMayNot)
-        std::printf("%zu pages that the source folder's owner may not read were not published.\n",
-                    outcome.pagesOwnerMayNot);
-    if (outcome.textsCut)
-        std::printf("%zu page texts were cut to keep the output within bounds.\n", outcome.textsCut);
-    if (outcome.pagesWordsLeftOut)
-        std::printf("%zu pages reached again through links were listed without their words, to keep the output "
-                    "within bounds.\n", outcome.pagesWordsLeftOut);
-    if (problems)
-        std::printf("%zu pages could not be read whole; --verbose lists them.\n", problems);
-}
-
 // One line per run while watching: what set it off, what it made, how long it took.
 void printWatchLine(const JobOutcome& outcome, std::size_t changed, double seconds)
 {
@@ -88,7 +52,9 @@ void printWatchLine(const JobOutcome& outcome, std::size_t changed, double secon
                     outcome.failure.c_str());
         break;
     case JobResult::Refused:
-        std::printf("%s: nothing indexed: DESTINATION holds files that are not the program's own.\n", what.c_str());
+        std::printf("%s: nothing indexed: %s. The last index is kept; watching goes on.\n", what.c_str(),
+                    outcome.failure.empty() ? "DESTINATION holds files that are not the program's own"
+                                            : outcome.failure.c_str());
         break;
     }
 }
@@ -109,6 +75,8 @@ int main(int argc, char** argv)
 
     if (SettingsProblem problem = checkSettings(job, true); problem != SettingsProblem::None)
         return usageError(problemMessage(problem));
+    if (const std::string problem = excludeProblem(job); !problem.empty())
+        return usageError("Nothing was indexed: " + problem + ".");
     if (!job.overwrite) {
         const std::vector<std::string> foreign = foreignFiles(job);
         for (const std::string& path : foreign)
@@ -133,6 +101,8 @@ int main(int argc, char** argv)
     // Named by the destination's real path, which it has only now that it exists.
     if (!commandLine.noCache)
         job.cacheFolder = defaultCacheFolder(job.destinationFolder);
+    if (const std::string warning = plainLinksWarning(job); !warning.empty() && output != Output::Quiet)
+        std::fprintf(stderr, "%s\n", warning.c_str());
 
     // A full file-size limit or a closed pipe must fail a write, not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -188,6 +158,8 @@ int main(int argc, char** argv)
     JobOutcome outcome;
     double seconds = 0;
     runJob(outcome, seconds);
+    if (outcome.result == JobResult::Refused && !outcome.failure.empty())
+        std::fprintf(stderr, "Nothing was indexed: %s.\n", outcome.failure.c_str());
     if (outcome.result == JobResult::NotWritten)
         std::fprintf(stderr, "Index not written: %s. The old index is kept.\n", outcome.failure.c_str());
     if (!outcome.outputFailures.empty())
@@ -195,8 +167,8 @@ int main(int argc, char** argv)
                      outcome.outputFailures.size());
     if (!outcome.cacheProblem.empty() && output == Output::Verbose)
         std::fprintf(stderr, "Cache not used: %s\n", printableText(outcome.cacheProblem).c_str());
-    if (output == Output::Status)
-        printSummary(commandLine, outcome, seconds, log.problems());
+    if (output != Output::Quiet)
+        std::fputs(jobSummary(job, outcome, seconds, log.problems()).c_str(), stdout);
     bool written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
 
     if (commandLine.watch && !quitting && outcome.result != JobResult::Refused) {

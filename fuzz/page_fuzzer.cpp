@@ -2,7 +2,8 @@
 // ends at its first NUL byte. The scanners must agree with the pattern library on it, by
 // the same reference that the differential test uses, and the page's text must come out
 // as the inside of a script string that a browser can load. The keys of its words are
-// well-formed UTF-8 of 1 to 64 UTF-16 code units.
+// well-formed UTF-8 of 1 to 64 UTF-16 code units, and its text is cut into the same
+// tokens with and without the word rules' ASCII shortcut.
 
 #include "PageContent.h"
 #include "PageTerms.h"
@@ -26,6 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static TermCounter counter("");
     PageTerms terms;
     counter.countPage(content, terms);
+    // The ASCII shortcut of the word rules cuts the page's text exactly as ICU does.
+    static WordRules::TextCutter fast, byIcu;
+    const std::string_view body = std::string_view(content.placed.body).substr(0, 64 * 1024);
+    fast.cut(body);
+    byIcu.cutByIcu(body);
+    bool same = fast.tokens().size() == byIcu.tokens().size();
+    for (std::size_t i = 0; same && i < fast.tokens().size(); ++i)
+        same = fast.tokens()[i].kind == byIcu.tokens()[i].kind
+            && fast.textOf(fast.tokens()[i]) == byIcu.textOf(byIcu.tokens()[i]);
+    if (!same) {
+        std::fprintf(stderr, "page_fuzzer: the ASCII shortcut cuts the text unlike ICU\n");
+        std::abort();
+    }
     const PageWords& keys = terms.keys;
     for (const auto& entry : keys.entries()) {
         const std::string_view key = keys.wordOf(entry);

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Checks a built Debian package: its control data and the files it installs.
+# Checks a built Debian package: its control data, the files it installs, its copyright
+# file and change log, and that lintian finds no error in it (its warnings are shown).
 #     scripts/check-package.sh FILE.deb
 set -eu
 deb=$1
@@ -21,7 +22,8 @@ for path in ./usr/bin/vantrelindexer ./usr/bin/vantrelindexer-cli \
             ./usr/share/vantrelindexer/js/search_top.html ./usr/share/vantrelindexer/js/search.css \
             ./usr/share/applications/vantrelindexer.desktop \
             ./usr/share/icons/hicolor/48x48/apps/vantrelindexer.png \
-            ./usr/share/man/man1/vantrelindexer-cli.1.gz; do
+            ./usr/share/man/man1/vantrelindexer-cli.1.gz ./usr/share/man/man1/vantrelindexer.1.gz \
+            ./usr/share/doc/vantrelindexer/copyright ./usr/share/doc/vantrelindexer/changelog.gz; do
     echo "$files" | grep -qx "$path" || fail "the package lacks $path"
 done
 echo "$files" | grep -v '^\./usr/' | grep -qv '^\./$' && fail "files outside /usr: $(echo "$files" | grep -v '^\./usr/')"
@@ -31,4 +33,17 @@ unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb --extract "$deb" "$unpacked"
 "$unpacked/usr/bin/vantrelindexer-cli" --version >/dev/null || fail "vantrelindexer-cli does not run"
+
+# The copyright file in the machine-readable format; the change log's latest entry is
+# this version.
+doc=$unpacked/usr/share/doc/vantrelindexer
+head -n 1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    || fail "the copyright file is not in the machine-readable format"
+gzip -dc "$doc/changelog.gz" >"$unpacked/changelog"
+logged=$(dpkg-parsechangelog -l "$unpacked/changelog" -S Version) || fail "the change log does not parse"
+version=$(dpkg-deb --field "$deb" Version)
+[ "$logged" = "$version" ] || fail "the change log's latest entry is $logged, the package is $version"
+
+# Debian's own checks: errors fail, warnings and the rest are listed.
+lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports errors"
 echo "check-package: $(basename "$deb") is complete"

@@ -29,6 +29,8 @@ QString shownName(const QLabel* label, std::string_view bytes, const QString& be
 QString skippedText(const JobOutcome& outcome)
 {
     QString text;
+    if (const std::string leftOut = leftOutSummary(outcome.leftOut); !leftOut.empty())
+        text += QStringLiteral("<br>") + QString::fromStdString(leftOut).toHtmlEscaped();
     if (outcome.pagesOutside)
         text += QStringLiteral("<br>%1 %2 skipped: links lead to them outside the source folder.")
                     .arg(outcome.pagesOutside)
@@ -200,6 +202,8 @@ void RunPage::showOutcome(const JobOutcome& outcome)
     case JobResult::Refused:
         text = QStringLiteral("Nothing was indexed: the destination folder holds files that VantrelIndexer did "
                               "not write.");
+        if (!outcome.failure.empty())  // the source folder's ignore file cannot be used
+            text = QStringLiteral("Nothing was indexed:<br>%1").arg(shownName(label, outcome.failure));
         for (const std::string& folder : foreignFolders(m_jobSettings))
             text = QStringLiteral("Nothing was indexed: VantrelIndexer writes only into folders of its own that "
                                   "nobody else may change.<br>%1")

@@ -11,7 +11,7 @@ void writeWords(RecordWriter& out, const PageWords& words)
     for (const auto& entry : words.entries()) {
         out.text(words.wordOf(entry));
         for (std::int64_t count : {entry.value.keywordOrTitle, entry.value.other, entry.value.h1, entry.value.h2,
-                                   entry.value.h3})
+                                   entry.value.h3, entry.value.link})
             out.varint(static_cast<std::uint64_t>(count));
     }
 }
@@ -21,13 +21,15 @@ void readWords(RecordReader& in, PageWords& words)
     words.reset();
     for (std::uint64_t n = in.count(6); n > 0 && !in.failed(); --n) {
         WordCounts& counts = words.findOrInsert(in.text());
-        for (std::int64_t* count : {&counts.keywordOrTitle, &counts.other, &counts.h1, &counts.h2, &counts.h3})
+        for (std::int64_t* count :
+             {&counts.keywordOrTitle, &counts.other, &counts.h1, &counts.h2, &counts.h3, &counts.link})
             *count = static_cast<std::int64_t>(in.varint());
     }
 }
 }  // namespace
 
-void writePageBody(const PageWords& words, const PageTerms* terms, const PageContent* content, std::string& out)
+void writePageBody(const PageWords& words, const PageTerms* terms, const std::string* textEntry, bool textCut,
+                   std::string& out)
 {
     RecordWriter record(out);
     writeWords(record, words);
@@ -40,15 +42,10 @@ void writePageBody(const PageWords& words, const PageTerms* terms, const PageCon
         record.number<std::uint8_t>(terms->englishPlurals);
         record.text(terms->language);
     }
-    record.number<std::uint8_t>(content != nullptr);
-    if (content) {
-        record.text(content->scriptText);
-        record.number<std::uint64_t>(content->sections.size());
-        for (const PageSection& section : content->sections) {
-            record.number(section.start);
-            record.text(section.anchor);
-            record.text(section.heading);
-        }
+    record.number<std::uint8_t>(textEntry != nullptr);
+    if (textEntry) {
+        record.text(*textEntry);
+        record.number<std::uint8_t>(textCut);
     }
 }
 
@@ -65,13 +62,8 @@ bool readPageBody(std::string_view bytes, PageBody& body)
         body.terms.language = in.text();
     }
     if (in.number<std::uint8_t>()) {
-        body.scriptText = in.text();
-        body.sections.resize(in.count(6));
-        for (PageSection& section : body.sections) {
-            section.start = in.number<std::uint32_t>();
-            section.anchor = in.text();
-            section.heading = in.text();
-        }
+        body.textEntry = in.text();
+        body.textCut = in.number<std::uint8_t>() != 0;
     }
     return !in.failed() && in.atEnd();
 }

@@ -17,7 +17,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 1;
+constexpr std::uint32_t kFormat = 2;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 // Time stamps are trusted only for files last changed this long before a job started:
@@ -236,7 +236,9 @@ void PageCache::load()
             in.fail();
     }
     CachedTables tables;
-    const bool tablesRead = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
+    bool tablesRead = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
+    in.array(tables.keyLengths);
+    tablesRead = tablesRead && tables.keyLengths.size() <= documents.size();
     const std::uint64_t checksum = in.checksum();
     if (!tablesRead || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
         return;
@@ -419,6 +421,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         tables.words.write(out);
         tables.keys.write(out);
         tables.stemPairs.write(out);
+        out.array(tables.keyLengths);
         out.number(out.checksum());
         written = out.flush();
         m_fileSystem.close(fd);

@@ -66,6 +66,7 @@ struct CachedTables {
     RankedWords words;      // indexed_words.js
     RankedWords keys;       // the keys of indexed_terms.js, in UTF-16 order
     RankedWords stemPairs;  // "stem\0key" of each page, with the pages that gave it
+    std::vector<double> keyLengths;  // each document's uses of keys, by document index
 };
 
 // The cache of one destination: what each page gave and the tables of the last job, in

@@ -127,6 +127,16 @@ bool FileSystem::writeAll(int fd, std::string_view data)
     return true;
 }
 
+bool FileSystem::closeWritten(int fd)
+{
+    return ::close(fd) == 0;
+}
+
+bool FileSystem::syncFileSystem(int folder)
+{
+    return ::syncfs(folder) == 0;
+}
+
 bool FileSystem::syncAndClose(int fd)
 {
     bool synced = ::fsync(fd) == 0;

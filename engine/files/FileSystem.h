@@ -53,6 +53,10 @@ public:
     virtual bool writeAll(int fd, std::string_view data);
     // Flushes the file to disk and closes it (closed also when the flush fails).
     virtual bool syncAndClose(int fd);
+    // Closes a file written without flushing it; false when the close reports a failed write.
+    virtual bool closeWritten(int fd);
+    // Flushes everything written to the file system that holds the open folder.
+    virtual bool syncFileSystem(int folder);
     virtual bool rename(int fromAt, const std::string& from, int toAt, const std::string& to);
     // A second name for the file at from (not following a link at from).
     virtual bool link(int fromAt, const std::string& from, int toAt, const std::string& to);

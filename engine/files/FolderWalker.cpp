@@ -51,7 +51,8 @@ FolderWalker::FolderWalker(std::string root, WalkRules rules, FileSystem& fileSy
         }
         m_ownerGroups.resize(static_cast<std::size_t>(std::max(count, 0)));
     }
-    enterFolder(std::move(root), std::move(handle), keyOf(info), false);
+    enterFolder(std::move(root), std::move(handle), keyOf(info), false,
+                m_rules.exclude ? m_rules.exclude->rootState() : ExcludeRules::FolderState());
 }
 
 bool FolderWalker::matchesPagePattern(const std::string& name)
@@ -94,7 +95,8 @@ bool FolderWalker::ownerMayRead(const struct stat& info) const
     return (info.st_mode & S_IROTH) != 0;
 }
 
-void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey file, bool throughLink)
+void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey file, bool throughLink,
+                               const ExcludeRules::FolderState& rules)
 {
     m_pages.clear();
     m_nextPage = 0;
@@ -118,6 +120,14 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
         const bool page = S_ISREG(e.info.st_mode) && matchesPagePattern(e.name);
         if (!page && !S_ISDIR(e.info.st_mode))
             continue;
+        // Left out before anything else is asked of it: a folder left out is not entered.
+        if (m_rules.exclude) {
+            const LeftOutBy by = m_rules.exclude->leftOut(rules, e.name, !page);
+            if (by != LeftOutBy::Nothing) {
+                m_leftOut.count(by, !page);
+                continue;
+            }
+        }
         struct stat own;
         e.link = entry.type == DT_LNK
             || (entry.type == DT_UNKNOWN && m_fileSystem.statAt(fd, e.name, own, false) && S_ISLNK(own.st_mode));
@@ -135,7 +145,9 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
     frame.handle = std::make_shared<FileHandle>(std::move(handle));
     for (Entry& e : entries) {
         if (S_ISDIR(e.info.st_mode)) {
-            frame.subFolders.push_back(SubFolder{std::move(e.name), keyOf(e.info), e.link});
+            ExcludeRules::FolderState inner = m_rules.exclude ? m_rules.exclude->enter(rules, e.name)
+                                                              : ExcludeRules::FolderState();
+            frame.subFolders.push_back(SubFolder{std::move(e.name), keyOf(e.info), e.link, std::move(inner)});
             continue;
         }
         if (outputFolder && carriesProgramMark(m_fileSystem, fd, e.name))
@@ -231,11 +243,13 @@ bool FolderWalker::next(PageItem& page)
         if (m_stack.empty())
             return false;
         Frame& top = m_stack.back();
-        const SubFolder& sub = top.subFolders[top.nextSubFolder++];
+        SubFolder& sub = top.subFolders[top.nextSubFolder++];
+        // Its own copy: entering it grows the stack that holds sub.
+        const ExcludeRules::FolderState rules = std::move(sub.rules);
         std::string folder = top.folder + "/" + sub.name;
         FileHandle handle = openSubFolder(sub);
         if (handle)
-            enterFolder(std::move(folder), std::move(handle), sub.file, sub.throughLink);
+            enterFolder(std::move(folder), std::move(handle), sub.file, sub.throughLink, rules);
         else
             m_pages.clear(), m_nextPage = 0;
     }

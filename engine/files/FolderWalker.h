@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ExcludeRules.h"
 #include "FileSystem.h"
 
 #include <cstdint>
@@ -39,6 +40,8 @@ struct WalkRules {
     // Pages in this folder that carry the program's mark are its own output (the search
     // page written there before), not pages of the site. Empty: none.
     std::string outputFolder;
+    // Pages and folders these rules leave out are not given or entered; null: none.
+    const ExcludeRules* exclude = nullptr;
 };
 
 // How opening a page went.
@@ -71,6 +74,9 @@ public:
     // Pages and folders skipped so far because links lead outside the root.
     std::size_t skippedOutside() const { return m_skippedOutside; }
 
+    // Pages and folders left out so far by the exclude rules.
+    const LeftOutCounts& leftOut() const { return m_leftOut; }
+
     // Whether a file name makes a page: it holds ".htm" in any letter case.
     static bool matchesPagePattern(const std::string& name);
 
@@ -82,6 +88,7 @@ private:
         std::string name;
         FileKey file;
         bool throughLink;
+        ExcludeRules::FolderState rules;  // how far the exclude rules have come along its path
     };
     struct Frame {
         std::string folder;
@@ -95,7 +102,8 @@ private:
     // Opens the sub-folder of the top frame, judged as openPage judges a page.
     FileHandle openSubFolder(const SubFolder& sub);
     // Lists an open folder once: its pages go to m_pages, its sub-folders onto the stack.
-    void enterFolder(std::string folder, FileHandle handle, FileKey file, bool throughLink);
+    void enterFolder(std::string folder, FileHandle handle, FileKey file, bool throughLink,
+                     const ExcludeRules::FolderState& rules);
     // The descriptor of frame at, opened again from an ancestor's when it was closed.
     int frameFolder(std::size_t at);
     void limitOpenFolders();
@@ -114,4 +122,5 @@ private:
     std::size_t m_nextPage = 0;
     std::set<FileKey> m_entered;
     std::size_t m_skippedOutside = 0;
+    LeftOutCounts m_leftOut;
 };

@@ -72,12 +72,17 @@ StagedFile::StagedFile(std::string target, FileSystem& fileSystem)
 {
 }
 
+StagedFile::StagedFile(int folder, std::string name, std::string target, FileSystem& fileSystem, bool flush)
+    : m_target(std::move(target)), m_fileSystem(fileSystem), m_borrowedFolder(folder), m_flush(flush), m_name(std::move(name))
+{
+}
+
 StagedFile::~StagedFile()
 {
     if (!m_temporary.empty())
-        m_fileSystem.remove(m_folder.fd(), m_temporary);
+        m_fileSystem.remove(folderFd(), m_temporary);
     if (!m_kept.empty())
-        m_fileSystem.remove(m_folder.fd(), m_kept);
+        m_fileSystem.remove(folderFd(), m_kept);
 }
 
 bool StagedFile::fail(int error)
@@ -88,6 +93,8 @@ bool StagedFile::fail(int error)
 
 bool StagedFile::openFolder()
 {
+    if (m_borrowedFolder >= 0)
+        return true;
     if (!m_folder)
         m_folder = FileHandle(m_fileSystem, m_fileSystem.openFolder(AT_FDCWD, folderOfPath(m_target), true));
     return static_cast<bool>(m_folder);
@@ -102,7 +109,7 @@ bool StagedFile::write(std::string_view text)
 {
     if (!openFolder())
         return fail(errno);
-    const int folder = m_folder.fd();
+    const int folder = folderFd();
     struct stat info;
     if (m_fileSystem.statAt(folder, m_name, info, false)) {
         if (S_ISDIR(info.st_mode))
@@ -136,7 +143,7 @@ bool StagedFile::write(std::string_view text)
         m_fileSystem.close(fd);
         return fail(error);
     }
-    if (!m_fileSystem.syncAndClose(fd))
+    if (m_flush ? !m_fileSystem.syncAndClose(fd) : !m_fileSystem.closeWritten(fd))
         return fail(errno);
     return true;
 }
@@ -145,7 +152,7 @@ bool StagedFile::replaceTarget(bool keepOld)
 {
     if (m_temporary.empty())
         return fail(EINVAL);
-    const int folder = m_folder.fd();
+    const int folder = folderFd();
     bool movedAside = false;
     if (keepOld) {
         std::string kept = temporaryName();
@@ -179,11 +186,11 @@ bool StagedFile::restoreOld()
     if (!m_replaced)
         return true;
     if (!m_hadOld) {
-        m_fileSystem.remove(m_folder.fd(), m_name);
+        m_fileSystem.remove(folderFd(), m_name);
         m_replaced = false;
         return true;
     }
-    if (!m_fileSystem.rename(m_folder.fd(), m_kept, m_folder.fd(), m_name))
+    if (!m_fileSystem.rename(folderFd(), m_kept, folderFd(), m_name))
         return fail(errno);
     m_kept.clear();
     m_replaced = false;
@@ -193,8 +200,14 @@ bool StagedFile::restoreOld()
 void StagedFile::removeStaleFiles(const std::string& folderPath, FileSystem& fileSystem)
 {
     FileHandle folder(fileSystem, fileSystem.openFolder(AT_FDCWD, folderPath, true));
+    if (folder)
+        removeStaleFilesIn(folder.fd(), fileSystem);
+}
+
+void StagedFile::removeStaleFilesIn(int folder, FileSystem& fileSystem)
+{
     std::vector<FolderEntry> entries;
-    if (!folder || !fileSystem.listFolder(folder.fd(), entries))
+    if (!fileSystem.listFolder(folder, entries))
         return;
     const uid_t me = ::geteuid();
     for (const FolderEntry& entry : entries) {
@@ -204,7 +217,7 @@ void StagedFile::removeStaleFiles(const std::string& folderPath, FileSystem& fil
         if (::kill(writer, 0) == 0 || errno != ESRCH)
             continue;  // the writer may still be at work
         struct stat info;
-        if (fileSystem.statAt(folder.fd(), entry.name, info, false) && S_ISREG(info.st_mode) && info.st_uid == me)
-            fileSystem.remove(folder.fd(), entry.name);
+        if (fileSystem.statAt(folder, entry.name, info, false) && S_ISREG(info.st_mode) && info.st_uid == me)
+            fileSystem.remove(folder, entry.name);
     }
 }

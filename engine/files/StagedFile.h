@@ -20,6 +20,11 @@ bool areUnpredictableDigits(std::string_view text);
 class StagedFile {
 public:
     explicit StagedFile(std::string target, FileSystem& fileSystem = FileSystem::real());
+    // The file name in the open folder (which must outlive this object and is not
+    // closed by it); target is only the path that error messages name. Without flush
+    // the written file is closed without waiting for the disk: for files that a later,
+    // flushed one makes reachable, after one flush of the whole file system.
+    StagedFile(int folder, std::string name, std::string target, FileSystem& fileSystem, bool flush);
     ~StagedFile();
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
@@ -44,15 +49,20 @@ public:
     // Removes the temporary files of earlier runs that ended without cleaning up (their
     // process is gone) from folder: only regular files named as this class names them.
     static void removeStaleFiles(const std::string& folder, FileSystem& fileSystem = FileSystem::real());
+    // The same in an open folder.
+    static void removeStaleFilesIn(int folder, FileSystem& fileSystem);
 
 private:
     bool fail(int error);
     std::string temporaryName() const;
     bool openFolder();
+    int folderFd() const { return m_borrowedFolder >= 0 ? m_borrowedFolder : m_folder.fd(); }
 
     std::string m_target;
     FileSystem& m_fileSystem;
     FileHandle m_folder;      // the target's folder, opened once
+    int m_borrowedFolder = -1; // the target's folder when the caller holds it open
+    bool m_flush = true;
     std::string m_name;       // the target's name in it
     std::string m_temporary;  // written, not yet renamed (a name in m_folder)
     std::string m_kept;       // the old target's second name (in m_folder)

@@ -1,5 +1,5 @@
 // The companion data of the search page: indexed_pages.js (real titles, summaries, the way
-// to the pages) and the page texts under indexed_text/, with texts kept across jobs.
+// to the pages) and the page texts in groups in indexed_text/, unchanged groups kept.
 
 #include "CompanionData.h"
 
@@ -35,17 +35,6 @@ bool isPageTextName(const char* name)
 }
 
 const char* const kMarkFile = ".vantrelindexer";
-
-// True when the file name in folder holds exactly text: a regular file of ours, read
-// whole and compared.
-bool holdsText(FileSystem& fileSystem, int folder, const std::string& name, const std::string& text)
-{
-    struct stat info;
-    std::string data;
-    return fileSystem.statAt(folder, name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
-        && static_cast<std::size_t>(info.st_size) == text.size()
-        && readRegularFile(fileSystem, folder, name, text.size() + 1, data, false) && data == text;
-}
 
 // Whether the file name in folder is a regular file of ours that opens with the mark.
 bool carriesMark(FileSystem& fileSystem, int folder, const std::string& name)
@@ -193,17 +182,26 @@ CompanionData::~CompanionData()
 {
     if (!m_finished)
         discard();
-    for (int fd : {m_stampFolder, m_previousFolder, m_textFolder, m_destinationFolder})
+    m_texts.reset();
+    m_store.reset();
+    for (int fd : {m_textFolder, m_destinationFolder})
         if (fd >= 0)
             m_fileSystem.close(fd);
 }
 
 void CompanionData::fail(const std::string& path, int error)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_error.empty()) {
         m_failedPath = path;
         m_error = std::strerror(error);
+    }
+}
+
+void CompanionData::storeFailed()
+{
+    if (m_error.empty() && m_store) {
+        m_failedPath = m_store->failedPath();
+        m_error = m_store->error();
     }
 }
 
@@ -238,7 +236,6 @@ bool CompanionData::begin()
     }
     const std::string problem = made ? ownershipProblem(m_fileSystem, m_textFolder) : textFolderProblemOf(m_fileSystem, m_textFolder);
     if (!problem.empty()) {
-        std::lock_guard<std::mutex> lock(m_mutex);
         m_failedPath = folder;
         m_error = "not used: " + problem;
         return false;
@@ -250,114 +247,38 @@ bool CompanionData::begin()
             return false;
         }
     }
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        m_stamp = unpredictableDigits();
-        if (m_fileSystem.makeFolder(m_textFolder, m_stamp, 0755))
-            break;
-        if (errno != EEXIST) {
-            fail(folder + "/" + m_stamp, errno);
-            return false;
-        }
-    }
-    m_stampFolder = m_fileSystem.openFolder(m_textFolder, m_stamp, false);
-    if (m_stampFolder < 0) {
-        fail(folder + "/" + m_stamp, errno);
-        return false;
-    }
-    m_previousFolder = openPreviousFolder();
+    // The pieces the index in place names stay until the job after this one, so that a
+    // search page opened on it keeps working.
+    std::string previous;
+    if (carriesMark(m_fileSystem, m_destinationFolder, "indexed_pages.js")
+        && readRegularFile(m_fileSystem, m_destinationFolder, "indexed_pages.js", std::size_t(1) << 30, previous, false))
+        PieceStore::namesIn(previous, m_previousPieces);
+    const std::string stampedFolder = std::string("\"text\":\"") + kTextFolder + "/";
+    if (const std::size_t at = previous.find(stampedFolder); at != std::string::npos)
+        m_previousStamps.insert(previous.substr(at + stampedFolder.size(), kUnpredictableDigits));
+    StagedFile::removeStaleFilesIn(m_textFolder, m_fileSystem);
+    m_store = std::make_unique<PieceStore>(m_textFolder, folder, m_fileSystem);
+    m_texts = std::make_unique<TextGroups>(*m_store);
     return true;
 }
 
-int CompanionData::openPreviousFolder() const
+std::string CompanionData::textEntry(const PageContent& content, std::size_t pageBytes, bool& cut)
 {
-    // The newest folder of an earlier job, when it is ours and nobody else may change it:
-    // its files are only ever linked into the new folder after their bytes are compared.
-    std::vector<FolderEntry> entries;
-    m_fileSystem.listFolder(m_textFolder, entries);
-    std::string newest;
-    struct timespec newestTime = {};
-    for (const FolderEntry& entry : entries) {
-        struct stat info;
-        if (!areUnpredictableDigits(entry.name) || m_stamp == entry.name
-            || !m_fileSystem.statAt(m_textFolder, entry.name, info, false) || !S_ISDIR(info.st_mode)
-            || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-            continue;
-        if (newest.empty() || info.st_mtim.tv_sec > newestTime.tv_sec
-            || (info.st_mtim.tv_sec == newestTime.tv_sec && info.st_mtim.tv_nsec > newestTime.tv_nsec)) {
-            newest = entry.name;
-            newestTime = info.st_mtim;
-        }
-    }
-    return newest.empty() ? -1 : m_fileSystem.openFolder(m_textFolder, newest, false);
+    return TextGroups::entryOf(content, pageBytes, cut);
 }
 
-void CompanionData::writePageText(std::int32_t document, const PageContent& content, std::size_t pageBytes)
+void CompanionData::addText(std::int32_t document, std::string entry, bool cut)
 {
-    if (m_stampFolder < 0)
-        return;
-    // A page's text and sections may take twice its own bytes at most: escapes of control
-    // characters (six bytes for one) and charset conversion must not let a page write
-    // much more than it is.
-    const std::size_t mostBytes = 2 * pageBytes + 256;
-    std::string text = kMark;
-    text += "vantrelText(";
-    IndexText::appendNumber(text, document);
-    text += ",{\"text\":\"";
-    const std::size_t head = text.size();
-    const std::size_t room = std::min(2 * pageBytes, kMaxPageTextBytes);
-    std::uint32_t units = ~std::uint32_t(0);
-    bool cut = false;
-    if (content.scriptText.size() > room) {
-        text.append(content.scriptText, 0, scriptTextCut(content.scriptText, room, units));
-        cut = true;
-    } else {
-        text += content.scriptText;
-    }
-    text += '"';
-    text += ",\"sections\":[";
-    bool first = true;
-    for (const PageSection& section : content.sections) {
-        if (section.start > units)
-            break;  // beyond the text kept
-        std::string entry = first ? "[" : ",[";
-        IndexText::appendNumber(entry, section.start);
-        entry += ',';
-        appendScriptString(entry, section.anchor);
-        entry += ',';
-        appendScriptString(entry, section.heading);
-        entry += ']';
-        if (text.size() - head + entry.size() > mostBytes) {
-            cut = true;
-            break;
-        }
-        text += entry;
-        first = false;
-    }
-    text += "]});\n";
     if (cut)
         ++m_textsCut;
-    const std::string name = std::to_string(document) + ".js";
-    // A page whose text has not changed since the last job keeps its file: a new name for
-    // it costs far less than a new file, on file systems slow to make and remove files.
-    if (m_previousFolder >= 0 && holdsText(m_fileSystem, m_previousFolder, name, text)
-        && m_fileSystem.link(m_previousFolder, name, m_stampFolder, name))
-        return;
-    const int fd = m_fileSystem.createNew(m_stampFolder, name, 0644);
-    if (fd < 0) {
-        fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, errno);
-        return;
-    }
-    bool written = m_fileSystem.writeAll(fd, text);
-    int error = errno;
-    m_fileSystem.close(fd);
-    if (!written)
-        fail(m_destination + "/" + kTextFolder + "/" + m_stamp + "/" + name, error);
+    if (m_texts && m_error.empty() && !m_texts->add(document, std::move(entry)))
+        storeFailed();
 }
 
 void CompanionData::shareText(std::int32_t document, std::int32_t first)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_shared.emplace_back(document, first);
+    if (m_texts)
+        m_texts->share(document, first);
 }
 
 void CompanionData::recordPage(std::int32_t document, std::string title, std::string summary, int linkShare)
@@ -382,13 +303,11 @@ void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
                            const std::string& termsText)
 {
-    if (m_stampFolder < 0 || !m_error.empty()) {
+    if (!m_texts || !m_error.empty() || !m_texts->finish() || !m_store->flush()) {
+        storeFailed();
         discard();
         return false;
     }
-    // The page texts are not flushed one by one: should the machine stop before they
-    // reach the disk, the search page shows summaries where texts are missing, and the
-    // next job writes them anew.
     m_titles.resize(documents.size());
     m_summaries.resize(documents.size());
     std::string text = kMark;
@@ -398,19 +317,26 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     IndexText::appendNumber(text, static_cast<std::int64_t>(documents.size()));
     text += ",\"check\":\"" + documentsCheck(documents) + "\",\"base\":";
     appendScriptString(text, base);
-    text += ",\"text\":";
-    appendScriptString(text, std::string(kTextFolder) + "/" + m_stamp + "/");
-    if (!m_shared.empty()) {
-        std::sort(m_shared.begin(), m_shared.end());
-        text += ",\n\"shared\":{";
-        for (std::size_t i = 0; i < m_shared.size(); ++i) {
-            text += i ? ",\"" : "\"";
-            IndexText::appendNumber(text, m_shared[i].first);
-            text += "\":";
-            IndexText::appendNumber(text, m_shared[i].second);
-        }
-        text += '}';
+    text += ",\"store\":";
+    appendScriptString(text, std::string(kTextFolder) + "/");
+    text += ",\n\"groups\":[";
+    const std::vector<std::string>& groups = m_texts->groups();
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        text += i ? ",\"" : "\"";
+        text += groups[i];
+        text += '"';
     }
+    text += "],\n\"texts\":[";
+    const auto& places = m_texts->places();
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+        const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
+        if (d)
+            text += ',';
+        IndexText::appendNumber(text, place.first);
+        text += ',';
+        IndexText::appendNumber(text, place.second);
+    }
+    text += ']';
     for (const auto* list : {&m_titles, &m_summaries}) {
         text += list == &m_titles ? ",\n\"titles\":[" : "],\n\"summaries\":[";
         for (std::size_t i = 0; i < list->size(); ++i) {
@@ -422,8 +348,8 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     text += "]};\n";
     // Both are written out before either replaces its old one, and the old word index
     // comes back when the new pages file cannot be put in place.
-    StagedFile terms(m_destination + "/indexed_terms.js");
-    StagedFile pages(m_destination + "/indexed_pages.js");
+    StagedFile terms(m_destination + "/indexed_terms.js", m_fileSystem);
+    StagedFile pages(m_destination + "/indexed_pages.js", m_fileSystem);
     auto failed = [this](const StagedFile& file) {
         m_failedPath = file.target();
         m_error = file.error();
@@ -441,33 +367,39 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         return failed(pages);
     }
     m_finished = true;
-    // Earlier jobs' page texts: folders named by a stamp, holding page text files only.
-    std::vector<FolderEntry> entries;
-    m_fileSystem.listFolder(m_textFolder, entries);
-    for (const FolderEntry& entry : entries)
-        if (areUnpredictableDigits(entry.name) && m_stamp != entry.name)
-            removeTextFolder(m_textFolder, entry.name);
+    std::set<std::string> keep = m_previousPieces;
+    PieceStore::namesIn(text, keep);
+    m_store->removeAllBut(keep);
+    removeEarlierVersionsFolders();
     return true;
 }
 
 void CompanionData::discard()
 {
-    if (m_stampFolder < 0)
+    if (!m_store)
         return;
-    m_fileSystem.close(m_stampFolder);
-    m_stampFolder = -1;
-    removeTextFolder(m_textFolder, m_stamp);
+    for (const std::string& name : m_store->written())
+        if (!m_previousPieces.count(name))
+            m_fileSystem.remove(m_textFolder, name);
 }
 
-void CompanionData::removeTextFolder(int parent, const std::string& name)
+void CompanionData::removeEarlierVersionsFolders()
 {
-    // Only the page texts the program wrote go, and the folder only when that empties it.
-    FileHandle folder(m_fileSystem, m_fileSystem.openFolder(parent, name, false));
-    std::vector<FolderEntry> files;
-    if (!folder || !ownershipProblem(m_fileSystem, folder.fd()).empty() || !m_fileSystem.listFolder(folder.fd(), files))
-        return;
-    for (const FolderEntry& file : files)
-        if (isPageTextName(file.name.c_str()) && carriesMark(m_fileSystem, folder.fd(), file.name))
-            m_fileSystem.remove(folder.fd(), file.name);
-    m_fileSystem.remove(parent, name, true);  // stays when anything else is left in it
+    // Earlier versions wrote one file per page text into folders named by a random stamp:
+    // only their page texts go, and a folder only when that empties it. The folder of
+    // the index just replaced stays until the next job, for the pages opened on it.
+    std::vector<FolderEntry> entries;
+    m_fileSystem.listFolder(m_textFolder, entries);
+    for (const FolderEntry& entry : entries) {
+        if (!areUnpredictableDigits(entry.name) || m_previousStamps.count(entry.name))
+            continue;
+        FileHandle folder(m_fileSystem, m_fileSystem.openFolder(m_textFolder, entry.name, false));
+        std::vector<FolderEntry> files;
+        if (!folder || !ownershipProblem(m_fileSystem, folder.fd()).empty() || !m_fileSystem.listFolder(folder.fd(), files))
+            continue;
+        for (const FolderEntry& file : files)
+            if (isPageTextName(file.name.c_str()) && carriesMark(m_fileSystem, folder.fd(), file.name))
+                m_fileSystem.remove(folder.fd(), file.name);
+        m_fileSystem.remove(m_textFolder, entry.name, true);  // stays when anything else is left in it
+    }
 }

@@ -3,33 +3,36 @@
 #include "FileSystem.h"
 #include "IndexTypes.h"
 #include "PageContent.h"
+#include "PieceStore.h"
+#include "TextGroups.h"
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 // The data the search page shows beside the two index files, written next to them:
 //
 //   indexed_pages.js            var pages={"format":1,"count":N,"check":"...","base":"...",
-//                                          "text":"indexed_text/STAMP/","titles":[...],
-//                                          "summaries":[...]};
-//   indexed_text/STAMP/N.js     vantrelText(N,{"text":"...","sections":[[start,"anchor",
-//                                          "heading"],...]});
+//                                          "store":"indexed_text/","groups":[NAME,...],
+//                                          "texts":[g,i,...],"titles":[...],"summaries":[...]};
+//   indexed_text/NAME           page texts a few to a file (see TextGroups.h), each file
+//                               named by its bytes (see PieceStore.h)
 //
 // "check" ties the file to the indexed_docs.js it was written with (see
 // documentsCheck()), "base" leads from the search page to the pages of relative
-// locations. indexed_terms.js, the word index of every script (see TermsText.h), is
-// put in place with indexed_pages.js. Each job writes its page texts into a new folder
-// named by a random stamp, which only the new indexed_pages.js names; older folders go once it is in place. A text
-// that has not changed since the last job is the same file under a second name. A file
-// that stands for several documents (links, hard links) has its text written once; the
-// others name it in "shared":{"N":FIRST,...}, which is left out when there are none.
+// locations. "texts" holds, for each document, the group of its text and its place
+// there (-1,-1 for none): a file that stands for several documents (links, hard links)
+// has its text written once, and the later documents name its place too.
+// indexed_terms.js, the word index of every script (see TermsText.h), is put in place
+// with indexed_pages.js. A group unchanged since the last job keeps its file; groups
+// that neither the new nor the previous indexed_pages.js names go once the new one is in
+// place, so a page opened on the previous index still finds its texts.
 //
 // indexed_text must be the program's own: made by it (it holds the mark file
 // .vantrelindexer), owned by the user who runs it and writable by nobody else. Only
-// files and folders that carry the mark, or that this job made, are ever removed.
+// files and folders that carry the mark are ever removed.
 class CompanionData {
 public:
     // The version of the format above; a search page refuses data of another.
@@ -46,15 +49,15 @@ public:
     static std::string textFolderProblem(const std::string& destinationFolder,
                                          FileSystem& fileSystem = FileSystem::real());
 
-    // Makes the new folder for the page texts; false (error() says why) when it cannot.
+    // Opens (or makes) the folder of the pieces; false (error() says why) when it cannot.
     bool begin();
 
-    // Writes the text and sections of document, cut to the bytes its page may cost:
-    // kMaxPageTextBytes of text as written, and twice pageBytes (the page's own) for the
-    // whole file. Safe to call from several threads.
-    void writePageText(std::int32_t document, const PageContent& content, std::size_t pageBytes);
+    // The entry of a page's text in its group (TextGroups::entryOf()). Safe on any thread.
+    static std::string textEntry(const PageContent& content, std::size_t pageBytes, bool& cut);
 
-    // document shows the text written for first, an earlier document of the same file.
+    // Adds the text entry of document (a text cut to its bytes when cut), or makes it show
+    // the text of first, an earlier document of the same file; in document order.
+    void addText(std::int32_t document, std::string entry, bool cut);
     void shareText(std::int32_t document, std::int32_t first);
 
     // Page texts cut so far to stay within their bytes.
@@ -73,8 +76,8 @@ public:
     // destination to relative locations, URL-encoded.
     bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText);
 
-    // Removes this job's page texts (the job wrote no index); done when the object ends
-    // unless finish() succeeded.
+    // Removes the pieces this job wrote that the index in place does not name (the job
+    // wrote no index); done when the object ends unless finish() succeeded.
     void discard();
 
     // The path and the reason of the first failure.
@@ -83,23 +86,22 @@ public:
 
 private:
     void fail(const std::string& path, int error);
-    int openPreviousFolder() const;
-    void removeTextFolder(int parent, const std::string& name);
+    void removeEarlierVersionsFolders();
+    void storeFailed();
 
     FileSystem& m_fileSystem;
     std::string m_destination;
     int m_destinationFolder = -1;
-    std::string m_stamp;
     int m_textFolder = -1;  // indexed_text
-    int m_stampFolder = -1;  // indexed_text/STAMP
-    int m_previousFolder = -1;  // the newest folder of an earlier job, or -1
+    std::unique_ptr<PieceStore> m_store;
+    std::unique_ptr<TextGroups> m_texts;
+    std::set<std::string> m_previousPieces;  // named by the indexed_pages.js in place
+    std::set<std::string> m_previousStamps;  // its folder of texts, written by an earlier version
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
     std::vector<int> m_linkShares;
-    std::vector<std::pair<std::int32_t, std::int32_t>> m_shared;  // document, first
-    std::atomic<std::size_t> m_textsCut{0};
+    std::size_t m_textsCut = 0;
     bool m_finished = false;
-    std::mutex m_mutex;
     std::string m_failedPath;
     std::string m_error;
 };

@@ -13,6 +13,7 @@
 #include <vector>
 
 class CompanionData;
+class ExcludeRules;
 class FileSystem;
 class PageCache;
 struct CachedTables;
@@ -98,6 +99,9 @@ public:
     // and only the words of the pages that changed are ranked again; the files written
     // are the same byte for byte.
     std::string cacheFolder;
+    // Globs of pages and folders to leave out besides those of the source folder's
+    // ignore file (.vantrelignore), in its syntax without "!" (see ExcludeRules.h).
+    std::vector<std::string> excludePatterns;
     // The stop flag of the run that asked for the job; buildIndex() never clears it.
     const std::atomic<bool>* runStopRequested = nullptr;
 
@@ -106,6 +110,7 @@ public:
     std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not read
     std::size_t textsCut = 0;          // page texts cut to the bytes their page may cost
     std::size_t pagesWordsLeftOut = 0; // later documents of a file reached again, listed without words
+    LeftOutCounts leftOut;             // pages and folders left out, by why
 
     // What the later documents of a file reached again (links, hard links) may add to the
     // bytes of the pages read once before they are listed without words: half the bytes
@@ -136,4 +141,5 @@ private:
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
     void openCache();
     void saveCache();
+    std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

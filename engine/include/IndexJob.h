@@ -24,6 +24,9 @@ struct JobSettings {
     // The cache of what each page gave ("" for none; PageCache::folderFor() names the
     // user's for a destination): unchanged pages are not read again.
     std::string cacheFolder;
+    // Globs of pages and folders to leave out, after the source folder's .vantrelignore
+    // (see ExcludeRules.h).
+    std::vector<std::string> excludes;
 };
 
 // The user's cache folder for a destination: under $XDG_CACHE_HOME (else ~/.cache),
@@ -36,7 +39,8 @@ enum class JobResult {
     Stopped,     // a stop request ended it; the old index stays
     NotWritten,  // an index file could not be written, or the job failed; the old index stays
     Refused,     // the destination holds files of the site's own that it may not replace, or
-                 // a folder the program would write into that is not its own
+                 // a folder the program would write into that is not its own, or the
+                 // ignore file or --exclude cannot be used (failure says why)
 };
 
 struct JobOutcome {
@@ -49,7 +53,9 @@ struct JobOutcome {
     std::size_t pagesWordsLeftOut = 0; // documents of a file reached again, listed without words
     std::size_t pagesRead = 0;         // pages read and parsed; the others came from the cache
     std::string cacheProblem;          // why the cache was not used or kept ("" when it was)
-    std::string failure;           // NotWritten: which file could not be written and why
+    LeftOutCounts leftOut;             // pages and folders left out, by why
+    std::string failure;           // NotWritten: which file could not be written and why;
+                                   // Refused by the exclude rules: what is wrong with them
     std::vector<std::string> outputFailures;  // search-page or companion files not written: "PATH: reason"
 };
 
@@ -64,6 +70,15 @@ bool canEnterFolder(const std::string& folder);
 // Checks destination, source and URL prefix. With createDestination, a destination that
 // does not exist yet passes when it could be made.
 SettingsProblem checkSettings(const JobSettings& settings, bool createDestination = false);
+
+// Why the source folder's ignore file or the --exclude globs of settings cannot be used,
+// naming the file or glob; "" when they can (or there are none). A job refuses to run
+// with them.
+std::string excludeProblem(const JobSettings& settings);
+
+// What a job left out and why, as one sentence ("Left out: 3 pages and 1 folder by
+// .vantrelignore, 2 pages marked noindex."); "" when it left nothing out.
+std::string leftOutSummary(const LeftOutCounts& counts);
 
 // Makes folder and the folders above it that are missing; true when it can be entered.
 bool createFolders(const std::string& folder);

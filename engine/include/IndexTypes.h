@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,37 @@ enum class PatternMatcher : std::uint8_t {
     RegexLibrary,  // Boost.Regex, the reference
 };
 
+// Why a page or a folder of the source tree was left out of a job.
+enum class LeftOutBy : std::uint8_t {
+    Nothing,
+    IgnoreFile,     // a pattern of the source folder's .vantrelignore
+    ExcludeOption,  // an --exclude pattern
+    Noindex,        // the page asks robots not to index it (<meta name="robots" content="noindex">)
+};
+
+// What a job left out, and why. Folders left out are not entered: their pages are not counted.
+struct LeftOutCounts {
+    std::size_t pagesByIgnoreFile = 0;
+    std::size_t foldersByIgnoreFile = 0;
+    std::size_t pagesByExclude = 0;
+    std::size_t foldersByExclude = 0;
+    std::size_t pagesNoindex = 0;
+
+    void count(LeftOutBy by, bool folder)
+    {
+        if (by == LeftOutBy::IgnoreFile)
+            ++(folder ? foldersByIgnoreFile : pagesByIgnoreFile);
+        else if (by == LeftOutBy::ExcludeOption)
+            ++(folder ? foldersByExclude : pagesByExclude);
+        else if (by == LeftOutBy::Noindex)
+            ++pagesNoindex;
+    }
+    bool any() const
+    {
+        return pagesByIgnoreFile || foldersByIgnoreFile || pagesByExclude || foldersByExclude || pagesNoindex;
+    }
+};
+
 // One indexed page. Its position in the document table is its document index.
 struct DocumentEntry {
     std::string title;     // upper-cased and escaped for a JavaScript string literal
@@ -45,6 +77,7 @@ struct WordCounts {
     std::int64_t h1 = 0;
     std::int64_t h2 = 0;
     std::int64_t h3 = 0;
+    std::int64_t link = 0;  // text of links outside headings: the companion word index only
 };
 
 // A stop request as a job sees it: the engine's own flag, or the flag of the run that

@@ -28,7 +28,7 @@ void forEachWord(std::string_view text, Visit&& visit);
 
 // The counter that text after a tag goes to: "H1", "H2", "H3" and "TITLE" (whole tag,
 // exact, upper-cased) have their own; everything else counts as other text.
-enum class WordPlace { KeywordOrTitle, Other, H1, H2, H3 };
+enum class WordPlace { KeywordOrTitle, Other, H1, H2, H3, Link };
 WordPlace placeOfTag(std::string_view upperTag);
 
 // Adds one to the counter of place for every word of upper-cased text.

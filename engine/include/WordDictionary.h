@@ -4,14 +4,32 @@
 #include "WordTable.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
-// One document of a word's postings with the word's weight in it.
-struct Posting {
-    std::int32_t document;
-    double weight;
+// One document of a word's postings with the word's weight in it. The weight is kept in
+// two 4-byte halves, so that a posting takes 12 bytes instead of 16: postings are most of
+// a job's memory.
+class Posting {
+public:
+    Posting() = default;
+    Posting(std::int32_t document, double weight) : document(document) { setWeight(weight); }
+
+    double weight() const
+    {
+        double weight;
+        std::memcpy(&weight, m_weight, sizeof weight);
+        return weight;
+    }
+    void setWeight(double weight) { std::memcpy(m_weight, &weight, sizeof weight); }
+
+    std::int32_t document = 0;
+
+private:
+    std::uint32_t m_weight[2] = {};
 };
+static_assert(sizeof(Posting) == 12, "a posting is packed");
 using Postings = std::vector<Posting>;
 
 // The weight of a word on a page: 3 per keyword or title occurrence, 3 per H1, 2 per H2,
@@ -26,8 +44,19 @@ class WordDictionary {
 public:
     const Postings* find(std::string_view word) const { return m_table.find(word); }
 
-    // Sets the weight of every word of the page under the page's document index.
-    void addPage(std::int32_t document, const PageWords& pageWords);
+    // Sets the weight of every word of the page under the page's document index: by
+    // wordWeight, or by weigh when given.
+    void addPage(std::int32_t document, const PageWords& pageWords, double (*weigh)(const WordCounts&) = wordWeight);
+
+    // Sets the weight of every posting to weigh(posting).
+    template <typename Weigh>
+    void reweigh(Weigh&& weigh)
+    {
+        m_table.forEachValue([&weigh](Postings& postings) {
+            for (Posting& posting : postings)
+                posting.setWeight(weigh(posting));
+        });
+    }
 
     // Enters document under word with no weight, once: a set of documents per word.
     void addDocument(std::string_view word, std::uint64_t hash, std::int32_t document);
@@ -36,9 +65,11 @@ public:
     // without any are not added.
     void merge(const WordDictionary& other, std::int32_t documentLimit);
 
-    // Orders the postings of the words at positions order[begin, end) in table() best
-    // first: descending weight, equal weights in ascending document order.
-    void rankWords(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end);
+    // The postings of table().entries()[i], to change in place.
+    Postings& postingsAt(std::size_t i) { return m_table.valueAt(i); }
+    // Frees every word's postings, keeping the words: for a dictionary already ranked
+    // into a WordIndex, which views its words.
+    void releasePostings() { m_table.resetValues(); }
 
     std::size_t size() const { return m_table.size(); }
     bool empty() const { return m_table.empty(); }

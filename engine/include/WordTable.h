@@ -110,6 +110,13 @@ public:
     const std::vector<Entry>& entries() const { return m_entries; }
     // The value of entries()[i], to change in place.
     Value& valueAt(std::size_t i) { return m_entries[i].value; }
+    // Calls visit(Value&) for every entry, in insertion order: values may change, words not.
+    template <typename Visit>
+    void forEachValue(Visit&& visit)
+    {
+        for (Entry& entry : m_entries)
+            visit(entry.value);
+    }
 
     // Positions in entries(), ordered by unsigned byte comparison of the words (a word
     // that is a prefix of another first), or by less(word, word) when given.
@@ -126,10 +133,30 @@ public:
         return order;
     }
 
-    // Empties the table but keeps its memory, for a table refilled page after page.
+    // Gives every word a default Value again, freeing what the values held; the words
+    // stay where they are.
+    void resetValues()
+    {
+        for (Entry& entry : m_entries)
+            entry.value = Value{};
+    }
+
+    // Empties the table but keeps its memory, for a table refilled page after page. The
+    // work is that of the words held, not of the largest page the table ever held.
     void reset()
     {
-        std::fill(m_slots.begin(), m_slots.end(), 0u);
+        if (m_entries.size() * 8 >= m_slots.size()) {
+            std::fill(m_slots.begin(), m_slots.end(), 0u);
+        } else {
+            // Each entry's slot lies on its probe path; slots emptied before it are passed.
+            const std::size_t mask = m_slots.size() - 1;
+            for (std::uint32_t e = 0; e < m_entries.size(); ++e) {
+                std::size_t i = m_entries[e].hash & mask;
+                while (m_slots[i] != e + 1)
+                    i = (i + 1) & mask;
+                m_slots[i] = 0;
+            }
+        }
         m_entries.clear();
         m_arena.clear();
     }

@@ -5,6 +5,8 @@
 
 #include "CacheRecords.h"
 #include "CompanionData.h"
+#include "DocumentNumbers.h"
+#include "ExcludeRules.h"
 #include "FileSystem.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
@@ -14,6 +16,7 @@
 #include "PagePipeline.h"
 #include "PageTerms.h"
 #include "RankedWords.h"
+#include "RobotsMeta.h"
 #include "StagedFile.h"
 #include "TermsText.h"
 #include "WordRules.h"
@@ -40,16 +43,6 @@ struct IndexEngine::CacheUse {
 };
 
 namespace {
-// What the pipeline hands the recorder for a page besides its result.
-struct AnalysedPage {
-    PageResult result;
-    CachedPage entry;            // what the cache keeps of it
-    bool cached = false;         // entry is filled in (read anew or found in the cache)
-    bool kept = false;           // its words are in the last job's tables under its old number
-    bool wordsEntered = false;   // it gave words to the tables (read, not left out)
-    bool english = false;        // its keys group by the English plural rule
-};
-
 const std::vector<std::int32_t> kNoDocuments;
 }  // namespace
 
@@ -151,25 +144,45 @@ void IndexEngine::walkFolder(const std::string& folder)
     WalkRules rules;
     rules.followOutside = followOutside;
     rules.outputFolder = destinationFolder;
+    rules.exclude = m_excludeRules && !m_excludeRules->empty() ? m_excludeRules.get() : nullptr;
     FolderWalker walker(folder, rules, files());
     const unsigned threads = threadsToUse();
     const StopSignal stop = stopSignal();
 
     // Each thread enters the words of the pages it parses into a dictionary of its own,
-    // under the page's document number (its place in walk order); the recorder only
-    // appends entries and lines. The dictionaries are joined once the walk has ended,
-    // without the pages parsed ahead of a stop. A file that the walk reaches again
-    // (links, hard links) keeps the text written for its first document, which is
-    // chosen here, in walk order. Its later documents keep their words while what they
-    // add stays small beside the site (kRepeatedBytes); beyond that they are listed with
-    // the first one's title and text but without words, and are not read again, so that
-    // links to one large page cannot make the index grow without bound.
+    // under the page's document number (its place in walk order among the pages kept);
+    // the recorder appends entries and lines, and the pages' texts to their groups, which
+    // are cut in document order. The dictionaries are joined once the walk has ended,
+    // without the pages parsed ahead of a stop. A page that asks not to be indexed gets
+    // no number and no lines; the pages after it are numbered on. A file that the walk
+    // reaches again (links, hard links) keeps the text written for its first document,
+    // which is chosen here, in walk order. Its later documents keep their words while
+    // what they add stays small beside the site (kRepeatedBytes); beyond that they are
+    // listed with the first one's title and text but without words, and are not read
+    // again, so that links to one large page cannot make the index grow without bound.
+    // With a cache, a page whose file has not changed is taken from it instead of read,
+    // and one whose words stand in the last job's tables enters none.
     struct QueuedPage {
         PageItem page;
-        std::int32_t document = 0;
-        std::int32_t sharesTextOf = -1;
+        std::size_t place = 0;          // in walk order, from 0
+        std::size_t firstPlace = 0;     // of the first page of the same file
+        bool repeated = false;          // the file was reached before
         bool wordsLeftOut = false;
-        std::int32_t previous = -1;  // the last job's document of the same path, or -1
+        std::int32_t previous = -1;     // the last job's document of the same path, or -1
+    };
+    // What a page thread gives the recorder: the page's result, its number and the entry
+    // of its text (or the document whose text it shares), and what the cache keeps of it.
+    struct NumberedPage {
+        PageResult result;
+        std::int32_t document = -1;      // -1: left out, it asks not to be indexed
+        std::int32_t sharesTextOf = -1;  // the first document of its file, when recorded
+        std::string textEntry;
+        bool textCut = false;
+        CachedPage entry;                // what the cache keeps of it
+        bool cached = false;             // entry is filled in (read anew or found in the cache)
+        bool kept = false;               // its words are in the last job's tables under its old number
+        bool wordsEntered = false;       // it gave words to the tables (read, not left out)
+        bool english = false;            // its keys group by the English plural rule
     };
     std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
@@ -183,16 +196,32 @@ void IndexEngine::walkFolder(const std::string& folder)
     std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
     for (unsigned i = 0; i < threads && m_companion; ++i)
         threadTerms.push_back(std::make_unique<ThreadTerms>(language));
-    std::map<FileKey, std::int32_t> firstDocuments;
-    std::atomic<std::size_t> outside{0}, ownerMayNot{0};
-    auto submitted = static_cast<std::int32_t>(documents.size());
+    std::map<FileKey, std::size_t> firstPlaces;
+    std::atomic<std::size_t> outside{0}, ownerMayNot{0}, read{0};
+    std::size_t submitted = 0, taken = 0;
+    DocumentNumbers numbers(static_cast<std::int32_t>(documents.size()));
     CompanionData* companion = m_companion.get();
     CacheUse* cacheUse = m_cache.get();
-    std::atomic<std::size_t> read{0};
-    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &read, companion, cacheUse](
-                       const QueuedPage& queued, unsigned thread) {
-        AnalysedPage analysed;
-        PageResult& result = analysed.result;
+    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &read, &numbers, companion,
+                    cacheUse](const QueuedPage& queued, unsigned thread) {
+        // The page's place is settled however this ends, so that no later page waits in vain.
+        struct Settling {
+            DocumentNumbers& numbers;
+            std::size_t place;
+            bool settled = false;
+            void settle(bool kept)
+            {
+                numbers.settle(place, kept);
+                settled = true;
+            }
+            ~Settling()
+            {
+                if (!settled)
+                    numbers.settle(place, true);
+            }
+        } settling{numbers, queued.place};
+        NumberedPage numbered;
+        PageResult& result = numbered.result;
         int fd = -1;
         const PageOpening opening = walker.openPage(queued.page, fd);
         if (opening == PageOpening::Outside || opening == PageOpening::Changed)
@@ -201,16 +230,21 @@ void IndexEngine::walkFolder(const std::string& folder)
             ++ownerMayNot;
         FileHandle file(files(), fd);
         if (queued.wordsLeftOut) {
-            // Judged like any page, but not read: it is the file read for an earlier document.
+            // Judged like any page, but not read: it is the file read for an earlier
+            // document, and is left out when that one was.
+            const std::int32_t first = numbers.numberOf(queued.firstPlace);
+            settling.settle(first >= 0);
+            if (first < 0)
+                return numbered;
+            numbered.document = numbers.numberOf(queued.place);
+            numbered.sharesTextOf = first;
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
-            if (file && companion)
-                companion->shareText(queued.document, queued.sharesTextOf);
-            return analysed;
+            return numbered;
         }
         // The file actually opened is looked up in the cache: one whose device, inode,
         // size and times are those it had when it was read is not read again, unless it
         // changed so close to that job's start that its times could not tell (then its
-        // bytes are compared).
+        // bytes are compared). Pages that ask not to be indexed are not kept there.
         PageFileKey key;
         struct stat info;
         const bool keyed = cacheUse && file && files().statAt(file.fd(), "", info, true);
@@ -230,15 +264,20 @@ void IndexEngine::walkFolder(const std::string& folder)
         if (hit) {
             const auto& previous = cacheUse->cache->documents();
             const std::int32_t before = queued.previous;
-            analysed.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
+            numbered.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
                 && cacheUse->cache->pages()[previous[before].page].key == key;
             std::string bytes;
-            if ((!analysed.kept || companion)
+            if ((!numbered.kept || companion)
                 && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body)))
                 hit = nullptr;
         }
+        // The first document of the same file, once this page's place is settled.
+        auto firstDocument = [&] { return companion && queued.repeated ? numbers.numberOf(queued.firstPlace) : -1; };
         if (hit) {
             file.reset();
+            settling.settle(true);
+            const std::int32_t first = firstDocument();
+            const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
             result.read = PageRead::Read;
             result.title = hit->title;
             result.tooComplex = hit->tooComplex;
@@ -247,39 +286,55 @@ void IndexEngine::walkFolder(const std::string& folder)
             result.content.summary = hit->summary;
             result.content.linkShare = hit->linkShare;
             result.content.language = hit->language;
-            result.content.scriptText = std::move(body.scriptText);
-            result.content.sections = std::move(body.sections);
-            if (!analysed.kept) {
-                threadWords[thread].addPage(queued.document, body.words);
+            if (!numbered.kept) {
+                threadWords[thread].addPage(document, body.words);
                 if (companion)
-                    threadTerms[thread]->terms.addPage(queued.document, body.terms);
+                    threadTerms[thread]->terms.addPage(document, body.terms);
             }
-            analysed.english = hit->englishPlurals;
-            analysed.entry = *hit;
-            analysed.entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
-            analysed.cached = true;
+            numbered.english = hit->englishPlurals;
+            numbered.entry = *hit;
+            numbered.entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
+            numbered.cached = true;
+            numbered.sharesTextOf = first;
+            if (companion && first < 0) {
+                numbered.textEntry = std::move(body.textEntry);
+                numbered.textCut = body.textCut;
+            }
         } else {
-            analysed.kept = false;
+            numbered.kept = false;
             if (!readAlready)
                 pageRead = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
             file.reset();
+            const bool noindex = pageRead == PageRead::Read && asksNotToBeIndexed(page.text());
+            settling.settle(!noindex);
+            if (noindex)
+                return numbered;
             if (pageRead == PageRead::Read)
                 ++read;
+            const std::int32_t first = firstDocument();
+            // Of the bytes as read: the analysis may change the text in place.
             const std::uint64_t contentHash = keyed && pageRead == PageRead::Read ? cacheChecksum(page.text()) : 0;
             const bool readContent = companion && pageRead == PageRead::Read;
             result = analysePage(page, pageRead, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
-            threadWords[thread].addPage(queued.document, result.words);
+            const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
+            threadWords[thread].addPage(document, result.words);
             PageTerms* terms = nullptr;
             if (readContent) {
                 ThreadTerms& own = *threadTerms[thread];
                 own.counter.countPage(result.content, own.page);
-                own.terms.addPage(queued.document, own.page);
+                own.terms.addPage(document, own.page);
                 result.content.placed = PlacedText();
                 terms = &own.page;
-                analysed.english = own.page.englishPlurals;
+                numbered.english = own.page.englishPlurals;
             }
+            // The text becomes its entry in a group here, which the recorder adds in
+            // document order; a text of the same file recorded before (unless that one was
+            // left out) is shared instead. The cache keeps the entry either way.
+            numbered.sharesTextOf = first;
+            if (readContent && (first < 0 || keyed))
+                numbered.textEntry = CompanionData::textEntry(result.content, result.textBytes, numbered.textCut);
             if (keyed && pageRead == PageRead::Read) {
-                CachedPage& entry = analysed.entry;
+                CachedPage& entry = numbered.entry;
                 entry.key = key;
                 entry.contentHash = contentHash;
                 entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
@@ -292,49 +347,48 @@ void IndexEngine::walkFolder(const std::string& folder)
                 entry.summary = result.content.summary;
                 entry.language = result.content.language;
                 std::string bytes;
-                writePageBody(result.words, terms, readContent ? &result.content : nullptr, bytes);
-                analysed.cached = cacheUse->cache->addBody(bytes, entry);
+                writePageBody(result.words, terms, readContent ? &numbered.textEntry : nullptr, numbered.textCut,
+                              bytes);
+                numbered.cached = cacheUse->cache->addBody(bytes, entry);
             }
+            if (first >= 0)
+                std::string().swap(numbered.textEntry);
             result.words.clear();
         }
-        analysed.wordsEntered = result.read == PageRead::Read;
-        // The text goes to its file from here, or is the one written for the same file
-        // before; only the title and summary stay.
-        if (companion && result.read == PageRead::Read && queued.sharesTextOf >= 0)
-            companion->shareText(queued.document, queued.sharesTextOf);
-        else if (companion && result.read == PageRead::Read)
-            companion->writePageText(queued.document, result.content, result.textBytes);
+        numbered.wordsEntered = result.read == PageRead::Read;
+        // Only the title and summary stay.
         std::string().swap(result.content.scriptText);
         std::vector<PageSection>().swap(result.content.sections);
-        return analysed;
+        return numbered;
     };
     // What the next job's cache keeps of a recorded page: its entry (once per file) and
     // its document; a page whose words stay in the tables keeps them under its new number.
-    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, const AnalysedPage& analysed) {
-        CachedDocument document{queued.page.path, -1, analysed.wordsEntered};
-        if (analysed.cached) {
-            const auto file = std::make_pair(analysed.entry.key.device, analysed.entry.key.inode);
+    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, const NumberedPage& numbered) {
+        CachedDocument document{queued.page.path, -1, numbered.wordsEntered};
+        if (numbered.cached) {
+            const auto file = std::make_pair(numbered.entry.key.device, numbered.entry.key.inode);
             auto found = cacheUse->pageOfFile.emplace(file, static_cast<std::int32_t>(cacheUse->pages.size()));
             if (found.second)
-                cacheUse->pages.push_back(analysed.entry);
+                cacheUse->pages.push_back(numbered.entry);
             document.page = found.first->second;
         }
-        if (analysed.wordsEntered && !analysed.kept)
+        if (numbered.wordsEntered && !numbered.kept)
             ++cacheUse->pagesEntered;
-        if (analysed.kept)
+        if (numbered.kept)
             cacheUse->newDocumentOf[static_cast<std::size_t>(queued.previous)] = static_cast<std::int32_t>(documents.size());
         cacheUse->documents.push_back(std::move(document));
     };
     {
-        PagePipeline<QueuedPage, AnalysedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
+        PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
         bool walked = false;
         QueuedPage queued;
         for (;;) {
             while (!walked && pipeline.hasRoom()) {
                 if (walker.next(queued.page)) {
-                    queued.document = submitted++;
-                    auto first = firstDocuments.emplace(queued.page.file, queued.document);
-                    queued.sharesTextOf = first.second ? -1 : first.first->second;
+                    queued.place = submitted++;
+                    auto first = firstPlaces.emplace(queued.page.file, queued.place);
+                    queued.firstPlace = first.first->second;
+                    queued.repeated = !first.second;
                     queued.wordsLeftOut = false;
                     queued.previous = -1;
                     if (cacheUse) {
@@ -355,27 +409,43 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
             if (pipeline.empty() || stop.requested())
                 break;  // pages parsed ahead of a stop are dropped unrecorded
-            AnalysedPage analysed;
-            pipeline.takeFront(queued, analysed);
-            PageResult& result = analysed.result;
+            NumberedPage numbered;
+            pipeline.takeFront(queued, numbered);
+            ++taken;
+            if (numbered.document < 0) {
+                ++leftOut.pagesNoindex;
+                continue;
+            }
             if (cacheUse)
-                recordCacheEntry(queued, analysed);
+                recordCacheEntry(queued, numbered);
+            PageResult& result = numbered.result;
+            if (companion && result.read == PageRead::Read) {
+                if (numbered.sharesTextOf >= 0)
+                    companion->shareText(numbered.document, numbered.sharesTextOf);
+                else
+                    companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut);
+            }
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
-                result.title = documents[static_cast<std::size_t>(queued.sharesTextOf)].title;
+                result.title = documents[static_cast<std::size_t>(numbered.sharesTextOf)].title;
                 ++pagesWordsLeftOut;
-                recordPage(queued.page, result, queued.sharesTextOf);
+                recordPage(queued.page, result, numbered.sharesTextOf);
             } else {
                 recordPage(queued.page, result);
             }
-            m_englishDocuments.push_back(analysed.english && analysed.wordsEntered);
+            m_englishDocuments.push_back(numbered.english && numbered.wordsEntered);
         }
     }
     pagesOutside += walker.skippedOutside() + outside;
     pagesRead += read;
     pagesOwnerMayNot += ownerMayNot;
+    const LeftOutCounts& walkerLeftOut = walker.leftOut();
+    leftOut.pagesByIgnoreFile += walkerLeftOut.pagesByIgnoreFile;
+    leftOut.foldersByIgnoreFile += walkerLeftOut.foldersByIgnoreFile;
+    leftOut.pagesByExclude += walkerLeftOut.pagesByExclude;
+    leftOut.foldersByExclude += walkerLeftOut.foldersByExclude;
     const auto recorded = static_cast<std::int32_t>(documents.size());
-    if (dictionary.empty() && recorded == submitted) {
+    if (dictionary.empty() && taken == submitted) {
         // Every parsed page was recorded: the largest dictionary becomes the engine's as
         // it stands, and only the others are joined into it.
         auto largest = std::max_element(threadWords.begin(), threadWords.end(),
@@ -386,7 +456,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         dictionary.merge(words, recorded);
         words.clear();
     }
-    if (m_terms->empty() && recorded == submitted && !threadTerms.empty()) {
+    if (m_terms->empty() && taken == submitted && !threadTerms.empty()) {
         auto largest = std::max_element(threadTerms.begin(), threadTerms.end(), [](const auto& a, const auto& b) {
             return a->terms.keys().size() < b->terms.keys().size();
         });
@@ -405,7 +475,8 @@ bool IndexEngine::rankPostings()
     static const RankedWords none;
     const bool cached = m_cache && m_cache->cache;
     if (!RankedWords::update(cached ? m_cache->cache->tables().words : none,
-                             cached ? m_cache->newDocumentOf : kNoDocuments, dictionary, nullptr, threadsToUse(), stopSignal(),
+                             cached ? m_cache->newDocumentOf : kNoDocuments, dictionary, nullptr, PostingRank(),
+                             threadsToUse(), stopSignal(),
                              m_tables->words))
         return false;
     m_tables->words.fillIndex(wordIndex);
@@ -431,10 +502,16 @@ bool IndexEngine::buildIndex()
     textsCut = 0;
     pagesWordsLeftOut = 0;
     pagesRead = 0;
+    leftOut = LeftOutCounts();
     failure.clear();
     cacheProblem.clear();
     m_cache.reset();
     if (sourceFolder.empty() || destinationFolder.empty())
+        return false;
+    // A bad ignore file or --exclude leaves the old index as it was: nothing the site
+    // meant to leave out is ever published by mistake.
+    m_excludeRules = std::make_unique<ExcludeRules>();
+    if (!ExcludeRules::load(files(), sourceFolder, excludePatterns, *m_excludeRules, failure))
         return false;
     char working[PATH_MAX];
     m_startFolder = ::getcwd(working, sizeof working) ? working : "";
@@ -514,10 +591,32 @@ void IndexEngine::finishCompanion()
     static const RankedWords none;
     const bool cached = m_cache && m_cache->cache;
     const std::vector<std::int32_t>& renumbered = cached ? m_cache->newDocumentOf : kNoDocuments;
+    // Each document's length: the last job's for the pages whose keys stay, this job's
+    // for the others; the keys' scores weigh them against the mean.
+    std::vector<double>& lengths = m_tables->keyLengths;
+    lengths.assign(documents.size(), 0);
+    if (cached) {
+        const std::vector<double>& before = m_cache->cache->tables().keyLengths;
+        for (std::size_t d = 0; d < renumbered.size() && d < before.size(); ++d)
+            if (renumbered[d] >= 0)
+                lengths[static_cast<std::size_t>(renumbered[d])] = before[d];
+    }
+    const std::vector<double>& entered = m_terms->lengths();
+    for (std::size_t d = 0; d < entered.size() && d < lengths.size(); ++d)
+        if (entered[d] > 0)
+            lengths[d] = entered[d];
+    double total = 0;
+    std::size_t pages = 0;
+    for (double length : lengths)
+        if (length > 0) {
+            total += length;
+            ++pages;
+        }
+    const PostingRank byScore{&lengths, pages ? total / static_cast<double>(pages) : 0};
     RankedWords::update(cached ? m_cache->cache->tables().keys : none, renumbered, m_terms->keys(),
-                        WordRules::lessByUtf16, threadsToUse(), StopSignal(never), m_tables->keys);
+                        WordRules::lessByUtf16, byScore, threadsToUse(), StopSignal(never), m_tables->keys);
     RankedWords::update(cached ? m_cache->cache->tables().stemPairs : none, renumbered, m_terms->stemPairs(),
-                        nullptr, threadsToUse(), StopSignal(never), m_tables->stemPairs);
+                        nullptr, PostingRank(), threadsToUse(), StopSignal(never), m_tables->stemPairs);
     m_terms->clear();
     WordTable<char> stemmedKeys;
     for (std::size_t i = 0; i < m_tables->stemPairs.size(); ++i)

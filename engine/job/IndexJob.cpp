@@ -4,6 +4,8 @@
 #include "IndexJob.h"
 
 #include "CompanionData.h"
+#include "ExcludeRules.h"
+#include "FileSystem.h"
 #include "IndexEngine.h"
 #include "PageCache.h"
 #include "SearchPageFiles.h"
@@ -97,6 +99,40 @@ SettingsProblem checkSettings(const JobSettings& settings, bool createDestinatio
     return SettingsProblem::None;
 }
 
+std::string excludeProblem(const JobSettings& settings)
+{
+    ExcludeRules rules;
+    std::string problem;
+    ExcludeRules::load(FileSystem::real(), settings.sourceFolder, settings.excludes, rules, problem);
+    return problem;
+}
+
+std::string leftOutSummary(const LeftOutCounts& counts)
+{
+    auto counted = [](std::size_t count, const char* noun) {
+        return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+    };
+    auto pagesAndFolders = [&counted](std::size_t pages, std::size_t folders) {
+        if (pages && folders)
+            return counted(pages, "page") + " and " + counted(folders, "folder");
+        return pages ? counted(pages, "page") : counted(folders, "folder");
+    };
+    std::vector<std::string> parts;
+    if (counts.pagesByIgnoreFile || counts.foldersByIgnoreFile)
+        parts.push_back(pagesAndFolders(counts.pagesByIgnoreFile, counts.foldersByIgnoreFile) + " by "
+                        + ExcludeRules::kIgnoreFileName);
+    if (counts.pagesByExclude || counts.foldersByExclude)
+        parts.push_back(pagesAndFolders(counts.pagesByExclude, counts.foldersByExclude) + " by --exclude");
+    if (counts.pagesNoindex)
+        parts.push_back(counted(counts.pagesNoindex, "page") + " marked noindex");
+    if (parts.empty())
+        return {};
+    std::string text = "Left out: ";
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+    return text + ".";
+}
+
 bool createFolders(const std::string& folder)
 {
     for (std::size_t at = 1; at <= folder.size(); ++at) {
@@ -145,6 +181,11 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
         outcome.result = JobResult::Refused;
         return outcome;
     }
+    if (std::string problem = excludeProblem(settings); !problem.empty()) {
+        outcome.result = JobResult::Refused;
+        outcome.failure = std::move(problem);
+        return outcome;
+    }
     if (stop.load()) {
         // Stopped before it began: nothing is indexed and nothing is written.
         jobLog.report(ProgressEvent{ProgressKind::Finished, {}, {}, false});
@@ -164,6 +205,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.companionData = settings.companionData;
     engine.language = settings.language;
     engine.cacheFolder = settings.cacheFolder;
+    engine.excludePatterns = settings.excludes;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
 
@@ -184,6 +226,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     outcome.pagesOwnerMayNot = engine.pagesOwnerMayNot;
     outcome.textsCut = engine.textsCut;
     outcome.pagesWordsLeftOut = engine.pagesWordsLeftOut;
+    outcome.leftOut = engine.leftOut;
     if (complete) {
         outcome.result = JobResult::Complete;
     } else if (!jobLog.failure.empty() || !engine.failure.empty()) {

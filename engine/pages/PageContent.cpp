@@ -575,8 +575,10 @@ private:
             meta(tag);
         if (tag.key == kHtmlKey && m_language.empty())
             m_language = languageOf(!languageOf(tag.lang).empty() ? tag.lang : tag.xmlLang);
-        if (tag.key == kAnchorKey)
+        if (tag.key == kAnchorKey) {
             m_inLink = true;
+            keepLinkTextApart();
+        }
         if (((tag.kind & Main) || (!tag.role.empty() && equalsLower(tag.role, "main"))) && m_mainStart == std::string::npos)
             m_mainStart = m_text.nextEscaped();
         std::string_view anchor = !tag.id.empty() ? tag.id : (tag.kind & Anchor) ? tag.nameAttribute : std::string_view();
@@ -621,13 +623,17 @@ private:
             return m_wantHeadings ? &m_placed.headings[m_headingLevel - 1] : nullptr;
         if (m_headingLevel)
             return m_wantHeadings ? &m_placed.otherHeadings : nullptr;
-        return m_wantBody ? &m_placed.body : nullptr;
+        if (!m_wantBody)
+            return nullptr;
+        return m_inLink ? &m_placed.links : &m_placed.body;
     }
 
     void endTag(const Tag& tag)
     {
-        if (tag.key == kAnchorKey)
+        if (tag.key == kAnchorKey) {
             m_inLink = false;
+            keepLinkTextApart();
+        }
         if (m_navigationDepth) {
             if (tag.key == m_navigationKey && --m_navigationDepth == 0)
                 separate();
@@ -737,12 +743,21 @@ private:
             m_pendingAnchor.clear();
     }
 
+    // Text on either side of a link's edge goes to two places (links, body): a word must
+    // not be joined there from its parts in each.
+    void keepLinkTextApart()
+    {
+        for (std::string* place : {&m_placed.body, &m_placed.links})
+            if (!place->empty() && place->back() != ' ')
+                *place += ' ';
+    }
+
     void separate()
     {
         m_text.blank();
         m_heading.blank();
         // Words on either side of a block stay apart in every place's text.
-        for (std::string* place : {&m_placed.body, &m_placed.otherHeadings, &m_placed.headings[0],
+        for (std::string* place : {&m_placed.body, &m_placed.links, &m_placed.otherHeadings, &m_placed.headings[0],
                                    &m_placed.headings[1], &m_placed.headings[2]})
             if (!place->empty() && place->back() != ' ')
                 *place += ' ';

@@ -23,7 +23,8 @@ struct PlacedText {
     std::string title;          // the title element
     std::string headings[3];    // H1, H2 and H3 elements
     std::string otherHeadings;  // H4 to H6 elements
-    std::string body;           // the rest of the text
+    std::string body;           // the rest of the text but links
+    std::string links;          // the text of links outside headings
 };
 
 // What a reader sees of a page, all in UTF-8: its real title, a summary, its plain text

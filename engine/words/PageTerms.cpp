@@ -16,6 +16,7 @@ void addCounts(WordCounts& to, const WordCounts& counts)
     to.h1 += counts.h1;
     to.h2 += counts.h2;
     to.h3 += counts.h3;
+    to.link += counts.link;
 }
 
 void countOnce(WordCounts& counts, WordPlace place)
@@ -26,6 +27,7 @@ void countOnce(WordCounts& counts, WordPlace place)
     case WordPlace::H1: ++counts.h1; break;
     case WordPlace::H2: ++counts.h2; break;
     case WordPlace::H3: ++counts.h3; break;
+    case WordPlace::Link: ++counts.link; break;
     }
 }
 
@@ -34,6 +36,11 @@ bool separatesAlways(char c)
 {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x80 && !((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z') && !(byte >= '0' && byte <= '9') && byte != '_';
+}
+
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // The text the detector reads: the page's own text (as its script string: the few
@@ -61,9 +68,29 @@ void addStemmedKey(std::string_view stem, std::string_view key, WordTable<char>&
     stemmedKeys.findOrInsert(pair);
 }
 
+double fieldFrequency(const WordCounts& counts)
+{
+    return 5.0 * static_cast<double>(counts.keywordOrTitle + counts.h1) + 3.0 * static_cast<double>(counts.h2)
+        + 2.0 * static_cast<double>(counts.h3) + static_cast<double>(counts.other) + 0.25 * static_cast<double>(counts.link);
+}
+
+double termScore(double frequency, double length, double meanLength)
+{
+    constexpr double k1 = kScoreCeiling - 1, b = 0.3;
+    const double norm = k1 * (1 - b + b * (meanLength > 0 ? length / meanLength : 1));
+    return frequency > 0 ? frequency * kScoreCeiling / (frequency + norm) : 0;
+}
+
 void TermDictionary::addPage(std::int32_t document, const PageTerms& page)
 {
-    m_keys.addPage(document, page.keys);
+    m_keys.addPage(document, page.keys, fieldFrequency);
+    double length = 0;
+    for (const auto& entry : page.keys.entries())
+        length += static_cast<double>(entry.value.keywordOrTitle + entry.value.other + entry.value.h1 + entry.value.h2
+                                      + entry.value.h3 + entry.value.link);
+    if (static_cast<std::size_t>(document) >= m_lengths.size())
+        m_lengths.resize(static_cast<std::size_t>(document) + 1);
+    m_lengths[static_cast<std::size_t>(document)] = length;
     for (const auto& entry : page.stemmedKeys.entries())
         m_stemPairs.addDocument(page.stemmedKeys.wordOf(entry), entry.hash, document);
 }
@@ -72,6 +99,11 @@ void TermDictionary::merge(const TermDictionary& other, std::int32_t documentLim
 {
     m_keys.merge(other.m_keys, documentLimit);
     m_stemPairs.merge(other.m_stemPairs, documentLimit);
+    if (m_lengths.size() < other.m_lengths.size())
+        m_lengths.resize(other.m_lengths.size());
+    for (std::size_t d = 0; d < other.m_lengths.size() && d < static_cast<std::size_t>(documentLimit); ++d)
+        if (other.m_lengths[d] > 0)
+            m_lengths[d] = other.m_lengths[d];
 }
 
 void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& englishDocuments,
@@ -97,6 +129,7 @@ void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& eng
 
 void TermDictionary::clear()
 {
+    std::vector<double>().swap(m_lengths);
     m_keys.clear();
     m_stemPairs.clear();
 }
@@ -136,8 +169,9 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
     countText(placed.headings[0], WordPlace::H1);
     countText(placed.headings[1], WordPlace::H2);
     countText(placed.headings[2], WordPlace::H3);
-    countText(placed.otherHeadings, WordPlace::Other);
+    countText(placed.otherHeadings, WordPlace::H3);
     countText(placed.body, WordPlace::Other);
+    countText(placed.links, WordPlace::Link);
     m_keys = nullptr;
     if (m_words.empty())
         return;
@@ -154,17 +188,27 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
     page.englishPlurals = page.language == "en";
     const bool stemmed = !page.englishPlurals && m_stemmers.has(page.language);
     std::string stem;
+    WordRules::WordKeys wordKeys;
     for (const auto& entry : m_words.entries()) {
         const std::string_view word = m_words.wordOf(entry);
-        const WordRules::WordKeys wordKeys = WordRules::keysOfWord(word);
-        addCounts(page.keys.findOrInsert(wordKeys.key), entry.value);
-        if (!wordKeys.germanKey.empty())
-            addCounts(page.keys.findOrInsert(wordKeys.germanKey), entry.value);
+        // An ASCII word is its own key, cut as keys are: most words need no copy.
+        std::string_view key = word.substr(0, WordRules::kMaxKeyUnits), germanKey;
+        if (!isAscii(word)) {
+            wordKeys = WordRules::keysOfWord(word);
+            key = wordKeys.key;
+            germanKey = wordKeys.germanKey;
+        }
+        // A word that is its own key keeps its hash: tables of a process hash alike.
+        addCounts(key.data() == word.data() && key.size() == word.size() ? page.keys.findOrInsert(key, entry.hash)
+                                                                         : page.keys.findOrInsert(key),
+                  entry.value);
+        if (!germanKey.empty())
+            addCounts(page.keys.findOrInsert(germanKey), entry.value);
         if (stemmed && m_stemmers.stem(page.language, word, stem)) {
             const std::string stemKey = WordRules::keysOfWord(stem).key;
-            addStemmedKey(stemKey, wordKeys.key, page.stemmedKeys);
-            if (!wordKeys.germanKey.empty())
-                addStemmedKey(stemKey, wordKeys.germanKey, page.stemmedKeys);
+            addStemmedKey(stemKey, key, page.stemmedKeys);
+            if (!germanKey.empty())
+                addStemmedKey(stemKey, germanKey, page.stemmedKeys);
         }
     }
 }

@@ -19,17 +19,31 @@ struct PageTerms {
     // Each entry a stem, a zero byte and a key of the page that has that stem.
     WordTable<char> stemmedKeys;
     // The page is English: its keys are grouped by the plural rule (see
-    // TermDictionary::groupEnglishPlurals()).
+    // addEnglishPluralPairs()).
     bool englishPlurals = false;
     std::string language;  // the language the page was taken to be in ("" when unknown)
 };
+
+// How much a key stands for on a page, before its length is taken into account: each use
+// in running text counts 1, in an H3 to H6 2, in an H2 3, in an H1 or the title (and META
+// keywords) 5, in the text of a link a quarter. Headings name what a page is about;
+// running text only mentions it, and a link names what another page is about.
+double fieldFrequency(const WordCounts& counts);
+
+// A key's score on a page from its fieldFrequency, the page's length (its keys' uses) and
+// the mean length of the site's pages: it grows with the frequency and saturates (k1),
+// and a page longer than the mean needs more uses for the same score (b), as relevance
+// models weigh terms. Between 0 and kScoreCeiling.
+double termScore(double frequency, double length, double meanLength);
+constexpr double kScoreCeiling = 2.2;  // k1 + 1
 
 // The companion word index of a job as it grows: each key's pages with their weights,
 // and the keys that share a stem, with the pages that gave each pair (so that a later
 // job can take a page's pairs out again). One per thread, joined in walk order at the end.
 class TermDictionary {
 public:
-    // Enters a page's keys under its document index, and the stems of its words.
+    // Enters a page's keys under its document index, weighed by fieldFrequency, its
+    // length, and the stems of its words.
     void addPage(std::int32_t document, const PageTerms& page);
 
     // Adds other's postings of documents below documentLimit, and its stems.
@@ -38,12 +52,15 @@ public:
     WordDictionary& keys() { return m_keys; }
     // Each word a stem, a zero byte and a key that has that stem, with its pages.
     WordDictionary& stemPairs() { return m_stemPairs; }
+    // Each document's length (uses of keys), by document index; 0 for pages with none.
+    const std::vector<double>& lengths() const { return m_lengths; }
     bool empty() const { return m_keys.empty(); }
     void clear();
 
 private:
     WordDictionary m_keys;
     WordDictionary m_stemPairs;
+    std::vector<double> m_lengths;  // uses of keys, by document index
 };
 
 // Groups the keys of English pages (englishDocuments, by document index) by the plural

@@ -5,6 +5,7 @@
 
 #include "CacheRecords.h"
 #include "IndexTypes.h"
+#include "PageTerms.h"
 #include "WordDictionary.h"
 #include "WordIndex.h"
 
@@ -14,14 +15,36 @@
 #include <thread>
 
 namespace {
-// Best first: the higher weight, then the lower document.
-bool rankedBefore(const Posting& a, const Posting& b)
+// A posting with its rank, for ordering.
+struct RankedPosting {
+    double rank;
+    Posting posting;
+};
+bool rankedBefore(const RankedPosting& a, const RankedPosting& b)
 {
-    return a.weight > b.weight || (a.weight == b.weight && a.document < b.document);
+    return a.rank > b.rank || (a.rank == b.rank && a.posting.document < b.posting.document);
 }
+
+// Orders the postings of the words at positions order[begin, end) of added best first.
+void rankWords(WordDictionary& added, const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end,
+               const PostingRank& rank)
+{
+    std::vector<RankedPosting> working;
+    for (std::size_t k = begin; k < end; ++k) {
+        Postings& list = added.postingsAt(order[k]);
+        working.clear();
+        for (const Posting& posting : list)
+            working.push_back(RankedPosting{rank.of(posting.document, posting.weight()), posting});
+        std::sort(working.begin(), working.end(), rankedBefore);
+        for (std::size_t p = 0; p < list.size(); ++p)
+            list[p] = working[p].posting;
+    }
+}
+
 // Ranks the postings of every word of added; with more than one thread, the words after
 // the one that holds the middle posting on a helper thread.
-void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, unsigned threads)
+void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, const PostingRank& rank,
+               unsigned threads)
 {
     const auto& entries = added.table().entries();
     std::size_t split = order.size();
@@ -38,7 +61,7 @@ void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, u
         try {
             helper = std::thread([&] {
                 try {
-                    added.rankWords(order, split, order.size());
+                    rankWords(added, order, split, order.size(), rank);
                 } catch (...) {
                     tailFailure = std::current_exception();
                 }
@@ -49,7 +72,7 @@ void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, u
     }
     std::exception_ptr headFailure;
     try {
-        added.rankWords(order, 0, split);
+        rankWords(added, order, 0, split, rank);
     } catch (...) {
         headFailure = std::current_exception();
     }
@@ -61,6 +84,14 @@ void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, u
         std::rethrow_exception(tailFailure);
 }
 }  // namespace
+
+double PostingRank::of(std::int32_t document, double weight) const
+{
+    if (!lengths)
+        return weight;
+    const auto d = static_cast<std::size_t>(document);
+    return termScore(weight, d < lengths->size() ? (*lengths)[d] : mean, mean);
+}
 
 void RankedWords::clear()
 {
@@ -83,14 +114,15 @@ void RankedWords::appendWord(std::string_view word)
 }
 
 bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>& newDocument, WordDictionary& added,
-                         Less less, unsigned threads, const StopSignal& stop, RankedWords& result)
+                         Less less, const PostingRank& rank, unsigned threads, const StopSignal& stop,
+                         RankedWords& result)
 {
     result.clear();
     if (stop.requested())
         return false;
     const auto& entries = added.table().entries();
     const std::vector<std::uint32_t> order = added.table().sortedIndexes(less);
-    rankAdded(added, order, threads);
+    rankAdded(added, order, rank, threads);
     // Documents that stay normally keep their order (the walk's order is one of paths);
     // should they not, each word's kept postings are ranked again.
     bool sameNumbers = true, sameOrder = true;
@@ -109,7 +141,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
     result.m_weights.reserve(postings);
     result.m_arena.reserve(old.m_arena.size());
 
-    std::vector<Posting> kept;
+    std::vector<RankedPosting> kept;
     const Postings noPostings;
     std::size_t i = 0, j = 0;
     while (i < old.size() || j < order.size()) {
@@ -121,7 +153,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                                                 || (less ? less(oldWord, newWord) : oldWord < newWord));
         const bool takeNew = j < order.size() && (i == old.size() || oldWord == newWord || !takeOld);
         const std::size_t start = result.m_documents.size();
-        if (takeOld && !takeNew && sameNumbers) {
+        if (takeOld && !takeNew && sameNumbers && !rank.lengths) {
             // Untouched and not renumbered: its postings are copied as they stand.
             result.m_documents.insert(result.m_documents.end(), old.m_documents.begin() + old.postingsBegin(i),
                                       old.m_documents.begin() + old.postingsEnd(i));
@@ -133,21 +165,24 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                 for (std::size_t p = old.postingsBegin(i); p < old.postingsEnd(i); ++p) {
                     const std::int32_t d = old.m_documents[p];
                     if (d >= 0 && static_cast<std::size_t>(d) < newDocument.size() && newDocument[d] >= 0)
-                        kept.push_back(Posting{newDocument[d], old.m_weights[p]});
+                        kept.push_back(RankedPosting{rank.of(newDocument[d], old.m_weights[p]),
+                                                     Posting{newDocument[d], old.m_weights[p]}});
                 }
             }
-            if (!sameOrder)
+            // Scores move with the mean length: the last job's order mostly still holds,
+            // and is checked before it is sorted again.
+            if ((!sameOrder || rank.lengths) && !std::is_sorted(kept.begin(), kept.end(), rankedBefore))
                 std::sort(kept.begin(), kept.end(), rankedBefore);
-            const Postings* fresh = takeNew ? &entries[order[j]].value : nullptr;
-            // Both lists are ranked already (documents that stay keep their order), so
-            // one merge ranks the word.
-            const Postings& added = fresh ? *fresh : noPostings;
+            // Both lists are ranked now, so one merge ranks the word.
+            const Postings& fresh = takeNew ? entries[order[j]].value : noPostings;
             std::size_t a = 0, b = 0;
-            while (a < kept.size() || b < added.size()) {
-                const bool fromKept = b == added.size() || (a < kept.size() && rankedBefore(kept[a], added[b]));
-                const Posting& posting = fromKept ? kept[a++] : added[b++];
+            while (a < kept.size() || b < fresh.size()) {
+                bool fromKept = b == fresh.size();
+                if (!fromKept && a < kept.size())
+                    fromKept = rankedBefore(kept[a], RankedPosting{rank.of(fresh[b].document, fresh[b].weight()), fresh[b]});
+                const Posting& posting = fromKept ? kept[a++].posting : fresh[b++];
                 result.m_documents.push_back(posting.document);
-                result.m_weights.push_back(posting.weight);
+                result.m_weights.push_back(posting.weight());
             }
         }
         if (result.m_documents.size() > start)

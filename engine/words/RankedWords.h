@@ -12,6 +12,15 @@ class StopSignal;
 class WordDictionary;
 class WordIndex;
 
+// How a word's documents are ranked, best first: by their weight, or, given each
+// document's length and the mean, by the termScore of the weight (a key's fieldFrequency).
+// Equal ranks in ascending document order.
+struct PostingRank {
+    const std::vector<double>* lengths = nullptr;  // by document index
+    double mean = 0;
+    double of(std::int32_t document, double weight) const;
+};
+
 // Each word in order with its documents best first and their weights: a dictionary
 // ranked, in a flat form that the cache keeps between jobs, so that a job ranks again
 // only the words of the pages it entered anew. Words are ordered by bytes, or by the
@@ -35,12 +44,13 @@ public:
     // The ranked table of a new job into result: the postings of old whose document keeps
     // a number in it (newDocument[d] >= 0; documents that stay keep their order), with
     // the postings of added (the pages entered anew, under their new numbers). Each
-    // word's documents by descending weight, equal weights in ascending document order;
-    // words left without documents go. The postings of added are ranked in place, those
+    // word's documents ranked by rank (of their new numbers); words left without
+    // documents go. The postings of added are ranked in place, those
     // of the second half of its words on a helper thread when threads > 1. False when
     // stop was found set (tested before each word). May throw std::bad_alloc.
     static bool update(const RankedWords& old, const std::vector<std::int32_t>& newDocument, WordDictionary& added,
-                       Less less, unsigned threads, const StopSignal& stop, RankedWords& result);
+                       Less less, const PostingRank& rank, unsigned threads, const StopSignal& stop,
+                       RankedWords& result);
 
     // Appends every word with its documents to index.
     void fillIndex(WordIndex& index) const;

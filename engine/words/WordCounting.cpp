@@ -80,6 +80,7 @@ void countWords(std::string_view upperText, WordPlace place, PageWords& pageWord
         case WordPlace::H1: ++counts.h1; break;
         case WordPlace::H2: ++counts.h2; break;
         case WordPlace::H3: ++counts.h3; break;
+        case WordPlace::Link: ++counts.link; break;
         }
     });
 }

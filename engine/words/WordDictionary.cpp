@@ -20,13 +20,13 @@ double wordWeight(const WordCounts& counts)
     return static_cast<double>(score) + power;
 }
 
-void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords)
+void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords, double (*weigh)(const WordCounts&))
 {
     for (const auto& entry : pageWords.entries()) {
         Postings& list = m_table.findOrInsert(pageWords.wordOf(entry), entry.hash);
-        double weight = wordWeight(entry.value);
+        double weight = weigh(entry.value);
         if (!list.empty() && list.back().document == document)
-            list.back().weight = weight;
+            list.back().setWeight(weight);
         else
             list.push_back(Posting{document, weight});
     }
@@ -42,23 +42,17 @@ void WordDictionary::addDocument(std::string_view word, std::uint64_t hash, std:
 void WordDictionary::merge(const WordDictionary& other, std::int32_t documentLimit)
 {
     for (const auto& entry : other.m_table.entries()) {
-        Postings* list = nullptr;
-        for (const Posting& posting : entry.value) {
-            if (posting.document >= documentLimit)
-                continue;
-            if (!list)
-                list = &m_table.findOrInsert(other.m_table.wordOf(entry), entry.hash);
-            list->push_back(posting);
-        }
-    }
-}
-
-void WordDictionary::rankWords(const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end)
-{
-    for (std::size_t k = begin; k < end; ++k) {
-        Postings& list = m_table.valueAt(order[k]);
-        std::sort(list.begin(), list.end(), [](const Posting& a, const Posting& b) {
-            return a.weight > b.weight || (a.weight == b.weight && a.document < b.document);
-        });
+        const auto kept = static_cast<std::size_t>(std::count_if(
+            entry.value.begin(), entry.value.end(), [documentLimit](const Posting& p) { return p.document < documentLimit; }));
+        if (kept == 0)
+            continue;
+        // Grown by an eighth at least, not doubled: the joined lists are most of a job's
+        // memory, and a list joined from many threads is still copied a bounded number of times.
+        Postings& list = m_table.findOrInsert(other.m_table.wordOf(entry), entry.hash);
+        if (list.size() + kept > list.capacity())
+            list.reserve(std::max(list.size() + kept, list.size() + list.size() / 8));
+        for (const Posting& posting : entry.value)
+            if (posting.document < documentLimit)
+                list.push_back(posting);
     }
 }

@@ -67,7 +67,7 @@ bool WordIndex::rankWords(const WordDictionary& dictionary, const std::vector<st
         // sort of postings in document order gives them (postings of pages parsed on
         // several threads arrive in no fixed order).
         std::sort(working.begin(), working.end(), [](const Posting& a, const Posting& b) {
-            return a.weight > b.weight || (a.weight == b.weight && a.document < b.document);
+            return a.weight() > b.weight() || (a.weight() == b.weight() && a.document < b.document);
         });
         m_words.push_back(dictionary.table().wordOf(entry));
         m_starts.push_back(m_documents.size());

@@ -11,6 +11,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace WordRules {
@@ -67,6 +68,41 @@ CharKind kindOf(UChar32 c)
     default:
         return Separator;
     }
+}
+
+// What a byte is to a word when it is ASCII; bytes of 0x80 and above are NotAscii.
+enum AsciiKind : unsigned char { NotAscii, AsciiSeparator, AsciiDigit, AsciiLetter, AsciiUnderscore };
+
+const std::array<unsigned char, 256> kAsciiKind = [] {
+    std::array<unsigned char, 256> kinds{};
+    for (int c = 0; c < 0x80; ++c)
+        kinds[c] = AsciiSeparator;
+    for (int c = 'a'; c <= 'z'; ++c)
+        kinds[c] = kinds[c - 32] = AsciiLetter;
+    for (int c = '0'; c <= '9'; ++c)
+        kinds[c] = AsciiDigit;
+    kinds['_'] = AsciiUnderscore;
+    return kinds;
+}();
+
+const std::array<unsigned char, 256> kAsciiLower = [] {
+    std::array<unsigned char, 256> lower{};
+    for (int c = 0; c < 256; ++c)
+        lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return lower;
+}();
+
+// The length of the separator that p begins when it is one of the common non-ASCII ones
+// (no-break space, dashes, curly quotes, the ellipsis, the copyright sign), else 0. Each
+// is a separator after NFKC, and none composes with what stands before it.
+std::size_t commonSeparatorLength(const unsigned char* p, std::size_t left)
+{
+    if (left >= 2 && p[0] == 0xC2 && (p[1] == 0xA0 || p[1] == 0xA9))
+        return 2;  // U+00A0, U+00A9
+    if (left >= 3 && p[0] == 0xE2 && p[1] == 0x80
+        && (p[2] == 0x93 || p[2] == 0x94 || p[2] == 0x98 || p[2] == 0x99 || p[2] == 0x9C || p[2] == 0x9D || p[2] == 0xA6))
+        return 3;  // U+2013, U+2014, U+2018, U+2019, U+201C, U+201D, U+2026
+    return 0;
 }
 
 bool isMark(UChar32 c)
@@ -318,6 +354,63 @@ void TextCutter::cut(std::string_view utf8)
 {
     m_tokens.clear();
     m_text.clear();
+    m_text.reserve(utf8.size());  // what ASCII words take at most
+    // The text is taken in segments, each from a separator (an ASCII one or one of the
+    // common others) up to the next one. No token ends inside a segment's separator or
+    // reaches across the start of the next, and NFKC composes none of these separators
+    // with what stands before it, so segments can be cut one by one. A segment of ASCII
+    // alone after its separator (most of most pages) is cut here, byte by byte; the
+    // others go to ICU, neighbours together.
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t unicodeStart = 0, at = 0;
+    bool unicodePending = false;
+    while (at < n) {
+        // A segment: its separator, digits (which start no word), then letters, digits
+        // and "_" up to the next separator, unless another byte above 0x7F comes first.
+        const std::size_t separator = kAsciiKind[p[at]] == AsciiSeparator ? 1 : commonSeparatorLength(p + at, n - at);
+        std::size_t word = at + separator;
+        while (word < n && kAsciiKind[p[word]] == AsciiDigit)
+            ++word;
+        std::size_t end = word;
+        while (end < n && kAsciiKind[p[end]] >= AsciiDigit)
+            ++end;
+        if ((separator == 0 && p[at] >= 0x80)
+            || (end < n && kAsciiKind[p[end]] == NotAscii && commonSeparatorLength(p + end, n - end) == 0)) {
+            while (end < n && kAsciiKind[p[end]] != AsciiSeparator)
+                ++end;
+            if (!unicodePending)
+                unicodeStart = at;
+            unicodePending = true;
+            at = end;
+            continue;
+        }
+        if (unicodePending)
+            cutUnicode(utf8.substr(unicodeStart, at - unicodeStart));
+        unicodePending = false;
+        if (word < end) {
+            const std::size_t begin = m_text.size(), length = std::min(end - word, kMaxWordUnits);
+            m_text.append(utf8.data() + word, length);
+            char* const to = m_text.data() + begin;
+            for (std::size_t k = 0; k < length; ++k)
+                to[k] = static_cast<char>(kAsciiLower[static_cast<unsigned char>(to[k])]);
+            m_tokens.push_back(Token{Word, begin, begin + length});
+        }
+        at = end;
+    }
+    if (unicodePending)
+        cutUnicode(utf8.substr(unicodeStart));
+}
+
+void TextCutter::cutByIcu(std::string_view utf8)
+{
+    m_tokens.clear();
+    m_text.clear();
+    cutUnicode(utf8);
+}
+
+void TextCutter::cutUnicode(std::string_view utf8)
+{
     fromUtf8(utf8, m_units);
     if (const UNormalizer2* norm = nfkc())
         normalize(norm, m_units);

@@ -47,6 +47,8 @@ public:
     // Cuts UTF-8 text (invalid bytes read as U+FFFD) into tokens(), in text order,
     // replacing those of the last text. Linear in the length of the text.
     void cut(std::string_view utf8);
+    // The same, every character read through ICU: what cut() must always agree with.
+    void cutByIcu(std::string_view utf8);
 
     const std::vector<Token>& tokens() const { return m_tokens; }
     std::string_view textOf(const Token& token) const
@@ -55,6 +57,9 @@ public:
     }
 
 private:
+    // Appends the tokens of utf8, read through ICU.
+    void cutUnicode(std::string_view utf8);
+
     std::u16string m_units;  // the text after NFKC
     std::vector<Token> m_tokens;
     std::string m_text;  // the tokens' texts, one after another

@@ -1,12 +1,13 @@
 // Companion data, indexed_pages.js: the pages' real titles and summaries, the way from
-// this page to the indexed folder and the folder of the page texts. It is read only
+// this page to the indexed folder and where each page's text is. It is read only
 // when it was written with the indexed_docs.js beside it; each field is checked
 // before use, since anyone who can add a page to the site chooses its title and text.
 define('companion', ['links', 'shown', 'bounds'], function (links, shown, bounds) {
 
 var MAX_SUMMARY = bounds.MAX_SUMMARY;
 var PAGES_FORMAT = 1;
-var TEXT_FOLDER = /^indexed_text\/[0-9a-f]{1,64}\/$/;
+var TEXT_FOLDER = 'indexed_text/';
+var GROUP_NAME = /^[a-z2-7]{13}\.js$/;
 
 // FNV-1a (32 bits) over each location's characters below 0x80, a line feed, the date
 // and a line feed, as eight hex digits: the same whatever charset indexed_docs.js was
@@ -26,20 +27,32 @@ function documentsCheck(docs) {
 
 // What the page takes from `pages` for these docs: {state: 'none'} when there is no
 // companion data, 'format' when another version wrote it, 'stale' when it belongs to
-// another indexed_docs.js; else 'ok' with titles, summaries, base, text (the folder
-// of the page texts, or null) and shared (documents whose text is another's, or null).
+// another indexed_docs.js; else 'ok' with titles, summaries, base and texts (where the
+// page texts are, see textPlace, or null).
 function companionData(pages, docs) {
   if (!pages || typeof pages !== 'object') return { state: 'none' };
   if (pages.format !== PAGES_FORMAT) return { state: 'format' };
   if (pages.count !== docs.length || pages.check !== documentsCheck(docs)) return { state: 'stale' };
+  var groups = pages.groups, places = pages.texts;
+  var texts = pages.store === TEXT_FOLDER && Array.isArray(groups) && Array.isArray(places) &&
+    groups.every(function (g) { return typeof g === 'string' && GROUP_NAME.test(g); })
+    ? { folder: TEXT_FOLDER, groups: groups, places: places } : null;
   return {
     state: 'ok',
     titles: Array.isArray(pages.titles) ? pages.titles : [],
     summaries: Array.isArray(pages.summaries) ? pages.summaries : [],
     base: links.siteBaseOf(pages.base),
-    text: typeof pages.text === 'string' && TEXT_FOLDER.test(pages.text) ? pages.text : null,
-    shared: pages.shared && typeof pages.shared === 'object' ? pages.shared : null
+    texts: texts
   };
+}
+
+// Where the text of document d is: {file: its group's path, at: its place in the
+// group}, or null when it has none.
+function textPlace(texts, d) {
+  if (!texts) return null;
+  var g = texts.places[2 * d], at = texts.places[2 * d + 1];
+  if (typeof g !== 'number' || typeof at !== 'number' || g < 0 || at < 0 || g % 1 !== 0 || at % 1 !== 0 || g >= texts.groups.length) return null;
+  return { file: texts.folder + texts.groups[g], at: at };
 }
 
 // The real title of document d, or null.
@@ -55,5 +68,5 @@ function summaryOf(companion, d) {
   return text.length <= MAX_SUMMARY ? text : shown.cutAtWord(text, MAX_SUMMARY) + '\u2026';
 }
 
-return { documentsCheck: documentsCheck, companionData: companionData, realTitle: realTitle, summaryOf: summaryOf };
+return { documentsCheck: documentsCheck, companionData: companionData, textPlace: textPlace, realTitle: realTitle, summaryOf: summaryOf };
 });

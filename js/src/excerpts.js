@@ -20,6 +20,8 @@ var MAX_HEADING_WORDS = 24;     // words of a heading matched
 var MAX_SECTIONS_LISTED = 3;    // further sections listed under a result
 var TERM_BITS = 16;             // places are packed as place * TERM_BITS + term
 var TOC_CHARS = 65536, TOC_HEADINGS = 200; // where and for what tables of contents are looked for
+var QUOTE_WORDS = 5;            // words of each end of a passage quoted to the browser
+var PLAIN_GAP = /^(?:[,'\u2019]? |[.'\u2019\-])$/;  // what may stand between two words quoted together
 
 function isBlank(c) {
   return c === 32 || (c >= 9 && c <= 13) || c === 160;
@@ -86,7 +88,9 @@ function PageText(text, sections, unicode) {
     while (w < starts.length && starts[w] < last) w++;
     var at = list.length, heading = typeof s[2] === 'string' ? s[2] : '';
     var anchor = typeof s[1] === 'string' && s[1].length <= MAX_ANCHOR ? s[1] : '';
-    list.push({ start: last, word: w, anchor: anchor, heading: heading });
+    // Where the heading's own text ends, when the text holds it as it stands (-1 when not).
+    var headEnd = heading && text.startsWith(heading, last) ? last + heading.length : -1;
+    list.push({ start: last, word: w, anchor: anchor, heading: heading, headEnd: headEnd });
     headingKeys(heading.slice(0, 40 * MAX_HEADING_WORDS), unicode, function (word) {
       var secs = heads.get(word);
       if (!secs) heads.set(word, [at]); else if (secs[secs.length - 1] !== at) secs.push(at);
@@ -270,23 +274,89 @@ PageText.prototype.excerpt = function (terms) {
     if (chosen.every(function (c) { return sections[c].anchor !== sections[more[k]].anchor; })) chosen.push(more[k]);
   }
   chosen.sort(function (a, b) { return a - b; });
-  return { text: this.passage(packed[bestI] / TERM_BITS | 0, packed[bestJ - 1] / TERM_BITS | 0, bestSec), section: bestSec, more: chosen };
+  var first = packed[bestI] / TERM_BITS | 0, last = packed[bestJ - 1] / TERM_BITS | 0, self = this;
+  var found = this.passage(first, last, bestSec);
+  found.section = bestSec;
+  found.more = chosen;
+  // The browser is asked to find the query words of the text, not of the heading: the
+  // anchor already leads there, and a heading's words stand in every table of contents
+  // too, which the browser would find first.
+  var body = this.bodyStart(bestSec), i = bestI;
+  while (i < bestJ && this.starts[packed[i] / TERM_BITS | 0] < body) i++;
+  var sectionEnd = bestSec + 1 < S ? sections[bestSec + 1].word : this.starts.length;
+  found.quote = i < bestJ ? this.quote(packed[i] / TERM_BITS | 0, last, sectionEnd - 1) : null;
+  // Each section listed is quoted at its first query word.
+  found.quotes = chosen.map(function (k) {
+    var from = self.bodyStart(k), end = k + 1 < S ? sections[k + 1].word : self.starts.length, j = 0;
+    while (j < total && self.starts[packed[j] / TERM_BITS | 0] < from) j++;
+    var at = j < total ? packed[j] / TERM_BITS | 0 : end;
+    return at < end ? self.quote(at, at, end - 1) : null;
+  });
+  return found;
+};
+
+// Where the text of section sec starts after its heading (its start when the heading is
+// not known to be there; 0 before the first section).
+PageText.prototype.bodyStart = function (sec) {
+  if (sec < 0) return 0;
+  var s = this.sections[sec];
+  return s.headEnd >= 0 ? s.headEnd : s.start;
+};
+
+// Whether the words w and w + 1 of the text may stand in different blocks of the page
+// for all the text tells, or apart otherwise than the text has them: a sentence ends
+// between them, a heading starts or ends, or more than a blank and a comma, dot, dash
+// or apostrophe stands there (code, whose blanks the text collapsed, and tables).
+PageText.prototype.partedAfter = function (w) {
+  var end = this.ends[w], next = this.starts[w + 1];
+  if (!PLAIN_GAP.test(this.text.slice(end, next))) return true;
+  var sec = this.sectionAtChar(next);
+  if (sec < 0) return false;
+  var s = this.sections[sec];
+  return s.start > end || (s.headEnd >= end && s.headEnd <= next);
+};
+
+// The passage from word first to word last as the browser is asked to find it on the
+// page (a URL text fragment): [its words] when they are few and stand together, else
+// [its first words, its last words], each run at most QUOTE_WORDS words that do not
+// reach over a sentence or heading. A single run goes on towards word limit, when given,
+// so that it is more likely to stand on the page once.
+// Each run is widened to the blanks around it, since the browser finds only whole words
+// as it cuts them ("re.sub", "doesn't").
+PageText.prototype.quote = function (first, last, limit) {
+  var text = this.text, starts = this.starts, ends = this.ends, w = first;
+  var stop = limit !== undefined ? Math.max(last, limit) : last;
+  while (w < stop && w - first < QUOTE_WORDS - 1 && !this.partedAfter(w)) w++;
+  var head = this.blankToBlank(starts[first], ends[w]);
+  if (w >= last) return [text.slice(head[0], head[1])];
+  var v = last;
+  while (v > w + 1 && last - v < QUOTE_WORDS - 1 && !this.partedAfter(v - 1)) v--;
+  var tail = this.blankToBlank(starts[v], ends[last]);
+  return [text.slice(head[0], head[1]), text.slice(tail[0], tail[1])];
+};
+
+// Characters from to to of the text, widened to the blanks around them (up to MAX_EDGE
+// characters each way): [from, to].
+PageText.prototype.blankToBlank = function (from, to) {
+  var text = this.text, k;
+  for (k = from; k > 0 && from - k < MAX_EDGE && !isBlank(text.charCodeAt(k - 1)); k--);
+  if (k === 0 || isBlank(text.charCodeAt(k - 1))) from = k;
+  for (k = to; k < text.length && k - to < MAX_EDGE && !isBlank(text.charCodeAt(k)); k++);
+  if (k === text.length || isBlank(text.charCodeAt(k))) to = k;
+  return [from, to];
 };
 
 // The text around words first to last (at most EXCERPT_WORDS apart) in section sec:
 // EXCERPT_WORDS words from a little before first (from the section's start when that
 // is near), widened to the blanks around them, at most MAX_EXCERPT_CHARS characters,
-// with "\u2026" where the text goes on.
+// with "\u2026" where the text goes on. {heading, the part of it that is the section's
+// heading ("" when none), and text, the rest}.
 PageText.prototype.passage = function (first, last, sec) {
   var text = this.text, starts = this.starts, ends = this.ends, top = sec >= 0 ? this.sections[sec].word : 0;
   var start = Math.max(top, first - Math.min(8, (EXCERPT_WORDS - (last - first + 1)) >> 1));
   if (first - top < EXCERPT_WORDS / 2 && last - top < EXCERPT_WORDS) start = top;
   var end = Math.min(starts.length, start + EXCERPT_WORDS) - 1;
-  var from = starts[start], to = ends[end], k;
-  for (k = from; k > 0 && from - k < MAX_EDGE && !isBlank(text.charCodeAt(k - 1)); k--);
-  if (k === 0 || isBlank(text.charCodeAt(k - 1))) from = k;
-  for (k = to; k < text.length && k - to < MAX_EDGE && !isBlank(text.charCodeAt(k)); k++);
-  if (k === text.length || isBlank(text.charCodeAt(k))) to = k;
+  var widened = this.blankToBlank(starts[start], ends[end]), from = widened[0], to = widened[1];
   if (to - from > MAX_EXCERPT_CHARS) {
     // Whatever stands between the words is long: keep the first query word in view.
     if (ends[first] - from > MAX_EXCERPT_CHARS / 2) { from = starts[first]; start = first; }
@@ -295,7 +365,12 @@ PageText.prototype.passage = function (first, last, sec) {
     to = Math.min(ends[w], from + MAX_EXCERPT_CHARS);
     if (/[\ud800-\udbff]/.test(text.charAt(to - 1))) to--;
   }
-  return (from > 0 ? '\u2026' : '') + text.slice(from, to) + (to < text.length ? '\u2026' : '');
+  // A passage from its section's start opens with the heading, which is set apart: it
+  // is no part of the sentence after it.
+  var head = sec >= 0 ? this.sections[sec] : null, headEnd = head && head.headEnd >= 0 && from === head.start ? Math.min(head.headEnd, to) : -1;
+  var tail = (to < text.length ? '\u2026' : '');
+  if (headEnd < 0) return { heading: '', text: (from > 0 ? '\u2026' : '') + text.slice(from, to) + tail };
+  return { heading: text.slice(from, headEnd).trim(), text: text.slice(headEnd, to).replace(/^\s+/, '') + tail };
 };
 
 return {

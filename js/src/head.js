@@ -10,7 +10,8 @@
  * and, when the indexer wrote them, the companion data (real titles, summaries, the
  * way to the pages) and the page texts of the results in view:
  *   indexed_pages.js          var pages={"format":1,"count":N,"check":"...",...};
- *   indexed_text/STAMP/N.js   vantrelText(N,{"text":"...","sections":[...]});
+ *   indexed_text/NAME.js      vantrelTexts([{"text":"...","sections":[...]},...]);
+ *                             the texts of a few pages, the file named by its bytes
  *
  * The search logic has no dependency on a browser, so Node can require this file and
  * test it; the page code (view, history, loader, page) runs only inside search.html.

@@ -77,5 +77,20 @@ function fragmentOf(anchor) {
   return '#' + escapeBytes(anchor, false, true);
 }
 
-return { locationHref: locationHref, sharedUrlPrefix: sharedUrlPrefix, siteBaseOf: siteBaseOf, fragmentOf: fragmentOf };
+// The text directive of a URL fragment (":~:text=" and its parts, start and end when
+// two are given), each part percent-encoded, with "-", "&" and ",", which the directive
+// gives a meaning of their own, escaped too.
+// "" when a part holds half a surrogate pair, which no URL can carry.
+function textFragment(parts) {
+  try {
+    return ':~:text=' + parts.map(function (part) {
+      return encodeURIComponent(part).replace(/-/g, '%2D');
+    }).join(',');
+  } catch (e) {
+    return '';
+  }
+}
+
+return { locationHref: locationHref, sharedUrlPrefix: sharedUrlPrefix, siteBaseOf: siteBaseOf, fragmentOf: fragmentOf,
+  textFragment: textFragment };
 });

@@ -107,7 +107,7 @@ function startPage(win) {
     searcher = results.searcher = ready;
     var docs = ready.docs, other = [];
     if (companion.state === 'ok') {
-      var store = companion.text && new texts.TextStore(win, companion.text, ready.unicode, function (d, page) { results.textArrived(d, page); }, companion.shared);
+      var store = companion.texts && new texts.TextStore(win, companion.texts, ready.unicode, function (d, page) { results.textArrived(d, page); });
       results.useCompanion(companion, store || null);
     }
     if (companion.state === 'format') other.push('indexed_pages.js');

@@ -4,8 +4,14 @@ define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
 var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
 var MAX_TERMS = bounds.MAX_TERMS;
-var RRF_K = 10;              // reciprocal-rank fusion constant
+var RRF_K = 10;             // reciprocal-rank fusion constant: the design's lists
+var SCORED_RRF_K = 5;       // and the word index's lists, ordered by score
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
+// With the word index, a title counts for a page only from this share of its words
+// matched (in tenths) on: a chapter's title that lists ten topics ("Network services:
+// Postfix, Apache, NFS, Samba, Squid...") says less of one of them than the section's
+// own page.
+var MIN_TITLE_SHARE = 2;
 // A page's fused score grows by SUMMARY_BOOST times the share of the query's words
 // that its summary holds as they are or in the plural (companion data): measured on
 // the held-out queries of bench/queries, as the other constants here.
@@ -48,23 +54,24 @@ function collect(searcher, terms, every) {
       termScore[d] = s;
     }
   }
-  var sumForms = searcher.unicode, FORMS_ADDED = 0.5;
+  var sumForms = searcher.unicode, FORMS_ADDED = 0.5, scored = searcher.unicode, K = scored ? SCORED_RRF_K : RRF_K;
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;
     touched = reached[t] = [];
     for (var m = 0; m < matches.length; m++) {
       var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
-      var groups = searcher.list.weightGroups(matches[m].at), group = 0;
+      var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
       for (var r = 1; r < entry.length; r++) {
         var doc = entry[r];
         if (r > 1 && doc < entry[r - 1]) group++;
         if (!(doc >= 0 && doc < n)) continue;
-        var s = weight / (RRF_K + r);
-        // Deep in the list, the later a page's weight group the more often its running
-        // text uses the word: from the third group on, a page is also scored by its
-        // group's place from the end (the first groups hold the headings and titles).
-        if (group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
+        var s = weight / (K + r);
+        // Deep in a list of the design's weights, the later a page's weight group the
+        // more often its running text uses the word: from the third group on, a page is
+        // also scored by its group's place from the end (the first groups hold the
+        // headings and titles). The word index orders its lists by score instead.
+        if (!scored && group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
         meet(doc, cls, s, true);
       }
     }
@@ -73,7 +80,7 @@ function collect(searcher, terms, every) {
     // title rank.
     for (var p = 0; p < places.length; p++) {
       var list = places[p].docs;
-      for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (RRF_K + PLACE_RANK), false);
+      for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (K + PLACE_RANK), false);
     }
     for (var k = 0; k < touched.length; k++) {
       var d = touched[k];
@@ -87,11 +94,15 @@ function collect(searcher, terms, every) {
 
 // Marks the documents whose titles the query's words match: for each word the best
 // class, and how many of the title's words some query word matches. Only the title
-// words that the terms matched when they were made (titleHits) are visited.
+// words that the terms matched when they were made (titleHits) are visited. A run of
+// unspaced letters counts for a title only when the title holds it as a page's text
+// must (runNeeds of its pairs), so that "ンド" of "ウィンドウ" alone does not make
+// "ハンドブック" a title match.
 function matchTitles(searcher, terms) {
-  var titles = searcher.buildTitles(), stamp = ++searcher.stamp, T = terms.length, t;
+  var titles = searcher.buildTitles(), stamp = ++searcher.stamp, T = terms.length, t, k, d, base;
   var stamps = searcher.titleStamp, covered = searcher.titleCovered, best = searcher.titleBest;
   var matched = new Map();   // title word position: the class of each term that matches it
+  var titled = [], runs = new Map();
   for (t = 0; t < T; t++) {
     var hits = terms[t].titleHits;
     for (var h = 0; h < hits.length; h += 2) {
@@ -99,22 +110,51 @@ function matchTitles(searcher, terms) {
       if (!classes) matched.set(hits[h], classes = []);
       classes[t] = hits[h + 1];
     }
+    if (terms[t].run) (runs.get(terms[t].run) || runs.set(terms[t].run, []).get(terms[t].run)).push(t);
   }
   matched.forEach(function (classes, v) {
-    var list = titles.docs[v], telling = titles.common[v] === 0;
-    for (var k = 0; k < list.length; k++) {
-      var d = list[k], base = d * MAX_TERMS;
-      if (stamps[d] !== stamp) {
-        stamps[d] = stamp;
-        covered[d] = 0;
-        for (t = 0; t < T; t++) best[base + t] = NONE;
-      }
-      if (telling) covered[d]++;
+    var list = titles.docs[v];
+    for (k = 0; k < list.length; k++) {
+      d = list[k];
+      base = d * MAX_TERMS;
       for (t = 0; t < T; t++) {
-        if (classes[t] !== undefined && classes[t] < best[base + t]) best[base + t] = classes[t];
+        if (classes[t] === undefined) continue;
+        if (stamps[d] !== stamp) {
+          stamps[d] = stamp;
+          covered[d] = 0;
+          for (var u = 0; u < T; u++) best[base + u] = NONE;
+          titled.push(d);
+        }
+        if (classes[t] < best[base + t]) best[base + t] = classes[t];
       }
     }
   });
+  runs.forEach(function (members, run) {
+    var need = runNeeds(searcher.runSizes && searcher.runSizes.get(run) || members.length);
+    for (k = 0; k < titled.length; k++) {
+      base = titled[k] * MAX_TERMS;
+      var held = members.filter(function (m) { return best[base + m] !== NONE; }).length;
+      if (held < need) members.forEach(function (m) { best[base + m] = NONE; });
+    }
+  });
+  matched.forEach(function (classes, v) {
+    if (titles.common[v] !== 0) return;
+    var list = titles.docs[v];
+    for (k = 0; k < list.length; k++) {
+      d = list[k];
+      base = d * MAX_TERMS;
+      if (stamps[d] !== stamp) continue;
+      for (t = 0; t < T; t++) {
+        if (classes[t] !== undefined && best[base + t] !== NONE) { covered[d]++; break; }
+      }
+    }
+  });
+}
+
+// The pairs of a run of size pairs that a page must hold to hold the run: all but one
+// in three.
+function runNeeds(size) {
+  return size - Math.floor(size / 3);
 }
 
 // Counts in summaryHits, for each of docs, the query words its summary holds.
@@ -146,6 +186,8 @@ function titleRank(searcher, d, terms) {
     }
     if (worst !== NONE) tier = 1 + FUZZY - worst;
   }
+  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d]) / size) : 0;
+  if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
   var name = titles.names[d], used = 0, all = true;
   for (t = 0; t < terms.length; t++) {
     var hit = false;
@@ -156,7 +198,6 @@ function titleRank(searcher, d, terms) {
     all = all && hit;
   }
   var nameTier = used === 0 ? 0 : !all ? 1 : used >= name.length ? 3 : 2;
-  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d]) / size) : 0;
   return tier * 64 + nameTier * 16 + share;
 }
 
@@ -172,10 +213,12 @@ function rank(searcher, docs, terms) {
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
     var tr = titleRank(searcher, d, terms), name = (tr >> 4) & 3;
+    // With the word index, pages are first ordered by the query's units they hold (a
+    // run of unspaced letters is one, however many of its pairs a page holds).
     rankKey[d] = searcher.unicode
-      ? hits[d] * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
+      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
       : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
-    score[d] *= searcher.lengthFactor[d] * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
+    score[d] *= (searcher.lengthFactor ? searcher.lengthFactor[d] : 1) * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
     if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
   }
@@ -210,5 +253,5 @@ function byDate(all, docs) {
   return keyed.map(function (k) { return k[2]; });
 }
 
-return { collect: collect, rank: rank, dateKey: dateKey, byDate: byDate };
+return { collect: collect, rank: rank, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
 });

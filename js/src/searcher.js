@@ -40,12 +40,19 @@ function Searcher(docs, index, options) {
   this.stamp = 0;
   this.seen = new Uint32Array(n);
   this.mark = 0;
-  // How many words each page has. A word's list ranks pages that mention it only in
-  // passing by how rarely they do, which favours long pages (indexes, change logs)
-  // that mention everything once; fused scores are divided by the fourth root of a
-  // page's length over the mean, as relevance models do with long documents.
+  this.byUnits = false;      // this search ranks by the units of unitHits
+  this.runSizes = null;      // and its runs asked for so many pairs each
+  // How many words each page has, for the design's lists only: they rank pages that
+  // mention a word only in passing by how rarely they do, which favours long pages
+  // (indexes, change logs) that mention everything once; fused scores are divided by
+  // the fourth root of a page's length over the mean, as relevance models do with long
+  // documents. The word index weighs the length of a page into the order of its lists.
+  this.lengthFactor = terms ? null : lengthFactors(this.list.index, n);
+}
+
+// 1 / the fourth root of each page's number of words over the mean, from the lists of index.
+function lengthFactors(index, n) {
   var length = new Float64Array(n), total = 0, i, r, d;
-  index = this.list.index;
   for (i = 0; i < index.length; i++) {
     var entry = index[i];
     for (r = 1; r < entry.length; r++) {
@@ -55,7 +62,7 @@ function Searcher(docs, index, options) {
   }
   var mean = n > 0 ? Math.max(1, total / n) : 1;
   for (d = 0; d < n; d++) length[d] = 1 / Math.sqrt(Math.sqrt(Math.max(1, length[d] / mean)));
-  this.lengthFactor = length;
+  return length;
 }
 
 // Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
@@ -88,6 +95,8 @@ Searcher.prototype.search = function (query) {
     sizes.forEach(function (size, run) { if ((found.get(run) || 0) < runNeeds(size)) lost = true; });
     met = ranking.collect(this, known, false);
     docs = this.wholeAndNear(known, sizes, met, result);
+    this.byUnits = true;
+    this.runSizes = sizes;
   } else {
     met = ranking.collect(this, known, true);
     for (i = 0; i < met.length; i++) {
@@ -103,6 +112,9 @@ Searcher.prototype.search = function (query) {
   result.partial = docs.length > 0 && (lost || result.whole === 0);
   ranking.rank(this, docs, known);
   for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+  if (this.byUnits) for (i = 0; i < met.length; i++) this.unitHits[met[i]] = 0;
+  this.byUnits = false;
+  this.runSizes = null;
   result.docs = docs;
   return result;
 };
@@ -132,11 +144,7 @@ function withoutJoints(keys) {
 // Italian ("l'impression", "d’amorçage"), which alone would match nearly every page.
 var ELISION = /(^|[^\p{L}\p{M}\p{Nd}_])\p{L}['\u2019](?=\p{L})/gu;
 
-// The pairs of a run of size pairs that a page must hold to hold the run: all but one
-// in three.
-function runNeeds(size) {
-  return size - Math.floor(size / 3);
-}
+var runNeeds = ranking.runNeeds;
 
 // The pages of met (collected for every term, with hits) that the result shows, with
 // the word index: those that hold every unit of the query first, a unit being a word
@@ -147,7 +155,8 @@ function runNeeds(size) {
 // the page's ("Zeitzone einstellen" for the page on time zones, which says
 // "konfigurieren"). When no page holds every unit, all of met. sizes: the number of
 // pairs the query asked for in each run (also those that match nothing). Sets
-// result.whole to the number of pages holding every unit.
+// result.whole to the number of pages holding every unit, and leaves in unitHits how
+// many units each page of met holds, for ranking (search clears it).
 Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
   var n = this.docCount, reached = this.reached, units = [], byRun = new Map(), t, i, k;
   for (t = 0; t < terms.length; t++) {
@@ -180,7 +189,6 @@ Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
     for (i = 0; i < units[rarest].held.length; i++) seen[units[rarest].held[i]] = mark;
     docs = whole.concat(met.filter(function (d) { return unitHits[d] === U - 1 && seen[d] === mark; }));
   }
-  for (i = 0; i < met.length; i++) unitHits[met[i]] = 0;
   return docs;
 };
 

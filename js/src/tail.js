@@ -13,8 +13,10 @@ return {
   sharedUrlPrefix: links.sharedUrlPrefix,
   siteBaseOf: links.siteBaseOf,
   fragmentOf: links.fragmentOf,
+  textFragment: links.textFragment,
   documentsCheck: companion.documentsCheck,
   companionData: companion.companionData,
+  textPlace: companion.textPlace,
   termsData: modules.terms.termsData,
   summaryOf: companion.summaryOf,
   PageText: excerpts.PageText,
@@ -30,6 +32,7 @@ return {
   titleWords: titles.titleWords,
   summaryWords: titles.summaryWords,
   startPage: modules.page.startPage,
+  shownDate: modules.view.shownDate,
   EXACT: matching.EXACT, FORM: matching.FORM, PREFIX: matching.PREFIX, INNER: matching.INNER, FUZZY: matching.FUZZY,
   limits: Object.assign({}, bounds, excerpts.limits)
 };

@@ -5,7 +5,7 @@
 // indexed_docs.js beside it; each part is checked before use.
 define('terms', ['companion'], function (companion) {
 
-var TERMS_FORMAT = 1;
+var TERMS_FORMAT = 2;
 
 // What the page takes from `terms` for these docs: {state: 'none'} when there is no
 // word index, 'format' when another version wrote it, 'stale' when it belongs to

@@ -3,6 +3,10 @@
 // its excerpt (the summary until the page's text has come) and the sections that hold
 // the query words. Every text from the data files reaches the page as text nodes,
 // never as markup.
+// The results are the grid that the search box (a combobox) controls: a row per result
+// whose one cell holds the title link, the location and date, the excerpt and the
+// section links, so that the links are no part of an interactive option. The arrows
+// choose a cell (aria-activedescendant from the box, aria-selected on the cell).
 define('view', ['links', 'titles', 'shown', 'companion'], function (links, titles, shown, companion) {
 
 var shownText = shown.shownText, shortText = shown.shortText, highlightSpans = shown.highlightSpans;
@@ -28,7 +32,7 @@ function ResultsView(doc, el, suggested) {
   // Arrows also move between the result links once one of them has the focus.
   el.list.addEventListener('keydown', function (e) {
     if (e.key !== 'ArrowDown' && e.key !== 'ArrowUp') return;
-    var item = e.target.closest && e.target.closest('li[role=option]');
+    var item = e.target.closest && e.target.closest('[role=gridcell]');
     if (!item) return;
     e.preventDefault();
     var next = Number(item.id.slice(7)) + (e.key === 'ArrowDown' ? 1 : -1);
@@ -37,7 +41,7 @@ function ResultsView(doc, el, suggested) {
     if (link) { self.setActive(next); link.focus(); } else if (next < 0) { self.setActive(-1); el.box.focus(); }
   });
   el.list.addEventListener('mousemove', function (e) {
-    var item = e.target.closest && e.target.closest('li[role=option]');
+    var item = e.target.closest && e.target.closest('[role=gridcell]');
     if (item && item.id !== 'result-' + self.active) self.setActive(Number(item.id.slice(7)));
   });
   el.more.addEventListener('click', function () {
@@ -48,6 +52,18 @@ function ResultsView(doc, el, suggested) {
 
 function plural(n, word) {
   return n.toLocaleString('en-US') + ' ' + word + (n === 1 ? '' : 's');
+}
+
+// A page's date ("dd-MM-yyyy", a day in UTC, as the index holds it) as the reader's
+// own locale writes it, with the machine-readable date for <time>; a text of another
+// form stays as it is.
+var dateFormat = null;
+function shownDate(text) {
+  var m = /^(\d\d)-(\d\d)-(\d{4})$/.exec(text), day = new Date(0);
+  if (m) day.setUTCFullYear(+m[3], +m[2] - 1, +m[1]);  // years below 100 too, as they stand
+  if (!m || day.getUTCDate() !== +m[1] || day.getUTCMonth() !== +m[2] - 1 || typeof Intl !== 'object') return { text: text, iso: '' };
+  if (!dateFormat) dateFormat = new Intl.DateTimeFormat(undefined, { year: 'numeric', month: 'short', day: 'numeric', timeZone: 'UTC' });
+  return { text: dateFormat.format(day), iso: m[3] + '-' + m[2] + '-' + m[1] };
 }
 
 // Shows a search's results, newest first when byDate.
@@ -118,11 +134,16 @@ ResultsView.prototype.nameOf = function (d) {
   return companion.realTitle(this.companion, d) || shownText(title, this.searcher.bytesMode, true);
 };
 
-// The address of document d, at anchor when one is given.
-ResultsView.prototype.hrefOf = function (d, anchor) {
+// The address of document d, at anchor when one is given, asking a browser that can
+// (one with document.fragmentDirective) to scroll to and mark quote, the passage as
+// PageText.quote gives it. Elsewhere the link opens the anchor as it always did: a
+// browser that knows no text fragment would take all of it for an anchor's name.
+ResultsView.prototype.hrefOf = function (d, anchor, quote) {
   var searcher = this.searcher, href = links.locationHref(String(searcher.docs[d][2]), this.doc.location.href,
     searcher.bytesMode, searcher.urlPrefixLength, this.companion ? this.companion.base : '');
-  return anchor ? href.replace(/#[^]*$/, '') + links.fragmentOf(anchor) : href;
+  var directive = quote && this.doc.fragmentDirective ? links.textFragment(quote) : '';
+  if (!anchor && !directive) return href;
+  return href.replace(/#[^]*$/, '') + (anchor ? links.fragmentOf(anchor) : '#') + directive;
 };
 
 // Adds text to parent with the query words marked (by the word rules of the companion
@@ -143,17 +164,22 @@ function appendMarked(doc, parent, text, terms, unicode) {
 // that a right-to-left override in one cannot reorder the others.
 ResultsView.prototype.item = function (d, i) {
   var doc = this.doc, searcher = this.searcher, entry = searcher.docs[d];
-  var li = doc.createElement('li');
-  li.id = 'result-' + i;
-  li.setAttribute('role', 'option');
-  li.setAttribute('aria-selected', 'false');
-  li.setAttribute('data-doc', String(d));
+  var li = doc.createElement('li'), row = doc.createElement('div'), cell = doc.createElement('div');
+  li.setAttribute('role', 'none');
+  row.setAttribute('role', 'row');
+  cell.id = 'result-' + i;
+  cell.className = 'result';
+  cell.setAttribute('role', 'gridcell');
+  cell.setAttribute('aria-selected', 'false');
+  cell.setAttribute('data-doc', String(d));
+  row.appendChild(cell);
+  li.appendChild(row);
   var a = doc.createElement('a');
   a.href = this.hrefOf(d, '');
   a.className = 'title';
   a.dir = 'auto';
   appendMarked(doc, a, this.nameOf(d), this.result.terms, searcher.unicode);
-  li.appendChild(a);
+  cell.appendChild(a);
   var meta = doc.createElement('div');
   meta.className = 'meta';
   var loc = doc.createElement('span');
@@ -162,70 +188,79 @@ ResultsView.prototype.item = function (d, i) {
   loc.textContent = shownText(String(entry[2]), searcher.bytesMode, false);
   meta.appendChild(loc);
   if (entry[3]) {
-    var date = doc.createElement('time');
+    var date = doc.createElement('time'), day = shownDate(shortText(String(entry[3])));
     date.className = 'date';
     date.dir = 'auto';
-    date.textContent = shortText(String(entry[3]));
+    date.textContent = day.text;
+    if (day.iso) date.dateTime = day.iso;
     meta.appendChild(date);
   }
-  li.appendChild(meta);
-  this.items.set(d, li);
-  if (this.companion) this.describe(li, d);
+  cell.appendChild(meta);
+  this.items.set(d, cell);
+  if (this.companion) this.describe(cell, d);
   return li;
 };
 
 // The excerpt of a result: from the page's text when it is here, else the summary
 // until it comes. The space of the section links is kept while it may still come, so
 // that nothing moves when it does.
-ResultsView.prototype.describe = function (li, d) {
+ResultsView.prototype.describe = function (item, d) {
   var doc = this.doc, texts = this.texts, page = texts && texts.get(d);
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
   appendMarked(doc, excerpt, companion.summaryOf(this.companion, d), this.result.terms, this.searcher.unicode);
-  li.appendChild(excerpt);
+  item.appendChild(excerpt);
   if (page) {
-    this.fill(li, d, page);
-  } else if (texts && !texts.failed.has(d)) {
+    this.fill(item, d, page);
+  } else if (texts && texts.mayCome(d)) {
     var sections = doc.createElement('div');
     sections.className = 'sections';
-    li.appendChild(sections);
-    if (this.observer) this.observer.observe(li);
+    item.appendChild(sections);
+    if (this.observer) this.observer.observe(item);
     else if (this.items.size <= 10) texts.want(d);
   }
 };
 
-// Puts the excerpt of page (document d's text) into its result, links the title to
-// the section it stands in and lists the other sections that hold the query words.
-// Each part is made whole before it replaces the old one.
-ResultsView.prototype.fill = function (li, d, page) {
-  var doc = this.doc, terms = this.result.terms, found = page.excerpt(terms);
+// Puts the excerpt of page (document d's text) into its result (item, its cell), links
+// the title to the passage and the section it stands in, and lists the other sections
+// that hold the query words. Each part is made whole before it replaces the old one.
+ResultsView.prototype.fill = function (item, d, page) {
+  var doc = this.doc, terms = this.result.terms, unicode = this.searcher.unicode, found = page.excerpt(terms);
   if (!found) return;
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
-  appendMarked(doc, excerpt, found.text, terms, this.searcher.unicode);
-  li.replaceChild(excerpt, li.querySelector('.excerpt'));
+  if (found.heading) {
+    // The heading the passage opens with stands apart from the sentence after it.
+    var heading = doc.createElement('strong');
+    heading.className = 'heading';
+    appendMarked(doc, heading, found.heading, terms, unicode);
+    excerpt.appendChild(heading);
+    excerpt.appendChild(doc.createTextNode(' \u2014 '));
+  }
+  appendMarked(doc, excerpt, found.text, terms, unicode);
+  item.replaceChild(excerpt, item.querySelector('.excerpt'));
   var main = found.section >= 0 ? page.sections[found.section].anchor : '';
-  li.querySelector('a.title').href = this.hrefOf(d, main);
-  var old = li.querySelector('.sections');
+  item.querySelector('a.title').href = this.hrefOf(d, main, found.quote);
+  var old = item.querySelector('.sections');
   if (!found.more.length && !old) return;
   var list = doc.createElement('div');
   list.className = 'sections';
   for (var k = 0; k < found.more.length; k++) {
     var section = page.sections[found.more[k]], link = doc.createElement('a');
-    link.href = this.hrefOf(d, section.anchor);
+    link.href = this.hrefOf(d, section.anchor, found.quotes[k]);
     link.dir = 'auto';
-    appendMarked(doc, link, shortText(section.heading), terms, this.searcher.unicode);
+    appendMarked(doc, link, shortText(section.heading), terms, unicode);
     list.appendChild(link);
   }
-  if (old) li.replaceChild(list, old); else li.appendChild(list);
+  if (old) item.replaceChild(list, old); else item.appendChild(list);
 };
 
 // The text of document d has come (page) or failed (null).
 ResultsView.prototype.textArrived = function (d, page) {
-  var li = this.items.get(d);
-  if (li && page) this.fill(li, d, page);
+  var item = this.items.get(d);
+  if (item && page) this.fill(item, d, page);
 };
 
 ResultsView.prototype.showSuggestions = function () {
@@ -290,5 +325,5 @@ ResultsView.prototype.activeHref = function () {
   return link ? link.href : null;
 };
 
-return { ResultsView: ResultsView, plural: plural };
+return { ResultsView: ResultsView, plural: plural, shownDate: shownDate };
 });

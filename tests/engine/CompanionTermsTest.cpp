@@ -18,24 +18,26 @@ namespace {
 std::string placesText(const PlacedText& placed)
 {
     return "k[" + placed.keywords + "] t[" + placed.title + "] 1[" + placed.headings[0] + "] 2[" + placed.headings[1]
-        + "] 3[" + placed.headings[2] + "] o[" + placed.otherHeadings + "] b[" + placed.body + "]";
+        + "] 3[" + placed.headings[2] + "] o[" + placed.otherHeadings + "] b[" + placed.body + "] l[" + placed.links + "]";
 }
 
 TEST(PagePlaces, EachIndexingOptionTakesItsPlacesOnly)
 {
     const std::string page = "<html><title>T &amp; U</title><meta name=Keywords content='k1, k&eacute;2'>"
                              "<p>before<h1 class=x>One <b>bold</b></h1>mid<h2>Two</h2><h3>Three</h3><h4>Four</h4>"
-                             "after<script>no</script><nav>menu</nav>end";
+                             "after<script>no</script><nav>menu</nav>end<a href=x>link</a>ed";
     const struct {
         ContentMode mode;
         const char* places;
     } cases[] = {
-        {ContentMode::Keywords, "k[k1, k\xc3\xa9" "2 ] t[] 1[] 2[] 3[] o[] b[]"},
-        {ContentMode::KeywordsTitles, "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[] 2[] 3[] o[] b[]"},
-        {ContentMode::KeywordsTitlesHeaders, "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[One bold ] 2[Two ] 3[Three ] o[Four ] b[]"},
+        {ContentMode::Keywords, "k[k1, k\xc3\xa9" "2 ] t[] 1[] 2[] 3[] o[] b[] l[]"},
+        {ContentMode::KeywordsTitles, "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[] 2[] 3[] o[] b[] l[]"},
+        {ContentMode::KeywordsTitlesHeaders, "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[One bold ] 2[Two ] 3[Three ] o[Four ] b[] l[]"},
+        // The text of a link goes apart from the body, and neither joins a word across
+        // the link's edges ("endlinked" is no word of either).
         {ContentMode::AllContent,
-         "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[One bold ] 2[Two ] 3[Three ] o[Four ] b[before mid after end]"},
-        {static_cast<ContentMode>(4), "k[] t[] 1[] 2[] 3[] o[] b[]"},
+         "k[k1, k\xc3\xa9" "2 ] t[T & U] 1[One bold ] 2[Two ] 3[Three ] o[Four ] b[before mid after end ed] l[link ]"},
+        {static_cast<ContentMode>(4), "k[] t[] 1[] 2[] 3[] o[] b[] l[]"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(placesText(extractPageContent(page, c.mode).placed), c.places) << static_cast<int>(c.mode);
@@ -64,7 +66,7 @@ TEST(PagePlaces, LanguageAndShareOfTextInLinks)
     }
 }
 
-// The keys of a page with their counts (keyword-or-title, other, h1, h2, h3) and its
+// The keys of a page with their counts (keyword-or-title, other, h1, h2, h3, link) and its
 // stems, sorted, as one text.
 std::string countedTerms(const std::string& page, const std::string& forced = "", std::string* language = nullptr)
 {
@@ -79,7 +81,7 @@ std::string countedTerms(const std::string& page, const std::string& forced = ""
     for (const auto& entry : keys.entries()) {
         const WordCounts& c = entry.value;
         lines.push_back(std::string(keys.wordOf(entry)) + ":" + std::to_string(c.keywordOrTitle) + std::to_string(c.other)
-                        + std::to_string(c.h1) + std::to_string(c.h2) + std::to_string(c.h3));
+                        + std::to_string(c.h1) + std::to_string(c.h2) + std::to_string(c.h3) + std::to_string(c.link));
     }
     for (const auto& entry : stems.entries()) {
         std::string pair(stems.wordOf(entry));
@@ -102,14 +104,16 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
     } cases[] = {
         // German: stems fold like keys; a word with an umlaut is counted under both keys.
         {"<html lang=de><title>Zertifikate</title><p>Größe Zertifikat", "",
-         "groesse:01000 grosse:01000 zertifikat:01000 zertifikate:10000 ~gross>groesse ~gross>grosse "
+         "groesse:010000 grosse:010000 zertifikat:010000 zertifikate:100000 ~gross>groesse ~gross>grosse "
          "~zertifikat>zertifikat ~zertifikat>zertifikate "},
         // Russian, stemmed; the same words forced to be Japanese are not.
-        {"<html lang=ru><h2>квоты</h2> квота", "", "~квот>квота ~квот>квоты квота:01000 квоты:00010 "},
-        {"<html lang=ru><h2>квоты</h2> квота", "ja", "квота:01000 квоты:00010 "},
+        {"<html lang=ru><h2>квоты</h2> квота", "", "~квот>квота ~квот>квоты квота:010000 квоты:000100 "},
+        {"<html lang=ru><h2>квоты</h2> квота", "ja", "квота:010000 квоты:000100 "},
         // English words are grouped by the plural rule, at the end of the job (see
         // TermsJob); unspaced runs give no stems.
-        {"<html lang=en><h1>Classes</h1> class 東京", "", "class:01000 classes:00100 京:01000 東:01000 東京:01000 "},
+        {"<html lang=en><h1>Classes</h1> class 東京", "", "class:010000 classes:001000 京:010000 東:010000 東京:010000 "},
+        // H4 to H6 count as H3; a link's text by itself.
+        {"<h4>alpha</h4><p>beta <a href=x>beta</a>", "ja", "alpha:000010 beta:010001 "},
         // No declared language: the text's own, when the detector is sure of it.
         {"<p>Die Konfiguration der Datenbank wird in dieser Datei beschrieben, und die Zertifikate liegen "
          "im Verzeichnis der Anwendung.</p>", "", nullptr},
@@ -120,7 +124,7 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
         }
     }
     std::string language;
-    const std::string german = countedTerms(cases[4].page, "", &language);
+    const std::string german = countedTerms(cases[5].page, "", &language);
     EXPECT_EQ(language, "de");
     EXPECT_NE(german.find("~zertifikat>zertifikate "), std::string::npos) << german;
 }
@@ -131,7 +135,7 @@ TEST(TermCounter, LongTextsCountEveryKeyOnce)
     std::string page = "<p>";
     for (int i = 0; i < 20000; ++i)
         page += i % 2 ? "ab\xe6\x9d\xb1\xe4\xba\xac=\xcc\xb8 " : "ab\xe6\x9d\xb1\xe4\xba\xac.";  // ab東京≠ and ab東京.
-    EXPECT_EQ(countedTerms(page), "ab:020000000 \xe4\xba\xac:020000000 \xe6\x9d\xb1:020000000 \xe6\x9d\xb1\xe4\xba\xac:020000000 ");
+    EXPECT_EQ(countedTerms(page), "ab:0200000000 \xe4\xba\xac:0200000000 \xe6\x9d\xb1:0200000000 \xe6\x9d\xb1\xe4\xba\xac:0200000000 ");
 }
 
 class TermsJob : public ::testing::Test {
@@ -160,13 +164,46 @@ TEST_F(TermsJob, WritesTheWordIndexBesideThePagesFile)
     tree.folder("out");
     ASSERT_TRUE(build());
     EXPECT_EQ(readFile(tree.path("out/indexed_terms.js")),
-              "/* generator: VantrelIndexer */\nvar terms={\"format\":1,\"count\":3,\"check\":\""
+              "/* generator: VantrelIndexer */\nvar terms={\"format\":2,\"count\":3,\"check\":\""
                   + documentsCheck(engine.documents)
                   + "\",\n\"words\":[[\"a\",1],\n[\"class\",2],\n[\"classes\",2],\n[\"groesse\",0,1],\n"
                     "[\"groessen\",0],\n[\"grosse\",0,1],\n[\"grossen\",0],\n[\"tables\",2],\n[\"und\",1,0],\n"
                     "[\"\xf0\x90\x90\xa8\",0],\n[\"\xef\xa8\x8e\",0]],\n"
                     "\"groups\":[[\"class\",1,2],\n[\"classe\",2],\n[\"gross\",3,4,5,6],\n[\"tabl\",7],\n[\"table\",7]],\n"
                     "\"links\":[44,0,0]};\n");
+}
+
+// A key's pages best first by score, where the design's weights would rank them the other
+// way or alike: running text that uses a key more often, a heading above running text, a
+// link's text below it, and the same uses on a longer page below a shorter one.
+TEST_F(TermsJob, AKeysPagesAreRankedByScore)
+{
+    std::string longer = "<p>zeta";
+    for (int i = 0; i < 40; ++i)
+        longer += " filler" + std::to_string(i);
+    const struct {
+        std::string first, second;
+        const char* entry;
+    } cases[] = {
+        {"<p>zeta", "<p>zeta and zeta and zeta", "[\"zeta\",1,0]"},
+        {"<h2>zeta</h2><p>x", "<p>zeta zeta", "[\"zeta\",0,1]"},
+        {"<h5>zeta</h5><p>x", "<p>zeta x", "[\"zeta\",0,1]"},
+        {"<p><a href=x>zeta</a> x", "<p>zeta x", "[\"zeta\",1,0]"},
+        {longer, "<p>zeta", "[\"zeta\",1,0]"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string site = "site" + std::to_string(i), out = "out" + std::to_string(i);
+        tree.write(site + "/a.htm", cases[i].first);
+        tree.write(site + "/b.htm", cases[i].second);
+        tree.folder(out);
+        engine.sourceFolder = tree.path(site);
+        engine.destinationFolder = tree.path(out);
+        engine.companionData = true;
+        engine.contentMode = ContentMode::AllContent;
+        ASSERT_TRUE(engine.buildIndex());
+        const std::string terms = readFile(tree.path(out + "/indexed_terms.js"));
+        EXPECT_NE(terms.find(cases[i].entry), std::string::npos) << cases[i].first << " / " << cases[i].second << "\n" << terms;
+    }
 }
 
 TEST_F(TermsJob, AWordIndexThatCannotBeWrittenKeepsTheOldCompanionFiles)

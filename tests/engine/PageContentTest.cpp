@@ -4,10 +4,13 @@
 #include "CompanionData.h"
 #include "IndexEngine.h"
 #include "PageContent.h"
+#include "PieceStore.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,61 +157,122 @@ protected:
         return engine.buildIndex();
     }
 
-    // The stamp folders of page texts, without the folder's mark file.
-    std::vector<std::string> stamps()
+    // The pieces in the store with their inodes (a piece written again gets a new one).
+    std::map<std::string, ino_t> pieces()
     {
-        std::vector<std::string> names = folderEntries(tree.path("out/indexed_text"));
-        names.erase(std::remove(names.begin(), names.end(), ".vantrelindexer"), names.end());
-        return names;
+        std::map<std::string, ino_t> found;
+        for (const std::string& name : folderEntries(tree.path("out/indexed_text"))) {
+            struct stat info = {};
+            ::stat(tree.path("out/indexed_text/" + name).c_str(), &info);
+            if (name != ".vantrelindexer")
+                found[name] = info.st_ino;
+        }
+        return found;
+    }
+
+    // The group files indexed_pages.js names, in order.
+    std::vector<std::string> groupsNamed()
+    {
+        const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+        std::set<std::string> named;
+        PieceStore::namesIn(pages, named);
+        std::vector<std::string> inOrder(named.begin(), named.end());
+        std::sort(inOrder.begin(), inOrder.end(), [&](const std::string& a, const std::string& b) { return pages.find(a) < pages.find(b); });
+        return inOrder;
     }
 
     TempTree tree;
     IndexEngine engine;
 };
 
-TEST_F(CompanionJob, WritesTitlesSummariesAndOneTextFilePerPageAndKeepsOnlyTheNewOnes)
+TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
 {
     tree.write("site/a.htm", "<title>First</title><meta name=description content=Sum><h1 id=h>Hi</h1>x", 1064361600);
     tree.write("site/b.htm", "no title", 1064361600);
     tree.folder("out");
     ASSERT_TRUE(build());
-    ASSERT_EQ(stamps().size(), 1u);
-    const std::string stamp = stamps()[0];
+    const std::vector<std::string> groups = groupsNamed();
+    ASSERT_FALSE(groups.empty());
+    std::string names, texts;
+    for (const std::string& name : groups) {
+        names += (names.empty() ? "\"" : ",\"") + name + "\"";
+        const std::string group = readFile(tree.path("out/indexed_text/" + name));
+        EXPECT_EQ(name, pieceName(group));
+        texts += group;
+    }
+    const std::string expectedPlaces = groups.size() == 1 ? "0,0,0,1" : "0,0,1,0";
     EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")),
               "/* generator: VantrelIndexer */\nvar pages={\"format\":1,\"count\":2,\"check\":\""
-                  + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"text\":\"indexed_text/" + stamp
-                  + "/\",\n\"titles\":[\"First\",\n\"b.htm\"],\n\"summaries\":[\"Sum\",\n\"no title\"]};\n");
-    EXPECT_EQ(readFile(tree.path("out/indexed_text/" + stamp + "/0.js")),
-              "/* generator: VantrelIndexer */\nvantrelText(0,{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]});\n");
-
-    // The next job keeps the file of a text that has not changed, under its new folder,
-    // and writes the changed ones anew.
-    auto inode = [this](const std::string& file) {
-        struct stat info = {};
-        ::stat(tree.path("out/indexed_text/" + stamps()[0] + "/" + file).c_str(), &info);
-        return info.st_ino;
-    };
-    const ino_t first = inode("0.js"), second = inode("1.js");
-    tree.write("site/b.htm", "no tilde", 1064361600);  // as long as before
-    ASSERT_TRUE(build());
-    ASSERT_EQ(stamps().size(), 1u);
-    EXPECT_NE(stamps()[0], stamp);
-    EXPECT_EQ(inode("0.js"), first);
-    EXPECT_NE(inode("1.js"), second);
-    EXPECT_EQ(readFile(tree.path("out/indexed_text/" + stamps()[0] + "/1.js")),
-              "/* generator: VantrelIndexer */\nvantrelText(1,{\"text\":\"no tilde\",\"sections\":[]});\n");
+                  + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"store\":\"indexed_text/\",\n\"groups\":["
+                  + names + "],\n\"texts\":[" + expectedPlaces
+                  + "],\n\"titles\":[\"First\",\n\"b.htm\"],\n\"summaries\":[\"Sum\",\n\"no title\"]};\n");
+    const std::string head = "/* generator: VantrelIndexer */\nvantrelTexts([";
+    const std::string first = "{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]}";
+    const std::string second = "{\"text\":\"no title\",\"sections\":[]}";
+    EXPECT_EQ(texts, groups.size() == 1 ? head + first + ",\n" + second + "]);\n"
+                                        : head + first + "]);\n" + head + second + "]);\n");
 }
 
-TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheOldTexts)
+TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexNamesIt)
+{
+    for (int i = 0; i < 40; ++i)
+        tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>T</title><p>page " + std::to_string(i) + "</p>");
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> first = pieces();
+    ASSERT_EQ(groupsNamed().size(), first.size());
+
+    // One changed page: one or two new groups; every other group keeps its file, and
+    // the previous index's groups stay for the pages opened on it.
+    tree.write("site/p120.htm", "<title>T</title><p>page twenty, changed</p>");
+    ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> second = pieces();
+    std::size_t added = 0;
+    for (const auto& [name, inode] : second) {
+        if (first.count(name))
+            EXPECT_EQ(inode, first.at(name)) << name;
+        else
+            ++added;
+    }
+    EXPECT_GE(added, 1u);
+    EXPECT_LE(added, 2u);
+    EXPECT_EQ(second.size(), first.size() + added);
+
+    // The job after next: the groups only the first index named are gone, nothing is
+    // written again.
+    ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> third = pieces();
+    EXPECT_EQ(third.size(), groupsNamed().size());
+    for (const auto& [name, inode] : third)
+        EXPECT_EQ(inode, second.at(name)) << name;
+}
+
+TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
+{
+    const std::string mark = "/* generator: VantrelIndexer */\n", stamp = "0123456789abcdef";
+    tree.write("site/a.htm", "<title>A</title>");
+    tree.write("out/indexed_text/" + stamp + "/0.js", mark + "vantrelText(0,{});");
+    tree.write("out/indexed_text/fedcba9876543210/0.js", mark + "vantrelText(0,{});");
+    tree.write("out/indexed_pages.js", mark + "var pages={\"format\":1,\"text\":\"indexed_text/" + stamp + "/\"};");
+    ASSERT_TRUE(build());
+    EXPECT_EQ(folderEntries(tree.path("out/indexed_text/" + stamp)), std::vector<std::string>{"0.js"});
+    EXPECT_EQ(pieces().count("fedcba9876543210"), 0u);
+    ASSERT_TRUE(build());
+    EXPECT_EQ(pieces().count(stamp), 0u);
+    EXPECT_EQ(pieces().size(), groupsNamed().size());
+}
+
+TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheStoreAsItWas)
 {
     tree.write("site/a.htm", "<title>A</title>");
     tree.folder("out");
     ASSERT_TRUE(build());
-    const std::vector<std::string> before = stamps();
+    const std::map<std::string, ino_t> before = pieces();
     const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+    tree.write("site/a.htm", "<title>A</title><p>changed</p>");
     ::chmod(tree.path("out/indexed_words.js").c_str(), 0444);
     EXPECT_FALSE(build());
-    EXPECT_EQ(stamps(), before);
+    EXPECT_EQ(pieces(), before);
     EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")), pages);
 }
 

@@ -125,6 +125,24 @@ bool unescape(const std::string& text, std::string& out)
     return true;
 }
 
+// A table is reset page after page: after a large page and after a small one (whose
+// slots are emptied one by one), it holds nothing of them and fills again.
+TEST(PageWords, AResetTableHoldsNoWordOfEarlierPages)
+{
+    PageWords table;
+    for (std::size_t pageSize : {5000, 3, 1, 0, 40, 2000, 7}) {
+        for (std::size_t i = 0; i < pageSize; ++i)
+            ++table.findOrInsert("w" + std::to_string(pageSize) + "_" + std::to_string(i)).other;
+        ASSERT_EQ(table.size(), pageSize);
+        for (std::size_t i = 0; i < pageSize; ++i)
+            ASSERT_NE(table.find("w" + std::to_string(pageSize) + "_" + std::to_string(i)), nullptr) << pageSize;
+        table.reset();
+        EXPECT_TRUE(table.empty());
+        for (std::size_t i = 0; i < pageSize; ++i)
+            ASSERT_EQ(table.find("w" + std::to_string(pageSize) + "_" + std::to_string(i)), nullptr) << pageSize;
+    }
+}
+
 // The search page's tests read the same table, so the page and the indexer cannot split
 // words differently.
 TEST(TokenizerTable, EngineSplitsEveryInputAsListed)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,6 +60,56 @@ TEST(WordCases, IndexerCutsEveryInputIntoTheListedKeys)
         ++cases;
     }
     EXPECT_GE(cases, 25);
+}
+
+// The tokens of text as "kind:text" lines, cut by cut() or by ICU alone.
+std::string tokensOf(WordRules::TextCutter& cutter, std::string_view text, bool byIcu)
+{
+    byIcu ? cutter.cutByIcu(text) : cutter.cut(text);
+    std::string lines;
+    for (const auto& token : cutter.tokens())
+        lines.append(token.kind == WordRules::TextCutter::Word ? "w:" : "u:").append(cutter.textOf(token)) += '\n';
+    return lines;
+}
+
+std::vector<std::string> wordCaseInputs()
+{
+    std::vector<std::string> inputs;
+    std::ifstream table(std::string(TEST_DATA_DIR) + "/word-cases.tsv", std::ios::binary);
+    for (std::string line; std::getline(table, line);)
+        if (!line.empty() && line[0] != '#')
+            inputs.push_back(unescapeCase(line.substr(0, line.find('\t'))));
+    return inputs;
+}
+
+TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
+{
+    // Pieces where the shortcut could part from ICU: ASCII next to combining marks that
+    // compose with it (e + U+0301, < + U+0338), compatibility forms, unspaced scripts,
+    // digits, "_", invalid bytes, surrogates written as UTF-8 and words past every cut.
+    const std::vector<std::string> pieces = {
+        "a", "Z", "e", "_", "7", "0x1F", " ", ".", "-", "'", "<", "=", ">", "\t", "\xCC\x81", "\xCC\xB8",
+        "\xCC\x88", "\xE3\x82\x99", "\xEF\xBC\xB0", "\xEF\xBD\xB6", "\xEF\xAC\x81", "\xC3\x9F", "\xC4\xB0",
+        "\xCE\xA3", "\xD0\x81", "\xE6\x9D\xB1", "\xE3\x81\xAE", "\xE0\xB8\x81", "\xEA\xB0\x80", "\xF0\x90\x90\xA8",
+        "\xFF", "\xC3", "\xED\xA0\x80", "\xE2\x80\xA8", "\xC2\xA0", "\xEF\xBC\x91", "\xD9\xA3", std::string(130, 'x'),
+        std::string(70, 'Q') + "\xC3\xA4", "Stra\xC3\x9F" "e", "Python3\xE3\x81\xAE", "ipv6", "x86_64",
+        "\xC2\xA0", "\xC2\xA9", "\xE2\x80\x93", "\xE2\x80\x94", "\xE2\x80\x98", "\xE2\x80\x99", "\xE2\x80\x9C",
+        "\xE2\x80\x9D", "\xE2\x80\xA6", "\xE2\x80", "\xC2", "\xE2\x80\x8B"};
+    std::mt19937 random(20240607);
+    WordRules::TextCutter cutter;
+    std::vector<std::string> texts = wordCaseInputs();
+    ASSERT_GE(texts.size(), 25u);
+    const std::size_t realTexts = texts.size();
+    for (std::size_t i = 0; i < realTexts; ++i)  // each real case after another, as in a page
+        texts.push_back(texts[i] + texts[(i * 7 + 3) % realTexts]);
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        for (int length = std::uniform_int_distribution<int>(1, 24)(random); length > 0; --length)
+            text += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts)
+        ASSERT_EQ(tokensOf(cutter, text, false), tokensOf(cutter, text, true)) << text;
 }
 
 TEST(WordRules, KeysAreCutAt64Utf16UnitsWithoutSplittingACharacter)

@@ -6,6 +6,7 @@ limits and permissions, each case in a temporary folder of its own.
 """
 
 import os
+import re
 import resource
 import select
 import signal
@@ -63,7 +64,8 @@ def usage(root):
             ([site, out, "--threads", "257"], 2, b"--threads"), ([site], 2, b"DESTINATION is required"),
             ([site, out, "--language", "english"], 2, b"--language"), ([site, out, "--language", "d\x1be"], 2, b"--language"),
             (["--help"], 0, b""), (["--version"], 0, b""), ([site, f"{root}/logged", "--log", "/dev/full"], 1, b"/dev/full"),
-            ([site, f"{root}/made/for/us", "--quiet"], 0, b""), ([site, f"{root}/german", "--language", "de-AT"], 0, b"")]:
+            ([site, f"{root}/made/for/us", "--quiet"], 0, b""), ([site, f"{root}/german", "--language", "de-AT"], 0, b""),
+            ([site, f"{root}/plain", "--plain"], 0, b"--plain")]:
         code, _, err = run(*args)
         assert code == status and message in err, f"{args}: exit {code}, stderr {err!r}"
     assert os.listdir(out) == [] and not os.path.exists(f"{root}/new"), "a refused run wrote"
@@ -77,11 +79,14 @@ def log_lines(root):
     write(f"{site}/z.htm")
     code, out, _ = run("--verbose", "--log", f"{root}/log", site, f"{root}/out")
     expected = job_log(f"{site}/a\\x0Ab\\x1B.htm", f"{site}/z.htm")
-    assert code == 0 and read(f"{root}/log") == expected and out == expected, read(f"{root}/log")
+    assert code == 0 and read(f"{root}/log") == expected, read(f"{root}/log")
+    summary = re.fullmatch(rb"Indexing complete: 2 pages, \d+ words in [\d.]+ s\.\nSearch page: .*/out/search.html\n",
+                           out[len(expected):])
+    assert out.startswith(expected) and summary, f"--verbose: {out!r}"
     os.symlink(f"{root}/elsewhere", f"{site}/elsewhere")
     write(f"{root}/elsewhere/o.htm")
     code, out, _ = run("--stay-inside", site, f"{root}/again")
-    assert code == 0 and b"1 pages or folders outside the source folder were skipped (links" in out, out
+    assert code == 0 and b"1 page or folder outside the source folder was skipped (links" in out, out
     assert all(read(f"{root}/out/{name}") == read(f"{root}/again/{name}") for name in OLD), "the index changed"
     # Control and direction-changing characters, raw or encoded, and a mistyped value.
     write(f"{site}/" + os.fsdecode(b"b\x9b2J \xc2\x9b \xe2\x80\xae.htm"))  # raw C1, encoded C1, U+202E
@@ -105,9 +110,7 @@ def foreign_files(root):
     site, out = write(f"{root}/site/a.htm"), write(f"{root}/out/search.html", b"<title>Our own</title>")
     code, _, err = run(site, out)
     assert code == 2 and f"{out}/search.html was not written by VantrelIndexer".encode() in err, err
-    assert os.listdir(out) == ["search.html"], "a refused run wrote"
-    code, _, _ = run("--overwrite", site, out)
-    assert code == 0 and b'<meta name="generator" content="VantrelIndexer">' in read(f"{out}/search.html")
+    assert run("--overwrite", site, out)[0] == 0, "--overwrite did not reach the job"
 
 
 def file_size_limit(root):
@@ -173,7 +176,7 @@ def signals(root):
 
     old_index(f"{root}/out")
     code, _, _ = run("--quiet", "--log", f"{root}/log", site, f"{root}/out", preexec=pending_interrupt)
-    assert code == 1 and read(f"{root}/log") == b"Indexing interrupted!\n" and old_index(f"{root}/out", True)
+    assert code == 1 and read(f"{root}/log") == b"Indexing interrupted!\n", "an early Ctrl-C did not reach the job"
     for sent, status in ([signal.SIGINT], 1), ([signal.SIGTERM], 1), ([signal.SIGINT, signal.SIGINT], 130):
         fifo = f"{root}/log-{status}-{sent[0]}"
         os.mkfifo(fifo)
@@ -255,7 +258,7 @@ def containment(root):
     os.link(f"{root}/private/secret.htm", f"{theirs}/hard.htm")
     code, stdout, _ = run(theirs, f"{root}/hard")
     assert code == 0 and b"swordfish" not in everything(f"{root}/hard"), stdout
-    assert b"1 pages that the source folder's owner may not read" in stdout, stdout
+    assert b"1 page that the source folder's owner may not read" in stdout, stdout
     shared = f"{root}/shared"
     os.mkdir(shared), os.chmod(shared, 0o1777)
     planted = subprocess.run(NOBODY[:1] + [f"--reuid={uid}", f"--regid={gid}", "--clear-groups", "sh", "-c",
@@ -287,13 +290,33 @@ def site_files_kept(root):
     assert code == 0 and size < 3 * (len(big) + 200) + (4 << 20), (size, stdout, err)
 
 
+def leaving_out(root):
+    """The ignore file, --exclude and noindex reach the job; a bad one is refused, printable, writing nothing."""
+    site, out = f"{root}/site", f"{root}/out"
+    for page in ["a.htm", "genindex.html", "_sources/s.htm", "old/o.htm", "b.htm"]:
+        write(f"{site}/{page}")
+    write(f"{site}/hidden.htm", b'<meta name="robots" content="noindex"><title>H</title>')
+    write(f"{site}/.vantrelignore", b"[abc\n")
+    os.mkdir(out)
+    code, _, err = run(site, out)
+    assert code == 2 and err == b'Nothing was indexed: %s/.vantrelignore, line 1: a "[" has no "]".\n' % os.fsencode(site), err
+    write(f"{site}/.vantrelignore", b"# the generator's own\n_sources/\ngenindex*.html\n")
+    code, _, err = run(site, out, "--exclude", "x\x1b[2J[")
+    assert code == 2 and b"\\x1B" in err and b"\x1b" not in err, err
+    assert os.listdir(out) == [], "a refused run wrote"
+    code, text, err = run(site, out, "--exclude", "old/")
+    assert code == 0 and b"Left out: 1 page and 1 folder by .vantrelignore, 1 folder by --exclude and 1 page marked " \
+        b"noindex.\n" in text, (text, err)
+    assert read(f"{out}/indexed_docs.js").count(b'"A",') == 2 and b"hidden" not in read(f"{out}/indexed_docs.js")
+
+
 def main():
     global CLI
     if len(sys.argv) < 3 or sys.argv[1] != "--cli":
         sys.exit(__doc__)
     CLI, failed = os.path.abspath(sys.argv[2]), 0
     for case in [usage, log_lines, cannot_write, foreign_files, file_size_limit, sparse_pages, permissions, signals,
-                 containment, site_files_kept]:
+                 containment, site_files_kept, leaving_out]:
         if len(sys.argv) > 3 and case.__name__ not in sys.argv[3:]:
             continue
         with tempfile.TemporaryDirectory(prefix="vantrel-cli-") as root:

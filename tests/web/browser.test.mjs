@@ -18,6 +18,8 @@ const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(path.dirname(
 const chromiumPath = '/usr/bin/chromium';
 const skip = (why) => { console.log(`SKIP: ${why}`); process.exit(77); };
 const { chromium } = await import('playwright-core').catch(() => skip('the npm package playwright-core is missing (make web-deps installs it)'));
+const axePath = path.join(here, 'node_modules/axe-core/axe.min.js');
+if (!fs.existsSync(axePath)) skip('the npm package axe-core is missing (make web-deps installs it)');
 if (!fs.existsSync(chromiumPath)) skip(`${chromiumPath} is missing (apt-get install chromium)`);
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-web-'));
 // The index is written into the site itself, where relative locations resolve.
@@ -61,6 +63,10 @@ before(async () => {
     const head = title ? `<title>${title}</title>` : '';
     write(name, `<html><head>${head}</head><body><p>${word} lantern marker-${word}</p></body></html>`);
   }
+  // A long section whose query words stand far below its heading.
+  const paragraphs = Array.from({ length: 120 }, (_, i) => `<p>Paragraph ${i} of plain padding text.</p>`).join('');
+  write('guide/long.html', `<title>Long page</title><h1 id="top">Long page</h1><p>Opening words.</p><h2 id="far">Far section</h2>
+    ${paragraphs}<p>A needleword haystack in the last paragraph of all.</p>${paragraphs}`);
   // Sections with anchors (one awkward), hostile markup in title, heading and text.
   const filler = Array(80).fill('filler').join(' ');
   write('guide/sections.html', `<title>Sections &lt;img src=x onerror=alert(1)&gt; page</title><body><h1 id="top">Sections page</h1>
@@ -125,7 +131,11 @@ async function enter(q) {
 test('opens from disk with ?q=: marked titles, dates, untitled pages, file names, hostile titles', async () => {
   assert.deepEqual(await results('memory'), ['Memory allocation']);
   assert.deepEqual(await texts('#count, #results .title mark'), ['1 result.', 'Memory']);
-  assert.match(await page.textContent('#results .date'), /^\d\d-\d\d-\d{4}$/);
+  // The date in the reader's own locale, the day itself for machines.
+  const [dateText, dateTime] = await page.$eval('#results .date', (e) => [e.textContent, e.dateTime]);
+  assert.match(dateTime, /^\d{4}-\d\d-\d\d$/);
+  assert.equal(dateText, await page.evaluate((iso) => new Intl.DateTimeFormat(undefined,
+    { year: 'numeric', month: 'short', day: 'numeric', timeZone: 'UTC' }).format(new Date(iso)), dateTime));
   // A page without a title is named by its location; file names are searched too.
   assert.deepEqual(await results('untitledword'), ['odd/untitled.html']);
   assert.deepEqual(await results('say "hi".html'), ['Quote page']);
@@ -174,7 +184,7 @@ test('keyboard: / and Ctrl+K focus, arrows choose, Enter opens, Escape clears', 
     ['result-0', 'true']);
   const href = await page.getAttribute('#result-0 a.title', 'href');
   await Promise.all([page.waitForEvent('load'), page.keyboard.press('Enter')]);
-  assert.equal(page.url(), href);
+  assert.equal(page.url().replace(/#?:~:.*$/, ''), href.replace(/#?:~:.*$/, ''));
 
   await open('lantern');
   await page.focus('#q');
@@ -236,7 +246,7 @@ test('every script from disk through the word index; indexed_words.js not loaded
 
 test('a word index of another run or version is left aside for indexed_words.js', async () => {
   const stale = path.join(work, 'stale-terms'), foreign = path.join(work, 'foreign-terms');
-  for (const [dir, from, to] of [[stale, /"count":\d+/, '"count":1'], [foreign, '"format":1', '"format":2']]) {
+  for (const [dir, from, to] of [[stale, /"count":\d+/, '"count":1'], [foreign, '"format":2', '"format":3']]) {
     copyIndex(out, dir);
     const file = path.join(dir, 'indexed_terms.js');
     fs.writeFileSync(file, fs.readFileSync(file, 'utf8').replace(from, to));
@@ -268,7 +278,7 @@ function copyIndex(from, to) {
 // The excerpt, title link and section links of the one result for q, once its text came.
 async function described(q, dir = out) {
   await results(q, dir);
-  await page.waitForFunction(() => document.querySelectorAll('script[data-page]').length === 0);
+  await page.waitForFunction(() => document.querySelectorAll('script[data-texts]').length === 0);
   return page.$eval('#results li', (li) => ({
     title: li.querySelector('a.title').textContent, href: li.querySelector('a.title').href,
     excerpt: li.querySelector('.excerpt')?.textContent ?? null, marks: [...li.querySelectorAll('.excerpt mark')].map((m) => m.textContent),
@@ -281,9 +291,11 @@ test('excerpts with marks, links to sections, hostile text kept as text', async 
   const got = await described('wickword lampword', elsewhere);
   assert.equal(got.title, 'Sections <img src=x onerror=alert(1)> page');
   assert.match(got.excerpt, /^\u2026(filler ){8}lampword wickword\. (filler ){19}filler\u2026$/);
-  assert.deepEqual([got.marks, got.sections, got.markup], [['lampword', 'wickword'], [['Care <b>x</b> of the wick', '#care']], 0]);
-  // The link opens the page at the section, also from an index written elsewhere.
-  assert.equal(new URL(got.href).hash, '#set%20up');
+  assert.deepEqual([got.marks, got.sections, got.markup],
+    [['lampword', 'wickword'], [['Care <b>x</b> of the wick', '#care:~:text=wickword%20lampword%20filler%20filler%20filler']], 0]);
+  // The link opens the page at the section, also from an index written elsewhere, and
+  // asks the browser to mark the passage.
+  assert.equal(new URL(got.href).hash, '#set%20up:~:text=lampword%20wickword.');
   await Promise.all([page.waitForEvent('load'), page.click('#results li a.title')]);
   assert.equal(await page.evaluate(() => document.getElementById(decodeURIComponent(location.hash.slice(1)))?.textContent), 'Setting up the lamp');
   // Without the text, the summary stands in, with its marks.
@@ -294,22 +306,77 @@ test('excerpts with marks, links to sections, hostile text kept as text', async 
   assert.ok((await texts('#results .excerpt mark')).length > 1);
 });
 
-test('page texts: only the results in view, numbers checked, failures keep the summary', async () => {
+test('a result link lands on the matched passage, marked, far below its section\'s anchor', async () => {
+  const got = await described('needleword haystack');
+  assert.match(got.href, /long\.html#far:~:text=needleword%20haystack%20in%20the%20last$/);
+  const landed = async () => page.evaluate(() => {
+    const p = [...document.querySelectorAll('p')].find((e) => e.textContent.includes('needleword'));
+    const box = p.getBoundingClientRect();
+    return box.top >= 0 && box.bottom <= innerHeight;
+  });
+  await Promise.all([page.waitForEvent('load'), page.click('#results li a.title')]);
+  await page.waitForFunction(() => scrollY > 0);
+  assert.ok(await landed(), 'the passage is in view');
+  // Without the directive (a browser that knows none) the anchor is where it lands.
+  await page.goto('about:blank');
+  await page.goto(got.href.replace(/:~:.*$/, ''));
+  await page.waitForFunction(() => scrollY > 0);
+  assert.equal(await landed(), false);
+});
+
+test('an accessibility engine finds nothing in the empty, results and no-results states', async () => {
+  const axe = fs.readFileSync(axePath, 'utf8');
+  for (const q of [undefined, 'wickword lampword', 'nosuchwordanywhere']) {
+    if (q === undefined) await open(); else if (q === 'wickword lampword') await described(q); else await results(q);
+    await page.addScriptTag({ content: axe });
+    const found = await page.evaluate(() => window.axe.run(document, {
+      runOnly: { type: 'tag', values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa', 'wcag22aa', 'best-practice'] },
+    }).then((r) => r.violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target).join(' ')}`)));
+    assert.deepEqual(found, [], q);
+  }
+  // The flow a screen reader follows: the box controls the grid, the arrows choose a
+  // cell, which the box names as its active descendant.
+  await described('wickword lampword');
+  await page.focus('#q');
+  await page.keyboard.press('ArrowDown');
+  assert.deepEqual(await page.evaluate(() => {
+    const box = document.getElementById('q'), cell = document.getElementById(box.getAttribute('aria-activedescendant'));
+    return [box.getAttribute('role'), document.getElementById(box.getAttribute('aria-controls')).getAttribute('role'),
+      cell.getAttribute('role'), cell.getAttribute('aria-selected'), box.getAttribute('aria-expanded')];
+  }), ['combobox', 'grid', 'gridcell', 'true', 'true']);
+});
+
+test('at 320 and 375 pixels nothing scrolls sideways and section links wrap', async () => {
+  for (const width of [320, 375]) {
+    await page.setViewportSize({ width, height: 700 });
+    for (const q of ['wickword lampword', 'flood', 'commonword']) {
+      await described(q);
+      const sizes = await page.evaluate(() => [document.documentElement.scrollWidth, innerWidth,
+        Math.max(0, ...[...document.querySelectorAll('#results a, #results .excerpt')].map((e) => e.getBoundingClientRect().right))]);
+      assert.ok(sizes[0] <= sizes[1] && sizes[2] <= sizes[1], `${width} ${q}: ${sizes}`);
+    }
+  }
+  await page.setViewportSize({ width: 1280, height: 720 });
+});
+
+test('page texts: only the results in view, a file\'s texts taken once, failures keep the summary', async () => {
   const copy = copyIndex(out, path.join(work, 'texts'));
-  const folder = path.join(copy, /"text":"([^"]+)"/.exec(fs.readFileSync(path.join(copy, 'indexed_pages.js'), 'utf8'))[1]);
-  // The first result's text claims to be the second's, which is missing.
+  const pages = fs.readFileSync(path.join(copy, 'indexed_pages.js'), 'utf8');
+  const groups = JSON.parse(/"groups":(\[[^\]]*\])/.exec(pages)[1]), places = JSON.parse(/"texts":(\[[^\]]*\])/.exec(pages)[1]);
+  // The first result's file gives no text for it, then tries again with a forged one;
+  // the second result's file is missing (or is the same file).
   const docs = fs.readFileSync(path.join(copy, 'indexed_docs.js'), 'latin1');
-  const [first, second] = ['p00', 'p01'].map((p) => new RegExp(`\\[(\\d+),"[^"]*","many/${p}.html"`).exec(docs)[1]);
-  fs.writeFileSync(path.join(folder, first + '.js'), `vantrelText(${second},{"text":"forged commonword","sections":[]});`);
-  fs.rmSync(path.join(folder, second + '.js'));
+  const [first, second] = ['p00', 'p01'].map((p) => groups[places[2 * new RegExp(`\\[(\\d+),"[^"]*","many/${p}.html"`).exec(docs)[1]]]);
+  fs.writeFileSync(path.join(copy, 'indexed_text', first), 'vantrelTexts([]);vantrelTexts(Array(64).fill({"text":"forged commonword","sections":[]}));');
+  if (second !== first) fs.rmSync(path.join(copy, 'indexed_text', second));
   let loaded = 0;
   const count = (request) => { loaded += /indexed_text/.test(request.url()); };
   page.on('request', count);
   await page.setViewportSize({ width: 800, height: 600 });
   await results('commonword', copy);
-  await page.waitForFunction(() => document.querySelectorAll('script[data-page]').length === 0);
+  await page.waitForFunction(() => document.querySelectorAll('script[data-texts]').length === 0);
   const inView = await page.$$eval('#results li', (lis) => lis.filter((li) => li.getBoundingClientRect().top < innerHeight).length);
-  assert.ok(loaded > 0 && loaded <= inView && inView < 20, `${loaded} texts for ${inView} results in view`);
+  assert.ok(loaded > 0 && loaded <= inView && inView < 20, `${loaded} files of texts for ${inView} results in view`);
   const before = loaded;
   await page.evaluate(() => document.querySelector('#results li:last-child').scrollIntoView());
   for (let i = 0; i < 100 && loaded === before; i++) await page.waitForTimeout(50);

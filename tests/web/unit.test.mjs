@@ -212,13 +212,12 @@ test('companion data: tied to its docs by count and check, fields checked before
   assert.deepEqual([two, []].map(S.documentsCheck), ['a9d82cbc', '811c9dc5']);
   // The same check whether the location was read as bytes or as Unicode.
   assert.equal(S.documentsCheck([two[0], [1, 'U', 'c\u00c3\u00a9.htm', '']]), 'a9d82cbc');
-  const good = { format: 1, count: 2, check: 'a9d82cbc', base: '../site/', text: 'indexed_text/0123abcd/', titles: ['A'], summaries: [] };
+  const good = { format: 1, count: 2, check: 'a9d82cbc', base: '../site/', titles: ['A'], summaries: [] };
   for (const [pages, state] of [[undefined, 'none'], ['x', 'none'], [{ ...good, format: 2 }, 'format'], [{ ...good, format: '1' }, 'format'],
     [{ ...good, count: 3 }, 'stale'], [{ ...good, check: 'A9D82CBC' }, 'stale'], [good, 'ok']]) {
     assert.equal(S.companionData(pages, two).state, state, JSON.stringify(pages));
   }
-  for (const [field, value, want] of [['text', 'https://evil/', null], ['text', 'indexed_text/../../x/', null], ['text', 'indexed_text/ab/', 'indexed_text/ab/'],
-    ['titles', 'AB', []], ['base', 'javascript:alert(1)//', ''], ['base', '//evil.org/', '']]) {
+  for (const [field, value, want] of [['titles', 'AB', []], ['base', 'javascript:alert(1)//', ''], ['base', '//evil.org/', '']]) {
     assert.deepEqual(S.companionData({ ...good, [field]: value }, two)[field], want, `${field} ${value}`);
   }
   const summary = S.summaryOf({ summaries: ['word '.repeat(1000)] }, 0);
@@ -258,28 +257,65 @@ const [manualPage, manual] = pageText([
 ]);
 
 test('excerpts: the passage holding the query words, its section and the other sections', () => {
-  for (const [q, wanted, section, more] of [
+  for (const [q, heading, wanted, section, more] of [
     // Both words in the heading "Binary packages"/"Install steps": the section under a
-    // heading with the words wins over the table of contents that lists them first.
-    ['install packages', /^\u2026Binary packages Packages to install come ready\. (lorem ){22}lorem\u2026$/, 'binary', ['install', 'source', 'removal']],
-    ['install', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source', 'removal']],
+    // heading with the words wins over the table of contents that lists them first. A
+    // passage from the section's start opens with its heading, set apart.
+    ['install packages', 'Binary packages', /^Packages to install come ready\. (lorem ){22}lorem\u2026$/, 'binary', ['install', 'source', 'removal']],
+    ['install', 'Install steps', /^(lorem ){27}lorem\u2026$/, 'install', ['binary', 'source', 'removal']],
     // Prefix and plural match as in the search; a window stops at the next section.
-    ['unpac', /^\u2026(lorem ){8}Unpack, then install packages it needs and build\. (ipsum ){13}ipsum\u2026$/, 'source', []],
-    ['ready packaging', /^\u2026Binary packages Packages to install come ready\./, 'binary', []],
-    ['qqqqqqq', null],
+    ['unpac', '', /^\u2026(lorem ){8}Unpack, then install packages it needs and build\. (ipsum ){13}ipsum\u2026$/, 'source', []],
+    ['ready packaging', 'Binary packages', /^Packages to install come ready\./, 'binary', []],
+    ['qqqqqqq', '', null],
     // Under a heading that holds the word rather than where the text uses it most; a
     // passage never reaches into the next section for more words.
-    ['tool', /^\u2026Package tools Other tools exist\./, 'tools', ['install']],
-    ['remove tools', /^\u2026Package tools Other tools exist\./, 'tools', []], ['installs lorem', /^\u2026Install steps (lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
+    ['tool', 'Package tools', /^Other tools exist\./, 'tools', ['install']],
+    ['remove tools', 'Package tools', /^Other tools exist\./, 'tools', []], ['installs lorem', 'Install steps', /^(lorem ){27}lorem\u2026$/, 'install', ['binary', 'source']],
   ]) {
     const found = manualPage.excerpt(manual.search(q).terms);
     if (!wanted) { assert.equal(found, null, q); continue; }
     assert.match(found.text, wanted, q);
+    assert.equal(found.heading, heading, q);
     assert.deepEqual([manualPage.sections[found.section].anchor, found.more.map((k) => manualPage.sections[k].anchor)], [section, more], q);
-    assert.ok(found.text.split(' ').length <= S.limits.EXCERPT_WORDS + 1, q);
+    assert.ok((found.heading + ' ' + found.text).split(' ').length <= S.limits.EXCERPT_WORDS + 1, q);
   }
   // The whole text when it is short; the start of the text is not cut.
   assert.equal(new S.PageText('Short page about memory.', []).excerpt(searcher.search('memory').terms).text, 'Short page about memory.');
+});
+
+test('passages quoted to the browser: words of the text as they stand, never over a heading, sentence or code', () => {
+  const heading = 'Installing the tool';
+  const body = 'Install the package with apt and then check the package keys. Later on, run the tool\'s own checks: '
+    + 'os.path.join(["a",  "b"]) keeps the package paths.';
+  const [page, search] = pageText([['installing', heading, body]]);
+  const quotes = (q) => { const found = page.excerpt(search.search(q).terms); return [found.quote, found.quotes]; };
+  for (const [q, quote] of [
+    // A few words together: one run; far apart: the first and the last words, each run
+    // ending at a sentence; the heading's own words are not quoted (the anchor leads there).
+    ['package', [['package with apt and then', 'keeps the package']]],
+    ['apt', [['apt and then check the']]],
+    ['installing', [null]],
+    ['keys later', [['keys.', 'Later']]],
+    // Inside code the run stops where the text may have collapsed blanks; a run is
+    // widened to the blanks around it, since browsers match whole words.
+    ['join', [['os.path.join(["a",']]],
+  ]) assert.deepEqual(quotes(q).slice(0, 1), quote, q);
+  // Each section listed is quoted at its first query word after its heading.
+  const found = manualPage.excerpt(manual.search('install').terms);
+  assert.deepEqual(found.quotes, [['install come ready.'], ['install packages it needs and'], ['installed come off with remove.']]);
+  // The directive: percent-encoded, with "-", "&" and "," escaped; start and end.
+  assert.equal(S.textFragment(['a-b & c, d']), ':~:text=a%2Db%20%26%20c%2C%20d');
+  assert.equal(S.textFragment(['caf\u00e9 x', 'end']), ':~:text=caf%C3%A9%20x,end');
+  assert.equal(S.textFragment(['half \ud800']), '');
+});
+
+test('dates in the reader\'s locale, from the index\'s dd-MM-yyyy', () => {
+  const day = S.shownDate('07-12-2026');
+  assert.equal(day.iso, '2026-12-07');
+  assert.equal(day.text, new Intl.DateTimeFormat(undefined, { year: 'numeric', month: 'short', day: 'numeric', timeZone: 'UTC' })
+    .format(new Date(Date.UTC(2026, 11, 7))));
+  assert.equal(S.shownDate('29-02-0004').iso, '0004-02-29');
+  for (const odd of ['31-02-2020', '1-1-2020', '', '07-12-2026x']) assert.deepEqual(S.shownDate(odd), { text: odd, iso: '' }, odd);
 });
 
 test('hostile page texts cost bounded work and show bounded excerpts', () => {
@@ -308,11 +344,17 @@ test('hostile page texts cost bounded work and show bounded excerpts', () => {
   }
 });
 
-test('a document whose page file was indexed before loads that document\'s text', () => {
-  const store = Object.create(S.TextStore.prototype);
-  store.shared = { 5: 2, 7: 7, 8: 9, 9: -1, 10: 'x', 11: 1.5 };
-  assert.deepEqual([5, 6, 7, 8, 9, 10, 11].map((d) => store.fileOf(d)), [2, 6, 7, 8, 9, 10, 11]);
-  const two = [[0, 'T', 'a.htm', ''], [1, 'T', 'b.htm', '']];
-  const pages = { format: 1, count: 2, check: S.documentsCheck(two), shared: { 1: 0 } };
-  assert.deepEqual(S.companionData(pages, two).shared, { 1: 0 });
+test('where a page text is: its group and place, every part checked before use', () => {
+  const two = [[0, 'T', 'a.htm', ''], [1, 'T', 'b.htm', '']], group = 'abcdefghijk27.js';
+  const pages = { format: 1, count: 2, check: S.documentsCheck(two), store: 'indexed_text/', groups: [group], texts: [0, 1, 0, 1] };
+  const texts = S.companionData(pages, two).texts;
+  // A document of a file indexed before names the same place.
+  assert.deepEqual([0, 1].map((d) => S.textPlace(texts, d)), [0, 1].map(() => ({ file: 'indexed_text/' + group, at: 1 })));
+  for (const places of [[-1, -1], [1, 0], [0, 0.5], ['0', 0], [0], []]) {
+    assert.equal(S.textPlace({ ...texts, places }, 0), null, JSON.stringify(places));
+  }
+  for (const [field, value] of [['store', 'https://evil/'], ['store', 'indexed_text/../'], ['groups', ['../x.js']], ['groups', ['ABCDEFGHIJK27.js']],
+    ['groups', 'abc'], ['texts', {}]]) {
+    assert.equal(S.companionData({ ...pages, [field]: value }, two).texts, null, `${field} ${value}`);
+  }
 });

@@ -47,7 +47,7 @@ function site(pages, groups = []) {
   const words = [...weights.keys()].sort().map((k) => [k, ...[...weights.get(k)].sort((a, b) => b[1] - a[1] || a[0] - b[0]).map(([d]) => d)]);
   const at = (k) => words.findIndex((e) => e[0] === k);
   const docs = pages.map(([title], d) => [d, title.toUpperCase(), `p${d}.html`, '']);
-  const terms = { format: 1, count: docs.length, check: S.documentsCheck(docs), words,
+  const terms = { format: 2, count: docs.length, check: S.documentsCheck(docs), words,
     groups: groups.map(([stem, ...forms]) => [stem, ...forms.map(at).filter((p) => p >= 0)]).sort((a, b) => (a[0] < b[0] ? -1 : 1)),
     links: pages.map((p) => p[2] || 0) };
   const searcher = new S.Searcher(docs, null, { terms: S.termsData(terms, docs), realTitles: pages.map((p) => p[0]) });
@@ -88,7 +88,7 @@ test('the word list: prefixes of any script, stem groups, words that are not ind
 
 test('word index data: tied to its docs by count and check, parts checked before use', () => {
   const { docs, terms } = handbook;
-  for (const [changed, state] of [[undefined, 'none'], [{ format: 2 }, 'format'], [{ count: 3 }, 'stale'], [{ check: '00000000' }, 'stale'],
+  for (const [changed, state] of [[undefined, 'none'], [{ format: 1 }, 'format'], [{ count: 3 }, 'stale'], [{ check: '00000000' }, 'stale'],
     [{ words: 'x' }, 'damaged'], [{ words: [['a', 1], [7, 2]] }, 'damaged'], [{}, 'ok']]) {
     assert.equal(S.termsData(changed && { ...terms, ...changed }, docs).state, state, JSON.stringify(changed));
   }
@@ -135,6 +135,16 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   assert.deepEqual(site([['A', 'квота'], ['B', 'квота квоты квотами']], [['квот', 'квота', 'квоты', 'квотами']]).find('квота'), [1, 0]);
   // The table of contents first in the word's list, as it uses the word most.
   assert.deepEqual(site([['Chapter 1', 'gamma delta gamma', 80], ['1.1 Section', 'gamma delta']]).find('gamma'), [1, 0]);
+  // What titles say: a chapter's title listing many topics gives no rank for one of them
+  // (the section that uses it most comes first); a pair of a run found in a title apart
+  // from the rest of the run ("ンド" of "ハンドブック") is no title match; a run counts
+  // once, however many of its pairs a page holds (the page lacking "ト管" of
+  // "アカウントの管理" holds the run too, and its title is all "ldap").
+  for (const [pages, q, want] of [
+    [[['Network services: Postfix, Apache, NFS, Samba, Squid, LDAP, SIP, XMPP', 'squid'], ['HTTP proxy', 'squid '.repeat(40)]], 'squid', [1, 0]],
+    [[['Debian ハンドブック', 'ウィンドウマネージャ'], ['13.2 グラフィカル', 'ウィンドウマネージャ ウィンドウマネージャ']], 'ウィンドウマネー', [1, 0]],
+    [[['Network services: Postfix, Apache, LDAP', 'アカウント管理 ldap'], ['LDAP', 'アカウントの管理']], 'LDAP アカウント管理', [1, 0]],
+  ]) assert.deepEqual(site(pages).find(q), want, q);
   // Fewer than a screenful hold every word: then the pages lacking one, but the rarest.
   const result = searcher.search('zeitzone einstellen');
   assert.deepEqual([result.docs, result.whole, result.partial], [[3, 4, 2], 2, false]);

@@ -1,0 +1,154 @@
+// The pieces of the search data, each in a file named by its bytes: a piece unchanged
+// since the last job keeps its file, and only new pieces are written.
+
+#include "PieceStore.h"
+
+#include "StagedFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const char* const kMark = "/* generator: VantrelIndexer */\n";
+const char* const kDigits = "abcdefghijklmnopqrstuvwxyz234567";
+constexpr unsigned kSalts = 8;
+
+std::uint64_t mix(std::uint64_t h)
+{
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 33;
+    return h;
+}
+
+// A 64-bit hash of data in which every bit of every byte reaches every bit.
+std::uint64_t contentHash(std::string_view data, unsigned salt)
+{
+    std::uint64_t h = mix(0x9e3779b97f4a7c15ULL * (salt + 1) ^ data.size());
+    const char* p = data.data();
+    std::size_t n = data.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, p, 8);
+        h = mix(h ^ chunk) * 0x9e3779b97f4a7c15ULL;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, p, n);
+    return mix(h ^ tail ^ (std::uint64_t(n) << 59));
+}
+
+bool isDigit(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= '2' && c <= '7');
+}
+}  // namespace
+
+std::string pieceName(std::string_view content, unsigned salt)
+{
+    std::uint64_t hash = contentHash(content, salt);
+    std::string name(PieceStore::kNameDigits, 'a');
+    for (std::size_t i = 0; i < PieceStore::kNameDigits; ++i, hash >>= 5)
+        name[i] = kDigits[hash & 31];
+    return name + ".js";
+}
+
+PieceStore::PieceStore(int folder, std::string path, FileSystem& fileSystem)
+    : m_fileSystem(fileSystem), m_folder(folder), m_path(std::move(path))
+{
+}
+
+bool PieceStore::isPieceName(std::string_view name)
+{
+    if (name.size() != kNameDigits + 3 || name.substr(kNameDigits) != ".js")
+        return false;
+    for (std::size_t i = 0; i < kNameDigits; ++i)
+        if (!isDigit(name[i]))
+            return false;
+    return true;
+}
+
+void PieceStore::namesIn(std::string_view text, std::set<std::string>& names)
+{
+    for (std::size_t at = text.find(".js"); at != std::string_view::npos; at = text.find(".js", at + 3)) {
+        if (at < kNameDigits || (at > kNameDigits && isDigit(text[at - kNameDigits - 1])))
+            continue;
+        const std::string_view name = text.substr(at - kNameDigits, kNameDigits + 3);
+        if (isPieceName(name))
+            names.emplace(name);
+    }
+}
+
+// Whether the file name holds exactly content; taken: something else has the name.
+bool PieceStore::holds(const std::string& name, std::string_view content, bool& taken)
+{
+    struct stat info;
+    taken = m_fileSystem.statAt(m_folder, name, info, false);
+    if (!taken)
+        return false;
+    std::string data;
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || static_cast<std::size_t>(info.st_size) != content.size()
+        || !readRegularFile(m_fileSystem, m_folder, name, content.size() + 1, data, false))
+        return false;
+    return data == content;
+}
+
+std::string PieceStore::put(std::string_view content)
+{
+    for (unsigned salt = 0; salt < kSalts; ++salt) {
+        const std::string name = pieceName(content, salt);
+        bool taken = false;
+        if (holds(name, content, taken)) {  // also a piece this job wrote before
+            if (!m_written.count(name))
+                ++m_reused;
+            return name;
+        }
+        if (taken)
+            continue;  // another piece of the same hash, or a file that is not one
+        StagedFile file(m_folder, name, m_path + "/" + name, m_fileSystem, false);
+        if (!file.write(content) || !file.replaceTarget()) {
+            if (m_error.empty()) {
+                m_failedPath = file.target();
+                m_error = file.error();
+            }
+            return {};
+        }
+        m_written.insert(name);
+        m_bytesWritten += content.size();
+        return name;
+    }
+    if (m_error.empty()) {
+        m_failedPath = m_path + "/" + pieceName(content);
+        m_error = std::strerror(EEXIST);
+    }
+    return {};
+}
+
+bool PieceStore::flush()
+{
+    if (m_written.empty() || m_fileSystem.syncFileSystem(m_folder))
+        return true;
+    m_failedPath = m_path;
+    m_error = std::strerror(errno);
+    return false;
+}
+
+void PieceStore::removeAllBut(const std::set<std::string>& keep)
+{
+    std::vector<FolderEntry> entries;
+    if (!m_fileSystem.listFolder(m_folder, entries))
+        return;
+    const std::size_t markLength = std::strlen(kMark);
+    for (const FolderEntry& entry : entries) {
+        if (!isPieceName(entry.name) || keep.count(entry.name))
+            continue;
+        struct stat info;
+        std::string head;
+        if (m_fileSystem.statAt(m_folder, entry.name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+            && readRegularFile(m_fileSystem, m_folder, entry.name, markLength, head, false) && head == kMark)
+            m_fileSystem.remove(m_folder, entry.name);
+    }
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "FileSystem.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+
+// Files named by their content in a folder of the program's own (indexed_text, which the
+// caller has opened without following a link and checked to be its own): a piece that a
+// job writes again with the same bytes keeps its file, which is neither written nor
+// touched; a new piece is written beside its name and renamed into place, so a reader
+// never meets part of one. Pieces are not flushed one by one: flush() flushes the file
+// system once, before the file that names them is put in place.
+//
+// A name is kNameDigits base-32 digits ([a-z2-7]) of a 64-bit hash of the bytes, and
+// ".js". The hash need not resist anyone: a file of that name is taken as the piece
+// only when it holds exactly its bytes, and two pieces of one hash get the next hash
+// of a salted series.
+class PieceStore {
+public:
+    static constexpr std::size_t kNameDigits = 13;
+
+    // folder: open, the program's own; path: how messages name it.
+    PieceStore(int folder, std::string path, FileSystem& fileSystem);
+
+    // Puts a piece (every byte of its file) into the store; its file name, or "" when it
+    // could not be written (error() says why).
+    std::string put(std::string_view content);
+
+    // Flushes what was written to the disk; false when the system says it could not.
+    bool flush();
+
+    // Removes the pieces of the folder whose names keep lacks: regular files of the
+    // running user that carry the program's mark, and no other file.
+    void removeAllBut(const std::set<std::string>& keep);
+
+    // Whether name is the name of a piece.
+    static bool isPieceName(std::string_view name);
+    // Adds to names every piece name that text holds.
+    static void namesIn(std::string_view text, std::set<std::string>& names);
+
+    // Pieces written by this object, and pieces found in place already.
+    const std::set<std::string>& written() const { return m_written; }
+    std::size_t reused() const { return m_reused; }
+    std::uint64_t bytesWritten() const { return m_bytesWritten; }
+
+    const std::string& failedPath() const { return m_failedPath; }
+    const std::string& error() const { return m_error; }
+
+private:
+    bool holds(const std::string& name, std::string_view content, bool& taken);
+
+    FileSystem& m_fileSystem;
+    int m_folder;
+    std::string m_path;
+    std::set<std::string> m_written;
+    std::size_t m_reused = 0;
+    std::uint64_t m_bytesWritten = 0;
+    std::string m_failedPath;
+    std::string m_error;
+};
+
+// The name a piece of these bytes is given first (with salt 0), and after a clash.
+std::string pieceName(std::string_view content, unsigned salt = 0);

@@ -1,0 +1,151 @@
+// The command line's options and messages: an option that means nothing without another,
+// the summary's counts in the right number, and the warning for links that open nothing.
+
+#include "CommandLine.h"
+#include "Summary.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+namespace {
+
+int parse(std::initializer_list<const char*> arguments, CommandLine& commandLine, std::string& errors)
+{
+    std::vector<char*> argv{const_cast<char*>("vantrelindexer-cli")};
+    for (const char* argument : arguments)
+        argv.push_back(const_cast<char*>(argument));
+    testing::internal::CaptureStderr();
+    const int status = parseCommandLine(static_cast<int>(argv.size()), argv.data(), commandLine);
+    errors = testing::internal::GetCapturedStderr();
+    return status;
+}
+
+TEST(CommandLine, UrlPrefixWithoutPathUrlIsAnErrorThatSaysSo)
+{
+    const struct {
+        std::initializer_list<const char*> arguments;
+        int status;  // -1: go on
+    } cases[] = {
+        {{"--url-prefix", "http://example.org", "site", "out"}, 2},
+        {{"--path", "full", "--url-prefix", "http://example.org", "site", "out"}, 2},
+        {{"--path", "relative", "--url-prefix", "", "site", "out"}, 2},
+        {{"--path", "url", "--url-prefix", "http://example.org", "site", "out"}, -1},
+        {{"--path", "full", "site", "out"}, -1},
+    };
+    for (const auto& row : cases) {
+        CommandLine commandLine;
+        std::string errors;
+        const int status = parse(row.arguments, commandLine, errors);
+        SCOPED_TRACE(*(row.arguments.begin() + 1));
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(errors, row.status == 2 ? "--url-prefix is used only with --path url: give --path url too, or "
+                                            "leave --url-prefix out.\n"
+                                          : "");
+    }
+}
+
+TEST(CommandLine, ExcludeIsRepeatableAndTakesOneGlobEach)
+{
+    CommandLine commandLine;
+    std::string errors;
+    EXPECT_EQ(parse({"--exclude", "_sources/", "site", "--exclude", "genindex*.html", "out"}, commandLine, errors), -1);
+    EXPECT_EQ(commandLine.job.excludes, (std::vector<std::string>{"_sources/", "genindex*.html"}));
+    EXPECT_EQ(commandLine.job.sourceFolder + " " + commandLine.job.destinationFolder, "site out");
+}
+
+TEST(Summary, SaysWhatWasLeftOutAndWhy)
+{
+    JobSettings job;
+    job.destinationFolder = "out";
+    JobOutcome outcome;
+    outcome.result = JobResult::Complete;
+    outcome.pages = outcome.words = 2;
+    outcome.leftOut.pagesByIgnoreFile = 1;
+    outcome.leftOut.foldersByExclude = 2;
+    outcome.leftOut.pagesNoindex = 3;
+    EXPECT_EQ(jobSummary(job, outcome, 0.25, 0),
+              "Indexing complete: 2 pages, 2 words in 0.25 s.\nSearch page: out/search.html\n"
+              "Left out: 1 page by .vantrelignore, 2 folders by --exclude and 3 pages marked noindex.\n");
+}
+
+TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
+{
+    JobSettings job;
+    job.destinationFolder = "out";
+    job.contentMode = ContentMode::AllContent;
+    // pages, words, then what was skipped: outside, not published, texts cut, words left out
+    auto outcome = [](JobResult result, std::size_t pages, std::size_t words, std::size_t skipped = 0) {
+        JobOutcome made;
+        made.result = result;
+        made.pages = pages;
+        made.words = words;
+        made.pagesOutside = made.pagesOwnerMayNot = made.textsCut = made.pagesWordsLeftOut = skipped;
+        return made;
+    };
+    const struct {
+        JobOutcome outcome;
+        std::size_t unreadable;
+        std::string expected;
+    } cases[] = {
+        {outcome(JobResult::Complete, 1, 1), 0, "Indexing complete: 1 page, 1 word in 0.25 s.\nSearch page: out/search.html\n"},
+        {outcome(JobResult::Complete, 2, 0, 1), 1,
+         "Indexing complete: 2 pages, 0 words in 0.25 s.\nNo words were indexed.\nSearch page: out/search.html\n"
+         "1 page or folder outside the source folder was skipped (links that lead out; --follow-outside follows them).\n"
+         "1 page that the source folder's owner may not read was not published.\n"
+         "1 page text was cut to keep the output within bounds.\n"
+         "1 page reached again through links was listed without its words, to keep the output within bounds.\n"
+         "1 page could not be read whole; --verbose lists it.\n"},
+        {outcome(JobResult::Complete, 0, 12, 3), 2,
+         "Indexing complete: 0 pages, 12 words in 0.25 s.\nSearch page: out/search.html\n"
+         "3 pages or folders outside the source folder were skipped (links that lead out; --follow-outside follows "
+         "them).\n3 pages that the source folder's owner may not read were not published.\n"
+         "3 page texts were cut to keep the output within bounds.\n"
+         "3 pages reached again through links were listed without their words, to keep the output within bounds.\n"
+         "2 pages could not be read whole; --verbose lists them.\n"},
+        {outcome(JobResult::Stopped, 1, 2), 0, "Indexing interrupted: 1 page, 2 words in 0.25 s. The old index is kept.\n"},
+        {outcome(JobResult::NotWritten, 5, 5), 0, ""},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.expected);
+        EXPECT_EQ(jobSummary(job, row.outcome, 0.25, row.unreadable), row.expected);
+    }
+}
+
+TEST(PlainLinks, AWarningOnlyWhereRelativeLinksCannotReachTheSource)
+{
+    TempTree tree;
+    const std::string site = tree.folder("site");
+    tree.folder("out");
+    ::symlink(site.c_str(), tree.path("link").c_str());
+    const struct {
+        std::string destination;
+        bool plain;
+        PathMode pathMode;
+        bool warned;
+    } cases[] = {
+        {tree.path("out"), true, PathMode::RelativePath, true},
+        {tree.path("out"), false, PathMode::RelativePath, false},  // the companion data's base leads there
+        {tree.path("out"), true, PathMode::FullPath, false},
+        {tree.path("out"), true, PathMode::UrlPrefix, false},
+        {site, true, PathMode::RelativePath, false},
+        {tree.path("site/../site/"), true, PathMode::RelativePath, false},
+        {tree.path("link"), true, PathMode::RelativePath, false},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.destination + (row.plain ? " plain" : ""));
+        JobSettings job;
+        job.sourceFolder = site;
+        job.destinationFolder = row.destination;
+        job.companionData = !row.plain;
+        job.pathMode = row.pathMode;
+        const std::string expected = !row.warned ? ""
+            : "Warning: with --plain, result links are relative to " + row.destination + ", where the search page is, "
+              "not to " + site + ": they open no page there. Index into the source folder itself, leave --plain out, "
+              "or give --path full or --path url.";
+        EXPECT_EQ(plainLinksWarning(job), expected);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// The store of pieces named by their bytes, and the page texts grouped into it: what is
+// reused, what is never written through or removed, and how little a changed page
+// changes.
+
+#include "PieceStore.h"
+#include "TestFiles.h"
+#include "TextGroups.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string kMark = "/* generator: VantrelIndexer */\n";
+
+// The system's calls, with writes failing when asked.
+class WritesFail : public FileSystem {
+public:
+    bool failing = false;
+    int writes = 0;
+    bool writeAll(int fd, std::string_view data) override
+    {
+        ++writes;
+        return failing ? (errno = ENOSPC, false) : FileSystem::writeAll(fd, data);
+    }
+};
+
+class PieceStoreTest : public ::testing::Test {
+protected:
+    PieceStoreTest() : folder(::open(tree.folder("store").c_str(), O_RDONLY | O_DIRECTORY)), store(folder, tree.path("store"), files) {}
+    ~PieceStoreTest() override { ::close(folder); }
+
+    TempTree tree;
+    WritesFail files;
+    int folder;
+    PieceStore store;
+};
+
+TEST(PieceNames, AreThirteenBase32DigitsAndFoundInText)
+{
+    for (const auto& [name, valid] : std::vector<std::pair<std::string, bool>>{
+             {"abcdefghijk27.js", true}, {"abcdefghijk2.js", false}, {"abcdefghijk28.js", false},
+             {"Abcdefghijk27.js", false}, {"abcdefghijk27.jsx", false}, {"../efghijk27.js", false}})
+        EXPECT_EQ(PieceStore::isPieceName(name), valid) << name;
+    std::set<std::string> names;
+    PieceStore::namesIn("[\"abcdefghijk27.js\",\"zzzzzzzzzzzzz.js\"] xabcdefghijk27.js abcdefghijk27.js", names);
+    EXPECT_EQ(names, (std::set<std::string>{"abcdefghijk27.js", "zzzzzzzzzzzzz.js"}));
+    EXPECT_TRUE(PieceStore::isPieceName(pieceName("x")));
+    EXPECT_NE(pieceName("x"), pieceName("y"));
+    EXPECT_NE(pieceName("x"), pieceName("x", 1));
+}
+
+TEST_F(PieceStoreTest, TheSameBytesKeepTheirFileAndAreNotWrittenAgain)
+{
+    const std::string name = store.put(kMark + "one");
+    EXPECT_EQ(name, pieceName(kMark + "one"));
+    EXPECT_EQ(readFile(tree.path("store/" + name)), kMark + "one");
+    PieceStore again(folder, tree.path("store"), files);
+    const int writes = files.writes;
+    EXPECT_EQ(again.put(kMark + "one"), name);
+    EXPECT_EQ(files.writes, writes);
+    EXPECT_EQ(again.reused(), 1u);
+    EXPECT_TRUE(again.written().empty());
+    EXPECT_EQ(folderEntries(tree.path("store")), std::vector<std::string>{name});
+}
+
+TEST_F(PieceStoreTest, ANameTakenByAnythingButThePieceIsLeftAloneAndTheNextNameTaken)
+{
+    const std::string piece = kMark + "piece";
+    const std::string victim = tree.write("victim", "secret");
+    const struct {
+        const char* what;
+        std::function<void(const std::string&)> take;
+    } cases[] = {
+        {"a link", [&](const std::string& path) { ::symlink(victim.c_str(), path.c_str()); }},
+        {"a folder", [&](const std::string& path) { ::mkdir(path.c_str(), 0755); }},
+        {"other bytes", [&](const std::string& path) { std::ofstream(path) << kMark + "other"; }},
+        {"other bytes of the same size", [&](const std::string& path) { std::ofstream(path) << kMark + "pieCe"; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempTree other;
+        const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
+        PieceStore own(at, other.path("store"), files);
+        const std::string first = other.path("store/" + pieceName(piece));
+        c.take(first);
+        EXPECT_EQ(own.put(piece), pieceName(piece, 1));
+        EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
+        EXPECT_NE(readFile(first), piece);
+        EXPECT_EQ(readFile(victim), "secret");
+        ::close(at);
+    }
+}
+
+TEST_F(PieceStoreTest, AFailedWriteSaysWhyAndLeavesNoFile)
+{
+    files.failing = true;
+    EXPECT_EQ(store.put(kMark + "x"), "");
+    EXPECT_EQ(store.error(), std::strerror(ENOSPC));
+    EXPECT_EQ(store.failedPath(), tree.path("store/" + pieceName(kMark + "x")));
+    EXPECT_TRUE(folderEntries(tree.path("store")).empty());
+}
+
+TEST_F(PieceStoreTest, OnlyMarkedPiecesOfOursThatNothingNamesAreRemoved)
+{
+    const std::string kept = store.put(kMark + "kept"), dropped = store.put(kMark + "dropped");
+    tree.write("store/" + pieceName("unmarked"), "unmarked");
+    tree.write("store/notapiece.js", kMark);
+    ::symlink(tree.path("store/" + kept).c_str(), tree.path("store/" + pieceName("link")).c_str());
+    store.removeAllBut({kept});
+    std::vector<std::string> left = {kept, pieceName("unmarked"), "notapiece.js", pieceName("link")};
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(folderEntries(tree.path("store")), left);
+    EXPECT_EQ(readFile(tree.path("store/" + kept)), kMark + "kept");
+    (void)dropped;
+}
+
+// Groups of texts as TextGroups writes them: the names, in order, for entries.
+std::vector<std::string> groupsOf(PieceStore& store, const std::vector<std::string>& entries,
+                                  std::vector<std::pair<std::int32_t, std::int32_t>>* places = nullptr)
+{
+    TextGroups groups(store);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        EXPECT_TRUE(groups.add(static_cast<std::int32_t>(i), entries[i]));
+    EXPECT_TRUE(groups.finish());
+    if (places)
+        *places = groups.places();
+    return groups.groups();
+}
+
+TEST_F(PieceStoreTest, AChangedAddedOrRemovedPageChangesAtMostTwoGroups)
+{
+    std::vector<std::string> entries;
+    for (int i = 0; i < 400; ++i)
+        entries.push_back("{\"text\":\"page " + std::to_string(i) + "\",\"sections\":[]}");
+    std::vector<std::pair<std::int32_t, std::int32_t>> places;
+    const std::vector<std::string> before = groupsOf(store, entries, &places);
+    EXPECT_GT(before.size(), 400u / TextGroups::kGroupPages / 2);
+    EXPECT_LT(before.size(), 400u / TextGroups::kGroupPages * 2);
+    // Every entry stands where its place says.
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::string group = readFile(tree.path("store/" + before[places[i].first]));
+        std::size_t at = group.find('[') + 1;
+        for (int k = 0; k < places[i].second; ++k)
+            at = group.find(",\n", at) + 2;
+        EXPECT_EQ(group.compare(at, entries[i].size(), entries[i]), 0) << i;
+    }
+    const std::set<std::string> old(before.begin(), before.end());
+    // A page taken away may leave no new group at all (when it was a group of its own).
+    const struct {
+        const char* what;
+        std::size_t fewest;
+        std::function<void(std::vector<std::string>&)> change;
+    } cases[] = {
+        {"changed", 1, [](std::vector<std::string>& e) { e[200] = "{\"text\":\"changed\",\"sections\":[]}"; }},
+        {"added", 1, [](std::vector<std::string>& e) { e.insert(e.begin() + 200, "{\"text\":\"new\",\"sections\":[]}"); }},
+        {"removed", 0, [](std::vector<std::string>& e) { e.erase(e.begin() + 200); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> changed = entries;
+        c.change(changed);
+        std::size_t added = 0;
+        for (const std::string& name : groupsOf(store, changed))
+            added += !old.count(name);
+        EXPECT_GE(added, c.fewest);
+        EXPECT_LE(added, 2u);
+    }
+}
+
+}  // namespace
