@@ -181,6 +181,8 @@ int main(int argc, char** argv)
                          watcher.error().c_str());
             written = false;
         } else {
+            if (logFile)
+                std::fflush(logFile);
             if (output != Output::Quiet)
                 std::printf("Watching %s for changes; Ctrl-C ends.\n", printableText(job.sourceFolder).c_str());
             std::fflush(stdout);
@@ -190,6 +192,8 @@ int main(int argc, char** argv)
                                                        changed)) {
                 runJob(outcome, seconds);
                 written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
+                if (logFile)
+                    std::fflush(logFile);  // each run's lines whole in the log as it ends
                 if (output != Output::Quiet)
                     printWatchLine(outcome, changed, seconds);
                 std::fflush(stdout);

@@ -3,15 +3,41 @@
 
 #include "CacheRecords.h"
 
+#include <new>
+#include <xxhash.h>
+
 namespace {
 constexpr std::size_t kBufferBytes = 1 << 20;
 }  // namespace
 
+struct CacheChecksum::State {
+    State() : hash(XXH3_createState())
+    {
+        if (!hash)
+            throw std::bad_alloc();
+        XXH3_64bits_reset(hash);
+    }
+    ~State() { XXH3_freeState(hash); }
+    XXH3_state_t* hash;
+};
+
+CacheChecksum::CacheChecksum() : m_state(std::make_unique<State>()) {}
+
+CacheChecksum::~CacheChecksum() = default;
+
+void CacheChecksum::add(std::string_view bytes)
+{
+    XXH3_64bits_update(m_state->hash, bytes.data(), bytes.size());
+}
+
+std::uint64_t CacheChecksum::value() const
+{
+    return XXH3_64bits_digest(m_state->hash);
+}
+
 std::uint64_t cacheChecksum(std::string_view bytes)
 {
-    CacheChecksum checksum;
-    checksum.add(bytes);
-    return checksum.value();
+    return XXH3_64bits(bytes.data(), bytes.size());
 }
 
 void RecordWriter::put(std::string_view bytes)
@@ -47,7 +73,6 @@ void RecordReader::take(char* to, std::uint64_t size)
     m_left -= size;
     if (!m_fileSystem) {
         std::memcpy(to, m_bytes.data(), size);
-        m_checksum.add(m_bytes.substr(0, size));
         m_bytes.remove_prefix(size);
         return;
     }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,23 +13,24 @@
 // The byte layout of the cache's files: numbers in the machine's own order (the cache
 // never leaves the machine that wrote it), texts and arrays led by their length. A
 // reader never trusts a length: every read is checked against what is left, and a
-// record that runs short or long marks the whole reader as failed. Both sides keep a
-// checksum of the bytes they pass (FNV-1a, 64 bits): it tells a damaged or cut file
-// from a whole one, not a forged one (nobody but the cache's owner may write it).
+// record that runs short or long marks the whole reader as failed. A reader of a file
+// and every writer keep a checksum of the bytes they pass (XXH3, 64 bits, from libxxhash):
+// it tells a damaged or cut file from a whole one, not a forged one (nobody but the
+// cache's owner may write it). Bytes read from memory were checked as a whole before.
 
 class CacheChecksum {
 public:
-    void add(std::string_view bytes)
-    {
-        for (unsigned char byte : bytes) {
-            m_value ^= byte;
-            m_value *= 0x100000001b3ULL;
-        }
-    }
-    std::uint64_t value() const { return m_value; }
+    CacheChecksum();
+    ~CacheChecksum();
+    CacheChecksum(const CacheChecksum&) = delete;
+    CacheChecksum& operator=(const CacheChecksum&) = delete;
+
+    void add(std::string_view bytes);
+    std::uint64_t value() const;
 
 private:
-    std::uint64_t m_value = 0xcbf29ce484222325ULL;
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 // The checksum of bytes at once.

@@ -31,7 +31,13 @@ void readWords(RecordReader& in, PageWords& words)
 void writePageBody(const PageWords& words, const PageTerms* terms, const std::string* textEntry, bool textCut,
                    std::string& out)
 {
+    // The text first: a page whose words stay in the tables needs nothing else.
     RecordWriter record(out);
+    record.number<std::uint8_t>(textEntry != nullptr);
+    if (textEntry) {
+        record.text(*textEntry);
+        record.number<std::uint8_t>(textCut);
+    }
     writeWords(record, words);
     record.number<std::uint8_t>(terms != nullptr);
     if (terms) {
@@ -42,16 +48,17 @@ void writePageBody(const PageWords& words, const PageTerms* terms, const std::st
         record.number<std::uint8_t>(terms->englishPlurals);
         record.text(terms->language);
     }
-    record.number<std::uint8_t>(textEntry != nullptr);
-    if (textEntry) {
-        record.text(*textEntry);
-        record.number<std::uint8_t>(textCut);
-    }
 }
 
-bool readPageBody(std::string_view bytes, PageBody& body)
+bool readPageBody(std::string_view bytes, PageBody& body, bool textOnly)
 {
     RecordReader in(bytes);
+    if (in.number<std::uint8_t>()) {
+        body.textEntry = in.text();
+        body.textCut = in.number<std::uint8_t>() != 0;
+    }
+    if (textOnly)
+        return !in.failed();
     readWords(in, body.words);
     if (in.number<std::uint8_t>()) {
         readWords(in, body.terms.keys);
@@ -60,10 +67,6 @@ bool readPageBody(std::string_view bytes, PageBody& body)
             body.terms.stemmedKeys.findOrInsert(in.text());
         body.terms.englishPlurals = in.number<std::uint8_t>() != 0;
         body.terms.language = in.text();
-    }
-    if (in.number<std::uint8_t>()) {
-        body.textEntry = in.text();
-        body.textCut = in.number<std::uint8_t>() != 0;
     }
     return !in.failed() && in.atEnd();
 }

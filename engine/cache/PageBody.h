@@ -23,5 +23,6 @@ struct PageBody {
 void writePageBody(const PageWords& words, const PageTerms* terms, const std::string* textEntry, bool textCut,
                    std::string& out);
 
-// Reads a body written by writePageBody; false when the bytes are not one.
-bool readPageBody(std::string_view bytes, PageBody& body);
+// Reads a body written by writePageBody, only its text entry when textOnly; false when
+// the bytes are not one.
+bool readPageBody(std::string_view bytes, PageBody& body, bool textOnly = false);

@@ -268,7 +268,7 @@ void IndexEngine::walkFolder(const std::string& folder)
                 && cacheUse->cache->pages()[previous[before].page].key == key;
             std::string bytes;
             if ((!numbered.kept || companion)
-                && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body)))
+                && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body, numbered.kept)))
                 hit = nullptr;
         }
         // The first document of the same file, once this page's place is settled.

@@ -272,6 +272,29 @@ TEST_F(Job, APageThePatternLibraryGivesUpOnIsIndexedInPart)
     EXPECT_NE(words().find("[\"AFTER\",1],\n[\"BEFORE\",0],"), std::string::npos) << words();
 }
 
+TEST_F(Job, MemoryRunningOutOnTheRankingHelperEndsTheJobAndKeepsTheOldIndex)
+{
+    tree.write("site/a.htm", "<title>one two three</title>");
+    tree.write("site/b.htm", "<title>four five six</title>");
+    putOldIndex();
+    JobSettings settings;
+    settings.sourceFolder = engine.sourceFolder;
+    settings.destinationFolder = engine.destinationFolder;
+    settings.contentMode = ContentMode::KeywordsTitles;
+    settings.threadCount = 2;
+    log.onLine = [](const std::string& line) {
+        if (line == "Creating index ...")
+            g_onlyAllocatingThread = std::this_thread::get_id();
+    };
+    std::atomic<bool> stop{false};
+    const JobOutcome outcome = runIndexJob(settings, log, stop);
+    g_onlyAllocatingThread = std::thread::id();
+    EXPECT_EQ(outcome.result, JobResult::NotWritten);
+    EXPECT_EQ(outcome.failure, "out of memory");
+    EXPECT_EQ(log.lines.back(), "Indexing interrupted!");
+    EXPECT_EQ(words() + docs(), "old wordsold docs");
+}
+
 TEST_F(Job, PipelineHandsAWorkersExceptionToTheTaker)
 {
     std::atomic<unsigned> analysedOn{0};
