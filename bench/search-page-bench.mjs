@@ -68,6 +68,8 @@ if (!indexDir || !fs.existsSync(path.join(indexDir, 'search.html')) || (plainDir
   process.exit(2);
 }
 const runs = Number(process.env.RUNS || 3);
+// A page that loads a whole word index of 100,000 pages takes minutes on a loaded machine.
+const LOAD_TIMEOUT = 300000;
 const { chromium } = await import(pathToFileURL(path.join(root, 'tests/web/node_modules/playwright-core/index.mjs')).href);
 
 // The index, read as the page reads it.
@@ -99,7 +101,7 @@ const queries = queryFile ? fs.readFileSync(queryFile, 'utf8').split('\n').filte
 // Installed before the page's own scripts: times keys and result renders to the frame
 // that paints them.
 function probe() {
-  const bench = (window.__bench = { key: 0, first: 0, keys: [], work: [] });
+  const bench = (window.__bench = { key: 0, first: 0, firstWall: 0, keys: [], work: [] });
   document.addEventListener('keydown', () => { bench.key = performance.now(); }, true);
   document.addEventListener('DOMContentLoaded', () => {
     new MutationObserver(() => {
@@ -113,7 +115,7 @@ function probe() {
       // The frame that paints the new results.
       requestAnimationFrame(() => {
         const now = performance.now();
-        if (!bench.first) bench.first = now;
+        if (!bench.first) { bench.first = now; bench.firstWall = Date.now(); }
         else if (key) bench.keys.push(now - key);
       });
     }).observe(document.getElementById('results'), { attributes: true, attributeFilter: ['data-query'] });
@@ -124,7 +126,7 @@ const browser = await chromium.launch({
   executablePath: '/usr/bin/chromium',
   headless: true,
   args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
-    '--disable-component-update', '--disable-sync', '--no-first-run'],
+    '--disable-component-update', '--disable-sync', '--no-first-run', '--js-flags=--expose-gc'],
 });
 const pageUrl = pathToFileURL(path.resolve(indexDir, 'search.html')).href;
 const median = (xs) => { const s = [...xs].sort((a, b) => a - b); return s.length ? s[Math.floor((s.length - 1) / 2)] : NaN; };
@@ -137,27 +139,34 @@ async function freshPage() {
   const page = await context.newPage();
   await page.addInitScript(probe);
   const files = [];
-  page.on('request', (r) => { if (r.url().startsWith('file:')) files.push(fileURLToPath(r.url().replace(/[?#].*$/, ''))); });
+  files.times = [];          // when each was asked for
+  page.on('request', (r) => { if (r.url().startsWith('file:')) { files.push(fileURLToPath(r.url().replace(/[?#].*$/, ''))); files.times.push(Date.now()); } });
   return { context, page, files };
 }
 const size = (file) => { try { return fs.statSync(file).size; } catch { return 0; } };
-const isText = (file) => file.split(path.sep).includes('indexed_text');
+// A file of page texts (the store also holds the pieces of the word index).
+const isText = (file) => file.split(path.sep).includes('indexed_text') &&
+  fs.readFileSync(file, 'utf8').slice(0, 80).includes('vantrelTexts(');
 
 // Opens the search page of dir for q RUNS times: medians of the first results and of the
 // index files' loading, the count, and the bytes loaded before the first results; with
 // texts, the page texts loaded for the screen over those of the results in view.
 async function open(dir, q, texts) {
   const first = [], ready = [], url = pathToFileURL(path.resolve(dir, 'search.html')).href;
-  let count = '', bytes = 0;
+  let count = '', bytes = 0, heap = 0;
   for (let r = 0; r < runs; r++) {
     const { context, page, files } = await freshPage();
-    await page.goto(url + '?q=' + encodeURIComponent(q));
-    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+    await page.goto(url + '?q=' + encodeURIComponent(q), { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
+    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
     first.push(await page.evaluate(() => window.__bench.first));
     ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js', 'indexed_terms.js']
       .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime).filter((t) => t !== undefined))));
     count = await page.textContent('#count');
-    bytes = files.filter((f) => !isText(f)).reduce((n, f) => n + size(f), 0);
+    const firstWall = await page.evaluate(() => window.__bench.firstWall);
+    bytes = files.filter((f, i) => files.times[i] <= firstWall && !isText(f)).reduce((n, f) => n + size(f), 0);
+    // The page's heap once what the query asked for has come (the vocabulary too).
+    await page.waitForTimeout(1500);
+    heap = await page.evaluate(() => { window.gc(); return performance.memory.usedJSHeapSize; });
     if (texts && r === runs - 1) {
       await textsSettled(page);
       const inView = await page.$$eval('#results li', (lis) => lis.filter((li) => {
@@ -168,7 +177,7 @@ async function open(dir, q, texts) {
     }
     await context.close();
   }
-  return { count, first: median(first), ready: median(ready), bytes, textRatio: texts };
+  return { count, first: median(first), ready: median(ready), bytes, heap, textRatio: texts };
 }
 
 // The bytes of document d's own text in its file of texts (0 without one).
@@ -228,8 +237,8 @@ try {
   }
 
   const { context, page } = await freshPage();
-  await page.goto(pageUrl);
-  await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+  await page.goto(pageUrl, { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
+  await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
   await page.focus('#q');
   for (const row of rows) {
     const keys = await typeKeys(page, row.q);
@@ -249,8 +258,8 @@ try {
   if (plainDir) {
     // The same keys over the plain index, in the same run.
     const { context, page } = await freshPage();
-    await page.goto(pathToFileURL(path.resolve(plainDir, 'search.html')).href);
-    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: 60000 });
+    await page.goto(pathToFileURL(path.resolve(plainDir, 'search.html')).href, { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
+    await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
     await page.focus('#q');
     for (const row of rows) {
       await typeKeys(page, row.q);
@@ -266,11 +275,11 @@ try {
 const all = rows.flatMap((r) => [r.first]);
 console.error(`search page bench: ${docs.length} documents, ${index.length} words, ${postings} postings, ` +
   `${os.cpus().length} processors, load ${os.loadavg().map((x) => x.toFixed(2)).join(' ')}`);
-console.log(`| query (${docs.length.toLocaleString('en-US')} documents, ${index.length.toLocaleString('en-US')} words) | results | index files loaded ms | open to first results ms | key to results ms, median | slowest key ms |`);
-console.log('|---|---|---:|---:|---:|---:|');
+console.log(`| query (${docs.length.toLocaleString('en-US')} documents, ${index.length.toLocaleString('en-US')} words) | results | index files loaded ms | open to first results ms | key to results ms, median | slowest key ms | KB read before first results | JS heap MB |`);
+console.log('|---|---|---:|---:|---:|---:|---:|---:|');
 for (const r of rows) {
   const q = r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' + r.q.slice(-8) + ` (${r.q.length} letters)` : r.q;
-  console.log(`| ${r.kind}: \`${q}\` | ${r.count.replace(/\|/g, '\\|').replace(/\u201c.{40,}\u201d/, '\u201c\u2026\u201d')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} |`);
+  console.log(`| ${r.kind}: \`${q}\` | ${r.count.replace(/\|/g, '\\|').replace(/\u201c.{40,}\u201d/, '\u201c\u2026\u201d')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} | ${ms(r.bytes / 1024)} | ${(r.heap / 1048576).toFixed(1)} |`);
 }
 console.log(`| worst | | | ${ms(Math.max(...all))} | ${ms(Math.max(...rows.map((r) => r.keyMedian)))} | ${ms(Math.max(...rows.map((r) => r.keyMax)))} |`);
 
@@ -279,11 +288,11 @@ if (plainDir) {
   const sum = (f) => rows.reduce((n, r) => n + f(r), 0);
   console.log('');
   console.log(against === 'plain'
-    ? '| query (companion data against --plain) | bytes before first results, with / plain | first results, with / plain | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, plain index, median ms | key to the frame showing the excerpts, median ms |'
-    : '| query (this version against --before) | bytes before first results, this / before | first results, this / before | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, before, median ms | key to the frame showing the excerpts, median ms |');
-  console.log('|---|---:|---:|---:|---:|---:|---:|');
+    ? '| query (companion data against --plain) | bytes before first results, with / plain | first results, with / plain | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, plain index, median ms | key to the frame showing the excerpts, median ms | JS heap, with / plain |'
+    : '| query (this version against --before) | bytes before first results, this / before | first results, this / before | texts loaded / texts of the results in view | key to results with excerpts laid out, texts cached, median ms | the same keys, before, median ms | key to the frame showing the excerpts, median ms | JS heap, this / before |');
+  console.log('|---|---:|---:|---:|---:|---:|---:|---:|');
   for (const r of rows) {
-    console.log(`| ${r.kind}: \`${r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' : r.q}\` | ${ratio(r.bytes / r.plain.bytes)} | ${ratio(r.first / r.plain.first)} | ${ratio(r.textRatio)} | ${ms(r.cachedWork)} | ${ms(r.plainWork)} | ${ms(r.cachedKeys)} |`);
+    console.log(`| ${r.kind}: \`${r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' : r.q}\` | ${ratio(r.bytes / r.plain.bytes)} | ${ratio(r.first / r.plain.first)} | ${ratio(r.textRatio)} | ${ms(r.cachedWork)} | ${ms(r.plainWork)} | ${ms(r.cachedKeys)} | ${ratio(r.heap / r.plain.heap)} |`);
   }
   console.log(`| all (bytes and times summed; worst ratio of texts; worst median) | ${ratio(sum((r) => r.bytes) / sum((r) => r.plain.bytes))} | ` +
     `${ratio(sum((r) => r.first) / sum((r) => r.plain.first))} | ${ratio(Math.max(...rows.map((r) => r.textRatio)))} | ${ms(Math.max(...rows.map((r) => r.cachedWork)))} | ${ms(Math.max(...rows.map((r) => r.plainWork)))} | ${ms(Math.max(...rows.map((r) => r.cachedKeys)))} |`);

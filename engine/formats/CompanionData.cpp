@@ -253,6 +253,15 @@ bool CompanionData::begin()
     if (carriesMark(m_fileSystem, m_destinationFolder, "indexed_pages.js")
         && readRegularFile(m_fileSystem, m_destinationFolder, "indexed_pages.js", std::size_t(1) << 30, previous, false))
         PieceStore::namesIn(previous, m_previousPieces);
+    // and the pieces its word index's head names.
+    const std::string wordsField = "\"words\":\"";
+    if (const std::size_t at = previous.rfind(wordsField); at != std::string::npos) {
+        const std::string head = previous.substr(at + wordsField.size(), PieceStore::kNameDigits + 3);
+        std::string headText;
+        if (PieceStore::isPieceName(head) && carriesMark(m_fileSystem, m_textFolder, head)
+            && readRegularFile(m_fileSystem, m_textFolder, head, std::size_t(1) << 28, headText, false))
+            PieceStore::namesIn(headText, m_previousPieces);
+    }
     const std::string stampedFolder = std::string("\"text\":\"") + kTextFolder + "/";
     if (const std::size_t at = previous.find(stampedFolder); at != std::string::npos)
         m_previousStamps.insert(previous.substr(at + stampedFolder.size(), kUnpredictableDigits));
@@ -301,9 +310,9 @@ void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
-                           const std::string& termsText)
+                           const std::string& termsText, const std::string& wordsHead)
 {
-    if (!m_texts || !m_error.empty() || !m_texts->finish() || !m_store->flush()) {
+    if (!m_texts || !m_error.empty() || wordsHead.empty() || !m_texts->finish() || !m_store->flush()) {
         storeFailed();
         discard();
         return false;
@@ -345,7 +354,7 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
             appendScriptString(text, (*list)[i]);
         }
     }
-    text += "]};\n";
+    text += "],\n\"words\":\"" + wordsHead + "\"};\n";
     // Both are written out before either replaces its old one, and the old word index
     // comes back when the new pages file cannot be put in place.
     StagedFile terms(m_destination + "/indexed_terms.js", m_fileSystem);
@@ -368,7 +377,7 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     }
     m_finished = true;
     std::set<std::string> keep = m_previousPieces;
-    PieceStore::namesIn(text, keep);
+    keep.insert(m_store->named().begin(), m_store->named().end());
     m_store->removeAllBut(keep);
     removeEarlierVersionsFolders();
     return true;

@@ -16,7 +16,8 @@
 //
 //   indexed_pages.js            var pages={"format":1,"count":N,"check":"...","base":"...",
 //                                          "store":"indexed_text/","groups":[NAME,...],
-//                                          "texts":[g,i,...],"titles":[...],"summaries":[...]};
+//                                          "texts":[g,i,...],"titles":[...],"summaries":[...],
+//                                          "words":"NAME"};
 //   indexed_text/NAME           page texts a few to a file (see TextGroups.h), each file
 //                               named by its bytes (see PieceStore.h)
 //
@@ -26,7 +27,8 @@
 // there (-1,-1 for none): a file that stands for several documents (links, hard links)
 // has its text written once, and the later documents name its place too.
 // indexed_terms.js, the word index of every script (see TermsText.h), is put in place
-// with indexed_pages.js. A group unchanged since the last job keeps its file; groups
+// with indexed_pages.js; "words" names the head of the same word index in pieces of the
+// store (TermsText::putPieces()). A group unchanged since the last job keeps its file; groups
 // that neither the new nor the previous indexed_pages.js names go once the new one is in
 // place, so a page opened on the previous index still finds its texts.
 //
@@ -71,10 +73,15 @@ public:
     void recordRepeat(std::int32_t document, std::int32_t first);
     const std::vector<int>& linkShares() const { return m_linkShares; }
 
+    // The store the pieces of this job go to, once begin() succeeded.
+    PieceStore* store() { return m_store.get(); }
+
     // Puts indexed_terms.js (holding termsText) and indexed_pages.js in place for
     // documents and removes the page texts of earlier jobs. base: the way from the
-    // destination to relative locations, URL-encoded.
-    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText);
+    // destination to relative locations, URL-encoded; wordsHead: the name of the head
+    // of the word index in pieces, already put into store() ("" when it failed).
+    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText,
+                const std::string& wordsHead);
 
     // Removes the pieces this job wrote that the index in place does not name (the job
     // wrote no index); done when the object ends unless finish() succeeded.

@@ -104,6 +104,7 @@ std::string PieceStore::put(std::string_view content)
         if (holds(name, content, taken)) {  // also a piece this job wrote before
             if (!m_written.count(name))
                 ++m_reused;
+            m_named.insert(name);
             return name;
         }
         if (taken)
@@ -117,6 +118,7 @@ std::string PieceStore::put(std::string_view content)
             return {};
         }
         m_written.insert(name);
+        m_named.insert(name);
         m_bytesWritten += content.size();
         return name;
     }

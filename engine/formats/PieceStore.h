@@ -44,6 +44,8 @@ public:
 
     // Pieces written by this object, and pieces found in place already.
     const std::set<std::string>& written() const { return m_written; }
+    // Every piece put, written or found in place.
+    const std::set<std::string>& named() const { return m_named; }
     std::size_t reused() const { return m_reused; }
     std::uint64_t bytesWritten() const { return m_bytesWritten; }
 
@@ -57,6 +59,7 @@ private:
     int m_folder;
     std::string m_path;
     std::set<std::string> m_written;
+    std::set<std::string> m_named;
     std::size_t m_reused = 0;
     std::uint64_t m_bytesWritten = 0;
     std::string m_failedPath;

@@ -5,6 +5,7 @@
 
 #include "CompanionData.h"
 #include "IndexText.h"
+#include "PieceStore.h"
 #include "ScriptString.h"
 #include "WordIndex.h"
 #include "WordRules.h"
@@ -54,7 +55,162 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
     }
     return groups;
 }
+// FNV-1a over a key: where shards and vocabulary pieces end.
+std::uint32_t keyHash(std::string_view key)
+{
+    std::uint32_t hash = 2166136261u;
+    for (char c : key) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
+{
+    text += '[';
+    appendScriptString(text, keys.word(i));
+    for (const std::int32_t* d = keys.documentsBegin(i); d != keys.documentsEnd(i); ++d) {
+        text += ',';
+        IndexText::appendNumber(text, *d);
+    }
+    text += ']';
+}
+
+const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
 }  // namespace
+
+std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
+                      const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store)
+{
+    // Where the shards begin: positions in keys.
+    std::vector<std::size_t> starts;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (bytes == 0)
+            starts.push_back(i);
+        bytes += keys.word(i).size() + 4 + 7 * static_cast<std::size_t>(keys.documentsEnd(i) - keys.documentsBegin(i));
+        if (bytes >= kShardBytes || (bytes >= kShardBytes / 4 && keyHash(keys.word(i)) % kShardEnd == 0))
+            bytes = 0;
+    }
+    const std::size_t shardCount = starts.size();
+    auto shardOf = [&](std::string_view key) {
+        std::size_t low = 0, high = shardCount;  // the last shard whose first key is not above key
+        while (low < high) {
+            const std::size_t middle = (low + high) / 2;
+            if (WordRules::lessByUtf16(key, keys.word(starts[middle])))
+                high = middle;
+            else
+                low = middle + 1;
+        }
+        return low == 0 ? 0 : low - 1;
+    };
+    const auto groups = groupsOf(keys, stemmedKeys);
+    std::vector<std::pair<std::size_t, std::size_t>> groupShards;  // shard, group
+    std::vector<std::pair<std::uint32_t, std::string_view>> stemsOfKeys;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        groupShards.emplace_back(shardOf(groups[g].first), g);
+        for (std::uint32_t position : groups[g].second)
+            stemsOfKeys.emplace_back(position, groups[g].first);
+    }
+    // By shard, then in stem order; a key's stems in stem order.
+    std::sort(groupShards.begin(), groupShards.end());
+    std::sort(stemsOfKeys.begin(), stemsOfKeys.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : WordRules::lessByUtf16(a.second, b.second);
+    });
+
+    std::string head = kPieceMark;
+    head += "vantrelWordsHead({\"count\":";
+    IndexText::appendNumber(head, static_cast<std::int64_t>(documents.size()));
+    head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
+    IndexText::appendNumber(head, static_cast<std::int64_t>(keys.size()));
+    head += ",\n\"shards\":[";
+    std::string vocabularyHeads = "],\n\"vocabulary\":[", vocabularyKeys, vocabularyCounts;
+    std::size_t vocabularyShards = 0;
+    std::size_t nextGroup = 0, nextStem = 0;
+    for (std::size_t s = 0; s < shardCount; ++s) {
+        const std::size_t begin = starts[s], end = s + 1 < shardCount ? starts[s + 1] : keys.size();
+        std::string shard = kPieceMark;
+        shard += "vantrelWords({\"words\":[";
+        for (std::size_t i = begin; i < end; ++i) {
+            if (i > begin)
+                shard += ",\n";
+            appendEntry(shard, keys, i);
+            if (!vocabularyKeys.empty()) {
+                vocabularyKeys += ',';
+                vocabularyCounts += ',';
+            }
+            appendScriptString(vocabularyKeys, keys.word(i));
+            IndexText::appendNumber(vocabularyCounts, keys.documentsEnd(i) - keys.documentsBegin(i));
+        }
+        shard += "],\n\"groups\":[";
+        for (bool first = true; nextGroup < groupShards.size() && groupShards[nextGroup].first == s; ++nextGroup, first = false) {
+            const auto& group = groups[groupShards[nextGroup].second];
+            shard += first ? "[" : ",\n[";
+            appendScriptString(shard, group.first);
+            for (std::uint32_t position : group.second) {
+                shard += ',';
+                appendScriptString(shard, keys.word(position));
+            }
+            shard += ']';
+        }
+        shard += "],\n\"forms\":[";
+        for (bool first = true; nextStem < stemsOfKeys.size() && stemsOfKeys[nextStem].first < end; first = false) {
+            const std::uint32_t position = stemsOfKeys[nextStem].first;
+            shard += first ? "[" : ",\n[";
+            appendScriptString(shard, keys.word(position));
+            for (; nextStem < stemsOfKeys.size() && stemsOfKeys[nextStem].first == position; ++nextStem) {
+                shard += ',';
+                appendScriptString(shard, stemsOfKeys[nextStem].second);
+            }
+            shard += ']';
+        }
+        shard += "]});\n";
+        const std::string name = store.put(shard);
+        if (name.empty())
+            return name;
+        head += s ? ",\n[" : "[";
+        appendScriptString(head, keys.word(begin));
+        head += ",\"" + name + "\",";
+        IndexText::appendNumber(head, static_cast<std::int64_t>(end - begin));
+        head += ']';
+        ++vocabularyShards;
+        const std::uint32_t hash = keyHash(keys.word(end - 1));
+        if (s + 1 == shardCount || (hash >> 8) % kVocabularyEnd == 0 || vocabularyKeys.size() >= kVocabularyBytes) {
+            const std::string vocabulary = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabularyKeys) + "],\n\"counts\":[" + vocabularyCounts + "]});\n";
+            const std::string vocabularyName = store.put(vocabulary);
+            if (vocabularyName.empty())
+                return vocabularyName;
+            vocabularyHeads += vocabularyHeads.back() == '[' ? "[\"" : ",[\"";
+            vocabularyHeads += vocabularyName + "\",";
+            IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(vocabularyShards));
+            vocabularyHeads += ']';
+            vocabularyKeys.clear();
+            vocabularyCounts.clear();
+            vocabularyShards = 0;
+        }
+    }
+    head += vocabularyHeads + "],\n\"linkGroup\":";
+    IndexText::appendNumber(head, static_cast<std::int64_t>(kLinkGroup));
+    head += ",\"links\":[";
+    for (std::size_t first = 0; first < documents.size(); first += kLinkGroup) {
+        std::string links = kPieceMark;
+        links += "vantrelLinks([";
+        for (std::size_t d = first; d < documents.size() && d < first + kLinkGroup; ++d) {
+            if (d > first)
+                links += ',';
+            IndexText::appendNumber(links, d < linkShares.size() ? linkShares[d] : 0);
+        }
+        links += "]);\n";
+        const std::string name = store.put(links);
+        if (name.empty())
+            return name;
+        head += first ? ",\"" : "\"";
+        head += name + '"';
+    }
+    head += "]});\n";
+    return store.put(head);
+}
 
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
              const std::vector<int>& linkShares, std::string& text)
@@ -65,13 +221,9 @@ void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
     IndexText::appendNumber(text, static_cast<std::int64_t>(documents.size()));
     text += ",\"check\":\"" + documentsCheck(documents) + "\",\n\"words\":[";
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        text += i ? ",\n[" : "[";
-        appendScriptString(text, keys.word(i));
-        for (const std::int32_t* d = keys.documentsBegin(i); d != keys.documentsEnd(i); ++d) {
-            text += ',';
-            IndexText::appendNumber(text, *d);
-        }
-        text += ']';
+        if (i)
+            text += ",\n";
+        appendEntry(text, keys, i);
     }
     text += "],\n\"groups\":[";
     const auto groups = groupsOf(keys, stemmedKeys);

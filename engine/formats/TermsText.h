@@ -34,3 +34,47 @@ void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
              const std::vector<int>& linkShares, std::string& text);
 
 }  // namespace TermsText
+
+class PieceStore;
+
+// The same word index in pieces of the store, for a page that loads only the pieces a
+// query needs (docs/store.md): word shards, runs of keys in UTF-16 order of about
+// kShardBytes each,
+//
+//   vantrelWords({"words":[["key",d,d,...],...],     keys and pages as above
+//   "groups":[["stem","key","key",...],...],          the groups whose stem falls here
+//   "forms":[["key","stem",...],...]});               the stems of this shard's keys
+//
+// vocabulary pieces, the keys of a run of shards with their numbers of pages,
+//
+//   vantrelKeys({"keys":["key",...],"counts":[n,...]});
+//
+// the link shares of the pages, kLinkGroup pages a piece (page d in piece d / kLinkGroup),
+//
+//   vantrelLinks([share,share,...]);
+//
+// and a head that names them:
+//
+//   vantrelWordsHead({"count":N,"check":"...","keys":K,
+//   "shards":[["first key","NAME.js",keys],...],"vocabulary":[["NAME.js",shards],...],
+//   "linkGroup":kLinkGroup,"links":["NAME.js",...]});
+//
+// A shard ends after a key whose bytes hash to 0 modulo kShardEnd once it holds a
+// quarter of kShardBytes, or once it holds kShardBytes (a key of more pages than that
+// has a shard of its own); a vocabulary piece ends after a shard whose last key hashes
+// to 0 modulo kVocabularyEnd (by other bits), or once it holds kVocabularyBytes. Ends
+// depend on the keys alone, so a key added or gone changes the pieces of its run only.
+namespace TermsText {
+
+constexpr std::size_t kShardBytes = 32 * 1024;
+constexpr std::uint32_t kShardEnd = 16;
+constexpr std::size_t kVocabularyBytes = 96 * 1024;
+constexpr std::uint32_t kVocabularyEnd = 4;
+constexpr std::size_t kLinkGroup = 4096;
+
+// Puts the pieces into store; the head's file name, or "" when a piece could not be
+// written (the store says why).
+std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
+                      const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store);
+
+}  // namespace TermsText

@@ -1,15 +1,18 @@
 // Loads the index files with <script> elements (so the page works from disk) and makes
 // the searcher: indexed_docs.js, the companion data indexed_pages.js and the companion
-// word index indexed_terms.js; indexed_words.js only when there is no valid word index
-// (an index written with --plain or by an older version). The documents come first (a
+// word index: the head of its pieces in the store when indexed_pages.js names one (the
+// shards then come as searches need them), else indexed_terms.js; indexed_words.js only
+// when there is no valid word index (an index written with --plain or by an older
+// version). The documents come first (a
 // much smaller file); the companion data is smaller than either word file too, so the
 // words of the titles and summaries are indexed while the word file still loads. Calls
 // ready(searcher, companion, termsState), companion being what companionData made of
 // the companion data and termsState the state termsData gave the word index, or
 // failed(names) with the index files that are missing or damaged.
-define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms'], function (bytes, titles, searcher, companion, terms) {
+define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms', 'pieces'], function (bytes, titles, searcher, companion, terms, pieces) {
 
 var DOCS = 'indexed_docs.js', PAGES = 'indexed_pages.js', TERMS = 'indexed_terms.js', WORDS = 'indexed_words.js';
+var STORE = 'indexed_text/', HEAD = 'head', PIECE_NAME = /^[a-z2-7]{13}\.js$/;
 
 function IndexLoader(win, ready, failed) {
   this.win = win;
@@ -23,7 +26,33 @@ function IndexLoader(win, ready, failed) {
   this.summaries = null;   // summaryWords of valid companion data
   this.unicode = false;    // whether titles and summaries are cut for the word index
   this.words = null;       // termsData of the word index, once it and the documents came
+  this.head = null;        // the head of the word index in pieces, once it came
+  var self = this;
+  // A piece counts only from the script that was asked for it, and only once.
+  function take(data) {
+    var script = win.document.currentScript;
+    if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
+  }
+  win.vantrelWords = win.vantrelKeys = win.vantrelLinks = take;
+  win.vantrelWordsHead = function (data) {
+    var script = win.document.currentScript;
+    if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;
+  };
 }
+
+// Loads the piece name of the store and calls done(its data, or null).
+IndexLoader.prototype.fetchPiece = function (name, done) {
+  var doc = this.win.document, script = doc.createElement('script');
+  script.src = STORE + name;
+  script.charset = 'utf-8';
+  script.setAttribute('data-piece', name);
+  script.onload = script.onerror = function () {
+    var data = script.vantrelData;
+    script.remove();
+    done(data === undefined ? null : data);
+  };
+  doc.head.appendChild(script);
+};
 
 function validDocs(docs) {
   return Array.isArray(docs) && (docs.length === 0 || Array.isArray(docs[0]));
@@ -40,12 +69,13 @@ function performanceMark(win, name) {
 IndexLoader.prototype.start = function () {
   this.load(DOCS, 'windows-1252');
   this.load(PAGES, 'utf-8');
-  this.load(TERMS, 'utf-8');
 };
 
 IndexLoader.prototype.load = function (name, charset) {
   var self = this, script = this.win.document.createElement('script');
-  script.src = name;
+  var head = name === HEAD && this.win.pages.words;
+  script.src = head ? STORE + head : name;
+  if (head) script.setAttribute('data-piece', HEAD);
   if (charset) script.charset = charset;
   script.onload = function () { self.loaded(name, true); };
   script.onerror = function () { self.loaded(name, false); };
@@ -56,8 +86,14 @@ IndexLoader.prototype.loaded = function (name, ok) {
   performanceMark(this.win, 'vantrel-loaded-' + name);
   if (!ok && (name === DOCS || name === WORDS)) this.missing.push(name);
   this.arrived[name] = true;
+  // The word index: the head its pages file names, or the whole file.
+  if (name === PAGES) {
+    var named = this.win.pages && this.win.pages.words;
+    this.load(typeof named === 'string' && PIECE_NAME.test(named) ? HEAD : TERMS, 'utf-8');
+  }
   var docs = this.win.docs, valid = validDocs(docs);
   if (valid && this.words === null && this.arrived[DOCS] && this.arrived[TERMS]) this.words = terms.termsData(this.win.terms, docs);
+  if (valid && this.words === null && this.arrived[DOCS] && this.arrived[HEAD]) this.words = this.piecesOf(docs);
   if (--this.waiting > 0) {
     // While a word file loads: the words of titles and summaries.
     if (valid && this.titles === null && this.arrived[PAGES]) this.readCompanion(docs, this.words ? this.words.state === 'ok' : 'maybe');
@@ -81,6 +117,15 @@ IndexLoader.prototype.loaded = function (name, ok) {
     : new searcher.Searcher(docs, this.win.index, { titles: this.titles });
   if (this.summaries) found.useSummaries(this.summaries);
   this.ready(found, this.companion, this.words ? this.words.state : 'none');
+};
+
+// The word index in pieces for docs from the head that came: {state: 'ok', list,
+// links}, or the state that tells why not.
+IndexLoader.prototype.piecesOf = function (docs) {
+  var checked = pieces.headData(this.head, docs), self = this;
+  if (checked.state !== 'ok') return { state: checked.state === 'stale' ? 'stale' : 'damaged' };
+  var list = new pieces.WordPieces(checked.head, docs.length, function (name, done) { self.fetchPiece(name, done); });
+  return { state: 'ok', list: list, links: list.links };
 };
 
 // Reads the companion data of docs and indexes the words of its titles and summaries:

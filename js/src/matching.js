@@ -63,22 +63,22 @@ function placeMatches(searcher, term) {
 
 // The word positions kept for a term within the postings budget: shortest words
 // (the closest completions) first, in list order within one length.
-function withinBudget(index, positions, budget) {
+function withinBudget(list, positions, budget) {
   var total = 0, i;
-  for (i = 0; i < positions.length; i++) total += index[positions[i]].length - 1;
+  for (i = 0; i < positions.length; i++) total += list.countAt(positions[i]);
   if (total <= budget) return positions;
   var byLength = [];
   for (i = 0; i < positions.length; i++) {
-    var len = index[positions[i]][0].length;
+    var len = list.keyAt(positions[i]).length;
     (byLength[len] || (byLength[len] = [])).push(positions[i]);
   }
   var chosen = [];
   total = 0;
   for (var l = 0; l < byLength.length && total < budget; l++) {
-    var list = byLength[l] || [];
-    for (i = 0; i < list.length && total < budget; i++) {
-      chosen.push(list[i]);
-      total += index[list[i]].length - 1;
+    var sameLength = byLength[l] || [];
+    for (i = 0; i < sameLength.length && total < budget; i++) {
+      chosen.push(sameLength[i]);
+      total += list.countAt(sameLength[i]);
     }
   }
   return chosen;
@@ -94,7 +94,7 @@ function matchTerm(searcher, asked) {
   var text = asked.key, cacheKey = text + '\n' + (asked.run || '');
   var cached = searcher.termCache.get(cacheKey);
   if (cached) return cached;
-  var list = searcher.list, index = list.index, matches = [], i, positions = [];
+  var list = searcher.list, matches = [], i, positions = [];
   var term = { text: text, kind: asked.kind, run: asked.run || null, matches: matches, suggestions: [], fuzzy: null,
     forms: searcher.unicode ? new Set() : null, stems: null };
   var range = !wordrules.unspaced(asked) ? list.prefixRange(text) : [0, 0], exact = list.find(text);
@@ -106,20 +106,20 @@ function matchTerm(searcher, asked) {
   // else by the plural rule. An index may hold any number of words that a term
   // begins: the first MAX_PREFIX_WORDS are looked at, so a keystroke costs no more on it.
   if (term.forms && !wordrules.unspaced(asked)) {
-    var related = list.formsOf(text, exact), forms = withinBudget(index, related.positions, EXPANSION_BUDGET);
+    var related = list.formsOf(text, exact), forms = withinBudget(list, related.positions, EXPANSION_BUDGET);
     for (i = 0; i < forms.length; i++) {
       matches.push({ at: forms[i], cls: FORM, weight: 1 });
-      term.forms.add(index[forms[i]][0]);
+      term.forms.add(list.keyAt(forms[i]));
     }
     for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
-      if (!term.forms.has(index[i][0])) positions.push(i);
+      if (!term.forms.has(list.keyAt(i))) positions.push(i);
     }
     // A stem shorter than the word also begins and stands inside other words: the
     // compounds of German and the like ("einrichten" in "Druckereinrichtung").
     term.stems = related.stems.filter(function (stem) { return stem.length >= MIN_STEM_PART && stem.length < text.length; });
   } else {
     for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
-      if (pluralOf(text, index[i][0])) matches.push({ at: i, cls: FORM, weight: 1 });
+      if (pluralOf(text, list.keyAt(i))) matches.push({ at: i, cls: FORM, weight: 1 });
       else positions.push(i);
     }
     var singular = /^[A-Z0-9_]{3,}E?S$/.test(text) ? [text.slice(0, -1), text.slice(0, -2)] : [];
@@ -130,14 +130,14 @@ function matchTerm(searcher, asked) {
   }
   // One or two letters begin most words: read fewer of them.
   var budget = EXPANSION_BUDGET * Math.min(1, text.length / 4);
-  positions = withinBudget(index, positions, budget);
+  positions = withinBudget(list, positions, budget);
   for (i = 0; i < positions.length; i++) {
-    matches.push({ at: positions[i], cls: PREFIX, weight: text.length / index[positions[i]][0].length });
+    matches.push({ at: positions[i], cls: PREFIX, weight: text.length / list.keyAt(positions[i]).length });
   }
   if (text.length >= MIN_INNER && !wordrules.unspaced(asked)) {
-    positions = withinBudget(index, list.innerWords(text, MAX_INNER_WORDS), budget);
+    positions = withinBudget(list, list.innerWords(text, MAX_INNER_WORDS), budget);
     for (i = 0; i < positions.length; i++) {
-      matches.push({ at: positions[i], cls: INNER, weight: text.length / index[positions[i]][0].length });
+      matches.push({ at: positions[i], cls: INNER, weight: text.length / list.keyAt(positions[i]).length });
     }
   }
   for (var s = 0; term.stems && s < term.stems.length; s++) {
@@ -145,10 +145,10 @@ function matchTerm(searcher, asked) {
     range = list.prefixRange(stem);
     for (i = range[0]; i < range[1]; i++) if (!taken.has(i)) parts.push({ at: i, cls: PREFIX });
     list.innerWords(stem, MAX_INNER_WORDS).forEach(function (at) { if (!taken.has(at)) parts.push({ at: at, cls: INNER }); });
-    positions = withinBudget(index, parts.map(function (p) { return p.at; }), budget);
+    positions = withinBudget(list, parts.map(function (p) { return p.at; }), budget);
     var kept = new Set(positions);
     parts.forEach(function (p) {
-      if (kept.has(p.at)) matches.push({ at: p.at, cls: p.cls, weight: stem.length / index[p.at][0].length });
+      if (kept.has(p.at)) matches.push({ at: p.at, cls: p.cls, weight: stem.length / list.keyAt(p.at).length });
     });
   }
   term.places = placeMatches(searcher, term);

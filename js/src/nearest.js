@@ -58,7 +58,7 @@ function bitCount(x) {
   return (((x + (x >>> 4)) & 0x0f0f0f0f) * 0x01010101) >>> 24;
 }
 
-// The words nearest to word, among the words of list (a WordList) and the words of
+// The words nearest to word, among the words of list (a WordList or WordPieces) and the words of
 // titles and file names (titleWords): smallest edit distance (1 for words of up to 5
 // letters, 2 beyond), then most pages. Each letter that one word has and the other
 // lacks costs an edit, so words with too many such letters are passed over before their
@@ -66,10 +66,10 @@ function bitCount(x) {
 // are spent.
 function nearestWords(list, titles, word, limit) {
   if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
-  var index = list.index, i;
-  if (list.masks === null) {
-    list.masks = new Int32Array(index.length);
-    for (i = 0; i < index.length; i++) list.masks[i] = letterMask(index[i][0]);
+  var count = list.nearestReady && !list.nearestReady() ? 0 : list.size(), i;
+  if (list.masks === null || list.masks.length !== count) {
+    list.masks = new Int32Array(count);
+    for (i = 0; i < count; i++) list.masks[i] = letterMask(list.keyAt(i));
   }
   var mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = new Map();
   var spent = work.cells + FUZZY_CELL_BUDGET;
@@ -82,7 +82,7 @@ function nearestWords(list, titles, word, limit) {
     found.set(w, Math.max(found.get(w) || 0, pages));
   }
   if (!titles.masks) titles.masks = titles.words.concat(titles.nameWords).map(letterMask);
-  for (i = 0; i < index.length; i++) consider(index[i][0], list.masks[i], index[i].length - 1);
+  for (i = 0; i < count; i++) consider(list.keyAt(i), list.masks[i], list.countAt(i));
   var places = titles.words.length;
   for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], titles.docs[i].length);
   for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], titles.nameDocs[i].length);

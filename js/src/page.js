@@ -1,6 +1,6 @@
 // The wiring of search.html: the search box, the keys, the sort order and the address,
 // over a results view, a query history and an index loader.
-define('page', ['view', 'texts', 'history', 'loader'], function (view, texts, history, loader) {
+define('page', ['view', 'texts', 'history', 'loader', 'pieces'], function (view, texts, history, loader, pieces) {
 
 var performanceMark = loader.performanceMark;
 
@@ -21,6 +21,8 @@ function startPage(win) {
   var lastMs = 0;          // how long the last search took
   var lastKeyAt = 0;       // when the last key came
   var recorded = 0;        // counts address changes, so that a late one knows it is stale
+  var searches = 0;        // counts searches, so that pieces that come late know theirs is over
+  var firstShown = false;
 
   function say(text, isError) {
     status.textContent = text;
@@ -33,9 +35,22 @@ function startPage(win) {
     win.clearTimeout(timer);
     timer = 0;
     if (!searcher) return;
-    var q = box.value, started = Date.now();
-    results.show(searcher.search(q), sortBox.value === 'date');
-    lastMs = Date.now() - started;
+    var q = box.value, started = Date.now(), mine = ++searches, byDate = sortBox.value === 'date';
+    if (searcher.list instanceof pieces.WordPieces) {
+      // The word index in pieces: the first results once the shards the query reaches
+      // have come, then the whole answer once the vocabulary has (in-word and nearest
+      // words), in place.
+      var shownOnce = false;
+      pieces.searchInPieces(searcher, q, function (result) {
+        if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
+        shownOnce = true;
+        if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
+        if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+      }, function () { return mine === searches; });
+    } else {
+      results.show(searcher.search(q), byDate);
+      lastMs = Date.now() - started;
+    }
     doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
     record(q, sortBox.value, how);
   }
@@ -119,7 +134,7 @@ function startPage(win) {
     performanceMark(win, 'vantrel-index-ready');
     // A query typed while the index loaded is a new search; the address's is not.
     run(box.value === initial.q ? 'history' : 'commit');
-    performanceMark(win, 'vantrel-first-results');
+    if (!(ready.list instanceof pieces.WordPieces)) performanceMark(win, 'vantrel-first-results');
     doc.documentElement.setAttribute('data-ready', 'true');
     warmUp(win, ready);
   }, function (missing) {
@@ -133,9 +148,10 @@ function startPage(win) {
 // and runs two searches, so that the first keystrokes find the search code compiled.
 // One step per task, so a keystroke waits for one step at most.
 function warmUp(win, searcher) {
-  var queries = ['S', 'ION SE'];
+  var queries = ['S', 'ION SE'], joined = false;
+  if (searcher.list instanceof pieces.WordPieces) queries = []; // a search there loads pieces
   var step = function () {
-    if (searcher.list.joined === null) searcher.list.buildJoined();
+    if (!joined) { joined = true; searcher.list.buildJoined(); }
     else if (queries.length) searcher.search(queries.shift());
     else return;
     win.setTimeout(step, 0);

@@ -35,7 +35,7 @@ var SUMMARY_BOOST = 1;
 // documents met, and keeps in searcher.reached those that each term met; hits must be
 // 0 for every document on entry.
 function collect(searcher, terms, every) {
-  var n = searcher.docCount, index = searcher.list.index, hits = searcher.hits, worst = searcher.worst, score = searcher.score;
+  var n = searcher.docCount, words = searcher.list, hits = searcher.hits, worst = searcher.worst, score = searcher.score;
   var termClass = searcher.termClass, termScore = searcher.termScore, seen = searcher.seen, met = [];
   var t, mark, touched, reached = searcher.reached = [];
   // Term t meets document d by class cls, with score s. The first meeting counts the
@@ -67,7 +67,7 @@ function collect(searcher, terms, every) {
     mark = ++searcher.mark;
     touched = reached[t] = [];
     for (var m = 0; m < matches.length; m++) {
-      var entry = index[matches[m].at], cls = matches[m].cls, weight = matches[m].weight;
+      var entry = words.entry(matches[m].at), cls = matches[m].cls, weight = matches[m].weight;
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
       for (var r = 1; r < entry.length; r++) {
         var doc = entry[r];

@@ -10,15 +10,15 @@ var MAX_TERMS = bounds.MAX_TERMS, MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, MAX_
 
 // Searches the pages of docs (indexed_docs.js) by the words of index
 // (indexed_words.js), or by the companion word index when options.terms gives it
-// (terms.termsData, with options.realTitles the companion data's titles): its keys,
-// stem groups and link shares, and its word rules for queries, titles and file names.
+// (terms.termsData, with options.realTitles the companion data's titles; or {list: a
+// WordPieces, links: its link shares}): its keys, stem groups and link shares, and its word rules for queries, titles and file names.
 // options.titles: the titleWords already made for the same words.
 function Searcher(docs, index, options) {
   options = options || {};
   var n = docs.length, terms = options.terms || null;
   this.docs = docs;
   this.unicode = terms !== null;
-  this.list = terms ? new wordlist.WordList(terms.words, terms.groups) : new wordlist.WordList(index);
+  this.list = terms ? terms.list || new wordlist.WordList(terms.words, terms.groups) : new wordlist.WordList(index);
   this.links = terms ? terms.links : null;
   this.realTitles = terms && Array.isArray(options.realTitles) ? options.realTitles : [];
   this.docCount = n;

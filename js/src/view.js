@@ -79,7 +79,13 @@ ResultsView.prototype.show = function (result, byDate) {
   this.showMore();
   if (this.texts) this.texts.keepOnly(function (d) { return items.has(d); });
   el.box.setAttribute('aria-expanded', this.order.length > 0 ? 'true' : 'false');
-  var count = el.count;
+  this.showCount(result);
+  el.list.setAttribute('data-query', result.query);
+};
+
+// The line that counts the results, and the suggestions.
+ResultsView.prototype.showCount = function (result) {
+  var count = this.el.count;
   if (result.terms.length === 0) {
     count.textContent = /\S/.test(result.query) ? 'Nothing to search for: words start with a letter or \u201c_\u201d.' : '';
   } else if (this.order.length === 0) {
@@ -97,7 +103,21 @@ ResultsView.prototype.show = function (result, byDate) {
     count.textContent = plural(this.order.length, 'result') + '.';
   }
   this.showSuggestions();
-  el.list.setAttribute('data-query', result.query);
+};
+
+// Shows the whole answer of the search whose first results are on screen: the rows
+// shown stay as they are (their focus, marks and texts too) when the answer begins with
+// them; else as show does.
+ResultsView.prototype.update = function (result, byDate) {
+  var order = byDate ? this.searcher.byDate(result.docs) : result.docs, before = this.order, i;
+  var same = this.result !== null && this.result.query === result.query && before && order.length >= this.shown;
+  for (i = 0; same && i < this.shown; i++) same = order[i] === before[i];
+  if (!same) { this.show(result, byDate); return; }
+  this.result = result;
+  this.order = order;
+  this.el.more.hidden = this.shown >= order.length;
+  this.el.more.textContent = 'Show more (' + this.shown + ' of ' + order.length + ')';
+  this.showCount(result);
 };
 
 ResultsView.prototype.showMore = function () {

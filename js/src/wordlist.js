@@ -27,6 +27,11 @@ WordList.prototype.entry = function (at) {
   return this.index[at];
 };
 
+// How many words the list holds; the word at position at and its number of pages.
+WordList.prototype.size = function () { return this.index.length; };
+WordList.prototype.keyAt = function (at) { return this.index[at][0]; };
+WordList.prototype.countAt = function (at) { return this.index[at].length - 1; };
+
 // The position of word, or -1.
 WordList.prototype.find = function (word) {
   var at = this.lowerBound(word);

@@ -238,7 +238,10 @@ TEST_F(Containment, AFileReachedManyTimesIsStoredOnceAndAPagesTextIsBoundedByIts
         places += ",0,0";
     EXPECT_NE(pages.find(places + "]"), std::string::npos) << pages.substr(0, 400);
     // The text of the one file: at most twice its bytes, cut between escapes.
-    const std::string texts = everything(tree.path("out/indexed_text"));
+    std::string texts;
+    for (const std::string& name : folderEntries(tree.path("out/indexed_text")))
+        if (const std::string piece = readFile(tree.path("out/indexed_text/" + name)); piece.find("vantrelTexts(") != std::string::npos)
+            texts += piece;
     EXPECT_LE(texts.size(), 2 * big.size() + 400);
     EXPECT_NE(texts.find("\\u0001\"") , std::string::npos);
     std::size_t written = 0;

@@ -157,6 +157,19 @@ protected:
         return engine.buildIndex();
     }
 
+    // Every piece the index in place names: its text groups, the head of its words and
+    // the pieces the head names.
+    std::set<std::string> piecesNamed()
+    {
+        const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+        std::set<std::string> named;
+        PieceStore::namesIn(pages, named);
+        const std::size_t head = pages.rfind("\"words\":\"");
+        if (head != std::string::npos)
+            PieceStore::namesIn(readFile(tree.path("out/indexed_text/" + pages.substr(head + 9, 16))), named);
+        return named;
+    }
+
     // The pieces in the store with their inodes (a piece written again gets a new one).
     std::map<std::string, ino_t> pieces()
     {
@@ -175,7 +188,7 @@ protected:
     {
         const std::string pages = readFile(tree.path("out/indexed_pages.js"));
         std::set<std::string> named;
-        PieceStore::namesIn(pages, named);
+        PieceStore::namesIn(pages.substr(0, pages.find("\"texts\":")), named);
         std::vector<std::string> inOrder(named.begin(), named.end());
         std::sort(inOrder.begin(), inOrder.end(), [&](const std::string& a, const std::string& b) { return pages.find(a) < pages.find(b); });
         return inOrder;
@@ -201,11 +214,13 @@ TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
         texts += group;
     }
     const std::string expectedPlaces = groups.size() == 1 ? "0,0,0,1" : "0,0,1,0";
-    EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")),
+    const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+    const std::string wordsHead = pages.substr(pages.size() - 20, 16);
+    EXPECT_EQ(pages,
               "/* generator: VantrelIndexer */\nvar pages={\"format\":1,\"count\":2,\"check\":\""
                   + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"store\":\"indexed_text/\",\n\"groups\":["
                   + names + "],\n\"texts\":[" + expectedPlaces
-                  + "],\n\"titles\":[\"First\",\n\"b.htm\"],\n\"summaries\":[\"Sum\",\n\"no title\"]};\n");
+                  + "],\n\"titles\":[\"First\",\n\"b.htm\"],\n\"summaries\":[\"Sum\",\n\"no title\"],\n\"words\":\"" + wordsHead + "\"};\n");
     const std::string head = "/* generator: VantrelIndexer */\nvantrelTexts([";
     const std::string first = "{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]}";
     const std::string second = "{\"text\":\"no title\",\"sections\":[]}";
@@ -220,10 +235,11 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
     tree.folder("out");
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> first = pieces();
-    ASSERT_EQ(groupsNamed().size(), first.size());
+    ASSERT_EQ(piecesNamed().size(), first.size());
 
-    // One changed page: one or two new groups; every other group keeps its file, and
-    // the previous index's groups stay for the pages opened on it.
+    // One changed page: one or two new groups, and a new shard of its words, vocabulary
+    // piece and head; every other piece keeps its file, and the previous index's pieces
+    // stay for the pages opened on it.
     tree.write("site/p120.htm", "<title>T</title><p>page twenty, changed</p>");
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> second = pieces();
@@ -234,17 +250,44 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
         else
             ++added;
     }
-    EXPECT_GE(added, 1u);
-    EXPECT_LE(added, 2u);
+    EXPECT_GE(added, 1u + 3);
+    EXPECT_LE(added, 2u + 3);
     EXPECT_EQ(second.size(), first.size() + added);
 
     // The job after next: the groups only the first index named are gone, nothing is
     // written again.
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> third = pieces();
-    EXPECT_EQ(third.size(), groupsNamed().size());
+    EXPECT_EQ(third.size(), piecesNamed().size());
     for (const auto& [name, inode] : third)
         EXPECT_EQ(inode, second.at(name)) << name;
+}
+
+// The word index in pieces: a page that adds a key changes the pieces of its run only
+// (its shard, its vocabulary piece, the head, its text group), whatever the size of the
+// index; every other piece keeps its file.
+TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
+{
+    std::string text;
+    for (int w = 0; w < 6000; ++w)
+        text += " w" + std::to_string(w * 7919 % 100003);
+    for (int i = 0; i < 30; ++i)
+        tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>T</title><p>" + text.substr(i * 1000) + "</p>");
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> first = pieces();
+    ASSERT_GE(first.size(), 20u);
+    tree.write("site/p999.htm", "<p>w50001x</p>");
+    ASSERT_TRUE(build());
+    std::size_t added = 0;
+    for (const auto& [name, inode] : pieces()) {
+        if (first.count(name))
+            EXPECT_EQ(inode, first.at(name)) << name;
+        else
+            ++added;
+    }
+    EXPECT_GE(added, 3u);
+    EXPECT_LE(added, 5u);
 }
 
 TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
@@ -259,7 +302,7 @@ TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
     EXPECT_EQ(pieces().count("fedcba9876543210"), 0u);
     ASSERT_TRUE(build());
     EXPECT_EQ(pieces().count(stamp), 0u);
-    EXPECT_EQ(pieces().size(), groupsNamed().size());
+    EXPECT_EQ(pieces().size(), piecesNamed().size());
 }
 
 TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheStoreAsItWas)

@@ -1,0 +1,341 @@
+// The companion word index in pieces (indexed_text/NAME.js): a head naming the word
+// shards, runs of keys in key order, and the vocabulary pieces, the keys alone with
+// their numbers of pages. WordPieces answers the look-ups of a WordList from the shards
+// that have come, and notes the shards a look-up reached that have not (wanted) and
+// whether it needed every key (in-word and nearest words: the vocabulary). A search
+// over it is exact once it wants nothing; searchInPieces runs a search again as the
+// pieces it wanted come.
+define('pieces', ['wordlist', 'companion'], function (wordlist, companion) {
+
+var MIN_STEM = 3, MAX_STEM_TAIL = 4; // as the whole list takes a stem of a word it lacks
+var NO_SHARD = { words: [], groups: new Map(), forms: new Map() };
+var PIECE_NAME = /^[a-z2-7]{13}\.js$/;
+var VOCABULARY = -1;         // wanted: the vocabulary, before the answer
+
+// What the page takes from a head for these docs: {state: 'ok', head} or the state
+// that tells why not ('stale', 'damaged').
+function headData(head, docs) {
+  if (!head || typeof head !== 'object') return { state: 'damaged' };
+  if (head.count !== docs.length || head.check !== companion.documentsCheck(docs)) return { state: 'stale' };
+  var shards = head.shards, vocabulary = head.vocabulary, total = 0, i;
+  if (!Array.isArray(shards) || !Array.isArray(vocabulary)) return { state: 'damaged' };
+  for (i = 0; i < shards.length; i++) {
+    var s = shards[i];
+    if (!Array.isArray(s) || typeof s[0] !== 'string' || !PIECE_NAME.test(s[1]) || !(s[2] > 0) || s[2] % 1 !== 0) return { state: 'damaged' };
+    total += s[2];
+  }
+  var covered = 0;
+  for (i = 0; i < vocabulary.length; i++) {
+    var v = vocabulary[i];
+    if (!Array.isArray(v) || !PIECE_NAME.test(v[0]) || !(v[1] > 0) || v[1] % 1 !== 0) return { state: 'damaged' };
+    covered += v[1];
+  }
+  var links = head.links, group = head.linkGroup;
+  if (!Array.isArray(links) || !(group > 0) || group % 1 !== 0 || links.length !== Math.ceil(docs.length / group) ||
+      !links.every(function (name) { return PIECE_NAME.test(name); })) return { state: 'damaged' };
+  return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
+}
+
+// head: checked by headData; docCount: the documents; fetch(name, done): loads the
+// piece name and calls done(its data, or null when it failed), at once or later.
+function WordPieces(head, docCount, fetch) {
+  var shards = head.shards, n = shards.length;
+  this.head = head;
+  this.fetch = fetch;
+  this.firsts = shards.map(function (s) { return s[0]; });
+  this.names = shards.map(function (s) { return s[1]; });
+  this.starts = new Float64Array(n + 1);
+  for (var s = 0; s < n; s++) this.starts[s + 1] = this.starts[s] + shards[s][2];
+  this.keyCount = head.keys;
+  this.vocabularyPieces = head.vocabulary;
+  this.shards = new Array(n).fill(null);
+  this.loading = new Map();  // shard: callbacks waiting for it
+  this.wanted = new Set();   // shards a look-up reached that have not come
+  this.wantsVocabulary = false;
+  this.vocabulary = null;    // every key, once the vocabulary pieces came
+  this.counts = null;
+  this.vocabularyLoading = null;
+  this.links = new Uint8Array(docCount);
+  this.linkGroup = head.linkGroup;
+  this.linkNames = head.links;
+  this.linksCame = new Uint8Array(head.links.length); // 1 loading, 2 come
+  this.wantedLinks = new Set();
+  this.linkLoading = new Map(); // group: callbacks waiting for it
+  this.groups = true;        // the search takes forms from stem groups
+  this.joined = null;
+  this.offsets = null;
+  this.masks = null;
+}
+
+// The shard whose keys would hold key: the last one whose first key is not above it.
+WordPieces.prototype.shardOf = function (key) {
+  var firsts = this.firsts, lo = 0, hi = firsts.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (key < firsts[mid]) hi = mid; else lo = mid + 1;
+  }
+  return Math.max(0, lo - 1);
+};
+
+// The shard of position at.
+WordPieces.prototype.shardAt = function (at) {
+  var starts = this.starts, lo = 0, hi = starts.length - 2;
+  while (lo < hi) {
+    var mid = (lo + hi + 1) >>> 1;
+    if (starts[mid] <= at) lo = mid; else hi = mid - 1;
+  }
+  return lo;
+};
+
+// Shard s when it has come, else null (and it is wanted).
+WordPieces.prototype.reach = function (s) {
+  if (this.shards[s] === null) this.wanted.add(s);
+  return this.shards[s];
+};
+
+WordPieces.prototype.size = function () { return this.keyCount; };
+
+WordPieces.prototype.keyAt = function (at) {
+  if (this.vocabulary) return this.vocabulary[at];
+  var s = this.shardAt(at), entry = this.shards[s] && this.shards[s].words[at - this.starts[s]];
+  return entry ? entry[0] : '';
+};
+
+WordPieces.prototype.countAt = function (at) {
+  if (this.counts) return this.counts[at];
+  var s = this.shardAt(at), entry = this.shards[s] && this.shards[s].words[at - this.starts[s]];
+  return entry ? entry.length - 1 : 0;
+};
+
+// The entry at position at; its pages count only once its shard has come.
+WordPieces.prototype.entry = function (at) {
+  var s = this.shardAt(at), shard = this.reach(s);
+  return (shard && shard.words[at - this.starts[s]]) || [this.keyAt(at)];
+};
+
+// First position whose key is not below key in the shard that would hold it (wanted
+// when it has not come).
+WordPieces.prototype.lowerBound = function (key) {
+  var s = this.shardOf(key), shard = this.reach(s), words = shard ? shard.words : [], lo = 0, hi = words.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (words[mid][0] < key) lo = mid + 1; else hi = mid;
+  }
+  return this.starts[s] + (shard ? lo : 0);
+};
+
+WordPieces.prototype.find = function (key) {
+  var at = this.lowerBound(key), s = this.shardOf(key), shard = this.shards[s];
+  var entry = shard && shard.words[at - this.starts[s]];
+  return entry && entry[0] === key ? at : -1;
+};
+
+// [first, end) of the keys that start with prefix: from the shards they stand in, or
+// when they stand in more than MAX_RANGE_SHARDS from the vocabulary (wanted before the
+// answer when it has not come), so that a short prefix loads only the shards of the
+// keys the search takes.
+var MAX_RANGE_SHARDS = 4;
+WordPieces.prototype.prefixRange = function (prefix) {
+  var s = this.shardOf(prefix), last = s, n = this.firsts.length;
+  while (last + 1 < n && this.firsts[last + 1].lastIndexOf(prefix, 0) === 0) last++;
+  if (last - s >= MAX_RANGE_SHARDS) {
+    if (!this.vocabulary) { this.wanted.add(VOCABULARY); return [0, 0]; }
+    return keysStarting(this.vocabulary, prefix);
+  }
+  var first = this.lowerBound(prefix);
+  for (var k = s + 1; k <= last; k++) this.reach(k);
+  var shard = this.shards[last], words = shard ? shard.words : [], lo = last === s ? first - this.starts[s] : 0, hi = words.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (words[mid][0].lastIndexOf(prefix, 0) === 0) lo = mid + 1; else hi = mid;
+  }
+  return this.wanted.size ? [first, first] : [first, this.starts[last] + lo];
+};
+
+// [first, end) of the keys of a sorted array that start with prefix.
+function keysStarting(keys, prefix) {
+  var lo = 0, hi = keys.length, mid;
+  while (lo < hi) {
+    mid = (lo + hi) >>> 1;
+    if (keys[mid] < prefix) lo = mid + 1; else hi = mid;
+  }
+  var first = lo;
+  hi = keys.length;
+  while (lo < hi) {
+    mid = (lo + hi) >>> 1;
+    if (keys[mid].lastIndexOf(prefix, 0) === 0) lo = mid + 1; else hi = mid;
+  }
+  return [first, lo];
+}
+
+// As WordList.formsOf: the groups of the stems a key's shard gives it, or for a key the
+// index lacks the group of the longest stem it begins with; each group stands in the
+// shard of its stem.
+WordPieces.prototype.formsOf = function (word, at) {
+  var found = [], stems = [], chosen = [], len, k;
+  if (at >= 0) {
+    var own = this.reach(this.shardAt(at));
+    chosen = (own && own.forms.get(word)) || [];
+  }
+  for (len = word.length; at < 0 && len >= MIN_STEM && len >= word.length - MAX_STEM_TAIL; len--) {
+    var shard = this.reach(this.shardOf(word.slice(0, len)));
+    if (shard && shard.groups.has(word.slice(0, len))) { chosen = [word.slice(0, len)]; break; }
+  }
+  var seen = new Set();
+  for (var c = 0; c < chosen.length; c++) {
+    var home = this.reach(this.shardOf(chosen[c])), members = home && home.groups.get(chosen[c]);
+    if (!members) continue;
+    stems.push(chosen[c]);
+    for (k = 0; k < members.length; k++) {
+      var p = this.find(members[k]);
+      if (p >= 0 && p !== at && !seen.has(p)) { seen.add(p); found.push(p); }
+    }
+  }
+  return { positions: found, stems: stems };
+};
+
+WordPieces.prototype.buildJoined = function () {
+  if (this.joined === null && this.vocabulary) wordlist.joinWords(this, this.vocabulary);
+};
+
+// Keys that hold part inside them: from the vocabulary, once it came.
+WordPieces.prototype.innerWords = function (part, limit) {
+  this.buildJoined();
+  if (this.joined === null) { this.wantsVocabulary = true; return []; }
+  return wordlist.innerWordsOf(this, part, limit, []);
+};
+
+// Every key for the nearest words: none until the vocabulary came.
+WordPieces.prototype.nearestReady = function () {
+  if (!this.vocabulary) this.wantsVocabulary = true;
+  return !!this.vocabulary;
+};
+
+// Takes a shard's data: its keys, groups by stem, stems by key, and link shares.
+WordPieces.prototype.keep = function (s, data) {
+  var shard = NO_SHARD, count = this.starts[s + 1] - this.starts[s];
+  if (data && Array.isArray(data.words) && data.words.length === count &&
+      data.words.every(function (w) { return Array.isArray(w) && typeof w[0] === 'string'; })) {
+    var groups = new Map(), forms = new Map();
+    (Array.isArray(data.groups) ? data.groups : []).forEach(function (g) {
+      if (Array.isArray(g) && typeof g[0] === 'string') groups.set(g[0], g.slice(1).filter(function (k) { return typeof k === 'string'; }));
+    });
+    (Array.isArray(data.forms) ? data.forms : []).forEach(function (f) {
+      if (Array.isArray(f) && typeof f[0] === 'string') forms.set(f[0], f.slice(1).filter(function (k) { return typeof k === 'string'; }));
+    });
+    shard = { words: data.words, groups: groups, forms: forms };
+  }
+  this.shards[s] = shard;
+};
+
+// Notes the link shares of docs that have not come: ranking reads them.
+WordPieces.prototype.wantLinksOf = function (docs) {
+  for (var i = 0; i < docs.length; i++) {
+    var g = Math.floor(docs[i] / this.linkGroup);
+    if (this.linksCame[g] !== 2) this.wantedLinks.add(g);
+  }
+};
+
+// Takes the link shares of group g (a failed piece leaves them 0).
+WordPieces.prototype.keepLinks = function (g, shares) {
+  var first = g * this.linkGroup, links = this.links;
+  if (Array.isArray(shares)) {
+    for (var i = 0; i < shares.length && first + i < links.length; i++) {
+      var share = shares[i];
+      links[first + i] = typeof share === 'number' && share > 0 ? Math.min(100, Math.round(share)) : 0;
+    }
+  }
+  this.linksCame[g] = 2;
+};
+
+// Loads the shards wanted (and the vocabulary when a look-up needed it and vocabulary
+// is true), then calls done. Whatever fails to load counts as empty, so it is not
+// asked for again.
+WordPieces.prototype.load = function (vocabulary, done) {
+  var self = this, waiting = 1, wanted = Array.from(this.wanted);
+  vocabulary = !this.vocabulary && (this.wanted.has(VOCABULARY) || (vocabulary && this.wantsVocabulary));
+  this.wanted.clear();
+  function one() { if (--waiting === 0) done(); }
+  wanted.forEach(function (s) {
+    if (s === VOCABULARY || self.shards[s] !== null) return;
+    waiting++;
+    if (self.loading.has(s)) { self.loading.get(s).push(one); return; }
+    self.loading.set(s, [one]);
+    self.fetch(self.names[s], function (data) {
+      self.keep(s, data);
+      var callbacks = self.loading.get(s);
+      self.loading.delete(s);
+      callbacks.forEach(function (f) { f(); });
+    });
+  });
+  this.wantedLinks.forEach(function (g) {
+    if (self.linksCame[g] === 2) return;
+    waiting++;
+    if (self.linksCame[g] === 1) { self.linkLoading.get(g).push(one); return; }
+    self.linksCame[g] = 1;
+    self.linkLoading.set(g, [one]);
+    self.fetch(self.linkNames[g], function (shares) {
+      self.keepLinks(g, shares);
+      var callbacks = self.linkLoading.get(g);
+      self.linkLoading.delete(g);
+      callbacks.forEach(function (f) { f(); });
+    });
+  });
+  this.wantedLinks.clear();
+  if (vocabulary) {
+    waiting++;
+    this.loadVocabulary(one);
+  }
+  one();
+};
+
+WordPieces.prototype.loadVocabulary = function (done) {
+  var self = this;
+  if (this.vocabularyLoading) { this.vocabularyLoading.push(done); return; }
+  this.vocabularyLoading = [done];
+  var pieces = this.vocabularyPieces, parts = new Array(pieces.length), waiting = pieces.length, first = 0;
+  function finished() {
+    var keys = [], counts = [];
+    parts.forEach(function (part) { keys.push.apply(keys, part.keys); counts.push.apply(counts, part.counts); });
+    self.vocabulary = keys;
+    self.counts = counts;
+    self.masks = null;
+    self.vocabularyLoading.forEach(function (f) { f(); });
+    self.vocabularyLoading = null;
+  }
+  pieces.forEach(function (piece, i) {
+    var count = self.starts[first + piece[1]] - self.starts[first];
+    first += piece[1];
+    self.fetch(piece[0], function (data) {
+      var ok = data && Array.isArray(data.keys) && Array.isArray(data.counts) && data.keys.length === count && data.counts.length === count;
+      parts[i] = ok ? data : { keys: new Array(count).fill(''), counts: new Array(count).fill(0) };
+      if (--waiting === 0) finished();
+    });
+  });
+  if (pieces.length === 0) finished();
+};
+
+// Searches query over searcher, whose list is a WordPieces: calls show(result,
+// complete) once every shard the search reached has come, with complete false while the
+// vocabulary (in-word and nearest words) has still to come (unless it found nothing);
+// then again with the whole answer. Stops as soon as current() is false (another query came).
+function searchInPieces(searcher, query, show, current) {
+  var list = searcher.list;
+  function attempt() {
+    if (!current()) return;
+    list.wanted.clear();
+    list.wantedLinks.clear();
+    list.wantsVocabulary = false;
+    var result = searcher.search(query), later = list.wantsVocabulary && !list.vocabulary;
+    if (list.wanted.size === 0) list.wantLinksOf(result.docs);
+    var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
+    // No empty list while the vocabulary may still find something.
+    if (!missing && !(later && result.docs.length === 0)) show(result, !later);
+    // The vocabulary only after the first results (or when they need it: a short prefix).
+    if (missing || later) list.load(!missing, function () { searcher.termCache.clear(); attempt(); });
+  }
+  attempt();
+}
+
+return { headData: headData, WordPieces: WordPieces, searchInPieces: searchInPieces };
+});

@@ -1,0 +1,65 @@
+// The word index in pieces against the same index whole, over a site the command line
+// builds: the same results in the same order for exact words, forms, prefixes short and
+// long, in-word parts, misspellings and unspaced runs; the first results need only the
+// shards a query reaches, and the vocabulary comes after them.
+// VANTREL_CLI names the command-line indexer, VANTREL_JS_DIR the built page.
+import { test, before } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { S, here } from './search-js.mjs';
+import { loadFolder, searchAll } from './index-folder.mjs';
+
+const cli = path.resolve(process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli'));
+let site, out;
+
+// Enough pages that the word index takes many shards: made-up words from syllables,
+// English endings for the stem groups, a German and a Japanese page, links.
+before(() => {
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-pieces-'));
+  const syllables = ['ka', 'lo', 'mi', 'nur', 'pe', 'sto', 'ven', 'dri', 'gal', 'tor', 'qua', 'zen'];
+  const endings = ['', 's', 'ing', 'ed', 'ation'];
+  let seed = 7;
+  const next = (n) => { seed = (seed * 1103515245 + 12345) % 2147483648; return seed % n; };
+  const word = () => syllables[next(12)] + syllables[next(12)] + syllables[next(12)] + endings[next(5)];
+  fs.mkdirSync(path.join(work, 'site'));
+  for (let p = 0; p < 600; p++) {
+    const text = Array.from({ length: 120 }, word).join(' ');
+    const links = p % 7 === 0 ? Array.from({ length: 30 }, (_, i) => `<a href="p${i}.html">${word()}</a>`).join(' ') : '';
+    fs.writeFileSync(path.join(work, 'site', `p${p}.html`), `<title>${word()} ${word()}</title><h2>${word()}</h2><p>${text}</p>${links}`);
+  }
+  fs.writeFileSync(path.join(work, 'site', 'de.html'), '<html lang="de"><title>Größe ändern</title><p>Die Partitionsgröße ändern.</p>');
+  fs.writeFileSync(path.join(work, 'site', 'ja.html'), '<html lang="ja"><title>名前解決の設定</title><p>名前解決サービスを設定する。</p>');
+  out = path.join(work, 'out');
+  execFileSync(cli, ['--quiet', path.join(work, 'site'), out, '--content', 'all'], { stdio: 'pipe' });
+  site = loadFolder(S, out);
+  assert.ok(site.list.names.length >= 8, `${site.list.names.length} shards`);
+});
+
+test('searches over the pieces answer as over the whole word index', () => {
+  const queries = ['kalomi', 'kalomis', 'kalomiing', 'ka', 'k', 'kalo', 'stoven', 'venqua zen', 'omin', 'ationx',
+    'kalomj', 'kalomiz tordri', 'gr\u00f6\u00dfe', 'partition', '\u540d\u524d\u89e3\u6c7a', 'zzzz', 'galtorpe sto'];
+  for (const q of queries) {
+    const shown = searchAll(S, site.inPieces, q);
+    assert.ok(shown.length >= 1 && shown[shown.length - 1].complete, q);
+    assert.deepEqual(shown[shown.length - 1].docs, site.whole.search(q).docs, q);
+  }
+});
+
+// The first answer of a query reads the head, the shards its words reach and the link
+// shares of its pages, not the index; the vocabulary comes after it, and a second query reuses what came.
+test('a first answer loads the shards its words reach and the vocabulary only after it', () => {
+  const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+  const before = [], q = fresh.whole.list.keyAt(fresh.whole.list.size() >> 1);
+  S.searchInPieces(fresh.inPieces, q, (result, complete) => before.push({ fetched: fresh.fetched.length, complete }), () => true);
+  assert.equal(before.length, 2, q);
+  assert.equal(before[0].complete, false);
+  // The head, the word's shard, its forms' shards and the link shares of its pages.
+  assert.ok(before[0].fetched <= 6, `${before[0].fetched} pieces before the first results`);
+  assert.ok(fresh.fetched.slice(0, before[0].fetched).every((name) => !vocabulary.has(name)));
+  const count = fresh.fetched.length;
+  assert.equal(searchAll(S, fresh.inPieces, q).length, 1);
+  assert.equal(fresh.fetched.length, count);
+});
