@@ -83,32 +83,18 @@ std::string everything(const std::string& folder)
     return all;
 }
 
-class Containment : public ::testing::Test {
+class Containment : public SiteJob {
 protected:
     Containment()
     {
         secret = tree.write("secret/s.htm", kSecret);
-        engine.sourceFolder = tree.folder("site");
-        engine.destinationFolder = tree.folder("out");
-        engine.progressLog = &log;
         engine.companionData = true;
         engine.contentMode = ContentMode::AllContent;
         engine.fileSystem = &fileSystem;
     }
-
-    Lines locations()
-    {
-        Lines found;
-        for (const DocumentEntry& entry : engine.documents)
-            found.push_back(entry.location);
-        return found;
-    }
     bool leaked() { return everything(engine.destinationFolder).find("swordfish") != std::string::npos; }
 
-    TempTree tree;
     std::string secret;
-    IndexEngine engine;
-    RecordingLog log;
     RacingFileSystem fileSystem;
 };
 
@@ -307,9 +293,7 @@ TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFil
         ::mkdir(out.path("out/indexed_text").c_str(), 0755);
         c.lay(out);
         const std::string before = everything(out.path("out/indexed_text"));
-        JobSettings settings;
-        settings.sourceFolder = engine.sourceFolder;
-        settings.destinationFolder = engine.destinationFolder;
+        JobSettings settings = this->settings();
         EXPECT_EQ(foreignFolders(settings), c.problem.empty() ? Lines{} : Lines{engine.destinationFolder + "/indexed_text: " + c.problem});
         std::atomic<bool> stop{false};
         EXPECT_EQ(runIndexJob(settings, log, stop).result, c.problem.empty() ? JobResult::Complete : JobResult::Refused);
@@ -328,9 +312,7 @@ TEST_F(Containment, PlainWritesNoCompanionDataAndSoMindsNoFileOfThatName)
     tree.write("site/a.htm", "<title>A</title>");
     tree.write("out/indexed_pages.js", "the site's own");
     tree.write("out/indexed_text/x", "the site's own");
-    JobSettings settings;
-    settings.sourceFolder = engine.sourceFolder;
-    settings.destinationFolder = engine.destinationFolder;
+    JobSettings settings = this->settings();
     EXPECT_EQ(foreignFiles(settings), Lines{tree.path("out/indexed_pages.js")});
     settings.companionData = false;
     EXPECT_TRUE(foreignFiles(settings).empty() && foreignFolders(settings).empty());

@@ -25,33 +25,10 @@ const long k24Sep2003 = 1064404800;  // 2003-09-24 12:00 UTC
 const long k01Oct2003 = 1065009600;  // 2003-10-01 12:00 UTC
 using Lines = std::vector<std::string>;
 
-class Job : public ::testing::Test {
+class Job : public SiteJob {
 protected:
-    Job()
-    {
-        engine.sourceFolder = tree.folder("site");
-        engine.destinationFolder = tree.folder("out");
-        engine.progressLog = &log;
-    }
-
     std::string words() { return readFile(tree.path("out/indexed_words.js")); }
     std::string docs() { return readFile(tree.path("out/indexed_docs.js")); }
-    Lines locations()
-    {
-        Lines found;
-        for (const DocumentEntry& entry : engine.documents)
-            found.push_back(entry.location);
-        return found;
-    }
-    void putOldIndex()
-    {
-        tree.write("out/indexed_words.js", "old words");
-        tree.write("out/indexed_docs.js", "old docs");
-    }
-
-    TempTree tree;
-    IndexEngine engine;
-    RecordingLog log;
 };
 
 TEST_F(Job, TwoPageSiteGivesTheFilesByteForByteAndANextJobStartsEmpty)
@@ -277,9 +254,7 @@ TEST_F(Job, MemoryRunningOutOnTheRankingHelperEndsTheJobAndKeepsTheOldIndex)
     tree.write("site/a.htm", "<title>one two three</title>");
     tree.write("site/b.htm", "<title>four five six</title>");
     putOldIndex();
-    JobSettings settings;
-    settings.sourceFolder = engine.sourceFolder;
-    settings.destinationFolder = engine.destinationFolder;
+    JobSettings settings = this->settings();
     settings.contentMode = ContentMode::KeywordsTitles;
     settings.threadCount = 2;
     log.onLine = [](const std::string& line) {

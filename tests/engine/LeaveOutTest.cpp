@@ -222,15 +222,9 @@ TEST(RobotsMeta, NoindexOrNoneInAnyCaseAndOrderLeavesAPageOut)
 const long kDay = 1064404800;  // 2003-09-24 12:00 UTC
 const char* const kNoindex = "<meta name=\"robots\" content=\"noindex\">";
 
-class LeaveOutJob : public ::testing::Test {
+class LeaveOutJob : public SiteJob {
 protected:
-    LeaveOutJob()
-    {
-        engine.sourceFolder = tree.folder("site");
-        engine.destinationFolder = tree.folder("out");
-        engine.progressLog = &log;
-        engine.contentMode = ContentMode::AllContent;
-    }
+    LeaveOutJob() { engine.contentMode = ContentMode::AllContent; }
 
     // Every file the job wrote but the search page's; page texts are named by their bytes.
     std::map<std::string, std::string> output()
@@ -243,10 +237,6 @@ protected:
             files["text/" + text] = readFile(tree.path("out/indexed_text/" + text));
         return files;
     }
-
-    TempTree tree;
-    IndexEngine engine;
-    RecordingLog log;
 };
 
 TEST_F(LeaveOutJob, NoindexPagesGetNoNumberNoLinesAndNoHoleWhateverTheThreads)
@@ -312,10 +302,7 @@ TEST_F(LeaveOutJob, IgnoreFileAndExcludeLeaveOutPagesAndFoldersWhichAreNotEntere
     engine.fileSystem = &files;
     engine.excludePatterns = {"old/"};
     ASSERT_TRUE(engine.buildIndex());
-    Lines locations;
-    for (const DocumentEntry& entry : engine.documents)
-        locations.push_back(entry.location);
-    EXPECT_EQ(locations, (Lines{"index.html", "library/os.html", "library/search.html", "_static/keep.html"}));
+    EXPECT_EQ(locations(), (Lines{"index.html", "library/os.html", "library/search.html", "_static/keep.html"}));
     EXPECT_EQ(engine.leftOut.pagesByIgnoreFile, 5u);  // genindex, search, py-modindex, x, genindex-all
     EXPECT_EQ(engine.leftOut.foldersByIgnoreFile, 1u);
     EXPECT_EQ(engine.leftOut.pagesByExclude, 0u);
@@ -324,21 +311,6 @@ TEST_F(LeaveOutJob, IgnoreFileAndExcludeLeaveOutPagesAndFoldersWhichAreNotEntere
         EXPECT_TRUE(name != "_sources" && name != "old") << name << " was entered";
     EXPECT_EQ(leftOutSummary(engine.leftOut),
               "Left out: 5 pages and 1 folder by .vantrelignore and 1 folder by --exclude.");
-}
-
-TEST_F(LeaveOutJob, RulesThatLeaveNothingOutChangeNoByte)
-{
-    tree.write("site/a.html", "<title>A</title><p>one two</p>", kDay);
-    tree.write("site/sub/b.htm", "<title>B</title><p>two three</p>", kDay);
-    engine.companionData = true;
-    ASSERT_TRUE(engine.buildIndex());
-    const std::map<std::string, std::string> before = output();
-    tree.write("site/.vantrelignore", "# nothing here\n*.txt\n!b.htm\n");
-    engine.excludePatterns = {"*.pdf"};
-    ASSERT_TRUE(engine.buildIndex());
-    EXPECT_EQ(output(), before);
-    EXPECT_FALSE(engine.leftOut.any());
-    EXPECT_EQ(leftOutSummary(engine.leftOut), "");
 }
 
 TEST_F(LeaveOutJob, BadIgnoreFilesAndExcludesRefuseTheJobAndKeepTheOldIndex)
@@ -363,9 +335,7 @@ TEST_F(LeaveOutJob, BadIgnoreFilesAndExcludesRefuseTheJobAndKeepTheOldIndex)
         std::system(("rm -rf '" + file + "'").c_str());
         row.make();
         tree.write("out/indexed_docs.js", "old docs");
-        JobSettings settings;
-        settings.sourceFolder = engine.sourceFolder;
-        settings.destinationFolder = engine.destinationFolder;
+        JobSettings settings = this->settings();
         settings.excludes = engine.excludePatterns = row.excludes;
         EXPECT_EQ(excludeProblem(settings), row.problem);
         RecordingLog jobLog;

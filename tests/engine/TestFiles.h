@@ -1,6 +1,10 @@
 #pragma once
 
+#include "IndexEngine.h"
+#include "IndexJob.h"
 #include "ProgressLog.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -87,4 +91,42 @@ struct RecordingLog : ProgressLog {
     }
     std::vector<std::string> lines;
     std::function<void(const std::string&)> onLine;
+};
+
+// A job on a tree of its own: pages go below "site", the index into "out", the lines
+// into log.
+class SiteJob : public ::testing::Test {
+protected:
+    SiteJob()
+    {
+        engine.sourceFolder = tree.folder("site");
+        engine.destinationFolder = tree.folder("out");
+        engine.progressLog = &log;
+    }
+
+    // A whole job's settings for the engine's folders.
+    JobSettings settings() const
+    {
+        JobSettings job;
+        job.sourceFolder = engine.sourceFolder;
+        job.destinationFolder = engine.destinationFolder;
+        return job;
+    }
+    std::vector<std::string> locations() const
+    {
+        std::vector<std::string> found;
+        for (const DocumentEntry& entry : engine.documents)
+            found.push_back(entry.location);
+        return found;
+    }
+    void putOldIndex() const
+    {
+        tree.write("out/indexed_words.js", "old words");
+        tree.write("out/indexed_docs.js", "old docs");
+    }
+    std::string index() const { return readFile(tree.path("out/indexed_words.js")) + readFile(tree.path("out/indexed_docs.js")); }
+
+    TempTree tree;
+    IndexEngine engine;
+    RecordingLog log;
 };
