@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -79,6 +80,57 @@ inline std::vector<std::string> folderEntries(const std::string& folder)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A row of a table of cases: its line number and its tab-separated fields.
+struct TableRow {
+    int line;
+    std::vector<std::string> fields;
+};
+
+// The rows of the table at path, comments ("#") and blank lines skipped, with the escapes
+// of the first field resolved: \t \n \r \\ \xHH (a byte) and \uXXXX (as UTF-8); any other
+// character stands for itself.
+inline std::vector<TableRow> tableRows(const std::string& path)
+{
+    std::vector<TableRow> rows;
+    std::ifstream table(path, std::ios::binary);
+    std::string line;
+    for (int number = 1; std::getline(table, line); ++number) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        TableRow row{number, {}};
+        std::istringstream columns(line);
+        for (std::string field; std::getline(columns, field, '\t');)
+            row.fields.push_back(field);
+        if (line.back() == '\t')
+            row.fields.emplace_back();  // an empty last field
+        const std::string text = row.fields[0];
+        std::string& input = row.fields[0];
+        input.clear();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char kind = text[i] == '\\' && i + 1 < text.size() ? text[i + 1] : 0;
+            const std::size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : 0;
+            if (digits && i + 2 + digits <= text.size()) {
+                const unsigned long c = std::stoul(text.substr(i + 2, digits), nullptr, 16);
+                if (kind == 'x' || c < 0x80)
+                    input += static_cast<char>(c);
+                else if (c < 0x800)
+                    input += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+                else
+                    input += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+                              static_cast<char>(0x80 | (c & 0x3F))};
+                i += 1 + digits;
+            } else if (kind && std::string("tnr\\").find(kind) != std::string::npos) {
+                input += kind == 't' ? '\t' : kind == 'n' ? '\n' : kind == 'r' ? '\r' : '\\';
+                ++i;
+            } else {
+                input += text[i];
+            }
+        }
+        rows.push_back(row);
+    }
+    return rows;
 }
 
 // Keeps every line; onLine, when set, sees each one as it comes.
