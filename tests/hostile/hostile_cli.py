@@ -84,15 +84,16 @@ def usage(root):
 
 
 def log_lines(root):
-    """Every line in the log and on standard output, control bytes as \\xHH; the index
-    the same in another process, whose word table has another hash key."""
+    """Every line in the log and on standard output, control bytes as \\xHH, and the summary
+    of what was left out or skipped; the index the same in another process, whose word
+    table has another hash key."""
     site = write(f"{root}/site/a\nb\x1b.htm")
-    write(f"{site}/z.htm")
+    write(f"{site}/z.htm"), write(f"{site}/n.htm", b'<meta name="robots" content="noindex">')
     code, out, _ = run("--verbose", "--log", f"{root}/log", site, f"{root}/out")
     expected = job_log(f"{site}/a\\x0Ab\\x1B.htm", f"{site}/z.htm")
     assert code == 0 and read(f"{root}/log") == expected, read(f"{root}/log")
-    summary = re.fullmatch(rb"Indexing complete: 2 pages, \d+ words in [\d.]+ s\.\nSearch page: .*/out/search.html\n",
-                           out[len(expected):])
+    summary = re.fullmatch(rb"Indexing complete: 2 pages, \d+ words in [\d.]+ s\.\nSearch page: .*/out/search.html\n"
+                           rb"Left out: 1 page marked noindex\.\n", out[len(expected):])
     assert out.startswith(expected) and summary, f"--verbose: {out!r}"
     os.symlink(f"{root}/elsewhere", f"{site}/elsewhere")
     write(f"{root}/elsewhere/o.htm")
