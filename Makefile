@@ -10,7 +10,7 @@ INSTALL    := scripts/install-packages.sh
 # Debian packages: to build and run; to test; for sanitizers and the fuzzer; to build
 # the Debian package; to check it.
 BUILD_PACKAGES   := cmake g++ make pkgconf qt6-base-dev libboost-regex-dev libcli11-dev \
-                    libicu-dev libstemmer-dev libcld2-dev
+                    libicu-dev libstemmer-dev libcld2-dev libxxhash-dev
 TEST_PACKAGES    := libgtest-dev libgmock-dev python3 chromium xvfb xauth fonts-dejavu-core fonts-liberation
 CHECK_PACKAGES   := clang libclang-rt-14-dev
 BENCH_PACKAGES   := hyperfine time

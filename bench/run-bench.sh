@@ -345,6 +345,14 @@ report() {
         echo "$SCALING_ROWS"
         echo '```'
     fi
+    if [ -n "$INCREMENTAL_ROWS" ]; then
+        echo
+        echo "## Indexing again after one page changed"
+        echo
+        echo "\`bench/incremental-bench.sh\` on $INCREMENTAL_PACKAGE's API, a copy of it edited: medians of 3 rounds, each case in turn into the same destination; the last column is the case's CPU against the run that reads every page, in the same rounds."
+        echo
+        echo "$INCREMENTAL_ROWS"
+    fi
     if [ -n "$SEARCH_PAGE_ROWS" ]; then
         echo
         echo "## Search page on the python-doc index"
@@ -446,6 +454,17 @@ if [ -x "$ROOT/bench/scaling-bench.sh" ]; then
     note "running bench/scaling-bench.sh"
     SCALING_ROWS=$("$ROOT/bench/scaling-bench.sh" "$BUILD" 2>>"$OUT/bench.log") ||
         SCALING_ROWS="bench/scaling-bench.sh failed; see $OUT/bench.log"
+fi
+
+# Indexing again after one page changed, with the page cache, on openjdk's API.
+INCREMENTAL_PACKAGE=openjdk-17-doc
+INCREMENTAL_SUBTREE=usr/share/doc/openjdk-17-jre-headless
+INCREMENTAL_ROWS=
+if [ -x "$ROOT/bench/incremental-bench.sh" ]; then
+    fetch_package "$INCREMENTAL_PACKAGE"
+    note "running bench/incremental-bench.sh"
+    INCREMENTAL_ROWS=$("$ROOT/bench/incremental-bench.sh" "$BUILD" "$DATA/$INCREMENTAL_PACKAGE/$INCREMENTAL_SUBTREE" \
+        2>>"$OUT/bench.log") || INCREMENTAL_ROWS="bench/incremental-bench.sh failed; see $OUT/bench.log"
 fi
 
 SEARCH_PAGE_ROWS=

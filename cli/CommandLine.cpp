@@ -98,6 +98,12 @@ int parseCommandLine(int argc, char** argv, CommandLine& commandLine)
             },
             "CODE"))
         ->option_text("CODE");
+    app.add_flag("--no-cache", commandLine.noCache,
+                 "Read every page: neither use nor keep the cache of what each page gave (kept by default in "
+                 "$XDG_CACHE_HOME/vantrelindexer, private to the user; a run with it writes the same files)");
+    app.add_flag("--watch", commandLine.watch,
+                 "Index, then watch SOURCE and index again once changes have settled (pages that did not change "
+                 "are not read again); Ctrl-C ends it");
     app.add_option("--exclude", job.excludes,
                    "Leave out the pages and folders GLOB matches, relative to SOURCE, as a line of its "
                    ".vantrelignore would (repeatable; \"*\", \"?\", \"[...]\", \"**\", a trailing \"/\" for folders)")

@@ -12,6 +12,8 @@ struct CommandLine {
     JobSettings job;
     Output output = Output::Status;
     std::string logPath;
+    bool noCache = false;  // neither use nor keep the page cache
+    bool watch = false;    // index again whenever SOURCE changes
 };
 
 // Parses the arguments into commandLine. Returns -1 to go on, or the exit status to end

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "IndexJob.h"
+#include "SourceWatcher.h"
 #include "StopSignals.h"
 #include "Summary.h"
 #include "TerminalLog.h"
@@ -34,6 +35,33 @@ int usageError(const std::string& message)
     return 2;
 }
 
+// One line per run while watching: what set it off, what it made, how long it took.
+void printWatchLine(const JobOutcome& outcome, std::size_t changed, double seconds)
+{
+    const std::string what = std::to_string(changed) + (changed == 1 ? " change" : " changes");
+    switch (outcome.result) {
+    case JobResult::Complete:
+        std::printf("%s: %zu pages (%zu read), %zu words in %.2f s.\n", what.c_str(), outcome.pages, outcome.pagesRead,
+                    outcome.words, seconds);
+        break;
+    case JobResult::Stopped:
+        std::printf("%s: indexing interrupted after %.2f s. The old index is kept.\n", what.c_str(), seconds);
+        break;
+    case JobResult::NotWritten:
+        std::printf("%s: index not written (%s). The last index is kept; watching goes on.\n", what.c_str(),
+                    outcome.failure.c_str());
+        break;
+    case JobResult::Refused:
+        std::printf("%s: nothing indexed: %s. The last index is kept; watching goes on.\n", what.c_str(),
+                    outcome.failure.empty() ? "DESTINATION holds files that are not the program's own"
+                                            : outcome.failure.c_str());
+        break;
+    }
+}
+
+// How long a burst of changes must have been quiet before a run starts.
+constexpr long kSettleMilliseconds = 400;
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -42,7 +70,7 @@ int main(int argc, char** argv)
     CommandLine commandLine;
     if (int status = parseCommandLine(argc, argv, commandLine); status >= 0)
         return status;
-    const JobSettings& job = commandLine.job;
+    JobSettings& job = commandLine.job;
     const Output output = commandLine.output;
 
     if (SettingsProblem problem = checkSettings(job, true); problem != SettingsProblem::None)
@@ -70,6 +98,9 @@ int main(int argc, char** argv)
                           + std::strerror(errno));
     if (!canEnterFolder(job.destinationFolder) && !createFolders(job.destinationFolder))
         return usageError(problemMessage(SettingsProblem::Destination));
+    // Named by the destination's real path, which it has only now that it exists.
+    if (!commandLine.noCache)
+        job.cacheFolder = defaultCacheFolder(job.destinationFolder);
     if (const std::string warning = plainLinksWarning(job); !warning.empty() && output != Output::Quiet)
         std::fprintf(stderr, "%s\n", warning.c_str());
 
@@ -80,45 +111,95 @@ int main(int argc, char** argv)
     const bool showStatus = output == Output::Status && ::isatty(STDERR_FILENO);
     TerminalLog log(output, logFile, showStatus);
     std::atomic<bool> stop{signals.waitForStop(0)};  // a Ctrl-C before the start
-    std::atomic<bool> finished{false};
-    JobOutcome outcome;
-    const auto started = std::chrono::steady_clock::now();
-    auto elapsed = [&started] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    };
-    std::thread jobThread([&] {
-        outcome = runIndexJob(job, log, stop);
-        finished.store(true);
-        signals.wake();
-    });
+    bool quitting = stop.load();
 
-    int stops = 0;
-    std::string lastStatus;
-    while (!finished.load()) {
-        if (signals.waitForStop(100)) {
-            if (++stops > 1) {
-                if (showStatus)
-                    std::fputs("\n", stderr);
-                std::_Exit(130);
+    // One job on its own thread, with the live status line; a second Ctrl-C quits at once.
+    auto runJob = [&](JobOutcome& outcome, double& seconds) {
+        std::atomic<bool> finished{false};
+        const auto started = std::chrono::steady_clock::now();
+        auto elapsed = [&started] {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        };
+        std::thread jobThread([&] {
+            outcome = runIndexJob(job, log, stop);
+            finished.store(true);
+            signals.wake();
+        });
+        int stops = 0;
+        std::string lastStatus;
+        while (!finished.load()) {
+            if (signals.waitForStop(100)) {
+                if (++stops > 1) {
+                    if (showStatus)
+                        std::fputs("\n", stderr);
+                    std::_Exit(130);
+                }
+                stop.store(true);
+                quitting = true;
+                if (output != Output::Quiet)
+                    std::fprintf(stderr, "%sStopping... (press Ctrl-C again to quit at once)\n",
+                                 showStatus ? "\r\033[K" : "");
             }
-            stop.store(true);
-            if (output != Output::Quiet)
-                std::fprintf(stderr, "%sStopping... (press Ctrl-C again to quit at once)\n",
-                             showStatus ? "\r\033[K" : "");
+            if (showStatus) {
+                std::string status = log.statusLine(elapsed(), terminalWidth());
+                if (status != lastStatus) {
+                    std::fprintf(stderr, "\r\033[K%s", status.c_str());
+                    std::fflush(stderr);
+                    lastStatus = status;
+                }
+            }
         }
-        if (showStatus) {
-            std::string status = log.statusLine(elapsed(), terminalWidth());
-            if (status != lastStatus) {
-                std::fprintf(stderr, "\r\033[K%s", status.c_str());
-                std::fflush(stderr);
-                lastStatus = status;
+        jobThread.join();
+        seconds = elapsed();
+        if (showStatus)
+            std::fputs("\r\033[K", stderr);
+    };
+
+    JobOutcome outcome;
+    double seconds = 0;
+    runJob(outcome, seconds);
+    if (outcome.result == JobResult::Refused && !outcome.failure.empty())
+        std::fprintf(stderr, "Nothing was indexed: %s.\n", outcome.failure.c_str());
+    if (outcome.result == JobResult::NotWritten)
+        std::fprintf(stderr, "Index not written: %s. The old index is kept.\n", outcome.failure.c_str());
+    if (!outcome.outputFailures.empty())
+        std::fprintf(stderr, "The search page is not complete: %zu of its files could not be written.\n",
+                     outcome.outputFailures.size());
+    if (!outcome.cacheProblem.empty() && output == Output::Verbose)
+        std::fprintf(stderr, "Cache not used: %s\n", printableText(outcome.cacheProblem).c_str());
+    if (output != Output::Quiet)
+        std::fputs(jobSummary(job, outcome, seconds, log.problems()).c_str(), stdout);
+    bool written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
+
+    if (commandLine.watch && !quitting && outcome.result != JobResult::Refused) {
+        // Watching: every settled burst of changes gives one run over the pages that
+        // changed (the others come from the cache) and one line; a run that fails keeps
+        // the last good index and watching goes on; Ctrl-C ends it at any moment.
+        SourceWatcher watcher(job.sourceFolder, job.destinationFolder);
+        if (!watcher.start()) {
+            std::fprintf(stderr, "Cannot watch %s: %s\n", printableText(job.sourceFolder).c_str(),
+                         watcher.error().c_str());
+            written = false;
+        } else {
+            if (logFile)
+                std::fflush(logFile);
+            if (output != Output::Quiet)
+                std::printf("Watching %s for changes; Ctrl-C ends.\n", printableText(job.sourceFolder).c_str());
+            std::fflush(stdout);
+            std::size_t changed = 0;
+            while (!quitting && watcher.waitForChanges(kSettleMilliseconds,
+                                                       [&](long milliseconds) { return quitting = signals.waitForStop(milliseconds); },
+                                                       changed)) {
+                runJob(outcome, seconds);
+                written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
+                if (logFile)
+                    std::fflush(logFile);  // each run's lines whole in the log as it ends
+                if (output != Output::Quiet)
+                    printWatchLine(outcome, changed, seconds);
+                std::fflush(stdout);
             }
         }
     }
-    jobThread.join();
-    const double seconds = elapsed();
-    if (showStatus)
-        std::fputs("\r\033[K", stderr);
 
     bool logWritten = true;
     if (logFile) {
@@ -129,15 +210,5 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "Cannot write the log file %s: %s\n", printableText(commandLine.logPath).c_str(),
                          std::strerror(error ? error : errno));
     }
-    if (outcome.result == JobResult::Refused && !outcome.failure.empty())
-        std::fprintf(stderr, "Nothing was indexed: %s.\n", outcome.failure.c_str());
-    if (outcome.result == JobResult::NotWritten)
-        std::fprintf(stderr, "Index not written: %s. The old index is kept.\n", outcome.failure.c_str());
-    if (!outcome.outputFailures.empty())
-        std::fprintf(stderr, "The search page is not complete: %zu of its files could not be written.\n",
-                     outcome.outputFailures.size());
-    if (output != Output::Quiet)
-        std::fputs(jobSummary(job, outcome, seconds, log.problems()).c_str(), stdout);
-    const bool written = outcome.result == JobResult::Complete && outcome.outputFailures.empty();
     return written && logWritten ? 0 : 1;
 }

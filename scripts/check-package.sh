@@ -11,7 +11,7 @@ for field in Package Version Architecture Maintainer Description Depends; do
     echo "$control" | grep -q "^$field: ." || fail "no $field field"
 done
 depends=$(dpkg-deb --field "$deb" Depends)
-for library in libqt6widgets6 libboost-regex libicu libstemmer libcld2 libstdc++6 libc6; do
+for library in libqt6widgets6 libboost-regex libicu libstemmer libcld2 libxxhash libstdc++6 libc6; do
     echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
 done
 

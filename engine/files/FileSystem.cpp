@@ -96,6 +96,15 @@ ssize_t FileSystem::readSome(int fd, char* buffer, std::size_t size)
     }
 }
 
+ssize_t FileSystem::readAt(int fd, char* buffer, std::size_t size, off_t offset)
+{
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer, size, offset);
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
 int FileSystem::createNew(int at, const std::string& name, mode_t mode)
 {
     return ::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);

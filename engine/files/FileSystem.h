@@ -44,6 +44,9 @@ public:
     // Reads what comes next, up to size bytes: their count, 0 at the end, -1 on failure
     // (EINTR is retried).
     virtual ssize_t readSome(int fd, char* buffer, std::size_t size);
+    // Reads up to size bytes at offset without moving the file position: their count, 0
+    // past the end, -1 on failure (EINTR is retried).
+    virtual ssize_t readAt(int fd, char* buffer, std::size_t size, off_t offset);
 
     // Creates name in at for writing; fails when any entry, a link included, has that name.
     virtual int createNew(int at, const std::string& name, mode_t mode = 0666);

@@ -20,7 +20,7 @@ class WordIndex;
 //
 // "count" and "check" tie it to indexed_docs.js as indexed_pages.js is tied; "words" are
 // the keys in UTF-16 order, each with its documents best first by the key's score on the
-// page (TermDictionary::scorePostings; docs/word-index.md); "groups" the keys that
+// page (termScore; docs/word-index.md); "groups" the keys that
 // share a stem, by their positions in "words", in stem order, for every stem with two
 // keys or more or with a key other than itself; "links" the share of each document's
 // text that stands inside links, 0 to 100.

@@ -15,6 +15,8 @@
 class CompanionData;
 class ExcludeRules;
 class FileSystem;
+class PageCache;
+struct CachedTables;
 class TermDictionary;
 struct PageItem;
 struct PageResult;
@@ -92,6 +94,11 @@ public:
     // The language of every page for that word index, as a language tag; "" to take each
     // page's declared language, else the one its text is detected to be in.
     std::string language;
+    // The cache of what each page gave, for this destination (see PageCache::folderFor());
+    // "" for none. Pages that have not changed since the job that wrote it are not read,
+    // and only the words of the pages that changed are ranked again; the files written
+    // are the same byte for byte.
+    std::string cacheFolder;
     // Globs of pages and folders to leave out besides those of the source folder's
     // ignore file (.vantrelignore), in its syntax without "!" (see ExcludeRules.h).
     std::vector<std::string> excludePatterns;
@@ -110,6 +117,8 @@ public:
     // read once, plus this.
     static constexpr std::int64_t kRepeatedBytes = 1 << 20;
     std::string failure;               // why the job failed, when no line says it
+    std::size_t pagesRead = 0;         // pages read and parsed (not taken from the cache)
+    std::string cacheProblem;          // why the cache could not be used or kept ("" when it was)
 
 private:
     // repeatOf: the earlier document of the same file whose title and summary stand for it.
@@ -126,5 +135,11 @@ private:
     std::string m_startFolder;  // the working folder when the job started, for full paths
     std::unique_ptr<CompanionData> m_companion;  // during a job with companionData
     std::unique_ptr<TermDictionary> m_terms;     // its word index
+    struct CacheUse;
+    std::unique_ptr<CacheUse> m_cache;           // during a job with a cacheFolder
+    std::unique_ptr<CachedTables> m_tables;      // the ranked tables of the job
+    std::vector<bool> m_englishDocuments;        // documents whose keys group as English
+    void openCache();
+    void saveCache();
     std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

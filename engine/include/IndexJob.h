@@ -21,10 +21,17 @@ struct JobSettings {
     bool overwrite = false;    // replace files of the same names that the program did not write
     bool companionData = true; // also write real titles, summaries, page texts and the word index for the page
     std::string language;      // the language of every page for the word index ("": each page's own)
+    // The cache of what each page gave ("" for none; PageCache::folderFor() names the
+    // user's for a destination): unchanged pages are not read again.
+    std::string cacheFolder;
     // Globs of pages and folders to leave out, after the source folder's .vantrelignore
     // (see ExcludeRules.h).
     std::vector<std::string> excludes;
 };
+
+// The user's cache folder for a destination: under $XDG_CACHE_HOME (else ~/.cache),
+// vantrelindexer/ and a name drawn from the destination's real path; "" when there is none.
+std::string defaultCacheFolder(const std::string& destinationFolder);
 
 // How a job ended.
 enum class JobResult {
@@ -44,6 +51,8 @@ struct JobOutcome {
     std::size_t pagesOwnerMayNot = 0;  // pages the source folder's owner may not read, not published
     std::size_t textsCut = 0;          // page texts cut to keep the output within bounds
     std::size_t pagesWordsLeftOut = 0; // documents of a file reached again, listed without words
+    std::size_t pagesRead = 0;         // pages read and parsed; the others came from the cache
+    std::string cacheProblem;          // why the cache was not used or kept ("" when it was)
     LeftOutCounts leftOut;             // pages and folders left out, by why
     std::string failure;           // NotWritten: which file could not be written and why;
                                    // Refused by the exclude rules: what is wrong with them

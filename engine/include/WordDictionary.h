@@ -58,10 +58,15 @@ public:
         });
     }
 
+    // Enters document under word with no weight, once: a set of documents per word.
+    void addDocument(std::string_view word, std::uint64_t hash, std::int32_t document);
+
     // Adds the postings of other whose document is below documentLimit; words left
     // without any are not added.
     void merge(const WordDictionary& other, std::int32_t documentLimit);
 
+    // The postings of table().entries()[i], to change in place.
+    Postings& postingsAt(std::size_t i) { return m_table.valueAt(i); }
     // Frees every word's postings, keeping the words: for a dictionary already ranked
     // into a WordIndex, which views its words.
     void releasePostings() { m_table.resetValues(); }

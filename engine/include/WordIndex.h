@@ -32,6 +32,11 @@ public:
 
     void clear();
 
+    // Makes room for words and postings appended with appendWord().
+    void reserve(std::size_t words, std::size_t postings);
+    // Appends word with its documents, already ranked; word must outlive the index.
+    void appendWord(std::string_view word, const std::int32_t* begin, const std::int32_t* end);
+
 private:
     bool rankWords(const WordDictionary& dictionary, const std::vector<std::uint32_t>& order,
                    std::size_t begin, std::size_t end, const StopSignal& stop);

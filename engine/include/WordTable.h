@@ -108,6 +108,8 @@ public:
     std::size_t size() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }
     const std::vector<Entry>& entries() const { return m_entries; }
+    // The value of entries()[i], to change in place.
+    Value& valueAt(std::size_t i) { return m_entries[i].value; }
     // Calls visit(Value&) for every entry, in insertion order: values may change, words not.
     template <typename Visit>
     void forEachValue(Visit&& visit)

@@ -3,6 +3,7 @@
 
 #include "IndexEngine.h"
 
+#include "CacheRecords.h"
 #include "CompanionData.h"
 #include "DocumentNumbers.h"
 #include "ExcludeRules.h"
@@ -10,8 +11,11 @@
 #include "FolderWalker.h"
 #include "IndexText.h"
 #include "PageAnalysis.h"
+#include "PageBody.h"
+#include "PageCache.h"
 #include "PagePipeline.h"
 #include "PageTerms.h"
+#include "RankedWords.h"
 #include "RobotsMeta.h"
 #include "StagedFile.h"
 #include "TermsText.h"
@@ -22,9 +26,30 @@
 #include <map>
 #include <new>
 #include <thread>
+#include <unordered_map>
+#include <time.h>
 #include <unistd.h>
 
-IndexEngine::IndexEngine() : m_terms(std::make_unique<TermDictionary>()) { resetTables(); }
+// A job's use of the cache: the last job's, and what this one will leave.
+struct IndexEngine::CacheUse {
+    std::unique_ptr<PageCache> cache;
+    std::int64_t jobStart = 0;  // nanoseconds, by the clock that stamps files
+    std::unordered_map<std::string, std::int32_t> previousByPath;  // the last job's documents
+    std::vector<std::int32_t> newDocumentOf;  // by the last job's document: its number now, or -1
+    std::vector<CachedPage> pages;            // of this job
+    std::vector<CachedDocument> documents;
+    std::size_t pagesEntered = 0;             // pages whose words were entered anew
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t> pageOfFile;  // device, inode -> pages
+};
+
+namespace {
+const std::vector<std::int32_t> kNoDocuments;
+}  // namespace
+
+IndexEngine::IndexEngine() : m_terms(std::make_unique<TermDictionary>()), m_tables(std::make_unique<CachedTables>())
+{
+    resetTables();
+}
 
 IndexEngine::~IndexEngine() = default;
 
@@ -40,6 +65,8 @@ void IndexEngine::resetTables()
     wordIndex.clear();
     dictionary.clear();
     m_terms->clear();
+    *m_tables = CachedTables();
+    std::vector<bool>().swap(m_englishDocuments);
 }
 
 unsigned IndexEngine::threadsToUse() const
@@ -133,21 +160,29 @@ void IndexEngine::walkFolder(const std::string& folder)
     // what they add stays small beside the site (kRepeatedBytes); beyond that they are
     // listed with the first one's title and text but without words, and are not read
     // again, so that links to one large page cannot make the index grow without bound.
+    // With a cache, a page whose file has not changed is taken from it instead of read,
+    // and one whose words stand in the last job's tables enters none.
     struct QueuedPage {
         PageItem page;
         std::size_t place = 0;          // in walk order, from 0
         std::size_t firstPlace = 0;     // of the first page of the same file
         bool repeated = false;          // the file was reached before
         bool wordsLeftOut = false;
+        std::int32_t previous = -1;     // the last job's document of the same path, or -1
     };
     // What a page thread gives the recorder: the page's result, its number and the entry
-    // of its text (or the document whose text it shares).
+    // of its text (or the document whose text it shares), and what the cache keeps of it.
     struct NumberedPage {
         PageResult result;
         std::int32_t document = -1;      // -1: left out, it asks not to be indexed
         std::int32_t sharesTextOf = -1;  // the first document of its file, when recorded
         std::string textEntry;
         bool textCut = false;
+        CachedPage entry;                // what the cache keeps of it
+        bool cached = false;             // entry is filled in (read anew or found in the cache)
+        bool kept = false;               // its words are in the last job's tables under its old number
+        bool wordsEntered = false;       // it gave words to the tables (read, not left out)
+        bool english = false;            // its keys group by the English plural rule
     };
     std::int64_t distinctBytes = 0, repeatedBytes = 0;
     std::vector<WordDictionary> threadWords(threads);
@@ -162,12 +197,13 @@ void IndexEngine::walkFolder(const std::string& folder)
     for (unsigned i = 0; i < threads && m_companion; ++i)
         threadTerms.push_back(std::make_unique<ThreadTerms>(language));
     std::map<FileKey, std::size_t> firstPlaces;
-    std::atomic<std::size_t> outside{0}, ownerMayNot{0};
+    std::atomic<std::size_t> outside{0}, ownerMayNot{0}, read{0};
     std::size_t submitted = 0, taken = 0;
     DocumentNumbers numbers(static_cast<std::int32_t>(documents.size()));
     CompanionData* companion = m_companion.get();
-    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &numbers, companion](
-                       const QueuedPage& queued, unsigned thread) {
+    CacheUse* cacheUse = m_cache.get();
+    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &read, &numbers, companion,
+                    cacheUse](const QueuedPage& queued, unsigned thread) {
         // The page's place is settled however this ends, so that no later page waits in vain.
         struct Settling {
             DocumentNumbers& numbers;
@@ -205,34 +241,142 @@ void IndexEngine::walkFolder(const std::string& folder)
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
             return numbered;
         }
+        // The file actually opened is looked up in the cache: one whose device, inode,
+        // size and times are those it had when it was read is not read again, unless it
+        // changed so close to that job's start that its times could not tell (then its
+        // bytes are compared). Pages that ask not to be indexed are not kept there.
+        PageFileKey key;
+        struct stat info;
+        const bool keyed = cacheUse && file && files().statAt(file.fd(), "", info, true);
+        if (keyed)
+            key = pageFileKey(info);
+        const CachedPage* hit = keyed ? cacheUse->cache->find(key) : nullptr;
         PageText page;
-        const PageRead read = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
-        file.reset();
-        const bool noindex = read == PageRead::Read && asksNotToBeIndexed(page.text());
-        settling.settle(!noindex);
-        if (noindex)
-            return numbered;
-        const bool readContent = companion && read == PageRead::Read;
-        result = analysePage(page, read, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
-        const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
-        threadWords[thread].addPage(document, result.words);
-        result.words.clear();
-        if (readContent) {
-            ThreadTerms& own = *threadTerms[thread];
-            own.counter.countPage(result.content, own.page);
-            own.terms.addPage(document, own.page);
-            result.content.placed = PlacedText();
+        PageRead pageRead = PageRead::CannotOpen;
+        bool readAlready = false;
+        if (hit && hit->racy) {
+            pageRead = page.read(file.fd(), files());
+            readAlready = true;
+            if (pageRead != PageRead::Read || cacheChecksum(page.text()) != hit->contentHash)
+                hit = nullptr;
         }
-        // The text becomes its entry in a group here, which the recorder adds in document
-        // order; a text of the same file recorded before (unless that one was left out)
-        // is shared instead. Only the title and summary stay.
-        const std::int32_t first = readContent && queued.repeated ? numbers.numberOf(queued.firstPlace) : -1;
-        numbered.sharesTextOf = first;
-        if (readContent && first < 0)
-            numbered.textEntry = CompanionData::textEntry(result.content, result.textBytes, numbered.textCut);
+        PageBody body;
+        if (hit) {
+            const auto& previous = cacheUse->cache->documents();
+            const std::int32_t before = queued.previous;
+            numbered.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
+                && cacheUse->cache->pages()[previous[before].page].key == key;
+            std::string bytes;
+            if ((!numbered.kept || companion)
+                && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body, numbered.kept)))
+                hit = nullptr;
+        }
+        // The first document of the same file, once this page's place is settled.
+        auto firstDocument = [&] { return companion && queued.repeated ? numbers.numberOf(queued.firstPlace) : -1; };
+        if (hit) {
+            file.reset();
+            settling.settle(true);
+            const std::int32_t first = firstDocument();
+            const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
+            result.read = PageRead::Read;
+            result.title = hit->title;
+            result.tooComplex = hit->tooComplex;
+            result.textBytes = hit->textBytes;
+            result.content.title = hit->contentTitle;
+            result.content.summary = hit->summary;
+            result.content.linkShare = hit->linkShare;
+            result.content.language = hit->language;
+            if (!numbered.kept) {
+                threadWords[thread].addPage(document, body.words);
+                if (companion)
+                    threadTerms[thread]->terms.addPage(document, body.terms);
+            }
+            numbered.english = hit->englishPlurals;
+            numbered.entry = *hit;
+            numbered.entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
+            numbered.cached = true;
+            numbered.sharesTextOf = first;
+            if (companion && first < 0) {
+                numbered.textEntry = std::move(body.textEntry);
+                numbered.textCut = body.textCut;
+            }
+        } else {
+            numbered.kept = false;
+            if (!readAlready)
+                pageRead = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
+            file.reset();
+            const bool noindex = pageRead == PageRead::Read && asksNotToBeIndexed(page.text());
+            settling.settle(!noindex);
+            if (noindex)
+                return numbered;
+            if (pageRead == PageRead::Read)
+                ++read;
+            const std::int32_t first = firstDocument();
+            // Of the bytes as read: the analysis may change the text in place.
+            const std::uint64_t contentHash = keyed && pageRead == PageRead::Read ? cacheChecksum(page.text()) : 0;
+            const bool readContent = companion && pageRead == PageRead::Read;
+            result = analysePage(page, pageRead, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
+            const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
+            threadWords[thread].addPage(document, result.words);
+            PageTerms* terms = nullptr;
+            if (readContent) {
+                ThreadTerms& own = *threadTerms[thread];
+                own.counter.countPage(result.content, own.page);
+                own.terms.addPage(document, own.page);
+                result.content.placed = PlacedText();
+                terms = &own.page;
+                numbered.english = own.page.englishPlurals;
+            }
+            // The text becomes its entry in a group here, which the recorder adds in
+            // document order; a text of the same file recorded before (unless that one was
+            // left out) is shared instead. The cache keeps the entry either way.
+            numbered.sharesTextOf = first;
+            if (readContent && (first < 0 || keyed))
+                numbered.textEntry = CompanionData::textEntry(result.content, result.textBytes, numbered.textCut);
+            if (keyed && pageRead == PageRead::Read) {
+                CachedPage& entry = numbered.entry;
+                entry.key = key;
+                entry.contentHash = contentHash;
+                entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
+                entry.tooComplex = result.tooComplex;
+                entry.englishPlurals = terms && terms->englishPlurals;
+                entry.linkShare = result.content.linkShare;
+                entry.textBytes = result.textBytes;
+                entry.title = result.title;
+                entry.contentTitle = result.content.title;
+                entry.summary = result.content.summary;
+                entry.language = result.content.language;
+                std::string bytes;
+                writePageBody(result.words, terms, readContent ? &numbered.textEntry : nullptr, numbered.textCut,
+                              bytes);
+                numbered.cached = cacheUse->cache->addBody(bytes, entry);
+            }
+            if (first >= 0)
+                std::string().swap(numbered.textEntry);
+            result.words.clear();
+        }
+        numbered.wordsEntered = result.read == PageRead::Read;
+        // Only the title and summary stay.
         std::string().swap(result.content.scriptText);
         std::vector<PageSection>().swap(result.content.sections);
         return numbered;
+    };
+    // What the next job's cache keeps of a recorded page: its entry (once per file) and
+    // its document; a page whose words stay in the tables keeps them under its new number.
+    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, const NumberedPage& numbered) {
+        CachedDocument document{queued.page.path, -1, numbered.wordsEntered};
+        if (numbered.cached) {
+            const auto file = std::make_pair(numbered.entry.key.device, numbered.entry.key.inode);
+            auto found = cacheUse->pageOfFile.emplace(file, static_cast<std::int32_t>(cacheUse->pages.size()));
+            if (found.second)
+                cacheUse->pages.push_back(numbered.entry);
+            document.page = found.first->second;
+        }
+        if (numbered.wordsEntered && !numbered.kept)
+            ++cacheUse->pagesEntered;
+        if (numbered.kept)
+            cacheUse->newDocumentOf[static_cast<std::size_t>(queued.previous)] = static_cast<std::int32_t>(documents.size());
+        cacheUse->documents.push_back(std::move(document));
     };
     {
         PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
@@ -246,6 +390,12 @@ void IndexEngine::walkFolder(const std::string& folder)
                     queued.firstPlace = first.first->second;
                     queued.repeated = !first.second;
                     queued.wordsLeftOut = false;
+                    queued.previous = -1;
+                    if (cacheUse) {
+                        const auto found = cacheUse->previousByPath.find(queued.page.path);
+                        if (found != cacheUse->previousByPath.end())
+                            queued.previous = found->second;
+                    }
                     if (first.second)
                         distinctBytes += queued.page.size;
                     else if (repeatedBytes + queued.page.size <= distinctBytes / 2 + kRepeatedBytes)
@@ -266,6 +416,8 @@ void IndexEngine::walkFolder(const std::string& folder)
                 ++leftOut.pagesNoindex;
                 continue;
             }
+            if (cacheUse)
+                recordCacheEntry(queued, numbered);
             PageResult& result = numbered.result;
             if (companion && result.read == PageRead::Read) {
                 if (numbered.sharesTextOf >= 0)
@@ -281,9 +433,11 @@ void IndexEngine::walkFolder(const std::string& folder)
             } else {
                 recordPage(queued.page, result);
             }
+            m_englishDocuments.push_back(numbered.english && numbered.wordsEntered);
         }
     }
     pagesOutside += walker.skippedOutside() + outside;
+    pagesRead += read;
     pagesOwnerMayNot += ownerMayNot;
     const LeftOutCounts& walkerLeftOut = walker.leftOut();
     leftOut.pagesByIgnoreFile += walkerLeftOut.pagesByIgnoreFile;
@@ -316,7 +470,17 @@ void IndexEngine::walkFolder(const std::string& folder)
 
 bool IndexEngine::rankPostings()
 {
-    return wordIndex.rank(dictionary, threadsToUse(), stopSignal());
+    // The last job's ranked words, renumbered, with the words of the pages entered anew;
+    // without a cache all of them are new.
+    static const RankedWords none;
+    const bool cached = m_cache && m_cache->cache;
+    if (!RankedWords::update(cached ? m_cache->cache->tables().words : none,
+                             cached ? m_cache->newDocumentOf : kNoDocuments, dictionary, nullptr, PostingRank(),
+                             threadsToUse(), stopSignal(),
+                             m_tables->words))
+        return false;
+    m_tables->words.fillIndex(wordIndex);
+    return true;
 }
 
 bool IndexEngine::composeWordsText(std::string& text)
@@ -337,8 +501,11 @@ bool IndexEngine::buildIndex()
     pagesOwnerMayNot = 0;
     textsCut = 0;
     pagesWordsLeftOut = 0;
+    pagesRead = 0;
     leftOut = LeftOutCounts();
     failure.clear();
+    cacheProblem.clear();
+    m_cache.reset();
     if (sourceFolder.empty() || destinationFolder.empty())
         return false;
     // A bad ignore file or --exclude leaves the old index as it was: nothing the site
@@ -355,11 +522,17 @@ bool IndexEngine::buildIndex()
             if (!m_companion->begin())
                 companionFailed();
         }
+        openCache();
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
         written = rankPostings() && writeIndexFiles();
+        const bool companionWritten = companionData && m_companion;
         if (written && m_companion)
             finishCompanion();
+        // The cache is kept only for a job whose output is whole: its tables are those
+        // of the files written.
+        if (written && (!companionData || (companionWritten && m_companion)))
+            saveCache();
     } catch (const std::bad_alloc&) {
         failure = "out of memory";
     } catch (const std::exception& error) {
@@ -367,22 +540,93 @@ bool IndexEngine::buildIndex()
     }
     // Without a new index the new page texts go; the old index stays as it was.
     m_companion.reset();
+    m_cache.reset();
     return written;
+}
+
+void IndexEngine::openCache()
+{
+    if (cacheFolder.empty())
+        return;
+    // Every option that changes what a page gives; the path options and the walk's rules
+    // only change which documents there are and where they link, which each job works out anew.
+    std::string settings = "content " + std::to_string(static_cast<int>(contentMode)) + "\nmatcher "
+        + std::to_string(static_cast<int>(patternMatcher)) + "\ncompanion " + (companionData ? "1" : "0")
+        + "\nlanguage " + language + "\n";
+    auto use = std::make_unique<CacheUse>();
+    use->cache = std::make_unique<PageCache>(cacheFolder, settings, files());
+    if (!use->cache->open()) {
+        cacheProblem = use->cache->problem();
+        return;
+    }
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    use->jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    const auto& previous = use->cache->documents();
+    use->newDocumentOf.assign(previous.size(), -1);
+    for (std::size_t d = 0; d < previous.size(); ++d)
+        use->previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
+    m_cache = std::move(use);
+}
+
+void IndexEngine::saveCache()
+{
+    if (!m_cache)
+        return;
+    // The tables are those on disk when no page gave words anew and every document kept
+    // its number.
+    const auto& renumbered = m_cache->newDocumentOf;
+    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
+    for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
+        tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
+    if (m_cache->documents.size() != documents.size()
+        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), *m_tables, tablesChanged))
+        cacheProblem = cacheFolder + ": the cache could not be written";
 }
 
 void IndexEngine::finishCompanion()
 {
     // The index is in place: the job runs to its end, so nothing stops the ranking here.
     const std::atomic<bool> never{false};
-    m_terms->groupEnglishPlurals();
-    m_terms->scorePostings();
-    WordIndex keys;
-    keys.rank(m_terms->keys(), threadsToUse(), StopSignal(never), WordRules::lessByUtf16);
-    m_terms->releasePostings();  // ranked into keys: not held beside the text composed next
-    std::string termsText;
-    TermsText::compose(documents, keys, m_terms->stemmedKeys(), m_companion->linkShares(), termsText);
-    keys.clear();
+    static const RankedWords none;
+    const bool cached = m_cache && m_cache->cache;
+    const std::vector<std::int32_t>& renumbered = cached ? m_cache->newDocumentOf : kNoDocuments;
+    // Each document's length: the last job's for the pages whose keys stay, this job's
+    // for the others; the keys' scores weigh them against the mean.
+    std::vector<double>& lengths = m_tables->keyLengths;
+    lengths.assign(documents.size(), 0);
+    if (cached) {
+        const std::vector<double>& before = m_cache->cache->tables().keyLengths;
+        for (std::size_t d = 0; d < renumbered.size() && d < before.size(); ++d)
+            if (renumbered[d] >= 0)
+                lengths[static_cast<std::size_t>(renumbered[d])] = before[d];
+    }
+    const std::vector<double>& entered = m_terms->lengths();
+    for (std::size_t d = 0; d < entered.size() && d < lengths.size(); ++d)
+        if (entered[d] > 0)
+            lengths[d] = entered[d];
+    double total = 0;
+    std::size_t pages = 0;
+    for (double length : lengths)
+        if (length > 0) {
+            total += length;
+            ++pages;
+        }
+    const PostingRank byScore{&lengths, pages ? total / static_cast<double>(pages) : 0};
+    RankedWords::update(cached ? m_cache->cache->tables().keys : none, renumbered, m_terms->keys(),
+                        WordRules::lessByUtf16, byScore, threadsToUse(), StopSignal(never), m_tables->keys);
+    RankedWords::update(cached ? m_cache->cache->tables().stemPairs : none, renumbered, m_terms->stemPairs(),
+                        nullptr, PostingRank(), threadsToUse(), StopSignal(never), m_tables->stemPairs);
     m_terms->clear();
+    WordTable<char> stemmedKeys;
+    for (std::size_t i = 0; i < m_tables->stemPairs.size(); ++i)
+        stemmedKeys.findOrInsert(m_tables->stemPairs.word(i));
+    addEnglishPluralPairs(m_tables->keys, m_englishDocuments, stemmedKeys);
+    WordIndex keys;
+    m_tables->keys.fillIndex(keys);
+    std::string termsText;
+    TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
+    keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
     if (!m_companion->finish(documents, base, termsText))

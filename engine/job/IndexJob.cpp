@@ -7,6 +7,7 @@
 #include "ExcludeRules.h"
 #include "FileSystem.h"
 #include "IndexEngine.h"
+#include "PageCache.h"
 #include "SearchPageFiles.h"
 #include "Utf8Sequence.h"
 
@@ -60,6 +61,11 @@ private:
     ProgressLog& m_log;
 };
 }  // namespace
+
+std::string defaultCacheFolder(const std::string& destinationFolder)
+{
+    return PageCache::folderFor(destinationFolder);
+}
 
 std::string problemMessage(SettingsProblem problem)
 {
@@ -198,6 +204,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
     engine.language = settings.language;
+    engine.cacheFolder = settings.cacheFolder;
     engine.excludePatterns = settings.excludes;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
@@ -212,7 +219,9 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     jobLog.report(ProgressEvent{ProgressKind::Finished, {}, {}, complete});
 
     outcome.pages = engine.documents.size();
-    outcome.words = engine.dictionary.size();
+    outcome.words = engine.wordIndex.size();
+    outcome.pagesRead = engine.pagesRead;
+    outcome.cacheProblem = engine.cacheProblem;
     outcome.pagesOutside = engine.pagesOutside;
     outcome.pagesOwnerMayNot = engine.pagesOwnerMayNot;
     outcome.textsCut = engine.textsCut;

@@ -3,6 +3,8 @@
 
 #include "PageTerms.h"
 
+#include "RankedWords.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -90,75 +92,46 @@ void TermDictionary::addPage(std::int32_t document, const PageTerms& page)
         m_lengths.resize(static_cast<std::size_t>(document) + 1);
     m_lengths[static_cast<std::size_t>(document)] = length;
     for (const auto& entry : page.stemmedKeys.entries())
-        m_stemmedKeys.findOrInsert(page.stemmedKeys.wordOf(entry), entry.hash);
-    if (page.englishPlurals) {
-        if (static_cast<std::size_t>(document) >= m_englishDocuments.size())
-            m_englishDocuments.resize(static_cast<std::size_t>(document) + 1);
-        m_englishDocuments[static_cast<std::size_t>(document)] = true;
-    }
+        m_stemPairs.addDocument(page.stemmedKeys.wordOf(entry), entry.hash, document);
 }
 
 void TermDictionary::merge(const TermDictionary& other, std::int32_t documentLimit)
 {
     m_keys.merge(other.m_keys, documentLimit);
-    for (const auto& entry : other.m_stemmedKeys.entries())
-        m_stemmedKeys.findOrInsert(other.m_stemmedKeys.wordOf(entry), entry.hash);
+    m_stemPairs.merge(other.m_stemPairs, documentLimit);
     if (m_lengths.size() < other.m_lengths.size())
         m_lengths.resize(other.m_lengths.size());
     for (std::size_t d = 0; d < other.m_lengths.size() && d < static_cast<std::size_t>(documentLimit); ++d)
         if (other.m_lengths[d] > 0)
             m_lengths[d] = other.m_lengths[d];
-    if (m_englishDocuments.size() < other.m_englishDocuments.size())
-        m_englishDocuments.resize(other.m_englishDocuments.size());
-    for (std::size_t d = 0; d < other.m_englishDocuments.size(); ++d)
-        if (other.m_englishDocuments[d])
-            m_englishDocuments[d] = true;
 }
 
-void TermDictionary::groupEnglishPlurals()
+void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& englishDocuments,
+                           WordTable<char>& stemmedKeys)
 {
     // The keys that stand on an English page: found from their postings once, instead of
     // being noted page by page.
-    auto english = [this](const Postings& postings) {
-        for (const Posting& posting : postings)
-            if (static_cast<std::size_t>(posting.document) < m_englishDocuments.size()
-                && m_englishDocuments[static_cast<std::size_t>(posting.document)])
-                return true;
-        return false;
-    };
-    for (const auto& entry : m_keys.table().entries()) {
-        if (!english(entry.value))
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        bool english = false;
+        for (std::size_t p = keys.postingsBegin(i); p < keys.postingsEnd(i) && !english; ++p) {
+            const auto document = static_cast<std::size_t>(keys.document(p));
+            english = document < englishDocuments.size() && englishDocuments[document];
+        }
+        if (!english)
             continue;
-        const std::string_view key = m_keys.table().wordOf(entry);
-        addStemmedKey(key, key, m_stemmedKeys);
+        const std::string_view key = keys.word(i);
+        addStemmedKey(key, key, stemmedKeys);
         for (std::size_t cut : {1, 2})
             if (key.size() > cut && isEnglishPlural(key.substr(0, key.size() - cut), key))
-                addStemmedKey(key.substr(0, key.size() - cut), key, m_stemmedKeys);
+                addStemmedKey(key.substr(0, key.size() - cut), key, stemmedKeys);
     }
-}
-
-void TermDictionary::scorePostings()
-{
-    double total = 0;
-    std::size_t pages = 0;
-    for (double length : m_lengths)
-        if (length > 0) {
-            total += length;
-            ++pages;
-        }
-    const double mean = pages ? total / static_cast<double>(pages) : 0;
-    m_keys.reweigh([this, mean](const Posting& posting) {
-        const auto d = static_cast<std::size_t>(posting.document);
-        return termScore(posting.weight(), d < m_lengths.size() ? m_lengths[d] : mean, mean);
-    });
 }
 
 void TermDictionary::clear()
 {
     std::vector<double>().swap(m_lengths);
     m_keys.clear();
-    m_stemmedKeys.clear();
-    std::vector<bool>().swap(m_englishDocuments);
+    m_stemPairs.clear();
 }
 
 TermCounter::TermCounter(std::string forcedLanguage) : m_forcedLanguage(primaryLanguage(forcedLanguage)) {}

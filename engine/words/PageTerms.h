@@ -6,6 +6,8 @@
 #include "WordDictionary.h"
 #include "WordRules.h"
 
+class RankedWords;
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,7 +19,7 @@ struct PageTerms {
     // Each entry a stem, a zero byte and a key of the page that has that stem.
     WordTable<char> stemmedKeys;
     // The page is English: its keys are grouped by the plural rule (see
-    // TermDictionary::groupEnglishPlurals()).
+    // addEnglishPluralPairs()).
     bool englishPlurals = false;
     std::string language;  // the language the page was taken to be in ("" when unknown)
 };
@@ -36,39 +38,37 @@ double termScore(double frequency, double length, double meanLength);
 constexpr double kScoreCeiling = 2.2;  // k1 + 1
 
 // The companion word index of a job as it grows: each key's pages with their weights,
-// and the keys that share a stem. One per thread, joined in walk order at the end.
+// and the keys that share a stem, with the pages that gave each pair (so that a later
+// job can take a page's pairs out again). One per thread, joined in walk order at the end.
 class TermDictionary {
 public:
     // Enters a page's keys under its document index, weighed by fieldFrequency, its
     // length, and the stems of its words.
     void addPage(std::int32_t document, const PageTerms& page);
 
-    // Turns every posting's fieldFrequency into its termScore, once every page is in.
-    void scorePostings();
-
     // Adds other's postings of documents below documentLimit, and its stems.
     void merge(const TermDictionary& other, std::int32_t documentLimit);
 
-    // Groups the keys of English pages by the plural rule: each key with "s" or "es"
-    // taken off (isEnglishPlural) is a stem of it, and each is its own. Done once, at the
-    // end: the rule needs no page, only the keys.
-    void groupEnglishPlurals();
-
-    // Frees the keys' postings once they are ranked (the keys stay).
-    void releasePostings() { m_keys.releasePostings(); }
-
-    const WordDictionary& keys() const { return m_keys; }
-    // Each entry a stem, a zero byte and a key that has that stem.
-    const WordTable<char>& stemmedKeys() const { return m_stemmedKeys; }
+    WordDictionary& keys() { return m_keys; }
+    // Each word a stem, a zero byte and a key that has that stem, with its pages.
+    WordDictionary& stemPairs() { return m_stemPairs; }
+    // Each document's length (uses of keys), by document index; 0 for pages with none.
+    const std::vector<double>& lengths() const { return m_lengths; }
     bool empty() const { return m_keys.empty(); }
     void clear();
 
 private:
     WordDictionary m_keys;
-    WordTable<char> m_stemmedKeys;
-    std::vector<bool> m_englishDocuments;  // by document index
-    std::vector<double> m_lengths;         // uses of keys, by document index
+    WordDictionary m_stemPairs;
+    std::vector<double> m_lengths;  // uses of keys, by document index
 };
+
+// Groups the keys of English pages (englishDocuments, by document index) by the plural
+// rule: each key with "s" or "es" taken off (isEnglishPlural) is a stem of it, and each
+// is its own; the pairs go into stemmedKeys. Done once, at the end: the rule needs no
+// page, only the keys.
+void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& englishDocuments,
+                           WordTable<char>& stemmedKeys);
 
 // Counts the keys of pages by the word rules, each under the place where it stood, and
 // stems their words by the page's language. Keeps a stemmer and buffers from page to

@@ -32,6 +32,13 @@ void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords, 
     }
 }
 
+void WordDictionary::addDocument(std::string_view word, std::uint64_t hash, std::int32_t document)
+{
+    Postings& list = m_table.findOrInsert(word, hash);
+    if (list.empty() || list.back().document != document)
+        list.push_back(Posting{document, 0.0});
+}
+
 void WordDictionary::merge(const WordDictionary& other, std::int32_t documentLimit)
 {
     for (const auto& entry : other.m_table.entries()) {

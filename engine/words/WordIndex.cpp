@@ -18,6 +18,20 @@ void WordIndex::clear()
     std::vector<std::int32_t>().swap(m_documents);
 }
 
+void WordIndex::reserve(std::size_t words, std::size_t postings)
+{
+    m_words.reserve(words);
+    m_starts.reserve(words);
+    m_documents.reserve(postings);
+}
+
+void WordIndex::appendWord(std::string_view word, const std::int32_t* begin, const std::int32_t* end)
+{
+    m_words.push_back(word);
+    m_starts.push_back(m_documents.size());
+    m_documents.insert(m_documents.end(), begin, end);
+}
+
 void WordIndex::append(const WordIndex& other)
 {
     const std::size_t offset = m_documents.size();

@@ -2,8 +2,8 @@
 // the searcher whose state they share (its word list, titles and per-page arrays).
 define('ranking', ['matching', 'bounds'], function (matching, bounds) {
 
-var EXACT = matching.EXACT, FORM = matching.FORM, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
-var MAX_TERMS = bounds.MAX_TERMS;
+var EXACT = matching.EXACT, FORM = matching.FORM, PREFIX = matching.PREFIX, INNER = matching.INNER, FUZZY = matching.FUZZY, NONE = matching.NONE, wordClass = matching.wordClass;
+var MAX_TERMS = bounds.MAX_TERMS, MIN_PART = matching.MIN_INNER;
 var RRF_K = 10;             // reciprocal-rank fusion constant: the design's lists
 var SCORED_RRF_K = 5;       // and the word index's lists, ordered by score
 var PLACE_RANK = 1000;       // where a title or file-name match counts in a word's list
@@ -12,6 +12,13 @@ var PLACE_RANK = 1000;       // where a title or file-name match counts in a wor
 // Postfix, Apache, NFS, Samba, Squid...") says less of one of them than the section's
 // own page.
 var MIN_TITLE_SHARE = 2;
+// With the word index, the share of the title matched scales a page's fused score by
+// up to 1 + TITLE_SHARE_WEIGHT rather than ordering pages before it: a title a little
+// more about the query ("Planifier des tâches asynchrones : anacron" against
+// "Planifier des tâches avec cron et atd") no longer outranks a page that uses the
+// words far more. Any weight from 1/2 to 3 gave the same tuning halves.
+var TITLE_SHARE_WEIGHT = 2;
+var TITLE_ABOUT_SHARE = 5;
 // A page's fused score grows by SUMMARY_BOOST times the share of the query's words
 // that its summary holds as they are or in the plural (companion data): measured on
 // the held-out queries of bench/queries, as the other constants here.
@@ -97,7 +104,10 @@ function collect(searcher, terms, every) {
 // words that the terms matched when they were made (titleHits) are visited. A run of
 // unspaced letters counts for a title only when the title holds it as a page's text
 // must (runNeeds of its pairs), so that "ンド" of "ウィンドウ" alone does not make
-// "ハンドブック" a title match.
+// "ハンドブック" a title match. Covered words are counted in halves: with the word
+// index, a title word that a query word only begins with its stem or its whole
+// ("Paketbetreuer" for "Pakets") covers half a word, one that holds it further in
+// none ("Voreinstellung" for "einstellen"): a compound names another thing.
 function matchTitles(searcher, terms) {
   var titles = searcher.buildTitles(), stamp = ++searcher.stamp, T = terms.length, t, k, d, base;
   var stamps = searcher.titleStamp, covered = searcher.titleCovered, best = searcher.titleBest;
@@ -144,9 +154,12 @@ function matchTitles(searcher, terms) {
       d = list[k];
       base = d * MAX_TERMS;
       if (stamps[d] !== stamp) continue;
+      var halves = 0;
       for (t = 0; t < T; t++) {
-        if (classes[t] !== undefined && best[base + t] !== NONE) { covered[d]++; break; }
+        if (classes[t] === undefined || best[base + t] === NONE) continue;
+        halves = Math.max(halves, !searcher.unicode || classes[t] <= FORM ? 2 : classes[t] === PREFIX ? 1 : 0);
       }
+      covered[d] += halves;
     }
   });
 }
@@ -175,8 +188,9 @@ function matchSummaries(searcher, terms, docs) {
 
 // Title rank after matchTitles: 1 + (FUZZY - worst class) when the title holds every
 // query word, else 0; then 3 when the words of the file name are the query's words,
-// 2 when they hold all of them, 1 when they hold some; then the share of the title's
-// telling words matched, 0 to 10.
+// 2 when they hold all of them, 1 when they hold some (with the word index, a query
+// word of one or two letters holds only a whole file-name word: "a" of "mise a jour"
+// is no part of "apt"); then the share of the title's telling words matched, 0 to 10.
 function titleRank(searcher, d, terms) {
   var titles = searcher.titles, tier = 0, t, matched = searcher.titleStamp[d] === searcher.stamp;
   if (matched) {
@@ -186,14 +200,14 @@ function titleRank(searcher, d, terms) {
     }
     if (worst !== NONE) tier = 1 + FUZZY - worst;
   }
-  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d]) / size) : 0;
+  var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
   var name = titles.names[d], used = 0, all = true;
   for (t = 0; t < terms.length; t++) {
     var hit = false;
     for (var w = 0; w < name.length; w++) {
       var c = wordClass(terms[t], name[w]);
-      if (c !== NONE && !(searcher.unicode && c === INNER)) { hit = true; used++; }
+      if (c !== NONE && !(searcher.unicode && (c === INNER || (c > FORM && terms[t].text.length < MIN_PART)))) { hit = true; used++; }
     }
     all = all && hit;
   }
@@ -201,10 +215,22 @@ function titleRank(searcher, d, terms) {
   return tier * 64 + nameTier * 16 + share;
 }
 
+// With the word index, the title tier of a title rank, 0 to 11: twice the tier of the
+// title holding every query word, plus one when the query's words make up
+// TITLE_ABOUT_SHARE tenths of the title or more (a section's title against a chapter's
+// that also names its topic among others: "Configuration de l'impression" against
+// "Configuration de base : réseau, comptes, impression").
+function titleTier(tr) {
+  var tier = tr >> 6;
+  return tier > 0 ? 2 * tier + ((tr & 15) >= TITLE_ABOUT_SHARE ? 1 : 0) : 0;
+}
+
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
 // Orders documents in place: most query words, best worst class, title holding the
-// query, file name, share of the title matched, fused score, document number.
+// query, file name, share of the title matched, fused score, document number (with
+// the word index: units held, title holding the query, worst class, file name, fused
+// score scaled by the share of the title matched, document number).
 function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
@@ -216,9 +242,10 @@ function rank(searcher, docs, terms) {
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
     rankKey[d] = searcher.unicode
-      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 2640 + (tr >> 6) * 440 + (FUZZY - worst[d]) * 88 + (name >= 2 ? name : 0) * 22 + (tr & 15) * 2 + (name === 1 ? 1 : 0)
+      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 360 + titleTier(tr) * 30 + (FUZZY - worst[d]) * 6 + (name >= 2 ? name - 1 : 0) * 2 + (name === 1 ? 1 : 0)
       : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
     score[d] *= (searcher.lengthFactor ? searcher.lengthFactor[d] : 1) * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
+    if (searcher.unicode) score[d] *= 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;
     if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
     if (score[d] > top) top = score[d];
   }

@@ -35,7 +35,7 @@ function Searcher(docs, index, options) {
   this.score = new Float64Array(n);
   this.rankKey = new Int32Array(n);
   this.titleStamp = new Uint32Array(n);
-  this.titleCovered = new Uint16Array(n);
+  this.titleCovered = new Uint32Array(n); // halves of title words
   this.titleBest = new Uint8Array(n * MAX_TERMS);
   this.stamp = 0;
   this.seen = new Uint32Array(n);
@@ -151,10 +151,12 @@ var runNeeds = ranking.runNeeds;
 // or a run of unspaced letters, which a page holds when it holds all its pairs but one
 // in three (a compound may be written apart, "ログ ファイル", or end otherwise,
 // "スケジューリング"). When fewer than a screenful of pages hold every unit, they are
-// followed by those that lack one, but not the rarest: a reader's words are not always
-// the page's ("Zeitzone einstellen" for the page on time zones, which says
-// "konfigurieren"). When no page holds every unit, all of met. sizes: the number of
-// pairs the query asked for in each run (also those that match nothing). Sets
+// followed by those that lack one: a reader's words are not always the page's
+// ("Zeitzone einstellen" for the page on time zones, which says "konfigurieren"). Of
+// these, a page must hold the rarest unit, or have a title or file name that holds a
+// query word or its form (a page left untranslated, "Introduction to AppArmor", for
+// "apparmor профили"). When no page holds every unit, all of met. sizes: the number
+// of pairs the query asked for in each run (also those that match nothing). Sets
 // result.whole to the number of pages holding every unit, and leaves in unitHits how
 // many units each page of met holds, for ranking (search clears it).
 Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
@@ -187,6 +189,12 @@ Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
   if (whole.length === 0) docs = met;
   else if (whole.length < SOME_WORDS && U > 1) {
     for (i = 0; i < units[rarest].held.length; i++) seen[units[rarest].held[i]] = mark;
+    for (t = 0; t < terms.length; t++) {
+      for (k = 0; !terms[t].run && k < terms[t].places.length; k++) {
+        var place = terms[t].places[k];
+        if (place.cls <= matching.FORM) for (i = 0; i < place.docs.length; i++) seen[place.docs[i]] = mark;
+      }
+    }
     docs = whole.concat(met.filter(function (d) { return unitHits[d] === U - 1 && seen[d] === mark; }));
   }
   return docs;

@@ -14,6 +14,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 
 CLI = ""
 PAGE = b'<title>A</title><meta name="keywords" content="alpha">'
@@ -168,12 +169,69 @@ def signals(root):
         assert old_index(f"{root}/out", True), f"{sent}: {os.listdir(f'{root}/out')}"
 
 
+def watching(root):
+    """--watch: a burst of saves gives one run, an edit inside the destination none, and a
+    Ctrl-C during a run (held on a full log pipe) ends the program with the last good
+    index kept whole."""
+    for i in range(3000):
+        site = write(f"{root}/site/f{i % 20:02}/p{i:05}.htm", b"<title>Page</title><p>" + b"text %d " % i * 100)
+    site, out, fifo = os.path.dirname(site), f"{root}/site/out", f"{root}/log"
+    os.mkfifo(fifo)
+    process = subprocess.Popen([CLI, "--watch", "--threads", "1", "--log", fifo, site, out],
+                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    log, logged, printed = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK), [b""], [b""]
+
+    def pump(enough, seconds=120):
+        """Reads the log and the printed lines until enough(log) or seconds have passed."""
+        end = time.monotonic() + seconds
+        while not enough(logged[0]) and time.monotonic() < end:
+            for ready in select.select([log, process.stdout], [], [], 0.05)[0]:
+                chunk = os.read(ready if ready == log else process.stdout.fileno(), 65536)
+                (logged if ready == log else printed)[0] += chunk
+            if process.poll() is not None and not select.select([log, process.stdout], [], [], 0)[0]:
+                return
+
+    def runs_ended():
+        return logged[0].count(b"Indexing complete!")
+
+    try:
+        pump(lambda text: b"Watching " in printed[0])
+        assert b"Watching " in printed[0], printed[0]
+        for i in range(5):
+            write(f"{site}/burst/b{i}.htm", b"<title>Burst</title><p>burstword%d</p>" % i)
+        pump(lambda text: text.count(b"Indexing complete!") == 2, 60)
+        pump(lambda text: False, 2)  # no second run for the same burst
+        watch_lines = printed[0].split(b"Ctrl-C ends.\n", 1)[1].splitlines()
+        assert runs_ended() == 2 and len(watch_lines) == 1 and b": 3005 pages (5 read)" in watch_lines[0], (runs_ended(), printed)
+        write(f"{out}/notes.txt", b"written inside the destination")
+        pump(lambda text: False, 2)
+        assert runs_ended() == 2 and len(printed[0].split(b"Ctrl-C ends.\n", 1)[1].splitlines()) == 1, printed
+        kept = {name: read(f"{out}/{name}") for name in ("indexed_words.js", "indexed_docs.js", "indexed_pages.js")}
+        for i in range(0, 3000, 2):
+            write(f"{site}/f{i % 20:02}/p{i:05}.htm", b"<title>Changed</title><p>changed %d</p>" % i)
+        pump(lambda text: b"Parsing" in text.rsplit(b"Indexing complete!", 1)[-1], 60)
+        assert process.poll() is None and runs_ended() == 2, "the run did not start"
+        time.sleep(0.5)  # the log pipe fills: the run waits mid-way
+        process.send_signal(signal.SIGINT)
+        pump(lambda text: False, 120)
+        code = process.wait(timeout=120)
+        assert code == 1 and logged[0].endswith(b"Indexing interrupted!\n"), (code, logged[0][-200:])
+        assert b"indexing interrupted" in printed[0], printed[0]
+        assert {name: read(f"{out}/{name}") for name in kept} == kept, "the last good index was not kept"
+        assert not [name for name in os.listdir(out) if ".vantrel-" in name], os.listdir(out)
+    finally:
+        os.close(log)
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+
+
 def main():
     global CLI
     if len(sys.argv) < 3 or sys.argv[1] != "--cli":
         sys.exit(__doc__)
     CLI, failed = os.path.abspath(sys.argv[2]), 0
-    for case in [usage, log_lines, file_size_limit, sparse_pages, signals]:
+    for case in [usage, log_lines, file_size_limit, sparse_pages, signals, watching]:
         if len(sys.argv) > 3 and case.__name__ not in sys.argv[3:]:
             continue
         with tempfile.TemporaryDirectory(prefix="vantrel-cli-") as root:

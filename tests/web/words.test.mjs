@@ -32,6 +32,7 @@ test('page texts and queries follow the shared word cases', () => {
 // A word index as the indexer writes one, from pages [title, text, link share]: every
 // key of the title and text, its pages by weight (a title use 3, each other use a
 // little), and the stem groups given as [stem, word, ...].
+// pages: [title, text, share of the text in links, file name]; groups: [stem, key...].
 function site(pages, groups = []) {
   const weights = new Map();
   pages.forEach(([title, text], d) => {
@@ -46,7 +47,7 @@ function site(pages, groups = []) {
   });
   const words = [...weights.keys()].sort().map((k) => [k, ...[...weights.get(k)].sort((a, b) => b[1] - a[1] || a[0] - b[0]).map(([d]) => d)]);
   const at = (k) => words.findIndex((e) => e[0] === k);
-  const docs = pages.map(([title], d) => [d, title.toUpperCase(), `p${d}.html`, '']);
+  const docs = pages.map(([title, , , file], d) => [d, title.toUpperCase(), file || `p${d}.html`, '']);
   const terms = { format: 2, count: docs.length, check: S.documentsCheck(docs), words,
     groups: groups.map(([stem, ...forms]) => [stem, ...forms.map(at).filter((p) => p >= 0)]).sort((a, b) => (a[0] < b[0] ? -1 : 1)),
     links: pages.map((p) => p[2] || 0) };
@@ -116,6 +117,9 @@ test('searching the word index: accents, forms, compounds, runs of unspaced lett
     const result = searcher.search(q);
     assert.deepEqual([result.docs, result.partial], [want, false], q);
   }
+  // Without its last prolonged sound mark, a run may lack one pair less.
+  const server = site([['A', 'ログ用のサーバ'], ['B', 'ログ']]).searcher.search('ログサーバー');
+  assert.deepEqual([server.docs, server.whole], [[0], 1]);
   assert.deepEqual(["l'adresse", 'd’une qu\'il'].map((q) => searcher.search(q).terms.map((t) => t.text)), [['adresse'], ['une', 'qu', 'il']]);
   // The terms of a run of unspaced letters are its pairs, marked as the run.
   assert.deepEqual(searcher.search('プリンタの設定').terms.map((t) => [t.text, t.run]),
@@ -129,8 +133,10 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // The table of contents (90% links) holds every word but comes after the sections;
   // the title holding both words (as parts) before the page using both in its text.
   assert.deepEqual(find('druckereinrichtung'), [0, 4]);
-  // A word of two letters does not rank a title that a longer word of it begins.
+  // A word of one or two letters does not rank a title or file name that a longer word
+  // of it begins.
   assert.deepEqual(site([['Comptes', 'le mot de passe'], ['Détection des intrusions', 'le mot de passe']]).find('mot de passe'), [0, 1]);
+  assert.deepEqual(site([['Upgrades', 'mise a jour, mise a jour', 0, 'upgrade.html'], ['Tools', 'mise a jour', 0, 'apt.html']]).find('mise a jour'), [0, 1]);
   // A page's uses of the forms of a word add up (the others at half weight).
   assert.deepEqual(site([['A', 'квота'], ['B', 'квота квоты квотами']], [['квот', 'квота', 'квоты', 'квотами']]).find('квота'), [1, 0]);
   // The table of contents first in the word's list, as it uses the word most.
@@ -139,15 +145,28 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   // (the section that uses it most comes first); a pair of a run found in a title apart
   // from the rest of the run ("ンド" of "ハンドブック") is no title match; a run counts
   // once, however many of its pairs a page holds (the page lacking "ト管" of
-  // "アカウントの管理" holds the run too, and its title is all "ldap").
-  for (const [pages, q, want] of [
+  // "アカウントの管理" holds the run too, and its title is all "ldap"); a title word
+  // that only begins with the query word's stem (a compound) covers half a word; a
+  // title a little more about the query gives no place before a page using it far more;
+  // of two titles holding every query word, one half about them comes before one that
+  // lists them among others, though the other page holds the word as typed.
+  for (const [pages, q, want, groups] of [
     [[['Network services: Postfix, Apache, NFS, Samba, Squid, LDAP, SIP, XMPP', 'squid'], ['HTTP proxy', 'squid '.repeat(40)]], 'squid', [1, 0]],
     [[['Debian ハンドブック', 'ウィンドウマネージャ'], ['13.2 グラフィカル', 'ウィンドウマネージャ ウィンドウマネージャ']], 'ウィンドウマネー', [1, 0]],
     [[['Network services: Postfix, Apache, LDAP', 'アカウント管理 ldap'], ['LDAP', 'アカウントの管理']], 'LDAP アカウント管理', [1, 0]],
-  ]) assert.deepEqual(site(pages).find(q), want, q);
+    [[['Tâches : anacron, planification', 'tâches'], ['Tâches avec cron et atd', 'tâches '.repeat(50)], ['Autre', 'tâches '.repeat(40)]], 'tâches', [1, 0, 2]],
+    [[['Configuration de base : réseau, comptes, impression, clavier', 'configurer impression'], ["Configuration de l'impression", 'configuration impression']],
+      'configurer impression', [1, 0], [['configur', 'configurer', 'configuration']]],
+    [[['Paketbetreuer werden', 'abhängigkeiten ' + 'pakets '.repeat(40)], ['Pakets Information', 'abhängigkeiten pakets']], 'abhängigkeiten pakets', [1, 0], [['paket', 'paket', 'pakets']]],
+  ]) assert.deepEqual(site(pages, groups).find(q), want, q);
   // Fewer than a screenful hold every word: then the pages lacking one, but the rarest.
   const result = searcher.search('zeitzone einstellen');
   assert.deepEqual([result.docs, result.whole, result.partial], [[3, 4, 2], 2, false]);
+  // Or a page whose title holds a query word, though it lacks the rarest (a page left
+  // in English in a Russian manual).
+  const apparmor = site([['Структура книги', 'apparmor профили'], ['Introduction to AppArmor', 'apparmor profile'],
+    ['Профили', 'профили'], ['SELinux', 'apparmor selinux']]).searcher.search('apparmor профили');
+  assert.deepEqual([[...apparmor.docs].sort(), apparmor.whole], [[0, 1, 2], 1]);
 });
 
 test('marks by the word rules: whole words, runs where the query run stands', () => {

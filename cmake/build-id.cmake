@@ -1,0 +1,17 @@
+# Writes OUTPUT, a header that names this build of the engine by a checksum of its
+# sources (SOURCES, separated by |): a cache written by another build is never read.
+set(text "")
+string(REPLACE "|" ";" SOURCES "${SOURCES}")
+foreach(source IN LISTS SOURCES)
+  file(SHA256 "${source}" sum)
+  string(APPEND text "${sum}")
+endforeach()
+string(SHA256 id "${text}")
+string(SUBSTRING "${id}" 0 32 id)
+set(content "#pragma once\n#define VANTREL_BUILD_ID \"${id}\"\n")
+if(EXISTS "${OUTPUT}")
+  file(READ "${OUTPUT}" old)
+endif()
+if(NOT old STREQUAL content)
+  file(WRITE "${OUTPUT}" "${content}")
+endif()

@@ -1,0 +1,110 @@
+// Records of the cache's files, written and read through a buffer or in memory, with
+// their checksum.
+
+#include "CacheRecords.h"
+
+#include <new>
+#include <xxhash.h>
+
+namespace {
+constexpr std::size_t kBufferBytes = 1 << 20;
+}  // namespace
+
+struct CacheChecksum::State {
+    State() : hash(XXH3_createState())
+    {
+        if (!hash)
+            throw std::bad_alloc();
+        XXH3_64bits_reset(hash);
+    }
+    ~State() { XXH3_freeState(hash); }
+    XXH3_state_t* hash;
+};
+
+CacheChecksum::CacheChecksum() : m_state(std::make_unique<State>()) {}
+
+CacheChecksum::~CacheChecksum() = default;
+
+void CacheChecksum::add(std::string_view bytes)
+{
+    XXH3_64bits_update(m_state->hash, bytes.data(), bytes.size());
+}
+
+std::uint64_t CacheChecksum::value() const
+{
+    return XXH3_64bits_digest(m_state->hash);
+}
+
+std::uint64_t cacheChecksum(std::string_view bytes)
+{
+    return XXH3_64bits(bytes.data(), bytes.size());
+}
+
+void RecordWriter::put(std::string_view bytes)
+{
+    m_checksum.add(bytes);
+    if (!m_fileSystem) {
+        m_out.append(bytes.data(), bytes.size());
+        return;
+    }
+    if (m_buffer.size() + bytes.size() <= kBufferBytes) {
+        m_buffer.append(bytes.data(), bytes.size());
+        return;
+    }
+    // Large arrays go out from their own memory, after what waits before them.
+    if (flush() && !m_fileSystem->writeAll(m_fd, bytes))
+        m_failed = true;
+}
+
+bool RecordWriter::flush()
+{
+    if (m_fileSystem && !m_failed && !m_buffer.empty() && !m_fileSystem->writeAll(m_fd, m_buffer))
+        m_failed = true;
+    m_buffer.clear();
+    return !m_failed;
+}
+
+void RecordReader::take(char* to, std::uint64_t size)
+{
+    if (m_failed || size > m_left) {
+        m_failed = true;
+        return;
+    }
+    m_left -= size;
+    if (!m_fileSystem) {
+        std::memcpy(to, m_bytes.data(), size);
+        m_bytes.remove_prefix(size);
+        return;
+    }
+    char* const start = to;
+    const std::uint64_t wanted = size;
+    while (size > 0) {
+        if (m_bufferAt == m_buffer.size()) {
+            if (size >= kBufferBytes) {
+                // A large array is read straight into its place.
+                const ssize_t got = m_fileSystem->readSome(m_fd, to, size);
+                if (got <= 0) {
+                    m_failed = true;
+                    return;
+                }
+                to += got;
+                size -= static_cast<std::uint64_t>(got);
+                continue;
+            }
+            m_buffer.resize(kBufferBytes);
+            const ssize_t got = m_fileSystem->readSome(m_fd, m_buffer.data(), m_buffer.size());
+            if (got <= 0) {
+                m_failed = true;
+                return;
+            }
+            m_buffer.resize(static_cast<std::size_t>(got));
+            m_bufferAt = 0;
+        }
+        const std::size_t part = std::min<std::uint64_t>(size, m_buffer.size() - m_bufferAt);
+        std::memcpy(to, m_buffer.data() + m_bufferAt, part);
+        m_bufferAt += part;
+        to += part;
+        size -= part;
+    }
+    m_checksum.add(std::string_view(start, wanted));
+}

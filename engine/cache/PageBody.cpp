@@ -1,0 +1,72 @@
+// The cached body of a page: its words, keys, stems, text and sections as bytes.
+
+#include "PageBody.h"
+
+#include "CacheRecords.h"
+
+namespace {
+void writeWords(RecordWriter& out, const PageWords& words)
+{
+    out.number<std::uint64_t>(words.size());
+    for (const auto& entry : words.entries()) {
+        out.text(words.wordOf(entry));
+        for (std::int64_t count : {entry.value.keywordOrTitle, entry.value.other, entry.value.h1, entry.value.h2,
+                                   entry.value.h3, entry.value.link})
+            out.varint(static_cast<std::uint64_t>(count));
+    }
+}
+
+void readWords(RecordReader& in, PageWords& words)
+{
+    words.reset();
+    for (std::uint64_t n = in.count(6); n > 0 && !in.failed(); --n) {
+        WordCounts& counts = words.findOrInsert(in.text());
+        for (std::int64_t* count :
+             {&counts.keywordOrTitle, &counts.other, &counts.h1, &counts.h2, &counts.h3, &counts.link})
+            *count = static_cast<std::int64_t>(in.varint());
+    }
+}
+}  // namespace
+
+void writePageBody(const PageWords& words, const PageTerms* terms, const std::string* textEntry, bool textCut,
+                   std::string& out)
+{
+    // The text first: a page whose words stay in the tables needs nothing else.
+    RecordWriter record(out);
+    record.number<std::uint8_t>(textEntry != nullptr);
+    if (textEntry) {
+        record.text(*textEntry);
+        record.number<std::uint8_t>(textCut);
+    }
+    writeWords(record, words);
+    record.number<std::uint8_t>(terms != nullptr);
+    if (terms) {
+        writeWords(record, terms->keys);
+        record.number<std::uint64_t>(terms->stemmedKeys.size());
+        for (const auto& entry : terms->stemmedKeys.entries())
+            record.text(terms->stemmedKeys.wordOf(entry));
+        record.number<std::uint8_t>(terms->englishPlurals);
+        record.text(terms->language);
+    }
+}
+
+bool readPageBody(std::string_view bytes, PageBody& body, bool textOnly)
+{
+    RecordReader in(bytes);
+    if (in.number<std::uint8_t>()) {
+        body.textEntry = in.text();
+        body.textCut = in.number<std::uint8_t>() != 0;
+    }
+    if (textOnly)
+        return !in.failed();
+    readWords(in, body.words);
+    if (in.number<std::uint8_t>()) {
+        readWords(in, body.terms.keys);
+        body.terms.stemmedKeys.reset();
+        for (std::uint64_t n = in.count(1); n > 0 && !in.failed(); --n)
+            body.terms.stemmedKeys.findOrInsert(in.text());
+        body.terms.englishPlurals = in.number<std::uint8_t>() != 0;
+        body.terms.language = in.text();
+    }
+    return !in.failed() && in.atEnd();
+}

@@ -1,0 +1,456 @@
+// The cache of a destination: the results of the pages a job read and the ranked tables
+// of its index, kept in the user's private cache folder for the next job.
+
+#include "PageCache.h"
+
+#include "BuildId.h"
+#include "CacheRecords.h"
+#include "FolderWalker.h"
+#include "StagedFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+const char* const kMagic = "VantrelIndexer page cache\n";
+constexpr std::uint32_t kFormat = 2;
+const char* const kIndexName = "index";
+const char* const kSegmentPrefix = "segment-";
+// Time stamps are trusted only for files last changed this long before a job started:
+// coarser clocks (some file systems keep whole or even two seconds) could hide a change
+// made in the same tick as the read.
+constexpr std::int64_t kStampGranularity = 2'000'000'000;
+
+std::int64_t nanoseconds(const struct timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+// Whether a number names a segment file: "segment-" and decimal digits.
+bool segmentNumber(const std::string& name, std::uint32_t& number)
+{
+    const std::size_t prefix = std::strlen(kSegmentPrefix);
+    if (name.size() <= prefix || name.size() > prefix + 9 || name.compare(0, prefix, kSegmentPrefix) != 0)
+        return false;
+    number = 0;
+    for (std::size_t i = prefix; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+        number = number * 10 + static_cast<std::uint32_t>(name[i] - '0');
+    }
+    return true;
+}
+
+std::string segmentName(std::uint32_t number)
+{
+    return kSegmentPrefix + std::to_string(number);
+}
+
+void writeKey(RecordWriter& out, const PageFileKey& key)
+{
+    out.number(key.device);
+    out.number(key.inode);
+    out.number(key.size);
+    out.number(key.modified);
+    out.number(key.changed);
+}
+
+PageFileKey readKey(RecordReader& in)
+{
+    PageFileKey key;
+    key.device = in.number<std::uint64_t>();
+    key.inode = in.number<std::uint64_t>();
+    key.size = in.number<std::int64_t>();
+    key.modified = in.number<std::int64_t>();
+    key.changed = in.number<std::int64_t>();
+    return key;
+}
+
+// Why an open folder may not hold the cache: "" when it is the user's and nobody
+// else's.
+std::string privacyProblem(FileSystem& fileSystem, int folder)
+{
+    struct stat info;
+    if (!fileSystem.statAt(folder, "", info, false) || !S_ISDIR(info.st_mode))
+        return "it is no folder";
+    if (info.st_uid != ::geteuid())
+        return "it belongs to another user";
+    if (info.st_mode & (S_IRWXG | S_IRWXO))
+        return "other users may enter it";
+    return {};
+}
+}  // namespace
+
+PageFileKey pageFileKey(const struct stat& info)
+{
+    PageFileKey key;
+    key.device = info.st_dev;
+    key.inode = info.st_ino;
+    key.size = info.st_size;
+    key.modified = nanoseconds(info.st_mtim);
+    key.changed = nanoseconds(info.st_ctim);
+    return key;
+}
+
+bool PageCache::racyAt(const PageFileKey& key, std::int64_t jobStart)
+{
+    return std::max(key.modified, key.changed) >= jobStart - kStampGranularity;
+}
+
+PageCache::PageCache(std::string folder, std::string settings, FileSystem& fileSystem)
+    : m_folder(std::move(folder)), m_settings(std::move(settings)), m_fileSystem(fileSystem)
+{
+}
+
+PageCache::~PageCache()
+{
+    if (m_newSegmentFd >= 0) {
+        // Not saved: nothing will name its bodies.
+        m_fileSystem.close(m_newSegmentFd);
+        m_fileSystem.remove(m_folderFd, segmentName(m_newSegment));
+    }
+    for (const auto& segment : m_segments)
+        if (segment.second >= 0)
+            m_fileSystem.close(segment.second);
+    if (m_folderFd >= 0)
+        m_fileSystem.close(m_folderFd);
+}
+
+std::string PageCache::folderFor(const std::string& destinationFolder)
+{
+    std::string root;
+    const char* cacheHome = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    if (cacheHome && cacheHome[0] == '/')
+        root = cacheHome;
+    else if (home && home[0] == '/')
+        root = std::string(home) + "/.cache";
+    else
+        return {};
+    std::string real = realPath(destinationFolder);
+    if (real.empty())
+        real = destinationFolder;
+    char name[17];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(cacheChecksum(real)));
+    return root + "/vantrelindexer/" + name;
+}
+
+bool PageCache::openFolder()
+{
+    // Every folder from the cache root on is made private when missing, and entered
+    // without following a link; the last two (vantrelindexer/ and this destination's) must
+    // be the user's own and closed to others.
+    const std::size_t last = m_folder.rfind('/');
+    const std::size_t parent = last == std::string::npos || last == 0 ? std::string::npos : m_folder.rfind('/', last - 1);
+    if (parent == std::string::npos || parent == 0) {
+        m_problem = "no cache folder";
+        return false;
+    }
+    const std::string root = m_folder.substr(0, parent);
+    FileHandle at(m_fileSystem, m_fileSystem.openFolder(AT_FDCWD, root, true));
+    if (!at && errno == ENOENT) {
+        // The cache root ($HOME/.cache) itself, made as the user's own like any folder above.
+        for (std::size_t slash = root.find('/', 1); slash != std::string::npos || !at; slash = root.find('/', slash + 1)) {
+            const std::string part = slash == std::string::npos ? root : root.substr(0, slash);
+            if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+                break;
+            if (slash == std::string::npos) {
+                at = FileHandle(m_fileSystem, m_fileSystem.openFolder(AT_FDCWD, root, true));
+                break;
+            }
+        }
+    }
+    if (!at) {
+        m_problem = root + ": " + std::strerror(errno);
+        return false;
+    }
+    for (const std::string& name : {m_folder.substr(parent + 1, last - parent - 1), m_folder.substr(last + 1)}) {
+        if (!m_fileSystem.makeFolder(at.fd(), name, 0700) && errno != EEXIST) {
+            m_problem = std::strerror(errno);
+            return false;
+        }
+        FileHandle inner(m_fileSystem, m_fileSystem.openFolder(at.fd(), name, false));
+        if (!inner) {
+            m_problem = std::strerror(errno);
+            return false;
+        }
+        if (const std::string problem = privacyProblem(m_fileSystem, inner.fd()); !problem.empty()) {
+            m_problem = "not used: " + problem;
+            return false;
+        }
+        at = std::move(inner);
+    }
+    m_folderFd = at.release();
+    return true;
+}
+
+bool PageCache::open()
+{
+    if (!openFolder()) {
+        m_problem = m_folder + ": " + m_problem;
+        return false;
+    }
+    load();
+    return true;
+}
+
+void PageCache::load()
+{
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kIndexName, false));
+    struct stat info;
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
+        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
+        return;
+    RecordReader in(m_fileSystem, file.fd(), static_cast<std::uint64_t>(info.st_size));
+    if (in.text() != kMagic || in.number<std::uint32_t>() != kFormat || in.text() != VANTREL_BUILD_ID
+        || in.text() != m_settings)
+        return;
+    std::vector<CachedPage> pages(in.count(100));
+    for (CachedPage& page : pages) {
+        page.key = readKey(in);
+        page.contentHash = in.number<std::uint64_t>();
+        page.racy = in.number<std::uint8_t>() != 0;
+        page.tooComplex = in.number<std::uint8_t>() != 0;
+        page.englishPlurals = in.number<std::uint8_t>() != 0;
+        page.linkShare = in.number<std::int32_t>();
+        page.textBytes = in.number<std::uint64_t>();
+        page.title = in.text();
+        page.contentTitle = in.text();
+        page.summary = in.text();
+        page.language = in.text();
+        page.segment = in.number<std::uint32_t>();
+        page.offset = in.number<std::uint64_t>();
+        page.length = in.number<std::uint64_t>();
+        page.checksum = in.number<std::uint64_t>();
+    }
+    std::vector<CachedDocument> documents(in.count(6));
+    for (CachedDocument& document : documents) {
+        document.path = in.text();
+        document.page = in.number<std::int32_t>();
+        document.wordsEntered = in.number<std::uint8_t>() != 0;
+        if (document.page < -1 || document.page >= static_cast<std::int64_t>(pages.size()))
+            in.fail();
+    }
+    CachedTables tables;
+    bool tablesRead = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
+    in.array(tables.keyLengths);
+    tablesRead = tablesRead && tables.keyLengths.size() <= documents.size();
+    const std::uint64_t checksum = in.checksum();
+    if (!tablesRead || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
+        return;
+    for (RankedWords* table : {&tables.words, &tables.keys, &tables.stemPairs})
+        for (std::size_t p = 0; p < table->postingCount(); ++p)
+            if (static_cast<std::size_t>(table->document(p)) >= documents.size())
+                return;
+    m_pages = std::move(pages);
+    m_documents = std::move(documents);
+    m_tables = std::move(tables);
+    for (std::size_t i = 0; i < m_pages.size(); ++i)
+        m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
+}
+
+const CachedPage* PageCache::find(const PageFileKey& key) const
+{
+    const auto found = m_byInode.find(key.inode ^ (key.device << 40));
+    if (found == m_byInode.end() || m_pages[found->second].key != key)
+        return nullptr;
+    return &m_pages[found->second];
+}
+
+int PageCache::segmentDescriptor(std::uint32_t segment) const
+{
+    auto found = m_segments.find(segment);
+    if (found == m_segments.end()) {
+        int fd = m_fileSystem.openForReading(m_folderFd, segmentName(segment), false);
+        struct stat info;
+        if (fd >= 0 && (!m_fileSystem.statAt(fd, "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())) {
+            m_fileSystem.close(fd);
+            fd = -1;
+        }
+        found = m_segments.emplace(segment, fd).first;
+    }
+    return found->second;
+}
+
+bool PageCache::readBody(const CachedPage& page, std::string& body) const
+{
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        fd = segmentDescriptor(page.segment);
+    }
+    if (fd < 0 || page.length > (std::uint64_t(1) << 40))
+        return false;
+    body.resize(page.length);
+    std::size_t done = 0;
+    while (done < body.size()) {
+        const ssize_t got = m_fileSystem.readAt(fd, body.data() + done, body.size() - done,
+                                                static_cast<off_t>(page.offset + done));
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return cacheChecksum(body) == page.checksum;
+}
+
+bool PageCache::openNewSegment()
+{
+    std::vector<FolderEntry> entries;
+    m_fileSystem.listFolder(m_folderFd, entries);
+    std::uint32_t highest = 0, number;
+    for (const FolderEntry& entry : entries)
+        if (segmentNumber(entry.name, number))
+            highest = std::max(highest, number);
+    for (const CachedPage& page : m_pages)
+        highest = std::max(highest, page.segment);
+    m_newSegment = highest + 1;
+    m_newSegmentFd = m_fileSystem.createNew(m_folderFd, segmentName(m_newSegment), 0600);
+    m_newSegmentSize = 0;
+    return m_newSegmentFd >= 0;
+}
+
+bool PageCache::addBody(std::string_view body, CachedPage& page)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_folderFd < 0 || (m_newSegmentFd < 0 && (m_newSegment != 0 || !openNewSegment())))
+        return false;
+    if (!m_fileSystem.writeAll(m_newSegmentFd, body)) {
+        // Bodies written before are whole, but the file's end is no longer known.
+        m_fileSystem.close(m_newSegmentFd);
+        m_fileSystem.remove(m_folderFd, segmentName(m_newSegment));
+        m_newSegmentFd = -1;
+        return false;
+    }
+    page.segment = m_newSegment;
+    page.offset = m_newSegmentSize;
+    page.length = body.size();
+    page.checksum = cacheChecksum(body);
+    m_newSegmentSize += body.size();
+    return true;
+}
+
+bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables,
+                     bool tablesChanged)
+{
+    if (m_folderFd < 0)
+        return false;
+    auto samePage = [](const CachedPage& a, const CachedPage& b) {
+        return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset;
+    };
+    auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
+        return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
+    };
+    if (!tablesChanged && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+        && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
+        return true;  // what is on disk says it all
+    // Segments whose bodies are mostly unused now: their live bodies move to the new
+    // segment, so that the cache stays within about twice what it holds.
+    std::map<std::uint32_t, std::uint64_t> used;
+    for (const CachedPage& page : pages)
+        used[page.segment] += page.length;
+    std::string body;
+    for (CachedPage& page : pages) {
+        if (page.segment == m_newSegment && m_newSegment != 0)
+            continue;
+        struct stat info;
+        const int fd = segmentDescriptor(page.segment);
+        const bool sparse = fd < 0 || !m_fileSystem.statAt(fd, "", info, false)
+            || 2 * used[page.segment] < static_cast<std::uint64_t>(info.st_size);
+        if (sparse && !(readBody(page, body) && addBody(body, page))) {
+            page.segment = 0;  // lost: the entry goes below
+            page.length = 0;
+        }
+    }
+    std::vector<std::int32_t> kept(pages.size(), -1);
+    std::vector<CachedPage> live;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i].segment == 0)
+            continue;
+        kept[i] = static_cast<std::int32_t>(live.size());
+        live.push_back(std::move(pages[i]));
+    }
+    for (CachedDocument& document : documents)
+        if (document.page >= 0)
+            document.page = kept[document.page];
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_newSegmentFd >= 0) {
+            m_fileSystem.close(m_newSegmentFd);
+            m_newSegmentFd = -1;
+        }
+    }
+
+    // Written whole under a name nobody can predict, then renamed over the old index.
+    const std::string temporary = "index." + unpredictableDigits();
+    const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
+    bool written = fd >= 0;
+    if (written) {
+        RecordWriter out(m_fileSystem, fd);
+        out.text(kMagic);
+        out.number(kFormat);
+        out.text(VANTREL_BUILD_ID);
+        out.text(m_settings);
+        out.number<std::uint64_t>(live.size());
+        for (const CachedPage& page : live) {
+            writeKey(out, page.key);
+            out.number(page.contentHash);
+            out.number<std::uint8_t>(page.racy);
+            out.number<std::uint8_t>(page.tooComplex);
+            out.number<std::uint8_t>(page.englishPlurals);
+            out.number(page.linkShare);
+            out.number(page.textBytes);
+            out.text(page.title);
+            out.text(page.contentTitle);
+            out.text(page.summary);
+            out.text(page.language);
+            out.number(page.segment);
+            out.number(page.offset);
+            out.number(page.length);
+            out.number(page.checksum);
+        }
+        out.number<std::uint64_t>(documents.size());
+        for (const CachedDocument& document : documents) {
+            out.text(document.path);
+            out.number(document.page);
+            out.number<std::uint8_t>(document.wordsEntered);
+        }
+        tables.words.write(out);
+        tables.keys.write(out);
+        tables.stemPairs.write(out);
+        out.array(tables.keyLengths);
+        out.number(out.checksum());
+        written = out.flush();
+        m_fileSystem.close(fd);
+    }
+    written = written && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, kIndexName);
+    if (!written) {
+        m_fileSystem.remove(m_folderFd, temporary);
+        return false;
+    }
+    m_newSegment = 0;  // named by the index now: kept
+    removeUnusedSegments(live);
+    return true;
+}
+
+void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
+{
+    std::vector<bool> inUse;
+    for (const CachedPage& page : pages) {
+        if (page.segment >= inUse.size())
+            inUse.resize(page.segment + 1);
+        inUse[page.segment] = true;
+    }
+    std::vector<FolderEntry> entries;
+    m_fileSystem.listFolder(m_folderFd, entries);
+    std::uint32_t number;
+    for (const FolderEntry& entry : entries) {
+        if (segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
+            m_fileSystem.remove(m_folderFd, entry.name);
+        else if (entry.name.rfind("index.", 0) == 0 && areUnpredictableDigits(entry.name.substr(6)))
+            m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
+    }
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "FileSystem.h"
+#include "RankedWords.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+#include <sys/stat.h>
+
+// A page file as its open descriptor tells it: what must all stay the same for the page
+// to count as unchanged. Times in nanoseconds; the change time catches a file whose
+// modification time was set back.
+struct PageFileKey {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+
+    bool operator==(const PageFileKey& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size && modified == other.modified
+            && changed == other.changed;
+    }
+    bool operator!=(const PageFileKey& other) const { return !(*this == other); }
+};
+PageFileKey pageFileKey(const struct stat& info);
+
+// What reading a page gave, kept so that an unchanged page is not read again: its title,
+// what a reader sees of it, and where its words, keys and text lie (its body).
+struct CachedPage {
+    PageFileKey key;
+    std::uint64_t contentHash = 0;  // of the page's bytes as read
+    // Changed within the time stamps' granularity of the job that read it: its key may
+    // not tell a later change, so its bytes are compared before it is trusted.
+    bool racy = false;
+    bool tooComplex = false;
+    bool englishPlurals = false;
+    std::int32_t linkShare = 0;
+    std::uint64_t textBytes = 0;
+    std::string title;         // upper-cased and escaped, as indexed_docs.js has it
+    std::string contentTitle;  // the title element as a reader sees it ("" when none)
+    std::string summary;
+    std::string language;
+    // The body: in segment file number `segment`, at offset, its length and checksum.
+    std::uint32_t segment = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    std::uint64_t checksum = 0;
+};
+
+// One document of the job that wrote the cache, in document order.
+struct CachedDocument {
+    std::string path;          // as the walk joined it
+    std::int32_t page = -1;    // its entry in pages(), or -1 when it was not read
+    bool wordsEntered = false; // its words are in the tables
+};
+
+// The tables of the job that wrote the cache, ranked.
+struct CachedTables {
+    RankedWords words;      // indexed_words.js
+    RankedWords keys;       // the keys of indexed_terms.js, in UTF-16 order
+    RankedWords stemPairs;  // "stem\0key" of each page, with the pages that gave it
+    std::vector<double> keyLengths;  // each document's uses of keys, by document index
+};
+
+// The cache of one destination: what each page gave and the tables of the last job, in
+// a folder private to the user (see folderFor()). It is only ever a shortcut: a file
+// that is missing, of another version or build, written with other settings, cut or
+// damaged is thrown away whole and the job reads every page, as it would without it;
+// a cache that cannot be written costs the next job its speed, nothing else.
+//
+// Files: "index" (a header with the format, the build and the settings, the pages, the
+// documents and the tables, and a checksum of it all), written whole under a temporary
+// name and renamed; and segment files "segment-N" of page bodies, one made per job
+// for the pages it read, each body with its own checksum. A segment whose bodies are
+// mostly no longer used is copied into the new one and removed.
+class PageCache {
+public:
+    // folder: this destination's cache folder; settings: every option that changes
+    // what a page gives, as text.
+    PageCache(std::string folder, std::string settings, FileSystem& fileSystem = FileSystem::real());
+    ~PageCache();
+    PageCache(const PageCache&) = delete;
+    PageCache& operator=(const PageCache&) = delete;
+
+    // The cache folder for a destination: $XDG_CACHE_HOME (an absolute path), else
+    // $HOME/.cache, then vantrelindexer/ and a name drawn from the destination's real
+    // path. "" when there is no home to put it in.
+    static std::string folderFor(const std::string& destinationFolder);
+
+    // Opens the folder (made 0700 when missing; refused when it is a link, not the
+    // user's own, or others may enter it) and reads the last job's cache; what does not
+    // match is dropped. False when the folder cannot be used at all (problem() says why).
+    bool open();
+    const std::string& problem() const { return m_problem; }
+
+    const std::vector<CachedPage>& pages() const { return m_pages; }
+    const std::vector<CachedDocument>& documents() const { return m_documents; }
+    const CachedTables& tables() const { return m_tables; }
+    // The page entry of a file, or null.
+    const CachedPage* find(const PageFileKey& key) const;
+    // The body of a page, checked; false when it cannot be read or does not match.
+    bool readBody(const CachedPage& page, std::string& body) const;
+
+    // Adds the body of a page read by this job to the new segment and sets where it lies
+    // in page. Safe from several threads. False when it cannot be written (the page is
+    // then not kept).
+    bool addBody(std::string_view body, CachedPage& page);
+
+    // Replaces the cache with the new job's: its pages (each body either added by this
+    // job or one of the old cache's), documents and tables. Old bodies in mostly unused
+    // segments are copied first; segments nothing uses any more are removed. Nothing is
+    // written when nothing changed: the same pages and documents, and tablesChanged false.
+    bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables,
+              bool tablesChanged);
+
+    // Whether a file stamped at the given times (nanoseconds) may change again without
+    // its times telling, seen from a job that started at jobStart.
+    static bool racyAt(const PageFileKey& key, std::int64_t jobStart);
+
+private:
+    bool openFolder();
+    void load();
+    bool openNewSegment();
+    int segmentDescriptor(std::uint32_t segment) const;
+    void removeUnusedSegments(const std::vector<CachedPage>& pages);
+
+    std::string m_folder;
+    std::string m_settings;
+    FileSystem& m_fileSystem;
+    int m_folderFd = -1;
+    std::string m_problem;
+    std::vector<CachedPage> m_pages;
+    std::vector<CachedDocument> m_documents;
+    CachedTables m_tables;
+    std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
+    mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number
+    std::uint32_t m_newSegment = 0;
+    int m_newSegmentFd = -1;
+    std::uint64_t m_newSegmentSize = 0;
+    mutable std::mutex m_mutex;
+};

@@ -1,0 +1,189 @@
+// The page cache: a job that takes unchanged pages from the cache writes, byte for byte,
+// what a job that reads every page writes, whatever changed in between; a damaged or
+// foreign cache is never trusted.
+
+#include "IndexEngine.h"
+#include "TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <regex>
+
+namespace {
+
+// Every file a job wrote, by name, the pieces of indexed_text/ among them.
+std::map<std::string, std::string> outputOf(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string& name : folderEntries(folder)) {
+        if (name == "indexed_text") {
+            for (const std::string& piece : folderEntries(folder + "/indexed_text"))
+                files["indexed_text/" + piece] = readFile(folder + "/indexed_text/" + piece);
+            continue;
+        }
+        files[name] = readFile(folder + "/" + name);
+    }
+    return files;
+}
+
+// count words of filler text, each with a blank before it.
+std::string words(int count)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i)
+        text += " filler" + std::to_string(i % 7);
+    return text;
+}
+
+class PageCacheJobs : public ::testing::Test {
+protected:
+    PageCacheJobs()
+    {
+        tree.write("site/index.html", "<title>Home</title><h1>Welcome</h1><p>lamps and switches</p>");
+        tree.write("site/b.htm", "<html lang=en><title>Lamps</title><p>A lamp lights rooms.</p>");
+        tree.write("site/docs/c.html", "<title>Wiring</title><h2>Cables</h2><p>copper cable colours</p>");
+        tree.write("site/docs/d.html", "<title>Straße</title><p>Über die Leitungen</p>");
+    }
+
+    // Runs the same job with the cache and without it and compares what they wrote.
+    void expectSameOutput(const std::string& trace)
+    {
+        SCOPED_TRACE(trace);
+        for (bool cached : {true, false}) {
+            IndexEngine engine;
+            engine.sourceFolder = tree.path("site");
+            engine.destinationFolder = tree.folder(cached ? "cached" : "fresh");
+            engine.contentMode = contentMode;
+            engine.pathMode = pathMode;
+            engine.excludePatterns = excludes;
+            engine.companionData = true;
+            engine.threadCount = 2;
+            engine.cacheFolder = cached ? tree.path("cache/vantrelindexer/site") : "";
+            ASSERT_TRUE(engine.buildIndex()) << engine.failure;
+            EXPECT_EQ(engine.cacheProblem, "");
+        }
+        EXPECT_EQ(outputOf(tree.path("cached")), outputOf(tree.path("fresh")));
+    }
+
+public:
+    TempTree tree;
+    ContentMode contentMode = ContentMode::AllContent;
+    PathMode pathMode = PathMode::RelativePath;
+    std::vector<std::string> excludes;
+};
+
+TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
+{
+    const struct {
+        const char* change;
+        std::function<void(PageCacheJobs&)> make;
+    } changes[] = {
+        {"nothing", [](PageCacheJobs&) {}},
+        {"a page edited", [](PageCacheJobs& t) { t.tree.write("site/b.htm", "<title>Lamps</title><p>LED lamps now</p>"); }},
+        {"same size and time, other bytes",
+         [](PageCacheJobs& t) {
+             struct stat info;
+             ::stat(t.tree.path("site/docs/c.html").c_str(), &info);
+             t.tree.write("site/docs/c.html", "<title>Wiring</title><h2>Cables</h2><p>silver cable colours</p>",
+                          info.st_mtime);
+         }},
+        {"a page renamed",
+         [](PageCacheJobs& t) { ::rename(t.tree.path("site/b.htm").c_str(), t.tree.path("site/z.htm").c_str()); }},
+        {"a page before all others", [](PageCacheJobs& t) { t.tree.write("site/a.htm", "<title>First</title><p>first</p>"); }},
+        {"a page removed", [](PageCacheJobs& t) { ::unlink(t.tree.path("site/docs/d.html").c_str()); }},
+        {"new folders", [](PageCacheJobs& t) { t.tree.write("site/docs/new/deep/e.html", "<title>Deep</title><p>deep lamp</p>"); }},
+        {"a hard link to a page", [](PageCacheJobs& t) { ::link(t.tree.path("site/index.html").c_str(), t.tree.path("site/docs/again.html").c_str()); }},
+        {"a page asks not to be indexed",
+         [](PageCacheJobs& t) {
+             t.tree.write("site/docs/c.html", "<meta name=robots content=noindex><title>Wiring</title><p>copper</p>");
+         }},
+        {"and no longer asks",
+         [](PageCacheJobs& t) { t.tree.write("site/docs/c.html", "<title>Wiring</title><p>copper wire</p>"); }},
+        {"an ignore file", [](PageCacheJobs& t) { t.tree.write("site/.vantrelignore", "docs/new/\n"); }},
+        {"an exclude besides", [](PageCacheJobs& t) { t.excludes = {"index.html"}; }},
+        {"neither", [](PageCacheJobs& t) {
+             t.excludes.clear();
+             ::unlink(t.tree.path("site/.vantrelignore").c_str());
+         }},
+        // zeta ranks the short page first while pages are short, the long one once the
+        // mean length has grown: the kept pages' order must follow.
+        {"two pages share a word",
+         [](PageCacheJobs& t) {
+             t.tree.write("site/rank/long.html", "<p>zeta zeta" + words(198) + "</p>");
+             t.tree.write("site/rank/short.html", "<p>zeta" + words(1) + "</p>");
+         }},
+        {"a longer page moves the mean",
+         [](PageCacheJobs& t) { t.tree.write("site/rank/longer.html", "<p>" + words(3000) + "</p>"); }},
+        {"titles only", [](PageCacheJobs& t) { t.contentMode = ContentMode::KeywordsTitles; }},
+        {"all content again", [](PageCacheJobs& t) { t.contentMode = ContentMode::AllContent; }},
+        {"full paths", [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
+        {"a damaged cache",
+         [](PageCacheJobs& t) {
+             const std::string index = t.tree.path("cache/vantrelindexer/site/index");
+             std::string bytes = readFile(index);
+             bytes[bytes.size() / 2] ^= 0x55;
+             t.tree.write("cache/vantrelindexer/site/index", bytes);
+         }},
+        {"a cut cache",
+         [](PageCacheJobs& t) {
+             const std::string index = t.tree.path("cache/vantrelindexer/site/index");
+             ::truncate(index.c_str(), 100);
+         }},
+        {"damaged page bodies",
+         [](PageCacheJobs& t) {
+             for (const std::string& name : folderEntries(t.tree.path("cache/vantrelindexer/site")))
+                 if (name.rfind("segment-", 0) == 0)
+                     t.tree.write("cache/vantrelindexer/site/" + name, std::string(4096, 'x'));
+             t.tree.write("site/b.htm", "<title>Lamps</title><p>changed once more</p>");
+             ::rename(t.tree.path("site/index.html").c_str(), t.tree.path("site/home.html").c_str());
+         }},
+    };
+    for (const auto& change : changes) {
+        change.make(*this);
+        expectSameOutput(change.change);
+    }
+}
+
+TEST(PageCache, IsPrivateToTheUserAndRefusesAFolderOthersMayEnter)
+{
+    TempTree tree;
+    tree.write("site/a.htm", "<title>A</title>");
+    IndexEngine engine;
+    engine.sourceFolder = tree.path("site");
+    engine.destinationFolder = tree.folder("out");
+    engine.cacheFolder = tree.path("cache/vantrelindexer/site");
+    ASSERT_TRUE(engine.buildIndex());
+    for (const char* folder : {"cache/vantrelindexer", "cache/vantrelindexer/site"}) {
+        struct stat info;
+        ASSERT_EQ(::lstat(tree.path(folder).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+    for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site"))) {
+        struct stat info;
+        ASSERT_EQ(::lstat(tree.path("cache/vantrelindexer/site/" + name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << name;
+    }
+
+    const struct {
+        const char* setUp;
+        std::function<void()> make;
+    } refused[] = {
+        {"others may enter", [&] { ::chmod(tree.path("cache/vantrelindexer/site").c_str(), 0777); }},
+        {"a link", [&] {
+             std::system(("rm -rf '" + tree.path("cache/vantrelindexer/site") + "'").c_str());
+             tree.folder("elsewhere");
+             ::chmod(tree.path("elsewhere").c_str(), 0700);
+             ::symlink(tree.path("elsewhere").c_str(), tree.path("cache/vantrelindexer/site").c_str());
+         }},
+    };
+    for (const auto& row : refused) {
+        row.make();
+        EXPECT_TRUE(engine.buildIndex()) << row.setUp;  // a cache that cannot be used costs only speed
+        EXPECT_NE(engine.cacheProblem, "") << row.setUp;
+    }
+    EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
+}
+
+}  // namespace
