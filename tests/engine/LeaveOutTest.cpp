@@ -98,6 +98,7 @@ TEST(ExcludeRules, FollowTheIgnoreFileSyntaxLastMatchDeciding)
         {"genindex*.html", "genindex.html", file},
         {"genindex*.html", "library/genindex-all.html", file},  // no slash: at any depth
         {"# genindex.html\n\n", "genindex.html", no},
+        {"#x.html", "#x.html", no},                              // a comment, not a pattern
         {"\\#x.html", "#x.html", file},
         {"_sources/", "_sources/", file},
         {"_sources/", "a/b/_sources/", file},
