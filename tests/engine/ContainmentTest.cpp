@@ -83,32 +83,18 @@ std::string everything(const std::string& folder)
     return all;
 }
 
-class Containment : public ::testing::Test {
+class Containment : public SiteJob {
 protected:
     Containment()
     {
         secret = tree.write("secret/s.htm", kSecret);
-        engine.sourceFolder = tree.folder("site");
-        engine.destinationFolder = tree.folder("out");
-        engine.progressLog = &log;
         engine.companionData = true;
         engine.contentMode = ContentMode::AllContent;
         engine.fileSystem = &fileSystem;
     }
-
-    Lines locations()
-    {
-        Lines found;
-        for (const DocumentEntry& entry : engine.documents)
-            found.push_back(entry.location);
-        return found;
-    }
     bool leaked() { return everything(engine.destinationFolder).find("swordfish") != std::string::npos; }
 
-    TempTree tree;
     std::string secret;
-    IndexEngine engine;
-    RecordingLog log;
     RacingFileSystem fileSystem;
 };
 
@@ -198,6 +184,8 @@ TEST_F(Containment, APageTheSourceOwnerMayNotReadIsNotPublished)
         EXPECT_EQ(engine.dictionary.find("SWORDFISH") != nullptr, c.published);
         EXPECT_EQ(leaked(), c.published);
         EXPECT_EQ(engine.pagesOwnerMayNot, c.published ? 0u : 1u);
+        const std::atomic<bool> stop{false};
+        EXPECT_EQ(runIndexJob(settings(), log, stop).pagesOwnerMayNot, engine.pagesOwnerMayNot);  // for the summary
     }
 }
 
@@ -283,17 +271,25 @@ TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFil
     const struct {
         const char* name;
         std::function<void(TempTree&)> lay;
-        bool used;
-        Lines left;  // in the old stamp folder after a job
+        std::string problem;  // why it is refused; "" when it is used
+        Lines left;           // in the old stamp folder after a job
     } cases[] = {
-        {"the site's own", [&](TempTree& t) { t.write("out/" + stamp + "1.js", "site's own"); }, false, {"1.js"}},
+        {"the site's own", [&](TempTree& t) { t.write("out/" + stamp + "1.js", "site's own"); },
+         "VantrelIndexer did not make it", {"1.js"}},
         {"others may write",
          [&](TempTree& t) { t.write("out/indexed_text/.vantrelindexer", mark), ::chmod(t.path("out/indexed_text").c_str(), 0777); },
-         false, {}},
-        {"an earlier version's", [&](TempTree& t) { t.write("out/" + stamp + "1.js", mark + "vantrelText(1,{})"); }, true, {}},
+         "other users may write into it", {}},
+        {"another user's",
+         [&](TempTree& t) {
+             t.write("out/indexed_text/.vantrelindexer", mark);
+             const bool given = ::chown(t.path("out/indexed_text").c_str(), 65534, 65534) == 0;  // only root can
+             EXPECT_EQ(given, ::geteuid() == 0);
+         },
+         ::geteuid() == 0 ? "it belongs to another user" : "", {}},
+        {"an earlier version's", [&](TempTree& t) { t.write("out/" + stamp + "1.js", mark + "vantrelText(1,{})"); }, "", {}},
         {"ours, with a file of the site's in it",
          [&](TempTree& t) { t.write("out/indexed_text/.vantrelindexer", mark), t.write("out/" + stamp + "2.js", "own"); },
-         true, {"2.js"}},
+         "", {"2.js"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -302,13 +298,11 @@ TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFil
         ::mkdir(out.path("out/indexed_text").c_str(), 0755);
         c.lay(out);
         const std::string before = everything(out.path("out/indexed_text"));
-        JobSettings settings;
-        settings.sourceFolder = engine.sourceFolder;
-        settings.destinationFolder = engine.destinationFolder;
-        EXPECT_EQ(foreignFolders(settings).empty(), c.used);
+        JobSettings settings = this->settings();
+        EXPECT_EQ(foreignFolders(settings), c.problem.empty() ? Lines{} : Lines{engine.destinationFolder + "/indexed_text: " + c.problem});
         std::atomic<bool> stop{false};
-        EXPECT_EQ(runIndexJob(settings, log, stop).result, c.used ? JobResult::Complete : JobResult::Refused);
-        if (!c.used) {
+        EXPECT_EQ(runIndexJob(settings, log, stop).result, c.problem.empty() ? JobResult::Complete : JobResult::Refused);
+        if (!c.problem.empty()) {
             EXPECT_EQ(everything(out.path("out/indexed_text")), before);
             EXPECT_EQ(folderEntries(out.path("out")), Lines{"indexed_text"});
         } else {
@@ -323,9 +317,7 @@ TEST_F(Containment, PlainWritesNoCompanionDataAndSoMindsNoFileOfThatName)
     tree.write("site/a.htm", "<title>A</title>");
     tree.write("out/indexed_pages.js", "the site's own");
     tree.write("out/indexed_text/x", "the site's own");
-    JobSettings settings;
-    settings.sourceFolder = engine.sourceFolder;
-    settings.destinationFolder = engine.destinationFolder;
+    JobSettings settings = this->settings();
     EXPECT_EQ(foreignFiles(settings), Lines{tree.path("out/indexed_pages.js")});
     settings.companionData = false;
     EXPECT_TRUE(foreignFiles(settings).empty() && foreignFolders(settings).empty());

@@ -2,6 +2,7 @@
 // ranking, threads, targets that cannot be replaced, the program's own files, and jobs
 // that fail before their end.
 
+#include "FileSystem.h"
 #include "IndexEngine.h"
 #include "IndexJob.h"
 #include "IndexText.h"
@@ -25,33 +26,10 @@ const long k24Sep2003 = 1064404800;  // 2003-09-24 12:00 UTC
 const long k01Oct2003 = 1065009600;  // 2003-10-01 12:00 UTC
 using Lines = std::vector<std::string>;
 
-class Job : public ::testing::Test {
+class Job : public SiteJob {
 protected:
-    Job()
-    {
-        engine.sourceFolder = tree.folder("site");
-        engine.destinationFolder = tree.folder("out");
-        engine.progressLog = &log;
-    }
-
     std::string words() { return readFile(tree.path("out/indexed_words.js")); }
     std::string docs() { return readFile(tree.path("out/indexed_docs.js")); }
-    Lines locations()
-    {
-        Lines found;
-        for (const DocumentEntry& entry : engine.documents)
-            found.push_back(entry.location);
-        return found;
-    }
-    void putOldIndex()
-    {
-        tree.write("out/indexed_words.js", "old words");
-        tree.write("out/indexed_docs.js", "old docs");
-    }
-
-    TempTree tree;
-    IndexEngine engine;
-    RecordingLog log;
 };
 
 TEST_F(Job, TwoPageSiteGivesTheFilesByteForByteAndANextJobStartsEmpty)
@@ -199,19 +177,24 @@ TEST_F(Job, TargetsThatCannotBeReplacedKeepTheOldPair)
 {
     tree.write("site/a.htm", "<title>A</title>");
     ::chmod(tree.write("elsewhere.js", "var docs=[];").c_str(), 0444);
-    // 'r' read-only, 'f' a folder, 'l' a link to a read-only file
+    // 'r' read-only, 'f' a folder, 'l' a link to a read-only file, 'w' one whose mode lets
+    // others write but not this user
+    struct : FileSystem {
+        bool mayWrite(int, const std::string&) override { return false; }
+    } othersOnly;
     const std::pair<std::string, char> cases[] = {{"indexed_words.js", 'r'}, {"indexed_words.js", 'f'},
                                                   {"indexed_docs.js", 'r'},  {"indexed_docs.js", 'f'},
-                                                  {"indexed_docs.js", 'l'}};
+                                                  {"indexed_docs.js", 'l'},  {"indexed_words.js", 'w'}};
     for (const auto& [name, blocker] : cases) {
         SCOPED_TRACE(name + " " + blocker);
         putOldIndex();
         const std::string blocked = tree.path("out/" + name);
+        engine.fileSystem = blocker == 'w' ? &othersOnly : nullptr;
         if (blocker == 'r')
             ::chmod(blocked.c_str(), 0444);
-        else if (::unlink(blocked.c_str()) == 0 && blocker == 'f')
+        else if (blocker != 'w' && ::unlink(blocked.c_str()) == 0 && blocker == 'f')
             ::mkdir(blocked.c_str(), 0755);
-        else
+        else if (blocker == 'l')
             ::symlink("../elsewhere.js", blocked.c_str());
         const std::string before = words() + "|" + docs();
         EXPECT_FALSE(engine.buildIndex());
@@ -277,9 +260,7 @@ TEST_F(Job, MemoryRunningOutOnTheRankingHelperEndsTheJobAndKeepsTheOldIndex)
     tree.write("site/a.htm", "<title>one two three</title>");
     tree.write("site/b.htm", "<title>four five six</title>");
     putOldIndex();
-    JobSettings settings;
-    settings.sourceFolder = engine.sourceFolder;
-    settings.destinationFolder = engine.destinationFolder;
+    JobSettings settings = this->settings();
     settings.contentMode = ContentMode::KeywordsTitles;
     settings.threadCount = 2;
     log.onLine = [](const std::string& line) {

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "IndexEngine.h"
+#include "IndexJob.h"
 #include "ProgressLog.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -77,6 +82,57 @@ inline std::vector<std::string> folderEntries(const std::string& folder)
     return names;
 }
 
+// A row of a table of cases: its line number and its tab-separated fields.
+struct TableRow {
+    int line;
+    std::vector<std::string> fields;
+};
+
+// The rows of the table at path, comments ("#") and blank lines skipped, with the escapes
+// of the first field resolved: \t \n \r \\ \xHH (a byte) and \uXXXX (as UTF-8); any other
+// character stands for itself.
+inline std::vector<TableRow> tableRows(const std::string& path)
+{
+    std::vector<TableRow> rows;
+    std::ifstream table(path, std::ios::binary);
+    std::string line;
+    for (int number = 1; std::getline(table, line); ++number) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        TableRow row{number, {}};
+        std::istringstream columns(line);
+        for (std::string field; std::getline(columns, field, '\t');)
+            row.fields.push_back(field);
+        if (line.back() == '\t')
+            row.fields.emplace_back();  // an empty last field
+        const std::string text = row.fields[0];
+        std::string& input = row.fields[0];
+        input.clear();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char kind = text[i] == '\\' && i + 1 < text.size() ? text[i + 1] : 0;
+            const std::size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : 0;
+            if (digits && i + 2 + digits <= text.size()) {
+                const unsigned long c = std::stoul(text.substr(i + 2, digits), nullptr, 16);
+                if (kind == 'x' || c < 0x80)
+                    input += static_cast<char>(c);
+                else if (c < 0x800)
+                    input += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+                else
+                    input += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+                              static_cast<char>(0x80 | (c & 0x3F))};
+                i += 1 + digits;
+            } else if (kind && std::string("tnr\\").find(kind) != std::string::npos) {
+                input += kind == 't' ? '\t' : kind == 'n' ? '\n' : kind == 'r' ? '\r' : '\\';
+                ++i;
+            } else {
+                input += text[i];
+            }
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 // Keeps every line; onLine, when set, sees each one as it comes.
 struct RecordingLog : ProgressLog {
     void append(const std::string& text) override
@@ -87,4 +143,42 @@ struct RecordingLog : ProgressLog {
     }
     std::vector<std::string> lines;
     std::function<void(const std::string&)> onLine;
+};
+
+// A job on a tree of its own: pages go below "site", the index into "out", the lines
+// into log.
+class SiteJob : public ::testing::Test {
+protected:
+    SiteJob()
+    {
+        engine.sourceFolder = tree.folder("site");
+        engine.destinationFolder = tree.folder("out");
+        engine.progressLog = &log;
+    }
+
+    // A whole job's settings for the engine's folders.
+    JobSettings settings() const
+    {
+        JobSettings job;
+        job.sourceFolder = engine.sourceFolder;
+        job.destinationFolder = engine.destinationFolder;
+        return job;
+    }
+    std::vector<std::string> locations() const
+    {
+        std::vector<std::string> found;
+        for (const DocumentEntry& entry : engine.documents)
+            found.push_back(entry.location);
+        return found;
+    }
+    void putOldIndex() const
+    {
+        tree.write("out/indexed_words.js", "old words");
+        tree.write("out/indexed_docs.js", "old docs");
+    }
+    std::string index() const { return readFile(tree.path("out/indexed_words.js")) + readFile(tree.path("out/indexed_docs.js")); }
+
+    TempTree tree;
+    IndexEngine engine;
+    RecordingLog log;
 };

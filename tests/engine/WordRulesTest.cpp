@@ -1,37 +1,16 @@
 // The word rules of the companion word index against the cases both sides share, and
 // the orders and bounds the index writer relies on.
 
-#include "TextEncoding.h"
+#include "TestFiles.h"
 #include "WordRules.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-// The input column of word-cases.tsv: \t, \n and \uXXXX stand for their characters.
-std::string unescapeCase(const std::string& text)
-{
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            out += text[i];
-        } else if (text[i + 1] == 't' || text[i + 1] == 'n') {
-            out += text[++i] == 't' ? '\t' : '\n';
-        } else if (text[i + 1] == 'u' && i + 5 < text.size()) {
-            appendUtf8(out, static_cast<char32_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16)));
-            i += 5;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string joined(const std::vector<std::string>& keys)
 {
@@ -43,23 +22,10 @@ std::string joined(const std::vector<std::string>& keys)
 
 TEST(WordCases, IndexerCutsEveryInputIntoTheListedKeys)
 {
-    std::ifstream table(std::string(TEST_DATA_DIR) + "/word-cases.tsv", std::ios::binary);
-    ASSERT_TRUE(table.good());
-    int cases = 0;
-    std::string line;
-    for (int number = 1; std::getline(table, line); ++number) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> fields;
-        std::istringstream columns(line);
-        for (std::string field; std::getline(columns, field, '\t');)
-            fields.push_back(field);
-        ASSERT_GE(fields.size(), 2u) << "malformed line " << number;
-        EXPECT_EQ(joined(WordRules::indexKeys(unescapeCase(fields[0]))), fields[1])
-            << "table line " << number << ": " << fields[0];
-        ++cases;
-    }
-    EXPECT_GE(cases, 25);
+    const std::vector<TableRow> rows = tableRows(std::string(TEST_DATA_DIR) + "/word-cases.tsv");
+    EXPECT_GE(rows.size(), 25u);
+    for (const TableRow& row : rows)
+        EXPECT_EQ(joined(WordRules::indexKeys(row.fields[0])), row.fields.at(1)) << "table line " << row.line;
 }
 
 // The tokens of text as "kind:text" lines, cut by cut() or by ICU alone.
@@ -70,16 +36,6 @@ std::string tokensOf(WordRules::TextCutter& cutter, std::string_view text, bool 
     for (const auto& token : cutter.tokens())
         lines.append(token.kind == WordRules::TextCutter::Word ? "w:" : "u:").append(cutter.textOf(token)) += '\n';
     return lines;
-}
-
-std::vector<std::string> wordCaseInputs()
-{
-    std::vector<std::string> inputs;
-    std::ifstream table(std::string(TEST_DATA_DIR) + "/word-cases.tsv", std::ios::binary);
-    for (std::string line; std::getline(table, line);)
-        if (!line.empty() && line[0] != '#')
-            inputs.push_back(unescapeCase(line.substr(0, line.find('\t'))));
-    return inputs;
 }
 
 TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
@@ -97,7 +53,9 @@ TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
         "\xE2\x80\x9D", "\xE2\x80\xA6", "\xE2\x80", "\xC2", "\xE2\x80\x8B"};
     std::mt19937 random(20240607);
     WordRules::TextCutter cutter;
-    std::vector<std::string> texts = wordCaseInputs();
+    std::vector<std::string> texts;
+    for (const TableRow& row : tableRows(std::string(TEST_DATA_DIR) + "/word-cases.tsv"))
+        texts.push_back(row.fields[0]);
     ASSERT_GE(texts.size(), 25u);
     const std::size_t realTexts = texts.size();
     for (std::size_t i = 0; i < realTexts; ++i)  // each real case after another, as in a page

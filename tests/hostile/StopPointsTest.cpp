@@ -13,7 +13,7 @@ namespace {
 
 const std::vector<std::string> kIndexFiles = {"indexed_docs.js", "indexed_words.js"};
 
-class StopPoints : public ::testing::TestWithParam<unsigned> {
+class StopPoints : public SiteJob, public ::testing::WithParamInterface<unsigned> {
 protected:
     StopPoints()
     {
@@ -22,25 +22,10 @@ protected:
             for (int n = 0; n < 3; ++n)
                 tree.write("site/f" + std::to_string(folder) + "/p" + std::to_string(n) + ".htm",
                            "<title>Page " + std::to_string(n) + "</title><p>word" + std::to_string(folder) + "<p>");
-        engine.sourceFolder = tree.path("site");
-        engine.destinationFolder = tree.folder("out");
         engine.contentMode = ContentMode::AllContent;
         engine.threadCount = GetParam();
     }
-
-    void putOldIndex()
-    {
-        tree.write("out/indexed_words.js", "old words");
-        tree.write("out/indexed_docs.js", "old docs");
-    }
-    bool oldIndexKept() const
-    {
-        return readFile(tree.path("out/indexed_words.js")) == "old words"
-            && readFile(tree.path("out/indexed_docs.js")) == "old docs";
-    }
-
-    TempTree tree;
-    IndexEngine engine;
+    bool oldIndexKept() const { return index() == "old wordsold docs"; }
 };
 
 TEST_P(StopPoints, AfterEveryLineOfAJob)
@@ -79,9 +64,7 @@ TEST_P(StopPoints, AfterEveryLineOfAJob)
 // The command line's stops during a job come through the run's flag too (hostile_cli.py).
 TEST_P(StopPoints, ARunsStopSetBeforeTheJobStartsWritesNothing)
 {
-    JobSettings settings;
-    settings.sourceFolder = engine.sourceFolder;
-    settings.destinationFolder = engine.destinationFolder;
+    JobSettings settings = this->settings();
     settings.contentMode = engine.contentMode;
     putOldIndex();
     std::atomic<bool> stop{true};

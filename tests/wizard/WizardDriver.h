@@ -91,16 +91,22 @@ inline void writeSite(const QString& folder, int count)
     }
 }
 
-// The steps a person takes from the first page to the run page.
-inline RunPage* goToRunPage(Wizard& wizard, const QString& source, const QString& destination,
-                            const char* pathRadio = "relativePathRadio", const char* contentRadio = "keywordsRadio",
-                            const QString& prefix = QString())
+// The steps a person takes from the first page to the folder page, typing both folders.
+inline FolderPage* goToFolderPage(Wizard& wizard, const QString& source, const QString& destination)
 {
     wizard.start();
     click(wizard.welcomePage(), "nextButton");
     type(wizard.folderPage(), "sourceEdit", source);
     type(wizard.folderPage(), "destinationEdit", destination);
-    click(wizard.folderPage(), "nextButton");
+    return wizard.folderPage();
+}
+
+// ... and on to the run page.
+inline RunPage* goToRunPage(Wizard& wizard, const QString& source, const QString& destination,
+                            const char* pathRadio = "relativePathRadio", const char* contentRadio = "keywordsRadio",
+                            const QString& prefix = QString())
+{
+    click(goToFolderPage(wizard, source, destination), "nextButton");
     click(wizard.optionsPage(), pathRadio);
     click(wizard.optionsPage(), contentRadio);
     if (!prefix.isEmpty())

@@ -22,15 +22,6 @@ class WizardPagesTest : public QObject {
     QTemporaryDir m_folders;
     QString m_startDirectory = QDir::currentPath();
 
-    FolderPage* folderPageWith(const QString& source, const QString& destination)
-    {
-        m_wizard->start();
-        click(m_wizard->welcomePage(), "nextButton");
-        type(m_wizard->folderPage(), "sourceEdit", source);
-        type(m_wizard->folderPage(), "destinationEdit", destination);
-        return m_wizard->folderPage();
-    }
-
 private Q_SLOTS:
     void init()
     {
@@ -60,7 +51,7 @@ private Q_SLOTS:
 
     void goingBackAndForthKeepsEverythingEntered()
     {
-        FolderPage* folders = folderPageWith(QStringLiteral("site"), QStringLiteral("index"));
+        FolderPage* folders = goToFolderPage(*m_wizard, QStringLiteral("site"), QStringLiteral("index"));
         click(folders, "nextButton");
         OptionsPage* options = m_wizard->optionsPage();
         click(options, "urlPrefixRadio");
@@ -98,7 +89,7 @@ private Q_SLOTS:
         QFETCH(QString, destination);
         QFETCH(QString, warning);
         // A first good pass stores both folders; the next press rewrites both.
-        FolderPage* page = folderPageWith(QStringLiteral("site"), QStringLiteral("index"));
+        FolderPage* page = goToFolderPage(*m_wizard, QStringLiteral("site"), QStringLiteral("index"));
         click(page, "nextButton");
         click(m_wizard->optionsPage(), "backButton");
         type(page, "sourceEdit", source);
@@ -113,7 +104,7 @@ private Q_SLOTS:
 
     void folderBrowsers()
     {
-        FolderPage* page = folderPageWith(QString(), QString());
+        FolderPage* page = goToFolderPage(*m_wizard, QString(), QString());
         // The source browser fills an empty destination box too, but only an empty one.
         m_nextBrowserAnswer = QStringLiteral("/srv/www");
         click(page, "sourceBrowseButton");
