@@ -8,14 +8,16 @@
 // words of the titles and summaries are indexed while the word file still loads. Calls
 // ready(searcher, companion, termsState), companion being what companionData made of
 // the companion data and termsState the state termsData gave the word index, or
-// failed(names) with the index files that are missing or damaged.
+// failed(names) with the index files that are missing or damaged. fresh, when given, is
+// a query put after the names of the four files, so that a run written since is read.
 define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms', 'pieces'], function (bytes, titles, searcher, companion, terms, pieces) {
 
 var DOCS = 'indexed_docs.js', PAGES = 'indexed_pages.js', TERMS = 'indexed_terms.js', WORDS = 'indexed_words.js';
 var STORE = 'indexed_text/', HEAD = 'head', PIECE_NAME = /^[a-z2-7]{13}\.js$/;
 
-function IndexLoader(win, ready, failed) {
+function IndexLoader(win, ready, failed, fresh) {
   this.win = win;
+  this.fresh = fresh || '';
   this.ready = ready;
   this.failed = failed;
   this.waiting = 3;        // files not loaded yet
@@ -74,7 +76,7 @@ IndexLoader.prototype.start = function () {
 IndexLoader.prototype.load = function (name, charset) {
   var self = this, script = this.win.document.createElement('script');
   var head = name === HEAD && this.win.pages.words;
-  script.src = head ? STORE + head : name;
+  script.src = head ? STORE + head : name + this.fresh;
   if (head) script.setAttribute('data-piece', HEAD);
   if (charset) script.charset = charset;
   script.onload = function () { self.loaded(name, true); };

@@ -1,14 +1,16 @@
 // The wiring of search.html: the search box, the keys, the sort order and the address,
-// over a results view, a query history and an index loader.
-define('page', ['view', 'texts', 'history', 'loader', 'pieces'], function (view, texts, history, loader, pieces) {
+// over a results view, a query history and an index loader; and a follower that brings
+// in the run the indexer writes next.
+define('page', ['view', 'texts', 'history', 'loader', 'pieces', 'follow'], function (view, texts, history, loader, pieces, follow) {
 
 var performanceMark = loader.performanceMark;
 
 var TYPING_PAUSE = 300;     // ms without a key before a typed search goes into the address
+var TYPING_NOW = 1000;      // ms after a key in the box while the reader counts as typing
 
 function startPage(win) {
   var doc = win.document, byId = function (id) { return doc.getElementById(id); };
-  var box = byId('q'), sortBox = byId('sort'), status = byId('status');
+  var box = byId('q'), sortBox = byId('sort'), status = byId('status'), newer = byId('newer');
   var queryHistory = new history.QueryHistory(win);
   var results = new view.ResultsView(doc, { box: box, list: byId('results'), count: byId('count'), more: byId('more'), suggest: byId('suggest') },
     function (query) {
@@ -52,7 +54,7 @@ function startPage(win) {
       lastMs = Date.now() - started;
     }
     doc.title = q.trim() ? q.trim() + ' \u2013 Search' : 'Search';
-    record(q, sortBox.value, how);
+    if (how !== 'again') record(q, sortBox.value, how);
   }
 
   // Puts the search into the address. A keystroke's goes in once typing pauses:
@@ -118,25 +120,57 @@ function startPage(win) {
   box.value = initial.q;
   sortBox.value = initial.sort;
   say('Loading the search index\u2026');
-  new loader.IndexLoader(win, function (ready, companion, termsState) {
+  // Takes an index that came whole: its searcher, companion data and page texts.
+  function useIndex(ready, companion, termsState) {
     searcher = results.searcher = ready;
-    var docs = ready.docs, other = [];
-    if (companion.state === 'ok') {
-      var store = companion.texts && new texts.TextStore(win, companion.texts, ready.unicode, function (d, page) { results.textArrived(d, page); });
-      results.useCompanion(companion, store || null);
+    var docs = ready.docs, other = [], store = null;
+    if (companion.state === 'ok' && companion.texts) {
+      store = new texts.TextStore(win, companion.texts, ready.unicode, function (d, page) {
+        if (results.texts === store) results.textArrived(d, page);
+      });
     }
+    results.useCompanion(companion.state === 'ok' ? companion : null, store);
     if (companion.state === 'format') other.push('indexed_pages.js');
     if (termsState === 'format') other.push('indexed_terms.js');
     say(docs.length === 0 ? 'The index holds no pages.' : other.length
       ? 'The search data beside this page (' + other.join(' and ') + ') was written by another version of VantrelIndexer: ' +
         'build the index again to see real titles and page texts and to find words of every language.' : '');
     box.placeholder = 'Search ' + view.plural(docs.length, 'page');
+  }
+
+  // A newer run beside the page: its results for the query in the box at once, or
+  // while the reader types there, once they ask for them.
+  var waiting = null;
+  function newerRun(ready, companion, termsState) {
+    var typing = doc.activeElement === box && Date.now() - lastKeyAt < TYPING_NOW;
+    waiting = function () {
+      waiting = null;
+      if (newer) newer.hidden = true;
+      useIndex(ready, companion, termsState);
+      run('again');
+      warmUp(win, ready);
+    };
+    if (typing && newer) newer.hidden = false; else waiting();
+  }
+  if (newer) newer.addEventListener('click', function () {
+    if (waiting) waiting();
+    box.focus();
+  });
+
+  new loader.IndexLoader(win, function (ready, companion, termsState) {
+    useIndex(ready, companion, termsState);
     performanceMark(win, 'vantrel-index-ready');
     // A query typed while the index loaded is a new search; the address's is not.
     run(box.value === initial.q ? 'history' : 'commit');
     if (!(ready.list instanceof pieces.WordPieces)) performanceMark(win, 'vantrel-first-results');
     doc.documentElement.setAttribute('data-ready', 'true');
     warmUp(win, ready);
+    // Only an index with companion data is followed; one that did not hold together as
+    // it loaded (a run written meanwhile) is loaded again at the first look.
+    if (companion.state === 'ok' || companion.state === 'stale') {
+      var whole = companion.state === 'ok' && termsState === 'ok';
+      new follow.Follower(win, whole ? follow.runOf(win.pages) : '', newerRun).schedule();
+    }
   }, function (missing) {
     say('The search index could not be loaded: ' + missing.join(' and ') + (missing.length > 1 ? ' are' : ' is') +
       ' missing or damaged next to this page. Build the index again with VantrelIndexer.', true);

@@ -35,6 +35,8 @@ return {
   titleWords: titles.titleWords,
   summaryWords: titles.summaryWords,
   startPage: modules.page.startPage,
+  Follower: modules.follow.Follower,
+  runOf: modules.follow.runOf,
   shownDate: modules.view.shownDate,
   EXACT: matching.EXACT, FORM: matching.FORM, PREFIX: matching.PREFIX, INNER: matching.INNER, FUZZY: matching.FUZZY,
   limits: Object.assign({}, bounds, excerpts.limits)

@@ -130,9 +130,12 @@ ResultsView.prototype.showMore = function () {
   el.more.textContent = 'Show more (' + this.shown + ' of ' + this.order.length + ')';
 };
 
-// Uses companion data (see companionData) and the page texts it names, if any.
+// Uses companion data (see companionData) and the page texts it names, if any, in place
+// of those of an index used before.
 ResultsView.prototype.useCompanion = function (data, texts) {
   var self = this, win = this.doc.defaultView;
+  if (this.observer) this.observer.disconnect();
+  this.observer = null;
   this.companion = data;
   this.texts = texts;
   if (texts && win && win.IntersectionObserver) {

@@ -406,3 +406,35 @@ test('old, plain and foreign companion data: the page works with the two index f
     if (status) assert.match(await page.textContent('#status'), status); else assert.equal(await page.textContent('#status'), '');
   }
 });
+
+const shownTitle = (title) => page.waitForFunction((want) => document.querySelector('#results li a.title')?.textContent === want, title, { timeout: 8000 });
+
+test('an open page takes up the next run: results for the query in the box, or a button while the reader types', async () => {
+  const live = path.join(work, 'live');
+  const addPage = (name, word) => {
+    fs.writeFileSync(path.join(live, name), `<title>${word} page</title><p>${word}</p>`);
+    execFileSync(cli, [live, live], { stdio: 'pipe' });
+    for (const f of ['search.html', 'search.js', 'search.css']) fs.copyFileSync(path.join(jsDir, f), path.join(live, f));
+  };
+  fs.mkdirSync(live);
+  addPage('first.html', 'firstword');
+  assert.deepEqual(await results('laterword', live), []);
+  await page.evaluate(() => { window.sameDocument = true; document.getElementById('q').blur(); });
+  addPage('later.html', 'laterword');
+  await shownTitle('laterword page');
+  assert.deepEqual(await page.evaluate(() => [window.sameDocument, document.getElementById('q').value]), [true, 'laterword']);
+  // While keys keep coming in the box, the next run waits for the reader's click.
+  await page.focus('#q');
+  await page.evaluate(() => {
+    const box = document.getElementById('q');
+    box.value = 'thirdword';
+    window.typing = setInterval(() => box.dispatchEvent(new Event('input')), 200);
+  });
+  addPage('third.html', 'thirdword');
+  await page.waitForSelector('#newer:not([hidden])', { timeout: 8000 });
+  assert.deepEqual(await texts('#results li a.title'), []);
+  await page.evaluate(() => clearInterval(window.typing));
+  await page.click('#newer');
+  await shownTitle('thirdword page');
+  assert.equal(await page.isHidden('#newer'), true);
+});

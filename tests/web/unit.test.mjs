@@ -358,3 +358,52 @@ test('where a page text is: its group and place, every part checked before use',
     assert.equal(S.companionData({ ...pages, [field]: value }, two).texts, null, `${field} ${value}`);
   }
 });
+
+// A window whose scripts run at once: indexed_pages.js gives the pages of the run on
+// disk, the other index files fail (a run that does not hold together).
+function scriptedWindow() {
+  const timers = new Map(), asked = [], listeners = {};
+  let next = 0;
+  const document = {
+    visibilityState: 'visible',
+    addEventListener: (type, f) => { listeners[type] = f; },
+    createElement: () => ({ setAttribute() {}, getAttribute: () => null, remove() {} }),
+    head: {
+      appendChild(script) {
+        asked.push(script.src.replace(/\?.*/, ''));
+        if (script.src.startsWith('indexed_pages.js')) { win.pages = win.onDisk; script.onload(); } else script.onerror();
+      },
+    },
+  };
+  const win = {
+    document, onDisk: null,
+    setTimeout: (f) => { timers.set(++next, f); return next; },
+    clearTimeout: (id) => timers.delete(id),
+  };
+  const tick = () => { const due = [...timers.values()]; timers.clear(); due.forEach((f) => f()); };
+  const show = (state) => { document.visibilityState = state; listeners.visibilitychange(); };
+  return { win, asked, timers, tick, show };
+}
+
+test('following an index: no looks while hidden, the same run never loaded again, a broken run left after a few loads', () => {
+  const { win, asked, timers, tick, show } = scriptedWindow();
+  const run = (check) => ({ format: 1, check, count: 2, words: 'aaaaaaaaaaaaa.js' });
+  win.onDisk = run('one');
+  const came = [];
+  const follower = new S.Follower(win, S.runOf(win.onDisk), (...found) => came.push(found));
+  show('hidden');
+  follower.schedule();
+  assert.equal(timers.size, 0);
+  show('visible');
+  for (let i = 0; i < 3; i++) tick();
+  assert.deepEqual(asked, Array(3).fill('indexed_pages.js'));
+  const docLoads = () => asked.filter((name) => name === 'indexed_docs.js').length;
+  win.onDisk = run('two');
+  for (let i = 0; i < 6; i++) tick();
+  assert.equal(docLoads(), 3);
+  win.onDisk = run('three');
+  tick();
+  assert.equal(docLoads(), 4);
+  assert.equal(timers.size, 1);
+  assert.deepEqual(came, []);
+});
