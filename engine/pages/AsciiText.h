@@ -21,3 +21,31 @@ inline bool equalsLower(std::string_view text, std::string_view lower)
             return false;
     return true;
 }
+
+// The value of a tag's attribute whose name ended at i: after blanks, "=" and a value in
+// quotes (to the closing quote, or the end) or without (to a blank or ">"); empty when
+// no "=" follows. i ends after what was read.
+inline std::string_view readAttributeValue(std::string_view html, std::size_t& i)
+{
+    const std::size_t n = html.size();
+    while (i < n && isBlank(static_cast<unsigned char>(html[i])))
+        ++i;
+    if (i >= n || html[i] != '=')
+        return {};
+    ++i;
+    while (i < n && isBlank(static_cast<unsigned char>(html[i])))
+        ++i;
+    if (i < n && (html[i] == '"' || html[i] == '\'')) {
+        const char quote = html[i++];
+        std::size_t close = html.find(quote, i);
+        if (close == std::string_view::npos)
+            close = n;
+        const std::string_view value = html.substr(i, close - i);
+        i = close + 1;
+        return value;
+    }
+    const std::size_t start = i;
+    while (i < n && !isBlank(static_cast<unsigned char>(html[i])) && html[i] != '>')
+        ++i;
+    return html.substr(start, i - start);
+}

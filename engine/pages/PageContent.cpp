@@ -397,27 +397,7 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
             attribute <<= 8 * (8 - (i - attributeStart));
         else if (i - attributeStart > 8)
             attribute = 0;  // only http-equiv, of the names that matter here, is that long
-        while (i < n && isBlank(p[i]))
-            ++i;
-        std::string_view value;
-        if (i < n && p[i] == '=') {
-            ++i;
-            while (i < n && isBlank(p[i]))
-                ++i;
-            if (i < n && (p[i] == '"' || p[i] == '\'')) {
-                const char quote = static_cast<char>(p[i++]);
-                std::size_t close = html.find(quote, i);
-                if (close == std::string_view::npos)
-                    close = n;
-                value = html.substr(i, close - i);
-                i = close + 1;
-            } else {
-                const std::size_t valueStart = i;
-                while (i < n && !isBlank(p[i]) && p[i] != '>')
-                    ++i;
-                value = html.substr(valueStart, i - valueStart);
-            }
-        }
+        const std::string_view value = readAttributeValue(html, i);
         if (attribute == idKey)
             tag.id = value;
         else if (attribute == nameKey)

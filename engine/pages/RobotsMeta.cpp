@@ -65,27 +65,7 @@ std::size_t readMetaAttributes(std::string_view html, std::size_t i, std::string
                && html[i] != '/')
             ++i;
         const std::string_view attribute = html.substr(nameStart, i - nameStart);
-        while (i < n && isBlank(static_cast<unsigned char>(html[i])))
-            ++i;
-        std::string_view value;
-        if (i < n && html[i] == '=') {
-            ++i;
-            while (i < n && isBlank(static_cast<unsigned char>(html[i])))
-                ++i;
-            if (i < n && (html[i] == '"' || html[i] == '\'')) {
-                const char quote = html[i++];
-                std::size_t close = html.find(quote, i);
-                if (close == std::string_view::npos)
-                    close = n;
-                value = html.substr(i, close - i);
-                i = close + 1;
-            } else {
-                const std::size_t valueStart = i;
-                while (i < n && !isBlank(static_cast<unsigned char>(html[i])) && html[i] != '>')
-                    ++i;
-                value = html.substr(valueStart, i - valueStart);
-            }
-        }
+        const std::string_view value = readAttributeValue(html, i);
         if (equalsLower(attribute, "name"))
             name = value;
         else if (equalsLower(attribute, "content"))
