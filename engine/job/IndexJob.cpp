@@ -211,8 +211,11 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
 
     const bool complete = engine.buildIndex();
 
+    // A stopped job leaves the destination as it was, search page included: the old
+    // index keeps the page it was written with.
     std::vector<OutputFailure> failures;
-    copySearchPageFiles(programFolder(), engine.destinationFolder, &failures);
+    if (!stop.load() && !engine.stopRequested.load())
+        copySearchPageFiles(programFolder(), engine.destinationFolder, &failures);
     for (const OutputFailure& failure : failures)
         jobLog.report(ProgressEvent{ProgressKind::OutputFailed, failure.path, failure.reason});
     outcome.outputFailures = jobLog.outputFailures;
