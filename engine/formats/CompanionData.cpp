@@ -8,6 +8,8 @@
 #include "IndexText.h"
 #include "ScriptString.h"
 #include "StagedFile.h"
+#include "HtmlEntities.h"
+#include "TextEncoding.h"
 
 #include <cerrno>
 #include <climits>
@@ -307,6 +309,67 @@ void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
     const bool known = static_cast<std::size_t>(first) < m_titles.size();
     recordPage(document, known ? m_titles[first] : std::string(), known ? m_summaries[first] : std::string(),
                known ? m_linkShares[first] : 0);
+}
+
+namespace {
+// Appends the bytes of a string of indexed_docs.js (escaped as that file has it) as the
+// page reads them there, in windows-1252: each byte from 0x80 becomes its character.
+void appendAsRead(std::string& out, std::string_view escaped)
+{
+    out += '"';
+    for (char c : escaped) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80)
+            out += c;
+        else
+            appendUtf8(out, windows1252CodePoint(byte));
+    }
+    out += '"';
+}
+}  // namespace
+
+std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& documents)
+{
+    if (!m_texts || !m_error.empty() || !m_texts->finish()) {
+        storeFailed();
+        return {};
+    }
+    const std::vector<std::string>& groups = m_texts->groups();
+    const auto& places = m_texts->places();
+    std::string field = "\"docGroup\":";
+    IndexText::appendNumber(field, static_cast<std::int64_t>(kDocumentGroup));
+    field += ",\"docs\":[";
+    for (std::size_t first = 0; first < documents.size(); first += kDocumentGroup) {
+        std::string piece = kMark;
+        piece += "vantrelDocs([";
+        for (std::size_t d = first; d < documents.size() && d < first + kDocumentGroup; ++d) {
+            const DocumentEntry& entry = documents[d];
+            piece += d > first ? ",\n[" : "[";
+            appendAsRead(piece, entry.title);
+            piece += ',';
+            appendAsRead(piece, IndexText::escapeString(entry.location, IndexText::LineBreaks::AsEscapes));
+            piece += ',';
+            appendAsRead(piece, entry.date);
+            piece += ',';
+            appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
+            piece += ',';
+            appendScriptString(piece, d < m_summaries.size() ? m_summaries[d] : std::string());
+            const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
+            const bool placed = place.first >= 0 && static_cast<std::size_t>(place.first) < groups.size();
+            piece += placed ? ",\"" + groups[place.first] + "\"," : ",\"\",";
+            IndexText::appendNumber(piece, placed ? place.second : -1);
+            piece += ']';
+        }
+        piece += "]);\n";
+        const std::string name = m_store->put(piece);
+        if (name.empty()) {
+            storeFailed();
+            return {};
+        }
+        field += first ? ",\"" : "\"";
+        field += name + '"';
+    }
+    return field + ']';
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,

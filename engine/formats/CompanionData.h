@@ -76,6 +76,21 @@ public:
     // The store the pieces of this job go to, once begin() succeeded.
     PieceStore* store() { return m_store.get(); }
 
+    // Documents a document piece holds: document d stands in piece d / kDocumentGroup.
+    static constexpr std::size_t kDocumentGroup = 16;
+
+    // Writes the last group of page texts and puts the documents into store() in pieces
+    // of kDocumentGroup, each entry what the page shows of one result:
+    //
+    //   vantrelDocs([["TITLE","location","date","real title","summary","GROUP.js",place],...]);
+    //
+    // the title and location as a page reads them from indexed_docs.js (its bytes taken
+    // as windows-1252), the page text's group and its place there ("" and -1 for none).
+    // Returns what the head of the word index says of them,
+    // "docGroup":kDocumentGroup,"docs":["NAME.js",...], or "" when a piece could not be
+    // written (error() says why).
+    std::string putDocuments(const std::vector<DocumentEntry>& documents);
+
     // Puts indexed_terms.js (holding termsText) and indexed_pages.js in place for
     // documents and removes the page texts of earlier jobs. base: the way from the
     // destination to relative locations, URL-encoded; wordsHead: the name of the head
