@@ -226,7 +226,7 @@ TEST_F(TermsJob, TheHeadNamesTheDocumentsInPiecesOfSixteen)
         std::smatch words, docs;
         EXPECT_TRUE(std::regex_search(pages, words, std::regex("\"words\":\"([a-z2-7]{13}\\.js)\"")));
         const std::string head = readFile(tree.path("out/indexed_text/" + words[1].str()));
-        EXPECT_TRUE(std::regex_search(head, docs, std::regex("\"docGroup\":16,\"docs\":\\[\"([a-z2-7]{13}\\.js)\",\"([a-z2-7]{13}\\.js)\"\\]\\}\\);\n$")))
+        EXPECT_TRUE(std::regex_search(head, docs, std::regex("\"docGroup\":16,\"docs\":\\[\"([a-z2-7]{13}\\.js)\",\"([a-z2-7]{13}\\.js)\"\\],\"rankGroup\":4096,\"ranks\":\\[\"[a-z2-7]{13}\\.js\"\\]\\}\\);\n$")))
             << head;
         return std::vector<std::string>{tree.path("out/indexed_text/" + docs[1].str()), tree.path("out/indexed_text/" + docs[2].str())};
     };
