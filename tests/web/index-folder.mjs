@@ -28,15 +28,34 @@ export function loadFolder(S, dir) {
   if (!ranks) throw new Error(`${dir}: a ranking piece is damaged`);
   const stored = S.storeSearcher(head.head, ranks, pages.base, fetch);
   const inPieces = stored.searcher, list = inPieces.list;
-  // Every document piece, for the whole-index page's titles and summaries.
-  const all = new S.DocumentPieces(head.head, pages.base, (name, done) => done(readPiece(name)));
-  all.ensure(docs.map((d, i) => i), () => {});
-  const companion = all.companion;
+  const companion = everyDocument(S, head.head, pages.base, readPiece);
   const whole = new S.Searcher(docs, null, { terms: S.termsData(terms, docs), realTitles: companion.titles });
   whole.useSummaries(S.summaryWords(companion.summaries, docs.length, true));
   fetched.length = 0;
   fetched.push(pages.words, ...head.head.ranks);
   return { docs, companion, whole, inPieces, list, fetched, head: head.head, stored };
+}
+
+// The companion data of every document from its pieces: titles, summaries, base and
+// text places, as companionData gives them from indexed_pages.js of format 1.
+function everyDocument(S, head, base, readPiece) {
+  const all = new S.DocumentPieces(head, base, (name, done) => done(readPiece(name)));
+  all.ensure(Array.from({ length: head.count }, (_, d) => d), () => {});
+  return all.companion;
+}
+
+// The companion data of the index in dir for its docs, whatever the format of its
+// indexed_pages.js (pages, as that file sets it).
+export function companionOf(S, dir, pages, docs) {
+  if (!pages || pages.format !== 2) return S.companionData(pages, docs);
+  const readPiece = (name) => {
+    const piece = {};
+    piece.vantrelWordsHead = piece.vantrelDocs = (data) => { piece.data = data; };
+    vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
+    return piece.data;
+  };
+  const head = S.storeHeadData(readPiece(pages.words), pages);
+  return head.state === 'ok' ? everyDocument(S, head.head, pages.base, readPiece) : { state: head.state };
 }
 
 // The answers of a search over pieces fetched at once: [first results, complete answer].
