@@ -420,9 +420,11 @@ test('the store of an index: its head, ranking pieces and documents are checked 
   }
   assert.equal(S.storeHeadData(head, { ...pages, count: '3' }).state, 'damaged');
   const rank = [null, 'a.html', '01-02-2003', 'sum'];
-  for (const [parts, ok] of [[[[rank, rank, rank]], true], [[[rank, rank]], false], [[[rank, rank, [7, 'a', '', '']]], false],
-    [[[rank, rank, ['t', 'a', '', null]]], false], [[null], false]]) {
-    assert.equal(S.ranksOf(head, parts) !== null, ok, JSON.stringify(parts));
+  // Each piece holds its own pages: two pieces of two that hold one and two are not the same three pages.
+  const twos = { ...head, rankGroup: 2, ranks: [name('r'), name('s')] };
+  for (const [of, parts, ok] of [[head, [[rank, rank, rank]], true], [head, [[rank, rank]], false], [head, [[rank, rank, [7, 'a', '', '']]], false],
+    [head, [[rank, rank, ['t', 'a', '', null]]], false], [head, [null], false], [twos, [[rank, rank], [rank]], true], [twos, [[rank], [rank, rank]], false]]) {
+    assert.equal(S.ranksOf(of, parts) !== null, ok, JSON.stringify(parts));
   }
   // A piece holds what a result shows; anything else in it is left out, and a piece
   // that fails shows its documents without title. Each piece is fetched once.
