@@ -203,6 +203,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.patternMatcher = settings.patternMatcher;
     engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
+    engine.wholeWordIndex = settings.wholeWordIndex;
     engine.language = settings.language;
     engine.cacheFolder = settings.cacheFolder;
     engine.excludePatterns = settings.excludes;
