@@ -28,9 +28,10 @@
 // has its text written once, and the later documents name its place too.
 // "words" names the head of the word index of every script in pieces of the store
 // (TermsText::putPieces()); indexed_terms.js, the same word index whole (see
-// TermsText.h), is put in place with indexed_pages.js only when it is asked for. A group unchanged since the last job keeps its file; groups
-// that neither the new nor the previous indexed_pages.js names go once the new one is in
-// place, so a page opened on the previous index still finds its texts.
+// TermsText.h), is put in place with indexed_pages.js only when it is asked for. A
+// group unchanged since the last job keeps its file; groups that neither the new nor the
+// previous indexed_pages.js names go once the new one is in place, so a page opened on
+// the previous index still finds its texts.
 //
 // indexed_text must be the program's own: made by it (it holds the mark file
 // .vantrelindexer), owned by the user who runs it and writable by nobody else. Only
