@@ -30,7 +30,7 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
   if (queries.length === 0) continue;
   const out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-pieces-'));
   try {
-    execFileSync(cli, ['--quiet', siteFolder(name), out]);
+    execFileSync(cli, ['--quiet', siteFolder(name), out], { env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
     const site = loadFolder(S, out), size = (f) => fs.statSync(path.join(out, f)).size;
     // Before any query: indexed_pages.js, the head and the ranking pieces.
     const piece = (f) => size(path.join('indexed_text', f)), head = site.fetched[0];

@@ -625,7 +625,8 @@ void IndexEngine::finishCompanion()
     WordIndex keys;
     m_tables->keys.fillIndex(keys);
     std::string termsText;
-    TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
+    if (wholeWordIndex)
+        TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
     const std::string wordsHead = documentsField.empty() ? ""
@@ -633,7 +634,7 @@ void IndexEngine::finishCompanion()
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
-    if (!m_companion->finish(documents, base, termsText, wordsHead))
+    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead))
         companionFailed();
 }
 
