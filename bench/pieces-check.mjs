@@ -2,10 +2,11 @@
 // bench/queries (English and the languages): each site is indexed with VANTREL_CLI
 // (default build/bin/vantrelindexer-cli) into a temporary folder, and each query's
 // complete answer over the pieces must list the same pages in the same order as the
-// whole-index page's. Prints a Markdown table: queries, answers that differ, and the
-// bytes the page reads before a query's first results (the documents, the companion
-// data, the head and the shards the query reaches, median and largest, each query on
-// a page opened fresh) against the whole word index's. Exits 1 when an answer differs.
+// whole-index page's (indexed_docs.js, indexed_terms.js and every title and summary).
+// Prints a Markdown table: queries, answers that differ, and the bytes the page reads
+// before a query's first results (indexed_pages.js, the head, the ranking pieces, the
+// shards the query reaches and the document pieces of its first 20 results, median and
+// largest, each query on a page opened fresh) against the whole-index page's. Exits 1 when an answer differs.
 //   node bench/pieces-check.mjs [SITE...]
 import fs from 'node:fs';
 import os from 'node:os';
@@ -31,7 +32,10 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
   try {
     execFileSync(cli, ['--quiet', siteFolder(name), out], { env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
     const site = loadFolder(S, out), size = (f) => fs.statSync(path.join(out, f)).size;
-    const base = size('indexed_docs.js') + size('indexed_pages.js'), head = site.fetched[0];
+    // Before any query: indexed_pages.js, the head and the ranking pieces.
+    const piece = (f) => size(path.join('indexed_text', f)), head = site.fetched[0];
+    const base = size('indexed_pages.js') + site.fetched.reduce((sum, f) => sum + piece(f), 0);
+    const screenDocs = (docs) => [...new Set(docs.slice(0, 20).map((d) => site.head.docs[Math.floor(d / site.head.docGroup)]))];
     const firstBytes = [];
     let wrong = 0;
     for (const q of queries) {
@@ -42,10 +46,10 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
       site.inPieces.termCache.clear();
       let first = -1, last = null;
       S.searchInPieces(site.inPieces, q, (result) => {
-        if (first < 0) first = site.fetched.reduce((sum, f) => sum + size(path.join('indexed_text', f)), 0);
+        if (first < 0) first = [...site.fetched, ...screenDocs(result.docs)].reduce((sum, f) => sum + piece(f), 0);
         last = result.docs.slice();
       }, () => true);
-      firstBytes.push(base + size(path.join('indexed_text', head)) + first);
+      firstBytes.push(base + first);
       const whole = site.whole.search(q).docs;
       if (JSON.stringify(last) !== JSON.stringify(whole)) {
         wrong++;
@@ -54,7 +58,7 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
     }
     differ += wrong;
     rows.push(`| ${name} | ${site.docs.length} | ${queries.length} | ${wrong} | ${kb(median(firstBytes))} | ${kb(Math.max(...firstBytes))} | ` +
-      `${kb(base + size('indexed_terms.js'))} | ${site.list.names.length} | ${(size(path.join('indexed_text', head)) / 1024).toFixed(1)} KB |`);
+      `${kb(size('indexed_docs.js') + size('indexed_pages.js') + size('indexed_terms.js'))} | ${site.list.names.length} | ${(size(path.join('indexed_text', head)) / 1024).toFixed(1)} KB |`);
   } finally {
     fs.rmSync(out, { recursive: true, force: true });
   }

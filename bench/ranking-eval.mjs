@@ -27,6 +27,7 @@ import vm from 'node:vm';
 import { execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import { root, sites, siteFolder, siteQueries } from './eval-sites.mjs';
+import { companionOf } from '../tests/web/index-folder.mjs';
 
 const cli = path.resolve(process.env.VANTREL_CLI || path.join(root, 'build-js/bin/vantrelindexer-cli'));
 const jsDir = path.resolve(process.env.VANTREL_JS_DIR || path.join(root, 'build-js/bin/js'));
@@ -71,7 +72,7 @@ for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !si
   try {
     execFileSync(cli, ['--quiet', source, out], { env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
     const { docs, index, pages, terms } = loadIndex(out);
-    const companion = S.companionData(pages, docs);
+    const companion = companionOf(S, out, pages, docs);
     if (companion.state !== 'ok') throw new Error(`${name}: companion data ${companion.state}`);
     // As the page does: the companion word index when it is valid, else indexed_words.js.
     const words = S.termsData(process.env.EVAL_WORDS === 'design' ? undefined : terms, docs), unicode = words.state === 'ok';

@@ -35,6 +35,8 @@ import path from 'node:path';
 import vm from 'node:vm';
 import { execFileSync } from 'node:child_process';
 import { fileURLToPath, pathToFileURL } from 'node:url';
+import { createRequire } from 'node:module';
+import { companionOf } from '../tests/web/index-folder.mjs';
 
 const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
 const args = process.argv.slice(2), option = (name) => {
@@ -182,13 +184,14 @@ async function open(dir, q, texts) {
 
 // The bytes of document d's own text in its file of texts (0 without one).
 function textBytes(dir, d) {
-  const box = {};
+  const box = {}, S = createRequire(import.meta.url)(path.resolve(dir, 'search.js'));
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
-  const { groups, texts } = box.pages, g = texts?.[2 * d];
-  if (!(g >= 0)) return 0;
+  vm.runInNewContext(new TextDecoder('windows-1252').decode(fs.readFileSync(path.join(dir, 'indexed_docs.js'))), box);
+  const place = S.textPlace(companionOf(S, dir, box.pages, box.docs).texts, d);
+  if (!place) return 0;
   const list = {};
-  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', groups[g]), 'utf8'), { vantrelTexts: (l) => { list.l = l; } });
-  return Buffer.byteLength(JSON.stringify(list.l[texts[2 * d + 1]]));
+  vm.runInNewContext(fs.readFileSync(path.join(dir, place.file), 'utf8'), { vantrelTexts: (l) => { list.l = l; } });
+  return Buffer.byteLength(JSON.stringify(list.l[place.at]));
 }
 
 // Waits until no page text is loading and none has started for 300 ms.

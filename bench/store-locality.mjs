@@ -14,6 +14,7 @@ import path from 'node:path';
 import vm from 'node:vm';
 import { createRequire } from 'node:module';
 import { fileURLToPath } from 'node:url';
+import { companionOf } from '../tests/web/index-folder.mjs';
 
 const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..');
 const S = createRequire(import.meta.url)(path.join(path.resolve(process.env.VANTREL_JS_DIR || path.join(root, 'build/bin/js')), 'search.js'));
@@ -25,7 +26,7 @@ if (!dir || !queryFile) {
 const box = {};
 vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_docs.js'), 'latin1'), box);
 for (const f of ['indexed_pages.js', 'indexed_terms.js']) vm.runInNewContext(fs.readFileSync(path.join(dir, f), 'utf8'), box);
-const companion = S.companionData(box.pages, box.docs), words = S.termsData(box.terms, box.docs);
+const companion = companionOf(S, dir, box.pages, box.docs), words = S.termsData(box.terms, box.docs);
 if (words.state !== 'ok') throw new Error(`no word index of every script in ${dir}: ${words.state}`);
 const searcher = new S.Searcher(box.docs, null, { terms: words, realTitles: companion.titles });
 searcher.useSummaries(S.summaryWords(companion.summaries, box.docs.length, true));

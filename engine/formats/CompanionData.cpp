@@ -8,8 +8,11 @@
 #include "IndexText.h"
 #include "ScriptString.h"
 #include "StagedFile.h"
+#include "HtmlEntities.h"
+#include "TextEncoding.h"
 
 #include <cerrno>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <algorithm>
@@ -261,6 +264,15 @@ bool CompanionData::begin()
         if (PieceStore::isPieceName(head) && carriesMark(m_fileSystem, m_textFolder, head)
             && readRegularFile(m_fileSystem, m_textFolder, head, std::size_t(1) << 28, headText, false))
             PieceStore::namesIn(headText, m_previousPieces);
+        // and the groups of texts its piece of groups names.
+        const std::string groupsField = "\"groups\":\"";
+        if (const std::size_t list = headText.find(groupsField); list != std::string::npos) {
+            const std::string groups = headText.substr(list + groupsField.size(), PieceStore::kNameDigits + 3);
+            std::string groupsText;
+            if (PieceStore::isPieceName(groups) && carriesMark(m_fileSystem, m_textFolder, groups)
+                && readRegularFile(m_fileSystem, m_textFolder, groups, std::size_t(1) << 28, groupsText, false))
+                PieceStore::namesIn(groupsText, m_previousPieces);
+        }
     }
     const std::string stampedFolder = std::string("\"text\":\"") + kTextFolder + "/";
     if (const std::size_t at = previous.find(stampedFolder); at != std::string::npos)
@@ -309,16 +321,182 @@ void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
                known ? m_linkShares[first] : 0);
 }
 
+namespace {
+// Appends the bytes of a string of indexed_docs.js (escaped as that file has it) as the
+// page reads them there, in windows-1252: each byte from 0x80 becomes its character.
+void appendAsRead(std::string& out, std::string_view escaped)
+{
+    out += '"';
+    for (char c : escaped) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80)
+            out += c;
+        else
+            appendUtf8(out, windows1252CodePoint(byte));
+    }
+    out += '"';
+}
+
+// The first units UTF-16 code units of utf8, cut before a character that would pass them.
+std::string_view firstUnits(std::string_view utf8, std::size_t units)
+{
+    std::size_t at = 0, counted = 0;
+    while (at < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+        counted += length == 4 ? 2 : 1;
+        if (counted > units)
+            break;
+        at += length;
+    }
+    return utf8.substr(0, std::min(at, utf8.size()));
+}
+
+bool hasScheme(std::string_view location)
+{
+    std::size_t at = 0;
+    if (location.empty() || !std::isalpha(static_cast<unsigned char>(location[0])))
+        return false;
+    while (++at < location.size()) {
+        const auto c = static_cast<unsigned char>(location[at]);
+        if (!std::isalnum(c) && c != '+' && c != '.' && c != '-')
+            break;
+    }
+    return location.substr(at, 3) == "://";
+}
+
+// The length of the prefix that the locations with a URL scheme share, up to its last
+// "/" (at least the scheme and "://"), or -1 when no location has a scheme.
+std::int64_t sharedUrlPrefix(const std::vector<DocumentEntry>& documents)
+{
+    const std::string* first = nullptr;
+    std::size_t shared = 0;
+    for (const DocumentEntry& entry : documents) {
+        if (!hasScheme(entry.location))
+            continue;
+        if (!first) {
+            first = &entry.location;
+            shared = first->size();
+            continue;
+        }
+        std::size_t n = 0;
+        while (n < shared && n < entry.location.size() && (*first)[n] == entry.location[n])
+            ++n;
+        shared = n;
+    }
+    if (!first)
+        return -1;
+    const std::string_view prefix = std::string_view(*first).substr(0, shared);
+    const std::size_t scheme = prefix.find("://");
+    if (scheme == std::string_view::npos)
+        return -1;
+    const std::size_t slash = prefix.rfind('/');
+    return static_cast<std::int64_t>(std::max(scheme + 3, slash + 1));
+}
+}  // namespace
+
+std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& documents)
+{
+    if (!m_texts || !m_error.empty() || !m_texts->finish()) {
+        storeFailed();
+        return {};
+    }
+    const std::vector<std::string>& groups = m_texts->groups();
+    const auto& places = m_texts->places();
+    // The groups of texts, named in one piece the page never loads, so that the next
+    // job keeps them for a page opened on this index.
+    std::string groupList = kMark;
+    groupList += "vantrelGroups([";
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        groupList += (g ? ",\"" : "\"") + groups[g] + '"';
+    groupList += "]);\n";
+    const std::string groupsName = m_store->put(groupList);
+    if (groupsName.empty()) {
+        storeFailed();
+        return {};
+    }
+    std::string field = "\"groups\":\"" + groupsName + "\",\"docGroup\":";
+    IndexText::appendNumber(field, static_cast<std::int64_t>(kDocumentGroup));
+    field += ",\"docs\":[";
+    for (std::size_t first = 0; first < documents.size(); first += kDocumentGroup) {
+        std::string piece = kMark;
+        piece += "vantrelDocs([";
+        for (std::size_t d = first; d < documents.size() && d < first + kDocumentGroup; ++d) {
+            const DocumentEntry& entry = documents[d];
+            piece += d > first ? ",\n[" : "[";
+            appendAsRead(piece, entry.title);
+            piece += ',';
+            appendAsRead(piece, IndexText::escapeString(entry.location, IndexText::LineBreaks::AsEscapes));
+            piece += ',';
+            appendAsRead(piece, entry.date);
+            piece += ',';
+            appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
+            piece += ',';
+            appendScriptString(piece, d < m_summaries.size() ? m_summaries[d] : std::string());
+            const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
+            const bool placed = place.first >= 0 && static_cast<std::size_t>(place.first) < groups.size();
+            piece += placed ? ",\"" + groups[place.first] + "\"," : ",\"\",";
+            IndexText::appendNumber(piece, placed ? place.second : -1);
+            piece += ']';
+        }
+        piece += "]);\n";
+        const std::string name = m_store->put(piece);
+        if (name.empty()) {
+            storeFailed();
+            return {};
+        }
+        field += first ? ",\"" : "\"";
+        field += name + '"';
+    }
+    field += "],\"rankGroup\":";
+    IndexText::appendNumber(field, static_cast<std::int64_t>(kRankGroup));
+    field += ",\"ranks\":[";
+    for (std::size_t first = 0; first < documents.size(); first += kRankGroup) {
+        std::string piece = kMark;
+        piece += "vantrelRanks([";
+        for (std::size_t d = first; d < documents.size() && d < first + kRankGroup; ++d) {
+            const DocumentEntry& entry = documents[d];
+            piece += d > first ? ",\n[" : "[";
+            if (entry.title == "Document has no name")
+                piece += "null";
+            else
+                appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
+            piece += ',';
+            const std::string shown = toUtf8(entry.location);
+            appendScriptString(piece, std::string_view(shown).substr(shown.rfind('/') + 1));
+            piece += ',';
+            appendAsRead(piece, entry.date);
+            piece += ',';
+            appendScriptString(piece, firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary));
+            piece += ']';
+        }
+        piece += "]);\n";
+        const std::string name = m_store->put(piece);
+        if (name.empty()) {
+            storeFailed();
+            return {};
+        }
+        field += first ? ",\"" : "\"";
+        field += name + '"';
+    }
+    field += ']';
+    if (const std::int64_t prefix = sharedUrlPrefix(documents); prefix >= 0) {
+        field += ",\"urlPrefix\":";
+        IndexText::appendNumber(field, prefix);
+    }
+    return field;
+}
+
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
                            const std::string* termsText, const std::string& wordsHead)
 {
-    if (!m_texts || !m_error.empty() || wordsHead.empty() || !m_texts->finish() || !m_store->flush()) {
+    if (!m_texts || !m_error.empty() || wordsHead.empty() || !m_store->flush()) {
         storeFailed();
         discard();
         return false;
     }
-    m_titles.resize(documents.size());
-    m_summaries.resize(documents.size());
+    // The titles, summaries and text places are in the store's document pieces, which
+    // the head names.
     std::string text = kMark;
     text += "var pages={\"format\":";
     IndexText::appendNumber(text, kFormat);
@@ -326,35 +504,7 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     IndexText::appendNumber(text, static_cast<std::int64_t>(documents.size()));
     text += ",\"check\":\"" + documentsCheck(documents) + "\",\"base\":";
     appendScriptString(text, base);
-    text += ",\"store\":";
-    appendScriptString(text, std::string(kTextFolder) + "/");
-    text += ",\n\"groups\":[";
-    const std::vector<std::string>& groups = m_texts->groups();
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        text += i ? ",\"" : "\"";
-        text += groups[i];
-        text += '"';
-    }
-    text += "],\n\"texts\":[";
-    const auto& places = m_texts->places();
-    for (std::size_t d = 0; d < documents.size(); ++d) {
-        const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
-        if (d)
-            text += ',';
-        IndexText::appendNumber(text, place.first);
-        text += ',';
-        IndexText::appendNumber(text, place.second);
-    }
-    text += ']';
-    for (const auto* list : {&m_titles, &m_summaries}) {
-        text += list == &m_titles ? ",\n\"titles\":[" : "],\n\"summaries\":[";
-        for (std::size_t i = 0; i < list->size(); ++i) {
-            if (i)
-                text += ",\n";
-            appendScriptString(text, (*list)[i]);
-        }
-    }
-    text += "],\n\"words\":\"" + wordsHead + "\"};\n";
+    text += ",\"words\":\"" + wordsHead + "\"};\n";
     // Both are written out before either replaces its old one, and the old word index
     // comes back when the new pages file cannot be put in place.
     StagedFile terms(m_destination + "/indexed_terms.js", m_fileSystem);

@@ -14,24 +14,23 @@
 
 // The data the search page shows beside the two index files, written next to them:
 //
-//   indexed_pages.js            var pages={"format":1,"count":N,"check":"...","base":"...",
-//                                          "store":"indexed_text/","groups":[NAME,...],
-//                                          "texts":[g,i,...],"titles":[...],"summaries":[...],
+//   indexed_pages.js            var pages={"format":2,"count":N,"check":"...","base":"...",
 //                                          "words":"NAME"};
-//   indexed_text/NAME           page texts a few to a file (see TextGroups.h), each file
-//                               named by its bytes (see PieceStore.h)
+//   indexed_text/NAME           the head of the word index in pieces (TermsText::putPieces()),
+//                               which names the shards, the documents in pieces
+//                               (putDocuments()) and the rest; page texts a few to a file
+//                               (see TextGroups.h); each piece named by its bytes (see
+//                               PieceStore.h)
 //
 // "check" ties the file to the indexed_docs.js it was written with (see
 // documentsCheck()), "base" leads from the search page to the pages of relative
-// locations. "texts" holds, for each document, the group of its text and its place
-// there (-1,-1 for none): a file that stands for several documents (links, hard links)
-// has its text written once, and the later documents name its place too.
-// "words" names the head of the word index of every script in pieces of the store
-// (TermsText::putPieces()); indexed_terms.js, the same word index whole (see
-// TermsText.h), is put in place with indexed_pages.js only when it is asked for. A
-// group unchanged since the last job keeps its file; groups that neither the new nor the
-// previous indexed_pages.js names go once the new one is in place, so a page opened on
-// the previous index still finds its texts.
+// locations. A document piece holds, for each document, the group of its text and its
+// place there: a file that stands for several documents (links, hard links) has its
+// text written once, and the later documents name its place too.
+// indexed_terms.js, the same word index whole (see TermsText.h), is put in place with
+// indexed_pages.js only when it is asked for. A piece unchanged since the last job
+// keeps its file; pieces that neither the new nor the previous index names go once the
+// new one is in place, so a page opened on the previous index still finds them.
 //
 // indexed_text must be the program's own: made by it (it holds the mark file
 // .vantrelindexer), owned by the user who runs it and writable by nobody else. Only
@@ -39,7 +38,7 @@
 class CompanionData {
 public:
     // The version of the format above; a search page refuses data of another.
-    static constexpr int kFormat = 1;
+    static constexpr int kFormat = 2;
 
     explicit CompanionData(std::string destinationFolder, FileSystem& fileSystem = FileSystem::real());
     ~CompanionData();
@@ -76,6 +75,33 @@ public:
 
     // The store the pieces of this job go to, once begin() succeeded.
     PieceStore* store() { return m_store.get(); }
+
+    // Documents a document piece holds: document d stands in piece d / kDocumentGroup.
+    static constexpr std::size_t kDocumentGroup = 16;
+    // Documents a piece of what ranking reads of every page holds.
+    static constexpr std::size_t kRankGroup = 4096;
+
+    // Writes the last group of page texts and puts the documents into store() in pieces
+    // of kDocumentGroup, each entry what the page shows of one result:
+    //
+    //   vantrelDocs([["TITLE","location","date","real title","summary","GROUP.js",place],...]);
+    //
+    // the title and location as a page reads them from indexed_docs.js (its bytes taken
+    // as windows-1252), the page text's group and its place there ("" and -1 for none).
+    // Also what the ranking of the page reads of every page, kRankGroup a piece,
+    //
+    //   vantrelRanks([["title",  "file name","date","summary"],...]);
+    //
+    // the title its words are taken from (null for a page without one), the location's
+    // last part as shown, the date and the summary's first kMaxRankedSummary UTF-16 units.
+    // The groups of page texts are named in one more piece, vantrelGroups(["NAME.js",...]);,
+    // which the page never loads: the next job reads it to keep them.
+    // Returns what the head of the word index says of them, "groups":"NAME.js",
+    // "docGroup":kDocumentGroup,"docs":["NAME.js",...],"rankGroup":kRankGroup,"ranks":[...]
+    // and, when locations are URLs, "urlPrefix" (the length of the prefix they share, up
+    // to its last "/"); or "" when a piece could not be written (error() says why).
+    std::string putDocuments(const std::vector<DocumentEntry>& documents);
+    static constexpr std::size_t kMaxRankedSummary = 400;
 
     // Puts indexed_pages.js in place for documents, with indexed_terms.js holding
     // *termsText when it is given (else an indexed_terms.js of ours goes once the pages

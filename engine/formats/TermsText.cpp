@@ -81,7 +81,8 @@ const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
 }  // namespace
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
-                      const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store)
+                      const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
+                      std::string_view documentsField)
 {
     // Where the shards begin: positions in keys.
     std::vector<std::size_t> starts;
@@ -208,7 +209,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += first ? ",\"" : "\"";
         head += name + '"';
     }
-    head += "]});\n";
+    head += "],\n";
+    head += documentsField;
+    head += "});\n";
     return store.put(head);
 }
 

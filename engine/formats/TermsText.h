@@ -4,6 +4,7 @@
 #include "WordTable.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class WordIndex;
@@ -57,7 +58,9 @@ class PieceStore;
 //
 //   vantrelWordsHead({"count":N,"check":"...","keys":K,
 //   "shards":[["first key","NAME.js",keys],...],"vocabulary":[["NAME.js",shards],...],
-//   "linkGroup":kLinkGroup,"links":["NAME.js",...]});
+//   "linkGroup":kLinkGroup,"links":["NAME.js",...],DOCUMENTS});
+//
+// DOCUMENTS being what CompanionData::putDocuments() says of the document pieces.
 //
 // A shard ends after a key whose bytes hash to 0 modulo kShardEnd once it holds a
 // quarter of kShardBytes, or once it holds kShardBytes (a key of more pages than that
@@ -75,6 +78,7 @@ constexpr std::size_t kLinkGroup = 4096;
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why).
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
-                      const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store);
+                      const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
+                      std::string_view documentsField);
 
 }  // namespace TermsText

@@ -628,7 +628,9 @@ void IndexEngine::finishCompanion()
     if (wholeWordIndex)
         TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
     PieceStore* store = m_companion->store();
-    const std::string wordsHead = store ? TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *store) : "";
+    const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
+    const std::string wordsHead = documentsField.empty() ? ""
+        : TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *store, documentsField);
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();

@@ -5,7 +5,7 @@
 define('companion', ['links', 'shown', 'bounds'], function (links, shown, bounds) {
 
 var MAX_SUMMARY = bounds.MAX_SUMMARY;
-var PAGES_FORMAT = 1;
+var PAGES_FORMAT = 1, STORE_FORMAT = 2;
 var TEXT_FOLDER = 'indexed_text/';
 var GROUP_NAME = /^[a-z2-7]{13}\.js$/;
 
@@ -31,6 +31,8 @@ function documentsCheck(docs) {
 // page texts are, see textPlace, or null).
 function companionData(pages, docs) {
   if (!pages || typeof pages !== 'object') return { state: 'none' };
+  // Data of the store (format 2) that did not hold together counts as another run's.
+  if (pages.format === STORE_FORMAT) return { state: 'stale' };
   if (pages.format !== PAGES_FORMAT) return { state: 'format' };
   if (pages.count !== docs.length || pages.check !== documentsCheck(docs)) return { state: 'stale' };
   var groups = pages.groups, places = pages.texts;

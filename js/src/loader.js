@@ -10,7 +10,10 @@
 // the companion data and termsState the state termsData gave the word index, or
 // failed(names) with the index files that are missing or damaged. fresh, when given, is
 // a query put after the names of the four files, so that a run written since is read.
-define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms', 'pieces'], function (bytes, titles, searcher, companion, terms, pieces) {
+// With indexed_pages.js of format 2, which names only the head, the page loads neither
+// indexed_docs.js nor a word file: the head, the ranking pieces it names, and then the
+// shards and documents searches reach.
+define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms', 'pieces', 'documents'], function (bytes, titles, searcher, companion, terms, pieces, documents) {
 
 var DOCS = 'indexed_docs.js', PAGES = 'indexed_pages.js', TERMS = 'indexed_terms.js', WORDS = 'indexed_words.js';
 var STORE = 'indexed_text/', HEAD = 'head', PIECE_NAME = /^[a-z2-7]{13}\.js$/;
@@ -35,7 +38,7 @@ function IndexLoader(win, ready, failed, fresh) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
   }
-  win.vantrelWords = win.vantrelKeys = win.vantrelLinks = take;
+  win.vantrelWords = win.vantrelKeys = win.vantrelLinks = win.vantrelDocs = win.vantrelRanks = take;
   win.vantrelWordsHead = function (data) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;
@@ -68,10 +71,14 @@ function performanceMark(win, name) {
   if (win.performance && win.performance.mark) win.performance.mark(name);
 }
 
+// indexed_pages.js first: it tells whether the documents are in the store.
 IndexLoader.prototype.start = function () {
-  this.load(DOCS, 'windows-1252');
   this.load(PAGES, 'utf-8');
 };
+
+function storeNamed(pages) {
+  return !!pages && pages.format === 2 && typeof pages.words === 'string' && PIECE_NAME.test(pages.words);
+}
 
 IndexLoader.prototype.load = function (name, charset) {
   var self = this, script = this.win.document.createElement('script');
@@ -91,6 +98,8 @@ IndexLoader.prototype.loaded = function (name, ok) {
   // The word index: the head its pages file names, or the whole file.
   if (name === PAGES) {
     var named = this.win.pages && this.win.pages.words;
+    if (storeNamed(this.win.pages)) { this.loadStore(); return; }
+    this.load(DOCS, 'windows-1252');
     this.load(typeof named === 'string' && PIECE_NAME.test(named) ? HEAD : TERMS, 'utf-8');
   }
   var docs = this.win.docs, valid = validDocs(docs);
@@ -119,6 +128,47 @@ IndexLoader.prototype.loaded = function (name, ok) {
     : new searcher.Searcher(docs, this.win.index, { titles: this.titles });
   if (this.summaries) found.useSummaries(this.summaries);
   this.ready(found, this.companion, this.words ? this.words.state : 'none');
+};
+
+// Format 2: the head, then every ranking piece it names, then the searcher over the
+// word pieces and the documents in pieces.
+IndexLoader.prototype.loadStore = function () {
+  var self = this, win = this.win, pages = win.pages, doc = win.document, script = doc.createElement('script');
+  script.src = STORE + pages.words;
+  script.charset = 'utf-8';
+  script.setAttribute('data-piece', HEAD);
+  script.onload = script.onerror = function () {
+    script.remove();
+    var checked = documents.storeHeadData(self.head, pages);
+    if (checked.state !== 'ok') { self.fallBack(); return; }
+    var head = checked.head, parts = new Array(head.ranks.length), waiting = head.ranks.length + 1;
+    function one() {
+      if (--waiting > 0) return;
+      var ranks = documents.ranksOf(head, parts);
+      if (!ranks) { self.fallBack(); return; }
+      self.storeReady(head, ranks);
+    }
+    head.ranks.forEach(function (name, i) {
+      self.fetchPiece(name, function (data) { parts[i] = data; one(); });
+    });
+    one();
+  };
+  doc.head.appendChild(script);
+};
+
+// A store that does not hold together (a run written meanwhile, a damaged piece): the
+// design's two files, and the whole word index when it is of this run.
+IndexLoader.prototype.fallBack = function () {
+  this.head = null;
+  this.waiting = 2;
+  this.load(DOCS, 'windows-1252');
+  this.load(TERMS, 'utf-8');
+};
+
+IndexLoader.prototype.storeReady = function (head, ranks) {
+  var self = this, made = documents.storeSearcher(head, ranks, this.win.pages.base, function (name, done) { self.fetchPiece(name, done); });
+  performanceMark(this.win, 'vantrel-loaded-store');
+  this.ready(made.searcher, made.companion, 'ok');
 };
 
 // The word index in pieces for docs from the head that came: {state: 'ok', list,

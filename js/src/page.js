@@ -7,6 +7,7 @@ var performanceMark = loader.performanceMark;
 
 var TYPING_PAUSE = 300;     // ms without a key before a typed search goes into the address
 var TYPING_NOW = 1000;      // ms after a key in the box while the reader counts as typing
+var NO_DOCUMENTS = { ensure: function (list, done) { done(); } };
 
 function startPage(win) {
   var doc = win.document, byId = function (id) { return doc.getElementById(id); };
@@ -42,12 +43,17 @@ function startPage(win) {
       // The word index in pieces: the first results once the shards the query reaches
       // have come, then the whole answer once the vocabulary has (in-word and nearest
       // words), in place.
-      var shownOnce = false;
+      // With the documents in pieces too, a screen is shown once its documents came.
+      var shownOnce = false, here = searcher;
       pieces.searchInPieces(searcher, q, function (result) {
-        if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
-        shownOnce = true;
-        if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
-        if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+        var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.docs).slice(0, view.PAGE_SIZE) : [];
+        (here.documents || NO_DOCUMENTS).ensure(screen, function () {
+          if (mine !== searches || searcher !== here) return;
+          if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
+          shownOnce = true;
+          if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
+          if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+        });
       }, function () { return mine === searches; });
     } else {
       results.show(searcher.search(q), byDate);

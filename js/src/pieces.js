@@ -15,8 +15,13 @@ var VOCABULARY = -1;         // wanted: the vocabulary, before the answer
 // What the page takes from a head for these docs: {state: 'ok', head} or the state
 // that tells why not ('stale', 'damaged').
 function headData(head, docs) {
+  return headOf(head, docs.length, head && typeof head === 'object' ? companion.documentsCheck(docs) : '');
+}
+
+// The same for count documents whose check is check.
+function headOf(head, count, check) {
   if (!head || typeof head !== 'object') return { state: 'damaged' };
-  if (head.count !== docs.length || head.check !== companion.documentsCheck(docs)) return { state: 'stale' };
+  if (head.count !== count || head.check !== check) return { state: 'stale' };
   var shards = head.shards, vocabulary = head.vocabulary, total = 0, i;
   if (!Array.isArray(shards) || !Array.isArray(vocabulary)) return { state: 'damaged' };
   for (i = 0; i < shards.length; i++) {
@@ -31,7 +36,7 @@ function headData(head, docs) {
     covered += v[1];
   }
   var links = head.links, group = head.linkGroup;
-  if (!Array.isArray(links) || !(group > 0) || group % 1 !== 0 || links.length !== Math.ceil(docs.length / group) ||
+  if (!Array.isArray(links) || !(group > 0) || group % 1 !== 0 || links.length !== Math.ceil(count / group) ||
       !links.every(function (name) { return PIECE_NAME.test(name); })) return { state: 'damaged' };
   return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
 }
@@ -337,5 +342,5 @@ function searchInPieces(searcher, query, show, current) {
   attempt();
 }
 
-return { headData: headData, WordPieces: WordPieces, searchInPieces: searchInPieces };
+return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces };
 });

@@ -273,9 +273,9 @@ function dateKey(date) {
   return m ? Number(m[3]) * 10000 + Number(m[2]) * 100 + Number(m[1]) : -1;
 }
 
-// Documents docs of all (indexed_docs.js) newest first; equal dates keep their order.
-function byDate(all, docs) {
-  var keyed = docs.map(function (d, i) { return [dateKey(all[d][3]), i, d]; });
+// Documents docs newest first by dateOf(d); equal dates keep their order.
+function byDate(dateOf, docs) {
+  var keyed = docs.map(function (d, i) { return [dateKey(dateOf(d)), i, d]; });
   keyed.sort(function (a, b) { return b[0] - a[0] || a[1] - b[1]; });
   return keyed.map(function (k) { return k[2]; });
 }

@@ -12,7 +12,10 @@ var MAX_TERMS = bounds.MAX_TERMS, MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, MAX_
 // (indexed_words.js), or by the companion word index when options.terms gives it
 // (terms.termsData, with options.realTitles the companion data's titles; or {list: a
 // WordPieces, links: its link shares}): its keys, stem groups and link shares, and its word rules for queries, titles and file names.
-// options.titles: the titleWords already made for the same words.
+// options.titles: the titleWords already made for the same words. Of documents in
+// pieces (docs then holds only the entries that came): options.bytesMode and
+// options.urlPrefixLength, as worked out from every location, and options.dates, the
+// date of each document.
 function Searcher(docs, index, options) {
   options = options || {};
   var n = docs.length, terms = options.terms || null;
@@ -22,8 +25,10 @@ function Searcher(docs, index, options) {
   this.links = terms ? terms.links : null;
   this.realTitles = terms && Array.isArray(options.realTitles) ? options.realTitles : [];
   this.docCount = n;
-  this.bytesMode = bytes.readAsBytes(docs);
-  this.urlPrefixLength = links.sharedUrlPrefix(docs);
+  this.bytesMode = 'bytesMode' in options ? options.bytesMode : bytes.readAsBytes(docs);
+  this.urlPrefixLength = 'urlPrefixLength' in options ? options.urlPrefixLength : links.sharedUrlPrefix(docs);
+  this.dates = options.dates || null;
+  this.documents = null;     // the documents in pieces (documents.DocumentPieces), when they are
   this.titles = options.titles || null; // distinct title words and their documents
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
@@ -216,7 +221,8 @@ Searcher.prototype.queryKeys = function (query) {
 
 // Documents newest first; equal dates keep their order.
 Searcher.prototype.byDate = function (docs) {
-  return ranking.byDate(this.docs, docs);
+  var all = this.docs, dates = this.dates;
+  return ranking.byDate(dates ? function (d) { return dates[d]; } : function (d) { return all[d][3]; }, docs);
 };
 
 // The words of the titles and file names (titleWords), made on first use.

@@ -32,8 +32,33 @@ function queryWords(text, unicode) {
 // index, {titles: the real titles of the companion data, bytesMode: how locations were
 // read (see bytes.textBytes)}.
 function titleWords(docs, real) {
-  var byWord = new Map(), size = new Uint16Array(docs.length), names = new Array(docs.length);
-  var byName = new Map(), distinct = 0, titled = 0, d, i, unicode = !!real;
+  var unicode = !!real;
+  return wordsOfTitles(docs.length, unicode, function (d) {
+    var title = docs[d][1];
+    if (typeof title !== 'string' || title === NO_NAME) return null;
+    return unicode && typeof real.titles[d] === 'string' ? real.titles[d] : title;
+  }, function (d) {
+    var location = String(docs[d][2]);
+    if (unicode) location = bytes.displayText(location, real.bytesMode);
+    return location.slice(location.lastIndexOf('/') + 1);
+  });
+}
+
+// As titleWords, from what the store's ranking pieces say of each page: ranks[d] is
+// [title or null, file name as shown, ...] (the word rules of the word index).
+function titleWordsOfRanks(ranks) {
+  return wordsOfTitles(ranks.length, true, function (d) {
+    return typeof ranks[d][0] === 'string' ? ranks[d][0] : null;
+  }, function (d) {
+    return String(ranks[d][1]);
+  });
+}
+
+// titleWords of n pages, titleOf(d) giving the title whose words count (null for
+// none) and fileOf(d) the file name.
+function wordsOfTitles(n, unicode, titleOf, fileOf) {
+  var byWord = new Map(), size = new Uint16Array(n), names = new Array(n);
+  var byName = new Map(), distinct = 0, titled = 0, d, i;
   function add(w, weighs) {
     var entry = byWord.get(w);
     if (!entry) byWord.set(w, entry = { docs: [], weighs: [] });
@@ -47,16 +72,14 @@ function titleWords(docs, real) {
     if (!named) byName.set(w, [d]);
     else if (named[named.length - 1] !== d) named.push(d);
   }
-  for (d = 0; d < docs.length; d++) {
-    var title = docs[d][1], location = String(docs[d][2]);
-    if (unicode) location = bytes.displayText(location, real.bytesMode);
-    var file = location.slice(location.lastIndexOf('/') + 1), dot = file.lastIndexOf('.');
+  for (d = 0; d < n; d++) {
+    var file = fileOf(d), dot = file.lastIndexOf('.');
     names[d] = queryWords(dot > 0 ? file.slice(0, dot) : file, unicode);
     // The extension is found too (a query may be a file name) but is no part of the name.
     eachKey(file, unicode, addName);
     if (names[d].length > MAX_NAME_WORDS) names[d].length = MAX_NAME_WORDS;
-    if (typeof title !== 'string' || title === NO_NAME) continue;
-    if (unicode && typeof real.titles[d] === 'string') title = real.titles[d];
+    var title = titleOf(d);
+    if (title === null) continue;
     distinct = 0;
     eachKey(title, unicode, add);
     size[d] = Math.min(65535, distinct);
@@ -96,5 +119,5 @@ function summaryWords(summaries, n, unicode) {
   return { words: Array.from(byWord.keys()), docs: Array.from(byWord.values()) };
 }
 
-return { NO_NAME: NO_NAME, titleWords: titleWords, summaryWords: summaryWords };
+return { NO_NAME: NO_NAME, titleWords: titleWords, titleWordsOfRanks: titleWordsOfRanks, summaryWords: summaryWords };
 });

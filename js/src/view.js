@@ -121,7 +121,16 @@ ResultsView.prototype.update = function (result, byDate) {
 };
 
 ResultsView.prototype.showMore = function () {
-  var el = this.el, end = Math.min(this.order.length, this.shown + PAGE_SIZE);
+  var el = this.el, end = Math.min(this.order.length, this.shown + PAGE_SIZE), documents = this.searcher.documents;
+  // Documents in pieces: the rows wait for theirs, and the next screen's are asked for.
+  if (documents) {
+    var self = this, result = this.result, rows = this.order.slice(this.shown, end);
+    if (!documents.has(rows)) {
+      documents.ensure(rows, function () { if (self.result === result && self.shown < end) self.showMore(); });
+      return;
+    }
+    documents.ensure(this.order.slice(end, end + PAGE_SIZE), function () {});
+  }
   var frag = this.doc.createDocumentFragment();
   for (var i = this.shown; i < end; i++) frag.appendChild(this.item(this.order[i], i));
   el.list.appendChild(frag);
@@ -348,5 +357,5 @@ ResultsView.prototype.activeHref = function () {
   return link ? link.href : null;
 };
 
-return { ResultsView: ResultsView, plural: plural, shownDate: shownDate };
+return { ResultsView: ResultsView, plural: plural, shownDate: shownDate, PAGE_SIZE: PAGE_SIZE };
 });

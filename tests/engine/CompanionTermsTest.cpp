@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 #include <sys/stat.h>
 
 namespace {
@@ -206,6 +207,52 @@ TEST_F(TermsJob, AKeysPagesAreRankedByScore)
         const std::string terms = readFile(tree.path(out + "/indexed_terms.js"));
         EXPECT_NE(terms.find(cases[i].entry), std::string::npos) << cases[i].first << " / " << cases[i].second << "\n" << terms;
     }
+}
+
+// The head names the documents in pieces of kDocumentGroup: what a result shows of each
+// (title and location as the page reads indexed_docs.js, in windows-1252), and a piece
+// whose documents did not change keeps its file as it was.
+TEST_F(TermsJob, TheHeadNamesTheDocumentsInPiecesOfSixteen)
+{
+    for (int i = 0; i < 18; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "site/p%02d.htm", i);
+        tree.write(name, "<title>Page " + std::to_string(i) + "</title><p>Text of page " + std::to_string(i), 1064361600);
+    }
+    tree.write("site/p00.htm", "<title>Gr\xc3\xb6\xc3\x9f" "e \"1\"</title><p>Erste Seite", 1064361600);
+    tree.write("site/p03.htm", "<title></title>", 1064361600);
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    auto pieces = [&] {
+        const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+        std::smatch words, docs;
+        EXPECT_TRUE(std::regex_search(pages, words, std::regex("\"words\":\"([a-z2-7]{13}\\.js)\"")));
+        const std::string head = readFile(tree.path("out/indexed_text/" + words[1].str()));
+        EXPECT_TRUE(std::regex_search(head, docs, std::regex("\"docGroup\":16,\"docs\":\\[\"([a-z2-7]{13}\\.js)\",\"([a-z2-7]{13}\\.js)\"\\],\"rankGroup\":4096,\"ranks\":\\[\"[a-z2-7]{13}\\.js\"\\]\\}\\);\n$")))
+            << head;
+        return std::vector<std::string>{tree.path("out/indexed_text/" + docs[1].str()), tree.path("out/indexed_text/" + docs[2].str())};
+    };
+    const std::vector<std::string> first = pieces();
+    ASSERT_EQ(first.size(), 2u);
+    const std::string piece = readFile(first[0]);
+    EXPECT_EQ(piece.rfind("/* generator: VantrelIndexer */\nvantrelDocs([[\"GR\xc3\x83\xc2\xb6\xc3\x83\xc5\xb8" "E \\\"1\\\"\",\"p00.htm\",\"24-09-2003\",\"Gr\xc3\xb6\xc3\x9f" "e \\\"1\\\"\",\"Erste Seite\",\"", 0), 0u) << piece;
+    EXPECT_NE(piece.find("[\"PAGE 1\",\"p01.htm\",\"24-09-2003\",\"Page 1\",\"Text of page 1\",\""), std::string::npos) << piece;
+    EXPECT_NE(piece.find("[\"\",\"p03.htm\",\"24-09-2003\",\"p03.htm\",\"\",\""), std::string::npos) << piece;
+    EXPECT_EQ(std::count(piece.begin(), piece.end(), '\n'), 1 + 16);
+    EXPECT_EQ(readFile(first[1]).find("vantrelDocs([[\"PAGE 16\""), 32u);
+
+    struct stat before;
+    ASSERT_EQ(::stat(first[0].c_str(), &before), 0);
+    tree.write("site/p17.htm", "<title>Page seventeen</title><p>Changed", 1064361600);
+    ASSERT_TRUE(build());
+    const std::vector<std::string> second = pieces();
+    struct stat after;
+    EXPECT_EQ(second[0], first[0]);
+    ASSERT_EQ(::stat(second[0].c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_NE(second[1], first[1]);
+    EXPECT_NE(readFile(second[1]).find("\"Page seventeen\",\"Changed\""), std::string::npos);
 }
 
 TEST_F(TermsJob, AWordIndexThatCannotBeWrittenKeepsTheOldCompanionFiles)

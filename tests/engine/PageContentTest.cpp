@@ -165,8 +165,13 @@ protected:
         std::set<std::string> named;
         PieceStore::namesIn(pages, named);
         const std::size_t head = pages.rfind("\"words\":\"");
-        if (head != std::string::npos)
-            PieceStore::namesIn(readFile(tree.path("out/indexed_text/" + pages.substr(head + 9, 16))), named);
+        if (head == std::string::npos)
+            return named;
+        const std::string headText = readFile(tree.path("out/indexed_text/" + pages.substr(head + 9, 16)));
+        PieceStore::namesIn(headText, named);
+        const std::size_t groups = headText.find("\"groups\":\"");
+        if (groups != std::string::npos)
+            PieceStore::namesIn(readFile(tree.path("out/indexed_text/" + headText.substr(groups + 10, 16))), named);
         return named;
     }
 
@@ -184,13 +189,30 @@ protected:
     }
 
     // The group files indexed_pages.js names, in order.
-    std::vector<std::string> groupsNamed()
+    // The head of the word index, and the piece its field names ("" when none).
+    std::string headText()
     {
         const std::string pages = readFile(tree.path("out/indexed_pages.js"));
+        const std::size_t head = pages.rfind("\"words\":\"");
+        return head == std::string::npos ? std::string() : readFile(tree.path("out/indexed_text/" + pages.substr(head + 9, 16)));
+    }
+    std::string piece(const std::string& field)
+    {
+        const std::string head = headText();
+        const std::size_t at = head.find("\"" + field + "\":");
+        if (at == std::string::npos)
+            return {};
+        const std::size_t name = head.find('"', at + field.size() + 3) + 1;
+        return readFile(tree.path("out/indexed_text/" + head.substr(name, 16)));
+    }
+
+    std::vector<std::string> groupsNamed()
+    {
+        const std::string groups = piece("groups");
         std::set<std::string> named;
-        PieceStore::namesIn(pages.substr(0, pages.find("\"texts\":")), named);
+        PieceStore::namesIn(groups, named);
         std::vector<std::string> inOrder(named.begin(), named.end());
-        std::sort(inOrder.begin(), inOrder.end(), [&](const std::string& a, const std::string& b) { return pages.find(a) < pages.find(b); });
+        std::sort(inOrder.begin(), inOrder.end(), [&](const std::string& a, const std::string& b) { return groups.find(a) < groups.find(b); });
         return inOrder;
     }
 
@@ -206,26 +228,27 @@ TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
     ASSERT_TRUE(build());
     const std::vector<std::string> groups = groupsNamed();
     ASSERT_FALSE(groups.empty());
-    std::string names, texts;
+    std::string texts;
     for (const std::string& name : groups) {
-        names += (names.empty() ? "\"" : ",\"") + name + "\"";
         const std::string group = readFile(tree.path("out/indexed_text/" + name));
         EXPECT_EQ(name, pieceName(group));
         texts += group;
     }
-    const std::string expectedPlaces = groups.size() == 1 ? "0,0,0,1" : "0,0,1,0";
     const std::string pages = readFile(tree.path("out/indexed_pages.js"));
     const std::string wordsHead = pages.substr(pages.size() - 20, 16);
-    EXPECT_EQ(pages,
-              "/* generator: VantrelIndexer */\nvar pages={\"format\":1,\"count\":2,\"check\":\""
-                  + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"store\":\"indexed_text/\",\n\"groups\":["
-                  + names + "],\n\"texts\":[" + expectedPlaces
-                  + "],\n\"titles\":[\"First\",\n\"b.htm\"],\n\"summaries\":[\"Sum\",\n\"no title\"],\n\"words\":\"" + wordsHead + "\"};\n");
+    EXPECT_EQ(pages, "/* generator: VantrelIndexer */\nvar pages={\"format\":2,\"count\":2,\"check\":\""
+                         + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"words\":\"" + wordsHead + "\"};\n");
+    // What a result shows, and what ranking reads, of each page.
+    const std::string second = groups.back() + (groups.size() == 1 ? "\",1]" : "\",0]");
+    EXPECT_EQ(piece("docs"), "/* generator: VantrelIndexer */\nvantrelDocs([[\"FIRST\",\"a.htm\",\"24-09-2003\",\"First\",\"Sum\",\""
+                                 + groups[0] + "\",0],\n[\"Document has no name\",\"b.htm\",\"24-09-2003\",\"b.htm\",\"no title\",\"" + second + "]);\n");
+    EXPECT_EQ(piece("ranks"), "/* generator: VantrelIndexer */\nvantrelRanks([[\"First\",\"a.htm\",\"24-09-2003\",\"Sum\"],\n"
+                                  "[null,\"b.htm\",\"24-09-2003\",\"no title\"]]);\n");
     const std::string head = "/* generator: VantrelIndexer */\nvantrelTexts([";
-    const std::string first = "{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]}";
-    const std::string second = "{\"text\":\"no title\",\"sections\":[]}";
-    EXPECT_EQ(texts, groups.size() == 1 ? head + first + ",\n" + second + "]);\n"
-                                        : head + first + "]);\n" + head + second + "]);\n");
+    const std::string firstText = "{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]}";
+    const std::string secondText = "{\"text\":\"no title\",\"sections\":[]}";
+    EXPECT_EQ(texts, groups.size() == 1 ? head + firstText + ",\n" + secondText + "]);\n"
+                                        : head + firstText + "]);\n" + head + secondText + "]);\n");
 }
 
 TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexNamesIt)
@@ -238,7 +261,7 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
     ASSERT_EQ(piecesNamed().size(), first.size());
 
     // One changed page: one or two new groups, and a new shard of its words, vocabulary
-    // piece and head; every other piece keeps its file, and the previous index's pieces
+    // piece, piece of documents, ranking piece, list of groups and head; every other piece keeps its file, and the previous index's pieces
     // stay for the pages opened on it.
     tree.write("site/p120.htm", "<title>T</title><p>page twenty, changed</p>");
     ASSERT_TRUE(build());
@@ -250,8 +273,8 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
         else
             ++added;
     }
-    EXPECT_GE(added, 1u + 3);
-    EXPECT_LE(added, 2u + 3);
+    EXPECT_GE(added, 1u + 6);
+    EXPECT_LE(added, 2u + 6);
     EXPECT_EQ(second.size(), first.size() + added);
 
     // The job after next: the groups only the first index named are gone, nothing is
@@ -264,7 +287,8 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
 }
 
 // The word index in pieces: a page that adds a key changes the pieces of its run only
-// (its shard, its vocabulary piece, the head, its text group), whatever the size of the
+// (its shard, its vocabulary piece, the head, its text group, its piece of documents,
+// the ranking piece and the list of groups), whatever the size of the
 // index; every other piece keeps its file.
 TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
 {
@@ -286,8 +310,8 @@ TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
         else
             ++added;
     }
-    EXPECT_GE(added, 3u);
-    EXPECT_LE(added, 5u);
+    EXPECT_GE(added, 6u);
+    EXPECT_LE(added, 8u);
 }
 
 TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)

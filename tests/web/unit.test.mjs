@@ -213,7 +213,7 @@ test('companion data: tied to its docs by count and check, fields checked before
   // The same check whether the location was read as bytes or as Unicode.
   assert.equal(S.documentsCheck([two[0], [1, 'U', 'c\u00c3\u00a9.htm', '']]), 'a9d82cbc');
   const good = { format: 1, count: 2, check: 'a9d82cbc', base: '../site/', titles: ['A'], summaries: [] };
-  for (const [pages, state] of [[undefined, 'none'], ['x', 'none'], [{ ...good, format: 2 }, 'format'], [{ ...good, format: '1' }, 'format'],
+  for (const [pages, state] of [[undefined, 'none'], ['x', 'none'], [{ ...good, format: 3 }, 'format'], [{ ...good, format: '1' }, 'format'], [{ ...good, format: 2 }, 'stale'],
     [{ ...good, count: 3 }, 'stale'], [{ ...good, check: 'A9D82CBC' }, 'stale'], [good, 'ok']]) {
     assert.equal(S.companionData(pages, two).state, state, JSON.stringify(pages));
   }
@@ -406,4 +406,41 @@ test('following an index: no looks while hidden, the same run never loaded again
   assert.equal(docLoads(), 4);
   assert.equal(timers.size, 1);
   assert.deepEqual(came, []);
+});
+
+test('the store of an index: its head, ranking pieces and documents are checked field by field', () => {
+  const name = (c) => c.repeat(13) + '.js';
+  const pages = { format: 2, count: 3, check: 'c', words: name('h') };
+  const head = { count: 3, check: 'c', keys: 0, shards: [], vocabulary: [], linkGroup: 4096, links: [name('l')],
+    docGroup: 2, docs: [name('a'), name('b')], rankGroup: 4096, ranks: [name('r')] };
+  for (const [change, state] of [[{}, 'ok'], [{ count: 4 }, 'stale'], [{ check: 'd' }, 'stale'], [{ docs: [name('a')] }, 'damaged'],
+    [{ docs: [name('a'), '../x.js'] }, 'damaged'], [{ docGroup: 0 }, 'damaged'], [{ ranks: [] }, 'damaged'],
+    [{ urlPrefix: -1 }, 'damaged'], [{ urlPrefix: 7 }, 'ok']]) {
+    assert.equal(S.storeHeadData({ ...head, ...change }, pages).state, state, JSON.stringify(change));
+  }
+  assert.equal(S.storeHeadData(head, { ...pages, count: '3' }).state, 'damaged');
+  const rank = [null, 'a.html', '01-02-2003', 'sum'];
+  // Each piece holds its own pages: two pieces of two that hold one and two are not the same three pages.
+  const twos = { ...head, rankGroup: 2, ranks: [name('r'), name('s')] };
+  for (const [of, parts, ok] of [[head, [[rank, rank, rank]], true], [head, [[rank, rank]], false], [head, [[rank, rank, [7, 'a', '', '']]], false],
+    [head, [[rank, rank, ['t', 'a', '', null]]], false], [head, [null], false], [twos, [[rank, rank], [rank]], true], [twos, [[rank], [rank, rank]], false]]) {
+    assert.equal(S.ranksOf(of, parts) !== null, ok, JSON.stringify(parts));
+  }
+  // A piece holds what a result shows; anything else in it is left out, and a piece
+  // that fails shows its documents without title. Each piece is fetched once.
+  const fetched = [], pending = [];
+  const docs = new S.DocumentPieces(head, '../site/', (piece, done) => { fetched.push(piece); pending.push(() => done(piece === name('a')
+    ? [['T0', 'a.html', '01-02-2003', 'Real <b>', 'Sum', name('g'), 3], [{}, 7, null, 5, ['x'], '../../etc/passwd.js', 1]] : null)); });
+  let came = 0;
+  docs.ensure([0, 1, 2], () => came++);
+  docs.ensure([1], () => came++);
+  assert.deepEqual([fetched, came, docs.has([0])], [[name('a'), name('b')], 0, false]);
+  pending.forEach((f) => f());
+  assert.deepEqual([came, docs.has([0, 1, 2])], [2, true]);
+  assert.deepEqual(docs.docs, [[0, 'T0', 'a.html', '01-02-2003'], [1, '', '', ''], [2, '', '', '']]);
+  const companion = docs.companion;
+  assert.deepEqual([companion.titles, companion.summaries, companion.base], [['Real <b>', null, null], ['Sum', null, null], '../site/']);
+  assert.deepEqual([S.textPlace(companion.texts, 0), S.textPlace(companion.texts, 1)], [{ file: 'indexed_text/' + name('g'), at: 3 }, null]);
+  docs.ensure([0, 2], () => came++);
+  assert.deepEqual([came, fetched.length], [3, 2]);
 });

@@ -1,0 +1,134 @@
+// The documents in pieces of the store, for an index whose indexed_pages.js (format 2)
+// names only the head: what ranking reads of every page (its title, file name, date and
+// summary, a few large pieces loaded before the first search) and what a result shows
+// (DocumentPieces, pieces of a few pages loaded for the results on screen). Every field
+// is checked before use: anyone who can add a page to the site chooses its title.
+define('documents', ['pieces', 'links', 'titles', 'searcher'], function (pieces, links, titles, searcher) {
+
+var PIECE_NAME = /^[a-z2-7]{13}\.js$/;
+var TEXT_FOLDER = 'indexed_text/';
+
+function names(list, count) {
+  return Array.isArray(list) && list.length === count && list.every(function (name) { return PIECE_NAME.test(name); });
+}
+
+function wholeNumber(n) {
+  return typeof n === 'number' && n >= 0 && n % 1 === 0;
+}
+
+// What the page takes from a head for the companion data pages (format 2): {state:
+// 'ok', head} or 'stale' (another run's) or 'damaged'.
+function storeHeadData(head, pages) {
+  if (!pages || !wholeNumber(pages.count) || typeof pages.check !== 'string') return { state: 'damaged' };
+  var checked = pieces.headOf(head, pages.count, pages.check);
+  if (checked.state !== 'ok') return checked;
+  var n = pages.count, docGroup = head.docGroup, rankGroup = head.rankGroup;
+  if (!(docGroup > 0) || docGroup % 1 !== 0 || !names(head.docs, Math.ceil(n / docGroup)) ||
+      !(rankGroup > 0) || rankGroup % 1 !== 0 || !names(head.ranks, Math.ceil(n / rankGroup)) ||
+      (head.urlPrefix !== undefined && !wholeNumber(head.urlPrefix))) return { state: 'damaged' };
+  return checked;
+}
+
+// The ranking pieces that came, in order, as one array of [title or null, file name,
+// date, summary] a page; null when one of them is missing or damaged.
+function ranksOf(head, parts) {
+  var n = head.count, ranks = new Array(n), d = 0;
+  for (var p = 0; p < parts.length; p++) {
+    var part = parts[p], expected = Math.min(head.rankGroup, n - p * head.rankGroup);
+    if (!Array.isArray(part) || part.length !== expected) return null;
+    for (var i = 0; i < part.length; i++, d++) {
+      var e = part[i];
+      if (!Array.isArray(e) || (e[0] !== null && typeof e[0] !== 'string') || typeof e[1] !== 'string' ||
+          typeof e[2] !== 'string' || typeof e[3] !== 'string') return null;
+      ranks[d] = e;
+    }
+  }
+  return d === n ? ranks : null;
+}
+
+// head: checked by storeHeadData; base: the companion data's way to the pages;
+// fetch(name, done) loads a piece as WordPieces' does. docs holds, for each document
+// whose piece came, the entry indexed_docs.js would give it ([d, title, location,
+// date]), and companion its real title, summary and text place, as companionData gives
+// them (the same arrays, filled as pieces come).
+function DocumentPieces(head, base, fetch) {
+  var n = head.count;
+  this.group = head.docGroup;
+  this.names = head.docs;
+  this.fetch = fetch;
+  this.count = n;
+  this.docs = new Array(n);
+  this.came = new Uint8Array(this.names.length); // 1 loading, 2 come
+  this.loading = new Map();  // piece: callbacks waiting for it
+  this.groupIndex = new Map();
+  this.companion = {
+    state: 'ok', titles: new Array(n), summaries: new Array(n), base: links.siteBaseOf(base),
+    texts: { folder: TEXT_FOLDER, groups: [], places: [] }
+  };
+}
+
+// Whether the entries of every document of list have come.
+DocumentPieces.prototype.has = function (list) {
+  for (var i = 0; i < list.length; i++) if (this.came[Math.floor(list[i] / this.group)] !== 2) return false;
+  return true;
+};
+
+// Loads the pieces of the documents of list that have not come, then calls done (at
+// once when there are none). A piece that fails shows its documents without title.
+DocumentPieces.prototype.ensure = function (list, done) {
+  var self = this, waiting = 1;
+  function one() { if (--waiting === 0) done(); }
+  var wanted = new Set();
+  for (var i = 0; i < list.length; i++) {
+    var p = Math.floor(list[i] / this.group);
+    if (p >= 0 && p < this.names.length && this.came[p] !== 2) wanted.add(p);
+  }
+  wanted.forEach(function (p) {
+    waiting++;
+    if (self.came[p] === 1) { self.loading.get(p).push(one); return; }
+    self.came[p] = 1;
+    self.loading.set(p, [one]);
+    self.fetch(self.names[p], function (data) {
+      self.keep(p, data);
+      var callbacks = self.loading.get(p);
+      self.loading.delete(p);
+      callbacks.forEach(function (f) { f(); });
+    });
+  });
+  one();
+};
+
+// Takes the entries of piece p.
+DocumentPieces.prototype.keep = function (p, data) {
+  var first = p * this.group, end = Math.min(this.count, first + this.group), c = this.companion, texts = c.texts;
+  var ok = Array.isArray(data) && data.length === end - first;
+  for (var d = first; d < end; d++) {
+    var e = ok ? data[d - first] : null;
+    if (!Array.isArray(e)) e = [];
+    this.docs[d] = [d, typeof e[0] === 'string' ? e[0] : '', typeof e[1] === 'string' ? e[1] : '', typeof e[2] === 'string' ? e[2] : ''];
+    c.titles[d] = typeof e[3] === 'string' ? e[3] : null;
+    c.summaries[d] = typeof e[4] === 'string' ? e[4] : null;
+    if (typeof e[5] === 'string' && PIECE_NAME.test(e[5]) && wholeNumber(e[6])) {
+      if (!this.groupIndex.has(e[5])) { this.groupIndex.set(e[5], texts.groups.length); texts.groups.push(e[5]); }
+      texts.places[2 * d] = this.groupIndex.get(e[5]);
+      texts.places[2 * d + 1] = e[6];
+    }
+  }
+  this.came[p] = 2;
+};
+
+// The searcher of an index in the store: over the word pieces, ranking by the ranks
+// (ranksOf) of every page, its documents in pieces. Returns {searcher, companion}.
+function storeSearcher(head, ranks, base, fetch) {
+  var list = new pieces.WordPieces(head, head.count, fetch), docs = new DocumentPieces(head, base, fetch);
+  var found = new searcher.Searcher(docs.docs, null, {
+    terms: { list: list, links: list.links }, titles: titles.titleWordsOfRanks(ranks),
+    bytesMode: true, urlPrefixLength: head.urlPrefix, dates: ranks.map(function (r) { return r[2]; })
+  });
+  found.useSummaries(titles.summaryWords(ranks.map(function (r) { return r[3]; }), head.count, true));
+  found.documents = docs;
+  return { searcher: found, companion: docs.companion };
+}
+
+return { storeSearcher: storeSearcher, storeHeadData: storeHeadData, ranksOf: ranksOf, DocumentPieces: DocumentPieces };
+});
