@@ -146,16 +146,14 @@ TEST(CompanionData, BaseLeadsFromTheDestinationToTheSource)
     EXPECT_EQ(relativeFolderUrl("/", "/s\xc3\xa9"), "s%C3%A9/");
 }
 
-class CompanionJob : public ::testing::Test {
+class CompanionJob : public SiteJob {
 protected:
-    bool build()
+    CompanionJob()
     {
-        engine.sourceFolder = tree.path("site");
-        engine.destinationFolder = tree.path("out");
         engine.companionData = true;
         engine.contentMode = ContentMode::AllContent;
-        return engine.buildIndex();
     }
+    bool build() { return engine.buildIndex(); }
 
     // Every piece the index in place names: its text groups, the head of its words and
     // the pieces the head names.
@@ -193,16 +191,12 @@ protected:
         std::sort(inOrder.begin(), inOrder.end(), [&](const std::string& a, const std::string& b) { return pages.find(a) < pages.find(b); });
         return inOrder;
     }
-
-    TempTree tree;
-    IndexEngine engine;
 };
 
 TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
 {
     tree.write("site/a.htm", "<title>First</title><meta name=description content=Sum><h1 id=h>Hi</h1>x", 1064361600);
     tree.write("site/b.htm", "no title", 1064361600);
-    tree.folder("out");
     ASSERT_TRUE(build());
     const std::vector<std::string> groups = groupsNamed();
     ASSERT_FALSE(groups.empty());
@@ -232,7 +226,6 @@ TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexName
 {
     for (int i = 0; i < 40; ++i)
         tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>T</title><p>page " + std::to_string(i) + "</p>");
-    tree.folder("out");
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> first = pieces();
     ASSERT_EQ(piecesNamed().size(), first.size());
@@ -273,7 +266,6 @@ TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
         text += " w" + std::to_string(w * 7919 % 100003);
     for (int i = 0; i < 30; ++i)
         tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>T</title><p>" + text.substr(i * 1000) + "</p>");
-    tree.folder("out");
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> first = pieces();
     ASSERT_GE(first.size(), 20u);
@@ -308,7 +300,6 @@ TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
 TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheStoreAsItWas)
 {
     tree.write("site/a.htm", "<title>A</title>");
-    tree.folder("out");
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> before = pieces();
     const std::string pages = readFile(tree.path("out/indexed_pages.js"));
@@ -322,7 +313,6 @@ TEST_F(CompanionJob, AJobThatWritesNoIndexLeavesTheStoreAsItWas)
 TEST_F(CompanionJob, NothingIsWrittenThroughALinkAtTheTextFolder)
 {
     tree.write("site/a.htm", "<title>A</title>");
-    tree.folder("out");
     tree.folder("elsewhere");
     ASSERT_EQ(::symlink(tree.path("elsewhere").c_str(), tree.path("out/indexed_text").c_str()), 0);
     struct Failures : ProgressLog {
@@ -333,10 +323,10 @@ TEST_F(CompanionJob, NothingIsWrittenThroughALinkAtTheTextFolder)
                 paths.push_back(std::string(event.path));
         }
         std::vector<std::string> paths;
-    } log;
-    engine.progressLog = &log;
+    } failures;
+    engine.progressLog = &failures;
     EXPECT_TRUE(build());  // the index itself is written
-    EXPECT_EQ(log.paths, std::vector<std::string>{tree.path("out/indexed_text")});
+    EXPECT_EQ(failures.paths, std::vector<std::string>{tree.path("out/indexed_text")});
     EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
 }
 
