@@ -29,14 +29,8 @@ void swapForLink(int at, const std::string& name, const std::string& target)
 std::string everything(const std::string& folder)
 {
     std::string all;
-    for (const std::string& name : folderEntries(folder)) {
-        const std::string path = folder + "/" + name;
-        struct stat info;
-        if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            all += everything(path);
-        else
-            all += readFile(path);
-    }
+    for (const auto& file : filesBelow(folder))
+        all += file.second;
     return all;
 }
 
@@ -141,8 +135,7 @@ TEST_F(Containment, APageTheSourceOwnerMayNotReadIsNotPublished)
         EXPECT_EQ(engine.dictionary.find("SWORDFISH") != nullptr, c.published);
         EXPECT_EQ(leaked(), c.published);
         EXPECT_EQ(engine.pagesOwnerMayNot, c.published ? 0u : 1u);
-        const std::atomic<bool> stop{false};
-        EXPECT_EQ(runIndexJob(settings(), log, stop).pagesOwnerMayNot, engine.pagesOwnerMayNot);  // for the summary
+        EXPECT_EQ(runJob(settings()).pagesOwnerMayNot, engine.pagesOwnerMayNot);  // for the summary
     }
 }
 
@@ -238,8 +231,7 @@ TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFil
         const std::string before = everything(out.path("out/indexed_text"));
         JobSettings settings = this->settings();
         EXPECT_EQ(foreignFolders(settings), c.problem.empty() ? Lines{} : Lines{engine.destinationFolder + "/indexed_text: " + c.problem});
-        std::atomic<bool> stop{false};
-        EXPECT_EQ(runIndexJob(settings, log, stop).result, c.problem.empty() ? JobResult::Complete : JobResult::Refused);
+        EXPECT_EQ(runJob(settings).result, c.problem.empty() ? JobResult::Complete : JobResult::Refused);
         if (!c.problem.empty()) {
             EXPECT_EQ(everything(out.path("out/indexed_text")), before);
             EXPECT_EQ(folderEntries(out.path("out")), Lines{"indexed_text"});
@@ -259,8 +251,7 @@ TEST_F(Containment, PlainWritesNoCompanionDataAndSoMindsNoFileOfThatName)
     EXPECT_EQ(foreignFiles(settings), Lines{tree.path("out/indexed_pages.js")});
     settings.companionData = false;
     EXPECT_TRUE(foreignFiles(settings).empty() && foreignFolders(settings).empty());
-    std::atomic<bool> stop{false};
-    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Complete);
+    EXPECT_EQ(runJob(settings).result, JobResult::Complete);
     EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")) + readFile(tree.path("out/indexed_text/x")),
               "the site's ownthe site's own");
 }

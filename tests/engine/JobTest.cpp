@@ -201,12 +201,11 @@ TEST_F(Job, TheProgramsOwnFilesAreNoPagesAndFilesOfTheSiteAreNotReplacedUnasked)
     JobSettings settings;
     settings.sourceFolder = settings.destinationFolder = engine.sourceFolder;
     EXPECT_EQ(foreignFiles(settings), (Lines{tree.path("site/search_top.html"), tree.path("site/search.css")}));
-    std::atomic<bool> stop{false};
     ::unlink(tree.path("site/indexed_words.js").c_str());
-    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Refused);
+    EXPECT_EQ(runJob(settings).result, JobResult::Refused);
     EXPECT_EQ(readFile(tree.path("site/indexed_words.js")), "");
     settings.overwrite = true;
-    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Complete);
+    EXPECT_EQ(runJob(settings).result, JobResult::Complete);
     EXPECT_TRUE(carriesProgramMark(tree.path("site/search_top.html")));
 
     // A search-page file missing beside the program: the others are copied all the same.
@@ -246,8 +245,7 @@ TEST_F(Job, MemoryRunningOutOnTheRankingHelperEndsTheJobAndKeepsTheOldIndex)
         if (line == "Creating index ...")
             g_onlyAllocatingThread = std::this_thread::get_id();
     };
-    std::atomic<bool> stop{false};
-    const JobOutcome outcome = runIndexJob(settings, log, stop);
+    const JobOutcome outcome = runJob(settings);
     g_onlyAllocatingThread = std::thread::id();
     EXPECT_EQ(outcome.result, JobResult::NotWritten);
     EXPECT_EQ(outcome.failure, "out of memory");

@@ -215,18 +215,6 @@ const char* const kNoindex = "<meta name=\"robots\" content=\"noindex\">";
 class LeaveOutJob : public SiteJob {
 protected:
     LeaveOutJob() { engine.contentMode = ContentMode::AllContent; }
-
-    // Every file the job wrote but the search page's; page texts are named by their bytes.
-    std::map<std::string, std::string> output()
-    {
-        std::map<std::string, std::string> files;
-        for (const std::string& name : folderEntries(tree.path("out")))
-            if (name.rfind("indexed_", 0) == 0 && name != "indexed_text")
-                files[name] = readFile(tree.path("out/" + name));
-        for (const std::string& text : folderEntries(tree.path("out/indexed_text")))
-            files["text/" + text] = readFile(tree.path("out/indexed_text/" + text));
-        return files;
-    }
 };
 
 TEST_F(LeaveOutJob, NoindexPagesGetNoNumberNoLinesAndNoHoleWhateverTheThreads)
@@ -249,7 +237,7 @@ TEST_F(LeaveOutJob, NoindexPagesGetNoNumberNoLinesAndNoHoleWhateverTheThreads)
                                     "Done!", "Parsing " + site + "/sub/e.html...", "Done!", "Creating index ..."}))
             << threads;
         EXPECT_EQ(engine.leftOut.pagesNoindex, 3u);
-        std::map<std::string, std::string> files = output();
+        std::map<std::string, std::string> files = filesBelow(tree.path("out"));
         EXPECT_EQ(files["indexed_docs.js"], "var docs=[[0,\"ALPHA\",\"a.html\",\"24-09-2003\"],"
                                             "[1,\"GAMMA\",\"c.html\",\"24-09-2003\"],"
                                             "[2,\"EPSILON\",\"sub/e.html\",\"24-09-2003\"]];");
@@ -257,7 +245,7 @@ TEST_F(LeaveOutJob, NoindexPagesGetNoNumberNoLinesAndNoHoleWhateverTheThreads)
         EXPECT_NE(files["indexed_words.js"].find("[\"SHARED\",0,1,2]"), std::string::npos) << files["indexed_words.js"];
         std::string texts;
         for (const auto& file : files)
-            if (file.first.rfind("text/", 0) == 0)
+            if (file.first.rfind("indexed_text/", 0) == 0)
                 texts += file.second;
         EXPECT_EQ(texts.find("secret"), std::string::npos);
         EXPECT_EQ(texts.find("hidden"), std::string::npos);
@@ -323,13 +311,12 @@ TEST_F(LeaveOutJob, BadIgnoreFilesAndExcludesRefuseTheJobAndKeepTheOldIndex)
         JobSettings settings = this->settings();
         settings.excludes = engine.excludePatterns = row.excludes;
         EXPECT_EQ(excludeProblem(settings), row.problem);
-        RecordingLog jobLog;
-        const std::atomic<bool> stop{false};
-        const JobOutcome outcome = runIndexJob(settings, jobLog, stop);
+        log.lines.clear();
+        const JobOutcome outcome = runJob(settings);
         EXPECT_EQ(outcome.result, JobResult::Refused) << row.problem;
         EXPECT_EQ(outcome.failure, row.problem);
         EXPECT_EQ(readFile(tree.path("out/indexed_docs.js")), "old docs");
-        EXPECT_TRUE(jobLog.lines.empty());
+        EXPECT_TRUE(log.lines.empty());
         EXPECT_FALSE(engine.buildIndex());  // the engine alone refuses too
         EXPECT_EQ(engine.failure, row.problem);
     }
