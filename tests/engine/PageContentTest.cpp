@@ -222,44 +222,11 @@ TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
                                         : head + first + "]);\n" + head + second + "]);\n");
 }
 
-TEST_F(CompanionJob, AGroupKeepsItsFileUntilNeitherTheNewNorThePreviousIndexNamesIt)
-{
-    for (int i = 0; i < 40; ++i)
-        tree.write("site/p" + std::to_string(100 + i) + ".htm", "<title>T</title><p>page " + std::to_string(i) + "</p>");
-    ASSERT_TRUE(build());
-    const std::map<std::string, ino_t> first = pieces();
-    ASSERT_EQ(piecesNamed().size(), first.size());
-
-    // One changed page: one or two new groups, and a new shard of its words, vocabulary
-    // piece and head; every other piece keeps its file, and the previous index's pieces
-    // stay for the pages opened on it.
-    tree.write("site/p120.htm", "<title>T</title><p>page twenty, changed</p>");
-    ASSERT_TRUE(build());
-    const std::map<std::string, ino_t> second = pieces();
-    std::size_t added = 0;
-    for (const auto& [name, inode] : second) {
-        if (first.count(name))
-            EXPECT_EQ(inode, first.at(name)) << name;
-        else
-            ++added;
-    }
-    EXPECT_GE(added, 1u + 3);
-    EXPECT_LE(added, 2u + 3);
-    EXPECT_EQ(second.size(), first.size() + added);
-
-    // The job after next: the groups only the first index named are gone, nothing is
-    // written again.
-    ASSERT_TRUE(build());
-    const std::map<std::string, ino_t> third = pieces();
-    EXPECT_EQ(third.size(), piecesNamed().size());
-    for (const auto& [name, inode] : third)
-        EXPECT_EQ(inode, second.at(name)) << name;
-}
-
-// The word index in pieces: a page that adds a key changes the pieces of its run only
-// (its shard, its vocabulary piece, the head, its text group), whatever the size of the
-// index; every other piece keeps its file.
-TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
+// A page added with a key of its own changes the pieces of its run only (its text group,
+// its words' shard, vocabulary piece and head), whatever the size of the index; every
+// other piece keeps its file, and the previous index's pieces stay for the pages opened
+// on it until the job after next, which writes nothing again.
+TEST_F(CompanionJob, AnAddedKeyChangesThePiecesOfItsRunOnlyAndOldPiecesStayOneJob)
 {
     std::string text;
     for (int w = 0; w < 6000; ++w)
@@ -269,10 +236,12 @@ TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
     ASSERT_TRUE(build());
     const std::map<std::string, ino_t> first = pieces();
     ASSERT_GE(first.size(), 20u);
+    ASSERT_EQ(piecesNamed().size(), first.size());
     tree.write("site/p999.htm", "<p>w50001x</p>");
     ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> second = pieces();
     std::size_t added = 0;
-    for (const auto& [name, inode] : pieces()) {
+    for (const auto& [name, inode] : second) {
         if (first.count(name))
             EXPECT_EQ(inode, first.at(name)) << name;
         else
@@ -280,6 +249,12 @@ TEST_F(CompanionJob, AKeyAddedChangesTheWordPiecesOfItsRunOnly)
     }
     EXPECT_GE(added, 3u);
     EXPECT_LE(added, 5u);
+    EXPECT_EQ(second.size(), first.size() + added);
+    ASSERT_TRUE(build());
+    const std::map<std::string, ino_t> third = pieces();
+    EXPECT_EQ(third.size(), piecesNamed().size());
+    for (const auto& [name, inode] : third)
+        EXPECT_EQ(inode, second.at(name)) << name;
 }
 
 TEST_F(CompanionJob, AnEarlierVersionsTextsStayUntilTheJobAfterNext)
