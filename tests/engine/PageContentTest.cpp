@@ -129,17 +129,13 @@ TEST(PageContent, HostilePagesAreBounded)
     EXPECT_EQ(content.scriptText.substr(content.scriptText.size() - 9), "qconfig\xc3\xa9");
 }
 
-// The same fingerprint is computed by the search page from `docs`; its tests use this
-// table and value too.
-TEST(CompanionData, DocumentsCheckIsTheSharedFingerprint)
+// The fingerprint is computed by the search page from `docs` too; its tests use this
+// table and value.
+TEST(CompanionData, DocumentsCheckIsTheSharedFingerprintAndTheBaseLeadsToTheSource)
 {
     const std::vector<DocumentEntry> documents = {{"T", "a/b.htm", "01-02-2003"}, {"U", "c\xe9.htm", ""}};
     EXPECT_EQ(documentsCheck(documents), "a9d82cbc");
     EXPECT_EQ(documentsCheck({}), "811c9dc5");
-}
-
-TEST(CompanionData, BaseLeadsFromTheDestinationToTheSource)
-{
     EXPECT_EQ(relativeFolderUrl("/a/b/c", "/a/x y/z"), "../../x%20y/z/");
     EXPECT_EQ(relativeFolderUrl("/a/b", "/a/b"), "");
     EXPECT_EQ(relativeFolderUrl("/a/b/out", "/a/b"), "../");
