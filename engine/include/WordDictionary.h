@@ -67,9 +67,6 @@ public:
 
     // The postings of table().entries()[i], to change in place.
     Postings& postingsAt(std::size_t i) { return m_table.valueAt(i); }
-    // Frees every word's postings, keeping the words: for a dictionary already ranked
-    // into a WordIndex, which views its words.
-    void releasePostings() { m_table.resetValues(); }
 
     std::size_t size() const { return m_table.size(); }
     bool empty() const { return m_table.empty(); }

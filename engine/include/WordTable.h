@@ -133,14 +133,6 @@ public:
         return order;
     }
 
-    // Gives every word a default Value again, freeing what the values held; the words
-    // stay where they are.
-    void resetValues()
-    {
-        for (Entry& entry : m_entries)
-            entry.value = Value{};
-    }
-
     // Empties the table but keeps its memory, for a table refilled page after page. The
     // work is that of the words held, not of the largest page the table ever held.
     void reset()

@@ -118,6 +118,8 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                          RankedWords& result)
 {
     result.clear();
+    // Tested once before any word too: a job stopped before its first word (keywords of
+    // a site that has none, say) must not go on to write an empty index as if complete.
     if (stop.requested())
         return false;
     const auto& entries = added.table().entries();

@@ -45,6 +45,7 @@ TEST(CommandLine, OptionsReachTheJobAndMistakesEndTheRunWithTheirReason)
         {{"--content", "\x1b]0;owned\x07\xe2\x80\xae", "site", "out"}, 2, "\\x1B]0;owned\\x07\\u{202E}", ""},
         {{"--threads", "257", "site", "out"}, 2, "--threads", ""},
         {{"--language", "english", "site", "out"}, 2, "--language", ""},
+        {{"--language", "de-AT", "site", "out"}, -1, "", "31  0 010 | site out"},
         {{"--stay-inside", "--follow-outside", "site", "out"}, 2, "--stay-inside", ""},
         {{"site"}, 2, "DESTINATION is required", ""},
         {{"--help"}, 0, "", ""},
@@ -67,22 +68,7 @@ TEST(CommandLine, OptionsReachTheJobAndMistakesEndTheRunWithTheirReason)
     }
 }
 
-TEST(Summary, SaysWhatWasLeftOutAndWhy)
-{
-    JobSettings job;
-    job.destinationFolder = "out";
-    JobOutcome outcome;
-    outcome.result = JobResult::Complete;
-    outcome.pages = outcome.words = 2;
-    outcome.leftOut.pagesByIgnoreFile = 1;
-    outcome.leftOut.foldersByExclude = 2;
-    outcome.leftOut.pagesNoindex = 3;
-    EXPECT_EQ(jobSummary(job, outcome, 0.25, 0),
-              "Indexing complete: 2 pages, 2 words in 0.25 s.\nSearch page: out/search.html\n"
-              "Left out: 1 page by .vantrelignore, 2 folders by --exclude and 3 pages marked noindex.\n");
-}
-
-TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
+TEST(Summary, CountsTakeTheirNumberAndEveryEndAndWhatWasLeftOutAreSaid)
 {
     JobSettings job;
     job.destinationFolder = "out";
@@ -96,6 +82,10 @@ TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
         made.pagesOutside = made.pagesOwnerMayNot = made.textsCut = made.pagesWordsLeftOut = skipped;
         return made;
     };
+    JobOutcome leftOut = outcome(JobResult::Complete, 2, 2);
+    leftOut.leftOut.pagesByIgnoreFile = 1;
+    leftOut.leftOut.foldersByExclude = 2;
+    leftOut.leftOut.pagesNoindex = 3;
     const struct {
         JobOutcome outcome;
         std::size_t unreadable;
@@ -116,6 +106,9 @@ TEST(Summary, CountsTakeTheirNumberAndEveryEndIsSaid)
          "3 page texts were cut to keep the output within bounds.\n"
          "3 pages reached again through links were listed without their words, to keep the output within bounds.\n"
          "2 pages could not be read whole; --verbose lists them.\n"},
+        {leftOut, 0,
+         "Indexing complete: 2 pages, 2 words in 0.25 s.\nSearch page: out/search.html\n"
+         "Left out: 1 page by .vantrelignore, 2 folders by --exclude and 3 pages marked noindex.\n"},
         {outcome(JobResult::Stopped, 1, 2), 0, "Indexing interrupted: 1 page, 2 words in 0.25 s. The old index is kept.\n"},
         {outcome(JobResult::NotWritten, 5, 5), 0, ""},
     };

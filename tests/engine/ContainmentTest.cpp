@@ -3,64 +3,21 @@
 // the bytes a job may write, and the folders it may write into and remove from.
 
 #include "CompanionData.h"
-#include "FileSystem.h"
 #include "IndexEngine.h"
 #include "IndexJob.h"
+#include "RacingFileSystem.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <fcntl.h>
 #include <functional>
-#include <regex>
 
 namespace {
 
 using Lines = std::vector<std::string>;
 const std::string kSecret = "<title>Secret</title><p>swordfish</p>";
-
-// The system's calls; before(call, at, name) runs first, so a test can swap or remove
-// what is about to be used, and a call named in failing fails with error.
-class RacingFileSystem : public FileSystem {
-public:
-    std::function<void(const std::string& call, int at, const std::string& name)> before;
-    std::string failing, failingName;  // the call that fails, on this name only when given
-    int error = EIO;
-
-    int openFolder(int at, const std::string& name, bool followLink) override
-    {
-        return hook("openFolder", at, name) ? FileSystem::openFolder(at, name, followLink) : -1;
-    }
-    bool listFolder(int folder, std::vector<FolderEntry>& entries) override
-    {
-        return hook("listFolder", folder, "") && FileSystem::listFolder(folder, entries);
-    }
-    int openForReading(int at, const std::string& name, bool followLink) override
-    {
-        return hook("openForReading", at, name) ? FileSystem::openForReading(at, name, followLink) : -1;
-    }
-    ssize_t readSome(int fd, char* buffer, std::size_t size) override
-    {
-        return hook("readSome", fd, "") ? FileSystem::readSome(fd, buffer, size) : -1;
-    }
-    int createNew(int at, const std::string& name, mode_t mode) override
-    {
-        return hook("createNew", at, name) ? FileSystem::createNew(at, name, mode) : -1;
-    }
-
-private:
-    bool hook(const std::string& call, int at, const std::string& name)
-    {
-        if (before)
-            before(call, at, name);
-        if (call != failing || (!failingName.empty() && name != failingName))
-            return true;
-        errno = error;
-        return false;
-    }
-};
 
 // Replaces name in the folder at with a symbolic link to target.
 void swapForLink(int at, const std::string& name, const std::string& target)
@@ -73,14 +30,8 @@ void swapForLink(int at, const std::string& name, const std::string& target)
 std::string everything(const std::string& folder)
 {
     std::string all;
-    for (const std::string& name : folderEntries(folder)) {
-        const std::string path = folder + "/" + name;
-        struct stat info;
-        if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-            all += everything(path);
-        else
-            all += readFile(path);
-    }
+    for (const auto& file : filesBelow(folder))
+        all += file.second;
     return all;
 }
 
@@ -185,8 +136,7 @@ TEST_F(Containment, APageTheSourceOwnerMayNotReadIsNotPublished)
         EXPECT_EQ(engine.dictionary.find("SWORDFISH") != nullptr, c.published);
         EXPECT_EQ(leaked(), c.published);
         EXPECT_EQ(engine.pagesOwnerMayNot, c.published ? 0u : 1u);
-        const std::atomic<bool> stop{false};
-        EXPECT_EQ(runIndexJob(settings(), log, stop).pagesOwnerMayNot, engine.pagesOwnerMayNot);  // for the summary
+        EXPECT_EQ(runJob(settings()).pagesOwnerMayNot, engine.pagesOwnerMayNot);  // for the summary
     }
 }
 
@@ -210,63 +160,39 @@ TEST_F(Containment, ADeepTreeIsWalkedWholeWithFewFoldersOpen)
     EXPECT_LT(opened, 150 * 2 * 4);
 }
 
-TEST_F(Containment, AFileReachedManyTimesIsStoredOnceAndAPagesTextIsBoundedByItsBytes)
+TEST_F(Containment, LinksToOneLargePageKeepTheOutputWithinBoundsWhileAFewRepeatsKeepTheirWords)
 {
-    const std::string big = "<title>Big</title><p>" + std::string(300000, '\x01') + " tail</p>";
-    tree.write("site/big.htm", big);
+    // A large page of many words and control bytes, reached again through a hard link and
+    // 40 symbolic links, and a small page reached through one.
+    std::string big = "<title>Big</title><p>";
+    for (int i = 0; i < 20000; ++i)
+        big += "w" + std::to_string(100000 + i) + " ";
+    big += std::string(300000, '\x01') + " tail</p>";
+    tree.write("site/a.htm", "<title>Small</title><p>shared words</p>");
+    tree.write("site/b.htm", big);
+    ::symlink("a.htm", tree.path("site/c-small.htm").c_str());
+    ::link(tree.path("site/b.htm").c_str(), tree.path("site/hard.htm").c_str());
     for (int i = 0; i < 40; ++i)
-        ::symlink("big.htm", tree.path("site/link" + std::to_string(100 + i) + ".htm").c_str());
-    ::link(tree.path("site/big.htm").c_str(), tree.path("site/hard.htm").c_str());
+        ::symlink("b.htm", tree.path("site/d" + std::to_string(100 + i) + ".htm").c_str());
     ASSERT_TRUE(engine.buildIndex());
-    ASSERT_EQ(engine.documents.size(), 42u);
+    ASSERT_EQ(engine.documents.size(), 44u);
+    // Every document keeps its lines and title; the small repeat keeps its words, and the
+    // large page's repeats stop adding theirs once they would outweigh the site.
+    EXPECT_EQ(std::count(log.lines.begin(), log.lines.end(), "Done!"), 44);
+    EXPECT_EQ(engine.documents[43].title, "BIG");
+    EXPECT_EQ(engine.documents[2].title, "SMALL");
+    EXPECT_GT(engine.pagesWordsLeftOut, 35u);
+    EXPECT_LT(engine.pagesWordsLeftOut, 41u);
+    EXPECT_NE(readFile(tree.path("out/indexed_words.js")).find("[\"SHARED\",0,2]"), std::string::npos);
+    // The file's text is kept once, at most twice its bytes, cut between escapes.
     EXPECT_EQ(engine.textsCut, 1u);
-    const std::string pages = readFile(tree.path("out/indexed_pages.js"));
-    const std::string head = readFile(tree.path("out/indexed_text/" + pages.substr(pages.rfind("\"words\":\"") + 9, 16)));
-    const std::size_t docs = head.find("\"docs\":[");
-    const std::string docNames = head.substr(docs, head.find(']', docs) - docs);
-    const std::regex pieceName("[a-z2-7]{13}\\.js");
-    std::string entries;
-    for (auto it = std::sregex_iterator(docNames.begin(), docNames.end(), pieceName); it != std::sregex_iterator(); ++it)
-        entries += readFile(tree.path("out/indexed_text/" + it->str()));
-    // Every document of the file shows the one text: the first of the first group.
-    const std::regex firstText("\"[a-z2-7]{13}\\.js\",0\\]");
-    EXPECT_EQ(std::distance(std::sregex_iterator(entries.begin(), entries.end(), firstText), std::sregex_iterator()), 42) << entries.substr(0, 400);
-    // The text of the one file: at most twice its bytes, cut between escapes.
     std::string texts;
     for (const std::string& name : folderEntries(tree.path("out/indexed_text")))
         if (const std::string piece = readFile(tree.path("out/indexed_text/" + name)); piece.find("vantrelTexts(") != std::string::npos)
             texts += piece;
     EXPECT_LE(texts.size(), 2 * big.size() + 400);
-    EXPECT_NE(texts.find("\\u0001\"") , std::string::npos);
-    std::size_t written = 0;
-    for (const std::string& name : folderEntries(tree.path("out")))
-        written += readFile(tree.path("out/" + name)).size();
-    EXPECT_LE(written + texts.size(), 3 * big.size() + (4u << 20));
-}
-
-TEST_F(Containment, LinksToOneLargePageOfManyWordsKeepTheIndexWithinBoundsWhileAFewRepeatsKeepTheirWords)
-{
-    std::string many = "<title>Many</title><p>";
-    for (int i = 0; i < 20000; ++i)
-        many += "w" + std::to_string(100000 + i) + " ";
-    tree.write("site/a.htm", "<title>Small</title><p>shared words</p>");
-    tree.write("site/b.htm", many);
-    ::symlink("a.htm", tree.path("site/c-small.htm").c_str());
-    for (int i = 0; i < 30; ++i)
-        ::symlink("b.htm", tree.path("site/d" + std::to_string(100 + i) + ".htm").c_str());
-    ASSERT_TRUE(engine.buildIndex());
-    ASSERT_EQ(engine.documents.size(), 33u);
-    const Lines& lines = log.lines;
-    // Every document keeps its lines and title; the small repeat keeps its words, and the
-    // large page's repeats stop adding theirs once they would outweigh the site.
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Done!"), 33);
-    EXPECT_EQ(engine.documents[32].title, "MANY");
-    EXPECT_EQ(engine.documents[2].title, "SMALL");
-    EXPECT_GT(engine.pagesWordsLeftOut, 20u);
-    EXPECT_LT(engine.pagesWordsLeftOut, 30u);
-    const std::string words = readFile(tree.path("out/indexed_words.js"));
-    EXPECT_NE(words.find("[\"SHARED\",0,2]"), std::string::npos);
-    EXPECT_LE(words.size(), 3 * many.size() + (1u << 20));
+    EXPECT_NE(texts.find("\\u0001\""), std::string::npos);
+    EXPECT_LE(everything(engine.destinationFolder).size(), 3 * big.size() + (4u << 20));
 }
 
 TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFilesAreRemoved)
@@ -306,8 +232,7 @@ TEST_F(Containment, OnlyAFolderOfPageTextsOfTheProgramsOwnIsUsedAndOnlyMarkedFil
         const std::string before = everything(out.path("out/indexed_text"));
         JobSettings settings = this->settings();
         EXPECT_EQ(foreignFolders(settings), c.problem.empty() ? Lines{} : Lines{engine.destinationFolder + "/indexed_text: " + c.problem});
-        std::atomic<bool> stop{false};
-        EXPECT_EQ(runIndexJob(settings, log, stop).result, c.problem.empty() ? JobResult::Complete : JobResult::Refused);
+        EXPECT_EQ(runJob(settings).result, c.problem.empty() ? JobResult::Complete : JobResult::Refused);
         if (!c.problem.empty()) {
             EXPECT_EQ(everything(out.path("out/indexed_text")), before);
             EXPECT_EQ(folderEntries(out.path("out")), Lines{"indexed_text"});
@@ -331,8 +256,7 @@ TEST_F(Containment, PlainWritesNoCompanionDataAndSoMindsNoFileOfThatName)
     EXPECT_EQ(foreignFiles(settings), (Lines{tree.path("out/indexed_pages.js"), tree.path("out/indexed_terms.js")}));
     settings.companionData = false;
     EXPECT_TRUE(foreignFiles(settings).empty() && foreignFolders(settings).empty());
-    std::atomic<bool> stop{false};
-    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Complete);
+    EXPECT_EQ(runJob(settings).result, JobResult::Complete);
     EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")) + readFile(tree.path("out/indexed_text/x"))
                   + readFile(tree.path("out/indexed_terms.js")),
               "the site's ownthe site's ownthe site's own");

@@ -1,5 +1,5 @@
 // Whole jobs on small trees: the two files byte for byte, walk order, links, locations,
-// ranking, threads, targets that cannot be replaced, the program's own files, and jobs
+// ranking, targets that cannot be replaced, the program's own files, and jobs
 // that fail before their end.
 
 #include "FileSystem.h"
@@ -63,17 +63,12 @@ TEST_F(Job, PagesAreRegularHtmFilesInNameOrderFolderByFolder)
         tree.write(std::string("site/") + name, "<title>T</title>");
     ::mkfifo(tree.path("site/fifo.htm").c_str(), 0644);
     for (auto [link, target] : {std::pair{"broken.html", "missing.html"}, {"self.htm", "self.htm"},
-                                {"null.htm", "/dev/null"}, {"link.htm", "A.htm"}, {"mem.htm", "/proc/self/mem"}})
+                                {"null.htm", "/dev/null"}, {"link.htm", "A.htm"}})
         ::symlink(target, tree.path(std::string("site/") + link).c_str());
-    engine.followOutside = true;  // to reach /proc/self/mem
+    engine.followOutside = true;  // /dev/null is no page even then
     ASSERT_TRUE(engine.buildIndex());
-    EXPECT_EQ(locations(), (Lines{"A.htm", "b.html", "link.htm", "mem.htm", "page.HTM.old", "a_/f.htm", "sub/c.htm",
+    EXPECT_EQ(locations(), (Lines{"A.htm", "b.html", "link.htm", "page.HTM.old", "a_/f.htm", "sub/c.htm",
                                   "sub/deeper/d.htm", "Sub2/e.htm", "x.html/inner.htm"}));
-    // /proc/self/mem opens but cannot be read.
-    const std::string mem = tree.path("site/mem.htm");
-    const Lines unreadable = {"Cann't read file " + mem + "!", "Parsing " + mem + "...", "Cann't read file!", "Done!"};
-    EXPECT_NE(std::search(log.lines.begin(), log.lines.end(), unreadable.begin(), unreadable.end()), log.lines.end());
-    EXPECT_EQ(engine.documents[3].title, "Document has no name");
 }
 
 TEST_F(Job, LinksAreFollowedOnceAndThoseThatLeadOutOnlyWhenAsked)
@@ -157,22 +152,6 @@ TEST_F(Job, RankingPutsHigherWeightsFirstTiesInDocumentOrderAndWordsInByteOrder)
                        "[\"ABD\",0],\n[\"A_\",0],\n[\"B\",0],\n[\"LAMP\"," + lamp + ",3]\n];");
 }
 
-TEST_F(Job, TheNumberOfThreadsChangesNothing)
-{
-    engine.sourceFolder = EXAMPLE_SITE_DIR;
-    engine.contentMode = ContentMode::AllContent;
-    Lines first;
-    for (unsigned threads : {1u, 2u, 5u}) {
-        log.lines.clear();
-        engine.threadCount = threads;
-        ASSERT_TRUE(engine.buildIndex());
-        log.lines.insert(log.lines.end(), {words(), docs()});
-        if (first.empty())
-            first = log.lines;
-        EXPECT_EQ(log.lines, first) << threads << " threads";
-    }
-}
-
 TEST_F(Job, TargetsThatCannotBeReplacedKeepTheOldPair)
 {
     tree.write("site/a.htm", "<title>A</title>");
@@ -222,12 +201,11 @@ TEST_F(Job, TheProgramsOwnFilesAreNoPagesAndFilesOfTheSiteAreNotReplacedUnasked)
     JobSettings settings;
     settings.sourceFolder = settings.destinationFolder = engine.sourceFolder;
     EXPECT_EQ(foreignFiles(settings), (Lines{tree.path("site/search_top.html"), tree.path("site/search.css")}));
-    std::atomic<bool> stop{false};
     ::unlink(tree.path("site/indexed_words.js").c_str());
-    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Refused);
+    EXPECT_EQ(runJob(settings).result, JobResult::Refused);
     EXPECT_EQ(readFile(tree.path("site/indexed_words.js")), "");
     settings.overwrite = true;
-    EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Complete);
+    EXPECT_EQ(runJob(settings).result, JobResult::Complete);
     EXPECT_TRUE(carriesProgramMark(tree.path("site/search_top.html")));
 
     // A search-page file missing beside the program: the others are copied all the same.
@@ -267,8 +245,7 @@ TEST_F(Job, MemoryRunningOutOnTheRankingHelperEndsTheJobAndKeepsTheOldIndex)
         if (line == "Creating index ...")
             g_onlyAllocatingThread = std::this_thread::get_id();
     };
-    std::atomic<bool> stop{false};
-    const JobOutcome outcome = runIndexJob(settings, log, stop);
+    const JobOutcome outcome = runJob(settings);
     g_onlyAllocatingThread = std::thread::id();
     EXPECT_EQ(outcome.result, JobResult::NotWritten);
     EXPECT_EQ(outcome.failure, "out of memory");

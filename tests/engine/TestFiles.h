@@ -13,6 +13,7 @@
 #include <sstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -80,6 +81,22 @@ inline std::vector<std::string> folderEntries(const std::string& folder)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Every file below folder by its path there ("indexed_text/x.js"), with its bytes
+// (readFile's, so "" for what is no regular file).
+inline std::map<std::string, std::string> filesBelow(const std::string& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const std::string& name : folderEntries(folder)) {
+        struct stat info;
+        if (::lstat((folder + "/" + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            for (auto& [below, bytes] : filesBelow(folder + "/" + name))
+                files[name + "/" + below] = std::move(bytes);
+        else
+            files[name] = readFile(folder + "/" + name);
+    }
+    return files;
 }
 
 // A row of a table of cases: its line number and its tab-separated fields.
@@ -177,6 +194,12 @@ protected:
         tree.write("out/indexed_docs.js", "old docs");
     }
     std::string index() const { return readFile(tree.path("out/indexed_words.js")) + readFile(tree.path("out/indexed_docs.js")); }
+    // A whole job through the front ends' entry, its lines into log.
+    JobOutcome runJob(const JobSettings& job)
+    {
+        const std::atomic<bool> stop{false};
+        return runIndexJob(job, log, stop);
+    }
 
     TempTree tree;
     IndexEngine engine;

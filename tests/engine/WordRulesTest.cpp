@@ -70,14 +70,17 @@ TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
         ASSERT_EQ(tokensOf(cutter, text, false), tokensOf(cutter, text, true)) << text;
 }
 
-TEST(WordRules, KeysAreCutAt64Utf16UnitsWithoutSplittingACharacter)
+TEST(WordRules, KeysAreCutAt64Utf16UnitsWithoutSplittingACharacterAndInvalidBytesPartWords)
 {
-    const std::string longWord(200, 'a');
-    EXPECT_EQ(WordRules::indexKeys(longWord), std::vector<std::string>{std::string(64, 'a')});
-    // 63 letters and one above U+FFFF (two units): the pair does not fit whole.
-    const std::string astral = std::string(63, 'b') + "\xF0\x90\x90\xA8";  // U+10428, Deseret small long i
-    ASSERT_EQ(WordRules::indexKeys(astral).size(), 1u);
-    EXPECT_EQ(WordRules::indexKeys(astral)[0], std::string(63, 'b'));
+    const std::pair<std::string, std::vector<std::string>> rows[] = {
+        {std::string(200, 'a'), {std::string(64, 'a')}},
+        // 63 letters and one above U+FFFF (two units): the pair does not fit whole.
+        {std::string(63, 'b') + "\xF0\x90\x90\xA8", {std::string(63, 'b')}},  // U+10428, Deseret small long i
+        // Invalid UTF-8 is read as replacement characters.
+        {"ab\xFF\xFE" "cd \xC3", {"ab", "cd"}},
+    };
+    for (const auto& [text, keys] : rows)
+        EXPECT_EQ(WordRules::indexKeys(text), keys) << text;
 }
 
 TEST(WordRules, AnUnspacedCharacterWithEndlessMarksGivesBoundedKeys)
@@ -91,11 +94,6 @@ TEST(WordRules, AnUnspacedCharacterWithEndlessMarksGivesBoundedKeys)
     for (const std::string& key : keys)
         EXPECT_LE(key.size(), 3 * WordRules::kMaxKeyUnits);
     EXPECT_EQ(keys[2], "\xe4\xba\xac");
-}
-
-TEST(WordRules, InvalidUtf8IsReadAsReplacementCharacters)
-{
-    EXPECT_EQ(WordRules::indexKeys("ab\xFF\xFE" "cd \xC3"), (std::vector<std::string>{"ab", "cd"}));
 }
 
 TEST(WordRules, Utf16OrderPutsPrivateUseAfterAstralCharacters)

@@ -5,6 +5,7 @@
 #include "IndexEngine.h"
 #include "IndexJob.h"
 #include "IndexText.h"
+#include "RankedWords.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -74,20 +75,27 @@ TEST_P(StopPoints, ARunsStopSetBeforeTheJobStartsWritesNothing)
     EXPECT_TRUE(oldIndexKept());
 }
 
-TEST_P(StopPoints, WordsTextStopsAtItsTestPoints)
+// The ranking tests the stop before its first word (a site without words stops too) and
+// before each word; the words text at its own points.
+TEST_P(StopPoints, RankingAndWordsTextStopAtTheirTestPoints)
 {
     PageWords page;
     countWords("LAMP SWITCH", WordPlace::Other, page);
-    WordDictionary dictionary;
+    WordDictionary dictionary, none;
     dictionary.addPage(0, page);
-    WordIndex index;
     std::atomic<bool> stop{false};
-    ASSERT_TRUE(index.rank(dictionary, GetParam(), StopSignal(stop)));
+    RankedWords ranked, unused;
+    auto rank = [&](WordDictionary& added, RankedWords& result) {
+        return RankedWords::update(RankedWords(), {}, added, nullptr, PostingRank(), GetParam(), StopSignal(stop), result);
+    };
+    ASSERT_TRUE(rank(dictionary, ranked));
+    WordIndex index;
+    ranked.fillIndex(index);
     stop = true;
-    EXPECT_FALSE(WordIndex().rank(WordDictionary(), GetParam(), StopSignal(stop)));
+    EXPECT_FALSE(rank(none, unused));
     std::string text;
     EXPECT_FALSE(IndexText::composeWordsText(index, StopSignal(stop), text));
-    EXPECT_FALSE(WordIndex().rank(dictionary, GetParam(), StopSignal(stop)));
+    EXPECT_FALSE(rank(dictionary, unused));
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, StopPoints, ::testing::Values(1u, 2u),

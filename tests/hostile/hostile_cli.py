@@ -54,6 +54,26 @@ def job_log(*pages, failure=None):
     return lines + (failure + b"\nIndexing interrupted!\n" if failure else b"Indexing complete!\n")
 
 
+def large_site(root):
+    """3000 pages in 20 folders below root/site; the site's folder."""
+    for i in range(3000):
+        write(f"{root}/site/f{i % 20:02}/p{i:05}.htm", b"<title>Page</title><p>" + b"text %d " % i * 100)
+    return f"{root}/site"
+
+
+def pump(process, seen, enough, seconds):
+    """Adds what the descriptors of seen give to their text until enough(), seconds have
+    passed, or the process has ended and nothing more is waiting."""
+    end = time.monotonic() + seconds
+    while not enough() and time.monotonic() < end:
+        got = 0
+        for fd in select.select(list(seen), [], [], 0.05)[0]:
+            chunk = os.read(fd, 65536)
+            seen[fd], got = seen[fd] + chunk, got + len(chunk)
+        if not got and process.poll() is not None:
+            return
+
+
 def usage(root):
     """What a mistake in the folders, the ignore file or the destination's files ends with:
     its status and message (never a raw control byte), and nothing written."""
@@ -67,14 +87,13 @@ def usage(root):
             (["", out], 2, source), ([f"{root}/missing", f"{root}/new/out"], 2, source),
             ([site, out, "--path", "url"], 2, b"Supply URL prefix!"),
             ([bad, out], 2, b'Nothing was indexed: %s/.vantrelignore, line 1: a "[" has no "]".\n' % os.fsencode(bad)),
-            ([site, out, "--exclude", "x\x1b[2J["], 2, b'--exclude "x\\x1B[2J["'),
             ([site, foreign], 2, f"{foreign}/search.html was not written by VantrelIndexer".encode()),
             (["--overwrite", site, f"{root}/theirs"], 2, b"indexed_text: VantrelIndexer did not make it"),
             ([site, f"{root}/logged", "--log", "/dev/full"], 1, b"/dev/full"),
             (["--quiet", site, blocked], 1, (f"cannot write {blocked}/indexed_words.js: Is a directory".encode(),
                                             b"Index not written")),
-            ([site, f"{root}/made/for/us", "--quiet"], 0, b""), ([site, f"{root}/german", "--language", "de-AT"], 0, b""),
-            ([site, f"{root}/plain", "--plain"], 0, b"--plain"), (["--overwrite", site, foreign], 0, b"")]:
+            ([site, f"{root}/made/for/us", "--quiet"], 0, b""), ([site, f"{root}/plain", "--plain"], 0, b"--plain"),
+            (["--overwrite", site, foreign], 0, b"")]:
         code, stdout, err = run(*args)
         shown = all(m in err for m in (messages if isinstance(messages, tuple) else (messages,)))
         raw = re.search(rb"[\x00-\x09\x0b-\x1f\x7f]|\xe2\x80\xae", err)
@@ -130,9 +149,7 @@ def sparse_pages(root):
 def signals(root):
     """A Ctrl-C waiting when the program starts, Ctrl-C and SIGTERM while the job is held on
     a full log pipe, and a second Ctrl-C: the old index stays whole."""
-    for i in range(3000):
-        site = write(f"{root}/site/f{i % 20:02}/p{i:05}.htm", b"<title>Page</title><p>" + b"text %d " % i * 100)
-    site = os.path.dirname(site)
+    site = large_site(root)
 
     def pending_interrupt():
         signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
@@ -146,15 +163,9 @@ def signals(root):
         os.mkfifo(fifo)
         process = subprocess.Popen([CLI, "--threads", "2", "--log", fifo, site, f"{root}/out"],
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        log, seen = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK), [b""]  # the program may never open it
-
-        def read_log(enough):
-            while not enough(seen[0]):
-                chunk = os.read(log, 65536) if select.select([log], [], [], 0.05)[0] else b""
-                seen[0] += chunk
-                if not chunk and process.poll() is not None:
-                    return
-
+        log = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # the program may never open it
+        seen = {log: b""}
+        read_log = lambda enough: pump(process, seen, lambda: enough(seen[log]), 600)
         read_log(lambda text: text.count(b"Done!") >= 10)
         assert process.poll() is None, f"{sent}: exit {process.returncode} before the stop"
         for number, sig in enumerate(sent):  # the program waits on the full pipe by now
@@ -165,7 +176,7 @@ def signals(root):
             read_log(lambda text: False)
         os.close(log)
         code = process.wait(timeout=600)
-        assert code == status and (status == 130 or seen[0].endswith(b"index ...\nIndexing interrupted!\n")), sent
+        assert code == status and (status == 130 or seen[log].endswith(b"index ...\nIndexing interrupted!\n")), sent
         assert old_index(f"{root}/out", True), f"{sent}: {os.listdir(f'{root}/out')}"
 
 
@@ -173,50 +184,39 @@ def watching(root):
     """--watch: a burst of saves gives one run, an edit inside the destination none, and a
     Ctrl-C during a run (held on a full log pipe) ends the program with the last good
     index kept whole."""
-    for i in range(3000):
-        site = write(f"{root}/site/f{i % 20:02}/p{i:05}.htm", b"<title>Page</title><p>" + b"text %d " % i * 100)
-    site, out, fifo = os.path.dirname(site), f"{root}/site/out", f"{root}/log"
+    site, out, fifo = large_site(root), f"{root}/site/out", f"{root}/log"
     os.mkfifo(fifo)
     process = subprocess.Popen([CLI, "--watch", "--threads", "1", "--log", fifo, site, out],
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    log, logged, printed = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK), [b""], [b""]
-
-    def pump(enough, seconds=120):
-        """Reads the log and the printed lines until enough(log) or seconds have passed."""
-        end = time.monotonic() + seconds
-        while not enough(logged[0]) and time.monotonic() < end:
-            for ready in select.select([log, process.stdout], [], [], 0.05)[0]:
-                chunk = os.read(ready if ready == log else process.stdout.fileno(), 65536)
-                (logged if ready == log else printed)[0] += chunk
-            if process.poll() is not None and not select.select([log, process.stdout], [], [], 0)[0]:
-                return
-
-    def runs_ended():
-        return logged[0].count(b"Indexing complete!")
+    log = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    seen = {log: b"", process.stdout.fileno(): b""}
+    logged, printed = (lambda: seen[log]), (lambda: seen[process.stdout.fileno()])
+    wait_for = lambda enough, seconds=120: pump(process, seen, lambda: enough(logged()), seconds)
+    runs_ended = lambda: logged().count(b"Indexing complete!")
 
     try:
-        pump(lambda text: b"Watching " in printed[0])
-        assert b"Watching " in printed[0], printed[0]
+        wait_for(lambda text: b"Watching " in printed())
+        assert b"Watching " in printed(), printed()
         for i in range(5):
             write(f"{site}/burst/b{i}.htm", b"<title>Burst</title><p>burstword%d</p>" % i)
-        pump(lambda text: text.count(b"Indexing complete!") == 2, 60)
-        pump(lambda text: False, 2)  # no second run for the same burst
-        watch_lines = printed[0].split(b"Ctrl-C ends.\n", 1)[1].splitlines()
-        assert runs_ended() == 2 and len(watch_lines) == 1 and b": 3005 pages (5 read)" in watch_lines[0], (runs_ended(), printed)
+        wait_for(lambda text: text.count(b"Indexing complete!") == 2, 60)
+        wait_for(lambda text: False, 2)  # no second run for the same burst
+        watch_lines = printed().split(b"Ctrl-C ends.\n", 1)[1].splitlines()
+        assert runs_ended() == 2 and len(watch_lines) == 1 and b": 3005 pages (5 read)" in watch_lines[0], (runs_ended(), printed())
         write(f"{out}/notes.txt", b"written inside the destination")
-        pump(lambda text: False, 2)
-        assert runs_ended() == 2 and len(printed[0].split(b"Ctrl-C ends.\n", 1)[1].splitlines()) == 1, printed
+        wait_for(lambda text: False, 2)
+        assert runs_ended() == 2 and len(printed().split(b"Ctrl-C ends.\n", 1)[1].splitlines()) == 1, printed()
         kept = {name: read(f"{out}/{name}") for name in ("indexed_words.js", "indexed_docs.js", "indexed_pages.js")}
         for i in range(0, 3000, 2):
             write(f"{site}/f{i % 20:02}/p{i:05}.htm", b"<title>Changed</title><p>changed %d</p>" % i)
-        pump(lambda text: b"Parsing" in text.rsplit(b"Indexing complete!", 1)[-1], 60)
+        wait_for(lambda text: b"Parsing" in text.rsplit(b"Indexing complete!", 1)[-1], 60)
         assert process.poll() is None and runs_ended() == 2, "the run did not start"
         time.sleep(0.5)  # the log pipe fills: the run waits mid-way
         process.send_signal(signal.SIGINT)
-        pump(lambda text: False, 120)
+        wait_for(lambda text: False, 120)
         code = process.wait(timeout=120)
-        assert code == 1 and logged[0].endswith(b"Indexing interrupted!\n"), (code, logged[0][-200:])
-        assert b"indexing interrupted" in printed[0], printed[0]
+        assert code == 1 and logged().endswith(b"Indexing interrupted!\n"), (code, logged()[-200:])
+        assert b"indexing interrupted" in printed(), printed()
         assert {name: read(f"{out}/{name}") for name in kept} == kept, "the last good index was not kept"
         assert not [name for name in os.listdir(out) if ".vantrel-" in name], os.listdir(out)
     finally:

@@ -142,12 +142,8 @@ private Q_SLOTS:
         QFETCH(bool, wordsFileBlocked);
         QFETCH(QString, expected);
         QDir(path("site")).removeRecursively();
-        QDir().mkpath(path("site"));
-        for (const char* name : {"a.html", "b.html"}) {
-            QFile page(path("site/") + name);
-            QVERIFY(page.open(QIODevice::WriteOnly));
-            page.write("<html><body><p>Text without a title.</p></body></html>");
-        }
+        for (const char* name : {"a.html", "b.html"})
+            QVERIFY(writeFile(path("site/") + name, "<html><body><p>Text without a title.</p></body></html>"));
         if (wordsFileBlocked)
             QDir().mkpath(path("index/indexed_words.js"));
         RunPage* page = runPage(qPrintable(contentRadio));
@@ -248,8 +244,7 @@ private Q_SLOTS:
         QFETCH(bool, answer);
         const QByteArray own = "<html><body>The site's own search page</body></html>";
         QFile siteFile(path("index/search.html"));
-        QVERIFY(siteFile.open(QIODevice::WriteOnly) && siteFile.write(own) == own.size());
-        siteFile.close();
+        QVERIFY(writeFile(siteFile.fileName(), own));
         m_answer = answer;
         RunPage* page = runPage();
         click(page, "mainButton");
@@ -272,7 +267,7 @@ private Q_SLOTS:
         const QString destination = path("<b>x</b>");
         QDir().mkpath(destination);
         // And a link that leads outside the site, which the wizard never follows.
-        std::ofstream(QFile::encodeName(path("elsewhere.htm")).toStdString()) << "<title>E</title>";
+        QVERIFY(writeFile(path("elsewhere.htm"), "<title>E</title>"));
         QVERIFY(QFile::link(path("elsewhere.htm"), path("site/out.htm")));
         const auto removeLink = qScopeGuard([this] { QFile::remove(path("site/out.htm")); });
         RunPage* page = goToRunPage(*m_wizard, path("site"), destination);

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -75,20 +76,25 @@ inline bool serveRunUntil(const std::function<bool()>& condition, int timeoutMs 
     return true;
 }
 
+// Writes bytes into the file at path, making its folder; false when it cannot.
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 // Writes count pages with keywords, a title, a header and text into folder.
 inline void writeSite(const QString& folder, int count)
 {
-    QDir().mkpath(folder + QStringLiteral("/sub"));
-    for (int i = 0; i < count; ++i) {
-        QFile page(QStringLiteral("%1/%2page%3.html").arg(folder, i % 3 ? "" : "sub/").arg(i, 4, 10, QLatin1Char('0')));
-        page.open(QIODevice::WriteOnly);
-        page.write(QStringLiteral("<html><head><title>Page %1</title>"
-                                  "<meta name=\"keywords\" content=\"alpha word%1 beta\"></head>"
-                                  "<body><h1>Header %1</h1><p>Some text about topic%2 and more.</p></body></html>")
-                       .arg(i)
-                       .arg(i % 7)
-                       .toUtf8());
-    }
+    for (int i = 0; i < count; ++i)
+        writeFile(QStringLiteral("%1/%2page%3.html").arg(folder, i % 3 ? "" : "sub/").arg(i, 4, 10, QLatin1Char('0')),
+                  QStringLiteral("<html><head><title>Page %1</title>"
+                                 "<meta name=\"keywords\" content=\"alpha word%1 beta\"></head>"
+                                 "<body><h1>Header %1</h1><p>Some text about topic%2 and more.</p></body></html>")
+                      .arg(i)
+                      .arg(i % 7)
+                      .toUtf8());
 }
 
 // The steps a person takes from the first page to the folder page, typing both folders.
