@@ -17,7 +17,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 2;
+constexpr std::uint32_t kFormat = 3;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 // Time stamps are trusted only for files last changed this long before a job started:
@@ -222,6 +222,10 @@ void PageCache::load()
         page.contentTitle = in.text();
         page.summary = in.text();
         page.language = in.text();
+        page.textFacts.end = in.number<std::uint32_t>();
+        page.textFacts.length = in.number<std::uint64_t>();
+        page.textFacts.checksum = in.number<std::uint64_t>();
+        page.textCut = in.number<std::uint8_t>() != 0;
         page.segment = in.number<std::uint32_t>();
         page.offset = in.number<std::uint64_t>();
         page.length = in.number<std::uint64_t>();
@@ -239,6 +243,12 @@ void PageCache::load()
     bool tablesRead = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
     in.array(tables.keyLengths);
     tablesRead = tablesRead && tables.keyLengths.size() <= documents.size();
+    tables.textGroups.resize(in.count(sizeof(std::uint64_t) + 2));
+    for (TextGroups::Written& group : tables.textGroups) {
+        group.entries = in.number<std::uint64_t>();
+        group.name = in.text();
+        group.stamp = in.text();
+    }
     const std::uint64_t checksum = in.checksum();
     if (!tablesRead || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
         return;
@@ -407,6 +417,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.text(page.contentTitle);
             out.text(page.summary);
             out.text(page.language);
+            out.number(page.textFacts.end);
+            out.number(page.textFacts.length);
+            out.number(page.textFacts.checksum);
+            out.number<std::uint8_t>(page.textCut);
             out.number(page.segment);
             out.number(page.offset);
             out.number(page.length);
@@ -422,6 +436,12 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         tables.keys.write(out);
         tables.stemPairs.write(out);
         out.array(tables.keyLengths);
+        out.number<std::uint64_t>(tables.textGroups.size());
+        for (const TextGroups::Written& group : tables.textGroups) {
+            out.number(group.entries);
+            out.text(group.name);
+            out.text(group.stamp);
+        }
         out.number(out.checksum());
         written = out.flush();
         m_fileSystem.close(fd);

@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "RankedWords.h"
+#include "TextGroups.h"
 
 #include <cstdint>
 #include <map>
@@ -47,6 +48,10 @@ struct CachedPage {
     std::string contentTitle;  // the title element as a reader sees it ("" when none)
     std::string summary;
     std::string language;
+    // The facts of its text's entry (length 0: none kept), so that a group of texts that
+    // stays needs no body read; and whether the text was cut.
+    TextGroups::EntryFacts textFacts;
+    bool textCut = false;
     // The body: in segment file number `segment`, at offset, its length and checksum.
     std::uint32_t segment = 0;
     std::uint64_t offset = 0;
@@ -67,6 +72,7 @@ struct CachedTables {
     RankedWords keys;       // the keys of indexed_terms.js, in UTF-16 order
     RankedWords stemPairs;  // "stem\0key" of each page, with the pages that gave it
     std::vector<double> keyLengths;  // each document's uses of keys, by document index
+    std::vector<TextGroups::Written> textGroups;  // the groups of page texts written
 };
 
 // The cache of one destination: what each page gave and the tables of the last job, in

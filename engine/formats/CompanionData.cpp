@@ -284,6 +284,33 @@ void CompanionData::addText(std::int32_t document, std::string entry, bool cut)
         storeFailed();
 }
 
+void CompanionData::addText(std::int32_t document, const TextGroups::EntryFacts& facts, bool cut,
+                            TextGroups::Loader load)
+{
+    if (cut)
+        ++m_textsCut;
+    if (m_texts && m_error.empty() && !m_texts->add(document, facts, std::move(load)))
+        storeFailed();
+}
+
+void CompanionData::reuseTexts(const std::vector<TextGroups::Written>& earlier)
+{
+    if (m_texts)
+        m_texts->reuseFrom(earlier);
+}
+
+const std::vector<TextGroups::Written>& CompanionData::writtenTexts() const
+{
+    static const std::vector<TextGroups::Written> none;
+    return m_texts ? m_texts->written() : none;
+}
+
+void CompanionData::finishTexts()
+{
+    if (m_texts && m_error.empty() && !m_texts->finish())
+        storeFailed();
+}
+
 void CompanionData::shareText(std::int32_t document, std::int32_t first)
 {
     if (m_texts)

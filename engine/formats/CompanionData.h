@@ -61,6 +61,15 @@ public:
     // the text of first, an earlier document of the same file; in document order.
     void addText(std::int32_t document, std::string entry, bool cut);
     void shareText(std::int32_t document, std::int32_t first);
+    // The same for a text known by its facts alone (TextGroups::add()).
+    void addText(std::int32_t document, const TextGroups::EntryFacts& facts, bool cut, TextGroups::Loader load);
+    // Groups of the last job that may be taken as they stand (TextGroups::reuseFrom()),
+    // and this job's, once finishTexts() or finish() wrote the last one.
+    void reuseTexts(const std::vector<TextGroups::Written>& earlier);
+    const std::vector<TextGroups::Written>& writtenTexts() const;
+    std::size_t textsLoaded() const { return m_texts ? m_texts->loaded() : 0; }
+    // Writes the last group of texts, while what its entries are loaded from is at hand.
+    void finishTexts();
 
     // Page texts cut so far to stay within their bytes.
     std::size_t textsCut() const { return m_textsCut; }

@@ -180,6 +180,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         bool textCut = false;
         CachedPage entry;                // what the cache keeps of it
         bool cached = false;             // entry is filled in (read anew or found in the cache)
+        bool textLater = false;          // its text entry is loaded from the cache if its group needs it
         bool kept = false;               // its words are in the last job's tables under its old number
         bool wordsEntered = false;       // it gave words to the tables (read, not left out)
         bool english = false;            // its keys group by the English plural rule
@@ -266,8 +267,11 @@ void IndexEngine::walkFolder(const std::string& folder)
             const std::int32_t before = queued.previous;
             numbered.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
                 && cacheUse->cache->pages()[previous[before].page].key == key;
+            // A page whose words stay needs its body only for its text, and not even that
+            // when the cache knows its entry's facts: its group may well stay as it was.
+            numbered.textLater = numbered.kept && companion && hit->textFacts.length > 0;
             std::string bytes;
-            if ((!numbered.kept || companion)
+            if ((!numbered.kept || (companion && !numbered.textLater))
                 && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body, numbered.kept)))
                 hit = nullptr;
         }
@@ -302,6 +306,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
         } else {
             numbered.kept = false;
+            numbered.textLater = false;
             if (!readAlready)
                 pageRead = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
             file.reset();
@@ -346,6 +351,10 @@ void IndexEngine::walkFolder(const std::string& folder)
                 entry.contentTitle = result.content.title;
                 entry.summary = result.content.summary;
                 entry.language = result.content.language;
+                if (readContent) {
+                    entry.textFacts = TextGroups::factsOf(numbered.textEntry);
+                    entry.textCut = numbered.textCut;
+                }
                 std::string bytes;
                 writePageBody(result.words, terms, readContent ? &numbered.textEntry : nullptr, numbered.textCut,
                               bytes);
@@ -377,6 +386,30 @@ void IndexEngine::walkFolder(const std::string& folder)
         if (numbered.kept)
             cacheUse->newDocumentOf[static_cast<std::size_t>(queued.previous)] = static_cast<std::int32_t>(documents.size());
         cacheUse->documents.push_back(std::move(document));
+    };
+    // The text entry of a page taken from the cache, for a group that must be written:
+    // from the page's body there, or, should that be damaged, from the page itself,
+    // opened as the walk opens any page.
+    auto cachedText = [this, &walker, cacheUse](const PageItem& page, const CachedPage& entry) {
+        return [this, &walker, cacheUse, page, entry](std::string& text) {
+            std::string bytes;
+            PageBody body;
+            if (cacheUse->cache->readBody(entry, bytes) && readPageBody(bytes, body, true)) {
+                text = std::move(body.textEntry);
+                return true;
+            }
+            int fd = -1;
+            walker.openPage(page, fd);
+            FileHandle file(files(), fd);
+            PageText pageText;
+            const PageRead pageRead = file ? pageText.read(file.fd(), files()) : PageRead::CannotOpen;
+            if (pageRead != PageRead::Read)
+                return false;
+            PageResult result = analysePage(pageText, pageRead, PagePasses::TitleAndWords, contentMode, patternMatcher, true);
+            bool cut = false;
+            text = CompanionData::textEntry(result.content, result.textBytes, cut);
+            return true;
+        };
     };
     {
         PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
@@ -422,6 +455,9 @@ void IndexEngine::walkFolder(const std::string& folder)
             if (companion && result.read == PageRead::Read) {
                 if (numbered.sharesTextOf >= 0)
                     companion->shareText(numbered.document, numbered.sharesTextOf);
+                else if (numbered.textLater)
+                    companion->addText(numbered.document, numbered.entry.textFacts, numbered.entry.textCut,
+                                       cachedText(queued.page, numbered.entry));
                 else
                     companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut);
             }
@@ -436,6 +472,9 @@ void IndexEngine::walkFolder(const std::string& folder)
             m_englishDocuments.push_back(numbered.english && numbered.wordsEntered);
         }
     }
+    // The last group of texts is written while the walker can still open its pages.
+    if (companion && !stop.requested())
+        companion->finishTexts();
     pagesOutside += walker.skippedOutside() + outside;
     pagesRead += read;
     pagesOwnerMayNot += ownerMayNot;
@@ -564,6 +603,8 @@ void IndexEngine::openCache()
     use->jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
     const auto& previous = use->cache->documents();
     use->newDocumentOf.assign(previous.size(), -1);
+    if (m_companion)
+        m_companion->reuseTexts(use->cache->tables().textGroups);
     for (std::size_t d = 0; d < previous.size(); ++d)
         use->previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
     m_cache = std::move(use);
@@ -576,7 +617,10 @@ void IndexEngine::saveCache()
     // The tables are those on disk when no page gave words anew and every document kept
     // its number.
     const auto& renumbered = m_cache->newDocumentOf;
-    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
+    if (m_companion)
+        m_tables->textGroups = m_companion->writtenTexts();
+    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size()
+        || m_tables->textGroups != m_cache->cache->tables().textGroups;
     for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
         tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
     if (m_cache->documents.size() != documents.size()
