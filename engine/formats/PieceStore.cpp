@@ -82,16 +82,20 @@ void PieceStore::namesIn(std::string_view text, std::set<std::string>& names)
     }
 }
 
-std::string PieceStore::stamp(const std::string& name) const
+std::string fileStamp(FileSystem& fileSystem, int at, const std::string& name)
 {
     struct stat info;
-    if (!isPieceName(name) || !m_fileSystem.statAt(m_folder, name, info, false) || !S_ISREG(info.st_mode)
-        || info.st_uid != ::geteuid())
+    if (!fileSystem.statAt(at, name, info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         return {};
     const std::int64_t fields[] = {static_cast<std::int64_t>(info.st_dev), static_cast<std::int64_t>(info.st_ino),
                                    static_cast<std::int64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
                                    info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
     return std::string(reinterpret_cast<const char*>(fields), sizeof fields);
+}
+
+std::string PieceStore::stamp(const std::string& name) const
+{
+    return isPieceName(name) ? fileStamp(m_fileSystem, m_folder, name) : std::string();
 }
 
 bool PieceStore::reuse(const std::string& name, const std::string& stamp)

@@ -75,5 +75,9 @@ private:
     std::string m_error;
 };
 
+// What a file looks like from outside: its device, inode, size, modification and change
+// times, or "" when name (not followed if a link) is no regular file of the running user.
+std::string fileStamp(FileSystem& fileSystem, int at, const std::string& name);
+
 // The name a piece of these bytes is given first (with salt 0), and after a clash.
 std::string pieceName(std::string_view content, unsigned salt = 0);

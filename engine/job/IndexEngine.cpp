@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <fcntl.h>
 #include <map>
 #include <new>
 #include <thread>
@@ -541,6 +542,8 @@ bool IndexEngine::buildIndex()
     textsCut = 0;
     pagesWordsLeftOut = 0;
     pagesRead = 0;
+    wordsIndexed = 0;
+    outputKept = false;
     leftOut = LeftOutCounts();
     failure.clear();
     cacheProblem.clear();
@@ -564,7 +567,22 @@ bool IndexEngine::buildIndex()
         openCache();
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
+        if (outputStands()) {
+            // Nothing changed since the job that wrote the files in place: they stand.
+            outputKept = true;
+            written = true;
+            wordsIndexed = static_cast<std::size_t>(m_cache->cache->job().words);
+            if (m_companion)
+                textsCut = m_companion->textsCut();
+            saveCache();
+            m_companion.reset();
+            m_cache.reset();
+            return true;
+        }
+        if (m_cache && !m_cache->cache->loadTables())
+            walkAgainWithoutCache();
         written = rankPostings() && writeIndexFiles();
+        wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
         if (written && m_companion)
             finishCompanion();
@@ -601,13 +619,86 @@ void IndexEngine::openCache()
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     use->jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-    const auto& previous = use->cache->documents();
-    use->newDocumentOf.assign(previous.size(), -1);
-    if (m_companion)
-        m_companion->reuseTexts(use->cache->tables().textGroups);
-    for (std::size_t d = 0; d < previous.size(); ++d)
-        use->previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
     m_cache = std::move(use);
+    startCacheUse();
+}
+
+void IndexEngine::startCacheUse()
+{
+    CacheUse& use = *m_cache;
+    const auto& previous = use.cache->documents();
+    use.newDocumentOf.assign(previous.size(), -1);
+    use.previousByPath.clear();
+    use.pages.clear();
+    use.documents.clear();
+    use.pagesEntered = 0;
+    use.pageOfFile.clear();
+    if (m_companion)
+        m_companion->reuseTexts(use.cache->job().textGroups);
+    for (std::size_t d = 0; d < previous.size(); ++d)
+        use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
+}
+
+void IndexEngine::walkAgainWithoutCache()
+{
+    // The pages taken from the cache left their words in tables that cannot be read now:
+    // the walk is made again reading every page, and the cache starts anew.
+    cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read again";
+    m_cache->cache->forget();
+    startCacheUse();
+    resetTables();
+    pagesOutside = pagesOwnerMayNot = pagesWordsLeftOut = pagesRead = 0;
+    leftOut = LeftOutCounts();
+    if (m_companion) {
+        m_companion.reset();
+        m_companion = std::make_unique<CompanionData>(destinationFolder, files());
+        if (!m_companion->begin())
+            companionFailed();
+    }
+    walkFolder(sourceFolder);
+}
+
+bool IndexEngine::outputStands()
+{
+    // Every page was taken from the cache under its old number, the tables are those on
+    // disk, and the files written from them are still those the last job left.
+    if (!m_cache || stopSignal().requested() || m_cache->documents.size() != documents.size())
+        return false;
+    const CachedJob& before = m_cache->cache->job();
+    if (before.files.empty() || (m_companion && m_companion->writtenTexts() != before.textGroups))
+        return false;
+    const auto& renumbered = m_cache->newDocumentOf;
+    if (m_cache->pagesEntered > 0 || renumbered.size() != documents.size())
+        return false;
+    for (std::size_t d = 0; d < renumbered.size(); ++d)
+        if (renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered)
+            return false;
+    std::string text;
+    composeDocsText(text);
+    const std::string base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+    if (cacheChecksum(text) != before.documentsChecksum || base != before.base)
+        return false;
+    for (const auto& file : before.files)
+        if (fileStamp(files(), AT_FDCWD, destinationFolder + "/" + file.first) != file.second)
+            return false;
+    return true;
+}
+
+std::vector<std::pair<std::string, std::string>> IndexEngine::writtenFileStamps()
+{
+    // The two files, and with companion data its two files and every piece they name.
+    std::vector<std::string> names = {"indexed_words.js", "indexed_docs.js"};
+    if (companionData && m_companion) {
+        names.push_back("indexed_pages.js");
+        names.push_back("indexed_terms.js");
+        if (const PieceStore* store = m_companion->store())
+            for (const std::string& piece : store->named())
+                names.push_back("indexed_text/" + piece);
+    }
+    std::vector<std::pair<std::string, std::string>> stamps;
+    for (const std::string& name : names)
+        stamps.emplace_back(name, fileStamp(files(), AT_FDCWD, destinationFolder + "/" + name));
+    return stamps;
 }
 
 void IndexEngine::saveCache()
@@ -617,14 +708,25 @@ void IndexEngine::saveCache()
     // The tables are those on disk when no page gave words anew and every document kept
     // its number.
     const auto& renumbered = m_cache->newDocumentOf;
-    if (m_companion)
-        m_tables->textGroups = m_companion->writtenTexts();
-    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size()
-        || m_tables->textGroups != m_cache->cache->tables().textGroups;
+    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
     for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
         tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
+    CachedJob job;
+    if (outputKept) {
+        job = m_cache->cache->job();
+    } else {
+        if (m_companion)
+            job.textGroups = m_companion->writtenTexts();
+        std::string text;
+        composeDocsText(text);
+        job.documentsChecksum = cacheChecksum(text);
+        job.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+        job.words = wordsIndexed;
+        job.files = writtenFileStamps();
+    }
+    const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
     if (m_cache->documents.size() != documents.size()
-        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), *m_tables, tablesChanged))
+        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr, job))
         cacheProblem = cacheFolder + ": the cache could not be written";
 }
 
