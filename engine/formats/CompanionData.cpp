@@ -410,6 +410,15 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     return true;
 }
 
+void CompanionData::keepInPlace()
+{
+    if (!m_store)
+        return;
+    m_finished = true;
+    m_store->removeAllBut(m_previousPieces);
+    removeEarlierVersionsFolders();
+}
+
 void CompanionData::discard()
 {
     if (!m_store)

@@ -92,6 +92,10 @@ public:
     bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText,
                 const std::string& wordsHead);
 
+    // Leaves the index in place as it stands (a job that changed nothing) and removes, as
+    // finish() would, the pieces it does not name.
+    void keepInPlace();
+
     // Removes the pieces this job wrote that the index in place does not name (the job
     // wrote no index); done when the object ends unless finish() succeeded.
     void discard();

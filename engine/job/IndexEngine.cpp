@@ -572,8 +572,10 @@ bool IndexEngine::buildIndex()
             outputKept = true;
             written = true;
             wordsIndexed = static_cast<std::size_t>(m_cache->cache->job().words);
-            if (m_companion)
+            if (m_companion) {
                 textsCut = m_companion->textsCut();
+                m_companion->keepInPlace();
+            }
             saveCache();
             m_companion.reset();
             m_cache.reset();
