@@ -276,11 +276,11 @@ std::string CompanionData::textEntry(const PageContent& content, std::size_t pag
     return TextGroups::entryOf(content, pageBytes, cut);
 }
 
-void CompanionData::addText(std::int32_t document, std::string entry, bool cut)
+void CompanionData::addText(std::int32_t document, std::string entry, bool cut, const TextGroups::EntryFacts* known)
 {
     if (cut)
         ++m_textsCut;
-    if (m_texts && m_error.empty() && !m_texts->add(document, std::move(entry)))
+    if (m_texts && m_error.empty() && !m_texts->add(document, std::move(entry), known))
         storeFailed();
 }
 

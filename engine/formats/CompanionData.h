@@ -59,7 +59,7 @@ public:
 
     // Adds the text entry of document (a text cut to its bytes when cut), or makes it show
     // the text of first, an earlier document of the same file; in document order.
-    void addText(std::int32_t document, std::string entry, bool cut);
+    void addText(std::int32_t document, std::string entry, bool cut, const TextGroups::EntryFacts* known = nullptr);
     void shareText(std::int32_t document, std::int32_t first);
     // The same for a text known by its facts alone (TextGroups::add()).
     void addText(std::int32_t document, const TextGroups::EntryFacts& facts, bool cut, TextGroups::Loader load);

@@ -90,9 +90,9 @@ void TextGroups::place(std::int32_t document, std::pair<std::int32_t, std::int32
     m_places[document] = where;
 }
 
-bool TextGroups::add(std::int32_t document, std::string entry)
+bool TextGroups::add(std::int32_t document, std::string entry, const EntryFacts* known)
 {
-    const EntryFacts facts = factsOf(entry);
+    const EntryFacts facts = known ? *known : factsOf(entry);
     return addPending(document, Pending{facts, std::move(entry), nullptr});
 }
 

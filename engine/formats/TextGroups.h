@@ -74,8 +74,9 @@ public:
     void reuseFrom(const std::vector<Written>& earlier);
 
     // Adds the text of document, which comes after every document added or shared
-    // before. False when a group could not be written (the store says why).
-    bool add(std::int32_t document, std::string entry);
+    // before (known: its facts, when worked out already). False when a group could not
+    // be written (the store says why).
+    bool add(std::int32_t document, std::string entry, const EntryFacts* known = nullptr);
     // The same with the entry known by its facts: load is called only when its group
     // must be written. False also when load fails.
     bool add(std::int32_t document, const EntryFacts& facts, Loader load);

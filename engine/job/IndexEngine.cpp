@@ -460,7 +460,8 @@ void IndexEngine::walkFolder(const std::string& folder)
                     companion->addText(numbered.document, numbered.entry.textFacts, numbered.entry.textCut,
                                        cachedText(queued.page, numbered.entry));
                 else
-                    companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut);
+                    companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut,
+                                       numbered.cached && numbered.entry.textFacts.length ? &numbered.entry.textFacts : nullptr);
             }
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
