@@ -67,7 +67,6 @@ public:
     // and this job's, once finishTexts() or finish() wrote the last one.
     void reuseTexts(const std::vector<TextGroups::Written>& earlier);
     const std::vector<TextGroups::Written>& writtenTexts() const;
-    std::size_t textsLoaded() const { return m_texts ? m_texts->loaded() : 0; }
     // Writes the last group of texts, while what its entries are loaded from is at hand.
     void finishTexts();
 

@@ -142,7 +142,6 @@ bool TextGroups::endGroup()
         if (entry.load) {
             // A text that can no longer be had at all (its page gone since the walk)
             // shows as empty rather than costing every other page its text.
-            ++m_loaded;
             if (!entry.load(entry.entry))
                 entry.entry = "{\"text\":\"\",\"sections\":[]}";
             entry.facts = factsOf(entry.entry);  // what is written is what it stands for

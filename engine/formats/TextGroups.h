@@ -92,8 +92,6 @@ public:
     // Where the text of each document stands: its group and its place there, or -1, -1
     // for a document without text.
     const std::vector<std::pair<std::int32_t, std::int32_t>>& places() const { return m_places; }
-    // Entries loaded to write a group.
-    std::size_t loaded() const { return m_loaded; }
 
 private:
     struct Pending {
@@ -112,5 +110,4 @@ private:
     std::vector<std::string> m_groups;
     std::vector<Written> m_written;
     std::vector<std::pair<std::int32_t, std::int32_t>> m_places;
-    std::size_t m_loaded = 0;
 };
