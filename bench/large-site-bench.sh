@@ -10,7 +10,11 @@
 # installs it under BUILD_DIR/bench-tools), the peer is timed in the same rounds.
 # ROUNDS rounds (default 3), each case in turn, each run into a new empty folder; prints
 # a Markdown table of medians: wall seconds, CPU seconds (user + system), peak resident
-# MiB, files and bytes written, and the ratios.
+# MiB, files and bytes written, and the ratios. The page cache of each run is kept under
+# the bench's own folder. The folders written stay until the last round has ended:
+# some file systems make new files slowly while many were just removed (ext4 without a
+# journal skips inodes freed in the last minute), which would bill a run for the files
+# of the run before it.
 set -euo pipefail
 export LC_ALL=C
 
@@ -22,6 +26,7 @@ ROUNDS=${ROUNDS:-3}
 [ -x "$CLI" ] || { echo "no $CLI" >&2; exit 2; }
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-large-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
+export XDG_CACHE_HOME=$WORK/cache
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 bytes_of() { du -sb --apparent-size "$1" | cut -f1; }
@@ -42,7 +47,6 @@ for ((round = 1; round <= ROUNDS; ++round)); do
         end=$EPOCHREALTIME
         read -r user system kib <"$WORK/time"
         echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }') $((kib / 1024)) $(files_of "$out") $(bytes_of "$out")" >>"$WORK/$name"
-        rm -rf "$out"
     done
 done
 

@@ -29,7 +29,7 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
   if (queries.length === 0) continue;
   const out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-pieces-'));
   try {
-    execFileSync(cli, ['--quiet', siteFolder(name), out]);
+    execFileSync(cli, ['--quiet', siteFolder(name), out], { env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
     const site = loadFolder(S, out), size = (f) => fs.statSync(path.join(out, f)).size;
     const base = size('indexed_docs.js') + size('indexed_pages.js'), head = site.fetched[0];
     const firstBytes = [];

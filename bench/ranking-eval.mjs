@@ -69,7 +69,7 @@ const chosen = process.argv.slice(2);
 for (const name of chosen.length ? chosen : Object.keys(sites).filter((s) => !sites[s].translated)) {
   const source = siteFolder(name), out = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-eval-'));
   try {
-    execFileSync(cli, ['--quiet', source, out]);
+    execFileSync(cli, ['--quiet', source, out], { env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
     const { docs, index, pages, terms } = loadIndex(out);
     const companion = S.companionData(pages, docs);
     if (companion.state !== 'ok') throw new Error(`${name}: companion data ${companion.state}`);

@@ -353,6 +353,14 @@ report() {
         echo
         echo "$INCREMENTAL_ROWS"
     fi
+    if [ -n "$LARGE_ROWS" ]; then
+        echo
+        echo "## Indexing a large site into an empty folder"
+        echo
+        echo "\`bench/large-site-bench.sh\` on $INCREMENTAL_PACKAGE's API: medians of 3 rounds, each case in turn, each run into a new empty folder (with its page cache); companion data against \`--plain\` and the peer in the same rounds."
+        echo
+        echo "$LARGE_ROWS"
+    fi
     if [ -n "$SEARCH_PAGE_ROWS" ]; then
         echo
         echo "## Search page on the python-doc index"
@@ -465,6 +473,16 @@ if [ -x "$ROOT/bench/incremental-bench.sh" ]; then
     note "running bench/incremental-bench.sh"
     INCREMENTAL_ROWS=$("$ROOT/bench/incremental-bench.sh" "$BUILD" "$DATA/$INCREMENTAL_PACKAGE/$INCREMENTAL_SUBTREE" \
         2>>"$OUT/bench.log") || INCREMENTAL_ROWS="bench/incremental-bench.sh failed; see $OUT/bench.log"
+fi
+
+# The same API into an empty folder: companion data against --plain and the peer.
+LARGE_ROWS=
+if [ -x "$ROOT/bench/large-site-bench.sh" ]; then
+    fetch_package "$INCREMENTAL_PACKAGE"
+    note "running bench/large-site-bench.sh"
+    LARGE_ROWS=$(PEER=$PAGEFIND "$ROOT/bench/large-site-bench.sh" "$BUILD" \
+        "$DATA/$INCREMENTAL_PACKAGE/$INCREMENTAL_SUBTREE" 2>>"$OUT/bench.log") ||
+        LARGE_ROWS="bench/large-site-bench.sh failed; see $OUT/bench.log"
 fi
 
 SEARCH_PAGE_ROWS=

@@ -2,7 +2,7 @@
 // page's own search over the whole index (what docs/store.md's layout was chosen by):
 //   node bench/store-locality.mjs INDEX_DIR QUERY_FILE [SHARD_BYTES]
 // INDEX_DIR: an index written with companion data (indexed_docs.js, indexed_pages.js,
-// indexed_terms.js); QUERY_FILE: one query a line, or bench/queries' tab-separated rows.
+// indexed_terms.js: written with VANTREL_WHOLE_WORD_INDEX=1); QUERY_FILE: one query a line, or bench/queries' tab-separated rows.
 // The keys are cut, in key order, into shards of about SHARD_BYTES (default 65536) of
 // key and page numbers (5 bytes a page). For each query: the shards holding its exact,
 // form and prefix matches (what the first results need) and those holding all its

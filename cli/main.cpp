@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
@@ -101,6 +102,10 @@ int main(int argc, char** argv)
     // Named by the destination's real path, which it has only now that it exists.
     if (!commandLine.noCache)
         job.cacheFolder = defaultCacheFolder(job.destinationFolder);
+    // The checks that compare the search over the word index's pieces with the search
+    // over it whole ask for the whole one too (docs/development.md).
+    const char* whole = std::getenv("VANTREL_WHOLE_WORD_INDEX");
+    job.wholeWordIndex = whole && *whole && std::string_view(whole) != "0";
     if (const std::string warning = plainLinksWarning(job); !warning.empty() && output != Output::Quiet)
         std::fprintf(stderr, "%s\n", warning.c_str());
 

@@ -337,7 +337,7 @@ void CompanionData::recordRepeat(std::int32_t document, std::int32_t first)
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
-                           const std::string& termsText, const std::string& wordsHead)
+                           const std::string* termsText, const std::string& wordsHead)
 {
     if (!m_texts || !m_error.empty() || wordsHead.empty() || !m_texts->finish() || !m_store->flush()) {
         storeFailed();
@@ -392,16 +392,21 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         discard();
         return false;
     };
-    if (!terms.write(termsText))
+    if (termsText && !terms.write(*termsText))
         return failed(terms);
     if (!pages.write(text))
         return failed(pages);
-    if (!terms.replaceTarget(true))
+    if (termsText && !terms.replaceTarget(true))
         return failed(terms);
     if (!pages.replaceTarget()) {
-        terms.restoreOld();
+        if (termsText)
+            terms.restoreOld();
         return failed(pages);
     }
+    // The new pages file names the head of the pieces, so the page no longer reads a
+    // whole word index that an earlier job left: it goes, when it is one of ours.
+    if (!termsText && carriesMark(m_fileSystem, m_destinationFolder, "indexed_terms.js"))
+        m_fileSystem.remove(m_destinationFolder, "indexed_terms.js");
     m_finished = true;
     std::set<std::string> keep = m_previousPieces;
     keep.insert(m_store->named().begin(), m_store->named().end());

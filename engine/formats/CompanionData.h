@@ -26,11 +26,12 @@
 // locations. "texts" holds, for each document, the group of its text and its place
 // there (-1,-1 for none): a file that stands for several documents (links, hard links)
 // has its text written once, and the later documents name its place too.
-// indexed_terms.js, the word index of every script (see TermsText.h), is put in place
-// with indexed_pages.js; "words" names the head of the same word index in pieces of the
-// store (TermsText::putPieces()). A group unchanged since the last job keeps its file; groups
-// that neither the new nor the previous indexed_pages.js names go once the new one is in
-// place, so a page opened on the previous index still finds its texts.
+// "words" names the head of the word index of every script in pieces of the store
+// (TermsText::putPieces()); indexed_terms.js, the same word index whole (see
+// TermsText.h), is put in place with indexed_pages.js only when it is asked for. A
+// group unchanged since the last job keeps its file; groups that neither the new nor the
+// previous indexed_pages.js names go once the new one is in place, so a page opened on
+// the previous index still finds its texts.
 //
 // indexed_text must be the program's own: made by it (it holds the mark file
 // .vantrelindexer), owned by the user who runs it and writable by nobody else. Only
@@ -84,11 +85,13 @@ public:
     // The store the pieces of this job go to, once begin() succeeded.
     PieceStore* store() { return m_store.get(); }
 
-    // Puts indexed_terms.js (holding termsText) and indexed_pages.js in place for
-    // documents and removes the page texts of earlier jobs. base: the way from the
-    // destination to relative locations, URL-encoded; wordsHead: the name of the head
-    // of the word index in pieces, already put into store() ("" when it failed).
-    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string& termsText,
+    // Puts indexed_pages.js in place for documents, with indexed_terms.js holding
+    // *termsText when it is given (else an indexed_terms.js of ours goes once the pages
+    // file is in place: the pieces hold its words), and removes the page texts of earlier
+    // jobs. base: the way from the destination to relative locations, URL-encoded;
+    // wordsHead: the name of the head of the word index in pieces, already put into
+    // store() ("" when it failed).
+    bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string* termsText,
                 const std::string& wordsHead);
 
     // Leaves the index in place as it stands (a job that changed nothing) and removes, as

@@ -89,8 +89,12 @@ public:
     FileSystem* fileSystem = nullptr;
     // Also write what the search page shows of each page: its real title, a summary,
     // its text and its sections (indexed_pages.js and indexed_text/), and the word index
-    // of every script (indexed_terms.js).
+    // of every script in pieces there.
     bool companionData = false;
+    // With companionData, also write that word index whole (indexed_terms.js), for the
+    // checks that compare the page's search over it with the search over the pieces;
+    // without it an indexed_terms.js of ours left by an earlier job is removed.
+    bool wholeWordIndex = false;
     // The language of every page for that word index, as a language tag; "" to take each
     // page's declared language, else the one its text is detected to be in.
     std::string language;

@@ -21,6 +21,7 @@ struct JobSettings {
     bool overwrite = false;    // replace files of the same names that the program did not write
     bool companionData = true; // also write real titles, summaries, page texts and the word index for the page
     std::string language;      // the language of every page for the word index ("": each page's own)
+    bool wholeWordIndex = false; // also write the word index whole (indexed_terms.js), for the checks
     // The cache of what each page gave ("" for none; PageCache::folderFor() names the
     // user's for a destination): unchanged pages are not read again.
     std::string cacheFolder;

@@ -774,13 +774,14 @@ void IndexEngine::finishCompanion()
     WordIndex keys;
     m_tables->keys.fillIndex(keys);
     std::string termsText;
-    TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
+    if (wholeWordIndex)
+        TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
     PieceStore* store = m_companion->store();
     const std::string wordsHead = store ? TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *store) : "";
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
-    if (!m_companion->finish(documents, base, termsText, wordsHead))
+    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead))
         companionFailed();
 }
 

@@ -151,7 +151,8 @@ std::vector<std::string> foreignFiles(const JobSettings& settings)
     std::vector<std::string> names = searchPageFileNames();
     if (settings.companionData) {  // --plain leaves them as they are
         names.push_back("indexed_pages.js");
-        names.push_back("indexed_terms.js");
+        if (settings.wholeWordIndex)  // else an indexed_terms.js is removed only when it is ours
+            names.push_back("indexed_terms.js");
     }
     for (const std::string& name : names) {
         const std::string path = settings.destinationFolder + "/" + name;
@@ -203,6 +204,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.patternMatcher = settings.patternMatcher;
     engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
+    engine.wholeWordIndex = settings.wholeWordIndex;
     engine.language = settings.language;
     engine.cacheFolder = settings.cacheFolder;
     engine.excludePatterns = settings.excludes;

@@ -145,6 +145,7 @@ protected:
         engine.sourceFolder = tree.path("site");
         engine.destinationFolder = tree.path("out");
         engine.companionData = true;
+        engine.wholeWordIndex = true;
         engine.contentMode = mode;
         return engine.buildIndex();
     }
@@ -199,6 +200,7 @@ TEST_F(TermsJob, AKeysPagesAreRankedByScore)
         engine.sourceFolder = tree.path(site);
         engine.destinationFolder = tree.path(out);
         engine.companionData = true;
+        engine.wholeWordIndex = true;
         engine.contentMode = ContentMode::AllContent;
         ASSERT_TRUE(engine.buildIndex());
         const std::string terms = readFile(tree.path(out + "/indexed_terms.js"));
@@ -219,6 +221,40 @@ TEST_F(TermsJob, AWordIndexThatCannotBeWrittenKeepsTheOldCompanionFiles)
     EXPECT_TRUE(build());  // the index itself is written
     EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")), pages);
     EXPECT_EQ(readFile(tree.path("out/indexed_terms.js")), terms);
+}
+
+// Unless asked for, the word index is written in pieces only: the pages file names
+// their head, and an indexed_terms.js an earlier job of ours left goes with the old
+// index, while a file of that name that is not ours stays as it was.
+TEST_F(TermsJob, TheWholeWordIndexIsWrittenOnlyWhenAskedFor)
+{
+    const struct {
+        const char* earlier;  // indexed_terms.js before the job (nullptr: none)
+        bool stays;
+    } cases[] = {
+        {nullptr, false},
+        {"/* generator: VantrelIndexer */\nvar terms={};\n", false},
+        {"var terms={}; // the site's own\n", true},
+    };
+    tree.write("site/a.htm", "<title>Alpha</title><p>alpha beta");
+    for (const auto& c : cases) {
+        tree.folder("out");
+        ::unlink(tree.path("out/indexed_terms.js").c_str());
+        if (c.earlier)
+            tree.write("out/indexed_terms.js", c.earlier);
+        engine.sourceFolder = tree.path("site");
+        engine.destinationFolder = tree.path("out");
+        engine.companionData = true;
+        engine.wholeWordIndex = false;
+        engine.contentMode = ContentMode::AllContent;
+        ASSERT_TRUE(engine.buildIndex());
+        struct stat info;
+        EXPECT_EQ(::lstat(tree.path("out/indexed_terms.js").c_str(), &info) == 0, c.stays) << (c.earlier ? c.earlier : "none");
+        if (c.stays) {
+            EXPECT_EQ(readFile(tree.path("out/indexed_terms.js")), c.earlier);
+        }
+        EXPECT_NE(readFile(tree.path("out/indexed_pages.js")).find("\"words\":\""), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -317,14 +317,19 @@ TEST_F(Containment, PlainWritesNoCompanionDataAndSoMindsNoFileOfThatName)
     tree.write("site/a.htm", "<title>A</title>");
     tree.write("out/indexed_pages.js", "the site's own");
     tree.write("out/indexed_text/x", "the site's own");
+    tree.write("out/indexed_terms.js", "the site's own");
     JobSettings settings = this->settings();
+    // The whole word index is written, and so minded, only when asked for.
     EXPECT_EQ(foreignFiles(settings), Lines{tree.path("out/indexed_pages.js")});
+    settings.wholeWordIndex = true;
+    EXPECT_EQ(foreignFiles(settings), (Lines{tree.path("out/indexed_pages.js"), tree.path("out/indexed_terms.js")}));
     settings.companionData = false;
     EXPECT_TRUE(foreignFiles(settings).empty() && foreignFolders(settings).empty());
     std::atomic<bool> stop{false};
     EXPECT_EQ(runIndexJob(settings, log, stop).result, JobResult::Complete);
-    EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")) + readFile(tree.path("out/indexed_text/x")),
-              "the site's ownthe site's own");
+    EXPECT_EQ(readFile(tree.path("out/indexed_pages.js")) + readFile(tree.path("out/indexed_text/x"))
+                  + readFile(tree.path("out/indexed_terms.js")),
+              "the site's ownthe site's ownthe site's own");
 }
 
 TEST(PrintableText, ControlsReorderingAndBrokenBytesAreEscaped)

@@ -80,7 +80,8 @@ before(async () => {
     const date = new Date(Date.UTC(2001 + i, 0, 15));
     write(`many/p${String(i).padStart(2, '0')}.html`, `<title>Common ${i}</title><p>commonword</p>`, date);
   }
-  execFileSync(cli, [out, out, '--content', 'all'], { stdio: 'pipe' });
+  // With the word index whole too, for the test of a page of an older version.
+  execFileSync(cli, [out, out, '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
   execFileSync(cli, [out, fullOut, '--content', 'all', '--path', 'full'], { stdio: 'pipe' });
   execFileSync(cli, [out, urlOut, '--content', 'all', '--path', 'url', '--url-prefix', pathToFileURL(out).href], { stdio: 'pipe' });
   execFileSync(cli, [out, elsewhere], { stdio: 'pipe' });

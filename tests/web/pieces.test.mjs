@@ -33,7 +33,7 @@ before(() => {
   fs.writeFileSync(path.join(work, 'site', 'de.html'), '<html lang="de"><title>Größe ändern</title><p>Die Partitionsgröße ändern.</p>');
   fs.writeFileSync(path.join(work, 'site', 'ja.html'), '<html lang="ja"><title>名前解決の設定</title><p>名前解決サービスを設定する。</p>');
   out = path.join(work, 'out');
-  execFileSync(cli, ['--quiet', path.join(work, 'site'), out, '--content', 'all'], { stdio: 'pipe' });
+  execFileSync(cli, ['--quiet', path.join(work, 'site'), out, '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
   site = loadFolder(S, out);
   assert.ok(site.list.names.length >= 8, `${site.list.names.length} shards`);
 });
