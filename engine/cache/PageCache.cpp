@@ -256,6 +256,7 @@ void PageCache::load()
     }
     job.documentsChecksum = in.number<std::uint64_t>();
     job.base = in.text();
+    job.wholeWordIndex = in.number<std::uint8_t>() != 0;
     job.words = in.number<std::uint64_t>();
     job.files.resize(in.count(2));
     for (auto& file : job.files) {
@@ -518,6 +519,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         }
         out.number(job.documentsChecksum);
         out.text(job.base);
+        out.number<std::uint8_t>(job.wholeWordIndex);
         out.number(job.words);
         out.number<std::uint64_t>(job.files.size());
         for (const auto& file : job.files) {

@@ -81,6 +81,7 @@ struct CachedJob {
     std::vector<TextGroups::Written> textGroups;
     std::uint64_t documentsChecksum = 0;  // of indexed_docs.js's text
     std::string base;                     // of relative locations, in indexed_pages.js
+    bool wholeWordIndex = false;          // indexed_terms.js was written
     std::uint64_t words = 0;              // in indexed_words.js
     // Each file written, by its path in the destination, with its stamp then (device,
     // inode, size, modification and change times).
@@ -89,7 +90,7 @@ struct CachedJob {
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
-            && words == other.words && files == other.files;
+            && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };

@@ -679,7 +679,8 @@ bool IndexEngine::outputStands()
     std::string text;
     composeDocsText(text);
     const std::string base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
-    if (cacheChecksum(text) != before.documentsChecksum || base != before.base)
+    if (cacheChecksum(text) != before.documentsChecksum || base != before.base
+        || (m_companion && wholeWordIndex != before.wholeWordIndex))
         return false;
     for (const auto& file : before.files)
         if (fileStamp(files(), AT_FDCWD, destinationFolder + "/" + file.first) != file.second)
@@ -725,6 +726,7 @@ void IndexEngine::saveCache()
         job.documentsChecksum = cacheChecksum(text);
         job.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
         job.words = wordsIndexed;
+        job.wholeWordIndex = m_companion && wholeWordIndex;
         job.files = writtenFileStamps();
     }
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());

@@ -61,6 +61,7 @@ protected:
             engine.companionData = true;
             engine.threadCount = 2;
             engine.cacheFolder = cached ? tree.path("cache/vantrelindexer/site") : "";
+            engine.wholeWordIndex = wholeWordIndex;
             ASSERT_TRUE(engine.buildIndex()) << engine.failure;
             EXPECT_EQ(engine.cacheProblem.empty(), !(cached && tablesDamaged)) << engine.cacheProblem;
             if (cached)
@@ -75,6 +76,7 @@ public:
     ContentMode contentMode = ContentMode::AllContent;
     PathMode pathMode = PathMode::RelativePath;
     std::vector<std::string> excludes;
+    bool wholeWordIndex = false;
     bool tablesDamaged = false;  // the next cached job finds its tables damaged
     bool keptOutput = false;     // the last cached job left the output in place
 
@@ -179,6 +181,8 @@ TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
          }},
         {"nothing again", true, [](PageCacheJobs&) {}},
         {"another destination path", false, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
+        {"the whole word index asked for", false, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
+        {"and no longer", false, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
         // The page's neighbours keep their words but their group is written again from
         // damaged bodies: their texts come from the pages themselves.
         {"damaged bodies, one page edited", false,
