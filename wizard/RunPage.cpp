@@ -138,6 +138,8 @@ JobSettings RunPage::currentSettings() const
     settings.contentMode = options->contentMode();
     settings.pathMode = options->pathMode();
     settings.urlPrefix = options->urlPrefix().toStdString();
+    // The command line's page cache: a run after a few pages changed reads only those.
+    settings.cacheFolder = defaultCacheFolder(settings.destinationFolder);
     return settings;
 }
 

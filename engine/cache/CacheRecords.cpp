@@ -3,7 +3,9 @@
 
 #include "CacheRecords.h"
 
+#include <cstdint>
 #include <new>
+#include <sys/mman.h>
 #include <xxhash.h>
 
 namespace {
@@ -33,6 +35,17 @@ void CacheChecksum::add(std::string_view bytes)
 std::uint64_t CacheChecksum::value() const
 {
     return XXH3_64bits_digest(m_state->hash);
+}
+
+void adviseLargeBuffer(const void* data, std::size_t bytes)
+{
+    constexpr std::uintptr_t kHugePage = 2 << 20;
+    if (bytes < 2 * kHugePage)
+        return;
+    const auto start = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHugePage - 1);
+    if (end > start)
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
 std::uint64_t cacheChecksum(std::string_view bytes)

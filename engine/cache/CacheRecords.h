@@ -33,6 +33,11 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// Asks the system to back the pages of a large buffer that is about to be filled with
+// huge pages where it may, so that filling it faults once per 2 MiB rather than once per
+// 4 KiB; small buffers, and a system that will not, are left as they are.
+void adviseLargeBuffer(const void* data, std::size_t bytes);
+
 // The checksum of bytes at once.
 std::uint64_t cacheChecksum(std::string_view bytes);
 
@@ -135,6 +140,8 @@ public:
             values.clear();
             return;
         }
+        values.reserve(count);
+        adviseLargeBuffer(values.data(), count * sizeof(Number));
         values.resize(count);
         take(reinterpret_cast<char*>(values.data()), count * sizeof(Number));
     }

@@ -17,9 +17,10 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 2;
+constexpr std::uint32_t kFormat = 4;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
+const char* const kTablesPrefix = "tables-";
 // Time stamps are trusted only for files last changed this long before a job started:
 // coarser clocks (some file systems keep whole or even two seconds) could hide a change
 // made in the same tick as the read.
@@ -43,6 +44,13 @@ bool segmentNumber(const std::string& name, std::uint32_t& number)
         number = number * 10 + static_cast<std::uint32_t>(name[i] - '0');
     }
     return true;
+}
+
+std::string tablesName(std::uint64_t checksum)
+{
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(checksum));
+    return kTablesPrefix + std::string(hex);
 }
 
 std::string segmentName(std::uint32_t number)
@@ -222,6 +230,10 @@ void PageCache::load()
         page.contentTitle = in.text();
         page.summary = in.text();
         page.language = in.text();
+        page.textFacts.end = in.number<std::uint32_t>();
+        page.textFacts.length = in.number<std::uint64_t>();
+        page.textFacts.checksum = in.number<std::uint64_t>();
+        page.textCut = in.number<std::uint8_t>() != 0;
         page.segment = in.number<std::uint32_t>();
         page.offset = in.number<std::uint64_t>();
         page.length = in.number<std::uint64_t>();
@@ -235,22 +247,94 @@ void PageCache::load()
         if (document.page < -1 || document.page >= static_cast<std::int64_t>(pages.size()))
             in.fail();
     }
-    CachedTables tables;
-    bool tablesRead = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
-    in.array(tables.keyLengths);
-    tablesRead = tablesRead && tables.keyLengths.size() <= documents.size();
+    CachedJob job;
+    job.textGroups.resize(in.count(sizeof(std::uint64_t) + 2));
+    for (TextGroups::Written& group : job.textGroups) {
+        group.entries = in.number<std::uint64_t>();
+        group.name = in.text();
+        group.stamp = in.text();
+    }
+    job.documentsChecksum = in.number<std::uint64_t>();
+    job.base = in.text();
+    job.wholeWordIndex = in.number<std::uint8_t>() != 0;
+    job.words = in.number<std::uint64_t>();
+    job.files.resize(in.count(2));
+    for (auto& file : job.files) {
+        file.first = in.text();
+        file.second = in.text();
+    }
+    const std::string tablesName = in.text();
     const std::uint64_t checksum = in.checksum();
-    if (!tablesRead || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
+    if (in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
         return;
-    for (RankedWords* table : {&tables.words, &tables.keys, &tables.stemPairs})
-        for (std::size_t p = 0; p < table->postingCount(); ++p)
-            if (static_cast<std::size_t>(table->document(p)) >= documents.size())
-                return;
     m_pages = std::move(pages);
     m_documents = std::move(documents);
-    m_tables = std::move(tables);
+    m_job = std::move(job);
+    m_tablesName = tablesName;
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
+}
+
+bool PageCache::loadTables()
+{
+    if (m_tablesLoaded || (m_tablesName.empty() && m_documents.empty()))
+        return true;  // read before, or a cache with nothing in it
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, m_tablesName, false));
+    struct stat info;
+    if (m_tablesName.rfind(kTablesPrefix, 0) != 0 || !file || !m_fileSystem.statAt(file.fd(), "", info, false)
+        || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
+        return false;
+    RecordReader in(m_fileSystem, file.fd(), static_cast<std::uint64_t>(info.st_size));
+    CachedTables tables;
+    bool read = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
+    in.array(tables.keyLengths);
+    read = read && tables.keyLengths.size() <= m_documents.size();
+    const std::uint64_t checksum = in.checksum();
+    // The file is the one the index names only when its checksum is the one in its name.
+    if (!read || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd()
+        || m_tablesName != tablesName(checksum))
+        return false;
+    for (RankedWords* table : {&tables.words, &tables.keys, &tables.stemPairs})
+        for (std::size_t p = 0; p < table->postingCount(); ++p)
+            if (static_cast<std::size_t>(table->document(p)) >= m_documents.size())
+                return false;
+    m_tables = std::move(tables);
+    m_tablesLoaded = true;
+    return true;
+}
+
+void PageCache::forget()
+{
+    m_pages.clear();
+    m_documents.clear();
+    m_byInode.clear();
+    m_tables = CachedTables();
+    m_job = CachedJob();
+    m_tablesName.clear();
+    m_tablesLoaded = false;
+}
+
+bool PageCache::writeTables(const CachedTables& tables, std::string& name)
+{
+    const std::string temporary = "tables." + unpredictableDigits();
+    const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
+    bool written = fd >= 0;
+    if (written) {
+        RecordWriter out(m_fileSystem, fd);
+        tables.words.write(out);
+        tables.keys.write(out);
+        tables.stemPairs.write(out);
+        out.array(tables.keyLengths);
+        const std::uint64_t checksum = out.checksum();
+        out.number(checksum);
+        written = out.flush();
+        m_fileSystem.close(fd);
+        name = tablesName(checksum);
+    }
+    written = written && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
+    if (!written)
+        m_fileSystem.remove(m_folderFd, temporary);
+    return written;
 }
 
 const CachedPage* PageCache::find(const PageFileKey& key) const
@@ -333,8 +417,8 @@ bool PageCache::addBody(std::string_view body, CachedPage& page)
     return true;
 }
 
-bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables,
-                     bool tablesChanged)
+bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
+                     const CachedJob& job)
 {
     if (m_folderFd < 0)
         return false;
@@ -344,7 +428,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
         return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
     };
-    if (!tablesChanged && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+    if (!tables && job == m_job && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
         && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
         return true;  // what is on disk says it all
     // Segments whose bodies are mostly unused now: their live bodies move to the new
@@ -384,6 +468,11 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         }
     }
 
+    // The tables first, under a name of their own: the index in place names the old ones
+    // until the new index replaces it.
+    std::string newTables = m_tablesName;
+    if (tables && !writeTables(*tables, newTables))
+        return false;
     // Written whole under a name nobody can predict, then renamed over the old index.
     const std::string temporary = "index." + unpredictableDigits();
     const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
@@ -407,6 +496,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.text(page.contentTitle);
             out.text(page.summary);
             out.text(page.language);
+            out.number(page.textFacts.end);
+            out.number(page.textFacts.length);
+            out.number(page.textFacts.checksum);
+            out.number<std::uint8_t>(page.textCut);
             out.number(page.segment);
             out.number(page.offset);
             out.number(page.length);
@@ -418,10 +511,22 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(document.page);
             out.number<std::uint8_t>(document.wordsEntered);
         }
-        tables.words.write(out);
-        tables.keys.write(out);
-        tables.stemPairs.write(out);
-        out.array(tables.keyLengths);
+        out.number<std::uint64_t>(job.textGroups.size());
+        for (const TextGroups::Written& group : job.textGroups) {
+            out.number(group.entries);
+            out.text(group.name);
+            out.text(group.stamp);
+        }
+        out.number(job.documentsChecksum);
+        out.text(job.base);
+        out.number<std::uint8_t>(job.wholeWordIndex);
+        out.number(job.words);
+        out.number<std::uint64_t>(job.files.size());
+        for (const auto& file : job.files) {
+            out.text(file.first);
+            out.text(file.second);
+        }
+        out.text(newTables);
         out.number(out.checksum());
         written = out.flush();
         m_fileSystem.close(fd);
@@ -432,6 +537,8 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         return false;
     }
     m_newSegment = 0;  // named by the index now: kept
+    m_tablesName = newTables;
+    m_job = job;
     removeUnusedSegments(live);
     return true;
 }
@@ -450,6 +557,10 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
     for (const FolderEntry& entry : entries) {
         if (segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
             m_fileSystem.remove(m_folderFd, entry.name);
+        else if (entry.name.rfind(kTablesPrefix, 0) == 0 && entry.name != m_tablesName)
+            m_fileSystem.remove(m_folderFd, entry.name);
+        else if (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
+            m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
         else if (entry.name.rfind("index.", 0) == 0 && areUnpredictableDigits(entry.name.substr(6)))
             m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
     }

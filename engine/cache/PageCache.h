@@ -2,6 +2,7 @@
 
 #include "FileSystem.h"
 #include "RankedWords.h"
+#include "TextGroups.h"
 
 #include <cstdint>
 #include <map>
@@ -47,6 +48,10 @@ struct CachedPage {
     std::string contentTitle;  // the title element as a reader sees it ("" when none)
     std::string summary;
     std::string language;
+    // The facts of its text's entry (length 0: none kept), so that a group of texts that
+    // stays needs no body read; and whether the text was cut.
+    TextGroups::EntryFacts textFacts;
+    bool textCut = false;
     // The body: in segment file number `segment`, at offset, its length and checksum.
     std::uint32_t segment = 0;
     std::uint64_t offset = 0;
@@ -69,6 +74,27 @@ struct CachedTables {
     std::vector<double> keyLengths;  // each document's uses of keys, by document index
 };
 
+// What else the job that wrote the cache left: its groups of page texts and what it
+// wrote, so that a job over an unchanged site can tell that the output in place is its
+// own and leave it as it stands.
+struct CachedJob {
+    std::vector<TextGroups::Written> textGroups;
+    std::uint64_t documentsChecksum = 0;  // of indexed_docs.js's text
+    std::string base;                     // of relative locations, in indexed_pages.js
+    bool wholeWordIndex = false;          // indexed_terms.js was written
+    std::uint64_t words = 0;              // in indexed_words.js
+    // Each file written, by its path in the destination, with its stamp then (device,
+    // inode, size, modification and change times).
+    std::vector<std::pair<std::string, std::string>> files;
+
+    bool operator==(const CachedJob& other) const
+    {
+        return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
+            && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files;
+    }
+    bool operator!=(const CachedJob& other) const { return !(*this == other); }
+};
+
 // The cache of one destination: what each page gave and the tables of the last job, in
 // a folder private to the user (see folderFor()). It is only ever a shortcut: a file
 // that is missing, of another version or build, written with other settings, cut or
@@ -76,8 +102,10 @@ struct CachedTables {
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
 // Files: "index" (a header with the format, the build and the settings, the pages, the
-// documents and the tables, and a checksum of it all), written whole under a temporary
-// name and renamed; and segment files "segment-N" of page bodies, one made per job
+// documents, what the job wrote and the name of its tables' file, and a checksum of it
+// all), written whole under a temporary name and renamed; the tables, in a file named
+// by their checksum ("tables-HEX", read only by a job that changes them and written only
+// when they changed); and segment files "segment-N" of page bodies, one made per job
 // for the pages it read, each body with its own checksum. A segment whose bodies are
 // mostly no longer used is copied into the new one and removed.
 class PageCache {
@@ -102,6 +130,14 @@ public:
 
     const std::vector<CachedPage>& pages() const { return m_pages; }
     const std::vector<CachedDocument>& documents() const { return m_documents; }
+    const CachedJob& job() const { return m_job; }
+    // The tables of the last job, read when first asked for: false when they cannot be
+    // read or are not those the index names (then the cache must not be used).
+    bool loadTables();
+    // Drops what was read: the job goes on as if the cache had been empty.
+    void forget();
+    // Whether the index names tables of the last job.
+    bool hasTables() const { return !m_tablesName.empty(); }
     const CachedTables& tables() const { return m_tables; }
     // The page entry of a file, or null.
     const CachedPage* find(const PageFileKey& key) const;
@@ -114,11 +150,11 @@ public:
     bool addBody(std::string_view body, CachedPage& page);
 
     // Replaces the cache with the new job's: its pages (each body either added by this
-    // job or one of the old cache's), documents and tables. Old bodies in mostly unused
-    // segments are copied first; segments nothing uses any more are removed. Nothing is
-    // written when nothing changed: the same pages and documents, and tablesChanged false.
-    bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables& tables,
-              bool tablesChanged);
+    // job or one of the old cache's), documents, tables (null: the last job's stand) and
+    // what it wrote. Old bodies in mostly unused segments are copied first; segments
+    // nothing uses any more are removed. Nothing is written when nothing changed.
+    bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
+              const CachedJob& job);
 
     // Whether a file stamped at the given times (nanoseconds) may change again without
     // its times telling, seen from a job that started at jobStart.
@@ -130,6 +166,7 @@ private:
     bool openNewSegment();
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
+    bool writeTables(const CachedTables& tables, std::string& name);
 
     std::string m_folder;
     std::string m_settings;
@@ -139,6 +176,9 @@ private:
     std::vector<CachedPage> m_pages;
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
+    CachedJob m_job;
+    std::string m_tablesName;  // the tables' file the index names
+    bool m_tablesLoaded = false;
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number
     std::uint32_t m_newSegment = 0;

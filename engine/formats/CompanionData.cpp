@@ -288,11 +288,38 @@ std::string CompanionData::textEntry(const PageContent& content, std::size_t pag
     return TextGroups::entryOf(content, pageBytes, cut);
 }
 
-void CompanionData::addText(std::int32_t document, std::string entry, bool cut)
+void CompanionData::addText(std::int32_t document, std::string entry, bool cut, const TextGroups::EntryFacts* known)
 {
     if (cut)
         ++m_textsCut;
-    if (m_texts && m_error.empty() && !m_texts->add(document, std::move(entry)))
+    if (m_texts && m_error.empty() && !m_texts->add(document, std::move(entry), known))
+        storeFailed();
+}
+
+void CompanionData::addText(std::int32_t document, const TextGroups::EntryFacts& facts, bool cut,
+                            TextGroups::Loader load)
+{
+    if (cut)
+        ++m_textsCut;
+    if (m_texts && m_error.empty() && !m_texts->add(document, facts, std::move(load)))
+        storeFailed();
+}
+
+void CompanionData::reuseTexts(const std::vector<TextGroups::Written>& earlier)
+{
+    if (m_texts)
+        m_texts->reuseFrom(earlier);
+}
+
+const std::vector<TextGroups::Written>& CompanionData::writtenTexts() const
+{
+    static const std::vector<TextGroups::Written> none;
+    return m_texts ? m_texts->written() : none;
+}
+
+void CompanionData::finishTexts()
+{
+    if (m_texts && m_error.empty() && !m_texts->finish())
         storeFailed();
 }
 
@@ -536,6 +563,15 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     m_store->removeAllBut(keep);
     removeEarlierVersionsFolders();
     return true;
+}
+
+void CompanionData::keepInPlace()
+{
+    if (!m_store)
+        return;
+    m_finished = true;
+    m_store->removeAllBut(m_previousPieces);
+    removeEarlierVersionsFolders();
 }
 
 void CompanionData::discard()

@@ -59,8 +59,16 @@ public:
 
     // Adds the text entry of document (a text cut to its bytes when cut), or makes it show
     // the text of first, an earlier document of the same file; in document order.
-    void addText(std::int32_t document, std::string entry, bool cut);
+    void addText(std::int32_t document, std::string entry, bool cut, const TextGroups::EntryFacts* known = nullptr);
     void shareText(std::int32_t document, std::int32_t first);
+    // The same for a text known by its facts alone (TextGroups::add()).
+    void addText(std::int32_t document, const TextGroups::EntryFacts& facts, bool cut, TextGroups::Loader load);
+    // Groups of the last job that may be taken as they stand (TextGroups::reuseFrom()),
+    // and this job's, once finishTexts() or finish() wrote the last one.
+    void reuseTexts(const std::vector<TextGroups::Written>& earlier);
+    const std::vector<TextGroups::Written>& writtenTexts() const;
+    // Writes the last group of texts, while what its entries are loaded from is at hand.
+    void finishTexts();
 
     // Page texts cut so far to stay within their bytes.
     std::size_t textsCut() const { return m_textsCut; }
@@ -111,6 +119,10 @@ public:
     // store() ("" when it failed).
     bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string* termsText,
                 const std::string& wordsHead);
+
+    // Leaves the index in place as it stands (a job that changed nothing) and removes, as
+    // finish() would, the pieces it does not name.
+    void keepInPlace();
 
     // Removes the pieces this job wrote that the index in place does not name (the job
     // wrote no index); done when the object ends unless finish() succeeded.

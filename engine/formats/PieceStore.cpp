@@ -82,6 +82,31 @@ void PieceStore::namesIn(std::string_view text, std::set<std::string>& names)
     }
 }
 
+std::string fileStamp(FileSystem& fileSystem, int at, const std::string& name)
+{
+    struct stat info;
+    if (!fileSystem.statAt(at, name, info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+        return {};
+    const std::int64_t fields[] = {static_cast<std::int64_t>(info.st_dev), static_cast<std::int64_t>(info.st_ino),
+                                   static_cast<std::int64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+                                   info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+    return std::string(reinterpret_cast<const char*>(fields), sizeof fields);
+}
+
+std::string PieceStore::stamp(const std::string& name) const
+{
+    return isPieceName(name) ? fileStamp(m_fileSystem, m_folder, name) : std::string();
+}
+
+bool PieceStore::reuse(const std::string& name, const std::string& stamp)
+{
+    if (stamp.empty() || this->stamp(name) != stamp)
+        return false;
+    m_named.insert(name);
+    ++m_reused;
+    return true;
+}
+
 // Whether the file name holds exactly content; taken: something else has the name.
 bool PieceStore::holds(const std::string& name, std::string_view content, bool& taken)
 {

@@ -30,6 +30,15 @@ public:
     // could not be written (error() says why).
     std::string put(std::string_view content);
 
+    // What the file of a piece looks like from outside (device, inode, size, modification
+    // and change times), "" when name is not a regular file of the running user: a piece
+    // whose stamp is the one taken when it was put still holds the bytes put then, as
+    // nobody else may write the folder.
+    std::string stamp(const std::string& name) const;
+    // Takes name, put by an earlier job, as the piece it was then, without reading it:
+    // false (nothing taken) when its stamp is no longer the one given.
+    bool reuse(const std::string& name, const std::string& stamp);
+
     // Flushes what was written to the disk; false when the system says it could not.
     bool flush();
 
@@ -65,6 +74,10 @@ private:
     std::string m_failedPath;
     std::string m_error;
 };
+
+// What a file looks like from outside: its device, inode, size, modification and change
+// times, or "" when name (not followed if a link) is no regular file of the running user.
+std::string fileStamp(FileSystem& fileSystem, int at, const std::string& name);
 
 // The name a piece of these bytes is given first (with salt 0), and after a clash.
 std::string pieceName(std::string_view content, unsigned salt = 0);

@@ -9,12 +9,14 @@
 #include "ScriptString.h"
 
 #include <algorithm>
+#include <cstring>
+#include <xxhash.h>
 
 namespace {
 const char* const kHead = "/* generator: VantrelIndexer */\nvantrelTexts([";
 
 // FNV-1a over the entry: where a group ends.
-std::uint32_t entryHash(const std::string& entry)
+std::uint32_t entryHash(std::string_view entry)
 {
     std::uint32_t hash = 2166136261u;
     for (char c : entry) {
@@ -26,6 +28,18 @@ std::uint32_t entryHash(const std::string& entry)
 }  // namespace
 
 TextGroups::TextGroups(PieceStore& store) : m_store(store) {}
+
+TextGroups::EntryFacts TextGroups::factsOf(std::string_view entry)
+{
+    return EntryFacts{entryHash(entry), entry.size(), XXH3_64bits(entry.data(), entry.size())};
+}
+
+void TextGroups::reuseFrom(const std::vector<Written>& earlier)
+{
+    m_earlier.clear();
+    for (const Written& group : earlier)
+        m_earlier.emplace(group.entries, group);
+}
 
 std::string TextGroups::entryOf(const PageContent& content, std::size_t pageBytes, bool& cut)
 {
@@ -76,17 +90,26 @@ void TextGroups::place(std::int32_t document, std::pair<std::int32_t, std::int32
     m_places[document] = where;
 }
 
-bool TextGroups::add(std::int32_t document, std::string entry)
+bool TextGroups::add(std::int32_t document, std::string entry, const EntryFacts* known)
 {
-    if (m_entries == 0)
-        m_group = kHead;
-    else
-        m_group += ",\n";
-    m_group += entry;
-    place(document, {static_cast<std::int32_t>(m_groups.size()), m_entries++});
-    if (entryHash(entry) % kGroupPages == 0 || m_group.size() >= kGroupBytes)
-        return endGroup();
-    return true;
+    const EntryFacts facts = known ? *known : factsOf(entry);
+    return addPending(document, Pending{facts, std::move(entry), nullptr});
+}
+
+bool TextGroups::add(std::int32_t document, const EntryFacts& facts, Loader load)
+{
+    return addPending(document, Pending{facts, std::string(), std::move(load)});
+}
+
+bool TextGroups::addPending(std::int32_t document, Pending pending)
+{
+    // The group's file: the head, the entries with ",\n" between them, and its end.
+    m_groupBytes += m_pending.empty() ? std::strlen(kHead) : 2;
+    m_groupBytes += pending.facts.length;
+    const bool ends = pending.facts.end % kGroupPages == 0 || m_groupBytes >= kGroupBytes;
+    place(document, {static_cast<std::int32_t>(m_groups.size()), static_cast<std::int32_t>(m_pending.size())});
+    m_pending.push_back(std::move(pending));
+    return ends ? endGroup() : true;
 }
 
 void TextGroups::share(std::int32_t document, std::int32_t first)
@@ -97,17 +120,49 @@ void TextGroups::share(std::int32_t document, std::int32_t first)
 
 bool TextGroups::endGroup()
 {
-    m_group += "]);\n";
-    const std::string name = m_store.put(m_group);
-    m_entries = 0;
-    m_group.clear();
-    if (name.empty())
+    // The checksum of the facts of its entries names the group among the last job's.
+    auto entriesChecksum = [this] {
+        std::vector<std::uint64_t> fields;
+        fields.reserve(3 * m_pending.size());
+        for (const Pending& pending : m_pending)
+            fields.insert(fields.end(), {pending.facts.end, pending.facts.length, pending.facts.checksum});
+        return XXH3_64bits(fields.data(), fields.size() * sizeof fields[0]);
+    };
+    m_groupBytes = 0;
+    Written group{entriesChecksum(), {}, {}};
+    const auto earlier = m_earlier.find(group.entries);
+    if (earlier != m_earlier.end() && m_store.reuse(earlier->second.name, earlier->second.stamp)) {
+        m_pending.clear();
+        m_groups.push_back(earlier->second.name);
+        m_written.push_back(earlier->second);
+        return true;
+    }
+    std::string text = kHead;
+    for (Pending& entry : m_pending) {
+        if (entry.load) {
+            // A text that can no longer be had at all (its page gone since the walk)
+            // shows as empty rather than costing every other page its text.
+            if (!entry.load(entry.entry))
+                entry.entry = "{\"text\":\"\",\"sections\":[]}";
+            entry.facts = factsOf(entry.entry);  // what is written is what it stands for
+        }
+        if (&entry != &m_pending.front())
+            text += ",\n";
+        text += entry.entry;
+    }
+    text += "]);\n";
+    group.entries = entriesChecksum();
+    m_pending.clear();
+    group.name = m_store.put(text);
+    if (group.name.empty())
         return false;
-    m_groups.push_back(name);
+    group.stamp = m_store.stamp(group.name);
+    m_groups.push_back(group.name);
+    m_written.push_back(std::move(group));
     return true;
 }
 
 bool TextGroups::finish()
 {
-    return m_entries == 0 || endGroup();
+    return m_pending.empty() || endGroup();
 }

@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -22,11 +25,41 @@ class PieceStore;
 // the texts alone, not on their document numbers: a changed page changes the groups of
 // its run (the texts up to the next end by hash, about kGroupPages of them), a page added
 // or taken away leaves the other groups as they were, and a job over an unchanged site
-// writes no group at all.
+// writes no group at all. Since the ends follow from a few facts of each entry, a job
+// that knows those facts of the texts it did not read (from the page cache) and the groups
+// of the last job needs the bytes of no text whose group stayed.
 class TextGroups {
 public:
     static constexpr std::uint32_t kGroupPages = 4;
     static constexpr std::size_t kGroupBytes = 32 * 1024;
+
+    // What places an entry among the groups and tells it from others without its bytes:
+    // its group-end hash, its length and a checksum (XXH3) of it.
+    struct EntryFacts {
+        std::uint32_t end = 0;
+        std::uint64_t length = 0;
+        std::uint64_t checksum = 0;
+        bool operator==(const EntryFacts& other) const
+        {
+            return end == other.end && length == other.length && checksum == other.checksum;
+        }
+    };
+    static EntryFacts factsOf(std::string_view entry);
+
+    // A group written by a job: the checksum of its entries' facts, its piece and the
+    // piece file's stamp (PieceStore::stamp()) then.
+    struct Written {
+        std::uint64_t entries = 0;
+        std::string name;
+        std::string stamp;
+        bool operator==(const Written& other) const
+        {
+            return entries == other.entries && name == other.name && stamp == other.stamp;
+        }
+    };
+
+    // Gives the entry of a text added by its facts alone; false when it cannot.
+    using Loader = std::function<bool(std::string& entry)>;
 
     explicit TextGroups(PieceStore& store);
 
@@ -36,9 +69,17 @@ public:
     // thread.
     static std::string entryOf(const PageContent& content, std::size_t pageBytes, bool& cut);
 
+    // Groups an earlier job wrote: a group of the same entries whose piece is still as
+    // it was then is taken as it stands, and its entries are never loaded.
+    void reuseFrom(const std::vector<Written>& earlier);
+
     // Adds the text of document, which comes after every document added or shared
-    // before. False when a group could not be written (the store says why).
-    bool add(std::int32_t document, std::string entry);
+    // before (known: its facts, when worked out already). False when a group could not
+    // be written (the store says why).
+    bool add(std::int32_t document, std::string entry, const EntryFacts* known = nullptr);
+    // The same with the entry known by its facts: load is called only when its group
+    // must be written. False also when load fails.
+    bool add(std::int32_t document, const EntryFacts& facts, Loader load);
     // document shows the text of first, an earlier document.
     void share(std::int32_t document, std::int32_t first);
     // Writes the last group.
@@ -46,17 +87,27 @@ public:
 
     // The groups' file names, in order.
     const std::vector<std::string>& groups() const { return m_groups; }
+    // The groups as the next job may reuse them.
+    const std::vector<Written>& written() const { return m_written; }
     // Where the text of each document stands: its group and its place there, or -1, -1
     // for a document without text.
     const std::vector<std::pair<std::int32_t, std::int32_t>>& places() const { return m_places; }
 
 private:
+    struct Pending {
+        EntryFacts facts;
+        std::string entry;
+        Loader load;  // null once entry holds the bytes
+    };
+    bool addPending(std::int32_t document, Pending pending);
     bool endGroup();
     void place(std::int32_t document, std::pair<std::int32_t, std::int32_t> where);
 
     PieceStore& m_store;
-    std::string m_group;  // the entries of the group being filled, joined
-    std::int32_t m_entries = 0;
+    std::vector<Pending> m_pending;  // the entries of the group being filled
+    std::size_t m_groupBytes = 0;    // of its file so far
+    std::unordered_map<std::uint64_t, Written> m_earlier;  // by the checksum of their entries
     std::vector<std::string> m_groups;
+    std::vector<Written> m_written;
     std::vector<std::pair<std::int32_t, std::int32_t>> m_places;
 };

@@ -122,6 +122,8 @@ public:
     static constexpr std::int64_t kRepeatedBytes = 1 << 20;
     std::string failure;               // why the job failed, when no line says it
     std::size_t pagesRead = 0;         // pages read and parsed (not taken from the cache)
+    std::size_t wordsIndexed = 0;      // words in indexed_words.js (also when it stood as it was)
+    bool outputKept = false;           // nothing changed: the files in place were left as they stood
     std::string cacheProblem;          // why the cache could not be used or kept ("" when it was)
 
 private:
@@ -145,5 +147,9 @@ private:
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
     void openCache();
     void saveCache();
+    void startCacheUse();
+    bool outputStands();
+    std::vector<std::pair<std::string, std::string>> writtenFileStamps();
+    void walkAgainWithoutCache();
     std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <fcntl.h>
 #include <map>
 #include <new>
 #include <thread>
@@ -180,6 +181,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         bool textCut = false;
         CachedPage entry;                // what the cache keeps of it
         bool cached = false;             // entry is filled in (read anew or found in the cache)
+        bool textLater = false;          // its text entry is loaded from the cache if its group needs it
         bool kept = false;               // its words are in the last job's tables under its old number
         bool wordsEntered = false;       // it gave words to the tables (read, not left out)
         bool english = false;            // its keys group by the English plural rule
@@ -266,8 +268,11 @@ void IndexEngine::walkFolder(const std::string& folder)
             const std::int32_t before = queued.previous;
             numbered.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
                 && cacheUse->cache->pages()[previous[before].page].key == key;
+            // A page whose words stay needs its body only for its text, and not even that
+            // when the cache knows its entry's facts: its group may well stay as it was.
+            numbered.textLater = numbered.kept && companion && hit->textFacts.length > 0;
             std::string bytes;
-            if ((!numbered.kept || companion)
+            if ((!numbered.kept || (companion && !numbered.textLater))
                 && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body, numbered.kept)))
                 hit = nullptr;
         }
@@ -302,6 +307,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
         } else {
             numbered.kept = false;
+            numbered.textLater = false;
             if (!readAlready)
                 pageRead = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
             file.reset();
@@ -346,6 +352,10 @@ void IndexEngine::walkFolder(const std::string& folder)
                 entry.contentTitle = result.content.title;
                 entry.summary = result.content.summary;
                 entry.language = result.content.language;
+                if (readContent) {
+                    entry.textFacts = TextGroups::factsOf(numbered.textEntry);
+                    entry.textCut = numbered.textCut;
+                }
                 std::string bytes;
                 writePageBody(result.words, terms, readContent ? &numbered.textEntry : nullptr, numbered.textCut,
                               bytes);
@@ -377,6 +387,30 @@ void IndexEngine::walkFolder(const std::string& folder)
         if (numbered.kept)
             cacheUse->newDocumentOf[static_cast<std::size_t>(queued.previous)] = static_cast<std::int32_t>(documents.size());
         cacheUse->documents.push_back(std::move(document));
+    };
+    // The text entry of a page taken from the cache, for a group that must be written:
+    // from the page's body there, or, should that be damaged, from the page itself,
+    // opened as the walk opens any page.
+    auto cachedText = [this, &walker, cacheUse](const PageItem& page, const CachedPage& entry) {
+        return [this, &walker, cacheUse, page, entry](std::string& text) {
+            std::string bytes;
+            PageBody body;
+            if (cacheUse->cache->readBody(entry, bytes) && readPageBody(bytes, body, true)) {
+                text = std::move(body.textEntry);
+                return true;
+            }
+            int fd = -1;
+            walker.openPage(page, fd);
+            FileHandle file(files(), fd);
+            PageText pageText;
+            const PageRead pageRead = file ? pageText.read(file.fd(), files()) : PageRead::CannotOpen;
+            if (pageRead != PageRead::Read)
+                return false;
+            PageResult result = analysePage(pageText, pageRead, PagePasses::TitleAndWords, contentMode, patternMatcher, true);
+            bool cut = false;
+            text = CompanionData::textEntry(result.content, result.textBytes, cut);
+            return true;
+        };
     };
     {
         PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
@@ -422,8 +456,12 @@ void IndexEngine::walkFolder(const std::string& folder)
             if (companion && result.read == PageRead::Read) {
                 if (numbered.sharesTextOf >= 0)
                     companion->shareText(numbered.document, numbered.sharesTextOf);
+                else if (numbered.textLater)
+                    companion->addText(numbered.document, numbered.entry.textFacts, numbered.entry.textCut,
+                                       cachedText(queued.page, numbered.entry));
                 else
-                    companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut);
+                    companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut,
+                                       numbered.cached && numbered.entry.textFacts.length ? &numbered.entry.textFacts : nullptr);
             }
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
@@ -436,6 +474,9 @@ void IndexEngine::walkFolder(const std::string& folder)
             m_englishDocuments.push_back(numbered.english && numbered.wordsEntered);
         }
     }
+    // The last group of texts is written while the walker can still open its pages.
+    if (companion && !stop.requested())
+        companion->finishTexts();
     pagesOutside += walker.skippedOutside() + outside;
     pagesRead += read;
     pagesOwnerMayNot += ownerMayNot;
@@ -502,6 +543,8 @@ bool IndexEngine::buildIndex()
     textsCut = 0;
     pagesWordsLeftOut = 0;
     pagesRead = 0;
+    wordsIndexed = 0;
+    outputKept = false;
     leftOut = LeftOutCounts();
     failure.clear();
     cacheProblem.clear();
@@ -525,7 +568,24 @@ bool IndexEngine::buildIndex()
         openCache();
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
+        if (outputStands()) {
+            // Nothing changed since the job that wrote the files in place: they stand.
+            outputKept = true;
+            written = true;
+            wordsIndexed = static_cast<std::size_t>(m_cache->cache->job().words);
+            if (m_companion) {
+                textsCut = m_companion->textsCut();
+                m_companion->keepInPlace();
+            }
+            saveCache();
+            m_companion.reset();
+            m_cache.reset();
+            return true;
+        }
+        if (m_cache && !m_cache->cache->loadTables())
+            walkAgainWithoutCache();
         written = rankPostings() && writeIndexFiles();
+        wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
         if (written && m_companion)
             finishCompanion();
@@ -562,11 +622,87 @@ void IndexEngine::openCache()
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     use->jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-    const auto& previous = use->cache->documents();
-    use->newDocumentOf.assign(previous.size(), -1);
-    for (std::size_t d = 0; d < previous.size(); ++d)
-        use->previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
     m_cache = std::move(use);
+    startCacheUse();
+}
+
+void IndexEngine::startCacheUse()
+{
+    CacheUse& use = *m_cache;
+    const auto& previous = use.cache->documents();
+    use.newDocumentOf.assign(previous.size(), -1);
+    use.previousByPath.clear();
+    use.pages.clear();
+    use.documents.clear();
+    use.pagesEntered = 0;
+    use.pageOfFile.clear();
+    if (m_companion)
+        m_companion->reuseTexts(use.cache->job().textGroups);
+    for (std::size_t d = 0; d < previous.size(); ++d)
+        use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
+}
+
+void IndexEngine::walkAgainWithoutCache()
+{
+    // The pages taken from the cache left their words in tables that cannot be read now:
+    // the walk is made again reading every page, and the cache starts anew.
+    cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read again";
+    m_cache->cache->forget();
+    startCacheUse();
+    resetTables();
+    pagesOutside = pagesOwnerMayNot = pagesWordsLeftOut = pagesRead = 0;
+    leftOut = LeftOutCounts();
+    if (m_companion) {
+        m_companion.reset();
+        m_companion = std::make_unique<CompanionData>(destinationFolder, files());
+        if (!m_companion->begin())
+            companionFailed();
+    }
+    walkFolder(sourceFolder);
+}
+
+bool IndexEngine::outputStands()
+{
+    // Every page was taken from the cache under its old number, the tables are those on
+    // disk, and the files written from them are still those the last job left.
+    if (!m_cache || stopSignal().requested() || m_cache->documents.size() != documents.size())
+        return false;
+    const CachedJob& before = m_cache->cache->job();
+    if (before.files.empty() || (m_companion && m_companion->writtenTexts() != before.textGroups))
+        return false;
+    const auto& renumbered = m_cache->newDocumentOf;
+    if (m_cache->pagesEntered > 0 || renumbered.size() != documents.size())
+        return false;
+    for (std::size_t d = 0; d < renumbered.size(); ++d)
+        if (renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered)
+            return false;
+    std::string text;
+    composeDocsText(text);
+    const std::string base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+    if (cacheChecksum(text) != before.documentsChecksum || base != before.base
+        || (m_companion && wholeWordIndex != before.wholeWordIndex))
+        return false;
+    for (const auto& file : before.files)
+        if (fileStamp(files(), AT_FDCWD, destinationFolder + "/" + file.first) != file.second)
+            return false;
+    return true;
+}
+
+std::vector<std::pair<std::string, std::string>> IndexEngine::writtenFileStamps()
+{
+    // The two files, and with companion data its two files and every piece they name.
+    std::vector<std::string> names = {"indexed_words.js", "indexed_docs.js"};
+    if (companionData && m_companion) {
+        names.push_back("indexed_pages.js");
+        names.push_back("indexed_terms.js");
+        if (const PieceStore* store = m_companion->store())
+            for (const std::string& piece : store->named())
+                names.push_back("indexed_text/" + piece);
+    }
+    std::vector<std::pair<std::string, std::string>> stamps;
+    for (const std::string& name : names)
+        stamps.emplace_back(name, fileStamp(files(), AT_FDCWD, destinationFolder + "/" + name));
+    return stamps;
 }
 
 void IndexEngine::saveCache()
@@ -579,8 +715,23 @@ void IndexEngine::saveCache()
     bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
     for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
         tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
+    CachedJob job;
+    if (outputKept) {
+        job = m_cache->cache->job();
+    } else {
+        if (m_companion)
+            job.textGroups = m_companion->writtenTexts();
+        std::string text;
+        composeDocsText(text);
+        job.documentsChecksum = cacheChecksum(text);
+        job.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+        job.words = wordsIndexed;
+        job.wholeWordIndex = m_companion && wholeWordIndex;
+        job.files = writtenFileStamps();
+    }
+    const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
     if (m_cache->documents.size() != documents.size()
-        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), *m_tables, tablesChanged))
+        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr, job))
         cacheProblem = cacheFolder + ": the cache could not be written";
 }
 

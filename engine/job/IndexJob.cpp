@@ -224,7 +224,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     jobLog.report(ProgressEvent{ProgressKind::Finished, {}, {}, complete});
 
     outcome.pages = engine.documents.size();
-    outcome.words = engine.wordIndex.size();
+    outcome.words = engine.wordsIndexed;
     outcome.pagesRead = engine.pagesRead;
     outcome.cacheProblem = engine.cacheProblem;
     outcome.pagesOutside = engine.pagesOutside;

@@ -142,6 +142,8 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
     result.m_documents.reserve(postings);
     result.m_weights.reserve(postings);
     result.m_arena.reserve(old.m_arena.size());
+    adviseLargeBuffer(result.m_documents.data(), postings * sizeof(std::int32_t));
+    adviseLargeBuffer(result.m_weights.data(), postings * sizeof(double));
 
     std::vector<RankedPosting> kept;
     const Postings noPostings;

@@ -61,9 +61,13 @@ protected:
             engine.companionData = true;
             engine.threadCount = 2;
             engine.cacheFolder = cached ? tree.path("cache/vantrelindexer/site") : "";
+            engine.wholeWordIndex = wholeWordIndex;
             ASSERT_TRUE(engine.buildIndex()) << engine.failure;
-            EXPECT_EQ(engine.cacheProblem, "");
+            EXPECT_EQ(engine.cacheProblem.empty(), !(cached && tablesDamaged)) << engine.cacheProblem;
+            if (cached)
+                keptOutput = engine.outputKept;
         }
+        tablesDamaged = false;
         EXPECT_EQ(outputOf(tree.path("cached")), outputOf(tree.path("fresh")));
     }
 
@@ -72,6 +76,17 @@ public:
     ContentMode contentMode = ContentMode::AllContent;
     PathMode pathMode = PathMode::RelativePath;
     std::vector<std::string> excludes;
+    bool wholeWordIndex = false;
+    bool tablesDamaged = false;  // the next cached job finds its tables damaged
+    bool keptOutput = false;     // the last cached job left the output in place
+
+    // Overwrites the cache's files whose names begin with prefix.
+    void damageCache(const std::string& prefix)
+    {
+        for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
+            if (name.rfind(prefix, 0) == 0)
+                tree.write("cache/vantrelindexer/site/" + name, std::string(4096, 'x'));
+    }
 };
 
 TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
@@ -143,6 +158,50 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
     for (const auto& change : changes) {
         change.make(*this);
         expectSameOutput(change.change);
+    }
+}
+
+TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
+{
+    // kept: whether the cached job leaves the files in place rather than writing them.
+    const struct {
+        const char* change;
+        bool kept;
+        std::function<void(PageCacheJobs&)> make;
+    } changes[] = {
+        {"the first job", false, [](PageCacheJobs&) {}},
+        {"nothing", true, [](PageCacheJobs&) {}},
+        {"the words file edited", false,
+         [](PageCacheJobs& t) { t.tree.write("cached/indexed_words.js", "var index=[];"); }},
+        {"a group of texts removed", false,
+         [](PageCacheJobs& t) {
+             for (const std::string& piece : folderEntries(t.tree.path("cached/indexed_text")))
+                 if (readFile(t.tree.path("cached/indexed_text/" + piece)).find("vantrelTexts(") != std::string::npos)
+                     ::unlink(t.tree.path("cached/indexed_text/" + piece).c_str());
+         }},
+        {"nothing again", true, [](PageCacheJobs&) {}},
+        {"another destination path", false, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
+        {"the whole word index asked for", false, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
+        {"and no longer", false, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
+        // The page's neighbours keep their words but their group is written again from
+        // damaged bodies: their texts come from the pages themselves.
+        {"damaged bodies, one page edited", false,
+         [](PageCacheJobs& t) {
+             t.damageCache("segment-");
+             t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps once more</p>");
+         }},
+        {"damaged tables, one page edited", false,
+         [](PageCacheJobs& t) {
+             t.damageCache("tables-");
+             t.tablesDamaged = true;
+             t.tree.write("site/docs/c.html", "<title>Wiring</title><p>tin cable</p>");
+         }},
+        {"nothing after that", true, [](PageCacheJobs&) {}},
+    };
+    for (const auto& change : changes) {
+        change.make(*this);
+        expectSameOutput(change.change);
+        EXPECT_EQ(keptOutput, change.kept) << change.change;
     }
 }
 

@@ -176,4 +176,56 @@ TEST_F(PieceStoreTest, AChangedAddedOrRemovedPageChangesAtMostTwoGroups)
     }
 }
 
+TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
+{
+    std::vector<std::string> entries;
+    for (int i = 0; i < 400; ++i)
+        entries.push_back("{\"text\":\"page " + std::to_string(i) + "\",\"sections\":[]}");
+    TextGroups first(store);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        ASSERT_TRUE(first.add(static_cast<std::int32_t>(i), entries[i]));
+    ASSERT_TRUE(first.finish());
+    const std::vector<TextGroups::Written> written = first.written();
+    // A job that knows the unchanged texts by their facts alone loads them only for the
+    // groups it must write again; its groups are those of a job given every text.
+    const struct {
+        const char* what;
+        std::size_t fewestLoads, mostLoads;
+        std::function<void(std::vector<std::string>&)> change;
+    } cases[] = {
+        {"nothing changed", 0, 0, [](std::vector<std::string>&) {}},
+        {"a text changed", 0, 12, [](std::vector<std::string>& e) { e[200] = "{\"text\":\"changed\",\"sections\":[]}"; }},
+        {"a piece written again since", 1, 40,
+         [&](std::vector<std::string>&) {
+             const std::string path = tree.path("store/" + written[10].name);
+             const std::string bytes = readFile(path);
+             ::unlink(path.c_str());
+             std::ofstream(path) << bytes;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> changed = entries;
+        c.change(changed);
+        std::size_t loads = 0;
+        TextGroups again(store);
+        again.reuseFrom(written);
+        for (std::size_t i = 0; i < changed.size(); ++i) {
+            const auto document = static_cast<std::int32_t>(i);
+            if (changed[i] != entries[i])
+                ASSERT_TRUE(again.add(document, changed[i]));
+            else
+                ASSERT_TRUE(again.add(document, TextGroups::factsOf(entries[i]), [&loads, &entries, i](std::string& entry) {
+                    ++loads;
+                    entry = entries[i];
+                    return true;
+                }));
+        }
+        ASSERT_TRUE(again.finish());
+        EXPECT_EQ(again.groups(), groupsOf(store, changed));
+        EXPECT_GE(loads, c.fewestLoads);
+        EXPECT_LE(loads, c.mostLoads);
+    }
+}
+
 }  // namespace

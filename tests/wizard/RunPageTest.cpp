@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
 #include <memory>
 
 class RunPageTest : public QObject {
@@ -151,6 +152,27 @@ private Q_SLOTS:
         QVERIFY(serveRunUntil([&] { return outcomeShown(page); }));
         QCOMPARE(outcome(page), expected.replace(QStringLiteral("INDEX"), path("index")));
         QVERIFY(control<QLabel>(page, "readyLabel")->isHidden());
+    }
+
+    // A second run over the same site takes every page from the cache: the index in
+    // place is left as it stands, not written again.
+    void aSecondRunOfAnUnchangedSiteLeavesTheIndexInPlace()
+    {
+        RunPage* page = runPage();
+        click(page, "mainButton");
+        QVERIFY(serveRunUntil([&] { return outcomeShown(page); }));
+        const QByteArray words = QFile::encodeName(path("index/indexed_words.js"));
+        struct stat first {}, second {};
+        QCOMPARE(::stat(words.constData(), &first), 0);
+        click(page, "backButton");
+        click(m_wizard->optionsPage(), "nextButton");
+        click(page, "mainButton");
+        QVERIFY(!outcomeShown(page));
+        QVERIFY(serveRunUntil([&] { return outcomeShown(page); }));
+        QVERIFY(outcome(page).startsWith(QStringLiteral("Indexing complete: 60 pages")));
+        QCOMPARE(::stat(words.constData(), &second), 0);
+        QCOMPARE(second.st_ino, first.st_ino);
+        QCOMPARE(second.st_mtim.tv_nsec, first.st_mtim.tv_nsec);
     }
 
     void mainButtonNamesWhatAPressDoes()
