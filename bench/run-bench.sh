@@ -367,6 +367,16 @@ report() {
         echo
         echo "$SEARCH_PAGE_ROWS"
     fi
+    if [ -n "$FIRST_ROWS" ]; then
+        echo
+        echo "## First results on $INCREMENTAL_PACKAGE's API, against the peer"
+        echo
+        echo "Ours from disk (\`bench/search-page-bench.mjs\`), the peer over a local web server (\`bench/peer-first-results.mjs\`), the same queries in the same run, each on a fresh browser."
+        echo
+        echo "$FIRST_ROWS"
+        echo
+        echo "$PEER_FIRST_ROWS"
+    fi
     if [ -n "$RANKING_ROWS" ]; then
         echo
         echo "## Ranking and results on reader queries"
@@ -491,6 +501,27 @@ if [ -f "$ROOT/bench/search-page-bench.mjs" ]; then
     SEARCH_PAGE_ROWS=$(cd "$ROOT" && VANTREL_CLI=$CLI VANTREL_JS_DIR=$BUILD/bin/js \
         node bench/search-page-bench.mjs --site "$TREE" 2>>"$OUT/bench.log") ||
         SEARCH_PAGE_ROWS="bench/search-page-bench.mjs failed; see $OUT/bench.log"
+fi
+
+# First results on the same API from disk, against the peer's page over a local web
+# server, in the same run: each indexes the site once, then the same queries are opened
+# in fresh browsers.
+FIRST_ROWS=
+PEER_FIRST_ROWS=
+if [ -f "$ROOT/bench/peer-first-results.mjs" ] && [ -n "$PAGEFIND" ]; then
+    note "running the first results on $INCREMENTAL_PACKAGE's API"
+    API=$DATA/$INCREMENTAL_PACKAGE/$INCREMENTAL_SUBTREE
+    rm -rf "$OUT/api-index" "$OUT/api-peer"
+    printf '%s\n' swingworker 'swingworker statevalue' inputmap over ervie ovreviews >"$OUT/api-queries"
+    if XDG_CACHE_HOME=$OUT/cache "$CLI" --quiet "$API" "$OUT/api-index" 2>>"$OUT/bench.log" &&
+        "$PAGEFIND" --site "$API" --output-path "$OUT/api-peer" >>"$OUT/bench.log" 2>&1; then
+        FIRST_ROWS=$(cd "$ROOT" && node bench/search-page-bench.mjs "$OUT/api-index" "$OUT/api-queries" 2>>"$OUT/bench.log") ||
+            FIRST_ROWS="bench/search-page-bench.mjs failed; see $OUT/bench.log"
+        PEER_FIRST_ROWS=$(cd "$ROOT" && node bench/peer-first-results.mjs "$OUT/api-peer" "$OUT/api-queries" 2>>"$OUT/bench.log") ||
+            PEER_FIRST_ROWS="bench/peer-first-results.mjs failed; see $OUT/bench.log"
+    else
+        FIRST_ROWS="indexing $INCREMENTAL_PACKAGE's API failed; see $OUT/bench.log"
+    fi
 fi
 
 RANKING_ROWS=
