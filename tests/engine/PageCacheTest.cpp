@@ -3,6 +3,7 @@
 // foreign cache is never trusted.
 
 #include "IndexEngine.h"
+#include "RacingFileSystem.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -47,12 +48,16 @@ protected:
         tree.write("site/docs/d.html", "<title>Straße</title><p>Über die Leitungen</p>");
     }
 
-    // Runs the same job with the cache and without it and compares what they wrote.
+    // Runs the same job with the cache and without it and compares what they wrote and
+    // the progress lines they showed.
     void expectSameOutput(const std::string& trace)
     {
         SCOPED_TRACE(trace);
+        RecordingLog logs[2];
         for (bool cached : {true, false}) {
             IndexEngine engine;
+            engine.progressLog = &logs[cached];
+            engine.fileSystem = cached ? &fileSystem : nullptr;
             engine.sourceFolder = tree.path("site");
             engine.destinationFolder = tree.folder(cached ? "cached" : "fresh");
             engine.contentMode = contentMode;
@@ -68,7 +73,9 @@ protected:
                 keptOutput = engine.outputKept;
         }
         tablesDamaged = false;
+        fileSystem.before = nullptr;
         EXPECT_EQ(outputOf(tree.path("cached")), outputOf(tree.path("fresh")));
+        EXPECT_EQ(logs[true].lines, logs[false].lines);
     }
 
 public:
@@ -78,7 +85,18 @@ public:
     std::vector<std::string> excludes;
     bool wholeWordIndex = false;
     bool tablesDamaged = false;  // the next cached job finds its tables damaged
+    RacingFileSystem fileSystem; // of the cached jobs; its hook is cleared after each
     bool keptOutput = false;     // the last cached job left the output in place
+
+    // Does damage to the cache's tables file (given by its path in the tree); the next
+    // cached job must find it out.
+    void damageTables(const std::function<void(const std::string&)>& damage)
+    {
+        for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
+            if (name.rfind("tables-", 0) == 0)
+                damage("cache/vantrelindexer/site/" + name);
+        tablesDamaged = true;
+    }
 
     // Overwrites the cache's files whose names begin with prefix.
     void damageCache(const std::string& prefix)
@@ -145,6 +163,39 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
          [](PageCacheJobs& t) {
              const std::string index = t.tree.path("cache/vantrelindexer/site/index");
              ::truncate(index.c_str(), 100);
+         }},
+        // Tables that cannot be read are found out before the walk: every page is read
+        // once, with its lines shown once, nothing changed or not.
+        {"damaged tables", [](PageCacheJobs& t) { t.damageTables([&t](const std::string& file) {
+             std::string bytes = readFile(t.tree.path(file));
+             bytes[bytes.size() / 3] ^= 0x20;
+             t.tree.write(file, bytes);
+         }); }},
+        {"cut tables, a page edited", [](PageCacheJobs& t) {
+             t.damageTables([&t](const std::string& file) { ::truncate(t.tree.path(file).c_str(), 12); });
+             t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps cut short</p>");
+         }},
+        {"tables gone", [](PageCacheJobs& t) {
+             t.damageTables([&t](const std::string& file) { ::unlink(t.tree.path(file).c_str()); });
+         }},
+        {"tables a link to a copy", [](PageCacheJobs& t) { t.damageTables([&t](const std::string& file) {
+             t.tree.write("copy", readFile(t.tree.path(file)));
+             ::unlink(t.tree.path(file).c_str());
+             ::symlink(t.tree.path("copy").c_str(), t.tree.path(file).c_str());
+         }); }},
+        // Whole when checked before the walk, damaged when read after it: the pages
+        // are read again, their lines still shown once.
+        {"tables damaged during the walk, a page edited", [](PageCacheJobs& t) {
+             t.tablesDamaged = true;
+             t.fileSystem.before = [&t, opened = 0](const std::string& call, int, const std::string& name) mutable {
+                 if (call != "openForReading" || name.rfind("tables-", 0) != 0 || ++opened != 2)
+                     return;
+                 const std::string file = "cache/vantrelindexer/site/" + name;
+                 std::string bytes = readFile(t.tree.path(file));
+                 bytes[bytes.size() / 2] ^= 0x20;
+                 t.tree.write(file, bytes);
+             };
+             t.tree.write("site/docs/d.html", "<title>Straße</title><p>Über die Kabel</p>");
          }},
         {"damaged page bodies",
          [](PageCacheJobs& t) {
