@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <regex>
@@ -49,15 +50,24 @@ protected:
     }
 
     // Runs the same job with the cache and without it and compares what they wrote and
-    // the progress lines they showed.
+    // the progress lines they showed; over damaged tables, also how often the pages were
+    // opened.
     void expectSameOutput(const std::string& trace)
     {
         SCOPED_TRACE(trace);
         RecordingLog logs[2];
+        std::atomic<int> pagesOpened[2] = {0, 0};
+        const auto rowHook = fileSystem.before;  // the row's, for the cached job only
         for (bool cached : {true, false}) {
+            fileSystem.before = [&, cached](const std::string& call, int at, const std::string& name) {
+                if (call == "openForReading" && name.find(".htm") != std::string::npos)
+                    ++pagesOpened[cached];
+                if (cached && rowHook)
+                    rowHook(call, at, name);
+            };
             IndexEngine engine;
             engine.progressLog = &logs[cached];
-            engine.fileSystem = cached ? &fileSystem : nullptr;
+            engine.fileSystem = &fileSystem;
             engine.sourceFolder = tree.path("site");
             engine.destinationFolder = tree.folder(cached ? "cached" : "fresh");
             engine.contentMode = contentMode;
@@ -68,11 +78,14 @@ protected:
             engine.cacheFolder = cached ? tree.path("cache/vantrelindexer/site") : "";
             engine.wholeWordIndex = wholeWordIndex;
             ASSERT_TRUE(engine.buildIndex()) << engine.failure;
-            EXPECT_EQ(engine.cacheProblem.empty(), !(cached && tablesDamaged)) << engine.cacheProblem;
+            EXPECT_EQ(engine.cacheProblem.empty(), !(cached && walksOverDamagedTables)) << engine.cacheProblem;
             if (cached)
                 keptOutput = engine.outputKept;
         }
-        tablesDamaged = false;
+        if (walksOverDamagedTables) {
+            EXPECT_EQ(pagesOpened[true], walksOverDamagedTables * pagesOpened[false]);
+        }
+        walksOverDamagedTables = 0;
         fileSystem.before = nullptr;
         EXPECT_EQ(outputOf(tree.path("cached")), outputOf(tree.path("fresh")));
         EXPECT_EQ(logs[true].lines, logs[false].lines);
@@ -84,8 +97,10 @@ public:
     PathMode pathMode = PathMode::RelativePath;
     std::vector<std::string> excludes;
     bool wholeWordIndex = false;
-    bool tablesDamaged = false;  // the next cached job finds its tables damaged
-    RacingFileSystem fileSystem; // of the cached jobs; its hook is cleared after each
+    // The next cached job finds its tables damaged and walks the site this many times,
+    // reading every page each time.
+    int walksOverDamagedTables = 0;
+    RacingFileSystem fileSystem;  // of the jobs; a row's hook is cleared after its jobs
     bool keptOutput = false;     // the last cached job left the output in place
 
     // Does damage to the cache's tables file (given by its path in the tree); the next
@@ -95,7 +110,7 @@ public:
         for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
             if (name.rfind("tables-", 0) == 0)
                 damage("cache/vantrelindexer/site/" + name);
-        tablesDamaged = true;
+        walksOverDamagedTables = 1;
     }
 
     // Overwrites the cache's files whose names begin with prefix.
@@ -186,7 +201,7 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
         // Whole when checked before the walk, damaged when read after it: the pages
         // are read again, their lines still shown once.
         {"tables damaged during the walk, a page edited", [](PageCacheJobs& t) {
-             t.tablesDamaged = true;
+             t.walksOverDamagedTables = 2;
              t.fileSystem.before = [&t, opened = 0](const std::string& call, int, const std::string& name) mutable {
                  if (call != "openForReading" || name.rfind("tables-", 0) != 0 || ++opened != 2)
                      return;
@@ -244,7 +259,7 @@ TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
         {"damaged tables, one page edited", false,
          [](PageCacheJobs& t) {
              t.damageCache("tables-");
-             t.tablesDamaged = true;
+             t.walksOverDamagedTables = 1;
              t.tree.write("site/docs/c.html", "<title>Wiring</title><p>tin cable</p>");
          }},
         {"nothing after that", true, [](PageCacheJobs&) {}},
