@@ -279,12 +279,11 @@ bool PageCache::loadTables()
 {
     if (m_tablesLoaded || (m_tablesName.empty() && m_documents.empty()))
         return true;  // read before, or a cache with nothing in it
-    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, m_tablesName, false));
-    struct stat info;
-    if (m_tablesName.rfind(kTablesPrefix, 0) != 0 || !file || !m_fileSystem.statAt(file.fd(), "", info, false)
-        || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
+    std::uint64_t size = 0;
+    const FileHandle file = openTables(size);
+    if (!file)
         return false;
-    RecordReader in(m_fileSystem, file.fd(), static_cast<std::uint64_t>(info.st_size));
+    RecordReader in(m_fileSystem, file.fd(), size);
     CachedTables tables;
     bool read = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
     in.array(tables.keyLengths);
@@ -301,6 +300,46 @@ bool PageCache::loadTables()
     m_tables = std::move(tables);
     m_tablesLoaded = true;
     return true;
+}
+
+FileHandle PageCache::openTables(std::uint64_t& size) const
+{
+    if (m_tablesName.rfind(kTablesPrefix, 0) != 0)
+        return FileHandle();
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, m_tablesName, false));
+    struct stat info;
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
+        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
+        return FileHandle();
+    size = static_cast<std::uint64_t>(info.st_size);
+    return file;
+}
+
+bool PageCache::tablesIntact() const
+{
+    if (m_tablesLoaded || (m_tablesName.empty() && m_documents.empty()))
+        return true;
+    std::uint64_t size = 0;
+    const FileHandle file = openTables(size);
+    if (!file)
+        return false;
+    // The checksum covers every byte before the last eight, which hold it.
+    const std::uint64_t covered = size - sizeof(std::uint64_t);
+    CacheChecksum checksum;
+    std::string buffer(std::min<std::uint64_t>(covered, std::uint64_t(1) << 20), '\0');
+    for (std::uint64_t done = 0; done < covered;) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), covered - done));
+        const ssize_t got = m_fileSystem.readAt(file.fd(), buffer.data(), want, static_cast<off_t>(done));
+        if (got <= 0)
+            return false;
+        checksum.add(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
+        done += static_cast<std::uint64_t>(got);
+    }
+    std::uint64_t stored = 0;
+    if (m_fileSystem.readAt(file.fd(), reinterpret_cast<char*>(&stored), sizeof stored, static_cast<off_t>(covered))
+        != static_cast<ssize_t>(sizeof stored))
+        return false;
+    return stored == checksum.value() && m_tablesName == tablesName(stored);
 }
 
 void PageCache::forget()

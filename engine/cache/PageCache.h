@@ -134,6 +134,10 @@ public:
     // The tables of the last job, read when first asked for: false when they cannot be
     // read or are not those the index names (then the cache must not be used).
     bool loadTables();
+    // Whether the tables' file the index names is whole: its bytes run through once and
+    // give the checksum in its name, nothing kept. Tells before a job begins that
+    // loadTables() would fail, so that the job reads every page from the start.
+    bool tablesIntact() const;
     // Drops what was read: the job goes on as if the cache had been empty.
     void forget();
     // Whether the index names tables of the last job.
@@ -167,6 +171,9 @@ private:
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     bool writeTables(const CachedTables& tables, std::string& name);
+    // The tables' file the index names, opened when it is the user's own regular file
+    // that can hold a checksum; size is set to its length.
+    FileHandle openTables(std::uint64_t& size) const;
 
     std::string m_folder;
     std::string m_settings;

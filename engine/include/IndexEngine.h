@@ -144,6 +144,7 @@ private:
     struct CacheUse;
     std::unique_ptr<CacheUse> m_cache;           // during a job with a cacheFolder
     std::unique_ptr<CachedTables> m_tables;      // the ranked tables of the job
+    bool m_pageLinesShown = false;               // a second walk: its pages' lines were shown by the first
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
     void openCache();
     void saveCache();

@@ -123,7 +123,8 @@ std::string IndexEngine::locationOf(const std::string& pagePath) const
 // with the page's entry made between the two.
 void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf)
 {
-    reportTitlePass(result, page.path, progressLog);
+    ProgressLog* const log = m_pageLinesShown ? nullptr : progressLog;
+    reportTitlePass(result, page.path, log);
     documents.push_back(DocumentEntry{std::move(result.title), locationOf(page.path),
                                       IndexText::formatPageDate(page.modified)});
     const auto document = static_cast<std::int32_t>(documents.size() - 1);
@@ -132,7 +133,7 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int3
     else if (m_companion)
         m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary),
                                 result.content.linkShare);
-    reportWordPass(result, page.path, progressLog);
+    reportWordPass(result, page.path, log);
 }
 
 FileSystem& IndexEngine::files() const
@@ -548,6 +549,7 @@ bool IndexEngine::buildIndex()
     leftOut = LeftOutCounts();
     failure.clear();
     cacheProblem.clear();
+    m_pageLinesShown = false;
     m_cache.reset();
     if (sourceFolder.empty() || destinationFolder.empty())
         return false;
@@ -619,6 +621,13 @@ void IndexEngine::openCache()
         cacheProblem = use->cache->problem();
         return;
     }
+    // Tables that cannot be read would leave the pages taken from the cache without
+    // their words, found out only after the walk: such a cache is dropped before the
+    // first page, so that the walk reads every page once, as without a cache.
+    if (!use->cache->tablesIntact()) {
+        cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read";
+        use->cache->forget();
+    }
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     use->jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
@@ -644,8 +653,10 @@ void IndexEngine::startCacheUse()
 
 void IndexEngine::walkAgainWithoutCache()
 {
-    // The pages taken from the cache left their words in tables that cannot be read now:
-    // the walk is made again reading every page, and the cache starts anew.
+    // The pages taken from the cache left their words in tables that cannot be read now
+    // (tables that changed or proved malformed since they were checked before the walk):
+    // the walk is made again reading every page, and the cache starts anew. Each page's
+    // lines were shown by the first walk, in the same order: they are not shown twice.
     cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read again";
     m_cache->cache->forget();
     startCacheUse();
@@ -658,7 +669,9 @@ void IndexEngine::walkAgainWithoutCache()
         if (!m_companion->begin())
             companionFailed();
     }
+    m_pageLinesShown = true;
     walkFolder(sourceFolder);
+    m_pageLinesShown = false;
 }
 
 bool IndexEngine::outputStands()

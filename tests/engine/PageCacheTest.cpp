@@ -3,10 +3,12 @@
 // foreign cache is never trusted.
 
 #include "IndexEngine.h"
+#include "RacingFileSystem.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <regex>
@@ -47,12 +49,25 @@ protected:
         tree.write("site/docs/d.html", "<title>Straße</title><p>Über die Leitungen</p>");
     }
 
-    // Runs the same job with the cache and without it and compares what they wrote.
+    // Runs the same job with the cache and without it and compares what they wrote and
+    // the progress lines they showed; over damaged tables, also how often the pages were
+    // opened.
     void expectSameOutput(const std::string& trace)
     {
         SCOPED_TRACE(trace);
+        RecordingLog logs[2];
+        std::atomic<int> pagesOpened[2] = {0, 0};
+        const auto rowHook = fileSystem.before;  // the row's, for the cached job only
         for (bool cached : {true, false}) {
+            fileSystem.before = [&, cached](const std::string& call, int at, const std::string& name) {
+                if (call == "openForReading" && name.find(".htm") != std::string::npos)
+                    ++pagesOpened[cached];
+                if (cached && rowHook)
+                    rowHook(call, at, name);
+            };
             IndexEngine engine;
+            engine.progressLog = &logs[cached];
+            engine.fileSystem = &fileSystem;
             engine.sourceFolder = tree.path("site");
             engine.destinationFolder = tree.folder(cached ? "cached" : "fresh");
             engine.contentMode = contentMode;
@@ -63,12 +78,17 @@ protected:
             engine.cacheFolder = cached ? tree.path("cache/vantrelindexer/site") : "";
             engine.wholeWordIndex = wholeWordIndex;
             ASSERT_TRUE(engine.buildIndex()) << engine.failure;
-            EXPECT_EQ(engine.cacheProblem.empty(), !(cached && tablesDamaged)) << engine.cacheProblem;
+            EXPECT_EQ(engine.cacheProblem.empty(), !(cached && walksOverDamagedTables)) << engine.cacheProblem;
             if (cached)
                 keptOutput = engine.outputKept;
         }
-        tablesDamaged = false;
+        if (walksOverDamagedTables) {
+            EXPECT_EQ(pagesOpened[true], walksOverDamagedTables * pagesOpened[false]);
+        }
+        walksOverDamagedTables = 0;
+        fileSystem.before = nullptr;
         EXPECT_EQ(outputOf(tree.path("cached")), outputOf(tree.path("fresh")));
+        EXPECT_EQ(logs[true].lines, logs[false].lines);
     }
 
 public:
@@ -77,8 +97,21 @@ public:
     PathMode pathMode = PathMode::RelativePath;
     std::vector<std::string> excludes;
     bool wholeWordIndex = false;
-    bool tablesDamaged = false;  // the next cached job finds its tables damaged
+    // The next cached job finds its tables damaged and walks the site this many times,
+    // reading every page each time.
+    int walksOverDamagedTables = 0;
+    RacingFileSystem fileSystem;  // of the jobs; a row's hook is cleared after its jobs
     bool keptOutput = false;     // the last cached job left the output in place
+
+    // Does damage to the cache's tables file (given by its path in the tree); the next
+    // cached job must find it out.
+    void damageTables(const std::function<void(const std::string&)>& damage)
+    {
+        for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
+            if (name.rfind("tables-", 0) == 0)
+                damage("cache/vantrelindexer/site/" + name);
+        walksOverDamagedTables = 1;
+    }
 
     // Overwrites the cache's files whose names begin with prefix.
     void damageCache(const std::string& prefix)
@@ -146,6 +179,39 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
              const std::string index = t.tree.path("cache/vantrelindexer/site/index");
              ::truncate(index.c_str(), 100);
          }},
+        // Tables that cannot be read are found out before the walk: every page is read
+        // once, with its lines shown once, nothing changed or not.
+        {"damaged tables", [](PageCacheJobs& t) { t.damageTables([&t](const std::string& file) {
+             std::string bytes = readFile(t.tree.path(file));
+             bytes[bytes.size() / 3] ^= 0x20;
+             t.tree.write(file, bytes);
+         }); }},
+        {"cut tables, a page edited", [](PageCacheJobs& t) {
+             t.damageTables([&t](const std::string& file) { ::truncate(t.tree.path(file).c_str(), 12); });
+             t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps cut short</p>");
+         }},
+        {"tables gone", [](PageCacheJobs& t) {
+             t.damageTables([&t](const std::string& file) { ::unlink(t.tree.path(file).c_str()); });
+         }},
+        {"tables a link to a copy", [](PageCacheJobs& t) { t.damageTables([&t](const std::string& file) {
+             t.tree.write("copy", readFile(t.tree.path(file)));
+             ::unlink(t.tree.path(file).c_str());
+             ::symlink(t.tree.path("copy").c_str(), t.tree.path(file).c_str());
+         }); }},
+        // Whole when checked before the walk, damaged when read after it: the pages
+        // are read again, their lines still shown once.
+        {"tables damaged during the walk, a page edited", [](PageCacheJobs& t) {
+             t.walksOverDamagedTables = 2;
+             t.fileSystem.before = [&t, opened = 0](const std::string& call, int, const std::string& name) mutable {
+                 if (call != "openForReading" || name.rfind("tables-", 0) != 0 || ++opened != 2)
+                     return;
+                 const std::string file = "cache/vantrelindexer/site/" + name;
+                 std::string bytes = readFile(t.tree.path(file));
+                 bytes[bytes.size() / 2] ^= 0x20;
+                 t.tree.write(file, bytes);
+             };
+             t.tree.write("site/docs/d.html", "<title>Straße</title><p>Über die Kabel</p>");
+         }},
         {"damaged page bodies",
          [](PageCacheJobs& t) {
              for (const std::string& name : folderEntries(t.tree.path("cache/vantrelindexer/site")))
@@ -193,7 +259,7 @@ TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
         {"damaged tables, one page edited", false,
          [](PageCacheJobs& t) {
              t.damageCache("tables-");
-             t.tablesDamaged = true;
+             t.walksOverDamagedTables = 1;
              t.tree.write("site/docs/c.html", "<title>Wiring</title><p>tin cable</p>");
          }},
         {"nothing after that", true, [](PageCacheJobs&) {}},
