@@ -10,8 +10,9 @@
 // the companion data and termsState the state termsData gave the word index, or
 // failed(names) with the index files that are missing or damaged. fresh, when given, is
 // a query put after the names of the four files, so that a run written since is read.
-// With indexed_pages.js of format 2, which names only the head, the page loads neither
-// indexed_docs.js nor a word file: the head, the ranking pieces it names, and then the
+// With indexed_pages.js of format 2, which names the head and the ranking pieces, the
+// page loads neither indexed_docs.js nor a word file: the head and the ranking pieces
+// side by side, the shards of the address's query once the head came, and then the
 // shards and documents searches reach.
 define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms', 'pieces', 'documents'], function (bytes, titles, searcher, companion, terms, pieces, documents) {
 
