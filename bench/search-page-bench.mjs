@@ -161,7 +161,7 @@ async function open(dir, q, texts) {
     await page.goto(url + '?q=' + encodeURIComponent(q), { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
     await page.waitForFunction(() => window.__bench.first > 0, null, { timeout: LOAD_TIMEOUT });
     first.push(await page.evaluate(() => window.__bench.first));
-    ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js', 'indexed_terms.js']
+    ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js', 'indexed_terms.js', 'store']
       .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime).filter((t) => t !== undefined))));
     count = await page.textContent('#count');
     const firstWall = await page.evaluate(() => window.__bench.firstWall);
@@ -171,11 +171,13 @@ async function open(dir, q, texts) {
     heap = await page.evaluate(() => { window.gc(); return performance.memory.usedJSHeapSize; });
     if (texts && r === runs - 1) {
       await textsSettled(page);
-      const inView = await page.$$eval('#results li', (lis) => lis.filter((li) => {
-        const box = li.getBoundingClientRect();
+      // The result cells carry the document's number (their list items do not).
+      const inView = await page.$$eval('#results [data-doc]', (cells) => cells.filter((cell) => {
+        const box = cell.getBoundingClientRect();
         return box.bottom > 0 && box.top < innerHeight;
-      }).map((li) => li.getAttribute('data-doc')));
-      texts = files.filter(isText).reduce((n, f) => n + size(f), 0) / Math.max(1, inView.reduce((n, d) => n + textBytes(dir, Number(d)), 0));
+      }).map((cell) => Number(cell.getAttribute('data-doc'))));
+      const own = inView.reduce((n, d) => n + textBytes(dir, d), 0);
+      texts = own > 0 ? [...new Set(files.filter(isText))].reduce((n, f) => n + size(f), 0) / own : NaN;
     }
     await context.close();
   }
@@ -183,11 +185,15 @@ async function open(dir, q, texts) {
 }
 
 // The bytes of document d's own text in its file of texts (0 without one).
+const textPlaces = new Map();  // folder: [search.js, the text places of its documents]
 function textBytes(dir, d) {
-  const box = {}, S = createRequire(import.meta.url)(path.resolve(dir, 'search.js'));
-  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
-  vm.runInNewContext(new TextDecoder('windows-1252').decode(fs.readFileSync(path.join(dir, 'indexed_docs.js'))), box);
-  const place = S.textPlace(companionOf(S, dir, box.pages, box.docs).texts, d);
+  if (!textPlaces.has(dir)) {
+    const box = {}, S = createRequire(import.meta.url)(path.resolve(dir, 'search.js'));
+    vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box);
+    vm.runInNewContext(new TextDecoder('windows-1252').decode(fs.readFileSync(path.join(dir, 'indexed_docs.js'))), box);
+    textPlaces.set(dir, [S, companionOf(S, dir, box.pages, box.docs).texts]);
+  }
+  const [S, texts] = textPlaces.get(dir), place = texts ? S.textPlace(texts, d) : null;
   if (!place) return 0;
   const list = {};
   vm.runInNewContext(fs.readFileSync(path.join(dir, place.file), 'utf8'), { vantrelTexts: (l) => { list.l = l; } });

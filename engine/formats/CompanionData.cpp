@@ -478,6 +478,7 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     field += "],\"rankGroup\":";
     IndexText::appendNumber(field, static_cast<std::int64_t>(kRankGroup));
     field += ",\"ranks\":[";
+    m_rankPieces.clear();
     for (std::size_t first = 0; first < documents.size(); first += kRankGroup) {
         std::string piece = kMark;
         piece += "vantrelRanks([";
@@ -505,6 +506,8 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
         }
         field += first ? ",\"" : "\"";
         field += name + '"';
+        m_rankPieces += first ? ",\"" : "\"";
+        m_rankPieces += name + '"';
     }
     field += ']';
     if (const std::int64_t prefix = sharedUrlPrefix(documents); prefix >= 0) {
@@ -531,7 +534,9 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     IndexText::appendNumber(text, static_cast<std::int64_t>(documents.size()));
     text += ",\"check\":\"" + documentsCheck(documents) + "\",\"base\":";
     appendScriptString(text, base);
-    text += ",\"words\":\"" + wordsHead + "\"};\n";
+    // The ranking pieces too, so that the page asks for them beside the head; it takes
+    // them only when the head names the same ones.
+    text += ",\"words\":\"" + wordsHead + "\",\"ranks\":[" + m_rankPieces + "]};\n";
     // Both are written out before either replaces its old one, and the old word index
     // comes back when the new pages file cannot be put in place.
     StagedFile terms(m_destination + "/indexed_terms.js", m_fileSystem);

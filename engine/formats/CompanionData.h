@@ -147,6 +147,7 @@ private:
     std::set<std::string> m_previousStamps;  // its folder of texts, written by an earlier version
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
+    std::string m_rankPieces;  // the names of the ranking pieces, quoted, comma separated
     std::vector<int> m_linkShares;
     std::size_t m_textsCut = 0;
     bool m_finished = false;

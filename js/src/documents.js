@@ -118,9 +118,11 @@ DocumentPieces.prototype.keep = function (p, data) {
 };
 
 // The searcher of an index in the store: over the word pieces, ranking by the ranks
-// (ranksOf) of every page, its documents in pieces. Returns {searcher, companion}.
-function storeSearcher(head, ranks, base, fetch) {
-  var list = new pieces.WordPieces(head, head.count, fetch), docs = new DocumentPieces(head, base, fetch);
+// (ranksOf) of every page, its documents in pieces; list: the word pieces of head when
+// some were asked for already. Returns {searcher, companion}.
+function storeSearcher(head, ranks, base, fetch, list) {
+  list = list || new pieces.WordPieces(head, head.count, fetch);
+  var docs = new DocumentPieces(head, base, fetch);
   var found = new searcher.Searcher(docs.docs, null, {
     terms: { list: list, links: list.links }, titles: titles.titleWordsOfRanks(ranks),
     bytesMode: true, urlPrefixLength: head.urlPrefix, dates: ranks.map(function (r) { return r[2]; })

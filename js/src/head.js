@@ -9,7 +9,7 @@
  *                     each word's documents best first.
  * and, when the indexer wrote them, the companion data (real titles, summaries, the
  * way to the pages) and the page texts of the results in view:
- *   indexed_pages.js          var pages={"format":2,"count":N,"check":"...","base":"...","words":"HEAD.js"};
+ *   indexed_pages.js          var pages={"format":2,"count":N,"check":"...","base":"...","words":"HEAD.js","ranks":[...]};
  *   indexed_text/NAME.js      vantrelTexts([{"text":"...","sections":[...]},...]);
  *                             the texts of a few pages, the file named by its bytes
  *

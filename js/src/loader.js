@@ -10,8 +10,9 @@
 // the companion data and termsState the state termsData gave the word index, or
 // failed(names) with the index files that are missing or damaged. fresh, when given, is
 // a query put after the names of the four files, so that a run written since is read.
-// With indexed_pages.js of format 2, which names only the head, the page loads neither
-// indexed_docs.js nor a word file: the head, the ranking pieces it names, and then the
+// With indexed_pages.js of format 2, which names the head and the ranking pieces, the
+// page loads neither indexed_docs.js nor a word file: the head and the ranking pieces
+// side by side, the shards of the address's query once the head came, and then the
 // shards and documents searches reach.
 define('loader', ['bytes', 'titles', 'searcher', 'companion', 'terms', 'pieces', 'documents'], function (bytes, titles, searcher, companion, terms, pieces, documents) {
 
@@ -32,6 +33,8 @@ function IndexLoader(win, ready, failed, fresh) {
   this.unicode = false;    // whether titles and summaries are cut for the word index
   this.words = null;       // termsData of the word index, once it and the documents came
   this.head = null;        // the head of the word index in pieces, once it came
+  this.list = null;        // the word pieces of that head, once it was checked
+  this.query = '';         // the query whose shards are asked for with the head
   var self = this;
   // A piece counts only from the script that was asked for it, and only once.
   function take(data) {
@@ -130,43 +133,72 @@ IndexLoader.prototype.loaded = function (name, ok) {
   this.ready(found, this.companion, this.words ? this.words.state : 'none');
 };
 
-// Format 2: the head, then every ranking piece it names, then the searcher over the
-// word pieces and the documents in pieces.
+// Format 2: the head and the ranking pieces side by side (indexed_pages.js names both;
+// an index that names only the head has its ranking pieces asked for once the head
+// came), and the shards of the query's words as soon as the head is here; then the
+// searcher over the word pieces and the documents in pieces. The ranking pieces are
+// taken only when the head names the very same ones, so a page never ranks the words of
+// one run with the documents of another.
 IndexLoader.prototype.loadStore = function () {
   var self = this, win = this.win, pages = win.pages, doc = win.document, script = doc.createElement('script');
+  var named = rankNames(pages.ranks), parts = named ? new Array(named.length) : null, waiting = 1, head = null, over = false;
+  function one() {
+    if (--waiting > 0 || over) return;
+    over = true;
+    var ranks = documents.ranksOf(head, parts);
+    if (!ranks) { self.fallBack(); return; }
+    self.storeReady(head, ranks);
+  }
+  function fetchRanks(names) {
+    waiting += names.length;
+    names.forEach(function (name, i) {
+      self.fetchPiece(name, function (data) { parts[i] = data; one(); });
+    });
+  }
+  if (named) fetchRanks(named);
   script.src = STORE + pages.words;
   script.charset = 'utf-8';
   script.setAttribute('data-piece', HEAD);
   script.onload = script.onerror = function () {
     script.remove();
     var checked = documents.storeHeadData(self.head, pages);
-    if (checked.state !== 'ok') { self.fallBack(); return; }
-    var head = checked.head, parts = new Array(head.ranks.length), waiting = head.ranks.length + 1;
-    function one() {
-      if (--waiting > 0) return;
-      var ranks = documents.ranksOf(head, parts);
-      if (!ranks) { self.fallBack(); return; }
-      self.storeReady(head, ranks);
-    }
-    head.ranks.forEach(function (name, i) {
-      self.fetchPiece(name, function (data) { parts[i] = data; one(); });
-    });
+    if (checked.state !== 'ok' || (named && !sameNames(named, checked.head.ranks))) { over = true; self.fallBack(); return; }
+    head = checked.head;
+    self.list = new pieces.WordPieces(head, head.count, function (name, done) { self.fetchPiece(name, done); });
+    if (self.query) pieces.prefetch(self.list, self.query);
+    if (!named) { parts = new Array(head.ranks.length); fetchRanks(head.ranks); }
     one();
   };
   doc.head.appendChild(script);
 };
 
+// Asks, once the head came, for the shards that the words of query stand in, so that
+// they load beside the ranking pieces.
+IndexLoader.prototype.expect = function (query) {
+  this.query = query;
+  return this;
+};
+
+function rankNames(list) {
+  return Array.isArray(list) && list.length > 0 && list.every(function (name) { return PIECE_NAME.test(name); }) ? list : null;
+}
+
+function sameNames(a, b) {
+  return Array.isArray(b) && a.length === b.length && a.every(function (name, i) { return name === b[i]; });
+}
+
 // A store that does not hold together (a run written meanwhile, a damaged piece): the
 // design's two files, and the whole word index when it is of this run.
 IndexLoader.prototype.fallBack = function () {
   this.head = null;
+  this.list = null;
   this.waiting = 2;
   this.load(DOCS, 'windows-1252');
   this.load(TERMS, 'utf-8');
 };
 
 IndexLoader.prototype.storeReady = function (head, ranks) {
-  var self = this, made = documents.storeSearcher(head, ranks, this.win.pages.base, function (name, done) { self.fetchPiece(name, done); });
+  var self = this, made = documents.storeSearcher(head, ranks, this.win.pages.base, function (name, done) { self.fetchPiece(name, done); }, this.list);
   performanceMark(this.win, 'vantrel-loaded-store');
   this.ready(made.searcher, made.companion, 'ok');
 };

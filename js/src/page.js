@@ -181,7 +181,7 @@ function startPage(win) {
     say('The search index could not be loaded: ' + missing.join(' and ') + (missing.length > 1 ? ' are' : ' is') +
       ' missing or damaged next to this page. Build the index again with VantrelIndexer.', true);
     box.setAttribute('aria-invalid', 'true');
-  }).start();
+  }).expect(initial.q).start();
 }
 
 // Once the first results are on screen: gets the word list ready for in-word matching

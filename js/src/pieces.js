@@ -5,7 +5,7 @@
 // whether it needed every key (in-word and nearest words: the vocabulary). A search
 // over it is exact once it wants nothing; searchInPieces runs a search again as the
 // pieces it wanted come.
-define('pieces', ['wordlist', 'companion'], function (wordlist, companion) {
+define('pieces', ['wordlist', 'companion', 'wordrules', 'bounds'], function (wordlist, companion, wordrules, bounds) {
 
 var MIN_STEM = 3, MAX_STEM_TAIL = 4; // as the whole list takes a stem of a word it lacks
 var NO_SHARD = { words: [], groups: new Map(), forms: new Map() };
@@ -320,6 +320,15 @@ WordPieces.prototype.loadVocabulary = function (done) {
   if (pieces.length === 0) finished();
 };
 
+// Loads the shards that the words of query stand in (the keys as typed; their forms and
+// prefixes come when the search reaches them), before any searcher exists.
+function prefetch(list, query) {
+  var keys = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH));
+  for (var k = 0; k < keys.length && k < bounds.MAX_TERMS; k++) list.reach(list.shardOf(keys[k].key));
+  list.wanted.delete(VOCABULARY);
+  list.load(false, function () {});
+}
+
 // Searches query over searcher, whose list is a WordPieces: calls show(result,
 // complete) once every shard the search reached has come, with complete false while the
 // vocabulary (in-word and nearest words) has still to come (unless it found nothing);
@@ -342,5 +351,5 @@ function searchInPieces(searcher, query, show, current) {
   attempt();
 }
 
-return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces };
+return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch };
 });

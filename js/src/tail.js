@@ -21,6 +21,7 @@ return {
   headData: modules.pieces.headData,
   WordPieces: modules.pieces.WordPieces,
   searchInPieces: modules.pieces.searchInPieces,
+  prefetch: modules.pieces.prefetch,
   storeHeadData: modules.documents.storeHeadData,
   ranksOf: modules.documents.ranksOf,
   storeSearcher: modules.documents.storeSearcher,

@@ -225,20 +225,24 @@ TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
         texts += group;
     }
     const std::string pages = readFile(tree.path("out/indexed_pages.js"));
-    const std::string wordsHead = pages.substr(pages.size() - 20, 16);
+    const std::size_t named = pages.rfind("\"words\":\"") + 9;
+    const std::string wordsHead = pages.substr(named, 16);
+    // The ranking pieces stand beside the head, the same ones it names.
+    const std::string head = headText(), ranks = head.substr(head.find("\"ranks\":"));
     EXPECT_EQ(pages, "/* generator: VantrelIndexer */\nvar pages={\"format\":2,\"count\":2,\"check\":\""
-                         + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"words\":\"" + wordsHead + "\"};\n");
+                         + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"words\":\"" + wordsHead + "\","
+                         + ranks.substr(0, ranks.find(']') + 1) + "};\n");
     // What a result shows, and what ranking reads, of each page.
     const std::string second = groups.back() + (groups.size() == 1 ? "\",1]" : "\",0]");
     EXPECT_EQ(piece("docs"), "/* generator: VantrelIndexer */\nvantrelDocs([[\"FIRST\",\"a.htm\",\"24-09-2003\",\"First\",\"Sum\",\""
                                  + groups[0] + "\",0],\n[\"Document has no name\",\"b.htm\",\"24-09-2003\",\"b.htm\",\"no title\",\"" + second + "]);\n");
     EXPECT_EQ(piece("ranks"), "/* generator: VantrelIndexer */\nvantrelRanks([[\"First\",\"a.htm\",\"24-09-2003\",\"Sum\"],\n"
                                   "[null,\"b.htm\",\"24-09-2003\",\"no title\"]]);\n");
-    const std::string head = "/* generator: VantrelIndexer */\nvantrelTexts([";
+    const std::string textsHead = "/* generator: VantrelIndexer */\nvantrelTexts([";
     const std::string firstText = "{\"text\":\"Hi x\",\"sections\":[[0,\"h\",\"Hi\"]]}";
     const std::string secondText = "{\"text\":\"no title\",\"sections\":[]}";
-    EXPECT_EQ(texts, groups.size() == 1 ? head + firstText + ",\n" + secondText + "]);\n"
-                                        : head + firstText + "]);\n" + head + secondText + "]);\n");
+    EXPECT_EQ(texts, groups.size() == 1 ? textsHead + firstText + ",\n" + secondText + "]);\n"
+                                        : textsHead + firstText + "]);\n" + textsHead + secondText + "]);\n");
 }
 
 // A page added with a key of its own changes the pieces of its run only (its text group,

@@ -254,12 +254,19 @@ test('a word index of another run or version is left aside for indexed_words.js'
   // word index of another format.
   copyIndex(out, stale);
   edit(path.join(stale, 'indexed_text', /"words":"([a-z2-7]{13}\.js)"/.exec(fs.readFileSync(path.join(out, 'indexed_pages.js'), 'utf8'))[1]), /"count":\d+/, '"count":1');
+  // A pages file whose ranking pieces are not those its head names, though they hold
+  // the same (asked for beside the head, they must not be taken with it).
+  const mixed = path.join(work, 'mixed-ranks'), ranked = /"ranks":\["([a-z2-7]{13}\.js)"/;
+  copyIndex(out, mixed);
+  const ranks = ranked.exec(fs.readFileSync(path.join(mixed, 'indexed_pages.js'), 'utf8'))[1];
+  fs.copyFileSync(path.join(mixed, 'indexed_text', ranks), path.join(mixed, 'indexed_text', 'aaaaaaaaaaaaa.js'));
+  edit(path.join(mixed, 'indexed_pages.js'), ranked, '"ranks":["aaaaaaaaaaaaa.js"');
   copyIndex(out, foreign);
   edit(path.join(foreign, 'indexed_pages.js'), /,"words":"[^"]*"/, '');
   edit(path.join(foreign, 'indexed_terms.js'), '"format":2', '"format":3');
   // Neither holds real titles: a store that does not hold together is left whole.
   // The whole word index of this run still finds every script; indexed_words.js does not.
-  for (const [dir, status, german] of [[stale, '', ['GR\u00f6\u00dfE \u00e4NDERN']],
+  for (const [dir, status, german] of [[stale, '', ['GR\u00f6\u00dfE \u00e4NDERN']], [mixed, '', ['GR\u00f6\u00dfE \u00e4NDERN']],
     [foreign, /indexed_terms\.js.*another version.*build the index again/, []]]) {
     assert.deepEqual(await results('mallocword', dir), ['MEMORY ALLOCATION'], dir);
     assert.deepEqual(await results('grosse', dir), german, dir);

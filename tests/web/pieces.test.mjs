@@ -63,3 +63,20 @@ test('a first answer loads the shards its words reach and the vocabulary only af
   assert.equal(searchAll(S, fresh.inPieces, q).length, 1);
   assert.equal(fresh.fetched.length, count);
 });
+
+// Before the ranking pieces come, the page asks for the shards of the address's query:
+// those its keys stand in, no vocabulary, and the search then asks for none of them again.
+test('the shards of a query asked for with the head are the ones its search reaches first', () => {
+  const probe = loadFolder(S, out), keys = probe.whole.list, n = keys.size();
+  const far = [keys.keyAt(n >> 2), keys.keyAt((3 * n) >> 2)];
+  for (const [q, shards] of [[far[0], 1], [far.join(' '), 2], [far.join(' ').toUpperCase(), 2], ['', 0], ['  ', 0]]) {
+    const fresh = loadFolder(S, out), list = fresh.list, head = fresh.fetched.length;
+    S.prefetch(list, q);
+    const asked = fresh.fetched.slice(head);
+    assert.equal(new Set(asked).size, shards, q);
+    assert.deepEqual(asked.filter((name) => !list.names.includes(name)), [], q);
+    const after = fresh.fetched.length;
+    searchAll(S, fresh.inPieces, q);
+    assert.deepEqual(fresh.fetched.slice(after).filter((name) => asked.includes(name)), [], q);
+  }
+});
