@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <algorithm>
+#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -422,6 +423,32 @@ std::int64_t sharedUrlPrefix(const std::vector<DocumentEntry>& documents)
 }
 }  // namespace
 
+// Puts the rows of count documents in pieces of group each, "OPEN row,\nrow...]);", and
+// appends the quoted names of the pieces to names, separated by commas. False when the
+// store failed.
+bool CompanionData::putRows(std::size_t count, std::size_t group, const char* open, std::string& names,
+                            const std::function<void(std::string&, std::size_t)>& writeRow)
+{
+    for (std::size_t first = 0; first < count; first += group) {
+        std::string piece = kMark;
+        piece += open;
+        for (std::size_t d = first; d < count && d < first + group; ++d) {
+            piece += d > first ? ",\n[" : "[";
+            writeRow(piece, d);
+            piece += ']';
+        }
+        piece += "]);\n";
+        const std::string name = m_store->put(piece);
+        if (name.empty()) {
+            storeFailed();
+            return false;
+        }
+        names += first ? ",\"" : "\"";
+        names += name + '"';
+    }
+    return true;
+}
+
 std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& documents)
 {
     if (!m_texts || !m_error.empty() || !m_texts->finish()) {
@@ -445,70 +472,45 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     std::string field = "\"groups\":\"" + groupsName + "\",\"docGroup\":";
     IndexText::appendNumber(field, static_cast<std::int64_t>(kDocumentGroup));
     field += ",\"docs\":[";
-    for (std::size_t first = 0; first < documents.size(); first += kDocumentGroup) {
-        std::string piece = kMark;
-        piece += "vantrelDocs([";
-        for (std::size_t d = first; d < documents.size() && d < first + kDocumentGroup; ++d) {
-            const DocumentEntry& entry = documents[d];
-            piece += d > first ? ",\n[" : "[";
-            appendAsRead(piece, entry.title);
-            piece += ',';
-            appendAsRead(piece, IndexText::escapeString(entry.location, IndexText::LineBreaks::AsEscapes));
-            piece += ',';
-            appendAsRead(piece, entry.date);
-            piece += ',';
-            appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
-            piece += ',';
-            appendScriptString(piece, d < m_summaries.size() ? m_summaries[d] : std::string());
-            const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
-            const bool placed = place.first >= 0 && static_cast<std::size_t>(place.first) < groups.size();
-            piece += placed ? ",\"" + groups[place.first] + "\"," : ",\"\",";
-            IndexText::appendNumber(piece, placed ? place.second : -1);
-            piece += ']';
-        }
-        piece += "]);\n";
-        const std::string name = m_store->put(piece);
-        if (name.empty()) {
-            storeFailed();
-            return {};
-        }
-        field += first ? ",\"" : "\"";
-        field += name + '"';
-    }
+    const bool docsPut = putRows(documents.size(), kDocumentGroup, "vantrelDocs([", field, [&](std::string& piece, std::size_t d) {
+        const DocumentEntry& entry = documents[d];
+        appendAsRead(piece, entry.title);
+        piece += ',';
+        appendAsRead(piece, IndexText::escapeString(entry.location, IndexText::LineBreaks::AsEscapes));
+        piece += ',';
+        appendAsRead(piece, entry.date);
+        piece += ',';
+        appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
+        piece += ',';
+        appendScriptString(piece, d < m_summaries.size() ? m_summaries[d] : std::string());
+        const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
+        const bool placed = place.first >= 0 && static_cast<std::size_t>(place.first) < groups.size();
+        piece += placed ? ",\"" + groups[place.first] + "\"," : ",\"\",";
+        IndexText::appendNumber(piece, placed ? place.second : -1);
+    });
+    if (!docsPut)
+        return {};
     field += "],\"rankGroup\":";
     IndexText::appendNumber(field, static_cast<std::int64_t>(kRankGroup));
     field += ",\"ranks\":[";
-    m_rankPieces.clear();
-    for (std::size_t first = 0; first < documents.size(); first += kRankGroup) {
-        std::string piece = kMark;
-        piece += "vantrelRanks([";
-        for (std::size_t d = first; d < documents.size() && d < first + kRankGroup; ++d) {
-            const DocumentEntry& entry = documents[d];
-            piece += d > first ? ",\n[" : "[";
-            if (entry.title == "Document has no name")
-                piece += "null";
-            else
-                appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
-            piece += ',';
-            const std::string shown = toUtf8(entry.location);
-            appendScriptString(piece, std::string_view(shown).substr(shown.rfind('/') + 1));
-            piece += ',';
-            appendAsRead(piece, entry.date);
-            piece += ',';
-            appendScriptString(piece, firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary));
-            piece += ']';
-        }
-        piece += "]);\n";
-        const std::string name = m_store->put(piece);
-        if (name.empty()) {
-            storeFailed();
-            return {};
-        }
-        field += first ? ",\"" : "\"";
-        field += name + '"';
-        m_rankPieces += first ? ",\"" : "\"";
-        m_rankPieces += name + '"';
-    }
+    const std::size_t namesFrom = field.size();
+    const bool ranksPut = putRows(documents.size(), kRankGroup, "vantrelRanks([", field, [&](std::string& piece, std::size_t d) {
+        const DocumentEntry& entry = documents[d];
+        if (entry.title == "Document has no name")
+            piece += "null";
+        else
+            appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
+        piece += ',';
+        const std::string shown = toUtf8(entry.location);
+        appendScriptString(piece, std::string_view(shown).substr(shown.rfind('/') + 1));
+        piece += ',';
+        appendAsRead(piece, entry.date);
+        piece += ',';
+        appendScriptString(piece, firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary));
+    });
+    if (!ranksPut)
+        return {};
+    m_rankPieces = field.substr(namesFrom);
     field += ']';
     if (const std::int64_t prefix = sharedUrlPrefix(documents); prefix >= 0) {
         field += ",\"urlPrefix\":";

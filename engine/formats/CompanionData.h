@@ -7,6 +7,7 @@
 #include "TextGroups.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -136,6 +137,8 @@ private:
     void fail(const std::string& path, int error);
     void removeEarlierVersionsFolders();
     void storeFailed();
+    bool putRows(std::size_t count, std::size_t group, const char* open, std::string& names,
+                 const std::function<void(std::string&, std::size_t)>& writeRow);
 
     FileSystem& m_fileSystem;
     std::string m_destination;
