@@ -6,6 +6,7 @@
 #include "FileSystem.h"
 #include "FolderWalker.h"
 #include "IndexText.h"
+#include "PageAnalysis.h"
 #include "ScriptString.h"
 #include "StagedFile.h"
 #include "HtmlEntities.h"
@@ -496,7 +497,7 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     const std::size_t namesFrom = field.size();
     const bool ranksPut = putRows(documents.size(), kRankGroup, "vantrelRanks([", field, [&](std::string& piece, std::size_t d) {
         const DocumentEntry& entry = documents[d];
-        if (entry.title == "Document has no name")
+        if (entry.title == kNoTitle)
             piece += "null";
         else
             appendScriptString(piece, d < m_titles.size() ? m_titles[d] : std::string());
