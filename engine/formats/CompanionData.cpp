@@ -90,6 +90,21 @@ std::string textFolderProblemOf(FileSystem& fileSystem, int folder)
         problem = "VantrelIndexer did not make it";
     return problem;
 }
+
+// Reads the piece of ours that text names after field ("\"words\":\"") and adds the
+// pieces it names to names; returns its text, or "" when there is none.
+std::string namesOfPieceNamedIn(FileSystem& fileSystem, int folder, const std::string& text, const std::string& field,
+                                std::set<std::string>& names)
+{
+    std::string pieceText;
+    if (const std::size_t at = text.rfind(field); at != std::string::npos) {
+        const std::string name = text.substr(at + field.size(), PieceStore::kNameDigits + 3);
+        if (PieceStore::isPieceName(name) && carriesMark(fileSystem, folder, name)
+            && readRegularFile(fileSystem, folder, name, std::size_t(1) << 28, pieceText, false))
+            PieceStore::namesIn(pieceText, names);
+    }
+    return pieceText;
+}
 }  // namespace
 
 std::string documentsCheck(const std::vector<DocumentEntry>& documents)
@@ -258,24 +273,10 @@ bool CompanionData::begin()
     if (carriesMark(m_fileSystem, m_destinationFolder, "indexed_pages.js")
         && readRegularFile(m_fileSystem, m_destinationFolder, "indexed_pages.js", std::size_t(1) << 30, previous, false))
         PieceStore::namesIn(previous, m_previousPieces);
-    // and the pieces its word index's head names.
-    const std::string wordsField = "\"words\":\"";
-    if (const std::size_t at = previous.rfind(wordsField); at != std::string::npos) {
-        const std::string head = previous.substr(at + wordsField.size(), PieceStore::kNameDigits + 3);
-        std::string headText;
-        if (PieceStore::isPieceName(head) && carriesMark(m_fileSystem, m_textFolder, head)
-            && readRegularFile(m_fileSystem, m_textFolder, head, std::size_t(1) << 28, headText, false))
-            PieceStore::namesIn(headText, m_previousPieces);
-        // and the groups of texts its piece of groups names.
-        const std::string groupsField = "\"groups\":\"";
-        if (const std::size_t list = headText.find(groupsField); list != std::string::npos) {
-            const std::string groups = headText.substr(list + groupsField.size(), PieceStore::kNameDigits + 3);
-            std::string groupsText;
-            if (PieceStore::isPieceName(groups) && carriesMark(m_fileSystem, m_textFolder, groups)
-                && readRegularFile(m_fileSystem, m_textFolder, groups, std::size_t(1) << 28, groupsText, false))
-                PieceStore::namesIn(groupsText, m_previousPieces);
-        }
-    }
+    // and the pieces its word index's head names, and the groups of texts that the head's
+    // piece of groups names.
+    const std::string headText = namesOfPieceNamedIn(m_fileSystem, m_textFolder, previous, "\"words\":\"", m_previousPieces);
+    namesOfPieceNamedIn(m_fileSystem, m_textFolder, headText, "\"groups\":\"", m_previousPieces);
     const std::string stampedFolder = std::string("\"text\":\"") + kTextFolder + "/";
     if (const std::size_t at = previous.find(stampedFolder); at != std::string::npos)
         m_previousStamps.insert(previous.substr(at + stampedFolder.size(), kUnpredictableDigits));
