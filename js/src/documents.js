@@ -85,15 +85,8 @@ DocumentPieces.prototype.ensure = function (list, done) {
   }
   wanted.forEach(function (p) {
     waiting++;
-    if (self.came[p] === 1) { self.loading.get(p).push(one); return; }
     self.came[p] = 1;
-    self.loading.set(p, [one]);
-    self.fetch(self.names[p], function (data) {
-      self.keep(p, data);
-      var callbacks = self.loading.get(p);
-      self.loading.delete(p);
-      callbacks.forEach(function (f) { f(); });
-    });
+    pieces.loadOnce(self.loading, p, self.names[p], self.fetch, function (data) { self.keep(p, data); }, one);
   });
   one();
 };

@@ -253,6 +253,20 @@ WordPieces.prototype.keepLinks = function (g, shares) {
   this.linksCame[g] = 2;
 };
 
+// Loads piece key (file name) with fetch once, however many ask for it meanwhile:
+// waiting maps a piece being loaded to the callbacks waiting for it. keep takes what
+// came, then every waiter is called.
+function loadOnce(waiting, key, name, fetch, keep, done) {
+  if (waiting.has(key)) { waiting.get(key).push(done); return; }
+  waiting.set(key, [done]);
+  fetch(name, function (data) {
+    keep(data);
+    var callbacks = waiting.get(key);
+    waiting.delete(key);
+    callbacks.forEach(function (f) { f(); });
+  });
+}
+
 // Loads the shards wanted (and the vocabulary when a look-up needed it and vocabulary
 // is true), then calls done. Whatever fails to load counts as empty, so it is not
 // asked for again.
@@ -264,27 +278,13 @@ WordPieces.prototype.load = function (vocabulary, done) {
   wanted.forEach(function (s) {
     if (s === VOCABULARY || self.shards[s] !== null) return;
     waiting++;
-    if (self.loading.has(s)) { self.loading.get(s).push(one); return; }
-    self.loading.set(s, [one]);
-    self.fetch(self.names[s], function (data) {
-      self.keep(s, data);
-      var callbacks = self.loading.get(s);
-      self.loading.delete(s);
-      callbacks.forEach(function (f) { f(); });
-    });
+    loadOnce(self.loading, s, self.names[s], self.fetch, function (data) { self.keep(s, data); }, one);
   });
   this.wantedLinks.forEach(function (g) {
     if (self.linksCame[g] === 2) return;
     waiting++;
-    if (self.linksCame[g] === 1) { self.linkLoading.get(g).push(one); return; }
     self.linksCame[g] = 1;
-    self.linkLoading.set(g, [one]);
-    self.fetch(self.linkNames[g], function (shares) {
-      self.keepLinks(g, shares);
-      var callbacks = self.linkLoading.get(g);
-      self.linkLoading.delete(g);
-      callbacks.forEach(function (f) { f(); });
-    });
+    loadOnce(self.linkLoading, g, self.linkNames[g], self.fetch, function (shares) { self.keepLinks(g, shares); }, one);
   });
   this.wantedLinks.clear();
   if (vocabulary) {
@@ -351,5 +351,5 @@ function searchInPieces(searcher, query, show, current) {
   attempt();
 }
 
-return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch };
+return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch, loadOnce: loadOnce };
 });
