@@ -142,15 +142,23 @@ void TermCounter::countText(std::string_view text, WordPlace place)
     // (no word, run or normalisation reaches across one), so that the cutter's buffers
     // stay small whatever the size of the page.
     constexpr std::size_t kPieceBytes = 64 * 1024;
+    // Each token is counted as the cutter finds it: words among the page's words,
+    // unspaced characters and pairs among its keys.
+    struct Counter final : WordRules::TextCutter::TokenSink {
+        PageWords& words;
+        PageWords& keys;
+        WordPlace place;
+        Counter(PageWords& words, PageWords& keys, WordPlace place) : words(words), keys(keys), place(place) {}
+        void token(WordRules::TextCutter::Kind kind, std::string_view token) override
+        {
+            countOnce((kind == WordRules::TextCutter::Word ? words : keys).findOrInsert(token), place);
+        }
+    } counter(m_words, *m_keys, place);
     while (!text.empty()) {
         std::size_t end = std::min(text.size(), kPieceBytes);
         while (end < text.size() && !separatesAlways(text[end]))
             ++end;
-        m_cutter.cut(text.substr(0, end));
-        for (const auto& token : m_cutter.tokens()) {
-            PageWords& table = token.kind == WordRules::TextCutter::Word ? m_words : *m_keys;
-            countOnce(table.findOrInsert(m_cutter.textOf(token)), place);
-        }
+        m_cutter.cut(text.substr(0, end), counter);
         text.remove_prefix(end);
     }
 }
