@@ -53,13 +53,20 @@ std::uint64_t cacheChecksum(std::string_view bytes)
     return XXH3_64bits(bytes.data(), bytes.size());
 }
 
+std::uint64_t RecordWriter::checksum() const
+{
+    if (m_checksum)
+        return m_checksum->value();
+    return cacheChecksum(std::string_view(m_out).substr(m_start));
+}
+
 void RecordWriter::put(std::string_view bytes)
 {
-    m_checksum.add(bytes);
     if (!m_fileSystem) {
         m_out.append(bytes.data(), bytes.size());
         return;
     }
+    m_checksum->add(bytes);
     if (m_buffer.size() + bytes.size() <= kBufferBytes) {
         m_buffer.append(bytes.data(), bytes.size());
         return;

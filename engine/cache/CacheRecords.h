@@ -45,8 +45,11 @@ std::uint64_t cacheChecksum(std::string_view bytes);
 // straight from their memory).
 class RecordWriter {
 public:
-    explicit RecordWriter(std::string& out) : m_out(out) {}
-    RecordWriter(FileSystem& fileSystem, int fd) : m_out(m_buffer), m_fileSystem(&fileSystem), m_fd(fd) {}
+    explicit RecordWriter(std::string& out) : m_out(out), m_start(out.size()) {}
+    RecordWriter(FileSystem& fileSystem, int fd)
+        : m_out(m_buffer), m_fileSystem(&fileSystem), m_fd(fd), m_checksum(std::make_unique<CacheChecksum>())
+    {
+    }
 
     template <typename Number>
     void number(Number value)
@@ -75,7 +78,9 @@ public:
         put(std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(Number)));
     }
 
-    std::uint64_t checksum() const { return m_checksum.value(); }
+    // Of everything written so far: into a string it is taken at once when asked for (most
+    // strings are page bodies, whose checksum nobody asks for).
+    std::uint64_t checksum() const;
     // Writes what is buffered; false when a write failed (then or before).
     bool flush();
 
@@ -87,7 +92,8 @@ private:
     FileSystem* m_fileSystem = nullptr;
     int m_fd = -1;
     bool m_failed = false;
-    CacheChecksum m_checksum;
+    std::size_t m_start = 0;                     // of this writer's bytes in a string
+    std::unique_ptr<CacheChecksum> m_checksum;  // through a file descriptor
 };
 
 // Reads records from bytes in memory, or from a file descriptor of a known size (arrays

@@ -34,7 +34,8 @@ public:
     static constexpr std::size_t kGroupBytes = 32 * 1024;
 
     // What places an entry among the groups and tells it from others without its bytes:
-    // its group-end hash, its length and a checksum (XXH3) of it.
+    // its group-end hash (FNV-1a of its bytes modulo kGroupPages), its length and a
+    // checksum (XXH3) of it.
     struct EntryFacts {
         std::uint32_t end = 0;
         std::uint64_t length = 0;

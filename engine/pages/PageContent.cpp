@@ -132,6 +132,7 @@ public:
     explicit ScriptText(std::size_t limit) : m_limit(limit) {}
 
     void blank() { m_blank = true; }
+    void reserve(std::size_t bytes) { m_escaped.reserve(bytes); }
     bool full() const { return m_full; }
     // Where the next character will stand, in UTF-16 code units of the text.
     std::uint32_t nextStart() const { return m_units + (m_blank && m_units ? 1 : 0); }
@@ -440,6 +441,12 @@ public:
         , m_wantHeadings(wordsOf >= ContentMode::KeywordsTitlesHeaders && wordsOf <= ContentMode::AllContent)
         , m_wantBody(wordsOf == ContentMode::AllContent)
     {
+        // The text and the body's words are most of a page's text, which is at most its
+        // size: taken at once instead of grown (and copied) step by step.
+        const std::size_t expected = std::min(html.size(), kMaxPageTextBytes);
+        m_text.reserve(expected);
+        if (m_wantBody)
+            m_placed.body.reserve(expected);
     }
 
     PageContent read()

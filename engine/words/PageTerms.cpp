@@ -142,17 +142,43 @@ void TermCounter::countText(std::string_view text, WordPlace place)
     // (no word, run or normalisation reaches across one), so that the cutter's buffers
     // stay small whatever the size of the page.
     constexpr std::size_t kPieceBytes = 64 * 1024;
+    // Each token is counted as the cutter finds it: words among the page's words,
+    // unspaced characters and pairs among its keys.
+    // A word of ASCII alone within the length of a key is its own key: on a page whose
+    // words are not stemmed it needs no second table.
+    struct Counter final : WordRules::TextCutter::TokenSink {
+        TermCounter& counter;
+        WordPlace place;
+        Counter(TermCounter& counter, WordPlace place) : counter(counter), place(place) {}
+        void token(WordRules::TextCutter::Kind kind, std::string_view token) override
+        {
+            if (kind != WordRules::TextCutter::Word) {
+                countOnce(counter.m_keys->findOrInsert(token), place);
+            } else if (counter.m_asciiWordsAreKeys && token.size() <= WordRules::kMaxKeyUnits && isAscii(token)) {
+                countOnce(counter.m_keys->findOrInsert(token), place);
+                ++counter.m_asciiKeys;
+            } else {
+                countOnce(counter.m_words.findOrInsert(token), place);
+            }
+        }
+    } counter(*this, place);
     while (!text.empty()) {
         std::size_t end = std::min(text.size(), kPieceBytes);
         while (end < text.size() && !separatesAlways(text[end]))
             ++end;
-        m_cutter.cut(text.substr(0, end));
-        for (const auto& token : m_cutter.tokens()) {
-            PageWords& table = token.kind == WordRules::TextCutter::Word ? m_words : *m_keys;
-            countOnce(table.findOrInsert(m_cutter.textOf(token)), place);
-        }
+        m_cutter.cut(text.substr(0, end), counter);
         text.remove_prefix(end);
     }
+}
+
+std::string TermCounter::languageOf(const PageContent& content) const
+{
+    std::string language = m_forcedLanguage;
+    if (language.empty())
+        language = primaryLanguage(content.language);
+    if (language.empty())
+        language = detectLanguage(detectionText(content));
+    return language;
 }
 
 void TermCounter::countPage(const PageContent& content, PageTerms& page)
@@ -163,7 +189,21 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
     page.language.clear();
     m_words.reset();
     m_keys = &page.keys;
+    // The language first, when there is text to count: it tells whether words are
+    // stemmed, and a page whose words are not counts its ASCII words as keys at once.
     const PlacedText& placed = content.placed;
+    const bool hasText = !placed.keywords.empty() || !placed.title.empty() || !placed.headings[0].empty()
+        || !placed.headings[1].empty() || !placed.headings[2].empty() || !placed.otherHeadings.empty()
+        || !placed.body.empty() || !placed.links.empty();
+    const std::string language = hasText ? languageOf(content) : std::string();
+    // English words are grouped by the plural rule that the search page has always
+    // matched English queries by: Snowball's English stems ranked no better on the
+    // English query sets (bench/queries) and cost a tenth more time and bytes. Other
+    // languages are grouped by their Snowball stemmer.
+    const bool english = language == "en";
+    const bool stemmed = !english && m_stemmers.has(language);
+    m_asciiWordsAreKeys = !stemmed;
+    m_asciiKeys = 0;
     countText(placed.keywords, WordPlace::KeywordOrTitle);
     countText(placed.title, WordPlace::KeywordOrTitle);
     countText(placed.headings[0], WordPlace::H1);
@@ -173,20 +213,11 @@ void TermCounter::countPage(const PageContent& content, PageTerms& page)
     countText(placed.body, WordPlace::Other);
     countText(placed.links, WordPlace::Link);
     m_keys = nullptr;
-    if (m_words.empty())
-        return;
+    if (m_words.empty() && m_asciiKeys == 0)
+        return;  // no words: no language either
 
-    page.language = m_forcedLanguage;
-    if (page.language.empty())
-        page.language = primaryLanguage(content.language);
-    if (page.language.empty())
-        page.language = detectLanguage(detectionText(content));
-    // English words are grouped by the plural rule that the search page has always
-    // matched English queries by: Snowball's English stems ranked no better on the
-    // English query sets (bench/queries) and cost a tenth more time and bytes. Other
-    // languages are grouped by their Snowball stemmer.
-    page.englishPlurals = page.language == "en";
-    const bool stemmed = !page.englishPlurals && m_stemmers.has(page.language);
+    page.language = language;
+    page.englishPlurals = english;
     std::string stem;
     WordRules::WordKeys wordKeys;
     for (const auto& entry : m_words.entries()) {

@@ -84,12 +84,19 @@ public:
 
 private:
     void countText(std::string_view text, WordPlace place);
+    // The language the page is taken to be in: the one asked for, else the one it
+    // declares, else the one its text is detected to be in ("" when unknown).
+    std::string languageOf(const PageContent& content) const;
 
     std::string m_forcedLanguage;
     Stemmers m_stemmers;
     WordRules::TextCutter m_cutter;
     PageWords m_words;  // case-folded words of the page with their counts
     PageWords* m_keys = nullptr;
+    // Words of ASCII alone that are keys as they stand go straight to the keys (on a
+    // page whose words are not stemmed), counted here.
+    bool m_asciiWordsAreKeys = false;
+    std::size_t m_asciiKeys = 0;
 };
 
 // Enters "stem\0key" into stemmedKeys.

@@ -352,9 +352,28 @@ bool lessByUtf16(std::string_view a, std::string_view b)
 
 void TextCutter::cut(std::string_view utf8)
 {
+    m_text.reserve(utf8.size());  // what ASCII words take at most
+    cutInto(utf8, nullptr);
+}
+
+void TextCutter::cut(std::string_view utf8, TokenSink& sink)
+{
+    cutInto(utf8, &sink);
+}
+
+void TextCutter::handOver(TokenSink& sink)
+{
+    for (const Token& token : m_tokens)
+        sink.token(token.kind, textOf(token));
     m_tokens.clear();
     m_text.clear();
-    m_text.reserve(utf8.size());  // what ASCII words take at most
+}
+
+void TextCutter::cutInto(std::string_view utf8, TokenSink* sink)
+{
+    static_assert(sizeof m_word >= kMaxWordUnits, "an ASCII word's token fits m_word");
+    m_tokens.clear();
+    m_text.clear();
     // The text is taken in segments, each from a separator (an ASCII one or one of the
     // common others) up to the next one. No token ends inside a segment's separator or
     // reaches across the start of the next, and NFKC composes none of these separators
@@ -385,10 +404,18 @@ void TextCutter::cut(std::string_view utf8)
             at = end;
             continue;
         }
-        if (unicodePending)
+        if (unicodePending) {
             cutUnicode(utf8.substr(unicodeStart, at - unicodeStart));
+            if (sink)
+                handOver(*sink);
+        }
         unicodePending = false;
-        if (word < end) {
+        if (word < end && sink) {
+            const std::size_t length = std::min(end - word, kMaxWordUnits);
+            for (std::size_t k = 0; k < length; ++k)
+                m_word[k] = static_cast<char>(kAsciiLower[p[word + k]]);
+            sink->token(Word, std::string_view(m_word, length));
+        } else if (word < end) {
             const std::size_t begin = m_text.size(), length = std::min(end - word, kMaxWordUnits);
             m_text.append(utf8.data() + word, length);
             char* const to = m_text.data() + begin;
@@ -398,8 +425,11 @@ void TextCutter::cut(std::string_view utf8)
         }
         at = end;
     }
-    if (unicodePending)
+    if (unicodePending) {
         cutUnicode(utf8.substr(unicodeStart));
+        if (sink)
+            handOver(*sink);
+    }
 }
 
 void TextCutter::cutByIcu(std::string_view utf8)

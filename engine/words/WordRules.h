@@ -44,9 +44,22 @@ public:
         std::size_t begin, end;  // of its text in text()
     };
 
+    // Takes the tokens of a text one by one.
+    class TokenSink {
+    public:
+        virtual void token(Kind kind, std::string_view text) = 0;
+
+    protected:
+        ~TokenSink() = default;
+    };
+
     // Cuts UTF-8 text (invalid bytes read as U+FFFD) into tokens(), in text order,
     // replacing those of the last text. Linear in the length of the text.
     void cut(std::string_view utf8);
+    // The same tokens handed to sink as they are found, none kept: the text of one is
+    // valid only during its call. Words of ASCII alone, most of most pages, are neither
+    // copied into a list nor read back from it.
+    void cut(std::string_view utf8, TokenSink& sink);
     // The same, every character read through ICU: what cut() must always agree with.
     void cutByIcu(std::string_view utf8);
 
@@ -57,12 +70,17 @@ public:
     }
 
 private:
+    // Cuts utf8 into tokens(), or hands them to sink when there is one.
+    void cutInto(std::string_view utf8, TokenSink* sink);
     // Appends the tokens of utf8, read through ICU.
     void cutUnicode(std::string_view utf8);
+    // Hands the tokens listed to sink, and empties the list.
+    void handOver(TokenSink& sink);
 
     std::u16string m_units;  // the text after NFKC
     std::vector<Token> m_tokens;
     std::string m_text;  // the tokens' texts, one after another
+    char m_word[2 * kMaxKeyUnits];  // an ASCII word on its way to a sink, lower-cased
 };
 
 }  // namespace WordRules

@@ -115,6 +115,11 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
         {"<html lang=en><h1>Classes</h1> class 東京", "", "class:010000 classes:001000 京:010000 東:010000 東京:010000 "},
         // H4 to H6 count as H3; a link's text by itself.
         {"<h4>alpha</h4><p>beta <a href=x>beta</a>", "ja", "alpha:000010 beta:010001 "},
+        // A word is its own key up to 64 units, a longer one its first 64; a folded word
+        // and the same word typed plain share a key.
+        {"<html lang=en><p>caf\xC3\xA9 cafe aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa "
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", "",
+         "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa:020000 cafe:020000 "},
         // No declared language: the text's own, when the detector is sure of it.
         {"<p>Die Konfiguration der Datenbank wird in dieser Datei beschrieben, und die Zertifikate liegen "
          "im Verzeichnis der Anwendung.</p>", "", nullptr},
@@ -125,9 +130,15 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
         }
     }
     std::string language;
-    const std::string german = countedTerms(cases[5].page, "", &language);
+    const std::string german = countedTerms(cases[6].page, "", &language);
     EXPECT_EQ(language, "de");
     EXPECT_NE(german.find("~zertifikat>zertifikate "), std::string::npos) << german;
+    countedTerms(cases[3].page, "", &language);
+    EXPECT_EQ(language, "en");
+    // A page without words (unspaced characters alone) is taken to be in no language.
+    EXPECT_EQ(countedTerms("<html lang=en><p>\xE6\x9D\xB1\xE4\xBA\xAC", "", &language),
+              "\xE4\xBA\xAC:010000 \xE6\x9D\xB1:010000 \xE6\x9D\xB1\xE4\xBA\xAC:010000 ");
+    EXPECT_EQ(language, "");
 }
 
 // A long text is cut in pieces: no key is lost, split or doubled at their ends.

@@ -28,14 +28,26 @@ TEST(WordCases, IndexerCutsEveryInputIntoTheListedKeys)
         EXPECT_EQ(joined(WordRules::indexKeys(row.fields[0])), row.fields.at(1)) << "table line " << row.line;
 }
 
-// The tokens of text as "kind:text" lines, cut by cut() or by ICU alone.
-std::string tokensOf(WordRules::TextCutter& cutter, std::string_view text, bool byIcu)
+// The tokens of text as "kind:text" lines: listed by cut(), handed one by one to a sink,
+// or cut by ICU alone.
+enum class Cutting { Listed, Handed, ByIcu };
+std::string tokensOf(WordRules::TextCutter& cutter, std::string_view text, Cutting cutting)
 {
-    byIcu ? cutter.cutByIcu(text) : cutter.cut(text);
-    std::string lines;
+    struct Lines final : WordRules::TextCutter::TokenSink {
+        std::string text;
+        void token(WordRules::TextCutter::Kind kind, std::string_view token) override
+        {
+            text.append(kind == WordRules::TextCutter::Word ? "w:" : "u:").append(token) += '\n';
+        }
+    } lines;
+    if (cutting == Cutting::Handed) {
+        cutter.cut(text, lines);
+        return lines.text;
+    }
+    cutting == Cutting::ByIcu ? cutter.cutByIcu(text) : cutter.cut(text);
     for (const auto& token : cutter.tokens())
-        lines.append(token.kind == WordRules::TextCutter::Word ? "w:" : "u:").append(cutter.textOf(token)) += '\n';
-    return lines;
+        lines.token(token.kind, cutter.textOf(token));
+    return lines.text;
 }
 
 TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
@@ -66,8 +78,11 @@ TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
             text += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
         texts.push_back(text);
     }
-    for (const std::string& text : texts)
-        ASSERT_EQ(tokensOf(cutter, text, false), tokensOf(cutter, text, true)) << text;
+    for (const std::string& text : texts) {
+        const std::string byIcu = tokensOf(cutter, text, Cutting::ByIcu);
+        ASSERT_EQ(tokensOf(cutter, text, Cutting::Listed), byIcu) << text;
+        ASSERT_EQ(tokensOf(cutter, text, Cutting::Handed), byIcu) << text;
+    }
 }
 
 TEST(WordRules, KeysAreCutAt64Utf16UnitsWithoutSplittingACharacterAndInvalidBytesPartWords)
