@@ -2,6 +2,7 @@
 // the robots META tag, and whole jobs that leave pages and folders out (numbering,
 // companion data, counts, bad ignore files).
 
+#include "DocumentNumbers.h"
 #include "ExcludeRules.h"
 #include "GlobPattern.h"
 #include "IndexEngine.h"
@@ -13,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -207,6 +211,22 @@ TEST(RobotsMeta, NoindexOrNoneInAnyCaseAndOrderLeavesAPageOut)
     };
     for (const auto& row : rows)
         EXPECT_EQ(asksNotToBeIndexed(row.page), row.leftOut) << row.page;
+}
+
+// A page's number waits for every page before it, whatever order the threads settle
+// them in: a page left out takes no number and leaves no hole.
+TEST(DocumentNumbers, ANumberWaitsForEveryPageBeforeIt)
+{
+    DocumentNumbers numbers(5);
+    numbers.settle(2, true);
+    numbers.settle(0, true);
+    std::future<std::int32_t> third = std::async(std::launch::async, [&] { return numbers.numberOf(2); });
+    EXPECT_EQ(third.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "the number of place 2 was given while place 1 was unsettled";
+    numbers.settle(1, false);
+    EXPECT_EQ(third.get(), 6);
+    EXPECT_EQ(numbers.numberOf(0), 5);
+    EXPECT_EQ(numbers.numberOf(1), -1);
 }
 
 const long kDay = 1064404800;  // 2003-09-24 12:00 UTC
