@@ -46,13 +46,15 @@ function startPage(win) {
       // With the documents in pieces too, a screen is shown once its documents came.
       var shownOnce = false, here = searcher;
       pieces.searchInPieces(searcher, q, function (result) {
-        var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.docs).slice(0, view.PAGE_SIZE) : [];
-        (here.documents || NO_DOCUMENTS).ensure(screen, function () {
-          if (mine !== searches || searcher !== here) return;
-          if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
-          shownOnce = true;
-          if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
-          if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+        here.whenDated(byDate, function () {
+          var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.docs).slice(0, view.PAGE_SIZE) : [];
+          (here.documents || NO_DOCUMENTS).ensure(screen, function () {
+            if (mine !== searches || searcher !== here) return;
+            if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
+            shownOnce = true;
+            if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
+            if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+          });
         });
       }, function () { return mine === searches; });
     } else {
