@@ -149,7 +149,7 @@ function loadDates(head, fetch, found, done) {
       if (--waiting === 0) finished();
     });
   });
-  if (waiting === 0) finished();
+  if (head.ranks.length === 0) finished();
 }
 
 return { storeSearcher: storeSearcher, storeHeadData: storeHeadData, ranksOf: ranksOf, DocumentPieces: DocumentPieces };
