@@ -3,7 +3,7 @@
 // holds the key. PlaceWords gathers the entries of the keys that queries reach into
 // tables shaped as titles.titleWords makes them over every page, so matching and
 // ranking read them unchanged; it grows as searches reach more keys.
-define('placewords', ['wordrules', 'wordlist', 'pieces', 'bounds'], function (wordrules, wordlist, pieces, bounds) {
+define('placewords', ['wordrules', 'wordlist', 'pieces'], function (wordrules, wordlist, pieces) {
 
 var MIN_INNER = 3;            // as matching: shortest query word looked for inside words
 var MAX_NAME_WORDS = 16;      // as titles: file-name words weighed in the rank of a page
@@ -134,9 +134,9 @@ PlaceWords.prototype.nearTitles = function () {
 PlaceWords.prototype.takeInner = function (part, keys) {
   var near = this.vocabularyWords();
   if (!near) { this.list.wantsVocabulary = true; return; }
-  var limit = Infinity;
-  wordlist.innerWordsOf(this.joinedTitles, part, limit, []).forEach(function (at) { keys.add(near.words[at]); });
-  wordlist.innerWordsOf(this.joinedNames, part, limit, []).forEach(function (at) { keys.add(near.nameWords[at]); });
+  // As many as there are (as every title word was looked at), within innerWordsOf's scan.
+  wordlist.innerWordsOf(this.joinedTitles, part, Infinity, []).forEach(function (at) { keys.add(near.words[at]); });
+  wordlist.innerWordsOf(this.joinedNames, part, Infinity, []).forEach(function (at) { keys.add(near.nameWords[at]); });
 };
 
 // The positions in the tables of every title, file-name and summary word that term can
@@ -164,5 +164,5 @@ PlaceWords.prototype.candidates = function (term) {
   return found;
 };
 
-return { PlaceWords: PlaceWords, MAX_WORDS: bounds.MAX_TERMS };
+return { PlaceWords: PlaceWords };
 });
