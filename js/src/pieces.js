@@ -370,7 +370,8 @@ function prefetch(list, query) {
 // Searches query over searcher, whose list is a WordPieces: calls show(result,
 // complete) once every shard the search reached has come, with complete false while the
 // vocabulary (in-word and nearest words) has still to come (unless it found nothing);
-// then again with the whole answer. Stops as soon as current() is false (another query came).
+// then again with the whole answer. show may return a function that takes the loading
+// of the vocabulary and calls it once the results are on screen. Stops as soon as current() is false (another query came).
 function searchInPieces(searcher, query, show, current) {
   var list = searcher.list;
   function attempt() {
@@ -382,9 +383,13 @@ function searchInPieces(searcher, query, show, current) {
     if (list.wanted.size === 0) list.wantLinksOf(result.docs);
     var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
     // No empty list while the vocabulary may still find something.
-    if (!missing && !(later && result.docs.length === 0)) show(result, !later);
-    // The vocabulary only after the first results (or when they need it: a short prefix).
-    if (missing || later) list.load(!missing, function () { searcher.termCache.clear(); attempt(); });
+    var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
+    if (!missing && !later) return;
+    function more() { list.load(!missing, function () { searcher.termCache.clear(); attempt(); }); }
+    // The vocabulary only after the first results (or when they need it: a short
+    // prefix), and once they are on screen when show says when: its pieces grow with
+    // the site, and loaded beside the screen's documents they hold the screen back.
+    if (!missing && typeof after === 'function') after(more); else more();
   }
   attempt();
 }
