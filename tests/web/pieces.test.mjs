@@ -70,6 +70,20 @@ test('the dates come only with the order by date', () => {
   assert.deepEqual(searcher.byDate(docs), fresh.whole.byDate(docs));
 });
 
+// The vocabulary grows with the site: it is asked for once the page says the first
+// results are on screen, not beside the documents they need.
+test('the vocabulary waits until the first results are shown', () => {
+  const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+  const q = fresh.whole.list.keyAt(fresh.whole.list.size() >> 1);
+  let next = null, shows = 0;
+  S.searchInPieces(fresh.inPieces, q, () => { shows++; return (then) => { next = then; }; }, () => true);
+  assert.equal(shows, 1, q);
+  assert.ok(next && !fresh.fetched.some((name) => vocabulary.has(name)), q);
+  next();
+  assert.equal(shows, 2, q);
+  assert.ok(fresh.fetched.some((name) => vocabulary.has(name)), q);
+});
+
 // The first answer of a query reads the head, the shards its words reach and the link
 // shares of its pages, not the index; the vocabulary comes after it, and a second query reuses what came.
 test('a first answer loads the shards its words reach and the vocabulary only after it', () => {
