@@ -205,6 +205,8 @@ test('partial matches, typos, show more and sorting by date', async () => {
   assert.equal((await results('commonword')).length, 20);
   assert.equal(await page.textContent('#count'), '25 results.');
   await page.click('#more');
+  // The rows wait for their documents' piece when it has not come yet.
+  await page.waitForFunction(() => document.querySelectorAll('#results li').length >= 25, null, { timeout: 10000 });
   assert.equal((await texts('#results li')).length, 25);
   await page.selectOption('#sort', 'date');
   assert.deepEqual((await shown('commonword')).slice(0, 3), ['Common 24', 'Common 23', 'Common 22']);
