@@ -4,7 +4,8 @@
 // complete answer over the pieces must list the same pages in the same order as the
 // whole-index page's (indexed_docs.js, indexed_terms.js and every title and summary).
 // Prints a Markdown table: queries, answers that differ, and the bytes the page reads
-// before a query's first results (indexed_pages.js, the head, the ranking pieces, the
+// before a query's first results (indexed_pages.js, the head, the ranking pieces unless
+// the shards hold titles, file names and summaries, the
 // shards the query reaches and the document pieces of its first 20 results, median and
 // largest, each query on a page opened fresh) against the whole-index page's. Exits 1 when an answer differs.
 //   node bench/pieces-check.mjs [SITE...]
@@ -41,9 +42,7 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
     for (const q of queries) {
       // A page opened fresh for each query: a new list over the same head.
       site.fetched.length = 0;
-      site.inPieces.list = new S.WordPieces(site.list.head, site.docs.length, site.list.fetch);
-      site.inPieces.links = site.inPieces.list.links;
-      site.inPieces.termCache.clear();
+      site.inPieces = site.fresh();
       let first = -1, last = null;
       S.searchInPieces(site.inPieces, q, (result) => {
         if (first < 0) first = [...site.fetched, ...screenDocs(result.docs)].reduce((sum, f) => sum + piece(f), 0);

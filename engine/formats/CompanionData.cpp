@@ -521,6 +521,21 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     return field;
 }
 
+PlaceWords::Table CompanionData::placeWords(const std::vector<DocumentEntry>& documents)
+{
+    std::vector<PlaceWords::Page> pages(documents.size());
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+        PlaceWords::Page& page = pages[d];
+        if (documents[d].title != kNoTitle)
+            page.title = d < m_titles.size() ? m_titles[d] : std::string();
+        const std::string shown = toUtf8(documents[d].location);
+        page.fileName = shown.substr(shown.rfind('/') + 1);
+        page.summary = firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary);
+    }
+    m_placesInShards = true;
+    return PlaceWords::of(pages);
+}
+
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
                            const std::string* termsText, const std::string& wordsHead)
 {
@@ -540,7 +555,10 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     appendScriptString(text, base);
     // The ranking pieces too, so that the page asks for them beside the head; it takes
     // them only when the head names the same ones.
-    text += ",\"words\":\"" + wordsHead + "\",\"ranks\":[" + m_rankPieces + "]};\n";
+    text += ",\"words\":\"" + wordsHead + '"';
+    if (!m_placesInShards)
+        text += ",\"ranks\":[" + m_rankPieces + ']';
+    text += "};\n";
     // Both are written out before either replaces its old one, and the old word index
     // comes back when the new pages file cannot be put in place.
     StagedFile terms(m_destination + "/indexed_terms.js", m_fileSystem);

@@ -4,6 +4,7 @@
 #include "IndexTypes.h"
 #include "PageContent.h"
 #include "PieceStore.h"
+#include "PlaceWords.h"
 #include "TextGroups.h"
 
 #include <cstdint>
@@ -112,6 +113,11 @@ public:
     std::string putDocuments(const std::vector<DocumentEntry>& documents);
     static constexpr std::size_t kMaxRankedSummary = 400;
 
+    // What the ranking pieces hold of titles, file names and summaries, key by key, for
+    // the word shards. Once asked for, indexed_pages.js no longer names the ranking
+    // pieces (the page loads them only to order by date; the head names them).
+    PlaceWords::Table placeWords(const std::vector<DocumentEntry>& documents);
+
     // Puts indexed_pages.js in place for documents, with indexed_terms.js holding
     // *termsText when it is given (else an indexed_terms.js of ours goes once the pages
     // file is in place: the pieces hold its words), and removes the page texts of earlier
@@ -151,6 +157,7 @@ private:
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
     std::string m_rankPieces;  // the names of the ranking pieces, quoted, comma separated
+    bool m_placesInShards = false;  // indexed_pages.js leaves them out
     std::vector<int> m_linkShares;
     std::size_t m_textsCut = 0;
     bool m_finished = false;

@@ -78,11 +78,66 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
 }
 
 const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
+
+// Appends to a shard the titles, file names and summaries of the keys [begin, end), and
+// their title and file-name words to those of its vocabulary piece.
+void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, PlaceWords::Table::const_iterator end,
+                  std::string& titleWords, std::string& nameWords)
+{
+    auto word = [](std::string& list, std::string_view key, std::size_t pages) {
+        list += list.empty() ? "[" : ",[";
+        appendScriptString(list, key);
+        list += ',';
+        IndexText::appendNumber(list, static_cast<std::int64_t>(pages));
+        list += ']';
+    };
+    std::string titles, names, summaries;
+    for (auto place = begin; place != end; ++place) {
+        const PlaceWords::Entry& entry = place->second;
+        if (!entry.titles.empty()) {
+            titles += titles.empty() ? "[" : ",\n[";
+            appendScriptString(titles, place->first);
+            titles += entry.common ? ",1" : ",0";
+            for (const auto& titled : entry.titles) {
+                titles += ',';
+                IndexText::appendNumber(titles, titled.page);
+                titles += ',';
+                IndexText::appendNumber(titles, titled.size);
+            }
+            titles += ']';
+            word(titleWords, place->first, entry.titles.size());
+        }
+        if (!entry.names.empty()) {
+            names += names.empty() ? "[" : ",\n[";
+            appendScriptString(names, place->first);
+            for (const auto& named : entry.names) {
+                names += ',';
+                IndexText::appendNumber(names, named.page);
+                names += ',';
+                IndexText::appendNumber(names, named.count);
+                names += ',';
+                IndexText::appendNumber(names, named.words);
+            }
+            names += ']';
+            word(nameWords, place->first, entry.names.size());
+        }
+        if (!entry.summaries.empty()) {
+            summaries += summaries.empty() ? "[" : ",\n[";
+            appendScriptString(summaries, place->first);
+            for (std::int32_t page : entry.summaries) {
+                summaries += ',';
+                IndexText::appendNumber(summaries, page);
+            }
+            summaries += ']';
+        }
+    }
+    shard += ",\n\"titles\":[" + titles + "],\n\"names\":[" + names + "],\n\"summaries\":[" + summaries + ']';
+}
 }  // namespace
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField)
+                      std::string_view documentsField, const PlaceWords::Table* places)
 {
     // Where the shards begin: positions in keys.
     std::vector<std::size_t> starts;
@@ -129,6 +184,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     std::string vocabularyHeads = "],\n\"vocabulary\":[", vocabularyKeys, vocabularyCounts;
     std::size_t vocabularyShards = 0;
     std::size_t nextGroup = 0, nextStem = 0;
+    if (shardCount == 0)
+        places = nullptr;  // nowhere to put them: the page ranks by its own tables
+    auto nextPlace = places ? places->begin() : PlaceWords::Table::const_iterator();
+    std::string titleWords, nameWords;
     for (std::size_t s = 0; s < shardCount; ++s) {
         const std::size_t begin = starts[s], end = s + 1 < shardCount ? starts[s + 1] : keys.size();
         std::string shard = kPieceMark;
@@ -166,7 +225,16 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             }
             shard += ']';
         }
-        shard += "]});\n";
+        shard += ']';
+        if (places) {
+            // The keys of this shard's range, indexed or not.
+            auto end = nextPlace;
+            while (end != places->end() && (s + 1 == shardCount || WordRules::lessByUtf16(end->first, keys.word(starts[s + 1]))))
+                ++end;
+            appendPlaces(shard, nextPlace, end, titleWords, nameWords);
+            nextPlace = end;
+        }
+        shard += "});\n";
         const std::string name = store.put(shard);
         if (name.empty())
             return name;
@@ -178,7 +246,13 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         ++vocabularyShards;
         const std::uint32_t hash = keyHash(keys.word(end - 1));
         if (s + 1 == shardCount || (hash >> 8) % kVocabularyEnd == 0 || vocabularyKeys.size() >= kVocabularyBytes) {
-            const std::string vocabulary = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabularyKeys) + "],\n\"counts\":[" + vocabularyCounts + "]});\n";
+            std::string vocabulary = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabularyKeys) + "],\n\"counts\":[" + vocabularyCounts + ']';
+            if (places) {
+                vocabulary += ",\n\"titleWords\":[" + titleWords + "],\n\"nameWords\":[" + nameWords + ']';
+                titleWords.clear();
+                nameWords.clear();
+            }
+            vocabulary += "});\n";
             const std::string vocabularyName = store.put(vocabulary);
             if (vocabularyName.empty())
                 return vocabularyName;
@@ -209,7 +283,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += first ? ",\"" : "\"";
         head += name + '"';
     }
-    head += "],\n";
+    head += places ? "],\"places\":1,\n" : "],\n";
     head += documentsField;
     head += "});\n";
     return store.put(head);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IndexTypes.h"
+#include "PlaceWords.h"
 #include "WordTable.h"
 
 #include <string>
@@ -62,6 +63,16 @@ class PieceStore;
 //
 // DOCUMENTS being what CompanionData::putDocuments() says of the document pieces.
 //
+// Given places, each shard also holds what ranking reads of titles, file names and
+// summaries for the keys of its range (keys of the word index or not), and each
+// vocabulary piece the title and file-name words of its shards with their numbers of
+// pages, for in-word and nearest words; the head then says "places":1:
+//
+//   "titles":[["key",common,d,size,d,size,...],...],   PlaceWords::Entry, by key
+//   "names":[["key",d,count,words,...],...],
+//   "summaries":[["key",d,d,...],...]
+//   "titleWords":[["key",pages],...],"nameWords":[["key",pages],...]
+//
 // A shard ends after a key whose bytes hash to 0 modulo kShardEnd once it holds a
 // quarter of kShardBytes, or once it holds kShardBytes (a key of more pages than that
 // has a shard of its own); a vocabulary piece ends after a shard whose last key hashes
@@ -79,6 +90,6 @@ constexpr std::size_t kLinkGroup = 4096;
 // written (the store says why).
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField);
+                      std::string_view documentsField, const PlaceWords::Table* places = nullptr);
 
 }  // namespace TermsText

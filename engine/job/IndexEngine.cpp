@@ -793,8 +793,9 @@ void IndexEngine::finishCompanion()
         TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
+    const PlaceWords::Table places = documentsField.empty() ? PlaceWords::Table() : m_companion->placeWords(documents);
     const std::string wordsHead = documentsField.empty() ? ""
-        : TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *store, documentsField);
+        : TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *store, documentsField, &places);
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();

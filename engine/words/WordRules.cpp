@@ -453,13 +453,13 @@ void TextCutter::cutUnicode(std::string_view utf8)
     std::size_t charStart = 0, charEnd = 0, previousStart = 0;
     bool inChar = false, hasPrevious = false;
 
-    auto addToken = [this](TextCutter::Kind kind, const char16_t* units, std::size_t count) {
+    auto addToken = [this](TextCutter::Kind kind, const char16_t* units, std::size_t count, bool pair = false) {
         const std::size_t begin = m_text.size();
         if (kind == Word)
             appendFolded(m_text, units, cutUnits(units, count, kMaxWordUnits));
         else  // a character with a mark after mark is a key too, and keys are cut
             appendUnitsAsUtf8(m_text, units, cutUnits(units, count, kMaxKeyUnits));
-        m_tokens.push_back(Token{kind, begin, m_text.size()});
+        m_tokens.push_back(Token{kind, begin, m_text.size(), pair});
     };
     auto endWord = [&](std::size_t end) {
         if (inWord)
@@ -471,7 +471,7 @@ void TextCutter::cutUnicode(std::string_view utf8)
         if (!inChar)
             return;
         if (hasPrevious)
-            addToken(Unspaced, u + previousStart, charEnd - previousStart);
+            addToken(Unspaced, u + previousStart, charEnd - previousStart, true);
         addToken(Unspaced, u + charStart, charEnd - charStart);
         previousStart = charStart;
         hasPrevious = true;

@@ -42,6 +42,7 @@ public:
     struct Token {
         Kind kind;
         std::size_t begin, end;  // of its text in text()
+        bool pair = false;       // an unspaced pair, not one character
     };
 
     // Takes the tokens of a text one by one.

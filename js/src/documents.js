@@ -3,7 +3,7 @@
 // summary, a few large pieces loaded before the first search) and what a result shows
 // (DocumentPieces, pieces of a few pages loaded for the results on screen). Every field
 // is checked before use: anyone who can add a page to the site chooses its title.
-define('documents', ['pieces', 'links', 'titles', 'searcher'], function (pieces, links, titles, searcher) {
+define('documents', ['pieces', 'links', 'titles', 'searcher', 'placewords'], function (pieces, links, titles, searcher, placewords) {
 
 var PIECE_NAME = /^[a-z2-7]{13}\.js$/;
 var TEXT_FOLDER = 'indexed_text/';
@@ -111,18 +111,45 @@ DocumentPieces.prototype.keep = function (p, data) {
 };
 
 // The searcher of an index in the store: over the word pieces, ranking by the ranks
-// (ranksOf) of every page, its documents in pieces; list: the word pieces of head when
-// some were asked for already. Returns {searcher, companion}.
+// (ranksOf) of every page, or, when ranks is null, by the titles, file names and
+// summaries of the shards a search reaches (head.places); its documents in pieces;
+// list: the word pieces of head when some were asked for already. Returns {searcher,
+// companion}.
 function storeSearcher(head, ranks, base, fetch, list) {
   list = list || new pieces.WordPieces(head, head.count, fetch);
-  var docs = new DocumentPieces(head, base, fetch);
+  var docs = new DocumentPieces(head, base, fetch), places = ranks ? null : new placewords.PlaceWords(list, head.count);
   var found = new searcher.Searcher(docs.docs, null, {
-    terms: { list: list, links: list.links }, titles: titles.titleWordsOfRanks(ranks),
-    bytesMode: true, urlPrefixLength: head.urlPrefix, dates: ranks.map(function (r) { return r[2]; })
+    terms: { list: list, links: list.links }, titles: places || titles.titleWordsOfRanks(ranks), places: places,
+    bytesMode: true, urlPrefixLength: head.urlPrefix, dates: ranks ? ranks.map(function (r) { return r[2]; }) : null
   });
-  found.useSummaries(titles.summaryWords(ranks.map(function (r) { return r[3]; }), head.count, true));
+  found.useSummaries(places ? places.summaries : titles.summaryWords(ranks.map(function (r) { return r[3]; }), head.count, true));
   found.documents = docs;
+  if (places) found.loadDates = function (done) { loadDates(head, fetch, found, done); };
   return { searcher: found, companion: docs.companion };
+}
+
+// The date of every page for the order by date, from the ranking pieces, once the
+// reader asks for it; a piece that fails leaves its pages without a date (last).
+function loadDates(head, fetch, found, done) {
+  if (found.datesLoading) { found.datesLoading.push(done); return; }
+  var n = head.count, dates = new Array(n).fill(''), waiting = head.ranks.length;
+  found.datesLoading = [done];
+  function finished() {
+    found.dates = dates;
+    var callbacks = found.datesLoading;
+    found.datesLoading = null;
+    callbacks.forEach(function (f) { f(); });
+  }
+  head.ranks.forEach(function (name, p) {
+    fetch(name, function (part) {
+      var first = p * head.rankGroup;
+      if (Array.isArray(part) && part.length === Math.min(head.rankGroup, n - first)) {
+        for (var i = 0; i < part.length; i++) if (Array.isArray(part[i]) && typeof part[i][2] === 'string') dates[first + i] = part[i][2];
+      }
+      if (--waiting === 0) finished();
+    });
+  });
+  if (head.ranks.length === 0) finished();
 }
 
 return { storeSearcher: storeSearcher, storeHeadData: storeHeadData, ranksOf: ranksOf, DocumentPieces: DocumentPieces };

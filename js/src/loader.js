@@ -135,7 +135,7 @@ IndexLoader.prototype.loaded = function (name, ok) {
 
 // Format 2: the head and the ranking pieces side by side (indexed_pages.js names both;
 // an index that names only the head has its ranking pieces asked for once the head
-// came), and the shards of the query's words as soon as the head is here; then the
+// came, unless its shards hold titles, file names and summaries), and the shards of the query's words as soon as the head is here; then the
 // searcher over the word pieces and the documents in pieces. The ranking pieces are
 // taken only when the head names the very same ones, so a page never ranks the words of
 // one run with the documents of another.
@@ -145,6 +145,9 @@ IndexLoader.prototype.loadStore = function () {
   function one() {
     if (--waiting > 0 || over) return;
     over = true;
+    // Titles, file names and summaries in the shards: the ranking pieces are for the
+    // order by date, loaded when the reader asks for it.
+    if (head.places === 1) { self.storeReady(head, null); return; }
     var ranks = documents.ranksOf(head, parts);
     if (!ranks) { self.fallBack(); return; }
     self.storeReady(head, ranks);
@@ -166,7 +169,7 @@ IndexLoader.prototype.loadStore = function () {
     head = checked.head;
     self.list = new pieces.WordPieces(head, head.count, function (name, done) { self.fetchPiece(name, done); });
     if (self.query) pieces.prefetch(self.list, self.query);
-    if (!named) { parts = new Array(head.ranks.length); fetchRanks(head.ranks); }
+    if (!named && head.places !== 1) { parts = new Array(head.ranks.length); fetchRanks(head.ranks); }
     one();
   };
   doc.head.appendChild(script);

@@ -42,22 +42,28 @@ function wordClass(term, word) {
 // Keeps in term.titleHits every title word that the term matches at all (with the word
 // index, as it makes pages results), as pairs of word position and class, for ranking
 // by title.
+// With titles in the word shards (searcher.places), only the words that the term can
+// match are visited, taken from the shards it reaches.
 function placeMatches(searcher, term) {
-  var titles = searcher.buildTitles(), places = [], worst = term.text.length < 3 ? FORM : FUZZY, v, c;
+  var titles = searcher.buildTitles(), places = [], worst = term.text.length < 3 ? FORM : FUZZY, v, c, i;
+  var chosen = searcher.places ? searcher.places.candidates(term) : null, summaries = searcher.summaries;
+  function each(words, some, visit) {
+    if (some) for (i = 0; i < some.length; i++) visit(some[i]);
+    else for (i = 0; i < words.length; i++) visit(i);
+  }
   term.titleHits = [];
-  for (v = 0; v < titles.words.length; v++) {
-    if ((c = wordClass(term, titles.words[v])) === NONE || (searcher.unicode && c > worst)) continue;
+  each(titles.words, chosen && chosen.titles, function (v) {
+    if ((c = wordClass(term, titles.words[v])) === NONE || (searcher.unicode && c > worst)) return;
     term.titleHits.push(v, c);
     if (c <= worst) places.push({ docs: titles.docs[v], cls: c });
-  }
+  });
   term.summaryHits = [];
-  var summaries = searcher.summaries;
-  for (v = 0; summaries && v < summaries.words.length; v++) {
+  if (summaries) each(summaries.words, chosen && chosen.summaries, function (v) {
     if (wordClass(term, summaries.words[v]) <= FORM) term.summaryHits.push(v);
-  }
-  for (v = 0; v < titles.nameWords.length; v++) {
+  });
+  each(titles.nameWords, chosen && chosen.names, function (v) {
     if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });
-  }
+  });
   return places;
 }
 
@@ -153,7 +159,7 @@ function matchTerm(searcher, asked) {
   }
   term.places = placeMatches(searcher, term);
   if (matches.length === 0 && term.places.length === 0 && !wordrules.unspaced(asked)) {
-    var near = nearest.nearestWords(list, searcher.buildTitles(), text, 5);
+    var near = nearest.nearestWords(list, searcher.places ? searcher.places.nearTitles() : searcher.buildTitles(), text, 5);
     term.fuzzy = new Set();
     for (i = 0; i < near.length; i++) {
       var pos = list.find(near[i]);

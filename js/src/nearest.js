@@ -58,6 +58,11 @@ function bitCount(x) {
   return (((x + (x >>> 4)) & 0x0f0f0f0f) * 0x01010101) >>> 24;
 }
 
+// A word's pages, or their number (as the vocabulary gives it).
+function pagesOf(docs) {
+  return typeof docs === 'number' ? docs : docs.length;
+}
+
 // The words nearest to word, among the words of list (a WordList or WordPieces) and the words of
 // titles and file names (titleWords): smallest edit distance (1 for words of up to 5
 // letters, 2 beyond), then most pages. Each letter that one word has and the other
@@ -84,8 +89,8 @@ function nearestWords(list, titles, word, limit) {
   if (!titles.masks) titles.masks = titles.words.concat(titles.nameWords).map(letterMask);
   for (i = 0; i < count; i++) consider(list.keyAt(i), list.masks[i], list.countAt(i));
   var places = titles.words.length;
-  for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], titles.docs[i].length);
-  for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], titles.nameDocs[i].length);
+  for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], pagesOf(titles.docs[i]));
+  for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], pagesOf(titles.nameDocs[i]));
   return Array.from(found.keys()).sort(function (x, y) {
     return found.get(y) - found.get(x) || (x < y ? -1 : x > y ? 1 : 0);
   }).slice(0, limit);

@@ -46,14 +46,25 @@ function startPage(win) {
       // With the documents in pieces too, a screen is shown once its documents came.
       var shownOnce = false, here = searcher;
       pieces.searchInPieces(searcher, q, function (result) {
-        var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.docs).slice(0, view.PAGE_SIZE) : [];
-        (here.documents || NO_DOCUMENTS).ensure(screen, function () {
-          if (mine !== searches || searcher !== here) return;
-          if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
-          shownOnce = true;
-          if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
-          if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+        var settled = false, then = null;
+        function onScreen() {
+          settled = true;
+          if (then) win.setTimeout(then, 0);  // after the browser had a chance to draw them
+          then = null;
+        }
+        here.whenDated(byDate, function () {
+          var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.docs).slice(0, view.PAGE_SIZE) : [];
+          (here.documents || NO_DOCUMENTS).ensure(screen, function () {
+            if (mine !== searches || searcher !== here) { onScreen(); return; }
+            if (shownOnce) results.update(result, byDate); else results.show(result, byDate);
+            shownOnce = true;
+            if (!firstShown) { firstShown = true; performanceMark(win, 'vantrel-first-results'); }
+            if (lastMs === 0 || mine === searches) lastMs = Date.now() - started;
+            onScreen();
+          });
         });
+        // What comes after these results (the vocabulary) is asked for once they are shown.
+        return function (next) { if (settled) win.setTimeout(next, 0); else then = next; };
       }, function () { return mine === searches; });
     } else {
       results.show(searcher.search(q), byDate);

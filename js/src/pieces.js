@@ -8,7 +8,7 @@
 define('pieces', ['wordlist', 'companion', 'wordrules', 'bounds'], function (wordlist, companion, wordrules, bounds) {
 
 var MIN_STEM = 3, MAX_STEM_TAIL = 4; // as the whole list takes a stem of a word it lacks
-var NO_SHARD = { words: [], groups: new Map(), forms: new Map() };
+var NO_SHARD = { words: [], groups: new Map(), forms: new Map(), places: new Map(), placeKeys: [] };
 var PIECE_NAME = /^[a-z2-7]{13}\.js$/;
 var VOCABULARY = -1;         // wanted: the vocabulary, before the answer
 
@@ -70,6 +70,7 @@ function WordPieces(head, docCount, fetch) {
   this.joined = null;
   this.offsets = null;
   this.masks = null;
+  this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
 }
 
 // The shard whose keys would hold key: the last one whose first key is not above it.
@@ -228,9 +229,32 @@ WordPieces.prototype.keep = function (s, data) {
     (Array.isArray(data.forms) ? data.forms : []).forEach(function (f) {
       if (Array.isArray(f) && typeof f[0] === 'string') forms.set(f[0], f.slice(1).filter(function (k) { return typeof k === 'string'; }));
     });
-    shard = { words: data.words, groups: groups, forms: forms };
+    var places = placesOf(data);
+    shard = { words: data.words, groups: groups, forms: forms, places: places, placeKeys: Array.from(places.keys()).sort() };
   }
   this.shards[s] = shard;
+};
+
+// The titles, file names and summaries of a shard's keys: key: {titles, names,
+// summaries}, each the entry as written ([key, ...]) or null.
+function placesOf(data) {
+  var places = new Map();
+  [['titles', 'titles'], ['names', 'names'], ['summaries', 'summaries']].forEach(function (field) {
+    var list = data[field[0]];
+    if (!Array.isArray(list)) return;
+    list.forEach(function (entry) {
+      if (!Array.isArray(entry) || typeof entry[0] !== 'string') return;
+      var place = places.get(entry[0]);
+      if (!place) places.set(entry[0], place = { titles: null, names: null, summaries: null });
+      place[field[1]] = entry;
+    });
+  });
+  return places;
+}
+
+// Wants the vocabulary before the answer.
+WordPieces.prototype.wantVocabulary = function () {
+  if (!this.vocabulary) this.wanted.add(VOCABULARY);
 };
 
 // Notes the link shares of docs that have not come: ranking reads them.
@@ -300,10 +324,16 @@ WordPieces.prototype.loadVocabulary = function (done) {
   this.vocabularyLoading = [done];
   var pieces = this.vocabularyPieces, parts = new Array(pieces.length), waiting = pieces.length, first = 0;
   function finished() {
-    var keys = [], counts = [];
-    parts.forEach(function (part) { keys.push.apply(keys, part.keys); counts.push.apply(counts, part.counts); });
+    var keys = [], counts = [], placed = { titles: [], titleCounts: [], names: [], nameCounts: [] };
+    parts.forEach(function (part) {
+      keys.push.apply(keys, part.keys);
+      counts.push.apply(counts, part.counts);
+      placeWordsOf(part.titleWords, placed.titles, placed.titleCounts);
+      placeWordsOf(part.nameWords, placed.names, placed.nameCounts);
+    });
     self.vocabulary = keys;
     self.counts = counts;
+    self.placeVocabulary = placed;
     self.masks = null;
     self.vocabularyLoading.forEach(function (f) { f(); });
     self.vocabularyLoading = null;
@@ -320,6 +350,14 @@ WordPieces.prototype.loadVocabulary = function (done) {
   if (pieces.length === 0) finished();
 };
 
+// Appends the words and page counts of a vocabulary piece's [[word, pages], ...].
+function placeWordsOf(list, words, counts) {
+  if (!Array.isArray(list)) return;
+  list.forEach(function (w) {
+    if (Array.isArray(w) && typeof w[0] === 'string' && typeof w[1] === 'number') { words.push(w[0]); counts.push(w[1]); }
+  });
+}
+
 // Loads the shards that the words of query stand in (the keys as typed; their forms and
 // prefixes come when the search reaches them), before any searcher exists.
 function prefetch(list, query) {
@@ -332,7 +370,8 @@ function prefetch(list, query) {
 // Searches query over searcher, whose list is a WordPieces: calls show(result,
 // complete) once every shard the search reached has come, with complete false while the
 // vocabulary (in-word and nearest words) has still to come (unless it found nothing);
-// then again with the whole answer. Stops as soon as current() is false (another query came).
+// then again with the whole answer. show may return a function that takes the loading
+// of the vocabulary and calls it once the results are on screen. Stops as soon as current() is false (another query came).
 function searchInPieces(searcher, query, show, current) {
   var list = searcher.list;
   function attempt() {
@@ -344,12 +383,17 @@ function searchInPieces(searcher, query, show, current) {
     if (list.wanted.size === 0) list.wantLinksOf(result.docs);
     var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
     // No empty list while the vocabulary may still find something.
-    if (!missing && !(later && result.docs.length === 0)) show(result, !later);
-    // The vocabulary only after the first results (or when they need it: a short prefix).
-    if (missing || later) list.load(!missing, function () { searcher.termCache.clear(); attempt(); });
+    var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
+    if (!missing && !later) return;
+    function more() { list.load(!missing, function () { searcher.termCache.clear(); attempt(); }); }
+    // The vocabulary only after the first results (or when they need it: a short
+    // prefix), and once they are on screen when show says when: its pieces grow with
+    // the site, and loaded beside the screen's documents they hold the screen back.
+    if (!missing && typeof after === 'function') after(more); else more();
   }
   attempt();
 }
 
-return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch, loadOnce: loadOnce };
+return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch, loadOnce: loadOnce,
+  keysStarting: keysStarting, MAX_RANGE_SHARDS: MAX_RANGE_SHARDS };
 });

@@ -202,7 +202,7 @@ function titleRank(searcher, d, terms) {
   }
   var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
-  var name = titles.names[d], used = 0, all = true;
+  var name = titles.names[d] || NO_NAME_WORDS, used = 0, all = true;
   for (t = 0; t < terms.length; t++) {
     var hit = false;
     for (var w = 0; w < name.length; w++) {
@@ -224,6 +224,8 @@ function titleTier(tr) {
   var tier = tr >> 6;
   return tier > 0 ? 2 * tier + ((tr & 15) >= TITLE_ABOUT_SHARE ? 1 : 0) : 0;
 }
+
+var NO_NAME_WORDS = []; // a page whose file-name words no entry came for
 
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 

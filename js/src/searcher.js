@@ -12,7 +12,8 @@ var MAX_TERMS = bounds.MAX_TERMS, MAX_WORD_LENGTH = bounds.MAX_WORD_LENGTH, MAX_
 // (indexed_words.js), or by the companion word index when options.terms gives it
 // (terms.termsData, with options.realTitles the companion data's titles; or {list: a
 // WordPieces, links: its link shares}): its keys, stem groups and link shares, and its word rules for queries, titles and file names.
-// options.titles: the titleWords already made for the same words. Of documents in
+// options.titles: the titleWords already made for the same words (or, with
+// options.places, the PlaceWords that gathers them from the shards). Of documents in
 // pieces (docs then holds only the entries that came): options.bytesMode and
 // options.urlPrefixLength, as worked out from every location, and options.dates, the
 // date of each document.
@@ -30,6 +31,8 @@ function Searcher(docs, index, options) {
   this.dates = options.dates || null;
   this.documents = null;     // the documents in pieces (documents.DocumentPieces), when they are
   this.titles = options.titles || null; // distinct title words and their documents
+  this.places = options.places || null; // those of the shards that came (placewords.PlaceWords), when used
+  this.loadDates = null;     // loads dates (done) when they come with the order by date
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
   this.termCache = new Map();
@@ -219,10 +222,15 @@ Searcher.prototype.queryKeys = function (query) {
   return keys;
 };
 
+// Calls done once the dates are here for the order by date (at once without it).
+Searcher.prototype.whenDated = function (byDate, done) {
+  if (byDate && this.dates === null && this.loadDates) this.loadDates(done); else done();
+};
+
 // Documents newest first; equal dates keep their order.
 Searcher.prototype.byDate = function (docs) {
   var all = this.docs, dates = this.dates;
-  return ranking.byDate(dates ? function (d) { return dates[d]; } : function (d) { return all[d][3]; }, docs);
+  return ranking.byDate(dates ? function (d) { return dates[d]; } : function (d) { return all[d] ? all[d][3] : ''; }, docs);
 };
 
 // The words of the titles and file names (titleWords), made on first use.

@@ -24,16 +24,20 @@ export function loadFolder(S, dir) {
   const fetch = (name, done) => done(readPiece(name));
   const head = S.storeHeadData(readPiece(pages.words), pages);
   if (head.state !== 'ok') throw new Error(`${dir}: the head of the word index is ${head.state}`);
-  const ranks = S.ranksOf(head.head, head.head.ranks.map(readPiece));
-  if (!ranks) throw new Error(`${dir}: a ranking piece is damaged`);
+  // With titles, file names and summaries in the shards, the ranking pieces are not read.
+  const places = head.head.places === 1;
+  const ranks = places ? null : S.ranksOf(head.head, head.head.ranks.map(readPiece));
+  if (!places && !ranks) throw new Error(`${dir}: a ranking piece is damaged`);
   const stored = S.storeSearcher(head.head, ranks, pages.base, fetch);
   const inPieces = stored.searcher, list = inPieces.list;
+  // A searcher over the store as a page opened fresh makes it.
+  const fresh = () => S.storeSearcher(head.head, ranks, pages.base, fetch).searcher;
   const companion = everyDocument(S, head.head, pages.base, readPiece);
   const whole = new S.Searcher(docs, null, { terms: S.termsData(terms, docs), realTitles: companion.titles });
   whole.useSummaries(S.summaryWords(companion.summaries, docs.length, true));
   fetched.length = 0;
-  fetched.push(pages.words, ...head.head.ranks);
-  return { docs, companion, whole, inPieces, list, fetched, head: head.head, stored };
+  fetched.push(pages.words, ...(places ? [] : head.head.ranks));
+  return { docs, companion, whole, inPieces, list, fetched, head: head.head, stored, fresh };
 }
 
 // The companion data of every document from its pieces: titles, summaries, base and

@@ -29,6 +29,8 @@ before(() => {
     const text = Array.from({ length: 120 }, word).join(' ');
     const links = p % 7 === 0 ? Array.from({ length: 30 }, (_, i) => `<a href="p${i}.html">${word()}</a>`).join(' ') : '';
     fs.writeFileSync(path.join(work, 'site', `p${p}.html`), `<title>${word()} ${word()}</title><h2>${word()}</h2><p>${text}</p>${links}`);
+    const day = 1.6e9 + (p * 7919 % 600) * 86400;  // dates in another order than the pages
+    fs.utimesSync(path.join(work, 'site', `p${p}.html`), day, day);
   }
   fs.writeFileSync(path.join(work, 'site', 'de.html'), '<html lang="de"><title>Größe ändern</title><p>Die Partitionsgröße ändern.</p>');
   fs.writeFileSync(path.join(work, 'site', 'ja.html'), '<html lang="ja"><title>名前解決の設定</title><p>名前解決サービスを設定する。</p>');
@@ -40,12 +42,46 @@ before(() => {
 
 test('searches over the pieces answer as over the whole word index', () => {
   const queries = ['kalomi', 'kalomis', 'kalomiing', 'ka', 'k', 'kalo', 'stoven', 'venqua zen', 'omin', 'ationx',
-    'kalomj', 'kalomiz tordri', 'gr\u00f6\u00dfe', 'partition', '\u540d\u524d\u89e3\u6c7a', 'zzzz', 'galtorpe sto'];
+    'kalomj', 'kalomiz tordri', 'gr\u00f6\u00dfe', 'partition', '\u540d\u524d\u89e3\u6c7a', 'zzzz', 'galtorpe sto',
+    // File names, whose words are no keys of the word index: exact, a prefix, a typo, beside a word.
+    'p123', 'p12', 'p5999', 'p123 kalomi', 'html', 'de'];
   for (const q of queries) {
     const shown = searchAll(S, site.inPieces, q);
     assert.ok(shown.length >= 1 && shown[shown.length - 1].complete, q);
     assert.deepEqual(shown[shown.length - 1].docs, site.whole.search(q).docs, q);
   }
+});
+
+// Ranking reads titles, file names and summaries from the shards: the ranking pieces
+// are loaded only for the order by date, which then orders as the whole index does.
+test('the dates come only with the order by date', () => {
+  const fresh = loadFolder(S, out), searcher = fresh.fresh(), keys = fresh.whole.list;
+  let common = 0;
+  for (let at = 1; at < keys.size(); at++) if (keys.countAt(at) > keys.countAt(common)) common = at;
+  const docs = searchAll(S, searcher, keys.keyAt(common)).pop().docs;
+  assert.ok(docs.length > 1);
+  assert.ok(fresh.head.ranks.every((name) => !fresh.fetched.includes(name)), fresh.fetched.join(' '));
+  let dated = 0;
+  searcher.whenDated(false, () => dated++);
+  assert.equal(searcher.dates, null);
+  searcher.whenDated(true, () => dated++);
+  assert.equal(dated, 2);
+  assert.ok(fresh.head.ranks.every((name) => fresh.fetched.includes(name)));
+  assert.deepEqual(searcher.byDate(docs), fresh.whole.byDate(docs));
+});
+
+// The vocabulary grows with the site: it is asked for once the page says the first
+// results are on screen, not beside the documents they need.
+test('the vocabulary waits until the first results are shown', () => {
+  const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+  const q = fresh.whole.list.keyAt(fresh.whole.list.size() >> 1);
+  let next = null, shows = 0;
+  S.searchInPieces(fresh.inPieces, q, () => { shows++; return (then) => { next = then; }; }, () => true);
+  assert.equal(shows, 1, q);
+  assert.ok(next && !fresh.fetched.some((name) => vocabulary.has(name)), q);
+  next();
+  assert.equal(shows, 2, q);
+  assert.ok(fresh.fetched.some((name) => vocabulary.has(name)), q);
 });
 
 // The first answer of a query reads the head, the shards its words reach and the link
@@ -56,8 +92,8 @@ test('a first answer loads the shards its words reach and the vocabulary only af
   S.searchInPieces(fresh.inPieces, q, (result, complete) => before.push({ fetched: fresh.fetched.length, complete }), () => true);
   assert.equal(before.length, 2, q);
   assert.equal(before[0].complete, false);
-  // The head and ranking pieces, the word's shard, its forms' shards and the link shares of its pages.
-  assert.ok(before[0].fetched <= 6 + fresh.head.ranks.length, `${before[0].fetched} pieces before the first results`);
+  // The head (no ranking pieces: the shards hold titles), the word's shard, its forms' shards and the link shares of its pages.
+  assert.ok(before[0].fetched <= 6 + (fresh.head.places === 1 ? 0 : fresh.head.ranks.length), `${before[0].fetched} pieces before the first results`);
   assert.ok(fresh.fetched.slice(0, before[0].fetched).every((name) => !vocabulary.has(name)));
   const count = fresh.fetched.length;
   assert.equal(searchAll(S, fresh.inPieces, q).length, 1);
