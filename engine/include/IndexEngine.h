@@ -144,13 +144,11 @@ private:
     struct CacheUse;
     std::unique_ptr<CacheUse> m_cache;           // during a job with a cacheFolder
     std::unique_ptr<CachedTables> m_tables;      // the ranked tables of the job
-    bool m_pageLinesShown = false;               // a second walk: its pages' lines were shown by the first
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
     void openCache();
     void saveCache();
     void startCacheUse();
     bool outputStands();
     std::vector<std::pair<std::string, std::string>> writtenFileStamps();
-    void walkAgainWithoutCache();
     std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

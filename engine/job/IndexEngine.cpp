@@ -123,8 +123,7 @@ std::string IndexEngine::locationOf(const std::string& pagePath) const
 // with the page's entry made between the two.
 void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf)
 {
-    ProgressLog* const log = m_pageLinesShown ? nullptr : progressLog;
-    reportTitlePass(result, page.path, log);
+    reportTitlePass(result, page.path, progressLog);
     documents.push_back(DocumentEntry{std::move(result.title), locationOf(page.path),
                                       IndexText::formatPageDate(page.modified)});
     const auto document = static_cast<std::int32_t>(documents.size() - 1);
@@ -133,7 +132,7 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int3
     else if (m_companion)
         m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary),
                                 result.content.linkShare);
-    reportWordPass(result, page.path, log);
+    reportWordPass(result, page.path, progressLog);
 }
 
 FileSystem& IndexEngine::files() const
@@ -549,7 +548,6 @@ bool IndexEngine::buildIndex()
     leftOut = LeftOutCounts();
     failure.clear();
     cacheProblem.clear();
-    m_pageLinesShown = false;
     m_cache.reset();
     if (sourceFolder.empty() || destinationFolder.empty())
         return false;
@@ -584,8 +582,6 @@ bool IndexEngine::buildIndex()
             m_cache.reset();
             return true;
         }
-        if (m_cache && !m_cache->cache->loadTables())
-            walkAgainWithoutCache();
         written = rankPostings() && writeIndexFiles();
         wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
@@ -621,10 +617,10 @@ void IndexEngine::openCache()
         cacheProblem = use->cache->problem();
         return;
     }
-    // Tables that cannot be read would leave the pages taken from the cache without
-    // their words, found out only after the walk: such a cache is dropped before the
-    // first page, so that the walk reads every page once, as without a cache.
-    if (!use->cache->tablesIntact()) {
+    // The tables are read here, once: tables that cannot be read would leave the pages
+    // taken from the cache without their words, so such a cache is dropped before the
+    // first page, and the walk reads every page once, as without a cache.
+    if (!use->cache->loadTables()) {
         cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read";
         use->cache->forget();
     }
@@ -649,29 +645,6 @@ void IndexEngine::startCacheUse()
         m_companion->reuseTexts(use.cache->job().textGroups);
     for (std::size_t d = 0; d < previous.size(); ++d)
         use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
-}
-
-void IndexEngine::walkAgainWithoutCache()
-{
-    // The pages taken from the cache left their words in tables that cannot be read now
-    // (tables that changed or proved malformed since they were checked before the walk):
-    // the walk is made again reading every page, and the cache starts anew. Each page's
-    // lines were shown by the first walk, in the same order: they are not shown twice.
-    cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read again";
-    m_cache->cache->forget();
-    startCacheUse();
-    resetTables();
-    pagesOutside = pagesOwnerMayNot = pagesWordsLeftOut = pagesRead = 0;
-    leftOut = LeftOutCounts();
-    if (m_companion) {
-        m_companion.reset();
-        m_companion = std::make_unique<CompanionData>(destinationFolder, files());
-        if (!m_companion->begin())
-            companionFailed();
-    }
-    m_pageLinesShown = true;
-    walkFolder(sourceFolder);
-    m_pageLinesShown = false;
 }
 
 bool IndexEngine::outputStands()
@@ -783,8 +756,8 @@ void IndexEngine::finishCompanion()
                         nullptr, PostingRank(), threadsToUse(), StopSignal(never), m_tables->stemPairs);
     m_terms->clear();
     WordTable<char> stemmedKeys;
-    for (std::size_t i = 0; i < m_tables->stemPairs.size(); ++i)
-        stemmedKeys.findOrInsert(m_tables->stemPairs.word(i));
+    m_tables->stemPairs.forEachWord(
+        [&stemmedKeys](std::string_view pair, const std::int32_t*, const double*, std::size_t) { stemmedKeys.findOrInsert(pair); });
     addEnglishPluralPairs(m_tables->keys, m_englishDocuments, stemmedKeys);
     WordIndex keys;
     m_tables->keys.fillIndex(keys);

@@ -198,20 +198,6 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
              ::unlink(t.tree.path(file).c_str());
              ::symlink(t.tree.path("copy").c_str(), t.tree.path(file).c_str());
          }); }},
-        // Whole when checked before the walk, damaged when read after it: the pages
-        // are read again, their lines still shown once.
-        {"tables damaged during the walk, a page edited", [](PageCacheJobs& t) {
-             t.walksOverDamagedTables = 2;
-             t.fileSystem.before = [&t, opened = 0](const std::string& call, int, const std::string& name) mutable {
-                 if (call != "openForReading" || name.rfind("tables-", 0) != 0 || ++opened != 2)
-                     return;
-                 const std::string file = "cache/vantrelindexer/site/" + name;
-                 std::string bytes = readFile(t.tree.path(file));
-                 bytes[bytes.size() / 2] ^= 0x20;
-                 t.tree.write(file, bytes);
-             };
-             t.tree.write("site/docs/d.html", "<title>Straße</title><p>Über die Kabel</p>");
-         }},
         {"damaged page bodies",
          [](PageCacheJobs& t) {
              for (const std::string& name : folderEntries(t.tree.path("cache/vantrelindexer/site")))
