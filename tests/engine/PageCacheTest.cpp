@@ -190,6 +190,14 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
              t.damageTables([&t](const std::string& file) { ::truncate(t.tree.path(file).c_str(), 12); });
              t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps cut short</p>");
          }},
+        {"one piece of the tables damaged", [](PageCacheJobs& t) { t.damageTables([&t, first = true](const std::string& file) mutable {
+             if (!first)
+                 return;
+             first = false;
+             std::string bytes = readFile(t.tree.path(file));
+             bytes.back() ^= 0x01;
+             t.tree.write(file, bytes);
+         }); }},
         {"tables gone", [](PageCacheJobs& t) {
              t.damageTables([&t](const std::string& file) { ::unlink(t.tree.path(file).c_str()); });
          }},
