@@ -278,6 +278,11 @@ void PageCache::load()
         file.first = in.text();
         file.second = in.text();
     }
+    job.wordLines.resize(in.count(16));
+    for (auto& lines : job.wordLines) {
+        lines.first = in.number<std::uint64_t>();
+        lines.second = in.number<std::uint64_t>();
+    }
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
     for (std::vector<std::string>& names : tableNames) {
@@ -602,6 +607,11 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         for (const auto& file : job.files) {
             out.text(file.first);
             out.text(file.second);
+        }
+        out.number<std::uint64_t>(job.wordLines.size());
+        for (const auto& lines : job.wordLines) {
+            out.number(lines.first);
+            out.number(lines.second);
         }
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {

@@ -86,11 +86,15 @@ struct CachedJob {
     // Each file written, by its path in the destination, with its stamp then (device,
     // inode, size, modification and change times).
     std::vector<std::pair<std::string, std::string>> files;
+    // The lines of indexed_words.js, by range of the words table in order: their length
+    // and checksum (the text of a range that stays is then found in the file written).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> wordLines;
 
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
-            && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files;
+            && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files
+            && wordLines == other.wordLines;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };
@@ -141,6 +145,8 @@ public:
     void forget();
     // Whether the index names tables of the last job.
     bool hasTables() const { return m_hasTables; }
+    // The pieces of the words table the index names, in order.
+    const std::vector<std::string>& wordPieces() const { return m_tableNames[0]; }
     const CachedTables& tables() const { return m_tables; }
     // The page entry of a file, or null.
     const CachedPage* find(const PageFileKey& key) const;

@@ -526,7 +526,76 @@ bool IndexEngine::rankPostings()
 
 bool IndexEngine::composeWordsText(std::string& text)
 {
-    return IndexText::composeWordsText(wordIndex, stopSignal(), text);
+    // Where the last job's lines of each of its ranges stand in the file it wrote.
+    struct Lines {
+        std::uint64_t offset, length, checksum;
+    };
+    std::unordered_map<std::string, Lines> before;
+    std::string written;
+    if (m_cache && m_cache->cache && readOwnFile("indexed_words.js", written)) {
+        const auto& pieces = m_cache->cache->wordPieces();
+        const auto& lines = m_cache->cache->job().wordLines;
+        std::uint64_t offset = IndexText::kWordsTextHead.size();
+        for (std::size_t k = 0; k < pieces.size() && pieces.size() == lines.size(); ++k) {
+            before.emplace(pieces[k], Lines{offset, lines[k].first, lines[k].second});
+            offset += lines[k].first;
+        }
+    }
+    const StopSignal stop = stopSignal();
+    m_wordLines.clear();
+    // About the size of the last file: filled once, on huge pages where it may.
+    text.clear();
+    text.reserve(written.size() + written.size() / 8 + 4096);
+    adviseLargeBuffer(text.data(), text.capacity());
+    text = IndexText::kWordsTextHead;
+    for (const RankedWords::Range& range : m_tables->words.ranges()) {
+        const std::size_t start = text.size();
+        const auto found = range.piece.empty() ? before.end() : before.find(range.piece);
+        std::uint64_t checksum = 0;
+        if (found != before.end() && found->second.offset + found->second.length <= written.size()) {
+            const std::string_view lines(written.data() + found->second.offset, found->second.length);
+            checksum = cacheChecksum(lines);
+            if (checksum == found->second.checksum)
+                text += lines;
+        }
+        if (text.size() == start) {
+            for (std::size_t i = 0; i < range.words(); ++i)
+                if (!IndexText::appendWordLine(text, range.word(i), range.documents() + range.postingsBegin(i),
+                                               range.documents() + range.postingsEnd(i), stop))
+                    return false;
+            checksum = cacheChecksum(std::string_view(text).substr(start));
+        }
+        if (stop.requested())
+            return false;
+        m_wordLines.emplace_back(text.size() - start, checksum);
+    }
+    IndexText::closeWordsText(text);
+    return true;
+}
+
+bool IndexEngine::readOwnFile(const std::string& name, std::string& bytes)
+{
+    // Only a file the last job wrote, as it left it (its stamp then), never through a link.
+    const auto& written = m_cache->cache->job().files;
+    const auto stamp = std::find_if(written.begin(), written.end(), [&name](const auto& file) { return file.first == name; });
+    FileHandle file(files(), files().openForReading(AT_FDCWD, destinationFolder + "/" + name, false));
+    if (stamp == written.end() || !file || fileStamp(files(), file.fd(), "") != stamp->second)
+        return false;
+    struct stat info;
+    if (!files().statAt(file.fd(), "", info, false) || info.st_size <= 0)
+        return false;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+    adviseLargeBuffer(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = files().readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0) {
+            bytes.clear();
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 void IndexEngine::composeDocsText(std::string& text)
@@ -714,6 +783,7 @@ void IndexEngine::saveCache()
         job.words = wordsIndexed;
         job.wholeWordIndex = m_companion && wholeWordIndex;
         job.files = writtenFileStamps();
+        job.wordLines = m_wordLines;
     }
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
     if (m_cache->documents.size() != documents.size()
