@@ -130,6 +130,11 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
     } changes[] = {
         {"nothing", [](PageCacheJobs&) {}},
         {"a page edited", [](PageCacheJobs& t) { t.tree.write("site/b.htm", "<title>Lamps</title><p>LED lamps now</p>"); }},
+        // Read anew, its words as they were: the words file keeps the lines it had.
+        {"a page saved days later as it was",
+         [](PageCacheJobs& t) {
+             t.tree.write("site/b.htm", readFile(t.tree.path("site/b.htm")), static_cast<long>(::time(nullptr)) + 3 * 86400);
+         }},
         {"same size and time, other bytes",
          [](PageCacheJobs& t) {
              struct stat info;
