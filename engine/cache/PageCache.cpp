@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -317,58 +318,35 @@ bool PageCache::loadTables()
         return true;  // read before, or a cache with nothing in it
     if (!m_hasTables)
         return false;
-    // Each piece is read once, whole, into the place its range is used from, all of them
-    // in one block (asked for on huge pages: fresh memory faulted in 4 KiB at a time cost
-    // more than the reading): its checksum must be the one in its name, and its counts
-    // and offsets those of a range.
-    auto openPiece = [this](const std::string& name, std::uint64_t& size) {
-        FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
-        struct stat info;
-        if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-            || info.st_uid != ::geteuid() || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
-            return FileHandle();
-        size = static_cast<std::uint64_t>(info.st_size);
-        return file;
-    };
-    std::vector<std::uint64_t> sizes;
-    std::uint64_t words = 0;  // of 8 bytes, in the block
-    for (const std::vector<std::string>& names : m_tableNames)
-        for (const std::string& name : names) {
-            std::uint64_t size = 0;
-            if (!openPiece(name, size) || words + (size + 7) / 8 > kLargestPiece)
-                return false;
-            sizes.push_back(size);
-            words += (size + 7) / 8;
-        }
-    std::shared_ptr<std::uint64_t[]> block(new std::uint64_t[std::max<std::uint64_t>(words, 1)]);
-    adviseLargeBuffer(block.get(), words * 8);
+    // Each piece is mapped, not copied (fresh memory cleared for a copy cost more than
+    // the reading), and read once, whole, before any of it is used: its checksum must be
+    // the one in its name, and its counts and offsets those of a range. The pieces are
+    // never written again under their names (a new piece goes in under a temporary name
+    // and is renamed; an old one is unlinked), so a mapping keeps the bytes checked.
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
-    std::size_t piece = 0;
-    std::uint64_t at = 0;
     for (int t = 0; t < 3; ++t) {
         tables[t]->clear();
         for (const std::string& name : m_tableNames[t]) {
-            std::uint64_t size = 0;
-            const FileHandle file = openPiece(name, size);
-            if (!file || size != sizes[piece++])
-                return false;  // changed since it was looked at
-            char* bytes = reinterpret_cast<char*>(block.get() + at);
-            for (std::uint64_t done = 0; done < size;) {
-                const ssize_t got = m_fileSystem.readAt(file.fd(), bytes + done, static_cast<std::size_t>(size - done),
-                                                        static_cast<off_t>(done));
-                if (got <= 0)
-                    return false;
-                done += static_cast<std::uint64_t>(got);
-            }
+            FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
+            struct stat info;
+            if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
+                || info.st_uid != ::geteuid() || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+                return false;
+            const auto size = static_cast<std::size_t>(info.st_size);
+            const void* mapped = m_fileSystem.mapForReading(file.fd(), size);
+            if (!mapped)
+                return false;
+            const std::shared_ptr<const std::uint64_t[]> block(static_cast<const std::uint64_t*>(mapped),
+                                                                [size](const std::uint64_t* at) {
+                                                                    ::munmap(const_cast<std::uint64_t*>(at), size);
+                                                                });
             RankedWords::Range range;
-            const std::shared_ptr<const std::uint64_t[]> part(block, block.get() + at);
-            if (tablesName(cacheChecksum(std::string_view(bytes, static_cast<std::size_t>(size)))) != name
-                || !RankedWords::Range::fromBlock(part, static_cast<std::size_t>(size), documentLimit, range))
+            if (tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name
+                || !RankedWords::Range::fromBlock(block, size, documentLimit, range))
                 return false;
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
-            at += (size + 7) / 8;
         }
     }
     m_tablesLoaded = true;
