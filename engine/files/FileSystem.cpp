@@ -108,7 +108,7 @@ ssize_t FileSystem::readAt(int fd, char* buffer, std::size_t size, off_t offset)
 
 const void* FileSystem::mapForReading(int fd, std::size_t size)
 {
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     return address == MAP_FAILED ? nullptr : address;
 }
 
