@@ -495,15 +495,20 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     std::map<std::uint32_t, std::uint64_t> used;
     for (const CachedPage& page : pages)
         used[page.segment] += page.length;
+    std::map<std::uint32_t, bool> sparse;  // by segment, looked at once
     std::string body;
     for (CachedPage& page : pages) {
         if (page.segment == m_newSegment && m_newSegment != 0)
             continue;
-        struct stat info;
-        const int fd = segmentDescriptor(page.segment);
-        const bool sparse = fd < 0 || !m_fileSystem.statAt(fd, "", info, false)
-            || 2 * used[page.segment] < static_cast<std::uint64_t>(info.st_size);
-        if (sparse && !(readBody(page, body) && addBody(body, page))) {
+        auto found = sparse.find(page.segment);
+        if (found == sparse.end()) {
+            struct stat info;
+            const int fd = segmentDescriptor(page.segment);
+            found = sparse.emplace(page.segment, fd < 0 || !m_fileSystem.statAt(fd, "", info, false)
+                                                     || 2 * used[page.segment] < static_cast<std::uint64_t>(info.st_size))
+                        .first;
+        }
+        if (found->second && !(readBody(page, body) && addBody(body, page))) {
             page.segment = 0;  // lost: the entry goes below
             page.length = 0;
         }
