@@ -154,16 +154,33 @@ struct WordMerger {
     bool sameOrder;
     std::vector<RankedPosting> kept;
 
-    // Whether word i of range comes out as it stands when no posting is entered anew for
-    // it: every document keeps its number and, ranked by score, its place.
-    bool stays(const RankedWords::Range& range, std::size_t i) const
+    // Whether word i of range comes out as it stands, told without merging: every
+    // document keeps its number and, ranked by score, its place; ranked by weight, the
+    // postings entered anew may also be those of pages read again under the same number
+    // with the same weight (the page's old posting dropped, the new one in its place).
+    // False also when only a merge can tell.
+    bool stays(const RankedWords::Range& range, std::size_t i, const Postings& fresh) const
     {
+        if (!fresh.empty() && rank.lengths)
+            return false;
         const std::int32_t* documents = range.documents();
         const double* weights = range.weights();
         double last = 0;
+        std::size_t replaced = 0;
         for (std::size_t p = range.postingsBegin(i); p < range.postingsEnd(i); ++p) {
             const std::int32_t d = documents[p];
-            if (static_cast<std::size_t>(d) >= newDocument.size() || newDocument[d] != d)
+            if (static_cast<std::size_t>(d) >= newDocument.size())
+                return false;
+            if (newDocument[d] < 0 && !fresh.empty()) {
+                const auto same = std::find_if(fresh.begin(), fresh.end(), [d, &weights, p](const Posting& posting) {
+                    return posting.document == d && posting.weight() == weights[p];
+                });
+                if (same == fresh.end())
+                    return false;
+                ++replaced;
+                continue;
+            }
+            if (newDocument[d] != d)
                 return false;
             if (rank.lengths) {
                 const double score = rank.of(d, weights[p]);
@@ -172,7 +189,7 @@ struct WordMerger {
                 last = score;
             }
         }
-        return true;
+        return replaced == fresh.size();
     }
 
     // Appends the postings of word i of range (null: a word new to the table) and fresh to
@@ -334,8 +351,9 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                         stays = false;  // a word new to the table
                         break;
                     }
-                    if (!takeNew && merger.stays(*range, i)) {
+                    if (merger.stays(*range, i, fresh)) {
                         ++i;
+                        k += takeNew;
                         continue;
                     }
                     const std::size_t start = out.documents.size();
