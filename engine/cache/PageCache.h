@@ -106,8 +106,8 @@ struct CachedJob {
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
 // Files: "index" (a header with the format, the build and the settings, the pages, the
-// documents, what the job wrote and the name of its tables' file, and a checksum of it
-// all), written whole under a temporary name and renamed; the tables, each in pieces of
+// documents, what the job wrote, the names of its tables' pieces and each page's length
+// in keys, and a checksum of it all), written whole under a temporary name and renamed; the tables, each in pieces of
 // a range of words named by the checksum of their bytes ("tables-HEX": a range that a job
 // leaves as it stood keeps its piece, so only the ranges that changed are written); and
 // segment files "segment-N" of page bodies, one made per job

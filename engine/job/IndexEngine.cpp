@@ -552,7 +552,8 @@ bool IndexEngine::composeWordsText(std::string& text)
         const std::size_t start = text.size();
         const auto found = range.piece.empty() ? before.end() : before.find(range.piece);
         std::uint64_t checksum = 0;
-        if (found != before.end() && found->second.offset + found->second.length <= written.size()) {
+        if (found != before.end() && found->second.length <= written.size()
+            && found->second.offset <= written.size() - found->second.length) {
             const std::string_view lines(written.data() + found->second.offset, found->second.length);
             checksum = cacheChecksum(lines);
             if (checksum == found->second.checksum)
