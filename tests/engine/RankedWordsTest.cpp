@@ -109,7 +109,7 @@ TEST_F(RankedRanges, HoldWhatEveryPageRankedAnewHoldsAndKeepTheRangesThatStay)
          Some},
         {"a page's words counted again",
          [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
-             t.pages[11] += " W00 W00 W00";
+             t.pages[11] += " W17 W22";  // words it has, counted again
              renumbered[11] = -1;
              entered = {11};
          },
