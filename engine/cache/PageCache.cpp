@@ -10,14 +10,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 4;
+constexpr std::uint32_t kFormat = 5;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
@@ -46,12 +49,25 @@ bool segmentNumber(const std::string& name, std::uint32_t& number)
     return true;
 }
 
+// A piece of the tables is named by the checksum of its bytes.
 std::string tablesName(std::uint64_t checksum)
 {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(checksum));
     return kTablesPrefix + std::string(hex);
 }
+
+// Whether a name is one tablesName() gives: nothing else is ever opened as a piece.
+bool isTablesName(const std::string& name)
+{
+    const std::size_t prefix = std::strlen(kTablesPrefix);
+    return name.size() == prefix + 16 && name.compare(0, prefix, kTablesPrefix) == 0
+        && std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix), name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Pieces of tables larger than this are not read.
+constexpr std::uint64_t kLargestPiece = std::uint64_t(1) << 34;
 
 std::string segmentName(std::uint32_t number)
 {
@@ -263,83 +279,78 @@ void PageCache::load()
         file.first = in.text();
         file.second = in.text();
     }
-    const std::string tablesName = in.text();
+    job.wordLines.resize(in.count(16));
+    for (auto& lines : job.wordLines) {
+        lines.first = in.number<std::uint64_t>();
+        lines.second = in.number<std::uint64_t>();
+    }
+    const bool hasTables = in.number<std::uint8_t>() != 0;
+    std::vector<std::string> tableNames[3];
+    for (std::vector<std::string>& names : tableNames) {
+        names.resize(in.count(1));
+        for (std::string& name : names) {
+            name = in.text();
+            if (!isTablesName(name))
+                in.fail();
+        }
+    }
+    std::vector<double> keyLengths;
+    in.array(keyLengths);
+    if (keyLengths.size() > documents.size())
+        in.fail();
     const std::uint64_t checksum = in.checksum();
     if (in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
         return;
     m_pages = std::move(pages);
     m_documents = std::move(documents);
     m_job = std::move(job);
-    m_tablesName = tablesName;
+    m_hasTables = hasTables;
+    for (int t = 0; t < 3; ++t)
+        m_tableNames[t] = std::move(tableNames[t]);
+    m_tables.keyLengths = std::move(keyLengths);
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
 }
 
 bool PageCache::loadTables()
 {
-    if (m_tablesLoaded || (m_tablesName.empty() && m_documents.empty()))
+    if (m_tablesLoaded || (!m_hasTables && m_documents.empty()))
         return true;  // read before, or a cache with nothing in it
-    std::uint64_t size = 0;
-    const FileHandle file = openTables(size);
-    if (!file)
+    if (!m_hasTables)
         return false;
-    RecordReader in(m_fileSystem, file.fd(), size);
-    CachedTables tables;
-    bool read = tables.words.read(in) && tables.keys.read(in) && tables.stemPairs.read(in);
-    in.array(tables.keyLengths);
-    read = read && tables.keyLengths.size() <= m_documents.size();
-    const std::uint64_t checksum = in.checksum();
-    // The file is the one the index names only when its checksum is the one in its name.
-    if (!read || in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd()
-        || m_tablesName != tablesName(checksum))
-        return false;
-    for (RankedWords* table : {&tables.words, &tables.keys, &tables.stemPairs})
-        for (std::size_t p = 0; p < table->postingCount(); ++p)
-            if (static_cast<std::size_t>(table->document(p)) >= m_documents.size())
+    // Each piece is mapped, not copied (fresh memory cleared for a copy cost more than
+    // the reading), and read once, whole, before any of it is used: its checksum must be
+    // the one in its name, and its counts and offsets those of a range. The pieces are
+    // never written again under their names (a new piece goes in under a temporary name
+    // and is renamed; an old one is unlinked), so a mapping keeps the bytes checked.
+    const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
+    RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
+    for (int t = 0; t < 3; ++t) {
+        tables[t]->clear();
+        for (const std::string& name : m_tableNames[t]) {
+            FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
+            struct stat info;
+            if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
+                || info.st_uid != ::geteuid() || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
                 return false;
-    m_tables = std::move(tables);
+            const auto size = static_cast<std::size_t>(info.st_size);
+            const void* mapped = m_fileSystem.mapForReading(file.fd(), size);
+            if (!mapped)
+                return false;
+            const std::shared_ptr<const std::uint64_t[]> block(static_cast<const std::uint64_t*>(mapped),
+                                                                [size](const std::uint64_t* at) {
+                                                                    ::munmap(const_cast<std::uint64_t*>(at), size);
+                                                                });
+            RankedWords::Range range;
+            if (tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name
+                || !RankedWords::Range::fromBlock(block, size, documentLimit, range))
+                return false;
+            range.piece = name;
+            tables[t]->ranges().push_back(std::move(range));
+        }
+    }
     m_tablesLoaded = true;
     return true;
-}
-
-FileHandle PageCache::openTables(std::uint64_t& size) const
-{
-    if (m_tablesName.rfind(kTablesPrefix, 0) != 0)
-        return FileHandle();
-    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, m_tablesName, false));
-    struct stat info;
-    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
-        return FileHandle();
-    size = static_cast<std::uint64_t>(info.st_size);
-    return file;
-}
-
-bool PageCache::tablesIntact() const
-{
-    if (m_tablesLoaded || (m_tablesName.empty() && m_documents.empty()))
-        return true;
-    std::uint64_t size = 0;
-    const FileHandle file = openTables(size);
-    if (!file)
-        return false;
-    // The checksum covers every byte before the last eight, which hold it.
-    const std::uint64_t covered = size - sizeof(std::uint64_t);
-    CacheChecksum checksum;
-    std::string buffer(std::min<std::uint64_t>(covered, std::uint64_t(1) << 20), '\0');
-    for (std::uint64_t done = 0; done < covered;) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), covered - done));
-        const ssize_t got = m_fileSystem.readAt(file.fd(), buffer.data(), want, static_cast<off_t>(done));
-        if (got <= 0)
-            return false;
-        checksum.add(std::string_view(buffer.data(), static_cast<std::size_t>(got)));
-        done += static_cast<std::uint64_t>(got);
-    }
-    std::uint64_t stored = 0;
-    if (m_fileSystem.readAt(file.fd(), reinterpret_cast<char*>(&stored), sizeof stored, static_cast<off_t>(covered))
-        != static_cast<ssize_t>(sizeof stored))
-        return false;
-    return stored == checksum.value() && m_tablesName == tablesName(stored);
 }
 
 void PageCache::forget()
@@ -349,31 +360,40 @@ void PageCache::forget()
     m_byInode.clear();
     m_tables = CachedTables();
     m_job = CachedJob();
-    m_tablesName.clear();
+    m_hasTables = false;
+    for (std::vector<std::string>& names : m_tableNames)
+        names.clear();
     m_tablesLoaded = false;
 }
 
-bool PageCache::writeTables(const CachedTables& tables, std::string& name)
+bool PageCache::writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3])
 {
-    const std::string temporary = "tables." + unpredictableDigits();
-    const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
-    bool written = fd >= 0;
-    if (written) {
-        RecordWriter out(m_fileSystem, fd);
-        tables.words.write(out);
-        tables.keys.write(out);
-        tables.stemPairs.write(out);
-        out.array(tables.keyLengths);
-        const std::uint64_t checksum = out.checksum();
-        out.number(checksum);
-        written = out.flush();
-        m_fileSystem.close(fd);
-        name = tablesName(checksum);
+    // A range read from a piece stays in it; the others are written, each under a name
+    // nobody can predict, then renamed to the checksum of its bytes.
+    const RankedWords* written[3] = {&tables.words, &tables.keys, &tables.stemPairs};
+    for (int t = 0; t < 3; ++t) {
+        names[t].clear();
+        for (const RankedWords::Range& range : written[t]->ranges()) {
+            if (!range.piece.empty()) {
+                names[t].push_back(range.piece);
+                continue;
+            }
+            const std::string_view bytes = range.bytes();
+            const std::string name = tablesName(cacheChecksum(bytes));
+            const std::string temporary = "tables." + unpredictableDigits();
+            const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
+            bool done = fd >= 0 && m_fileSystem.writeAll(fd, bytes);
+            if (fd >= 0)
+                m_fileSystem.close(fd);
+            done = done && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
+            if (!done) {
+                m_fileSystem.remove(m_folderFd, temporary);
+                return false;
+            }
+            names[t].push_back(name);
+        }
     }
-    written = written && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
-    if (!written)
-        m_fileSystem.remove(m_folderFd, temporary);
-    return written;
+    return true;
 }
 
 const CachedPage* PageCache::find(const PageFileKey& key) const
@@ -475,15 +495,20 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     std::map<std::uint32_t, std::uint64_t> used;
     for (const CachedPage& page : pages)
         used[page.segment] += page.length;
+    std::map<std::uint32_t, bool> sparse;  // by segment, looked at once
     std::string body;
     for (CachedPage& page : pages) {
         if (page.segment == m_newSegment && m_newSegment != 0)
             continue;
-        struct stat info;
-        const int fd = segmentDescriptor(page.segment);
-        const bool sparse = fd < 0 || !m_fileSystem.statAt(fd, "", info, false)
-            || 2 * used[page.segment] < static_cast<std::uint64_t>(info.st_size);
-        if (sparse && !(readBody(page, body) && addBody(body, page))) {
+        auto found = sparse.find(page.segment);
+        if (found == sparse.end()) {
+            struct stat info;
+            const int fd = segmentDescriptor(page.segment);
+            found = sparse.emplace(page.segment, fd < 0 || !m_fileSystem.statAt(fd, "", info, false)
+                                                     || 2 * used[page.segment] < static_cast<std::uint64_t>(info.st_size))
+                        .first;
+        }
+        if (found->second && !(readBody(page, body) && addBody(body, page))) {
             page.segment = 0;  // lost: the entry goes below
             page.length = 0;
         }
@@ -509,9 +534,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
 
     // The tables first, under a name of their own: the index in place names the old ones
     // until the new index replaces it.
-    std::string newTables = m_tablesName;
+    std::vector<std::string> newTables[3] = {m_tableNames[0], m_tableNames[1], m_tableNames[2]};
     if (tables && !writeTables(*tables, newTables))
         return false;
+    const std::vector<double>& keyLengths = tables ? tables->keyLengths : m_tables.keyLengths;
     // Written whole under a name nobody can predict, then renamed over the old index.
     const std::string temporary = "index." + unpredictableDigits();
     const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
@@ -565,7 +591,18 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.text(file.first);
             out.text(file.second);
         }
-        out.text(newTables);
+        out.number<std::uint64_t>(job.wordLines.size());
+        for (const auto& lines : job.wordLines) {
+            out.number(lines.first);
+            out.number(lines.second);
+        }
+        out.number<std::uint8_t>(tables || m_hasTables);
+        for (const std::vector<std::string>& names : newTables) {
+            out.number<std::uint64_t>(names.size());
+            for (const std::string& name : names)
+                out.text(name);
+        }
+        out.array(keyLengths);
         out.number(out.checksum());
         written = out.flush();
         m_fileSystem.close(fd);
@@ -576,7 +613,9 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         return false;
     }
     m_newSegment = 0;  // named by the index now: kept
-    m_tablesName = newTables;
+    m_hasTables = m_hasTables || tables;
+    for (int t = 0; t < 3; ++t)
+        m_tableNames[t] = std::move(newTables[t]);
     m_job = job;
     removeUnusedSegments(live);
     return true;
@@ -590,13 +629,16 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
             inUse.resize(page.segment + 1);
         inUse[page.segment] = true;
     }
+    std::unordered_set<std::string> named;
+    for (const std::vector<std::string>& names : m_tableNames)
+        named.insert(names.begin(), names.end());
     std::vector<FolderEntry> entries;
     m_fileSystem.listFolder(m_folderFd, entries);
     std::uint32_t number;
     for (const FolderEntry& entry : entries) {
         if (segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
             m_fileSystem.remove(m_folderFd, entry.name);
-        else if (entry.name.rfind(kTablesPrefix, 0) == 0 && entry.name != m_tablesName)
+        else if (entry.name.rfind(kTablesPrefix, 0) == 0 && !named.count(entry.name))
             m_fileSystem.remove(m_folderFd, entry.name);
         else if (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
             m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed

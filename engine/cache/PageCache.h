@@ -71,7 +71,7 @@ struct CachedTables {
     RankedWords words;      // indexed_words.js
     RankedWords keys;       // the keys of indexed_terms.js, in UTF-16 order
     RankedWords stemPairs;  // "stem\0key" of each page, with the pages that gave it
-    std::vector<double> keyLengths;  // each document's uses of keys, by document index
+    std::vector<double> keyLengths;  // each document's uses of keys, by document index (kept in the index)
 };
 
 // What else the job that wrote the cache left: its groups of page texts and what it
@@ -86,11 +86,15 @@ struct CachedJob {
     // Each file written, by its path in the destination, with its stamp then (device,
     // inode, size, modification and change times).
     std::vector<std::pair<std::string, std::string>> files;
+    // The lines of indexed_words.js, by range of the words table in order: their length
+    // and checksum (the text of a range that stays is then found in the file written).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> wordLines;
 
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
-            && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files;
+            && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files
+            && wordLines == other.wordLines;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };
@@ -102,10 +106,11 @@ struct CachedJob {
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
 // Files: "index" (a header with the format, the build and the settings, the pages, the
-// documents, what the job wrote and the name of its tables' file, and a checksum of it
-// all), written whole under a temporary name and renamed; the tables, in a file named
-// by their checksum ("tables-HEX", read only by a job that changes them and written only
-// when they changed); and segment files "segment-N" of page bodies, one made per job
+// documents, what the job wrote, the names of its tables' pieces and each page's length
+// in keys, and a checksum of it all), written whole under a temporary name and renamed; the tables, each in pieces of
+// a range of words named by the checksum of their bytes ("tables-HEX": a range that a job
+// leaves as it stood keeps its piece, so only the ranges that changed are written); and
+// segment files "segment-N" of page bodies, one made per job
 // for the pages it read, each body with its own checksum. A segment whose bodies are
 // mostly no longer used is copied into the new one and removed.
 class PageCache {
@@ -131,17 +136,17 @@ public:
     const std::vector<CachedPage>& pages() const { return m_pages; }
     const std::vector<CachedDocument>& documents() const { return m_documents; }
     const CachedJob& job() const { return m_job; }
-    // The tables of the last job, read when first asked for: false when they cannot be
-    // read or are not those the index names (then the cache must not be used).
+    // Reads the tables of the last job, each of their pieces once and whole: false when
+    // one cannot be read or is not the piece the index names (then the cache must not be
+    // used). Called before a job takes any page from the cache, so that a damaged cache
+    // is found out before the walk, never after it.
     bool loadTables();
-    // Whether the tables' file the index names is whole: its bytes run through once and
-    // give the checksum in its name, nothing kept. Tells before a job begins that
-    // loadTables() would fail, so that the job reads every page from the start.
-    bool tablesIntact() const;
     // Drops what was read: the job goes on as if the cache had been empty.
     void forget();
     // Whether the index names tables of the last job.
-    bool hasTables() const { return !m_tablesName.empty(); }
+    bool hasTables() const { return m_hasTables; }
+    // The pieces of the words table the index names, in order.
+    const std::vector<std::string>& wordPieces() const { return m_tableNames[0]; }
     const CachedTables& tables() const { return m_tables; }
     // The page entry of a file, or null.
     const CachedPage* find(const PageFileKey& key) const;
@@ -170,10 +175,7 @@ private:
     bool openNewSegment();
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
-    bool writeTables(const CachedTables& tables, std::string& name);
-    // The tables' file the index names, opened when it is the user's own regular file
-    // that can hold a checksum; size is set to its length.
-    FileHandle openTables(std::uint64_t& size) const;
+    bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
 
     std::string m_folder;
     std::string m_settings;
@@ -184,7 +186,8 @@ private:
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
     CachedJob m_job;
-    std::string m_tablesName;  // the tables' file the index names
+    bool m_hasTables = false;                 // the index names tables
+    std::vector<std::string> m_tableNames[3];  // their pieces: words, keys, stem pairs
     bool m_tablesLoaded = false;
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 FileSystem& FileSystem::real()
@@ -103,6 +104,12 @@ ssize_t FileSystem::readAt(int fd, char* buffer, std::size_t size, off_t offset)
         if (got >= 0 || errno != EINTR)
             return got;
     }
+}
+
+const void* FileSystem::mapForReading(int fd, std::size_t size)
+{
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    return address == MAP_FAILED ? nullptr : address;
 }
 
 int FileSystem::createNew(int at, const std::string& name, mode_t mode)

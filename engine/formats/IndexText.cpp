@@ -51,27 +51,39 @@ std::string escapeString(std::string_view text, LineBreaks lineBreaks)
 
 bool composeWordsText(const WordIndex& index, const StopSignal& stop, std::string& text)
 {
-    text = "var index=[";
-    for (std::size_t i = 0; i < index.size(); ++i) {
+    text = kWordsTextHead;
+    for (std::size_t i = 0; i < index.size(); ++i)
+        if (!appendWordLine(text, index.word(i), index.documentsBegin(i), index.documentsEnd(i), stop))
+            return false;
+    closeWordsText(text);
+    return true;
+}
+
+bool appendWordLine(std::string& text, std::string_view word, const std::int32_t* begin, const std::int32_t* end,
+                    const StopSignal& stop)
+{
+    if (stop.requested())
+        return false;
+    text += "[\"";
+    text += word;
+    text += "\",";
+    for (const std::int32_t* d = begin; d != end; ++d) {
         if (stop.requested())
             return false;
-        text += "[\"";
-        text += index.word(i);
-        text += "\",";
-        for (const std::int32_t* d = index.documentsBegin(i); d != index.documentsEnd(i); ++d) {
-            if (stop.requested())
-                return false;
-            appendNumber(text, *d);
-            text += ',';
-        }
-        if (text.back() == ',')
-            text.pop_back();
-        text += "],\n";
+        appendNumber(text, *d);
+        text += ',';
     }
-    if (text.size() > 11)
+    if (text.back() == ',')
+        text.pop_back();
+    text += "],\n";
+    return true;
+}
+
+void closeWordsText(std::string& text)
+{
+    if (text.size() > kWordsTextHead.size())
         text.erase(text.size() - 2, 1);
     text += "];";
-    return true;
 }
 
 void composeDocsText(const std::vector<DocumentEntry>& documents, std::string& text)

@@ -33,6 +33,13 @@ std::string escapeString(std::string_view text, LineBreaks lineBreaks);
 // each document number).
 bool composeWordsText(const WordIndex& index, const StopSignal& stop, std::string& text);
 
+// The same text in parts: the head, then each word's line appended (false when stop
+// was found set), then the end.
+constexpr std::string_view kWordsTextHead = "var index=[";
+bool appendWordLine(std::string& text, std::string_view word, const std::int32_t* begin, const std::int32_t* end,
+                    const StopSignal& stop);
+void closeWordsText(std::string& text);
+
 // The text of indexed_docs.js. Titles are escaped already; locations are escaped here.
 void composeDocsText(const std::vector<DocumentEntry>& documents, std::string& text);
 

@@ -59,7 +59,10 @@ public:
     // Builds wordIndex from dictionary; false when stopped.
     bool rankPostings();
 
-    // The text of indexed_words.js; false when stopped.
+    // The text of indexed_words.js, from the ranked tables; false when stopped. With the
+    // cache, the lines of a range of words that stayed as the last job left it are taken
+    // from the file it wrote, while that is still the file written and they have their
+    // checksum.
     bool composeWordsText(std::string& text);
 
     // The text of indexed_docs.js.
@@ -144,13 +147,13 @@ private:
     struct CacheUse;
     std::unique_ptr<CacheUse> m_cache;           // during a job with a cacheFolder
     std::unique_ptr<CachedTables> m_tables;      // the ranked tables of the job
-    bool m_pageLinesShown = false;               // a second walk: its pages' lines were shown by the first
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_wordLines;  // of indexed_words.js: CachedJob::wordLines
     void openCache();
     void saveCache();
     void startCacheUse();
     bool outputStands();
     std::vector<std::pair<std::string, std::string>> writtenFileStamps();
-    void walkAgainWithoutCache();
+    bool readOwnFile(const std::string& name, std::string& bytes);
     std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

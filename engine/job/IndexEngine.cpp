@@ -123,8 +123,7 @@ std::string IndexEngine::locationOf(const std::string& pagePath) const
 // with the page's entry made between the two.
 void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf)
 {
-    ProgressLog* const log = m_pageLinesShown ? nullptr : progressLog;
-    reportTitlePass(result, page.path, log);
+    reportTitlePass(result, page.path, progressLog);
     documents.push_back(DocumentEntry{std::move(result.title), locationOf(page.path),
                                       IndexText::formatPageDate(page.modified)});
     const auto document = static_cast<std::int32_t>(documents.size() - 1);
@@ -133,7 +132,7 @@ void IndexEngine::recordPage(const PageItem& page, PageResult& result, std::int3
     else if (m_companion)
         m_companion->recordPage(document, displayTitle(result, page.path), std::move(result.content.summary),
                                 result.content.linkShare);
-    reportWordPass(result, page.path, log);
+    reportWordPass(result, page.path, progressLog);
 }
 
 FileSystem& IndexEngine::files() const
@@ -527,7 +526,77 @@ bool IndexEngine::rankPostings()
 
 bool IndexEngine::composeWordsText(std::string& text)
 {
-    return IndexText::composeWordsText(wordIndex, stopSignal(), text);
+    // Where the last job's lines of each of its ranges stand in the file it wrote.
+    struct Lines {
+        std::uint64_t offset, length, checksum;
+    };
+    std::unordered_map<std::string, Lines> before;
+    std::string written;
+    if (m_cache && m_cache->cache && readOwnFile("indexed_words.js", written)) {
+        const auto& pieces = m_cache->cache->wordPieces();
+        const auto& lines = m_cache->cache->job().wordLines;
+        std::uint64_t offset = IndexText::kWordsTextHead.size();
+        for (std::size_t k = 0; k < pieces.size() && pieces.size() == lines.size(); ++k) {
+            before.emplace(pieces[k], Lines{offset, lines[k].first, lines[k].second});
+            offset += lines[k].first;
+        }
+    }
+    const StopSignal stop = stopSignal();
+    m_wordLines.clear();
+    // About the size of the last file: filled once, on huge pages where it may.
+    text.clear();
+    text.reserve(written.size() + written.size() / 8 + 4096);
+    adviseLargeBuffer(text.data(), text.capacity());
+    text = IndexText::kWordsTextHead;
+    for (const RankedWords::Range& range : m_tables->words.ranges()) {
+        const std::size_t start = text.size();
+        const auto found = range.piece.empty() ? before.end() : before.find(range.piece);
+        std::uint64_t checksum = 0;
+        if (found != before.end() && found->second.length <= written.size()
+            && found->second.offset <= written.size() - found->second.length) {
+            const std::string_view lines(written.data() + found->second.offset, found->second.length);
+            checksum = cacheChecksum(lines);
+            if (checksum == found->second.checksum)
+                text += lines;
+        }
+        if (text.size() == start) {
+            for (std::size_t i = 0; i < range.words(); ++i)
+                if (!IndexText::appendWordLine(text, range.word(i), range.documents() + range.postingsBegin(i),
+                                               range.documents() + range.postingsEnd(i), stop))
+                    return false;
+            checksum = cacheChecksum(std::string_view(text).substr(start));
+        }
+        if (stop.requested())
+            return false;
+        m_wordLines.emplace_back(text.size() - start, checksum);
+    }
+    IndexText::closeWordsText(text);
+    return true;
+}
+
+bool IndexEngine::readOwnFile(const std::string& name, std::string& bytes)
+{
+    // Only a file the last job wrote, as it left it (its stamp then), never through a link.
+    const auto& written = m_cache->cache->job().files;
+    const auto stamp = std::find_if(written.begin(), written.end(), [&name](const auto& file) { return file.first == name; });
+    FileHandle file(files(), files().openForReading(AT_FDCWD, destinationFolder + "/" + name, false));
+    if (stamp == written.end() || !file || fileStamp(files(), file.fd(), "") != stamp->second)
+        return false;
+    struct stat info;
+    if (!files().statAt(file.fd(), "", info, false) || info.st_size <= 0)
+        return false;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+    adviseLargeBuffer(bytes.data(), bytes.capacity());
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = files().readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0) {
+            bytes.clear();
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 void IndexEngine::composeDocsText(std::string& text)
@@ -549,7 +618,6 @@ bool IndexEngine::buildIndex()
     leftOut = LeftOutCounts();
     failure.clear();
     cacheProblem.clear();
-    m_pageLinesShown = false;
     m_cache.reset();
     if (sourceFolder.empty() || destinationFolder.empty())
         return false;
@@ -584,8 +652,6 @@ bool IndexEngine::buildIndex()
             m_cache.reset();
             return true;
         }
-        if (m_cache && !m_cache->cache->loadTables())
-            walkAgainWithoutCache();
         written = rankPostings() && writeIndexFiles();
         wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
@@ -621,10 +687,10 @@ void IndexEngine::openCache()
         cacheProblem = use->cache->problem();
         return;
     }
-    // Tables that cannot be read would leave the pages taken from the cache without
-    // their words, found out only after the walk: such a cache is dropped before the
-    // first page, so that the walk reads every page once, as without a cache.
-    if (!use->cache->tablesIntact()) {
+    // The tables are read here, once: tables that cannot be read would leave the pages
+    // taken from the cache without their words, so such a cache is dropped before the
+    // first page, and the walk reads every page once, as without a cache.
+    if (!use->cache->loadTables()) {
         cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read";
         use->cache->forget();
     }
@@ -649,29 +715,6 @@ void IndexEngine::startCacheUse()
         m_companion->reuseTexts(use.cache->job().textGroups);
     for (std::size_t d = 0; d < previous.size(); ++d)
         use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
-}
-
-void IndexEngine::walkAgainWithoutCache()
-{
-    // The pages taken from the cache left their words in tables that cannot be read now
-    // (tables that changed or proved malformed since they were checked before the walk):
-    // the walk is made again reading every page, and the cache starts anew. Each page's
-    // lines were shown by the first walk, in the same order: they are not shown twice.
-    cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read again";
-    m_cache->cache->forget();
-    startCacheUse();
-    resetTables();
-    pagesOutside = pagesOwnerMayNot = pagesWordsLeftOut = pagesRead = 0;
-    leftOut = LeftOutCounts();
-    if (m_companion) {
-        m_companion.reset();
-        m_companion = std::make_unique<CompanionData>(destinationFolder, files());
-        if (!m_companion->begin())
-            companionFailed();
-    }
-    m_pageLinesShown = true;
-    walkFolder(sourceFolder);
-    m_pageLinesShown = false;
 }
 
 bool IndexEngine::outputStands()
@@ -741,6 +784,7 @@ void IndexEngine::saveCache()
         job.words = wordsIndexed;
         job.wholeWordIndex = m_companion && wholeWordIndex;
         job.files = writtenFileStamps();
+        job.wordLines = m_wordLines;
     }
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
     if (m_cache->documents.size() != documents.size()
@@ -783,8 +827,8 @@ void IndexEngine::finishCompanion()
                         nullptr, PostingRank(), threadsToUse(), StopSignal(never), m_tables->stemPairs);
     m_terms->clear();
     WordTable<char> stemmedKeys;
-    for (std::size_t i = 0; i < m_tables->stemPairs.size(); ++i)
-        stemmedKeys.findOrInsert(m_tables->stemPairs.word(i));
+    m_tables->stemPairs.forEachWord(
+        [&stemmedKeys](std::string_view pair, const std::int32_t*, const double*, std::size_t) { stemmedKeys.findOrInsert(pair); });
     addEnglishPluralPairs(m_tables->keys, m_englishDocuments, stemmedKeys);
     WordIndex keys;
     m_tables->keys.fillIndex(keys);

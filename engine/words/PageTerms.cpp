@@ -111,20 +111,19 @@ void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& eng
 {
     // The keys that stand on an English page: found from their postings once, instead of
     // being noted page by page.
-    for (std::size_t i = 0; i < keys.size(); ++i) {
+    keys.forEachWord([&](std::string_view key, const std::int32_t* documents, const double*, std::size_t count) {
         bool english = false;
-        for (std::size_t p = keys.postingsBegin(i); p < keys.postingsEnd(i) && !english; ++p) {
-            const auto document = static_cast<std::size_t>(keys.document(p));
+        for (std::size_t p = 0; p < count && !english; ++p) {
+            const auto document = static_cast<std::size_t>(documents[p]);
             english = document < englishDocuments.size() && englishDocuments[document];
         }
         if (!english)
-            continue;
-        const std::string_view key = keys.word(i);
+            return;
         addStemmedKey(key, key, stemmedKeys);
         for (std::size_t cut : {1, 2})
             if (key.size() > cut && isEnglishPlural(key.substr(0, key.size() - cut), key))
                 addStemmedKey(key.substr(0, key.size() - cut), key, stemmedKeys);
-    }
+    });
 }
 
 void TermDictionary::clear()

@@ -1,15 +1,17 @@
 // The ranked word table that outlives a job: each word's documents best first with their
-// weights, renumbered and joined with the words of the pages entered anew.
+// weights, in ranges of words, renumbered and joined with the words of the pages entered
+// anew; a range whose words all stay is kept as it stands.
 
 #include "RankedWords.h"
 
-#include "CacheRecords.h"
 #include "IndexTypes.h"
 #include "PageTerms.h"
 #include "WordDictionary.h"
 #include "WordIndex.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -24,7 +26,6 @@ bool rankedBefore(const RankedPosting& a, const RankedPosting& b)
 {
     return a.rank > b.rank || (a.rank == b.rank && a.posting.document < b.posting.document);
 }
-
 // Orders the postings of the words at positions order[begin, end) of added best first.
 void rankWords(WordDictionary& added, const std::vector<std::uint32_t>& order, std::size_t begin, std::size_t end,
                const PostingRank& rank)
@@ -83,6 +84,153 @@ void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, c
     if (tailFailure)
         std::rethrow_exception(tailFailure);
 }
+
+// The words of ranges that changed, gathered until they fill a range of their own.
+class RangeBuilder {
+public:
+    explicit RangeBuilder(std::size_t rangePostings) : m_rangePostings(std::max<std::size_t>(rangePostings, 1)) {}
+
+    std::vector<std::int32_t> documents;
+    std::vector<double> weights;
+
+    // The postings appended since the last word end with word: full ranges go to ranges.
+    void endWord(std::string_view word, std::vector<RankedWords::Range>& ranges)
+    {
+        m_arena.append(word.data(), word.size());
+        m_wordStarts.push_back(m_arena.size());
+        m_postingStarts.push_back(documents.size());
+        if (documents.size() >= m_rangePostings)
+            flush(ranges);
+    }
+    // Drops the postings appended since the last word ended.
+    void dropWord()
+    {
+        documents.resize(m_postingStarts.back());
+        weights.resize(m_postingStarts.back());
+    }
+    // The words gathered become a range of ranges.
+    void flush(std::vector<RankedWords::Range>& ranges)
+    {
+        const std::size_t words = m_wordStarts.size() - 1;
+        if (words == 0)
+            return;
+        const std::size_t postings = documents.size();
+        const std::size_t size = 8 * (3 + 2 * (words + 1)) + 12 * postings + m_arena.size();
+        std::shared_ptr<std::uint64_t[]> block(new std::uint64_t[(size + 7) / 8]);
+        char* at = reinterpret_cast<char*>(block.get());
+        auto put = [&at](const void* bytes, std::size_t count) {
+            if (count)
+                std::memcpy(at, bytes, count);
+            at += count;
+        };
+        const std::uint64_t counts[3] = {words, postings, m_arena.size()};
+        put(counts, sizeof counts);
+        put(m_wordStarts.data(), m_wordStarts.size() * 8);
+        put(m_postingStarts.data(), m_postingStarts.size() * 8);
+        put(weights.data(), postings * 8);
+        put(documents.data(), postings * 4);
+        put(m_arena.data(), m_arena.size());
+        ranges.emplace_back();
+        RankedWords::Range::fromBlock(std::move(block), size, INT32_MAX, ranges.back());
+        m_arena.clear();
+        m_wordStarts.assign(1, 0);
+        m_postingStarts.assign(1, 0);
+        documents.clear();
+        weights.clear();
+    }
+
+private:
+    std::size_t m_rangePostings;
+    std::string m_arena;
+    std::vector<std::uint64_t> m_wordStarts{0};
+    std::vector<std::uint64_t> m_postingStarts{0};
+};
+
+// What a word of the new table holds: its kept postings (renumbered, ranked again where
+// their order no longer holds) merged with those entered anew.
+struct WordMerger {
+    const std::vector<std::int32_t>& newDocument;
+    const PostingRank& rank;
+    bool sameOrder;
+    std::vector<RankedPosting> kept;
+
+    // Whether word i of range comes out as it stands, told without merging: every
+    // document keeps its number and, ranked by score, its place; ranked by weight, the
+    // postings entered anew may also be those of pages read again under the same number
+    // with the same weight (the page's old posting dropped, the new one in its place).
+    // False also when only a merge can tell.
+    bool stays(const RankedWords::Range& range, std::size_t i, const Postings& fresh) const
+    {
+        if (!fresh.empty() && rank.lengths)
+            return false;
+        const std::int32_t* documents = range.documents();
+        const double* weights = range.weights();
+        double last = 0;
+        std::size_t replaced = 0;
+        for (std::size_t p = range.postingsBegin(i); p < range.postingsEnd(i); ++p) {
+            const std::int32_t d = documents[p];
+            if (static_cast<std::size_t>(d) >= newDocument.size())
+                return false;
+            if (newDocument[d] < 0 && !fresh.empty()) {
+                const auto same = std::find_if(fresh.begin(), fresh.end(), [d, &weights, p](const Posting& posting) {
+                    return posting.document == d && posting.weight() == weights[p];
+                });
+                if (same == fresh.end())
+                    return false;
+                ++replaced;
+                continue;
+            }
+            if (newDocument[d] != d)
+                return false;
+            if (rank.lengths) {
+                const double score = rank.of(d, weights[p]);
+                if (p > range.postingsBegin(i) && (score > last || (score == last && d < documents[p - 1])))
+                    return false;
+                last = score;
+            }
+        }
+        return replaced == fresh.size();
+    }
+
+    // Appends the postings of word i of range (null: a word new to the table) and fresh to
+    // out's documents and weights.
+    void merge(const RankedWords::Range* range, std::size_t i, const Postings& fresh, RangeBuilder& out)
+    {
+        kept.clear();
+        if (range) {
+            const std::int32_t* documents = range->documents();
+            const double* weights = range->weights();
+            for (std::size_t p = range->postingsBegin(i); p < range->postingsEnd(i); ++p) {
+                const std::int32_t d = documents[p];
+                if (static_cast<std::size_t>(d) < newDocument.size() && newDocument[d] >= 0)
+                    kept.push_back(RankedPosting{rank.of(newDocument[d], weights[p]), Posting{newDocument[d], weights[p]}});
+            }
+        }
+        // Scores move with the mean length: the last job's order mostly still holds,
+        // and is checked before it is sorted again.
+        if ((!sameOrder || rank.lengths) && !std::is_sorted(kept.begin(), kept.end(), rankedBefore))
+            std::sort(kept.begin(), kept.end(), rankedBefore);
+        // Both lists are ranked now, so one merge ranks the word.
+        std::size_t a = 0, b = 0;
+        while (a < kept.size() || b < fresh.size()) {
+            bool fromKept = b == fresh.size();
+            if (!fromKept && a < kept.size())
+                fromKept = rankedBefore(kept[a], RankedPosting{rank.of(fresh[b].document, fresh[b].weight()), fresh[b]});
+            const Posting& posting = fromKept ? kept[a++].posting : fresh[b++];
+            out.documents.push_back(posting.document);
+            out.weights.push_back(posting.weight());
+        }
+    }
+};
+
+// Whether the postings appended to out since its last word are those of word i of range.
+bool sameAsBefore(const RankedWords::Range& range, std::size_t i, const RangeBuilder& out, std::size_t start)
+{
+    const std::size_t begin = range.postingsBegin(i), count = range.postingsEnd(i) - begin;
+    return out.documents.size() - start == count
+        && std::equal(out.documents.begin() + static_cast<std::ptrdiff_t>(start), out.documents.end(), range.documents() + begin)
+        && std::equal(out.weights.begin() + static_cast<std::ptrdiff_t>(start), out.weights.end(), range.weights() + begin);
+}
 }  // namespace
 
 double PostingRank::of(std::int32_t document, double weight) const
@@ -93,29 +241,59 @@ double PostingRank::of(std::int32_t document, double weight) const
     return termScore(weight, d < lengths->size() ? (*lengths)[d] : mean, mean);
 }
 
-void RankedWords::clear()
+bool RankedWords::Range::fromBlock(std::shared_ptr<const std::uint64_t[]> block, std::size_t size,
+                                   std::int32_t documentLimit, Range& range)
 {
-    std::string().swap(m_arena);
-    std::vector<std::uint64_t>().swap(m_wordStarts);
-    std::vector<std::uint64_t>().swap(m_postingStarts);
-    std::vector<std::int32_t>().swap(m_documents);
-    std::vector<double>().swap(m_weights);
+    range = Range();
+    if (!block || size < 3 * 8)
+        return false;
+    const std::uint64_t* counts = block.get();
+    const std::uint64_t words = counts[0], postings = counts[1], arena = counts[2];
+    // Each count is checked against the size before it is multiplied, so nothing wraps.
+    if (words == 0 || words > size / 16 || postings < words || postings > size / 12 || arena > size
+        || 8 * (3 + 2 * (words + 1)) + 12 * postings + arena != size)
+        return false;
+    range.m_wordStarts = counts + 3;
+    range.m_postingStarts = range.m_wordStarts + words + 1;
+    range.m_weights = reinterpret_cast<const double*>(range.m_postingStarts + words + 1);
+    range.m_documents = reinterpret_cast<const std::int32_t*>(range.m_weights + postings);
+    range.m_arena = reinterpret_cast<const char*>(range.m_documents + postings);
+    bool whole = range.m_wordStarts[0] == 0 && range.m_postingStarts[0] == 0 && range.m_wordStarts[words] == arena
+        && range.m_postingStarts[words] == postings;
+    for (std::size_t i = 0; whole && i < words; ++i)
+        whole = range.m_wordStarts[i] <= range.m_wordStarts[i + 1] && range.m_postingStarts[i] < range.m_postingStarts[i + 1];
+    for (std::size_t p = 0; whole && p < postings; ++p)
+        whole = range.m_documents[p] >= 0 && range.m_documents[p] < documentLimit;
+    if (!whole) {
+        range = Range();
+        return false;
+    }
+    range.m_block = std::move(block);
+    range.m_size = size;
+    range.m_words = words;
+    range.m_postings = postings;
+    return true;
 }
 
-void RankedWords::appendWord(std::string_view word)
+std::size_t RankedWords::size() const
 {
-    if (m_wordStarts.empty()) {
-        m_wordStarts.push_back(0);
-        m_postingStarts.push_back(0);
-    }
-    m_arena.append(word.data(), word.size());
-    m_wordStarts.push_back(m_arena.size());
-    m_postingStarts.push_back(m_documents.size());
+    std::size_t words = 0;
+    for (const Range& range : m_ranges)
+        words += range.words();
+    return words;
+}
+
+std::size_t RankedWords::postingCount() const
+{
+    std::size_t postings = 0;
+    for (const Range& range : m_ranges)
+        postings += range.postings();
+    return postings;
 }
 
 bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>& newDocument, WordDictionary& added,
                          Less less, const PostingRank& rank, unsigned threads, const StopSignal& stop,
-                         RankedWords& result)
+                         RankedWords& result, std::size_t rangePostings)
 {
     result.clear();
     // Tested once before any word too: a job stopped before its first word (keywords of
@@ -127,115 +305,90 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
     rankAdded(added, order, rank, threads);
     // Documents that stay normally keep their order (the walk's order is one of paths);
     // should they not, each word's kept postings are ranked again.
-    bool sameNumbers = true, sameOrder = true;
+    bool sameOrder = true;
     std::int32_t last = -1;
-    for (std::size_t d = 0; d < newDocument.size(); ++d) {
-        sameNumbers = sameNumbers && newDocument[d] == static_cast<std::int32_t>(d);
-        if (newDocument[d] >= 0) {
-            sameOrder = sameOrder && newDocument[d] > last;
-            last = newDocument[d];
+    for (const std::int32_t d : newDocument)
+        if (d >= 0) {
+            sameOrder = sameOrder && d > last;
+            last = d;
         }
-    }
-    std::size_t postings = old.postingCount();
-    for (const auto& entry : entries)
-        postings += entry.value.size();
-    result.m_documents.reserve(postings);
-    result.m_weights.reserve(postings);
-    result.m_arena.reserve(old.m_arena.size());
-    adviseLargeBuffer(result.m_documents.data(), postings * sizeof(std::int32_t));
-    adviseLargeBuffer(result.m_weights.data(), postings * sizeof(double));
-
-    std::vector<RankedPosting> kept;
+    auto before = [less](std::string_view a, std::string_view b) { return less ? less(a, b) : a < b; };
+    auto newWord = [&](std::size_t j) { return added.table().wordOf(entries[order[j]]); };
+    WordMerger merger{newDocument, rank, sameOrder, {}};
+    RangeBuilder out(rangePostings);
     const Postings noPostings;
-    std::size_t i = 0, j = 0;
-    while (i < old.size() || j < order.size()) {
-        if (stop.requested())
-            return false;
-        const std::string_view oldWord = i < old.size() ? old.word(i) : std::string_view();
-        const std::string_view newWord = j < order.size() ? added.table().wordOf(entries[order[j]]) : std::string_view();
-        const bool takeOld = i < old.size() && (j == order.size() || oldWord == newWord
-                                                || (less ? less(oldWord, newWord) : oldWord < newWord));
-        const bool takeNew = j < order.size() && (i == old.size() || oldWord == newWord || !takeOld);
-        const std::size_t start = result.m_documents.size();
-        if (takeOld && !takeNew && sameNumbers && !rank.lengths) {
-            // Untouched and not renumbered: its postings are copied as they stand.
-            result.m_documents.insert(result.m_documents.end(), old.m_documents.begin() + old.postingsBegin(i),
-                                      old.m_documents.begin() + old.postingsEnd(i));
-            result.m_weights.insert(result.m_weights.end(), old.m_weights.begin() + old.postingsBegin(i),
-                                    old.m_weights.begin() + old.postingsEnd(i));
-        } else {
-            kept.clear();
-            if (takeOld) {
-                for (std::size_t p = old.postingsBegin(i); p < old.postingsEnd(i); ++p) {
-                    const std::int32_t d = old.m_documents[p];
-                    if (d >= 0 && static_cast<std::size_t>(d) < newDocument.size() && newDocument[d] >= 0)
-                        kept.push_back(RankedPosting{rank.of(newDocument[d], old.m_weights[p]),
-                                                     Posting{newDocument[d], old.m_weights[p]}});
+
+    // Each range of old with the words of added that fall in it (up to its last word; the
+    // last range takes the rest): a first pass tells whether every word stays, in which
+    // case the range is taken as it stands, else a second one writes its words anew.
+    std::size_t j = 0;
+    const std::size_t rangeCount = old.m_ranges.size();
+    for (std::size_t r = 0; r <= rangeCount; ++r) {
+        const Range* range = r < rangeCount ? &old.m_ranges[r] : nullptr;
+        if (!range && r > 0)
+            break;  // the last range took the rest
+        std::size_t end = order.size();
+        if (range && r + 1 < rangeCount) {
+            const std::string_view lastWord = range->word(range->words() - 1);
+            end = j;
+            while (end < order.size() && !before(lastWord, newWord(end)))
+                ++end;
+        }
+        const std::size_t words = range ? range->words() : 0;
+        for (int pass = range ? 0 : 1; pass < 2; ++pass) {
+            bool stays = true;
+            std::size_t i = 0, k = j;
+            while (i < words || k < end) {
+                if (stop.requested())
+                    return false;
+                const std::string_view oldWord = i < words ? range->word(i) : std::string_view();
+                const std::string_view freshWord = k < end ? newWord(k) : std::string_view();
+                const bool takeOld = i < words && (k == end || oldWord == freshWord || before(oldWord, freshWord));
+                const bool takeNew = k < end && (i == words || oldWord == freshWord || !takeOld);
+                const Postings& fresh = takeNew ? entries[order[k]].value : noPostings;
+                if (pass == 0) {
+                    if (!takeOld) {
+                        stays = false;  // a word new to the table
+                        break;
+                    }
+                    if (merger.stays(*range, i, fresh)) {
+                        ++i;
+                        k += takeNew;
+                        continue;
+                    }
+                    const std::size_t start = out.documents.size();
+                    merger.merge(range, i, fresh, out);
+                    stays = sameAsBefore(*range, i, out, start);
+                    out.dropWord();
+                    if (!stays)
+                        break;
+                } else {
+                    const std::size_t start = out.documents.size();
+                    merger.merge(takeOld ? range : nullptr, i, fresh, out);
+                    if (out.documents.size() > start)
+                        out.endWord(takeOld ? oldWord : freshWord, result.m_ranges);
                 }
+                i += takeOld;
+                k += takeNew;
             }
-            // Scores move with the mean length: the last job's order mostly still holds,
-            // and is checked before it is sorted again.
-            if ((!sameOrder || rank.lengths) && !std::is_sorted(kept.begin(), kept.end(), rankedBefore))
-                std::sort(kept.begin(), kept.end(), rankedBefore);
-            // Both lists are ranked now, so one merge ranks the word.
-            const Postings& fresh = takeNew ? entries[order[j]].value : noPostings;
-            std::size_t a = 0, b = 0;
-            while (a < kept.size() || b < fresh.size()) {
-                bool fromKept = b == fresh.size();
-                if (!fromKept && a < kept.size())
-                    fromKept = rankedBefore(kept[a], RankedPosting{rank.of(fresh[b].document, fresh[b].weight()), fresh[b]});
-                const Posting& posting = fromKept ? kept[a++].posting : fresh[b++];
-                result.m_documents.push_back(posting.document);
-                result.m_weights.push_back(posting.weight());
+            if (pass == 0 && stays) {
+                out.flush(result.m_ranges);
+                result.m_ranges.push_back(*range);
+                break;
             }
         }
-        if (result.m_documents.size() > start)
-            result.appendWord(takeOld ? oldWord : newWord);
-        i += takeOld;
-        j += takeNew;
+        j = end;
     }
+    out.flush(result.m_ranges);
     return true;
 }
 
 void RankedWords::fillIndex(WordIndex& index) const
 {
     index.clear();
-    index.reserve(size(), postingCount());
-    for (std::size_t i = 0; i < size(); ++i)
-        index.appendWord(word(i), m_documents.data() + postingsBegin(i), m_documents.data() + postingsEnd(i));
-}
-
-void RankedWords::write(RecordWriter& out) const
-{
-    out.text(m_arena);
-    out.array(m_wordStarts);
-    out.array(m_postingStarts);
-    out.array(m_documents);
-    out.array(m_weights);
-}
-
-bool RankedWords::read(RecordReader& in)
-{
-    clear();
-    m_arena = in.text();
-    in.array(m_wordStarts);
-    in.array(m_postingStarts);
-    in.array(m_documents);
-    in.array(m_weights);
-    // Checked whole before anything is used: offsets that rise and stay inside, and
-    // document numbers that are numbers. (The order of words and documents is the
-    // writer's; the file's checksum tells whether it is the file written.)
-    bool whole = !in.failed() && m_wordStarts.size() == m_postingStarts.size()
-        && m_documents.size() == m_weights.size()
-        && (m_wordStarts.empty()
-                ? m_arena.empty() && m_documents.empty()
-                : m_wordStarts.front() == 0 && m_postingStarts.front() == 0 && m_wordStarts.back() == m_arena.size()
-                    && m_postingStarts.back() == m_documents.size());
-    for (std::size_t i = 0; whole && i < size(); ++i)
-        whole = m_wordStarts[i] <= m_wordStarts[i + 1] && m_postingStarts[i] < m_postingStarts[i + 1];
-    for (std::size_t p = 0; whole && p < m_documents.size(); ++p)
-        whole = m_documents[p] >= 0;
-    if (!whole)
-        clear();
-    return whole;
+    index.reserve(size());
+    for (const Range& range : m_ranges)
+        for (std::size_t i = 0; i < range.words(); ++i)
+            index.appendWord(range.word(i), range.documents() + range.postingsBegin(i),
+                             range.documents() + range.postingsEnd(i));
 }

@@ -1,0 +1,221 @@
+// The ranked tables in ranges: a table updated with the pages that changed holds what a
+// table ranked from every page holds, and keeps as they stand the ranges none of whose
+// words changed; a block that is not a whole range is refused.
+
+#include "IndexTypes.h"
+#include "RankedWords.h"
+#include "WordCounting.h"
+#include "WordDictionary.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+// Each word of a table in order with its documents and weights.
+using Flat = std::vector<std::tuple<std::string, std::vector<std::int32_t>, std::vector<double>>>;
+
+Flat flatten(const RankedWords& table)
+{
+    Flat flat;
+    table.forEachWord([&flat](std::string_view word, const std::int32_t* documents, const double* weights, std::size_t count) {
+        flat.emplace_back(std::string(word), std::vector<std::int32_t>(documents, documents + count),
+                          std::vector<double>(weights, weights + count));
+    });
+    return flat;
+}
+
+// The text of a page: words W00 to W59, each page with its own run of them and their
+// counts (so their weights differ from page to page).
+std::string pageText(int page)
+{
+    std::string text;
+    for (int k = 0; k < 12; ++k) {
+        const int word = (page * 7 + k * 5) % 60;
+        for (int repeat = 0; repeat <= (page + k) % 3; ++repeat)
+            text += " W" + std::to_string(word / 10) + std::to_string(word % 10);
+    }
+    return text;
+}
+
+class RankedRanges : public ::testing::Test {
+public:
+    std::atomic<bool> never{false};
+    std::vector<std::string> pages;  // the site: page texts by document number
+    std::vector<double> lengths;     // by document, when ranked by score
+    bool byScore = false;
+    static constexpr std::size_t kRangePostings = 24;  // small, so that a table has many ranges
+
+    PostingRank rank()
+    {
+        lengths.assign(pages.size(), 0);
+        double total = 0;
+        for (std::size_t d = 0; d < pages.size(); ++d)
+            total += lengths[d] = static_cast<double>(pages[d].size());
+        return byScore ? PostingRank{&lengths, pages.empty() ? 0 : total / static_cast<double>(pages.size())} : PostingRank();
+    }
+
+    // Ranks the words of the given documents of pages into result, over old.
+    void update(const RankedWords& old, const std::vector<std::int32_t>& newDocument, const std::vector<std::int32_t>& entered,
+                RankedWords& result)
+    {
+        WordDictionary added;
+        for (const std::int32_t d : entered) {
+            PageWords words;
+            countWords(pages[static_cast<std::size_t>(d)], WordPlace::Other, words);
+            added.addPage(d, words);
+        }
+        const PostingRank ranking = rank();
+        ASSERT_TRUE(RankedWords::update(old, newDocument, added, nullptr, ranking, 2, StopSignal(never), result, kRangePostings));
+    }
+
+    std::vector<std::int32_t> all() const
+    {
+        std::vector<std::int32_t> documents(pages.size());
+        for (std::size_t d = 0; d < pages.size(); ++d)
+            documents[d] = static_cast<std::int32_t>(d);
+        return documents;
+    }
+};
+
+TEST_F(RankedRanges, HoldWhatEveryPageRankedAnewHoldsAndKeepTheRangesThatStay)
+{
+    // Each change to the site: the new documents of the last job's (-1: gone), the pages
+    // read anew, and how many ranges of the last table the new one keeps as they stood.
+    enum Kept { None, All, Some };
+    const struct {
+        const char* change;
+        std::function<void(RankedRanges&, std::vector<std::int32_t>& newDocument, std::vector<std::int32_t>& entered)> make;
+        Kept kept;
+    } changes[] = {
+        {"a page saved again as it was",
+         [](RankedRanges&, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
+             renumbered[5] = -1;
+             entered = {5};
+         },
+         All},
+        {"a page given a word no other page has",
+         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
+             t.pages[7] += " ZZNEW";
+             renumbered[7] = -1;
+             entered = {7};
+         },
+         Some},
+        {"a page's words counted again",
+         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
+             t.pages[11] += " W17 W22";  // words it has, counted again
+             renumbered[11] = -1;
+             entered = {11};
+         },
+         Some},
+        {"a page added at the end",
+         [](RankedRanges& t, std::vector<std::int32_t>&, std::vector<std::int32_t>& entered) {
+             t.pages.push_back(" W03 W04");
+             entered = {static_cast<std::int32_t>(t.pages.size() - 1)};
+         },
+         Some},
+        {"a page removed before the others",
+         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>&) {
+             t.pages.erase(t.pages.begin());
+             renumbered[0] = -1;
+             for (std::size_t d = 1; d < renumbered.size(); ++d)
+                 renumbered[d] = static_cast<std::int32_t>(d - 1);
+         },
+         None},
+        {"every word of a page gone",
+         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
+             t.pages[3] = " ";
+             renumbered[3] = -1;
+             entered = {3};
+         },
+         Some},
+        {"nothing read anew", [](RankedRanges&, std::vector<std::int32_t>&, std::vector<std::int32_t>&) {}, All},
+    };
+    for (const bool score : {false, true}) {
+        pages.clear();
+        for (int page = 0; page < 40; ++page)
+            pages.push_back(pageText(page));
+        byScore = score;
+        RankedWords table;
+        update(RankedWords(), {}, all(), table);
+        ASSERT_GT(table.ranges().size(), 4u);
+        for (const auto& row : changes) {
+            SCOPED_TRACE(std::string(row.change) + (score ? ", by score" : ", by weight"));
+            std::vector<std::int32_t> renumbered = all(), entered;
+            row.make(*this, renumbered, entered);
+            RankedWords next, fresh;
+            update(table, renumbered, entered, next);
+            update(RankedWords(), {}, all(), fresh);
+            EXPECT_EQ(flatten(next), flatten(fresh));
+            std::size_t kept = 0;
+            for (const RankedWords::Range& range : next.ranges())
+                for (const RankedWords::Range& before : table.ranges())
+                    kept += range.bytes().data() == before.bytes().data();
+            // Ranked by score, a changed page length moves the mean, and with it the order
+            // of some lists: only the rows that change no length keep every range.
+            if (row.kept == All) {
+                EXPECT_EQ(kept, table.ranges().size());
+            } else if (row.kept == None) {
+                EXPECT_EQ(kept, 0u);
+            } else if (!score) {
+                EXPECT_TRUE(kept > 0 && kept < table.ranges().size()) << kept;
+            }
+            table = std::move(next);
+        }
+    }
+}
+
+TEST(RankedRange, RefusesABlockThatIsNotAWholeRange)
+{
+    // A range of two words ("A" with documents 3 and 1, "BC" with 2), as a cache piece holds it.
+    const std::vector<std::uint64_t> head = {2, 3, 3, 0, 1, 3, 0, 2, 3};
+    auto block = [&](const std::function<void(std::vector<char>&)>& damage) {
+        std::vector<char> bytes(head.size() * 8);
+        std::memcpy(bytes.data(), head.data(), bytes.size());
+        for (const double weight : {2.0, 1.0, 1.5}) {
+            const char* from = reinterpret_cast<const char*>(&weight);
+            bytes.insert(bytes.end(), from, from + 8);
+        }
+        for (const std::int32_t document : {3, 1, 2}) {
+            const char* from = reinterpret_cast<const char*>(&document);
+            bytes.insert(bytes.end(), from, from + 4);
+        }
+        bytes.insert(bytes.end(), {'A', 'B', 'C'});
+        damage(bytes);
+        std::shared_ptr<std::uint64_t[]> memory(new std::uint64_t[(bytes.size() + 7) / 8 + 1]);
+        std::memcpy(memory.get(), bytes.data(), bytes.size());
+        RankedWords::Range range;
+        const bool whole = RankedWords::Range::fromBlock(std::move(memory), bytes.size(), 4, range);
+        return std::make_pair(whole, whole ? std::string(range.word(1)) : std::string());
+    };
+    auto setNumber = [](std::size_t at, std::uint64_t value) {
+        return [at, value](std::vector<char>& bytes) { std::memcpy(bytes.data() + 8 * at, &value, 8); };
+    };
+    EXPECT_EQ(block([](std::vector<char>&) {}), std::make_pair(true, std::string("BC")));
+    const struct {
+        const char* damage;
+        std::function<void(std::vector<char>&)> make;
+    } damages[] = {
+        {"cut short", [](std::vector<char>& bytes) { bytes.pop_back(); }},
+        {"a byte too many", [](std::vector<char>& bytes) { bytes.push_back('D'); }},
+        {"no words", setNumber(0, 0)},
+        {"a count of words that wraps", setNumber(0, ~std::uint64_t(0) / 8)},
+        {"more postings than the block holds", setNumber(1, std::uint64_t(1) << 60)},
+        {"word offsets falling", setNumber(4, 4)},
+        {"the words past the arena", setNumber(5, 9)},
+        {"a word without documents", setNumber(7, 0)},
+        {"postings past their count", setNumber(8, 4)},
+        {"a document at the limit", [](std::vector<char>& bytes) { std::int32_t four = 4; std::memcpy(bytes.data() + 96, &four, 4); }},
+        {"a document below 0", [](std::vector<char>& bytes) { std::int32_t below = -1; std::memcpy(bytes.data() + 100, &below, 4); }},
+    };
+    for (const auto& row : damages)
+        EXPECT_FALSE(block(row.make).first) << row.damage;
+}
+
+}  // namespace
