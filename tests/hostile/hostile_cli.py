@@ -6,14 +6,17 @@ and what the job does with them are tested in-process (cli_tests, engine_tests).
     hostile_cli.py --cli PROGRAM [CASE...]
 """
 
+import fcntl
 import os
 import re
 import resource
 import select
 import signal
 import subprocess
+import struct
 import sys
 import tempfile
+import termios
 import time
 
 CLI = ""
@@ -146,6 +149,26 @@ def sparse_pages(root):
     assert code == 0 and read(f"{root}/log") == expected, read(f"{root}/log")
 
 
+def held_on_pipe(process, fd, seconds=120):
+    """Waits until a thread of process waits to write into the pipe whose reading end is
+    fd: under load the program may not have filled it yet when the test stops reading."""
+    room = fcntl.fcntl(fd, fcntl.F_GETPIPE_SZ) - 4096
+    end = time.monotonic() + seconds
+    while process.poll() is None and time.monotonic() < end:
+        waits = []
+        for task in os.listdir(f"/proc/{process.pid}/task"):
+            try:
+                waits.append(read(f"/proc/{process.pid}/task/{task}/wchan"))
+            except OSError:
+                pass
+        if any(b"pipe_write" in wait for wait in waits):
+            return
+        held = struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0]
+        if not any(wait.strip(b"0") for wait in waits) and held >= room:
+            return time.sleep(1)  # no wait channels to read: a nearly full pipe will do
+        time.sleep(0.02)
+
+
 def signals(root):
     """A Ctrl-C waiting when the program starts, Ctrl-C and SIGTERM while the job is held on
     a full log pipe, and a second Ctrl-C: the old index stays whole."""
@@ -167,6 +190,7 @@ def signals(root):
         seen = {log: b""}
         read_log = lambda enough: pump(process, seen, lambda: enough(seen[log]), 600)
         read_log(lambda text: text.count(b"Done!") >= 10)
+        held_on_pipe(process, log)
         assert process.poll() is None, f"{sent}: exit {process.returncode} before the stop"
         for number, sig in enumerate(sent):  # the program waits on the full pipe by now
             process.send_signal(sig)
@@ -211,7 +235,7 @@ def watching(root):
             write(f"{site}/f{i % 20:02}/p{i:05}.htm", b"<title>Changed</title><p>changed %d</p>" % i)
         wait_for(lambda text: b"Parsing" in text.rsplit(b"Indexing complete!", 1)[-1], 60)
         assert process.poll() is None and runs_ended() == 2, "the run did not start"
-        time.sleep(0.5)  # the log pipe fills: the run waits mid-way
+        held_on_pipe(process, log)  # the run waits mid-way
         process.send_signal(signal.SIGINT)
         wait_for(lambda text: False, 120)
         code = process.wait(timeout=120)
