@@ -123,10 +123,12 @@ ResultsView.prototype.update = function (result, byDate) {
 ResultsView.prototype.showMore = function () {
   var el = this.el, end = Math.min(this.order.length, this.shown + PAGE_SIZE), documents = this.searcher.documents;
   // Documents in pieces: the rows wait for theirs, and the next screen's are asked for.
+  // They are shown when their pieces come unless the list was shown anew meanwhile (the
+  // whole answer of the same search keeps the list, and its items, as they are).
   if (documents) {
-    var self = this, result = this.result, rows = this.order.slice(this.shown, end);
+    var self = this, items = this.items, rows = this.order.slice(this.shown, end);
     if (!documents.has(rows)) {
-      documents.ensure(rows, function () { if (self.result === result && self.shown < end) self.showMore(); });
+      documents.ensure(rows, function () { if (self.items === items && self.shown < end) self.showMore(); });
       return;
     }
     documents.ensure(this.order.slice(end, end + PAGE_SIZE), function () {});
