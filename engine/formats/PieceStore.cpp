@@ -85,7 +85,14 @@ void PieceStore::namesIn(std::string_view text, std::set<std::string>& names)
 std::string fileStamp(FileSystem& fileSystem, int at, const std::string& name)
 {
     struct stat info;
-    if (!fileSystem.statAt(at, name, info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+    if (!fileSystem.statAt(at, name, info, false))
+        return {};
+    return fileStamp(info);
+}
+
+std::string fileStamp(const struct stat& info)
+{
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
         return {};
     const std::int64_t fields[] = {static_cast<std::int64_t>(info.st_dev), static_cast<std::int64_t>(info.st_ino),
                                    static_cast<std::int64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
@@ -102,9 +109,21 @@ bool PieceStore::reuse(const std::string& name, const std::string& stamp)
 {
     if (stamp.empty() || this->stamp(name) != stamp)
         return false;
-    m_named.insert(name);
+    record(name, stamp);
     ++m_reused;
     return true;
+}
+
+std::string PieceStore::stampWhenPut(const std::string& name) const
+{
+    const auto found = m_stamps.find(name);
+    return found != m_stamps.end() ? found->second : stamp(name);
+}
+
+void PieceStore::record(const std::string& name, std::string stamp)
+{
+    m_named.insert(name);
+    m_stamps[name] = std::move(stamp);
 }
 
 // Whether the file name holds exactly content; taken: something else has the name.
@@ -116,9 +135,11 @@ bool PieceStore::holds(const std::string& name, std::string_view content, bool& 
         return false;
     std::string data;
     if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || static_cast<std::size_t>(info.st_size) != content.size()
-        || !readRegularFile(m_fileSystem, m_folder, name, content.size() + 1, data, false))
+        || !readRegularFile(m_fileSystem, m_folder, name, content.size() + 1, data, false) || data != content)
         return false;
-    return data == content;
+    // Stamped before the bytes were read: a change since shows in the stamp.
+    record(name, fileStamp(info));
+    return true;
 }
 
 std::string PieceStore::put(std::string_view content)
@@ -129,7 +150,6 @@ std::string PieceStore::put(std::string_view content)
         if (holds(name, content, taken)) {  // also a piece this job wrote before
             if (!m_written.count(name))
                 ++m_reused;
-            m_named.insert(name);
             return name;
         }
         if (taken)
@@ -143,7 +163,7 @@ std::string PieceStore::put(std::string_view content)
             return {};
         }
         m_written.insert(name);
-        m_named.insert(name);
+        record(name, stamp(name));
         m_bytesWritten += content.size();
         return name;
     }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -38,6 +39,10 @@ public:
     // Takes name, put by an earlier job, as the piece it was then, without reading it:
     // false (nothing taken) when its stamp is no longer the one given.
     bool reuse(const std::string& name, const std::string& stamp);
+    // The stamp of a piece this object put or took, as it was when its bytes were last
+    // known to be the piece's (found in place, written or taken): no second look at the
+    // file. Names it does not know get stamp().
+    std::string stampWhenPut(const std::string& name) const;
 
     // Flushes what was written to the disk; false when the system says it could not.
     bool flush();
@@ -63,12 +68,14 @@ public:
 
 private:
     bool holds(const std::string& name, std::string_view content, bool& taken);
+    void record(const std::string& name, std::string stamp);
 
     FileSystem& m_fileSystem;
     int m_folder;
     std::string m_path;
     std::set<std::string> m_written;
     std::set<std::string> m_named;
+    std::map<std::string, std::string> m_stamps;  // of the pieces named, when put or taken
     std::size_t m_reused = 0;
     std::uint64_t m_bytesWritten = 0;
     std::string m_failedPath;
@@ -78,6 +85,8 @@ private:
 // What a file looks like from outside: its device, inode, size, modification and change
 // times, or "" when name (not followed if a link) is no regular file of the running user.
 std::string fileStamp(FileSystem& fileSystem, int at, const std::string& name);
+// The same of a status already taken.
+std::string fileStamp(const struct stat& info);
 
 // The name a piece of these bytes is given first (with salt 0), and after a clash.
 std::string pieceName(std::string_view content, unsigned salt = 0);

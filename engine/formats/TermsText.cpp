@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace TermsText {
@@ -21,22 +22,20 @@ namespace {
 std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
                                                                             const WordTable<char>& stemmedKeys)
 {
+    // Each key's position, looked up by its bytes (the first of equal keys, as a search
+    // in order finds).
+    std::unordered_map<std::string_view, std::uint32_t> positions;
+    positions.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        positions.emplace(keys.word(i), static_cast<std::uint32_t>(i));
     std::vector<std::pair<std::string_view, std::uint32_t>> stemmed;
     stemmed.reserve(stemmedKeys.size());
     for (const auto& entry : stemmedKeys.entries()) {
         const std::string_view pair = stemmedKeys.wordOf(entry);
         const std::size_t zero = pair.find('\0');
         const std::string_view stem = pair.substr(0, zero), key = pair.substr(zero + 1);
-        std::size_t low = 0, high = keys.size();
-        while (low < high) {
-            const std::size_t middle = (low + high) / 2;
-            if (WordRules::lessByUtf16(keys.word(middle), key))
-                low = middle + 1;
-            else
-                high = middle;
-        }
-        if (low < keys.size() && keys.word(low) == key)
-            stemmed.emplace_back(stem, static_cast<std::uint32_t>(low));
+        if (const auto found = positions.find(key); found != positions.end())
+            stemmed.emplace_back(stem, found->second);
     }
     std::sort(stemmed.begin(), stemmed.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;

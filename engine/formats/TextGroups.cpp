@@ -184,7 +184,7 @@ bool TextGroups::endGroup()
     group.name = m_store.put(text);
     if (group.name.empty())
         return false;
-    group.stamp = m_store.stamp(group.name);
+    group.stamp = m_store.stampWhenPut(group.name);
     m_groups.push_back(group.name);
     m_written.push_back(std::move(group));
     return true;

@@ -738,26 +738,35 @@ bool IndexEngine::outputStands()
     if (cacheChecksum(text) != before.documentsChecksum || base != before.base
         || (m_companion && wholeWordIndex != before.wholeWordIndex))
         return false;
-    for (const auto& file : before.files)
-        if (fileStamp(files(), AT_FDCWD, destinationFolder + "/" + file.first) != file.second)
+    // The pieces are looked at in the store's folder, already open, not by their whole path.
+    const PieceStore* store = m_companion ? m_companion->store() : nullptr;
+    const std::string pieces = "indexed_text/";
+    for (const auto& file : before.files) {
+        const bool piece = store && file.first.compare(0, pieces.size(), pieces) == 0;
+        if ((piece ? store->stamp(file.first.substr(pieces.size()))
+                   : fileStamp(files(), AT_FDCWD, destinationFolder + "/" + file.first))
+            != file.second)
             return false;
+    }
     return true;
 }
 
 std::vector<std::pair<std::string, std::string>> IndexEngine::writtenFileStamps()
 {
     // The two files, and with companion data its two files and every piece they name.
+    // The pieces' stamps are those the store took when it put them.
     std::vector<std::string> names = {"indexed_words.js", "indexed_docs.js"};
     if (companionData && m_companion) {
         names.push_back("indexed_pages.js");
         names.push_back("indexed_terms.js");
-        if (const PieceStore* store = m_companion->store())
-            for (const std::string& piece : store->named())
-                names.push_back("indexed_text/" + piece);
     }
     std::vector<std::pair<std::string, std::string>> stamps;
     for (const std::string& name : names)
         stamps.emplace_back(name, fileStamp(files(), AT_FDCWD, destinationFolder + "/" + name));
+    if (companionData && m_companion)
+        if (const PieceStore* store = m_companion->store())
+            for (const std::string& piece : store->named())
+                stamps.emplace_back("indexed_text/" + piece, store->stampWhenPut(piece));
     return stamps;
 }
 

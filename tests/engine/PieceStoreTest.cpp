@@ -16,6 +16,8 @@
 #include <functional>
 #include <set>
 #include <sys/stat.h>
+#include <time.h>
+#include <tuple>
 
 namespace {
 
@@ -70,6 +72,31 @@ TEST_F(PieceStoreTest, TheSameBytesKeepTheirFileAndAreNotWrittenAgain)
     EXPECT_EQ(again.reused(), 1u);
     EXPECT_TRUE(again.written().empty());
     EXPECT_EQ(folderEntries(tree.path("store")), std::vector<std::string>{name});
+}
+
+// A piece's stamp is the one it had when its bytes were known: written, found in place
+// or taken; a file changed after that no longer matches it, so a later job reads it again.
+TEST_F(PieceStoreTest, APieceIsStampedWhenItsBytesWereKnownNotLater)
+{
+    const std::string written = store.put(kMark + "written");
+    PieceStore again(folder, tree.path("store"), files);
+    const std::string found = again.put(kMark + "written");
+    const std::string other = store.put(kMark + "taken");
+    ASSERT_TRUE(again.reuse(other, store.stampWhenPut(other)));
+    for (const auto& [what, name, by] : std::vector<std::tuple<const char*, std::string, PieceStore*>>{
+             {"written", written, &store}, {"found in place", found, &again}, {"taken", other, &again}}) {
+        EXPECT_FALSE(by->stampWhenPut(name).empty()) << what;
+        EXPECT_EQ(by->stampWhenPut(name), by->stamp(name)) << what;
+    }
+    // Rewritten with other bytes of the same size after it was found.
+    const std::string before = again.stampWhenPut(found);
+    struct timespec pause = {0, 20'000'000};
+    ::nanosleep(&pause, nullptr);
+    std::ofstream(tree.path("store/" + found), std::ios::binary | std::ios::trunc) << kMark + "WRITTEN";
+    EXPECT_EQ(again.stampWhenPut(found), before);
+    EXPECT_NE(again.stamp(found), before);
+    PieceStore third(folder, tree.path("store"), files);
+    EXPECT_FALSE(third.reuse(found, before));
 }
 
 TEST_F(PieceStoreTest, ANameTakenByAnythingButThePieceIsLeftAloneAndTheNextNameTaken)
