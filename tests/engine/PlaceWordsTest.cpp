@@ -11,14 +11,6 @@
 
 namespace {
 
-std::string joined(const std::vector<std::string>& keys)
-{
-    std::string text;
-    for (const std::string& key : keys)
-        text += (text.empty() ? "" : " ") + key;
-    return text;
-}
-
 // An entry as "t:page/size,... c n:page/count/words,... s:page,...", empty parts left out.
 std::string shown(const PlaceWords::Table& table, const std::string& key)
 {

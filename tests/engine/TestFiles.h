@@ -99,6 +99,15 @@ inline std::map<std::string, std::string> filesBelow(const std::string& folder)
     return files;
 }
 
+// Keys as the tables of cases list them: joined by single spaces.
+inline std::string joined(const std::vector<std::string>& keys)
+{
+    std::string text;
+    for (const std::string& key : keys)
+        text += (text.empty() ? "" : " ") + key;
+    return text;
+}
+
 // A row of a table of cases: its line number and its tab-separated fields.
 struct TableRow {
     int line;

@@ -12,14 +12,6 @@
 
 namespace {
 
-std::string joined(const std::vector<std::string>& keys)
-{
-    std::string text;
-    for (const std::string& key : keys)
-        text += (text.empty() ? "" : " ") + key;
-    return text;
-}
-
 TEST(WordCases, IndexerCutsEveryInputIntoTheListedKeys)
 {
     const std::vector<TableRow> rows = tableRows(std::string(TEST_DATA_DIR) + "/word-cases.tsv");
