@@ -26,6 +26,13 @@
 //     each of its keys are here, from the key to the results and their excerpts made and laid out (the
 //     page's own work, timed in the page; beside it the same keys over the plain
 //     index), and to the frame that shows them (medians).
+// With --loads, a third table tells where the time before the first results went, for
+// each query on this version's page (median run): the page and search.js until the
+// first index file is asked for, then each kind of file (the head, word shards,
+// vocabulary pieces, link shares, document pieces, others) from the moment its script
+// is added to the moment it has run (read, parsed and run, from disk), the time its
+// scripts were in flight, and the page's own work between them (searching, ranking,
+// laying out: the time no index script was in flight).
 // With --before (BEFORE_DIR: the same site indexed by an earlier version, with its
 // search page), the second table gives the same ratios of this version to that one.
 // Needs playwright-core in tests/web/node_modules (make web-deps) and /usr/bin/chromium.
@@ -47,6 +54,8 @@ let plainDir = option('--plain'), work = null;
 // --before DIR: the same site as written by an earlier version (its index files and
 // search page), measured against INDEX_DIR as --plain is.
 const beforeDir = option('--before');
+const loadsAt = args.indexOf('--loads'), showLoads = loadsAt >= 0;
+if (showLoads) args.splice(loadsAt, 1);
 const against = beforeDir ? 'before' : 'plain';
 if (beforeDir) plainDir = beforeDir;
 const site = option('--site');
@@ -103,7 +112,14 @@ const queries = queryFile ? fs.readFileSync(queryFile, 'utf8').split('\n').filte
 // Installed before the page's own scripts: times keys and result renders to the frame
 // that paints them.
 function probe() {
-  const bench = (window.__bench = { key: 0, first: 0, firstWall: 0, keys: [], work: [] });
+  const bench = (window.__bench = { key: 0, first: 0, firstWall: 0, keys: [], work: [], scripts: [] });
+  // Each script the page adds: its file, when it was added and when it had run.
+  const added = new Map();
+  new MutationObserver((records) => records.forEach((r) => r.addedNodes.forEach((node) => {
+    if (node.nodeName === 'SCRIPT' && node.src && !added.has(node)) added.set(node, bench.scripts.push({ src: node.src, added: performance.now(), ran: 0 }) - 1);
+  }))).observe(document, { childList: true, subtree: true });
+  document.addEventListener('load', (e) => { if (added.has(e.target)) bench.scripts[added.get(e.target)].ran = performance.now(); }, true);
+  document.addEventListener('error', (e) => { if (added.has(e.target)) bench.scripts[added.get(e.target)].ran = performance.now(); }, true);
   document.addEventListener('keydown', () => { bench.key = performance.now(); }, true);
   document.addEventListener('DOMContentLoaded', () => {
     new MutationObserver(() => {
@@ -156,6 +172,7 @@ const isText = (file) => file.split(path.sep).includes('indexed_text') &&
 async function open(dir, q, texts) {
   const first = [], ready = [], url = pathToFileURL(path.resolve(dir, 'search.html')).href;
   let count = '', bytes = 0, heap = 0;
+  const loads = [];
   for (let r = 0; r < runs; r++) {
     const { context, page, files } = await freshPage();
     await page.goto(url + '?q=' + encodeURIComponent(q), { waitUntil: 'commit', timeout: LOAD_TIMEOUT });
@@ -164,6 +181,7 @@ async function open(dir, q, texts) {
     ready.push(await page.evaluate(() => Math.max(...['indexed_docs.js', 'indexed_words.js', 'indexed_terms.js', 'store']
       .map((f) => performance.getEntriesByName('vantrel-loaded-' + f)[0]?.startTime).filter((t) => t !== undefined))));
     count = await page.textContent('#count');
+    if (showLoads) loads.push(await page.evaluate(() => ({ first: window.__bench.first, scripts: window.__bench.scripts })));
     const firstWall = await page.evaluate(() => window.__bench.firstWall);
     bytes = files.filter((f, i) => files.times[i] <= firstWall && !isText(f)).reduce((n, f) => n + size(f), 0);
     // The page's heap once what the query asked for has come (the vocabulary too).
@@ -181,7 +199,7 @@ async function open(dir, q, texts) {
     }
     await context.close();
   }
-  return { count, first: median(first), ready: median(ready), bytes, heap, textRatio: texts };
+  return { count, first: median(first), ready: median(ready), bytes, heap, textRatio: texts, loads: loads.sort((a, b) => a.first - b.first)[Math.floor((loads.length - 1) / 2)] };
 }
 
 // The bytes of document d's own text in its file of texts (0 without one).
@@ -239,6 +257,41 @@ async function typeKeys(page, q) {
   return keys;
 }
 
+// The kind of a file the page loaded: a piece by the call it makes, else its name.
+const KINDS = [['vantrelWordsHead(', 'head'], ['vantrelWords(', 'shards'], ['vantrelKeys(', 'vocabulary'], ['vantrelLinks(', 'links'], ['vantrelDocs(', 'documents'], ['vantrelRanks(', 'ranking'], ['vantrelTexts(', 'texts']];
+function kindOf(file) {
+  if (!file.split(path.sep).includes('indexed_text')) return path.basename(file) === 'search.js' ? 'search.js' : 'index files';
+  let start = '';
+  try { start = fs.readFileSync(file, 'utf8').slice(0, 120); } catch { return 'others'; }
+  return (KINDS.find(([call]) => start.includes(call)) || [, 'others'])[1];
+}
+
+// Where the time before the first results went: [{kind, ms, files, bytes}], and the
+// page's own work, from the scripts a fresh page added (loads of open()).
+function loadShares({ first, scripts }) {
+  const before = scripts.filter((s) => s.added < first).map((s) => {
+    const file = fileURLToPath(s.src.replace(/[?#].*$/, ''));
+    return { ...s, kind: kindOf(file), bytes: size(file), ran: Math.min(s.ran || first, first) };
+  });
+  // The time covered by the intervals [added, ran) of some scripts.
+  const covered = (list) => {
+    let total = 0, end = -Infinity;
+    for (const s of [...list].sort((a, b) => a.added - b.added)) {
+      if (s.ran > end) { total += s.ran - Math.max(s.added, end); end = s.ran; }
+    }
+    return total;
+  };
+  const startup = Math.min(first, ...before.filter((s) => s.kind !== 'search.js').map((s) => s.added));
+  const shares = [{ kind: 'page and search.js until the first index file is asked for', ms: startup, files: 1, bytes: 0 }];
+  for (const kind of [...new Set(before.map((s) => s.kind))].filter((k) => k !== 'search.js')) {
+    const list = before.filter((s) => s.kind === kind);
+    shares.push({ kind, ms: covered(list), files: list.length, bytes: list.reduce((n, s) => n + s.bytes, 0) });
+  }
+  const inFlight = covered(before.filter((s) => s.kind !== 'search.js' && s.added >= startup));
+  shares.push({ kind: 'page work (no index script in flight)', ms: first - startup - inFlight, files: 0, bytes: 0 });
+  return { first, inFlight, shares };
+}
+
 const rows = [];
 try {
   for (const [kind, q] of queries) {
@@ -291,6 +344,17 @@ for (const r of rows) {
   console.log(`| ${r.kind}: \`${q}\` | ${r.count.replace(/\|/g, '\\|').replace(/\u201c.{40,}\u201d/, '\u201c\u2026\u201d')} | ${ms(r.ready)} | ${ms(r.first)} | ${ms(r.keyMedian)} | ${ms(r.keyMax)} | ${ms(r.bytes / 1024)} | ${(r.heap / 1048576).toFixed(1)} |`);
 }
 console.log(`| worst | | | ${ms(Math.max(...all))} | ${ms(Math.max(...rows.map((r) => r.keyMedian)))} | ${ms(Math.max(...rows.map((r) => r.keyMax)))} |`);
+
+if (showLoads) {
+  console.log('');
+  console.log('| query (this version; median run) | first results ms | where the time went: ms (share of the first results), files, KB |');
+  console.log('|---|---:|---|');
+  for (const r of rows) {
+    const { first, shares } = loadShares(r.loads);
+    const cells = shares.map((s) => `${s.kind} ${ms(s.ms)} (${(100 * s.ms / first).toFixed(0)}%)${s.files && s.bytes ? `, ${s.files}, ${ms(s.bytes / 1024)}` : ''}`);
+    console.log(`| ${r.kind}: \`${r.q.length > 40 ? r.q.slice(0, 20) + '\u2026' : r.q}\` | ${ms(first)} | ${cells.join('; ')} |`);
+  }
+}
 
 if (plainDir) {
   const ratio = (x) => (Number.isFinite(x) ? x.toFixed(2) : '–');

@@ -11,6 +11,8 @@ var MIN_STEM = 3, MAX_STEM_TAIL = 4; // as the whole list takes a stem of a word
 var NO_SHARD = { words: [], groups: new Map(), forms: new Map(), places: new Map(), placeKeys: [] };
 var PIECE_NAME = /^[a-z2-7]{13}\.js$/;
 var VOCABULARY = -1;         // wanted: the vocabulary, before the answer
+// Wanted: vocabulary piece p, before the answer (below VOCABULARY, so shards stay >= 0).
+function partWanted(p) { return -2 - p; }
 
 // What the page takes from a head for these docs: {state: 'ok', head} or the state
 // that tells why not ('stale', 'damaged').
@@ -60,6 +62,12 @@ function WordPieces(head, docCount, fetch) {
   this.vocabulary = null;    // every key, once the vocabulary pieces came
   this.counts = null;
   this.vocabularyLoading = null;
+  // The vocabulary pieces one by one (a short prefix reads those of its shards): the
+  // first shard of each, and its data once it came.
+  this.partFirsts = new Int32Array(head.vocabulary.length + 1);
+  for (var p = 0; p < head.vocabulary.length; p++) this.partFirsts[p + 1] = this.partFirsts[p] + head.vocabulary[p][1];
+  this.parts = new Array(head.vocabulary.length).fill(null);
+  this.partLoading = new Map(); // piece: callbacks waiting for it
   this.links = new Uint8Array(docCount);
   this.linkGroup = head.linkGroup;
   this.linkNames = head.links;
@@ -101,16 +109,50 @@ WordPieces.prototype.reach = function (s) {
 
 WordPieces.prototype.size = function () { return this.keyCount; };
 
+// The vocabulary piece that holds shard s.
+WordPieces.prototype.partOf = function (s) {
+  var firsts = this.partFirsts, lo = 0, hi = firsts.length - 2;
+  while (lo < hi) {
+    var mid = (lo + hi + 1) >>> 1;
+    if (firsts[mid] <= s) lo = mid; else hi = mid - 1;
+  }
+  return lo;
+};
+
+// The key at position at and its number of pages: from the whole vocabulary, the
+// vocabulary piece or the shard that came; ['', 0] when none did.
 WordPieces.prototype.keyAt = function (at) {
   if (this.vocabulary) return this.vocabulary[at];
   var s = this.shardAt(at), entry = this.shards[s] && this.shards[s].words[at - this.starts[s]];
-  return entry ? entry[0] : '';
+  if (entry) return entry[0];
+  var p = this.partOf(s), part = this.parts[p];
+  return part ? part.keys[at - this.starts[this.partFirsts[p]]] : '';
 };
 
 WordPieces.prototype.countAt = function (at) {
   if (this.counts) return this.counts[at];
   var s = this.shardAt(at), entry = this.shards[s] && this.shards[s].words[at - this.starts[s]];
-  return entry ? entry.length - 1 : 0;
+  if (entry) return entry.length - 1;
+  var p = this.partOf(s), part = this.parts[p];
+  return part ? part.counts[at - this.starts[this.partFirsts[p]]] : 0;
+};
+
+// The vocabulary pieces that cover shards first to last, once they all came (else
+// null, and those that did not are wanted before the answer).
+WordPieces.prototype.reachParts = function (first, last) {
+  var parts = [];
+  for (var p = this.partOf(first), end = this.partOf(last); p <= end; p++) {
+    if (this.parts[p] === null) this.wanted.add(partWanted(p));
+    parts.push(this.parts[p]);
+  }
+  return parts.indexOf(null) >= 0 ? null : parts;
+};
+
+// The last shard whose first key starts with prefix, from shard s on.
+WordPieces.prototype.rangeEnd = function (prefix, s) {
+  var last = s, n = this.firsts.length;
+  while (last + 1 < n && this.firsts[last + 1].lastIndexOf(prefix, 0) === 0) last++;
+  return last;
 };
 
 // The entry at position at; its pages count only once its shard has come.
@@ -137,16 +179,21 @@ WordPieces.prototype.find = function (key) {
 };
 
 // [first, end) of the keys that start with prefix: from the shards they stand in, or
-// when they stand in more than MAX_RANGE_SHARDS from the vocabulary (wanted before the
-// answer when it has not come), so that a short prefix loads only the shards of the
-// keys the search takes.
+// when they stand in more than MAX_RANGE_SHARDS from the vocabulary pieces of those
+// shards (wanted before the answer when they have not come), so that a short prefix
+// loads only the shards of the keys the search takes.
 var MAX_RANGE_SHARDS = 4;
 WordPieces.prototype.prefixRange = function (prefix) {
-  var s = this.shardOf(prefix), last = s, n = this.firsts.length;
-  while (last + 1 < n && this.firsts[last + 1].lastIndexOf(prefix, 0) === 0) last++;
+  var s = this.shardOf(prefix), last = this.rangeEnd(prefix, s);
   if (last - s >= MAX_RANGE_SHARDS) {
-    if (!this.vocabulary) { this.wanted.add(VOCABULARY); return [0, 0]; }
-    return keysStarting(this.vocabulary, prefix);
+    if (this.vocabulary) return keysStarting(this.vocabulary, prefix);
+    var parts = this.reachParts(s, last);
+    if (!parts) return [0, 0];
+    // The keys from shard s to last lie in these pieces, in order: the range begins
+    // in the first and ends in the last.
+    var p0 = this.partOf(s), p1 = this.partOf(last), base0 = this.starts[this.partFirsts[p0]];
+    return [base0 + keysStarting(parts[0].keys, prefix)[0],
+      this.starts[this.partFirsts[p1]] + keysStarting(parts[parts.length - 1].keys, prefix)[1]];
   }
   var first = this.lowerBound(prefix);
   for (var k = s + 1; k <= last; k++) this.reach(k);
@@ -300,7 +347,11 @@ WordPieces.prototype.load = function (vocabulary, done) {
   this.wanted.clear();
   function one() { if (--waiting === 0) done(); }
   wanted.forEach(function (s) {
-    if (s === VOCABULARY || self.shards[s] !== null) return;
+    if (s < VOCABULARY && !vocabulary) {
+      waiting++;
+      self.loadPart(-2 - s, one);
+    }
+    if (s < 0 || self.shards[s] !== null) return;
     waiting++;
     loadOnce(self.loading, s, self.names[s], self.fetch, function (data) { self.keep(s, data); }, one);
   });
@@ -318,36 +369,52 @@ WordPieces.prototype.load = function (vocabulary, done) {
   one();
 };
 
+// Loads vocabulary piece p once (a piece that failed or does not fit counts as keys ''
+// without pages), then calls done.
+WordPieces.prototype.loadPart = function (p, done) {
+  var self = this, piece = this.vocabularyPieces[p];
+  if (this.parts[p] !== null) { done(); return; }
+  var count = this.starts[this.partFirsts[p + 1]] - this.starts[this.partFirsts[p]];
+  loadOnce(this.partLoading, p, piece[0], this.fetch, function (data) {
+    var ok = data && Array.isArray(data.keys) && Array.isArray(data.counts) && data.keys.length === count &&
+      data.counts.length === count && data.keys.every(function (k) { return typeof k === 'string'; });
+    var part = ok ? { keys: data.keys, counts: data.counts } : { keys: new Array(count).fill(''), counts: new Array(count).fill(0) };
+    part.titles = []; part.titleCounts = []; part.names = []; part.nameCounts = [];
+    if (ok) {
+      placeWordsOf(data.titleWords, part.titles, part.titleCounts);
+      placeWordsOf(data.nameWords, part.names, part.nameCounts);
+    }
+    self.parts[p] = part;
+  }, done);
+};
+
+// Loads every vocabulary piece (those a prefix read are not read again) and joins them.
 WordPieces.prototype.loadVocabulary = function (done) {
   var self = this;
   if (this.vocabularyLoading) { this.vocabularyLoading.push(done); return; }
   this.vocabularyLoading = [done];
-  var pieces = this.vocabularyPieces, parts = new Array(pieces.length), waiting = pieces.length, first = 0;
+  var parts = this.parts, waiting = 1;
   function finished() {
+    if (--waiting > 0) return;
     var keys = [], counts = [], placed = { titles: [], titleCounts: [], names: [], nameCounts: [] };
     parts.forEach(function (part) {
       keys.push.apply(keys, part.keys);
       counts.push.apply(counts, part.counts);
-      placeWordsOf(part.titleWords, placed.titles, placed.titleCounts);
-      placeWordsOf(part.nameWords, placed.names, placed.nameCounts);
+      ['titles', 'titleCounts', 'names', 'nameCounts'].forEach(function (f) { placed[f].push.apply(placed[f], part[f]); });
     });
     self.vocabulary = keys;
     self.counts = counts;
     self.placeVocabulary = placed;
+    self.parts = parts.map(function () { return null; }); // held whole from now on
     self.masks = null;
     self.vocabularyLoading.forEach(function (f) { f(); });
     self.vocabularyLoading = null;
   }
-  pieces.forEach(function (piece, i) {
-    var count = self.starts[first + piece[1]] - self.starts[first];
-    first += piece[1];
-    self.fetch(piece[0], function (data) {
-      var ok = data && Array.isArray(data.keys) && Array.isArray(data.counts) && data.keys.length === count && data.counts.length === count;
-      parts[i] = ok ? data : { keys: new Array(count).fill(''), counts: new Array(count).fill(0) };
-      if (--waiting === 0) finished();
-    });
+  parts.forEach(function (part, p) {
+    waiting++;
+    self.loadPart(p, finished);
   });
-  if (pieces.length === 0) finished();
+  finished();
 };
 
 // Appends the words and page counts of a vocabulary piece's [[word, pages], ...].

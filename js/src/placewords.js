@@ -86,17 +86,17 @@ PlaceWords.prototype.take = function (key) {
 };
 
 // Takes the keys of the shards' entries that begin with prefix: from the shards of its
-// range, or from the vocabulary when the range spans more than a few shards (as the word
-// list's prefixRange, which wants it before the answer).
+// range, or from the vocabulary pieces of those shards when the range spans more than a
+// few (as the word list's prefixRange, which wants them before the answer).
 PlaceWords.prototype.takePrefix = function (prefix, keys) {
-  var list = this.list, s = list.shardOf(prefix), last = s, n = list.firsts.length, i;
-  while (last + 1 < n && list.firsts[last + 1].lastIndexOf(prefix, 0) === 0) last++;
+  var list = this.list, s = list.shardOf(prefix), last = list.rangeEnd(prefix, s), i;
   if (last - s >= pieces.MAX_RANGE_SHARDS) {
-    var near = this.vocabularyWords();
-    if (!near) { list.wantVocabulary(); return; }
-    [near.words, near.nameWords].forEach(function (words) {
-      var range = pieces.keysStarting(words, prefix);
-      for (i = range[0]; i < range[1]; i++) keys.add(words[i]);
+    var near = this.vocabularyWords(), parts = near ? [near] : list.reachParts(s, last);
+    (parts || []).forEach(function (part) {
+      [part.words || part.titles, part.nameWords || part.names].forEach(function (words) {
+        var range = pieces.keysStarting(words, prefix);
+        for (i = range[0]; i < range[1]; i++) keys.add(words[i]);
+      });
     });
     return;
   }

@@ -22,6 +22,7 @@ return {
   WordPieces: modules.pieces.WordPieces,
   searchInPieces: modules.pieces.searchInPieces,
   prefetch: modules.pieces.prefetch,
+  MAX_RANGE_SHARDS: modules.pieces.MAX_RANGE_SHARDS,
   storeHeadData: modules.documents.storeHeadData,
   ranksOf: modules.documents.ranksOf,
   storeSearcher: modules.documents.storeSearcher,

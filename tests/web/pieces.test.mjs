@@ -116,3 +116,33 @@ test('the shards of a query asked for with the head are the ones its search reac
     assert.deepEqual(fresh.fetched.slice(after).filter((name) => asked.includes(name)), [], q);
   }
 });
+
+// A prefix whose keys span more than a few shards is answered from the vocabulary
+// pieces of those shards alone, before the first results (and then only the shards of
+// the keys the search takes); the rest of the vocabulary comes after them.
+test('a short prefix reads only the vocabulary pieces of its shards', () => {
+  const probe = loadFolder(S, out).list, pieceOf = [];
+  probe.vocabularyPieces.forEach(([, shards], p) => { for (let i = 0; i < shards; i++) pieceOf.push(p); });
+  assert.ok(probe.vocabularyPieces.length >= 3, `${probe.vocabularyPieces.length} vocabulary pieces`);
+  let long = 0, fewer = 0;
+  for (const q of ['k', 'ka', 'g', 'm', 'p', 's', 't', 'v', 'z', 'ga', 'to']) {
+    const s = probe.shardOf(q), last = probe.rangeEnd(q, s);
+    if (last - s < S.MAX_RANGE_SHARDS) continue;
+    long++;
+    const fresh = loadFolder(S, out), names = fresh.list.vocabularyPieces.map((v) => v[0]);
+    const own = new Set(names.filter((_, p) => p >= pieceOf[s] && p <= pieceOf[last]));
+    const shown = [];
+    S.searchInPieces(fresh.inPieces, q, (result, complete) => {
+      shown.push({ docs: result.docs, complete, read: fresh.fetched.filter((name) => names.includes(name)) });
+      return (then) => then();
+    }, () => true);
+    assert.ok(shown.length >= 1 && shown[shown.length - 1].complete, q);
+    assert.deepEqual(new Set(shown[0].read), own, q);
+    if (own.size < names.length) fewer++;
+    // The rest only when the answer wants every key (each piece read once).
+    assert.equal(shown[shown.length - 1].read.length, shown.length === 1 ? own.size : names.length, q);
+    assert.deepEqual(shown[0].docs, fresh.whole.search(q).docs, q);
+    assert.deepEqual(shown[shown.length - 1].docs, fresh.whole.search(q).docs, q);
+  }
+  assert.ok(long >= 2 && fewer >= 1, `${long} prefixes span more than ${S.MAX_RANGE_SHARDS} shards, ${fewer} read less than the vocabulary`);
+});
