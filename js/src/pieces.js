@@ -91,14 +91,20 @@ WordPieces.prototype.shardOf = function (key) {
   return Math.max(0, lo - 1);
 };
 
-// The shard of position at.
-WordPieces.prototype.shardAt = function (at) {
-  var starts = this.starts, lo = 0, hi = starts.length - 2;
+// The last i below firsts.length - 1 with firsts[i] <= x (0 when none is): the run
+// that x falls in, firsts[i] being where run i begins and the last entry the end.
+function runOf(firsts, x) {
+  var lo = 0, hi = firsts.length - 2;
   while (lo < hi) {
     var mid = (lo + hi + 1) >>> 1;
-    if (starts[mid] <= at) lo = mid; else hi = mid - 1;
+    if (firsts[mid] <= x) lo = mid; else hi = mid - 1;
   }
   return lo;
+}
+
+// The shard of position at.
+WordPieces.prototype.shardAt = function (at) {
+  return runOf(this.starts, at);
 };
 
 // Shard s when it has come, else null (and it is wanted).
@@ -111,12 +117,7 @@ WordPieces.prototype.size = function () { return this.keyCount; };
 
 // The vocabulary piece that holds shard s.
 WordPieces.prototype.partOf = function (s) {
-  var firsts = this.partFirsts, lo = 0, hi = firsts.length - 2;
-  while (lo < hi) {
-    var mid = (lo + hi + 1) >>> 1;
-    if (firsts[mid] <= s) lo = mid; else hi = mid - 1;
-  }
-  return lo;
+  return runOf(this.partFirsts, s);
 };
 
 // The key at position at and its number of pages: from the whole vocabulary, the
