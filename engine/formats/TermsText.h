@@ -4,8 +4,10 @@
 #include "PlaceWords.h"
 #include "WordTable.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class WordIndex;
@@ -73,6 +75,21 @@ class PieceStore;
 //   "summaries":[["key",d,d,...],...]
 //   "titleWords":[["key",pages],...],"nameWords":[["key",pages],...]
 //
+// For nearest words ("did you mean"), near pieces hold every key, title word and
+// file-name word with its number of pages (the largest where it is more than one of
+// them), ordered by first UTF-16 unit, then length in UTF-16 units, then UTF-16 order:
+//
+//   vantrelNear({"words":["word",...],"counts":[n,...]});
+//
+// A word within a few edits of a query word that shares its first letter lies in a run
+// of these pieces (lengths within the edits), which the head names by first word:
+//
+//   "near":[["first word","NAME.js"],...]
+//
+// A near piece ends where a run of one first unit and length ends once it holds
+// kNearBytes / 4, or after a word that hashes to 0 modulo kShardEnd once it holds half
+// of kNearBytes, or once it holds kNearBytes.
+//
 // A shard ends after a key whose bytes hash to 0 modulo kShardEnd once it holds a
 // quarter of kShardBytes, or once it holds kShardBytes (a key of more pages than that
 // has a shard of its own); a vocabulary piece ends after a shard whose last key hashes
@@ -85,6 +102,18 @@ constexpr std::uint32_t kShardEnd = 16;
 constexpr std::size_t kVocabularyBytes = 96 * 1024;
 constexpr std::uint32_t kVocabularyEnd = 4;
 constexpr std::size_t kLinkGroup = 4096;
+constexpr std::size_t kNearBytes = 16 * 1024;
+
+// A word for the near pieces and its number of pages.
+struct NearWord {
+    std::string_view word;
+    std::size_t pages;
+};
+
+// The near pieces of words (in any order; a word given more than once keeps its largest
+// number of pages), in the order the head names them: each piece's first word and its
+// file's text.
+std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words);
 
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why).

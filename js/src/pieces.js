@@ -79,7 +79,89 @@ function WordPieces(head, docCount, fetch) {
   this.offsets = null;
   this.masks = null;
   this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
+  // The near pieces (nearest words by first letter and length): their first words'
+  // places, the pieces that came, and those a look-up reached that have not.
+  this.near = nearPiecesOf(head.near);
+  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
+  this.wantedNear = new Set();
+  this.nearLoading = new Map();
 }
+
+// The near pieces a head names, [[first word, name, first unit, length], ...], or null
+// when it names none or they are not in order (the vocabulary answers then).
+function nearPiecesOf(list) {
+  if (!Array.isArray(list) || list.length === 0) return null;
+  var near = [];
+  for (var i = 0; i < list.length; i++) {
+    var p = list[i];
+    if (!Array.isArray(p) || typeof p[0] !== 'string' || p[0] === '' || !PIECE_NAME.test(p[1])) return null;
+    near.push([p[0], p[1], p[0].charCodeAt(0), p[0].length]);
+    if (i > 0 && nearOrder(near[i - 1][0], p[0]) > 0) return null;
+  }
+  return near;
+}
+
+// The order of the near pieces: first UTF-16 unit, then length, then the words.
+function nearOrder(a, b) {
+  return a.charCodeAt(0) - b.charCodeAt(0) || a.length - b.length || (a < b ? -1 : a > b ? 1 : 0);
+}
+
+// A near piece's first word against the run of first unit c and length len.
+function nearCell(piece, c, len) {
+  return piece[2] - c || piece[3] - len;
+}
+
+// At most this many near pieces are read for a query word (about 1 MB): on a site
+// where one first letter and length hold more, the lengths nearest the word's come first.
+var MAX_NEAR_PIECES = 64;
+
+// The near pieces that may hold words of first unit c and length len, in order:
+// from the last piece that begins before that run to the last that begins in it.
+WordPieces.prototype.nearRun = function (c, len) {
+  var near = this.near, lo = 0, hi = near.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (nearCell(near[mid], c, len) < 0) lo = mid + 1; else hi = mid;
+  }
+  var first = Math.max(0, lo - 1);
+  while (lo < near.length && nearCell(near[lo], c, len) === 0) lo++;
+  return [first, lo - 1];
+};
+
+// The words that begin with word's first or second unit (a typo in the first letter
+// is most often a letter dropped or swapped with the next) and whose lengths are within
+// max of its, with their pages: {words, counts} from the near pieces, or null while some
+// are wanted (none while shards are: those may still match the word); undefined when
+// the head names none.
+WordPieces.prototype.nearWords = function (word, max) {
+  if (!this.near) return undefined;
+  if (this.wanted.size > 0) return null;
+  var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
+  for (d = 0; d <= 2 * max; d++) {
+    var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
+    [c0, c1].forEach(function (c) {
+      var run = this.nearRun(c, len);
+      for (p = run[0]; p <= run[1] && chosen.size < MAX_NEAR_PIECES; p++) chosen.add(p);
+    }, this);
+  }
+  var words = [], counts = [], ready = true, self = this;
+  Array.from(chosen).sort(function (x, y) { return x - y; }).forEach(function (p) {
+    var piece = self.nearCame[p];
+    if (!piece) { self.wantedNear.add(p); ready = false; return; }
+    for (var i = 0; i < piece.words.length; i++) {
+      var w = piece.words[i], c = w.charCodeAt(0);
+      if ((c === c0 || c === c1) && Math.abs(w.length - word.length) <= max) { words.push(w); counts.push(piece.counts[i]); }
+    }
+  });
+  return ready ? { words: words, counts: counts } : null;
+};
+
+// Takes a near piece's words and pages (a piece that failed or does not fit: none).
+WordPieces.prototype.keepNear = function (p, data) {
+  var ok = data && Array.isArray(data.words) && Array.isArray(data.counts) && data.words.length === data.counts.length &&
+    data.words.every(function (w) { return typeof w === 'string'; });
+  this.nearCame[p] = ok ? { words: data.words, counts: data.counts.map(function (n) { return typeof n === 'number' ? n : 0; }) } : { words: [], counts: [] };
+};
 
 // The shard whose keys would hold key: the last one whose first key is not above it.
 WordPieces.prototype.shardOf = function (key) {
@@ -363,6 +445,12 @@ WordPieces.prototype.load = function (vocabulary, done) {
     loadOnce(self.linkLoading, g, self.linkNames[g], self.fetch, function (shares) { self.keepLinks(g, shares); }, one);
   });
   this.wantedLinks.clear();
+  this.wantedNear.forEach(function (p) {
+    if (self.nearCame[p]) return;
+    waiting++;
+    loadOnce(self.nearLoading, p, self.near[p][1], self.fetch, function (data) { self.keepNear(p, data); }, one);
+  });
+  this.wantedNear.clear();
   if (vocabulary) {
     waiting++;
     this.loadVocabulary(one);
@@ -446,10 +534,11 @@ function searchInPieces(searcher, query, show, current) {
     if (!current()) return;
     list.wanted.clear();
     list.wantedLinks.clear();
+    list.wantedNear.clear();
     list.wantsVocabulary = false;
     var result = searcher.search(query), later = list.wantsVocabulary && !list.vocabulary;
     if (list.wanted.size === 0) list.wantLinksOf(result.docs);
-    var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
+    var missing = list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
     // No empty list while the vocabulary may still find something.
     var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
     if (!missing && !later) return;
