@@ -215,6 +215,61 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
     return pieces;
 }
 
+std::string composeGrams(const std::vector<NearWord>& words)
+{
+    std::vector<std::uint32_t> hashes;
+    std::u16string units;
+    for (const NearWord& near : words) {
+        units.clear();
+        const auto* bytes = reinterpret_cast<const uint8_t*>(near.word.data());
+        const auto size = static_cast<int32_t>(near.word.size());
+        for (int32_t at = 0; at < size;) {
+            UChar32 c;
+            U8_NEXT_OR_FFFD(bytes, at, size, c);
+            if (c < 0x10000) {
+                units += static_cast<char16_t>(c);
+            } else {
+                units += static_cast<char16_t>(U16_LEAD(c));
+                units += static_cast<char16_t>(U16_TRAIL(c));
+            }
+        }
+        for (std::size_t length = 3; length <= 4; ++length) {
+            for (std::size_t i = 1; i + length <= units.size(); ++i) {
+                std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(length);
+                for (std::size_t k = i; k < i + length; ++k) {
+                    hash ^= units[k];
+                    hash *= 16777619u;
+                }
+                hashes.push_back(hash);
+            }
+        }
+    }
+    std::sort(hashes.begin(), hashes.end());
+    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    std::size_t bits = 1024;
+    while (bits < 8 * hashes.size() && bits < kMaxGramBits)
+        bits *= 2;
+    std::string set(bits / 8, '\0');
+    for (std::uint32_t hash : hashes)
+        set[(hash & (bits - 1)) / 8] |= static_cast<char>(1u << (hash & 7));
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text = kPieceMark + std::string("vantrelGrams({\"bits\":");
+    IndexText::appendNumber(text, static_cast<std::int64_t>(bits));
+    text += ",\"set\":\"";
+    // Base64, a last group of one or two bytes padded with '='.
+    for (std::size_t i = 0; i < set.size(); i += 3) {
+        const std::uint32_t group = static_cast<unsigned char>(set[i]) << 16
+                                    | (i + 1 < set.size() ? static_cast<unsigned char>(set[i + 1]) << 8 : 0)
+                                    | (i + 2 < set.size() ? static_cast<unsigned char>(set[i + 2]) : 0);
+        text += kDigits[group >> 18];
+        text += kDigits[(group >> 12) & 63];
+        text += i + 1 < set.size() ? kDigits[(group >> 6) & 63] : '=';
+        text += i + 2 < set.size() ? kDigits[group & 63] : '=';
+    }
+    text += "\"});\n";
+    return text;
+}
+
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const PlaceWords::Table* places)
@@ -347,9 +402,13 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     }
     head += vocabularyHeads + ']';
     if (places) {
-        head += ",\n\"near\":[";
+        const std::vector<NearWord> nearWords = nearWordsOf(keys, *places);
+        const std::string gramsName = store.put(composeGrams(nearWords));
+        if (gramsName.empty())
+            return gramsName;
+        head += ",\n\"grams\":\"" + gramsName + "\",\"near\":[";
         bool firstPiece = true;
-        for (const auto& [first, text] : composeNear(nearWordsOf(keys, *places))) {
+        for (const auto& [first, text] : composeNear(nearWords)) {
             const std::string name = store.put(text);
             if (name.empty())
                 return name;

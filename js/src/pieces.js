@@ -83,9 +83,47 @@ function WordPieces(head, docCount, fetch) {
   // places, the pieces that came, and those a look-up reached that have not.
   this.near = nearPiecesOf(head.near);
   this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
-  this.wantedNear = new Set();
+  this.wantedNear = new Set();  // near pieces wanted, and GRAMS for the runs inside words
   this.nearLoading = new Map();
+  this.gramsName = this.near && PIECE_NAME.test(head.grams) ? head.grams : null;
+  this.grams = null;            // {bits, set: Uint8Array} once it came (set null: failed)
 }
+
+var GRAMS = -1;                 // wanted: the piece of runs inside words
+var BASE64 = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
+
+// Takes the runs inside words: {bits, set} when they fit (bits a power of two, the
+// bytes of that many bits in base64), else a set that rules nothing out.
+WordPieces.prototype.keepGrams = function (data) {
+  var bits = data && data.bits, text = data && data.set;
+  if (typeof text !== 'string' || !(bits >= 8) || (bits & (bits - 1)) !== 0 || text.length !== Math.ceil(bits / 24) * 4) {
+    this.grams = { bits: 0, set: null };
+    return;
+  }
+  var set = new Uint8Array(bits / 8), at = 0;
+  for (var i = 0; i < text.length; i += 4) {
+    var group = 0;
+    for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
+    for (k = 2; k >= 0 && at < set.length; k--) set[at++] = (group >>> (8 * k)) & 255;
+  }
+  this.grams = { bits: bits, set: set };
+};
+
+// Whether some word may hold part inside it (not at its start): false only when a run
+// of three or four of its units stands inside no word.
+WordPieces.prototype.mayHoldInside = function (part) {
+  var grams = this.grams;
+  if (!grams || !grams.set) return true;
+  for (var length = 3; length <= 4; length++) {
+    for (var i = 0; i + length <= part.length; i++) {
+      var hash = (2166136261 ^ length) >>> 0;
+      for (var k = i; k < i + length; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
+      var bit = hash & (grams.bits - 1);
+      if (!(grams.set[bit >>> 3] & (1 << (bit & 7)))) return false;
+    }
+  }
+  return true;
+};
 
 // The near pieces a head names, [[first word, name, first unit, length], ...], or null
 // when it names none or they are not in order (the vocabulary answers then).
@@ -133,9 +171,14 @@ WordPieces.prototype.nearRun = function (c, len) {
 // max of its, with their pages: {words, counts} from the near pieces, or null while some
 // are wanted (none while shards are: those may still match the word); undefined when
 // the head names none.
+// Before the vocabulary came, only for a word that no word holds inside it: else the
+// nearest words would show and then give way to the words that hold it.
 WordPieces.prototype.nearWords = function (word, max) {
   if (!this.near) return undefined;
   if (this.wanted.size > 0) return null;
+  var ready = true;
+  if (!this.vocabulary && this.gramsName && this.grams === null) { this.wantedNear.add(GRAMS); ready = false; }
+  else if (!this.vocabulary && this.mayHoldInside(word)) return undefined;
   var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
     var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
@@ -144,7 +187,7 @@ WordPieces.prototype.nearWords = function (word, max) {
       for (p = run[0]; p <= run[1] && chosen.size < MAX_NEAR_PIECES; p++) chosen.add(p);
     }, this);
   }
-  var words = [], counts = [], ready = true, self = this;
+  var words = [], counts = [], self = this;
   Array.from(chosen).sort(function (x, y) { return x - y; }).forEach(function (p) {
     var piece = self.nearCame[p];
     if (!piece) { self.wantedNear.add(p); ready = false; return; }
@@ -446,7 +489,11 @@ WordPieces.prototype.load = function (vocabulary, done) {
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
-    if (self.nearCame[p]) return;
+    if (p === GRAMS && self.grams === null) {
+      waiting++;
+      loadOnce(self.nearLoading, p, self.gramsName, self.fetch, function (data) { self.keepGrams(data); }, one);
+    }
+    if (p === GRAMS || self.nearCame[p]) return;
     waiting++;
     loadOnce(self.nearLoading, p, self.near[p][1], self.fetch, function (data) { self.keepNear(p, data); }, one);
   });

@@ -81,3 +81,34 @@ TEST(NearPieces, AFloodOfLookAlikeWordsMakesManySmallPiecesInOrder)
         EXPECT_GE(pieces.size(), row.words.size() * 12 / TermsText::kNearBytes) << row.label;
     }
 }
+
+TEST(NearPieces, TheSetOfRunsInsideWordsGrowsWithTheWordsUpToItsBound)
+{
+    // Rows: no words; one word; words of random letters far more than the bound holds.
+    struct Row {
+        const char* label;
+        std::size_t words;
+        std::size_t bits;
+    };
+    const Row rows[] = {{"none", 0, 1024}, {"one", 1, 1024}, {"flood", 400000, TermsText::kMaxGramBits}};
+    for (const Row& row : rows) {
+        std::vector<std::string> texts;
+        std::uint32_t seed = 1;
+        for (std::size_t w = 0; w < row.words; ++w) {
+            std::string word;
+            for (int k = 0; k < 12; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                word += static_cast<char>('a' + (seed >> 16) % 26);
+            }
+            texts.push_back(word);
+        }
+        std::vector<TermsText::NearWord> words;
+        for (const std::string& text : texts)
+            words.push_back({text, 1});
+        const std::string text = TermsText::composeGrams(words);
+        const std::string head = kMark + "vantrelGrams({\"bits\":" + std::to_string(row.bits) + ",\"set\":\"";
+        ASSERT_EQ(text.rfind(head, 0), 0u) << row.label;
+        EXPECT_EQ(text.size(), head.size() + (row.bits / 8 + 2) / 3 * 4 + 5) << row.label;
+        EXPECT_EQ(text.substr(text.size() - 5), "\"});\n") << row.label;
+    }
+}

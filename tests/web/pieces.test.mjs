@@ -185,6 +185,24 @@ test('a typo reads only the near pieces of its first two letters before its firs
     if (!q.includes(' ')) assert.deepEqual(shown[0].docs, whole.docs, q);
   }
   assert.ok(suggested >= 6 && fewer >= 1, `${suggested} typos found their words, ${fewer} in some of the near pieces`);
+  // A part that stands inside words waits for them, with no nearest words shown first;
+  // no run inside a key is ever taken for one that stands in none.
+  let inside = 0;
+  for (let at = 5; at < keys.size() && inside < 4; at += 41) {
+    const q = keys.keyAt(at).slice(1, 6), whole = probe.whole.search(q);
+    if (q.length < 5 || whole.docs.length === 0 || whole.terms[0].suggestions.length > 0) continue;
+    inside++;
+    const shown = searchAll(S, loadFolder(S, out).inPieces, q);
+    assert.ok(shown.every((answer) => JSON.stringify(answer.docs) === JSON.stringify(whole.docs)), q);
+  }
+  assert.equal(inside, 4);
+  const list = loadFolder(S, out).list;
+  list.fetch(list.gramsName, (data) => list.keepGrams(data));
+  assert.ok(list.grams && list.grams.set, 'the runs inside words came');
+  for (let at = 0; at < keys.size(); at++) {
+    const key = keys.keyAt(at);
+    for (let i = 1; i + 3 <= key.length; i += 2) assert.ok(list.mayHoldInside(key.slice(i, i + 3 + (i % 5))), key);
+  }
   // The nearest word of "zen" over every key is "de", a file name that begins with
   // neither of its first two letters, so the pieces offer none.
   assert.deepEqual(probe.whole.search('zen').terms[0].suggestions, ['de']);
