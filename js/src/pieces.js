@@ -377,10 +377,14 @@ WordPieces.prototype.buildJoined = function () {
   if (this.joined === null && this.vocabulary) wordlist.joinWords(this, this.vocabulary);
 };
 
-// Keys that hold part inside them: from the vocabulary, once it came.
+// Keys that hold part inside them: from the vocabulary, once it came; none without it
+// when the runs inside words that came say no word holds part.
 WordPieces.prototype.innerWords = function (part, limit) {
   this.buildJoined();
-  if (this.joined === null) { this.wantsVocabulary = true; return []; }
+  if (this.joined === null) {
+    if (this.mayHoldInside(part)) this.wantsVocabulary = true;
+    return [];
+  }
   return wordlist.innerWordsOf(this, part, limit, []);
 };
 
