@@ -233,21 +233,19 @@ std::string composeGrams(const std::vector<NearWord>& words)
                 units += static_cast<char16_t>(U16_TRAIL(c));
             }
         }
-        for (std::size_t length = 3; length <= 4; ++length) {
-            for (std::size_t i = 1; i + length <= units.size(); ++i) {
-                std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(length);
-                for (std::size_t k = i; k < i + length; ++k) {
-                    hash ^= units[k];
-                    hash *= 16777619u;
-                }
-                hashes.push_back(hash);
+        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i) {
+            std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(kGramUnits);
+            for (std::size_t k = i; k < i + kGramUnits; ++k) {
+                hash ^= units[k];
+                hash *= 16777619u;
             }
+            hashes.push_back(hash);
         }
     }
     std::sort(hashes.begin(), hashes.end());
     hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
     std::size_t bits = 1024;
-    while (bits < 8 * hashes.size() && bits < kMaxGramBits)
+    while (bits < 4 * hashes.size() && bits < kMaxGramBits)
         bits *= 2;
     std::string set(bits / 8, '\0');
     for (std::uint32_t hash : hashes)

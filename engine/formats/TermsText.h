@@ -87,10 +87,10 @@ class PieceStore;
 //   "near":[["first word","NAME.js"],...]
 //
 // Beside them, a piece that tells the page when no word can hold a query word inside it
-// (so its nearest words need not wait for the vocabulary): the runs of three and four
-// UTF-16 units that stand inside the same words (not at their start), hashed (FNV-1a
-// over the units, from 2166136261 XOR the run's length) into a set of bits, a power of
-// two of them, about eight a run (at most kMaxGramBits), bit b in byte b / 8 at 1 << b % 8:
+// (so its nearest words need not wait for the vocabulary): the runs of kGramUnits UTF-16
+// units that stand inside the same words (not at their start), hashed (FNV-1a over the
+// units, from 2166136261 XOR kGramUnits) into a set of bits, a power of two of them,
+// about four a run (at most kMaxGramBits), bit b in byte b / 8 at 1 << b % 8:
 //
 //   vantrelGrams({"bits":N,"set":"BASE64"});            named in the head: "grams":"NAME.js"
 //
@@ -111,6 +111,7 @@ constexpr std::size_t kVocabularyBytes = 96 * 1024;
 constexpr std::uint32_t kVocabularyEnd = 4;
 constexpr std::size_t kLinkGroup = 4096;
 constexpr std::size_t kNearBytes = 16 * 1024;
+constexpr std::size_t kGramUnits = 5;
 constexpr std::size_t kMaxGramBits = std::size_t(1) << 21;
 
 // A word for the near pieces and its number of pages.

@@ -110,17 +110,16 @@ WordPieces.prototype.keepGrams = function (data) {
 };
 
 // Whether some word may hold part inside it (not at its start): false only when a run
-// of three or four of its units stands inside no word.
+// of GRAM_UNITS of its units stands inside no word (so a shorter part may).
+var GRAM_UNITS = 5;
 WordPieces.prototype.mayHoldInside = function (part) {
   var grams = this.grams;
   if (!grams || !grams.set) return true;
-  for (var length = 3; length <= 4; length++) {
-    for (var i = 0; i + length <= part.length; i++) {
-      var hash = (2166136261 ^ length) >>> 0;
-      for (var k = i; k < i + length; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
-      var bit = hash & (grams.bits - 1);
-      if (!(grams.set[bit >>> 3] & (1 << (bit & 7)))) return false;
-    }
+  for (var i = 0; i + GRAM_UNITS <= part.length; i++) {
+    var hash = (2166136261 ^ GRAM_UNITS) >>> 0;
+    for (var k = i; k < i + GRAM_UNITS; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
+    var bit = hash & (grams.bits - 1);
+    if (!(grams.set[bit >>> 3] & (1 << (bit & 7)))) return false;
   }
   return true;
 };
