@@ -215,7 +215,7 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
     return pieces;
 }
 
-std::string composeGrams(const std::vector<NearWord>& words)
+std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
 {
     std::vector<std::uint32_t> hashes;
     std::u16string units;
@@ -247,25 +247,35 @@ std::string composeGrams(const std::vector<NearWord>& words)
     std::size_t bits = 1024;
     while (bits < 4 * hashes.size() && bits < kMaxGramBits)
         bits *= 2;
-    std::string set(bits / 8, '\0');
-    for (std::uint32_t hash : hashes)
-        set[(hash & (bits - 1)) / 8] |= static_cast<char>(1u << (hash & 7));
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text = kPieceMark + std::string("vantrelGrams({\"bits\":");
-    IndexText::appendNumber(text, static_cast<std::int64_t>(bits));
-    text += ",\"set\":\"";
-    // Base64, a last group of one or two bytes padded with '='.
-    for (std::size_t i = 0; i < set.size(); i += 3) {
-        const std::uint32_t group = static_cast<unsigned char>(set[i]) << 16
-                                    | (i + 1 < set.size() ? static_cast<unsigned char>(set[i + 1]) << 8 : 0)
-                                    | (i + 2 < set.size() ? static_cast<unsigned char>(set[i + 2]) : 0);
-        text += kDigits[group >> 18];
-        text += kDigits[(group >> 12) & 63];
-        text += i + 1 < set.size() ? kDigits[(group >> 6) & 63] : '=';
-        text += i + 2 < set.size() ? kDigits[group & 63] : '=';
+    const std::size_t pieceCount = std::max<std::size_t>(1, bits / kGramPieceBits), pieceBits = bits / pieceCount;
+    int shift = 32;
+    for (std::size_t n = pieceCount; n > 1; n /= 2)
+        --shift;
+    std::vector<std::string> sets(pieceCount, std::string(pieceBits / 8, '\0'));
+    for (std::uint32_t hash : hashes) {
+        const std::uint32_t bit = hash & (pieceBits - 1);
+        sets[shift >= 32 ? 0 : hash >> shift][bit / 8] |= static_cast<char>(1u << (bit & 7));
     }
-    text += "\"});\n";
-    return text;
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<std::string> texts;
+    for (const std::string& set : sets) {
+        std::string text = kPieceMark + std::string("vantrelGrams({\"bits\":");
+        IndexText::appendNumber(text, static_cast<std::int64_t>(pieceBits));
+        text += ",\"set\":\"";
+        // Base64, a last group of one or two bytes padded with '='.
+        for (std::size_t i = 0; i < set.size(); i += 3) {
+            const std::uint32_t group = static_cast<unsigned char>(set[i]) << 16
+                                        | (i + 1 < set.size() ? static_cast<unsigned char>(set[i + 1]) << 8 : 0)
+                                        | (i + 2 < set.size() ? static_cast<unsigned char>(set[i + 2]) : 0);
+            text += kDigits[group >> 18];
+            text += kDigits[(group >> 12) & 63];
+            text += i + 1 < set.size() ? kDigits[(group >> 6) & 63] : '=';
+            text += i + 2 < set.size() ? kDigits[group & 63] : '=';
+        }
+        text += "\"});\n";
+        texts.push_back(std::move(text));
+    }
+    return texts;
 }
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
@@ -401,10 +411,15 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += vocabularyHeads + ']';
     if (places) {
         const std::vector<NearWord> nearWords = nearWordsOf(keys, *places);
-        const std::string gramsName = store.put(composeGrams(nearWords));
-        if (gramsName.empty())
-            return gramsName;
-        head += ",\n\"grams\":\"" + gramsName + "\",\"near\":[";
+        head += ",\n\"grams\":[";
+        for (const std::string& grams : composeGrams(nearWords)) {
+            const std::string name = store.put(grams);
+            if (name.empty())
+                return name;
+            head += head.back() == '[' ? "\"" : ",\"";
+            head += name + '"';
+        }
+        head += "],\"near\":[";
         bool firstPiece = true;
         for (const auto& [first, text] : composeNear(nearWords)) {
             const std::string name = store.put(text);

@@ -90,9 +90,11 @@ class PieceStore;
 // (so its nearest words need not wait for the vocabulary): the runs of kGramUnits UTF-16
 // units that stand inside the same words (not at their start), hashed (FNV-1a over the
 // units, from 2166136261 XOR kGramUnits) into a set of bits, a power of two of them,
-// about four a run (at most kMaxGramBits), bit b in byte b / 8 at 1 << b % 8:
+// about four a run (at most kMaxGramBits), in a power of two of pieces of at most
+// kGramPieceBits: a run of hash h is in piece h >> (32 - log2 pieces) (0 for one), at
+// bit b = h modulo the piece's bits, in byte b / 8 at 1 << b % 8:
 //
-//   vantrelGrams({"bits":N,"set":"BASE64"});            named in the head: "grams":"NAME.js"
+//   vantrelGrams({"bits":N,"set":"BASE64"});      named in the head: "grams":["NAME.js",...]
 //
 // A near piece ends where a run of one first unit and length ends once it holds
 // kNearBytes / 4, or after a word that hashes to 0 modulo kShardEnd once it holds half
@@ -113,6 +115,7 @@ constexpr std::size_t kLinkGroup = 4096;
 constexpr std::size_t kNearBytes = 16 * 1024;
 constexpr std::size_t kGramUnits = 5;
 constexpr std::size_t kMaxGramBits = std::size_t(1) << 21;
+constexpr std::size_t kGramPieceBits = std::size_t(1) << 16;
 
 // A word for the near pieces and its number of pages.
 struct NearWord {
@@ -125,8 +128,8 @@ struct NearWord {
 // file's text.
 std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words);
 
-// The text of the piece of runs inside words (above).
-std::string composeGrams(const std::vector<NearWord>& words);
+// The texts of the pieces of runs inside words (above), in order.
+std::vector<std::string> composeGrams(const std::vector<NearWord>& words);
 
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why).

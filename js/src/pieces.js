@@ -83,21 +83,26 @@ function WordPieces(head, docCount, fetch) {
   // places, the pieces that came, and those a look-up reached that have not.
   this.near = nearPiecesOf(head.near);
   this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
-  this.wantedNear = new Set();  // near pieces wanted, and GRAMS for the runs inside words
+  this.wantedNear = new Set();  // near pieces wanted, and gramWanted(g) for the runs inside words
   this.nearLoading = new Map();
-  this.gramsName = this.near && PIECE_NAME.test(head.grams) ? head.grams : null;
-  this.grams = null;            // {bits, set: Uint8Array} once it came (set null: failed)
+  var grams = head.grams;
+  this.gramNames = this.near && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
+    grams.every(function (name) { return PIECE_NAME.test(name); }) ? grams : null;
+  this.gramShift = this.gramNames ? 32 - Math.round(Math.log2(this.gramNames.length)) : 32;
+  // Each piece of the set, {bits, set: Uint8Array} once it came (set null: it failed).
+  this.gramSets = this.gramNames ? new Array(this.gramNames.length).fill(null) : [];
 }
 
-var GRAMS = -1;                 // wanted: the piece of runs inside words
+// Wanted: piece g of the runs inside words (below -1, so near pieces stay >= 0).
+function gramWanted(g) { return -1 - g; }
 var BASE64 = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
 
-// Takes the runs inside words: {bits, set} when they fit (bits a power of two, the
-// bytes of that many bits in base64), else a set that rules nothing out.
-WordPieces.prototype.keepGrams = function (data) {
+// Takes piece g of the runs inside words: {bits, set} when it fits (bits a power of
+// two, the bytes of that many bits in base64), else a set that rules nothing out.
+WordPieces.prototype.keepGrams = function (g, data) {
   var bits = data && data.bits, text = data && data.set;
   if (typeof text !== 'string' || !(bits >= 8) || (bits & (bits - 1)) !== 0 || text.length !== Math.ceil(bits / 24) * 4) {
-    this.grams = { bits: 0, set: null };
+    this.gramSets[g] = { bits: 0, set: null };
     return;
   }
   var set = new Uint8Array(bits / 8), at = 0;
@@ -106,20 +111,36 @@ WordPieces.prototype.keepGrams = function (data) {
     for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
     for (k = 2; k >= 0 && at < set.length; k--) set[at++] = (group >>> (8 * k)) & 255;
   }
-  this.grams = { bits: bits, set: set };
+  this.gramSets[g] = { bits: bits, set: set };
 };
 
-// Whether some word may hold part inside it (not at its start): false only when a run
-// of GRAM_UNITS of its units stands inside no word (so a shorter part may).
+// The hashes of the runs of GRAM_UNITS units of part.
 var GRAM_UNITS = 5;
-WordPieces.prototype.mayHoldInside = function (part) {
-  var grams = this.grams;
-  if (!grams || !grams.set) return true;
+function gramHashes(part) {
+  var hashes = [];
   for (var i = 0; i + GRAM_UNITS <= part.length; i++) {
     var hash = (2166136261 ^ GRAM_UNITS) >>> 0;
     for (var k = i; k < i + GRAM_UNITS; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
-    var bit = hash & (grams.bits - 1);
-    if (!(grams.set[bit >>> 3] & (1 << (bit & 7)))) return false;
+    hashes.push(hash);
+  }
+  return hashes;
+}
+
+// The piece of the set that holds the run of hash.
+WordPieces.prototype.gramPiece = function (hash) {
+  return this.gramShift >= 32 ? 0 : hash >>> this.gramShift;
+};
+
+// Whether some word may hold part inside it (not at its start): false only when a run
+// of GRAM_UNITS of its units stands inside no word, by the pieces of the set that came
+// (so a shorter part may).
+WordPieces.prototype.mayHoldInside = function (part) {
+  var hashes = gramHashes(part);
+  for (var i = 0; i < hashes.length; i++) {
+    var piece = this.gramSets[this.gramPiece(hashes[i])];
+    if (!piece || !piece.set) continue;
+    var bit = hashes[i] & (piece.bits - 1);
+    if (!(piece.set[bit >>> 3] & (1 << (bit & 7)))) return false;
   }
   return true;
 };
@@ -175,9 +196,14 @@ WordPieces.prototype.nearRun = function (c, len) {
 WordPieces.prototype.nearWords = function (word, max) {
   if (!this.near) return undefined;
   if (this.wanted.size > 0) return null;
-  var ready = true;
-  if (!this.vocabulary && this.gramsName && this.grams === null) { this.wantedNear.add(GRAMS); ready = false; }
-  else if (!this.vocabulary && this.mayHoldInside(word)) return undefined;
+  var ready = true, self = this;
+  if (!this.vocabulary && this.gramNames) {
+    gramHashes(word).forEach(function (hash) {
+      var g = self.gramPiece(hash);
+      if (self.gramSets[g] === null) { self.wantedNear.add(gramWanted(g)); ready = false; }
+    });
+  }
+  if (!this.vocabulary && ready && this.mayHoldInside(word)) return undefined;
   var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
     var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
@@ -186,7 +212,7 @@ WordPieces.prototype.nearWords = function (word, max) {
       for (p = run[0]; p <= run[1] && chosen.size < MAX_NEAR_PIECES; p++) chosen.add(p);
     }, this);
   }
-  var words = [], counts = [], self = this;
+  var words = [], counts = [];
   Array.from(chosen).sort(function (x, y) { return x - y; }).forEach(function (p) {
     var piece = self.nearCame[p];
     if (!piece) { self.wantedNear.add(p); ready = false; return; }
@@ -492,11 +518,12 @@ WordPieces.prototype.load = function (vocabulary, done) {
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
-    if (p === GRAMS && self.grams === null) {
+    var g = -1 - p;
+    if (p < 0 && self.gramSets[g] === null) {
       waiting++;
-      loadOnce(self.nearLoading, p, self.gramsName, self.fetch, function (data) { self.keepGrams(data); }, one);
+      loadOnce(self.nearLoading, p, self.gramNames[g], self.fetch, function (data) { self.keepGrams(g, data); }, one);
     }
-    if (p === GRAMS || self.nearCame[p]) return;
+    if (p < 0 || self.nearCame[p]) return;
     waiting++;
     loadOnce(self.nearLoading, p, self.near[p][1], self.fetch, function (data) { self.keepNear(p, data); }, one);
   });

@@ -82,15 +82,18 @@ TEST(NearPieces, AFloodOfLookAlikeWordsMakesManySmallPiecesInOrder)
     }
 }
 
-TEST(NearPieces, TheSetOfRunsInsideWordsGrowsWithTheWordsUpToItsBound)
+TEST(NearPieces, TheSetOfRunsInsideWordsGrowsWithTheWordsInPiecesUpToItsBound)
 {
-    // Rows: no words; one word; words of random letters far more than the bound holds.
+    // Rows: no words; one word; words of random letters far more than the bound holds,
+    // whose set comes in pieces.
     struct Row {
         const char* label;
         std::size_t words;
-        std::size_t bits;
+        std::size_t pieces, bits;
     };
-    const Row rows[] = {{"none", 0, 1024}, {"one", 1, 1024}, {"flood", 400000, TermsText::kMaxGramBits}};
+    const Row rows[] = {{"none", 0, 1, 1024},
+                        {"one", 1, 1, 1024},
+                        {"flood", 400000, TermsText::kMaxGramBits / TermsText::kGramPieceBits, TermsText::kGramPieceBits}};
     for (const Row& row : rows) {
         std::vector<std::string> texts;
         std::uint32_t seed = 1;
@@ -105,10 +108,13 @@ TEST(NearPieces, TheSetOfRunsInsideWordsGrowsWithTheWordsUpToItsBound)
         std::vector<TermsText::NearWord> words;
         for (const std::string& text : texts)
             words.push_back({text, 1});
-        const std::string text = TermsText::composeGrams(words);
+        const auto pieces = TermsText::composeGrams(words);
+        ASSERT_EQ(pieces.size(), row.pieces) << row.label;
         const std::string head = kMark + "vantrelGrams({\"bits\":" + std::to_string(row.bits) + ",\"set\":\"";
-        ASSERT_EQ(text.rfind(head, 0), 0u) << row.label;
-        EXPECT_EQ(text.size(), head.size() + (row.bits / 8 + 2) / 3 * 4 + 5) << row.label;
-        EXPECT_EQ(text.substr(text.size() - 5), "\"});\n") << row.label;
+        for (const std::string& text : pieces) {
+            ASSERT_EQ(text.rfind(head, 0), 0u) << row.label;
+            EXPECT_EQ(text.size(), head.size() + (row.bits / 8 + 2) / 3 * 4 + 5) << row.label;
+            EXPECT_EQ(text.substr(text.size() - 5), "\"});\n") << row.label;
+        }
     }
 }

@@ -203,8 +203,8 @@ test('a typo reads only the near pieces of its first two letters before its firs
   }
   assert.equal(inside, 4);
   const list = loadFolder(S, out).list;
-  list.fetch(list.gramsName, (data) => list.keepGrams(data));
-  assert.ok(list.grams && list.grams.set, 'the runs inside words came');
+  list.gramNames.forEach((name, g) => list.fetch(name, (data) => list.keepGrams(g, data)));
+  assert.ok(list.gramSets.every((piece) => piece && piece.set), 'the runs inside words came');
   for (let at = 0; at < keys.size(); at++) {
     const key = keys.keyAt(at);
     for (let i = 1; i + 3 <= key.length; i += 2) assert.ok(list.mayHoldInside(key.slice(i, i + 3 + (i % 5))), key);
