@@ -68,9 +68,9 @@ function pagesOf(docs) {
 // letters, 2 beyond), then most pages. Each letter that one word has and the other
 // lacks costs an edit, so words with too many such letters are passed over before their
 // distance is measured. The search ends once FUZZY_CELL_BUDGET cells of edit distance
-// are spent.
-// A list that gives nearWords (the word pieces) offers the words that share word's
-// first letter, titles and file names among them; until they came, none.
+// are spent. A list that gives nearWords (the word pieces) offers instead the words,
+// titles and file names among them, that begin with word's first or second letter;
+// none until they came.
 function nearestWords(list, titles, word, limit) {
   if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
   var max = word.length <= 5 ? 1 : 2, near = list.nearWords ? list.nearWords(word, max) : undefined;
