@@ -442,18 +442,33 @@ function prefetch(list, query) {
 // of the vocabulary and calls it once the results are on screen. Stops as soon as current() is false (another query came).
 function searchInPieces(searcher, query, show, current) {
   var list = searcher.list;
+  // The search stops before ranking while shards or the link shares of its pages are
+  // still to come: each round of pieces would otherwise rank every page again.
+  function waits(docs) {
+    if (docs && list.wanted.size === 0) list.wantLinksOf(docs);
+    return list.wanted.size > 0 || list.wantedLinks.size > 0;
+  }
+  var wordsKept = false;     // the words matched last round hold (and what they wanted)
   function attempt() {
     if (!current()) return;
     list.wanted.clear();
     list.wantedLinks.clear();
-    list.wantsVocabulary = false;
-    var result = searcher.search(query), later = list.wantsVocabulary && !list.vocabulary;
-    if (list.wanted.size === 0) list.wantLinksOf(result.docs);
-    var missing = list.wanted.size > 0 || list.wantedLinks.size > 0;
+    if (!wordsKept) list.wantsVocabulary = false;
+    var result = searcher.search(query, waits), later = list.wantsVocabulary && !list.vocabulary;
+    var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0;
     // No empty list while the vocabulary may still find something.
     var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
     if (!missing && !later) return;
-    function more() { list.load(!missing, function () { searcher.termCache.clear(); attempt(); }); }
+    // Matched words hold as long as no shard or vocabulary came: a round of link shares
+    // alone keeps them.
+    var wordsChange = list.wanted.size > 0 || !missing;
+    function more() {
+      list.load(!missing, function () {
+        if (wordsChange) searcher.termCache.clear();
+        wordsKept = !wordsChange;
+        attempt();
+      });
+    }
     // The vocabulary only after the first results (or when they need it: a short
     // prefix), and once they are on screen when show says when: its pieces grow with
     // the site, and loaded beside the screen's documents they hold the screen back.

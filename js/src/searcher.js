@@ -76,7 +76,11 @@ function lengthFactors(index, n) {
 // Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
 // whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
-Searcher.prototype.search = function (query) {
+// waits, when given, tells whether the answer still waits for data: asked once the
+// query's words are matched (waits()) and once the pages to rank are known
+// (waits(docs)); when it does, the search stops there and returns null, since a
+// ranking made without that data would be thrown away.
+Searcher.prototype.search = function (query, waits) {
   var texts = [], taken = new Set(), typed = String(query).slice(0, MAX_QUERY_LENGTH);
   var asked = this.unicode ? withoutJoints(this.queryKeys(typed.replace(ELISION, '$1'))) : this.queryKeys(typed);
   for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
@@ -91,6 +95,7 @@ Searcher.prototype.search = function (query) {
     result.terms.push(term);
     if (term.matches.length > 0 || term.places.length > 0) known.push(term);
   }
+  if (waits && waits()) return null;
   var hits = this.hits, met, docs = [], i;
   var lost = known.length < texts.length;
   if (this.unicode && known.length > 1) {
@@ -118,13 +123,14 @@ Searcher.prototype.search = function (query) {
     }
   }
   result.partial = docs.length > 0 && (lost || result.whole === 0);
-  ranking.rank(this, docs, known);
+  var waiting = waits ? waits(docs) : false;
+  if (!waiting) ranking.rank(this, docs, known);
   for (i = 0; i < met.length; i++) hits[met[i]] = 0;
   if (this.byUnits) for (i = 0; i < met.length; i++) this.unitHits[met[i]] = 0;
   this.byUnits = false;
   this.runSizes = null;
   result.docs = docs;
-  return result;
+  return waiting ? null : result;
 };
 
 // The keys of a query but the pairs that only join its words or end them by
