@@ -307,9 +307,13 @@ WordPieces.prototype.wantVocabulary = function () {
 
 // Notes the link shares of docs that have not come: ranking reads them.
 WordPieces.prototype.wantLinksOf = function (docs) {
-  for (var i = 0; i < docs.length; i++) {
-    var g = Math.floor(docs[i] / this.linkGroup);
-    if (this.linksCame[g] !== 2) this.wantedLinks.add(g);
+  var came = this.linksCame, group = this.linkGroup, noted = 0, g;
+  for (g = 0; g < came.length; g++) if (came[g] === 2) noted++;
+  // A word of every page: its groups are noted once each, and the rest of its pages skipped.
+  var seen = new Uint8Array(came.length);
+  for (var i = 0; i < docs.length && noted < came.length; i++) {
+    g = (docs[i] / group) | 0;
+    if (came[g] !== 2 && seen[g] === 0) { seen[g] = 1; noted++; this.wantedLinks.add(g); }
   }
 };
 

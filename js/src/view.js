@@ -133,7 +133,10 @@ ResultsView.prototype.showMore = function () {
       documents.ensure(rows, function () { if (self.items === items && self.shown < end) self.showMore(); });
       return;
     }
-    documents.ensure(this.order.slice(end, end + PAGE_SIZE), function () {});
+    // Asked for once this screen is drawn: each script added costs the page time that
+    // the screen would wait for.
+    var next = this.order.slice(end, end + PAGE_SIZE);
+    afterFrame(this.doc.defaultView, function () { documents.ensure(next, function () {}); });
   }
   var frag = this.doc.createDocumentFragment();
   for (var i = this.shown; i < end; i++) frag.appendChild(this.item(this.order[i], i));
@@ -142,6 +145,12 @@ ResultsView.prototype.showMore = function () {
   el.more.hidden = this.shown >= this.order.length;
   el.more.textContent = 'Show more (' + this.shown + ' of ' + this.order.length + ')';
 };
+
+// Calls later once the browser has drawn the next frame (at once without a window).
+function afterFrame(win, later) {
+  if (win && win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(later, 0); });
+  else later();
+}
 
 // Uses companion data (see companionData) and the page texts it names, if any, in place
 // of those of an index used before.
