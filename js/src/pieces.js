@@ -43,6 +43,14 @@ function headOf(head, count, check) {
   return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
 }
 
+// An array of n holes whose room grows with the entries set (new Array(n) takes room
+// for all n at once), for what the page holds of each document it reached.
+function sparseArray(n) {
+  var list = [];
+  list.length = n;
+  return list;
+}
+
 // head: checked by headData; docCount: the documents; fetch(name, done): loads the
 // piece name and calls done(its data, or null when it failed), at once or later.
 function WordPieces(head, docCount, fetch) {
@@ -482,5 +490,5 @@ function searchInPieces(searcher, query, show, current) {
 }
 
 return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch, loadOnce: loadOnce,
-  keysStarting: keysStarting, MAX_RANGE_SHARDS: MAX_RANGE_SHARDS };
+  keysStarting: keysStarting, sparseArray: sparseArray, MAX_RANGE_SHARDS: MAX_RANGE_SHARDS };
 });
