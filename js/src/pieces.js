@@ -43,11 +43,15 @@ function headOf(head, count, check) {
   return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
 }
 
-// An array of n holes whose room grows with the entries set (new Array(n) takes room
-// for all n at once), for what the page holds of each document it reached.
+// An array of n holes whose room grows with the entries set, for what the page holds
+// of each document it reached: new Array(n), or setting the length, takes room for all
+// n at once in V8, while an element set far past the end makes the array sparse.
 function sparseArray(n) {
   var list = [];
-  list.length = n;
+  if (n > 0) {
+    list[n - 1] = undefined;
+    delete list[n - 1];
+  }
   return list;
 }
 
