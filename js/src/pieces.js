@@ -459,9 +459,17 @@ function prefetch(list, query) {
 function searchInPieces(searcher, query, show, current) {
   var list = searcher.list;
   // The search stops before ranking while shards or the link shares of its pages are
-  // still to come: each round of pieces would otherwise rank every page again.
-  function waits(docs) {
-    if (docs && list.wanted.size === 0) list.wantLinksOf(docs);
+  // still to come: each round of pieces would otherwise rank every page again. Stopped
+  // before collecting, it still wants the shards of every key it matched, as
+  // collecting them would, so that they come in the same round.
+  function waits(terms, docs) {
+    if (!docs) {
+      for (var t = 0; t < terms.length && list.wanted.size > 0; t++) {
+        for (var m = 0; m < terms[t].matches.length; m++) list.reach(list.shardAt(terms[t].matches[m].at));
+      }
+    } else if (list.wanted.size === 0) {
+      list.wantLinksOf(docs);
+    }
     return list.wanted.size > 0 || list.wantedLinks.size > 0;
   }
   var wordsKept = false;     // the words matched last round hold (and what they wanted)

@@ -78,8 +78,8 @@ function lengthFactors(index, n) {
 // whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
 // waits, when given, tells whether the answer still waits for data: asked once the
-// query's words are matched (waits()) and once the pages to rank are known
-// (waits(docs)); when it does, the search stops there and returns null, since a
+// query's words are matched (waits(terms), the terms that match something) and once
+// the pages to rank are known (waits(terms, docs)); when it does, the search stops there and returns null, since a
 // ranking made without that data would be thrown away. Stopped at the pages, it keeps
 // them: the same query again, with the same matched words (the search of the next
 // round, once only the data of ranking came), ranks them without collecting again.
@@ -102,7 +102,7 @@ Searcher.prototype.search = function (query, waits) {
   }
   var kept = pending !== null && pending.query === query && pending.result.terms.length === result.terms.length &&
     result.terms.every(function (term, k) { return term === pending.result.terms[k]; });
-  var waiting = waits ? waits() : false;
+  var waiting = waits ? waits(known) : false;
   if (!kept || waiting) this.release(pending);
   if (waiting) return null;
   var hits = this.hits, met, docs = [], i;
@@ -142,7 +142,7 @@ Searcher.prototype.search = function (query, waits) {
   var stop = { query: query, result: result, met: met, docs: docs, byUnits: this.byUnits, runSizes: this.runSizes };
   this.byUnits = false;
   this.runSizes = null;
-  if (waits && waits(docs)) {
+  if (waits && waits(known, docs)) {
     this.pending = stop;
     return null;
   }

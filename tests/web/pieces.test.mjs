@@ -77,7 +77,7 @@ test('a search over pieces ranks only the answers it shows', () => {
     // Stopped once its pages are known (as while their link shares load), the same
     // search again ranks them without collecting them again; another search between
     // drops them.
-    const whole = search.call(searcher, q).docs, stopAtPages = (docs) => docs !== undefined;
+    const whole = search.call(searcher, q).docs, stopAtPages = (terms, docs) => docs !== undefined;
     collected = 0;
     assert.equal(searcher.search(q, stopAtPages), null, q);
     const once = collected;
