@@ -47,9 +47,11 @@ function startPage(win) {
       var shownOnce = false, here = searcher;
       pieces.searchInPieces(searcher, q, function (result) {
         var settled = false, then = null;
+        // What follows waits for the frame that draws them: a timer alone may run first,
+        // and the vocabulary's scripts (a millisecond each to add) would hold that frame.
         function onScreen() {
           settled = true;
-          if (then) win.setTimeout(then, 0);  // after the browser had a chance to draw them
+          if (then) view.afterFrame(win, then);
           then = null;
         }
         here.whenDated(byDate, function () {
@@ -64,7 +66,7 @@ function startPage(win) {
           });
         });
         // What comes after these results (the vocabulary) is asked for once they are shown.
-        return function (next) { if (settled) win.setTimeout(next, 0); else then = next; };
+        return function (next) { if (settled) view.afterFrame(win, next); else then = next; };
       }, function () { return mine === searches; });
     } else {
       results.show(searcher.search(q), byDate);
@@ -210,8 +212,7 @@ function warmUp(win, searcher) {
     else return;
     win.setTimeout(step, 0);
   };
-  if (win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(step, 0); });
-  else win.setTimeout(step, 0);
+  view.afterFrame(win, step);
 }
 
 return { startPage: startPage };

@@ -146,9 +146,11 @@ ResultsView.prototype.showMore = function () {
   el.more.textContent = 'Show more (' + this.shown + ' of ' + this.order.length + ')';
 };
 
-// Calls later once the browser has drawn the next frame (at once without a window).
+// Calls later once the browser has drawn the next frame (without frames, on a timer;
+// without a window, at once).
 function afterFrame(win, later) {
   if (win && win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(later, 0); });
+  else if (win && win.setTimeout) win.setTimeout(later, 0);
   else later();
 }
 
@@ -370,5 +372,5 @@ ResultsView.prototype.activeHref = function () {
   return link ? link.href : null;
 };
 
-return { ResultsView: ResultsView, plural: plural, shownDate: shownDate, PAGE_SIZE: PAGE_SIZE };
+return { ResultsView: ResultsView, plural: plural, shownDate: shownDate, afterFrame: afterFrame, PAGE_SIZE: PAGE_SIZE };
 });
