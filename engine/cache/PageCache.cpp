@@ -20,7 +20,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 5;
+constexpr std::uint32_t kFormat = 6;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
@@ -92,6 +92,21 @@ PageFileKey readKey(RecordReader& in)
     key.modified = in.number<std::int64_t>();
     key.changed = in.number<std::int64_t>();
     return key;
+}
+
+// Where a page's text stands in the output: the group's piece and the entry's offset.
+void writeTextPlace(RecordWriter& out, const TextGroups::Location& place)
+{
+    out.text(place.group);
+    out.number(place.offset);
+}
+
+TextGroups::Location readTextPlace(RecordReader& in)
+{
+    TextGroups::Location place;
+    place.group = in.text();
+    place.offset = in.number<std::uint64_t>();
+    return place;
 }
 
 // Why an open folder may not hold the cache: "" when it is the user's and nobody
@@ -250,6 +265,7 @@ void PageCache::load()
         page.textFacts.length = in.number<std::uint64_t>();
         page.textFacts.checksum = in.number<std::uint64_t>();
         page.textCut = in.number<std::uint8_t>() != 0;
+        page.textPlace = readTextPlace(in);
         page.segment = in.number<std::uint32_t>();
         page.offset = in.number<std::uint64_t>();
         page.length = in.number<std::uint64_t>();
@@ -482,7 +498,8 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     if (m_folderFd < 0)
         return false;
     auto samePage = [](const CachedPage& a, const CachedPage& b) {
-        return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset;
+        return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset
+            && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset;
     };
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
         return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
@@ -565,6 +582,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(page.textFacts.length);
             out.number(page.textFacts.checksum);
             out.number<std::uint8_t>(page.textCut);
+            writeTextPlace(out, page.textPlace);
             out.number(page.segment);
             out.number(page.offset);
             out.number(page.length);

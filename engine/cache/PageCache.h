@@ -49,9 +49,12 @@ struct CachedPage {
     std::string summary;
     std::string language;
     // The facts of its text's entry (length 0: none kept), so that a group of texts that
-    // stays needs no body read; and whether the text was cut.
+    // stays needs no text read; whether the text was cut; and the group of the job's
+    // output that holds the entry, from which a group written anew takes it back (checked
+    // against the facts' checksum; "" when it is in none).
     TextGroups::EntryFacts textFacts;
     bool textCut = false;
+    TextGroups::Location textPlace;
     // The body: in segment file number `segment`, at offset, its length and checksum.
     std::uint32_t segment = 0;
     std::uint64_t offset = 0;
