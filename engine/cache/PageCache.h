@@ -176,6 +176,7 @@ private:
     bool openFolder();
     void load();
     bool openNewSegment();
+    bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
@@ -197,5 +198,7 @@ private:
     std::uint32_t m_newSegment = 0;
     int m_newSegmentFd = -1;
     std::uint64_t m_newSegmentSize = 0;
+    std::string m_newSegmentBuffer;  // its bodies not yet written
+    bool m_newSegmentLost = false;   // a write failed: the bodies given to it are not kept
     mutable std::mutex m_mutex;
 };
