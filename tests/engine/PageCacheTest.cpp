@@ -3,12 +3,14 @@
 // foreign cache is never trusted.
 
 #include "IndexEngine.h"
+#include "PageCache.h"
 #include "RacingFileSystem.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <regex>
@@ -359,6 +361,42 @@ TEST(PageCache, IsPrivateToTheUserAndRefusesAFolderOthersMayEnter)
         EXPECT_NE(engine.cacheProblem, "") << row.setUp;
     }
     EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
+}
+
+TEST(PageCache, NamesNoBodyOfASegmentThatCouldNotBeWritten)
+{
+    // Bodies are written in large writes: one that fails loses the bodies given before it
+    // too, and the saved cache must name none of them.
+    struct SegmentWritesFail : FileSystem {
+        bool writeAll(int fd, std::string_view data) override
+        {
+            return data.size() == 3 * 400'000 ? (errno = ENOSPC, false) : FileSystem::writeAll(fd, data);
+        }
+    } files;
+    TempTree tree;
+    const std::string folder = tree.path("cache/vantrelindexer/site");
+    std::vector<CachedPage> pages(6);
+    std::vector<CachedDocument> documents;
+    {
+        PageCache cache(folder, "settings", files);
+        ASSERT_TRUE(cache.open());
+        // Three of 400,000 bytes fill the first write, which fails: the segment is gone,
+        // and no later body is taken.
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            pages[i].key.inode = i + 1;
+            const bool added = cache.addBody(std::string(400'000, static_cast<char>('a' + i)), pages[i]);
+            EXPECT_EQ(added, i < 2) << i;
+            documents.push_back(CachedDocument{"p" + std::to_string(i), added ? static_cast<std::int32_t>(i) : -1, true});
+        }
+        CachedTables tables;
+        ASSERT_TRUE(cache.save(pages, documents, &tables, CachedJob()));
+    }
+    PageCache again(folder, "settings", files);
+    ASSERT_TRUE(again.open());
+    std::string body;
+    for (const CachedPage& page : again.pages())
+        EXPECT_TRUE(again.readBody(page, body)) << page.key.inode;
+    EXPECT_TRUE(again.pages().empty());
 }
 
 }  // namespace
