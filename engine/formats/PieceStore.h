@@ -44,6 +44,11 @@ public:
     // file. Names it does not know get stamp().
     std::string stampWhenPut(const std::string& name) const;
 
+    // Reads length bytes at offset of the piece name, as the store reads any file: not
+    // through a link, only a regular file of the running user, and only bytes it holds;
+    // false when it cannot.
+    bool readPart(const std::string& name, std::uint64_t offset, std::uint64_t length, std::string& bytes) const;
+
     // Flushes what was written to the disk; false when the system says it could not.
     bool flush();
 

@@ -57,12 +57,12 @@ function DocumentPieces(head, base, fetch) {
   this.names = head.docs;
   this.fetch = fetch;
   this.count = n;
-  this.docs = new Array(n);
+  this.docs = pieces.sparseArray(n);
   this.came = new Uint8Array(this.names.length); // 1 loading, 2 come
   this.loading = new Map();  // piece: callbacks waiting for it
   this.groupIndex = new Map();
   this.companion = {
-    state: 'ok', titles: new Array(n), summaries: new Array(n), base: links.siteBaseOf(base),
+    state: 'ok', titles: pieces.sparseArray(n), summaries: pieces.sparseArray(n), base: links.siteBaseOf(base),
     texts: { folder: TEXT_FOLDER, groups: [], places: [] }
   };
 }

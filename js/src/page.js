@@ -47,9 +47,11 @@ function startPage(win) {
       var shownOnce = false, here = searcher;
       pieces.searchInPieces(searcher, q, function (result) {
         var settled = false, then = null;
+        // What follows waits for the frame that draws them: a timer alone may run first,
+        // and the vocabulary's scripts (a millisecond each to add) would hold that frame.
         function onScreen() {
           settled = true;
-          if (then) win.setTimeout(then, 0);  // after the browser had a chance to draw them
+          if (then) view.afterFrame(win, then);
           then = null;
         }
         here.whenDated(byDate, function () {
@@ -64,7 +66,7 @@ function startPage(win) {
           });
         });
         // What comes after these results (the vocabulary) is asked for once they are shown.
-        return function (next) { if (settled) win.setTimeout(next, 0); else then = next; };
+        return function (next) { if (settled) view.afterFrame(win, next); else then = next; };
       }, function () { return mine === searches; });
     } else {
       results.show(searcher.search(q), byDate);
@@ -195,20 +197,22 @@ function startPage(win) {
   }).expect(initial.q).start();
 }
 
-// Once the first results are on screen: gets the word list ready for in-word matching
-// and runs two searches, so that the first keystrokes find the search code compiled.
-// One step per task, so a keystroke waits for one step at most.
+// Once the index is ready: makes the reader's date format (the first costs the browser
+// 20 ms or more of locale data; in pieces, this comes while the first results' pieces
+// load, and they would need it), gets the word list ready for in-word matching and runs
+// two searches, so that the first keystrokes find the search code compiled. One step
+// per task, so a keystroke waits for one step at most.
 function warmUp(win, searcher) {
-  var queries = ['S', 'ION SE'], joined = false;
+  var queries = ['S', 'ION SE'], joined = false, dated = false;
   if (searcher.list instanceof pieces.WordPieces) queries = []; // a search there loads pieces
   var step = function () {
-    if (!joined) { joined = true; searcher.list.buildJoined(); }
+    if (!dated) { dated = true; view.shownDate('01-01-2000'); }
+    else if (!joined) { joined = true; searcher.list.buildJoined(); }
     else if (queries.length) searcher.search(queries.shift());
     else return;
     win.setTimeout(step, 0);
   };
-  if (win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(step, 0); });
-  else win.setTimeout(step, 0);
+  view.afterFrame(win, step);
 }
 
 return { startPage: startPage };

@@ -43,6 +43,18 @@ function headOf(head, count, check) {
   return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
 }
 
+// An array of n holes whose room grows with the entries set, for what the page holds
+// of each document it reached: new Array(n), or setting the length, takes room for all
+// n at once in V8, while an element set far past the end makes the array sparse.
+function sparseArray(n) {
+  var list = [];
+  if (n > 0) {
+    list[n - 1] = undefined;
+    delete list[n - 1];
+  }
+  return list;
+}
+
 // head: checked by headData; docCount: the documents; fetch(name, done): loads the
 // piece name and calls done(its data, or null when it failed), at once or later.
 function WordPieces(head, docCount, fetch) {
@@ -461,9 +473,13 @@ WordPieces.prototype.wantVocabulary = function () {
 
 // Notes the link shares of docs that have not come: ranking reads them.
 WordPieces.prototype.wantLinksOf = function (docs) {
-  for (var i = 0; i < docs.length; i++) {
-    var g = Math.floor(docs[i] / this.linkGroup);
-    if (this.linksCame[g] !== 2) this.wantedLinks.add(g);
+  var came = this.linksCame, group = this.linkGroup, noted = 0, g;
+  for (g = 0; g < came.length; g++) if (came[g] === 2) noted++;
+  // A word of every page: its groups are noted once each, and the rest of its pages skipped.
+  var seen = new Uint8Array(came.length);
+  for (var i = 0; i < docs.length && noted < came.length; i++) {
+    g = (docs[i] / group) | 0;
+    if (came[g] !== 2 && seen[g] === 0) { seen[g] = 1; noted++; this.wantedLinks.add(g); }
   }
 };
 
@@ -607,19 +623,42 @@ function prefetch(list, query) {
 // of the vocabulary and calls it once the results are on screen. Stops as soon as current() is false (another query came).
 function searchInPieces(searcher, query, show, current) {
   var list = searcher.list;
+  // The search stops before ranking while shards or the link shares of its pages are
+  // still to come: each round of pieces would otherwise rank every page again. Stopped
+  // before collecting, it still wants the shards of every key it matched, as
+  // collecting them would, so that they come in the same round.
+  function waits(terms, docs) {
+    if (!docs) {
+      for (var t = 0; t < terms.length && list.wanted.size > 0; t++) {
+        for (var m = 0; m < terms[t].matches.length; m++) list.reach(list.shardAt(terms[t].matches[m].at));
+      }
+    } else if (list.wanted.size === 0) {
+      list.wantLinksOf(docs);
+    }
+    return list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
+  }
+  var wordsKept = false;     // the words matched last round hold (and what they wanted)
   function attempt() {
     if (!current()) return;
     list.wanted.clear();
     list.wantedLinks.clear();
     list.wantedNear.clear();
-    list.wantsVocabulary = false;
-    var result = searcher.search(query), later = list.wantsVocabulary && !list.vocabulary;
-    if (list.wanted.size === 0) list.wantLinksOf(result.docs);
-    var missing = list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
+    if (!wordsKept) list.wantsVocabulary = false;
+    var result = searcher.search(query, waits), later = list.wantsVocabulary && !list.vocabulary;
+    var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
     // No empty list while the vocabulary may still find something.
     var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
     if (!missing && !later) return;
-    function more() { list.load(!missing, function () { searcher.termCache.clear(); attempt(); }); }
+    // Matched words hold as long as no shard, near piece or vocabulary came: a round of
+    // link shares alone keeps them.
+    var wordsChange = list.wanted.size > 0 || list.wantedNear.size > 0 || !missing;
+    function more() {
+      list.load(!missing, function () {
+        if (wordsChange) searcher.termCache.clear();
+        wordsKept = !wordsChange;
+        attempt();
+      });
+    }
     // The vocabulary only after the first results (or when they need it: a short
     // prefix), and once they are on screen when show says when: its pieces grow with
     // the site, and loaded beside the screen's documents they hold the screen back.
@@ -629,5 +668,5 @@ function searchInPieces(searcher, query, show, current) {
 }
 
 return { headData: headData, headOf: headOf, WordPieces: WordPieces, searchInPieces: searchInPieces, prefetch: prefetch, loadOnce: loadOnce,
-  keysStarting: keysStarting, MAX_RANGE_SHARDS: MAX_RANGE_SHARDS };
+  keysStarting: keysStarting, sparseArray: sparseArray, MAX_RANGE_SHARDS: MAX_RANGE_SHARDS };
 });

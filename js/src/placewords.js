@@ -21,7 +21,7 @@ function PlaceWords(list, n) {
   this.docs = [];
   this.common = [];
   this.size = new Uint16Array(n);
-  this.names = new Array(n);
+  this.names = pieces.sparseArray(n);
   this.nameWords = [];
   this.nameDocs = [];
   this.summaries = { words: [], docs: [] };

@@ -50,6 +50,7 @@ function Searcher(docs, index, options) {
   this.mark = 0;
   this.byUnits = false;      // this search ranks by the units of unitHits
   this.runSizes = null;      // and its runs asked for so many pairs each
+  this.pending = null;       // the pages of a search stopped before ranking (search)
   // How many words each page has, for the design's lists only: they rank pages that
   // mention a word only in passing by how rarely they do, which favours long pages
   // (indexes, change logs) that mention everything once; fused scores are divided by
@@ -76,14 +77,22 @@ function lengthFactors(index, n) {
 // Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
 // whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
-Searcher.prototype.search = function (query) {
+// waits, when given, tells whether the answer still waits for data: asked once the
+// query's words are matched (waits(terms), the terms that match something) and once
+// the pages to rank are known (waits(terms, docs)); when it does, the search stops there and returns null, since a
+// ranking made without that data would be thrown away. Stopped at the pages, it keeps
+// them: the same query again, with the same matched words (the search of the next
+// round, once only the data of ranking came), ranks them without collecting again.
+Searcher.prototype.search = function (query, waits) {
+  var pending = this.pending;
+  this.pending = null;
   var texts = [], taken = new Set(), typed = String(query).slice(0, MAX_QUERY_LENGTH);
   var asked = this.unicode ? withoutJoints(this.queryKeys(typed.replace(ELISION, '$1'))) : this.queryKeys(typed);
   for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
     if (!taken.has(asked[k].key)) { taken.add(asked[k].key); texts.push(asked[k]); }
   }
   var result = { query: query, terms: [], docs: [], whole: 0, partial: false };
-  if (texts.length === 0) return result;
+  if (texts.length === 0) { this.release(pending); return result; }
   // Words that match nothing at all are left out of the search (and offered nothing).
   var known = [];
   for (var t = 0; t < texts.length; t++) {
@@ -91,9 +100,20 @@ Searcher.prototype.search = function (query) {
     result.terms.push(term);
     if (term.matches.length > 0 || term.places.length > 0) known.push(term);
   }
+  var kept = pending !== null && pending.query === query && pending.result.terms.length === result.terms.length &&
+    result.terms.every(function (term, k) { return term === pending.result.terms[k]; });
+  var waiting = waits ? waits(known) : false;
+  if (!kept || waiting) this.release(pending);
+  if (waiting) return null;
   var hits = this.hits, met, docs = [], i;
   var lost = known.length < texts.length;
-  if (this.unicode && known.length > 1) {
+  if (kept) {
+    result = pending.result;
+    met = pending.met;
+    docs = pending.docs;
+    this.byUnits = pending.byUnits;
+    this.runSizes = pending.runSizes;
+  } else if (this.unicode && known.length > 1) {
     // The query's units: its words, and its runs of unspaced letters, each with the
     // number of pairs asked for; a unit none of whose forms any page holds is lost.
     var sizes = new Map(), found = new Map();
@@ -117,14 +137,31 @@ Searcher.prototype.search = function (query) {
       docs = met = ranking.collect(this, known, false);
     }
   }
-  result.partial = docs.length > 0 && (lost || result.whole === 0);
-  ranking.rank(this, docs, known);
-  for (i = 0; i < met.length; i++) hits[met[i]] = 0;
-  if (this.byUnits) for (i = 0; i < met.length; i++) this.unitHits[met[i]] = 0;
+  if (!kept) result.partial = docs.length > 0 && (lost || result.whole === 0);
+  result.docs = docs;
+  var stop = { query: query, result: result, met: met, docs: docs, byUnits: this.byUnits, runSizes: this.runSizes };
   this.byUnits = false;
   this.runSizes = null;
-  result.docs = docs;
+  if (waits && waits(known, docs)) {
+    this.pending = stop;
+    return null;
+  }
+  this.byUnits = stop.byUnits;
+  this.runSizes = stop.runSizes;
+  ranking.rank(this, docs, known);
+  this.release(stop);
   return result;
+};
+
+// Clears what a search left in the per-page arrays for its pages (stopped: what it
+// kept for the next round).
+Searcher.prototype.release = function (stopped) {
+  if (!stopped) return;
+  var hits = this.hits, met = stopped.met, i;
+  for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+  if (stopped.byUnits) for (i = 0; i < met.length; i++) this.unitHits[met[i]] = 0;
+  this.byUnits = false;
+  this.runSizes = null;
 };
 
 // The keys of a query but the pairs that only join its words or end them by

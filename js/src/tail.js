@@ -45,6 +45,7 @@ return {
   Follower: modules.follow.Follower,
   runOf: modules.follow.runOf,
   shownDate: modules.view.shownDate,
+  plural: modules.view.plural,
   EXACT: matching.EXACT, FORM: matching.FORM, PREFIX: matching.PREFIX, INNER: matching.INNER, FUZZY: matching.FUZZY,
   limits: Object.assign({}, bounds, excerpts.limits)
 };

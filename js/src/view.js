@@ -50,8 +50,10 @@ function ResultsView(doc, el, suggested) {
   });
 }
 
+// "1,234 pages". The number is grouped by hand: the first toLocaleString of a page loads
+// the browser's locale data (40 ms in Chromium), which would hold back the first results.
 function plural(n, word) {
-  return n.toLocaleString('en-US') + ' ' + word + (n === 1 ? '' : 's');
+  return String(n).replace(/\B(?=(\d{3})+$)/g, ',') + ' ' + word + (n === 1 ? '' : 's');
 }
 
 // A page's date ("dd-MM-yyyy", a day in UTC, as the index holds it) as the reader's
@@ -131,7 +133,10 @@ ResultsView.prototype.showMore = function () {
       documents.ensure(rows, function () { if (self.items === items && self.shown < end) self.showMore(); });
       return;
     }
-    documents.ensure(this.order.slice(end, end + PAGE_SIZE), function () {});
+    // Asked for once this screen is drawn: each script added costs the page time that
+    // the screen would wait for.
+    var next = this.order.slice(end, end + PAGE_SIZE);
+    afterFrame(this.doc.defaultView, function () { documents.ensure(next, function () {}); });
   }
   var frag = this.doc.createDocumentFragment();
   for (var i = this.shown; i < end; i++) frag.appendChild(this.item(this.order[i], i));
@@ -140,6 +145,14 @@ ResultsView.prototype.showMore = function () {
   el.more.hidden = this.shown >= this.order.length;
   el.more.textContent = 'Show more (' + this.shown + ' of ' + this.order.length + ')';
 };
+
+// Calls later once the browser has drawn the next frame (without frames, on a timer;
+// without a window, at once).
+function afterFrame(win, later) {
+  if (win && win.requestAnimationFrame) win.requestAnimationFrame(function () { win.setTimeout(later, 0); });
+  else if (win && win.setTimeout) win.setTimeout(later, 0);
+  else later();
+}
 
 // Uses companion data (see companionData) and the page texts it names, if any, in place
 // of those of an index used before.
@@ -359,5 +372,5 @@ ResultsView.prototype.activeHref = function () {
   return link ? link.href : null;
 };
 
-return { ResultsView: ResultsView, plural: plural, shownDate: shownDate, PAGE_SIZE: PAGE_SIZE };
+return { ResultsView: ResultsView, plural: plural, shownDate: shownDate, afterFrame: afterFrame, PAGE_SIZE: PAGE_SIZE };
 });

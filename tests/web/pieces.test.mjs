@@ -52,6 +52,44 @@ test('searches over the pieces answer as over the whole word index', () => {
   }
 });
 
+// Each round of pieces (the query's shards, its forms' and prefixes', the link shares
+// of its pages) would rank every page again: only the answers shown are ranked, and
+// the pages found before the link shares came are not collected again.
+test('a search over pieces ranks only the answers it shows', () => {
+  const keys = loadFolder(S, out).whole.list, middle = keys.keyAt(keys.size() >> 1);
+  let common = 0;
+  for (let at = 1; at < keys.size(); at++) if (keys.countAt(at) > keys.countAt(common)) common = at;
+  let answers = 0;
+  for (const q of [middle, keys.keyAt(common), 'ka', middle.slice(1, 5), `${middle} ${keys.keyAt(common)}`, middle.slice(0, -1) + 'q',
+    'p123 kalomi', '\u540d\u524d\u89e3\u6c7a']) {
+    const searcher = loadFolder(S, out).fresh(), search = searcher.search;
+    let ranked = 0, shown = 0, collected = 0, reached = null;
+    // Collecting the pages of the terms sets the pages each term reached.
+    Object.defineProperty(searcher, 'reached', { get: () => reached, set: (v) => { collected++; reached = v; } });
+    searcher.search = function (...args) {
+      const result = search.apply(this, args);
+      if (result && result.docs.length > 0) ranked++;
+      return result;
+    };
+    S.searchInPieces(searcher, q, (result) => { if (result.docs.length > 0) shown++; }, () => true);
+    assert.equal(ranked, shown, q);
+    answers += shown;
+    // Stopped once its pages are known (as while their link shares load), the same
+    // search again ranks them without collecting them again; another search between
+    // drops them.
+    const whole = search.call(searcher, q).docs, stopAtPages = (terms, docs) => docs !== undefined;
+    collected = 0;
+    assert.equal(searcher.search(q, stopAtPages), null, q);
+    const once = collected;
+    assert.deepEqual(searcher.search(q).docs, whole, q);
+    assert.equal(collected, once, q);
+    searcher.search(q, stopAtPages);
+    searcher.search('zen');
+    assert.deepEqual(searcher.search(q).docs, whole, q);
+  }
+  assert.ok(answers >= 8, `${answers} answers`);
+});
+
 // Ranking reads titles, file names and summaries from the shards: the ranking pieces
 // are loaded only for the order by date, which then orders as the whole index does.
 test('the dates come only with the order by date', () => {

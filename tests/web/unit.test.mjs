@@ -309,6 +309,11 @@ test('passages quoted to the browser: words of the text as they stand, never ove
   assert.equal(S.textFragment(['half \ud800']), '');
 });
 
+test('counts are grouped by thousands as in English', () => {
+  for (const [n, want] of [[0, '0 pages'], [1, '1 page'], [999, '999 pages'], [1000, '1,000 pages'], [98007, '98,007 pages'],
+    [100000, '100,000 pages'], [1234567, '1,234,567 pages']]) assert.equal(S.plural(n, 'page'), want, String(n));
+});
+
 test('dates in the reader\'s locale, from the index\'s dd-MM-yyyy', () => {
   const day = S.shownDate('07-12-2026');
   assert.equal(day.iso, '2026-12-07');
