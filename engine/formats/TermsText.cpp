@@ -10,8 +10,12 @@
 #include "WordIndex.h"
 #include "WordRules.h"
 
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
@@ -132,7 +136,147 @@ void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, P
     }
     shard += ",\n\"titles\":[" + titles + "],\n\"names\":[" + names + "],\n\"summaries\":[" + summaries + ']';
 }
+
+// Where a word stands among the near pieces: its first UTF-16 unit and its length in
+// UTF-16 units, as the page reads them with charCodeAt(0) and length.
+std::pair<std::uint32_t, std::size_t> nearCell(std::string_view word)
+{
+    const auto* bytes = reinterpret_cast<const uint8_t*>(word.data());
+    const auto size = static_cast<int32_t>(word.size());
+    std::uint32_t first = 0;
+    std::size_t units = 0;
+    for (int32_t at = 0; at < size;) {
+        UChar32 c;
+        U8_NEXT_OR_FFFD(bytes, at, size, c);
+        if (units == 0)
+            first = c < 0x10000 ? static_cast<std::uint32_t>(c) : U16_LEAD(c);
+        units += c < 0x10000 ? 1 : 2;
+    }
+    return {first, units};
+}
+
+// The near pieces' words: every key, and the title and file-name words of places.
+std::vector<NearWord> nearWordsOf(const WordIndex& keys, const PlaceWords::Table& places)
+{
+    std::vector<NearWord> words;
+    words.reserve(keys.size() + places.size());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        words.push_back({keys.word(i), static_cast<std::size_t>(keys.documentsEnd(i) - keys.documentsBegin(i))});
+    for (const auto& [word, entry] : places) {
+        const std::size_t pages = std::max(entry.titles.size(), entry.names.size());
+        if (pages > 0)
+            words.push_back({word, pages});
+    }
+    return words;
+}
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words)
+{
+    struct Placed {
+        std::pair<std::uint32_t, std::size_t> cell;
+        NearWord near;
+    };
+    std::vector<Placed> placed;
+    placed.reserve(words.size());
+    for (const NearWord& word : words)
+        placed.push_back({nearCell(word.word), word});
+    // Equal words side by side, the most pages first: the first of them is kept.
+    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+        if (a.cell != b.cell)
+            return a.cell < b.cell;
+        if (a.near.word != b.near.word)
+            return WordRules::lessByUtf16(a.near.word, b.near.word);
+        return a.near.pages > b.near.pages;
+    });
+    placed.erase(std::unique(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.near.word == b.near.word; }),
+                 placed.end());
+    std::vector<std::pair<std::string, std::string>> pieces;
+    std::string list, counts, first;
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+        const std::string_view word = placed[i].near.word;
+        if (list.empty()) {
+            first = word;
+        } else {
+            list += ',';
+            counts += ',';
+        }
+        appendScriptString(list, word);
+        IndexText::appendNumber(counts, static_cast<std::int64_t>(placed[i].near.pages));
+        const std::size_t bytes = list.size() + counts.size();
+        const bool last = i + 1 == placed.size(), runEnds = last || placed[i + 1].cell != placed[i].cell;
+        if (last || bytes >= kNearBytes || (runEnds && bytes >= kNearBytes / 4)
+            || (bytes >= kNearBytes / 2 && keyHash(word) % kShardEnd == 0)) {
+            pieces.emplace_back(first, kPieceMark + ("vantrelNear({\"words\":[" + list) + "],\n\"counts\":[" + counts + "]});\n");
+            list.clear();
+            counts.clear();
+        }
+    }
+    return pieces;
+}
+
+std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
+{
+    std::vector<std::uint32_t> hashes;
+    std::u16string units;
+    for (const NearWord& near : words) {
+        units.clear();
+        const auto* bytes = reinterpret_cast<const uint8_t*>(near.word.data());
+        const auto size = static_cast<int32_t>(near.word.size());
+        for (int32_t at = 0; at < size;) {
+            UChar32 c;
+            U8_NEXT_OR_FFFD(bytes, at, size, c);
+            if (c < 0x10000) {
+                units += static_cast<char16_t>(c);
+            } else {
+                units += static_cast<char16_t>(U16_LEAD(c));
+                units += static_cast<char16_t>(U16_TRAIL(c));
+            }
+        }
+        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i) {
+            std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(kGramUnits);
+            for (std::size_t k = i; k < i + kGramUnits; ++k) {
+                hash ^= units[k];
+                hash *= 16777619u;
+            }
+            hashes.push_back(hash);
+        }
+    }
+    std::sort(hashes.begin(), hashes.end());
+    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    std::size_t bits = 1024;
+    while (bits < 4 * hashes.size() && bits < kMaxGramBits)
+        bits *= 2;
+    const std::size_t pieceCount = std::max<std::size_t>(1, bits / kGramPieceBits), pieceBits = bits / pieceCount;
+    int shift = 32;
+    for (std::size_t n = pieceCount; n > 1; n /= 2)
+        --shift;
+    std::vector<std::string> sets(pieceCount, std::string(pieceBits / 8, '\0'));
+    for (std::uint32_t hash : hashes) {
+        const std::uint32_t bit = hash & (pieceBits - 1);
+        sets[shift >= 32 ? 0 : hash >> shift][bit / 8] |= static_cast<char>(1u << (bit & 7));
+    }
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<std::string> texts;
+    for (const std::string& set : sets) {
+        std::string text = kPieceMark + std::string("vantrelGrams({\"bits\":");
+        IndexText::appendNumber(text, static_cast<std::int64_t>(pieceBits));
+        text += ",\"set\":\"";
+        // Base64, a last group of one or two bytes padded with '='.
+        for (std::size_t i = 0; i < set.size(); i += 3) {
+            const std::uint32_t group = static_cast<unsigned char>(set[i]) << 16
+                                        | (i + 1 < set.size() ? static_cast<unsigned char>(set[i + 1]) << 8 : 0)
+                                        | (i + 2 < set.size() ? static_cast<unsigned char>(set[i + 2]) : 0);
+            text += kDigits[group >> 18];
+            text += kDigits[(group >> 12) & 63];
+            text += i + 1 < set.size() ? kDigits[(group >> 6) & 63] : '=';
+            text += i + 2 < set.size() ? kDigits[group & 63] : '=';
+        }
+        text += "\"});\n";
+        texts.push_back(std::move(text));
+    }
+    return texts;
+}
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
@@ -264,7 +408,31 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             vocabularyShards = 0;
         }
     }
-    head += vocabularyHeads + "],\n\"linkGroup\":";
+    head += vocabularyHeads + ']';
+    if (places) {
+        const std::vector<NearWord> nearWords = nearWordsOf(keys, *places);
+        head += ",\n\"grams\":[";
+        for (const std::string& grams : composeGrams(nearWords)) {
+            const std::string name = store.put(grams);
+            if (name.empty())
+                return name;
+            head += head.back() == '[' ? "\"" : ",\"";
+            head += name + '"';
+        }
+        head += "],\"near\":[";
+        bool firstPiece = true;
+        for (const auto& [first, text] : composeNear(nearWords)) {
+            const std::string name = store.put(text);
+            if (name.empty())
+                return name;
+            head += firstPiece ? "[" : ",\n[";
+            firstPiece = false;
+            appendScriptString(head, first);
+            head += ",\"" + name + "\"]";
+        }
+        head += ']';
+    }
+    head += ",\n\"linkGroup\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(kLinkGroup));
     head += ",\"links\":[";
     for (std::size_t first = 0; first < documents.size(); first += kLinkGroup) {

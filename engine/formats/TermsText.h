@@ -4,8 +4,10 @@
 #include "PlaceWords.h"
 #include "WordTable.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class WordIndex;
@@ -73,6 +75,31 @@ class PieceStore;
 //   "summaries":[["key",d,d,...],...]
 //   "titleWords":[["key",pages],...],"nameWords":[["key",pages],...]
 //
+// For nearest words ("did you mean"), near pieces hold every key, title word and
+// file-name word with its number of pages (the largest where it is more than one of
+// them), ordered by first UTF-16 unit, then length in UTF-16 units, then UTF-16 order:
+//
+//   vantrelNear({"words":["word",...],"counts":[n,...]});
+//
+// A word within a few edits of a query word that shares its first letter lies in a run
+// of these pieces (lengths within the edits), which the head names by first word:
+//
+//   "near":[["first word","NAME.js"],...]
+//
+// Beside them, a piece that tells the page when no word can hold a query word inside it
+// (so its nearest words need not wait for the vocabulary): the runs of kGramUnits UTF-16
+// units that stand inside the same words (not at their start), hashed (FNV-1a over the
+// units, from 2166136261 XOR kGramUnits) into a set of bits, a power of two of them,
+// about four a run (at most kMaxGramBits), in a power of two of pieces of at most
+// kGramPieceBits: a run of hash h is in piece h >> (32 - log2 pieces) (0 for one), at
+// bit b = h modulo the piece's bits, in byte b / 8 at 1 << b % 8:
+//
+//   vantrelGrams({"bits":N,"set":"BASE64"});      named in the head: "grams":["NAME.js",...]
+//
+// A near piece ends where a run of one first unit and length ends once it holds
+// kNearBytes / 4, or after a word that hashes to 0 modulo kShardEnd once it holds half
+// of kNearBytes, or once it holds kNearBytes.
+//
 // A shard ends after a key whose bytes hash to 0 modulo kShardEnd once it holds a
 // quarter of kShardBytes, or once it holds kShardBytes (a key of more pages than that
 // has a shard of its own); a vocabulary piece ends after a shard whose last key hashes
@@ -85,6 +112,24 @@ constexpr std::uint32_t kShardEnd = 16;
 constexpr std::size_t kVocabularyBytes = 96 * 1024;
 constexpr std::uint32_t kVocabularyEnd = 4;
 constexpr std::size_t kLinkGroup = 4096;
+constexpr std::size_t kNearBytes = 16 * 1024;
+constexpr std::size_t kGramUnits = 5;
+constexpr std::size_t kMaxGramBits = std::size_t(1) << 21;
+constexpr std::size_t kGramPieceBits = std::size_t(1) << 16;
+
+// A word for the near pieces and its number of pages.
+struct NearWord {
+    std::string_view word;
+    std::size_t pages;
+};
+
+// The near pieces of words (in any order; a word given more than once keeps its largest
+// number of pages), in the order the head names them: each piece's first word and its
+// file's text.
+std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words);
+
+// The texts of the pieces of runs inside words (above), in order.
+std::vector<std::string> composeGrams(const std::vector<NearWord>& words);
 
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why).

@@ -68,15 +68,20 @@ function pagesOf(docs) {
 // letters, 2 beyond), then most pages. Each letter that one word has and the other
 // lacks costs an edit, so words with too many such letters are passed over before their
 // distance is measured. The search ends once FUZZY_CELL_BUDGET cells of edit distance
-// are spent.
+// are spent. A list that gives nearWords (the word pieces) offers instead the words,
+// titles and file names among them, that begin with word's first or second letter;
+// none until they came.
 function nearestWords(list, titles, word, limit) {
   if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
-  var count = list.nearestReady && !list.nearestReady() ? 0 : list.size(), i;
+  var max = word.length <= 5 ? 1 : 2, near = list.nearWords ? list.nearWords(word, max) : undefined;
+  if (near === null) return [];
+  var count = near || (list.nearestReady && !list.nearestReady()) ? 0 : list.size(), i;
+  if (near) titles = { words: near.words, docs: near.counts, nameWords: [], nameDocs: [], masks: near.words.map(letterMask) };
   if (list.masks === null || list.masks.length !== count) {
     list.masks = new Int32Array(count);
     for (i = 0; i < count; i++) list.masks[i] = letterMask(list.keyAt(i));
   }
-  var mine = letterMask(word), max = word.length <= 5 ? 1 : 2, best = max + 1, found = new Map();
+  var mine = letterMask(word), best = max + 1, found = new Map();
   var spent = work.cells + FUZZY_CELL_BUDGET;
   function consider(w, m, pages) {
     if (bitCount(mine & ~m) > best || bitCount(m & ~mine) > best) return;

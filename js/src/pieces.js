@@ -91,7 +91,157 @@ function WordPieces(head, docCount, fetch) {
   this.offsets = null;
   this.masks = null;
   this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
+  // The near pieces (nearest words by first letter and length): their first words'
+  // places, the pieces that came, and those a look-up reached that have not.
+  this.near = nearPiecesOf(head.near);
+  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
+  this.wantedNear = new Set();  // near pieces wanted, and gramWanted(g) for the runs inside words
+  this.nearLoading = new Map();
+  var grams = head.grams;
+  this.gramNames = this.near && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
+    grams.every(function (name) { return PIECE_NAME.test(name); }) ? grams : null;
+  this.gramShift = this.gramNames ? 32 - Math.round(Math.log2(this.gramNames.length)) : 32;
+  // Each piece of the set, {bits, set: Uint8Array} once it came (set null: it failed).
+  this.gramSets = this.gramNames ? new Array(this.gramNames.length).fill(null) : [];
 }
+
+// Wanted: piece g of the runs inside words (below -1, so near pieces stay >= 0).
+function gramWanted(g) { return -1 - g; }
+var BASE64 = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
+
+// Takes piece g of the runs inside words: {bits, set} when it fits (bits a power of
+// two, the bytes of that many bits in base64), else a set that rules nothing out.
+WordPieces.prototype.keepGrams = function (g, data) {
+  var bits = data && data.bits, text = data && data.set;
+  if (typeof text !== 'string' || !(bits >= 8) || (bits & (bits - 1)) !== 0 || text.length !== Math.ceil(bits / 24) * 4) {
+    this.gramSets[g] = { bits: 0, set: null };
+    return;
+  }
+  var set = new Uint8Array(bits / 8), at = 0;
+  for (var i = 0; i < text.length; i += 4) {
+    var group = 0;
+    for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
+    for (k = 2; k >= 0 && at < set.length; k--) set[at++] = (group >>> (8 * k)) & 255;
+  }
+  this.gramSets[g] = { bits: bits, set: set };
+};
+
+// The hashes of the runs of GRAM_UNITS units of part.
+var GRAM_UNITS = 5;
+function gramHashes(part) {
+  var hashes = [];
+  for (var i = 0; i + GRAM_UNITS <= part.length; i++) {
+    var hash = (2166136261 ^ GRAM_UNITS) >>> 0;
+    for (var k = i; k < i + GRAM_UNITS; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
+    hashes.push(hash);
+  }
+  return hashes;
+}
+
+// The piece of the set that holds the run of hash.
+WordPieces.prototype.gramPiece = function (hash) {
+  return this.gramShift >= 32 ? 0 : hash >>> this.gramShift;
+};
+
+// Whether some word may hold part inside it (not at its start): false only when a run
+// of GRAM_UNITS of its units stands inside no word, by the pieces of the set that came
+// (so a shorter part may).
+WordPieces.prototype.mayHoldInside = function (part) {
+  var hashes = gramHashes(part);
+  for (var i = 0; i < hashes.length; i++) {
+    var piece = this.gramSets[this.gramPiece(hashes[i])];
+    if (!piece || !piece.set) continue;
+    var bit = hashes[i] & (piece.bits - 1);
+    if (!(piece.set[bit >>> 3] & (1 << (bit & 7)))) return false;
+  }
+  return true;
+};
+
+// The near pieces a head names, [[first word, name, first unit, length], ...], or null
+// when it names none or they are not in order (the vocabulary answers then).
+function nearPiecesOf(list) {
+  if (!Array.isArray(list) || list.length === 0) return null;
+  var near = [];
+  for (var i = 0; i < list.length; i++) {
+    var p = list[i];
+    if (!Array.isArray(p) || typeof p[0] !== 'string' || p[0] === '' || !PIECE_NAME.test(p[1])) return null;
+    near.push([p[0], p[1], p[0].charCodeAt(0), p[0].length]);
+    if (i > 0 && nearOrder(near[i - 1][0], p[0]) > 0) return null;
+  }
+  return near;
+}
+
+// The order of the near pieces: first UTF-16 unit, then length, then the words.
+function nearOrder(a, b) {
+  return a.charCodeAt(0) - b.charCodeAt(0) || a.length - b.length || (a < b ? -1 : a > b ? 1 : 0);
+}
+
+// A near piece's first word against the run of first unit c and length len.
+function nearCell(piece, c, len) {
+  return piece[2] - c || piece[3] - len;
+}
+
+// At most this many near pieces are read for a query word (about 1 MB): on a site
+// where one first letter and length hold more, the lengths nearest the word's come first.
+var MAX_NEAR_PIECES = 64;
+
+// The near pieces that may hold words of first unit c and length len, in order:
+// from the last piece that begins before that run to the last that begins in it.
+WordPieces.prototype.nearRun = function (c, len) {
+  var near = this.near, lo = 0, hi = near.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (nearCell(near[mid], c, len) < 0) lo = mid + 1; else hi = mid;
+  }
+  var first = Math.max(0, lo - 1);
+  while (lo < near.length && nearCell(near[lo], c, len) === 0) lo++;
+  return [first, lo - 1];
+};
+
+// The words that begin with word's first or second unit (a typo in the first letter
+// is most often a letter dropped or swapped with the next) and whose lengths are within
+// max of its, with their pages: {words, counts} from the near pieces, or null while some
+// are wanted (none while shards are: those may still match the word); undefined when
+// the head names none.
+// Before the vocabulary came, only for a word that no word holds inside it: else the
+// nearest words would show and then give way to the words that hold it.
+WordPieces.prototype.nearWords = function (word, max) {
+  if (!this.near) return undefined;
+  if (this.wanted.size > 0) return null;
+  var ready = true, self = this;
+  if (!this.vocabulary && this.gramNames) {
+    gramHashes(word).forEach(function (hash) {
+      var g = self.gramPiece(hash);
+      if (self.gramSets[g] === null) { self.wantedNear.add(gramWanted(g)); ready = false; }
+    });
+  }
+  if (!this.vocabulary && ready && this.mayHoldInside(word)) return undefined;
+  var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
+  for (d = 0; d <= 2 * max; d++) {
+    var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
+    [c0, c1].forEach(function (c) {
+      var run = this.nearRun(c, len);
+      for (p = run[0]; p <= run[1] && chosen.size < MAX_NEAR_PIECES; p++) chosen.add(p);
+    }, this);
+  }
+  var words = [], counts = [];
+  Array.from(chosen).sort(function (x, y) { return x - y; }).forEach(function (p) {
+    var piece = self.nearCame[p];
+    if (!piece) { self.wantedNear.add(p); ready = false; return; }
+    for (var i = 0; i < piece.words.length; i++) {
+      var w = piece.words[i], c = w.charCodeAt(0);
+      if ((c === c0 || c === c1) && Math.abs(w.length - word.length) <= max) { words.push(w); counts.push(piece.counts[i]); }
+    }
+  });
+  return ready ? { words: words, counts: counts } : null;
+};
+
+// Takes a near piece's words and pages (a piece that failed or does not fit: none).
+WordPieces.prototype.keepNear = function (p, data) {
+  var ok = data && Array.isArray(data.words) && Array.isArray(data.counts) && data.words.length === data.counts.length &&
+    data.words.every(function (w) { return typeof w === 'string'; });
+  this.nearCame[p] = ok ? { words: data.words, counts: data.counts.map(function (n) { return typeof n === 'number' ? n : 0; }) } : { words: [], counts: [] };
+};
 
 // The shard whose keys would hold key: the last one whose first key is not above it.
 WordPieces.prototype.shardOf = function (key) {
@@ -264,10 +414,14 @@ WordPieces.prototype.buildJoined = function () {
   if (this.joined === null && this.vocabulary) wordlist.joinWords(this, this.vocabulary);
 };
 
-// Keys that hold part inside them: from the vocabulary, once it came.
+// Keys that hold part inside them: from the vocabulary, once it came; none without it
+// when the runs inside words that came say no word holds part.
 WordPieces.prototype.innerWords = function (part, limit) {
   this.buildJoined();
-  if (this.joined === null) { this.wantsVocabulary = true; return []; }
+  if (this.joined === null) {
+    if (this.mayHoldInside(part)) this.wantsVocabulary = true;
+    return [];
+  }
   return wordlist.innerWordsOf(this, part, limit, []);
 };
 
@@ -379,6 +533,17 @@ WordPieces.prototype.load = function (vocabulary, done) {
     loadOnce(self.linkLoading, g, self.linkNames[g], self.fetch, function (shares) { self.keepLinks(g, shares); }, one);
   });
   this.wantedLinks.clear();
+  this.wantedNear.forEach(function (p) {
+    var g = -1 - p;
+    if (p < 0 && self.gramSets[g] === null) {
+      waiting++;
+      loadOnce(self.nearLoading, p, self.gramNames[g], self.fetch, function (data) { self.keepGrams(g, data); }, one);
+    }
+    if (p < 0 || self.nearCame[p]) return;
+    waiting++;
+    loadOnce(self.nearLoading, p, self.near[p][1], self.fetch, function (data) { self.keepNear(p, data); }, one);
+  });
+  this.wantedNear.clear();
   if (vocabulary) {
     waiting++;
     this.loadVocabulary(one);
@@ -470,22 +635,23 @@ function searchInPieces(searcher, query, show, current) {
     } else if (list.wanted.size === 0) {
       list.wantLinksOf(docs);
     }
-    return list.wanted.size > 0 || list.wantedLinks.size > 0;
+    return list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
   }
   var wordsKept = false;     // the words matched last round hold (and what they wanted)
   function attempt() {
     if (!current()) return;
     list.wanted.clear();
     list.wantedLinks.clear();
+    list.wantedNear.clear();
     if (!wordsKept) list.wantsVocabulary = false;
     var result = searcher.search(query, waits), later = list.wantsVocabulary && !list.vocabulary;
-    var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0;
+    var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
     // No empty list while the vocabulary may still find something.
     var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
     if (!missing && !later) return;
-    // Matched words hold as long as no shard or vocabulary came: a round of link shares
-    // alone keeps them.
-    var wordsChange = list.wanted.size > 0 || !missing;
+    // Matched words hold as long as no shard, near piece or vocabulary came: a round of
+    // link shares alone keeps them.
+    var wordsChange = list.wanted.size > 0 || list.wantedNear.size > 0 || !missing;
     function more() {
       list.load(!missing, function () {
         if (wordsChange) searcher.termCache.clear();

@@ -130,10 +130,13 @@ PlaceWords.prototype.nearTitles = function () {
 };
 
 // Takes the title and file-name words that hold part inside them (not at their start),
-// once the vocabulary came; wants it till then.
+// once the vocabulary came; wants it till then, unless no word holds part.
 PlaceWords.prototype.takeInner = function (part, keys) {
   var near = this.vocabularyWords();
-  if (!near) { this.list.wantsVocabulary = true; return; }
+  if (!near) {
+    if (this.list.mayHoldInside(part)) this.list.wantsVocabulary = true;
+    return;
+  }
   // As many as there are (as every title word was looked at), within innerWordsOf's scan.
   wordlist.innerWordsOf(this.joinedTitles, part, Infinity, []).forEach(function (at) { keys.add(near.words[at]); });
   wordlist.innerWordsOf(this.joinedNames, part, Infinity, []).forEach(function (at) { keys.add(near.nameWords[at]); });

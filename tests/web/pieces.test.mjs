@@ -41,7 +41,7 @@ before(() => {
 });
 
 test('searches over the pieces answer as over the whole word index', () => {
-  const queries = ['kalomi', 'kalomis', 'kalomiing', 'ka', 'k', 'kalo', 'stoven', 'venqua zen', 'omin', 'ationx',
+  const queries = ['kalomi', 'kalomis', 'kalomiing', 'ka', 'k', 'kalo', 'stoven', 'venqua stoven', 'omin', 'ationx',
     'kalomj', 'kalomiz tordri', 'gr\u00f6\u00dfe', 'partition', '\u540d\u524d\u89e3\u6c7a', 'zzzz', 'galtorpe sto',
     // File names, whose words are no keys of the word index: exact, a prefix, a typo, beside a word.
     'p123', 'p12', 'p5999', 'p123 kalomi', 'html', 'de'];
@@ -183,4 +183,73 @@ test('a short prefix reads only the vocabulary pieces of its shards', () => {
     assert.deepEqual(shown[shown.length - 1].docs, fresh.whole.search(q).docs, q);
   }
   assert.ok(long >= 2 && fewer >= 1, `${long} prefixes span more than ${S.MAX_RANGE_SHARDS} shards, ${fewer} read less than the vocabulary`);
+});
+
+// A misspelt word matches nothing until its nearest words are known: they come from the
+// near pieces of its first two letters and lengths, read before the first results, not from
+// the vocabulary (which comes after them, for the in-word parts), and the answer does
+// not change when it comes.
+test('a typo reads only the near pieces of its first two letters before its first results', () => {
+  const probe = loadFolder(S, out), keys = probe.whole.list, near = probe.list.near;
+  assert.ok(near && near.length >= 2, `${near && near.length} near pieces`);
+  const typos = ['kalomj', 'zentorqux', 'galtorep sto', 'stovendri'.replace('ven', 'vne')];
+  for (let at = 0; at < keys.size() && typos.length < 20; at += 31) {
+    const key = keys.keyAt(at);
+    if (key.length >= 7) typos.push(key.slice(0, 3) + key[4] + key[3] + key.slice(5));
+  }
+  let suggested = 0, fewer = 0, ruledOut = 0;
+  for (const q of typos) {
+    const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+    const nearNames = new Set(near.map((p) => p[1])), shown = [];
+    S.searchInPieces(fresh.inPieces, q, (result, complete) => {
+      shown.push({ docs: result.docs.slice(), complete, read: fresh.fetched.slice() });
+      return (then) => then();
+    }, () => true);
+    const whole = fresh.whole.search(q);
+    assert.deepEqual(shown[shown.length - 1].docs, whole.docs, q);
+    if (whole.docs.length === 0 || !whole.terms.some((t) => t.suggestions.length > 0)) continue;
+    suggested++;
+    assert.ok(shown[0].read.every((name) => !vocabulary.has(name)), `${q}: ${shown[0].read.join(' ')}`);
+    // Only pieces whose run, from their first word to the next piece's, may hold words
+    // that begin with the typo's first or second letter.
+    const read = shown[0].read.filter((name) => nearNames.has(name)), letters = [q.charCodeAt(0), q.charCodeAt(1)];
+    assert.ok(read.length >= 1, q);
+    for (const name of read) {
+      const p = near.findIndex((piece) => piece[1] === name);
+      assert.ok(letters.some((c) => near[p][2] <= c && (p + 1 === near.length || near[p + 1][2] >= c)), `${q}: ${near[p][0]}`);
+    }
+    if (read.length < near.length) fewer++;
+    // (A second word's in-word parts still come with the vocabulary.)
+    if (!q.includes(' ')) assert.deepEqual(shown[0].docs, whole.docs, q);
+    // A word that no word holds inside it needs no vocabulary at all.
+    if (!q.includes(' ') && !fresh.list.mayHoldInside(q)) {
+      ruledOut++;
+      assert.ok(shown.length === 1 && shown[0].complete && fresh.fetched.every((name) => !vocabulary.has(name)), q);
+    }
+  }
+  assert.ok(suggested >= 6 && fewer >= 1 && ruledOut >= 3,
+    `${suggested} typos found their words, ${fewer} in some of the near pieces, ${ruledOut} without the vocabulary`);
+  // A part that stands inside words waits for them, with no nearest words shown first;
+  // no run inside a key is ever taken for one that stands in none.
+  let inside = 0;
+  for (let at = 5; at < keys.size() && inside < 4; at += 41) {
+    const q = keys.keyAt(at).slice(1, 6), whole = probe.whole.search(q);
+    if (q.length < 5 || whole.docs.length === 0 || whole.terms[0].suggestions.length > 0) continue;
+    inside++;
+    const shown = searchAll(S, loadFolder(S, out).inPieces, q);
+    assert.ok(shown.every((answer) => JSON.stringify(answer.docs) === JSON.stringify(whole.docs)), q);
+  }
+  assert.equal(inside, 4);
+  const list = loadFolder(S, out).list;
+  list.gramNames.forEach((name, g) => list.fetch(name, (data) => list.keepGrams(g, data)));
+  assert.ok(list.gramSets.every((piece) => piece && piece.set), 'the runs inside words came');
+  for (let at = 0; at < keys.size(); at++) {
+    const key = keys.keyAt(at);
+    for (let i = 1; i + 3 <= key.length; i += 2) assert.ok(list.mayHoldInside(key.slice(i, i + 3 + (i % 5))), key);
+  }
+  // The nearest word of "zen" over every key is "de", a file name that begins with
+  // neither of its first two letters, so the pieces offer none.
+  assert.deepEqual(probe.whole.search('zen').terms[0].suggestions, ['de']);
+  const shown = searchAll(S, loadFolder(S, out).inPieces, 'zen');
+  assert.deepEqual(shown[shown.length - 1].docs, []);
 });
