@@ -4,6 +4,7 @@
 #include "PlaceWords.h"
 #include "WordTable.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,10 +87,19 @@ constexpr std::size_t kVocabularyBytes = 96 * 1024;
 constexpr std::uint32_t kVocabularyEnd = 4;
 constexpr std::size_t kLinkGroup = 4096;
 
+// What the shards hold of titles, file names and summaries: a checksum of the pages they
+// are cut from (PlaceWords::Page, in document order), and the table, asked for only when
+// a shard or vocabulary piece must be composed.
+struct Places {
+    std::uint64_t inputs = 0;
+    std::function<const PlaceWords::Table&()> table;
+};
+
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
-// written (the store says why).
+// written (the store says why). A shard or vocabulary piece made from the same inputs as
+// one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands.
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const PlaceWords::Table* places = nullptr);
+                      std::string_view documentsField, const Places* places = nullptr);
 
 }  // namespace TermsText
