@@ -279,73 +279,90 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(keys.size()));
     head += ",\n\"shards\":[";
-    std::string vocabularyHeads = "],\n\"vocabulary\":[", vocabularyKeys, vocabularyCounts;
+    std::string vocabularyHeads = "],\n\"vocabulary\":[";
     if (shardCount == 0)
         places = nullptr;  // nowhere to put them: the page ranks by its own tables
-    std::size_t vocabularyFirst = 0;  // the first shard of the vocabulary piece being filled
+    // First each shard's and each vocabulary piece's inputs, and the pieces of the last
+    // job taken for them; then the others composed, with the places of their keys only.
+    struct Vocabulary {
+        std::size_t first = 0, last = 0;  // its shards
+        std::string keys, counts;
+        std::uint64_t inputs = 0;
+        std::string name;
+    };
+    std::vector<Vocabulary> vocabularies(1);
     std::vector<std::uint64_t> shardInputs(shardCount);
+    std::vector<std::string> shardNames(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
-        const std::size_t begin = set.starts[s], end = set.end(s);
-        for (std::size_t i = begin; i < end; ++i) {
-            if (!vocabularyKeys.empty()) {
-                vocabularyKeys += ',';
-                vocabularyCounts += ',';
+        Vocabulary& vocabulary = vocabularies.back();
+        for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
+            if (!vocabulary.keys.empty()) {
+                vocabulary.keys += ',';
+                vocabulary.counts += ',';
             }
-            appendScriptString(vocabularyKeys, keys.word(i));
-            IndexText::appendNumber(vocabularyCounts, keys.documentsEnd(i) - keys.documentsBegin(i));
+            appendScriptString(vocabulary.keys, keys.word(i));
+            IndexText::appendNumber(vocabulary.counts, keys.documentsEnd(i) - keys.documentsBegin(i));
         }
         shardInputs[s] = set.inputsOf(s, places);
-        const std::uint32_t hash = keyHash(keys.word(end - 1));
-        if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabularyKeys.size() < kVocabularyBytes)
+        shardNames[s] = store.takeMade(shardInputs[s]);
+        const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
+        if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
             continue;
-        // The vocabulary piece ends here: its shards and itself are taken as the last job
-        // left them where their inputs are the same, and composed where not.
-        PieceInputs vocabularyInputs;
-        vocabularyInputs.text("vocabulary");
-        vocabularyInputs.text(vocabularyKeys);
-        vocabularyInputs.text(vocabularyCounts);
-        for (std::size_t t = vocabularyFirst; t <= s; ++t)
-            vocabularyInputs.number(static_cast<std::int64_t>(shardInputs[t]));
-        std::vector<std::string> shardNames;
-        for (std::size_t t = vocabularyFirst; t <= s; ++t)
-            shardNames.push_back(store.takeMade(shardInputs[t]));
-        std::string vocabularyName = store.takeMade(vocabularyInputs.value());
-        const bool allTaken = !vocabularyName.empty()
-            && std::none_of(shardNames.begin(), shardNames.end(), [](const std::string& name) { return name.empty(); });
-        const PlaceWords::Table* table = places && !allTaken ? &places->table() : nullptr;
+        vocabulary.last = s;
+        PieceInputs inputs;
+        inputs.text("vocabulary");
+        inputs.text(vocabulary.keys);
+        inputs.text(vocabulary.counts);
+        for (std::size_t t = vocabulary.first; t <= s; ++t)
+            inputs.number(static_cast<std::int64_t>(shardInputs[t]));
+        vocabulary.inputs = inputs.value();
+        vocabulary.name = store.takeMade(vocabulary.inputs);
+        if (s + 1 < shardCount)
+            vocabularies.push_back(Vocabulary{s + 1, s + 1, {}, {}, 0, {}});
+    }
+    if (shardCount == 0)
+        vocabularies.clear();
+    // A shard is composed when it was not taken, or when its vocabulary piece was not and
+    // needs its title and name words.
+    std::vector<bool> composed(shardCount);
+    for (const Vocabulary& vocabulary : vocabularies)
+        for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
+            composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+    const PlaceWords::Table* table = nullptr;
+    if (places && std::find(composed.begin(), composed.end(), true) != composed.end()) {
+        // The keys of the composed shards' ranges: the last shard whose first key is not
+        // above a key holds it.
+        table = &places->table([&](std::string_view key) { return composed[shardOf(key)]; });
+    }
+    for (const Vocabulary& vocabulary : vocabularies) {
         std::string titleWords, nameWords;
-        for (std::size_t t = vocabularyFirst; t <= s; ++t) {
-            std::string& name = shardNames[t - vocabularyFirst];
-            if (!name.empty() && (!vocabularyName.empty() || !table))
+        for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
+            if (!composed[t])
                 continue;
-            // Composed also when only its vocabulary piece needs its title and name words.
             const std::string shard = set.compose(t, table, titleWords, nameWords);
-            if (name.empty() && (name = store.putMade(shardInputs[t], shard)).empty())
-                return name;
+            if (shardNames[t].empty() && (shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+                return {};
         }
-        if (vocabularyName.empty()) {
-            std::string vocabulary = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabularyKeys) + "],\n\"counts\":[" + vocabularyCounts + ']';
+        std::string name = vocabulary.name;
+        if (name.empty()) {
+            std::string piece = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabulary.keys) + "],\n\"counts\":[" + vocabulary.counts + ']';
             if (places)
-                vocabulary += ",\n\"titleWords\":[" + titleWords + "],\n\"nameWords\":[" + nameWords + ']';
-            vocabulary += "});\n";
-            vocabularyName = store.putMade(vocabularyInputs.value(), vocabulary);
-            if (vocabularyName.empty())
-                return vocabularyName;
+                piece += ",\n\"titleWords\":[" + titleWords + "],\n\"nameWords\":[" + nameWords + ']';
+            piece += "});\n";
+            if ((name = store.putMade(vocabulary.inputs, piece)).empty())
+                return {};
         }
-        for (std::size_t t = vocabularyFirst; t <= s; ++t) {
+        for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
             head += t ? ",\n[" : "[";
             appendScriptString(head, keys.word(set.starts[t]));
-            head += ",\"" + shardNames[t - vocabularyFirst] + "\",";
+            head += ",\"" + shardNames[t] + "\",";
             IndexText::appendNumber(head, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
             head += ']';
         }
         vocabularyHeads += vocabularyHeads.back() == '[' ? "[\"" : ",[\"";
-        vocabularyHeads += vocabularyName + "\",";
-        IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(s + 1 - vocabularyFirst));
+        vocabularyHeads += name + "\",";
+        IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(vocabulary.last + 1 - vocabulary.first));
         vocabularyHeads += ']';
-        vocabularyKeys.clear();
-        vocabularyCounts.clear();
-        vocabularyFirst = s + 1;
     }
     head += vocabularyHeads + "],\n\"linkGroup\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(kLinkGroup));

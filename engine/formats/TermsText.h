@@ -89,10 +89,10 @@ constexpr std::size_t kLinkGroup = 4096;
 
 // What the shards hold of titles, file names and summaries: a checksum of the pages they
 // are cut from (PlaceWords::Page, in document order), and the table, asked for only when
-// a shard or vocabulary piece must be composed.
+// a shard or vocabulary piece must be composed, with at least the keys wanted keeps.
 struct Places {
     std::uint64_t inputs = 0;
-    std::function<const PlaceWords::Table&()> table;
+    std::function<const PlaceWords::Table&(const PlaceWords::KeyFilter& wanted)> table;
 };
 
 // Puts the pieces into store; the head's file name, or "" when a piece could not be

@@ -863,13 +863,14 @@ std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<ch
                                        std::string_view documentsField)
 {
     // The titles, file names and summaries are cut key by key only when a piece must be
-    // composed: a job whose shards' inputs are all those of the last job's leaves them.
+    // composed, and only the keys of the shards composed enter the table: a job whose
+    // shards' inputs are all those of the last job's leaves them.
     TermsText::Places places;
     const std::vector<PlaceWords::Page> pages = m_companion->placePages(documents, places.inputs);
     std::optional<PlaceWords::Table> table;
-    places.table = [&]() -> const PlaceWords::Table& {
+    places.table = [&](const PlaceWords::KeyFilter& wanted) -> const PlaceWords::Table& {
         if (!table)
-            table = PlaceWords::of(pages);
+            table = PlaceWords::of(pages, wanted);
         return *table;
     };
     return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),

@@ -315,7 +315,7 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
     table["k00007"].titles.push_back({3, 2});
     table["k04000"].summaries.push_back(5);
     int tablesAsked = 0;
-    TermsText::Places places{1, [&]() -> const PlaceWords::Table& {
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& {
                                  ++tablesAsked;
                                  return table;
                              }};
