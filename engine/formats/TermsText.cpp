@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 namespace TermsText {
@@ -22,20 +21,20 @@ namespace {
 std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
                                                                             const WordTable<char>& stemmedKeys)
 {
-    // Each key's position, looked up by its bytes (the first of equal keys, as a search
-    // in order finds).
-    std::unordered_map<std::string_view, std::uint32_t> positions;
-    positions.reserve(keys.size());
+    // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
+    // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
+    WordTable<std::uint32_t> positions;
     for (std::size_t i = 0; i < keys.size(); ++i)
-        positions.emplace(keys.word(i), static_cast<std::uint32_t>(i));
+        if (std::uint32_t& position = positions.findOrInsert(keys.word(i)); position == 0)
+            position = static_cast<std::uint32_t>(i + 1);
     std::vector<std::pair<std::string_view, std::uint32_t>> stemmed;
     stemmed.reserve(stemmedKeys.size());
     for (const auto& entry : stemmedKeys.entries()) {
         const std::string_view pair = stemmedKeys.wordOf(entry);
         const std::size_t zero = pair.find('\0');
         const std::string_view stem = pair.substr(0, zero), key = pair.substr(zero + 1);
-        if (const auto found = positions.find(key); found != positions.end())
-            stemmed.emplace_back(stem, found->second);
+        if (const std::uint32_t* found = positions.find(key))
+            stemmed.emplace_back(stem, *found - 1);
     }
     std::sort(stemmed.begin(), stemmed.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;
