@@ -36,9 +36,14 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
         if (const std::uint32_t* found = positions.find(key))
             stemmed.emplace_back(stem, *found - 1);
     }
-    std::sort(stemmed.begin(), stemmed.end(), [](const auto& a, const auto& b) {
+    // The pairs come in the stem table's byte order, nearly this one, with the English
+    // plural pairs after them: only what is out of order is sorted, then merged in.
+    const auto inOrder = [](const auto& a, const auto& b) {
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;
-    });
+    };
+    const auto sortedUntil = std::is_sorted_until(stemmed.begin(), stemmed.end(), inOrder);
+    std::sort(sortedUntil, stemmed.end(), inOrder);
+    std::inplace_merge(stemmed.begin(), sortedUntil, stemmed.end(), inOrder);
     std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groups;
     for (std::size_t i = 0; i < stemmed.size();) {
         std::vector<std::uint32_t> positions;
