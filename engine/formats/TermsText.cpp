@@ -11,6 +11,7 @@
 #include "WordRules.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -42,8 +43,13 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;
     };
     const auto sortedUntil = std::is_sorted_until(stemmed.begin(), stemmed.end(), inOrder);
-    std::sort(sortedUntil, stemmed.end(), inOrder);
-    std::inplace_merge(stemmed.begin(), sortedUntil, stemmed.end(), inOrder);
+    if (sortedUntil != stemmed.end()) {
+        std::sort(sortedUntil, stemmed.end(), inOrder);
+        std::vector<std::pair<std::string_view, std::uint32_t>> merged;
+        merged.reserve(stemmed.size());
+        std::merge(stemmed.begin(), sortedUntil, sortedUntil, stemmed.end(), std::back_inserter(merged), inOrder);
+        stemmed.swap(merged);
+    }
     std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groups;
     for (std::size_t i = 0; i < stemmed.size();) {
         std::vector<std::uint32_t> positions;
