@@ -10,8 +10,10 @@
 # installs it under BUILD_DIR/bench-tools), the peer is timed in the same rounds.
 # ROUNDS rounds (default 3), each case in turn, each run into a new empty folder; prints
 # a Markdown table of medians: wall seconds, CPU seconds (user + system), peak resident
-# MiB, files and bytes written, and the ratios. The page cache of each run is kept under
-# the bench's own folder. The folders written stay until the last round has ended:
+# MiB, files and bytes written into the destination, the bytes of the run's page cache,
+# and the ratios. With BEFORE=program (another build's command line), a run of it with
+# companion data is one more case of each round. The page cache of each run is kept
+# under the bench's own folder. The folders written stay until the last round has ended:
 # some file systems make new files slowly while many were just removed (ext4 without a
 # journal skips inodes freed in the last minute), which would bill a run for the files
 # of the run before it.
@@ -26,35 +28,38 @@ ROUNDS=${ROUNDS:-3}
 [ -x "$CLI" ] || { echo "no $CLI" >&2; exit 2; }
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-large-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
-export XDG_CACHE_HOME=$WORK/cache
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 bytes_of() { du -sb --apparent-size "$1" | cut -f1; }
 files_of() { find "$1" -type f | wc -l; }
 
 CASES=(companion plain)
+[ -n "${BEFORE:-}" ] && CASES+=(before)
 [ -n "${PEER:-}" ] && CASES+=(peer)
 for ((round = 1; round <= ROUNDS; ++round)); do
     for name in "${CASES[@]}"; do
         out=$(mktemp -d -p "$WORK")
+        export XDG_CACHE_HOME=$out.cache  # one per run, so that its bytes are its own
+        mkdir -m 700 "$XDG_CACHE_HOME"
         case $name in
         companion) command=("$CLI" --quiet "$SITE" "$out") ;;
         plain) command=("$CLI" --quiet --plain "$SITE" "$out") ;;
+        before) command=("$BEFORE" --quiet "$SITE" "$out") ;;
         peer) command=("$PEER" --site "$SITE" --output-path "$out/peer") ;;
         esac
         start=$EPOCHREALTIME
         /usr/bin/time -f '%U %S %M' -o "$WORK/time" "${command[@]}" >/dev/null 2>&1
         end=$EPOCHREALTIME
         read -r user system kib <"$WORK/time"
-        echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }') $((kib / 1024)) $(files_of "$out") $(bytes_of "$out")" >>"$WORK/$name"
+        echo "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }') $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }') $((kib / 1024)) $(files_of "$out") $(bytes_of "$out") $(bytes_of "$XDG_CACHE_HOME")" >>"$WORK/$name"
     done
 done
 
 column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median | awk '{ print ($1 == int($1)) ? $1 : sprintf("%.2f", $1) }'; }
-echo "| case ($(find -L "$SITE" -type f -iname '*.htm*' | wc -l) pages, medians of $ROUNDS rounds) | wall s | CPU s | peak MiB | files | bytes |"
-echo "|---|---:|---:|---:|---:|---:|"
+echo "| case ($(find -L "$SITE" -type f -iname '*.htm*' | wc -l) pages, medians of $ROUNDS rounds) | wall s | CPU s | peak MiB | files | bytes | cache bytes |"
+echo "|---|---:|---:|---:|---:|---:|---:|"
 for name in "${CASES[@]}"; do
-    echo "| $name | $(column "$name" 1) | $(column "$name" 2) | $(column "$name" 3) | $(column "$name" 4) | $(column "$name" 5) |"
+    echo "| $name | $(column "$name" 1) | $(column "$name" 2) | $(column "$name" 3) | $(column "$name" 4) | $(column "$name" 5) | $(column "$name" 6) |"
 done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 echo

@@ -1,4 +1,4 @@
-// The cached body of a page: its words, keys, stems, text and sections as bytes.
+// The cached body of a page: its words, keys and stems as bytes.
 
 #include "PageBody.h"
 
@@ -28,16 +28,9 @@ void readWords(RecordReader& in, PageWords& words)
 }
 }  // namespace
 
-void writePageBody(const PageWords& words, const PageTerms* terms, const std::string* textEntry, bool textCut,
-                   std::string& out)
+void writePageBody(const PageWords& words, const PageTerms* terms, std::string& out)
 {
-    // The text first: a page whose words stay in the tables needs nothing else.
     RecordWriter record(out);
-    record.number<std::uint8_t>(textEntry != nullptr);
-    if (textEntry) {
-        record.text(*textEntry);
-        record.number<std::uint8_t>(textCut);
-    }
     writeWords(record, words);
     record.number<std::uint8_t>(terms != nullptr);
     if (terms) {
@@ -50,15 +43,9 @@ void writePageBody(const PageWords& words, const PageTerms* terms, const std::st
     }
 }
 
-bool readPageBody(std::string_view bytes, PageBody& body, bool textOnly)
+bool readPageBody(std::string_view bytes, PageBody& body)
 {
     RecordReader in(bytes);
-    if (in.number<std::uint8_t>()) {
-        body.textEntry = in.text();
-        body.textCut = in.number<std::uint8_t>() != 0;
-    }
-    if (textOnly)
-        return !in.failed();
     readWords(in, body.words);
     if (in.number<std::uint8_t>()) {
         readWords(in, body.terms.keys);

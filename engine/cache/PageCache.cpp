@@ -20,7 +20,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 6;
+constexpr std::uint32_t kFormat = 7;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
@@ -68,6 +68,8 @@ bool isTablesName(const std::string& name)
 
 // Pieces of tables larger than this are not read.
 constexpr std::uint64_t kLargestPiece = std::uint64_t(1) << 34;
+// Bodies are written to their segment in writes of about this many bytes.
+constexpr std::size_t kSegmentWrite = 1 << 20;
 
 std::string segmentName(std::uint32_t number)
 {
@@ -115,6 +117,21 @@ void readMadePieces(RecordReader& in, std::vector<PieceStore::Made>& pieces)
         if (!PieceStore::isPieceName(piece.name))
             in.fail();
     }
+}
+
+// Where a page's text stands in the output: the group's piece and the entry's offset.
+void writeTextPlace(RecordWriter& out, const TextGroups::Location& place)
+{
+    out.text(place.group);
+    out.number(place.offset);
+}
+
+TextGroups::Location readTextPlace(RecordReader& in)
+{
+    TextGroups::Location place;
+    place.group = in.text();
+    place.offset = in.number<std::uint64_t>();
+    return place;
 }
 
 // Why an open folder may not hold the cache: "" when it is the user's and nobody
@@ -273,6 +290,7 @@ void PageCache::load()
         page.textFacts.length = in.number<std::uint64_t>();
         page.textFacts.checksum = in.number<std::uint64_t>();
         page.textCut = in.number<std::uint8_t>() != 0;
+        page.textPlace = readTextPlace(in);
         page.segment = in.number<std::uint32_t>();
         page.offset = in.number<std::uint64_t>();
         page.length = in.number<std::uint64_t>();
@@ -482,22 +500,35 @@ bool PageCache::openNewSegment()
 
 bool PageCache::addBody(std::string_view body, CachedPage& page)
 {
+    const std::uint64_t checksum = cacheChecksum(body);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_folderFd < 0 || (m_newSegmentFd < 0 && (m_newSegment != 0 || !openNewSegment())))
         return false;
-    if (!m_fileSystem.writeAll(m_newSegmentFd, body)) {
-        // Bodies written before are whole, but the file's end is no longer known.
-        m_fileSystem.close(m_newSegmentFd);
-        m_fileSystem.remove(m_folderFd, segmentName(m_newSegment));
-        m_newSegmentFd = -1;
+    // Bodies go out in large writes: one write per page cost a system call each, made
+    // while the other threads waited for the lock.
+    m_newSegmentBuffer.append(body);
+    if (m_newSegmentBuffer.size() >= kSegmentWrite && !writeSegmentBuffer())
         return false;
-    }
     page.segment = m_newSegment;
     page.offset = m_newSegmentSize;
     page.length = body.size();
-    page.checksum = cacheChecksum(body);
+    page.checksum = checksum;
     m_newSegmentSize += body.size();
     return true;
+}
+
+bool PageCache::writeSegmentBuffer()
+{
+    const bool written = m_fileSystem.writeAll(m_newSegmentFd, m_newSegmentBuffer);
+    m_newSegmentBuffer.clear();
+    if (!written) {
+        // The file's end is no longer known: none of its bodies is kept.
+        m_fileSystem.close(m_newSegmentFd);
+        m_fileSystem.remove(m_folderFd, segmentName(m_newSegment));
+        m_newSegmentFd = -1;
+        m_newSegmentLost = true;
+    }
+    return written;
 }
 
 bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
@@ -506,7 +537,8 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     if (m_folderFd < 0)
         return false;
     auto samePage = [](const CachedPage& a, const CachedPage& b) {
-        return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset;
+        return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset
+            && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset;
     };
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
         return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
@@ -537,10 +569,17 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             page.length = 0;
         }
     }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_newSegmentFd >= 0 && writeSegmentBuffer()) {
+            m_fileSystem.close(m_newSegmentFd);
+            m_newSegmentFd = -1;
+        }
+    }
     std::vector<std::int32_t> kept(pages.size(), -1);
     std::vector<CachedPage> live;
     for (std::size_t i = 0; i < pages.size(); ++i) {
-        if (pages[i].segment == 0)
+        if (pages[i].segment == 0 || (m_newSegmentLost && pages[i].segment == m_newSegment))
             continue;
         kept[i] = static_cast<std::int32_t>(live.size());
         live.push_back(std::move(pages[i]));
@@ -548,13 +587,6 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     for (CachedDocument& document : documents)
         if (document.page >= 0)
             document.page = kept[document.page];
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_newSegmentFd >= 0) {
-            m_fileSystem.close(m_newSegmentFd);
-            m_newSegmentFd = -1;
-        }
-    }
 
     // The tables first, under a name of their own: the index in place names the old ones
     // until the new index replaces it.
@@ -589,6 +621,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(page.textFacts.length);
             out.number(page.textFacts.checksum);
             out.number<std::uint8_t>(page.textCut);
+            writeTextPlace(out, page.textPlace);
             out.number(page.segment);
             out.number(page.offset);
             out.number(page.length);
@@ -638,6 +671,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         return false;
     }
     m_newSegment = 0;  // named by the index now: kept
+    m_newSegmentLost = false;
     m_hasTables = m_hasTables || tables;
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);

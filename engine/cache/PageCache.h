@@ -50,9 +50,12 @@ struct CachedPage {
     std::string summary;
     std::string language;
     // The facts of its text's entry (length 0: none kept), so that a group of texts that
-    // stays needs no body read; and whether the text was cut.
+    // stays needs no text read; whether the text was cut; and the group of the job's
+    // output that holds the entry, from which a group written anew takes it back (checked
+    // against the facts' checksum; "" when it is in none).
     TextGroups::EntryFacts textFacts;
     bool textCut = false;
+    TextGroups::Location textPlace;
     // The body: in segment file number `segment`, at offset, its length and checksum.
     std::uint32_t segment = 0;
     std::uint64_t offset = 0;
@@ -177,6 +180,7 @@ private:
     bool openFolder();
     void load();
     bool openNewSegment();
+    bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
@@ -198,5 +202,7 @@ private:
     std::uint32_t m_newSegment = 0;
     int m_newSegmentFd = -1;
     std::uint64_t m_newSegmentSize = 0;
+    std::string m_newSegmentBuffer;  // its bodies not yet written
+    bool m_newSegmentLost = false;   // a write failed: the bodies given to it are not kept
     mutable std::mutex m_mutex;
 };

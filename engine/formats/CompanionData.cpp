@@ -326,6 +326,17 @@ void CompanionData::finishTexts()
         storeFailed();
 }
 
+TextGroups::Location CompanionData::textLocation(std::int32_t document) const
+{
+    return m_texts ? m_texts->locate(document) : TextGroups::Location();
+}
+
+bool CompanionData::readText(const TextGroups::Location& where, const TextGroups::EntryFacts& facts,
+                             std::string& entry) const
+{
+    return m_store && TextGroups::readEntry(*m_store, where, facts, entry);
+}
+
 void CompanionData::shareText(std::int32_t document, std::int32_t first)
 {
     if (m_texts)

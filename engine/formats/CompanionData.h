@@ -71,6 +71,10 @@ public:
     const std::vector<TextGroups::Written>& writtenTexts() const;
     // Writes the last group of texts, while what its entries are loaded from is at hand.
     void finishTexts();
+    // Where the text of document stands in the groups written or taken (TextGroups::locate()),
+    // and the entry of facts read back from such a place (TextGroups::readEntry()).
+    TextGroups::Location textLocation(std::int32_t document) const;
+    bool readText(const TextGroups::Location& where, const TextGroups::EntryFacts& facts, std::string& entry) const;
 
     // Page texts cut so far to stay within their bytes.
     std::size_t textsCut() const { return m_textsCut; }

@@ -126,6 +126,26 @@ void PieceStore::record(const std::string& name, std::string stamp)
     m_stamps[name] = std::move(stamp);
 }
 
+bool PieceStore::readPart(const std::string& name, std::uint64_t offset, std::uint64_t length, std::string& bytes) const
+{
+    if (!isPieceName(name))
+        return false;
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folder, name, false));
+    struct stat info;
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || offset > static_cast<std::uint64_t>(info.st_size) || length > static_cast<std::uint64_t>(info.st_size) - offset)
+        return false;
+    bytes.resize(length);
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done,
+                                                static_cast<off_t>(offset + done));
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 // Whether the file name holds exactly content; taken: something else has the name.
 bool PieceStore::holds(const std::string& name, std::string_view content, bool& taken)
 {

@@ -68,6 +68,10 @@ public:
     std::string putMade(std::uint64_t inputs, std::string_view content);
     // The pieces made or taken by this job, with their stamps, for the next job.
     std::vector<Made> made() const;
+    // Reads length bytes at offset of the piece name, as the store reads any file: not
+    // through a link, only a regular file of the running user, and only bytes it holds;
+    // false when it cannot.
+    bool readPart(const std::string& name, std::uint64_t offset, std::uint64_t length, std::string& bytes) const;
 
     // Flushes what was written to the disk; false when the system says it could not.
     bool flush();

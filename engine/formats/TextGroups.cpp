@@ -156,6 +156,14 @@ bool TextGroups::endGroup()
     Written group{entriesChecksum(), {}, {}};
     const auto earlier = m_earlier.find(group.entries);
     if (earlier != m_earlier.end() && m_store.reuse(earlier->second.name, earlier->second.stamp)) {
+        // Its file is the head and the entries of these facts, as when it was written.
+        std::vector<std::uint64_t> offsets;
+        std::uint64_t at = std::strlen(kHead);
+        for (const Pending& entry : m_pending) {
+            offsets.push_back(at);
+            at += entry.facts.length + 2;
+        }
+        m_offsets.push_back(std::move(offsets));
         m_pending.clear();
         m_groups.push_back(earlier->second.name);
         m_written.push_back(earlier->second);
@@ -166,6 +174,8 @@ bool TextGroups::endGroup()
     for (const Pending& entry : m_pending)
         bytes += entry.facts.length + 2;
     text.reserve(bytes);  // loaded entries are as long as their facts say, or near
+    std::vector<std::uint64_t> offsets;
+    offsets.reserve(m_pending.size());
     for (Pending& entry : m_pending) {
         if (entry.load) {
             // A text that can no longer be had at all (its page gone since the walk)
@@ -176,6 +186,7 @@ bool TextGroups::endGroup()
         }
         if (&entry != &m_pending.front())
             text += ",\n";
+        offsets.push_back(text.size());
         text += entry.entry;
     }
     text += "]);\n";
@@ -184,10 +195,32 @@ bool TextGroups::endGroup()
     group.name = m_store.put(text);
     if (group.name.empty())
         return false;
+    m_offsets.push_back(std::move(offsets));
     group.stamp = m_store.stampWhenPut(group.name);
     m_groups.push_back(group.name);
     m_written.push_back(std::move(group));
     return true;
+}
+
+TextGroups::Location TextGroups::locate(std::int32_t document) const
+{
+    if (document < 0 || static_cast<std::size_t>(document) >= m_places.size())
+        return {};
+    const auto [group, place] = m_places[static_cast<std::size_t>(document)];
+    if (group < 0 || static_cast<std::size_t>(group) >= m_offsets.size()
+        || static_cast<std::size_t>(place) >= m_offsets[static_cast<std::size_t>(group)].size())
+        return {};
+    return {m_groups[static_cast<std::size_t>(group)], m_offsets[static_cast<std::size_t>(group)][static_cast<std::size_t>(place)]};
+}
+
+bool TextGroups::readEntry(const PieceStore& store, const Location& where, const EntryFacts& facts, std::string& entry)
+{
+    // The group may have been changed, replaced or removed since it was written (only the
+    // user should write the store, but the cache trusts nothing it did not check): the
+    // entry is taken only when its bytes are those the facts tell.
+    if (where.group.empty() || facts.length == 0 || !store.readPart(where.group, where.offset, facts.length, entry))
+        return false;
+    return XXH3_64bits(entry.data(), entry.size()) == facts.checksum;
 }
 
 bool TextGroups::finish()

@@ -94,6 +94,19 @@ public:
     // for a document without text.
     const std::vector<std::pair<std::int32_t, std::int32_t>>& places() const { return m_places; }
 
+    // Where the entry of a document's text lies in a group written or taken: the group's
+    // piece and the entry's first byte in its file (name "" for a document without text,
+    // or whose group is not finished).
+    struct Location {
+        std::string group;
+        std::uint64_t offset = 0;
+    };
+    Location locate(std::int32_t document) const;
+    // Reads the entry that facts tell from a group in store at a location: false when
+    // the piece is not a regular file of the user's, is too short, or holds other bytes
+    // there than an entry of those facts.
+    static bool readEntry(const PieceStore& store, const Location& where, const EntryFacts& facts, std::string& entry);
+
 private:
     struct Pending {
         EntryFacts facts;
@@ -111,4 +124,5 @@ private:
     std::vector<std::string> m_groups;
     std::vector<Written> m_written;
     std::vector<std::pair<std::int32_t, std::int32_t>> m_places;
+    std::vector<std::vector<std::uint64_t>> m_offsets;  // of each group's entries in its file
 };

@@ -155,6 +155,8 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_wordLines;  // of indexed_words.js: CachedJob::wordLines
     void openCache();
     void saveCache();
+    // Sets where each page the cache keeps finds its text in the output written.
+    void placeCachedTexts();
     void startCacheUse();
     bool outputStands();
     std::vector<std::pair<std::string, std::string>> writtenFileStamps();

@@ -264,17 +264,19 @@ void IndexEngine::walkFolder(const std::string& folder)
                 hit = nullptr;
         }
         PageBody body;
+        if (hit && companion && hit->textFacts.length == 0)
+            hit = nullptr;  // its text could be placed among the groups only once read
         if (hit) {
             const auto& previous = cacheUse->cache->documents();
             const std::int32_t before = queued.previous;
             numbered.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
                 && cacheUse->cache->pages()[previous[before].page].key == key;
-            // A page whose words stay needs its body only for its text, and not even that
-            // when the cache knows its entry's facts: its group may well stay as it was.
-            numbered.textLater = numbered.kept && companion && hit->textFacts.length > 0;
+            // A page whose words stay needs no body. Its text is known by its entry's facts
+            // until its group must be written anew (it may well stay as it was): then it is
+            // taken back from the group of the last job's output that holds it.
+            numbered.textLater = companion != nullptr;
             std::string bytes;
-            if ((!numbered.kept || (companion && !numbered.textLater))
-                && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body, numbered.kept)))
+            if (!numbered.kept && !(cacheUse->cache->readBody(*hit, bytes) && readPageBody(bytes, body)))
                 hit = nullptr;
         }
         // The first document of the same file, once this page's place is settled.
@@ -302,10 +304,6 @@ void IndexEngine::walkFolder(const std::string& folder)
             numbered.entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
             numbered.cached = true;
             numbered.sharesTextOf = first;
-            if (companion && first < 0) {
-                numbered.textEntry = std::move(body.textEntry);
-                numbered.textCut = body.textCut;
-            }
         } else {
             numbered.kept = false;
             numbered.textLater = false;
@@ -358,8 +356,7 @@ void IndexEngine::walkFolder(const std::string& folder)
                     entry.textCut = numbered.textCut;
                 }
                 std::string bytes;
-                writePageBody(result.words, terms, readContent ? &numbered.textEntry : nullptr, numbered.textCut,
-                              bytes);
+                writePageBody(result.words, terms, bytes);
                 numbered.cached = cacheUse->cache->addBody(bytes, entry);
             }
             if (first >= 0)
@@ -390,16 +387,12 @@ void IndexEngine::walkFolder(const std::string& folder)
         cacheUse->documents.push_back(std::move(document));
     };
     // The text entry of a page taken from the cache, for a group that must be written:
-    // from the page's body there, or, should that be damaged, from the page itself,
-    // opened as the walk opens any page.
-    auto cachedText = [this, &walker, cacheUse](const PageItem& page, const CachedPage& entry) {
-        return [this, &walker, cacheUse, page, entry](std::string& text) {
-            std::string bytes;
-            PageBody body;
-            if (cacheUse->cache->readBody(entry, bytes) && readPageBody(bytes, body, true)) {
-                text = std::move(body.textEntry);
+    // from the group of the last job's output that held it, or, should that be changed or
+    // gone, from the page itself, opened as the walk opens any page.
+    auto cachedText = [this, &walker, companion](const PageItem& page, const CachedPage& entry) {
+        return [this, &walker, companion, page, entry](std::string& text) {
+            if (companion->readText(entry.textPlace, entry.textFacts, text))
                 return true;
-            }
             int fd = -1;
             walker.openPage(page, fd);
             FileHandle file(files(), fd);
@@ -800,10 +793,27 @@ void IndexEngine::saveCache()
         if (const PieceStore* store = m_companion ? m_companion->store() : nullptr)
             job.pieces = store->made();
     }
+    placeCachedTexts();
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
     if (m_cache->documents.size() != documents.size()
         || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr, job))
         cacheProblem = cacheFolder + ": the cache could not be written";
+}
+
+void IndexEngine::placeCachedTexts()
+{
+    // Each kept page's text is found next time in the group this job wrote or took for
+    // its first document with text; the documents of one file share that place.
+    std::vector<CachedPage>& pages = m_cache->pages;
+    std::vector<bool> placed(pages.size(), false);
+    for (std::size_t d = 0; d < m_cache->documents.size(); ++d) {
+        const std::int32_t page = m_cache->documents[d].page;
+        if (page < 0 || placed[static_cast<std::size_t>(page)])
+            continue;
+        TextGroups::Location where = m_companion ? m_companion->textLocation(static_cast<std::int32_t>(d)) : TextGroups::Location();
+        placed[static_cast<std::size_t>(page)] = !where.group.empty();
+        pages[static_cast<std::size_t>(page)].textPlace = std::move(where);
+    }
 }
 
 void IndexEngine::finishCompanion()

@@ -3,12 +3,14 @@
 // foreign cache is never trusted.
 
 #include "IndexEngine.h"
+#include "PageCache.h"
 #include "RacingFileSystem.h"
 #include "TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <regex>
@@ -84,8 +86,11 @@ protected:
         }
         if (walksOverDamagedTables) {
             EXPECT_EQ(pagesOpened[true], walksOverDamagedTables * pagesOpened[false]);
+        } else if (rereads >= 0) {
+            EXPECT_EQ(pagesOpened[true] > pagesOpened[false], rereads == 1) << "pages opened again for their texts";
         }
         walksOverDamagedTables = 0;
+        rereads = -1;
         fileSystem.before = nullptr;
         EXPECT_EQ(outputOf(tree.path("cached")), outputOf(tree.path("fresh")));
         EXPECT_EQ(logs[true].lines, logs[false].lines);
@@ -100,6 +105,9 @@ public:
     // The next cached job finds its tables damaged and walks the site this many times,
     // reading every page each time.
     int walksOverDamagedTables = 0;
+    // The next cached job opens some pages a second time to take their texts (1), or
+    // takes every text it needs from the groups of its last output (0); -1: either.
+    int rereads = -1;
     RacingFileSystem fileSystem;  // of the jobs; a row's hook is cleared after its jobs
     bool keptOutput = false;     // the last cached job left the output in place
 
@@ -128,6 +136,17 @@ public:
                 tree.write(piece, bytes);
             }
         }
+    }
+
+    // Calls change with the path in the tree of each group of page texts the jobs wrote,
+    // in both destinations: a name taken by other bytes makes the store choose another,
+    // which a job without the cache must meet as well to write the same.
+    void forEachTextGroup(const std::function<void(const std::string&)>& change)
+    {
+        for (const std::string folder : {"cached/indexed_text/", "fresh/indexed_text/"})
+            for (const std::string& piece : folderEntries(tree.path(folder)))
+                if (readFile(tree.path(folder + piece)).find("vantrelTexts(") != std::string::npos)
+                    change(folder + piece);
     }
 
     // Overwrites the cache's files whose names begin with prefix.
@@ -164,6 +183,40 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
         {"a page before all others", [](PageCacheJobs& t) { t.tree.write("site/a.htm", "<title>First</title><p>first</p>"); }},
         {"a page removed", [](PageCacheJobs& t) { ::unlink(t.tree.path("site/docs/d.html").c_str()); }},
         {"new folders", [](PageCacheJobs& t) { t.tree.write("site/docs/new/deep/e.html", "<title>Deep</title><p>deep lamp</p>"); }},
+        // The neighbours' texts in its group are those of the group written last time.
+        {"a page edited again",
+         [](PageCacheJobs& t) {
+             t.rereads = 0;
+             t.tree.write("site/docs/c.html", "<title>Wiring</title><h2>Cables</h2><p>brass cable colours</p>");
+         }},
+        // Groups changed between jobs, by accident or on purpose, are never trusted: the
+        // texts they held are taken from the pages.
+        {"groups of texts changed",
+         [](PageCacheJobs& t) {
+             t.rereads = 1;
+             t.forEachTextGroup([&t](const std::string& group) {
+                 std::string bytes = readFile(t.tree.path(group));
+                 for (std::size_t at = bytes.find("\"text\":\""); at != std::string::npos; at = bytes.find("\"text\":\"", at + 1))
+                     bytes[at + 9] = bytes[at + 9] == 'X' ? 'Y' : 'X';
+                 t.tree.write(group, bytes);
+             });
+         }},
+        {"groups of texts removed, a page edited",
+         [](PageCacheJobs& t) {
+             t.rereads = 1;
+             t.forEachTextGroup([&t](const std::string& group) { ::unlink(t.tree.path(group).c_str()); });
+             t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps without groups</p>");
+         }},
+        {"groups of texts links to their copies",
+         [](PageCacheJobs& t) {
+             t.rereads = 1;
+             t.forEachTextGroup([&t](const std::string& group) {
+                 const std::string copy = t.tree.path("copy-" + group.substr(0, group.find('/')) + "-"
+                                                      + group.substr(group.rfind('/') + 1));
+                 ::rename(t.tree.path(group).c_str(), copy.c_str());
+                 ::symlink(copy.c_str(), t.tree.path(group).c_str());
+             });
+         }},
         {"a hard link to a page", [](PageCacheJobs& t) { ::link(t.tree.path("site/index.html").c_str(), t.tree.path("site/docs/again.html").c_str()); }},
         {"a page asks not to be indexed",
          [](PageCacheJobs& t) {
@@ -284,8 +337,8 @@ TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
         {"another destination path", false, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
         {"the whole word index asked for", false, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
         {"and no longer", false, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
-        // The page's neighbours keep their words but their group is written again from
-        // damaged bodies: their texts come from the pages themselves.
+        // The page's neighbours keep their words and their texts come from the group
+        // written last time: the damaged bodies are not needed.
         {"damaged bodies, one page edited", false,
          [](PageCacheJobs& t) {
              t.damageCache("segment-");
@@ -344,6 +397,42 @@ TEST(PageCache, IsPrivateToTheUserAndRefusesAFolderOthersMayEnter)
         EXPECT_NE(engine.cacheProblem, "") << row.setUp;
     }
     EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
+}
+
+TEST(PageCache, NamesNoBodyOfASegmentThatCouldNotBeWritten)
+{
+    // Bodies are written in large writes: one that fails loses the bodies given before it
+    // too, and the saved cache must name none of them.
+    struct SegmentWritesFail : FileSystem {
+        bool writeAll(int fd, std::string_view data) override
+        {
+            return data.size() == 3 * 400'000 ? (errno = ENOSPC, false) : FileSystem::writeAll(fd, data);
+        }
+    } files;
+    TempTree tree;
+    const std::string folder = tree.path("cache/vantrelindexer/site");
+    std::vector<CachedPage> pages(6);
+    std::vector<CachedDocument> documents;
+    {
+        PageCache cache(folder, "settings", files);
+        ASSERT_TRUE(cache.open());
+        // Three of 400,000 bytes fill the first write, which fails: the segment is gone,
+        // and no later body is taken.
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            pages[i].key.inode = i + 1;
+            const bool added = cache.addBody(std::string(400'000, static_cast<char>('a' + i)), pages[i]);
+            EXPECT_EQ(added, i < 2) << i;
+            documents.push_back(CachedDocument{"p" + std::to_string(i), added ? static_cast<std::int32_t>(i) : -1, true});
+        }
+        CachedTables tables;
+        ASSERT_TRUE(cache.save(pages, documents, &tables, CachedJob()));
+    }
+    PageCache again(folder, "settings", files);
+    ASSERT_TRUE(again.open());
+    std::string body;
+    for (const CachedPage& page : again.pages())
+        EXPECT_TRUE(again.readBody(page, body)) << page.key.inode;
+    EXPECT_TRUE(again.pages().empty());
 }
 
 }  // namespace

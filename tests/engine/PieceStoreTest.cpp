@@ -385,4 +385,57 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
     }
 }
 
+TEST_F(PieceStoreTest, AnEntryIsReadBackFromItsGroupOnlyWhileTheGroupHoldsItsBytes)
+{
+    std::vector<std::string> entries;
+    for (int i = 0; i < 40; ++i)
+        entries.push_back("{\"text\":\"page " + std::to_string(i) + std::string(static_cast<std::size_t>(i) * 97, 'x') + "\",\"sections\":[]}");
+    TextGroups written(store), taken(store);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        ASSERT_TRUE(written.add(static_cast<std::int32_t>(i), entries[i]));
+    ASSERT_TRUE(written.finish());
+    // A later job that takes every group as it stands finds each entry where it was.
+    taken.reuseFrom(written.written());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        ASSERT_TRUE(taken.add(static_cast<std::int32_t>(i), TextGroups::factsOf(entries[i]), [](std::string&) { return false; }));
+    ASSERT_TRUE(taken.finish());
+    for (const TextGroups* groups : {&written, &taken})
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            std::string entry;
+            const TextGroups::Location where = groups->locate(static_cast<std::int32_t>(i));
+            EXPECT_TRUE(TextGroups::readEntry(store, where, TextGroups::factsOf(entries[i]), entry)) << i;
+            EXPECT_EQ(entry, entries[i]);
+        }
+    const TextGroups::Location where = written.locate(30);
+    const std::string path = tree.path("store/" + where.group);
+    const std::string bytes = readFile(path);
+    const struct {
+        const char* change;
+        std::function<void(TextGroups::Location&)> make;
+    } cases[] = {
+        {"a byte of the entry changed", [&](TextGroups::Location& at) { tree.write("store/" + at.group, std::string(bytes).replace(at.offset + 12, 1, "y")); }},
+        {"the group cut within the entry", [&](TextGroups::Location&) { ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes.size()) - 10), 0); }},
+        {"the group removed", [&](TextGroups::Location&) { ::unlink(path.c_str()); }},
+        {"a link to a copy", [&](TextGroups::Location&) {
+             tree.write("copy", bytes);
+             ::unlink(path.c_str());
+             ASSERT_EQ(::symlink(tree.path("copy").c_str(), path.c_str()), 0);
+         }},
+        {"a pipe", [&](TextGroups::Location&) {
+             ::unlink(path.c_str());
+             ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+         }},
+        {"an offset beyond the group", [](TextGroups::Location& at) { at.offset = ~std::uint64_t(0) - 8; }},
+        {"a name that is not a piece's", [](TextGroups::Location& at) { at.group = "../copy"; }},
+    };
+    for (const auto& c : cases) {
+        ::unlink(path.c_str());
+        tree.write("store/" + where.group, bytes);
+        TextGroups::Location at = where;
+        c.make(at);
+        std::string entry;
+        EXPECT_FALSE(TextGroups::readEntry(store, at, TextGroups::factsOf(entries[30]), entry)) << c.change;
+    }
+}
+
 }  // namespace
