@@ -20,7 +20,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 6;
+constexpr std::uint32_t kFormat = 7;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
@@ -94,6 +94,29 @@ PageFileKey readKey(RecordReader& in)
     key.modified = in.number<std::int64_t>();
     key.changed = in.number<std::int64_t>();
     return key;
+}
+
+// The pieces of the store named by their inputs, each a checksum, a name and a stamp.
+void writeMadePieces(RecordWriter& out, const std::vector<PieceStore::Made>& pieces)
+{
+    out.number<std::uint64_t>(pieces.size());
+    for (const PieceStore::Made& piece : pieces) {
+        out.number(piece.inputs);
+        out.text(piece.name);
+        out.text(piece.stamp);
+    }
+}
+
+void readMadePieces(RecordReader& in, std::vector<PieceStore::Made>& pieces)
+{
+    pieces.resize(in.count(sizeof(std::uint64_t) + 2));
+    for (PieceStore::Made& piece : pieces) {
+        piece.inputs = in.number<std::uint64_t>();
+        piece.name = in.text();
+        piece.stamp = in.text();
+        if (!PieceStore::isPieceName(piece.name))
+            in.fail();
+    }
 }
 
 // Where a page's text stands in the output: the group's piece and the entry's offset.
@@ -302,6 +325,7 @@ void PageCache::load()
         lines.first = in.number<std::uint64_t>();
         lines.second = in.number<std::uint64_t>();
     }
+    readMadePieces(in, job.pieces);
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
     for (std::vector<std::string>& names : tableNames) {
@@ -629,6 +653,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(lines.first);
             out.number(lines.second);
         }
+        writeMadePieces(out, job.pieces);
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());

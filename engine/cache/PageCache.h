@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileSystem.h"
+#include "PieceStore.h"
 #include "RankedWords.h"
 #include "TextGroups.h"
 
@@ -92,12 +93,15 @@ struct CachedJob {
     // The lines of indexed_words.js, by range of the words table in order: their length
     // and checksum (the text of a range that stays is then found in the file written).
     std::vector<std::pair<std::uint64_t, std::uint64_t>> wordLines;
+    // The pieces of the store made by checksums of their inputs (word shards, vocabulary
+    // and document pieces), which the next job takes as they stand for the same inputs.
+    std::vector<PieceStore::Made> pieces;
 
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
             && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files
-            && wordLines == other.wordLines;
+            && wordLines == other.wordLines && pieces == other.pieces;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };

@@ -437,21 +437,30 @@ std::int64_t sharedUrlPrefix(const std::vector<DocumentEntry>& documents)
 }  // namespace
 
 // Puts the rows of count documents in pieces of group each, "OPEN row,\nrow...]);", and
-// appends the quoted names of the pieces to names, separated by commas. False when the
-// store failed.
+// appends the quoted names of the pieces to names, separated by commas. A piece whose
+// rows have the inputs of one the last job made (addInputs: all a row is written from)
+// is taken as it stands. False when the store failed.
 bool CompanionData::putRows(std::size_t count, std::size_t group, const char* open, std::string& names,
-                            const std::function<void(std::string&, std::size_t)>& writeRow)
+                            const std::function<void(std::string&, std::size_t)>& writeRow,
+                            const std::function<void(PieceInputs&, std::size_t)>& addInputs)
 {
     for (std::size_t first = 0; first < count; first += group) {
-        std::string piece = kMark;
-        piece += open;
-        for (std::size_t d = first; d < count && d < first + group; ++d) {
-            piece += d > first ? ",\n[" : "[";
-            writeRow(piece, d);
-            piece += ']';
+        PieceInputs inputs;
+        inputs.text(open);
+        for (std::size_t d = first; d < count && d < first + group; ++d)
+            addInputs(inputs, d);
+        std::string name = m_store->takeMade(inputs.value());
+        if (name.empty()) {
+            std::string piece = kMark;
+            piece += open;
+            for (std::size_t d = first; d < count && d < first + group; ++d) {
+                piece += d > first ? ",\n[" : "[";
+                writeRow(piece, d);
+                piece += ']';
+            }
+            piece += "]);\n";
+            name = m_store->putMade(inputs.value(), piece);
         }
-        piece += "]);\n";
-        const std::string name = m_store->put(piece);
         if (name.empty()) {
             storeFailed();
             return false;
@@ -500,6 +509,12 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
         const bool placed = place.first >= 0 && static_cast<std::size_t>(place.first) < groups.size();
         piece += placed ? ",\"" + groups[place.first] + "\"," : ",\"\",";
         IndexText::appendNumber(piece, placed ? place.second : -1);
+    }, [&](PieceInputs& inputs, std::size_t d) {
+        addPageInputs(inputs, documents, d);
+        const auto place = d < places.size() ? places[d] : std::pair<std::int32_t, std::int32_t>(-1, -1);
+        const bool placed = place.first >= 0 && static_cast<std::size_t>(place.first) < groups.size();
+        inputs.text(placed ? groups[place.first] : std::string());
+        inputs.number(placed ? place.second : -1);
     });
     if (!docsPut)
         return {};
@@ -520,7 +535,7 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
         appendAsRead(piece, entry.date);
         piece += ',';
         appendScriptString(piece, firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary));
-    });
+    }, [&](PieceInputs& inputs, std::size_t d) { addPageInputs(inputs, documents, d); });
     if (!ranksPut)
         return {};
     m_rankPieces = field.substr(namesFrom);
@@ -532,9 +547,21 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     return field;
 }
 
-PlaceWords::Table CompanionData::placeWords(const std::vector<DocumentEntry>& documents)
+void CompanionData::addPageInputs(PieceInputs& inputs, const std::vector<DocumentEntry>& documents, std::size_t d) const
+{
+    const DocumentEntry& entry = documents[d];
+    inputs.text(entry.title);
+    inputs.text(entry.location);
+    inputs.text(entry.date);
+    inputs.text(d < m_titles.size() ? m_titles[d] : std::string());
+    inputs.text(d < m_summaries.size() ? m_summaries[d] : std::string());
+}
+
+std::vector<PlaceWords::Page> CompanionData::placePages(const std::vector<DocumentEntry>& documents,
+                                                        std::uint64_t& inputs)
 {
     std::vector<PlaceWords::Page> pages(documents.size());
+    PieceInputs checksum;
     for (std::size_t d = 0; d < documents.size(); ++d) {
         PlaceWords::Page& page = pages[d];
         if (documents[d].title != kNoTitle)
@@ -542,9 +569,14 @@ PlaceWords::Table CompanionData::placeWords(const std::vector<DocumentEntry>& do
         const std::string shown = toUtf8(documents[d].location);
         page.fileName = shown.substr(shown.rfind('/') + 1);
         page.summary = firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary);
+        checksum.number(page.title.has_value());
+        checksum.text(page.title ? *page.title : std::string());
+        checksum.text(page.fileName);
+        checksum.text(page.summary);
     }
+    inputs = checksum.value();
     m_placesInShards = true;
-    return PlaceWords::of(pages);
+    return pages;
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,

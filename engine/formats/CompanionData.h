@@ -117,10 +117,11 @@ public:
     std::string putDocuments(const std::vector<DocumentEntry>& documents);
     static constexpr std::size_t kMaxRankedSummary = 400;
 
-    // What the ranking pieces hold of titles, file names and summaries, key by key, for
-    // the word shards. Once asked for, indexed_pages.js no longer names the ranking
+    // What the ranking pieces hold of titles, file names and summaries, page by page, to
+    // be cut key by key for the word shards (PlaceWords::of()); inputs receives a
+    // checksum of it all. Once asked for, indexed_pages.js no longer names the ranking
     // pieces (the page loads them only to order by date; the head names them).
-    PlaceWords::Table placeWords(const std::vector<DocumentEntry>& documents);
+    std::vector<PlaceWords::Page> placePages(const std::vector<DocumentEntry>& documents, std::uint64_t& inputs);
 
     // Puts indexed_pages.js in place for documents, with indexed_terms.js holding
     // *termsText when it is given (else an indexed_terms.js of ours goes once the pages
@@ -148,7 +149,10 @@ private:
     void removeEarlierVersionsFolders();
     void storeFailed();
     bool putRows(std::size_t count, std::size_t group, const char* open, std::string& names,
-                 const std::function<void(std::string&, std::size_t)>& writeRow);
+                 const std::function<void(std::string&, std::size_t)>& writeRow,
+                 const std::function<void(PieceInputs&, std::size_t)>& addInputs);
+    // Adds to inputs all that a row of document d is written from, but its text's place.
+    void addPageInputs(PieceInputs& inputs, const std::vector<DocumentEntry>& documents, std::size_t d) const;
 
     FileSystem& m_fileSystem;
     std::string m_destination;

@@ -194,6 +194,50 @@ std::string PieceStore::put(std::string_view content)
     return {};
 }
 
+void PieceStore::madeBefore(const std::vector<Made>& earlier)
+{
+    m_madeBefore.clear();
+    for (const Made& piece : earlier)
+        m_madeBefore.emplace(piece.inputs, piece);
+}
+
+std::string PieceStore::takeMade(std::uint64_t inputs)
+{
+    const auto found = m_madeBefore.find(inputs);
+    if (found == m_madeBefore.end() || !reuse(found->second.name, found->second.stamp))
+        return {};
+    m_made.emplace_back(inputs, found->second.name);
+    return found->second.name;
+}
+
+std::string PieceStore::putMade(std::uint64_t inputs, std::string_view content)
+{
+    std::string name = put(content);
+    if (!name.empty())
+        m_made.emplace_back(inputs, name);
+    return name;
+}
+
+std::vector<PieceStore::Made> PieceStore::made() const
+{
+    std::vector<Made> made;
+    made.reserve(m_made.size());
+    for (const auto& [inputs, name] : m_made)
+        made.push_back({inputs, name, stampWhenPut(name)});
+    return made;
+}
+
+void PieceInputs::text(std::string_view bytes)
+{
+    number(static_cast<std::int64_t>(bytes.size()));
+    m_checksum.add(bytes);
+}
+
+void PieceInputs::number(std::int64_t value)
+{
+    m_checksum.add(std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
+}
+
 bool PieceStore::flush()
 {
     if (m_written.empty() || m_fileSystem.syncFileSystem(m_folder))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CacheRecords.h"
 #include "FileSystem.h"
 
 #include <cstddef>
@@ -8,6 +9,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 // Files named by their content in a folder of the program's own (indexed_text, which the
 // caller has opened without following a link and checked to be its own): a piece that a
@@ -44,6 +47,27 @@ public:
     // file. Names it does not know get stamp().
     std::string stampWhenPut(const std::string& name) const;
 
+    // A piece as the job that made it knew it: a checksum of everything its bytes were
+    // composed from (PieceInputs), its name and its file's stamp then.
+    struct Made {
+        std::uint64_t inputs = 0;
+        std::string name;
+        std::string stamp;
+        bool operator==(const Made& other) const
+        {
+            return inputs == other.inputs && name == other.name && stamp == other.stamp;
+        }
+    };
+    // Pieces an earlier job made, which takeMade() may take as they stand.
+    void madeBefore(const std::vector<Made>& earlier);
+    // The name of the piece an earlier job made from the same inputs, taken without a
+    // byte of it composed or read while its file still has the stamp it had then; ""
+    // when there is none (compose it and putMade() it).
+    std::string takeMade(std::uint64_t inputs);
+    // put(), remembering the piece as made from inputs.
+    std::string putMade(std::uint64_t inputs, std::string_view content);
+    // The pieces made or taken by this job, with their stamps, for the next job.
+    std::vector<Made> made() const;
     // Reads length bytes at offset of the piece name, as the store reads any file: not
     // through a link, only a regular file of the running user, and only bytes it holds;
     // false when it cannot.
@@ -81,10 +105,24 @@ private:
     std::set<std::string> m_written;
     std::set<std::string> m_named;
     std::map<std::string, std::string> m_stamps;  // of the pieces named, when put or taken
+    std::unordered_map<std::uint64_t, Made> m_madeBefore;  // by their inputs
+    std::vector<std::pair<std::uint64_t, std::string>> m_made;
     std::size_t m_reused = 0;
     std::uint64_t m_bytesWritten = 0;
     std::string m_failedPath;
     std::string m_error;
+};
+
+// The checksum of what a piece is composed from: each text led by its length, so that
+// no two lists of inputs run together into one.
+class PieceInputs {
+public:
+    void text(std::string_view bytes);
+    void number(std::int64_t value);
+    std::uint64_t value() const { return m_checksum.value(); }
+
+private:
+    CacheChecksum m_checksum;
 };
 
 // What a file looks like from outside: its device, inode, size, modification and change

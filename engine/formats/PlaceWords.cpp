@@ -81,7 +81,7 @@ std::vector<std::string> queryKeys(std::string_view utf8)
     return keys;
 }
 
-Table of(const std::vector<Page>& pages)
+Table of(const std::vector<Page>& pages, const KeyFilter& wanted, bool summaries)
 {
     struct TitleUse {
         std::vector<std::int32_t> pages;
@@ -116,18 +116,24 @@ Table of(const std::vector<Page>& pages)
         const auto wordCount = static_cast<std::int32_t>(nameWords.size());
         // The extension is found too (a query may be a file name) but is no part of the name.
         eachKey(cutter, p.fileName, [&](std::string key, bool) {
+            if (wanted && !wanted(key))
+                return;
             auto& names = table[std::move(key)].names;
             if (names.empty() || names.back().page != page)
                 names.push_back({page, 0, wordCount});
         });
         for (std::string& word : nameWords) {
+            if (wanted && !wanted(word))
+                continue;
             auto& names = table[std::move(word)].names;
             if (names.empty() || names.back().page != page)
                 names.push_back({page, 0, wordCount});
             names.back().count++;
         }
-        if (!p.summary.empty()) {
+        if (summaries && !p.summary.empty()) {
             eachKey(cutter, p.summary, [&](std::string key, bool) {
+                if (wanted && !wanted(key))
+                    return;
                 auto& summaries = table[std::move(key)].summaries;
                 if (summaries.empty() || summaries.back() != page)
                     summaries.push_back(page);
@@ -137,15 +143,19 @@ Table of(const std::vector<Page>& pages)
     // A word in many titles (a site's name, say) tells nothing about a page: it is no
     // telling word of the titles that hold it.
     const double limit = std::max(8.0, static_cast<double>(titled) / 4);
+    // Every title's words count in its size; only the wanted keys enter the table.
     for (auto& [key, use] : titleUses) {
         if (static_cast<double>(use.pages.size()) <= limit)
             continue;
-        table[key].common = true;
+        if (!wanted || wanted(key))
+            table[key].common = true;
         for (std::size_t k = 0; k < use.pages.size(); ++k)
             if (use.weighs[k] && sizes[use.pages[k]] > 0)
                 --sizes[use.pages[k]];
     }
     for (auto& [key, use] : titleUses) {
+        if (wanted && !wanted(key))
+            continue;
         auto& titles = table[key].titles;
         titles.reserve(use.pages.size());
         for (std::int32_t page : use.pages)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -50,7 +51,12 @@ struct Utf16Less {
 };
 using Table = std::map<std::string, Entry, Utf16Less>;
 
-Table of(const std::vector<Page>& pages);
+// Whether a key is wanted in a table.
+using KeyFilter = std::function<bool(std::string_view key)>;
+
+// The table of pages, with the keys wanted keeps (all when it is null); without the
+// summaries' keys when summaries is false.
+Table of(const std::vector<Page>& pages, const KeyFilter& wanted = nullptr, bool summaries = true);
 
 // The keys text gives as a query (a word's key, no second spelling; an unspaced run's
 // pairs, or its one character), in order.

@@ -14,6 +14,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -26,24 +27,34 @@ namespace {
 std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
                                                                             const WordTable<char>& stemmedKeys)
 {
-    // Each key's position, looked up by its bytes (the first of equal keys, as a search
-    // in order finds).
-    std::unordered_map<std::string_view, std::uint32_t> positions;
-    positions.reserve(keys.size());
+    // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
+    // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
+    WordTable<std::uint32_t> positions;
     for (std::size_t i = 0; i < keys.size(); ++i)
-        positions.emplace(keys.word(i), static_cast<std::uint32_t>(i));
+        if (std::uint32_t& position = positions.findOrInsert(keys.word(i)); position == 0)
+            position = static_cast<std::uint32_t>(i + 1);
     std::vector<std::pair<std::string_view, std::uint32_t>> stemmed;
     stemmed.reserve(stemmedKeys.size());
     for (const auto& entry : stemmedKeys.entries()) {
         const std::string_view pair = stemmedKeys.wordOf(entry);
         const std::size_t zero = pair.find('\0');
         const std::string_view stem = pair.substr(0, zero), key = pair.substr(zero + 1);
-        if (const auto found = positions.find(key); found != positions.end())
-            stemmed.emplace_back(stem, found->second);
+        if (const std::uint32_t* found = positions.find(key))
+            stemmed.emplace_back(stem, *found - 1);
     }
-    std::sort(stemmed.begin(), stemmed.end(), [](const auto& a, const auto& b) {
+    // The pairs come in the stem table's byte order, nearly this one, with the English
+    // plural pairs after them: only what is out of order is sorted, then merged in.
+    const auto inOrder = [](const auto& a, const auto& b) {
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;
-    });
+    };
+    const auto sortedUntil = std::is_sorted_until(stemmed.begin(), stemmed.end(), inOrder);
+    if (sortedUntil != stemmed.end()) {
+        std::sort(sortedUntil, stemmed.end(), inOrder);
+        std::vector<std::pair<std::string_view, std::uint32_t>> merged;
+        merged.reserve(stemmed.size());
+        std::merge(stemmed.begin(), sortedUntil, sortedUntil, stemmed.end(), std::back_inserter(merged), inOrder);
+        stemmed.swap(merged);
+    }
     std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groups;
     for (std::size_t i = 0; i < stemmed.size();) {
         std::vector<std::uint32_t> positions;
@@ -278,45 +289,144 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
     return texts;
 }
 
+namespace {
+// What the shards and vocabulary pieces of a job are composed from, and the names they
+// are given; a piece whose inputs are those of a piece of the last job takes its file
+// as it stands, without a byte of it composed.
+struct ShardSet {
+    const WordIndex& keys;
+    std::vector<std::size_t> starts;  // where each shard begins: positions in keys
+    std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groups;
+    std::vector<std::pair<std::size_t, std::size_t>> groupShards;  // shard, group
+    std::vector<std::pair<std::uint32_t, std::string_view>> stemsOfKeys;
+    std::vector<std::size_t> firstGroup, firstStem;  // of each shard, and one past the last
+
+    std::size_t end(std::size_t s) const { return s + 1 < starts.size() ? starts[s + 1] : keys.size(); }
+    std::uint64_t inputsOf(std::size_t s, const Places* places) const;
+    std::string compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
+                        std::string& nameWords) const;
+};
+
+std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
+{
+    PieceInputs inputs;
+    inputs.text("shard");
+    for (std::size_t i = starts[s]; i < end(s); ++i) {
+        inputs.text(keys.word(i));
+        const std::int32_t* begin = keys.documentsBegin(i);
+        const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(i) - begin);
+        inputs.text(std::string_view(reinterpret_cast<const char*>(begin), count * sizeof *begin));
+    }
+    for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
+        const auto& group = groups[groupShards[g].second];
+        inputs.text(group.first);
+        inputs.number(static_cast<std::int64_t>(group.second.size()));
+        for (std::uint32_t position : group.second)
+            inputs.text(keys.word(position));
+    }
+    for (std::size_t f = firstStem[s]; f < firstStem[s + 1]; ++f) {
+        inputs.number(stemsOfKeys[f].first - static_cast<std::int64_t>(starts[s]));
+        inputs.text(stemsOfKeys[f].second);
+    }
+    // The range of keys whose places the shard holds: from its first key (from the
+    // lowest for the first shard) to the next shard's.
+    inputs.number(s == 0);
+    inputs.number(s + 1 == starts.size());
+    if (s + 1 < starts.size())
+        inputs.text(keys.word(starts[s + 1]));
+    inputs.number(places != nullptr);
+    if (places)
+        inputs.number(static_cast<std::int64_t>(places->inputs));
+    return inputs.value();
+}
+
+std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
+                              std::string& nameWords) const
+{
+    std::string shard = kPieceMark;
+    shard += "vantrelWords({\"words\":[";
+    for (std::size_t i = starts[s]; i < end(s); ++i) {
+        if (i > starts[s])
+            shard += ",\n";
+        appendEntry(shard, keys, i);
+    }
+    shard += "],\n\"groups\":[";
+    for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
+        const auto& group = groups[groupShards[g].second];
+        shard += g == firstGroup[s] ? "[" : ",\n[";
+        appendScriptString(shard, group.first);
+        for (std::uint32_t position : group.second) {
+            shard += ',';
+            appendScriptString(shard, keys.word(position));
+        }
+        shard += ']';
+    }
+    shard += "],\n\"forms\":[";
+    for (std::size_t f = firstStem[s]; f < firstStem[s + 1];) {
+        const std::uint32_t position = stemsOfKeys[f].first;
+        shard += f == firstStem[s] ? "[" : ",\n[";
+        appendScriptString(shard, keys.word(position));
+        for (; f < firstStem[s + 1] && stemsOfKeys[f].first == position; ++f) {
+            shard += ',';
+            appendScriptString(shard, stemsOfKeys[f].second);
+        }
+        shard += ']';
+    }
+    shard += ']';
+    if (places) {
+        // The keys of this shard's range, indexed or not.
+        auto begin = s == 0 ? places->begin() : places->lower_bound(std::string(keys.word(starts[s])));
+        auto last = s + 1 == starts.size() ? places->end() : places->lower_bound(std::string(keys.word(starts[s + 1])));
+        appendPlaces(shard, begin, last, titleWords, nameWords);
+    }
+    shard += "});\n";
+    return shard;
+}
+}  // namespace
+
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const PlaceWords::Table* places)
+                      std::string_view documentsField, const Places* places)
 {
-    // Where the shards begin: positions in keys.
-    std::vector<std::size_t> starts;
+    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys), {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (bytes == 0)
-            starts.push_back(i);
+            set.starts.push_back(i);
         bytes += keys.word(i).size() + 4 + 7 * static_cast<std::size_t>(keys.documentsEnd(i) - keys.documentsBegin(i));
         if (bytes >= kShardBytes || (bytes >= kShardBytes / 4 && keyHash(keys.word(i)) % kShardEnd == 0))
             bytes = 0;
     }
-    const std::size_t shardCount = starts.size();
+    const std::size_t shardCount = set.starts.size();
     auto shardOf = [&](std::string_view key) {
         std::size_t low = 0, high = shardCount;  // the last shard whose first key is not above key
         while (low < high) {
             const std::size_t middle = (low + high) / 2;
-            if (WordRules::lessByUtf16(key, keys.word(starts[middle])))
+            if (WordRules::lessByUtf16(key, keys.word(set.starts[middle])))
                 high = middle;
             else
                 low = middle + 1;
         }
         return low == 0 ? 0 : low - 1;
     };
-    const auto groups = groupsOf(keys, stemmedKeys);
-    std::vector<std::pair<std::size_t, std::size_t>> groupShards;  // shard, group
-    std::vector<std::pair<std::uint32_t, std::string_view>> stemsOfKeys;
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        groupShards.emplace_back(shardOf(groups[g].first), g);
-        for (std::uint32_t position : groups[g].second)
-            stemsOfKeys.emplace_back(position, groups[g].first);
+    for (std::size_t g = 0; g < set.groups.size(); ++g) {
+        set.groupShards.emplace_back(shardOf(set.groups[g].first), g);
+        for (std::uint32_t position : set.groups[g].second)
+            set.stemsOfKeys.emplace_back(position, set.groups[g].first);
     }
     // By shard, then in stem order; a key's stems in stem order.
-    std::sort(groupShards.begin(), groupShards.end());
-    std::sort(stemsOfKeys.begin(), stemsOfKeys.end(), [](const auto& a, const auto& b) {
+    std::sort(set.groupShards.begin(), set.groupShards.end());
+    std::sort(set.stemsOfKeys.begin(), set.stemsOfKeys.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : WordRules::lessByUtf16(a.second, b.second);
     });
+    for (std::size_t s = 0, g = 0, f = 0; s <= shardCount; ++s) {
+        for (; g < set.groupShards.size() && set.groupShards[g].first < s; ++g) {
+        }
+        for (; f < set.stemsOfKeys.size() && s > 0 && set.stemsOfKeys[f].first < set.end(s - 1); ++f) {
+        }
+        set.firstGroup.push_back(s == shardCount ? set.groupShards.size() : g);
+        set.firstStem.push_back(s == shardCount ? set.stemsOfKeys.size() : f);
+    }
 
     std::string head = kPieceMark;
     head += "vantrelWordsHead({\"count\":";
@@ -324,93 +434,96 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(keys.size()));
     head += ",\n\"shards\":[";
-    std::string vocabularyHeads = "],\n\"vocabulary\":[", vocabularyKeys, vocabularyCounts;
-    std::size_t vocabularyShards = 0;
-    std::size_t nextGroup = 0, nextStem = 0;
+    std::string vocabularyHeads = "],\n\"vocabulary\":[";
     if (shardCount == 0)
         places = nullptr;  // nowhere to put them: the page ranks by its own tables
-    auto nextPlace = places ? places->begin() : PlaceWords::Table::const_iterator();
-    std::string titleWords, nameWords;
+    // First each shard's and each vocabulary piece's inputs, and the pieces of the last
+    // job taken for them; then the others composed, with the places of their keys only.
+    struct Vocabulary {
+        std::size_t first = 0, last = 0;  // its shards
+        std::string keys, counts;
+        std::uint64_t inputs = 0;
+        std::string name;
+    };
+    std::vector<Vocabulary> vocabularies(1);
+    std::vector<std::uint64_t> shardInputs(shardCount);
+    std::vector<std::string> shardNames(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
-        const std::size_t begin = starts[s], end = s + 1 < shardCount ? starts[s + 1] : keys.size();
-        std::string shard = kPieceMark;
-        shard += "vantrelWords({\"words\":[";
-        for (std::size_t i = begin; i < end; ++i) {
-            if (i > begin)
-                shard += ",\n";
-            appendEntry(shard, keys, i);
-            if (!vocabularyKeys.empty()) {
-                vocabularyKeys += ',';
-                vocabularyCounts += ',';
+        Vocabulary& vocabulary = vocabularies.back();
+        for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
+            if (!vocabulary.keys.empty()) {
+                vocabulary.keys += ',';
+                vocabulary.counts += ',';
             }
-            appendScriptString(vocabularyKeys, keys.word(i));
-            IndexText::appendNumber(vocabularyCounts, keys.documentsEnd(i) - keys.documentsBegin(i));
+            appendScriptString(vocabulary.keys, keys.word(i));
+            IndexText::appendNumber(vocabulary.counts, keys.documentsEnd(i) - keys.documentsBegin(i));
         }
-        shard += "],\n\"groups\":[";
-        for (bool first = true; nextGroup < groupShards.size() && groupShards[nextGroup].first == s; ++nextGroup, first = false) {
-            const auto& group = groups[groupShards[nextGroup].second];
-            shard += first ? "[" : ",\n[";
-            appendScriptString(shard, group.first);
-            for (std::uint32_t position : group.second) {
-                shard += ',';
-                appendScriptString(shard, keys.word(position));
-            }
-            shard += ']';
+        shardInputs[s] = set.inputsOf(s, places);
+        shardNames[s] = store.takeMade(shardInputs[s]);
+        const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
+        if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
+            continue;
+        vocabulary.last = s;
+        PieceInputs inputs;
+        inputs.text("vocabulary");
+        inputs.text(vocabulary.keys);
+        inputs.text(vocabulary.counts);
+        for (std::size_t t = vocabulary.first; t <= s; ++t)
+            inputs.number(static_cast<std::int64_t>(shardInputs[t]));
+        vocabulary.inputs = inputs.value();
+        vocabulary.name = store.takeMade(vocabulary.inputs);
+        if (s + 1 < shardCount)
+            vocabularies.push_back(Vocabulary{s + 1, s + 1, {}, {}, 0, {}});
+    }
+    if (shardCount == 0)
+        vocabularies.clear();
+    // A shard is composed when it was not taken, or when its vocabulary piece was not and
+    // needs its title and name words.
+    std::vector<bool> composed(shardCount);
+    for (const Vocabulary& vocabulary : vocabularies)
+        for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
+            composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+    const PlaceWords::Table* table = nullptr;
+    if (places && std::find(composed.begin(), composed.end(), true) != composed.end()) {
+        // The keys of the composed shards' ranges: the last shard whose first key is not
+        // above a key holds it.
+        table = &places->table([&](std::string_view key) { return composed[shardOf(key)]; });
+    }
+    for (const Vocabulary& vocabulary : vocabularies) {
+        std::string titleWords, nameWords;
+        for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
+            if (!composed[t])
+                continue;
+            const std::string shard = set.compose(t, table, titleWords, nameWords);
+            if (shardNames[t].empty() && (shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+                return {};
         }
-        shard += "],\n\"forms\":[";
-        for (bool first = true; nextStem < stemsOfKeys.size() && stemsOfKeys[nextStem].first < end; first = false) {
-            const std::uint32_t position = stemsOfKeys[nextStem].first;
-            shard += first ? "[" : ",\n[";
-            appendScriptString(shard, keys.word(position));
-            for (; nextStem < stemsOfKeys.size() && stemsOfKeys[nextStem].first == position; ++nextStem) {
-                shard += ',';
-                appendScriptString(shard, stemsOfKeys[nextStem].second);
-            }
-            shard += ']';
+        std::string name = vocabulary.name;
+        if (name.empty()) {
+            std::string piece = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabulary.keys) + "],\n\"counts\":[" + vocabulary.counts + ']';
+            if (places)
+                piece += ",\n\"titleWords\":[" + titleWords + "],\n\"nameWords\":[" + nameWords + ']';
+            piece += "});\n";
+            if ((name = store.putMade(vocabulary.inputs, piece)).empty())
+                return {};
         }
-        shard += ']';
-        if (places) {
-            // The keys of this shard's range, indexed or not.
-            auto end = nextPlace;
-            while (end != places->end() && (s + 1 == shardCount || WordRules::lessByUtf16(end->first, keys.word(starts[s + 1]))))
-                ++end;
-            appendPlaces(shard, nextPlace, end, titleWords, nameWords);
-            nextPlace = end;
+        for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
+            head += t ? ",\n[" : "[";
+            appendScriptString(head, keys.word(set.starts[t]));
+            head += ",\"" + shardNames[t] + "\",";
+            IndexText::appendNumber(head, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
+            head += ']';
         }
-        shard += "});\n";
-        const std::string name = store.put(shard);
-        if (name.empty())
-            return name;
-        head += s ? ",\n[" : "[";
-        appendScriptString(head, keys.word(begin));
-        head += ",\"" + name + "\",";
-        IndexText::appendNumber(head, static_cast<std::int64_t>(end - begin));
-        head += ']';
-        ++vocabularyShards;
-        const std::uint32_t hash = keyHash(keys.word(end - 1));
-        if (s + 1 == shardCount || (hash >> 8) % kVocabularyEnd == 0 || vocabularyKeys.size() >= kVocabularyBytes) {
-            std::string vocabulary = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabularyKeys) + "],\n\"counts\":[" + vocabularyCounts + ']';
-            if (places) {
-                vocabulary += ",\n\"titleWords\":[" + titleWords + "],\n\"nameWords\":[" + nameWords + ']';
-                titleWords.clear();
-                nameWords.clear();
-            }
-            vocabulary += "});\n";
-            const std::string vocabularyName = store.put(vocabulary);
-            if (vocabularyName.empty())
-                return vocabularyName;
-            vocabularyHeads += vocabularyHeads.back() == '[' ? "[\"" : ",[\"";
-            vocabularyHeads += vocabularyName + "\",";
-            IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(vocabularyShards));
-            vocabularyHeads += ']';
-            vocabularyKeys.clear();
-            vocabularyCounts.clear();
-            vocabularyShards = 0;
-        }
+        vocabularyHeads += vocabularyHeads.back() == '[' ? "[\"" : ",[\"";
+        vocabularyHeads += name + "\",";
+        IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(vocabulary.last + 1 - vocabulary.first));
+        vocabularyHeads += ']';
     }
     head += vocabularyHeads + ']';
     if (places) {
-        const std::vector<NearWord> nearWords = nearWordsOf(keys, *places);
+        // The near pieces hold every title and file-name word, whichever shards were taken.
+        const PlaceWords::Table named = places->titleAndNameWords ? places->titleAndNameWords() : places->table(nullptr);
+        const std::vector<NearWord> nearWords = nearWordsOf(keys, named);
         head += ",\n\"grams\":[";
         for (const std::string& grams : composeGrams(nearWords)) {
             const std::string name = store.put(grams);

@@ -5,6 +5,7 @@
 #include "WordTable.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -131,10 +132,22 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
 // The texts of the pieces of runs inside words (above), in order.
 std::vector<std::string> composeGrams(const std::vector<NearWord>& words);
 
+// What the shards hold of titles, file names and summaries: a checksum of the pages they
+// are cut from (PlaceWords::Page, in document order), and the table, asked for only when
+// a shard or vocabulary piece must be composed, with at least the keys wanted keeps.
+struct Places {
+    std::uint64_t inputs = 0;
+    std::function<const PlaceWords::Table&(const PlaceWords::KeyFilter& wanted)> table;
+    // Every title and file-name word (summaries left out), for the near pieces; table(all)
+    // stands in when it is not given.
+    std::function<PlaceWords::Table()> titleAndNameWords;
+};
+
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
-// written (the store says why).
+// written (the store says why). A shard or vocabulary piece made from the same inputs as
+// one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands.
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const PlaceWords::Table* places = nullptr);
+                      std::string_view documentsField, const Places* places = nullptr);
 
 }  // namespace TermsText

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CompanionData;
@@ -137,6 +138,9 @@ private:
     bool writeIndexFiles();
     void companionFailed();
     void finishCompanion();
+    // The word index in pieces, with the titles, file names and summaries its shards hold;
+    // the head's name, or "" when a piece could not be written.
+    std::string putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys, std::string_view documentsField);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }

@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <map>
 #include <new>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <time.h>
@@ -706,6 +707,8 @@ void IndexEngine::startCacheUse()
     use.pageOfFile.clear();
     if (m_companion)
         m_companion->reuseTexts(use.cache->job().textGroups);
+    if (PieceStore* store = m_companion ? m_companion->store() : nullptr)
+        store->madeBefore(use.cache->job().pieces);
     for (std::size_t d = 0; d < previous.size(); ++d)
         use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
 }
@@ -787,6 +790,8 @@ void IndexEngine::saveCache()
         job.wholeWordIndex = m_companion && wholeWordIndex;
         job.files = writtenFileStamps();
         job.wordLines = m_wordLines;
+        if (const PieceStore* store = m_companion ? m_companion->store() : nullptr)
+            job.pieces = store->made();
     }
     placeCachedTexts();
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
@@ -856,14 +861,31 @@ void IndexEngine::finishCompanion()
         TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
-    const PlaceWords::Table places = documentsField.empty() ? PlaceWords::Table() : m_companion->placeWords(documents);
-    const std::string wordsHead = documentsField.empty() ? ""
-        : TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *store, documentsField, &places);
+    const std::string wordsHead = documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, documentsField);
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
     if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead))
         companionFailed();
+}
+
+std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                                       std::string_view documentsField)
+{
+    // The titles, file names and summaries are cut key by key only when a piece must be
+    // composed, and only the keys of the shards composed enter the table: a job whose
+    // shards' inputs are all those of the last job's leaves them.
+    TermsText::Places places;
+    const std::vector<PlaceWords::Page> pages = m_companion->placePages(documents, places.inputs);
+    std::optional<PlaceWords::Table> table;
+    places.table = [&](const PlaceWords::KeyFilter& wanted) -> const PlaceWords::Table& {
+        if (!table)
+            table = PlaceWords::of(pages, wanted);
+        return *table;
+    };
+    places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
+    return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),
+                                documentsField, &places);
 }
 
 void IndexEngine::companionFailed()

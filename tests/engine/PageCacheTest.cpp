@@ -121,6 +121,23 @@ public:
         walksOverDamagedTables = 1;
     }
 
+    // Removes (change null) or changes the pieces of the store in the destination folder
+    // that hold the text of, written anew.
+    void changePieces(const std::string& folder, const std::string& of, const std::function<void(std::string&)>& change)
+    {
+        for (const std::string& name : folderEntries(tree.path(folder + "/indexed_text"))) {
+            const std::string piece = folder + "/indexed_text/" + name;
+            std::string bytes = readFile(tree.path(piece));
+            if (bytes.find(of) == std::string::npos)
+                continue;
+            ::unlink(tree.path(piece).c_str());
+            if (change) {
+                change(bytes);
+                tree.write(piece, bytes);
+            }
+        }
+    }
+
     // Calls change with the path in the tree of each group of page texts the jobs wrote,
     // in both destinations: a name taken by other bytes makes the store choose another,
     // which a job without the cache must meet as well to write the same.
@@ -264,6 +281,25 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
              ::unlink(t.tree.path(file).c_str());
              ::symlink(t.tree.path("copy").c_str(), t.tree.path(file).c_str());
          }); }},
+        // Pieces made from the same inputs as the last job's are taken only while they
+        // are the files it wrote.
+        {"the word shards removed from the destination", [](PageCacheJobs& t) { t.changePieces("cached", "vantrelWords(", nullptr); }},
+        {"a document piece altered in both destinations, a page edited",
+         [](PageCacheJobs& t) {
+             for (const char* folder : {"cached", "fresh"})
+                 t.changePieces(folder, "vantrelDocs(", [](std::string& bytes) { bytes[bytes.size() / 2] ^= 1; });
+             t.tree.write("site/docs/c.html", "<title>Wiring</title><h2>Cables</h2><p>brass cable colours</p>");
+         }},
+        {"a vocabulary piece altered in both destinations",
+         [](PageCacheJobs& t) {
+             for (const char* folder : {"cached", "fresh"})
+                 t.changePieces(folder, "vantrelKeys(", [](std::string& bytes) { bytes.insert(bytes.size() - 4, " "); });
+         }},
+        {"a title changed", [](PageCacheJobs& t) { t.tree.write("site/b.htm", "<title>Lanterns</title><p>LED lamps now</p>"); }},
+        {"a summary changed",
+         [](PageCacheJobs& t) {
+             t.tree.write("site/b.htm", "<meta name=description content='Lamps for halls'><title>Lanterns</title><p>LED lamps now</p>");
+         }},
         {"damaged page bodies",
          [](PageCacheJobs& t) {
              for (const std::string& name : folderEntries(t.tree.path("cache/vantrelindexer/site")))

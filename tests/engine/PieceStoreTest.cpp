@@ -4,7 +4,9 @@
 
 #include "PieceStore.h"
 #include "TestFiles.h"
+#include "TermsText.h"
 #include "TextGroups.h"
+#include "WordIndex.h"
 
 #include <gtest/gtest.h>
 
@@ -286,6 +288,102 @@ TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
         EXPECT_EQ(again.groups(), groupsOf(store, changed));
         EXPECT_GE(loads, c.fewestLoads);
         EXPECT_LE(loads, c.mostLoads);
+    }
+}
+
+TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
+{
+    // Keys enough for many shards and vocabulary pieces; key k is on pages k % 50 and
+    // (k + 1) % 50, and "stem\0key" pairs group every tenth key with the next.
+    std::vector<std::string> words;
+    std::vector<std::vector<std::int32_t>> pages;
+    for (int k = 0; k < 6000; ++k) {
+        char word[16];
+        std::snprintf(word, sizeof word, "k%05d", k);
+        words.emplace_back(word);
+        pages.push_back({k % 50, (k + 1) % 50});
+    }
+    WordTable<char> stemmed;
+    for (int k = 0; k + 1 < 6000; k += 10) {
+        stemmed.findOrInsert(words[k] + std::string(1, '\0') + words[k]);
+        stemmed.findOrInsert(words[k] + std::string(1, '\0') + words[k + 1]);
+    }
+    std::vector<DocumentEntry> documents;
+    for (int d = 0; d < 50; ++d)
+        documents.push_back({"PAGE " + std::to_string(d), "p" + std::to_string(d) + ".html", "01-01-2026"});
+    PlaceWords::Table table;
+    table["k00007"].titles.push_back({3, 2});
+    table["k04000"].summaries.push_back(5);
+    int tablesAsked = 0;
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& {
+                                 ++tablesAsked;
+                                 return table;
+                             },
+                             [&] { return table; }};
+    auto put = [&](PieceStore& into, const std::vector<PieceStore::Made>* before) {
+        WordIndex keys;
+        for (std::size_t k = 0; k < words.size(); ++k)
+            keys.appendWord(words[k], pages[k].data(), pages[k].data() + pages[k].size());
+        if (before)
+            into.madeBefore(*before);
+        tablesAsked = 0;
+        return TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places);
+    };
+    ASSERT_NE(put(store, nullptr), "");
+    std::vector<PieceStore::Made> made = store.made();
+    ASSERT_GT(made.size(), 8u);
+
+    // written: pieces written anew at most (the head among them, and the link, near and
+    // in-word run pieces, never made from inputs: a key whose count changes changes its
+    // near piece); asked: whether the places were cut.
+    const struct {
+        const char* what;
+        std::size_t written;
+        bool asked;
+        std::function<void()> change;
+    } cases[] = {
+        {"nothing changed", 0, false, [] {}},
+        {"one key's pages", 4, true, [&] { pages[3000] = {7}; }},
+        {"a key added", 4, true,
+         [&] {
+             words.insert(words.begin() + 4501, "k04500a");
+             pages.insert(pages.begin() + 4501, {1});
+         }},
+        {"a title or summary", 1000, true, [&] { places.inputs = 2; }},
+        {"a shard removed from the folder", 2, true,
+         [&] { ::unlink(tree.path("store/" + made[2].name).c_str()); }},
+        {"a shard altered in the folder", 2, true,
+         [&] {
+             const std::string path = tree.path("store/" + made[1].name);
+             std::string bytes = readFile(path);
+             bytes[bytes.size() / 2] ^= 1;
+             ::unlink(path.c_str());
+             std::ofstream(path) << bytes;
+         }},
+        {"the vocabulary's piece removed", 2, true,
+         [&] {
+             for (const PieceStore::Made& piece : made)
+                 if (readFile(tree.path("store/" + piece.name)).find("vantrelKeys(") != std::string::npos) {
+                     ::unlink(tree.path("store/" + piece.name).c_str());
+                     break;
+                 }
+         }},
+    };
+    for (std::size_t c = 0; c < std::size(cases); ++c) {
+        SCOPED_TRACE(cases[c].what);
+        cases[c].change();
+        files.writes = 0;
+        PieceStore again(folder, tree.path("store"), files);
+        const std::string head = put(again, &made);
+        EXPECT_LE(static_cast<std::size_t>(files.writes), cases[c].written);
+        EXPECT_EQ(tablesAsked > 0, cases[c].asked);
+        // Byte for byte what a job that knows no earlier piece puts into the same folder:
+        // it finds every piece in place.
+        files.writes = 0;
+        PieceStore whole(folder, tree.path("store"), files);
+        EXPECT_EQ(put(whole, nullptr), head);
+        EXPECT_EQ(files.writes, 0);
+        made = again.made();
     }
 }
 

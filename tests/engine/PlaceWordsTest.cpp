@@ -101,4 +101,11 @@ TEST(PlaceWords, TitlesNamesAndSummariesByKey)
     };
     for (const auto& [key, expected] : cases)
         EXPECT_EQ(shown(table, key), expected) << key;
+    // A table of some keys holds their entries as the whole table has them (the sizes of
+    // titles counted over every word, "site" common though it is not wanted) and no
+    // other key.
+    const auto wanted = [](std::string_view key) { return key < "n" || key.substr(0, 5) == "topic"; };
+    const PlaceWords::Table some = PlaceWords::of(pages, wanted);
+    for (const auto& [key, expected] : cases)
+        EXPECT_EQ(shown(some, key), wanted(key) ? expected : "none") << key;
 }
