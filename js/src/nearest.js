@@ -64,8 +64,9 @@ function pagesOf(docs) {
 }
 
 // The words nearest to word, among the words of list (a WordList or WordPieces) and the words of
-// titles and file names (titleWords): smallest edit distance (1 for words of up to 5
-// letters, 2 beyond), then most pages. Each letter that one word has and the other
+// titles and file names (titleWords): smallest edit distance, then most pages. For a
+// word of up to 5 letters, words within 1 letter of its length at a distance of at most
+// 2; beyond, within 2 letters at a distance of at most 3. Each letter that one word has and the other
 // lacks costs an edit, so words with too many such letters are passed over before their
 // distance is measured. The search ends once FUZZY_CELL_BUDGET cells of edit distance
 // are spent. A list that gives nearWords (the word pieces) offers instead the words,
