@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -521,9 +522,12 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     }
     head += vocabularyHeads + ']';
     if (places) {
-        // The near pieces hold every title and file-name word, whichever shards were taken.
-        const PlaceWords::Table named = places->titleAndNameWords ? places->titleAndNameWords() : places->table(nullptr);
-        const std::vector<NearWord> nearWords = nearWordsOf(keys, named);
+        // The near pieces hold every title and file-name word, whichever shards were taken:
+        // the table of the composed shards has them all when every shard was composed.
+        std::optional<PlaceWords::Table> named;
+        if (!table || std::find(composed.begin(), composed.end(), false) != composed.end())
+            named = places->titleAndNameWords();
+        const std::vector<NearWord> nearWords = nearWordsOf(keys, named ? *named : *table);
         head += ",\n\"grams\":[";
         for (const std::string& grams : composeGrams(nearWords)) {
             const std::string name = store.put(grams);

@@ -138,8 +138,8 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words);
 struct Places {
     std::uint64_t inputs = 0;
     std::function<const PlaceWords::Table&(const PlaceWords::KeyFilter& wanted)> table;
-    // Every title and file-name word (summaries left out), for the near pieces; table(all)
-    // stands in when it is not given.
+    // Every title and file-name word (summaries left out), for the near pieces when some
+    // shard was taken as it stands.
     std::function<PlaceWords::Table()> titleAndNameWords;
 };
 
