@@ -10,9 +10,6 @@
 #include "WordIndex.h"
 #include "WordRules.h"
 
-#include <unicode/utf16.h>
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <iterator>
 #include <optional>
@@ -150,21 +147,11 @@ void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, P
 }
 
 // Where a word stands among the near pieces: its first UTF-16 unit and its length in
-// UTF-16 units, as the page reads them with charCodeAt(0) and length.
-std::pair<std::uint32_t, std::size_t> nearCell(std::string_view word)
+// UTF-16 units, as the page reads them with charCodeAt(0) and length (units: a buffer).
+std::pair<std::uint32_t, std::size_t> nearCell(std::string_view word, std::u16string& units)
 {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(word.data());
-    const auto size = static_cast<int32_t>(word.size());
-    std::uint32_t first = 0;
-    std::size_t units = 0;
-    for (int32_t at = 0; at < size;) {
-        UChar32 c;
-        U8_NEXT_OR_FFFD(bytes, at, size, c);
-        if (units == 0)
-            first = c < 0x10000 ? static_cast<std::uint32_t>(c) : U16_LEAD(c);
-        units += c < 0x10000 ? 1 : 2;
-    }
-    return {first, units};
+    WordRules::fromUtf8(word, units);
+    return {units.empty() ? 0 : static_cast<std::uint32_t>(units[0]), units.size()};
 }
 
 // The near pieces' words: every key, and the title and file-name words of places.
@@ -191,8 +178,9 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
     };
     std::vector<Placed> placed;
     placed.reserve(words.size());
+    std::u16string units;
     for (const NearWord& word : words)
-        placed.push_back({nearCell(word.word), word});
+        placed.push_back({nearCell(word.word, units), word});
     // Equal words side by side, the most pages first: the first of them is kept.
     std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
         if (a.cell != b.cell)
@@ -232,19 +220,7 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
     std::vector<std::uint32_t> hashes;
     std::u16string units;
     for (const NearWord& near : words) {
-        units.clear();
-        const auto* bytes = reinterpret_cast<const uint8_t*>(near.word.data());
-        const auto size = static_cast<int32_t>(near.word.size());
-        for (int32_t at = 0; at < size;) {
-            UChar32 c;
-            U8_NEXT_OR_FFFD(bytes, at, size, c);
-            if (c < 0x10000) {
-                units += static_cast<char16_t>(c);
-            } else {
-                units += static_cast<char16_t>(U16_LEAD(c));
-                units += static_cast<char16_t>(U16_TRAIL(c));
-            }
-        }
+        WordRules::fromUtf8(near.word, units);
         for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i) {
             std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(kGramUnits);
             for (std::size_t k = i; k < i + kGramUnits; ++k) {

@@ -134,16 +134,6 @@ bool writeUnits(std::u16string& out, std::size_t guess, Write&& write)
     return false;
 }
 
-void fromUtf8(std::string_view utf8, std::u16string& out)
-{
-    writeUnits(out, utf8.size() + 1, [&](char16_t* to, int32_t capacity, UErrorCode* error) {
-        int32_t length = 0;
-        u_strFromUTF8WithSub(to, capacity, &length, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
-                             error);
-        return length;
-    });
-}
-
 // Appends UTF-16 units as UTF-8 (a lone surrogate as U+FFFD). Short texts, the tokens
 // of a page, are most of the calls: encoded here instead of through a library call each.
 void appendUnitsAsUtf8(std::string& out, const char16_t* units, std::size_t count)
@@ -242,6 +232,16 @@ std::string keyFromUnits(std::u16string& units)
     return key;
 }
 }  // namespace
+
+void fromUtf8(std::string_view utf8, std::u16string& out)
+{
+    writeUnits(out, utf8.size() + 1, [&](char16_t* to, int32_t capacity, UErrorCode* error) {
+        int32_t length = 0;
+        u_strFromUTF8WithSub(to, capacity, &length, utf8.data(), static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr,
+                             error);
+        return length;
+    });
+}
 
 WordKeys keysOfWord(std::string_view casefolded)
 {

@@ -33,6 +33,9 @@ std::vector<std::string> indexKeys(std::string_view utf8);
 // Compares two UTF-8 strings by their UTF-16 code units, as JavaScript's "<" does.
 bool lessByUtf16(std::string_view a, std::string_view b);
 
+// The UTF-16 units of UTF-8 text (a broken sequence as U+FFFD), into out.
+void fromUtf8(std::string_view utf8, std::u16string& out);
+
 // Cuts text into tokens: the words of spaced scripts, case-folded with their accents
 // kept (keysOfWord() gives their keys), and the characters and pairs of unspaced runs,
 // which are keys as they stand. Keeps its buffers from text to text; one per thread.
