@@ -647,7 +647,7 @@ function searchInPieces(searcher, query, show, current) {
     var result = searcher.search(query, waits), later = list.wantsVocabulary && !list.vocabulary;
     var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
     // No empty list while the vocabulary may still find something.
-    var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
+    var after = !missing && !(later && result.order.length === 0) ? show(result, !later) : null;
     if (!missing && !later) return;
     // Matched words hold as long as no shard, near piece or vocabulary came: a round of
     // link shares alone keeps them.

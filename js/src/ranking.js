@@ -229,8 +229,8 @@ var NO_NAME_WORDS = []; // a page whose file-name words no entry came for
 
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
-// Orders documents in place: most query words, best worst class, title holding the
-// query, file name, share of the title matched, fused score, document number (with
+// The order of documents (an Order): most query words, best worst class, title holding
+// the query, file name, share of the title matched, fused score, document number (with
 // the word index: units held, title holding the query, worst class, file name, fused
 // score scaled by the share of the title matched, document number).
 function rank(searcher, docs, terms) {
@@ -252,21 +252,97 @@ function rank(searcher, docs, terms) {
     if (score[d] > top) top = score[d];
   }
   if (searcher.docCount <= DOC_BITS) {
-    // One number per document, sorted natively: rank key, score in 2^20 steps of the
-    // best score (so sums of the same ranks in another order tie), document number.
+    // One number per document: rank key, score in 2^20 steps of the best score (so sums
+    // of the same ranks in another order tie), document number. They are put in order
+    // as far as the order is read.
     var keys = new Float64Array(docs.length), scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
     for (i = 0; i < docs.length; i++) {
       d = docs[i];
       keys[i] = (rankKey[d] * SCORE_STEPS + Math.round(score[d] * scale)) * DOC_BITS + (DOC_BITS - 1 - d);
     }
-    keys.sort();
-    for (i = 0; i < docs.length; i++) docs[i] = DOC_BITS - 1 - keys[docs.length - 1 - i] % DOC_BITS;
-    return;
+    return new Order(keys, null);
   }
   for (i = 0; i < docs.length; i++) score[docs[i]] = Math.round(score[docs[i]] * 1e12) / 1e12;
   docs.sort(function (a, b) {
     return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
   });
+  return new Order(null, docs);
+}
+
+var FIRST_PICK = 64;        // pages put in order at least, when the order is read first
+var SORT_SHARE = 8;         // past this share of the pages left, they are sorted whole
+
+// The pages of a search best first, put in order only as far as they are read: the
+// first screens are picked out of the rest (in time linear in the pages) and sorted,
+// the rest when a reader goes past them ("Show more", the order by date). keys: one
+// distinct number per page, larger first, as rank makes them (null: docs, in order).
+// Reads as an array does: length, and slice.
+function Order(keys, docs) {
+  this.keys = keys;          // keys[0, done) in order, the rest in none
+  this.docs = docs || [];    // the pages of keys[0, done)
+  this.done = keys ? 0 : this.docs.length;
+  this.length = keys ? keys.length : this.docs.length;
+}
+
+// The pages from start to end (as Array.prototype.slice), put in order first.
+Order.prototype.slice = function (start, end) {
+  end = end === undefined ? this.length : Math.max(0, Math.min(end < 0 ? this.length + end : end, this.length));
+  this.orderTo(end);
+  return this.docs.slice(start, end);
+};
+
+// Every page in order.
+Order.prototype.all = function () {
+  this.orderTo(this.length);
+  return this.docs;
+};
+
+Order.prototype.orderTo = function (end) {
+  if (end <= this.done) return;
+  var keys = this.keys, rest = keys.subarray(this.done), want = Math.max(end - this.done, FIRST_PICK);
+  if (want * SORT_SHARE >= rest.length) want = rest.length; else pickLargest(rest, want);
+  rest.subarray(0, want).sort().reverse();
+  end = this.done + want;
+  for (var i = this.done; i < end; i++) this.docs.push(DOC_BITS - 1 - keys[i] % DOC_BITS);
+  this.done = end;
+};
+
+// Moves the m largest of the distinct numbers of a to its start (in no order), in time
+// n log m at most: a heap of the m largest met, then one pass.
+function pickLargest(a, m) {
+  var heap = new Float64Array(m), size = 0, i, x;
+  for (i = 0; i < a.length; i++) {
+    x = a[i];
+    if (size < m) { heap[size] = x; siftUp(heap, size++); } else if (x > heap[0]) { heap[0] = x; siftDown(heap, m); }
+  }
+  var least = heap[0], w = 0;
+  for (i = 0; i < a.length; i++) {
+    if (a[i] >= least) { x = a[w]; a[w++] = a[i]; a[i] = x; }
+  }
+}
+
+function siftUp(heap, at) {
+  var x = heap[at];
+  while (at > 0) {
+    var up = (at - 1) >> 1;
+    if (heap[up] <= x) break;
+    heap[at] = heap[up];
+    at = up;
+  }
+  heap[at] = x;
+}
+
+function siftDown(heap, size) {
+  var x = heap[0], at = 0;
+  for (;;) {
+    var c = 2 * at + 1;
+    if (c >= size) break;
+    if (c + 1 < size && heap[c + 1] < heap[c]) c++;
+    if (heap[c] >= x) break;
+    heap[at] = heap[c];
+    at = c;
+  }
+  heap[at] = x;
 }
 
 // "dd-MM-yyyy" as a number that sorts by date, or -1.
@@ -282,5 +358,5 @@ function byDate(dateOf, docs) {
   return keyed.map(function (k) { return k[2]; });
 }
 
-return { collect: collect, rank: rank, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
+return { collect: collect, rank: rank, Order: Order, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
 });

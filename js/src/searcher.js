@@ -74,7 +74,8 @@ function lengthFactors(index, n) {
   return length;
 }
 
-// Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
+// Searches for a query. Returns {query, terms, docs (best first), order (the same, put
+// in order as far as it is read), whole, partial}:
 // whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
 // waits, when given, tells whether the answer still waits for data: asked once the
@@ -91,7 +92,7 @@ Searcher.prototype.search = function (query, waits) {
   for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
     if (!taken.has(asked[k].key)) { taken.add(asked[k].key); texts.push(asked[k]); }
   }
-  var result = { query: query, terms: [], docs: [], whole: 0, partial: false };
+  var result = { query: query, terms: [], docs: [], order: NO_PAGES, whole: 0, partial: false };
   if (texts.length === 0) { this.release(pending); return result; }
   // Words that match nothing at all are left out of the search (and offered nothing).
   var known = [];
@@ -148,10 +149,22 @@ Searcher.prototype.search = function (query, waits) {
   }
   this.byUnits = stop.byUnits;
   this.runSizes = stop.runSizes;
-  ranking.rank(this, docs, known);
+  var order = ranking.rank(this, docs, known);
   this.release(stop);
-  return result;
+  return ordered(result, order);
 };
+
+// Gives result its order: result.order (an Order, put in order as far as it is read)
+// and result.docs, every page in order, made when it is first read.
+function ordered(result, order) {
+  result.order = order;
+  Object.defineProperty(result, 'docs', {
+    get: function () { return order.all(); },
+    set: function (docs) { Object.defineProperty(result, 'docs', { value: docs, writable: true, enumerable: true, configurable: true }); },
+    enumerable: true, configurable: true
+  });
+  return result;
+}
 
 // Clears what a search left in the per-page arrays for its pages (stopped: what it
 // kept for the next round).
@@ -190,6 +203,7 @@ function withoutJoints(keys) {
 var ELISION = /(^|[^\p{L}\p{M}\p{Nd}_])\p{L}['\u2019](?=\p{L})/gu;
 
 var runNeeds = ranking.runNeeds;
+var NO_PAGES = new ranking.Order(null, []);
 
 // The pages of met (collected for every term, with hits) that the result shows, with
 // the word index: those that hold every unit of the query first, a unit being a word

@@ -177,6 +177,41 @@ test('text shown: the matching part of words marked, hostile titles cut short', 
   assert.match(S.shownText('XX' + '\u00c3\u00a9 '.repeat(2000), true, false), /^XX(\u00e9 )+\u00e9\u2026$/);
 });
 
+// A search's order is made as far as it is read: whatever the reads, each gives the
+// pages of the whole order sorted at once (keys as ranking packs them: the page in the
+// low 17 bits, larger first).
+test('the order of the pages read screen by screen is the whole order', () => {
+  const DOC = 131072, key = (rank, d) => rank * DOC + (DOC - 1 - d);
+  let seed = 11;
+  const random = (n) => { seed = (seed * 1103515245 + 12345) % 2147483648; return seed % n; };
+  const sites = [
+    ['none', []],
+    ['fewer than a screen', [key(3, 0), key(9, 1), key(3, 2)]],
+    ['ascending', Array.from({ length: 5000 }, (_, d) => key(d, d))],
+    ['descending', Array.from({ length: 5000 }, (_, d) => key(5000 - d, d))],
+    ['ties broken by page', Array.from({ length: 3000 }, (_, d) => key(d % 4, d))],
+    ['random', Array.from({ length: 20000 }, (_, d) => key(random(1e6), d))],
+  ];
+  const reads = [[20, 40, 60, 80], [20, 10000], [1000, 20], [undefined], [65, 64, 200, 129]];
+  for (const [name, keys] of sites) {
+    const whole = [...keys].sort((a, b) => b - a).map((k) => DOC - 1 - (k % DOC));
+    for (const ends of reads) {
+      const order = new S.Order(Float64Array.from(keys), null);
+      assert.equal(order.length, keys.length, name);
+      let start = 0;
+      for (const end of ends) {
+        assert.deepEqual(order.slice(start, end), whole.slice(start, end), `${name}: ${start} to ${end} of ${ends}`);
+        start = Math.min(end ?? keys.length, 10);
+      }
+      assert.deepEqual(order.all(), whole, `${name} after ${ends}`);
+    }
+  }
+  // The first screen of many pages leaves the rest unsorted.
+  const order = new S.Order(Float64Array.from(sites[5][1]), null);
+  order.slice(0, 20);
+  assert.ok(order.done < 1000, `${order.done} put in order`);
+});
+
 test('hostile pages and queries cost bounded work', () => {
   const L = S.limits;
   // A title of 50,000 distinct words is read in linear steps.
