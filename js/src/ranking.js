@@ -42,13 +42,14 @@ function collect(searcher, terms, every) {
   // document in; a later one betters its class, and with rescore its score too (or
   // only its score, within the same class). With stem groups, the lists of a word and
   // its other forms add up: a page that uses several forms uses the word more (the
-  // lists after the first count half).
+  // lists after the first count half). The lists of the words are the bulk of the
+  // work: their meetings are written out in the loop below, the same as meet.
   function meet(d, cls, s, rescore) {
     if (seen[d] !== mark) {
       if (every && hits[d] !== t) return;
       seen[d] = mark;
       if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met.push(d); }
-      touched.push(d);
+      if (t > 0) touched.push(d);
       termClass[d] = cls;
       termScore[d] = s;
     } else if (sumForms && rescore && cls <= FORM && termClass[d] <= FORM) {
@@ -65,7 +66,8 @@ function collect(searcher, terms, every) {
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;
-    touched = reached[t] = [];
+    // The first term's pages are those met (hits is 0 for every page before it).
+    touched = reached[t] = t === 0 ? met : [];
     for (var m = 0; m < matches.length; m++) {
       var entry = words.entry(matches[m].at), cls = matches[m].cls, weight = matches[m].weight;
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
@@ -79,7 +81,22 @@ function collect(searcher, terms, every) {
         // also scored by its group's place from the end (the first groups hold the
         // headings and titles). The word index orders its lists by score instead.
         if (!scored && group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
-        meet(doc, cls, s, true);
+        if (seen[doc] !== mark) {
+          if (every && hits[doc] !== t) continue;
+          seen[doc] = mark;
+          if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met.push(doc); }
+          if (t > 0) touched.push(doc);
+          termClass[doc] = cls;
+          termScore[doc] = s;
+        } else if (sumForms && cls <= FORM && termClass[doc] <= FORM) {
+          if (cls < termClass[doc]) termClass[doc] = cls;
+          termScore[doc] += s * FORMS_ADDED;
+        } else if (cls < termClass[doc]) {
+          termClass[doc] = cls;
+          termScore[doc] = s;
+        } else if (cls === termClass[doc] && s > termScore[doc]) {
+          termScore[doc] = s;
+        }
       }
     }
     // Title and file-name matches, scored as if far down a word's list: they make a
@@ -95,6 +112,8 @@ function collect(searcher, terms, every) {
       if (termClass[d] > worst[d]) worst[d] = termClass[d];
       score[d] += termScore[d];
     }
+    // Pages that later terms meet first join met, not what the first term reached.
+    if (t === 0 && terms.length > 1) reached[0] = met.slice();
   }
   return met;
 }

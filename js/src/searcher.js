@@ -128,9 +128,9 @@ Searcher.prototype.search = function (query, waits) {
     this.runSizes = sizes;
   } else {
     met = ranking.collect(this, known, true);
-    for (i = 0; i < met.length; i++) {
-      if (hits[met[i]] === known.length) docs.push(met[i]);
-    }
+    // One word: every page met holds it.
+    if (known.length === 1) docs = met.slice();
+    else for (i = 0; i < met.length; i++) if (hits[met[i]] === known.length) docs.push(met[i]);
     result.whole = docs.length;
     // No page holds every word: the pages that hold some.
     if (known.length > 1 && docs.length === 0) {
