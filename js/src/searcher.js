@@ -114,6 +114,14 @@ Searcher.prototype.search = function (query, waits) {
     docs = pending.docs;
     this.byUnits = pending.byUnits;
     this.runSizes = pending.runSizes;
+  } else if (this.unicode && known.length > 1 && !known.some(function (x) { return x.run; }) &&
+             (met = this.everyWord(known)) !== null) {
+    // Enough pages hold every word: they are the answer, as below, without collecting
+    // the pages of each word alone.
+    docs = met.slice();
+    result.whole = docs.length;
+    this.byUnits = false;
+    this.runSizes = new Map();
   } else if (this.unicode && known.length > 1) {
     // The query's units: its words, and its runs of unspaced letters, each with the
     // number of pairs asked for; a unit none of whose forms any page holds is lost.
@@ -165,6 +173,20 @@ function ordered(result, order) {
   });
   return result;
 }
+
+// The pages holding every one of terms (words, no runs of unspaced letters), when
+// there are SOME_WORDS of them or more, the answer wholeAndNear gives then; else null,
+// the per-page arrays cleared.
+Searcher.prototype.everyWord = function (terms) {
+  var met = ranking.collect(this, terms, true), hits = this.hits, all = [], i;
+  for (i = 0; i < met.length; i++) if (hits[met[i]] === terms.length) all.push(met[i]);
+  if (all.length >= SOME_WORDS) {
+    for (i = 0; i < met.length; i++) if (hits[met[i]] !== terms.length) hits[met[i]] = 0;
+    return all;
+  }
+  for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+  return null;
+};
 
 // Clears what a search left in the per-page arrays for its pages (stopped: what it
 // kept for the next round).
