@@ -210,7 +210,7 @@ function matchSummaries(searcher, terms, docs) {
 // 2 when they hold all of them, 1 when they hold some (with the word index, a query
 // word of one or two letters holds only a whole file-name word: "a" of "mise a jour"
 // is no part of "apt"); then the share of the title's telling words matched, 0 to 10.
-function titleRank(searcher, d, terms) {
+function titleRank(searcher, d, terms, nameMasks) {
   var titles = searcher.titles, tier = 0, t, matched = searcher.titleStamp[d] === searcher.stamp;
   if (matched) {
     var worst = EXACT, base = d * MAX_TERMS;
@@ -221,17 +221,28 @@ function titleRank(searcher, d, terms) {
   }
   var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
-  var name = titles.names[d] || NO_NAME_WORDS, used = 0, all = true;
-  for (t = 0; t < terms.length; t++) {
-    var hit = false;
-    for (var w = 0; w < name.length; w++) {
-      var c = wordClass(terms[t], name[w]);
-      if (c !== NONE && !(searcher.unicode && (c === INNER || (c > FORM && terms[t].text.length < MIN_PART)))) { hit = true; used++; }
-    }
-    all = all && hit;
+  var name = titles.names[d] || NO_NAME_WORDS, used = 0, held = 0;
+  for (var w = 0; w < name.length; w++) {
+    var mask = nameMasks.get(name[w]);
+    if (mask === undefined) nameMasks.set(name[w], mask = nameMask(searcher, terms, name[w]));
+    held |= mask;
+    for (; mask !== 0; mask &= mask - 1) used++;
   }
+  var all = held === (1 << terms.length) - 1;
   var nameTier = used === 0 ? 0 : !all ? 1 : used >= name.length ? 3 : 2;
   return tier * 64 + nameTier * 16 + share;
+}
+
+// The terms that hold file-name word word, one bit each (with the word index, a query
+// word of one or two letters holds only a whole file-name word, and none holds it
+// inside). Worked out once a ranking for each word: most pages share their names' words.
+function nameMask(searcher, terms, word) {
+  var mask = 0;
+  for (var t = 0; t < terms.length; t++) {
+    var c = wordClass(terms[t], word);
+    if (c !== NONE && !(searcher.unicode && (c === INNER || (c > FORM && terms[t].text.length < MIN_PART)))) mask |= 1 << t;
+  }
+  return mask;
 }
 
 // With the word index, the title tier of a title rank, 0 to 11: twice the tier of the
@@ -256,10 +267,10 @@ function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
   matchSummaries(searcher, terms, docs);
-  var links = searcher.links, top = 0;
+  var links = searcher.links, top = 0, nameMasks = new Map();
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
-    var tr = titleRank(searcher, d, terms), name = (tr >> 4) & 3;
+    var tr = titleRank(searcher, d, terms, nameMasks), name = (tr >> 4) & 3;
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
     rankKey[d] = searcher.unicode

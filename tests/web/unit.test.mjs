@@ -105,6 +105,10 @@ test('ranking: fusion by rank, weight groups, title and file-name signals', () =
     [manual, [['ASYNCIO', 0, 1, 2, 3], ['THREAD', 4, 7], ['THREADS', 5, 8]],
       [['asyncio', [3, 2, 1, 0]], ['thread', [4, 7, 5, 8]], ['threads', [5, 8, 4, 7]], ['asyncio', [3, 2, 1, 0]]]],
     [manual, [['CLAS', 0], ['CLASS', 1], ['CLASSES', 2]], [['class', [1, 2]]]],
+    // A file name of the query's words, then one holding them all, then those holding
+    // some, against the order of the lists.
+    [['other', 'loop-policy', 'event-notes', 'event-loop-policy', 'event-loop'].map((f, i) => [i, 'T', `${f}.html`, '']),
+      [['EVENT', 0, 1, 2, 3, 4], ['LOOP', 0, 1, 2, 3, 4]], [['event loop', [4, 3, 1, 2, 0]], ['event', [2, 3, 4, 0, 1]]]],
     [keywords, [['SETUP', 0, 2]], [['installing', [0]], ['install', [0]], ['checklist', [1]], ['release-checklist.htm', [1]],
       ['config.html', [2]], ['setup config', [2]], ['configuraton', [2]], ['document', []]]],
   ]) {
