@@ -178,6 +178,14 @@ function ordered(result, order) {
 // there are SOME_WORDS of them or more, the answer wholeAndNear gives then; else null,
 // the per-page arrays cleared.
 Searcher.prototype.everyWord = function (terms) {
+  // Not when a word's lists alone hold fewer pages: collecting twice would cost more.
+  for (var t = 0; t < terms.length; t++) {
+    var most = 0, m;
+    for (m = 0; m < terms[t].matches.length && most < SOME_WORDS; m++) most += this.list.entry(terms[t].matches[m].at).length - 1;
+    var places = terms[t].places || [];
+    for (m = 0; m < places.length && most < SOME_WORDS; m++) most += places[m].docs.length;
+    if (most < SOME_WORDS) return null;
+  }
   var met = ranking.collect(this, terms, true), hits = this.hits, all = [], i;
   for (i = 0; i < met.length; i++) if (hits[met[i]] === terms.length) all.push(met[i]);
   if (all.length >= SOME_WORDS) {
