@@ -225,13 +225,32 @@ void IndexEngine::walkFolder(const std::string& folder)
         } settling{numbers, queued.place};
         NumberedPage numbered;
         PageResult& result = numbered.result;
-        int fd = -1;
-        const PageOpening opening = walker.openPage(queued.page, fd);
-        if (opening == PageOpening::Outside || opening == PageOpening::Changed)
-            ++outside;
-        else if (opening == PageOpening::OwnerMayNot)
-            ++ownerMayNot;
-        FileHandle file(files(), fd);
+        // The file actually opened is looked up in the cache: one whose device, inode,
+        // size and times are those it had when it was read is not read again, unless it
+        // changed so close to that job's start that its times could not tell (then its
+        // bytes are compared). Pages that ask not to be indexed are not kept there.
+        FileHandle file;
+        PageFileKey key;
+        bool keyed = false;
+        bool opened = false;
+        auto openFile = [&] {
+            opened = true;
+            int fd = -1;
+            const PageOpening opening = walker.openPage(queued.page, fd);
+            if (opening == PageOpening::Outside || opening == PageOpening::Changed)
+                ++outside;
+            else if (opening == PageOpening::OwnerMayNot)
+                ++ownerMayNot;
+            file = FileHandle(files(), fd);
+            struct stat info;
+            keyed = cacheUse && file && files().statAt(file.fd(), "", info, true);
+            if (keyed)
+                key = pageFileKey(info);
+        };
+        const CachedPage* hit = queued.wordsLeftOut ? nullptr : listedHit(queued.page, walker, companion != nullptr, key);
+        keyed = hit != nullptr;
+        if (!hit)
+            openFile();
         if (queued.wordsLeftOut) {
             // Judged like any page, but not read: it is the file read for an earlier
             // document, and is left out when that one was.
@@ -244,16 +263,8 @@ void IndexEngine::walkFolder(const std::string& folder)
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
             return numbered;
         }
-        // The file actually opened is looked up in the cache: one whose device, inode,
-        // size and times are those it had when it was read is not read again, unless it
-        // changed so close to that job's start that its times could not tell (then its
-        // bytes are compared). Pages that ask not to be indexed are not kept there.
-        PageFileKey key;
-        struct stat info;
-        const bool keyed = cacheUse && file && files().statAt(file.fd(), "", info, true);
-        if (keyed)
-            key = pageFileKey(info);
-        const CachedPage* hit = keyed ? cacheUse->cache->find(key) : nullptr;
+        if (opened && keyed)
+            hit = cacheUse->cache->find(key);
         PageText page;
         PageRead pageRead = PageRead::CannotOpen;
         bool readAlready = false;
@@ -307,6 +318,8 @@ void IndexEngine::walkFolder(const std::string& folder)
         } else {
             numbered.kept = false;
             numbered.textLater = false;
+            if (!opened)
+                openFile();  // its body in the cache could not be used
             if (!readAlready)
                 pageRead = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
             file.reset();
@@ -371,13 +384,14 @@ void IndexEngine::walkFolder(const std::string& folder)
     };
     // What the next job's cache keeps of a recorded page: its entry (once per file) and
     // its document; a page whose words stay in the tables keeps them under its new number.
-    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, const NumberedPage& numbered) {
+    // The entry is moved there: the recorder is done with it.
+    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, NumberedPage& numbered) {
         CachedDocument document{queued.page.path, -1, numbered.wordsEntered};
         if (numbered.cached) {
             const auto file = std::make_pair(numbered.entry.key.device, numbered.entry.key.inode);
             auto found = cacheUse->pageOfFile.emplace(file, static_cast<std::int32_t>(cacheUse->pages.size()));
             if (found.second)
-                cacheUse->pages.push_back(numbered.entry);
+                cacheUse->pages.push_back(std::move(numbered.entry));
             document.page = found.first->second;
         }
         if (numbered.wordsEntered && !numbered.kept)
@@ -390,8 +404,9 @@ void IndexEngine::walkFolder(const std::string& folder)
     // from the group of the last job's output that held it, or, should that be changed or
     // gone, from the page itself, opened as the walk opens any page.
     auto cachedText = [this, &walker, companion](const PageItem& page, const CachedPage& entry) {
-        return [this, &walker, companion, page, entry](std::string& text) {
-            if (companion->readText(entry.textPlace, entry.textFacts, text))
+        // Only what finding the text needs: the loader is made for every page kept.
+        return [this, &walker, companion, page, place = entry.textPlace, facts = entry.textFacts](std::string& text) {
+            if (companion->readText(place, facts, text))
                 return true;
             int fd = -1;
             walker.openPage(page, fd);
@@ -444,8 +459,6 @@ void IndexEngine::walkFolder(const std::string& folder)
                 ++leftOut.pagesNoindex;
                 continue;
             }
-            if (cacheUse)
-                recordCacheEntry(queued, numbered);
             PageResult& result = numbered.result;
             if (companion && result.read == PageRead::Read) {
                 if (numbered.sharesTextOf >= 0)
@@ -457,6 +470,8 @@ void IndexEngine::walkFolder(const std::string& folder)
                     companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut,
                                        numbered.cached && numbered.entry.textFacts.length ? &numbered.entry.textFacts : nullptr);
             }
+            if (cacheUse)
+                recordCacheEntry(queued, numbered);
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
                 result.title = documents[static_cast<std::size_t>(numbered.sharesTextOf)].title;
@@ -711,6 +726,23 @@ void IndexEngine::startCacheUse()
         store->madeBefore(use.cache->job().pieces);
     for (std::size_t d = 0; d < previous.size(); ++d)
         use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
+}
+
+const CachedPage* IndexEngine::listedHit(const PageItem& page, const FolderWalker& walker, bool withTexts,
+                                        PageFileKey& key) const
+{
+    // A regular file listed in its folder (no link), readable by the site's owner, whose
+    // device, inode, size and times are those the cache read long enough ago, is that
+    // file as read then: it is not opened. One changed within the stamps' granularity has
+    // its bytes compared, and so is opened; a link is judged by the file it opens.
+    if (!m_cache || !walker.listedAsReadable(page))
+        return nullptr;
+    const PageFileKey listed = pageFileKey(page.listed);
+    const CachedPage* hit = m_cache->cache->find(listed);
+    if (!hit || hit->racy || (withTexts && hit->textFacts.length == 0))
+        return nullptr;
+    key = listed;
+    return hit;
 }
 
 bool IndexEngine::outputStands()
