@@ -720,6 +720,10 @@ void IndexEngine::startCacheUse()
     use.documents.clear();
     use.pagesEntered = 0;
     use.pageOfFile.clear();
+    // About as many as the last job's: filled without being moved again and again.
+    use.pages.reserve(use.cache->pages().size() + use.cache->pages().size() / 8);
+    use.documents.reserve(previous.size() + previous.size() / 8);
+    use.previousByPath.reserve(previous.size());
     if (m_companion)
         m_companion->reuseTexts(use.cache->job().textGroups);
     if (PieceStore* store = m_companion ? m_companion->store() : nullptr)
