@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <climits>
 #include <fcntl.h>
-#include <map>
 #include <new>
 #include <optional>
 #include <thread>
@@ -32,16 +31,27 @@
 #include <time.h>
 #include <unistd.h>
 
+// Files by device and inode, in hashed maps: the walk looks up every page once.
+struct FilePairHash {
+    template <typename Device, typename Inode>
+    std::size_t operator()(const std::pair<Device, Inode>& file) const
+    {
+        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(file.second) * 0x9E3779B97F4A7C15ull
+                                          ^ static_cast<std::uint64_t>(file.first));
+    }
+};
+
 // A job's use of the cache: the last job's, and what this one will leave.
 struct IndexEngine::CacheUse {
     std::unique_ptr<PageCache> cache;
     std::int64_t jobStart = 0;  // nanoseconds, by the clock that stamps files
-    std::unordered_map<std::string, std::int32_t> previousByPath;  // the last job's documents
+    // The last job's documents by path (views of the cache's own, which outlive the walk).
+    std::unordered_map<std::string_view, std::int32_t> previousByPath;
     std::vector<std::int32_t> newDocumentOf;  // by the last job's document: its number now, or -1
     std::vector<CachedPage> pages;            // of this job
     std::vector<CachedDocument> documents;
     std::size_t pagesEntered = 0;             // pages whose words were entered anew
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t> pageOfFile;  // device, inode -> pages
+    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t, FilePairHash> pageOfFile;  // device, inode -> pages
 };
 
 namespace {
@@ -199,7 +209,7 @@ void IndexEngine::walkFolder(const std::string& folder)
     std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
     for (unsigned i = 0; i < threads && m_companion; ++i)
         threadTerms.push_back(std::make_unique<ThreadTerms>(language));
-    std::map<FileKey, std::size_t> firstPlaces;
+    std::unordered_map<FileKey, std::size_t, FilePairHash> firstPlaces;
     std::atomic<std::size_t> outside{0}, ownerMayNot{0}, read{0};
     std::size_t submitted = 0, taken = 0;
     DocumentNumbers numbers(static_cast<std::int32_t>(documents.size()));
@@ -729,7 +739,7 @@ void IndexEngine::startCacheUse()
     if (PieceStore* store = m_companion ? m_companion->store() : nullptr)
         store->madeBefore(use.cache->job().pieces);
     for (std::size_t d = 0; d < previous.size(); ++d)
-        use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
+        use.previousByPath.emplace(std::string_view(previous[d].path), static_cast<std::int32_t>(d));
 }
 
 const CachedPage* IndexEngine::listedHit(const PageItem& page, const FolderWalker& walker, bool withTexts,
