@@ -266,3 +266,40 @@ test('a typo reads only the near pieces of its first two letters before its firs
   const shown = searchAll(S, loadFolder(S, out).inPieces, 'zen');
   assert.deepEqual(shown[shown.length - 1].docs, []);
 });
+
+// A part that stands inside words reads the vocabulary pieces that the in-word pieces of
+// its runs name, before its first results, and its first answer is whole; an index
+// without in-word pieces (an older version's), or whose in-word pieces fail to load or
+// name pieces that do not exist, answers the same once the vocabulary came.
+test('in-word parts read the vocabulary pieces their runs name and answer as the whole index', () => {
+  const probe = loadFolder(S, out), keys = probe.whole.list, parts = ['omin', 'ationx', 'alomi', 'torq', 'enqua'];
+  for (let at = 7; at < keys.size() && parts.length < 16; at += 97) {
+    const key = keys.keyAt(at);
+    if (key.length >= 8) parts.push(key.slice(2, 7), key.slice(1, 4) + key.slice(5, 7));
+  }
+  const broken = (fresh, data) => {
+    const fetch = fresh.list.fetch;
+    fresh.list.fetch = (name, done) => fresh.list.inWordNames.includes(name) ? done(data) : fetch(name, done);
+    return fresh;
+  };
+  let fewer = 0;
+  for (const q of parts) {
+    const whole = probe.whole.search(q).docs;
+    const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+    const shown = searchAll(S, fresh.inPieces, q);
+    assert.equal(shown.length, 1, q);
+    assert.ok(shown[0].complete && !fresh.list.vocabulary, q);
+    assert.deepEqual(shown[0].docs, whole, q);
+    const named = fresh.list.inWordParts(q);
+    assert.ok(Array.isArray(named), q);
+    const read = fresh.fetched.filter((name) => vocabulary.has(name));
+    assert.deepEqual(read.sort(), [...named].map((p) => fresh.list.vocabularyPieces[p][0]).sort(), q);
+    if (read.length < vocabulary.size) fewer++;
+    for (const other of [withoutInWord(loadFolder(S, out)), broken(loadFolder(S, out), null),
+      broken(loadFolder(S, out), { runs: [[1, -1, 1e9, 'x']], many: 'x' })]) {
+      const answers = searchAll(S, other.inPieces, q);
+      assert.deepEqual(answers[answers.length - 1].docs, whole, q);
+    }
+  }
+  assert.ok(fewer >= 8, `${fewer} of ${parts.length} parts read fewer vocabulary pieces than all`);
+});
