@@ -112,6 +112,7 @@ function WordPieces(head, docCount, fetch) {
   this.inWordCame = this.inWordNames ? new Array(this.inWordNames.length).fill(null) : [];
   this.wantedInWord = new Set();
   this.inWordLoading = new Map();
+  this.laterParts = new Set();  // vocabulary pieces of in-word matches, wanted after the first results
 }
 
 // In-word pieces list runs of IN_WORD_MIN to IN_WORD_MAX units; a part is looked up by
@@ -174,12 +175,14 @@ WordPieces.prototype.inWordParts = function (part) {
   });
 };
 
-// Whether vocabulary pieces parts all came (those that did not are wanted before the
-// answer).
-WordPieces.prototype.reachEach = function (parts) {
+// Whether vocabulary pieces parts all came; those that did not are wanted before the
+// answer, or after the first results when later is true.
+WordPieces.prototype.reachEach = function (parts, later) {
   var all = true;
   for (var k = 0; k < parts.length; k++) {
-    if (this.parts[parts[k]] === null) { this.wanted.add(partWanted(parts[k])); all = false; }
+    if (this.parts[parts[k]] !== null) continue;
+    if (later) this.laterParts.add(parts[k]); else this.wanted.add(partWanted(parts[k]));
+    all = false;
   }
   return all;
 };
@@ -288,9 +291,10 @@ WordPieces.prototype.nearWords = function (word, max) {
   if (!this.near) return undefined;
   if (this.wanted.size > 0) return null;
   var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
-  // The in-word pieces told which words hold it inside, and it matched none of them;
-  // else the set of runs inside words tells when none may.
-  if (inside === null) return null;
+  // The in-word pieces told which words may hold it inside (read before the answer now
+  // that nothing else matched), and it matched none of them; else the set of runs
+  // inside words tells when none may.
+  if (inside === null || (inside && !this.reachEach(inside, false))) return null;
   if (inside === undefined && this.gramNames) {
     gramHashes(word).forEach(function (hash) {
       var g = self.gramPiece(hash);
@@ -497,9 +501,10 @@ WordPieces.prototype.buildJoined = function () {
 };
 
 // Keys that hold part inside them: from the vocabulary once it came, else from the
-// vocabulary pieces the in-word pieces name (wanted before the answer); when those
-// cannot tell, none till the vocabulary came (wanted after the first results), unless
-// the runs inside words that came say no word holds part.
+// vocabulary pieces the in-word pieces name (wanted after the first results: a search
+// that finds nothing without them waits for them); when those cannot tell, none till
+// the vocabulary came (wanted after the first results too), unless the runs inside
+// words that came say no word holds part.
 WordPieces.prototype.innerWords = function (part, limit) {
   this.buildJoined();
   if (this.joined !== null) return wordlist.innerWordsOf(this, part, limit, []);
@@ -508,7 +513,7 @@ WordPieces.prototype.innerWords = function (part, limit) {
     if (this.mayHoldInside(part)) this.wantsVocabulary = true;
     return found;
   }
-  if (!parts || !this.reachEach(parts)) return found;
+  if (!parts || !this.reachEach(parts, true)) return found;
   for (var k = 0; k < parts.length && found.length < limit; k++) {
     var keys = this.parts[parts[k]].keys, base = this.starts[this.partFirsts[parts[k]]];
     for (var j = 0; j < keys.length && found.length < limit; j++) if (keys[j].indexOf(part) > 0) found.push(base + j);
@@ -604,8 +609,10 @@ function loadOnce(waiting, key, name, fetch, keep, done) {
 // is true), then calls done. Whatever fails to load counts as empty, so it is not
 // asked for again.
 WordPieces.prototype.load = function (vocabulary, done) {
-  var self = this, waiting = 1, wanted = Array.from(this.wanted);
+  var self = this, waiting = 1, wanted = Array.from(this.wanted), later = vocabulary ? Array.from(this.laterParts) : [];
   vocabulary = !this.vocabulary && (this.wanted.has(VOCABULARY) || (vocabulary && this.wantsVocabulary));
+  if (later.length > 0) this.laterParts.clear();
+  if (!vocabulary) later.forEach(function (p) { wanted.push(partWanted(p)); });
   this.wanted.clear();
   function one() { if (--waiting === 0) done(); }
   wanted.forEach(function (s) {
@@ -744,8 +751,11 @@ function searchInPieces(searcher, query, show, current) {
     list.wantedLinks.clear();
     list.wantedNear.clear();
     list.wantedInWord.clear();
-    if (!wordsKept) list.wantsVocabulary = false;
-    var result = searcher.search(query, waits), later = list.wantsVocabulary && !list.vocabulary;
+    if (!wordsKept) {
+      list.wantsVocabulary = false;
+      list.laterParts.clear();
+    }
+    var result = searcher.search(query, waits), later = (list.wantsVocabulary && !list.vocabulary) || list.laterParts.size > 0;
     var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0 ||
       list.wantedInWord.size > 0;
     // No empty list while the vocabulary may still find something.

@@ -131,14 +131,14 @@ PlaceWords.prototype.nearTitles = function () {
 
 // Takes the title and file-name words that hold part inside them (not at their start):
 // from the vocabulary once it came, else from the vocabulary pieces the in-word pieces
-// name (as the word list's innerWords); when those cannot tell, wants the vocabulary,
-// unless no word holds part.
+// name (as the word list's innerWords, after the first results); when those cannot
+// tell, wants the vocabulary, unless no word holds part.
 PlaceWords.prototype.takeInner = function (part, keys) {
   var near = this.vocabularyWords(), list = this.list;
   if (!near) {
     var parts = list.inWordParts(part);
     if (parts === undefined && list.mayHoldInside(part)) list.wantsVocabulary = true;
-    if (!parts || !list.reachEach(parts)) return;
+    if (!parts || !list.reachEach(parts, true)) return;
     // Title words first, then file-name words, each in word order, as over the whole vocabulary.
     ['titles', 'names'].forEach(function (field) {
       parts.forEach(function (p) {

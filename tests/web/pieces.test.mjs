@@ -302,4 +302,18 @@ test('in-word parts read the vocabulary pieces their runs name and answer as the
     }
   }
   assert.ok(fewer >= 8, `${fewer} of ${parts.length} parts read fewer vocabulary pieces than all`);
+  // A word that matches by itself shows its first results without them: the words that
+  // hold it inside come after, from the pieces named, not the whole vocabulary.
+  let after = 0;
+  for (let at = 3; at < keys.size() && after < 3; at += 53) {
+    const q = keys.keyAt(at), fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0])), shown = [];
+    S.searchInPieces(fresh.inPieces, q, (result, complete) => {
+      shown.push({ docs: result.docs.slice(), complete, read: fresh.fetched.filter((name) => vocabulary.has(name)).length });
+    }, () => true);
+    assert.equal(shown[0].read, 0, q);
+    assert.ok(shown[shown.length - 1].complete && !fresh.list.vocabulary, q);
+    assert.deepEqual(shown[shown.length - 1].docs, probe.whole.search(q).docs, q);
+    if (shown.length === 2 && shown[1].read > 0) after++;
+  }
+  assert.ok(after >= 1, `${after} words found the words that hold them after their first results`);
 });
