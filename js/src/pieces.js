@@ -113,6 +113,7 @@ function WordPieces(head, docCount, fetch) {
   this.wantedInWord = new Set();
   this.inWordLoading = new Map();
   this.laterParts = new Set();  // vocabulary pieces of in-word matches, wanted after the first results
+  this.laterInWord = new Set(); // and the in-word pieces that name them
 }
 
 // In-word pieces list runs of IN_WORD_MIN to IN_WORD_MAX units; a part is looked up by
@@ -149,8 +150,9 @@ WordPieces.prototype.keepInWord = function (i, data) {
 // the in-word pieces of some of its runs: piece numbers ascending ([] when no word holds
 // part inside), null while in-word pieces are wanted, undefined when they cannot tell
 // (none named, a part shorter than their runs, every run of too many words, a piece
-// that failed).
-WordPieces.prototype.inWordParts = function (part) {
+// that failed). In-word pieces that have not come are wanted before the answer, or
+// after the first results when later is true.
+WordPieces.prototype.inWordParts = function (part, later) {
   if (!this.inWordNames || part.length < IN_WORD_MIN) return undefined;
   var length = Math.min(part.length, IN_WORD_MAX), places = part.length - length + 1;
   var runs = Math.min(places, MAX_IN_WORD_RUNS), lists = [], ready = true;
@@ -158,7 +160,7 @@ WordPieces.prototype.inWordParts = function (part) {
     var hash = runHash(part, runs === 1 ? 0 : Math.round(r * (places - 1) / (runs - 1)), length);
     var i = this.inWordShift >= 32 ? 0 : hash >>> this.inWordShift, came = this.inWordCame[i];
     var low = this.inWordShift >= 32 ? hash : hash & (Math.pow(2, this.inWordShift) - 1);
-    if (came === null) { this.wantedInWord.add(i); ready = false; continue; }
+    if (came === null) { (later ? this.laterInWord : this.wantedInWord).add(i); ready = false; continue; }
     if (!came.runs || came.many.has(low)) continue;
     var list = came.runs.get(low);
     if (!list) return [];  // a run that stands inside no word
@@ -508,7 +510,7 @@ WordPieces.prototype.buildJoined = function () {
 WordPieces.prototype.innerWords = function (part, limit) {
   this.buildJoined();
   if (this.joined !== null) return wordlist.innerWordsOf(this, part, limit, []);
-  var parts = this.inWordParts(part), found = [];
+  var parts = this.inWordParts(part, true), found = [];
   if (parts === undefined) {
     if (this.mayHoldInside(part)) this.wantsVocabulary = true;
     return found;
@@ -610,8 +612,13 @@ function loadOnce(waiting, key, name, fetch, keep, done) {
 // asked for again.
 WordPieces.prototype.load = function (vocabulary, done) {
   var self = this, waiting = 1, wanted = Array.from(this.wanted), later = vocabulary ? Array.from(this.laterParts) : [];
+  // After the first results: the pieces the in-word matches wanted then too.
+  if (vocabulary) {
+    this.laterInWord.forEach(function (i) { self.wantedInWord.add(i); });
+    this.laterInWord.clear();
+    this.laterParts.clear();
+  }
   vocabulary = !this.vocabulary && (this.wanted.has(VOCABULARY) || (vocabulary && this.wantsVocabulary));
-  if (later.length > 0) this.laterParts.clear();
   if (!vocabulary) later.forEach(function (p) { wanted.push(partWanted(p)); });
   this.wanted.clear();
   function one() { if (--waiting === 0) done(); }
@@ -742,9 +749,18 @@ function searchInPieces(searcher, query, show, current) {
     } else if (list.wanted.size === 0) {
       list.wantLinksOf(docs);
     }
-    return list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0 || list.wantedInWord.size > 0;
+    if (list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0 || list.wantedInWord.size > 0) return true;
+    // Once a first answer that is not whole is on screen, one that is still not whole is
+    // neither ranked nor shown (the in-word matches come in rounds).
+    skipped = partShown && laterWanted();
+    return skipped;
+  }
+  function laterWanted() {
+    return (list.wantsVocabulary && !list.vocabulary) || list.laterParts.size > 0 || list.laterInWord.size > 0;
   }
   var wordsKept = false;     // the words matched last round hold (and what they wanted)
+  var partShown = false;     // a first answer that is not whole is on screen
+  var skipped = false;       // this round stopped as such an answer
   function attempt() {
     if (!current()) return;
     list.wanted.clear();
@@ -754,12 +770,15 @@ function searchInPieces(searcher, query, show, current) {
     if (!wordsKept) {
       list.wantsVocabulary = false;
       list.laterParts.clear();
+      list.laterInWord.clear();
     }
-    var result = searcher.search(query, waits), later = (list.wantsVocabulary && !list.vocabulary) || list.laterParts.size > 0;
-    var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0 ||
-      list.wantedInWord.size > 0;
+    skipped = false;
+    var result = searcher.search(query, waits), later = laterWanted();
+    var missing = (result === null && !skipped) || list.wanted.size > 0 || list.wantedLinks.size > 0 ||
+      list.wantedNear.size > 0 || list.wantedInWord.size > 0;
     // No empty list while the vocabulary may still find something.
-    var after = !missing && !(later && result.docs.length === 0) ? show(result, !later) : null;
+    var after = !missing && !skipped && !(later && result.docs.length === 0) ? show(result, !later) : null;
+    if (!missing && !skipped && later && result.docs.length > 0) partShown = true;
     if (!missing && !later) return;
     // Matched words hold as long as no shard, near piece or vocabulary came: a round of
     // link shares alone keeps them.

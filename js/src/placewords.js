@@ -136,7 +136,7 @@ PlaceWords.prototype.nearTitles = function () {
 PlaceWords.prototype.takeInner = function (part, keys) {
   var near = this.vocabularyWords(), list = this.list;
   if (!near) {
-    var parts = list.inWordParts(part);
+    var parts = list.inWordParts(part, true);
     if (parts === undefined && list.mayHoldInside(part)) list.wantsVocabulary = true;
     if (!parts || !list.reachEach(parts, true)) return;
     // Title words first, then file-name words, each in word order, as over the whole vocabulary.
