@@ -154,6 +154,18 @@ std::pair<std::uint32_t, std::size_t> nearCell(std::string_view word, std::u16st
     return {units.empty() ? 0 : static_cast<std::uint32_t>(units[0]), units.size()};
 }
 
+// FNV-1a over units [at, at + length), from 2166136261 XOR length: the hash of a run of
+// units as the page computes it.
+std::uint32_t runHash(const std::u16string& units, std::size_t at, std::size_t length)
+{
+    std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(length);
+    for (std::size_t k = at; k < at + length; ++k) {
+        hash ^= units[k];
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
 // The near pieces' words: every key, and the title and file-name words of places.
 std::vector<NearWord> nearWordsOf(const WordIndex& keys, const PlaceWords::Table& places)
 {
@@ -221,14 +233,8 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
     std::u16string units;
     for (const NearWord& near : words) {
         WordRules::fromUtf8(near.word, units);
-        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i) {
-            std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(kGramUnits);
-            for (std::size_t k = i; k < i + kGramUnits; ++k) {
-                hash ^= units[k];
-                hash *= 16777619u;
-            }
-            hashes.push_back(hash);
-        }
+        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i)
+            hashes.push_back(runHash(units, i, kGramUnits));
     }
     std::sort(hashes.begin(), hashes.end());
     hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
@@ -267,18 +273,6 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
 }
 
 namespace {
-// FNV-1a over units [at, at + length), from 2166136261 XOR length: the hash of a run of
-// units as the page computes it.
-std::uint32_t runHash(const std::u16string& units, std::size_t at, std::size_t length)
-{
-    std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(length);
-    for (std::size_t k = at; k < at + length; ++k) {
-        hash ^= units[k];
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
 std::size_t digitsOf(std::uint64_t n)
 {
     std::size_t digits = 1;

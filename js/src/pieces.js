@@ -214,11 +214,7 @@ WordPieces.prototype.keepGrams = function (g, data) {
 var GRAM_UNITS = 5;
 function gramHashes(part) {
   var hashes = [];
-  for (var i = 0; i + GRAM_UNITS <= part.length; i++) {
-    var hash = (2166136261 ^ GRAM_UNITS) >>> 0;
-    for (var k = i; k < i + GRAM_UNITS; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
-    hashes.push(hash);
-  }
+  for (var i = 0; i + GRAM_UNITS <= part.length; i++) hashes.push(runHash(part, i, GRAM_UNITS));
   return hashes;
 }
 
