@@ -2,7 +2,8 @@
 // shards, runs of keys in key order, and the vocabulary pieces, the keys alone with
 // their numbers of pages. WordPieces answers the look-ups of a WordList from the shards
 // that have come, and notes the shards a look-up reached that have not (wanted) and
-// whether it needed every key (in-word and nearest words: the vocabulary). A search
+// whether it needed every key (in-word and nearest words: the vocabulary, or only the
+// vocabulary pieces that the in-word pieces of a part's runs name). A search
 // over it is exact once it wants nothing; searchInPieces runs a search again as the
 // pieces it wanted come.
 define('pieces', ['wordlist', 'companion', 'wordrules', 'bounds'], function (wordlist, companion, wordrules, bounds) {
