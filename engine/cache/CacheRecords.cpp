@@ -53,10 +53,12 @@ std::uint64_t cacheChecksum(std::string_view bytes)
     return XXH3_64bits(bytes.data(), bytes.size());
 }
 
-std::uint64_t RecordWriter::checksum() const
+std::uint64_t RecordWriter::checksum()
 {
-    if (m_checksum)
+    if (m_checksum) {
+        sumBuffered();
         return m_checksum->value();
+    }
     return cacheChecksum(std::string_view(m_out).substr(m_start));
 }
 
@@ -66,21 +68,31 @@ void RecordWriter::put(std::string_view bytes)
         m_out.append(bytes.data(), bytes.size());
         return;
     }
-    m_checksum->add(bytes);
     if (m_buffer.size() + bytes.size() <= kBufferBytes) {
         m_buffer.append(bytes.data(), bytes.size());
         return;
     }
     // Large arrays go out from their own memory, after what waits before them.
-    if (flush() && !m_fileSystem->writeAll(m_fd, bytes))
+    const bool flushed = flush();
+    m_checksum->add(bytes);
+    if (flushed && !m_fileSystem->writeAll(m_fd, bytes))
         m_failed = true;
+}
+
+void RecordWriter::sumBuffered()
+{
+    if (m_checksum && m_summed < m_buffer.size())
+        m_checksum->add(std::string_view(m_buffer).substr(m_summed));
+    m_summed = m_buffer.size();
 }
 
 bool RecordWriter::flush()
 {
+    sumBuffered();
     if (m_fileSystem && !m_failed && !m_buffer.empty() && !m_fileSystem->writeAll(m_fd, m_buffer))
         m_failed = true;
     m_buffer.clear();
+    m_summed = 0;
     return !m_failed;
 }
 
@@ -96,10 +108,9 @@ void RecordReader::take(char* to, std::uint64_t size)
         m_bytes.remove_prefix(size);
         return;
     }
-    char* const start = to;
-    const std::uint64_t wanted = size;
     while (size > 0) {
         if (m_bufferAt == m_buffer.size()) {
+            sumTaken();
             if (size >= kBufferBytes) {
                 // A large array is read straight into its place.
                 const ssize_t got = m_fileSystem->readSome(m_fd, to, size);
@@ -107,6 +118,7 @@ void RecordReader::take(char* to, std::uint64_t size)
                     m_failed = true;
                     return;
                 }
+                m_checksum.add(std::string_view(to, static_cast<std::size_t>(got)));
                 to += got;
                 size -= static_cast<std::uint64_t>(got);
                 continue;
@@ -119,6 +131,7 @@ void RecordReader::take(char* to, std::uint64_t size)
             }
             m_buffer.resize(static_cast<std::size_t>(got));
             m_bufferAt = 0;
+            m_summedAt = 0;
         }
         const std::size_t part = std::min<std::uint64_t>(size, m_buffer.size() - m_bufferAt);
         std::memcpy(to, m_buffer.data() + m_bufferAt, part);
@@ -126,5 +139,11 @@ void RecordReader::take(char* to, std::uint64_t size)
         to += part;
         size -= part;
     }
-    m_checksum.add(std::string_view(start, wanted));
+}
+
+void RecordReader::sumTaken()
+{
+    if (m_summedAt < m_bufferAt)
+        m_checksum.add(std::string_view(m_buffer).substr(m_summedAt, m_bufferAt - m_summedAt));
+    m_summedAt = m_bufferAt;
 }

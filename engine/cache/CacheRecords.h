@@ -80,14 +80,18 @@ public:
 
     // Of everything written so far: into a string it is taken at once when asked for (most
     // strings are page bodies, whose checksum nobody asks for).
-    std::uint64_t checksum() const;
+    std::uint64_t checksum();
     // Writes what is buffered; false when a write failed (then or before).
     bool flush();
 
 private:
     void put(std::string_view bytes);
+    // Adds the buffered bytes not yet in the checksum: the checksum is taken over the
+    // buffer as a whole, not record by record (a call for each field cost more than the rest).
+    void sumBuffered();
 
     std::string m_buffer;
+    std::size_t m_summed = 0;  // of m_buffer, in the checksum
     std::string& m_out;
     FileSystem* m_fileSystem = nullptr;
     int m_fd = -1;
@@ -165,16 +169,25 @@ public:
     std::uint64_t left() const { return m_left; }
     bool atEnd() const { return m_left == 0; }
     void fail() { m_failed = true; }
-    std::uint64_t checksum() const { return m_checksum.value(); }
+    // Of the bytes taken so far.
+    std::uint64_t checksum()
+    {
+        sumTaken();
+        return m_checksum.value();
+    }
 
 private:
     void take(char* to, std::uint64_t size);
+    // Adds the bytes taken from the buffer and not yet in the checksum: it is taken over
+    // the buffer in large parts, not record by record.
+    void sumTaken();
 
     std::string_view m_bytes;  // in memory: what is left
     FileSystem* m_fileSystem = nullptr;
     int m_fd = -1;
     std::string m_buffer;      // from a file: read ahead
     std::size_t m_bufferAt = 0;
+    std::size_t m_summedAt = 0;  // of m_buffer, in the checksum
     std::uint64_t m_left = 0;
     bool m_failed = false;
     CacheChecksum m_checksum;

@@ -350,6 +350,7 @@ void PageCache::load()
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(tableNames[t]);
     m_tables.keyLengths = std::move(keyLengths);
+    m_byInode.reserve(m_pages.size());
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
 }

@@ -114,8 +114,13 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
     std::vector<FolderEntry> listed;
     m_fileSystem.listFolder(fd, listed);
     for (FolderEntry& entry : listed) {
+        // The entry's own status first: for all but links it is the file's, so a page
+        // is known by its entry without being opened; a link's target is looked at after.
         Entry e{std::move(entry.name), {}, false};
-        if (!m_fileSystem.statAt(fd, e.name, e.info, true))
+        if (!m_fileSystem.statAt(fd, e.name, e.info, false))
+            continue;
+        e.link = S_ISLNK(e.info.st_mode);
+        if (e.link && !m_fileSystem.statAt(fd, e.name, e.info, true))
             continue;
         const bool page = S_ISREG(e.info.st_mode) && matchesPagePattern(e.name);
         if (!page && !S_ISDIR(e.info.st_mode))
@@ -128,9 +133,6 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
                 continue;
             }
         }
-        struct stat own;
-        e.link = entry.type == DT_LNK
-            || (entry.type == DT_UNKNOWN && m_fileSystem.statAt(fd, e.name, own, false) && S_ISLNK(own.st_mode));
         // Inside a folder that lies inside the root, only a link can lead out.
         if (e.link && !m_rules.followOutside && !linkLeadsInside(fd, e.name)) {
             ++m_skippedOutside;
@@ -154,7 +156,7 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
             continue;
         std::string path = folder + "/" + e.name;
         m_pages.push_back(PageItem{std::move(path), e.info.st_mtime, frame.handle, std::move(e.name), keyOf(e.info),
-                                   e.link, static_cast<std::int64_t>(e.info.st_size)});
+                                   e.link, static_cast<std::int64_t>(e.info.st_size), e.info});
     }
     frame.folder = std::move(folder);
     frame.file = file;
@@ -253,6 +255,12 @@ bool FolderWalker::next(PageItem& page)
         else
             m_pages.clear(), m_nextPage = 0;
     }
+}
+
+bool FolderWalker::listedAsReadable(const PageItem& page) const
+{
+    return !page.throughLink && page.folder && *page.folder && S_ISREG(page.listed.st_mode)
+        && keyOf(page.listed) == page.file && ownerMayRead(page.listed);
 }
 
 PageOpening FolderWalker::openPage(const PageItem& page, int& fd) const

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // The real path of path (links and "." and ".." resolved), or "" when it cannot be
@@ -31,6 +32,7 @@ struct PageItem {
     FileKey file{};           // what the listing saw (links followed)
     bool throughLink = false; // the entry was a symbolic link
     std::int64_t size = 0;    // its size in bytes when listed
+    struct stat listed {};    // its status when listed: the entry's own, or for a link its target's
 };
 
 // What the walk leaves out besides what is not a page.
@@ -70,6 +72,12 @@ public:
     // walk saw, inside the root (unless followOutside) and readable by the root's owner.
     // Sets fd (to be closed by the caller) when Opened. Safe to call from several threads.
     PageOpening openPage(const PageItem& page, int& fd) const;
+
+    // Whether the page's status as listed (the entry itself, not followed) may stand for
+    // the file without opening it: a regular file of its folder, no link, that the root's
+    // owner may read. A page whose bytes are known from that status alone (device, inode,
+    // size and times) need not be opened; any other is judged by openPage().
+    bool listedAsReadable(const PageItem& page) const;
 
     // Pages and folders skipped so far because links lead outside the root.
     std::size_t skippedOutside() const { return m_skippedOutside; }

@@ -16,8 +16,11 @@
 class CompanionData;
 class ExcludeRules;
 class FileSystem;
+class FolderWalker;
 class PageCache;
+struct CachedPage;
 struct CachedTables;
+struct PageFileKey;
 class TermDictionary;
 struct PageItem;
 struct PageResult;
@@ -161,5 +164,8 @@ private:
     bool outputStands();
     std::vector<std::pair<std::string, std::string>> writtenFileStamps();
     bool readOwnFile(const std::string& name, std::string& bytes);
+    // The cache's entry of a page known by its status as listed, without opening it (its
+    // key set), or null when the page must be opened and judged by its descriptor.
+    const CachedPage* listedHit(const PageItem& page, const FolderWalker& walker, bool withTexts, PageFileKey& key) const;
     std::unique_ptr<ExcludeRules> m_excludeRules;  // of the job in hand
 };

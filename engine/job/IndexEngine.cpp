@@ -24,7 +24,6 @@
 #include <algorithm>
 #include <climits>
 #include <fcntl.h>
-#include <map>
 #include <new>
 #include <optional>
 #include <thread>
@@ -32,16 +31,27 @@
 #include <time.h>
 #include <unistd.h>
 
+// Files by device and inode, in hashed maps: the walk looks up every page once.
+struct FilePairHash {
+    template <typename Device, typename Inode>
+    std::size_t operator()(const std::pair<Device, Inode>& file) const
+    {
+        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(file.second) * 0x9E3779B97F4A7C15ull
+                                          ^ static_cast<std::uint64_t>(file.first));
+    }
+};
+
 // A job's use of the cache: the last job's, and what this one will leave.
 struct IndexEngine::CacheUse {
     std::unique_ptr<PageCache> cache;
     std::int64_t jobStart = 0;  // nanoseconds, by the clock that stamps files
-    std::unordered_map<std::string, std::int32_t> previousByPath;  // the last job's documents
+    // The last job's documents by path (views of the cache's own, which outlive the walk).
+    std::unordered_map<std::string_view, std::int32_t> previousByPath;
     std::vector<std::int32_t> newDocumentOf;  // by the last job's document: its number now, or -1
     std::vector<CachedPage> pages;            // of this job
     std::vector<CachedDocument> documents;
     std::size_t pagesEntered = 0;             // pages whose words were entered anew
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t> pageOfFile;  // device, inode -> pages
+    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t, FilePairHash> pageOfFile;  // device, inode -> pages
 };
 
 namespace {
@@ -199,7 +209,7 @@ void IndexEngine::walkFolder(const std::string& folder)
     std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
     for (unsigned i = 0; i < threads && m_companion; ++i)
         threadTerms.push_back(std::make_unique<ThreadTerms>(language));
-    std::map<FileKey, std::size_t> firstPlaces;
+    std::unordered_map<FileKey, std::size_t, FilePairHash> firstPlaces;
     std::atomic<std::size_t> outside{0}, ownerMayNot{0}, read{0};
     std::size_t submitted = 0, taken = 0;
     DocumentNumbers numbers(static_cast<std::int32_t>(documents.size()));
@@ -225,13 +235,32 @@ void IndexEngine::walkFolder(const std::string& folder)
         } settling{numbers, queued.place};
         NumberedPage numbered;
         PageResult& result = numbered.result;
-        int fd = -1;
-        const PageOpening opening = walker.openPage(queued.page, fd);
-        if (opening == PageOpening::Outside || opening == PageOpening::Changed)
-            ++outside;
-        else if (opening == PageOpening::OwnerMayNot)
-            ++ownerMayNot;
-        FileHandle file(files(), fd);
+        // The file actually opened is looked up in the cache: one whose device, inode,
+        // size and times are those it had when it was read is not read again, unless it
+        // changed so close to that job's start that its times could not tell (then its
+        // bytes are compared). Pages that ask not to be indexed are not kept there.
+        FileHandle file;
+        PageFileKey key;
+        bool keyed = false;
+        bool opened = false;
+        auto openFile = [&] {
+            opened = true;
+            int fd = -1;
+            const PageOpening opening = walker.openPage(queued.page, fd);
+            if (opening == PageOpening::Outside || opening == PageOpening::Changed)
+                ++outside;
+            else if (opening == PageOpening::OwnerMayNot)
+                ++ownerMayNot;
+            file = FileHandle(files(), fd);
+            struct stat info;
+            keyed = cacheUse && file && files().statAt(file.fd(), "", info, true);
+            if (keyed)
+                key = pageFileKey(info);
+        };
+        const CachedPage* hit = queued.wordsLeftOut ? nullptr : listedHit(queued.page, walker, companion != nullptr, key);
+        keyed = hit != nullptr;
+        if (!hit)
+            openFile();
         if (queued.wordsLeftOut) {
             // Judged like any page, but not read: it is the file read for an earlier
             // document, and is left out when that one was.
@@ -244,16 +273,8 @@ void IndexEngine::walkFolder(const std::string& folder)
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
             return numbered;
         }
-        // The file actually opened is looked up in the cache: one whose device, inode,
-        // size and times are those it had when it was read is not read again, unless it
-        // changed so close to that job's start that its times could not tell (then its
-        // bytes are compared). Pages that ask not to be indexed are not kept there.
-        PageFileKey key;
-        struct stat info;
-        const bool keyed = cacheUse && file && files().statAt(file.fd(), "", info, true);
-        if (keyed)
-            key = pageFileKey(info);
-        const CachedPage* hit = keyed ? cacheUse->cache->find(key) : nullptr;
+        if (opened && keyed)
+            hit = cacheUse->cache->find(key);
         PageText page;
         PageRead pageRead = PageRead::CannotOpen;
         bool readAlready = false;
@@ -307,6 +328,8 @@ void IndexEngine::walkFolder(const std::string& folder)
         } else {
             numbered.kept = false;
             numbered.textLater = false;
+            if (!opened)
+                openFile();  // its body in the cache could not be used
             if (!readAlready)
                 pageRead = file ? page.read(file.fd(), files()) : PageRead::CannotOpen;
             file.reset();
@@ -374,13 +397,14 @@ void IndexEngine::walkFolder(const std::string& folder)
     };
     // What the next job's cache keeps of a recorded page: its entry (once per file) and
     // its document; a page whose words stay in the tables keeps them under its new number.
-    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, const NumberedPage& numbered) {
+    // The entry is moved there: the recorder is done with it.
+    auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, NumberedPage& numbered) {
         CachedDocument document{queued.page.path, -1, numbered.wordsEntered};
         if (numbered.cached) {
             const auto file = std::make_pair(numbered.entry.key.device, numbered.entry.key.inode);
             auto found = cacheUse->pageOfFile.emplace(file, static_cast<std::int32_t>(cacheUse->pages.size()));
             if (found.second)
-                cacheUse->pages.push_back(numbered.entry);
+                cacheUse->pages.push_back(std::move(numbered.entry));
             document.page = found.first->second;
         }
         if (numbered.wordsEntered && !numbered.kept)
@@ -393,8 +417,9 @@ void IndexEngine::walkFolder(const std::string& folder)
     // from the group of the last job's output that held it, or, should that be changed or
     // gone, from the page itself, opened as the walk opens any page.
     auto cachedText = [this, &walker, companion](const PageItem& page, const CachedPage& entry) {
-        return [this, &walker, companion, page, entry](std::string& text) {
-            if (companion->readText(entry.textPlace, entry.textFacts, text))
+        // Only what finding the text needs: the loader is made for every page kept.
+        return [this, &walker, companion, page, place = entry.textPlace, facts = entry.textFacts](std::string& text) {
+            if (companion->readText(place, facts, text))
                 return true;
             int fd = -1;
             walker.openPage(page, fd);
@@ -447,8 +472,6 @@ void IndexEngine::walkFolder(const std::string& folder)
                 ++leftOut.pagesNoindex;
                 continue;
             }
-            if (cacheUse)
-                recordCacheEntry(queued, numbered);
             PageResult& result = numbered.result;
             if (companion && result.read == PageRead::Read) {
                 if (numbered.sharesTextOf >= 0)
@@ -460,6 +483,8 @@ void IndexEngine::walkFolder(const std::string& folder)
                     companion->addText(numbered.document, std::move(numbered.textEntry), numbered.textCut,
                                        numbered.cached && numbered.entry.textFacts.length ? &numbered.entry.textFacts : nullptr);
             }
+            if (cacheUse)
+                recordCacheEntry(queued, numbered);
             if (queued.wordsLeftOut && result.read == PageRead::Read) {
                 // The first document of the file is recorded: its title stands for this one.
                 result.title = documents[static_cast<std::size_t>(numbered.sharesTextOf)].title;
@@ -708,12 +733,33 @@ void IndexEngine::startCacheUse()
     use.documents.clear();
     use.pagesEntered = 0;
     use.pageOfFile.clear();
+    // About as many as the last job's: filled without being moved again and again.
+    use.pages.reserve(use.cache->pages().size() + use.cache->pages().size() / 8);
+    use.documents.reserve(previous.size() + previous.size() / 8);
+    use.previousByPath.reserve(previous.size());
     if (m_companion)
         m_companion->reuseTexts(use.cache->job().textGroups);
     if (PieceStore* store = m_companion ? m_companion->store() : nullptr)
         store->madeBefore(use.cache->job().pieces);
     for (std::size_t d = 0; d < previous.size(); ++d)
-        use.previousByPath.emplace(previous[d].path, static_cast<std::int32_t>(d));
+        use.previousByPath.emplace(std::string_view(previous[d].path), static_cast<std::int32_t>(d));
+}
+
+const CachedPage* IndexEngine::listedHit(const PageItem& page, const FolderWalker& walker, bool withTexts,
+                                        PageFileKey& key) const
+{
+    // A regular file listed in its folder (no link), readable by the site's owner, whose
+    // device, inode, size and times are those the cache read long enough ago, is that
+    // file as read then: it is not opened. One changed within the stamps' granularity has
+    // its bytes compared, and so is opened; a link is judged by the file it opens.
+    if (!m_cache || !walker.listedAsReadable(page))
+        return nullptr;
+    const PageFileKey listed = pageFileKey(page.listed);
+    const CachedPage* hit = m_cache->cache->find(listed);
+    if (!hit || hit->racy || (withTexts && hit->textFacts.length == 0))
+        return nullptr;
+    key = listed;
+    return hit;
 }
 
 bool IndexEngine::outputStands()

@@ -315,6 +315,45 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
     }
 }
 
+TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEntry)
+{
+    // Files long unchanged are known by their folder entries' status: the cached job opens
+    // only what changed, and an entry that became a link is opened and judged by the file
+    // it leads to, never taken for the page the cache kept under that key.
+    fileSystem.ageSeconds = 60;
+    const struct {
+        const char* change;
+        int opened;  // pages the cached job opens (a link: once refused, once followed)
+        std::function<void(PageCacheJobs&)> make;
+    } changes[] = {
+        {"the first job", 4, [](PageCacheJobs&) {}},
+        {"nothing", 0, [](PageCacheJobs&) {}},
+        {"a page edited", 1, [](PageCacheJobs& t) { t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps aged</p>"); }},
+        {"a page swapped for a link to another", 2,
+         [](PageCacheJobs& t) {
+             ::unlink(t.tree.path("site/docs/d.html").c_str());
+             ::symlink("c.html", t.tree.path("site/docs/d.html").c_str());
+         }},
+        // A new link changes the file's change time: both of its names are read.
+        {"a page swapped for a hard link to another", 2,
+         [](PageCacheJobs& t) {
+             ::unlink(t.tree.path("site/docs/d.html").c_str());
+             ::link(t.tree.path("site/index.html").c_str(), t.tree.path("site/docs/d.html").c_str());
+         }},
+        {"a page renamed", 1,  // a rename changes the change time too
+         [](PageCacheJobs& t) { ::rename(t.tree.path("site/b.htm").c_str(), t.tree.path("site/y.htm").c_str()); }},
+    };
+    for (const auto& change : changes) {
+        change.make(*this);
+        int opened = 0;
+        fileSystem.before = [&opened](const std::string& call, int, const std::string& name) {
+            opened += call == "openForReading" && name.find(".htm") != std::string::npos;
+        };
+        expectSameOutput(change.change);
+        EXPECT_EQ(opened, change.opened) << change.change;
+    }
+}
+
 TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
 {
     // kept: whether the cached job leaves the files in place rather than writing them.
