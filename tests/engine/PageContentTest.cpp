@@ -53,6 +53,10 @@ TEST(PageContent, TitleSummaryTextAndSectionsAsAReaderSeesThem)
          "<a name=far></a>Intro<div><h2>Body</h2>text</div><div id=gone></div><h2>Next</h2>"
          "<section id=s><div class=titlepage><div><h2>Second</h2></div></div></section>",
          "", "Intro Body text Next Second", "Intro Body text Next Second", "6 # Body; 16 # Next; 21 #s Second; "},
+        // Of the blocks that open around a heading the innermost's id is its anchor, a
+        // short one after a long one too, its references decoded.
+        {"<div id=an-anchor-longer-than-a-short-string><div id=b&amp;c><h2>Head</h2></div></div>", "", "Head", "Head",
+         "0 #b&c Head; "},
         // Declared and guessed charsets.
         {"<meta charset=iso-8859-1><title>\xe9t\xe9</title>caf\xe9", "\xc3\xa9t\xc3\xa9", "caf\xc3\xa9", "caf\xc3\xa9", ""},
         {"<meta http-equiv=Content-Type content='text/html; charset=koi8-r'><title>\xf0\xd2\xc9\xd7\xc5\xd4</title>",
