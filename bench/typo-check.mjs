@@ -5,8 +5,9 @@
 // something, how many of them get other suggestions or results over the pieces (the
 // nearest words there share the word's first letter), and the bytes of the pieces read
 // before the first results (near pieces, shards, document pieces; median and largest),
-// against the whole vocabulary that the page read for them before, and how many typos
-// still waited for it (a run of theirs stands inside some word).
+// against the whole vocabulary that the page read for them before, how many typos
+// still waited for it (a run of theirs stands inside too many words) and how many read
+// some vocabulary pieces for the words that may hold them inside.
 //   node bench/typo-check.mjs INDEX_DIR... (indexed with VANTREL_WHOLE_WORD_INDEX=1)
 import fs from 'node:fs';
 import path from 'node:path';
@@ -32,14 +33,14 @@ function typoOf(word) {
   }
 }
 
-console.log('| site | keys | typos with a suggestion | other answer over the pieces | of them: suggestion with another first letter | waited for the vocabulary | read before first results, median | largest | whole vocabulary |');
-console.log('|---|---|---|---|---|---|---|---|---|');
+console.log('| site | keys | typos with a suggestion | other answer over the pieces | of them: suggestion with another first letter | waited for the whole vocabulary | read vocabulary pieces (in-word) | read before first results, median | largest | whole vocabulary |');
+console.log('|---|---|---|---|---|---|---|---|---|---|');
 for (const dir of process.argv.slice(2)) {
   const site = loadFolder(S, dir), keys = site.whole.list, size = (f) => fs.statSync(path.join(dir, 'indexed_text', f)).size;
   const vocabulary = site.list.vocabularyPieces.reduce((sum, v) => sum + size(v[0]), 0);
   const vocabularyNames = new Set(site.list.vocabularyPieces.map((v) => v[0]));
   const screenDocs = (docs) => [...new Set(docs.slice(0, 20).map((d) => site.head.docs[Math.floor(d / site.head.docGroup)]))];
-  let asked = 0, differ = 0, otherLetter = 0, waited = 0;
+  let asked = 0, differ = 0, otherLetter = 0, waited = 0, someVocabulary = 0;
   const read = [];
   for (let tries = 0; asked < TYPOS && tries < 50 * TYPOS; tries++) {
     const key = keys.keyAt(next(keys.size()));
@@ -53,7 +54,8 @@ for (const dir of process.argv.slice(2)) {
     S.searchInPieces(searcher, q, (result) => {
       if (first < 0) {
         first = [...site.fetched, ...screenDocs(result.docs)].reduce((sum, f) => sum + size(f), 0);
-        if (site.fetched.some((f) => vocabularyNames.has(f))) waited++;
+        if (searcher.list.vocabulary) waited++;
+        if (site.fetched.some((f) => vocabularyNames.has(f))) someVocabulary++;
       }
       last = result;
     }, () => true);
@@ -65,5 +67,5 @@ for (const dir of process.argv.slice(2)) {
       if (process.env.VERBOSE) console.error(`${q}: ${last.terms[0].suggestions} against ${whole.terms[0].suggestions}`);
     }
   }
-  console.log(`| ${path.basename(dir)} | ${keys.size()} | ${asked} | ${differ} | ${otherLetter} | ${waited} | ${kb(median(read))} | ${kb(Math.max(...read))} | ${kb(vocabulary)} |`);
+  console.log(`| ${path.basename(dir)} | ${keys.size()} | ${asked} | ${differ} | ${otherLetter} | ${waited} | ${someVocabulary} | ${kb(median(read))} | ${kb(Math.max(...read))} | ${kb(vocabulary)} |`);
 }

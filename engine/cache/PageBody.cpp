@@ -26,10 +26,27 @@ void readWords(RecordReader& in, PageWords& words)
             *count = static_cast<std::int64_t>(in.varint());
     }
 }
+
+// About the bytes writeWords() takes for words: each word with its length and six
+// small counts.
+std::size_t wordsBytes(const PageWords& words)
+{
+    std::size_t bytes = sizeof(std::uint64_t);
+    for (const auto& entry : words.entries())
+        bytes += entry.length + 8;
+    return bytes;
+}
 }  // namespace
 
 void writePageBody(const PageWords& words, const PageTerms* terms, std::string& out)
 {
+    std::size_t bytes = wordsBytes(words) + 1;
+    if (terms) {
+        bytes += wordsBytes(terms->keys) + sizeof(std::uint64_t) + 2 + terms->language.size();
+        for (const auto& entry : terms->stemmedKeys.entries())
+            bytes += entry.length + 2;
+    }
+    out.reserve(out.size() + bytes);
     RecordWriter record(out);
     writeWords(record, words);
     record.number<std::uint8_t>(terms != nullptr);

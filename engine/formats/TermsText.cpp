@@ -154,6 +154,18 @@ std::pair<std::uint32_t, std::size_t> nearCell(std::string_view word, std::u16st
     return {units.empty() ? 0 : static_cast<std::uint32_t>(units[0]), units.size()};
 }
 
+// FNV-1a over units [at, at + length), from 2166136261 XOR length: the hash of a run of
+// units as the page computes it.
+std::uint32_t runHash(const std::u16string& units, std::size_t at, std::size_t length)
+{
+    std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(length);
+    for (std::size_t k = at; k < at + length; ++k) {
+        hash ^= units[k];
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
 // The near pieces' words: every key, and the title and file-name words of places.
 std::vector<NearWord> nearWordsOf(const WordIndex& keys, const PlaceWords::Table& places)
 {
@@ -221,14 +233,8 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
     std::u16string units;
     for (const NearWord& near : words) {
         WordRules::fromUtf8(near.word, units);
-        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i) {
-            std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(kGramUnits);
-            for (std::size_t k = i; k < i + kGramUnits; ++k) {
-                hash ^= units[k];
-                hash *= 16777619u;
-            }
-            hashes.push_back(hash);
-        }
+        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i)
+            hashes.push_back(runHash(units, i, kGramUnits));
     }
     std::sort(hashes.begin(), hashes.end());
     hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
@@ -267,6 +273,87 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
 }
 
 namespace {
+std::size_t digitsOf(std::uint64_t n)
+{
+    std::size_t digits = 1;
+    for (; n >= 10; n /= 10)
+        ++digits;
+    return digits;
+}
+}  // namespace
+
+std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes)
+{
+    // (hash, piece) pairs, each once: a piece's words share most of their runs, so they
+    // are made unique piece by piece before the whole list is.
+    std::stable_sort(words.begin(), words.end(), [](const PieceWord& a, const PieceWord& b) { return a.piece < b.piece; });
+    std::vector<std::uint64_t> pairs, ofPiece;
+    std::u16string units;
+    for (std::size_t w = 0; w < words.size();) {
+        const std::uint32_t piece = words[w].piece;
+        ofPiece.clear();
+        for (; w < words.size() && words[w].piece == piece; ++w) {
+            WordRules::fromUtf8(words[w].word, units);
+            for (std::size_t length = kInWordMinUnits; length <= kInWordMaxUnits; ++length)
+                for (std::size_t at = 1; at + length <= units.size(); ++at)
+                    ofPiece.push_back(std::uint64_t(runHash(units, at, length)) << 32 | piece);
+        }
+        std::sort(ofPiece.begin(), ofPiece.end());
+        ofPiece.erase(std::unique(ofPiece.begin(), ofPiece.end()), ofPiece.end());
+        pairs.insert(pairs.end(), ofPiece.begin(), ofPiece.end());
+    }
+    std::sort(pairs.begin(), pairs.end());
+    // Each run: where its pairs begin, and whether its pieces hold too much to be read.
+    struct Run {
+        std::size_t first, end;
+        bool many;
+    };
+    std::vector<Run> runs;
+    std::size_t textBytes = 0;
+    for (std::size_t i = 0; i < pairs.size();) {
+        const std::uint64_t hash = pairs[i] >> 32;
+        std::size_t j = i, bytes = 0, entry = 14;
+        for (; j < pairs.size() && pairs[j] >> 32 == hash; ++j) {
+            const std::uint32_t piece = static_cast<std::uint32_t>(pairs[j]);
+            bytes += piece < pieceBytes.size() ? pieceBytes[piece] : 0;
+            entry += digitsOf(piece) + 1;
+        }
+        runs.push_back({i, j, bytes > kInWordReadBytes});
+        textBytes += runs.back().many ? 11 : entry;
+        i = j;
+    }
+    std::size_t pieceCount = 1;
+    int shift = 32;
+    while (pieceCount * kInWordBytes < textBytes && pieceCount < kMaxInWordPieces) {
+        pieceCount *= 2;
+        --shift;
+    }
+    const std::uint32_t lowMask = shift >= 32 ? 0xffffffffu : (std::uint32_t(1) << shift) - 1;
+    std::vector<std::string> listed(pieceCount), many(pieceCount);
+    for (const Run& run : runs) {
+        const std::uint32_t hash = static_cast<std::uint32_t>(pairs[run.first] >> 32);
+        const std::size_t p = shift >= 32 ? 0 : hash >> shift;
+        std::string& list = run.many ? many[p] : listed[p];
+        if (!list.empty())
+            list += run.many ? "," : ",\n";
+        if (!run.many)
+            list += '[';
+        IndexText::appendNumber(list, hash & lowMask);
+        if (run.many)
+            continue;
+        for (std::size_t k = run.first; k < run.end; ++k) {
+            list += ',';
+            IndexText::appendNumber(list, static_cast<std::uint32_t>(pairs[k]));
+        }
+        list += ']';
+    }
+    std::vector<std::string> texts;
+    for (std::size_t p = 0; p < pieceCount; ++p)
+        texts.push_back(kPieceMark + ("vantrelInWord({\"runs\":[" + listed[p]) + "],\n\"many\":[" + many[p] + "]});\n");
+    return texts;
+}
+
+namespace {
 // What the shards and vocabulary pieces of a job are composed from, and the names they
 // are given; a piece whose inputs are those of a piece of the last job takes its file
 // as it stands, without a byte of it composed.
@@ -282,6 +369,14 @@ struct ShardSet {
     std::uint64_t inputsOf(std::size_t s, const Places* places) const;
     std::string compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
                         std::string& nameWords) const;
+    // The places of shard s: those of the keys of its range, indexed or not, from its
+    // first key (from the lowest for the first shard) to the next shard's.
+    std::pair<PlaceWords::Table::const_iterator, PlaceWords::Table::const_iterator> placeRange(
+        std::size_t s, const PlaceWords::Table& places) const
+    {
+        return {s == 0 ? places.begin() : places.lower_bound(std::string(keys.word(starts[s]))),
+                s + 1 == starts.size() ? places.end() : places.lower_bound(std::string(keys.word(starts[s + 1])))};
+    }
 };
 
 std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
@@ -351,10 +446,8 @@ std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, st
     }
     shard += ']';
     if (places) {
-        // The keys of this shard's range, indexed or not.
-        auto begin = s == 0 ? places->begin() : places->lower_bound(std::string(keys.word(starts[s])));
-        auto last = s + 1 == starts.size() ? places->end() : places->lower_bound(std::string(keys.word(starts[s + 1])));
-        appendPlaces(shard, begin, last, titleWords, nameWords);
+        const auto range = placeRange(s, *places);
+        appendPlaces(shard, range.first, range.second, titleWords, nameWords);
     }
     shard += "});\n";
     return shard;
@@ -503,7 +596,39 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         std::optional<PlaceWords::Table> named;
         if (!table || std::find(composed.begin(), composed.end(), false) != composed.end())
             named = places->titleAndNameWords();
-        const std::vector<NearWord> nearWords = nearWordsOf(keys, named ? *named : *table);
+        const PlaceWords::Table& placeWords = named ? *named : *table;
+        const std::vector<NearWord> nearWords = nearWordsOf(keys, placeWords);
+        // The vocabulary piece of every key, title and file-name word, and each piece's
+        // bytes (keys and counts, title and file-name words), as the page reads them.
+        std::vector<PieceWord> pieceWords;
+        std::vector<std::size_t> pieceBytes;
+        pieceWords.reserve(nearWords.size());
+        for (std::size_t v = 0; v < vocabularies.size(); ++v) {
+            const Vocabulary& vocabulary = vocabularies[v];
+            const std::uint32_t piece = static_cast<std::uint32_t>(v);
+            pieceBytes.push_back(vocabulary.keys.size() + vocabulary.counts.size());
+            for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
+                for (std::size_t i = set.starts[t]; i < set.end(t); ++i)
+                    pieceWords.push_back({keys.word(i), piece});
+                const auto range = set.placeRange(t, placeWords);
+                for (auto place = range.first; place != range.second; ++place) {
+                    const std::size_t lists = !place->second.titles.empty() + !place->second.names.empty();
+                    if (lists == 0)
+                        continue;
+                    pieceWords.push_back({place->first, piece});
+                    pieceBytes.back() += lists * (place->first.size() + 8);
+                }
+            }
+        }
+        head += ",\n\"inWord\":[";
+        for (const std::string& inWord : composeInWord(std::move(pieceWords), pieceBytes)) {
+            const std::string name = store.put(inWord);
+            if (name.empty())
+                return name;
+            head += head.back() == '[' ? "\"" : ",\"";
+            head += name + '"';
+        }
+        head += ']';
         head += ",\n\"grams\":[";
         for (const std::string& grams : composeGrams(nearWords)) {
             const std::string name = store.put(grams);

@@ -97,6 +97,25 @@ class PieceStore;
 //
 //   vantrelGrams({"bits":N,"set":"BASE64"});      named in the head: "grams":["NAME.js",...]
 //
+// In-word pieces tell, for a query part that may stand inside words, which vocabulary
+// pieces hold those words, so that the page reads them rather than every one: for each
+// run of kInWordMinUnits to kInWordMaxUnits UTF-16 units that stands inside a key, title
+// word or file-name word (not at its start), hashed (FNV-1a over the units, from
+// 2166136261 XOR the run's length), the vocabulary pieces whose words hold it (by their
+// place in the head's "vocabulary", ascending). A run of hash h stands in piece
+// h >> (32 - log2 pieces) (0 for one), under the low 32 - log2 pieces bits of h, the
+// runs in ascending order; a power of two of pieces, about kInWordBytes each (larger
+// where more than kMaxInWordPieces would be needed, so the head stays small):
+//
+//   vantrelInWord({"runs":[[low,p,p,...],...],"many":[low,...]});
+//       named in the head: "inWord":["NAME.js",...]
+//
+// A run whose vocabulary pieces hold more than kInWordReadBytes together (a run of very
+// many words, as "tion") is listed in "many", without them: a part all of whose runs
+// are there is looked for in the whole vocabulary. A run that stands inside no word is
+// listed nowhere. Two runs of one hash share an entry (which lists more pieces, never
+// fewer).
+//
 // A near piece ends where a run of one first unit and length ends once it holds
 // kNearBytes / 4, or after a word that hashes to 0 modulo kShardEnd once it holds half
 // of kNearBytes, or once it holds kNearBytes.
@@ -117,6 +136,11 @@ constexpr std::size_t kNearBytes = 16 * 1024;
 constexpr std::size_t kGramUnits = 5;
 constexpr std::size_t kMaxGramBits = std::size_t(1) << 21;
 constexpr std::size_t kGramPieceBits = std::size_t(1) << 16;
+constexpr std::size_t kInWordMinUnits = 3;
+constexpr std::size_t kInWordMaxUnits = 5;
+constexpr std::size_t kInWordBytes = 16 * 1024;
+constexpr std::size_t kMaxInWordPieces = 1024;
+constexpr std::size_t kInWordReadBytes = 128 * 1024;
 
 // A word for the near pieces and its number of pages.
 struct NearWord {
@@ -131,6 +155,17 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
 
 // The texts of the pieces of runs inside words (above), in order.
 std::vector<std::string> composeGrams(const std::vector<NearWord>& words);
+
+// A word of the vocabulary pieces (a key, title or file-name word) and the piece that
+// lists it.
+struct PieceWord {
+    std::string_view word;
+    std::uint32_t piece;
+};
+
+// The texts of the in-word pieces (above), in order, for words (in any order; a word
+// may be given more than once) and the bytes of each vocabulary piece.
+std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes);
 
 // What the shards hold of titles, file names and summaries: a checksum of the pages they
 // are cut from (PlaceWords::Page, in document order), and the table, asked for only when

@@ -84,10 +84,11 @@ std::string TextGroups::entryOf(const PageContent& content, std::size_t pageByte
     }
     text += "\",\"sections\":[";
     bool first = true;
+    std::string entry;  // one section's, its memory kept from section to section
     for (const PageSection& section : content.sections) {
         if (section.start > units)
             break;  // beyond the text kept
-        std::string entry = first ? "[" : ",[";
+        entry = first ? "[" : ",[";
         IndexText::appendNumber(entry, section.start);
         entry += ',';
         appendScriptString(entry, section.anchor);

@@ -378,7 +378,10 @@ void IndexEngine::walkFolder(const std::string& folder)
                     entry.textFacts = TextGroups::factsOf(numbered.textEntry);
                     entry.textCut = numbered.textCut;
                 }
-                std::string bytes;
+                // One buffer per thread, kept from page to page: a body is composed
+                // without growing a new string step by step.
+                thread_local std::string bytes;
+                bytes.clear();
                 writePageBody(result.words, terms, bytes);
                 numbered.cached = cacheUse->cache->addBody(bytes, entry);
             }

@@ -580,7 +580,7 @@ private:
             if (m_headingLevel && m_section.anchor.empty() && m_heading.text().empty())
                 m_section.anchor = decodeAnchor(anchor);
             else if (!m_headingLevel)
-                m_pendingAnchor = decodeAnchor(anchor);
+                decodeAnchorInto(anchor, m_pendingAnchor);
         }
         // Only an anchor right before a heading is the heading's: on a block that opens
         // around it (however many wrappers follow, as in <div class="sect1" id="x">
@@ -753,8 +753,16 @@ private:
     static std::string decodeAnchor(std::string_view raw)
     {
         std::string anchor;
-        decodeEntities(raw.substr(0, 1000), anchor);
+        decodeAnchorInto(raw, anchor);
         return anchor;
+    }
+
+    // The same into a string kept from anchor to anchor: most elements of a page with
+    // an id are no heading's, and their anchors need no memory of their own.
+    static void decodeAnchorInto(std::string_view raw, std::string& anchor)
+    {
+        anchor.clear();
+        decodeEntities(raw.substr(0, 1000), anchor);
     }
 
     PageContent finish()

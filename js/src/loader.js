@@ -41,7 +41,7 @@ function IndexLoader(win, ready, failed, fresh) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
   }
-  win.vantrelWords = win.vantrelKeys = win.vantrelNear = win.vantrelGrams = win.vantrelLinks = win.vantrelDocs = win.vantrelRanks = take;
+  win.vantrelWords = win.vantrelKeys = win.vantrelNear = win.vantrelGrams = win.vantrelInWord = win.vantrelLinks = win.vantrelDocs = win.vantrelRanks = take;
   win.vantrelWordsHead = function (data) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;

@@ -2,7 +2,8 @@
 // shards, runs of keys in key order, and the vocabulary pieces, the keys alone with
 // their numbers of pages. WordPieces answers the look-ups of a WordList from the shards
 // that have come, and notes the shards a look-up reached that have not (wanted) and
-// whether it needed every key (in-word and nearest words: the vocabulary). A search
+// whether it needed every key (in-word and nearest words: the vocabulary, or only the
+// vocabulary pieces that the in-word pieces of a part's runs name). A search
 // over it is exact once it wants nothing; searchInPieces runs a search again as the
 // pieces it wanted come.
 define('pieces', ['wordlist', 'companion', 'wordrules', 'bounds'], function (wordlist, companion, wordrules, bounds) {
@@ -103,7 +104,91 @@ function WordPieces(head, docCount, fetch) {
   this.gramShift = this.gramNames ? 32 - Math.round(Math.log2(this.gramNames.length)) : 32;
   // Each piece of the set, {bits, set: Uint8Array} once it came (set null: it failed).
   this.gramSets = this.gramNames ? new Array(this.gramNames.length).fill(null) : [];
+  // The in-word pieces: for a run of units, the vocabulary pieces whose words hold it
+  // inside; each {runs: Map, many: Set} once it came (runs null: it failed).
+  var inWord = head.inWord;
+  this.inWordNames = Array.isArray(inWord) && inWord.length > 0 && (inWord.length & (inWord.length - 1)) === 0 &&
+    inWord.every(function (name) { return PIECE_NAME.test(name); }) ? inWord : null;
+  this.inWordShift = this.inWordNames ? 32 - Math.round(Math.log2(this.inWordNames.length)) : 32;
+  this.inWordCame = this.inWordNames ? new Array(this.inWordNames.length).fill(null) : [];
+  this.wantedInWord = new Set();
+  this.inWordLoading = new Map();
+  this.laterParts = new Set();  // vocabulary pieces of in-word matches, wanted after the first results
+  this.laterInWord = new Set(); // and the in-word pieces that name them
 }
+
+// In-word pieces list runs of IN_WORD_MIN to IN_WORD_MAX units; a part is looked up by
+// at most MAX_IN_WORD_RUNS of its longest runs, spread over it.
+var IN_WORD_MIN = 3, IN_WORD_MAX = 5, MAX_IN_WORD_RUNS = 4;
+
+// FNV-1a over units [at, at + length) of text, from 2166136261 XOR length.
+function runHash(text, at, length) {
+  var hash = (2166136261 ^ length) >>> 0;
+  for (var k = at; k < at + length; k++) hash = Math.imul(hash ^ text.charCodeAt(k), 16777619) >>> 0;
+  return hash;
+}
+
+// Takes in-word piece i: its runs' vocabulary pieces (numbers of pieces the head names,
+// ascending, each once) and the runs of too many words; a piece that failed or does not
+// fit tells nothing.
+WordPieces.prototype.keepInWord = function (i, data) {
+  var count = this.vocabularyPieces.length, runs = new Map(), many = new Set();
+  if (!data || !Array.isArray(data.runs) || !Array.isArray(data.many)) {
+    this.inWordCame[i] = { runs: null, many: null };
+    return;
+  }
+  data.runs.forEach(function (run) {
+    if (!Array.isArray(run) || typeof run[0] !== 'number') return;
+    var list = run.slice(1).filter(function (p) { return typeof p === 'number' && p >= 0 && p < count && p % 1 === 0; });
+    list.sort(function (x, y) { return x - y; });
+    runs.set(run[0], list.filter(function (p, k) { return k === 0 || p !== list[k - 1]; }));
+  });
+  data.many.forEach(function (low) { if (typeof low === 'number') many.add(low); });
+  this.inWordCame[i] = { runs: runs, many: many };
+};
+
+// The vocabulary pieces whose words may hold part inside them (not at their start), by
+// the in-word pieces of some of its runs: piece numbers ascending ([] when no word holds
+// part inside), null while in-word pieces are wanted, undefined when they cannot tell
+// (none named, a part shorter than their runs, every run of too many words, a piece
+// that failed). In-word pieces that have not come are wanted before the answer, or
+// after the first results when later is true.
+WordPieces.prototype.inWordParts = function (part, later) {
+  if (!this.inWordNames || part.length < IN_WORD_MIN) return undefined;
+  var length = Math.min(part.length, IN_WORD_MAX), places = part.length - length + 1;
+  var runs = Math.min(places, MAX_IN_WORD_RUNS), lists = [], ready = true;
+  for (var r = 0; r < runs; r++) {
+    var hash = runHash(part, runs === 1 ? 0 : Math.round(r * (places - 1) / (runs - 1)), length);
+    var i = this.inWordShift >= 32 ? 0 : hash >>> this.inWordShift, came = this.inWordCame[i];
+    var low = this.inWordShift >= 32 ? hash : hash & (Math.pow(2, this.inWordShift) - 1);
+    if (came === null) { (later ? this.laterInWord : this.wantedInWord).add(i); ready = false; continue; }
+    if (!came.runs || came.many.has(low)) continue;
+    var list = came.runs.get(low);
+    if (!list) return [];  // a run that stands inside no word
+    lists.push(list);
+  }
+  if (!ready) return null;
+  if (lists.length === 0) return undefined;
+  return lists.reduce(function (a, b) {
+    var both = [], x = 0, y = 0;
+    while (x < a.length && y < b.length) {
+      if (a[x] === b[y]) { both.push(a[x]); x++; y++; } else if (a[x] < b[y]) x++; else y++;
+    }
+    return both;
+  });
+};
+
+// Whether vocabulary pieces parts all came; those that did not are wanted before the
+// answer, or after the first results when later is true.
+WordPieces.prototype.reachEach = function (parts, later) {
+  var all = true;
+  for (var k = 0; k < parts.length; k++) {
+    if (this.parts[parts[k]] !== null) continue;
+    if (later) this.laterParts.add(parts[k]); else this.wanted.add(partWanted(parts[k]));
+    all = false;
+  }
+  return all;
+};
 
 // Wanted: piece g of the runs inside words (below -1, so near pieces stay >= 0).
 function gramWanted(g) { return -1 - g; }
@@ -130,11 +215,7 @@ WordPieces.prototype.keepGrams = function (g, data) {
 var GRAM_UNITS = 5;
 function gramHashes(part) {
   var hashes = [];
-  for (var i = 0; i + GRAM_UNITS <= part.length; i++) {
-    var hash = (2166136261 ^ GRAM_UNITS) >>> 0;
-    for (var k = i; k < i + GRAM_UNITS; k++) hash = Math.imul(hash ^ part.charCodeAt(k), 16777619) >>> 0;
-    hashes.push(hash);
-  }
+  for (var i = 0; i + GRAM_UNITS <= part.length; i++) hashes.push(runHash(part, i, GRAM_UNITS));
   return hashes;
 }
 
@@ -208,14 +289,18 @@ WordPieces.prototype.nearRun = function (c, len) {
 WordPieces.prototype.nearWords = function (word, max) {
   if (!this.near) return undefined;
   if (this.wanted.size > 0) return null;
-  var ready = true, self = this;
-  if (!this.vocabulary && this.gramNames) {
+  var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
+  // The in-word pieces told which words may hold it inside (read before the answer now
+  // that nothing else matched), and it matched none of them; else the set of runs
+  // inside words tells when none may.
+  if (inside === null || (inside && !this.reachEach(inside, false))) return null;
+  if (inside === undefined && this.gramNames) {
     gramHashes(word).forEach(function (hash) {
       var g = self.gramPiece(hash);
       if (self.gramSets[g] === null) { self.wantedNear.add(gramWanted(g)); ready = false; }
     });
   }
-  if (!this.vocabulary && ready && this.mayHoldInside(word)) return undefined;
+  if (inside === undefined && ready && this.mayHoldInside(word)) return undefined;
   var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
     var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
@@ -414,15 +499,25 @@ WordPieces.prototype.buildJoined = function () {
   if (this.joined === null && this.vocabulary) wordlist.joinWords(this, this.vocabulary);
 };
 
-// Keys that hold part inside them: from the vocabulary, once it came; none without it
-// when the runs inside words that came say no word holds part.
+// Keys that hold part inside them: from the vocabulary once it came, else from the
+// vocabulary pieces the in-word pieces name (wanted after the first results: a search
+// that finds nothing without them waits for them); when those cannot tell, none till
+// the vocabulary came (wanted after the first results too), unless the runs inside
+// words that came say no word holds part.
 WordPieces.prototype.innerWords = function (part, limit) {
   this.buildJoined();
-  if (this.joined === null) {
+  if (this.joined !== null) return wordlist.innerWordsOf(this, part, limit, []);
+  var parts = this.inWordParts(part, true), found = [];
+  if (parts === undefined) {
     if (this.mayHoldInside(part)) this.wantsVocabulary = true;
-    return [];
+    return found;
   }
-  return wordlist.innerWordsOf(this, part, limit, []);
+  if (!parts || !this.reachEach(parts, true)) return found;
+  for (var k = 0; k < parts.length && found.length < limit; k++) {
+    var keys = this.parts[parts[k]].keys, base = this.starts[this.partFirsts[parts[k]]];
+    for (var j = 0; j < keys.length && found.length < limit; j++) if (keys[j].indexOf(part) > 0) found.push(base + j);
+  }
+  return found;
 };
 
 // Every key for the nearest words: none until the vocabulary came.
@@ -513,8 +608,15 @@ function loadOnce(waiting, key, name, fetch, keep, done) {
 // is true), then calls done. Whatever fails to load counts as empty, so it is not
 // asked for again.
 WordPieces.prototype.load = function (vocabulary, done) {
-  var self = this, waiting = 1, wanted = Array.from(this.wanted);
+  var self = this, waiting = 1, wanted = Array.from(this.wanted), later = vocabulary ? Array.from(this.laterParts) : [];
+  // After the first results: the pieces the in-word matches wanted then too.
+  if (vocabulary) {
+    this.laterInWord.forEach(function (i) { self.wantedInWord.add(i); });
+    this.laterInWord.clear();
+    this.laterParts.clear();
+  }
   vocabulary = !this.vocabulary && (this.wanted.has(VOCABULARY) || (vocabulary && this.wantsVocabulary));
+  if (!vocabulary) later.forEach(function (p) { wanted.push(partWanted(p)); });
   this.wanted.clear();
   function one() { if (--waiting === 0) done(); }
   wanted.forEach(function (s) {
@@ -544,6 +646,12 @@ WordPieces.prototype.load = function (vocabulary, done) {
     loadOnce(self.nearLoading, p, self.near[p][1], self.fetch, function (data) { self.keepNear(p, data); }, one);
   });
   this.wantedNear.clear();
+  this.wantedInWord.forEach(function (i) {
+    if (self.inWordCame[i]) return;
+    waiting++;
+    loadOnce(self.inWordLoading, i, self.inWordNames[i], self.fetch, function (data) { self.keepInWord(i, data); }, one);
+  });
+  this.wantedInWord.clear();
   if (vocabulary) {
     waiting++;
     this.loadVocabulary(one);
@@ -611,7 +719,10 @@ function placeWordsOf(list, words, counts) {
 // prefixes come when the search reaches them), before any searcher exists.
 function prefetch(list, query) {
   var keys = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH));
-  for (var k = 0; k < keys.length && k < bounds.MAX_TERMS; k++) list.reach(list.shardOf(keys[k].key));
+  for (var k = 0; k < keys.length && k < bounds.MAX_TERMS; k++) {
+    list.reach(list.shardOf(keys[k].key));
+    if (!wordrules.unspaced(keys[k])) list.inWordParts(keys[k].key);
+  }
   list.wanted.delete(VOCABULARY);
   list.load(false, function () {});
 }
@@ -635,23 +746,40 @@ function searchInPieces(searcher, query, show, current) {
     } else if (list.wanted.size === 0) {
       list.wantLinksOf(docs);
     }
-    return list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
+    if (list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0 || list.wantedInWord.size > 0) return true;
+    // Once a first answer that is not whole is on screen, one that is still not whole is
+    // neither ranked nor shown (the in-word matches come in rounds).
+    skipped = partShown && laterWanted();
+    return skipped;
+  }
+  function laterWanted() {
+    return (list.wantsVocabulary && !list.vocabulary) || list.laterParts.size > 0 || list.laterInWord.size > 0;
   }
   var wordsKept = false;     // the words matched last round hold (and what they wanted)
+  var partShown = false;     // a first answer that is not whole is on screen
+  var skipped = false;       // this round stopped as such an answer
   function attempt() {
     if (!current()) return;
     list.wanted.clear();
     list.wantedLinks.clear();
     list.wantedNear.clear();
-    if (!wordsKept) list.wantsVocabulary = false;
-    var result = searcher.search(query, waits), later = list.wantsVocabulary && !list.vocabulary;
-    var missing = result === null || list.wanted.size > 0 || list.wantedLinks.size > 0 || list.wantedNear.size > 0;
+    list.wantedInWord.clear();
+    if (!wordsKept) {
+      list.wantsVocabulary = false;
+      list.laterParts.clear();
+      list.laterInWord.clear();
+    }
+    skipped = false;
+    var result = searcher.search(query, waits), later = laterWanted();
+    var missing = (result === null && !skipped) || list.wanted.size > 0 || list.wantedLinks.size > 0 ||
+      list.wantedNear.size > 0 || list.wantedInWord.size > 0;
     // No empty list while the vocabulary may still find something.
-    var after = !missing && !(later && result.order.length === 0) ? show(result, !later) : null;
+    var after = !missing && !skipped && !(later && result.order.length === 0) ? show(result, !later) : null;
+    if (!missing && !skipped && later && result.order.length > 0) partShown = true;
     if (!missing && !later) return;
     // Matched words hold as long as no shard, near piece or vocabulary came: a round of
     // link shares alone keeps them.
-    var wordsChange = list.wanted.size > 0 || list.wantedNear.size > 0 || !missing;
+    var wordsChange = list.wanted.size > 0 || list.wantedNear.size > 0 || list.wantedInWord.size > 0 || !missing;
     function more() {
       list.load(!missing, function () {
         if (wordsChange) searcher.termCache.clear();

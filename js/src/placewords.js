@@ -129,12 +129,22 @@ PlaceWords.prototype.nearTitles = function () {
   return this.vocabularyWords() || NO_WORDS;
 };
 
-// Takes the title and file-name words that hold part inside them (not at their start),
-// once the vocabulary came; wants it till then, unless no word holds part.
+// Takes the title and file-name words that hold part inside them (not at their start):
+// from the vocabulary once it came, else from the vocabulary pieces the in-word pieces
+// name (as the word list's innerWords, after the first results); when those cannot
+// tell, wants the vocabulary, unless no word holds part.
 PlaceWords.prototype.takeInner = function (part, keys) {
-  var near = this.vocabularyWords();
+  var near = this.vocabularyWords(), list = this.list;
   if (!near) {
-    if (this.list.mayHoldInside(part)) this.list.wantsVocabulary = true;
+    var parts = list.inWordParts(part, true);
+    if (parts === undefined && list.mayHoldInside(part)) list.wantsVocabulary = true;
+    if (!parts || !list.reachEach(parts, true)) return;
+    // Title words first, then file-name words, each in word order, as over the whole vocabulary.
+    ['titles', 'names'].forEach(function (field) {
+      parts.forEach(function (p) {
+        list.parts[p][field].forEach(function (word) { if (word.indexOf(part) > 0) keys.add(word); });
+      });
+    });
     return;
   }
   // As many as there are (as every title word was looked at), within innerWordsOf's scan.

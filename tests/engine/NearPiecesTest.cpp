@@ -1,11 +1,19 @@
 // The near pieces the search page reads for nearest words: a query word's candidates
 // (same first letter, lengths within the edits) must lie in the run of pieces the head's
-// first words point to, and no vocabulary, however made, makes a piece large.
+// first words point to, and no vocabulary, however made, makes a piece large. The
+// in-word pieces: a run inside words names every vocabulary piece of the words that
+// hold it, within a bound on the bytes they make the page read.
 
 #include "TermsText.h"
 
+#include "WordRules.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -117,4 +125,147 @@ TEST(NearPieces, TheSetOfRunsInsideWordsGrowsWithTheWordsInPiecesUpToItsBound)
             EXPECT_EQ(text.substr(text.size() - 5), "\"});\n") << row.label;
         }
     }
+}
+
+namespace {
+
+// An in-word piece read back: run (its low hash bits) to vocabulary pieces, and the runs
+// of too many words.
+struct InWordPiece {
+    std::map<std::uint32_t, std::vector<std::uint32_t>> runs;
+    std::set<std::uint32_t> many;
+};
+
+std::vector<std::uint32_t> numbersIn(const std::string& list)
+{
+    std::vector<std::uint32_t> numbers;
+    for (std::size_t at = 0; at < list.size();) {
+        if (!std::isdigit(static_cast<unsigned char>(list[at]))) {
+            ++at;
+            continue;
+        }
+        std::size_t end = at;
+        numbers.push_back(static_cast<std::uint32_t>(std::stoul(list.substr(at), &end)));
+        at += end;
+    }
+    return numbers;
+}
+
+InWordPiece readInWord(const std::string& text)
+{
+    const std::string start = kMark + "vantrelInWord({\"runs\":[";
+    EXPECT_EQ(text.rfind(start, 0), 0u) << text;
+    const std::size_t manyAt = text.find("],\n\"many\":[");
+    InWordPiece piece;
+    const std::string runs = text.substr(start.size(), manyAt - start.size());
+    for (std::size_t open = runs.find('['); open != std::string::npos; open = runs.find('[', open + 1)) {
+        const auto numbers = numbersIn(runs.substr(open, runs.find(']', open) - open));
+        piece.runs[numbers.at(0)] = std::vector<std::uint32_t>(numbers.begin() + 1, numbers.end());
+    }
+    for (std::uint32_t low : numbersIn(text.substr(manyAt + 10)))
+        piece.many.insert(low);
+    return piece;
+}
+
+// The hash of a run of UTF-16 units as the page computes it.
+std::uint32_t runHash(const std::string& utf8)
+{
+    std::u16string units;
+    WordRules::fromUtf8(utf8, units);
+    std::uint32_t hash = 2166136261u ^ static_cast<std::uint32_t>(units.size());
+    for (char16_t unit : units) {
+        hash ^= unit;
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// What the pieces say of run: its vocabulary pieces, {} for none, {kMany} for many.
+constexpr std::uint32_t kMany = 0xffffffffu;
+std::vector<std::uint32_t> lookUp(const std::vector<std::string>& texts, const std::string& run)
+{
+    int shift = 32;
+    for (std::size_t n = texts.size(); n > 1; n /= 2)
+        --shift;
+    const std::uint32_t hash = runHash(run), low = shift >= 32 ? hash : hash & ((std::uint32_t(1) << shift) - 1);
+    const InWordPiece piece = readInWord(texts.at(shift >= 32 ? 0 : hash >> shift));
+    if (piece.many.count(low))
+        return {kMany};
+    const auto found = piece.runs.find(low);
+    return found == piece.runs.end() ? std::vector<std::uint32_t>{} : found->second;
+}
+
+}  // namespace
+
+TEST(InWordPieces, ARunListsThePiecesOfTheWordsThatHoldItInside)
+{
+    // Words in three vocabulary pieces; a run at a word's start does not count, a word
+    // given twice or in two lists once, UTF-16 units as the page counts them.
+    const std::vector<TermsText::PieceWord> words = {
+        {"countries", 0}, {"country", 0}, {"encounter", 1}, {"untried", 2}, {"mountain", 2}, {"mountain", 2},
+        {"x\xF0\x9F\x98\x80" "ab", 1}, {"tion", 0}};
+    struct Row {
+        const char* run;
+        std::vector<std::uint32_t> pieces;
+    };
+    const Row rows[] = {{"unt", {0, 1, 2}},      // held inside by all three; "untried" begins with it
+                        {"ount", {0, 1, 2}},
+                        {"untri", {0}},           // "untried" holds it at its start only
+                        {"ntrie", {0, 2}},
+                        {"oun", {0, 1, 2}},
+                        {"\xF0\x9F\x98\x80" "a", {1}},  // two units of one character, then one
+                        {"ion", {0}},
+                        {"tio", {}},              // only at a start
+                        {"zzz", {}},
+                        {"countr", {}}};          // longer than the runs: never listed
+    const auto texts = TermsText::composeInWord(words, {100, 100, 100});
+    ASSERT_EQ(texts.size(), 1u);
+    for (const Row& row : rows)
+        EXPECT_EQ(lookUp(texts, row.run), row.pieces) << row.run;
+}
+
+TEST(InWordPieces, ARunOfTooManyWordsIsBoundedAndAFloodMakesManySmallPieces)
+{
+    // Rows: a run in every piece of a large vocabulary ("tion"), and random words far more
+    // than one piece holds.
+    std::vector<TermsText::PieceWord> words;
+    std::vector<std::string> texts;
+    std::uint32_t seed = 1;
+    for (std::size_t w = 0; w < 200000; ++w) {
+        std::string word;
+        for (int k = 0; k < 10; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            word += static_cast<char>('a' + (seed >> 16) % 26);
+        }
+        texts.push_back(w % 100 == 0 ? word + "tion" : word);
+    }
+    const std::size_t pieceCount = 2000;
+    for (std::size_t w = 0; w < texts.size(); ++w)
+        words.push_back({texts[w], static_cast<std::uint32_t>(w * pieceCount / texts.size())});
+    // Every vocabulary piece 1 KB: "tion" stands in 2,000 pieces, 2 MB of them.
+    const auto pieces = TermsText::composeInWord(words, std::vector<std::size_t>(pieceCount, 1024));
+    std::size_t total = 0, largest = 0;
+    for (const std::string& text : pieces) {
+        total += text.size();
+        largest = std::max(largest, text.size());
+    }
+    // As many pieces as the head may name, the flood spread evenly over them.
+    EXPECT_EQ(pieces.size(), TermsText::kMaxInWordPieces);
+    EXPECT_LE(largest, 2 * total / pieces.size());
+    EXPECT_EQ(lookUp(pieces, "tion"), std::vector<std::uint32_t>{kMany});
+    // A run of one word (or two or three) lists its piece; 128 pieces of 1 KB are within the bound.
+    const auto held = lookUp(pieces, texts[12345].substr(3, 5));
+    EXPECT_TRUE(std::find(held.begin(), held.end(), 123u) != held.end());
+    EXPECT_LE(held.size(), 3u);
+    std::vector<std::string> fewTexts;
+    for (std::uint32_t p = 0; p < 128; ++p)
+        fewTexts.push_back("xq" + std::to_string(p) + "zzz");
+    std::vector<TermsText::PieceWord> few;
+    for (std::uint32_t p = 0; p < 128; ++p)
+        few.push_back({fewTexts[p], p});
+    std::vector<std::uint32_t> all(128);
+    for (std::uint32_t p = 0; p < 128; ++p)
+        all[p] = p;
+    EXPECT_EQ(lookUp(TermsText::composeInWord(few, std::vector<std::size_t>(128, 1024)), "zzz"), all);
+    EXPECT_EQ(lookUp(TermsText::composeInWord(few, std::vector<std::size_t>(128, 1025)), "zzz"), std::vector<std::uint32_t>{kMany});
 }

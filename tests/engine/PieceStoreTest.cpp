@@ -335,7 +335,8 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
 
     // written: pieces written anew at most (the head among them, and the link, near and
     // in-word run pieces, never made from inputs: a key whose count changes changes its
-    // near piece); asked: whether the places were cut.
+    // near piece, a key added the in-word pieces of the runs no other key holds);
+    // asked: whether the places were cut.
     const struct {
         const char* what;
         std::size_t written;
@@ -344,7 +345,7 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
     } cases[] = {
         {"nothing changed", 0, false, [] {}},
         {"one key's pages", 4, true, [&] { pages[3000] = {7}; }},
-        {"a key added", 4, true,
+        {"a key added", 7, true,
          [&] {
              words.insert(words.begin() + 4501, "k04500a");
              pages.insert(pages.begin() + 4501, {1});

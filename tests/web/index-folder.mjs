@@ -17,7 +17,7 @@ export function loadFolder(S, dir) {
   const readPiece = (name) => {
     fetched.push(name);
     const piece = { };
-    piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelLinks = piece.vantrelWordsHead = piece.vantrelDocs = piece.vantrelRanks = (data) => { piece.data = data; };
+    piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelWordsHead = piece.vantrelDocs = piece.vantrelRanks = (data) => { piece.data = data; };
     vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
     return piece.data;
   };

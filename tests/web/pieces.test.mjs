@@ -108,10 +108,17 @@ test('the dates come only with the order by date', () => {
   assert.deepEqual(searcher.byDate(docs), fresh.whole.byDate(docs));
 });
 
+// A head without in-word pieces (an index of an older version): the page looks for
+// in-word parts in the whole vocabulary, as it does for a part of too many words.
+function withoutInWord(fresh) {
+  fresh.list.inWordNames = null;
+  return fresh;
+}
+
 // The vocabulary grows with the site: it is asked for once the page says the first
 // results are on screen, not beside the documents they need.
 test('the vocabulary waits until the first results are shown', () => {
-  const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+  const fresh = withoutInWord(loadFolder(S, out)), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
   const q = fresh.whole.list.keyAt(fresh.whole.list.size() >> 1);
   let next = null, shows = 0;
   S.searchInPieces(fresh.inPieces, q, () => { shows++; return (then) => { next = then; }; }, () => true);
@@ -125,7 +132,7 @@ test('the vocabulary waits until the first results are shown', () => {
 // The first answer of a query reads the head, the shards its words reach and the link
 // shares of its pages, not the index; the vocabulary comes after it, and a second query reuses what came.
 test('a first answer loads the shards its words reach and the vocabulary only after it', () => {
-  const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+  const fresh = withoutInWord(loadFolder(S, out)), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
   const before = [], q = fresh.whole.list.keyAt(fresh.whole.list.size() >> 1);
   S.searchInPieces(fresh.inPieces, q, (result, complete) => before.push({ fetched: fresh.fetched.length, complete }), () => true);
   assert.equal(before.length, 2, q);
@@ -146,9 +153,11 @@ test('the shards of a query asked for with the head are the ones its search reac
   for (const [q, shards] of [[far[0], 1], [far.join(' '), 2], [far.join(' ').toUpperCase(), 2], ['', 0], ['  ', 0]]) {
     const fresh = loadFolder(S, out), list = fresh.list, head = fresh.fetched.length;
     S.prefetch(list, q);
+    // With the in-word pieces of its words' runs.
     const asked = fresh.fetched.slice(head);
-    assert.equal(new Set(asked).size, shards, q);
-    assert.deepEqual(asked.filter((name) => !list.names.includes(name)), [], q);
+    assert.equal(new Set(asked.filter((name) => list.names.includes(name))).size, shards, q);
+    assert.deepEqual(asked.filter((name) => !list.names.includes(name) && !list.inWordNames.includes(name)), [], q);
+    assert.ok(asked.length <= shards * 5, q);
     const after = fresh.fetched.length;
     searchAll(S, fresh.inPieces, q);
     assert.deepEqual(fresh.fetched.slice(after).filter((name) => asked.includes(name)), [], q);
@@ -202,14 +211,16 @@ test('a typo reads only the near pieces of its first two letters before its firs
     const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
     const nearNames = new Set(near.map((p) => p[1])), shown = [];
     S.searchInPieces(fresh.inPieces, q, (result, complete) => {
-      shown.push({ docs: result.docs.slice(), complete, read: fresh.fetched.slice() });
+      shown.push({ docs: result.docs.slice(), complete, read: fresh.fetched.slice(), everyKey: !!fresh.list.vocabulary });
       return (then) => then();
     }, () => true);
     const whole = fresh.whole.search(q);
     assert.deepEqual(shown[shown.length - 1].docs, whole.docs, q);
     if (whole.docs.length === 0 || !whole.terms.some((t) => t.suggestions.length > 0)) continue;
     suggested++;
-    assert.ok(shown[0].read.every((name) => !vocabulary.has(name)), `${q}: ${shown[0].read.join(' ')}`);
+    // Of the vocabulary, at most the pieces of the words that may hold it inside.
+    assert.ok(!shown[0].everyKey, q);
+    if (!q.includes(' ')) assert.ok(shown[0].read.filter((name) => vocabulary.has(name)).length < vocabulary.size, q);
     // Only pieces whose run, from their first word to the next piece's, may hold words
     // that begin with the typo's first or second letter.
     const read = shown[0].read.filter((name) => nearNames.has(name)), letters = [q.charCodeAt(0), q.charCodeAt(1)];
@@ -221,10 +232,12 @@ test('a typo reads only the near pieces of its first two letters before its firs
     if (read.length < near.length) fewer++;
     // (A second word's in-word parts still come with the vocabulary.)
     if (!q.includes(' ')) assert.deepEqual(shown[0].docs, whole.docs, q);
-    // A word that no word holds inside it needs no vocabulary at all.
-    if (!q.includes(' ') && !fresh.list.mayHoldInside(q)) {
+    // Its answer is whole at once; a word that no word holds inside it needs no vocabulary at all.
+    if (!q.includes(' ')) assert.ok(shown.length === 1 && shown[0].complete, q);
+    const inside = fresh.list.inWordParts(q);
+    if (!q.includes(' ') && Array.isArray(inside) && inside.length === 0) {
       ruledOut++;
-      assert.ok(shown.length === 1 && shown[0].complete && fresh.fetched.every((name) => !vocabulary.has(name)), q);
+      assert.ok(fresh.fetched.every((name) => !vocabulary.has(name)), q);
     }
   }
   assert.ok(suggested >= 6 && fewer >= 1 && ruledOut >= 3,
@@ -252,4 +265,55 @@ test('a typo reads only the near pieces of its first two letters before its firs
   assert.deepEqual(probe.whole.search('zen').terms[0].suggestions, ['de']);
   const shown = searchAll(S, loadFolder(S, out).inPieces, 'zen');
   assert.deepEqual(shown[shown.length - 1].docs, []);
+});
+
+// A part that stands inside words reads the vocabulary pieces that the in-word pieces of
+// its runs name, before its first results, and its first answer is whole; an index
+// without in-word pieces (an older version's), or whose in-word pieces fail to load or
+// name pieces that do not exist, answers the same once the vocabulary came.
+test('in-word parts read the vocabulary pieces their runs name and answer as the whole index', () => {
+  const probe = loadFolder(S, out), keys = probe.whole.list, parts = ['omin', 'ationx', 'alomi', 'torq', 'enqua'];
+  for (let at = 7; at < keys.size() && parts.length < 16; at += 97) {
+    const key = keys.keyAt(at);
+    if (key.length >= 8) parts.push(key.slice(2, 7), key.slice(1, 4) + key.slice(5, 7));
+  }
+  const broken = (fresh, data) => {
+    const fetch = fresh.list.fetch;
+    fresh.list.fetch = (name, done) => fresh.list.inWordNames.includes(name) ? done(data) : fetch(name, done);
+    return fresh;
+  };
+  let fewer = 0;
+  for (const q of parts) {
+    const whole = probe.whole.search(q).docs;
+    const fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0]));
+    const shown = searchAll(S, fresh.inPieces, q);
+    assert.equal(shown.length, 1, q);
+    assert.ok(shown[0].complete && !fresh.list.vocabulary, q);
+    assert.deepEqual(shown[0].docs, whole, q);
+    const named = fresh.list.inWordParts(q);
+    assert.ok(Array.isArray(named), q);
+    const read = fresh.fetched.filter((name) => vocabulary.has(name));
+    assert.deepEqual(read.sort(), [...named].map((p) => fresh.list.vocabularyPieces[p][0]).sort(), q);
+    if (read.length < vocabulary.size) fewer++;
+    for (const other of [withoutInWord(loadFolder(S, out)), broken(loadFolder(S, out), null),
+      broken(loadFolder(S, out), { runs: [[1, -1, 1e9, 'x']], many: 'x' })]) {
+      const answers = searchAll(S, other.inPieces, q);
+      assert.deepEqual(answers[answers.length - 1].docs, whole, q);
+    }
+  }
+  assert.ok(fewer >= 8, `${fewer} of ${parts.length} parts read fewer vocabulary pieces than all`);
+  // A word that matches by itself shows its first results without them: the words that
+  // hold it inside come after, from the pieces named, not the whole vocabulary.
+  let after = 0;
+  for (let at = 3; at < keys.size() && after < 3; at += 53) {
+    const q = keys.keyAt(at), fresh = loadFolder(S, out), vocabulary = new Set(fresh.list.vocabularyPieces.map((v) => v[0])), shown = [];
+    S.searchInPieces(fresh.inPieces, q, (result, complete) => {
+      shown.push({ docs: result.docs.slice(), complete, read: fresh.fetched.filter((name) => vocabulary.has(name)).length });
+    }, () => true);
+    assert.equal(shown[0].read, 0, q);
+    assert.ok(shown[shown.length - 1].complete && !fresh.list.vocabulary, q);
+    assert.deepEqual(shown[shown.length - 1].docs, probe.whole.search(q).docs, q);
+    if (shown.length === 2 && shown[1].read > 0) after++;
+  }
+  assert.ok(after >= 1, `${after} words found the words that hold them after their first results`);
 });
