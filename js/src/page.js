@@ -55,7 +55,7 @@ function startPage(win) {
           then = null;
         }
         here.whenDated(byDate, function () {
-          var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.docs).slice(0, view.PAGE_SIZE) : [];
+          var screen = here.documents ? (byDate ? here.byDate(result.docs) : result.order).slice(0, view.PAGE_SIZE) : [];
           (here.documents || NO_DOCUMENTS).ensure(screen, function () {
             if (mine !== searches || searcher !== here) { onScreen(); return; }
             if (shownOnce) results.update(result, byDate); else results.show(result, byDate);

@@ -774,8 +774,8 @@ function searchInPieces(searcher, query, show, current) {
     var missing = (result === null && !skipped) || list.wanted.size > 0 || list.wantedLinks.size > 0 ||
       list.wantedNear.size > 0 || list.wantedInWord.size > 0;
     // No empty list while the vocabulary may still find something.
-    var after = !missing && !skipped && !(later && result.docs.length === 0) ? show(result, !later) : null;
-    if (!missing && !skipped && later && result.docs.length > 0) partShown = true;
+    var after = !missing && !skipped && !(later && result.order.length === 0) ? show(result, !later) : null;
+    if (!missing && !skipped && later && result.order.length > 0) partShown = true;
     if (!missing && !later) return;
     // Matched words hold as long as no shard, near piece or vocabulary came: a round of
     // link shares alone keeps them.

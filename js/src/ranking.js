@@ -42,13 +42,14 @@ function collect(searcher, terms, every) {
   // document in; a later one betters its class, and with rescore its score too (or
   // only its score, within the same class). With stem groups, the lists of a word and
   // its other forms add up: a page that uses several forms uses the word more (the
-  // lists after the first count half).
+  // lists after the first count half). The lists of the words are the bulk of the
+  // work: their meetings are written out in the loop below, the same as meet.
   function meet(d, cls, s, rescore) {
     if (seen[d] !== mark) {
       if (every && hits[d] !== t) return;
       seen[d] = mark;
       if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met.push(d); }
-      touched.push(d);
+      if (t > 0) touched.push(d);
       termClass[d] = cls;
       termScore[d] = s;
     } else if (sumForms && rescore && cls <= FORM && termClass[d] <= FORM) {
@@ -65,7 +66,8 @@ function collect(searcher, terms, every) {
   for (t = 0; t < terms.length; t++) {
     var matches = terms[t].matches, places = terms[t].places || [];
     mark = ++searcher.mark;
-    touched = reached[t] = [];
+    // The first term's pages are those met (hits is 0 for every page before it).
+    touched = reached[t] = t === 0 ? met : [];
     for (var m = 0; m < matches.length; m++) {
       var entry = words.entry(matches[m].at), cls = matches[m].cls, weight = matches[m].weight;
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
@@ -79,7 +81,22 @@ function collect(searcher, terms, every) {
         // also scored by its group's place from the end (the first groups hold the
         // headings and titles). The word index orders its lists by score instead.
         if (!scored && group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
-        meet(doc, cls, s, true);
+        if (seen[doc] !== mark) {
+          if (every && hits[doc] !== t) continue;
+          seen[doc] = mark;
+          if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met.push(doc); }
+          if (t > 0) touched.push(doc);
+          termClass[doc] = cls;
+          termScore[doc] = s;
+        } else if (sumForms && cls <= FORM && termClass[doc] <= FORM) {
+          if (cls < termClass[doc]) termClass[doc] = cls;
+          termScore[doc] += s * FORMS_ADDED;
+        } else if (cls < termClass[doc]) {
+          termClass[doc] = cls;
+          termScore[doc] = s;
+        } else if (cls === termClass[doc] && s > termScore[doc]) {
+          termScore[doc] = s;
+        }
       }
     }
     // Title and file-name matches, scored as if far down a word's list: they make a
@@ -95,6 +112,8 @@ function collect(searcher, terms, every) {
       if (termClass[d] > worst[d]) worst[d] = termClass[d];
       score[d] += termScore[d];
     }
+    // Pages that later terms meet first join met, not what the first term reached.
+    if (t === 0 && terms.length > 1) reached[0] = met.slice();
   }
   return met;
 }
@@ -191,7 +210,7 @@ function matchSummaries(searcher, terms, docs) {
 // 2 when they hold all of them, 1 when they hold some (with the word index, a query
 // word of one or two letters holds only a whole file-name word: "a" of "mise a jour"
 // is no part of "apt"); then the share of the title's telling words matched, 0 to 10.
-function titleRank(searcher, d, terms) {
+function titleRank(searcher, d, terms, nameMasks) {
   var titles = searcher.titles, tier = 0, t, matched = searcher.titleStamp[d] === searcher.stamp;
   if (matched) {
     var worst = EXACT, base = d * MAX_TERMS;
@@ -202,17 +221,28 @@ function titleRank(searcher, d, terms) {
   }
   var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
-  var name = titles.names[d] || NO_NAME_WORDS, used = 0, all = true;
-  for (t = 0; t < terms.length; t++) {
-    var hit = false;
-    for (var w = 0; w < name.length; w++) {
-      var c = wordClass(terms[t], name[w]);
-      if (c !== NONE && !(searcher.unicode && (c === INNER || (c > FORM && terms[t].text.length < MIN_PART)))) { hit = true; used++; }
-    }
-    all = all && hit;
+  var name = titles.names[d] || NO_NAME_WORDS, used = 0, held = 0;
+  for (var w = 0; w < name.length; w++) {
+    var mask = nameMasks.get(name[w]);
+    if (mask === undefined) nameMasks.set(name[w], mask = nameMask(searcher, terms, name[w]));
+    held |= mask;
+    for (; mask !== 0; mask &= mask - 1) used++;
   }
+  var all = held === (1 << terms.length) - 1;
   var nameTier = used === 0 ? 0 : !all ? 1 : used >= name.length ? 3 : 2;
   return tier * 64 + nameTier * 16 + share;
+}
+
+// The terms that hold file-name word word, one bit each (with the word index, a query
+// word of one or two letters holds only a whole file-name word, and none holds it
+// inside). Worked out once a ranking for each word: most pages share their names' words.
+function nameMask(searcher, terms, word) {
+  var mask = 0;
+  for (var t = 0; t < terms.length; t++) {
+    var c = wordClass(terms[t], word);
+    if (c !== NONE && !(searcher.unicode && (c === INNER || (c > FORM && terms[t].text.length < MIN_PART)))) mask |= 1 << t;
+  }
+  return mask;
 }
 
 // With the word index, the title tier of a title rank, 0 to 11: twice the tier of the
@@ -229,18 +259,18 @@ var NO_NAME_WORDS = []; // a page whose file-name words no entry came for
 
 var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^53
 
-// Orders documents in place: most query words, best worst class, title holding the
-// query, file name, share of the title matched, fused score, document number (with
+// The order of documents (an Order): most query words, best worst class, title holding
+// the query, file name, share of the title matched, fused score, document number (with
 // the word index: units held, title holding the query, worst class, file name, fused
 // score scaled by the share of the title matched, document number).
 function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
   matchSummaries(searcher, terms, docs);
-  var links = searcher.links, top = 0;
+  var links = searcher.links, top = 0, nameMasks = new Map();
   for (i = 0; i < docs.length; i++) {
     d = docs[i];
-    var tr = titleRank(searcher, d, terms), name = (tr >> 4) & 3;
+    var tr = titleRank(searcher, d, terms, nameMasks), name = (tr >> 4) & 3;
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
     rankKey[d] = searcher.unicode
@@ -252,21 +282,97 @@ function rank(searcher, docs, terms) {
     if (score[d] > top) top = score[d];
   }
   if (searcher.docCount <= DOC_BITS) {
-    // One number per document, sorted natively: rank key, score in 2^20 steps of the
-    // best score (so sums of the same ranks in another order tie), document number.
+    // One number per document: rank key, score in 2^20 steps of the best score (so sums
+    // of the same ranks in another order tie), document number. They are put in order
+    // as far as the order is read.
     var keys = new Float64Array(docs.length), scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
     for (i = 0; i < docs.length; i++) {
       d = docs[i];
       keys[i] = (rankKey[d] * SCORE_STEPS + Math.round(score[d] * scale)) * DOC_BITS + (DOC_BITS - 1 - d);
     }
-    keys.sort();
-    for (i = 0; i < docs.length; i++) docs[i] = DOC_BITS - 1 - keys[docs.length - 1 - i] % DOC_BITS;
-    return;
+    return new Order(keys, null);
   }
   for (i = 0; i < docs.length; i++) score[docs[i]] = Math.round(score[docs[i]] * 1e12) / 1e12;
   docs.sort(function (a, b) {
     return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
   });
+  return new Order(null, docs);
+}
+
+var FIRST_PICK = 64;        // pages put in order at least, when the order is read first
+var SORT_SHARE = 8;         // past this share of the pages left, they are sorted whole
+
+// The pages of a search best first, put in order only as far as they are read: the
+// first screens are picked out of the rest (in time linear in the pages) and sorted,
+// the rest when a reader goes past them ("Show more", the order by date). keys: one
+// distinct number per page, larger first, as rank makes them (null: docs, in order).
+// Reads as an array does: length, and slice.
+function Order(keys, docs) {
+  this.keys = keys;          // keys[0, done) in order, the rest in none
+  this.docs = docs || [];    // the pages of keys[0, done)
+  this.done = keys ? 0 : this.docs.length;
+  this.length = keys ? keys.length : this.docs.length;
+}
+
+// The pages from start to end (as Array.prototype.slice), put in order first.
+Order.prototype.slice = function (start, end) {
+  end = end === undefined ? this.length : Math.max(0, Math.min(end < 0 ? this.length + end : end, this.length));
+  this.orderTo(end);
+  return this.docs.slice(start, end);
+};
+
+// Every page in order.
+Order.prototype.all = function () {
+  this.orderTo(this.length);
+  return this.docs;
+};
+
+Order.prototype.orderTo = function (end) {
+  if (end <= this.done) return;
+  var keys = this.keys, rest = keys.subarray(this.done), want = Math.max(end - this.done, FIRST_PICK);
+  if (want * SORT_SHARE >= rest.length) want = rest.length; else pickLargest(rest, want);
+  rest.subarray(0, want).sort().reverse();
+  end = this.done + want;
+  for (var i = this.done; i < end; i++) this.docs.push(DOC_BITS - 1 - keys[i] % DOC_BITS);
+  this.done = end;
+};
+
+// Moves the m largest of the distinct numbers of a to its start (in no order), in time
+// n log m at most: a heap of the m largest met, then one pass.
+function pickLargest(a, m) {
+  var heap = new Float64Array(m), size = 0, i, x;
+  for (i = 0; i < a.length; i++) {
+    x = a[i];
+    if (size < m) { heap[size] = x; siftUp(heap, size++); } else if (x > heap[0]) { heap[0] = x; siftDown(heap, m); }
+  }
+  var least = heap[0], w = 0;
+  for (i = 0; i < a.length; i++) {
+    if (a[i] >= least) { x = a[w]; a[w++] = a[i]; a[i] = x; }
+  }
+}
+
+function siftUp(heap, at) {
+  var x = heap[at];
+  while (at > 0) {
+    var up = (at - 1) >> 1;
+    if (heap[up] <= x) break;
+    heap[at] = heap[up];
+    at = up;
+  }
+  heap[at] = x;
+}
+
+function siftDown(heap, size) {
+  var x = heap[0], at = 0;
+  for (;;) {
+    var c = 2 * at + 1;
+    if (c >= size) break;
+    if (c + 1 < size && heap[c + 1] < heap[c]) c++;
+    if (heap[c] >= x) break;
+    heap[at] = heap[c];
+    at = c;
+  }
+  heap[at] = x;
 }
 
 // "dd-MM-yyyy" as a number that sorts by date, or -1.
@@ -282,5 +388,5 @@ function byDate(dateOf, docs) {
   return keyed.map(function (k) { return k[2]; });
 }
 
-return { collect: collect, rank: rank, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
+return { collect: collect, rank: rank, Order: Order, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
 });

@@ -74,7 +74,8 @@ function lengthFactors(index, n) {
   return length;
 }
 
-// Searches for a query. Returns {query, terms, docs (best first), whole, partial}:
+// Searches for a query. Returns {query, terms, docs (best first), order (the same, put
+// in order as far as it is read), whole, partial}:
 // whole is the number of pages holding every query word (the first of docs); partial
 // is true when no page holds every query word and docs lists pages holding some.
 // waits, when given, tells whether the answer still waits for data: asked once the
@@ -91,7 +92,7 @@ Searcher.prototype.search = function (query, waits) {
   for (var k = 0; k < asked.length && texts.length < MAX_TERMS; k++) {
     if (!taken.has(asked[k].key)) { taken.add(asked[k].key); texts.push(asked[k]); }
   }
-  var result = { query: query, terms: [], docs: [], whole: 0, partial: false };
+  var result = { query: query, terms: [], docs: [], order: NO_PAGES, whole: 0, partial: false };
   if (texts.length === 0) { this.release(pending); return result; }
   // Words that match nothing at all are left out of the search (and offered nothing).
   var known = [];
@@ -113,6 +114,14 @@ Searcher.prototype.search = function (query, waits) {
     docs = pending.docs;
     this.byUnits = pending.byUnits;
     this.runSizes = pending.runSizes;
+  } else if (this.unicode && known.length > 1 && !known.some(function (x) { return x.run; }) &&
+             (met = this.everyWord(known)) !== null) {
+    // Enough pages hold every word: they are the answer, as below, without collecting
+    // the pages of each word alone.
+    docs = met.slice();
+    result.whole = docs.length;
+    this.byUnits = false;
+    this.runSizes = new Map();
   } else if (this.unicode && known.length > 1) {
     // The query's units: its words, and its runs of unspaced letters, each with the
     // number of pairs asked for; a unit none of whose forms any page holds is lost.
@@ -127,9 +136,9 @@ Searcher.prototype.search = function (query, waits) {
     this.runSizes = sizes;
   } else {
     met = ranking.collect(this, known, true);
-    for (i = 0; i < met.length; i++) {
-      if (hits[met[i]] === known.length) docs.push(met[i]);
-    }
+    // One word: every page met holds it.
+    if (known.length === 1) docs = met.slice();
+    else for (i = 0; i < met.length; i++) if (hits[met[i]] === known.length) docs.push(met[i]);
     result.whole = docs.length;
     // No page holds every word: the pages that hold some.
     if (known.length > 1 && docs.length === 0) {
@@ -148,9 +157,43 @@ Searcher.prototype.search = function (query, waits) {
   }
   this.byUnits = stop.byUnits;
   this.runSizes = stop.runSizes;
-  ranking.rank(this, docs, known);
+  var order = ranking.rank(this, docs, known);
   this.release(stop);
+  return ordered(result, order);
+};
+
+// Gives result its order: result.order (an Order, put in order as far as it is read)
+// and result.docs, every page in order, made when it is first read.
+function ordered(result, order) {
+  result.order = order;
+  Object.defineProperty(result, 'docs', {
+    get: function () { return order.all(); },
+    set: function (docs) { Object.defineProperty(result, 'docs', { value: docs, writable: true, enumerable: true, configurable: true }); },
+    enumerable: true, configurable: true
+  });
   return result;
+}
+
+// The pages holding every one of terms (words, no runs of unspaced letters), when
+// there are SOME_WORDS of them or more, the answer wholeAndNear gives then; else null,
+// the per-page arrays cleared.
+Searcher.prototype.everyWord = function (terms) {
+  // Not when a word's lists alone hold fewer pages: collecting twice would cost more.
+  for (var t = 0; t < terms.length; t++) {
+    var most = 0, m;
+    for (m = 0; m < terms[t].matches.length && most < SOME_WORDS; m++) most += this.list.entry(terms[t].matches[m].at).length - 1;
+    var places = terms[t].places || [];
+    for (m = 0; m < places.length && most < SOME_WORDS; m++) most += places[m].docs.length;
+    if (most < SOME_WORDS) return null;
+  }
+  var met = ranking.collect(this, terms, true), hits = this.hits, all = [], i;
+  for (i = 0; i < met.length; i++) if (hits[met[i]] === terms.length) all.push(met[i]);
+  if (all.length >= SOME_WORDS) {
+    for (i = 0; i < met.length; i++) if (hits[met[i]] !== terms.length) hits[met[i]] = 0;
+    return all;
+  }
+  for (i = 0; i < met.length; i++) hits[met[i]] = 0;
+  return null;
 };
 
 // Clears what a search left in the per-page arrays for its pages (stopped: what it
@@ -190,6 +233,7 @@ function withoutJoints(keys) {
 var ELISION = /(^|[^\p{L}\p{M}\p{Nd}_])\p{L}['\u2019](?=\p{L})/gu;
 
 var runNeeds = ranking.runNeeds;
+var NO_PAGES = new ranking.Order(null, []);
 
 // The pages of met (collected for every term, with hits) that the result shows, with
 // the word index: those that hold every unit of the query first, a unit being a word

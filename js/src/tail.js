@@ -37,6 +37,7 @@ return {
   shortText: shown.shortText,
   shownText: shown.shownText,
   dateKey: ranking.dateKey,
+  Order: ranking.Order,
   Searcher: modules.searcher.Searcher,
   titleWords: titles.titleWords,
   titleWordsOfRanks: titles.titleWordsOfRanks,

@@ -21,7 +21,7 @@ function ResultsView(doc, el, suggested) {
   this.suggested = suggested;
   this.searcher = null;
   this.result = null;      // the search shown
-  this.order = [];         // its documents in the order shown
+  this.order = [];         // its documents in the order shown (an array, or an Order)
   this.shown = 0;          // how many of them are on the page
   this.active = -1;        // the chosen result, or -1
   this.companion = null;   // companion data when it belongs to this index
@@ -72,7 +72,7 @@ function shownDate(text) {
 ResultsView.prototype.show = function (result, byDate) {
   var el = this.el, items;
   this.result = result;
-  this.order = byDate ? this.searcher.byDate(result.docs) : result.docs;
+  this.order = byDate ? this.searcher.byDate(result.docs) : result.order;
   if (this.observer) this.observer.disconnect();
   this.items = items = new Map();
   el.list.textContent = '';
@@ -111,9 +111,10 @@ ResultsView.prototype.showCount = function (result) {
 // shown stay as they are (their focus, marks and texts too) when the answer begins with
 // them; else as show does.
 ResultsView.prototype.update = function (result, byDate) {
-  var order = byDate ? this.searcher.byDate(result.docs) : result.docs, before = this.order, i;
-  var same = this.result !== null && this.result.query === result.query && before && order.length >= this.shown;
-  for (i = 0; same && i < this.shown; i++) same = order[i] === before[i];
+  var order = byDate ? this.searcher.byDate(result.docs) : result.order, i;
+  var same = this.result !== null && this.result.query === result.query && order.length >= this.shown;
+  var now = same ? order.slice(0, this.shown) : [], before = same ? this.order.slice(0, this.shown) : [];
+  for (i = 0; same && i < this.shown; i++) same = now[i] === before[i];
   if (!same) { this.show(result, byDate); return; }
   this.result = result;
   this.order = order;
@@ -138,8 +139,8 @@ ResultsView.prototype.showMore = function () {
     var next = this.order.slice(end, end + PAGE_SIZE);
     afterFrame(this.doc.defaultView, function () { documents.ensure(next, function () {}); });
   }
-  var frag = this.doc.createDocumentFragment();
-  for (var i = this.shown; i < end; i++) frag.appendChild(this.item(this.order[i], i));
+  var frag = this.doc.createDocumentFragment(), shown = this.order.slice(this.shown, end);
+  for (var i = this.shown; i < end; i++) frag.appendChild(this.item(shown[i - this.shown], i));
   el.list.appendChild(frag);
   this.shown = end;
   el.more.hidden = this.shown >= this.order.length;

@@ -105,6 +105,10 @@ test('ranking: fusion by rank, weight groups, title and file-name signals', () =
     [manual, [['ASYNCIO', 0, 1, 2, 3], ['THREAD', 4, 7], ['THREADS', 5, 8]],
       [['asyncio', [3, 2, 1, 0]], ['thread', [4, 7, 5, 8]], ['threads', [5, 8, 4, 7]], ['asyncio', [3, 2, 1, 0]]]],
     [manual, [['CLAS', 0], ['CLASS', 1], ['CLASSES', 2]], [['class', [1, 2]]]],
+    // A file name of the query's words, then one holding them all, then those holding
+    // some, against the order of the lists.
+    [['other', 'loop-policy', 'event-notes', 'event-loop-policy', 'event-loop'].map((f, i) => [i, 'T', `${f}.html`, '']),
+      [['EVENT', 0, 1, 2, 3, 4], ['LOOP', 0, 1, 2, 3, 4]], [['event loop', [4, 3, 1, 2, 0]], ['event', [2, 3, 4, 0, 1]]]],
     [keywords, [['SETUP', 0, 2]], [['installing', [0]], ['install', [0]], ['checklist', [1]], ['release-checklist.htm', [1]],
       ['config.html', [2]], ['setup config', [2]], ['configuraton', [2]], ['document', []]]],
   ]) {
@@ -175,6 +179,41 @@ test('text shown: the matching part of words marked, hostile titles cut short', 
   assert.ok(shown.length <= S.limits.MAX_SHOWN + 1 && /C\u2026$/.test(shown), shown);
   // Cut inside the UTF-8 bytes of a character (read as windows-1252): still UTF-8.
   assert.match(S.shownText('XX' + '\u00c3\u00a9 '.repeat(2000), true, false), /^XX(\u00e9 )+\u00e9\u2026$/);
+});
+
+// A search's order is made as far as it is read: whatever the reads, each gives the
+// pages of the whole order sorted at once (keys as ranking packs them: the page in the
+// low 17 bits, larger first).
+test('the order of the pages read screen by screen is the whole order', () => {
+  const DOC = 131072, key = (rank, d) => rank * DOC + (DOC - 1 - d);
+  let seed = 11;
+  const random = (n) => { seed = (seed * 1103515245 + 12345) % 2147483648; return seed % n; };
+  const sites = [
+    ['none', []],
+    ['fewer than a screen', [key(3, 0), key(9, 1), key(3, 2)]],
+    ['ascending', Array.from({ length: 5000 }, (_, d) => key(d, d))],
+    ['descending', Array.from({ length: 5000 }, (_, d) => key(5000 - d, d))],
+    ['ties broken by page', Array.from({ length: 3000 }, (_, d) => key(d % 4, d))],
+    ['random', Array.from({ length: 20000 }, (_, d) => key(random(1e6), d))],
+  ];
+  const reads = [[20, 40, 60, 80], [20, 10000], [1000, 20], [undefined], [65, 64, 200, 129]];
+  for (const [name, keys] of sites) {
+    const whole = [...keys].sort((a, b) => b - a).map((k) => DOC - 1 - (k % DOC));
+    for (const ends of reads) {
+      const order = new S.Order(Float64Array.from(keys), null);
+      assert.equal(order.length, keys.length, name);
+      let start = 0;
+      for (const end of ends) {
+        assert.deepEqual(order.slice(start, end), whole.slice(start, end), `${name}: ${start} to ${end} of ${ends}`);
+        start = Math.min(end ?? keys.length, 10);
+      }
+      assert.deepEqual(order.all(), whole, `${name} after ${ends}`);
+    }
+  }
+  // The first screen of many pages leaves the rest unsorted.
+  const order = new S.Order(Float64Array.from(sites[5][1]), null);
+  order.slice(0, 20);
+  assert.ok(order.done < 1000, `${order.done} put in order`);
 });
 
 test('hostile pages and queries cost bounded work', () => {
