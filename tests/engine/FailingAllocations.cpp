@@ -19,5 +19,18 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+// The forms that do not throw (the standard library's temporary buffers, as a stable
+// sort takes, are made with them) give the same blocks, so that every block made here is
+// freed by the operator delete below and never by another allocator's.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
