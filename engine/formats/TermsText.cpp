@@ -10,6 +10,8 @@
 #include "WordIndex.h"
 #include "WordRules.h"
 
+#include <boost/sort/spreadsort/integer_sort.hpp>
+
 #include <algorithm>
 #include <iterator>
 #include <optional>
@@ -236,7 +238,7 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
         for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i)
             hashes.push_back(runHash(units, i, kGramUnits));
     }
-    std::sort(hashes.begin(), hashes.end());
+    boost::sort::spreadsort::integer_sort(hashes.begin(), hashes.end());
     hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
     std::size_t bits = 1024;
     while (bits < 4 * hashes.size() && bits < kMaxGramBits)
@@ -298,11 +300,13 @@ std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::
                 for (std::size_t at = 1; at + length <= units.size(); ++at)
                     ofPiece.push_back(std::uint64_t(runHash(units, at, length)) << 32 | piece);
         }
-        std::sort(ofPiece.begin(), ofPiece.end());
+        boost::sort::spreadsort::integer_sort(ofPiece.begin(), ofPiece.end());
         ofPiece.erase(std::unique(ofPiece.begin(), ofPiece.end()), ofPiece.end());
         pairs.insert(pairs.end(), ofPiece.begin(), ofPiece.end());
     }
-    std::sort(pairs.begin(), pairs.end());
+    // Millions of pairs on a large site: a radix sort of the integers, several times
+    // faster than a comparison sort here.
+    boost::sort::spreadsort::integer_sort(pairs.begin(), pairs.end());
     // Each run: where its pairs begin, and whether its pieces hold too much to be read.
     struct Run {
         std::size_t first, end;
