@@ -345,12 +345,12 @@ TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEn
     };
     for (const auto& change : changes) {
         change.make(*this);
-        int opened = 0;
+        std::atomic<int> opened{0};  // pages are opened by the job's threads
         fileSystem.before = [&opened](const std::string& call, int, const std::string& name) {
             opened += call == "openForReading" && name.find(".htm") != std::string::npos;
         };
         expectSameOutput(change.change);
-        EXPECT_EQ(opened, change.opened) << change.change;
+        EXPECT_EQ(opened.load(), change.opened) << change.change;
     }
 }
 
