@@ -13,6 +13,8 @@
 #include <boost/sort/spreadsort/integer_sort.hpp>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -238,6 +240,11 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
         for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i)
             hashes.push_back(runHash(units, i, kGramUnits));
     }
+    return composeGramsOfRuns(std::move(hashes));
+}
+
+std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes)
+{
     boost::sort::spreadsort::integer_sort(hashes.begin(), hashes.end());
     hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
     std::size_t bits = 1024;
@@ -284,26 +291,53 @@ std::size_t digitsOf(std::uint64_t n)
 }
 }  // namespace
 
+RunsInside runsInside(const std::vector<std::string_view>& words)
+{
+    RunsInside runs;
+    std::u16string units;
+    for (const std::string_view word : words) {
+        WordRules::fromUtf8(word, units);
+        for (std::size_t length = kInWordMinUnits; length <= kInWordMaxUnits; ++length)
+            for (std::size_t at = 1; at + length <= units.size(); ++at) {
+                runs.all.push_back(runHash(units, at, length));
+                if (length == kGramUnits)
+                    runs.grams.push_back(runs.all.back());
+            }
+    }
+    for (std::vector<std::uint32_t>* list : {&runs.all, &runs.grams}) {
+        boost::sort::spreadsort::integer_sort(list->begin(), list->end());
+        list->erase(std::unique(list->begin(), list->end()), list->end());
+    }
+    return runs;
+}
+
 std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes)
 {
-    // (hash, piece) pairs, each once: a piece's words share most of their runs, so they
-    // are made unique piece by piece before the whole list is.
     std::stable_sort(words.begin(), words.end(), [](const PieceWord& a, const PieceWord& b) { return a.piece < b.piece; });
-    std::vector<std::uint64_t> pairs, ofPiece;
-    std::u16string units;
+    std::vector<RunsInside> pieces(words.empty() ? 0 : words.back().piece + 1);
+    std::vector<std::string_view> ofPiece;
     for (std::size_t w = 0; w < words.size();) {
         const std::uint32_t piece = words[w].piece;
         ofPiece.clear();
-        for (; w < words.size() && words[w].piece == piece; ++w) {
-            WordRules::fromUtf8(words[w].word, units);
-            for (std::size_t length = kInWordMinUnits; length <= kInWordMaxUnits; ++length)
-                for (std::size_t at = 1; at + length <= units.size(); ++at)
-                    ofPiece.push_back(std::uint64_t(runHash(units, at, length)) << 32 | piece);
-        }
-        boost::sort::spreadsort::integer_sort(ofPiece.begin(), ofPiece.end());
-        ofPiece.erase(std::unique(ofPiece.begin(), ofPiece.end()), ofPiece.end());
-        pairs.insert(pairs.end(), ofPiece.begin(), ofPiece.end());
+        for (; w < words.size() && words[w].piece == piece; ++w)
+            ofPiece.push_back(words[w].word);
+        pieces[piece] = runsInside(ofPiece);
     }
+    return composeInWordOfRuns(pieces, pieceBytes);
+}
+
+std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
+                                             const std::vector<std::size_t>& pieceBytes)
+{
+    // (hash, piece) pairs, each once: a piece's runs are listed once already.
+    std::size_t count = 0;
+    for (const RunsInside& runs : pieces)
+        count += runs.all.size();
+    std::vector<std::uint64_t> pairs;
+    pairs.reserve(count);
+    for (std::size_t p = 0; p < pieces.size(); ++p)
+        for (const std::uint32_t hash : pieces[p].all)
+            pairs.push_back(std::uint64_t(hash) << 32 | p);
     // Millions of pairs on a large site: a radix sort of the integers, several times
     // faster than a comparison sort here.
     boost::sort::spreadsort::integer_sort(pairs.begin(), pairs.end());
@@ -355,6 +389,52 @@ std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::
     for (std::size_t p = 0; p < pieceCount; ++p)
         texts.push_back(kPieceMark + ("vantrelInWord({\"runs\":[" + listed[p]) + "],\n\"many\":[" + many[p] + "]});\n");
     return texts;
+}
+
+namespace {
+// The runs inside the words of a vocabulary piece as a job keeps them: the number of
+// grams, the grams, then all runs, each a 32-bit number in the machine's order.
+std::string runsBytes(const RunsInside& runs)
+{
+    std::string bytes;
+    const auto grams = static_cast<std::uint32_t>(runs.grams.size());
+    bytes.append(reinterpret_cast<const char*>(&grams), sizeof grams);
+    for (const std::vector<std::uint32_t>* list : {&runs.grams, &runs.all})
+        bytes.append(reinterpret_cast<const char*>(list->data()), list->size() * sizeof(std::uint32_t));
+    return bytes;
+}
+
+// Reads what runsBytes() wrote; false (runs left unfit for use) when the bytes are not
+// two ascending lists of that shape.
+bool readRuns(std::string_view bytes, RunsInside& runs)
+{
+    std::uint32_t grams = 0;
+    if (bytes.size() < sizeof grams || bytes.size() % sizeof grams != 0)
+        return false;
+    std::memcpy(&grams, bytes.data(), sizeof grams);
+    const std::size_t count = bytes.size() / sizeof grams - 1;
+    if (grams > count)
+        return false;
+    runs.grams.resize(grams);
+    runs.all.resize(count - grams);
+    std::memcpy(runs.grams.data(), bytes.data() + sizeof grams, grams * sizeof grams);
+    std::memcpy(runs.all.data(), bytes.data() + (1 + grams) * sizeof grams, runs.all.size() * sizeof grams);
+    const auto ascending = [](const std::vector<std::uint32_t>& list) {
+        return std::adjacent_find(list.begin(), list.end(), std::greater_equal<std::uint32_t>()) == list.end();
+    };
+    return ascending(runs.grams) && ascending(runs.all);
+}
+}  // namespace
+
+const std::string* KeptWork::find(std::uint64_t inputs) const
+{
+    const auto found = earlier.find(inputs);
+    return found == earlier.end() ? nullptr : &found->second;
+}
+
+void KeptWork::keep(std::uint64_t inputs, std::string bytes)
+{
+    kept.emplace_back(inputs, std::move(bytes));
 }
 
 namespace {
@@ -460,7 +540,7 @@ std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, st
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places)
+                      std::string_view documentsField, const Places* places, KeptWork* work)
 {
     ShardSet set{keys, {}, groupsOf(keys, stemmedKeys), {}, {}, {}, {}};
     std::size_t bytes = 0;
@@ -602,30 +682,44 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             named = places->titleAndNameWords();
         const PlaceWords::Table& placeWords = named ? *named : *table;
         const std::vector<NearWord> nearWords = nearWordsOf(keys, placeWords);
-        // The vocabulary piece of every key, title and file-name word, and each piece's
-        // bytes (keys and counts, title and file-name words), as the page reads them.
-        std::vector<PieceWord> pieceWords;
+        // The words of each vocabulary piece (keys, title and file-name words) and its
+        // bytes (keys and counts, title and file-name words), as the page reads them; the
+        // runs inside its words, taken from the last job when its words are the same.
+        // Every word of the near pieces is in one of them, so their runs of kGramUnits
+        // are those of the set of runs inside words.
+        std::vector<RunsInside> pieceRuns(vocabularies.size());
         std::vector<std::size_t> pieceBytes;
-        pieceWords.reserve(nearWords.size());
+        std::vector<std::uint32_t> gramRuns;
+        std::vector<std::string_view> pieceWords;
         for (std::size_t v = 0; v < vocabularies.size(); ++v) {
             const Vocabulary& vocabulary = vocabularies[v];
-            const std::uint32_t piece = static_cast<std::uint32_t>(v);
             pieceBytes.push_back(vocabulary.keys.size() + vocabulary.counts.size());
+            pieceWords.clear();
+            PieceInputs inputs;
+            inputs.text("runs inside");
             for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
                 for (std::size_t i = set.starts[t]; i < set.end(t); ++i)
-                    pieceWords.push_back({keys.word(i), piece});
+                    pieceWords.push_back(keys.word(i));
                 const auto range = set.placeRange(t, placeWords);
                 for (auto place = range.first; place != range.second; ++place) {
                     const std::size_t lists = !place->second.titles.empty() + !place->second.names.empty();
                     if (lists == 0)
                         continue;
-                    pieceWords.push_back({place->first, piece});
+                    pieceWords.push_back(place->first);
                     pieceBytes.back() += lists * (place->first.size() + 8);
                 }
             }
+            for (const std::string_view word : pieceWords)
+                inputs.text(word);
+            const std::string* earlier = work ? work->find(inputs.value()) : nullptr;
+            if (!earlier || !readRuns(*earlier, pieceRuns[v]))
+                pieceRuns[v] = runsInside(pieceWords);
+            if (work)
+                work->keep(inputs.value(), runsBytes(pieceRuns[v]));
+            gramRuns.insert(gramRuns.end(), pieceRuns[v].grams.begin(), pieceRuns[v].grams.end());
         }
         head += ",\n\"inWord\":[";
-        for (const std::string& inWord : composeInWord(std::move(pieceWords), pieceBytes)) {
+        for (const std::string& inWord : composeInWordOfRuns(pieceRuns, pieceBytes)) {
             const std::string name = store.put(inWord);
             if (name.empty())
                 return name;
@@ -634,7 +728,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         head += ']';
         head += ",\n\"grams\":[";
-        for (const std::string& grams : composeGrams(nearWords)) {
+        for (const std::string& grams : composeGramsOfRuns(std::move(gramRuns))) {
             const std::string name = store.put(grams);
             if (name.empty())
                 return name;
