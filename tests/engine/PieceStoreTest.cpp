@@ -320,17 +320,33 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
                                  return table;
                              },
                              [&] { return table; }};
+    // The work a job hands on (the runs inside the words of each vocabulary piece),
+    // taken back by the next job that knows the earlier pieces.
+    std::vector<std::pair<std::uint64_t, std::string>> keptWork;
     auto put = [&](PieceStore& into, const std::vector<PieceStore::Made>* before) {
         WordIndex keys;
         for (std::size_t k = 0; k < words.size(); ++k)
             keys.appendWord(words[k], pages[k].data(), pages[k].data() + pages[k].size());
-        if (before)
+        TermsText::KeptWork work;
+        if (before) {
             into.madeBefore(*before);
+            work.earlier.insert(keptWork.begin(), keptWork.end());
+        }
         tablesAsked = 0;
-        return TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places);
+        const std::string head = TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places, &work);
+        if (before)
+            keptWork = std::move(work.kept);
+        return head;
+    };
+    // Damages the bytes of every piece's kept runs.
+    auto damageKeptWork = [&](const std::function<void(std::string&)>& damage) {
+        for (auto& done : keptWork)
+            damage(done.second);
     };
     ASSERT_NE(put(store, nullptr), "");
     std::vector<PieceStore::Made> made = store.made();
+    ASSERT_NE(put(store, &made), "");
+    ASSERT_FALSE(keptWork.empty());
     ASSERT_GT(made.size(), 8u);
 
     // written: pieces written anew at most (the head among them, and the link, near and
@@ -351,6 +367,33 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
              pages.insert(pages.begin() + 4501, {1});
          }},
         {"a title or summary", 1000, true, [&] { places.inputs = 2; }},
+        // Words that are no keys change the runs inside the words of their vocabulary piece.
+        {"a file-name word added", 1000, true,
+         [&] {
+             table["k02500zyxw"].names.push_back({4, 1, 1});
+             places.inputs = 3;
+         }},
+        {"a title word gone", 1000, true,
+         [&] {
+             table.erase("k00007");
+             places.inputs = 4;
+         }},
+        // Kept runs are taken only as two ascending lists of their shape.
+        {"kept runs cut short, a key's pages", 4, true,
+         [&] {
+             pages[3001] = {8};
+             damageKeptWork([](std::string& bytes) { bytes.pop_back(); });
+         }},
+        {"kept runs out of order, a key's pages", 4, true,
+         [&] {
+             pages[3002] = {9};
+             damageKeptWork([](std::string& bytes) { std::reverse(bytes.begin() + 4, bytes.end()); });
+         }},
+        {"more grams counted than kept runs, a key's pages", 4, true,
+         [&] {
+             pages[3003] = {10};
+             damageKeptWork([](std::string& bytes) { bytes[3] = '\x7f'; });
+         }},
         {"a shard removed from the folder", 2, true,
          [&] { ::unlink(tree.path("store/" + made[2].name).c_str()); }},
         {"a shard altered in the folder", 2, true,
