@@ -16,7 +16,6 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -95,11 +94,19 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
 
 const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
 
-// Appends to a shard the titles, file names and summaries of the keys [begin, end), and
-// their title and file-name words to those of its vocabulary piece.
-void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, PlaceWords::Table::const_iterator end,
-                  std::string& titleWords, std::string& nameWords)
+// What a shard holds of titles, file names and summaries (its text from ",\n\"titles\""
+// on), and the title and file-name words it adds to its vocabulary piece ("[key,pages]"
+// entries joined by commas, "" for none).
+struct ShardPlaces {
+    std::string shard, titleWords, nameWords;
+};
+
+// The places of the keys [begin, end) as a shard holds them.
+ShardPlaces placesOf(PlaceWords::Table::const_iterator begin, PlaceWords::Table::const_iterator end)
 {
+    ShardPlaces part;
+    std::string& titleWords = part.titleWords;
+    std::string& nameWords = part.nameWords;
     auto word = [](std::string& list, std::string_view key, std::size_t pages) {
         list += list.empty() ? "[" : ",[";
         appendScriptString(list, key);
@@ -147,7 +154,94 @@ void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, P
             summaries += ']';
         }
     }
-    shard += ",\n\"titles\":[" + titles + "],\n\"names\":[" + names + "],\n\"summaries\":[" + summaries + ']';
+    part.shard = ",\n\"titles\":[" + titles + "],\n\"names\":[" + names + "],\n\"summaries\":[" + summaries + ']';
+    return part;
+}
+
+// Adds a shard's title or file-name words (ShardPlaces) to those of its vocabulary piece.
+void joinWords(std::string& list, const std::string& words)
+{
+    if (!words.empty() && !list.empty())
+        list += ',';
+    list += words;
+}
+
+// ShardPlaces as a job keeps them: each text led by its length (64 bits, the machine's
+// order). False when the bytes are not three such texts.
+std::string placesBytes(const ShardPlaces& part)
+{
+    std::string bytes;
+    for (const std::string* text : {&part.shard, &part.titleWords, &part.nameWords}) {
+        const std::uint64_t length = text->size();
+        bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
+        bytes += *text;
+    }
+    return bytes;
+}
+
+bool readPlaces(std::string_view bytes, ShardPlaces& part)
+{
+    for (std::string* text : {&part.shard, &part.titleWords, &part.nameWords}) {
+        std::uint64_t length = 0;
+        if (bytes.size() < sizeof length)
+            return false;
+        std::memcpy(&length, bytes.data(), sizeof length);
+        bytes.remove_prefix(sizeof length);
+        if (length > bytes.size())
+            return false;
+        text->assign(bytes.substr(0, length));
+        bytes.remove_prefix(length);
+    }
+    return bytes.empty();
+}
+
+// A title or file-name word: the numbers of pages whose titles and file names hold it.
+struct PlaceWord {
+    std::string word;
+    std::uint32_t titles = 0, names = 0;
+};
+
+// The title and file-name words of a table, in its order.
+std::vector<PlaceWord> placeWordsOf(const PlaceWords::Table& table)
+{
+    std::vector<PlaceWord> words;
+    for (const auto& [word, entry] : table)
+        if (!entry.titles.empty() || !entry.names.empty())
+            words.push_back({word, static_cast<std::uint32_t>(entry.titles.size()), static_cast<std::uint32_t>(entry.names.size())});
+    return words;
+}
+
+// Place words as a job keeps them: for each, its two numbers and its length (32 bits,
+// the machine's order) and its bytes. False when the bytes are not such words in
+// ascending UTF-16 order.
+std::string placeWordsBytes(const std::vector<PlaceWord>& words)
+{
+    std::string bytes;
+    for (const PlaceWord& word : words) {
+        const std::uint32_t numbers[3] = {word.titles, word.names, static_cast<std::uint32_t>(word.word.size())};
+        bytes.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+        bytes += word.word;
+    }
+    return bytes;
+}
+
+bool readPlaceWords(std::string_view bytes, std::vector<PlaceWord>& words)
+{
+    words.clear();
+    while (!bytes.empty()) {
+        std::uint32_t numbers[3];
+        if (bytes.size() < sizeof numbers)
+            return false;
+        std::memcpy(numbers, bytes.data(), sizeof numbers);
+        bytes.remove_prefix(sizeof numbers);
+        if (numbers[2] > bytes.size())
+            return false;
+        words.push_back({std::string(bytes.substr(0, numbers[2])), numbers[0], numbers[1]});
+        bytes.remove_prefix(numbers[2]);
+        if (words.size() > 1 && !WordRules::lessByUtf16(words[words.size() - 2].word, words.back().word))
+            return false;
+    }
+    return true;
 }
 
 // Where a word stands among the near pieces: its first UTF-16 unit and its length in
@@ -171,17 +265,14 @@ std::uint32_t runHash(const std::u16string& units, std::size_t at, std::size_t l
 }
 
 // The near pieces' words: every key, and the title and file-name words of places.
-std::vector<NearWord> nearWordsOf(const WordIndex& keys, const PlaceWords::Table& places)
+std::vector<NearWord> nearWordsOf(const WordIndex& keys, const std::vector<PlaceWord>& places)
 {
     std::vector<NearWord> words;
     words.reserve(keys.size() + places.size());
     for (std::size_t i = 0; i < keys.size(); ++i)
         words.push_back({keys.word(i), static_cast<std::size_t>(keys.documentsEnd(i) - keys.documentsBegin(i))});
-    for (const auto& [word, entry] : places) {
-        const std::size_t pages = std::max(entry.titles.size(), entry.names.size());
-        if (pages > 0)
-            words.push_back({word, pages});
-    }
+    for (const PlaceWord& place : places)
+        words.push_back({place.word, std::max(place.titles, place.names)});
     return words;
 }
 }  // namespace
@@ -451,8 +542,10 @@ struct ShardSet {
 
     std::size_t end(std::size_t s) const { return s + 1 < starts.size() ? starts[s + 1] : keys.size(); }
     std::uint64_t inputsOf(std::size_t s, const Places* places) const;
-    std::string compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
-                        std::string& nameWords) const;
+    // A checksum of all that the places of shard s are cut from: every page's title,
+    // file name and summary, and its range.
+    std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
+    std::string compose(std::size_t s, const ShardPlaces* places) const;
     // The places of shard s: those of the keys of its range, indexed or not, from its
     // first key (from the lowest for the first shard) to the next shard's.
     std::pair<PlaceWords::Table::const_iterator, PlaceWords::Table::const_iterator> placeRange(
@@ -461,7 +554,30 @@ struct ShardSet {
         return {s == 0 ? places.begin() : places.lower_bound(std::string(keys.word(starts[s]))),
                 s + 1 == starts.size() ? places.end() : places.lower_bound(std::string(keys.word(starts[s + 1])))};
     }
+    // The same of title and file-name words, in UTF-16 order.
+    std::pair<std::vector<PlaceWord>::const_iterator, std::vector<PlaceWord>::const_iterator> placeRange(
+        std::size_t s, const std::vector<PlaceWord>& words) const
+    {
+        const auto below = [](const PlaceWord& word, std::string_view key) { return WordRules::lessByUtf16(word.word, key); };
+        return {s == 0 ? words.begin() : std::lower_bound(words.begin(), words.end(), keys.word(starts[s]), below),
+                s + 1 == starts.size() ? words.end()
+                                       : std::lower_bound(words.begin(), words.end(), keys.word(starts[s + 1]), below)};
+    }
 };
+
+std::uint64_t ShardSet::placesInputsOf(std::size_t s, const Places& places) const
+{
+    PieceInputs inputs;
+    inputs.text("places of a shard");
+    inputs.number(static_cast<std::int64_t>(places.inputs));
+    inputs.number(s == 0);
+    if (s > 0)
+        inputs.text(keys.word(starts[s]));
+    inputs.number(s + 1 == starts.size());
+    if (s + 1 < starts.size())
+        inputs.text(keys.word(starts[s + 1]));
+    return inputs.value();
+}
 
 std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
 {
@@ -496,8 +612,7 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
-std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
-                              std::string& nameWords) const
+std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 {
     std::string shard = kPieceMark;
     shard += "vantrelWords({\"words\":[";
@@ -529,10 +644,8 @@ std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, st
         shard += ']';
     }
     shard += ']';
-    if (places) {
-        const auto range = placeRange(s, *places);
-        appendPlaces(shard, range.first, range.second, titleWords, nameWords);
-    }
+    if (places)
+        shard += places->shard;
     shard += "});\n";
     return shard;
 }
@@ -637,19 +750,45 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     for (const Vocabulary& vocabulary : vocabularies)
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
             composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+    // The places of each composed shard: those the last job kept for the same pages and
+    // range, else cut from a table of the keys of the shards that need it (the last
+    // shard whose first key is not above a key holds it). Those of a shard taken as it
+    // stands are handed on as the last job kept them.
+    std::vector<ShardPlaces> shardPlaces(places ? shardCount : 0);
+    std::vector<bool> cut(shardPlaces.size());
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
+        const std::uint64_t inputs = set.placesInputsOf(t, *places);
+        const std::string* earlier = work ? work->find(inputs) : nullptr;
+        if (earlier && readPlaces(*earlier, shardPlaces[t]))
+            work->keep(inputs, *earlier);
+        else
+            cut[t] = composed[t];
+    }
     const PlaceWords::Table* table = nullptr;
-    if (places && std::find(composed.begin(), composed.end(), true) != composed.end()) {
-        // The keys of the composed shards' ranges: the last shard whose first key is not
-        // above a key holds it.
-        table = &places->table([&](std::string_view key) { return composed[shardOf(key)]; });
+    if (std::find(cut.begin(), cut.end(), true) != cut.end()) {
+        table = &places->table([&](std::string_view key) { return cut[shardOf(key)]; });
+        for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
+            if (!cut[t])
+                continue;
+            const auto range = set.placeRange(t, *table);
+            shardPlaces[t] = placesOf(range.first, range.second);
+            if (work)
+                work->keep(set.placesInputsOf(t, *places), placesBytes(shardPlaces[t]));
+        }
     }
     for (const Vocabulary& vocabulary : vocabularies) {
         std::string titleWords, nameWords;
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
             if (!composed[t])
                 continue;
-            const std::string shard = set.compose(t, table, titleWords, nameWords);
-            if (shardNames[t].empty() && (shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+            if (places) {
+                joinWords(titleWords, shardPlaces[t].titleWords);
+                joinWords(nameWords, shardPlaces[t].nameWords);
+            }
+            if (!shardNames[t].empty())
+                continue;  // composed for its vocabulary piece's words only
+            const std::string shard = set.compose(t, places ? &shardPlaces[t] : nullptr);
+            if ((shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
                 return {};
         }
         std::string name = vocabulary.name;
@@ -676,11 +815,20 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += vocabularyHeads + ']';
     if (places) {
         // The near pieces hold every title and file-name word, whichever shards were taken:
-        // the table of the composed shards has them all when every shard was composed.
-        std::optional<PlaceWords::Table> named;
-        if (!table || std::find(composed.begin(), composed.end(), false) != composed.end())
-            named = places->titleAndNameWords();
-        const PlaceWords::Table& placeWords = named ? *named : *table;
+        // those the last job kept for the same pages, else the table of the shards cut
+        // when every shard was, else the titles and file names cut for them alone.
+        PieceInputs wordsInputs;
+        wordsInputs.text("title and file-name words");
+        wordsInputs.number(static_cast<std::int64_t>(places->inputs));
+        const std::string* earlier = work ? work->find(wordsInputs.value()) : nullptr;
+        std::vector<PlaceWord> placeWords;
+        const bool taken = earlier && readPlaceWords(*earlier, placeWords);
+        if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
+            placeWords = placeWordsOf(*table);
+        else if (!taken)
+            placeWords = placeWordsOf(places->titleAndNameWords());
+        if (work)
+            work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
         const std::vector<NearWord> nearWords = nearWordsOf(keys, placeWords);
         // The words of each vocabulary piece (keys, title and file-name words) and its
         // bytes (keys and counts, title and file-name words), as the page reads them; the
@@ -702,11 +850,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                     pieceWords.push_back(keys.word(i));
                 const auto range = set.placeRange(t, placeWords);
                 for (auto place = range.first; place != range.second; ++place) {
-                    const std::size_t lists = !place->second.titles.empty() + !place->second.names.empty();
-                    if (lists == 0)
-                        continue;
-                    pieceWords.push_back(place->first);
-                    pieceBytes.back() += lists * (place->first.size() + 8);
+                    const std::size_t lists = (place->titles > 0) + (place->names > 0);
+                    pieceWords.push_back(place->word);
+                    pieceBytes.back() += lists * (place->word.size() + 8);
                 }
             }
             for (const std::string_view word : pieceWords)
