@@ -418,7 +418,8 @@ std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::
 }
 
 std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
-                                             const std::vector<std::size_t>& pieceBytes)
+                                             const std::vector<std::size_t>& pieceBytes,
+                                             const std::function<bool(std::uint64_t inputs)>& taken)
 {
     // (hash, piece) pairs, each once: a piece's runs are listed once already.
     std::size_t count = 0;
@@ -458,27 +459,51 @@ std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& piec
         --shift;
     }
     const std::uint32_t lowMask = shift >= 32 ? 0xffffffffu : (std::uint32_t(1) << shift) - 1;
-    std::vector<std::string> listed(pieceCount), many(pieceCount);
-    for (const Run& run : runs) {
-        const std::uint32_t hash = static_cast<std::uint32_t>(pairs[run.first] >> 32);
-        const std::size_t p = shift >= 32 ? 0 : hash >> shift;
-        std::string& list = run.many ? many[p] : listed[p];
-        if (!list.empty())
-            list += run.many ? "," : ",\n";
-        if (!run.many)
-            list += '[';
-        IndexText::appendNumber(list, hash & lowMask);
-        if (run.many)
-            continue;
-        for (std::size_t k = run.first; k < run.end; ++k) {
-            list += ',';
-            IndexText::appendNumber(list, static_cast<std::uint32_t>(pairs[k]));
+    auto pieceOf = [&](const Run& run) -> std::size_t {
+        return shift >= 32 ? 0 : static_cast<std::uint32_t>(pairs[run.first] >> 32) >> shift;
+    };
+    // The runs of a piece follow one another, as their hashes ascend.
+    std::vector<std::string> texts(pieceCount);
+    std::string flags;
+    for (std::size_t r = 0, p = 0; p < pieceCount; ++p) {
+        std::size_t end = r;
+        while (end < runs.size() && pieceOf(runs[end]) == p)
+            ++end;
+        if (taken) {
+            PieceInputs inputs;
+            inputs.text("in-word");
+            inputs.number(static_cast<std::int64_t>(pieceCount));
+            const std::size_t from = r < end ? runs[r].first : 0, to = r < end ? runs[end - 1].end : 0;
+            inputs.text(std::string_view(reinterpret_cast<const char*>(pairs.data() + from), (to - from) * sizeof pairs[0]));
+            flags.clear();
+            for (std::size_t k = r; k < end; ++k)
+                flags += runs[k].many ? '1' : '0';
+            inputs.text(flags);
+            if (taken(inputs.value())) {
+                r = end;
+                continue;
+            }
         }
-        list += ']';
+        std::string listed, many;
+        for (; r < end; ++r) {
+            const Run& run = runs[r];
+            const std::uint32_t hash = static_cast<std::uint32_t>(pairs[run.first] >> 32);
+            std::string& list = run.many ? many : listed;
+            if (!list.empty())
+                list += run.many ? "," : ",\n";
+            if (!run.many)
+                list += '[';
+            IndexText::appendNumber(list, hash & lowMask);
+            if (run.many)
+                continue;
+            for (std::size_t k = run.first; k < run.end; ++k) {
+                list += ',';
+                IndexText::appendNumber(list, static_cast<std::uint32_t>(pairs[k]));
+            }
+            list += ']';
+        }
+        texts[p] = kPieceMark + ("vantrelInWord({\"runs\":[" + listed) + "],\n\"many\":[" + many + "]});\n";
     }
-    std::vector<std::string> texts;
-    for (std::size_t p = 0; p < pieceCount; ++p)
-        texts.push_back(kPieceMark + ("vantrelInWord({\"runs\":[" + listed[p]) + "],\n\"many\":[" + many[p] + "]});\n");
     return texts;
 }
 
@@ -858,15 +883,25 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             for (const std::string_view word : pieceWords)
                 inputs.text(word);
             const std::string* earlier = work ? work->find(inputs.value()) : nullptr;
-            if (!earlier || !readRuns(*earlier, pieceRuns[v]))
+            if (earlier && readRuns(*earlier, pieceRuns[v])) {
+                work->keep(inputs.value(), *earlier);
+            } else {
                 pieceRuns[v] = runsInside(pieceWords);
-            if (work)
-                work->keep(inputs.value(), runsBytes(pieceRuns[v]));
+                if (work)
+                    work->keep(inputs.value(), runsBytes(pieceRuns[v]));
+            }
             gramRuns.insert(gramRuns.end(), pieceRuns[v].grams.begin(), pieceRuns[v].grams.end());
         }
         head += ",\n\"inWord\":[";
-        for (const std::string& inWord : composeInWordOfRuns(pieceRuns, pieceBytes)) {
-            const std::string name = store.put(inWord);
+        // An in-word piece of the same inputs as one of the last job's is taken as it stands.
+        std::vector<std::pair<std::uint64_t, std::string>> inWordNames;
+        const std::vector<std::string> inWordTexts = composeInWordOfRuns(pieceRuns, pieceBytes, [&](std::uint64_t inputs) {
+            inWordNames.emplace_back(inputs, store.takeMade(inputs));
+            return !inWordNames.back().second.empty();
+        });
+        for (std::size_t p = 0; p < inWordTexts.size(); ++p) {
+            const auto& [inputs, taken] = inWordNames[p];
+            const std::string name = taken.empty() ? store.putMade(inputs, inWordTexts[p]) : taken;
             if (name.empty())
                 return name;
             head += head.back() == '[' ? "\"" : ",\"";

@@ -178,8 +178,11 @@ struct RunsInside {
 RunsInside runsInside(const std::vector<std::string_view>& words);
 // The same texts as composeInWord() and composeGrams(), from the runs of each vocabulary
 // piece (by its place) and every run of kGramUnits units (in any order, repeats allowed).
+// Given taken, it is asked for each in-word piece in turn with a checksum of all its text
+// is composed from (PieceInputs), and the text of a piece it took is left empty.
 std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
-                                             const std::vector<std::size_t>& pieceBytes);
+                                             const std::vector<std::size_t>& pieceBytes,
+                                             const std::function<bool(std::uint64_t inputs)>& taken = nullptr);
 std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes);
 
 // Work of the last job that composing takes back instead of doing it again: results

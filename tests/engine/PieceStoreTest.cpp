@@ -351,8 +351,8 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
     ASSERT_GT(made.size(), 8u);
 
     // written: pieces written anew at most (the head among them, and the link, near and
-    // in-word run pieces, never made from inputs: a key whose count changes changes its
-    // near piece, a key added the in-word pieces of the runs no other key holds);
+    // run pieces, never made from inputs: a key whose count changes changes its near
+    // piece; a key added changes the in-word pieces of the runs no other key holds);
     // asked: whether the places were cut (not when only keys changed: the last job's
     // places of each shard's range are taken).
     const struct {
