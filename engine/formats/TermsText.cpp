@@ -26,7 +26,8 @@ namespace {
 
 // For each stem, the positions in keys of the keys that have it, in stem order.
 std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
-                                                                            const WordTable<char>& stemmedKeys)
+                                                                            const WordTable<char>& stemmedKeys,
+                                                                            const std::vector<StemOfKey>& moreStems)
 {
     // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
     // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
@@ -35,7 +36,7 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
         if (std::uint32_t& position = positions.findOrInsert(keys.word(i)); position == 0)
             position = static_cast<std::uint32_t>(i + 1);
     std::vector<std::pair<std::string_view, std::uint32_t>> stemmed;
-    stemmed.reserve(stemmedKeys.size());
+    stemmed.reserve(stemmedKeys.size() + moreStems.size());
     for (const auto& entry : stemmedKeys.entries()) {
         const std::string_view pair = stemmedKeys.wordOf(entry);
         const std::size_t zero = pair.find('\0');
@@ -43,6 +44,7 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
         if (const std::uint32_t* found = positions.find(key))
             stemmed.emplace_back(stem, *found - 1);
     }
+    stemmed.insert(stemmed.end(), moreStems.begin(), moreStems.end());
     // The pairs come in the stem table's byte order, nearly this one, with the English
     // plural pairs after them: only what is out of order is sorted, then merged in.
     const auto inOrder = [](const auto& a, const auto& b) {
@@ -542,7 +544,7 @@ bool readRuns(std::string_view bytes, RunsInside& runs)
 }
 }  // namespace
 
-const std::string* KeptWork::find(std::uint64_t inputs) const
+const std::string_view* KeptWork::find(std::uint64_t inputs) const
 {
     const auto found = earlier.find(inputs);
     return found == earlier.end() ? nullptr : &found->second;
@@ -678,9 +680,10 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places, KeptWork* work)
+                      std::string_view documentsField, const Places* places, KeptWork* work,
+                      const std::vector<StemOfKey>& moreStems)
 {
-    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys), {}, {}, {}, {}};
+    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (bytes == 0)
@@ -783,9 +786,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     std::vector<bool> cut(shardPlaces.size());
     for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
         const std::uint64_t inputs = set.placesInputsOf(t, *places);
-        const std::string* earlier = work ? work->find(inputs) : nullptr;
+        const std::string_view* earlier = work ? work->find(inputs) : nullptr;
         if (earlier && readPlaces(*earlier, shardPlaces[t]))
-            work->keep(inputs, *earlier);
+            work->keep(inputs, std::string(*earlier));
         else
             cut[t] = composed[t];
     }
@@ -845,7 +848,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         PieceInputs wordsInputs;
         wordsInputs.text("title and file-name words");
         wordsInputs.number(static_cast<std::int64_t>(places->inputs));
-        const std::string* earlier = work ? work->find(wordsInputs.value()) : nullptr;
+        const std::string_view* earlier = work ? work->find(wordsInputs.value()) : nullptr;
         std::vector<PlaceWord> placeWords;
         const bool taken = earlier && readPlaceWords(*earlier, placeWords);
         if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
@@ -882,9 +885,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             }
             for (const std::string_view word : pieceWords)
                 inputs.text(word);
-            const std::string* earlier = work ? work->find(inputs.value()) : nullptr;
+            const std::string_view* earlier = work ? work->find(inputs.value()) : nullptr;
             if (earlier && readRuns(*earlier, pieceRuns[v])) {
-                work->keep(inputs.value(), *earlier);
+                work->keep(inputs.value(), std::string(*earlier));
             } else {
                 pieceRuns[v] = runsInside(pieceWords);
                 if (work)
@@ -954,7 +957,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
 }
 
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
-             const std::vector<int>& linkShares, std::string& text)
+             const std::vector<int>& linkShares, std::string& text, const std::vector<StemOfKey>& moreStems)
 {
     text = "/* generator: VantrelIndexer */\nvar terms={\"format\":";
     IndexText::appendNumber(text, kFormat);
@@ -967,7 +970,7 @@ void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
         appendEntry(text, keys, i);
     }
     text += "],\n\"groups\":[";
-    const auto groups = groupsOf(keys, stemmedKeys);
+    const auto groups = groupsOf(keys, stemmedKeys, moreStems);
     for (std::size_t g = 0; g < groups.size(); ++g) {
         text += g ? ",\n[" : "[";
         appendScriptString(text, groups[g].first);

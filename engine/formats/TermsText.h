@@ -35,10 +35,14 @@ namespace TermsText {
 
 constexpr int kFormat = 2;
 
+// A stem of the key at a position of the word index, given beside the entries
+// "stem\0key" (the English plural pairs: englishPluralPairs()).
+using StemOfKey = std::pair<std::string_view, std::uint32_t>;
+
 // keys: ranked in UTF-16 order. stemmedKeys: entries "stem\0key" (keys absent from keys
-// are passed over). linkShares: one per document (missing ones are 0).
+// are passed over), and moreStems. linkShares: one per document (missing ones are 0).
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
-             const std::vector<int>& linkShares, std::string& text);
+             const std::vector<int>& linkShares, std::string& text, const std::vector<StemOfKey>& moreStems = {});
 
 }  // namespace TermsText
 
@@ -189,11 +193,11 @@ std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes);
 // named by a checksum of everything they were worked out from (PieceInputs), as bytes.
 // What a job takes or works out is kept for the next job; nothing else is handed on.
 struct KeptWork {
-    std::unordered_map<std::uint64_t, std::string> earlier;   // the last job's
-    std::vector<std::pair<std::uint64_t, std::string>> kept;  // this job's
+    std::unordered_map<std::uint64_t, std::string_view> earlier;  // the last job's, held by the caller
+    std::vector<std::pair<std::uint64_t, std::string>> kept;       // this job's
 
     // The bytes the last job kept for inputs, or null.
-    const std::string* find(std::uint64_t inputs) const;
+    const std::string_view* find(std::uint64_t inputs) const;
     void keep(std::uint64_t inputs, std::string bytes);
 };
 
@@ -215,6 +219,7 @@ struct Places {
 // the last job's are taken from it.
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr);
+                      std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
+                      const std::vector<StemOfKey>& moreStems = {});
 
 }  // namespace TermsText

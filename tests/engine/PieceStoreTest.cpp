@@ -331,7 +331,8 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
         TermsText::KeptWork work;
         if (before) {
             into.madeBefore(*before);
-            work.earlier.insert(keptWork.begin(), keptWork.end());
+            for (const auto& done : keptWork)
+                work.earlier.emplace(done.first, done.second);
         }
         tablesAsked = 0;
         const std::string head = TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places, &work);
