@@ -368,12 +368,13 @@ bool PageCache::loadTables(std::int64_t jobStart)
     if (!m_hasTables)
         return false;
     // Each piece is mapped, not copied (fresh memory cleared for a copy cost more than
-    // the reading), and checked before any of it is used: its counts and offsets must be
-    // those of a range, and its checksum the one in its name. The checksum is the costly
-    // part (every byte of 55 MB on a large site), so it is skipped for a piece whose file
-    // still has the stamp it had when its bytes were last checked or written, as long as
-    // that stamp was older than the time stamps' granularity then: a write since, cut or
-    // not, would have moved its size or times. The pieces are never written again under
+    // the reading), and checked before any of it is used: its checksum must be the one in
+    // its name, and its counts, offsets and documents those of a range. That goes through
+    // every page of 55 MB on a large site, which a job in which nothing changed never
+    // reads otherwise, so a piece whose file still has the stamp it had when its bytes
+    // were last checked or written, taken longer than the stamps' granularity after it
+    // changed, is taken by its counts alone: a write since, cut or not, would have moved
+    // its size or times. The pieces are never written again under
     // their names (a new piece goes in under a temporary name and is renamed; an old one
     // is unlinked), so a mapping keeps the bytes checked.
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
@@ -394,18 +395,17 @@ bool PageCache::loadTables(std::int64_t jobStart)
                                                                 [size](const std::uint64_t* at) {
                                                                     ::munmap(const_cast<std::uint64_t*>(at), size);
                                                                 });
-            RankedWords::Range range;
-            if (!RankedWords::Range::fromBlock(block, size, documentLimit, range))
-                return false;
             const PageFileKey key = pageFileKey(info);
             PieceStamp& stamp = m_pieceStamps[name];
-            if (stamp.racy || stamp.key != key) {
-                if (tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name)
-                    return false;
-                // Kept for the next job when this one writes the index (a job that writes
-                // nothing checks the same piece again).
+            const bool known = !stamp.racy && stamp.key == key;
+            RankedWords::Range range;
+            if ((!known && tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name)
+                || !RankedWords::Range::fromBlock(block, size, documentLimit, range, known))
+                return false;
+            // Kept for the next job when this one writes the index (a job that writes
+            // nothing checks the same piece again).
+            if (!known)
                 stamp = PieceStamp{key, racyAt(key, jobStart)};
-            }
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
         }
