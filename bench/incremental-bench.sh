@@ -5,7 +5,7 @@
 #     bench/incremental-bench.sh BUILD_DIR SITE
 #
 # SITE: e.g. openjdk-17-doc's API (10,140 pages). The site is copied into a private
-# temporary folder (one page of the copy is edited each round) and the cache lives in a
+# temporary folder (two pages of the copy are edited each round) and the cache lives in a
 # private XDG_CACHE_HOME there, never in the user's own. ROUNDS rounds (default 3), each
 # case in turn into the same destination, as a writer's loop does:
 #   full     every page read (--no-cache);
