@@ -374,9 +374,9 @@ bool PageCache::loadTables(std::int64_t jobStart)
     // reads otherwise, so a piece whose file still has the stamp it had when its bytes
     // were last checked or written, taken longer than the stamps' granularity after it
     // changed, is taken by its counts alone: a write since, cut or not, would have moved
-    // its size or times. The pieces are never written again under
-    // their names (a new piece goes in under a temporary name and is renamed; an old one
-    // is unlinked), so a mapping keeps the bytes checked.
+    // its size or times. The pieces are never written again under their names (a new
+    // piece goes in under a temporary name and is renamed; an old one is unlinked), so a
+    // mapping keeps the bytes checked.
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
     for (int t = 0; t < 3; ++t) {

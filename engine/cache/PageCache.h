@@ -145,12 +145,13 @@ public:
     const std::vector<CachedDocument>& documents() const { return m_documents; }
     const CachedJob& job() const { return m_job; }
     // Reads the tables of the last job: false when a piece cannot be read or is not the
-    // piece the index names (then the cache must not be used). Every piece's counts,
-    // offsets and document numbers are checked; its bytes are run through their checksum
-    // unless its file still has the stamp it had when they were last known, long enough
-    // before jobStart (nanoseconds, by the clock that stamps files) that a change since
-    // would have moved it. Called before a job takes any page from the cache, so that a
-    // damaged cache is found out before the walk, never after it.
+    // piece the index names (then the cache must not be used). A piece's bytes are run
+    // through their checksum and its offsets and document numbers checked, unless its
+    // file still has the stamp it had when they were last known, long enough before
+    // jobStart (nanoseconds, by the clock that stamps files) that a change since would
+    // have moved it: then its counts alone are checked. Called before a job takes any
+    // page from the cache, so that a damaged cache is found out before the walk, never
+    // after it.
     bool loadTables(std::int64_t jobStart);
     // Drops what was read: the job goes on as if the cache had been empty.
     void forget();
