@@ -20,7 +20,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 8;
+constexpr std::uint32_t kFormat = 9;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
@@ -326,6 +326,11 @@ void PageCache::load()
         lines.second = in.number<std::uint64_t>();
     }
     readMadePieces(in, job.pieces);
+    job.work.resize(in.count(sizeof(std::uint64_t) + 1));
+    for (auto& done : job.work) {
+        done.first = in.number<std::uint64_t>();
+        done.second = in.text();
+    }
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
     std::unordered_map<std::string, PieceStamp> pieceStamps;
@@ -679,6 +684,11 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(lines.second);
         }
         writeMadePieces(out, job.pieces);
+        out.number<std::uint64_t>(job.work.size());
+        for (const auto& done : job.work) {
+            out.number(done.first);
+            out.text(done.second);
+        }
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());

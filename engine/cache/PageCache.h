@@ -96,12 +96,16 @@ struct CachedJob {
     // The pieces of the store made by checksums of their inputs (word shards, vocabulary
     // and document pieces), which the next job takes as they stand for the same inputs.
     std::vector<PieceStore::Made> pieces;
+    // Work the job did to compose its pieces, by the checksum of its inputs (the runs
+    // inside the words of each vocabulary piece: TermsText::KeptWork), taken back by the
+    // next job for the same inputs.
+    std::vector<std::pair<std::uint64_t, std::string>> work;
 
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
             && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files
-            && wordLines == other.wordLines && pieces == other.pieces;
+            && wordLines == other.wordLines && pieces == other.pieces && work == other.work;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };

@@ -13,8 +13,9 @@
 #include <boost/sort/spreadsort/integer_sort.hpp>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <iterator>
-#include <optional>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -25,7 +26,8 @@ namespace {
 
 // For each stem, the positions in keys of the keys that have it, in stem order.
 std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
-                                                                            const WordTable<char>& stemmedKeys)
+                                                                            const WordTable<char>& stemmedKeys,
+                                                                            const std::vector<StemOfKey>& moreStems)
 {
     // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
     // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
@@ -34,7 +36,7 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
         if (std::uint32_t& position = positions.findOrInsert(keys.word(i)); position == 0)
             position = static_cast<std::uint32_t>(i + 1);
     std::vector<std::pair<std::string_view, std::uint32_t>> stemmed;
-    stemmed.reserve(stemmedKeys.size());
+    stemmed.reserve(stemmedKeys.size() + moreStems.size());
     for (const auto& entry : stemmedKeys.entries()) {
         const std::string_view pair = stemmedKeys.wordOf(entry);
         const std::size_t zero = pair.find('\0');
@@ -42,6 +44,7 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
         if (const std::uint32_t* found = positions.find(key))
             stemmed.emplace_back(stem, *found - 1);
     }
+    stemmed.insert(stemmed.end(), moreStems.begin(), moreStems.end());
     // The pairs come in the stem table's byte order, nearly this one, with the English
     // plural pairs after them: only what is out of order is sorted, then merged in.
     const auto inOrder = [](const auto& a, const auto& b) {
@@ -93,11 +96,19 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
 
 const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
 
-// Appends to a shard the titles, file names and summaries of the keys [begin, end), and
-// their title and file-name words to those of its vocabulary piece.
-void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, PlaceWords::Table::const_iterator end,
-                  std::string& titleWords, std::string& nameWords)
+// What a shard holds of titles, file names and summaries (its text from ",\n\"titles\""
+// on), and the title and file-name words it adds to its vocabulary piece ("[key,pages]"
+// entries joined by commas, "" for none).
+struct ShardPlaces {
+    std::string shard, titleWords, nameWords;
+};
+
+// The places of the keys [begin, end) as a shard holds them.
+ShardPlaces placesOf(PlaceWords::Table::const_iterator begin, PlaceWords::Table::const_iterator end)
 {
+    ShardPlaces part;
+    std::string& titleWords = part.titleWords;
+    std::string& nameWords = part.nameWords;
     auto word = [](std::string& list, std::string_view key, std::size_t pages) {
         list += list.empty() ? "[" : ",[";
         appendScriptString(list, key);
@@ -145,7 +156,94 @@ void appendPlaces(std::string& shard, PlaceWords::Table::const_iterator begin, P
             summaries += ']';
         }
     }
-    shard += ",\n\"titles\":[" + titles + "],\n\"names\":[" + names + "],\n\"summaries\":[" + summaries + ']';
+    part.shard = ",\n\"titles\":[" + titles + "],\n\"names\":[" + names + "],\n\"summaries\":[" + summaries + ']';
+    return part;
+}
+
+// Adds a shard's title or file-name words (ShardPlaces) to those of its vocabulary piece.
+void joinWords(std::string& list, const std::string& words)
+{
+    if (!words.empty() && !list.empty())
+        list += ',';
+    list += words;
+}
+
+// ShardPlaces as a job keeps them: each text led by its length (64 bits, the machine's
+// order). False when the bytes are not three such texts.
+std::string placesBytes(const ShardPlaces& part)
+{
+    std::string bytes;
+    for (const std::string* text : {&part.shard, &part.titleWords, &part.nameWords}) {
+        const std::uint64_t length = text->size();
+        bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
+        bytes += *text;
+    }
+    return bytes;
+}
+
+bool readPlaces(std::string_view bytes, ShardPlaces& part)
+{
+    for (std::string* text : {&part.shard, &part.titleWords, &part.nameWords}) {
+        std::uint64_t length = 0;
+        if (bytes.size() < sizeof length)
+            return false;
+        std::memcpy(&length, bytes.data(), sizeof length);
+        bytes.remove_prefix(sizeof length);
+        if (length > bytes.size())
+            return false;
+        text->assign(bytes.substr(0, length));
+        bytes.remove_prefix(length);
+    }
+    return bytes.empty();
+}
+
+// A title or file-name word: the numbers of pages whose titles and file names hold it.
+struct PlaceWord {
+    std::string word;
+    std::uint32_t titles = 0, names = 0;
+};
+
+// The title and file-name words of a table, in its order.
+std::vector<PlaceWord> placeWordsOf(const PlaceWords::Table& table)
+{
+    std::vector<PlaceWord> words;
+    for (const auto& [word, entry] : table)
+        if (!entry.titles.empty() || !entry.names.empty())
+            words.push_back({word, static_cast<std::uint32_t>(entry.titles.size()), static_cast<std::uint32_t>(entry.names.size())});
+    return words;
+}
+
+// Place words as a job keeps them: for each, its two numbers and its length (32 bits,
+// the machine's order) and its bytes. False when the bytes are not such words in
+// ascending UTF-16 order.
+std::string placeWordsBytes(const std::vector<PlaceWord>& words)
+{
+    std::string bytes;
+    for (const PlaceWord& word : words) {
+        const std::uint32_t numbers[3] = {word.titles, word.names, static_cast<std::uint32_t>(word.word.size())};
+        bytes.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+        bytes += word.word;
+    }
+    return bytes;
+}
+
+bool readPlaceWords(std::string_view bytes, std::vector<PlaceWord>& words)
+{
+    words.clear();
+    while (!bytes.empty()) {
+        std::uint32_t numbers[3];
+        if (bytes.size() < sizeof numbers)
+            return false;
+        std::memcpy(numbers, bytes.data(), sizeof numbers);
+        bytes.remove_prefix(sizeof numbers);
+        if (numbers[2] > bytes.size())
+            return false;
+        words.push_back({std::string(bytes.substr(0, numbers[2])), numbers[0], numbers[1]});
+        bytes.remove_prefix(numbers[2]);
+        if (words.size() > 1 && !WordRules::lessByUtf16(words[words.size() - 2].word, words.back().word))
+            return false;
+    }
+    return true;
 }
 
 // Where a word stands among the near pieces: its first UTF-16 unit and its length in
@@ -169,17 +267,14 @@ std::uint32_t runHash(const std::u16string& units, std::size_t at, std::size_t l
 }
 
 // The near pieces' words: every key, and the title and file-name words of places.
-std::vector<NearWord> nearWordsOf(const WordIndex& keys, const PlaceWords::Table& places)
+std::vector<NearWord> nearWordsOf(const WordIndex& keys, const std::vector<PlaceWord>& places)
 {
     std::vector<NearWord> words;
     words.reserve(keys.size() + places.size());
     for (std::size_t i = 0; i < keys.size(); ++i)
         words.push_back({keys.word(i), static_cast<std::size_t>(keys.documentsEnd(i) - keys.documentsBegin(i))});
-    for (const auto& [word, entry] : places) {
-        const std::size_t pages = std::max(entry.titles.size(), entry.names.size());
-        if (pages > 0)
-            words.push_back({word, pages});
-    }
+    for (const PlaceWord& place : places)
+        words.push_back({place.word, std::max(place.titles, place.names)});
     return words;
 }
 }  // namespace
@@ -238,6 +333,11 @@ std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
         for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i)
             hashes.push_back(runHash(units, i, kGramUnits));
     }
+    return composeGramsOfRuns(std::move(hashes));
+}
+
+std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes)
+{
     boost::sort::spreadsort::integer_sort(hashes.begin(), hashes.end());
     hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
     std::size_t bits = 1024;
@@ -284,26 +384,54 @@ std::size_t digitsOf(std::uint64_t n)
 }
 }  // namespace
 
+RunsInside runsInside(const std::vector<std::string_view>& words)
+{
+    RunsInside runs;
+    std::u16string units;
+    for (const std::string_view word : words) {
+        WordRules::fromUtf8(word, units);
+        for (std::size_t length = kInWordMinUnits; length <= kInWordMaxUnits; ++length)
+            for (std::size_t at = 1; at + length <= units.size(); ++at) {
+                runs.all.push_back(runHash(units, at, length));
+                if (length == kGramUnits)
+                    runs.grams.push_back(runs.all.back());
+            }
+    }
+    for (std::vector<std::uint32_t>* list : {&runs.all, &runs.grams}) {
+        boost::sort::spreadsort::integer_sort(list->begin(), list->end());
+        list->erase(std::unique(list->begin(), list->end()), list->end());
+    }
+    return runs;
+}
+
 std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes)
 {
-    // (hash, piece) pairs, each once: a piece's words share most of their runs, so they
-    // are made unique piece by piece before the whole list is.
     std::stable_sort(words.begin(), words.end(), [](const PieceWord& a, const PieceWord& b) { return a.piece < b.piece; });
-    std::vector<std::uint64_t> pairs, ofPiece;
-    std::u16string units;
+    std::vector<RunsInside> pieces(words.empty() ? 0 : words.back().piece + 1);
+    std::vector<std::string_view> ofPiece;
     for (std::size_t w = 0; w < words.size();) {
         const std::uint32_t piece = words[w].piece;
         ofPiece.clear();
-        for (; w < words.size() && words[w].piece == piece; ++w) {
-            WordRules::fromUtf8(words[w].word, units);
-            for (std::size_t length = kInWordMinUnits; length <= kInWordMaxUnits; ++length)
-                for (std::size_t at = 1; at + length <= units.size(); ++at)
-                    ofPiece.push_back(std::uint64_t(runHash(units, at, length)) << 32 | piece);
-        }
-        boost::sort::spreadsort::integer_sort(ofPiece.begin(), ofPiece.end());
-        ofPiece.erase(std::unique(ofPiece.begin(), ofPiece.end()), ofPiece.end());
-        pairs.insert(pairs.end(), ofPiece.begin(), ofPiece.end());
+        for (; w < words.size() && words[w].piece == piece; ++w)
+            ofPiece.push_back(words[w].word);
+        pieces[piece] = runsInside(ofPiece);
     }
+    return composeInWordOfRuns(pieces, pieceBytes);
+}
+
+std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
+                                             const std::vector<std::size_t>& pieceBytes,
+                                             const std::function<bool(std::uint64_t inputs)>& taken)
+{
+    // (hash, piece) pairs, each once: a piece's runs are listed once already.
+    std::size_t count = 0;
+    for (const RunsInside& runs : pieces)
+        count += runs.all.size();
+    std::vector<std::uint64_t> pairs;
+    pairs.reserve(count);
+    for (std::size_t p = 0; p < pieces.size(); ++p)
+        for (const std::uint32_t hash : pieces[p].all)
+            pairs.push_back(std::uint64_t(hash) << 32 | p);
     // Millions of pairs on a large site: a radix sort of the integers, several times
     // faster than a comparison sort here.
     boost::sort::spreadsort::integer_sort(pairs.begin(), pairs.end());
@@ -333,28 +461,98 @@ std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::
         --shift;
     }
     const std::uint32_t lowMask = shift >= 32 ? 0xffffffffu : (std::uint32_t(1) << shift) - 1;
-    std::vector<std::string> listed(pieceCount), many(pieceCount);
-    for (const Run& run : runs) {
-        const std::uint32_t hash = static_cast<std::uint32_t>(pairs[run.first] >> 32);
-        const std::size_t p = shift >= 32 ? 0 : hash >> shift;
-        std::string& list = run.many ? many[p] : listed[p];
-        if (!list.empty())
-            list += run.many ? "," : ",\n";
-        if (!run.many)
-            list += '[';
-        IndexText::appendNumber(list, hash & lowMask);
-        if (run.many)
-            continue;
-        for (std::size_t k = run.first; k < run.end; ++k) {
-            list += ',';
-            IndexText::appendNumber(list, static_cast<std::uint32_t>(pairs[k]));
+    auto pieceOf = [&](const Run& run) -> std::size_t {
+        return shift >= 32 ? 0 : static_cast<std::uint32_t>(pairs[run.first] >> 32) >> shift;
+    };
+    // The runs of a piece follow one another, as their hashes ascend.
+    std::vector<std::string> texts(pieceCount);
+    std::string flags;
+    for (std::size_t r = 0, p = 0; p < pieceCount; ++p) {
+        std::size_t end = r;
+        while (end < runs.size() && pieceOf(runs[end]) == p)
+            ++end;
+        if (taken) {
+            PieceInputs inputs;
+            inputs.text("in-word");
+            inputs.number(static_cast<std::int64_t>(pieceCount));
+            const std::size_t from = r < end ? runs[r].first : 0, to = r < end ? runs[end - 1].end : 0;
+            inputs.text(std::string_view(reinterpret_cast<const char*>(pairs.data() + from), (to - from) * sizeof pairs[0]));
+            flags.clear();
+            for (std::size_t k = r; k < end; ++k)
+                flags += runs[k].many ? '1' : '0';
+            inputs.text(flags);
+            if (taken(inputs.value())) {
+                r = end;
+                continue;
+            }
         }
-        list += ']';
+        std::string listed, many;
+        for (; r < end; ++r) {
+            const Run& run = runs[r];
+            const std::uint32_t hash = static_cast<std::uint32_t>(pairs[run.first] >> 32);
+            std::string& list = run.many ? many : listed;
+            if (!list.empty())
+                list += run.many ? "," : ",\n";
+            if (!run.many)
+                list += '[';
+            IndexText::appendNumber(list, hash & lowMask);
+            if (run.many)
+                continue;
+            for (std::size_t k = run.first; k < run.end; ++k) {
+                list += ',';
+                IndexText::appendNumber(list, static_cast<std::uint32_t>(pairs[k]));
+            }
+            list += ']';
+        }
+        texts[p] = kPieceMark + ("vantrelInWord({\"runs\":[" + listed) + "],\n\"many\":[" + many + "]});\n";
     }
-    std::vector<std::string> texts;
-    for (std::size_t p = 0; p < pieceCount; ++p)
-        texts.push_back(kPieceMark + ("vantrelInWord({\"runs\":[" + listed[p]) + "],\n\"many\":[" + many[p] + "]});\n");
     return texts;
+}
+
+namespace {
+// The runs inside the words of a vocabulary piece as a job keeps them: the number of
+// grams, the grams, then all runs, each a 32-bit number in the machine's order.
+std::string runsBytes(const RunsInside& runs)
+{
+    std::string bytes;
+    const auto grams = static_cast<std::uint32_t>(runs.grams.size());
+    bytes.append(reinterpret_cast<const char*>(&grams), sizeof grams);
+    for (const std::vector<std::uint32_t>* list : {&runs.grams, &runs.all})
+        bytes.append(reinterpret_cast<const char*>(list->data()), list->size() * sizeof(std::uint32_t));
+    return bytes;
+}
+
+// Reads what runsBytes() wrote; false (runs left unfit for use) when the bytes are not
+// two ascending lists of that shape.
+bool readRuns(std::string_view bytes, RunsInside& runs)
+{
+    std::uint32_t grams = 0;
+    if (bytes.size() < sizeof grams || bytes.size() % sizeof grams != 0)
+        return false;
+    std::memcpy(&grams, bytes.data(), sizeof grams);
+    const std::size_t count = bytes.size() / sizeof grams - 1;
+    if (grams > count)
+        return false;
+    runs.grams.resize(grams);
+    runs.all.resize(count - grams);
+    std::memcpy(runs.grams.data(), bytes.data() + sizeof grams, grams * sizeof grams);
+    std::memcpy(runs.all.data(), bytes.data() + (1 + grams) * sizeof grams, runs.all.size() * sizeof grams);
+    const auto ascending = [](const std::vector<std::uint32_t>& list) {
+        return std::adjacent_find(list.begin(), list.end(), std::greater_equal<std::uint32_t>()) == list.end();
+    };
+    return ascending(runs.grams) && ascending(runs.all);
+}
+}  // namespace
+
+const std::string_view* KeptWork::find(std::uint64_t inputs) const
+{
+    const auto found = earlier.find(inputs);
+    return found == earlier.end() ? nullptr : &found->second;
+}
+
+void KeptWork::keep(std::uint64_t inputs, std::string bytes)
+{
+    kept.emplace_back(inputs, std::move(bytes));
 }
 
 namespace {
@@ -371,8 +569,10 @@ struct ShardSet {
 
     std::size_t end(std::size_t s) const { return s + 1 < starts.size() ? starts[s + 1] : keys.size(); }
     std::uint64_t inputsOf(std::size_t s, const Places* places) const;
-    std::string compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
-                        std::string& nameWords) const;
+    // A checksum of all that the places of shard s are cut from: every page's title,
+    // file name and summary, and its range.
+    std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
+    std::string compose(std::size_t s, const ShardPlaces* places) const;
     // The places of shard s: those of the keys of its range, indexed or not, from its
     // first key (from the lowest for the first shard) to the next shard's.
     std::pair<PlaceWords::Table::const_iterator, PlaceWords::Table::const_iterator> placeRange(
@@ -381,7 +581,30 @@ struct ShardSet {
         return {s == 0 ? places.begin() : places.lower_bound(std::string(keys.word(starts[s]))),
                 s + 1 == starts.size() ? places.end() : places.lower_bound(std::string(keys.word(starts[s + 1])))};
     }
+    // The same of title and file-name words, in UTF-16 order.
+    std::pair<std::vector<PlaceWord>::const_iterator, std::vector<PlaceWord>::const_iterator> placeRange(
+        std::size_t s, const std::vector<PlaceWord>& words) const
+    {
+        const auto below = [](const PlaceWord& word, std::string_view key) { return WordRules::lessByUtf16(word.word, key); };
+        return {s == 0 ? words.begin() : std::lower_bound(words.begin(), words.end(), keys.word(starts[s]), below),
+                s + 1 == starts.size() ? words.end()
+                                       : std::lower_bound(words.begin(), words.end(), keys.word(starts[s + 1]), below)};
+    }
 };
+
+std::uint64_t ShardSet::placesInputsOf(std::size_t s, const Places& places) const
+{
+    PieceInputs inputs;
+    inputs.text("places of a shard");
+    inputs.number(static_cast<std::int64_t>(places.inputs));
+    inputs.number(s == 0);
+    if (s > 0)
+        inputs.text(keys.word(starts[s]));
+    inputs.number(s + 1 == starts.size());
+    if (s + 1 < starts.size())
+        inputs.text(keys.word(starts[s + 1]));
+    return inputs.value();
+}
 
 std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
 {
@@ -416,8 +639,7 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
-std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, std::string& titleWords,
-                              std::string& nameWords) const
+std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 {
     std::string shard = kPieceMark;
     shard += "vantrelWords({\"words\":[";
@@ -449,10 +671,8 @@ std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, st
         shard += ']';
     }
     shard += ']';
-    if (places) {
-        const auto range = placeRange(s, *places);
-        appendPlaces(shard, range.first, range.second, titleWords, nameWords);
-    }
+    if (places)
+        shard += places->shard;
     shard += "});\n";
     return shard;
 }
@@ -460,9 +680,10 @@ std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, st
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places)
+                      std::string_view documentsField, const Places* places, KeptWork* work,
+                      const std::vector<StemOfKey>& moreStems)
 {
-    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys), {}, {}, {}, {}};
+    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (bytes == 0)
@@ -557,19 +778,45 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     for (const Vocabulary& vocabulary : vocabularies)
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
             composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+    // The places of each composed shard: those the last job kept for the same pages and
+    // range, else cut from a table of the keys of the shards that need it (the last
+    // shard whose first key is not above a key holds it). Those of a shard taken as it
+    // stands are handed on as the last job kept them.
+    std::vector<ShardPlaces> shardPlaces(places ? shardCount : 0);
+    std::vector<bool> cut(shardPlaces.size());
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
+        const std::uint64_t inputs = set.placesInputsOf(t, *places);
+        const std::string_view* earlier = work ? work->find(inputs) : nullptr;
+        if (earlier && readPlaces(*earlier, shardPlaces[t]))
+            work->keep(inputs, std::string(*earlier));
+        else
+            cut[t] = composed[t];
+    }
     const PlaceWords::Table* table = nullptr;
-    if (places && std::find(composed.begin(), composed.end(), true) != composed.end()) {
-        // The keys of the composed shards' ranges: the last shard whose first key is not
-        // above a key holds it.
-        table = &places->table([&](std::string_view key) { return composed[shardOf(key)]; });
+    if (std::find(cut.begin(), cut.end(), true) != cut.end()) {
+        table = &places->table([&](std::string_view key) { return cut[shardOf(key)]; });
+        for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
+            if (!cut[t])
+                continue;
+            const auto range = set.placeRange(t, *table);
+            shardPlaces[t] = placesOf(range.first, range.second);
+            if (work)
+                work->keep(set.placesInputsOf(t, *places), placesBytes(shardPlaces[t]));
+        }
     }
     for (const Vocabulary& vocabulary : vocabularies) {
         std::string titleWords, nameWords;
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
             if (!composed[t])
                 continue;
-            const std::string shard = set.compose(t, table, titleWords, nameWords);
-            if (shardNames[t].empty() && (shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+            if (places) {
+                joinWords(titleWords, shardPlaces[t].titleWords);
+                joinWords(nameWords, shardPlaces[t].nameWords);
+            }
+            if (!shardNames[t].empty())
+                continue;  // composed for its vocabulary piece's words only
+            const std::string shard = set.compose(t, places ? &shardPlaces[t] : nullptr);
+            if ((shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
                 return {};
         }
         std::string name = vocabulary.name;
@@ -596,37 +843,68 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += vocabularyHeads + ']';
     if (places) {
         // The near pieces hold every title and file-name word, whichever shards were taken:
-        // the table of the composed shards has them all when every shard was composed.
-        std::optional<PlaceWords::Table> named;
-        if (!table || std::find(composed.begin(), composed.end(), false) != composed.end())
-            named = places->titleAndNameWords();
-        const PlaceWords::Table& placeWords = named ? *named : *table;
+        // those the last job kept for the same pages, else the table of the shards cut
+        // when every shard was, else the titles and file names cut for them alone.
+        PieceInputs wordsInputs;
+        wordsInputs.text("title and file-name words");
+        wordsInputs.number(static_cast<std::int64_t>(places->inputs));
+        const std::string_view* earlier = work ? work->find(wordsInputs.value()) : nullptr;
+        std::vector<PlaceWord> placeWords;
+        const bool taken = earlier && readPlaceWords(*earlier, placeWords);
+        if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
+            placeWords = placeWordsOf(*table);
+        else if (!taken)
+            placeWords = placeWordsOf(places->titleAndNameWords());
+        if (work)
+            work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
         const std::vector<NearWord> nearWords = nearWordsOf(keys, placeWords);
-        // The vocabulary piece of every key, title and file-name word, and each piece's
-        // bytes (keys and counts, title and file-name words), as the page reads them.
-        std::vector<PieceWord> pieceWords;
+        // The words of each vocabulary piece (keys, title and file-name words) and its
+        // bytes (keys and counts, title and file-name words), as the page reads them; the
+        // runs inside its words, taken from the last job when its words are the same.
+        // Every word of the near pieces is in one of them, so their runs of kGramUnits
+        // are those of the set of runs inside words.
+        std::vector<RunsInside> pieceRuns(vocabularies.size());
         std::vector<std::size_t> pieceBytes;
-        pieceWords.reserve(nearWords.size());
+        std::vector<std::uint32_t> gramRuns;
+        std::vector<std::string_view> pieceWords;
         for (std::size_t v = 0; v < vocabularies.size(); ++v) {
             const Vocabulary& vocabulary = vocabularies[v];
-            const std::uint32_t piece = static_cast<std::uint32_t>(v);
             pieceBytes.push_back(vocabulary.keys.size() + vocabulary.counts.size());
+            pieceWords.clear();
+            PieceInputs inputs;
+            inputs.text("runs inside");
             for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
                 for (std::size_t i = set.starts[t]; i < set.end(t); ++i)
-                    pieceWords.push_back({keys.word(i), piece});
+                    pieceWords.push_back(keys.word(i));
                 const auto range = set.placeRange(t, placeWords);
                 for (auto place = range.first; place != range.second; ++place) {
-                    const std::size_t lists = !place->second.titles.empty() + !place->second.names.empty();
-                    if (lists == 0)
-                        continue;
-                    pieceWords.push_back({place->first, piece});
-                    pieceBytes.back() += lists * (place->first.size() + 8);
+                    const std::size_t lists = (place->titles > 0) + (place->names > 0);
+                    pieceWords.push_back(place->word);
+                    pieceBytes.back() += lists * (place->word.size() + 8);
                 }
             }
+            for (const std::string_view word : pieceWords)
+                inputs.text(word);
+            const std::string_view* earlier = work ? work->find(inputs.value()) : nullptr;
+            if (earlier && readRuns(*earlier, pieceRuns[v])) {
+                work->keep(inputs.value(), std::string(*earlier));
+            } else {
+                pieceRuns[v] = runsInside(pieceWords);
+                if (work)
+                    work->keep(inputs.value(), runsBytes(pieceRuns[v]));
+            }
+            gramRuns.insert(gramRuns.end(), pieceRuns[v].grams.begin(), pieceRuns[v].grams.end());
         }
         head += ",\n\"inWord\":[";
-        for (const std::string& inWord : composeInWord(std::move(pieceWords), pieceBytes)) {
-            const std::string name = store.put(inWord);
+        // An in-word piece of the same inputs as one of the last job's is taken as it stands.
+        std::vector<std::pair<std::uint64_t, std::string>> inWordNames;
+        const std::vector<std::string> inWordTexts = composeInWordOfRuns(pieceRuns, pieceBytes, [&](std::uint64_t inputs) {
+            inWordNames.emplace_back(inputs, store.takeMade(inputs));
+            return !inWordNames.back().second.empty();
+        });
+        for (std::size_t p = 0; p < inWordTexts.size(); ++p) {
+            const auto& [inputs, taken] = inWordNames[p];
+            const std::string name = taken.empty() ? store.putMade(inputs, inWordTexts[p]) : taken;
             if (name.empty())
                 return name;
             head += head.back() == '[' ? "\"" : ",\"";
@@ -634,7 +912,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         head += ']';
         head += ",\n\"grams\":[";
-        for (const std::string& grams : composeGrams(nearWords)) {
+        for (const std::string& grams : composeGramsOfRuns(std::move(gramRuns))) {
             const std::string name = store.put(grams);
             if (name.empty())
                 return name;
@@ -679,7 +957,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
 }
 
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
-             const std::vector<int>& linkShares, std::string& text)
+             const std::vector<int>& linkShares, std::string& text, const std::vector<StemOfKey>& moreStems)
 {
     text = "/* generator: VantrelIndexer */\nvar terms={\"format\":";
     IndexText::appendNumber(text, kFormat);
@@ -692,7 +970,7 @@ void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
         appendEntry(text, keys, i);
     }
     text += "],\n\"groups\":[";
-    const auto groups = groupsOf(keys, stemmedKeys);
+    const auto groups = groupsOf(keys, stemmedKeys, moreStems);
     for (std::size_t g = 0; g < groups.size(); ++g) {
         text += g ? ",\n[" : "[";
         appendScriptString(text, groups[g].first);

@@ -5,9 +5,11 @@
 #include "WordTable.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -33,10 +35,14 @@ namespace TermsText {
 
 constexpr int kFormat = 2;
 
+// A stem of the key at a position of the word index, given beside the entries
+// "stem\0key" (the English plural pairs: englishPluralPairs()).
+using StemOfKey = std::pair<std::string_view, std::uint32_t>;
+
 // keys: ranked in UTF-16 order. stemmedKeys: entries "stem\0key" (keys absent from keys
-// are passed over). linkShares: one per document (missing ones are 0).
+// are passed over), and moreStems. linkShares: one per document (missing ones are 0).
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
-             const std::vector<int>& linkShares, std::string& text);
+             const std::vector<int>& linkShares, std::string& text, const std::vector<StemOfKey>& moreStems = {});
 
 }  // namespace TermsText
 
@@ -167,6 +173,34 @@ struct PieceWord {
 // may be given more than once) and the bytes of each vocabulary piece.
 std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes);
 
+// The runs inside words of one vocabulary piece: the hashes of its runs of
+// kInWordMinUnits to kInWordMaxUnits units (all) and of kGramUnits units (grams), each
+// ascending and listed once.
+struct RunsInside {
+    std::vector<std::uint32_t> all, grams;
+};
+RunsInside runsInside(const std::vector<std::string_view>& words);
+// The same texts as composeInWord() and composeGrams(), from the runs of each vocabulary
+// piece (by its place) and every run of kGramUnits units (in any order, repeats allowed).
+// Given taken, it is asked for each in-word piece in turn with a checksum of all its text
+// is composed from (PieceInputs), and the text of a piece it took is left empty.
+std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
+                                             const std::vector<std::size_t>& pieceBytes,
+                                             const std::function<bool(std::uint64_t inputs)>& taken = nullptr);
+std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes);
+
+// Work of the last job that composing takes back instead of doing it again: results
+// named by a checksum of everything they were worked out from (PieceInputs), as bytes.
+// What a job takes or works out is kept for the next job; nothing else is handed on.
+struct KeptWork {
+    std::unordered_map<std::uint64_t, std::string_view> earlier;  // the last job's, held by the caller
+    std::vector<std::pair<std::uint64_t, std::string>> kept;       // this job's
+
+    // The bytes the last job kept for inputs, or null.
+    const std::string_view* find(std::uint64_t inputs) const;
+    void keep(std::uint64_t inputs, std::string bytes);
+};
+
 // What the shards hold of titles, file names and summaries: a checksum of the pages they
 // are cut from (PlaceWords::Page, in document order), and the table, asked for only when
 // a shard or vocabulary piece must be composed, with at least the keys wanted keeps.
@@ -180,9 +214,12 @@ struct Places {
 
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why). A shard or vocabulary piece made from the same inputs as
-// one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands.
+// one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands;
+// given work, the runs inside the words of a vocabulary piece whose words are those of
+// the last job's are taken from it.
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places = nullptr);
+                      std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
+                      const std::vector<StemOfKey>& moreStems = {});
 
 }  // namespace TermsText

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class CompanionData;
@@ -143,7 +144,10 @@ private:
     void finishCompanion();
     // The word index in pieces, with the titles, file names and summaries its shards hold;
     // the head's name, or "" when a piece could not be written.
-    std::string putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys, std::string_view documentsField);
+    // plurals: the English plural pairs of keys (TermsText::StemOfKey).
+    std::string putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                              const std::vector<std::pair<std::string_view, std::uint32_t>>& plurals,
+                              std::string_view documentsField);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }

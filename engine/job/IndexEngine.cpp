@@ -52,6 +52,7 @@ struct IndexEngine::CacheUse {
     std::vector<CachedDocument> documents;
     std::size_t pagesEntered = 0;             // pages whose words were entered anew
     std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t, FilePairHash> pageOfFile;  // device, inode -> pages
+    TermsText::KeptWork work;                 // the last job's work on the pieces, and this job's
 };
 
 namespace {
@@ -741,6 +742,9 @@ void IndexEngine::startCacheUse()
         m_companion->reuseTexts(use.cache->job().textGroups);
     if (PieceStore* store = m_companion ? m_companion->store() : nullptr)
         store->madeBefore(use.cache->job().pieces);
+    use.work = TermsText::KeptWork();
+    for (const auto& done : use.cache->job().work)
+        use.work.earlier.emplace(done.first, done.second);  // views of the cache's own, which outlive the job
     for (std::size_t d = 0; d < previous.size(); ++d)
         use.previousByPath.emplace(std::string_view(previous[d].path), static_cast<std::int32_t>(d));
 }
@@ -841,6 +845,7 @@ void IndexEngine::saveCache()
         job.wordLines = m_wordLines;
         if (const PieceStore* store = m_companion ? m_companion->store() : nullptr)
             job.pieces = store->made();
+        job.work = std::move(m_cache->work.kept);
     }
     placeCachedTexts();
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
@@ -902,15 +907,15 @@ void IndexEngine::finishCompanion()
     WordTable<char> stemmedKeys;
     m_tables->stemPairs.forEachWord(
         [&stemmedKeys](std::string_view pair, const std::int32_t*, const double*, std::size_t) { stemmedKeys.findOrInsert(pair); });
-    addEnglishPluralPairs(m_tables->keys, m_englishDocuments, stemmedKeys);
     WordIndex keys;
     m_tables->keys.fillIndex(keys);
+    const std::vector<TermsText::StemOfKey> plurals = englishPluralPairs(keys, m_englishDocuments);
     std::string termsText;
     if (wholeWordIndex)
-        TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
+        TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText, plurals);
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
-    const std::string wordsHead = documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, documentsField);
+    const std::string wordsHead = documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, plurals, documentsField);
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
@@ -919,6 +924,7 @@ void IndexEngine::finishCompanion()
 }
 
 std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                                       const std::vector<std::pair<std::string_view, std::uint32_t>>& plurals,
                                        std::string_view documentsField)
 {
     // The titles, file names and summaries are cut key by key only when a piece must be
@@ -934,7 +940,7 @@ std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<ch
     };
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
     return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),
-                                documentsField, &places);
+                                documentsField, &places, m_cache ? &m_cache->work : nullptr, plurals);
 }
 
 void IndexEngine::companionFailed()

@@ -4,6 +4,7 @@
 #include "PageTerms.h"
 
 #include "RankedWords.h"
+#include "WordIndex.h"
 
 #include <algorithm>
 #include <utility>
@@ -106,24 +107,30 @@ void TermDictionary::merge(const TermDictionary& other, std::int32_t documentLim
             m_lengths[d] = other.m_lengths[d];
 }
 
-void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& englishDocuments,
-                           WordTable<char>& stemmedKeys)
+std::vector<std::pair<std::string_view, std::uint32_t>> englishPluralPairs(const WordIndex& keys,
+                                                                         const std::vector<bool>& englishDocuments)
 {
     // The keys that stand on an English page: found from their postings once, instead of
     // being noted page by page.
-    keys.forEachWord([&](std::string_view key, const std::int32_t* documents, const double*, std::size_t count) {
+    std::vector<std::pair<std::string_view, std::uint32_t>> pairs;
+    std::uint32_t first = 0;  // of the keys equal to this one
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const std::string_view key = keys.word(i);
+        if (i == 0 || key != keys.word(i - 1))
+            first = static_cast<std::uint32_t>(i);
         bool english = false;
-        for (std::size_t p = 0; p < count && !english; ++p) {
-            const auto document = static_cast<std::size_t>(documents[p]);
+        for (const std::int32_t* d = keys.documentsBegin(i); d != keys.documentsEnd(i) && !english; ++d) {
+            const auto document = static_cast<std::size_t>(*d);
             english = document < englishDocuments.size() && englishDocuments[document];
         }
         if (!english)
-            return;
-        addStemmedKey(key, key, stemmedKeys);
+            continue;
+        pairs.emplace_back(key, first);
         for (std::size_t cut : {1, 2})
             if (key.size() > cut && isEnglishPlural(key.substr(0, key.size() - cut), key))
-                addStemmedKey(key.substr(0, key.size() - cut), key, stemmedKeys);
-    });
+                pairs.emplace_back(key.substr(0, key.size() - cut), first);
+    }
+    return pairs;
 }
 
 void TermDictionary::clear()

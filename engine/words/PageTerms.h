@@ -11,7 +11,10 @@ class RankedWords;
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+class WordIndex;
 
 // The keys of one page with their counts by place, and what groups them.
 struct PageTerms {
@@ -65,10 +68,11 @@ private:
 
 // Groups the keys of English pages (englishDocuments, by document index) by the plural
 // rule: each key with "s" or "es" taken off (isEnglishPlural) is a stem of it, and each
-// is its own; the pairs go into stemmedKeys. Done once, at the end: the rule needs no
-// page, only the keys.
-void addEnglishPluralPairs(const RankedWords& keys, const std::vector<bool>& englishDocuments,
-                           WordTable<char>& stemmedKeys);
+// is its own. The pairs are (stem, the key's position in keys: that of the first of
+// equal keys), each stem a view of its key's bytes, in key order. Done once, at the end:
+// the rule needs no page, only the keys.
+std::vector<std::pair<std::string_view, std::uint32_t>> englishPluralPairs(const WordIndex& keys,
+                                                                         const std::vector<bool>& englishDocuments);
 
 // Counts the keys of pages by the word rules, each under the place where it stood, and
 // stems their words by the page's language. Keeps a stemmer and buffers from page to

@@ -182,6 +182,10 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
          }},
         {"a page renamed",
          [](PageCacheJobs& t) { ::rename(t.tree.path("site/b.htm").c_str(), t.tree.path("site/z.htm").c_str()); }},
+        // Only the words of file names change: the runs inside the words kept for their
+        // vocabulary piece no longer stand.
+        {"a page renamed to words of its own",
+         [](PageCacheJobs& t) { ::rename(t.tree.path("site/z.htm").c_str(), t.tree.path("site/quixotic-lanterns.htm").c_str()); }},
         {"a page before all others", [](PageCacheJobs& t) { t.tree.write("site/a.htm", "<title>First</title><p>first</p>"); }},
         {"a page removed", [](PageCacheJobs& t) { ::unlink(t.tree.path("site/docs/d.html").c_str()); }},
         {"new folders", [](PageCacheJobs& t) { t.tree.write("site/docs/new/deep/e.html", "<title>Deep</title><p>deep lamp</p>"); }},

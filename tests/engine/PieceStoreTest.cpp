@@ -320,23 +320,42 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
                                  return table;
                              },
                              [&] { return table; }};
+    // The work a job hands on (the runs inside the words of each vocabulary piece, the
+    // places of each shard, the title and file-name words), taken back by the next job
+    // that knows the earlier pieces; a job that knows none hands on nothing.
+    std::vector<std::pair<std::uint64_t, std::string>> keptWork;
     auto put = [&](PieceStore& into, const std::vector<PieceStore::Made>* before) {
         WordIndex keys;
         for (std::size_t k = 0; k < words.size(); ++k)
             keys.appendWord(words[k], pages[k].data(), pages[k].data() + pages[k].size());
-        if (before)
+        TermsText::KeptWork work;
+        if (before) {
             into.madeBefore(*before);
+            for (const auto& done : keptWork)
+                work.earlier.emplace(done.first, done.second);
+        }
         tablesAsked = 0;
-        return TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places);
+        const std::string head = TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places, &work);
+        if (before)
+            keptWork = std::move(work.kept);
+        return head;
     };
-    ASSERT_NE(put(store, nullptr), "");
+    const std::vector<PieceStore::Made> made0;
+    // Damages the bytes of everything kept.
+    auto damageKeptWork = [&](const std::function<void(std::string&)>& damage) {
+        for (auto& done : keptWork)
+            damage(done.second);
+    };
+    ASSERT_NE(put(store, &made0), "");
     std::vector<PieceStore::Made> made = store.made();
+    ASSERT_FALSE(keptWork.empty());
     ASSERT_GT(made.size(), 8u);
 
     // written: pieces written anew at most (the head among them, and the link, near and
-    // in-word run pieces, never made from inputs: a key whose count changes changes its
-    // near piece, a key added the in-word pieces of the runs no other key holds);
-    // asked: whether the places were cut.
+    // run pieces, never made from inputs: a key whose count changes changes its near
+    // piece; a key added changes the in-word pieces of the runs no other key holds);
+    // asked: whether the places were cut (not when only keys changed: the last job's
+    // places of each shard's range are taken).
     const struct {
         const char* what;
         std::size_t written;
@@ -344,13 +363,38 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
         std::function<void()> change;
     } cases[] = {
         {"nothing changed", 0, false, [] {}},
-        {"one key's pages", 4, true, [&] { pages[3000] = {7}; }},
-        {"a key added", 7, true,
+        {"one key's pages", 4, false, [&] { pages[3000] = {7}; }},
+        {"a key added", 7, false,
          [&] {
              words.insert(words.begin() + 4501, "k04500a");
              pages.insert(pages.begin() + 4501, {1});
          }},
         {"a title or summary", 1000, true, [&] { places.inputs = 2; }},
+        // Words that are no keys change the runs inside the words of their vocabulary piece.
+        {"a file-name word added", 1000, true,
+         [&] {
+             table["k02500zyxw"].names.push_back({4, 1, 1});
+             places.inputs = 3;
+         }},
+        {"a title word gone", 1000, true,
+         [&] {
+             table.erase("k00007");
+             places.inputs = 4;
+         }},
+        // Kept work is taken only in its shape: ascending lists, texts of their lengths.
+        {"kept work cut short, a key's pages", 4, true,
+         [&] {
+             pages[3001] = {8};
+             damageKeptWork([](std::string& bytes) {
+                 if (!bytes.empty())
+                     bytes.pop_back();
+             });
+         }},
+        {"kept work twice over, a key's pages", 4, true,
+         [&] {
+             pages[3002] = {9};
+             damageKeptWork([](std::string& bytes) { bytes += bytes; });
+         }},
         {"a shard removed from the folder", 2, true,
          [&] { ::unlink(tree.path("store/" + made[2].name).c_str()); }},
         {"a shard altered in the folder", 2, true,
