@@ -460,7 +460,8 @@ std::string ShardSet::compose(std::size_t s, const PlaceWords::Table* places, st
 
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places)
+                      std::string_view documentsField, const Places* places, std::string_view topDocumentsField,
+                      std::string* topName)
 {
     ShardSet set{keys, {}, groupsOf(keys, stemmedKeys), {}, {}, {}, {}};
     std::size_t bytes = 0;
@@ -503,6 +504,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     }
 
     std::string head = kPieceMark;
+    std::size_t nearAt = 0, nearEnd = 0;  // where the near pieces' field stands in head
+    std::vector<std::string> nearEntries;
     head += "vantrelWordsHead({\"count\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(documents.size()));
     head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
@@ -641,18 +644,22 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             head += head.back() == '[' ? "\"" : ",\"";
             head += name + '"';
         }
-        head += "],\"near\":[";
-        bool firstPiece = true;
+        head += "]";
+        nearAt = head.size();
+        head += ",\"near\":[";
         for (const auto& [first, text] : composeNear(nearWords)) {
             const std::string name = store.put(text);
             if (name.empty())
                 return name;
-            head += firstPiece ? "[" : ",\n[";
-            firstPiece = false;
-            appendScriptString(head, first);
-            head += ",\"" + name + "\"]";
+            std::string entry = "[";
+            appendScriptString(entry, first);
+            entry += ",\"" + name + "\"]";
+            head += nearEntries.empty() ? "" : ",\n";
+            head += entry;
+            nearEntries.push_back(std::move(entry));
         }
         head += ']';
+        nearEnd = head.size();
     }
     head += ",\n\"linkGroup\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(kLinkGroup));
@@ -673,9 +680,28 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += name + '"';
     }
     head += places ? "],\"places\":1,\n" : "],\n";
+    const std::size_t documentsAt = head.size();
     head += documentsField;
     head += "});\n";
-    return store.put(head);
+    const std::string headName = store.put(head);
+    if (headName.empty() || topDocumentsField.empty() || !topName)
+        return headName;
+    // The top: the head less the lists that grow with the site, the document pieces'
+    // names and the near pieces' first words, which it names in list pieces instead.
+    if (nearEnd == 0)
+        nearAt = nearEnd = documentsAt;
+    std::string top = head.substr(0, nearAt);
+    if (nearEnd > nearAt) {
+        const std::string lists = store.putLists(nearEntries, kNearListGroup);
+        if (lists.empty())
+            return lists;
+        top += ",\"nearLists\":[" + lists + ']';
+    }
+    top.append(head, nearEnd, documentsAt - nearEnd);
+    top += topDocumentsField;
+    top += "});\n";
+    *topName = store.put(top);
+    return topName->empty() ? std::string() : headName;
 }
 
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,

@@ -178,11 +178,19 @@ struct Places {
     std::function<PlaceWords::Table()> titleAndNameWords;
 };
 
+// Given topDocumentsField (CompanionData::topDocumentsField(), for a large site), also
+// puts a top, the head with topDocumentsField for DOCUMENTS and, in place of "near",
+// "nearLists":["NAME.js",...]: the near pieces' [first word, name] entries in list
+// pieces of kNearListGroup (PieceStore::putLists()); its name goes to *topName. A page
+// reads the top instead of the head, and the lists only when it needs them.
+constexpr std::size_t kNearListGroup = 128;
+
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why). A shard or vocabulary piece made from the same inputs as
 // one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands.
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
-                      std::string_view documentsField, const Places* places = nullptr);
+                      std::string_view documentsField, const Places* places = nullptr,
+                      std::string_view topDocumentsField = {}, std::string* topName = nullptr);
 
 }  // namespace TermsText

@@ -654,6 +654,7 @@ bool IndexEngine::buildIndex()
     try {
         if (companionData) {
             m_companion = std::make_unique<CompanionData>(destinationFolder, files());
+            m_companion->setTopFrom(topFrom);
             if (!m_companion->begin())
                 companionFailed();
         }
@@ -910,16 +911,17 @@ void IndexEngine::finishCompanion()
         TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText);
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
-    const std::string wordsHead = documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, documentsField);
+    std::string wordsTop;
+    const std::string wordsHead = documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, documentsField, wordsTop);
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
-    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead))
+    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
         companionFailed();
 }
 
 std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
-                                       std::string_view documentsField)
+                                       std::string_view documentsField, std::string& wordsTop)
 {
     // The titles, file names and summaries are cut key by key only when a piece must be
     // composed, and only the keys of the shards composed enter the table: a job whose
@@ -934,7 +936,7 @@ std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<ch
     };
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
     return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),
-                                documentsField, &places);
+                                documentsField, &places, m_companion->topDocumentsField(), &wordsTop);
 }
 
 void IndexEngine::companionFailed()

@@ -94,12 +94,14 @@ function WordPieces(head, docCount, fetch) {
   this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
   // The near pieces (nearest words by first letter and length): their first words'
   // places, the pieces that came, and those a look-up reached that have not.
-  this.near = nearPiecesOf(head.near);
-  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
-  this.wantedNear = new Set();  // near pieces wanted, and gramWanted(g) for the runs inside words
+  // A top names them in lists instead, loaded when a word first needs its nearest words.
+  this.nearLists = Array.isArray(head.nearLists) && head.nearLists.length > 0 && head.near === undefined &&
+    head.nearLists.every(function (name) { return PIECE_NAME.test(name); }) ? head.nearLists : null;
+  this.keepNearPieces(this.nearLists ? null : head.near);
+  this.wantedNear = new Set();  // near pieces wanted, gramWanted(g) for the runs inside words, NEAR_LISTS
   this.nearLoading = new Map();
   var grams = head.grams;
-  this.gramNames = this.near && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
+  this.gramNames = (this.near || this.nearLists) && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
     grams.every(function (name) { return PIECE_NAME.test(name); }) ? grams : null;
   this.gramShift = this.gramNames ? 32 - Math.round(Math.log2(this.gramNames.length)) : 32;
   // Each piece of the set, {bits, set: Uint8Array} once it came (set null: it failed).
@@ -116,6 +118,32 @@ function WordPieces(head, docCount, fetch) {
   this.laterParts = new Set();  // vocabulary pieces of in-word matches, wanted after the first results
   this.laterInWord = new Set(); // and the in-word pieces that name them
 }
+
+// Takes the near pieces' [first word, name] entries (none: null).
+WordPieces.prototype.keepNearPieces = function (list) {
+  this.near = nearPiecesOf(list);
+  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
+};
+
+// Wanted in wantedNear: the lists of near pieces of a top.
+var NEAR_LISTS = 'lists';
+
+// Loads the lists of near pieces (a list that failed or does not fit leaves no near
+// pieces: the vocabulary answers then), then calls done.
+WordPieces.prototype.loadNearLists = function (done) {
+  var self = this, lists = new Array(this.nearLists.length), waiting = lists.length;
+  loadOnce(this.nearLoading, NEAR_LISTS, '', function (unused, came) {
+    self.nearLists.forEach(function (name, i) {
+      self.fetch(name, function (data) {
+        lists[i] = data;
+        if (--waiting === 0) came();
+      });
+    });
+  }, function () {
+    self.keepNearPieces(lists.every(Array.isArray) ? [].concat.apply([], lists) : null);
+    self.nearLists = null;
+  }, done);
+};
 
 // In-word pieces list runs of IN_WORD_MIN to IN_WORD_MAX units; a part is looked up by
 // at most MAX_IN_WORD_RUNS of its longest runs, spread over it.
@@ -287,7 +315,7 @@ WordPieces.prototype.nearRun = function (c, len) {
 // Before the vocabulary came, only for a word that no word holds inside it: else the
 // nearest words would show and then give way to the words that hold it.
 WordPieces.prototype.nearWords = function (word, max) {
-  if (!this.near) return undefined;
+  if (!this.near && !this.nearLists) return undefined;
   if (this.wanted.size > 0) return null;
   var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
   // The in-word pieces told which words may hold it inside (read before the answer now
@@ -301,6 +329,8 @@ WordPieces.prototype.nearWords = function (word, max) {
     });
   }
   if (inside === undefined && ready && this.mayHoldInside(word)) return undefined;
+  if (this.nearLists) { this.wantedNear.add(NEAR_LISTS); return null; }
+  if (!this.near) return undefined;
   var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
     var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
@@ -636,6 +666,10 @@ WordPieces.prototype.load = function (vocabulary, done) {
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
+    if (p === NEAR_LISTS) {
+      if (self.nearLists) { waiting++; self.loadNearLists(one); }
+      return;
+    }
     var g = -1 - p;
     if (p < 0 && self.gramSets[g] === null) {
       waiting++;
