@@ -13,6 +13,7 @@
 #include <boost/sort/spreadsort/integer_sort.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -510,7 +511,12 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     IndexText::appendNumber(head, static_cast<std::int64_t>(documents.size()));
     head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(keys.size()));
+    const std::size_t shardsAt = head.size();
     head += ",\n\"shards\":[";
+    // For a top: the shards' entries in lists of whole vocabulary pieces, and each
+    // vocabulary piece with its number of keys.
+    std::vector<std::string> listEntries;
+    std::string shardLists, topVocabulary;
     std::string vocabularyHeads = "],\n\"vocabulary\":[";
     if (shardCount == 0)
         places = nullptr;  // nowhere to put them: the page ranks by its own tables
@@ -585,18 +591,47 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 return {};
         }
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
-            head += t ? ",\n[" : "[";
-            appendScriptString(head, keys.word(set.starts[t]));
-            head += ",\"" + shardNames[t] + "\",";
-            IndexText::appendNumber(head, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
-            head += ']';
+            std::string entry = "[";
+            appendScriptString(entry, keys.word(set.starts[t]));
+            entry += ",\"" + shardNames[t] + "\",";
+            IndexText::appendNumber(entry, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
+            entry += ']';
+            head += t ? ",\n" : "";
+            head += entry;
+            if (topDocumentsField.empty())
+                continue;
+            if (listEntries.empty()) {
+                shardLists += shardLists.empty() ? "[" : ",\n[";
+                appendScriptString(shardLists, keys.word(set.starts[t]));
+            }
+            listEntries.push_back(std::move(entry));
         }
         vocabularyHeads += vocabularyHeads.back() == '[' ? "[\"" : ",[\"";
         vocabularyHeads += name + "\",";
         IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(vocabulary.last + 1 - vocabulary.first));
+        if (!topDocumentsField.empty()) {
+            topVocabulary += (topVocabulary.empty() ? "" : ",") + vocabularyHeads.substr(vocabularyHeads.rfind('[')) + ',';
+            IndexText::appendNumber(topVocabulary, static_cast<std::int64_t>(set.end(vocabulary.last) - set.starts[vocabulary.first]));
+            topVocabulary += ']';
+            // A list ends after a vocabulary piece whose last key hashes to 0 modulo 4 (by
+            // other bits again) once it holds half the square root of the shards, or at twice
+            // that: about as many lists as a list holds entries, ending by their keys.
+            const std::size_t root = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(shardCount))));
+            const bool ends = (keyHash(keys.word(set.end(vocabulary.last) - 1)) >> 16) % 4 == 0;
+            if ((ends && 2 * listEntries.size() >= root) || listEntries.size() >= 2 * root || &vocabulary == &vocabularies.back()) {
+                const std::string list = store.putLists(listEntries, listEntries.size());
+                if (list.empty())
+                    return list;
+                shardLists += ',' + list + ',';
+                IndexText::appendNumber(shardLists, static_cast<std::int64_t>(listEntries.size()));
+                shardLists += ']';
+                listEntries.clear();
+            }
+        }
         vocabularyHeads += ']';
     }
     head += vocabularyHeads + ']';
+    const std::size_t vocabularyEnd = head.size();
     if (places) {
         // The near pieces hold every title and file-name word, whichever shards were taken:
         // the table of the composed shards has them all when every shard was composed.
@@ -690,7 +725,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     // names and the near pieces' first words, which it names in list pieces instead.
     if (nearEnd == 0)
         nearAt = nearEnd = documentsAt;
-    std::string top = head.substr(0, nearAt);
+    std::string top = head.substr(0, shardsAt);
+    top += ",\n\"shardLists\":[" + shardLists + "],\n\"vocabulary\":[" + topVocabulary + ']';
+    top.append(head, vocabularyEnd, nearAt - vocabularyEnd);
     if (nearEnd > nearAt) {
         const std::string lists = store.putLists(nearEntries, kNearListGroup);
         if (lists.empty())
