@@ -110,13 +110,29 @@ DocumentPieces.prototype.ensure = function (list, done) {
 // Calls done with the name of piece p (null when its list failed or does not hold it),
 // loading its list first when the top names lists.
 DocumentPieces.prototype.nameOf = function (p, done) {
-  var self = this, l = Math.floor(p / (this.listGroup || 1));
+  var self = this;
   if (this.names[p] !== null || !this.listGroup) { done(this.names[p] || null); return; }
+  this.loadList(Math.floor(p / this.listGroup), function () { done(self.names[p] || null); });
+};
+
+// Loads list l of the pieces' names once, then calls done.
+DocumentPieces.prototype.loadList = function (l, done) {
+  var self = this, first = l * this.listGroup;
+  if (l < 0 || l >= this.lists.length || this.names[first] !== null) { done(); return; }
   pieces.loadOnce(this.listLoading, l, this.lists[l], this.fetch, function (list) {
-    var first = l * self.listGroup, expected = Math.min(self.listGroup, self.names.length - first);
+    var expected = Math.min(self.listGroup, self.names.length - first);
     var ok = Array.isArray(list) && list.length === expected && list.every(function (name) { return PIECE_NAME.test(name); });
     for (var i = 0; i < expected; i++) self.names[first + i] = ok ? list[i] : '';
-  }, function () { done(self.names[p] || null); });
+  }, done);
+};
+
+// Asks for the list of names of the documents whose link shares were asked for (pages
+// a search ranks), when it covers the same pages: so that the names of the screen's
+// pieces come beside the shares, not in a round of loads of their own.
+DocumentPieces.prototype.besideLinks = function (linkGroup) {
+  var self = this, pages = this.listGroup * this.group;
+  if (!this.listGroup || pages !== linkGroup) return null;
+  return function (g) { self.loadList(g, function () {}); };
 };
 
 // Takes the entries of piece p.
@@ -152,6 +168,7 @@ function storeSearcher(head, ranks, base, fetch, list) {
   });
   found.useSummaries(places ? places.summaries : titles.summaryWords(ranks.map(function (r) { return r[3]; }), head.count, true));
   found.documents = docs;
+  list.linksAsked = docs.besideLinks(head.linkGroup);
   if (places) found.loadDates = function (done) { loadDates(head, fetch, found, done); };
   return { searcher: found, companion: docs.companion };
 }

@@ -119,6 +119,7 @@ function WordPieces(head, docCount, fetch) {
   this.linksCame = new Uint8Array(head.links.length); // 1 loading, 2 come
   this.wantedLinks = new Set();
   this.linkLoading = new Map(); // group: callbacks waiting for it
+  this.linksAsked = null;       // called with each group of link shares asked for
   this.groups = true;        // the search takes forms from stem groups
   this.joined = null;
   this.offsets = null;
@@ -772,6 +773,7 @@ WordPieces.prototype.load = function (vocabulary, done) {
     waiting++;
     self.linksCame[g] = 1;
     loadOnce(self.linkLoading, g, self.linkNames[g], self.fetch, function (shares) { self.keepLinks(g, shares); }, one);
+    if (self.linksAsked) self.linksAsked(g);
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
