@@ -280,9 +280,9 @@ TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
         const std::string pages = readFile(tree.path(folder + "/indexed_pages.js"));
         return std::regex_search(pages, name, std::regex(std::string("\"") + field + "\":\"([a-z2-7]{13}\\.js)\"")) ? name[1].str() : std::string();
     };
-    auto listed = [&](const std::string& folder, const std::string& text, const char* field) {
+    auto listed = [&](const std::string& folder, const std::string& text, const char* field, const char* next) {
         std::smatch list;
-        EXPECT_TRUE(std::regex_search(text, list, std::regex(std::string("\"") + field + "\":\\[([^\\]]*)\\]"))) << field;
+        EXPECT_TRUE(std::regex_search(text, list, std::regex(std::string("\"") + field + "\":\\[([\\s\\S]*?)\\]" + next))) << field;
         std::string names;
         const std::regex piece("[a-z2-7]{13}\\.js");
         for (std::sregex_iterator it(list[1].first, list[1].second, piece), end; it != end; ++it) {
@@ -316,9 +316,12 @@ TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
     EXPECT_NE(topText.find("\"docGroup\":16,\"docListGroup\":256,\"docLists\":["), std::string::npos) << topText;
     std::smatch docs, near;
     ASSERT_TRUE(std::regex_search(headText, docs, std::regex("\"docs\":\\[([^\\]]*)\\]")));
-    EXPECT_EQ(listed("large", topText, "docLists"), oneLine(docs[1].str()));
+    EXPECT_EQ(listed("large", topText, "docLists", ","), oneLine(docs[1].str()));
     ASSERT_TRUE(std::regex_search(headText, near, std::regex("\"near\":\\[([\\s\\S]*?\\])\\]")));
-    EXPECT_EQ(listed("large", topText, "nearLists"), oneLine(near[1].str()));
+    EXPECT_EQ(listed("large", topText, "nearLists", ","), oneLine(near[1].str()));
+    std::smatch shards;
+    ASSERT_TRUE(std::regex_search(headText, shards, std::regex("\"shards\":\\[([\\s\\S]*?)\\],\n\"vocabulary\"")));
+    EXPECT_EQ(listed("large", topText, "shardLists", ",\n\"vocabulary\""), oneLine(shards[1].str()));
 
     // The lists of the top in place stay through the next job and go with the one after.
     std::smatch lists;
