@@ -738,6 +738,8 @@ function loadOnce(waiting, key, name, fetch, keep, done) {
   });
 }
 
+var MAX_LINKS_BESIDE = 4;
+
 // Loads the shards wanted (and the vocabulary when a look-up needed it and vocabulary
 // is true), then calls done. Whatever fails to load counts as empty, so it is not
 // asked for again.
@@ -768,12 +770,15 @@ WordPieces.prototype.load = function (vocabulary, done) {
     waiting++;
     loadOnce(self.loading, s, self.names[s], self.fetch, function (data) { self.keep(s, data); }, one);
   });
+  // The names of the documents beside their link shares only for a search of few
+  // groups: a word of every page would read them all before its screen.
+  var beside = this.linksAsked && this.wantedLinks.size <= MAX_LINKS_BESIDE ? this.linksAsked : null;
   this.wantedLinks.forEach(function (g) {
     if (self.linksCame[g] === 2) return;
     waiting++;
     self.linksCame[g] = 1;
     loadOnce(self.linkLoading, g, self.linkNames[g], self.fetch, function (shares) { self.keepLinks(g, shares); }, one);
-    if (self.linksAsked) self.linksAsked(g);
+    if (beside) beside(g);
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
