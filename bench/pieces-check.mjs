@@ -36,7 +36,12 @@ for (const name of chosen.length ? chosen : Object.keys(sites)) {
     // Before any query: indexed_pages.js, the head and the ranking pieces.
     const piece = (f) => size(path.join('indexed_text', f)), head = site.fetched[0];
     const base = size('indexed_pages.js') + site.fetched.reduce((sum, f) => sum + piece(f), 0);
-    const screenDocs = (docs) => [...new Set(docs.slice(0, 20).map((d) => site.head.docs[Math.floor(d / site.head.docGroup)]))];
+    // The document pieces of the screen (and, under a top, their lists), as the page loads them.
+    const screenDocs = (docs) => {
+      const from = site.fetched.length;
+      site.inPieces.documents.ensure(docs.slice(0, 20), () => {});
+      return site.fetched.splice(from);
+    };
     const firstBytes = [];
     let wrong = 0;
     for (const q of queries) {

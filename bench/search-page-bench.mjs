@@ -258,7 +258,7 @@ async function typeKeys(page, q) {
 }
 
 // The kind of a file the page loaded: a piece by the call it makes, else its name.
-const KINDS = [['vantrelWordsHead(', 'head'], ['vantrelWords(', 'shards'], ['vantrelKeys(', 'vocabulary'], ['vantrelLinks(', 'links'], ['vantrelDocs(', 'documents'], ['vantrelRanks(', 'ranking'], ['vantrelTexts(', 'texts']];
+const KINDS = [['vantrelWordsHead(', 'head'], ['vantrelWords(', 'shards'], ['vantrelKeys(', 'vocabulary'], ['vantrelLinks(', 'links'], ['vantrelDocs(', 'documents'], ['vantrelRanks(', 'ranking'], ['vantrelTexts(', 'texts'], ['vantrelNames(', 'lists']];
 function kindOf(file) {
   if (!file.split(path.sep).includes('indexed_text')) return path.basename(file) === 'search.js' ? 'search.js' : 'index files';
   let start = '';

@@ -277,6 +277,8 @@ bool CompanionData::begin()
     // piece of groups names.
     const std::string headText = namesOfPieceNamedIn(m_fileSystem, m_textFolder, previous, "\"words\":\"", m_previousPieces);
     namesOfPieceNamedIn(m_fileSystem, m_textFolder, headText, "\"groups\":\"", m_previousPieces);
+    // and the list pieces its top names.
+    namesOfPieceNamedIn(m_fileSystem, m_textFolder, previous, "\"top\":\"", m_previousPieces);
     const std::string stampedFolder = std::string("\"text\":\"") + kTextFolder + "/";
     if (const std::size_t at = previous.find(stampedFolder); at != std::string::npos)
         m_previousStamps.insert(previous.substr(at + stampedFolder.size(), kUnpredictableDigits));
@@ -493,6 +495,7 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     }
     std::string field = "\"groups\":\"" + groupsName + "\",\"docGroup\":";
     IndexText::appendNumber(field, static_cast<std::int64_t>(kDocumentGroup));
+    const std::size_t docsAt = field.size();
     field += ",\"docs\":[";
     const bool docsPut = putRows(documents.size(), kDocumentGroup, "vantrelDocs([", field, [&](std::string& piece, std::size_t d) {
         const DocumentEntry& entry = documents[d];
@@ -518,7 +521,11 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
     });
     if (!docsPut)
         return {};
-    field += "],\"rankGroup\":";
+    if (!putDocumentLists(field, docsAt, documents.size()))
+        return {};
+    field += ']';
+    const std::size_t ranksAt = field.size();
+    field += ",\"rankGroup\":";
     IndexText::appendNumber(field, static_cast<std::int64_t>(kRankGroup));
     field += ",\"ranks\":[";
     const std::size_t namesFrom = field.size();
@@ -544,7 +551,33 @@ std::string CompanionData::putDocuments(const std::vector<DocumentEntry>& docume
         field += ",\"urlPrefix\":";
         IndexText::appendNumber(field, prefix);
     }
+    if (!m_topDocumentsField.empty())
+        m_topDocumentsField += field.substr(ranksAt);
     return field;
+}
+
+bool CompanionData::putDocumentLists(const std::string& field, std::size_t docsAt, std::size_t count)
+{
+    m_topDocumentsField.clear();
+    if (count <= m_topFrom)
+        return true;
+    // field from docsAt is ,"docs":["NAME.js",...: each quoted name is one entry.
+    const std::size_t namesAt = field.find('[', docsAt) + 1;
+    std::vector<std::string> names;
+    for (std::size_t at = namesAt; at + 1 < field.size(); at = field.find(',', at) + 1) {
+        names.push_back(field.substr(at, PieceStore::kNameDigits + 5));
+        if (field.find(',', at) == std::string::npos)
+            break;
+    }
+    const std::string lists = m_store->putLists(names, kDocumentListGroup);
+    if (lists.empty()) {
+        storeFailed();
+        return false;
+    }
+    m_topDocumentsField = field.substr(0, docsAt) + ",\"docListGroup\":";
+    IndexText::appendNumber(m_topDocumentsField, static_cast<std::int64_t>(kDocumentListGroup));
+    m_topDocumentsField += ",\"docLists\":[" + lists + ']';
+    return true;
 }
 
 void CompanionData::addPageInputs(PieceInputs& inputs, const std::vector<DocumentEntry>& documents, std::size_t d) const
@@ -580,7 +613,7 @@ std::vector<PlaceWords::Page> CompanionData::placePages(const std::vector<Docume
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
-                           const std::string* termsText, const std::string& wordsHead)
+                           const std::string* termsText, const std::string& wordsHead, const std::string& wordsTop)
 {
     if (!m_texts || !m_error.empty() || wordsHead.empty() || !m_store->flush()) {
         storeFailed();
@@ -599,6 +632,10 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     // The ranking pieces too, so that the page asks for them beside the head; it takes
     // them only when the head names the same ones.
     text += ",\"words\":\"" + wordsHead + '"';
+    // A large site's top, which this version's page reads instead of the head (an
+    // earlier page, which knows no "top", reads the head as before).
+    if (!wordsTop.empty())
+        text += ",\"top\":\"" + wordsTop + '"';
     if (!m_placesInShards)
         text += ",\"ranks\":[" + m_rankPieces + ']';
     text += "};\n";

@@ -115,6 +115,13 @@ public:
     // and, when locations are URLs, "urlPrefix" (the length of the prefix they share, up
     // to its last "/"); or "" when a piece could not be written (error() says why).
     std::string putDocuments(const std::vector<DocumentEntry>& documents);
+    // Past setTopFrom() documents (8,192 by default), the same with the document pieces'
+    // names in list pieces of kDocumentListGroup names (PieceStore::putLists()),
+    // "docListGroup":N,"docLists":["NAME.js",...] in place of "docs", for the top of the
+    // head; else "".
+    const std::string& topDocumentsField() const { return m_topDocumentsField; }
+    void setTopFrom(std::size_t documents) { m_topFrom = documents; }
+    static constexpr std::size_t kDocumentListGroup = 256;
     static constexpr std::size_t kMaxRankedSummary = 400;
 
     // What the ranking pieces hold of titles, file names and summaries, page by page, to
@@ -128,9 +135,9 @@ public:
     // file is in place: the pieces hold its words), and removes the page texts of earlier
     // jobs. base: the way from the destination to relative locations, URL-encoded;
     // wordsHead: the name of the head of the word index in pieces, already put into
-    // store() ("" when it failed).
+    // store() ("" when it failed); wordsTop: the name of its top, for a large site, or "".
     bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string* termsText,
-                const std::string& wordsHead);
+                const std::string& wordsHead, const std::string& wordsTop = {});
 
     // Leaves the index in place as it stands (a job that changed nothing) and removes, as
     // finish() would, the pieces it does not name.
@@ -152,6 +159,7 @@ private:
                  const std::function<void(std::string&, std::size_t)>& writeRow,
                  const std::function<void(PieceInputs&, std::size_t)>& addInputs);
     // Adds to inputs all that a row of document d is written from, but its text's place.
+    bool putDocumentLists(const std::string& field, std::size_t docsAt, std::size_t count);
     void addPageInputs(PieceInputs& inputs, const std::vector<DocumentEntry>& documents, std::size_t d) const;
 
     FileSystem& m_fileSystem;
@@ -164,6 +172,8 @@ private:
     std::set<std::string> m_previousStamps;  // its folder of texts, written by an earlier version
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
+    std::string m_topDocumentsField;
+    std::size_t m_topFrom = 8192;
     std::string m_rankPieces;  // the names of the ranking pieces, quoted, comma separated
     bool m_placesInShards = false;  // indexed_pages.js leaves them out
     std::vector<int> m_linkShares;

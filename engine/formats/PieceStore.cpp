@@ -162,6 +162,23 @@ bool PieceStore::holds(const std::string& name, std::string_view content, bool& 
     return true;
 }
 
+std::string PieceStore::putLists(const std::vector<std::string>& entries, std::size_t perPiece)
+{
+    std::string names;
+    for (std::size_t first = 0; first < entries.size(); first += perPiece) {
+        std::string piece = kMark;
+        piece += "vantrelNames([";
+        for (std::size_t i = first; i < entries.size() && i < first + perPiece; ++i)
+            piece += (i > first ? ",\n" : "") + entries[i];
+        piece += "]);\n";
+        const std::string name = put(piece);
+        if (name.empty())
+            return {};
+        names += (first ? ",\"" : "\"") + name + '"';
+    }
+    return names;
+}
+
 std::string PieceStore::put(std::string_view content)
 {
     for (unsigned salt = 0; salt < kSalts; ++salt) {

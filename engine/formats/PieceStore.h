@@ -33,6 +33,11 @@ public:
     // Puts a piece (every byte of its file) into the store; its file name, or "" when it
     // could not be written (error() says why).
     std::string put(std::string_view content);
+    // Puts entries (each a script value: a quoted name, a small array) perPiece a piece,
+    // each piece vantrelNames([entry,entry,...]);, and returns the pieces' names, quoted
+    // and comma separated; "" when one could not be written. A head names these instead
+    // of a list that grows with the site.
+    std::string putLists(const std::vector<std::string>& entries, std::size_t perPiece);
 
     // What the file of a piece looks like from outside (device, inode, size, modification
     // and change times), "" when name is not a regular file of the running user: a piece

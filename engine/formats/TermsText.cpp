@@ -13,6 +13,7 @@
 #include <boost/sort/spreadsort/integer_sort.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -681,7 +682,8 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
-                      const std::vector<StemOfKey>& moreStems)
+                      const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
+                      std::string* topName)
 {
     ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
     std::size_t bytes = 0;
@@ -724,11 +726,18 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     }
 
     std::string head = kPieceMark;
+    std::size_t nearAt = 0, nearEnd = 0;  // where the near pieces' field stands in head
+    std::vector<std::string> nearEntries;
     head += "vantrelWordsHead({\"count\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(documents.size()));
     head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(keys.size()));
+    const std::size_t shardsAt = head.size();
     head += ",\n\"shards\":[";
+    // For a top: the shards' entries in lists of whole vocabulary pieces, and each
+    // vocabulary piece with its number of keys.
+    std::vector<std::string> listEntries;
+    std::string shardLists, topVocabulary;
     std::string vocabularyHeads = "],\n\"vocabulary\":[";
     if (shardCount == 0)
         places = nullptr;  // nowhere to put them: the page ranks by its own tables
@@ -829,18 +838,47 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 return {};
         }
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
-            head += t ? ",\n[" : "[";
-            appendScriptString(head, keys.word(set.starts[t]));
-            head += ",\"" + shardNames[t] + "\",";
-            IndexText::appendNumber(head, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
-            head += ']';
+            std::string entry = "[";
+            appendScriptString(entry, keys.word(set.starts[t]));
+            entry += ",\"" + shardNames[t] + "\",";
+            IndexText::appendNumber(entry, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
+            entry += ']';
+            head += t ? ",\n" : "";
+            head += entry;
+            if (topDocumentsField.empty())
+                continue;
+            if (listEntries.empty()) {
+                shardLists += shardLists.empty() ? "[" : ",\n[";
+                appendScriptString(shardLists, keys.word(set.starts[t]));
+            }
+            listEntries.push_back(std::move(entry));
         }
         vocabularyHeads += vocabularyHeads.back() == '[' ? "[\"" : ",[\"";
         vocabularyHeads += name + "\",";
         IndexText::appendNumber(vocabularyHeads, static_cast<std::int64_t>(vocabulary.last + 1 - vocabulary.first));
+        if (!topDocumentsField.empty()) {
+            topVocabulary += (topVocabulary.empty() ? "" : ",") + vocabularyHeads.substr(vocabularyHeads.rfind('[')) + ',';
+            IndexText::appendNumber(topVocabulary, static_cast<std::int64_t>(set.end(vocabulary.last) - set.starts[vocabulary.first]));
+            topVocabulary += ']';
+            // A list ends after a vocabulary piece whose last key hashes to 0 modulo 4 (by
+            // other bits again) once it holds half the square root of the shards, or at twice
+            // that: about as many lists as a list holds entries, ending by their keys.
+            const std::size_t root = static_cast<std::size_t>(std::ceil(std::sqrt(static_cast<double>(shardCount))));
+            const bool ends = (keyHash(keys.word(set.end(vocabulary.last) - 1)) >> 16) % 4 == 0;
+            if ((ends && 2 * listEntries.size() >= root) || listEntries.size() >= 2 * root || &vocabulary == &vocabularies.back()) {
+                const std::string list = store.putLists(listEntries, listEntries.size());
+                if (list.empty())
+                    return list;
+                shardLists += ',' + list + ',';
+                IndexText::appendNumber(shardLists, static_cast<std::int64_t>(listEntries.size()));
+                shardLists += ']';
+                listEntries.clear();
+            }
+        }
         vocabularyHeads += ']';
     }
     head += vocabularyHeads + ']';
+    const std::size_t vocabularyEnd = head.size();
     if (places) {
         // The near pieces hold every title and file-name word, whichever shards were taken:
         // those the last job kept for the same pages, else the table of the shards cut
@@ -919,18 +957,22 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             head += head.back() == '[' ? "\"" : ",\"";
             head += name + '"';
         }
-        head += "],\"near\":[";
-        bool firstPiece = true;
+        head += "]";
+        nearAt = head.size();
+        head += ",\"near\":[";
         for (const auto& [first, text] : composeNear(nearWords)) {
             const std::string name = store.put(text);
             if (name.empty())
                 return name;
-            head += firstPiece ? "[" : ",\n[";
-            firstPiece = false;
-            appendScriptString(head, first);
-            head += ",\"" + name + "\"]";
+            std::string entry = "[";
+            appendScriptString(entry, first);
+            entry += ",\"" + name + "\"]";
+            head += nearEntries.empty() ? "" : ",\n";
+            head += entry;
+            nearEntries.push_back(std::move(entry));
         }
         head += ']';
+        nearEnd = head.size();
     }
     head += ",\n\"linkGroup\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(kLinkGroup));
@@ -951,9 +993,30 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += name + '"';
     }
     head += places ? "],\"places\":1,\n" : "],\n";
+    const std::size_t documentsAt = head.size();
     head += documentsField;
     head += "});\n";
-    return store.put(head);
+    const std::string headName = store.put(head);
+    if (headName.empty() || topDocumentsField.empty() || !topName)
+        return headName;
+    // The top: the head less the lists that grow with the site, the document pieces'
+    // names and the near pieces' first words, which it names in list pieces instead.
+    if (nearEnd == 0)
+        nearAt = nearEnd = documentsAt;
+    std::string top = head.substr(0, shardsAt);
+    top += ",\n\"shardLists\":[" + shardLists + "],\n\"vocabulary\":[" + topVocabulary + ']';
+    top.append(head, vocabularyEnd, nearAt - vocabularyEnd);
+    if (nearEnd > nearAt) {
+        const std::string lists = store.putLists(nearEntries, kNearListGroup);
+        if (lists.empty())
+            return lists;
+        top += ",\"nearLists\":[" + lists + ']';
+    }
+    top.append(head, nearEnd, documentsAt - nearEnd);
+    top += topDocumentsField;
+    top += "});\n";
+    *topName = store.put(top);
+    return topName->empty() ? std::string() : headName;
 }
 
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,

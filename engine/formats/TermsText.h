@@ -212,6 +212,17 @@ struct Places {
     std::function<PlaceWords::Table()> titleAndNameWords;
 };
 
+// Given topDocumentsField (CompanionData::topDocumentsField(), for a large site), also
+// puts a top, the head with topDocumentsField for DOCUMENTS, "shardLists" (below) in
+// place of "shards" and, in place of "near",
+// "nearLists":["NAME.js",...]: the near pieces' [first word, name] entries in list
+// pieces of kNearListGroup (PieceStore::putLists()); its name goes to *topName. A page
+// reads the top instead of the head, and the lists only when it needs them.
+constexpr std::size_t kNearListGroup = 128;
+// In the top, the shards' entries stand in lists of whole vocabulary pieces, about the
+// square root of the shards each: "shardLists":[["first key","NAME.js",shards],...];
+// and each vocabulary piece gives its keys, [name, shards, keys].
+
 // Puts the pieces into store; the head's file name, or "" when a piece could not be
 // written (the store says why). A shard or vocabulary piece made from the same inputs as
 // one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands;
@@ -220,6 +231,7 @@ struct Places {
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
-                      const std::vector<StemOfKey>& moreStems = {});
+                      const std::vector<StemOfKey>& moreStems = {}, std::string_view topDocumentsField = {},
+                      std::string* topName = nullptr);
 
 }  // namespace TermsText

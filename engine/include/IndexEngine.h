@@ -103,6 +103,8 @@ public:
     // checks that compare the page's search over it with the search over the pieces;
     // without it an indexed_terms.js of ours left by an earlier job is removed.
     bool wholeWordIndex = false;
+    // Past this many pages the head of that word index has a small top beside it.
+    std::size_t topFrom = 8192;
     // The language of every page for that word index, as a language tag; "" to take each
     // page's declared language, else the one its text is detected to be in.
     std::string language;
@@ -143,11 +145,12 @@ private:
     void companionFailed();
     void finishCompanion();
     // The word index in pieces, with the titles, file names and summaries its shards hold;
-    // the head's name, or "" when a piece could not be written.
+    // the head's name, or "" when a piece could not be written; a large site's top
+    // (TermsText::putPieces()) goes to wordsTop.
     // plurals: the English plural pairs of keys (TermsText::StemOfKey).
     std::string putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
                               const std::vector<std::pair<std::string_view, std::uint32_t>>& plurals,
-                              std::string_view documentsField);
+                              std::string_view documentsField, std::string& wordsTop);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }

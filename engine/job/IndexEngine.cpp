@@ -655,6 +655,7 @@ bool IndexEngine::buildIndex()
     try {
         if (companionData) {
             m_companion = std::make_unique<CompanionData>(destinationFolder, files());
+            m_companion->setTopFrom(topFrom);
             if (!m_companion->begin())
                 companionFailed();
         }
@@ -915,17 +916,19 @@ void IndexEngine::finishCompanion()
         TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText, plurals);
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
-    const std::string wordsHead = documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, plurals, documentsField);
+    std::string wordsTop;
+    const std::string wordsHead =
+        documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, plurals, documentsField, wordsTop);
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
-    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead))
+    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
         companionFailed();
 }
 
 std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
                                        const std::vector<std::pair<std::string_view, std::uint32_t>>& plurals,
-                                       std::string_view documentsField)
+                                       std::string_view documentsField, std::string& wordsTop)
 {
     // The titles, file names and summaries are cut key by key only when a piece must be
     // composed, and only the keys of the shards composed enter the table: a job whose
@@ -940,7 +943,8 @@ std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<ch
     };
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
     return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),
-                                documentsField, &places, m_cache ? &m_cache->work : nullptr, plurals);
+                                documentsField, &places, m_cache ? &m_cache->work : nullptr, plurals,
+                                m_companion->topDocumentsField(), &wordsTop);
 }
 
 void IndexEngine::companionFailed()

@@ -205,6 +205,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.followOutside = settings.followOutside;
     engine.companionData = settings.companionData;
     engine.wholeWordIndex = settings.wholeWordIndex;
+    engine.topFrom = settings.topFrom;
     engine.language = settings.language;
     engine.cacheFolder = settings.cacheFolder;
     engine.excludePatterns = settings.excludes;

@@ -23,10 +23,18 @@ function storeHeadData(head, pages) {
   var checked = pieces.headOf(head, pages.count, pages.check);
   if (checked.state !== 'ok') return checked;
   var n = pages.count, docGroup = head.docGroup, rankGroup = head.rankGroup;
-  if (!(docGroup > 0) || docGroup % 1 !== 0 || !names(head.docs, Math.ceil(n / docGroup)) ||
+  if (!(docGroup > 0) || docGroup % 1 !== 0 || !(names(head.docs, Math.ceil(n / docGroup)) || docListsOf(head, n)) ||
       !(rankGroup > 0) || rankGroup % 1 !== 0 || !names(head.ranks, Math.ceil(n / rankGroup)) ||
       (head.urlPrefix !== undefined && !wholeNumber(head.urlPrefix))) return { state: 'damaged' };
   return checked;
+}
+
+// Whether a top names the document pieces' names in lists (docListGroup names each)
+// instead of naming them itself.
+function docListsOf(head, n) {
+  var group = head.docListGroup;
+  return group > 0 && group % 1 === 0 && head.docs === undefined &&
+    names(head.docLists, Math.ceil(Math.ceil(n / head.docGroup) / group));
 }
 
 // The ranking pieces that came, in order, as one array of [title or null, file name,
@@ -54,11 +62,16 @@ function ranksOf(head, parts) {
 function DocumentPieces(head, base, fetch) {
   var n = head.count;
   this.group = head.docGroup;
-  this.names = head.docs;
-  this.fetch = fetch;
   this.count = n;
+  var count = Math.ceil(n / this.group);
+  // The pieces' names: from the head, or from the lists of a top as they come.
+  this.names = head.docs || new Array(count).fill(null);
+  this.listGroup = head.docs ? 0 : head.docListGroup;
+  this.lists = head.docs ? [] : head.docLists;
+  this.listLoading = new Map();  // list: callbacks waiting for it
+  this.fetch = fetch;
   this.docs = pieces.sparseArray(n);
-  this.came = new Uint8Array(this.names.length); // 1 loading, 2 come
+  this.came = new Uint8Array(count); // 1 loading, 2 come
   this.loading = new Map();  // piece: callbacks waiting for it
   this.groupIndex = new Map();
   this.companion = {
@@ -86,9 +99,40 @@ DocumentPieces.prototype.ensure = function (list, done) {
   wanted.forEach(function (p) {
     waiting++;
     self.came[p] = 1;
-    pieces.loadOnce(self.loading, p, self.names[p], self.fetch, function (data) { self.keep(p, data); }, one);
+    self.nameOf(p, function (name) {
+      if (name === null) { self.keep(p, null); one(); return; }
+      pieces.loadOnce(self.loading, p, name, self.fetch, function (data) { self.keep(p, data); }, one);
+    });
   });
   one();
+};
+
+// Calls done with the name of piece p (null when its list failed or does not hold it),
+// loading its list first when the top names lists.
+DocumentPieces.prototype.nameOf = function (p, done) {
+  var self = this;
+  if (this.names[p] !== null || !this.listGroup) { done(this.names[p] || null); return; }
+  this.loadList(Math.floor(p / this.listGroup), function () { done(self.names[p] || null); });
+};
+
+// Loads list l of the pieces' names once, then calls done.
+DocumentPieces.prototype.loadList = function (l, done) {
+  var self = this, first = l * this.listGroup;
+  if (l < 0 || l >= this.lists.length || this.names[first] !== null) { done(); return; }
+  pieces.loadOnce(this.listLoading, l, this.lists[l], this.fetch, function (list) {
+    var expected = Math.min(self.listGroup, self.names.length - first);
+    var ok = Array.isArray(list) && list.length === expected && list.every(function (name) { return PIECE_NAME.test(name); });
+    for (var i = 0; i < expected; i++) self.names[first + i] = ok ? list[i] : '';
+  }, done);
+};
+
+// Asks for the list of names of the documents whose link shares were asked for (pages
+// a search ranks), when it covers the same pages: so that the names of the screen's
+// pieces come beside the shares, not in a round of loads of their own.
+DocumentPieces.prototype.besideLinks = function (linkGroup) {
+  var self = this, pages = this.listGroup * this.group;
+  if (!this.listGroup || pages !== linkGroup) return null;
+  return function (g) { self.loadList(g, function () {}); };
 };
 
 // Takes the entries of piece p.
@@ -124,6 +168,7 @@ function storeSearcher(head, ranks, base, fetch, list) {
   });
   found.useSummaries(places ? places.summaries : titles.summaryWords(ranks.map(function (r) { return r[3]; }), head.count, true));
   found.documents = docs;
+  list.linksAsked = docs.besideLinks(head.linkGroup);
   if (places) found.loadDates = function (done) { loadDates(head, fetch, found, done); };
   return { searcher: found, companion: docs.companion };
 }

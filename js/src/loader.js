@@ -41,7 +41,7 @@ function IndexLoader(win, ready, failed, fresh) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
   }
-  win.vantrelWords = win.vantrelKeys = win.vantrelNear = win.vantrelGrams = win.vantrelInWord = win.vantrelLinks = win.vantrelDocs = win.vantrelRanks = take;
+  win.vantrelWords = win.vantrelKeys = win.vantrelNear = win.vantrelGrams = win.vantrelInWord = win.vantrelLinks = win.vantrelDocs = win.vantrelRanks = win.vantrelNames = take;
   win.vantrelWordsHead = function (data) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;
@@ -159,7 +159,7 @@ IndexLoader.prototype.loadStore = function () {
     });
   }
   if (named) fetchRanks(named);
-  script.src = STORE + pages.words;
+  script.src = STORE + headName(pages);
   script.charset = 'utf-8';
   script.setAttribute('data-piece', HEAD);
   script.onload = script.onerror = function () {
@@ -181,6 +181,12 @@ IndexLoader.prototype.expect = function (query) {
   this.query = query;
   return this;
 };
+
+// The head to read: a large site's top when the pages file names one (the head less
+// the lists that grow with the site, which it names in pieces), else the head.
+function headName(pages) {
+  return typeof pages.top === 'string' && PIECE_NAME.test(pages.top) ? pages.top : pages.words;
+}
 
 function rankNames(list) {
   return Array.isArray(list) && list.length > 0 && list.every(function (name) { return PIECE_NAME.test(name); }) ? list : null;

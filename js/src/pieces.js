@@ -25,6 +25,7 @@ function headData(head, docs) {
 function headOf(head, count, check) {
   if (!head || typeof head !== 'object') return { state: 'damaged' };
   if (head.count !== count || head.check !== check) return { state: 'stale' };
+  if (head.shards === undefined) return shardListsOf(head) && linksOf(head, count) ? { state: 'ok', head: head } : { state: 'damaged' };
   var shards = head.shards, vocabulary = head.vocabulary, total = 0, i;
   if (!Array.isArray(shards) || !Array.isArray(vocabulary)) return { state: 'damaged' };
   for (i = 0; i < shards.length; i++) {
@@ -38,10 +39,36 @@ function headOf(head, count, check) {
     if (!Array.isArray(v) || !PIECE_NAME.test(v[0]) || !(v[1] > 0) || v[1] % 1 !== 0) return { state: 'damaged' };
     covered += v[1];
   }
+  return covered === shards.length && total === head.keys && linksOf(head, count) ? { state: 'ok', head: head } : { state: 'damaged' };
+}
+
+function linksOf(head, count) {
   var links = head.links, group = head.linkGroup;
-  if (!Array.isArray(links) || !(group > 0) || group % 1 !== 0 || links.length !== Math.ceil(count / group) ||
-      !links.every(function (name) { return PIECE_NAME.test(name); })) return { state: 'damaged' };
-  return covered === shards.length && total === head.keys ? { state: 'ok', head: head } : { state: 'damaged' };
+  return Array.isArray(links) && group > 0 && group % 1 === 0 && links.length === Math.ceil(count / group) &&
+    links.every(function (name) { return PIECE_NAME.test(name); });
+}
+
+function wholePositive(n) {
+  return typeof n === 'number' && n > 0 && n % 1 === 0;
+}
+
+// Whether a top's lists of shards hold together with its vocabulary pieces: each list
+// [first key, name, shards] holds whole vocabulary pieces, each [name, shards, keys].
+function shardListsOf(head) {
+  var lists = head.shardLists, vocabulary = head.vocabulary, keys = 0, shards = 0, v = 0;
+  if (!Array.isArray(lists) || !Array.isArray(vocabulary)) return false;
+  for (var l = 0; l < lists.length; l++) {
+    var list = lists[l];
+    if (!Array.isArray(list) || typeof list[0] !== 'string' || !PIECE_NAME.test(list[1]) || !wholePositive(list[2])) return false;
+    for (var end = shards + list[2]; shards < end; v++) {
+      var piece = vocabulary[v];
+      if (!Array.isArray(piece) || !PIECE_NAME.test(piece[0]) || !wholePositive(piece[1]) || !wholePositive(piece[2])) return false;
+      shards += piece[1];
+      keys += piece[2];
+    }
+    if (shards !== end) return false;
+  }
+  return v === vocabulary.length && keys === head.keys;
 }
 
 // An array of n holes whose room grows with the entries set, for what the page holds
@@ -59,13 +86,18 @@ function sparseArray(n) {
 // head: checked by headData; docCount: the documents; fetch(name, done): loads the
 // piece name and calls done(its data, or null when it failed), at once or later.
 function WordPieces(head, docCount, fetch) {
-  var shards = head.shards, n = shards.length;
+  var shards = head.shards, lists = shards ? null : head.shardLists, s;
+  var n = shards ? shards.length : lists.reduce(function (sum, l) { return sum + l[2]; }, 0);
   this.head = head;
   this.fetch = fetch;
-  this.firsts = shards.map(function (s) { return s[0]; });
-  this.names = shards.map(function (s) { return s[1]; });
   this.starts = new Float64Array(n + 1);
-  for (var s = 0; s < n; s++) this.starts[s + 1] = this.starts[s] + shards[s][2];
+  if (shards) {
+    this.firsts = shards.map(function (e) { return e[0]; });
+    this.names = shards.map(function (e) { return e[1]; });
+    for (s = 0; s < n; s++) this.starts[s + 1] = this.starts[s] + shards[s][2];
+  } else {
+    this.placeShards(lists, head.vocabulary);
+  }
   this.keyCount = head.keys;
   this.vocabularyPieces = head.vocabulary;
   this.shards = new Array(n).fill(null);
@@ -87,6 +119,7 @@ function WordPieces(head, docCount, fetch) {
   this.linksCame = new Uint8Array(head.links.length); // 1 loading, 2 come
   this.wantedLinks = new Set();
   this.linkLoading = new Map(); // group: callbacks waiting for it
+  this.linksAsked = null;       // called with each group of link shares asked for
   this.groups = true;        // the search takes forms from stem groups
   this.joined = null;
   this.offsets = null;
@@ -94,12 +127,14 @@ function WordPieces(head, docCount, fetch) {
   this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
   // The near pieces (nearest words by first letter and length): their first words'
   // places, the pieces that came, and those a look-up reached that have not.
-  this.near = nearPiecesOf(head.near);
-  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
-  this.wantedNear = new Set();  // near pieces wanted, and gramWanted(g) for the runs inside words
+  // A top names them in lists instead, loaded when a word first needs its nearest words.
+  this.nearLists = Array.isArray(head.nearLists) && head.nearLists.length > 0 && head.near === undefined &&
+    head.nearLists.every(function (name) { return PIECE_NAME.test(name); }) ? head.nearLists : null;
+  this.keepNearPieces(this.nearLists ? null : head.near);
+  this.wantedNear = new Set();  // near pieces wanted, gramWanted(g) for the runs inside words, NEAR_LISTS
   this.nearLoading = new Map();
   var grams = head.grams;
-  this.gramNames = this.near && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
+  this.gramNames = (this.near || this.nearLists) && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
     grams.every(function (name) { return PIECE_NAME.test(name); }) ? grams : null;
   this.gramShift = this.gramNames ? 32 - Math.round(Math.log2(this.gramNames.length)) : 32;
   // Each piece of the set, {bits, set: Uint8Array} once it came (set null: it failed).
@@ -116,6 +151,97 @@ function WordPieces(head, docCount, fetch) {
   this.laterParts = new Set();  // vocabulary pieces of in-word matches, wanted after the first results
   this.laterInWord = new Set(); // and the in-word pieces that name them
 }
+
+// Takes the near pieces' [first word, name] entries (none: null).
+WordPieces.prototype.keepNearPieces = function (list) {
+  this.near = nearPiecesOf(list);
+  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
+};
+
+// Wanted in wantedNear: the lists of near pieces of a top.
+var NEAR_LISTS = 'lists';
+
+// Loads the lists of near pieces (a list that failed or does not fit leaves no near
+// pieces: the vocabulary answers then), then calls done.
+WordPieces.prototype.loadNearLists = function (done) {
+  var self = this, lists = new Array(this.nearLists.length), waiting = lists.length;
+  loadOnce(this.nearLoading, NEAR_LISTS, '', function (unused, came) {
+    self.nearLists.forEach(function (name, i) {
+      self.fetch(name, function (data) {
+        lists[i] = data;
+        if (--waiting === 0) came();
+      });
+    });
+  }, function () {
+    self.keepNearPieces(lists.every(Array.isArray) ? [].concat.apply([], lists) : null);
+    self.nearLists = null;
+  }, done);
+};
+
+// A top names its shards in lists: until a list came, each of its shards has the list's
+// first key, and the keys of each vocabulary piece stand in its first shard, so that
+// positions are exact at the vocabulary pieces (whose keys the top gives) and a look-up
+// that reaches a shard of the list wants the list (reach).
+WordPieces.prototype.placeShards = function (lists, vocabulary) {
+  var n = this.starts.length - 1, s = 0, l, v, at = 0;
+  this.firsts = new Array(n);
+  this.names = new Array(n).fill(null);
+  this.listNames = lists.map(function (e) { return e[1]; });
+  this.listFirsts = new Int32Array(lists.length + 1);
+  this.listCame = new Uint8Array(lists.length);
+  this.listLoading = new Map();
+  for (l = 0; l < lists.length; l++) {
+    this.listFirsts[l + 1] = this.listFirsts[l] + lists[l][2];
+    for (; s < this.listFirsts[l + 1]; s++) this.firsts[s] = lists[l][0];
+  }
+  for (s = 0, v = 0; v < vocabulary.length; v++) {
+    this.starts[s] = at;
+    at += vocabulary[v][2];
+    for (var end = s + vocabulary[v][1], k = s + 1; k <= end; k++) this.starts[k] = at;
+    s = end;
+  }
+};
+
+// The list of shard s.
+WordPieces.prototype.listOf = function (s) {
+  return runOf(this.listFirsts, s);
+};
+
+// Whether the list of shard s came (or the head names every shard); else it is wanted.
+WordPieces.prototype.listReady = function (s) {
+  if (!this.listCame) return true;
+  var l = this.listOf(s);
+  if (this.listCame[l] === 2) return true;
+  this.wanted.add('l' + l);
+  return false;
+};
+
+// Takes list l: each shard's first key, name and keys, which must add up to the keys
+// of the list's vocabulary pieces; a list that fails or does not fit leaves its shards
+// empty.
+WordPieces.prototype.keepList = function (l, data) {
+  var first = this.listFirsts[l], end = this.listFirsts[l + 1], ok = Array.isArray(data) && data.length === end - first, s;
+  var at = this.starts[first], starts = new Float64Array(end - first + 1);
+  for (s = first; ok && s < end; s++) {
+    var e = data[s - first];
+    ok = Array.isArray(e) && typeof e[0] === 'string' && PIECE_NAME.test(e[1]) && wholePositive(e[2]);
+    if (ok) starts[s - first + 1] = starts[s - first] + e[2];
+  }
+  // The vocabulary pieces' ends within the list stay where the top put them.
+  for (var p = this.partOf(first); ok && p < this.partFirsts.length - 1 && this.partFirsts[p] < end; p++) {
+    ok = at + starts[this.partFirsts[p + 1] - first] === this.starts[this.partFirsts[p + 1]];
+  }
+  for (s = first; s < end; s++) {
+    if (ok) {
+      this.firsts[s] = data[s - first][0];
+      this.names[s] = data[s - first][1];
+      this.starts[s + 1] = at + starts[s - first + 1];
+    } else {
+      this.shards[s] = NO_SHARD;
+    }
+  }
+  this.listCame[l] = 2;
+};
 
 // In-word pieces list runs of IN_WORD_MIN to IN_WORD_MAX units; a part is looked up by
 // at most MAX_IN_WORD_RUNS of its longest runs, spread over it.
@@ -287,7 +413,7 @@ WordPieces.prototype.nearRun = function (c, len) {
 // Before the vocabulary came, only for a word that no word holds inside it: else the
 // nearest words would show and then give way to the words that hold it.
 WordPieces.prototype.nearWords = function (word, max) {
-  if (!this.near) return undefined;
+  if (!this.near && !this.nearLists) return undefined;
   if (this.wanted.size > 0) return null;
   var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
   // The in-word pieces told which words may hold it inside (read before the answer now
@@ -301,6 +427,8 @@ WordPieces.prototype.nearWords = function (word, max) {
     });
   }
   if (inside === undefined && ready && this.mayHoldInside(word)) return undefined;
+  if (this.nearLists) { this.wantedNear.add(NEAR_LISTS); return null; }
+  if (!this.near) return undefined;
   var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
     var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
@@ -356,7 +484,7 @@ WordPieces.prototype.shardAt = function (at) {
 
 // Shard s when it has come, else null (and it is wanted).
 WordPieces.prototype.reach = function (s) {
-  if (this.shards[s] === null) this.wanted.add(s);
+  if (this.shards[s] === null && this.listReady(s)) this.wanted.add(s);
   return this.shards[s];
 };
 
@@ -396,10 +524,15 @@ WordPieces.prototype.reachParts = function (first, last) {
   return parts.indexOf(null) >= 0 ? null : parts;
 };
 
-// The last shard whose first key starts with prefix, from shard s on.
+// The last shard whose first key starts with prefix, from shard s on; -1 while lists
+// of shards it needs are wanted.
 WordPieces.prototype.rangeEnd = function (prefix, s) {
   var last = s, n = this.firsts.length;
-  while (last + 1 < n && this.firsts[last + 1].lastIndexOf(prefix, 0) === 0) last++;
+  if (!this.listReady(s)) return -1;
+  while (last + 1 < n && this.firsts[last + 1].lastIndexOf(prefix, 0) === 0) {
+    if (!this.listReady(last + 1)) return -1;
+    last++;
+  }
   return last;
 };
 
@@ -433,6 +566,7 @@ WordPieces.prototype.find = function (key) {
 var MAX_RANGE_SHARDS = 4;
 WordPieces.prototype.prefixRange = function (prefix) {
   var s = this.shardOf(prefix), last = this.rangeEnd(prefix, s);
+  if (last < 0) return [0, 0];
   if (last - s >= MAX_RANGE_SHARDS) {
     if (this.vocabulary) return keysStarting(this.vocabulary, prefix);
     var parts = this.reachParts(s, last);
@@ -604,6 +738,8 @@ function loadOnce(waiting, key, name, fetch, keep, done) {
   });
 }
 
+var MAX_LINKS_BESIDE = 4;
+
 // Loads the shards wanted (and the vocabulary when a look-up needed it and vocabulary
 // is true), then calls done. Whatever fails to load counts as empty, so it is not
 // asked for again.
@@ -620,6 +756,12 @@ WordPieces.prototype.load = function (vocabulary, done) {
   this.wanted.clear();
   function one() { if (--waiting === 0) done(); }
   wanted.forEach(function (s) {
+    if (typeof s === 'string') {
+      var l = +s.slice(1);
+      waiting++;
+      loadOnce(self.listLoading, l, self.listNames[l], self.fetch, function (data) { self.keepList(l, data); }, one);
+      return;
+    }
     if (s < VOCABULARY && !vocabulary) {
       waiting++;
       self.loadPart(-2 - s, one);
@@ -628,14 +770,22 @@ WordPieces.prototype.load = function (vocabulary, done) {
     waiting++;
     loadOnce(self.loading, s, self.names[s], self.fetch, function (data) { self.keep(s, data); }, one);
   });
+  // The names of the documents beside their link shares only for a search of few
+  // groups: a word of every page would read them all before its screen.
+  var beside = this.linksAsked && this.wantedLinks.size <= MAX_LINKS_BESIDE ? this.linksAsked : null;
   this.wantedLinks.forEach(function (g) {
     if (self.linksCame[g] === 2) return;
     waiting++;
     self.linksCame[g] = 1;
     loadOnce(self.linkLoading, g, self.linkNames[g], self.fetch, function (shares) { self.keepLinks(g, shares); }, one);
+    if (beside) beside(g);
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
+    if (p === NEAR_LISTS) {
+      if (self.nearLists) { waiting++; self.loadNearLists(one); }
+      return;
+    }
     var g = -1 - p;
     if (p < 0 && self.gramSets[g] === null) {
       waiting++;
@@ -717,14 +867,23 @@ function placeWordsOf(list, words, counts) {
 
 // Loads the shards that the words of query stand in (the keys as typed; their forms and
 // prefixes come when the search reaches them), before any searcher exists.
+// With a top, the lists of those shards first, then the shards.
 function prefetch(list, query) {
-  var keys = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH));
-  for (var k = 0; k < keys.length && k < bounds.MAX_TERMS; k++) {
-    list.reach(list.shardOf(keys[k].key));
-    if (!wordrules.unspaced(keys[k])) list.inWordParts(keys[k].key);
+  var keys = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH)), lists = false;
+  function ask() {
+    for (var k = 0; k < keys.length && k < bounds.MAX_TERMS; k++) {
+      list.reach(list.shardOf(keys[k].key));
+      if (!wordrules.unspaced(keys[k])) list.inWordParts(keys[k].key);
+    }
+    list.wanted.delete(VOCABULARY);
+    lists = Array.from(list.wanted).some(function (w) { return typeof w === 'string'; });
   }
-  list.wanted.delete(VOCABULARY);
-  list.load(false, function () {});
+  ask();
+  list.load(false, function () {
+    if (!lists) return;
+    ask();
+    list.load(false, function () {});
+  });
 }
 
 // Searches query over searcher, whose list is a WordPieces: calls show(result,

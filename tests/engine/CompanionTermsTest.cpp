@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <regex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -264,6 +265,75 @@ TEST_F(TermsJob, TheHeadNamesTheDocumentsInPiecesOfSixteen)
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
     EXPECT_NE(second[1], first[1]);
     EXPECT_NE(readFile(second[1]).find("\"Page seventeen\",\"Changed\""), std::string::npos);
+}
+
+// Past topFrom pages the pages file also names a top: the head, byte for byte the one a
+// smaller threshold's job leaves out, less the document pieces' names and the near
+// pieces' first words, which list pieces hold in their order. A page opened on a top
+// keeps finding its lists until the job after next, as it finds the head's pieces.
+TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
+{
+    for (int i = 0; i < 18; ++i)
+        tree.write("site/p" + std::to_string(i) + ".htm", "<title>Page " + std::to_string(i) + "</title><p>Text of page " + std::to_string(i), 1064361600);
+    auto named = [&](const std::string& folder, const char* field) {
+        std::smatch name;
+        const std::string pages = readFile(tree.path(folder + "/indexed_pages.js"));
+        return std::regex_search(pages, name, std::regex(std::string("\"") + field + "\":\"([a-z2-7]{13}\\.js)\"")) ? name[1].str() : std::string();
+    };
+    auto listed = [&](const std::string& folder, const std::string& text, const char* field, const char* next) {
+        std::smatch list;
+        EXPECT_TRUE(std::regex_search(text, list, std::regex(std::string("\"") + field + "\":\\[([\\s\\S]*?)\\]" + next))) << field;
+        std::string names;
+        const std::regex piece("[a-z2-7]{13}\\.js");
+        for (std::sregex_iterator it(list[1].first, list[1].second, piece), end; it != end; ++it) {
+            const std::string text = readFile(tree.path(folder + "/indexed_text/" + it->str()));
+            const std::size_t open = text.find("vantrelNames([");
+            EXPECT_EQ(open, 32u) << text;
+            names += (names.empty() ? "" : ",") + text.substr(open + 14, text.rfind("]);") - open - 14);
+        }
+        names.erase(std::remove(names.begin(), names.end(), '\n'), names.end());
+        return names;
+    };
+    auto oneLine = [](std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+        return text;
+    };
+    tree.folder("out");
+    ASSERT_TRUE(build());
+    const std::string head = named("out", "words");
+    EXPECT_EQ(named("out", "top"), "");
+
+    engine.topFrom = 16;
+    engine.destinationFolder = tree.path("large");
+    tree.folder("large");
+    ASSERT_TRUE(engine.buildIndex());
+    EXPECT_EQ(named("large", "words"), head);
+    const std::string headText = readFile(tree.path("large/indexed_text/" + head));
+    const std::string top = named("large", "top"), topText = readFile(tree.path("large/indexed_text/" + top));
+    ASSERT_FALSE(top.empty());
+    EXPECT_EQ(topText.find("\"docs\":"), std::string::npos);
+    EXPECT_EQ(topText.find("\"near\":"), std::string::npos);
+    EXPECT_NE(topText.find("\"docGroup\":16,\"docListGroup\":256,\"docLists\":["), std::string::npos) << topText;
+    std::smatch docs, near;
+    ASSERT_TRUE(std::regex_search(headText, docs, std::regex("\"docs\":\\[([^\\]]*)\\]")));
+    EXPECT_EQ(listed("large", topText, "docLists", ","), oneLine(docs[1].str()));
+    ASSERT_TRUE(std::regex_search(headText, near, std::regex("\"near\":\\[([\\s\\S]*?\\])\\]")));
+    EXPECT_EQ(listed("large", topText, "nearLists", ","), oneLine(near[1].str()));
+    std::smatch shards;
+    ASSERT_TRUE(std::regex_search(headText, shards, std::regex("\"shards\":\\[([\\s\\S]*?)\\],\n\"vocabulary\"")));
+    EXPECT_EQ(listed("large", topText, "shardLists", ",\n\"vocabulary\""), oneLine(shards[1].str()));
+
+    // The lists of the top in place stay through the next job and go with the one after.
+    std::smatch lists;
+    ASSERT_TRUE(std::regex_search(topText, lists, std::regex("\"docLists\":\\[\"([a-z2-7]{13}\\.js)\"")));
+    const std::string list = tree.path("large/indexed_text/" + lists[1].str());
+    tree.write("site/p1.htm", "<title>Page one</title><p>Changed", 1064361600);
+    ASSERT_TRUE(engine.buildIndex());
+    EXPECT_NE(named("large", "top"), top);
+    EXPECT_EQ(::access(list.c_str(), F_OK), 0);
+    tree.write("site/p2.htm", "<title>Page two</title><p>Changed too", 1064361600);
+    ASSERT_TRUE(engine.buildIndex());
+    EXPECT_NE(::access(list.c_str(), F_OK), 0);
 }
 
 TEST_F(TermsJob, AWordIndexThatCannotBeWrittenKeepsTheOldCompanionFiles)

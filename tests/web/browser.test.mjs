@@ -30,6 +30,8 @@ const urlOut = path.join(work, 'url');
 // Written elsewhere: relative links go through the companion data's base.
 const elsewhere = path.join(work, 'elsewhere', 'index');
 const plainOut = path.join(work, 'plain');
+// With a top beside the head, as a large site has.
+const topOut = path.join(work, 'top');
 
 // Name (bytes, relative to the site), title, a word found only on that page.
 const pages = [
@@ -86,7 +88,8 @@ before(async () => {
   execFileSync(cli, [out, urlOut, '--content', 'all', '--path', 'url', '--url-prefix', pathToFileURL(out).href], { stdio: 'pipe' });
   execFileSync(cli, [out, elsewhere], { stdio: 'pipe' });
   execFileSync(cli, [out, plainOut, '--plain'], { stdio: 'pipe' });
-  for (const dir of [out, fullOut, urlOut, elsewhere, plainOut]) {
+  execFileSync(cli, [out, topOut, '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_TOP_FROM: '1' } });
+  for (const dir of [out, fullOut, urlOut, elsewhere, plainOut, topOut]) {
     for (const f of ['search.html', 'search.js', 'search_top.html', 'search.css']) fs.copyFileSync(path.join(jsDir, f), path.join(dir, f));
   }
   context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(work, 'profile-')), {
@@ -250,6 +253,23 @@ test('every script from disk through the word index; neither indexed_words.js no
   // The word index and the documents in pieces of the store: neither word file nor indexed_docs.js.
   assert.ok(['indexed_terms.js', 'indexed_words.js', 'indexed_docs.js'].every((f) => !asked.includes(f)), asked.join(' '));
   assert.ok(asked.filter((name) => /^[a-z2-7]{13}\.js$/.test(name)).length >= 2, asked.join(' '));
+});
+
+// A large site's top: read instead of the head, its lists as the query needs them, the
+// same answers (a word, a prefix, a typo, another script, the order by date).
+test('a top beside the head answers as the head does', async () => {
+  const asked = [];
+  const note = (request) => asked.push(path.basename(new URL(request.url()).pathname));
+  const pages = fs.readFileSync(path.join(topOut, 'indexed_pages.js'), 'utf8');
+  const [, head, top] = pages.match(/"words":"([a-z2-7]{13}\.js)","top":"([a-z2-7]{13}\.js)"/);
+  page.on('request', note);
+  for (const q of ['commonword', 'comm', 'comonword', '\u043a\u0432\u043e\u0442\u044b', 'grosse']) {
+    const topped = await results(q, topOut);
+    assert.deepEqual(topped, await results(q, fullOut), q);
+    assert.ok(topped.length > 0, q);
+  }
+  page.off('request', note);
+  assert.ok(asked.includes(top) && !asked.includes(head), asked.join(' '));
 });
 
 test('a word index of another run or version is left aside for indexed_words.js', async () => {

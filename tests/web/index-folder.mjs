@@ -17,12 +17,12 @@ export function loadFolder(S, dir) {
   const readPiece = (name) => {
     fetched.push(name);
     const piece = { };
-    piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelWordsHead = piece.vantrelDocs = piece.vantrelRanks = (data) => { piece.data = data; };
+    piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelWordsHead = piece.vantrelDocs = piece.vantrelRanks = piece.vantrelNames = (data) => { piece.data = data; };
     vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
     return piece.data;
   };
   const fetch = (name, done) => done(readPiece(name));
-  const head = S.storeHeadData(readPiece(pages.words), pages);
+  const head = S.storeHeadData(readPiece(pages.top || pages.words), pages);
   if (head.state !== 'ok') throw new Error(`${dir}: the head of the word index is ${head.state}`);
   // With titles, file names and summaries in the shards, the ranking pieces are not read.
   const places = head.head.places === 1;
@@ -36,7 +36,7 @@ export function loadFolder(S, dir) {
   const whole = new S.Searcher(docs, null, { terms: S.termsData(terms, docs), realTitles: companion.titles });
   whole.useSummaries(S.summaryWords(companion.summaries, docs.length, true));
   fetched.length = 0;
-  fetched.push(pages.words, ...(places ? [] : head.head.ranks));
+  fetched.push(pages.top || pages.words, ...(places ? [] : head.head.ranks));
   return { docs, companion, whole, inPieces, list, fetched, head: head.head, stored, fresh };
 }
 
@@ -54,11 +54,11 @@ export function companionOf(S, dir, pages, docs) {
   if (!pages || pages.format !== 2) return S.companionData(pages, docs);
   const readPiece = (name) => {
     const piece = {};
-    piece.vantrelWordsHead = piece.vantrelDocs = (data) => { piece.data = data; };
+    piece.vantrelWordsHead = piece.vantrelDocs = piece.vantrelNames = (data) => { piece.data = data; };
     vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
     return piece.data;
   };
-  const head = S.storeHeadData(readPiece(pages.words), pages);
+  const head = S.storeHeadData(readPiece(pages.top || pages.words), pages);
   return head.state === 'ok' ? everyDocument(S, head.head, pages.base, readPiece) : { state: head.state };
 }
 

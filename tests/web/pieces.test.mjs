@@ -8,12 +8,13 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import vm from 'node:vm';
 import { execFileSync } from 'node:child_process';
 import { S, here } from './search-js.mjs';
 import { loadFolder, searchAll } from './index-folder.mjs';
 
 const cli = path.resolve(process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli'));
-let site, out;
+let site, out, large;
 
 // Enough pages that the word index takes many shards: made-up words from syllables,
 // English endings for the stem groups, a German and a Japanese page, links.
@@ -36,6 +37,9 @@ before(() => {
   fs.writeFileSync(path.join(work, 'site', 'ja.html'), '<html lang="ja"><title>名前解決の設定</title><p>名前解決サービスを設定する。</p>');
   out = path.join(work, 'out');
   execFileSync(cli, ['--quiet', path.join(work, 'site'), out, '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
+  // The same site past the pages from which a top is written beside the head.
+  large = path.join(work, 'large');
+  execFileSync(cli, ['--quiet', path.join(work, 'site'), large, '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1', VANTREL_TOP_FROM: '100' } });
   site = loadFolder(S, out);
   assert.ok(site.list.names.length >= 8, `${site.list.names.length} shards`);
 });
@@ -317,3 +321,48 @@ test('in-word parts read the vocabulary pieces their runs name and answer as the
   }
   assert.ok(after >= 1, `${after} words found the words that hold them after their first results`);
 });
+
+// A large site's pages file names a top beside the head: a page that knows no top reads
+// the head, the very file a small site's job writes; this page reads the top, which
+// answers as the head does, the names of the document pieces coming in lists for the
+// documents shown and the near pieces' words in lists for a word that matches nothing.
+// A list that fails loses no answer: its documents show without titles, a typo is
+// answered from the vocabulary.
+test('a top answers as its head and loads its lists only when needed', () => {
+  const pagesOf = (dir) => { const box = {}; vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), box); return box.pages; };
+  const small = pagesOf(out), big = pagesOf(large);
+  assert.equal(small.top, undefined);
+  assert.equal(big.words, small.words);
+  const topped = loadFolder(S, large), lists = new Set([...topped.head.docLists, ...topped.list.nearLists, ...topped.list.listNames]);
+  assert.ok(topped.head.docs === undefined && topped.head.near === undefined && lists.size >= 2);
+  assert.deepEqual(topped.companion.titles, site.companion.titles);
+  const keys = site.whole.list, word = keys.keyAt(keys.size() >> 1);
+  const typos = ['kalomj', `${word} kalomiz`], nearNames = new Set(site.head.near.map((p) => p[1]));
+  assert.ok(topped.head.shards === undefined && topped.head.shardLists.length >= 2, `${topped.head.shardLists.length} lists of shards`);
+  for (const q of [word, 'ka', 'k', 'kalo', 'stoven', 'venqua stoven', 'omin', 'ationx', 'gr\u00f6\u00dfe', '\u540d\u524d\u89e3\u6c7a', 'p123', 'p12', 'html', ...typos]) {
+    const fresh = loadFolder(S, large), shown = searchAll(S, fresh.inPieces, q);
+    assert.deepEqual(shown[shown.length - 1].docs, site.whole.search(q).docs, q);
+    fresh.inPieces.documents.ensure(shown[0].docs.slice(0, 20), () => {});
+    const read = fresh.fetched.filter((name) => lists.has(name));
+    const nearRead = fresh.fetched.some((name) => nearNames.has(name));
+    assert.equal(read.some((name) => topped.list.nearLists.includes(name)), nearRead, q);
+    if (typos.includes(q)) assert.ok(nearRead, q);
+    assert.ok(read.some((name) => topped.head.docLists.includes(name)) === shown[0].docs.length > 0, q);
+  }
+  const failed = new Set([...topped.head.docLists, ...topped.list.nearLists]);
+  const failing = (name, done) => done(failed.has(name) ? null : readStored(large, name));
+  const stored = S.storeSearcher(topped.head, null, big.base, failing), typo = word.slice(0, -1) + 'q';
+  assert.ok(site.whole.search(typo).docs.length > 0);
+  assert.deepEqual(searchAll(S, stored.searcher, typo).pop().docs, site.whole.search(typo).docs);
+  let came = false;
+  stored.searcher.documents.ensure([0, 1], () => { came = true; });
+  assert.ok(came);
+  assert.deepEqual(stored.companion.titles.slice(0, 2), [null, null]);
+});
+
+function readStored(dir, name) {
+  const piece = {};
+  piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelDocs = piece.vantrelNames = (data) => { piece.data = data; };
+  vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
+  return piece.data;
+}
