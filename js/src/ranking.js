@@ -39,7 +39,7 @@ var SUMMARY_BOOST = 1;
 function collect(searcher, terms, every) {
   var n = searcher.docCount, words = searcher.list, hits = searcher.hits, worst = searcher.worst, score = searcher.score;
   var termClass = searcher.termClass, termScore = searcher.termScore, seen = searcher.seen;
-  var met = new Int32Array(n), metCount = 0, touched = met, touchedCount = 0;
+  var met = new Int32Array(n), metCount = 0, touched = null, touchedCount = 0;
   var t, mark, reached = searcher.reached = [];
   // Term t meets document d by class cls, with score s. The first meeting counts the
   // document in; a later one betters its class, and its score too (or only its score,
@@ -48,10 +48,13 @@ function collect(searcher, terms, every) {
   // first count half). Title and file-name matches below better the class alone.
   var sumForms = searcher.unicode, FORMS_ADDED = 0.5, scored = searcher.unicode, K = scored ? SCORED_RRF_K : RRF_K;
   for (t = 0; t < terms.length; t++) {
-    var matches = terms[t].matches, places = terms[t].places || [];
+    var matches = terms[t].matches, places = terms[t].places || [], first = t === 0;
     mark = ++searcher.mark;
-    // The first term's pages are those met (hits is 0 for every page before it).
-    if (t > 0) { touched = new Int32Array(n); touchedCount = 0; }
+    // The first term's pages are those met (hits is 0 for every page before it): its
+    // class and score are the page's own and it is known met by its hits, so it needs
+    // no pass of its own over the pages.
+    var tClass = first ? worst : termClass, tScore = first ? score : termScore;
+    if (!first) { touched = new Int32Array(n); touchedCount = 0; }
     for (var m = 0; m < matches.length; m++) {
       var entry = words.entry(matches[m].at), cls = matches[m].cls, weight = matches[m].weight;
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
@@ -65,21 +68,26 @@ function collect(searcher, terms, every) {
         // also scored by its group's place from the end (the first groups hold the
         // headings and titles). The word index orders its lists by score instead.
         if (!scored && group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
-        if (seen[doc] !== mark) {
-          if (every && hits[doc] !== t) continue;
-          seen[doc] = mark;
-          if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met[metCount++] = doc; }
-          if (t > 0) touched[touchedCount++] = doc;
-          termClass[doc] = cls;
-          termScore[doc] = s;
-        } else if (sumForms && cls <= FORM && termClass[doc] <= FORM) {
-          if (cls < termClass[doc]) termClass[doc] = cls;
-          termScore[doc] += s * FORMS_ADDED;
-        } else if (cls < termClass[doc]) {
-          termClass[doc] = cls;
-          termScore[doc] = s;
-        } else if (cls === termClass[doc] && s > termScore[doc]) {
-          termScore[doc] = s;
+        if (first ? hits[doc] === 0 : seen[doc] !== mark) {
+          if (first) {
+            hits[doc] = 1;
+            met[metCount++] = doc;
+          } else {
+            if (every && hits[doc] !== t) continue;
+            seen[doc] = mark;
+            if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met[metCount++] = doc; }
+            touched[touchedCount++] = doc;
+          }
+          tClass[doc] = cls;
+          tScore[doc] = s;
+        } else if (sumForms && cls <= FORM && tClass[doc] <= FORM) {
+          if (cls < tClass[doc]) tClass[doc] = cls;
+          tScore[doc] += s * FORMS_ADDED;
+        } else if (cls < tClass[doc]) {
+          tClass[doc] = cls;
+          tScore[doc] = s;
+        } else if (cls === tClass[doc] && s > tScore[doc]) {
+          tScore[doc] = s;
         }
       }
     }
@@ -90,19 +98,27 @@ function collect(searcher, terms, every) {
       var list = places[p].docs, placeClass = places[p].cls, placeScore = 1 / (K + PLACE_RANK);
       for (var j = 0; j < list.length; j++) {
         var d = list[j];
-        if (seen[d] !== mark) {
-          if (every && hits[d] !== t) continue;
-          seen[d] = mark;
-          if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met[metCount++] = d; }
-          if (t > 0) touched[touchedCount++] = d;
-          termClass[d] = placeClass;
-          termScore[d] = placeScore;
-        } else if (placeClass < termClass[d]) {
-          termClass[d] = placeClass;
+        if (first ? hits[d] === 0 : seen[d] !== mark) {
+          if (first) {
+            hits[d] = 1;
+            met[metCount++] = d;
+          } else {
+            if (every && hits[d] !== t) continue;
+            seen[d] = mark;
+            if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met[metCount++] = d; }
+            touched[touchedCount++] = d;
+          }
+          tClass[d] = placeClass;
+          tScore[d] = placeScore;
+        } else if (placeClass < tClass[d]) {
+          tClass[d] = placeClass;
         }
       }
     }
-    if (t === 0) touchedCount = metCount;
+    if (first) {
+      reached[0] = terms.length > 1 ? met.slice(0, metCount) : met.subarray(0, metCount);
+      continue;
+    }
     reached[t] = touched.subarray(0, touchedCount);
     for (var k = 0; k < touchedCount; k++) {
       d = touched[k];
@@ -110,8 +126,6 @@ function collect(searcher, terms, every) {
       if (termClass[d] > worst[d]) worst[d] = termClass[d];
       score[d] += termScore[d];
     }
-    // Pages that later terms meet first join met, not what the first term reached.
-    if (t === 0 && terms.length > 1) reached[0] = met.slice(0, metCount);
   }
   return met.subarray(0, metCount);
 }
@@ -219,7 +233,7 @@ function titleRank(searcher, d, terms, nameMasks) {
   }
   var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
-  var name = titles.names[d] || NO_NAME_WORDS, used = 0, held = 0;
+  var name = (titles.named && titles.named[d] === 0 ? null : titles.names[d]) || NO_NAME_WORDS, used = 0, held = 0;
   for (var w = 0; w < name.length; w++) {
     var mask = nameMasks.get(name[w]);
     if (mask === undefined) nameMasks.set(name[w], mask = nameMask(searcher, terms, name[w]));
