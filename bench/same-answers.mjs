@@ -6,10 +6,12 @@
 // results and the complete answer must be the same (every page in order, the count of
 // pages holding every word, whether the answer is partial, the suggestions). Prints the
 // searches compared and each that differs; exits 1 when one does.
-// With --time: the page's own work, timed alone (the pieces parsed beforehand, the two
-// versions interleaved, median of RUNS, default 5), per query: a new query on a fresh
-// searcher, and its last keystroke on a searcher that answered the keys before it.
-// QUERY_FILE: one query a line, or the tab-separated query sets of bench/queries.
+// With --time: the page's own work in CPU time (the pieces parsed beforehand, the two
+// versions interleaved, medians of RUNS, default 5), per query: a new query on a page
+// opened fresh (its pieces taken in), and its keystrokes on a page that has every piece
+// they read, each key's words matched anew (the median key and the slowest).
+// QUERY_FILE: one query a line, or the tab-separated query sets of bench/queries (lines
+// of comment, beginning with #, left out).
 import fs from 'node:fs';
 import path from 'node:path';
 import vm from 'node:vm';
@@ -24,7 +26,7 @@ if (!indexDir || !otherJs) {
   console.error('usage: node bench/same-answers.mjs INDEX_DIR OTHER_SEARCH_JS [QUERY_FILE...] [--query Q]... [--time]');
   process.exit(2);
 }
-const queries = [...asked, ...queryFiles.flatMap((f) => fs.readFileSync(f, 'utf8').split('\n').map((l) => l.split('\t')[0]).filter(Boolean))];
+const queries = [...asked, ...queryFiles.flatMap((f) => fs.readFileSync(f, 'utf8').split('\n').filter((l) => !l.startsWith('#')).map((l) => l.split('\t')[0]).filter(Boolean))];
 const runs = Number(process.env.RUNS || 5);
 const load = (file) => createRequire(import.meta.url)(path.resolve(file));
 const versions = [['this', load(path.join(indexDir, 'search.js'))], ['other', load(otherJs)]];

@@ -35,6 +35,7 @@ function Searcher(docs, index, options) {
   this.loadDates = null;     // loads dates (done) when they come with the order by date
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
+  this.summaryCounted = [];
   this.termCache = new Map();
   this.termClass = new Uint8Array(n);
   this.termScore = new Float64Array(n);
@@ -137,7 +138,7 @@ Searcher.prototype.search = function (query, waits) {
   } else {
     met = ranking.collect(this, known, true);
     // One word: every page met holds it.
-    if (known.length === 1) docs = met.slice();
+    if (known.length === 1) docs = met;
     else for (i = 0; i < met.length; i++) if (hits[met[i]] === known.length) docs.push(met[i]);
     result.whole = docs.length;
     // No page holds every word: the pages that hold some.
@@ -326,6 +327,7 @@ Searcher.prototype.buildTitles = function () {
 Searcher.prototype.useSummaries = function (summaries) {
   this.summaries = summaries;
   this.summaryHits = new Uint8Array(this.docCount);
+  this.summaryCounted = []; // the pages whose summaryHits the last search set
   this.termCache.clear();
 };
 
