@@ -201,23 +201,17 @@ function runNeeds(size) {
   return size - Math.floor(size / 3);
 }
 
-// Counts in summaryHits, for each page, the query words its summary holds. Only the
-// pages of the summary words' lists are touched: those the last search counted are
-// cleared first, so a common word's pages are not cleared one by one.
-function matchSummaries(searcher, terms) {
-  var hits = searcher.summaryHits, seen = searcher.seen, counted = searcher.summaryCounted, i, t, h;
+// Counts in summaryHits, for each of docs, the query words its summary holds.
+function matchSummaries(searcher, terms, docs) {
+  var hits = searcher.summaryHits, seen = searcher.seen, i, t, h;
   if (!hits) return;
-  for (i = 0; i < counted.length; i++) hits[counted[i]] = 0;
-  counted = searcher.summaryCounted = [];
+  for (i = 0; i < docs.length; i++) hits[docs[i]] = 0;
   for (t = 0; t < terms.length; t++) {
     var words = terms[t].summaryHits || [], mark = ++searcher.mark;
     for (h = 0; h < words.length; h++) {
       var list = searcher.summaries.docs[words[h]];
       for (i = 0; i < list.length; i++) {
-        var d = list[i];
-        if (seen[d] === mark) continue;
-        seen[d] = mark;
-        if (hits[d]++ === 0) counted.push(d);
+        if (seen[list[i]] !== mark) { seen[list[i]] = mark; hits[list[i]]++; }
       }
     }
   }
@@ -284,7 +278,7 @@ var DOC_BITS = 131072, SCORE_STEPS = 1048576; // 2^17, 2^20: keys stay below 2^5
 function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
-  matchSummaries(searcher, terms);
+  matchSummaries(searcher, terms, docs);
   var links = searcher.links, top = 0, nameMasks = new Map(), n = docs.length;
   var unicode = searcher.unicode, held = searcher.byUnits ? searcher.unitHits : hits, lengthFactor = searcher.lengthFactor;
   var summaryHits = searcher.summaryHits, termCount = terms.length;

@@ -35,7 +35,6 @@ function Searcher(docs, index, options) {
   this.loadDates = null;     // loads dates (done) when they come with the order by date
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
-  this.summaryCounted = [];
   this.termCache = new Map();
   this.termClass = new Uint8Array(n);
   this.termScore = new Float64Array(n);
@@ -327,7 +326,6 @@ Searcher.prototype.buildTitles = function () {
 Searcher.prototype.useSummaries = function (summaries) {
   this.summaries = summaries;
   this.summaryHits = new Uint8Array(this.docCount);
-  this.summaryCounted = []; // the pages whose summaryHits the last search set
   this.termCache.clear();
 };
 
