@@ -60,7 +60,7 @@ function collect(searcher, terms, every) {
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
       for (var r = 1; r < entry.length; r++) {
         var doc = entry[r];
-        if (r > 1 && doc < entry[r - 1]) group++;
+        if (!scored && r > 1 && doc < entry[r - 1]) group++;
         if (!(doc >= 0 && doc < n)) continue;
         var s = weight / (K + r);
         // Deep in a list of the design's weights, the later a page's weight group the
