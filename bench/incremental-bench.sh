@@ -5,12 +5,13 @@
 #     bench/incremental-bench.sh BUILD_DIR SITE
 #
 # SITE: e.g. openjdk-17-doc's API (10,140 pages). The site is copied into a private
-# temporary folder (one page of the copy is edited each round) and the cache lives in a
+# temporary folder (two pages of the copy are edited each round) and the cache lives in a
 # private XDG_CACHE_HOME there, never in the user's own. ROUNDS rounds (default 3), each
 # case in turn into the same destination, as a writer's loop does:
 #   full     every page read (--no-cache);
 #   filling  a new, empty cache filled (the first run of a loop);
-#   one      one page edited since the last run, with the cache;
+#   one      the largest page edited since the last run, with the cache;
+#   typical  a page of the median size edited since the last run, with the cache;
 #   none     nothing changed, with the cache.
 # Prints a Markdown table of medians: wall seconds, CPU seconds (user + system), peak
 # resident MiB, and each case's CPU against the full run's, measured in the same rounds.
@@ -33,7 +34,12 @@ cp -a "$SITE" "$WORK/site"
 # The page edited: the largest one, so that its words reach many lists.
 PAGE=$(find "$WORK/site" -type f -iname '*.htm*' -printf '%s %p\n' | sort -n | tail -n 1 | cut -d' ' -f2-)
 [ -n "$PAGE" ] || { echo "no page under $SITE" >&2; exit 2; }
+# And a page of typical size: the median by size, ties broken by path, so that every run
+# of the bench on a site edits the same one.
+TYPICAL=$(find "$WORK/site" -type f -iname '*.htm*' -printf '%s %p\n' | sort -k1,1n -k2 \
+    | awk '{ line[NR] = $0 } END { print line[int((NR + 1) / 2)] }' | cut -d' ' -f2-)
 PAGES=$(find "$WORK/site" -type f -iname '*.htm*' | wc -l)
+echo "edited: the largest page $(stat -c %s "$PAGE") bytes, a typical one $(stat -c %s "$TYPICAL") bytes" >&2
 
 # run CASE ROUND [OPTION...]: one run, its figures appended to WORK/CASE.
 run() {
@@ -55,6 +61,8 @@ for round in $(seq "$ROUNDS"); do
     run filling "$round"
     printf '<p>edited in round %s: zzround%s</p>\n' "$round" "$round" >>"$PAGE"
     run one "$round"
+    printf '<p>edited in round %s: zztypical%s</p>\n' "$round" "$round" >>"$TYPICAL"
+    run typical "$round"
     run none "$round"
 done
 
@@ -62,12 +70,13 @@ column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median; }
 FULL_CPU=$(column full 2)
 echo "| $PAGES pages | wall s | CPU s | peak MiB | CPU / full run's |"
 echo "|---|---:|---:|---:|---:|"
-for case in full filling one none; do
+for case in full filling one typical none; do
     cpu=$(column "$case" 2)
     case $case in
         full) what="every page read (--no-cache)" ;;
         filling) what="first run, filling an empty cache" ;;
-        one) what="one page edited, with the cache" ;;
+        one) what="the largest page edited, with the cache" ;;
+        typical) what="a typical page edited, with the cache" ;;
         none) what="nothing changed, with the cache" ;;
     esac
     printf '| %s | %.2f | %.2f | %d | %.2f |\n' "$what" "$(column "$case" 1)" "$cpu" "$(column "$case" 3)" \

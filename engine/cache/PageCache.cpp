@@ -20,7 +20,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 7;
+constexpr std::uint32_t kFormat = 8;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
@@ -328,12 +328,17 @@ void PageCache::load()
     readMadePieces(in, job.pieces);
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
+    std::unordered_map<std::string, PieceStamp> pieceStamps;
     for (std::vector<std::string>& names : tableNames) {
-        names.resize(in.count(1));
+        names.resize(in.count(1 + 5 * sizeof(std::uint64_t) + 1));
         for (std::string& name : names) {
             name = in.text();
+            PieceStamp stamp;
+            stamp.key = readKey(in);
+            stamp.racy = in.number<std::uint8_t>() != 0;
             if (!isTablesName(name))
                 in.fail();
+            pieceStamps[name] = stamp;
         }
     }
     std::vector<double> keyLengths;
@@ -349,23 +354,29 @@ void PageCache::load()
     m_hasTables = hasTables;
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(tableNames[t]);
+    m_pieceStamps = std::move(pieceStamps);
     m_tables.keyLengths = std::move(keyLengths);
     m_byInode.reserve(m_pages.size());
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
 }
 
-bool PageCache::loadTables()
+bool PageCache::loadTables(std::int64_t jobStart)
 {
     if (m_tablesLoaded || (!m_hasTables && m_documents.empty()))
         return true;  // read before, or a cache with nothing in it
     if (!m_hasTables)
         return false;
     // Each piece is mapped, not copied (fresh memory cleared for a copy cost more than
-    // the reading), and read once, whole, before any of it is used: its checksum must be
-    // the one in its name, and its counts and offsets those of a range. The pieces are
-    // never written again under their names (a new piece goes in under a temporary name
-    // and is renamed; an old one is unlinked), so a mapping keeps the bytes checked.
+    // the reading), and checked before any of it is used: its checksum must be the one in
+    // its name, and its counts, offsets and documents those of a range. That goes through
+    // every page of 55 MB on a large site, which a job in which nothing changed never
+    // reads otherwise, so a piece whose file still has the stamp it had when its bytes
+    // were last checked or written, taken longer than the stamps' granularity after it
+    // changed, is taken by its counts alone: a write since, cut or not, would have moved
+    // its size or times. The pieces are never written again under their names (a new
+    // piece goes in under a temporary name and is renamed; an old one is unlinked), so a
+    // mapping keeps the bytes checked.
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
     for (int t = 0; t < 3; ++t) {
@@ -384,10 +395,17 @@ bool PageCache::loadTables()
                                                                 [size](const std::uint64_t* at) {
                                                                     ::munmap(const_cast<std::uint64_t*>(at), size);
                                                                 });
+            const PageFileKey key = pageFileKey(info);
+            PieceStamp& stamp = m_pieceStamps[name];
+            const bool known = !stamp.racy && stamp.key == key;
             RankedWords::Range range;
-            if (tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name
-                || !RankedWords::Range::fromBlock(block, size, documentLimit, range))
+            if ((!known && tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name)
+                || !RankedWords::Range::fromBlock(block, size, documentLimit, range, known))
                 return false;
+            // Kept for the next job when this one writes the index (a job that writes
+            // nothing checks the same piece again).
+            if (!known)
+                stamp = PieceStamp{key, racyAt(key, jobStart)};
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
         }
@@ -406,6 +424,7 @@ void PageCache::forget()
     m_hasTables = false;
     for (std::vector<std::string>& names : m_tableNames)
         names.clear();
+    m_pieceStamps.clear();
     m_tablesLoaded = false;
 }
 
@@ -426,13 +445,18 @@ bool PageCache::writeTables(const CachedTables& tables, std::vector<std::string>
             const std::string temporary = "tables." + unpredictableDigits();
             const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
             bool done = fd >= 0 && m_fileSystem.writeAll(fd, bytes);
+            done = done && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
+            // Its stamp once renamed (a rename moves the change time): the bytes just
+            // written are known, though only until the granularity has passed.
+            struct stat info;
+            done = done && m_fileSystem.statAt(fd, "", info, false);
             if (fd >= 0)
                 m_fileSystem.close(fd);
-            done = done && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
             if (!done) {
                 m_fileSystem.remove(m_folderFd, temporary);
                 return false;
             }
+            m_pieceStamps[name] = PieceStamp{pageFileKey(info), true};
             names[t].push_back(name);
         }
     }
@@ -658,8 +682,12 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
-            for (const std::string& name : names)
+            for (const std::string& name : names) {
                 out.text(name);
+                const auto stamp = m_pieceStamps.find(name);
+                writeKey(out, stamp == m_pieceStamps.end() ? PageFileKey() : stamp->second.key);
+                out.number<std::uint8_t>(stamp == m_pieceStamps.end() || stamp->second.racy);
+            }
         }
         out.array(keyLengths);
         out.number(out.checksum());

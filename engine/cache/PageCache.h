@@ -116,7 +116,8 @@ struct CachedJob {
 // documents, what the job wrote, the names of its tables' pieces and each page's length
 // in keys, and a checksum of it all), written whole under a temporary name and renamed; the tables, each in pieces of
 // a range of words named by the checksum of their bytes ("tables-HEX": a range that a job
-// leaves as it stood keeps its piece, so only the ranges that changed are written); and
+// leaves as it stood keeps its piece, so only the ranges that changed are written; the
+// index keeps each piece's stamp, which spares the next jobs its checksum); and
 // segment files "segment-N" of page bodies, one made per job
 // for the pages it read, each body with its own checksum. A segment whose bodies are
 // mostly no longer used is copied into the new one and removed.
@@ -143,11 +144,15 @@ public:
     const std::vector<CachedPage>& pages() const { return m_pages; }
     const std::vector<CachedDocument>& documents() const { return m_documents; }
     const CachedJob& job() const { return m_job; }
-    // Reads the tables of the last job, each of their pieces once and whole: false when
-    // one cannot be read or is not the piece the index names (then the cache must not be
-    // used). Called before a job takes any page from the cache, so that a damaged cache
-    // is found out before the walk, never after it.
-    bool loadTables();
+    // Reads the tables of the last job: false when a piece cannot be read or is not the
+    // piece the index names (then the cache must not be used). A piece's bytes are run
+    // through their checksum and its offsets and document numbers checked, unless its
+    // file still has the stamp it had when they were last known, long enough before
+    // jobStart (nanoseconds, by the clock that stamps files) that a change since would
+    // have moved it: then its counts alone are checked. Called before a job takes any
+    // page from the cache, so that a damaged cache is found out before the walk, never
+    // after it.
+    bool loadTables(std::int64_t jobStart);
     // Drops what was read: the job goes on as if the cache had been empty.
     void forget();
     // Whether the index names tables of the last job.
@@ -196,6 +201,14 @@ private:
     CachedJob m_job;
     bool m_hasTables = false;                 // the index names tables
     std::vector<std::string> m_tableNames[3];  // their pieces: words, keys, stem pairs
+    // Each piece's file when its bytes were last known to be the checksum in its name, and
+    // whether that was within the stamps' granularity (then its stamp does not vouch for
+    // them: they are checked again).
+    struct PieceStamp {
+        PageFileKey key;
+        bool racy = true;
+    };
+    std::unordered_map<std::string, PieceStamp> m_pieceStamps;
     bool m_tablesLoaded = false;
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number

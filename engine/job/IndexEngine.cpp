@@ -712,13 +712,13 @@ void IndexEngine::openCache()
     // The tables are read here, once: tables that cannot be read would leave the pages
     // taken from the cache without their words, so such a cache is dropped before the
     // first page, and the walk reads every page once, as without a cache.
-    if (!use->cache->loadTables()) {
-        cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read";
-        use->cache->forget();
-    }
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     use->jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    if (!use->cache->loadTables(use->jobStart)) {
+        cacheProblem = cacheFolder + ": the cache's tables could not be read; every page was read";
+        use->cache->forget();
+    }
     m_cache = std::move(use);
     startCacheUse();
 }

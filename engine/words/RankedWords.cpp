@@ -242,7 +242,7 @@ double PostingRank::of(std::int32_t document, double weight) const
 }
 
 bool RankedWords::Range::fromBlock(std::shared_ptr<const std::uint64_t[]> block, std::size_t size,
-                                   std::int32_t documentLimit, Range& range)
+                                   std::int32_t documentLimit, Range& range, bool byCounts)
 {
     range = Range();
     if (!block || size < 3 * 8)
@@ -260,9 +260,9 @@ bool RankedWords::Range::fromBlock(std::shared_ptr<const std::uint64_t[]> block,
     range.m_arena = reinterpret_cast<const char*>(range.m_documents + postings);
     bool whole = range.m_wordStarts[0] == 0 && range.m_postingStarts[0] == 0 && range.m_wordStarts[words] == arena
         && range.m_postingStarts[words] == postings;
-    for (std::size_t i = 0; whole && i < words; ++i)
+    for (std::size_t i = 0; whole && !byCounts && i < words; ++i)
         whole = range.m_wordStarts[i] <= range.m_wordStarts[i + 1] && range.m_postingStarts[i] < range.m_postingStarts[i + 1];
-    for (std::size_t p = 0; whole && p < postings; ++p)
+    for (std::size_t p = 0; whole && !byCounts && p < postings; ++p)
         whole = range.m_documents[p] >= 0 && range.m_documents[p] < documentLimit;
     if (!whole) {
         range = Range();

@@ -51,9 +51,12 @@ public:
 
         // The range a block holds, or false when its counts and offsets are not those of
         // a whole range (offsets that do not rise or reach past the block, a word without
-        // documents, a document number below 0 or at documentLimit or above).
+        // documents, a document number below 0 or at documentLimit or above). A block
+        // known to hold a range checked before (byCounts) is taken by its counts alone:
+        // going through its offsets and documents again would bring in every page of a
+        // mapped file that a job may not read at all.
         static bool fromBlock(std::shared_ptr<const std::uint64_t[]> block, std::size_t size,
-                              std::int32_t documentLimit, Range& range);
+                              std::int32_t documentLimit, Range& range, bool byCounts = false);
 
         std::string piece;  // the cache's file that holds it, "" until it is written
 

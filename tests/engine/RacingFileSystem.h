@@ -26,12 +26,16 @@ public:
     // Every status tells times this many seconds older than the file's, so that a test can
     // make files look long unchanged without waiting.
     long ageSeconds = 0;
+    // Non-zero: every status tells these times, as a clock too coarse to see a change would.
+    long frozenSeconds = 0;
     bool statAt(int at, const std::string& name, struct stat& info, bool followLink) override
     {
         if (!FileSystem::statAt(at, name, info, followLink))
             return false;
         info.st_mtim.tv_sec -= ageSeconds;
         info.st_ctim.tv_sec -= ageSeconds;
+        if (frozenSeconds)
+            info.st_mtim = info.st_ctim = {frozenSeconds, 0};
         return true;
     }
     int openForReading(int at, const std::string& name, bool followLink) override
