@@ -22,6 +22,7 @@ function PlaceWords(list, n) {
   this.common = [];
   this.size = new Uint16Array(n);
   this.names = pieces.sparseArray(n);
+  this.named = new Uint8Array(n); // 1 where names holds an entry: a look-up in a sparse array costs a search
   this.nameWords = [];
   this.nameDocs = [];
   this.summaries = { words: [], docs: [] };
@@ -69,6 +70,7 @@ PlaceWords.prototype.take = function (key) {
       var times = named[i + 1] | 0, words = Math.min(MAX_NAME_WORDS, Math.max(0, named[i + 2] | 0));
       if (times <= 0) continue;
       var name = this.names[d] || (this.names[d] = new Array(words).fill(''));
+      this.named[d] = 1;
       for (var k = 0; k < name.length && times > 0; k++) if (name[k] === '') { name[k] = key; times--; }
     }
     known.name = this.nameWords.length;

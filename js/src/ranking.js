@@ -33,47 +33,34 @@ var SUMMARY_BOOST = 1;
 // fused score; a term counts for a document through its best match. With every set,
 // only documents that matched all the terms before are followed (AND). Returns the
 // documents met, and keeps in searcher.reached those that each term met; hits must be
-// 0 for every document on entry.
+// 0 for every document on entry. The lists are typed arrays of page numbers: a common
+// word meets most pages of the site, and growing an array of them page by page cost
+// more than the postings themselves.
 function collect(searcher, terms, every) {
   var n = searcher.docCount, words = searcher.list, hits = searcher.hits, worst = searcher.worst, score = searcher.score;
-  var termClass = searcher.termClass, termScore = searcher.termScore, seen = searcher.seen, met = [];
-  var t, mark, touched, reached = searcher.reached = [];
+  var termClass = searcher.termClass, termScore = searcher.termScore, seen = searcher.seen;
+  var met = new Int32Array(n), metCount = 0, touched = null, touchedCount = 0;
+  var t, mark, reached = searcher.reached = [];
   // Term t meets document d by class cls, with score s. The first meeting counts the
-  // document in; a later one betters its class, and with rescore its score too (or
-  // only its score, within the same class). With stem groups, the lists of a word and
-  // its other forms add up: a page that uses several forms uses the word more (the
-  // lists after the first count half). The lists of the words are the bulk of the
-  // work: their meetings are written out in the loop below, the same as meet.
-  function meet(d, cls, s, rescore) {
-    if (seen[d] !== mark) {
-      if (every && hits[d] !== t) return;
-      seen[d] = mark;
-      if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met.push(d); }
-      if (t > 0) touched.push(d);
-      termClass[d] = cls;
-      termScore[d] = s;
-    } else if (sumForms && rescore && cls <= FORM && termClass[d] <= FORM) {
-      termClass[d] = Math.min(cls, termClass[d]);
-      termScore[d] += s * FORMS_ADDED;
-    } else if (cls < termClass[d]) {
-      termClass[d] = cls;
-      if (rescore) termScore[d] = s;
-    } else if (rescore && cls === termClass[d] && s > termScore[d]) {
-      termScore[d] = s;
-    }
-  }
+  // document in; a later one betters its class, and its score too (or only its score,
+  // within the same class). With stem groups, the lists of a word and its other forms
+  // add up: a page that uses several forms uses the word more (the lists after the
+  // first count half). Title and file-name matches below better the class alone.
   var sumForms = searcher.unicode, FORMS_ADDED = 0.5, scored = searcher.unicode, K = scored ? SCORED_RRF_K : RRF_K;
   for (t = 0; t < terms.length; t++) {
-    var matches = terms[t].matches, places = terms[t].places || [];
+    var matches = terms[t].matches, places = terms[t].places || [], first = t === 0;
     mark = ++searcher.mark;
-    // The first term's pages are those met (hits is 0 for every page before it).
-    touched = reached[t] = t === 0 ? met : [];
+    // The first term's pages are those met (hits is 0 for every page before it): its
+    // class and score are the page's own and it is known met by its hits, so it needs
+    // no pass of its own over the pages.
+    var tClass = first ? worst : termClass, tScore = first ? score : termScore;
+    if (!first) { touched = new Int32Array(n); touchedCount = 0; }
     for (var m = 0; m < matches.length; m++) {
       var entry = words.entry(matches[m].at), cls = matches[m].cls, weight = matches[m].weight;
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
       for (var r = 1; r < entry.length; r++) {
         var doc = entry[r];
-        if (r > 1 && doc < entry[r - 1]) group++;
+        if (!scored && r > 1 && doc < entry[r - 1]) group++;
         if (!(doc >= 0 && doc < n)) continue;
         var s = weight / (K + r);
         // Deep in a list of the design's weights, the later a page's weight group the
@@ -81,21 +68,26 @@ function collect(searcher, terms, every) {
         // also scored by its group's place from the end (the first groups hold the
         // headings and titles). The word index orders its lists by score instead.
         if (!scored && group > 1) s = Math.max(s, weight / (RRF_K + 1 + groups - group));
-        if (seen[doc] !== mark) {
-          if (every && hits[doc] !== t) continue;
-          seen[doc] = mark;
-          if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met.push(doc); }
-          if (t > 0) touched.push(doc);
-          termClass[doc] = cls;
-          termScore[doc] = s;
-        } else if (sumForms && cls <= FORM && termClass[doc] <= FORM) {
-          if (cls < termClass[doc]) termClass[doc] = cls;
-          termScore[doc] += s * FORMS_ADDED;
-        } else if (cls < termClass[doc]) {
-          termClass[doc] = cls;
-          termScore[doc] = s;
-        } else if (cls === termClass[doc] && s > termScore[doc]) {
-          termScore[doc] = s;
+        if (first ? hits[doc] === 0 : seen[doc] !== mark) {
+          if (first) {
+            hits[doc] = 1;
+            met[metCount++] = doc;
+          } else {
+            if (every && hits[doc] !== t) continue;
+            seen[doc] = mark;
+            if (hits[doc] === 0) { worst[doc] = 0; score[doc] = 0; met[metCount++] = doc; }
+            touched[touchedCount++] = doc;
+          }
+          tClass[doc] = cls;
+          tScore[doc] = s;
+        } else if (sumForms && cls <= FORM && tClass[doc] <= FORM) {
+          if (cls < tClass[doc]) tClass[doc] = cls;
+          tScore[doc] += s * FORMS_ADDED;
+        } else if (cls < tClass[doc]) {
+          tClass[doc] = cls;
+          tScore[doc] = s;
+        } else if (cls === tClass[doc] && s > tScore[doc]) {
+          tScore[doc] = s;
         }
       }
     }
@@ -103,19 +95,39 @@ function collect(searcher, terms, every) {
     // page a result, or better its class; where it stands comes from the index and the
     // title rank.
     for (var p = 0; p < places.length; p++) {
-      var list = places[p].docs;
-      for (var j = 0; j < list.length; j++) meet(list[j], places[p].cls, 1 / (K + PLACE_RANK), false);
+      var list = places[p].docs, placeClass = places[p].cls, placeScore = 1 / (K + PLACE_RANK);
+      for (var j = 0; j < list.length; j++) {
+        var d = list[j];
+        if (first ? hits[d] === 0 : seen[d] !== mark) {
+          if (first) {
+            hits[d] = 1;
+            met[metCount++] = d;
+          } else {
+            if (every && hits[d] !== t) continue;
+            seen[d] = mark;
+            if (hits[d] === 0) { worst[d] = 0; score[d] = 0; met[metCount++] = d; }
+            touched[touchedCount++] = d;
+          }
+          tClass[d] = placeClass;
+          tScore[d] = placeScore;
+        } else if (placeClass < tClass[d]) {
+          tClass[d] = placeClass;
+        }
+      }
     }
-    for (var k = 0; k < touched.length; k++) {
-      var d = touched[k];
+    if (first) {
+      reached[0] = terms.length > 1 ? met.slice(0, metCount) : met.subarray(0, metCount);
+      continue;
+    }
+    reached[t] = touched.subarray(0, touchedCount);
+    for (var k = 0; k < touchedCount; k++) {
+      d = touched[k];
       hits[d]++;
       if (termClass[d] > worst[d]) worst[d] = termClass[d];
       score[d] += termScore[d];
     }
-    // Pages that later terms meet first join met, not what the first term reached.
-    if (t === 0 && terms.length > 1) reached[0] = met.slice();
   }
-  return met;
+  return met.subarray(0, metCount);
 }
 
 // Marks the documents whose titles the query's words match: for each word the best
@@ -221,7 +233,7 @@ function titleRank(searcher, d, terms, nameMasks) {
   }
   var size = titles.size[d], share = matched && size > 0 ? Math.round(10 * Math.min(size, searcher.titleCovered[d] / 2) / size) : 0;
   if (searcher.unicode && share < MIN_TITLE_SHARE) tier = share = 0;
-  var name = titles.names[d] || NO_NAME_WORDS, used = 0, held = 0;
+  var name = (titles.named && titles.named[d] === 0 ? null : titles.names[d]) || NO_NAME_WORDS, used = 0, held = 0;
   for (var w = 0; w < name.length; w++) {
     var mask = nameMasks.get(name[w]);
     if (mask === undefined) nameMasks.set(name[w], mask = nameMask(searcher, terms, name[w]));
@@ -267,36 +279,43 @@ function rank(searcher, docs, terms) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, rankKey = searcher.rankKey, i, d;
   matchTitles(searcher, terms);
   matchSummaries(searcher, terms, docs);
-  var links = searcher.links, top = 0, nameMasks = new Map();
-  for (i = 0; i < docs.length; i++) {
+  var links = searcher.links, top = 0, nameMasks = new Map(), n = docs.length;
+  var unicode = searcher.unicode, held = searcher.byUnits ? searcher.unitHits : hits, lengthFactor = searcher.lengthFactor;
+  var summaryHits = searcher.summaryHits, termCount = terms.length;
+  // Each page's rank key and score side by side in the order of docs, so that the keys
+  // are made in one pass over them rather than by page numbers all over the site.
+  var keyOf = new Float64Array(n), scoreOf = new Float64Array(n);
+  for (i = 0; i < n; i++) {
     d = docs[i];
     var tr = titleRank(searcher, d, terms, nameMasks), name = (tr >> 4) & 3;
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
-    rankKey[d] = searcher.unicode
-      ? (searcher.byUnits ? searcher.unitHits[d] : hits[d]) * 360 + titleTier(tr) * 30 + (FUZZY - worst[d]) * 6 + (name >= 2 ? name - 1 : 0) * 2 + (name === 1 ? 1 : 0)
+    keyOf[i] = unicode
+      ? held[d] * 360 + titleTier(tr) * 30 + (FUZZY - worst[d]) * 6 + (name >= 2 ? name - 1 : 0) * 2 + (name === 1 ? 1 : 0)
       : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
-    score[d] *= (searcher.lengthFactor ? searcher.lengthFactor[d] : 1) * (searcher.summaryHits ? 1 + SUMMARY_BOOST * searcher.summaryHits[d] / terms.length : 1);
-    if (searcher.unicode) score[d] *= 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;
-    if (links) score[d] *= (1 - links[d] / 100) * (1 - links[d] / 100);
-    if (score[d] > top) top = score[d];
+    var sc = score[d] * ((lengthFactor ? lengthFactor[d] : 1) * (summaryHits ? 1 + SUMMARY_BOOST * summaryHits[d] / termCount : 1));
+    if (unicode) sc *= 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;
+    if (links) sc *= (1 - links[d] / 100) * (1 - links[d] / 100);
+    scoreOf[i] = sc;
+    if (sc > top) top = sc;
   }
   if (searcher.docCount <= DOC_BITS) {
     // One number per document: rank key, score in 2^20 steps of the best score (so sums
     // of the same ranks in another order tie), document number. They are put in order
     // as far as the order is read.
-    var keys = new Float64Array(docs.length), scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
-    for (i = 0; i < docs.length; i++) {
-      d = docs[i];
-      keys[i] = (rankKey[d] * SCORE_STEPS + Math.round(score[d] * scale)) * DOC_BITS + (DOC_BITS - 1 - d);
-    }
-    return new Order(keys, null);
+    var scale = top > 0 ? (SCORE_STEPS - 1) / top : 0;
+    for (i = 0; i < n; i++) keyOf[i] = (keyOf[i] * SCORE_STEPS + Math.round(scoreOf[i] * scale)) * DOC_BITS + (DOC_BITS - 1 - docs[i]);
+    return new Order(keyOf, null);
+  }
+  for (i = 0; i < n; i++) {
+    rankKey[docs[i]] = keyOf[i];
+    score[docs[i]] = scoreOf[i];
   }
   for (i = 0; i < docs.length; i++) score[docs[i]] = Math.round(score[docs[i]] * 1e12) / 1e12;
-  docs.sort(function (a, b) {
+  var all = Array.from(docs).sort(function (a, b) {
     return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
   });
-  return new Order(null, docs);
+  return new Order(null, all);
 }
 
 var FIRST_PICK = 64;        // pages put in order at least, when the order is read first

@@ -137,7 +137,7 @@ Searcher.prototype.search = function (query, waits) {
   } else {
     met = ranking.collect(this, known, true);
     // One word: every page met holds it.
-    if (known.length === 1) docs = met.slice();
+    if (known.length === 1) docs = met;
     else for (i = 0; i < met.length; i++) if (hits[met[i]] === known.length) docs.push(met[i]);
     result.whole = docs.length;
     // No page holds every word: the pages that hold some.
@@ -284,7 +284,7 @@ Searcher.prototype.wholeAndNear = function (terms, sizes, met, result) {
         if (place.cls <= matching.FORM) for (i = 0; i < place.docs.length; i++) seen[place.docs[i]] = mark;
       }
     }
-    docs = whole.concat(met.filter(function (d) { return unitHits[d] === U - 1 && seen[d] === mark; }));
+    for (i = 0; i < met.length; i++) if (unitHits[met[i]] === U - 1 && seen[met[i]] === mark) whole.push(met[i]);
   }
   return docs;
 };

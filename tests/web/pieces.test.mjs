@@ -34,6 +34,9 @@ before(() => {
     fs.utimesSync(path.join(work, 'site', `p${p}.html`), day, day);
   }
   fs.writeFileSync(path.join(work, 'site', 'de.html'), '<html lang="de"><title>Größe ändern</title><p>Die Partitionsgröße ändern.</p>');
+  // A page named by a word that the others use in their text, which its own text lacks:
+  // its file name alone ranks it first.
+  fs.writeFileSync(path.join(work, 'site', 'kalomi.html'), '<title>Notes</title><p>Notes about tables.</p>');
   fs.writeFileSync(path.join(work, 'site', 'ja.html'), '<html lang="ja"><title>名前解決の設定</title><p>名前解決サービスを設定する。</p>');
   out = path.join(work, 'out');
   execFileSync(cli, ['--quiet', path.join(work, 'site'), out, '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
