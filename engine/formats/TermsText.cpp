@@ -325,18 +325,6 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
     return pieces;
 }
 
-std::vector<std::string> composeGrams(const std::vector<NearWord>& words)
-{
-    std::vector<std::uint32_t> hashes;
-    std::u16string units;
-    for (const NearWord& near : words) {
-        WordRules::fromUtf8(near.word, units);
-        for (std::size_t i = 1; i + kGramUnits <= units.size(); ++i)
-            hashes.push_back(runHash(units, i, kGramUnits));
-    }
-    return composeGramsOfRuns(std::move(hashes));
-}
-
 std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes)
 {
     boost::sort::spreadsort::integer_sort(hashes.begin(), hashes.end());
@@ -403,21 +391,6 @@ RunsInside runsInside(const std::vector<std::string_view>& words)
         list->erase(std::unique(list->begin(), list->end()), list->end());
     }
     return runs;
-}
-
-std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes)
-{
-    std::stable_sort(words.begin(), words.end(), [](const PieceWord& a, const PieceWord& b) { return a.piece < b.piece; });
-    std::vector<RunsInside> pieces(words.empty() ? 0 : words.back().piece + 1);
-    std::vector<std::string_view> ofPiece;
-    for (std::size_t w = 0; w < words.size();) {
-        const std::uint32_t piece = words[w].piece;
-        ofPiece.clear();
-        for (; w < words.size() && words[w].piece == piece; ++w)
-            ofPiece.push_back(words[w].word);
-        pieces[piece] = runsInside(ofPiece);
-    }
-    return composeInWordOfRuns(pieces, pieceBytes);
 }
 
 std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,

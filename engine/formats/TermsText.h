@@ -159,20 +159,6 @@ struct NearWord {
 // file's text.
 std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words);
 
-// The texts of the pieces of runs inside words (above), in order.
-std::vector<std::string> composeGrams(const std::vector<NearWord>& words);
-
-// A word of the vocabulary pieces (a key, title or file-name word) and the piece that
-// lists it.
-struct PieceWord {
-    std::string_view word;
-    std::uint32_t piece;
-};
-
-// The texts of the in-word pieces (above), in order, for words (in any order; a word
-// may be given more than once) and the bytes of each vocabulary piece.
-std::vector<std::string> composeInWord(std::vector<PieceWord> words, const std::vector<std::size_t>& pieceBytes);
-
 // The runs inside words of one vocabulary piece: the hashes of its runs of
 // kInWordMinUnits to kInWordMaxUnits units (all) and of kGramUnits units (grams), each
 // ascending and listed once.
@@ -180,8 +166,9 @@ struct RunsInside {
     std::vector<std::uint32_t> all, grams;
 };
 RunsInside runsInside(const std::vector<std::string_view>& words);
-// The same texts as composeInWord() and composeGrams(), from the runs of each vocabulary
-// piece (by its place) and every run of kGramUnits units (in any order, repeats allowed).
+// The texts of the in-word pieces and of the pieces of runs inside words (above), in
+// order, from the runs of each vocabulary piece (by its place) and the bytes it makes
+// the page read, and from every run of kGramUnits units (in any order, repeats allowed).
 // Given taken, it is asked for each in-word piece in turn with a checksum of all its text
 // is composed from (PieceInputs), and the text of a piece it took is left empty.
 std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,

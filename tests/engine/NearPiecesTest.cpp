@@ -34,6 +34,34 @@ std::vector<std::string> wordsOf(const std::string& text)
     return words;
 }
 
+// A word of the vocabulary pieces and the piece that lists it.
+struct PieceWord {
+    std::string_view word;
+    std::uint32_t piece;
+};
+
+// The in-word pieces of words (a word may be given more than once), as a job composes
+// them from each vocabulary piece's runs.
+std::vector<std::string> composeInWord(const std::vector<PieceWord>& words, const std::vector<std::size_t>& pieceBytes)
+{
+    std::vector<std::vector<std::string_view>> ofPiece;
+    for (const PieceWord& word : words) {
+        if (word.piece >= ofPiece.size())
+            ofPiece.resize(word.piece + 1);
+        ofPiece[word.piece].push_back(word.word);
+    }
+    std::vector<TermsText::RunsInside> runs;
+    for (const std::vector<std::string_view>& list : ofPiece)
+        runs.push_back(TermsText::runsInside(list));
+    return TermsText::composeInWordOfRuns(runs, pieceBytes);
+}
+
+// The pieces of the set of runs inside words, as a job composes them.
+std::vector<std::string> composeGrams(const std::vector<std::string>& texts)
+{
+    return TermsText::composeGramsOfRuns(TermsText::runsInside({texts.begin(), texts.end()}).grams);
+}
+
 }  // namespace
 
 TEST(NearPieces, WordsStandByFirstUnitThenLengthAndKeepTheirMostPages)
@@ -113,10 +141,7 @@ TEST(NearPieces, TheSetOfRunsInsideWordsGrowsWithTheWordsInPiecesUpToItsBound)
             }
             texts.push_back(word);
         }
-        std::vector<TermsText::NearWord> words;
-        for (const std::string& text : texts)
-            words.push_back({text, 1});
-        const auto pieces = TermsText::composeGrams(words);
+        const auto pieces = composeGrams(texts);
         ASSERT_EQ(pieces.size(), row.pieces) << row.label;
         const std::string head = kMark + "vantrelGrams({\"bits\":" + std::to_string(row.bits) + ",\"set\":\"";
         for (const std::string& text : pieces) {
@@ -201,7 +226,7 @@ TEST(InWordPieces, ARunListsThePiecesOfTheWordsThatHoldItInside)
 {
     // Words in three vocabulary pieces; a run at a word's start does not count, a word
     // given twice or in two lists once, UTF-16 units as the page counts them.
-    const std::vector<TermsText::PieceWord> words = {
+    const std::vector<PieceWord> words = {
         {"countries", 0}, {"country", 0}, {"encounter", 1}, {"untried", 2}, {"mountain", 2}, {"mountain", 2},
         {"x\xF0\x9F\x98\x80" "ab", 1}, {"tion", 0}};
     struct Row {
@@ -218,7 +243,7 @@ TEST(InWordPieces, ARunListsThePiecesOfTheWordsThatHoldItInside)
                         {"tio", {}},              // only at a start
                         {"zzz", {}},
                         {"countr", {}}};          // longer than the runs: never listed
-    const auto texts = TermsText::composeInWord(words, {100, 100, 100});
+    const auto texts = composeInWord(words, {100, 100, 100});
     ASSERT_EQ(texts.size(), 1u);
     for (const Row& row : rows)
         EXPECT_EQ(lookUp(texts, row.run), row.pieces) << row.run;
@@ -228,7 +253,7 @@ TEST(InWordPieces, ARunOfTooManyWordsIsBoundedAndAFloodMakesManySmallPieces)
 {
     // Rows: a run in every piece of a large vocabulary ("tion"), and random words far more
     // than one piece holds.
-    std::vector<TermsText::PieceWord> words;
+    std::vector<PieceWord> words;
     std::vector<std::string> texts;
     std::uint32_t seed = 1;
     for (std::size_t w = 0; w < 200000; ++w) {
@@ -243,7 +268,7 @@ TEST(InWordPieces, ARunOfTooManyWordsIsBoundedAndAFloodMakesManySmallPieces)
     for (std::size_t w = 0; w < texts.size(); ++w)
         words.push_back({texts[w], static_cast<std::uint32_t>(w * pieceCount / texts.size())});
     // Every vocabulary piece 1 KB: "tion" stands in 2,000 pieces, 2 MB of them.
-    const auto pieces = TermsText::composeInWord(words, std::vector<std::size_t>(pieceCount, 1024));
+    const auto pieces = composeInWord(words, std::vector<std::size_t>(pieceCount, 1024));
     std::size_t total = 0, largest = 0;
     for (const std::string& text : pieces) {
         total += text.size();
@@ -260,12 +285,12 @@ TEST(InWordPieces, ARunOfTooManyWordsIsBoundedAndAFloodMakesManySmallPieces)
     std::vector<std::string> fewTexts;
     for (std::uint32_t p = 0; p < 128; ++p)
         fewTexts.push_back("xq" + std::to_string(p) + "zzz");
-    std::vector<TermsText::PieceWord> few;
+    std::vector<PieceWord> few;
     for (std::uint32_t p = 0; p < 128; ++p)
         few.push_back({fewTexts[p], p});
     std::vector<std::uint32_t> all(128);
     for (std::uint32_t p = 0; p < 128; ++p)
         all[p] = p;
-    EXPECT_EQ(lookUp(TermsText::composeInWord(few, std::vector<std::size_t>(128, 1024)), "zzz"), all);
-    EXPECT_EQ(lookUp(TermsText::composeInWord(few, std::vector<std::size_t>(128, 1025)), "zzz"), std::vector<std::uint32_t>{kMany});
+    EXPECT_EQ(lookUp(composeInWord(few, std::vector<std::size_t>(128, 1024)), "zzz"), all);
+    EXPECT_EQ(lookUp(composeInWord(few, std::vector<std::size_t>(128, 1025)), "zzz"), std::vector<std::uint32_t>{kMany});
 }
