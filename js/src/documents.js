@@ -121,7 +121,7 @@ DocumentPieces.prototype.loadList = function (l, done) {
   if (l < 0 || l >= this.lists.length || this.names[first] !== null) { done(); return; }
   pieces.loadOnce(this.listLoading, l, this.lists[l], this.fetch, function (list) {
     var expected = Math.min(self.listGroup, self.names.length - first);
-    var ok = Array.isArray(list) && list.length === expected && list.every(function (name) { return PIECE_NAME.test(name); });
+    var ok = names(list, expected);
     for (var i = 0; i < expected; i++) self.names[first + i] = ok ? list[i] : '';
   }, done);
 };
