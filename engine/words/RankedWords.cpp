@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <limits>
 #include <exception>
+#include <limits>
 #include <system_error>
 #include <thread>
 
