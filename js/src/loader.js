@@ -98,7 +98,8 @@ IndexLoader.prototype.takeEarly = function (name, done) {
     script.remove();
     done(script.vantrelData === undefined ? null : script.vantrelData);
   }
-  if (script.vantrelCame) Promise.resolve().then(taken); else script.vantrelThen = taken;
+  // As a script's load event would: in a later task, never within this call.
+  if (script.vantrelCame) this.win.setTimeout(taken, 0); else script.vantrelThen = taken;
   return true;
 };
 
