@@ -50,6 +50,7 @@ function IndexLoader(win, ready, failed, fresh) {
 
 // Loads the piece name of the store and calls done(its data, or null).
 IndexLoader.prototype.fetchPiece = function (name, done) {
+  if (this.takeEarly(name, done)) return;
   var doc = this.win.document, script = doc.createElement('script');
   script.src = STORE + name;
   script.charset = 'utf-8';
@@ -74,9 +75,32 @@ function performanceMark(win, name) {
   if (win.performance && win.performance.mark) win.performance.mark(name);
 }
 
-// indexed_pages.js first: it tells whether the documents are in the store.
+// indexed_pages.js first: it tells whether the documents are in the store. The page
+// that search.html opened with has run it already (or found it missing).
 IndexLoader.prototype.start = function () {
-  this.load(PAGES, 'utf-8');
+  if (this.earlyScripts()) this.loaded(PAGES, true); else this.load(PAGES, 'utf-8');
+};
+
+// The scripts search.html asked for before this code ran, by piece name: only for the
+// run the page opened with, since a later run's files are read afresh.
+IndexLoader.prototype.earlyScripts = function () {
+  var early = this.win.vantrelEarly;
+  return this.fresh === '' && early && typeof early === 'object' ? early : null;
+};
+
+// Takes over the script that search.html asked for the piece name, once: calls
+// done(its data, or null) once it has run, and returns true; false when there is none.
+IndexLoader.prototype.takeEarly = function (name, done) {
+  var early = this.earlyScripts(), script = early && Object.prototype.hasOwnProperty.call(early, name) ? early[name] : null;
+  if (!script) return false;
+  delete early[name];
+  function taken() {
+    script.remove();
+    done(script.vantrelData === undefined ? null : script.vantrelData);
+  }
+  // As a script's load event would: in a later task, never within this call.
+  if (script.vantrelCame) this.win.setTimeout(taken, 0); else script.vantrelThen = taken;
+  return true;
 };
 
 function storeNamed(pages) {
@@ -159,11 +183,9 @@ IndexLoader.prototype.loadStore = function () {
     });
   }
   if (named) fetchRanks(named);
-  script.src = STORE + headName(pages);
-  script.charset = 'utf-8';
-  script.setAttribute('data-piece', HEAD);
-  script.onload = script.onerror = function () {
-    script.remove();
+  function headCame(data) {
+    // The head that came before this code did is kept on its script.
+    if (self.head === null && data) self.head = data;
     var checked = documents.storeHeadData(self.head, pages);
     if (checked.state !== 'ok' || (named && !sameNames(named, checked.head.ranks))) { over = true; self.fallBack(); return; }
     head = checked.head;
@@ -171,6 +193,14 @@ IndexLoader.prototype.loadStore = function () {
     if (self.query) pieces.prefetch(self.list, self.query);
     if (!named && head.places !== 1) { parts = new Array(head.ranks.length); fetchRanks(head.ranks); }
     one();
+  }
+  if (this.takeEarly(headName(pages), headCame)) return;
+  script.src = STORE + headName(pages);
+  script.charset = 'utf-8';
+  script.setAttribute('data-piece', HEAD);
+  script.onload = script.onerror = function () {
+    script.remove();
+    headCame(null);
   };
   doc.head.appendChild(script);
 };

@@ -270,6 +270,19 @@ test('a top beside the head answers as the head does', async () => {
   }
   page.off('request', note);
   assert.ok(asked.includes(top) && !asked.includes(head), asked.join(' '));
+  // search.html asks for indexed_pages.js and the top before search.js runs, each once.
+  const early = await context.newPage();
+  await early.addInitScript(() => {
+    window.__added = [];
+    new MutationObserver((records) => records.forEach((r) => r.addedNodes.forEach((node) => {
+      if (node.nodeName === 'SCRIPT' && node.src) window.__added.push([node.src.split('/').pop(), !!window.VantrelSearch]);
+    }))).observe(document, { childList: true, subtree: true });
+  });
+  await early.goto(searchUrl(topOut, 'commonword'));
+  await early.waitForFunction(() => document.getElementById('results').dataset.query === 'commonword');
+  const added = await early.evaluate(() => window.__added);
+  await early.close();
+  assert.deepEqual(added.filter(([name]) => name === top || name === 'indexed_pages.js'), [['indexed_pages.js', false], [top, false]], JSON.stringify(added));
 });
 
 test('a word index of another run or version is left aside for indexed_words.js', async () => {
