@@ -33,6 +33,7 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
     // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
     // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
     WordTable<std::uint32_t> positions;
+    positions.reserve(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i)
         if (std::uint32_t& position = positions.findOrInsert(keys.word(i)); position == 0)
             position = static_cast<std::uint32_t>(i + 1);
@@ -414,7 +415,11 @@ std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& piec
         std::size_t first, end;
         bool many;
     };
+    std::size_t runCount = 0;
+    for (std::size_t i = 0; i < pairs.size(); ++i)
+        runCount += i == 0 || pairs[i] >> 32 != pairs[i - 1] >> 32;
     std::vector<Run> runs;
+    runs.reserve(runCount);
     std::size_t textBytes = 0;
     for (std::size_t i = 0; i < pairs.size();) {
         const std::uint64_t hash = pairs[i] >> 32;

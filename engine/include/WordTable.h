@@ -61,6 +61,20 @@ public:
         return mix(h ^ tail);
     }
 
+    // Room for a count of words more, known beforehand, so that filling the table grows
+    // neither its slots nor its entries on the way.
+    void reserve(std::size_t words)
+    {
+        std::size_t capacity = m_slots.empty() ? 64 : m_slots.size();
+        while ((m_entries.size() + words + 1) * 4 > capacity * 3)
+            capacity *= 2;
+        if (capacity > m_slots.size()) {
+            m_slots.resize(capacity / 2);  // grow() doubles it and places every entry again
+            grow();
+        }
+        m_entries.reserve(m_entries.size() + words);
+    }
+
     // Returns the value of the word, inserting a default Value when it is absent.
     Value& findOrInsert(std::string_view word) { return findOrInsert(word, hashWord(word)); }
 

@@ -75,11 +75,43 @@ double fieldFrequency(const WordCounts& counts)
         + 2.0 * static_cast<double>(counts.h3) + static_cast<double>(counts.other) + 0.25 * static_cast<double>(counts.link);
 }
 
+namespace {
+constexpr double k1 = kScoreCeiling - 1, b = 0.3;
+}  // namespace
+
 double termScore(double frequency, double length, double meanLength)
 {
-    constexpr double k1 = kScoreCeiling - 1, b = 0.3;
     const double norm = k1 * (1 - b + b * (meanLength > 0 ? length / meanLength : 1));
     return frequency > 0 ? frequency * kScoreCeiling / (frequency + norm) : 0;
+}
+
+MeanSpan scoreOrderSpan(double fa, double la, double fb, double lb, double mean)
+{
+    const MeanSpan empty{1, 0}, widest{mean / 2, mean * 2};
+    if ((fa == fb && la == lb) || !(fb > 0))
+        return widest;  // the same score under every mean, or b's 0 under every mean
+    if (!(fa > 0) || !(mean > 0))
+        return empty;
+    // With n = k1 (1 - b + b l / M), score a is above score b when fa nb > fb na, that is
+    // when h(M) = (1 - b)(fa - fb) M + b (fa lb - fb la) is above 0, and their relative
+    // difference is k1 h(M) / (M fa (fb + nb)). A difference of 1e-12 is far above what
+    // rounding does to either score; between half and twice the mean that asks h(M) to
+    // reach r.
+    constexpr double kRelative = 1e-12;
+    const double r = kRelative * fa * (2 * mean * fb + k1 * ((1 - b) * 2 * mean + b * lb)) / k1;
+    const double slope = (1 - b) * (fa - fb);
+    const double constant = b * (fa * lb - fb * la);
+    MeanSpan span{mean / 2, mean * 2};
+    if (slope > 0)
+        span.low = std::max(span.low, (r - constant) / slope);
+    else if (slope < 0)
+        span.high = std::min(span.high, (r - constant) / slope);
+    else if (constant < r)
+        return empty;
+    // Pulled in a little, well past what rounding does to the bounds themselves.
+    span.low *= 1 + 1e-9;
+    span.high *= 1 - 1e-9;
+    return span.low <= span.high ? span : empty;
 }
 
 void TermDictionary::addPage(std::int32_t document, const PageTerms& page)

@@ -40,6 +40,19 @@ double fieldFrequency(const WordCounts& counts);
 double termScore(double frequency, double length, double meanLength);
 constexpr double kScoreCeiling = 2.2;  // k1 + 1
 
+// The means between which termScore keeps ranking a page of frequency fa and length la
+// above one of frequency fb and length lb, with room to spare for rounding (so that the
+// scores computed, not only the exact ones, keep that order); an empty span (low above
+// high) when the order is not sure to hold at any mean. Never wider than half to twice
+// mean. Pages of equal frequency and length score the same under every mean: their
+// order is their documents', and the span is the widest.
+struct MeanSpan {
+    double low = 0;
+    double high = 0;
+    bool holds(double mean) const { return mean >= low && mean <= high; }
+};
+MeanSpan scoreOrderSpan(double fa, double la, double fb, double lb, double mean);
+
 // The companion word index of a job as it grows: each key's pages with their weights,
 // and the keys that share a stem, with the pages that gave each pair (so that a later
 // job can take a page's pairs out again). One per thread, joined in walk order at the end.

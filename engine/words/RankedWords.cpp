@@ -4,6 +4,7 @@
 
 #include "RankedWords.h"
 
+#include "CacheRecords.h"
 #include "IndexTypes.h"
 #include "PageTerms.h"
 #include "WordDictionary.h"
@@ -13,6 +14,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <system_error>
 #include <thread>
 
@@ -88,10 +90,29 @@ void rankAdded(WordDictionary& added, const std::vector<std::uint32_t>& order, c
 // The words of ranges that changed, gathered until they fill a range of their own.
 class RangeBuilder {
 public:
-    explicit RangeBuilder(std::size_t rangePostings) : m_rangePostings(std::max<std::size_t>(rangePostings, 1)) {}
+    RangeBuilder(std::size_t rangePostings, const PostingRank& rank)
+        : m_rangePostings(std::max<std::size_t>(rangePostings, 1)), m_rank(rank)
+    {
+    }
 
     std::vector<std::int32_t> documents;
     std::vector<double> weights;
+
+    // The range's span of means shrinks to the part of span where the order of the words
+    // appended holds.
+    void narrow(MeanSpan span)
+    {
+        m_span.low = std::max(m_span.low, span.low);
+        m_span.high = std::min(m_span.high, span.high);
+    }
+    // The postings appended since start, ranked anew: the span of each next two.
+    void narrowByPostings(std::size_t start)
+    {
+        if (!m_rank.lengths)
+            return;
+        for (std::size_t p = start + 1; p < documents.size(); ++p)
+            narrow(m_rank.orderSpan(documents[p - 1], weights[p - 1], documents[p], weights[p]));
+    }
 
     // The postings appended since the last word end with word: full ranges go to ranges.
     void endWord(std::string_view word, std::vector<RankedWords::Range>& ranges)
@@ -115,8 +136,8 @@ public:
         if (words == 0)
             return;
         const std::size_t postings = documents.size();
-        const std::size_t size = 8 * (3 + 2 * (words + 1)) + 12 * postings + m_arena.size();
-        std::shared_ptr<std::uint64_t[]> block(new std::uint64_t[(size + 7) / 8]);
+        const std::size_t size = 8 * (5 + 2 * (words + 1)) + 12 * postings + m_arena.size();
+        const std::shared_ptr<std::uint64_t[]> block = allocate((size + 7) / 8);
         char* at = reinterpret_cast<char*>(block.get());
         auto put = [&at](const void* bytes, std::size_t count) {
             if (count)
@@ -125,6 +146,8 @@ public:
         };
         const std::uint64_t counts[3] = {words, postings, m_arena.size()};
         put(counts, sizeof counts);
+        put(&m_span.low, 8);
+        put(&m_span.high, 8);
         put(m_wordStarts.data(), m_wordStarts.size() * 8);
         put(m_postingStarts.data(), m_postingStarts.size() * 8);
         put(weights.data(), postings * 8);
@@ -137,10 +160,33 @@ public:
         m_postingStarts.assign(1, 0);
         documents.clear();
         weights.clear();
+        m_span = kEveryMean;
     }
 
 private:
+    // Blocks are cut from slabs of at least kSlabUnits, on huge pages where the system
+    // gives them, so that filling the ranges written anew faults once per 2 MiB rather
+    // than once per 4 KiB. A slab lives while any of its blocks does.
+    static constexpr std::size_t kSlabUnits = std::size_t(1) << 20;
+    std::shared_ptr<std::uint64_t[]> m_slab;
+    std::size_t m_slabUnits = 0, m_slabUsed = 0;
+    std::shared_ptr<std::uint64_t[]> allocate(std::size_t units)
+    {
+        if (m_slabUnits - m_slabUsed < units) {
+            m_slabUnits = std::max(units, kSlabUnits);
+            m_slab.reset(new std::uint64_t[m_slabUnits]);
+            m_slabUsed = 0;
+            adviseLargeBuffer(m_slab.get(), m_slabUnits * 8);
+        }
+        std::shared_ptr<std::uint64_t[]> block(m_slab, m_slab.get() + m_slabUsed);
+        m_slabUsed += units;
+        return block;
+    }
+
+    static constexpr MeanSpan kEveryMean{0, std::numeric_limits<double>::infinity()};
     std::size_t m_rangePostings;
+    const PostingRank& m_rank;
+    MeanSpan m_span = kEveryMean;
     std::string m_arena;
     std::vector<std::uint64_t> m_wordStarts{0};
     std::vector<std::uint64_t> m_postingStarts{0};
@@ -153,6 +199,7 @@ struct WordMerger {
     const PostingRank& rank;
     bool sameOrder;
     std::vector<RankedPosting> kept;
+    bool orderHolds = false;  // the range's order holds under this job's mean
 
     // Whether word i of range comes out as it stands, told without merging: every
     // document keeps its number and, ranked by score, its place; ranked by weight, the
@@ -182,7 +229,7 @@ struct WordMerger {
             }
             if (newDocument[d] != d)
                 return false;
-            if (rank.lengths) {
+            if (rank.lengths && !orderHolds) {
                 const double score = rank.of(d, weights[p]);
                 if (p > range.postingsBegin(i) && (score > last || (score == last && d < documents[p - 1])))
                     return false;
@@ -193,9 +240,22 @@ struct WordMerger {
     }
 
     // Appends the postings of word i of range (null: a word new to the table) and fresh to
-    // out's documents and weights.
-    void merge(const RankedWords::Range* range, std::size_t i, const Postings& fresh, RangeBuilder& out)
+    // out's documents and weights; true when they are the range's in its order, taken
+    // without being ranked.
+    bool merge(const RankedWords::Range* range, std::size_t i, const Postings& fresh, RangeBuilder& out)
     {
+        if (range && fresh.empty() && orderHolds && sameOrder) {
+            const std::int32_t* documents = range->documents();
+            const double* weights = range->weights();
+            for (std::size_t p = range->postingsBegin(i); p < range->postingsEnd(i); ++p) {
+                const std::int32_t d = documents[p];
+                if (static_cast<std::size_t>(d) < newDocument.size() && newDocument[d] >= 0) {
+                    out.documents.push_back(newDocument[d]);
+                    out.weights.push_back(weights[p]);
+                }
+            }
+            return true;
+        }
         kept.clear();
         if (range) {
             const std::int32_t* documents = range->documents();
@@ -208,7 +268,7 @@ struct WordMerger {
         }
         // Scores move with the mean length: the last job's order mostly still holds,
         // and is checked before it is sorted again.
-        if ((!sameOrder || rank.lengths) && !std::is_sorted(kept.begin(), kept.end(), rankedBefore))
+        if ((!sameOrder || (rank.lengths && !orderHolds)) && !std::is_sorted(kept.begin(), kept.end(), rankedBefore))
             std::sort(kept.begin(), kept.end(), rankedBefore);
         // Both lists are ranked now, so one merge ranks the word.
         std::size_t a = 0, b = 0;
@@ -220,6 +280,7 @@ struct WordMerger {
             out.documents.push_back(posting.document);
             out.weights.push_back(posting.weight());
         }
+        return false;
     }
 };
 
@@ -241,6 +302,16 @@ double PostingRank::of(std::int32_t document, double weight) const
     return termScore(weight, d < lengths->size() ? (*lengths)[d] : mean, mean);
 }
 
+MeanSpan PostingRank::orderSpan(std::int32_t a, double wa, std::int32_t b, double wb) const
+{
+    if (!lengths)
+        return MeanSpan{0, std::numeric_limits<double>::infinity()};
+    const auto da = static_cast<std::size_t>(a), db = static_cast<std::size_t>(b);
+    if (da >= lengths->size() || db >= lengths->size())
+        return MeanSpan{1, 0};  // scored by the mean itself: not sure under another
+    return scoreOrderSpan(wa, (*lengths)[da], wb, (*lengths)[db], mean);
+}
+
 bool RankedWords::Range::fromBlock(std::shared_ptr<const std::uint64_t[]> block, std::size_t size,
                                    std::int32_t documentLimit, Range& range, bool byCounts)
 {
@@ -251,9 +322,11 @@ bool RankedWords::Range::fromBlock(std::shared_ptr<const std::uint64_t[]> block,
     const std::uint64_t words = counts[0], postings = counts[1], arena = counts[2];
     // Each count is checked against the size before it is multiplied, so nothing wraps.
     if (words == 0 || words > size / 16 || postings < words || postings > size / 12 || arena > size
-        || 8 * (3 + 2 * (words + 1)) + 12 * postings + arena != size)
+        || 8 * (5 + 2 * (words + 1)) + 12 * postings + arena != size)
         return false;
-    range.m_wordStarts = counts + 3;
+    std::memcpy(&range.m_span.low, counts + 3, 8);
+    std::memcpy(&range.m_span.high, counts + 4, 8);
+    range.m_wordStarts = counts + 5;
     range.m_postingStarts = range.m_wordStarts + words + 1;
     range.m_weights = reinterpret_cast<const double*>(range.m_postingStarts + words + 1);
     range.m_documents = reinterpret_cast<const std::int32_t*>(range.m_weights + postings);
@@ -315,7 +388,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
     auto before = [less](std::string_view a, std::string_view b) { return less ? less(a, b) : a < b; };
     auto newWord = [&](std::size_t j) { return added.table().wordOf(entries[order[j]]); };
     WordMerger merger{newDocument, rank, sameOrder, {}};
-    RangeBuilder out(rangePostings);
+    RangeBuilder out(rangePostings, rank);
     const Postings noPostings;
 
     // Each range of old with the words of added that fall in it (up to its last word; the
@@ -335,6 +408,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                 ++end;
         }
         const std::size_t words = range ? range->words() : 0;
+        merger.orderHolds = range && (!rank.lengths || range->orderSpan().holds(rank.mean));
         for (int pass = range ? 0 : 1; pass < 2; ++pass) {
             bool stays = true;
             std::size_t i = 0, k = j;
@@ -364,14 +438,21 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                         break;
                 } else {
                     const std::size_t start = out.documents.size();
-                    merger.merge(takeOld ? range : nullptr, i, fresh, out);
+                    if (merger.merge(takeOld ? range : nullptr, i, fresh, out))
+                        out.narrow(range->orderSpan());
+                    else
+                        out.narrowByPostings(start);
                     if (out.documents.size() > start)
                         out.endWord(takeOld ? oldWord : freshWord, result.m_ranges);
                 }
                 i += takeOld;
                 k += takeNew;
             }
-            if (pass == 0 && stays) {
+            // A range whose order still holds, though the mean left its span, is written
+            // again with the span of this mean, so that the next jobs need not check it
+            // again (one whose span was empty, with two postings' order unsure, stays).
+            const MeanSpan span = range ? range->orderSpan() : MeanSpan();
+            if (pass == 0 && stays && (merger.orderHolds || span.low > span.high)) {
                 out.flush(result.m_ranges);
                 result.m_ranges.push_back(*range);
                 break;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PageTerms.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,6 +20,10 @@ struct PostingRank {
     const std::vector<double>* lengths = nullptr;  // by document index
     double mean = 0;
     double of(std::int32_t document, double weight) const;
+    // The means under which a posting of document a and weight wa stays ranked above one
+    // of document b and weight wb, these lengths given (scoreOrderSpan); ranked by
+    // weight, every mean.
+    MeanSpan orderSpan(std::int32_t a, double wa, std::int32_t b, double wb) const;
 };
 
 // Each word in order with its documents best first and their weights: a dictionary
@@ -26,13 +32,17 @@ struct PostingRank {
 // block of memory laid out as the cache's file of it (see Range), so that a range read
 // from the cache is used where it was read, and a range no word of which changed is
 // taken into the next job's table as it stands, and stays in its file. Words are ordered
-// by bytes, or by the less function given to update().
+// by bytes, or by the less function given to update(). Ranked by score, each range also
+// holds the span of means under which its words' order holds, their lengths given: a job
+// whose mean falls inside it neither scores nor checks the postings of the words it takes
+// as they were.
 class RankedWords {
 public:
     using Less = bool (*)(std::string_view, std::string_view);
 
     // A range of words: one block, in this order: the counts of words, postings and
-    // arena bytes (three 64-bit numbers), words + 1 offsets of each word in the arena and
+    // arena bytes (three 64-bit numbers), the span of means under which its order holds
+    // (two doubles, lowest and highest), words + 1 offsets of each word in the arena and
     // words + 1 offsets of its postings, the postings' weights (doubles) and documents
     // (32-bit), then the words' bytes.
     class Range {
@@ -48,6 +58,7 @@ public:
         const std::int32_t* documents() const { return m_documents; }
         const double* weights() const { return m_weights; }
         std::string_view bytes() const { return std::string_view(reinterpret_cast<const char*>(m_block.get()), m_size); }
+        MeanSpan orderSpan() const { return m_span; }
 
         // The range a block holds, or false when its counts and offsets are not those of
         // a whole range (offsets that do not rise or reach past the block, a word without
@@ -66,6 +77,7 @@ public:
         std::size_t m_size = 0;
         std::size_t m_words = 0;
         std::size_t m_postings = 0;
+        MeanSpan m_span;
         const std::uint64_t* m_wordStarts = nullptr;
         const std::uint64_t* m_postingStarts = nullptr;
         const double* m_weights = nullptr;
@@ -85,7 +97,10 @@ public:
     // word's documents ranked by rank (of their new numbers); words left without
     // documents go. A range of old whose words all come out as they stood is result's as
     // it stands (the same block and file); the words of the others are cut into ranges
-    // of about rangePostings postings. The postings of added are ranked in place, those
+    // of about rangePostings postings. Ranked by score, the postings of a range whose
+    // span holds rank's mean keep their order unless pages entered anew join them; one
+    // the mean left is checked posting by posting and, when its order still holds,
+    // written again with the span of the new mean. The postings of added are ranked in place, those
     // of the second half of its words on a helper thread when threads > 1. False when
     // stop was found set (tested before each word). May throw std::bad_alloc.
     static bool update(const RankedWords& old, const std::vector<std::int32_t>& newDocument, WordDictionary& added,

@@ -118,6 +118,25 @@ TEST(PageWords, AResetTableHoldsNoWordOfEarlierPages)
     }
 }
 
+TEST(PageWords, ATableWithRoomReservedFindsEveryWordBeforeAndAfter)
+{
+    // Words held before the room is made, and words entered after, filling it past what
+    // was reserved.
+    for (const std::size_t before : {0, 1, 100}) {
+        PageWords table;
+        for (std::size_t i = 0; i < before; ++i)
+            table.findOrInsert("b" + std::to_string(i)).other = 1;
+        table.reserve(1000);
+        for (std::size_t i = 0; i < 1500; ++i)
+            table.findOrInsert("a" + std::to_string(i)).other = 2;
+        ASSERT_EQ(table.size(), before + 1500);
+        for (std::size_t i = 0; i < before; ++i)
+            ASSERT_EQ(table.find("b" + std::to_string(i))->other, 1u) << before;
+        for (std::size_t i = 0; i < 1500; ++i)
+            ASSERT_EQ(table.find("a" + std::to_string(i))->other, 2u) << before;
+    }
+}
+
 // The search page's tests read the same table, so the page and the indexer cannot split
 // words differently.
 TEST(TokenizerTable, EngineSplitsEveryInputAsListed)
