@@ -78,6 +78,11 @@ struct CachedTables {
     std::vector<double> keyLengths;  // each document's uses of keys, by document index (kept in the index)
 };
 
+// Work a job did to compose its pieces, each result by the checksum of its inputs (the
+// runs inside the words of each vocabulary piece: TermsText::KeptWork), taken back by the
+// next job for the same inputs.
+using KeptWork = std::vector<std::pair<std::uint64_t, std::string>>;
+
 // What else the job that wrote the cache left: its groups of page texts and what it
 // wrote, so that a job over an unchanged site can tell that the output in place is its
 // own and leave it as it stands.
@@ -96,16 +101,12 @@ struct CachedJob {
     // The pieces of the store made by checksums of their inputs (word shards, vocabulary
     // and document pieces), which the next job takes as they stand for the same inputs.
     std::vector<PieceStore::Made> pieces;
-    // Work the job did to compose its pieces, by the checksum of its inputs (the runs
-    // inside the words of each vocabulary piece: TermsText::KeptWork), taken back by the
-    // next job for the same inputs.
-    std::vector<std::pair<std::uint64_t, std::string>> work;
 
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
             && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files
-            && wordLines == other.wordLines && pieces == other.pieces && work == other.work;
+            && wordLines == other.wordLines && pieces == other.pieces;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };
@@ -122,6 +123,8 @@ struct CachedJob {
 // a range of words named by the checksum of their bytes ("tables-HEX": a range that a job
 // leaves as it stood keeps its piece, so only the ranges that changed are written; the
 // index keeps each piece's stamp, which spares the next jobs its checksum); and
+// the work the job did to compose its pieces, in a file of its own named by the checksum
+// of its bytes ("work-HEX"), read only by a job that composes pieces; and
 // segment files "segment-N" of page bodies, one made per job
 // for the pages it read, each body with its own checksum. A segment whose bodies are
 // mostly no longer used is copied into the new one and removed.
@@ -164,6 +167,10 @@ public:
     // The pieces of the words table the index names, in order.
     const std::vector<std::string>& wordPieces() const { return m_tableNames[0]; }
     const CachedTables& tables() const { return m_tables; }
+    // The work the last job kept (KeptWork), read from its file the first time it is
+    // asked for: empty when there is none, or when the file is not the one the index
+    // names, byte for byte (then the work is done again; nothing else depends on it).
+    const KeptWork& keptWork();
     // The page entry of a file, or null.
     const CachedPage* find(const PageFileKey& key) const;
     // The body of a page, checked; false when it cannot be read or does not match.
@@ -176,10 +183,11 @@ public:
 
     // Replaces the cache with the new job's: its pages (each body either added by this
     // job or one of the old cache's), documents, tables (null: the last job's stand) and
-    // what it wrote. Old bodies in mostly unused segments are copied first; segments
-    // nothing uses any more are removed. Nothing is written when nothing changed.
+    // what it wrote, and the work it kept (null: the last job's stands, unread). Old
+    // bodies in mostly unused segments are copied first; segments nothing uses any more
+    // are removed. Nothing is written when nothing changed.
     bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
-              const CachedJob& job);
+              const CachedJob& job, const KeptWork* work = nullptr);
 
     // Whether a file stamped at the given times (nanoseconds) may change again without
     // its times telling, seen from a job that started at jobStart.
@@ -193,6 +201,7 @@ private:
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
+    bool writeWork(const KeptWork& work, std::string& name);
 
     std::string m_folder;
     std::string m_settings;
@@ -205,6 +214,10 @@ private:
     CachedJob m_job;
     bool m_hasTables = false;                 // the index names tables
     std::vector<std::string> m_tableNames[3];  // their pieces: words, keys, stem pairs
+    std::string m_workName;                    // the file of the kept work, "" when none
+    KeptWork m_work;
+    bool m_workRead = false;
+    bool m_workIntact = false;  // m_work was read whole from the file the index names
     // Each piece's file when its bytes were last known to be the checksum in its name, and
     // whether that was within the stamps' granularity (then its stamp does not vouch for
     // them: they are checked again).
