@@ -296,9 +296,24 @@ void PageCache::load()
     FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kIndexName, false));
     struct stat info;
     if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
+        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t))
+        || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
         return;
-    RecordReader in(m_fileSystem, file.fd(), static_cast<std::uint64_t>(info.st_size));
+    // Read whole and checked against the checksum at its end before any of it is taken;
+    // the pages' texts stay in it as views (a string for each cost most of the reading).
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0)
+            return;
+        done += static_cast<std::size_t>(got);
+    }
+    const std::size_t body = bytes.size() - sizeof(std::uint64_t);
+    std::uint64_t written = 0;
+    std::memcpy(&written, bytes.data() + body, sizeof written);
+    if (cacheChecksum(std::string_view(bytes).substr(0, body)) != written)
+        return;
+    RecordReader in(std::string_view(bytes).substr(0, body));
     if (in.text() != kMagic || in.number<std::uint32_t>() != kFormat || in.text() != VANTREL_BUILD_ID
         || in.text() != m_settings)
         return;
@@ -311,10 +326,10 @@ void PageCache::load()
         page.englishPlurals = in.number<std::uint8_t>() != 0;
         page.linkShare = in.number<std::int32_t>();
         page.textBytes = in.number<std::uint64_t>();
-        page.title = in.text();
-        page.contentTitle = in.text();
-        page.summary = in.text();
-        page.language = in.text();
+        page.title = CachedText::viewOf(in.textView());
+        page.contentTitle = CachedText::viewOf(in.textView());
+        page.summary = CachedText::viewOf(in.textView());
+        page.language = CachedText::viewOf(in.textView());
         page.textFacts.end = in.number<std::uint32_t>();
         page.textFacts.length = in.number<std::uint64_t>();
         page.textFacts.checksum = in.number<std::uint64_t>();
@@ -377,9 +392,10 @@ void PageCache::load()
     in.array(keyLengths);
     if (keyLengths.size() > documents.size())
         in.fail();
-    const std::uint64_t checksum = in.checksum();
-    if (in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
+    if (in.failed() || !in.atEnd())
         return;
+    // The views point into the string's own buffer, which a move keeps.
+    m_indexBytes = std::move(bytes);
     m_pages = std::move(pages);
     m_documents = std::move(documents);
     m_job = std::move(job);

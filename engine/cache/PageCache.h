@@ -33,6 +33,33 @@ struct PageFileKey {
 };
 PageFileKey pageFileKey(const struct stat& info);
 
+// A text of a cached page: a view of the cache index's bytes as they were read (which
+// the cache keeps while it stands), or a text of its own.
+class CachedText {
+public:
+    CachedText() = default;
+    static CachedText viewOf(std::string_view bytes)
+    {
+        CachedText text;
+        text.m_view = bytes;
+        text.m_owned = false;
+        return text;
+    }
+    CachedText& operator=(std::string text)
+    {
+        m_own = std::move(text);
+        m_owned = true;
+        return *this;
+    }
+    std::string_view view() const { return m_owned ? std::string_view(m_own) : m_view; }
+    operator std::string_view() const { return view(); }
+
+private:
+    std::string m_own;
+    std::string_view m_view;
+    bool m_owned = true;
+};
+
 // What reading a page gave, kept so that an unchanged page is not read again: its title,
 // what a reader sees of it, and where its words, keys and text lie (its body).
 struct CachedPage {
@@ -45,10 +72,10 @@ struct CachedPage {
     bool englishPlurals = false;
     std::int32_t linkShare = 0;
     std::uint64_t textBytes = 0;
-    std::string title;         // upper-cased and escaped, as indexed_docs.js has it
-    std::string contentTitle;  // the title element as a reader sees it ("" when none)
-    std::string summary;
-    std::string language;
+    CachedText title;         // upper-cased and escaped, as indexed_docs.js has it
+    CachedText contentTitle;  // the title element as a reader sees it ("" when none)
+    CachedText summary;
+    CachedText language;
     // The facts of its text's entry (length 0: none kept), so that a group of texts that
     // stays needs no text read; whether the text was cut; and the group of the job's
     // output that holds the entry, from which a group written anew takes it back (checked
@@ -208,6 +235,7 @@ private:
     FileSystem& m_fileSystem;
     int m_folderFd = -1;
     std::string m_problem;
+    std::string m_indexBytes;  // the index as read: the pages' texts are views of it
     std::vector<CachedPage> m_pages;
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
