@@ -115,7 +115,7 @@ using KeptWork = std::vector<std::pair<std::uint64_t, std::string>>;
 // own and leave it as it stands.
 struct CachedJob {
     std::vector<TextGroups::Written> textGroups;
-    std::uint64_t documentsChecksum = 0;  // of indexed_docs.js's text
+    std::uint64_t documentsChecksum = 0;  // of the entries indexed_docs.js is written from
     std::string base;                     // of relative locations, in indexed_pages.js
     bool wholeWordIndex = false;          // indexed_terms.js was written
     std::uint64_t words = 0;              // in indexed_words.js

@@ -782,10 +782,8 @@ bool IndexEngine::outputStands()
     for (std::size_t d = 0; d < renumbered.size(); ++d)
         if (renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered)
             return false;
-    std::string text;
-    composeDocsText(text);
     const std::string base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
-    if (cacheChecksum(text) != before.documentsChecksum || base != before.base
+    if (documentsChecksum() != before.documentsChecksum || base != before.base
         || (m_companion && wholeWordIndex != before.wholeWordIndex))
         return false;
     // The pieces are looked at in the store's folder, already open, not by their whole
@@ -800,6 +798,21 @@ bool IndexEngine::outputStands()
             return false;
     }
     return true;
+}
+
+std::uint64_t IndexEngine::documentsChecksum() const
+{
+    // Each field led by its length, all in one buffer hashed at once.
+    std::string fields;
+    fields.reserve(documents.size() * 64);
+    RecordWriter out(fields);
+    out.number<std::uint64_t>(documents.size());
+    for (const DocumentEntry& entry : documents) {
+        out.text(entry.title);
+        out.text(entry.location);
+        out.text(entry.date);
+    }
+    return cacheChecksum(fields);
 }
 
 std::vector<std::pair<std::string, std::string>> IndexEngine::writtenFileStamps()
@@ -837,9 +850,7 @@ void IndexEngine::saveCache()
     if (!outputKept) {
         if (m_companion)
             fresh.textGroups = m_companion->writtenTexts();
-        std::string text;
-        composeDocsText(text);
-        fresh.documentsChecksum = cacheChecksum(text);
+        fresh.documentsChecksum = documentsChecksum();
         fresh.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
         fresh.words = wordsIndexed;
         fresh.wholeWordIndex = m_companion && wholeWordIndex;

@@ -76,6 +76,7 @@ protected:
             engine.destinationFolder = tree.folder(cached ? "cached" : "fresh");
             engine.contentMode = contentMode;
             engine.pathMode = pathMode;
+            engine.urlPrefix = urlPrefix;
             engine.excludePatterns = excludes;
             engine.companionData = true;
             engine.threadCount = 2;
@@ -102,6 +103,7 @@ public:
     TempTree tree;
     ContentMode contentMode = ContentMode::AllContent;
     PathMode pathMode = PathMode::RelativePath;
+    std::string urlPrefix;
     std::vector<std::string> excludes;
     bool wholeWordIndex = false;
     // The next cached job finds its tables damaged and walks the site this many times,
@@ -431,6 +433,13 @@ TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
          }},
         {"nothing again", true, false, [](PageCacheJobs&) {}},
         {"another destination path", false, true, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
+        {"links under a URL", false, true,
+         [](PageCacheJobs& t) {
+             t.pathMode = PathMode::UrlPrefix;
+             t.urlPrefix = "https://lamps.example/";
+         }},
+        // Only the documents' locations change.
+        {"links under another URL", false, true, [](PageCacheJobs& t) { t.urlPrefix = "https://lamps.example/v2/"; }},
         {"the whole word index asked for", false, true, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
         {"and no longer", false, true, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
         // The page's neighbours keep their words and their texts come from the group
