@@ -64,6 +64,9 @@ done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 echo
 echo "- companion data / --plain: wall $(ratio "$(column companion 1)" "$(column plain 1)"), CPU $(ratio "$(column companion 2)" "$(column plain 2)") (at most 1.3 asked)"
+if [ -n "${BEFORE:-}" ]; then
+    echo "- companion data / the other build's: wall $(ratio "$(column companion 1)" "$(column before 1)"), CPU $(ratio "$(column companion 2)" "$(column before 2)"); the other build / --plain: CPU $(ratio "$(column before 2)" "$(column plain 2)")"
+fi
 if [ -n "${PEER:-}" ]; then
     echo "- peer / companion data: wall $(ratio "$(column peer 1)" "$(column companion 1)"), CPU $(ratio "$(column peer 2)" "$(column companion 2)") (at least 20 asked)"
 fi

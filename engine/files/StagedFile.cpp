@@ -3,12 +3,15 @@
 
 #include "StagedFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,17 +55,26 @@ bool areUnpredictableDigits(std::string_view text)
 
 std::string unpredictableDigits()
 {
-    unsigned char bytes[kUnpredictableDigits / 2] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-        // No entropy source: the exclusive create still refuses any name taken.
-        for (unsigned char& b : bytes)
-            b = static_cast<unsigned char>(std::rand());
+    // The system's random bytes are drawn a pool at a time, kept per thread: a job names
+    // thousands of files, and a system call for each name cost more than the rest of it.
+    constexpr std::size_t kTake = kUnpredictableDigits / 2;
+    thread_local unsigned char pool[32 * kTake];
+    thread_local std::size_t used = sizeof pool;
+    if (used + kTake > sizeof pool) {
+        if (::getrandom(pool, sizeof pool, 0) != static_cast<ssize_t>(sizeof pool)) {
+            // No entropy source: the exclusive create still refuses any name taken.
+            for (unsigned char& b : pool)
+                b = static_cast<unsigned char>(std::rand());
+        }
+        used = 0;
     }
+    const unsigned char* bytes = pool + used;
+    used += kTake;
     static const char hex[] = "0123456789abcdef";
     std::string digits;
-    for (unsigned char b : bytes) {
-        digits += hex[b >> 4];
-        digits += hex[b & 15];
+    for (std::size_t i = 0; i < kTake; ++i) {
+        digits += hex[bytes[i] >> 4];
+        digits += hex[bytes[i] & 15];
     }
     return digits;
 }
@@ -102,7 +114,14 @@ bool StagedFile::openFolder()
 
 std::string StagedFile::temporaryName() const
 {
-    return "." + m_name + kMarker + std::to_string(::getpid()) + "-" + unpredictableDigits();
+    // The process id, asked once: a child after a fork asks again.
+    static std::atomic<pid_t> pid{0};
+    static std::once_flag forks;
+    std::call_once(forks, [] { ::pthread_atfork(nullptr, nullptr, [] { pid = 0; }); });
+    pid_t own = pid;
+    if (own == 0)
+        pid = own = ::getpid();
+    return "." + m_name + kMarker + std::to_string(own) + "-" + unpredictableDigits();
 }
 
 bool StagedFile::write(std::string_view text)

@@ -14,7 +14,8 @@ struct sb_stemmer;
 std::string primaryLanguage(std::string_view tag);
 
 // The language UTF-8 text is written in, as a primary subtag ("de", "ja"); "" when the
-// detector is not sure. Reads at most the first 4 KiB.
+// detector is not sure. Reads the first KiB, and up to the first 4 KiB unless the first
+// is wholly in one language.
 std::string detectLanguage(std::string_view utf8);
 
 // Snowball stemmers by language, each made on first use. A stemmer is not thread-safe:

@@ -142,6 +142,35 @@ TEST(TermCounter, KeysAreCountedByPlaceAndStemmedByThePagesLanguage)
     EXPECT_EQ(language, "");
 }
 
+// The detector reads the first KiB and goes on to 4 KiB when that KiB is not wholly in
+// one language: an opening it cannot read or that mixes languages decides nothing.
+TEST(PageLanguage, AnOpeningThatDoesNotSettleTheLanguageIsReadFurther)
+{
+    const std::string german = "Die Konfiguration der Datenbank wird in dieser Datei beschrieben, und die "
+                               "Zertifikate liegen im Verzeichnis der Anwendung. Jeder Dienst startet beim "
+                               "Hochfahren des Rechners und schreibt seine Meldungen in das Protokoll. ";
+    const std::string english = "The configuration of the database is described in this file, and the "
+                                "certificates are kept in the folder of the application. ";
+    auto times = [](const std::string& text, std::size_t bytes) {
+        std::string repeated;
+        while (repeated.size() < bytes)
+            repeated += text;
+        return repeated;
+    };
+    const struct {
+        std::string text;
+        const char* language;
+    } cases[] = {
+        {german, "de"},                                               // shorter than the first sample
+        {times("12:00 -- 3.14 = 42; ", 1100) + times(german, 3000), "de"},  // an opening of no letters
+        {times(english, 800) + times(german, 3300), "de"},            // an opening mostly English
+        {times(english, 1100) + times(german, 3000), "en"},           // an opening wholly English
+        {times("12 34 56 ", 5000), ""},                               // never sure
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(detectLanguage(c.text), c.language) << c.text.substr(0, 80);
+}
+
 // A long text is cut in pieces: no key is lost, split or doubled at their ends.
 TEST(TermCounter, LongTextsCountEveryKeyOnce)
 {

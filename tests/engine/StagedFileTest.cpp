@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <cstring>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,6 +114,51 @@ TEST(StagedFile, NamesTakenOrLinkedBeforeNeverBlockTheWriteNorGetWrittenThrough)
         EXPECT_EQ(readFile(target) + readFile(tree.path("victim")), "newvictim");
         EXPECT_EQ(folderEntries(tree.path("out")).size(), 1u + c.plantLinks + c.plantFiles);
     }
+}
+
+// Temporary names are drawn from a pool of random bytes and an id asked once: across
+// refills of the pool they stay distinct, and a child process names its files by its own
+// id (else the parent's next run would take them for its own, or a gone writer's).
+TEST(StagedFile, TemporaryNamesAreDistinctAndCarryTheWritersProcess)
+{
+    struct RecordingFileSystem : FileSystem {
+        std::vector<std::string> names;
+        int createNew(int at, const std::string& name, mode_t mode) override
+        {
+            names.push_back(name);
+            return FileSystem::createNew(at, name, mode);
+        }
+    };
+    TempTree tree;
+    auto writeAll = [&](RecordingFileSystem& files, int count) {
+        for (int i = 0; i < count; ++i) {
+            StagedFile file(tree.path("f" + std::to_string(i)), files);
+            if (!file.write("x") || !file.replaceTarget())
+                return false;
+        }
+        return true;
+    };
+    const std::string ownPrefix = ".vantrel-" + std::to_string(::getpid()) + "-";
+    RecordingFileSystem files;
+    ASSERT_TRUE(writeAll(files, 100));
+    std::set<std::string> digits;
+    for (const std::string& name : files.names) {
+        const std::size_t at = name.find(ownPrefix);
+        ASSERT_NE(at, std::string::npos) << name;
+        EXPECT_TRUE(areUnpredictableDigits(name.substr(at + ownPrefix.size()))) << name;
+        digits.insert(name.substr(at + ownPrefix.size()));
+    }
+    EXPECT_EQ(digits.size(), files.names.size());
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RecordingFileSystem childFiles;
+        const bool ok = writeAll(childFiles, 1)
+            && childFiles.names[0].find(".vantrel-" + std::to_string(::getpid()) + "-") != std::string::npos;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(StagedFile, StaleFilesAreOnlyOurOwnRegularFilesOfWritersThatAreGone)
