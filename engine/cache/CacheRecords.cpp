@@ -103,6 +103,8 @@ void RecordReader::take(char* to, std::uint64_t size)
         return;
     }
     m_left -= size;
+    if (size == 0)
+        return;  // an empty array's memory may be null
     if (!m_fileSystem) {
         std::memcpy(to, m_bytes.data(), size);
         m_bytes.remove_prefix(size);

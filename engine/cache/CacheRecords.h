@@ -141,6 +141,20 @@ public:
         take(value.data(), size);
         return value;
     }
+    // A text read from memory, as a view of the bytes read (no copy); from a file it
+    // fails the reader.
+    std::string_view textView()
+    {
+        const auto size = varint();
+        if (m_fileSystem || size > m_left) {
+            m_failed = true;
+            return {};
+        }
+        const std::string_view value = m_bytes.substr(0, size);
+        m_bytes.remove_prefix(size);
+        m_left -= size;
+        return value;
+    }
     template <typename Number>
     void array(std::vector<Number>& values)
     {

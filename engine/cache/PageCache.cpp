@@ -20,10 +20,11 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 10;
+constexpr std::uint32_t kFormat = 11;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";
+const char* const kWorkPrefix = "work-";
 // Time stamps are trusted only for files last changed this long before a job started:
 // coarser clocks (some file systems keep whole or even two seconds) could hide a change
 // made in the same tick as the read.
@@ -49,21 +50,49 @@ bool segmentNumber(const std::string& name, std::uint32_t& number)
     return true;
 }
 
-// A piece of the tables is named by the checksum of its bytes.
-std::string tablesName(std::uint64_t checksum)
+// A piece of the tables, or the file of the kept work, is named by the checksum of its
+// bytes after its prefix.
+std::string checksumName(const char* prefix, std::uint64_t checksum)
 {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(checksum));
-    return kTablesPrefix + std::string(hex);
+    return prefix + std::string(hex);
 }
 
-// Whether a name is one tablesName() gives: nothing else is ever opened as a piece.
+std::string tablesName(std::uint64_t checksum)
+{
+    return checksumName(kTablesPrefix, checksum);
+}
+
+// Whether a name is one checksumName() gives with prefix: nothing else is ever opened as
+// a piece or as the kept work.
+bool isChecksumName(const char* prefix, const std::string& name)
+{
+    const std::size_t length = std::strlen(prefix);
+    return name.size() == length + 16 && name.compare(0, length, prefix) == 0
+        && std::all_of(name.begin() + static_cast<std::ptrdiff_t>(length), name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 bool isTablesName(const std::string& name)
 {
-    const std::size_t prefix = std::strlen(kTablesPrefix);
-    return name.size() == prefix + 16 && name.compare(0, prefix, kTablesPrefix) == 0
-        && std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix), name.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return isChecksumName(kTablesPrefix, name);
+}
+
+// The kept work as its file holds it: a count, then each result's checksum of inputs and
+// bytes; "" when there is none.
+std::string workBytes(const KeptWork& work)
+{
+    std::string bytes;
+    if (work.empty())
+        return bytes;
+    RecordWriter out(bytes);
+    out.number<std::uint64_t>(work.size());
+    for (const auto& done : work) {
+        out.number(done.first);
+        out.text(done.second);
+    }
+    return bytes;
 }
 
 // Pieces of tables larger than this are not read.
@@ -267,9 +296,24 @@ void PageCache::load()
     FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kIndexName, false));
     struct stat info;
     if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t)))
+        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t))
+        || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
         return;
-    RecordReader in(m_fileSystem, file.fd(), static_cast<std::uint64_t>(info.st_size));
+    // Read whole and checked against the checksum at its end before any of it is taken;
+    // the pages' texts stay in it as views (a string for each cost most of the reading).
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0)
+            return;
+        done += static_cast<std::size_t>(got);
+    }
+    const std::size_t body = bytes.size() - sizeof(std::uint64_t);
+    std::uint64_t written = 0;
+    std::memcpy(&written, bytes.data() + body, sizeof written);
+    if (cacheChecksum(std::string_view(bytes).substr(0, body)) != written)
+        return;
+    RecordReader in(std::string_view(bytes).substr(0, body));
     if (in.text() != kMagic || in.number<std::uint32_t>() != kFormat || in.text() != VANTREL_BUILD_ID
         || in.text() != m_settings)
         return;
@@ -282,10 +326,10 @@ void PageCache::load()
         page.englishPlurals = in.number<std::uint8_t>() != 0;
         page.linkShare = in.number<std::int32_t>();
         page.textBytes = in.number<std::uint64_t>();
-        page.title = in.text();
-        page.contentTitle = in.text();
-        page.summary = in.text();
-        page.language = in.text();
+        page.title = CachedText::viewOf(in.textView());
+        page.contentTitle = CachedText::viewOf(in.textView());
+        page.summary = CachedText::viewOf(in.textView());
+        page.language = CachedText::viewOf(in.textView());
         page.textFacts.end = in.number<std::uint32_t>();
         page.textFacts.length = in.number<std::uint64_t>();
         page.textFacts.checksum = in.number<std::uint64_t>();
@@ -326,11 +370,9 @@ void PageCache::load()
         lines.second = in.number<std::uint64_t>();
     }
     readMadePieces(in, job.pieces);
-    job.work.resize(in.count(sizeof(std::uint64_t) + 1));
-    for (auto& done : job.work) {
-        done.first = in.number<std::uint64_t>();
-        done.second = in.text();
-    }
+    std::string workName = in.text();
+    if (!workName.empty() && !isChecksumName(kWorkPrefix, workName))
+        in.fail();
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
     std::unordered_map<std::string, PieceStamp> pieceStamps;
@@ -350,9 +392,10 @@ void PageCache::load()
     in.array(keyLengths);
     if (keyLengths.size() > documents.size())
         in.fail();
-    const std::uint64_t checksum = in.checksum();
-    if (in.number<std::uint64_t>() != checksum || in.failed() || !in.atEnd())
+    if (in.failed() || !in.atEnd())
         return;
+    // The views point into the string's own buffer, which a move keeps.
+    m_indexBytes = std::move(bytes);
     m_pages = std::move(pages);
     m_documents = std::move(documents);
     m_job = std::move(job);
@@ -360,6 +403,7 @@ void PageCache::load()
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(tableNames[t]);
     m_pieceStamps = std::move(pieceStamps);
+    m_workName = std::move(workName);
     m_tables.keyLengths = std::move(keyLengths);
     m_byInode.reserve(m_pages.size());
     for (std::size_t i = 0; i < m_pages.size(); ++i)
@@ -431,6 +475,63 @@ void PageCache::forget()
         names.clear();
     m_pieceStamps.clear();
     m_tablesLoaded = false;
+    m_workName.clear();
+    m_work.clear();
+    m_workRead = true;
+    m_workIntact = false;
+}
+
+const KeptWork& PageCache::keptWork()
+{
+    if (m_workRead)
+        return m_work;
+    // Read whole and taken only when its bytes have the checksum its name gives; a file
+    // that is not what the index names leaves the work to be done again.
+    m_workRead = true;
+    FileHandle file(m_fileSystem, m_workName.empty() ? -1 : m_fileSystem.openForReading(m_folderFd, m_workName, false));
+    struct stat info;
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+        return m_work;
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got <= 0)
+            return m_work;
+        done += static_cast<std::size_t>(got);
+    }
+    if (checksumName(kWorkPrefix, cacheChecksum(bytes)) != m_workName)
+        return m_work;
+    RecordReader in(bytes);
+    KeptWork work(in.count(sizeof(std::uint64_t) + 1));
+    for (auto& done : work) {
+        done.first = in.number<std::uint64_t>();
+        done.second = in.text();
+    }
+    if (in.failed() || !in.atEnd())
+        return m_work;
+    m_work = std::move(work);
+    m_workIntact = true;
+    return m_work;
+}
+
+bool PageCache::writeWork(const KeptWork& work, std::string& name)
+{
+    // Named by the checksum of its bytes, written under a name nobody can predict and
+    // renamed: a file this job found whole under the same name already holds them.
+    const std::string bytes = workBytes(work);
+    name = bytes.empty() ? std::string() : checksumName(kWorkPrefix, cacheChecksum(bytes));
+    if (name.empty() || (name == m_workName && m_workIntact))
+        return true;
+    const std::string temporary = "work." + unpredictableDigits();
+    const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
+    bool done = fd >= 0 && m_fileSystem.writeAll(fd, bytes);
+    if (fd >= 0)
+        m_fileSystem.close(fd);
+    done = done && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
+    if (!done)
+        m_fileSystem.remove(m_folderFd, temporary);
+    return done;
 }
 
 bool PageCache::writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3])
@@ -562,7 +663,7 @@ bool PageCache::writeSegmentBuffer()
 }
 
 bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
-                     const CachedJob& job)
+                     const CachedJob& job, const KeptWork* work)
 {
     if (m_folderFd < 0)
         return false;
@@ -573,7 +674,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
         return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
     };
-    if (!tables && job == m_job && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+    if (!tables && !work && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
         && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
         return true;  // what is on disk says it all
     // Segments whose bodies are mostly unused now: their live bodies move to the new
@@ -622,6 +723,9 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     // until the new index replaces it.
     std::vector<std::string> newTables[3] = {m_tableNames[0], m_tableNames[1], m_tableNames[2]};
     if (tables && !writeTables(*tables, newTables))
+        return false;
+    std::string newWork = m_workName;
+    if (work && !writeWork(*work, newWork))
         return false;
     const std::vector<double>& keyLengths = tables ? tables->keyLengths : m_tables.keyLengths;
     // Written whole under a name nobody can predict, then renamed over the old index.
@@ -684,11 +788,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(lines.second);
         }
         writeMadePieces(out, job.pieces);
-        out.number<std::uint64_t>(job.work.size());
-        for (const auto& done : job.work) {
-            out.number(done.first);
-            out.text(done.second);
-        }
+        out.text(newWork);
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
@@ -714,7 +814,14 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     m_hasTables = m_hasTables || tables;
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);
-    m_job = job;
+    if (&job != &m_job)
+        m_job = job;
+    if (newWork != m_workName) {
+        m_workName = std::move(newWork);
+        m_work.clear();
+        m_workRead = false;
+        m_workIntact = false;
+    }
     removeUnusedSegments(live);
     return true;
 }
@@ -738,6 +845,10 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
             m_fileSystem.remove(m_folderFd, entry.name);
         else if (entry.name.rfind(kTablesPrefix, 0) == 0 && !named.count(entry.name))
             m_fileSystem.remove(m_folderFd, entry.name);
+        else if (entry.name.rfind(kWorkPrefix, 0) == 0 && entry.name != m_workName)
+            m_fileSystem.remove(m_folderFd, entry.name);
+        else if (entry.name.rfind("work.", 0) == 0 && areUnpredictableDigits(entry.name.substr(5)))
+            m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
         else if (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
             m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
         else if (entry.name.rfind("index.", 0) == 0 && areUnpredictableDigits(entry.name.substr(6)))

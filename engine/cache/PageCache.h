@@ -33,6 +33,33 @@ struct PageFileKey {
 };
 PageFileKey pageFileKey(const struct stat& info);
 
+// A text of a cached page: a view of the cache index's bytes as they were read (which
+// the cache keeps while it stands), or a text of its own.
+class CachedText {
+public:
+    CachedText() = default;
+    static CachedText viewOf(std::string_view bytes)
+    {
+        CachedText text;
+        text.m_view = bytes;
+        text.m_owned = false;
+        return text;
+    }
+    CachedText& operator=(std::string text)
+    {
+        m_own = std::move(text);
+        m_owned = true;
+        return *this;
+    }
+    std::string_view view() const { return m_owned ? std::string_view(m_own) : m_view; }
+    operator std::string_view() const { return view(); }
+
+private:
+    std::string m_own;
+    std::string_view m_view;
+    bool m_owned = true;
+};
+
 // What reading a page gave, kept so that an unchanged page is not read again: its title,
 // what a reader sees of it, and where its words, keys and text lie (its body).
 struct CachedPage {
@@ -45,10 +72,10 @@ struct CachedPage {
     bool englishPlurals = false;
     std::int32_t linkShare = 0;
     std::uint64_t textBytes = 0;
-    std::string title;         // upper-cased and escaped, as indexed_docs.js has it
-    std::string contentTitle;  // the title element as a reader sees it ("" when none)
-    std::string summary;
-    std::string language;
+    CachedText title;         // upper-cased and escaped, as indexed_docs.js has it
+    CachedText contentTitle;  // the title element as a reader sees it ("" when none)
+    CachedText summary;
+    CachedText language;
     // The facts of its text's entry (length 0: none kept), so that a group of texts that
     // stays needs no text read; whether the text was cut; and the group of the job's
     // output that holds the entry, from which a group written anew takes it back (checked
@@ -78,12 +105,17 @@ struct CachedTables {
     std::vector<double> keyLengths;  // each document's uses of keys, by document index (kept in the index)
 };
 
+// Work a job did to compose its pieces, each result by the checksum of its inputs (the
+// runs inside the words of each vocabulary piece: TermsText::KeptWork), taken back by the
+// next job for the same inputs.
+using KeptWork = std::vector<std::pair<std::uint64_t, std::string>>;
+
 // What else the job that wrote the cache left: its groups of page texts and what it
 // wrote, so that a job over an unchanged site can tell that the output in place is its
 // own and leave it as it stands.
 struct CachedJob {
     std::vector<TextGroups::Written> textGroups;
-    std::uint64_t documentsChecksum = 0;  // of indexed_docs.js's text
+    std::uint64_t documentsChecksum = 0;  // of the entries indexed_docs.js is written from
     std::string base;                     // of relative locations, in indexed_pages.js
     bool wholeWordIndex = false;          // indexed_terms.js was written
     std::uint64_t words = 0;              // in indexed_words.js
@@ -96,16 +128,12 @@ struct CachedJob {
     // The pieces of the store made by checksums of their inputs (word shards, vocabulary
     // and document pieces), which the next job takes as they stand for the same inputs.
     std::vector<PieceStore::Made> pieces;
-    // Work the job did to compose its pieces, by the checksum of its inputs (the runs
-    // inside the words of each vocabulary piece: TermsText::KeptWork), taken back by the
-    // next job for the same inputs.
-    std::vector<std::pair<std::uint64_t, std::string>> work;
 
     bool operator==(const CachedJob& other) const
     {
         return textGroups == other.textGroups && documentsChecksum == other.documentsChecksum && base == other.base
             && wholeWordIndex == other.wholeWordIndex && words == other.words && files == other.files
-            && wordLines == other.wordLines && pieces == other.pieces && work == other.work;
+            && wordLines == other.wordLines && pieces == other.pieces;
     }
     bool operator!=(const CachedJob& other) const { return !(*this == other); }
 };
@@ -122,6 +150,8 @@ struct CachedJob {
 // a range of words named by the checksum of their bytes ("tables-HEX": a range that a job
 // leaves as it stood keeps its piece, so only the ranges that changed are written; the
 // index keeps each piece's stamp, which spares the next jobs its checksum); and
+// the work the job did to compose its pieces, in a file of its own named by the checksum
+// of its bytes ("work-HEX"), read only by a job that composes pieces; and
 // segment files "segment-N" of page bodies, one made per job
 // for the pages it read, each body with its own checksum. A segment whose bodies are
 // mostly no longer used is copied into the new one and removed.
@@ -164,6 +194,10 @@ public:
     // The pieces of the words table the index names, in order.
     const std::vector<std::string>& wordPieces() const { return m_tableNames[0]; }
     const CachedTables& tables() const { return m_tables; }
+    // The work the last job kept (KeptWork), read from its file the first time it is
+    // asked for: empty when there is none, or when the file is not the one the index
+    // names, byte for byte (then the work is done again; nothing else depends on it).
+    const KeptWork& keptWork();
     // The page entry of a file, or null.
     const CachedPage* find(const PageFileKey& key) const;
     // The body of a page, checked; false when it cannot be read or does not match.
@@ -176,10 +210,11 @@ public:
 
     // Replaces the cache with the new job's: its pages (each body either added by this
     // job or one of the old cache's), documents, tables (null: the last job's stand) and
-    // what it wrote. Old bodies in mostly unused segments are copied first; segments
-    // nothing uses any more are removed. Nothing is written when nothing changed.
+    // what it wrote, and the work it kept (null: the last job's stands, unread). Old
+    // bodies in mostly unused segments are copied first; segments nothing uses any more
+    // are removed. Nothing is written when nothing changed.
     bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
-              const CachedJob& job);
+              const CachedJob& job, const KeptWork* work = nullptr);
 
     // Whether a file stamped at the given times (nanoseconds) may change again without
     // its times telling, seen from a job that started at jobStart.
@@ -193,18 +228,24 @@ private:
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
+    bool writeWork(const KeptWork& work, std::string& name);
 
     std::string m_folder;
     std::string m_settings;
     FileSystem& m_fileSystem;
     int m_folderFd = -1;
     std::string m_problem;
+    std::string m_indexBytes;  // the index as read: the pages' texts are views of it
     std::vector<CachedPage> m_pages;
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
     CachedJob m_job;
     bool m_hasTables = false;                 // the index names tables
     std::vector<std::string> m_tableNames[3];  // their pieces: words, keys, stem pairs
+    std::string m_workName;                    // the file of the kept work, "" when none
+    KeptWork m_work;
+    bool m_workRead = false;
+    bool m_workIntact = false;  // m_work was read whole from the file the index names
     // Each piece's file when its bytes were last known to be the checksum in its name, and
     // whether that was within the stamps' granularity (then its stamp does not vouch for
     // them: they are checked again).

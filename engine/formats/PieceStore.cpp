@@ -257,7 +257,28 @@ void PieceInputs::number(std::int64_t value)
 
 bool PieceStore::flush()
 {
-    if (m_written.empty() || m_fileSystem.syncFileSystem(m_folder))
+    if (m_written.empty())
+        return true;
+    // A few pieces (a job after an edit writes a handful) are flushed one by one, and the
+    // folder that names them, so that the job waits for its own writes and not for all
+    // that the file system holds unwritten, other programs' included; many (a job into an
+    // empty folder) are flushed with the file system at once, which costs less than a
+    // flush for each.
+    bool flushed = true;
+    if (m_written.size() <= kFlushedOneByOne) {
+        for (const std::string& name : m_written) {
+            const int fd = m_fileSystem.openForReading(m_folder, name, false);
+            if (fd < 0 || !m_fileSystem.syncAndClose(fd)) {
+                flushed = false;
+                break;
+            }
+        }
+        const int fd = flushed ? m_fileSystem.openForReading(m_folder, ".", false) : -1;
+        flushed = flushed && fd >= 0 && m_fileSystem.syncAndClose(fd);
+    } else {
+        flushed = m_fileSystem.syncFileSystem(m_folder);
+    }
+    if (flushed)
         return true;
     m_failedPath = m_path;
     m_error = std::strerror(errno);

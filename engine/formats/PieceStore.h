@@ -16,8 +16,8 @@
 // caller has opened without following a link and checked to be its own): a piece that a
 // job writes again with the same bytes keeps its file, which is neither written nor
 // touched; a new piece is written beside its name and renamed into place, so a reader
-// never meets part of one. Pieces are not flushed one by one: flush() flushes the file
-// system once, before the file that names them is put in place.
+// never meets part of one. Pieces are not flushed as they are written: flush() flushes
+// them before the file that names them is put in place.
 //
 // A name is kNameDigits base-32 digits ([a-z2-7]) of a 64-bit hash of the bytes, and
 // ".js". The hash need not resist anyone: a file of that name is taken as the piece
@@ -78,7 +78,10 @@ public:
     // false when it cannot.
     bool readPart(const std::string& name, std::uint64_t offset, std::uint64_t length, std::string& bytes) const;
 
-    // Flushes what was written to the disk; false when the system says it could not.
+    // Flushes the pieces this object wrote to the disk, with the folder's entries that
+    // name them (past kFlushedOneByOne of them, the whole file system at once); false
+    // when the system says it could not.
+    static constexpr std::size_t kFlushedOneByOne = 64;
     bool flush();
 
     // Removes the pieces of the folder whose names keep lacks: regular files of the

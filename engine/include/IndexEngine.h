@@ -169,6 +169,9 @@ private:
     void placeCachedTexts();
     void startCacheUse();
     bool outputStands();
+    // A checksum of the documents' entries, which indexed_docs.js is written from alone:
+    // the same for the same file, without the file composed.
+    std::uint64_t documentsChecksum() const;
     std::vector<std::pair<std::string, std::string>> writtenFileStamps();
     bool readOwnFile(const std::string& name, std::string& bytes);
     // The cache's entry of a page known by its status as listed, without opening it (its

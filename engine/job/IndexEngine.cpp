@@ -53,6 +53,7 @@ struct IndexEngine::CacheUse {
     std::size_t pagesEntered = 0;             // pages whose words were entered anew
     std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t, FilePairHash> pageOfFile;  // device, inode -> pages
     TermsText::KeptWork work;                 // the last job's work on the pieces, and this job's
+    bool workTaken = false;                   // the last job's is in work (read only to compose pieces)
 };
 
 namespace {
@@ -744,8 +745,7 @@ void IndexEngine::startCacheUse()
     if (PieceStore* store = m_companion ? m_companion->store() : nullptr)
         store->madeBefore(use.cache->job().pieces);
     use.work = TermsText::KeptWork();
-    for (const auto& done : use.cache->job().work)
-        use.work.earlier.emplace(done.first, done.second);  // views of the cache's own, which outlive the job
+    use.workTaken = false;
     for (std::size_t d = 0; d < previous.size(); ++d)
         use.previousByPath.emplace(std::string_view(previous[d].path), static_cast<std::int32_t>(d));
 }
@@ -782,23 +782,37 @@ bool IndexEngine::outputStands()
     for (std::size_t d = 0; d < renumbered.size(); ++d)
         if (renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered)
             return false;
-    std::string text;
-    composeDocsText(text);
     const std::string base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
-    if (cacheChecksum(text) != before.documentsChecksum || base != before.base
+    if (documentsChecksum() != before.documentsChecksum || base != before.base
         || (m_companion && wholeWordIndex != before.wholeWordIndex))
         return false;
-    // The pieces are looked at in the store's folder, already open, not by their whole path.
+    // The pieces are looked at in the store's folder, already open, not by their whole
+    // path; a group of texts that the walk took has been stamped then and is not again.
     const PieceStore* store = m_companion ? m_companion->store() : nullptr;
     const std::string pieces = "indexed_text/";
     for (const auto& file : before.files) {
         const bool piece = store && file.first.compare(0, pieces.size(), pieces) == 0;
-        if ((piece ? store->stamp(file.first.substr(pieces.size()))
+        if ((piece ? store->stampWhenPut(file.first.substr(pieces.size()))
                    : fileStamp(files(), AT_FDCWD, destinationFolder + "/" + file.first))
             != file.second)
             return false;
     }
     return true;
+}
+
+std::uint64_t IndexEngine::documentsChecksum() const
+{
+    // Each field led by its length, all in one buffer hashed at once.
+    std::string fields;
+    fields.reserve(documents.size() * 64);
+    RecordWriter out(fields);
+    out.number<std::uint64_t>(documents.size());
+    for (const DocumentEntry& entry : documents) {
+        out.text(entry.title);
+        out.text(entry.location);
+        out.text(entry.date);
+    }
+    return cacheChecksum(fields);
 }
 
 std::vector<std::pair<std::string, std::string>> IndexEngine::writtenFileStamps()
@@ -830,28 +844,29 @@ void IndexEngine::saveCache()
     bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
     for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
         tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
-    CachedJob job;
-    if (outputKept) {
-        job = m_cache->cache->job();
-    } else {
+    // The last job's record stands as it is when its output does: not copied.
+    CachedJob fresh;
+    const CachedJob& job = outputKept ? m_cache->cache->job() : fresh;
+    if (!outputKept) {
         if (m_companion)
-            job.textGroups = m_companion->writtenTexts();
-        std::string text;
-        composeDocsText(text);
-        job.documentsChecksum = cacheChecksum(text);
-        job.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
-        job.words = wordsIndexed;
-        job.wholeWordIndex = m_companion && wholeWordIndex;
-        job.files = writtenFileStamps();
-        job.wordLines = m_wordLines;
+            fresh.textGroups = m_companion->writtenTexts();
+        fresh.documentsChecksum = documentsChecksum();
+        fresh.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
+        fresh.words = wordsIndexed;
+        fresh.wholeWordIndex = m_companion && wholeWordIndex;
+        fresh.files = writtenFileStamps();
+        fresh.wordLines = m_wordLines;
         if (const PieceStore* store = m_companion ? m_companion->store() : nullptr)
-            job.pieces = store->made();
-        job.work = std::move(m_cache->work.kept);
+            fresh.pieces = store->made();
     }
     placeCachedTexts();
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
+    // The work kept for the pieces goes with a job that composed them; one that left its
+    // output in place, or made no pieces, leaves the last job's as it stands.
+    const KeptWork* work = !outputKept && m_cache->workTaken ? &m_cache->work.kept : nullptr;
     if (m_cache->documents.size() != documents.size()
-        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr, job))
+        || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr,
+                                 job, work))
         cacheProblem = cacheFolder + ": the cache could not be written";
 }
 
@@ -942,6 +957,13 @@ std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<ch
         return *table;
     };
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
+    if (m_cache && !m_cache->workTaken) {
+        // The last job's work, read from its own file only now: views of the cache's own,
+        // which outlive the job.
+        for (const auto& done : m_cache->cache->keptWork())
+            m_cache->work.earlier.emplace(done.first, done.second);
+        m_cache->workTaken = true;
+    }
     return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),
                                 documentsField, &places, m_cache ? &m_cache->work : nullptr, plurals,
                                 m_companion->topDocumentsField(), &wordsTop);

@@ -76,6 +76,7 @@ protected:
             engine.destinationFolder = tree.folder(cached ? "cached" : "fresh");
             engine.contentMode = contentMode;
             engine.pathMode = pathMode;
+            engine.urlPrefix = urlPrefix;
             engine.excludePatterns = excludes;
             engine.companionData = true;
             engine.threadCount = 2;
@@ -102,6 +103,7 @@ public:
     TempTree tree;
     ContentMode contentMode = ContentMode::AllContent;
     PathMode pathMode = PathMode::RelativePath;
+    std::string urlPrefix;
     std::vector<std::string> excludes;
     bool wholeWordIndex = false;
     // The next cached job finds its tables damaged and walks the site this many times,
@@ -410,45 +412,76 @@ TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEn
 
 TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
 {
-    // kept: whether the cached job leaves the files in place rather than writing them.
+    // kept: whether the cached job leaves the files in place rather than writing them;
+    // work: whether it reads the work the last job kept for composing the pieces (a job
+    // that leaves its output in place never does).
     const struct {
         const char* change;
         bool kept;
+        bool work;
         std::function<void(PageCacheJobs&)> make;
     } changes[] = {
-        {"the first job", false, [](PageCacheJobs&) {}},
-        {"nothing", true, [](PageCacheJobs&) {}},
-        {"the words file edited", false,
+        {"the first job", false, false, [](PageCacheJobs&) {}},
+        {"nothing", true, false, [](PageCacheJobs&) {}},
+        {"the words file edited", false, true,
          [](PageCacheJobs& t) { t.tree.write("cached/indexed_words.js", "var index=[];"); }},
-        {"a group of texts removed", false,
+        {"a group of texts removed", false, true,
          [](PageCacheJobs& t) {
              for (const std::string& piece : folderEntries(t.tree.path("cached/indexed_text")))
                  if (readFile(t.tree.path("cached/indexed_text/" + piece)).find("vantrelTexts(") != std::string::npos)
                      ::unlink(t.tree.path("cached/indexed_text/" + piece).c_str());
          }},
-        {"nothing again", true, [](PageCacheJobs&) {}},
-        {"another destination path", false, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
-        {"the whole word index asked for", false, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
-        {"and no longer", false, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
+        {"nothing again", true, false, [](PageCacheJobs&) {}},
+        {"another destination path", false, true, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
+        {"links under a URL", false, true,
+         [](PageCacheJobs& t) {
+             t.pathMode = PathMode::UrlPrefix;
+             t.urlPrefix = "https://lamps.example/";
+         }},
+        // Only the documents' locations change.
+        {"links under another URL", false, true, [](PageCacheJobs& t) { t.urlPrefix = "https://lamps.example/v2/"; }},
+        {"the whole word index asked for", false, true, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
+        {"and no longer", false, true, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
         // The page's neighbours keep their words and their texts come from the group
         // written last time: the damaged bodies are not needed.
-        {"damaged bodies, one page edited", false,
+        {"damaged bodies, one page edited", false, true,
          [](PageCacheJobs& t) {
              t.damageCache("segment-");
              t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps once more</p>");
          }},
-        {"damaged tables, one page edited", false,
+        // The whole cache is dropped, its kept work with it.
+        {"damaged tables, one page edited", false, false,
          [](PageCacheJobs& t) {
              t.damageCache("tables-");
              t.walksOverDamagedTables = 1;
              t.tree.write("site/docs/c.html", "<title>Wiring</title><p>tin cable</p>");
          }},
-        {"nothing after that", true, [](PageCacheJobs&) {}},
+        {"nothing after that", true, false, [](PageCacheJobs&) {}},
+        // Work that is not the file the index names is done again.
+        {"the kept work damaged, a title changed", false, true,
+         [](PageCacheJobs& t) {
+             t.damageCache("work-");
+             t.tree.write("site/b.htm", "<title>Lanterns</title><p>lamps once more</p>");
+         }},
+        {"the kept work removed, a page edited", false, true,
+         [](PageCacheJobs& t) {
+             for (const std::string& name : folderEntries(t.tree.path("cache/vantrelindexer/site")))
+                 if (name.rfind("work-", 0) == 0)
+                     ::unlink(t.tree.path("cache/vantrelindexer/site/" + name).c_str());
+             t.tree.write("site/docs/c.html", "<title>Wiring</title><p>zinc cable</p>");
+         }},
+        {"nothing at last", true, false, [](PageCacheJobs&) {}},
     };
     for (const auto& change : changes) {
         change.make(*this);
+        int workOpened = 0;
+        fileSystem.before = [&workOpened](const std::string& call, int, const std::string& name) {
+            if (call == "openForReading" && name.rfind("work-", 0) == 0)
+                ++workOpened;
+        };
         expectSameOutput(change.change);
         EXPECT_EQ(keptOutput, change.kept) << change.change;
+        EXPECT_EQ(workOpened > 0, change.work) << change.change;
     }
 }
 
@@ -490,6 +523,52 @@ TEST(PageCache, IsPrivateToTheUserAndRefusesAFolderOthersMayEnter)
         EXPECT_NE(engine.cacheProblem, "") << row.setUp;
     }
     EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
+}
+
+TEST(PageCache, KeepsWorkInAFileOfItsOwnAndWritesItAgainOverADamagedOne)
+{
+    TempTree tree;
+    const std::string folder = tree.path("cache/vantrelindexer/site");
+    const KeptWork work = {{7, "runs of piece seven"}, {9, std::string("\0bytes\n", 7)}};
+    // save: the work given (null: the last job's stands); then what a new cache reads.
+    auto saveThenRead = [&folder](const KeptWork* given) {
+        {
+            PageCache cache(folder, "settings");
+            EXPECT_TRUE(cache.open());
+            cache.keptWork();
+            EXPECT_TRUE(cache.save({}, {}, nullptr, CachedJob(), given));
+        }
+        PageCache again(folder, "settings");
+        EXPECT_TRUE(again.open());
+        return again.keptWork();
+    };
+    auto workFiles = [&folder] {
+        std::vector<std::string> names;
+        for (const std::string& name : folderEntries(folder))
+            if (name.rfind("work", 0) == 0)
+                names.push_back(name);
+        return names;
+    };
+    EXPECT_EQ(saveThenRead(&work), work);
+    const std::vector<std::string> first = workFiles();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(saveThenRead(nullptr), work);
+    // The same work over a damaged file of its name is written again; other bytes are
+    // never taken.
+    const std::string path = folder + "/" + first[0];
+    for (const std::string& damaged : {std::string(4096, 'x'), std::string(), readFile(path).substr(1)}) {
+        tree.write(path.substr(tree.path("").size()), damaged);
+        EXPECT_EQ(saveThenRead(&work), work) << damaged.size();
+    }
+    EXPECT_EQ(workFiles(), first);
+    // Other work replaces it; none leaves no file.
+    const KeptWork other = {{8, "other"}};
+    EXPECT_EQ(saveThenRead(&other), other);
+    EXPECT_EQ(workFiles().size(), 1u);
+    EXPECT_NE(workFiles(), first);
+    const KeptWork none;
+    EXPECT_EQ(saveThenRead(&none), none);
+    EXPECT_TRUE(workFiles().empty());
 }
 
 TEST(PageCache, NamesNoBodyOfASegmentThatCouldNotBeWritten)

@@ -25,15 +25,31 @@ namespace {
 
 const std::string kMark = "/* generator: VantrelIndexer */\n";
 
-// The system's calls, with writes failing when asked.
+// The system's calls, with writes and flushes failing when asked, and the files flushed
+// (by inode) and file systems flushed counted.
 class WritesFail : public FileSystem {
 public:
     bool failing = false;
+    bool flushFails = false;
     int writes = 0;
+    std::multiset<ino_t> filesFlushed;
+    int fileSystemsFlushed = 0;
     bool writeAll(int fd, std::string_view data) override
     {
         ++writes;
         return failing ? (errno = ENOSPC, false) : FileSystem::writeAll(fd, data);
+    }
+    bool syncAndClose(int fd) override
+    {
+        struct stat info;
+        if (::fstat(fd, &info) == 0)
+            filesFlushed.insert(info.st_ino);
+        return flushFails ? (::close(fd), errno = EIO, false) : FileSystem::syncAndClose(fd);
+    }
+    bool syncFileSystem(int folder) override
+    {
+        ++fileSystemsFlushed;
+        return flushFails ? (errno = EIO, false) : FileSystem::syncFileSystem(folder);
     }
 };
 
@@ -136,6 +152,55 @@ TEST_F(PieceStoreTest, AFailedWriteSaysWhyAndLeavesNoFile)
     EXPECT_EQ(store.error(), std::strerror(ENOSPC));
     EXPECT_EQ(store.failedPath(), tree.path("store/" + pieceName(kMark + "x")));
     EXPECT_TRUE(folderEntries(tree.path("store")).empty());
+}
+
+TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSystem)
+{
+    auto inodeOf = [this](const std::string& name) {
+        struct stat info;
+        ::stat(tree.path(name).c_str(), &info);
+        return info.st_ino;
+    };
+    // written: pieces put anew; found: pieces put that were in place already.
+    for (const auto& [written, found, flushFails] :
+         std::vector<std::tuple<std::size_t, std::size_t, bool>>{{0, 2, false},
+                                                                 {3, 2, false},
+                                                                 {PieceStore::kFlushedOneByOne, 0, false},
+                                                                 {PieceStore::kFlushedOneByOne + 1, 0, false},
+                                                                 {3, 0, true},
+                                                                 {PieceStore::kFlushedOneByOne + 1, 0, true}}) {
+        const std::string row = std::to_string(written) + " written, " + std::to_string(found) + " found"
+            + (flushFails ? ", flushes fail" : "");
+        const std::string folder = "store" + std::to_string(written) + "-" + std::to_string(found) + "-" + std::to_string(flushFails);
+        const int fd = ::open(tree.folder(folder).c_str(), O_RDONLY | O_DIRECTORY);
+        PieceStore before(fd, tree.path(folder), files);
+        for (std::size_t i = 0; i < found; ++i)
+            before.put(kMark + "found " + std::to_string(i));
+        files.filesFlushed.clear();
+        files.fileSystemsFlushed = 0;
+        files.flushFails = flushFails;
+        PieceStore store(fd, tree.path(folder), files);
+        std::multiset<ino_t> expected;
+        for (std::size_t i = 0; i < found; ++i)
+            store.put(kMark + "found " + std::to_string(i));
+        for (std::size_t i = 0; i < written; ++i)
+            expected.insert(inodeOf(folder + "/" + store.put(kMark + "written " + std::to_string(i))));
+        expected.insert(inodeOf(folder));
+        EXPECT_EQ(store.flush(), !flushFails) << row;
+        EXPECT_EQ(store.error().empty(), !flushFails) << row;
+        if (flushFails) {
+            EXPECT_EQ(files.filesFlushed.size() + files.fileSystemsFlushed, 1u) << row;  // no flush after one failed
+        } else if (written == 0) {
+            EXPECT_TRUE(files.filesFlushed.empty() && files.fileSystemsFlushed == 0) << row;
+        } else if (written <= PieceStore::kFlushedOneByOne) {
+            EXPECT_EQ(files.filesFlushed, expected) << row;
+            EXPECT_EQ(files.fileSystemsFlushed, 0) << row;
+        } else {
+            EXPECT_TRUE(files.filesFlushed.empty()) << row;
+            EXPECT_EQ(files.fileSystemsFlushed, 1) << row;
+        }
+        ::close(fd);
+    }
 }
 
 TEST_F(PieceStoreTest, OnlyMarkedPiecesOfOursThatNothingNamesAreRemoved)
