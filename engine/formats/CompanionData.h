@@ -115,7 +115,7 @@ public:
     // and, when locations are URLs, "urlPrefix" (the length of the prefix they share, up
     // to its last "/"); or "" when a piece could not be written (error() says why).
     std::string putDocuments(const std::vector<DocumentEntry>& documents);
-    // Past setTopFrom() documents (8,192 by default), the same with the document pieces'
+    // Past setTopFrom() documents (16,384 by default), the same with the document pieces'
     // names in list pieces of kDocumentListGroup names (PieceStore::putLists()),
     // "docListGroup":N,"docLists":["NAME.js",...] in place of "docs", for the top of the
     // head; else "".
@@ -173,7 +173,7 @@ private:
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
     std::string m_topDocumentsField;
-    std::size_t m_topFrom = 8192;
+    std::size_t m_topFrom = 16384;
     std::string m_rankPieces;  // the names of the ranking pieces, quoted, comma separated
     bool m_placesInShards = false;  // indexed_pages.js leaves them out
     std::vector<int> m_linkShares;

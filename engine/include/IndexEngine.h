@@ -104,7 +104,7 @@ public:
     // without it an indexed_terms.js of ours left by an earlier job is removed.
     bool wholeWordIndex = false;
     // Past this many pages the head of that word index has a small top beside it.
-    std::size_t topFrom = 8192;
+    std::size_t topFrom = 16384;
     // The language of every page for that word index, as a language tag; "" to take each
     // page's declared language, else the one its text is detected to be in.
     std::string language;

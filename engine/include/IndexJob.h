@@ -23,7 +23,7 @@ struct JobSettings {
     bool companionData = true; // also write real titles, summaries, page texts and the word index for the page
     std::string language;      // the language of every page for the word index ("": each page's own)
     bool wholeWordIndex = false; // also write the word index whole (indexed_terms.js), for the checks
-    std::size_t topFrom = 8192; // past this many pages the word index's head has a top (CompanionData)
+    std::size_t topFrom = 16384; // past this many pages the word index's head has a top (CompanionData)
     // The cache of what each page gave ("" for none; PageCache::folderFor() names the
     // user's for a destination): unchanged pages are not read again.
     std::string cacheFolder;
