@@ -291,23 +291,24 @@ bool PageCache::open()
     return true;
 }
 
+bool PageCache::readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const
+{
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
+    struct stat info;
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || info.st_size < static_cast<off_t>(least) || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+        return false;
+    bytes.resize(static_cast<std::size_t>(info.st_size));
+    return m_fileSystem.readFully(file.fd(), bytes.data(), bytes.size(), 0);
+}
+
 void PageCache::load()
 {
-    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kIndexName, false));
-    struct stat info;
-    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-        || info.st_uid != ::geteuid() || info.st_size < static_cast<off_t>(sizeof(std::uint64_t))
-        || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
-        return;
     // Read whole and checked against the checksum at its end before any of it is taken;
     // the pages' texts stay in it as views (a string for each cost most of the reading).
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got <= 0)
-            return;
-        done += static_cast<std::size_t>(got);
-    }
+    std::string bytes;
+    if (!readOwnFile(kIndexName, sizeof(std::uint64_t), bytes))
+        return;
     const std::size_t body = bytes.size() - sizeof(std::uint64_t);
     std::uint64_t written = 0;
     std::memcpy(&written, bytes.data() + body, sizeof written);
@@ -488,18 +489,9 @@ const KeptWork& PageCache::keptWork()
     // Read whole and taken only when its bytes have the checksum its name gives; a file
     // that is not what the index names leaves the work to be done again.
     m_workRead = true;
-    FileHandle file(m_fileSystem, m_workName.empty() ? -1 : m_fileSystem.openForReading(m_folderFd, m_workName, false));
-    struct stat info;
-    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
-        || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+    std::string bytes;
+    if (m_workName.empty() || !readOwnFile(m_workName, 1, bytes))
         return m_work;
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got <= 0)
-            return m_work;
-        done += static_cast<std::size_t>(got);
-    }
     if (checksumName(kWorkPrefix, cacheChecksum(bytes)) != m_workName)
         return m_work;
     RecordReader in(bytes);
@@ -602,15 +594,8 @@ bool PageCache::readBody(const CachedPage& page, std::string& body) const
     if (fd < 0 || page.length > (std::uint64_t(1) << 40))
         return false;
     body.resize(page.length);
-    std::size_t done = 0;
-    while (done < body.size()) {
-        const ssize_t got = m_fileSystem.readAt(fd, body.data() + done, body.size() - done,
-                                                static_cast<off_t>(page.offset + done));
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return cacheChecksum(body) == page.checksum;
+    return m_fileSystem.readFully(fd, body.data(), body.size(), static_cast<off_t>(page.offset))
+        && cacheChecksum(body) == page.checksum;
 }
 
 bool PageCache::openNewSegment()

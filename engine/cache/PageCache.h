@@ -223,6 +223,9 @@ public:
 private:
     bool openFolder();
     void load();
+    // Reads the whole of the cache's file name into bytes when it is a regular file of
+    // this user's, of at least least bytes and no larger than a piece may be.
+    bool readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const;
     bool openNewSegment();
     bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;

@@ -106,6 +106,17 @@ ssize_t FileSystem::readAt(int fd, char* buffer, std::size_t size, off_t offset)
     }
 }
 
+bool FileSystem::readFully(int fd, char* buffer, std::size_t size, off_t offset)
+{
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t got = readAt(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
 const void* FileSystem::mapForReading(int fd, std::size_t size)
 {
     void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);

@@ -47,6 +47,9 @@ public:
     // Reads up to size bytes at offset without moving the file position: their count, 0
     // past the end, -1 on failure (EINTR is retried).
     virtual ssize_t readAt(int fd, char* buffer, std::size_t size, off_t offset);
+    // Reads exactly size bytes at offset, through readAt: false when the file ends first
+    // or a read fails.
+    bool readFully(int fd, char* buffer, std::size_t size, off_t offset);
     // Maps the first size bytes of an open file for reading, sharing the system's cache of
     // its pages (nothing is copied or cleared): null on failure. ::munmap() ends it.
     virtual const void* mapForReading(int fd, std::size_t size);

@@ -136,14 +136,7 @@ bool PieceStore::readPart(const std::string& name, std::uint64_t offset, std::ui
         || offset > static_cast<std::uint64_t>(info.st_size) || length > static_cast<std::uint64_t>(info.st_size) - offset)
         return false;
     bytes.resize(length);
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got = m_fileSystem.readAt(file.fd(), bytes.data() + done, bytes.size() - done,
-                                                static_cast<off_t>(offset + done));
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return m_fileSystem.readFully(file.fd(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
 }
 
 // Whether the file name holds exactly content; taken: something else has the name.

@@ -612,15 +612,10 @@ bool IndexEngine::readOwnFile(const std::string& name, std::string& bytes)
     bytes.reserve(static_cast<std::size_t>(info.st_size));
     adviseLargeBuffer(bytes.data(), bytes.capacity());
     bytes.resize(static_cast<std::size_t>(info.st_size));
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t got = files().readAt(file.fd(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got <= 0) {
-            bytes.clear();
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    if (files().readFully(file.fd(), bytes.data(), bytes.size(), 0))
+        return true;
+    bytes.clear();
+    return false;
 }
 
 void IndexEngine::composeDocsText(std::string& text)
