@@ -70,7 +70,7 @@ targets_of() {  # TEST
     engine_tests|hostile_stop_tests|cli_tests) echo "$1" ;;
     hostile_cli) echo vantrelindexer-cli ;;
     search_page_logic|search_page_words) echo search_page_files ;;
-    search_page_browser) echo vantrelindexer-cli search_page_files ;;
+    search_page_pieces|search_page_browser) echo vantrelindexer-cli search_page_files ;;
     wizard.*) echo "${1#wizard.}" ;;
     *) return 1 ;;
     esac
@@ -89,13 +89,17 @@ run_test() {  # NAME PART LOG
         ran="^(PASS|FAIL) $part"
         timeout 900 python3 "$tree/tests/hostile/hostile_cli.py" --cli "$build/bin/vantrelindexer-cli" "$part" >"$log" 2>&1
         status=$? ;;
-    search_page_logic|search_page_words|search_page_browser)
+    search_page_logic|search_page_words|search_page_pieces|search_page_browser)
         local script=browser.test.mjs runner=()
         [ "$name" = search_page_logic ] && script=unit.test.mjs runner=(--test)
         [ "$name" = search_page_words ] && script=words.test.mjs runner=(--test)
+        [ "$name" = search_page_pieces ] && script=pieces.test.mjs runner=(--test)
         ran='^# (pass|fail) [1-9]'
+        # A row that names the test alone runs all of its cases.
+        local pattern=(--test-name-pattern="$part")
+        [ "$part" = "$name" ] && pattern=()
         (cd "$tree/tests/web" && VANTREL_CLI="$build/bin/vantrelindexer-cli" VANTREL_JS_DIR="$build/bin/js" \
-            timeout 900 node "${runner[@]}" --test-reporter=tap --test-name-pattern="$part" "$script") >"$log" 2>&1
+            timeout 900 node "${runner[@]}" --test-reporter=tap "${pattern[@]}" "$script") >"$log" 2>&1
         status=$? ;;
     wizard.*)
         ran='^Totals: ([1-9][0-9]* passed|[0-9]+ passed, [1-9])'

@@ -270,7 +270,9 @@ test('a top beside the head answers as the head does', async () => {
   }
   page.off('request', note);
   assert.ok(asked.includes(top) && !asked.includes(head), asked.join(' '));
-  // search.html asks for indexed_pages.js and the top before search.js runs, each once.
+  // search.html asks for indexed_pages.js and the top before search.js runs, and for
+  // the query's list of shards and shard as they come: search.js takes those over, so
+  // that no script is asked for twice.
   const early = await context.newPage();
   await early.addInitScript(() => {
     window.__added = [];
@@ -283,6 +285,7 @@ test('a top beside the head answers as the head does', async () => {
   const added = await early.evaluate(() => window.__added);
   await early.close();
   assert.deepEqual(added.filter(([name]) => name === top || name === 'indexed_pages.js'), [['indexed_pages.js', false], [top, false]], JSON.stringify(added));
+  assert.equal(new Set(added.map(([name]) => name)).size, added.length, JSON.stringify(added));
 });
 
 test('a word index of another run or version is left aside for indexed_words.js', async () => {

@@ -10,7 +10,7 @@ import os from 'node:os';
 import path from 'node:path';
 import vm from 'node:vm';
 import { execFileSync } from 'node:child_process';
-import { S, here } from './search-js.mjs';
+import { S, here, jsDir } from './search-js.mjs';
 import { loadFolder, searchAll } from './index-folder.mjs';
 
 const cli = path.resolve(process.env.VANTREL_CLI || path.join(here, '../../build/bin/vantrelindexer-cli'));
@@ -363,9 +363,62 @@ test('a top answers as its head and loads its lists only when needed', () => {
   assert.deepEqual(stored.companion.titles.slice(0, 2), [null, null]);
 });
 
+// search.html asks, before search.js runs, for the pieces of the address's query as
+// its head or top comes (with a top, the lists of shards first): those search.js's own
+// prefetch asks for and no more than its first search reads (the shards of a prefix's
+// range, or the vocabulary pieces of a long one), none for a query it cannot cut
+// alone, and no name that a damaged top gives it. Its script runs here over a document
+// that loads each script it adds in turn.
+test('search.html asks for the pieces of the address query that search.js reads first', () => {
+  const inline = /<script>([^]*?)<\/script>/.exec(fs.readFileSync(path.join(jsDir, 'search.html'), 'utf8'))[1];
+  function early(dir, q, damage = (name, data) => data) {
+    const added = [], doc = { head: { appendChild: (s) => added.push(s) }, currentScript: null };
+    doc.createElement = () => ({ attrs: {}, setAttribute(k, v) { this.attrs[k] = v; }, getAttribute(k) { return this.attrs[k]; } });
+    const win = { document: doc, location: { search: '?q=' + encodeURIComponent(q) } };
+    vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), win);
+    vm.runInNewContext(inline, { window: win, document: doc, URLSearchParams });
+    for (const script of added) {
+      const name = script.src.replace(/^indexed_text\//, '');
+      assert.match(name, /^[a-z2-7]{13}\.js$/);
+      doc.currentScript = script;
+      win.vantrelWords(damage(name, readStored(dir, name)));
+      script.onload();
+    }
+    return added.map((script) => script.src.replace(/^indexed_text\//, ''));
+  }
+  const keys = site.whole.list, n = keys.size(), words = [keys.keyAt(n >> 3), keys.keyAt(n >> 1), keys.keyAt(n - 1)];
+  let ranges = 0;
+  for (const dir of [out, large]) {
+    const first = early(dir, '').length;
+    for (const q of [words[0], words.join(' ').toUpperCase(), 'Kalomi STOVEN', 'k', 'ka', 'kalo', `${words[1]}-${words[2]}.x`, 'aaa', 'zzzz', 'gr\u00f6\u00dfe kalomi', '', '\u540d\u524d']) {
+      const fresh = loadFolder(S, dir), list = fresh.list, head = fresh.fetched.length;
+      S.prefetch(list, q);
+      const prefetched = fresh.fetched.slice(head).filter((name) => list.names.includes(name) || (list.listNames || []).includes(name));
+      // What the search reads before its first results (the pieces come at once here).
+      const searcher = fresh.fresh(), from = fresh.fetched.length;
+      let read = null;
+      S.searchInPieces(searcher, q, () => { read ??= new Set(fresh.fetched.slice(from)); }, () => read === null);
+      const asked = early(dir, q).slice(first);
+      assert.equal(asked.length, new Set(asked).size, q);
+      // A query with letters beyond ASCII is left to search.js.
+      if (!/^[\x00-\x7f]*$/.test(q)) { assert.deepEqual(asked, [], q); continue; }
+      assert.deepEqual(prefetched.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
+      assert.deepEqual(asked.filter((name) => !prefetched.includes(name) && !read.has(name)), [], `${dir} ${q}: never read`);
+      ranges += asked.length > prefetched.length;
+    }
+  }
+  assert.ok(ranges >= 2, `${ranges} queries whose ranges were asked for`);
+  // A top whose lists name no pieces, or hold no entries, asks for nothing more.
+  const first = early(large, '').length;
+  for (const damage of [(lists) => lists.map(([key, , shards]) => [key, '../../x.js', shards]), () => [7, 'x', null], () => ({ length: 1e9 })]) {
+    const asked = early(large, 'kalomi stoven', (name, data) => data && data.shardLists ? { ...data, shardLists: damage(data.shardLists) } : data);
+    assert.deepEqual(asked.slice(first), [], String(damage));
+  }
+});
+
 function readStored(dir, name) {
   const piece = {};
-  piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelDocs = piece.vantrelNames = (data) => { piece.data = data; };
+  piece.vantrelWordsHead = piece.vantrelRanks = piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelDocs = piece.vantrelNames = (data) => { piece.data = data; };
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
   return piece.data;
 }
