@@ -130,19 +130,40 @@ TEST_F(PieceStoreTest, ANameTakenByAnythingButThePieceIsLeftAloneAndTheNextNameT
         {"other bytes", [&](const std::string& path) { std::ofstream(path) << kMark + "other"; }},
         {"other bytes of the same size", [&](const std::string& path) { std::ofstream(path) << kMark + "pieCe"; }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempTree other;
-        const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
-        PieceStore own(at, other.path("store"), files);
-        const std::string first = other.path("store/" + pieceName(piece));
-        c.take(first);
-        EXPECT_EQ(own.put(piece), pieceName(piece, 1));
-        EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
-        EXPECT_NE(readFile(first), piece);
-        EXPECT_EQ(readFile(victim), "secret");
-        ::close(at);
+    // Taken before the store listed its folder (the name is looked at before it is
+    // written), or after (the name is written at once, never over what took it since).
+    for (const bool afterListing : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (afterListing ? ", after the listing" : ""));
+            TempTree other;
+            const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
+            PieceStore own(at, other.path("store"), files);
+            const std::string first = other.path("store/" + pieceName(piece));
+            if (afterListing) {
+                ASSERT_FALSE(own.put(kMark + "listed").empty());
+            }
+            c.take(first);
+            EXPECT_EQ(own.put(piece), pieceName(piece, 1));
+            EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
+            EXPECT_NE(readFile(first), piece);
+            EXPECT_EQ(readFile(victim), "secret");
+            EXPECT_EQ(own.written().count(pieceName(piece)), 0u);
+            // Only the pieces and what took the name: no temporary file is left.
+            EXPECT_EQ(folderEntries(other.path("store")).size(), afterListing ? 3u : 2u);
+            ::close(at);
+        }
     }
+    // The piece itself, put there by another writer after the listing, is taken as it is.
+    TempTree other;
+    const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
+    PieceStore own(at, other.path("store"), files);
+    ASSERT_FALSE(own.put(kMark + "listed").empty());
+    std::ofstream(other.path("store/" + pieceName(piece))) << piece;
+    EXPECT_EQ(own.put(piece), pieceName(piece));
+    EXPECT_EQ(own.reused(), 1u);
+    EXPECT_EQ(own.written().count(pieceName(piece)), 0u);
+    EXPECT_EQ(folderEntries(other.path("store")).size(), 2u);
+    ::close(at);
 }
 
 TEST_F(PieceStoreTest, AFailedWriteSaysWhyAndLeavesNoFile)
