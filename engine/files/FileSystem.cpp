@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -168,6 +169,19 @@ bool FileSystem::syncAndClose(int fd)
 bool FileSystem::rename(int fromAt, const std::string& from, int toAt, const std::string& to)
 {
     return ::renameat(fromAt, from.c_str(), toAt, to.c_str()) == 0;
+}
+
+bool FileSystem::renameNoReplace(int fromAt, const std::string& from, int toAt, const std::string& to)
+{
+    if (::renameat2(fromAt, from.c_str(), toAt, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a second name is never made over an entry.
+    if (::linkat(fromAt, from.c_str(), toAt, to.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(fromAt, from.c_str(), 0);
+    return true;
 }
 
 bool FileSystem::link(int fromAt, const std::string& from, int toAt, const std::string& to)

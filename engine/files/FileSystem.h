@@ -64,6 +64,10 @@ public:
     // Flushes everything written to the file system that holds the open folder.
     virtual bool syncFileSystem(int folder);
     virtual bool rename(int fromAt, const std::string& from, int toAt, const std::string& to);
+    // Renames from to a name that nothing holds: fails with EEXIST, and leaves both as
+    // they are, when any entry (a link included) has the name to. Where the file system
+    // cannot rename so, the file gets the second name to and loses from.
+    virtual bool renameNoReplace(int fromAt, const std::string& from, int toAt, const std::string& to);
     // A second name for the file at from (not following a link at from).
     virtual bool link(int fromAt, const std::string& from, int toAt, const std::string& to);
     // Removes the file name in at, or with folder the empty folder.

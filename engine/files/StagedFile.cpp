@@ -99,6 +99,7 @@ StagedFile::~StagedFile()
 
 bool StagedFile::fail(int error)
 {
+    m_errorNumber = error;
     m_error = std::strerror(error);
     return false;
 }
@@ -146,17 +147,9 @@ bool StagedFile::write(std::string_view text)
             && (!m_fileSystem.mayWrite(folder, m_name) || (info.st_mode & 0222) == 0))
             return fail(EACCES);
     }
-    int fd = -1;
-    std::string temporary;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = temporaryName();
-        fd = m_fileSystem.createNew(folder, temporary);
-        if (fd < 0 && errno != EEXIST)
-            return fail(errno);
-    }
+    const int fd = createTemporary();
     if (fd < 0)
-        return fail(EEXIST);
-    m_temporary = temporary;
+        return fail(errno);
     if (!m_fileSystem.writeAll(fd, text)) {
         int error = errno;
         m_fileSystem.close(fd);
@@ -165,6 +158,45 @@ bool StagedFile::write(std::string_view text)
     if (m_flush ? !m_fileSystem.syncAndClose(fd) : !m_fileSystem.closeWritten(fd))
         return fail(errno);
     return true;
+}
+
+// A new file under an unpredictable name beside the target (m_temporary), open for
+// writing; -1 with errno set when none could be made.
+int StagedFile::createTemporary()
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string temporary = temporaryName();
+        const int fd = m_fileSystem.createNew(folderFd(), temporary);
+        if (fd >= 0) {
+            m_temporary = std::move(temporary);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool StagedFile::writeNew(std::string_view text, struct stat& placed)
+{
+    if (!openFolder())
+        return fail(errno);
+    FileHandle file(m_fileSystem, createTemporary());
+    if (!file)
+        return fail(errno);
+    if (!m_fileSystem.writeAll(file.fd(), text))
+        return fail(errno);
+    if (!m_fileSystem.renameNoReplace(folderFd(), m_temporary, folderFd(), m_name))
+        return fail(errno);
+    m_temporary.clear();
+    m_replaced = true;
+    // After the rename, which changes the file's change time on some file systems.
+    const bool stated = m_fileSystem.statAt(file.fd(), "", placed, false);
+    const int error = errno;
+    if (!m_fileSystem.closeWritten(file.release()))
+        return fail(errno);
+    return stated || fail(error);
 }
 
 bool StagedFile::replaceTarget(bool keepOld)

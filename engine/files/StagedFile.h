@@ -34,6 +34,12 @@ public:
     // write or that nobody may write (so an index marked read-only stays, for root too).
     bool write(std::string_view text);
 
+    // Writes text to a new temporary file beside the target and gives it the target's
+    // name only where nothing has that name yet (EEXIST otherwise, and nothing changes):
+    // for a name the caller found free. placed is then the new file's status, taken
+    // through its descriptor after the rename, without a look at the folder.
+    bool writeNew(std::string_view text, struct stat& placed);
+
     // Renames the written file over the target. With keepOld, the old target stays
     // reachable under a hidden name until restoreOld() or the end of this object.
     bool replaceTarget(bool keepOld = false);
@@ -45,6 +51,8 @@ public:
     const std::string& target() const { return m_target; }
     // Why the last step failed, in the system's words.
     const std::string& error() const { return m_error; }
+    // The same as the system's error number.
+    int errorNumber() const { return m_errorNumber; }
 
     // Removes the temporary files of earlier runs that ended without cleaning up (their
     // process is gone) from folder: only regular files named as this class names them.
@@ -56,6 +64,7 @@ private:
     bool fail(int error);
     std::string temporaryName() const;
     bool openFolder();
+    int createTemporary();
     int folderFd() const { return m_borrowedFolder >= 0 ? m_borrowedFolder : m_folder.fd(); }
 
     std::string m_target;
@@ -69,4 +78,5 @@ private:
     bool m_replaced = false;
     bool m_hadOld = false;
     std::string m_error;
+    int m_errorNumber = 0;
 };

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Files named by their content in a folder of the program's own (indexed_text, which the
@@ -105,6 +106,7 @@ public:
 
 private:
     bool holds(const std::string& name, std::string_view content, bool& taken);
+    bool mayBeTaken(const std::string& name);
     void record(const std::string& name, std::string stamp);
 
     FileSystem& m_fileSystem;
@@ -112,6 +114,12 @@ private:
     std::string m_path;
     std::set<std::string> m_written;
     std::set<std::string> m_named;
+    // The piece names the folder held when this object first put a piece: a name among
+    // them is looked at before it is written, any other is written at once, never over
+    // an entry made since.
+    std::unordered_set<std::string> m_listed;
+    bool m_listedOnce = false;
+    bool m_listingFailed = false;
     std::map<std::string, std::string> m_stamps;  // of the pieces named, when put or taken
     std::unordered_map<std::uint64_t, Made> m_madeBefore;  // by their inputs
     std::vector<std::pair<std::uint64_t, std::string>> m_made;

@@ -131,7 +131,7 @@ bool TextGroups::addPending(std::int32_t document, Pending pending)
     // The group's file: the head, the entries with ",\n" between them, and its end.
     m_groupBytes += m_pending.empty() ? std::strlen(kHead) : 2;
     m_groupBytes += pending.facts.length;
-    const bool ends = pending.facts.end % kGroupPages == 0 || m_groupBytes >= kGroupBytes;
+    const bool ends = (pending.facts.end % kGroupPages == 0 && m_groupBytes >= kGroupFloor) || m_groupBytes >= kGroupBytes;
     place(document, {static_cast<std::int32_t>(m_groups.size()), static_cast<std::int32_t>(m_pending.size())});
     m_pending.push_back(std::move(pending));
     return ends ? endGroup() : true;

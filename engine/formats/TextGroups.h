@@ -20,18 +20,21 @@ class PieceStore;
 //   {...}]);
 //
 // Texts come in document order. A group ends after a text whose entry hashes to one of
-// kGroupPages values (one text in kGroupPages), or once it holds kGroupBytes, so that a
-// results screen loads little beyond the texts it shows. Where groups end depends on
-// the texts alone, not on their document numbers: a changed page changes the groups of
-// its run (the texts up to the next end by hash, about kGroupPages of them), a page added
-// or taken away leaves the other groups as they were, and a job over an unchanged site
-// writes no group at all. Since the ends follow from a few facts of each entry, a job
+// kGroupPages values (one text in kGroupPages) once the group holds kGroupFloor bytes,
+// or once it holds kGroupBytes, so that a results screen loads little beyond the texts
+// it shows, and short texts do not each cost a file of their own. Where groups end
+// depends on the texts alone, not on their document numbers: a changed page changes the
+// groups of its run (the texts up to the next end by hash, about kGroupPages of them, or
+// as many as fill kGroupFloor; a change of length may move the next end or two), a page
+// added or taken away leaves the groups further on as they were, and a job over an
+// unchanged site writes no group at all. Since the ends follow from a few facts of each entry, a job
 // that knows those facts of the texts it did not read (from the page cache) and the groups
 // of the last job needs the bytes of no text whose group stayed.
 class TextGroups {
 public:
     static constexpr std::uint32_t kGroupPages = 4;
     static constexpr std::size_t kGroupBytes = 32 * 1024;
+    static constexpr std::size_t kGroupFloor = 8 * 1024;
 
     // What places an entry among the groups and tells it from others without its bytes:
     // its group-end hash (FNV-1a of its bytes modulo kGroupPages), its length and a

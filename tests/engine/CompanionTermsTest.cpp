@@ -7,6 +7,7 @@
 #include "PageContent.h"
 #include "PageTerms.h"
 #include "TestFiles.h"
+#include "TextGroups.h"
 
 #include <gtest/gtest.h>
 
@@ -252,13 +253,19 @@ TEST_F(TermsJob, AKeysPagesAreRankedByScore)
 
 // The head names the documents in pieces of kDocumentGroup: what a result shows of each
 // (title and location as the page reads indexed_docs.js, in windows-1252), and a piece
-// whose documents did not change keeps its file as it was.
+// whose documents did not change keeps its file as it was. (Each row names its text's
+// group: the pages hold half a group's bytes, so that no group reaches across pieces.)
 TEST_F(TermsJob, TheHeadNamesTheDocumentsInPiecesOfSixteen)
 {
+    std::string filler;
+    while (filler.size() < TextGroups::kGroupBytes / 2)
+        filler += " more words";
     for (int i = 0; i < 18; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "site/p%02d.htm", i);
-        tree.write(name, "<title>Page " + std::to_string(i) + "</title><p>Text of page " + std::to_string(i), 1064361600);
+        const std::string text = "Text of page " + std::to_string(i);
+        tree.write(name, "<title>Page " + std::to_string(i) + "</title><meta name=description content=\"" + text + "\"><p>" + text + filler,
+                   1064361600);
     }
     tree.write("site/p00.htm", "<title>Gr\xc3\xb6\xc3\x9f" "e \"1\"</title><p>Erste Seite", 1064361600);
     tree.write("site/p03.htm", "<title></title>", 1064361600);

@@ -130,19 +130,40 @@ TEST_F(PieceStoreTest, ANameTakenByAnythingButThePieceIsLeftAloneAndTheNextNameT
         {"other bytes", [&](const std::string& path) { std::ofstream(path) << kMark + "other"; }},
         {"other bytes of the same size", [&](const std::string& path) { std::ofstream(path) << kMark + "pieCe"; }},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempTree other;
-        const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
-        PieceStore own(at, other.path("store"), files);
-        const std::string first = other.path("store/" + pieceName(piece));
-        c.take(first);
-        EXPECT_EQ(own.put(piece), pieceName(piece, 1));
-        EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
-        EXPECT_NE(readFile(first), piece);
-        EXPECT_EQ(readFile(victim), "secret");
-        ::close(at);
+    // Taken before the store listed its folder (the name is looked at before it is
+    // written), or after (the name is written at once, never over what took it since).
+    for (const bool afterListing : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (afterListing ? ", after the listing" : ""));
+            TempTree other;
+            const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
+            PieceStore own(at, other.path("store"), files);
+            const std::string first = other.path("store/" + pieceName(piece));
+            if (afterListing) {
+                ASSERT_FALSE(own.put(kMark + "listed").empty());
+            }
+            c.take(first);
+            EXPECT_EQ(own.put(piece), pieceName(piece, 1));
+            EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
+            EXPECT_NE(readFile(first), piece);
+            EXPECT_EQ(readFile(victim), "secret");
+            EXPECT_EQ(own.written().count(pieceName(piece)), 0u);
+            // Only the pieces and what took the name: no temporary file is left.
+            EXPECT_EQ(folderEntries(other.path("store")).size(), afterListing ? 3u : 2u);
+            ::close(at);
+        }
     }
+    // The piece itself, put there by another writer after the listing, is taken as it is.
+    TempTree other;
+    const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
+    PieceStore own(at, other.path("store"), files);
+    ASSERT_FALSE(own.put(kMark + "listed").empty());
+    std::ofstream(other.path("store/" + pieceName(piece))) << piece;
+    EXPECT_EQ(own.put(piece), pieceName(piece));
+    EXPECT_EQ(own.reused(), 1u);
+    EXPECT_EQ(own.written().count(pieceName(piece)), 0u);
+    EXPECT_EQ(folderEntries(other.path("store")).size(), 2u);
+    ::close(at);
 }
 
 TEST_F(PieceStoreTest, AFailedWriteSaysWhyAndLeavesNoFile)
@@ -217,6 +238,12 @@ TEST_F(PieceStoreTest, OnlyMarkedPiecesOfOursThatNothingNamesAreRemoved)
     (void)dropped;
 }
 
+// The entry of a page text of a third of a group's floor: three fill a group to it.
+std::string pageEntry(const std::string& text)
+{
+    return "{\"text\":\"" + text + std::string(TextGroups::kGroupFloor / 3, ' ') + "\",\"sections\":[]}";
+}
+
 // Groups of texts as TextGroups writes them: the names, in order, for entries.
 std::vector<std::string> groupsOf(PieceStore& store, const std::vector<std::string>& entries,
                                   std::vector<std::pair<std::int32_t, std::int32_t>>* places = nullptr)
@@ -264,15 +291,42 @@ TEST(TextGroupEnds, AreFnv1aOfTheEntryModuloFour)
         ASSERT_EQ(TextGroups::factsOf(entry).end, chain(entry)) << testing::PrintToString(entry);
 }
 
+TEST_F(PieceStoreTest, ShortTextsShareAFileUpToTheFloorAndNoGroupPassesItsBytesByMoreThanAText)
+{
+    // Tiny texts, texts of a third of the floor, and texts of nearly the most a group holds.
+    for (const std::size_t length : {std::size_t(0), TextGroups::kGroupFloor / 3, TextGroups::kGroupBytes - 64}) {
+        SCOPED_TRACE(length);
+        std::vector<std::string> entries;
+        for (int i = 0; i < 400; ++i)
+            entries.push_back("{\"text\":\"page " + std::to_string(i) + std::string(length, ' ') + "\",\"sections\":[]}");
+        const std::vector<std::string> names = groupsOf(store, entries);
+        std::size_t texts = 0;
+        for (std::size_t g = 0; g < names.size(); ++g) {
+            const std::string group = readFile(tree.path("store/" + names[g]));
+            const std::size_t count = static_cast<std::size_t>(std::count(group.begin(), group.end(), '\n')) - 1;
+            texts += count;
+            if (g + 1 < names.size()) {
+                EXPECT_GE(group.size(), TextGroups::kGroupFloor) << g;
+            }
+            EXPECT_LT(group.size(), TextGroups::kGroupBytes + entries[0].size() + 64) << g;
+            if (length >= TextGroups::kGroupBytes / 2) {
+                EXPECT_EQ(count, 1u) << g;
+            }
+        }
+        EXPECT_EQ(texts, entries.size());
+    }
+}
+
 TEST_F(PieceStoreTest, AChangedAddedOrRemovedPageChangesAtMostTwoGroups)
 {
     std::vector<std::string> entries;
     for (int i = 0; i < 400; ++i)
-        entries.push_back("{\"text\":\"page " + std::to_string(i) + "\",\"sections\":[]}");
+        entries.push_back(pageEntry("page " + std::to_string(i)));
     std::vector<std::pair<std::int32_t, std::int32_t>> places;
     const std::vector<std::string> before = groupsOf(store, entries, &places);
-    EXPECT_GT(before.size(), 400u / TextGroups::kGroupPages / 2);
-    EXPECT_LT(before.size(), 400u / TextGroups::kGroupPages * 2);
+    // At least three texts fill a group to its floor, and one in kGroupPages ends it then.
+    EXPECT_GT(before.size(), 400u / (3 + TextGroups::kGroupPages * 2));
+    EXPECT_LT(before.size(), 400u / 3);
     // Every entry stands where its place says.
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string group = readFile(tree.path("store/" + before[places[i].first]));
@@ -288,8 +342,8 @@ TEST_F(PieceStoreTest, AChangedAddedOrRemovedPageChangesAtMostTwoGroups)
         std::size_t fewest;
         std::function<void(std::vector<std::string>&)> change;
     } cases[] = {
-        {"changed", 1, [](std::vector<std::string>& e) { e[200] = "{\"text\":\"changed\",\"sections\":[]}"; }},
-        {"added", 1, [](std::vector<std::string>& e) { e.insert(e.begin() + 200, "{\"text\":\"new\",\"sections\":[]}"); }},
+        {"changed", 1, [](std::vector<std::string>& e) { e[200] = pageEntry("changed"); }},
+        {"added", 1, [](std::vector<std::string>& e) { e.insert(e.begin() + 200, pageEntry("new")); }},
         {"removed", 0, [](std::vector<std::string>& e) { e.erase(e.begin() + 200); }},
     };
     for (const auto& c : cases) {
@@ -308,7 +362,7 @@ TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
 {
     std::vector<std::string> entries;
     for (int i = 0; i < 400; ++i)
-        entries.push_back("{\"text\":\"page " + std::to_string(i) + "\",\"sections\":[]}");
+        entries.push_back(pageEntry("page " + std::to_string(i)));
     TextGroups first(store);
     for (std::size_t i = 0; i < entries.size(); ++i)
         ASSERT_TRUE(first.add(static_cast<std::int32_t>(i), entries[i]));
@@ -526,7 +580,7 @@ TEST_F(PieceStoreTest, AnEntryIsReadBackFromItsGroupOnlyWhileTheGroupHoldsItsByt
         std::function<void(TextGroups::Location&)> make;
     } cases[] = {
         {"a byte of the entry changed", [&](TextGroups::Location& at) { tree.write("store/" + at.group, std::string(bytes).replace(at.offset + 12, 1, "y")); }},
-        {"the group cut within the entry", [&](TextGroups::Location&) { ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes.size()) - 10), 0); }},
+        {"the group cut within the entry", [&](TextGroups::Location& at) { ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(at.offset + entries[30].size() - 10)), 0); }},
         {"the group removed", [&](TextGroups::Location&) { ::unlink(path.c_str()); }},
         {"a link to a copy", [&](TextGroups::Location&) {
              tree.write("copy", bytes);
