@@ -441,6 +441,8 @@ void IndexEngine::walkFolder(const std::string& folder)
         bool walked = false;
         QueuedPage queued;
         for (;;) {
+            NumberedPage numbered;
+            bool takenHere = false;
             while (!walked && pipeline.hasRoom()) {
                 if (walker.next(queued.page)) {
                     queued.place = submitted++;
@@ -460,15 +462,26 @@ void IndexEngine::walkFolder(const std::string& folder)
                         repeatedBytes += queued.page.size;
                     else
                         queued.wordsLeftOut = true;
+                    // A page the cache knows by its listing is not read: handing it to a
+                    // thread and back cost more than taking it (two wake-ups a page). With
+                    // no page ahead of it, every number before it is settled, so it is
+                    // taken here at once, in walk order.
+                    PageFileKey listed;
+                    if (pipeline.empty() && !queued.wordsLeftOut
+                        && listedHit(queued.page, walker, companion != nullptr, listed)) {
+                        numbered = analyse(queued, 0);
+                        takenHere = true;
+                        break;
+                    }
                     pipeline.submit(std::move(queued));
                 } else {
                     walked = true;
                 }
             }
-            if (pipeline.empty() || stop.requested())
+            if ((!takenHere && pipeline.empty()) || stop.requested())
                 break;  // pages parsed ahead of a stop are dropped unrecorded
-            NumberedPage numbered;
-            pipeline.takeFront(queued, numbered);
+            if (!takenHere)
+                pipeline.takeFront(queued, numbered);
             ++taken;
             if (numbered.document < 0) {
                 ++leftOut.pagesNoindex;
