@@ -212,7 +212,8 @@ public:
     // job or one of the old cache's), documents, tables (null: the last job's stand) and
     // what it wrote, and the work it kept (null: the last job's stands, unread). Old
     // bodies in mostly unused segments are copied first; segments nothing uses any more
-    // are removed. Nothing is written when nothing changed.
+    // are removed. Nothing is written when nothing changed (but for the stamps of pieces
+    // that this job checked whole and found old enough to be trusted from now on).
     bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
               const CachedJob& job, const KeptWork* work = nullptr);
 
@@ -257,6 +258,7 @@ private:
         bool racy = true;
     };
     std::unordered_map<std::string, PieceStamp> m_pieceStamps;
+    bool m_stampsLearned = false;  // a piece checked whole by this job may be taken by its stamp from now on
     bool m_tablesLoaded = false;
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number
