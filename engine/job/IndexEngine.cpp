@@ -19,6 +19,7 @@
 #include "RobotsMeta.h"
 #include "StagedFile.h"
 #include "TermsText.h"
+#include "WalkAhead.h"
 #include "WordRules.h"
 
 #include <algorithm>
@@ -437,6 +438,9 @@ void IndexEngine::walkFolder(const std::string& folder)
         };
     };
     {
+        // The walk goes ahead on a thread of its own: the folders' listings and statuses
+        // run beside the pages' work (for pages the cache knows, nearly all of it).
+        WalkAhead ahead(walker, threads > 1);
         PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
         bool walked = false;
         QueuedPage queued;
@@ -444,7 +448,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             NumberedPage numbered;
             bool takenHere = false;
             while (!walked && pipeline.hasRoom()) {
-                if (walker.next(queued.page)) {
+                if (ahead.next(queued.page)) {
                     queued.place = submitted++;
                     auto first = firstPlaces.emplace(queued.page.file, queued.place);
                     queued.firstPlace = first.first->second;
@@ -510,6 +514,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
             m_englishDocuments.push_back(numbered.english && numbered.wordsEntered);
         }
+        ahead.finish();
     }
     // The last group of texts is written while the walker can still open its pages.
     if (companion && !stop.requested())
