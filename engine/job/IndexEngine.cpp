@@ -420,12 +420,19 @@ void IndexEngine::walkFolder(const std::string& folder)
     // from the group of the last job's output that held it, or, should that be changed or
     // gone, from the page itself, opened as the walk opens any page.
     auto cachedText = [this, &walker, companion](const PageItem& page, const CachedPage& entry) {
-        // Only what finding the text needs: the loader is made for every page kept.
-        return [this, &walker, companion, page, place = entry.textPlace, facts = entry.textFacts](std::string& text) {
+        // Only what finding the text needs (not the page's path): the loader is made for
+        // every page kept, and most are never called.
+        PageItem opened;
+        opened.folder = page.folder;
+        opened.name = page.name;
+        opened.file = page.file;
+        opened.throughLink = page.throughLink;
+        return [this, &walker, companion, opened = std::move(opened), place = entry.textPlace,
+                facts = entry.textFacts](std::string& text) {
             if (companion->readText(place, facts, text))
                 return true;
             int fd = -1;
-            walker.openPage(page, fd);
+            walker.openPage(opened, fd);
             FileHandle file(files(), fd);
             PageText pageText;
             const PageRead pageRead = file ? pageText.read(file.fd(), files()) : PageRead::CannotOpen;
