@@ -154,13 +154,35 @@ FileSystem& IndexEngine::files() const
     return fileSystem ? *fileSystem : FileSystem::real();
 }
 
-void IndexEngine::walkFolder(const std::string& folder)
+// The walk of a job's tree, started ahead of the recorder on a thread of its own: the
+// folders' listings and statuses run beside the pages' work (for pages the cache knows,
+// nearly all of it), and beside the opening of the cache before the first page is taken.
+struct IndexEngine::StartedWalk {
+    StartedWalk(const std::string& root, const WalkRules& rules, FileSystem& fileSystem, bool onItsOwnThread)
+        : folder(root), walker(root, rules, fileSystem), ahead(walker, onItsOwnThread)
+    {
+    }
+    std::string folder;
+    FolderWalker walker;
+    WalkAhead ahead;  // destroyed first: its thread ends before the walker goes
+};
+
+void IndexEngine::startWalk(const std::string& folder)
 {
+    m_walk.reset();
     WalkRules rules;
     rules.followOutside = followOutside;
     rules.outputFolder = destinationFolder;
     rules.exclude = m_excludeRules && !m_excludeRules->empty() ? m_excludeRules.get() : nullptr;
-    FolderWalker walker(folder, rules, files());
+    m_walk = std::make_unique<StartedWalk>(folder, rules, files(), threadsToUse() > 1);
+}
+
+void IndexEngine::walkFolder(const std::string& folder)
+{
+    if (!m_walk || m_walk->folder != folder)
+        startWalk(folder);
+    FolderWalker& walker = m_walk->walker;
+    WalkAhead& ahead = m_walk->ahead;
     const unsigned threads = threadsToUse();
     const StopSignal stop = stopSignal();
 
@@ -445,9 +467,6 @@ void IndexEngine::walkFolder(const std::string& folder)
         };
     };
     {
-        // The walk goes ahead on a thread of its own: the folders' listings and statuses
-        // run beside the pages' work (for pages the cache knows, nearly all of it).
-        WalkAhead ahead(walker, threads > 1);
         PagePipeline<QueuedPage, NumberedPage, decltype(analyse)> pipeline(threads, 4 * threads, analyse);
         bool walked = false;
         QueuedPage queued;
@@ -534,6 +553,7 @@ void IndexEngine::walkFolder(const std::string& folder)
     leftOut.foldersByIgnoreFile += walkerLeftOut.foldersByIgnoreFile;
     leftOut.pagesByExclude += walkerLeftOut.pagesByExclude;
     leftOut.foldersByExclude += walkerLeftOut.foldersByExclude;
+    m_walk.reset();
     const auto recorded = static_cast<std::int32_t>(documents.size());
     if (dictionary.empty() && taken == submitted) {
         // Every parsed page was recorded: the largest dictionary becomes the engine's as
@@ -680,6 +700,7 @@ bool IndexEngine::buildIndex()
             if (!m_companion->begin())
                 companionFailed();
         }
+        startWalk(sourceFolder);
         openCache();
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
@@ -712,6 +733,7 @@ bool IndexEngine::buildIndex()
         failure = error.what();
     }
     // Without a new index the new page texts go; the old index stays as it was.
+    m_walk.reset();
     m_companion.reset();
     m_cache.reset();
     return written;

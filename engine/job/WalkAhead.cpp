@@ -4,9 +4,11 @@
 
 #include "WalkAhead.h"
 
+#include <algorithm>
 #include <utility>
 
-WalkAhead::WalkAhead(FolderWalker& walker, bool onItsOwnThread) : m_walker(walker)
+WalkAhead::WalkAhead(FolderWalker& walker, bool onItsOwnThread, std::size_t batchesAhead)
+    : m_walker(walker), m_batchesAhead(std::max<std::size_t>(batchesAhead, 1))
 {
     if (!onItsOwnThread)
         return;
@@ -48,7 +50,7 @@ void WalkAhead::walk()
             while (batch.size() < kBatch && !m_stopping && (more = m_walker.next(page)))
                 batch.push_back(std::move(page));
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_changed.wait(lock, [this] { return m_stopping || m_ready.size() < kBatchesAhead; });
+            m_changed.wait(lock, [this] { return m_stopping || m_ready.size() < m_batchesAhead; });
             if (m_stopping)
                 return;
             if (!batch.empty())

@@ -17,8 +17,13 @@
 // time. Without a thread to spare, next() walks on the taker's thread.
 class WalkAhead {
 public:
-    // Starts walking at once when onItsOwnThread; the walker must outlive this.
-    WalkAhead(FolderWalker& walker, bool onItsOwnThread);
+    // Pages handed over at once, and batches walked ahead of the taker at most.
+    static constexpr std::size_t kBatch = 64;
+    static constexpr std::size_t kBatchesAhead = 32;  // about 2,000 pages, 1 MB
+
+    // Starts walking at once when onItsOwnThread, at most batchesAhead batches ahead of
+    // the taker; the walker must outlive this.
+    WalkAhead(FolderWalker& walker, bool onItsOwnThread, std::size_t batchesAhead = kBatchesAhead);
     ~WalkAhead();
     WalkAhead(const WalkAhead&) = delete;
     WalkAhead& operator=(const WalkAhead&) = delete;
@@ -31,14 +36,12 @@ public:
     // final afterwards, and next() gives nothing more.
     void finish();
 
-    // Pages handed over at once, and batches walked ahead of the taker at most.
-    static constexpr std::size_t kBatch = 64;
-    static constexpr std::size_t kBatchesAhead = 8;
 
 private:
     void walk();
 
     FolderWalker& m_walker;
+    const std::size_t m_batchesAhead;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::vector<PageItem>> m_ready;  // walked, not yet taken

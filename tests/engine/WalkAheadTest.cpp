@@ -42,10 +42,11 @@ TEST(WalkAhead, GivesTheWalkersPagesInItsOrderWithOrWithoutAThread)
     writeSite(tree);
     FolderWalker plain(tree.path("site"));
     const std::vector<std::string> expected = walkedPaths(plain);
-    ASSERT_GT(expected.size(), WalkAhead::kBatch * WalkAhead::kBatchesAhead);
+    constexpr std::size_t batchesAhead = 2;
+    ASSERT_GT(expected.size(), WalkAhead::kBatch * batchesAhead);
     for (bool onItsOwnThread : {true, false}) {
         FolderWalker walker(tree.path("site"));
-        WalkAhead ahead(walker, onItsOwnThread);
+        WalkAhead ahead(walker, onItsOwnThread, batchesAhead);
         std::vector<std::string> paths;
         PageItem page;
         while (ahead.next(page))
@@ -66,7 +67,7 @@ TEST(WalkAhead, EndsWhereItStandsAndHandsOnAFailureAfterThePagesBeforeIt)
         {
             // The walk is held up ahead of a taker that stops: finishing must not wait for it.
             FolderWalker walker(tree.path("site"));
-            WalkAhead ahead(walker, onItsOwnThread);
+            WalkAhead ahead(walker, onItsOwnThread, 2);
             PageItem page;
             ASSERT_TRUE(ahead.next(page));
             EXPECT_EQ(page.path, expected.front());
