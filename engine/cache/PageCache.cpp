@@ -343,7 +343,7 @@ void PageCache::load()
     }
     std::vector<CachedDocument> documents(in.count(6));
     for (CachedDocument& document : documents) {
-        document.path = in.text();
+        document.path = CachedText::viewOf(in.textView());
         document.page = in.number<std::int32_t>();
         document.wordsEntered = in.number<std::uint8_t>() != 0;
         if (document.page < -1 || document.page >= static_cast<std::int64_t>(pages.size()))
@@ -660,7 +660,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset;
     };
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
-        return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
+        return a.path.view() == b.path.view() && a.page == b.page && a.wordsEntered == b.wordsEntered;
     };
     // A piece whose stamp this job came to trust is worth an index written again: every
     // later job would run its bytes through the checksum once more.

@@ -38,6 +38,8 @@ PageFileKey pageFileKey(const struct stat& info);
 class CachedText {
 public:
     CachedText() = default;
+    // A text of its own, as a job's own entries have (implicit: they are made from strings).
+    CachedText(std::string text) : m_own(std::move(text)) {}
     static CachedText viewOf(std::string_view bytes)
     {
         CachedText text;
@@ -92,7 +94,7 @@ struct CachedPage {
 
 // One document of the job that wrote the cache, in document order.
 struct CachedDocument {
-    std::string path;          // as the walk joined it
+    CachedText path;           // as the walk joined it (a view of the index read, for the last job's)
     std::int32_t page = -1;    // its entry in pages(), or -1 when it was not read
     bool wordsEntered = false; // its words are in the tables
 };
