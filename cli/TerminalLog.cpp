@@ -60,7 +60,9 @@ void TerminalLog::append(const std::string& text)
 
 void TerminalLog::report(const ProgressEvent& event)
 {
-    ProgressLog::report(event);
+    // A line that neither the log file nor standard output takes is not composed.
+    if (m_logFile || m_output == Output::Verbose)
+        ProgressLog::report(event);
     switch (event.kind) {
     case ProgressKind::WordsFileFailed:
     case ProgressKind::DocsFileFailed:
@@ -72,7 +74,7 @@ void TerminalLog::report(const ProgressEvent& event)
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     switch (event.kind) {
-    case ProgressKind::PageStarted: m_currentPage = printableText(event.path); break;
+    case ProgressKind::PageStarted: m_currentPage.assign(event.path); break;  // made printable when shown
     case ProgressKind::PageDone: ++m_pagesDone; break;
     case ProgressKind::CreatingIndex: m_currentPage = "creating index"; break;
     case ProgressKind::PageReadFailed:
@@ -89,7 +91,7 @@ std::string TerminalLog::statusLine(double seconds, std::size_t width)
     const std::string line = time + counted(m_pagesDone, "page", "pages") + "  ";
     // One column stays free, so that the line never wraps.
     const std::size_t room = width > line.size() + 1 ? width - line.size() - 1 : 0;
-    return line + shortenInTheMiddle(m_currentPage, room);
+    return line + shortenInTheMiddle(printableText(m_currentPage), room);
 }
 
 std::size_t TerminalLog::problems()

@@ -343,7 +343,7 @@ void PageCache::load()
     }
     std::vector<CachedDocument> documents(in.count(6));
     for (CachedDocument& document : documents) {
-        document.path = in.text();
+        document.path = CachedText::viewOf(in.textView());
         document.page = in.number<std::int32_t>();
         document.wordsEntered = in.number<std::uint8_t>() != 0;
         if (document.page < -1 || document.page >= static_cast<std::int64_t>(pages.size()))
@@ -454,8 +454,10 @@ bool PageCache::loadTables(std::int64_t jobStart)
                 return false;
             // Kept for the next job when this one writes the index (a job that writes
             // nothing checks the same piece again).
-            if (!known)
+            if (!known) {
                 stamp = PieceStamp{key, racyAt(key, jobStart)};
+                m_stampsLearned = m_stampsLearned || !stamp.racy;
+            }
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
         }
@@ -475,6 +477,7 @@ void PageCache::forget()
     for (std::vector<std::string>& names : m_tableNames)
         names.clear();
     m_pieceStamps.clear();
+    m_stampsLearned = false;
     m_tablesLoaded = false;
     m_workName.clear();
     m_work.clear();
@@ -657,9 +660,11 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset;
     };
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
-        return a.path == b.path && a.page == b.page && a.wordsEntered == b.wordsEntered;
+        return a.path.view() == b.path.view() && a.page == b.page && a.wordsEntered == b.wordsEntered;
     };
-    if (!tables && !work && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+    // A piece whose stamp this job came to trust is worth an index written again: every
+    // later job would run its bytes through the checksum once more.
+    if (!tables && !work && !m_stampsLearned && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
         && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
         return true;  // what is on disk says it all
     // Segments whose bodies are mostly unused now: their live bodies move to the new
@@ -796,6 +801,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     }
     m_newSegment = 0;  // named by the index now: kept
     m_newSegmentLost = false;
+    m_stampsLearned = false;
     m_hasTables = m_hasTables || tables;
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);

@@ -38,6 +38,8 @@ PageFileKey pageFileKey(const struct stat& info);
 class CachedText {
 public:
     CachedText() = default;
+    // A text of its own, as a job's own entries have (implicit: they are made from strings).
+    CachedText(std::string text) : m_own(std::move(text)) {}
     static CachedText viewOf(std::string_view bytes)
     {
         CachedText text;
@@ -92,7 +94,7 @@ struct CachedPage {
 
 // One document of the job that wrote the cache, in document order.
 struct CachedDocument {
-    std::string path;          // as the walk joined it
+    CachedText path;           // as the walk joined it (a view of the index read, for the last job's)
     std::int32_t page = -1;    // its entry in pages(), or -1 when it was not read
     bool wordsEntered = false; // its words are in the tables
 };
@@ -212,7 +214,8 @@ public:
     // job or one of the old cache's), documents, tables (null: the last job's stand) and
     // what it wrote, and the work it kept (null: the last job's stands, unread). Old
     // bodies in mostly unused segments are copied first; segments nothing uses any more
-    // are removed. Nothing is written when nothing changed.
+    // are removed. Nothing is written when nothing changed (but for the stamps of pieces
+    // that this job checked whole and found old enough to be trusted from now on).
     bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
               const CachedJob& job, const KeptWork* work = nullptr);
 
@@ -257,6 +260,7 @@ private:
         bool racy = true;
     };
     std::unordered_map<std::string, PieceStamp> m_pieceStamps;
+    bool m_stampsLearned = false;  // a piece checked whole by this job may be taken by its stamp from now on
     bool m_tablesLoaded = false;
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number

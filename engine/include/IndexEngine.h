@@ -160,6 +160,10 @@ private:
     std::unique_ptr<TermDictionary> m_terms;     // its word index
     struct CacheUse;
     std::unique_ptr<CacheUse> m_cache;           // during a job with a cacheFolder
+    struct StartedWalk;
+    std::unique_ptr<StartedWalk> m_walk;         // from before the cache is opened to the walk's end
+    // Starts walking folder ahead of the recorder, which walkFolder() takes it from.
+    void startWalk(const std::string& folder);
     std::unique_ptr<CachedTables> m_tables;      // the ranked tables of the job
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_wordLines;  // of indexed_words.js: CachedJob::wordLines

@@ -19,6 +19,7 @@
 #include "RobotsMeta.h"
 #include "StagedFile.h"
 #include "TermsText.h"
+#include "WalkAhead.h"
 #include "WordRules.h"
 
 #include <algorithm>
@@ -153,13 +154,35 @@ FileSystem& IndexEngine::files() const
     return fileSystem ? *fileSystem : FileSystem::real();
 }
 
-void IndexEngine::walkFolder(const std::string& folder)
+// The walk of a job's tree, started ahead of the recorder on a thread of its own: the
+// folders' listings and statuses run beside the pages' work (for pages the cache knows,
+// nearly all of it), and beside the opening of the cache before the first page is taken.
+struct IndexEngine::StartedWalk {
+    StartedWalk(const std::string& root, const WalkRules& rules, FileSystem& fileSystem, bool onItsOwnThread)
+        : folder(root), walker(root, rules, fileSystem), ahead(walker, onItsOwnThread)
+    {
+    }
+    std::string folder;
+    FolderWalker walker;
+    WalkAhead ahead;  // destroyed first: its thread ends before the walker goes
+};
+
+void IndexEngine::startWalk(const std::string& folder)
 {
+    m_walk.reset();
     WalkRules rules;
     rules.followOutside = followOutside;
     rules.outputFolder = destinationFolder;
     rules.exclude = m_excludeRules && !m_excludeRules->empty() ? m_excludeRules.get() : nullptr;
-    FolderWalker walker(folder, rules, files());
+    m_walk = std::make_unique<StartedWalk>(folder, rules, files(), threadsToUse() > 1);
+}
+
+void IndexEngine::walkFolder(const std::string& folder)
+{
+    if (!m_walk || m_walk->folder != folder)
+        startWalk(folder);
+    FolderWalker& walker = m_walk->walker;
+    WalkAhead& ahead = m_walk->ahead;
     const unsigned threads = threadsToUse();
     const StopSignal stop = stopSignal();
 
@@ -419,12 +442,19 @@ void IndexEngine::walkFolder(const std::string& folder)
     // from the group of the last job's output that held it, or, should that be changed or
     // gone, from the page itself, opened as the walk opens any page.
     auto cachedText = [this, &walker, companion](const PageItem& page, const CachedPage& entry) {
-        // Only what finding the text needs: the loader is made for every page kept.
-        return [this, &walker, companion, page, place = entry.textPlace, facts = entry.textFacts](std::string& text) {
+        // Only what finding the text needs (not the page's path): the loader is made for
+        // every page kept, and most are never called.
+        PageItem opened;
+        opened.folder = page.folder;
+        opened.name = page.name;
+        opened.file = page.file;
+        opened.throughLink = page.throughLink;
+        return [this, &walker, companion, opened = std::move(opened), place = entry.textPlace,
+                facts = entry.textFacts](std::string& text) {
             if (companion->readText(place, facts, text))
                 return true;
             int fd = -1;
-            walker.openPage(page, fd);
+            walker.openPage(opened, fd);
             FileHandle file(files(), fd);
             PageText pageText;
             const PageRead pageRead = file ? pageText.read(file.fd(), files()) : PageRead::CannotOpen;
@@ -441,8 +471,10 @@ void IndexEngine::walkFolder(const std::string& folder)
         bool walked = false;
         QueuedPage queued;
         for (;;) {
+            NumberedPage numbered;
+            bool takenHere = false;
             while (!walked && pipeline.hasRoom()) {
-                if (walker.next(queued.page)) {
+                if (ahead.next(queued.page)) {
                     queued.place = submitted++;
                     auto first = firstPlaces.emplace(queued.page.file, queued.place);
                     queued.firstPlace = first.first->second;
@@ -460,15 +492,26 @@ void IndexEngine::walkFolder(const std::string& folder)
                         repeatedBytes += queued.page.size;
                     else
                         queued.wordsLeftOut = true;
+                    // A page the cache knows by its listing is not read: handing it to a
+                    // thread and back cost more than taking it (two wake-ups a page). With
+                    // no page ahead of it, every number before it is settled, so it is
+                    // taken here at once, in walk order.
+                    PageFileKey listed;
+                    if (pipeline.empty() && !queued.wordsLeftOut
+                        && listedHit(queued.page, walker, companion != nullptr, listed)) {
+                        numbered = analyse(queued, 0);
+                        takenHere = true;
+                        break;
+                    }
                     pipeline.submit(std::move(queued));
                 } else {
                     walked = true;
                 }
             }
-            if (pipeline.empty() || stop.requested())
+            if ((!takenHere && pipeline.empty()) || stop.requested())
                 break;  // pages parsed ahead of a stop are dropped unrecorded
-            NumberedPage numbered;
-            pipeline.takeFront(queued, numbered);
+            if (!takenHere)
+                pipeline.takeFront(queued, numbered);
             ++taken;
             if (numbered.document < 0) {
                 ++leftOut.pagesNoindex;
@@ -497,6 +540,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
             m_englishDocuments.push_back(numbered.english && numbered.wordsEntered);
         }
+        ahead.finish();
     }
     // The last group of texts is written while the walker can still open its pages.
     if (companion && !stop.requested())
@@ -509,6 +553,7 @@ void IndexEngine::walkFolder(const std::string& folder)
     leftOut.foldersByIgnoreFile += walkerLeftOut.foldersByIgnoreFile;
     leftOut.pagesByExclude += walkerLeftOut.pagesByExclude;
     leftOut.foldersByExclude += walkerLeftOut.foldersByExclude;
+    m_walk.reset();
     const auto recorded = static_cast<std::int32_t>(documents.size());
     if (dictionary.empty() && taken == submitted) {
         // Every parsed page was recorded: the largest dictionary becomes the engine's as
@@ -655,6 +700,7 @@ bool IndexEngine::buildIndex()
             if (!m_companion->begin())
                 companionFailed();
         }
+        startWalk(sourceFolder);
         openCache();
         walkFolder(sourceFolder);
         report(ProgressKind::CreatingIndex);
@@ -687,6 +733,7 @@ bool IndexEngine::buildIndex()
         failure = error.what();
     }
     // Without a new index the new page texts go; the old index stays as it was.
+    m_walk.reset();
     m_companion.reset();
     m_cache.reset();
     return written;

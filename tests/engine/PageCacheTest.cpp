@@ -371,6 +371,30 @@ TEST_F(PageCacheJobs, FindOutTablesWrittenOverOnceTheirStampsVouchForThem)
     }
 }
 
+TEST_F(PageCacheJobs, KeepTheStampsOfPiecesCheckedByAJobThatWritesNothing)
+{
+    // The pieces a job wrote are checked whole by the next; once that one found them old
+    // enough, it writes the cache's index again with their stamps, even with nothing else
+    // to write, so that the jobs after it take them by their stamps alone.
+    fileSystem.ageSeconds = 3600;
+    const struct {
+        const char* change;
+        bool indexWritten;
+    } rows[] = {
+        {"the first job", true},
+        {"nothing: the pieces checked whole", true},
+        {"nothing again: the pieces taken by their stamps", false},
+    };
+    for (const auto& row : rows) {
+        struct stat before {};
+        ::stat(tree.path("cache/vantrelindexer/site/index").c_str(), &before);
+        expectSameOutput(row.change);
+        struct stat after {};
+        ASSERT_EQ(::stat(tree.path("cache/vantrelindexer/site/index").c_str(), &after), 0) << row.change;
+        EXPECT_EQ(after.st_ino != before.st_ino, row.indexWritten) << row.change;
+    }
+}
+
 TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEntry)
 {
     // Files long unchanged are known by their folder entries' status: the cached job opens
