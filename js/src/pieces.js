@@ -122,7 +122,6 @@ function WordPieces(head, docCount, fetch) {
   this.linksAsked = null;       // called with each group of link shares asked for
   this.groups = true;        // the search takes forms from stem groups
   this.joined = null;
-  this.offsets = null;
   this.masks = null;
   this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
   // The near pieces (nearest words by first letter and length): their first words'

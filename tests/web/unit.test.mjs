@@ -43,6 +43,11 @@ test('word list look-ups and edit distance', () => {
   assert.deepEqual(['SEARCH', 'ALLOC', 'Q'].map((w) => searcher.list.prefixRange(w)), [[9, 11], [0, 2], [9, 9]]);
   // Words that start with the part are prefix matches, not inner ones.
   assert.deepEqual(['ALLOC', 'MUTEX', 'READ'].map((w) => searcher.list.innerWords(w, 10)), [[6], [8], [8, 12]]);
+  // Words of one-byte letters and wider ones are searched apart: their in-word matches
+  // still come in list order, as far as the limit.
+  const mixed = new S.Searcher(docs, ['AB', 'ABЖ', 'CAB', 'CABЖ', 'DAB', 'ÉAB', 'ЖAB', 'ЖABAB'].map((w) => [w, 0])).list;
+  assert.deepEqual([['AB', 10], ['AB', 4], ['Ж', 10], ['BЖ', 1], ['ZZ', 10]].map(([w, limit]) => mixed.innerWords(w, limit)),
+    [[2, 3, 4, 5, 6, 7], [2, 3, 4, 5], [1, 3], [1], []]);
   assert.deepEqual(['MALLCO', 'THRAEDS', 'QQQQQQ'].map((w) => S.nearestWords(searcher.list, searcher.buildTitles(), w, 3)), [['MALLOC'], ['THREADS'], []]);
   // Insertions and deletions as far from the diagonal as the limit allows.
   for (const [a, b, want] of [['FREE', 'FERE', 1], ['ABCDEF', 'UVWXYZ', 3], ['CONFIGRATON', 'CONFIGURATION', 2],
