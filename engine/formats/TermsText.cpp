@@ -292,14 +292,21 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
     std::u16string units;
     for (const NearWord& word : words)
         placed.push_back({nearCell(word.word, units), word});
-    // Equal words side by side, the most pages first: the first of them is kept.
-    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-        if (a.cell != b.cell)
-            return a.cell < b.cell;
+    // Equal words side by side, the most pages first: the first of them is kept. The
+    // words mostly come in runs already in word order (the keys, then the title and
+    // file-name words): the runs are merged, then moved to their cells keeping that
+    // order, so that few words are compared as strings.
+    const auto byWord = [](const Placed& a, const Placed& b) {
         if (a.near.word != b.near.word)
             return WordRules::lessByUtf16(a.near.word, b.near.word);
         return a.near.pages > b.near.pages;
-    });
+    };
+    const auto firstRunEnd = std::is_sorted_until(placed.begin(), placed.end(), byWord);
+    if (std::is_sorted(firstRunEnd, placed.end(), byWord))
+        std::inplace_merge(placed.begin(), firstRunEnd, placed.end(), byWord);
+    else
+        std::sort(placed.begin(), placed.end(), byWord);
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.cell < b.cell; });
     placed.erase(std::unique(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.near.word == b.near.word; }),
                  placed.end());
     std::vector<std::pair<std::string, std::string>> pieces;
