@@ -48,13 +48,22 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
     }
     stemmed.insert(stemmed.end(), moreStems.begin(), moreStems.end());
     // The pairs come in the stem table's byte order, nearly this one, with the English
-    // plural pairs after them: only what is out of order is sorted, then merged in.
+    // plural pairs after them: only what is out of order is ordered, then merged in.
     const auto inOrder = [](const auto& a, const auto& b) {
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;
     };
     const auto sortedUntil = std::is_sorted_until(stemmed.begin(), stemmed.end(), inOrder);
     if (sortedUntil != stemmed.end()) {
-        std::sort(sortedUntil, stemmed.end(), inOrder);
+        // The plural pairs are each key's own, in key order, each followed by its plural
+        // stems: apart, two runs in order or nearly, which are sorted (if need be) and
+        // merged rather than sorted together.
+        const auto ownEnd = std::stable_partition(sortedUntil, stemmed.end(), [&keys](const auto& pair) {
+            return pair.first == keys.word(pair.second);
+        });
+        for (const auto& [from, to] : {std::make_pair(sortedUntil, ownEnd), std::make_pair(ownEnd, stemmed.end())})
+            if (!std::is_sorted(from, to, inOrder))
+                std::sort(from, to, inOrder);
+        std::inplace_merge(sortedUntil, ownEnd, stemmed.end(), inOrder);
         std::vector<std::pair<std::string_view, std::uint32_t>> merged;
         merged.reserve(stemmed.size());
         std::merge(stemmed.begin(), sortedUntil, sortedUntil, stemmed.end(), std::back_inserter(merged), inOrder);
