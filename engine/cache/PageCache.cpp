@@ -699,6 +699,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     }
     std::vector<std::int32_t> kept(pages.size(), -1);
     std::vector<CachedPage> live;
+    live.reserve(pages.size());
     for (std::size_t i = 0; i < pages.size(); ++i) {
         if (pages[i].segment == 0 || (m_newSegmentLost && pages[i].segment == m_newSegment))
             continue;

@@ -48,13 +48,22 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
     }
     stemmed.insert(stemmed.end(), moreStems.begin(), moreStems.end());
     // The pairs come in the stem table's byte order, nearly this one, with the English
-    // plural pairs after them: only what is out of order is sorted, then merged in.
+    // plural pairs after them: only what is out of order is ordered, then merged in.
     const auto inOrder = [](const auto& a, const auto& b) {
         return a.first != b.first ? WordRules::lessByUtf16(a.first, b.first) : a.second < b.second;
     };
     const auto sortedUntil = std::is_sorted_until(stemmed.begin(), stemmed.end(), inOrder);
     if (sortedUntil != stemmed.end()) {
-        std::sort(sortedUntil, stemmed.end(), inOrder);
+        // The plural pairs are each key's own, in key order, each followed by its plural
+        // stems: apart, two runs in order or nearly, which are sorted (if need be) and
+        // merged rather than sorted together.
+        const auto ownEnd = std::stable_partition(sortedUntil, stemmed.end(), [&keys](const auto& pair) {
+            return pair.first == keys.word(pair.second);
+        });
+        for (const auto& [from, to] : {std::make_pair(sortedUntil, ownEnd), std::make_pair(ownEnd, stemmed.end())})
+            if (!std::is_sorted(from, to, inOrder))
+                std::sort(from, to, inOrder);
+        std::inplace_merge(sortedUntil, ownEnd, stemmed.end(), inOrder);
         std::vector<std::pair<std::string_view, std::uint32_t>> merged;
         merged.reserve(stemmed.size());
         std::merge(stemmed.begin(), sortedUntil, sortedUntil, stemmed.end(), std::back_inserter(merged), inOrder);
@@ -292,14 +301,21 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
     std::u16string units;
     for (const NearWord& word : words)
         placed.push_back({nearCell(word.word, units), word});
-    // Equal words side by side, the most pages first: the first of them is kept.
-    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-        if (a.cell != b.cell)
-            return a.cell < b.cell;
+    // Equal words side by side, the most pages first: the first of them is kept. The
+    // words mostly come in runs already in word order (the keys, then the title and
+    // file-name words): the runs are merged, then moved to their cells keeping that
+    // order, so that few words are compared as strings.
+    const auto byWord = [](const Placed& a, const Placed& b) {
         if (a.near.word != b.near.word)
             return WordRules::lessByUtf16(a.near.word, b.near.word);
         return a.near.pages > b.near.pages;
-    });
+    };
+    const auto firstRunEnd = std::is_sorted_until(placed.begin(), placed.end(), byWord);
+    if (std::is_sorted(firstRunEnd, placed.end(), byWord))
+        std::inplace_merge(placed.begin(), firstRunEnd, placed.end(), byWord);
+    else
+        std::sort(placed.begin(), placed.end(), byWord);
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.cell < b.cell; });
     placed.erase(std::unique(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.near.word == b.near.word; }),
                  placed.end());
     std::vector<std::pair<std::string, std::string>> pieces;

@@ -16,6 +16,7 @@
 
 class CompanionData;
 class ExcludeRules;
+class FileHandle;
 class FileSystem;
 class FolderWalker;
 class PageCache;
@@ -177,7 +178,9 @@ private:
     // the same for the same file, without the file composed.
     std::uint64_t documentsChecksum() const;
     std::vector<std::pair<std::string, std::string>> writtenFileStamps();
-    bool readOwnFile(const std::string& name, std::string& bytes);
+    // A file of the destination that the last job wrote, open, while it has the stamp that
+    // job left it with (else none), and its size.
+    FileHandle openOwnFile(const std::string& name, std::uint64_t& size);
     // The cache's entry of a page known by its status as listed, without opening it (its
     // key set), or null when the page must be opened and judged by its descriptor.
     const CachedPage* listedHit(const PageItem& page, const FolderWalker& walker, bool withTexts, PageFileKey& key) const;

@@ -595,13 +595,16 @@ bool IndexEngine::rankPostings()
 
 bool IndexEngine::composeWordsText(std::string& text)
 {
-    // Where the last job's lines of each of its ranges stand in the file it wrote.
+    // Where the last job's lines of each of its ranges stand in the file it wrote: a
+    // range that stays has its lines read from there straight into the new text, the
+    // rest of the file not read at all.
     struct Lines {
         std::uint64_t offset, length, checksum;
     };
     std::unordered_map<std::string, Lines> before;
-    std::string written;
-    if (m_cache && m_cache->cache && readOwnFile("indexed_words.js", written)) {
+    std::uint64_t writtenSize = 0;
+    FileHandle written;
+    if (m_cache && m_cache->cache && (written = openOwnFile("indexed_words.js", writtenSize))) {
         const auto& pieces = m_cache->cache->wordPieces();
         const auto& lines = m_cache->cache->job().wordLines;
         std::uint64_t offset = IndexText::kWordsTextHead.size();
@@ -614,19 +617,21 @@ bool IndexEngine::composeWordsText(std::string& text)
     m_wordLines.clear();
     // About the size of the last file: filled once, on huge pages where it may.
     text.clear();
-    text.reserve(written.size() + written.size() / 8 + 4096);
+    text.reserve(static_cast<std::size_t>(writtenSize + writtenSize / 8 + 4096));
     adviseLargeBuffer(text.data(), text.capacity());
     text = IndexText::kWordsTextHead;
     for (const RankedWords::Range& range : m_tables->words.ranges()) {
         const std::size_t start = text.size();
         const auto found = range.piece.empty() ? before.end() : before.find(range.piece);
         std::uint64_t checksum = 0;
-        if (found != before.end() && found->second.length <= written.size()
-            && found->second.offset <= written.size() - found->second.length) {
-            const std::string_view lines(written.data() + found->second.offset, found->second.length);
-            checksum = cacheChecksum(lines);
-            if (checksum == found->second.checksum)
-                text += lines;
+        if (found != before.end() && found->second.length <= writtenSize
+            && found->second.offset <= writtenSize - found->second.length) {
+            const auto length = static_cast<std::size_t>(found->second.length);
+            text.resize(start + length);
+            if (files().readFully(written.fd(), text.data() + start, length, static_cast<off_t>(found->second.offset)))
+                checksum = cacheChecksum(std::string_view(text).substr(start));
+            if (checksum != found->second.checksum)
+                text.resize(start);
         }
         if (text.size() == start) {
             for (std::size_t i = 0; i < range.words(); ++i)
@@ -643,24 +648,19 @@ bool IndexEngine::composeWordsText(std::string& text)
     return true;
 }
 
-bool IndexEngine::readOwnFile(const std::string& name, std::string& bytes)
+FileHandle IndexEngine::openOwnFile(const std::string& name, std::uint64_t& size)
 {
     // Only a file the last job wrote, as it left it (its stamp then), never through a link.
     const auto& written = m_cache->cache->job().files;
     const auto stamp = std::find_if(written.begin(), written.end(), [&name](const auto& file) { return file.first == name; });
     FileHandle file(files(), files().openForReading(AT_FDCWD, destinationFolder + "/" + name, false));
     if (stamp == written.end() || !file || fileStamp(files(), file.fd(), "") != stamp->second)
-        return false;
+        return FileHandle();
     struct stat info;
     if (!files().statAt(file.fd(), "", info, false) || info.st_size <= 0)
-        return false;
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-    adviseLargeBuffer(bytes.data(), bytes.capacity());
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    if (files().readFully(file.fd(), bytes.data(), bytes.size(), 0))
-        return true;
-    bytes.clear();
-    return false;
+        return FileHandle();
+    size = static_cast<std::uint64_t>(info.st_size);
+    return file;
 }
 
 void IndexEngine::composeDocsText(std::string& text)

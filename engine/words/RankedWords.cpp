@@ -199,6 +199,8 @@ struct WordMerger {
     const PostingRank& rank;
     bool sameOrder;
     std::vector<RankedPosting> kept;
+    std::vector<std::int32_t> keptDocuments;  // mergeInOrder's
+    std::vector<double> keptWeights;
     bool orderHolds = false;  // the range's order holds under this job's mean
 
     // Whether word i of range comes out as it stands, told without merging: every
@@ -256,6 +258,10 @@ struct WordMerger {
             }
             return true;
         }
+        if (range && orderHolds && sameOrder) {
+            mergeInOrder(*range, i, fresh, out);
+            return false;
+        }
         kept.clear();
         if (range) {
             const std::int32_t* documents = range->documents();
@@ -282,7 +288,58 @@ struct WordMerger {
         }
         return false;
     }
+    void mergeInOrder(const RankedWords::Range& range, std::size_t i, const Postings& fresh, RangeBuilder& out);
 };
+
+// Appends the postings of word i of range, whose order holds, merged with fresh: each
+// fresh posting goes where a search of the kept ones ranks it, so that only the kept
+// postings it is compared with are scored (the merge of WordMerger::merge, which scores
+// them all, gives the same).
+void WordMerger::mergeInOrder(const RankedWords::Range& range, std::size_t i, const Postings& fresh, RangeBuilder& out)
+{
+    const std::int32_t* documents = range.documents();
+    const double* weights = range.weights();
+    const std::size_t start = out.documents.size();
+    for (std::size_t p = range.postingsBegin(i); p < range.postingsEnd(i); ++p) {
+        const std::int32_t d = documents[p];
+        if (static_cast<std::size_t>(d) < newDocument.size() && newDocument[d] >= 0) {
+            out.documents.push_back(newDocument[d]);
+            out.weights.push_back(weights[p]);
+        }
+    }
+    if (fresh.empty())
+        return;
+    const std::size_t keptEnd = out.documents.size();
+    keptDocuments.assign(out.documents.begin() + static_cast<std::ptrdiff_t>(start), out.documents.end());
+    keptWeights.assign(out.weights.begin() + static_cast<std::ptrdiff_t>(start), out.weights.end());
+    out.documents.resize(start);
+    out.weights.resize(start);
+    std::size_t a = 0;
+    const std::size_t count = keptEnd - start;
+    for (const Posting& posting : fresh) {
+        const RankedPosting next{rank.of(posting.document, posting.weight()), posting};
+        // The first kept posting not ranked before next, among those from a on.
+        std::size_t low = a, high = count;
+        while (low < high) {
+            const std::size_t middle = low + (high - low) / 2;
+            const RankedPosting probe{rank.of(keptDocuments[middle], keptWeights[middle]),
+                                      Posting{keptDocuments[middle], keptWeights[middle]}};
+            if (rankedBefore(probe, next))
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        out.documents.insert(out.documents.end(), keptDocuments.begin() + static_cast<std::ptrdiff_t>(a),
+                             keptDocuments.begin() + static_cast<std::ptrdiff_t>(low));
+        out.weights.insert(out.weights.end(), keptWeights.begin() + static_cast<std::ptrdiff_t>(a),
+                           keptWeights.begin() + static_cast<std::ptrdiff_t>(low));
+        out.documents.push_back(posting.document);
+        out.weights.push_back(posting.weight());
+        a = low;
+    }
+    out.documents.insert(out.documents.end(), keptDocuments.begin() + static_cast<std::ptrdiff_t>(a), keptDocuments.end());
+    out.weights.insert(out.weights.end(), keptWeights.begin() + static_cast<std::ptrdiff_t>(a), keptWeights.end());
+}
 
 // Whether the postings appended to out since its last word are those of word i of range.
 bool sameAsBefore(const RankedWords::Range& range, std::size_t i, const RangeBuilder& out, std::size_t start)
@@ -387,7 +444,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
         }
     auto before = [less](std::string_view a, std::string_view b) { return less ? less(a, b) : a < b; };
     auto newWord = [&](std::size_t j) { return added.table().wordOf(entries[order[j]]); };
-    WordMerger merger{newDocument, rank, sameOrder, {}};
+    WordMerger merger{newDocument, rank, sameOrder, {}, {}, {}};
     RangeBuilder out(rangePostings, rank);
     const Postings noPostings;
 

@@ -75,6 +75,15 @@ TEST(NearPieces, WordsStandByFirstUnitThenLengthAndKeepTheirMostPages)
     EXPECT_EQ(pieces[0].second, kMark + "vantrelNear({\"words\":[\"ab\",\"abc\",\"alpha\",\"bc\",\"b\\\"\\u2028\","
                                         "\"\xF0\x9F\x98\x80x\",\"\xEF\xBD\x81\"],\n\"counts\":[5,4,7,1,8,6,3]});\n");
     EXPECT_TRUE(TermsText::composeNear({}).empty());
+    // The words as a job gives them, the keys then the title and file-name words, each
+    // run in order, one word in both: the same pieces as the words in any order.
+    const auto inRuns = TermsText::composeNear({{"ab", 5}, {"alpha", 2}, {"bc", 1}, {"\xEF\xBD\x81", 3},
+                                                {"abc", 4}, {"alpha", 7}, {"b\"\xE2\x80\xA8", 8}});
+    EXPECT_EQ(inRuns, TermsText::composeNear({{"alpha", 7}, {"bc", 1}, {"b\"\xE2\x80\xA8", 8}, {"ab", 5},
+                                              {"\xEF\xBD\x81", 3}, {"alpha", 2}, {"abc", 4}}));
+    ASSERT_EQ(inRuns.size(), 1u);
+    EXPECT_NE(inRuns[0].second.find("\"alpha\",\"bc\""), std::string::npos);
+    EXPECT_NE(inRuns[0].second.find("[5,4,7,1,8,3]"), std::string::npos);
 }
 
 TEST(NearPieces, AFloodOfLookAlikeWordsMakesManySmallPiecesInOrder)

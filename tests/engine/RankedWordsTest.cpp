@@ -116,6 +116,15 @@ TEST_F(RankedRanges, HoldWhatEveryPageRankedAnewHoldsAndKeepTheRangesThatStay)
              entered = {11};
          },
          Some},
+        // The last page read anew: first of W01's documents by its weight, last of
+        // W57's (the least weight, the highest number).
+        {"a page's words moved to the head and the tail of their lists",
+         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
+             t.pages[39] += " W01 W01 W01 W01 W01 W01 W01 W01 W57";
+             renumbered[39] = -1;
+             entered = {39};
+         },
+         Some},
         {"a page added at the end",
          [](RankedRanges& t, std::vector<std::int32_t>&, std::vector<std::int32_t>& entered) {
              t.pages.push_back(" W03 W04");
