@@ -628,9 +628,12 @@ bool IndexEngine::composeWordsText(std::string& text)
             && found->second.offset <= writtenSize - found->second.length) {
             const auto length = static_cast<std::size_t>(found->second.length);
             text.resize(start + length);
-            if (files().readFully(written.fd(), text.data() + start, length, static_cast<off_t>(found->second.offset)))
+            // Lines not read whole are never taken, whatever checksum the cache gives.
+            const bool read = files().readFully(written.fd(), text.data() + start, length,
+                                                static_cast<off_t>(found->second.offset));
+            if (read)
                 checksum = cacheChecksum(std::string_view(text).substr(start));
-            if (checksum != found->second.checksum)
+            if (!read || checksum != found->second.checksum)
                 text.resize(start);
         }
         if (text.size() == start) {
