@@ -166,6 +166,9 @@ struct RunsInside {
     std::vector<std::uint32_t> all, grams;
 };
 RunsInside runsInside(const std::vector<std::string_view>& words);
+// Every run inside the words of each piece as a pair (hash << 32 | the piece's place),
+// in ascending order: each hash with the pieces that hold it, in order.
+std::vector<std::uint64_t> runPairsInOrder(const std::vector<RunsInside>& pieces);
 // The texts of the in-word pieces and of the pieces of runs inside words (above), in
 // order, from the runs of each vocabulary piece (by its place) and the bytes it makes
 // the page read, and from every run of kGramUnits units (in any order, repeats allowed).

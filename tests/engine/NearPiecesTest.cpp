@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -302,4 +303,43 @@ TEST(InWordPieces, ARunOfTooManyWordsIsBoundedAndAFloodMakesManySmallPieces)
         all[p] = p;
     EXPECT_EQ(lookUp(composeInWord(few, std::vector<std::size_t>(128, 1024)), "zzz"), all);
     EXPECT_EQ(lookUp(composeInWord(few, std::vector<std::size_t>(128, 1025)), "zzz"), std::vector<std::uint32_t>{kMany});
+}
+
+// The pairs the in-word pieces are cut from: each piece's runs dealt into buckets by
+// their top bits and sorted there must give the order of one sort of all pairs, with
+// runs at either end of the range, pieces empty or alone, every run in one bucket, and
+// more pairs than the buckets hold by their count.
+TEST(InWordPieces, RunPairsComeInTheOrderOfOneSortOfThemAll)
+{
+    std::mt19937 random(20);
+    auto piecesOf = [&](std::size_t pieceCount, std::size_t runsEach, std::uint32_t mask, std::uint32_t base) {
+        std::vector<TermsText::RunsInside> pieces(pieceCount);
+        for (TermsText::RunsInside& piece : pieces) {
+            for (std::size_t i = 0; i < runsEach; ++i)
+                piece.all.push_back(base | (static_cast<std::uint32_t>(random()) & mask));
+            std::sort(piece.all.begin(), piece.all.end());
+            piece.all.erase(std::unique(piece.all.begin(), piece.all.end()), piece.all.end());
+        }
+        return pieces;
+    };
+    std::vector<TermsText::RunsInside> ends(3);
+    ends[0].all = {0, 1, 0x7fffffffu, 0xffffffffu};
+    ends[2].all = {0, 0xfffffffeu, 0xffffffffu};
+    const std::vector<std::pair<std::string, std::vector<TermsText::RunsInside>>> rows{
+        {"no pieces", {}},
+        {"empty pieces", std::vector<TermsText::RunsInside>(4)},
+        {"runs at the ends, an empty piece between", ends},
+        {"one piece", piecesOf(1, 3000, 0xffffffffu, 0)},
+        {"many pieces, one top bit pattern", piecesOf(50, 400, 0xfffu, 0xabc00000u)},
+        {"many pieces sharing runs", piecesOf(300, 200, 0x3fffu << 18, 0)},
+        {"more pairs than the buckets' bound", piecesOf(24, 48000, 0xffffffffu, 0)},
+    };
+    for (const auto& [label, pieces] : rows) {
+        std::vector<std::uint64_t> expected;
+        for (std::size_t p = 0; p < pieces.size(); ++p)
+            for (const std::uint32_t hash : pieces[p].all)
+                expected.push_back(std::uint64_t(hash) << 32 | p);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(TermsText::runPairsInOrder(pieces), expected) << label;
+    }
 }
