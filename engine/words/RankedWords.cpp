@@ -299,23 +299,17 @@ void WordMerger::mergeInOrder(const RankedWords::Range& range, std::size_t i, co
 {
     const std::int32_t* documents = range.documents();
     const double* weights = range.weights();
-    const std::size_t start = out.documents.size();
+    keptDocuments.clear();
+    keptWeights.clear();
     for (std::size_t p = range.postingsBegin(i); p < range.postingsEnd(i); ++p) {
         const std::int32_t d = documents[p];
         if (static_cast<std::size_t>(d) < newDocument.size() && newDocument[d] >= 0) {
-            out.documents.push_back(newDocument[d]);
-            out.weights.push_back(weights[p]);
+            keptDocuments.push_back(newDocument[d]);
+            keptWeights.push_back(weights[p]);
         }
     }
-    if (fresh.empty())
-        return;
-    const std::size_t keptEnd = out.documents.size();
-    keptDocuments.assign(out.documents.begin() + static_cast<std::ptrdiff_t>(start), out.documents.end());
-    keptWeights.assign(out.weights.begin() + static_cast<std::ptrdiff_t>(start), out.weights.end());
-    out.documents.resize(start);
-    out.weights.resize(start);
     std::size_t a = 0;
-    const std::size_t count = keptEnd - start;
+    const std::size_t count = keptDocuments.size();
     for (const Posting& posting : fresh) {
         const RankedPosting next{rank.of(posting.document, posting.weight()), posting};
         // The first kept posting not ranked before next, among those from a on.
