@@ -12,7 +12,10 @@
 #   filling  a new, empty cache filled (the first run of a loop);
 #   one      the largest page edited since the last run, with the cache;
 #   typical  a page of the median size edited since the last run, with the cache;
-#   none     nothing changed, with the cache.
+#   none     nothing changed, with the cache;
+#   touched  the page of typical size touched (its time moved within the day), with the cache;
+#   redated  the largest page's time moved to another day, its bytes kept, with the cache;
+#   copied   the whole site copied afresh (new inodes, its files' times now), with the cache.
 # Prints a Markdown table of medians: wall seconds, CPU seconds (user + system), peak
 # resident MiB, and each case's CPU against the full run's, measured in the same rounds.
 set -euo pipefail
@@ -64,13 +67,21 @@ for round in $(seq "$ROUNDS"); do
     printf '<p>edited in round %s: zztypical%s</p>\n' "$round" "$round" >>"$TYPICAL"
     run typical "$round"
     run none "$round"
+    touch "$TYPICAL"
+    run touched "$round"
+    touch -d "@$(( $(date +%s) - 86400 * (round + 1) ))" "$PAGE"
+    run redated "$round"
+    cp -a --no-preserve=timestamps "$WORK/site" "$WORK/site.copy"
+    rm -rf "$WORK/site"
+    mv "$WORK/site.copy" "$WORK/site"
+    run copied "$round"
 done
 
 column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median; }
 FULL_CPU=$(column full 2)
 echo "| $PAGES pages | wall s | CPU s | peak MiB | CPU / full run's |"
 echo "|---|---:|---:|---:|---:|"
-for case in full filling one typical none; do
+for case in full filling one typical none touched redated copied; do
     cpu=$(column "$case" 2)
     case $case in
         full) what="every page read (--no-cache)" ;;
@@ -78,6 +89,9 @@ for case in full filling one typical none; do
         one) what="the largest page edited, with the cache" ;;
         typical) what="a typical page edited, with the cache" ;;
         none) what="nothing changed, with the cache" ;;
+        touched) what="a page touched within the day, with the cache" ;;
+        redated) what="a page's date moved, its bytes kept, with the cache" ;;
+        copied) what="the whole site copied afresh, with the cache" ;;
     esac
     printf '| %s | %.2f | %.2f | %d | %.2f |\n' "$what" "$(column "$case" 1)" "$cpu" "$(column "$case" 3)" \
         "$(awk -v a="$cpu" -v b="$FULL_CPU" 'BEGIN { print a / b }')"

@@ -7,7 +7,9 @@
 # The site is copied into a private temporary folder; each build has its own cache (in a
 # private XDG_CACHE_HOME there) and its own destination. ROUNDS rounds (default 3), each:
 # the largest page edited, then each build runs; a page of the median size edited, each
-# runs; nothing changed, each runs; then each reads every page (--no-cache) into an
+# runs; nothing changed, each runs; that page touched, each runs; the largest page's time
+# moved to another day, each runs; the whole site copied afresh (new inodes, times now),
+# each runs; then each reads every page (--no-cache) into an
 # empty folder, whose files must all be in its cached destination with the same bytes,
 # and the two builds' outputs must be the same. Prints a Markdown table of medians: CPU seconds (user
 # + system) and wall seconds of each build, and each case against the build's own full
@@ -59,6 +61,17 @@ for round in $(seq "$ROUNDS"); do
     sleep 2
     run 0 typical; run 1 typical
     run 0 none; run 1 none
+    touch "$TYPICAL"
+    sleep 2
+    run 0 touched; run 1 touched
+    touch -d "@$(( $(date +%s) - 86400 * (round + 1) ))" "$PAGE"
+    sleep 2
+    run 0 redated; run 1 redated
+    cp -a --no-preserve=timestamps "$WORK/site" "$WORK/site.copy"
+    rm -rf "$WORK/site"
+    mv "$WORK/site.copy" "$WORK/site"
+    sleep 2
+    run 0 copied; run 1 copied
     rm -rf "$WORK/full0" "$WORK/full1"
     run 0 full --no-cache; run 1 full --no-cache
     # Every file of a run into an empty folder is in the cached destination with the same
@@ -76,11 +89,14 @@ done
 column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median; }
 echo "| case | CPU s before | CPU s after | after / before | wall s before | wall s after | CPU / full run's, before | after | wall / full run's, before | after |"
 echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
-for case in one typical none full; do
+for case in one typical none touched redated copied full; do
     case $case in
         one) what="the largest page edited" ;;
         typical) what="a typical page edited" ;;
         none) what="nothing changed" ;;
+        touched) what="a page touched within the day" ;;
+        redated) what="a page's date moved, its bytes kept" ;;
+        copied) what="the whole site copied afresh" ;;
         full) what="every page read (--no-cache)" ;;
     esac
     c0=$(column "$case-0" 1); c1=$(column "$case-1" 1); w0=$(column "$case-0" 2); w1=$(column "$case-1" 2)

@@ -110,9 +110,10 @@ public:
     // page's declared language, else the one its text is detected to be in.
     std::string language;
     // The cache of what each page gave, for this destination (see PageCache::folderFor());
-    // "" for none. Pages that have not changed since the job that wrote it are not read,
-    // and only the words of the pages that changed are ranked again; the files written
-    // are the same byte for byte.
+    // "" for none. Pages that have not changed since the job that wrote it are not read
+    // (and not parsed when only their stamps changed: their bytes are compared), and only
+    // the words of the pages that changed are ranked again; the files written are the
+    // same byte for byte.
     std::string cacheFolder;
     // Globs of pages and folders to leave out besides those of the source folder's
     // ignore file (.vantrelignore), in its syntax without "!" (see ExcludeRules.h).

@@ -55,6 +55,15 @@ struct IndexEngine::CacheUse {
     std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t, FilePairHash> pageOfFile;  // device, inode -> pages
     TermsText::KeptWork work;                 // the last job's work on the pieces, and this job's
     bool workTaken = false;                   // the last job's is in work (read only to compose pieces)
+
+    // The page the last job read for its document `previous` (-1: none), or null.
+    const CachedPage* pageOfPrevious(std::int32_t previous) const
+    {
+        if (previous < 0)
+            return nullptr;
+        const std::int32_t page = cache->documents()[static_cast<std::size_t>(previous)].page;
+        return page < 0 ? nullptr : &cache->pages()[static_cast<std::size_t>(page)];
+    }
 };
 
 namespace {
@@ -197,8 +206,10 @@ void IndexEngine::walkFolder(const std::string& folder)
     // what they add stays small beside the site (kRepeatedBytes); beyond that they are
     // listed with the first one's title and text but without words, and are not read
     // again, so that links to one large page cannot make the index grow without bound.
-    // With a cache, a page whose file has not changed is taken from it instead of read,
-    // and one whose words stand in the last job's tables enters none.
+    // With a cache, a page whose file has not changed is taken from it instead of read
+    // (and one whose stamp alone changed, once its bytes are found to be those read for
+    // its path last time, instead of parsed), and one whose words stand in the last
+    // job's tables enters none.
     struct QueuedPage {
         PageItem page;
         std::size_t place = 0;          // in walk order, from 0
@@ -303,20 +314,34 @@ void IndexEngine::walkFolder(const std::string& folder)
         PageText page;
         PageRead pageRead = PageRead::CannotOpen;
         bool readAlready = false;
-        if (hit && hit->racy) {
+        std::uint64_t readHash = 0;  // of the bytes as read, once read
+        auto readToCompare = [&] {
             pageRead = page.read(file.fd(), files());
             readAlready = true;
-            if (pageRead != PageRead::Read || cacheChecksum(page.text()) != hit->contentHash)
+            if (pageRead == PageRead::Read)
+                readHash = cacheChecksum(page.text());
+        };
+        if (hit && hit->racy) {
+            readToCompare();
+            if (pageRead != PageRead::Read || readHash != hit->contentHash)
                 hit = nullptr;
+        }
+        // A file that misses by its key but holds the bytes of the page the last job read
+        // at the same path (touched, saved unchanged, copied afresh with new inodes) is
+        // that page: its record is taken under the new key, and is not parsed again.
+        const CachedPage* samePath = opened && keyed ? cacheUse->pageOfPrevious(queued.previous) : nullptr;
+        if (!hit && samePath) {
+            if (!readAlready)
+                readToCompare();
+            if (pageRead == PageRead::Read && readHash == samePath->contentHash)
+                hit = samePath;
         }
         PageBody body;
         if (hit && companion && hit->textFacts.length == 0)
             hit = nullptr;  // its text could be placed among the groups only once read
         if (hit) {
-            const auto& previous = cacheUse->cache->documents();
-            const std::int32_t before = queued.previous;
-            numbered.kept = before >= 0 && previous[before].wordsEntered && previous[before].page >= 0
-                && cacheUse->cache->pages()[previous[before].page].key == key;
+            numbered.kept = hit == cacheUse->pageOfPrevious(queued.previous)
+                && cacheUse->cache->documents()[static_cast<std::size_t>(queued.previous)].wordsEntered;
             // A page whose words stay needs no body. Its text is known by its entry's facts
             // until its group must be written anew (it may well stay as it was): then it is
             // taken back from the group of the last job's output that holds it.
@@ -347,6 +372,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             }
             numbered.english = hit->englishPlurals;
             numbered.entry = *hit;
+            numbered.entry.key = key;
             numbered.entry.racy = PageCache::racyAt(key, cacheUse->jobStart);
             numbered.cached = true;
             numbered.sharesTextOf = first;
@@ -366,7 +392,8 @@ void IndexEngine::walkFolder(const std::string& folder)
                 ++read;
             const std::int32_t first = firstDocument();
             // Of the bytes as read: the analysis may change the text in place.
-            const std::uint64_t contentHash = keyed && pageRead == PageRead::Read ? cacheChecksum(page.text()) : 0;
+            const std::uint64_t contentHash =
+                keyed && pageRead == PageRead::Read ? (readAlready ? readHash : cacheChecksum(page.text())) : 0;
             const bool readContent = companion && pageRead == PageRead::Read;
             result = analysePage(page, pageRead, PagePasses::TitleAndWords, contentMode, patternMatcher, readContent);
             const std::int32_t document = numbered.document = numbers.numberOf(queued.place);
