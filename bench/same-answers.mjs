@@ -10,6 +10,11 @@
 // versions interleaved, medians of RUNS, default 5), per query: a new query on a page
 // opened fresh (its pieces taken in), and its keystrokes on a page that has every piece
 // they read, each key's words matched anew (the median key and the slowest).
+// With --typed (and --time): the keystrokes as a reader types them instead, on a page
+// that has every piece they read: each round matches the query's words anew at its
+// first key, and each key keeps the words matched at the keys before it, as the page
+// does; each answer read as the page reads it (its first two screens and its counts,
+// not the whole order).
 // QUERY_FILE: one query a line, or the tab-separated query sets of bench/queries (lines
 // of comment, beginning with #, left out).
 import fs from 'node:fs';
@@ -21,6 +26,8 @@ const args = process.argv.slice(2), asked = [];
 for (let at; (at = args.indexOf('--query')) >= 0;) asked.push(args.splice(at, 2)[1]);
 const timeAt = args.indexOf('--time'), timing = timeAt >= 0;
 if (timing) args.splice(timeAt, 1);
+const typedAt = args.indexOf('--typed'), asTyped = typedAt >= 0;
+if (asTyped) args.splice(typedAt, 1);
 const [indexDir, otherJs, ...queryFiles] = args;
 if (!indexDir || !otherJs) {
   console.error('usage: node bench/same-answers.mjs INDEX_DIR OTHER_SEARCH_JS [QUERY_FILE...] [--query Q]... [--time]');
@@ -62,6 +69,14 @@ function answers(S, searcher, q) {
   return shown;
 }
 
+// What the page reads of each answer searchInPieces shows: its first two screens and
+// its counts.
+function screens(S, searcher, q) {
+  let read = 0;
+  S.searchInPieces(searcher, q, (result) => { read += result.order.slice(0, 40).length + result.whole + result.order.length; }, () => true);
+  return read;
+}
+
 const typed = (q) => Array.from({ length: q.length }, (_, i) => q.slice(0, i + 1)).filter((k) => k.trim());
 let compared = 0, differ = 0;
 if (!timing) {
@@ -85,7 +100,7 @@ if (!timing) {
 // moves wall times more than the change).
 const median = (xs) => [...xs].sort((a, b) => a - b)[Math.floor((xs.length - 1) / 2)];
 const timed = (f) => { const start = process.cpuUsage(); f(); const used = process.cpuUsage(start); return (used.user + used.system) / 1000; };
-console.log('| query | new query on a page opened fresh, this / other ms | its keystrokes once every piece came, median, this / other ms | slowest keystroke |');
+console.log(`| query | new query on a page opened fresh, this / other ms | its keystrokes once every piece came${asTyped ? ', as typed' : ''}, median, this / other ms | slowest keystroke |`);
 console.log('|---|---:|---:|---:|');
 for (const q of queries) {
   const times = versions.map(() => ({ fresh: [], key: [], slowest: [] }));
@@ -98,7 +113,11 @@ for (const q of queries) {
       // matched anew (as a key that the page has not answered yet).
       const searcher = fresh[v](), keys = typed(q);
       for (const k of keys) answers(S, searcher, k);
-      const each = keys.map((k) => { searcher.termCache.clear(); return timed(() => answers(S, searcher, k)); });
+      if (asTyped) searcher.termCache.clear();
+      const each = keys.map((k) => {
+        if (!asTyped) searcher.termCache.clear();
+        return timed(() => (asTyped ? screens(S, searcher, k) : answers(S, searcher, k)));
+      });
       times[v].key.push(median(each));
       times[v].slowest.push(Math.max(...each));
     });

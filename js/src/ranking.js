@@ -55,6 +55,10 @@ function collect(searcher, terms, every) {
     // no pass of its own over the pages.
     var tClass = first ? worst : termClass, tScore = first ? score : termScore;
     if (!first) { touched = new Int32Array(n); touchedCount = 0; }
+    else if ((metCount = keptFirst(searcher, terms[0], met)) > 0) {
+      reached[0] = terms.length > 1 ? met.slice(0, metCount) : met.subarray(0, metCount);
+      continue;
+    }
     for (var m = 0; m < matches.length; m++) {
       var entry = words.entry(matches[m].at), cls = matches[m].cls, weight = matches[m].weight;
       var groups = scored ? 0 : searcher.list.weightGroups(matches[m].at), group = 0;
@@ -116,6 +120,7 @@ function collect(searcher, terms, every) {
       }
     }
     if (first) {
+      if (metCount > 0 && metCount * KEEP_SHARE >= n) keepFirst(searcher, terms[0], met, metCount);
       reached[0] = terms.length > 1 ? met.slice(0, metCount) : met.subarray(0, metCount);
       continue;
     }
@@ -128,6 +133,46 @@ function collect(searcher, terms, every) {
     }
   }
   return met.subarray(0, metCount);
+}
+
+// A first term that meets this share of the pages or more keeps them for the next
+// search that starts with it: as a query grows ("the j", "the ja", ...), its first word
+// is not collected again. Smaller terms cost less to collect than to keep.
+var KEEP_SHARE = 16;
+
+// Keeps, for term (the first of a search), its metCount pages of met with their class
+// and score as collect left them, putting met in page order on the way: each page met
+// is counted in hits, so one pass over hits lists them in order. The pages are then put
+// back, and ranked, reading the per-page arrays in order rather than all over them.
+// One term is kept per searcher, at most three numbers a page.
+function keepFirst(searcher, term, met, metCount) {
+  var hits = searcher.hits, worst = searcher.worst, score = searcher.score, n = searcher.docCount;
+  var pages = new Int32Array(metCount), classes = new Uint8Array(metCount), scores = new Float64Array(metCount), k = 0;
+  for (var d = 0; d < n && k < metCount; d++) {
+    if (hits[d] === 0) continue;
+    pages[k] = d;
+    classes[k] = worst[d];
+    scores[k] = score[d];
+    met[k++] = d;
+  }
+  searcher.firstKept = { term: term, pages: pages, classes: classes, scores: scores };
+}
+
+// Puts back in met (and the per-page arrays) the pages that keepFirst kept for term, when
+// it kept them; returns their number (0: not kept).
+function keptFirst(searcher, term, met) {
+  var kept = searcher.firstKept;
+  if (!kept || kept.term !== term) return 0;
+  var hits = searcher.hits, worst = searcher.worst, score = searcher.score;
+  var pages = kept.pages, classes = kept.classes, scores = kept.scores, count = pages.length;
+  for (var i = 0; i < count; i++) {
+    var d = pages[i];
+    met[i] = d;
+    hits[d] = 1;
+    worst[d] = classes[i];
+    score[d] = scores[i];
+  }
+  return count;
 }
 
 // Marks the documents whose titles the query's words match: for each word the best
@@ -282,12 +327,18 @@ function rank(searcher, docs, terms) {
   var links = searcher.links, top = 0, nameMasks = new Map(), n = docs.length;
   var unicode = searcher.unicode, held = searcher.byUnits ? searcher.unitHits : hits, lengthFactor = searcher.lengthFactor;
   var summaryHits = searcher.summaryHits, termCount = terms.length;
+  // A page whose title no query word matched and which has no file-name words has a
+  // title rank of 0 (without the call).
+  var stamps = searcher.titleStamp, stamp = searcher.stamp, named = searcher.titles.named || null;
   // Each page's rank key and score side by side in the order of docs, so that the keys
-  // are made in one pass over them rather than by page numbers all over the site.
+  // are made in one pass over them rather than by page numbers all over the site; the
+  // pages of a common word in page order, so that the pass reads the per-page arrays in
+  // order (the keys hold the page, so the order of docs does not change the ranking).
+  if (n * KEEP_SHARE >= searcher.docCount) docs = inPageOrder(searcher, docs);
   var keyOf = new Float64Array(n), scoreOf = new Float64Array(n);
   for (i = 0; i < n; i++) {
     d = docs[i];
-    var tr = titleRank(searcher, d, terms, nameMasks), name = (tr >> 4) & 3;
+    var tr = named !== null && stamps[d] !== stamp && named[d] === 0 ? 0 : titleRank(searcher, d, terms, nameMasks), name = (tr >> 4) & 3;
     // With the word index, pages are first ordered by the query's units they hold (a
     // run of unspaced letters is one, however many of its pairs a page holds).
     keyOf[i] = unicode
@@ -316,6 +367,18 @@ function rank(searcher, docs, terms) {
     return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
   });
   return new Order(null, all);
+}
+
+// docs (distinct pages) in page order: as they are when ascending, else sorted by a
+// mark on each and one pass over the site.
+function inPageOrder(searcher, docs) {
+  var n = docs.length, i;
+  for (i = 1; i < n && docs[i - 1] < docs[i]; i++);
+  if (i >= n) return docs;
+  var seen = searcher.seen, mark = ++searcher.mark, N = searcher.docCount, sorted = new Int32Array(n), k = 0;
+  for (i = 0; i < n; i++) seen[docs[i]] = mark;
+  for (var d = 0; d < N && k < n; d++) if (seen[d] === mark) sorted[k++] = d;
+  return sorted;
 }
 
 var FIRST_PICK = 64;        // pages put in order at least, when the order is read first

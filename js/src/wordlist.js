@@ -165,19 +165,40 @@ function nextHolding(run, part, from) {
 // first MAX_INNER_SCAN words holding part at most, those that part begins among them,
 // so that a list of many words that part begins costs no more. The runs are read side
 // by side, the word of lower position first.
+// A part that holds the part of the list's last search (one typed on: "inpu" after
+// "inp") is looked for only in the words that search met (every word holding it holds
+// the other) and then from where that search stopped, not in the whole list again.
 var MAX_INNER_SCAN = 50000;
 function innerWordsOf(list, part, limit, found) {
   var runs = list.joined.map(function (run) { return { text: run.text, offsets: run.offsets, positions: run.positions, word: -1, inside: false }; });
-  runs.forEach(function (run) { nextHolding(run, part, 0); });
-  for (var seen = 0; found.length < limit && seen < MAX_INNER_SCAN; seen++) {
-    var next = null;
-    for (var r = 0; r < runs.length; r++) {
-      if (runs[r].word >= 0 && (next === null || runs[r].positions[runs[r].word] < next.positions[next.word])) next = runs[r];
+  var last = list.innerScan, met = [], seen = 0, r, i = 0;
+  var follows = last && last.joined === list.joined && part.indexOf(last.part) >= 0 && part.indexOf('\n') < 0;
+  if (follows) {
+    for (; i < last.met.length && found.length < limit && seen < MAX_INNER_SCAN; i += 2) {
+      var run = runs[last.met[i]], w = last.met[i + 1], at = run.text.slice(run.offsets[w], run.offsets[w + 1] - 1).indexOf(part);
+      if (at < 0) continue;
+      met.push(last.met[i], w);
+      seen++;
+      if (at > 0) found.push(run.positions[w]);
     }
-    if (next === null) break;
-    if (next.inside) found.push(next.positions[next.word]);
-    nextHolding(next, part, next.word + 1);
+    // Stopped among them: the last search's words stay the ones to start from.
+    if (i < last.met.length) return found;
   }
+  for (r = 0; r < runs.length; r++) {
+    if (!follows) nextHolding(runs[r], part, 0);
+    else if (last.next[r] >= 0) nextHolding(runs[r], part, last.next[r]);
+  }
+  for (; found.length < limit && seen < MAX_INNER_SCAN; seen++) {
+    var next = -1;
+    for (r = 0; r < runs.length; r++) {
+      if (runs[r].word >= 0 && (next < 0 || runs[r].positions[runs[r].word] < runs[next].positions[runs[next].word])) next = r;
+    }
+    if (next < 0) break;
+    met.push(next, runs[next].word);
+    if (runs[next].inside) found.push(runs[next].positions[runs[next].word]);
+    nextHolding(runs[next], part, runs[next].word + 1);
+  }
+  list.innerScan = { joined: list.joined, part: part, met: met, next: runs.map(function (run) { return run.word; }) };
   return found;
 }
 

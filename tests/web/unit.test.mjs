@@ -48,6 +48,15 @@ test('word list look-ups and edit distance', () => {
   const mixed = new S.Searcher(docs, ['AB', 'ABЖ', 'CAB', 'CABЖ', 'DAB', 'ÉAB', 'ЖAB', 'ЖABAB'].map((w) => [w, 0])).list;
   assert.deepEqual([['AB', 10], ['AB', 4], ['Ж', 10], ['BЖ', 1], ['ZZ', 10]].map(([w, limit]) => mixed.innerWords(w, limit)),
     [[2, 3, 4, 5, 6, 7], [2, 3, 4, 5], [1, 3], [1], []]);
+  // A part typed on is looked for among the words the last part met, then on from where
+  // that search stopped: the same words as a list that never searched, whatever the
+  // limits (the last search stopped at its limit, or the next one stops among its words).
+  const words = ['AB', 'ABAB', 'BAB', 'BABC', 'CAB', 'CABAB', 'CBABC', 'ÉBAB', 'ЖAB', 'ЖABC', 'ЖBABC', 'XABC', 'XBABCB'];
+  const typed = new S.Searcher(docs, words.map((w) => [w, 0])).list;
+  for (const [part, limit] of [['AB', 3], ['ABC', 10], ['BABC', 1], ['BABC', 10], ['BABCB', 10], ['AB', 10], ['BA', 2], ['BAB', 10], ['XBAB', 10],
+    ['AB', 20], ['B', 20], ['BC', 20], ['ЖA', 20], ['ЖAB', 20]]) {
+    assert.deepEqual(typed.innerWords(part, limit), new S.Searcher(docs, words.map((w) => [w, 0])).list.innerWords(part, limit), `${part} ${limit}`);
+  }
   assert.deepEqual(['MALLCO', 'THRAEDS', 'QQQQQQ'].map((w) => S.nearestWords(searcher.list, searcher.buildTitles(), w, 3)), [['MALLOC'], ['THREADS'], []]);
   // Insertions and deletions as far from the diagonal as the limit allows.
   for (const [a, b, want] of [['FREE', 'FERE', 1], ['ABCDEF', 'UVWXYZ', 3], ['CONFIGRATON', 'CONFIGURATION', 2],

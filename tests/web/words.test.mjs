@@ -169,6 +169,28 @@ test('ranking the word index: navigation pages, titles, pages that lack a word',
   assert.deepEqual([[...apparmor.docs].sort(), apparmor.whole], [[0, 1, 2], 1]);
 });
 
+// As a query grows key by key, a searcher that answered the keys before it (its words
+// matched, the pages of a common first word kept) answers as one that never searched.
+test('a query typed key by key answers as on a page opened fresh', () => {
+  let seed = 3;
+  const next = (n) => { seed = (seed * 1103515245 + 12345) % 2147483648; return seed % n; };
+  const vocabulary = ['the', 'then', 'these', 'other', 'together', 'java', 'javadoc', 'jar', 'get', 'getter', 'target', 'widget', 'lone'];
+  const pages = Array.from({ length: 160 }, (_, d) => {
+    const text = Array.from({ length: 2 + next(12) }, () => vocabulary[next(12)]).join(' ');
+    return [`${vocabulary[next(12)]} ${d % 5 === 0 ? 'java' : 'page'}`, (d % 4 ? 'the ' : '') + text, next(60), d % 7 ? `p${d}.html` : `get-${d}.html`];
+  });
+  pages.push(['Alone', 'lone lone', 0, 'alone.html']);
+  const grown = site(pages, [['get', 'get', 'getter']]).searcher;
+  const typed = ['the', 'the ', 'the j', 'the jav', 'the java', 'the lone', 'th', 'get', 'get java', 'target', 'the get', 'the get lone'];
+  for (const query of typed.flatMap((q) => Array.from({ length: q.length }, (_, i) => q.slice(0, i + 1)))) {
+    const fresh = site(pages, [['get', 'get', 'getter']]).searcher.search(query), again = grown.search(query);
+    assert.deepEqual([again.docs, again.whole, again.partial], [fresh.docs, fresh.whole, fresh.partial], query);
+  }
+  // Those of "the" were kept, and put back for each query it begins ("the lone": no page
+  // holds both, so they are put back twice).
+  assert.deepEqual([grown.firstKept.term.text, grown.search('the lone').partial], ['the', true]);
+});
+
 test('marks by the word rules: whole words, runs where the query run stands', () => {
   const { searcher } = handbook;
   const marks = (text, q) => S.highlightSpans(text, searcher.search(q).terms, true).map(([a, b]) => text.slice(a, b));
