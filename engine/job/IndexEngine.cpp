@@ -702,6 +702,8 @@ bool IndexEngine::buildIndex()
             m_companion->setTopFrom(topFrom);
             if (!m_companion->begin())
                 companionFailed();
+            else if (threadsToUse() > 1)
+                m_companion->workBeside();
         }
         startWalk(sourceFolder);
         openCache();
@@ -737,8 +739,9 @@ bool IndexEngine::buildIndex()
     }
     // Without a new index the new page texts go; the old index stays as it was.
     m_walk.reset();
-    m_companion.reset();
+    // The cache's tables let go while the pieces no index names are still being removed.
     m_cache.reset();
+    m_companion.reset();
     return written;
 }
 
