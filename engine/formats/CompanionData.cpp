@@ -691,7 +691,7 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
 
 void CompanionData::removeUnnamed(const std::set<std::string>& keep)
 {
-    m_store->removeAllBut(keep, m_workBeside ? kRemovers : 1);
+    m_store->removeAllBut(keep, m_workBeside ? kRemovalsAtOnce : 1);
     removeEarlierVersionsFolders();
 }
 

@@ -148,7 +148,6 @@ public:
     // flushed as they are written (PieceStore::flushBeside()), and the pieces that
     // finish() removes removed on a thread of their own, which the destructor waits for.
     void workBeside();
-    static constexpr unsigned kRemovers = 4;  // threads removing pieces at once, beside the job
 
     // Removes the pieces this job wrote that the index in place does not name (the job
     // wrote no index); done when the object ends unless finish() succeeded.

@@ -5,7 +5,6 @@
 
 #include "StagedFile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -415,26 +414,5 @@ void PieceStore::removeAllBut(const std::set<std::string>& keep, unsigned thread
             && readRegularFile(m_fileSystem, m_folder, entry.name, markLength, head, false) && head == kMark)
             removed.push_back(std::move(entry.name));
     }
-    // A file system that discards a file's blocks as it goes waits for the disk on each
-    // removal: several at once overlap those waits (a hundred pieces after an edit took a
-    // third to a tenth of the time with four).
-    auto removeEvery = [this, &removed](std::size_t first, std::size_t step) {
-        for (std::size_t i = first; i < removed.size(); i += step)
-            m_fileSystem.remove(m_folder, removed[i]);
-    };
-    const std::size_t step = std::max<std::size_t>(1, std::min<std::size_t>(threads, removed.size() / 8));
-    std::vector<std::thread> helpers;
-    std::size_t first = 1;
-    for (; first < step; ++first) {
-        try {
-            helpers.emplace_back(removeEvery, first, step);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    removeEvery(0, step);
-    for (; first < step; ++first)
-        removeEvery(first, step);  // those no thread could be started for
-    for (std::thread& helper : helpers)
-        helper.join();
+    removeFiles(m_fileSystem, m_folder, removed, threads);
 }

@@ -95,8 +95,8 @@ public:
     void flushBeside();
 
     // Removes the pieces of the folder whose names keep lacks: regular files of the
-    // running user that carry the program's mark, and no other file. With threads above
-    // one, that many remove them at once (each removal may wait for the disk).
+    // running user that carry the program's mark, and no other file; up to threads of
+    // them at once (removeFiles()).
     void removeAllBut(const std::set<std::string>& keep, unsigned threads = 1);
 
     // Whether name is the name of a piece.

@@ -756,6 +756,8 @@ void IndexEngine::openCache()
         + "\nlanguage " + language + "\n";
     auto use = std::make_unique<CacheUse>();
     use->cache = std::make_unique<PageCache>(cacheFolder, settings, files());
+    if (threadsToUse() > 1)
+        use->cache->setRemovalsAtOnce(kRemovalsAtOnce);
     if (!use->cache->open()) {
         cacheProblem = use->cache->problem();
         return;
