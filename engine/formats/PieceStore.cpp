@@ -52,7 +52,13 @@ public:
     {
         m_thread = std::thread([this] { run(); });
     }
-    ~Flusher() { finish(); }
+    // A store that ends without flush() (a stopped job) waits for the piece in hand only.
+    ~Flusher()
+    {
+        stop();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
 
     void add(std::string name)
     {
