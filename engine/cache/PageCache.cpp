@@ -831,19 +831,17 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
         named.insert(names.begin(), names.end());
     std::vector<FolderEntry> entries;
     m_fileSystem.listFolder(m_folderFd, entries);
+    std::vector<std::string> unused;
     std::uint32_t number;
-    for (const FolderEntry& entry : entries) {
-        if (segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
-            m_fileSystem.remove(m_folderFd, entry.name);
-        else if (entry.name.rfind(kTablesPrefix, 0) == 0 && !named.count(entry.name))
-            m_fileSystem.remove(m_folderFd, entry.name);
-        else if (entry.name.rfind(kWorkPrefix, 0) == 0 && entry.name != m_workName)
-            m_fileSystem.remove(m_folderFd, entry.name);
-        else if (entry.name.rfind("work.", 0) == 0 && areUnpredictableDigits(entry.name.substr(5)))
-            m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
-        else if (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
-            m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
-        else if (entry.name.rfind("index.", 0) == 0 && areUnpredictableDigits(entry.name.substr(6)))
-            m_fileSystem.remove(m_folderFd, entry.name);  // left by a job that was killed
+    for (FolderEntry& entry : entries) {
+        if ((segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
+            || (entry.name.rfind(kTablesPrefix, 0) == 0 && !named.count(entry.name))
+            || (entry.name.rfind(kWorkPrefix, 0) == 0 && entry.name != m_workName)
+            // and files left by a job that was killed
+            || (entry.name.rfind("work.", 0) == 0 && areUnpredictableDigits(entry.name.substr(5)))
+            || (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
+            || (entry.name.rfind("index.", 0) == 0 && areUnpredictableDigits(entry.name.substr(6))))
+            unused.push_back(std::move(entry.name));
     }
+    removeFiles(m_fileSystem, m_folderFd, unused, m_removalsAtOnce);
 }

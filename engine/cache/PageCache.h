@@ -191,6 +191,8 @@ public:
     bool loadTables(std::int64_t jobStart);
     // Drops what was read: the job goes on as if the cache had been empty.
     void forget();
+    // How many of the files save() no longer needs it removes at once (removeFiles()).
+    void setRemovalsAtOnce(unsigned removals) { m_removalsAtOnce = removals; }
     // Whether the index names tables of the last job.
     bool hasTables() const { return m_hasTables; }
     // The pieces of the words table the index names, in order.
@@ -239,6 +241,7 @@ private:
     std::string m_folder;
     std::string m_settings;
     FileSystem& m_fileSystem;
+    unsigned m_removalsAtOnce = 1;
     int m_folderFd = -1;
     std::string m_problem;
     std::string m_indexBytes;  // the index as read: the pages' texts are views of it

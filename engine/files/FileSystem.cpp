@@ -11,6 +11,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 FileSystem& FileSystem::real()
@@ -235,6 +237,30 @@ std::string folderOfPath(const std::string& path)
 std::string nameOfPath(const std::string& path)
 {
     return path.substr(path.rfind('/') + 1);
+}
+
+void removeFiles(FileSystem& fileSystem, int at, const std::vector<std::string>& names, unsigned threads)
+{
+    auto removeEvery = [&fileSystem, at, &names](std::size_t first, std::size_t step) {
+        for (std::size_t i = first; i < names.size(); i += step)
+            fileSystem.remove(at, names[i]);
+    };
+    // A thread for every eight files at least, so that a few are removed on this one.
+    const std::size_t step = std::max<std::size_t>(1, std::min<std::size_t>(threads, names.size() / 8));
+    std::vector<std::thread> helpers;
+    std::size_t first = 1;
+    for (; first < step; ++first) {
+        try {
+            helpers.emplace_back(removeEvery, first, step);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    removeEvery(0, step);
+    for (; first < step; ++first)
+        removeEvery(first, step);  // those no thread could be started for
+    for (std::thread& helper : helpers)
+        helper.join();
 }
 
 bool liesWithin(const std::string& real, const std::string& root)

@@ -101,6 +101,13 @@ private:
 std::string folderOfPath(const std::string& path);
 std::string nameOfPath(const std::string& path);
 
+// Removes the files names in at, up to threads of them at once: a file system that
+// discards a file's blocks as it removes it waits for the disk on each removal, and
+// several at once overlap those waits (a hundred pieces of 40 KB took a third to a tenth
+// of the time with four).
+constexpr unsigned kRemovalsAtOnce = 4;
+void removeFiles(FileSystem& fileSystem, int at, const std::vector<std::string>& names, unsigned threads);
+
 // Whether real (a real path) is root or lies below it.
 bool liesWithin(const std::string& real, const std::string& root);
 

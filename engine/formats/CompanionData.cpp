@@ -18,6 +18,8 @@
 #include <cstring>
 #include <algorithm>
 #include <functional>
+#include <memory>
+#include <system_error>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -200,6 +202,8 @@ CompanionData::CompanionData(std::string destinationFolder, FileSystem& fileSyst
 
 CompanionData::~CompanionData()
 {
+    if (m_remover.joinable())
+        m_remover.join();
     if (!m_finished)
         discard();
     m_texts.reset();
@@ -665,11 +669,37 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     if (!termsText && carriesMark(m_fileSystem, m_destinationFolder, "indexed_terms.js"))
         m_fileSystem.remove(m_destinationFolder, "indexed_terms.js");
     m_finished = true;
-    std::set<std::string> keep = m_previousPieces;
-    keep.insert(m_store->named().begin(), m_store->named().end());
-    m_store->removeAllBut(keep);
-    removeEarlierVersionsFolders();
+    auto keep = std::make_shared<std::set<std::string>>(m_previousPieces);
+    keep->insert(m_store->named().begin(), m_store->named().end());
+    if (m_workBeside) {
+        // Each removal may wait for the disk to discard the file's blocks: the job saves
+        // its cache meanwhile. A piece left by a failure here goes with the next job.
+        try {
+            m_remover = std::thread([this, keep] {
+                try {
+                    removeUnnamed(*keep);
+                } catch (const std::exception&) {
+                }
+            });
+            return true;
+        } catch (const std::system_error&) {
+        }
+    }
+    removeUnnamed(*keep);
     return true;
+}
+
+void CompanionData::removeUnnamed(const std::set<std::string>& keep)
+{
+    m_store->removeAllBut(keep, m_workBeside ? kRemovalsAtOnce : 1);
+    removeEarlierVersionsFolders();
+}
+
+void CompanionData::workBeside()
+{
+    m_workBeside = true;
+    if (m_store)
+        m_store->flushBeside();
 }
 
 void CompanionData::keepInPlace()
@@ -677,8 +707,7 @@ void CompanionData::keepInPlace()
     if (!m_store)
         return;
     m_finished = true;
-    m_store->removeAllBut(m_previousPieces);
-    removeEarlierVersionsFolders();
+    removeUnnamed(m_previousPieces);
 }
 
 void CompanionData::discard()

@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The data the search page shows beside the two index files, written next to them:
@@ -143,6 +144,11 @@ public:
     // finish() would, the pieces it does not name.
     void keepInPlace();
 
+    // Has the work that waits for the disk done beside the job from now on: new pieces
+    // flushed as they are written (PieceStore::flushBeside()), and the pieces that
+    // finish() removes removed on a thread of their own, which the destructor waits for.
+    void workBeside();
+
     // Removes the pieces this job wrote that the index in place does not name (the job
     // wrote no index); done when the object ends unless finish() succeeded.
     void discard();
@@ -154,6 +160,7 @@ public:
 private:
     void fail(const std::string& path, int error);
     void removeEarlierVersionsFolders();
+    void removeUnnamed(const std::set<std::string>& keep);
     void storeFailed();
     bool putRows(std::size_t count, std::size_t group, const char* open, std::string& names,
                  const std::function<void(std::string&, std::size_t)>& writeRow,
@@ -179,6 +186,8 @@ private:
     std::vector<int> m_linkShares;
     std::size_t m_textsCut = 0;
     bool m_finished = false;
+    bool m_workBeside = false;
+    std::thread m_remover;  // removing what finish() left behind
     std::string m_failedPath;
     std::string m_error;
 };

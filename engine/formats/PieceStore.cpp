@@ -6,8 +6,13 @@
 #include "StagedFile.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <xxhash.h>
 
@@ -38,9 +43,107 @@ std::string pieceName(std::string_view content, unsigned salt)
     return name + ".js";
 }
 
+// Flushes pieces by name, in the order they were written, on a thread of its own, which
+// waits for the disk while the job composes the next ones. The first failure is kept and
+// ends the flushing.
+class PieceStore::Flusher {
+public:
+    Flusher(FileSystem& fileSystem, int folder) : m_fileSystem(fileSystem), m_folder(folder)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    // A store that ends without flush() (a stopped job) waits for the piece in hand only.
+    ~Flusher()
+    {
+        stop();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void add(std::string name)
+    {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_names.push_back(std::move(name));
+        }
+        m_wake.notify_one();
+    }
+    // No piece is flushed after the one in hand: the caller flushes them otherwise.
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_names.clear();
+            m_closing = true;
+        }
+        m_wake.notify_one();
+    }
+    // Waits until every piece given is flushed: 0, or the error of the first that failed.
+    int finish()
+    {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_closing = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_error;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        for (;;) {
+            m_wake.wait(hold, [this] { return m_closing || !m_names.empty(); });
+            if (m_names.empty())
+                return;
+            const std::string name = std::move(m_names.front());
+            m_names.pop_front();
+            if (m_error)
+                continue;
+            hold.unlock();
+            const int fd = m_fileSystem.openForReading(m_folder, name, false);
+            const bool flushed = fd >= 0 && m_fileSystem.syncAndClose(fd);
+            const int error = errno;
+            hold.lock();
+            if (!flushed)
+                m_error = error ? error : EIO;
+        }
+    }
+
+    FileSystem& m_fileSystem;
+    const int m_folder;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<std::string> m_names;
+    bool m_closing = false;
+    int m_error = 0;
+    std::thread m_thread;
+};
+
 PieceStore::PieceStore(int folder, std::string path, FileSystem& fileSystem)
     : m_fileSystem(fileSystem), m_folder(folder), m_path(std::move(path))
 {
+}
+
+PieceStore::~PieceStore() = default;
+
+void PieceStore::flushBeside()
+{
+    if (m_flusher)
+        return;
+    try {
+        m_flusher = std::make_unique<Flusher>(m_fileSystem, m_folder);
+    } catch (const std::system_error&) {
+        return;  // no thread to spare: flush() flushes them all at the end
+    }
+    if (m_written.size() > kFlushedBeside)
+        m_flusher->stop();
+    else
+        for (const std::string& name : m_written)
+            m_flusher->add(name);
 }
 
 bool PieceStore::isPieceName(std::string_view name)
@@ -202,6 +305,10 @@ std::string PieceStore::put(std::string_view content)
             return {};
         }
         m_written.insert(name);
+        if (m_flusher && m_written.size() <= kFlushedBeside)
+            m_flusher->add(name);
+        else if (m_flusher && m_written.size() == kFlushedBeside + 1)
+            m_flusher->stop();  // the file system is flushed at once instead
         record(name, fileStamp(placed));
         m_bytesWritten += content.size();
         return name;
@@ -259,15 +366,21 @@ void PieceInputs::number(std::int64_t value)
 
 bool PieceStore::flush()
 {
+    const std::unique_ptr<Flusher> flusher = std::move(m_flusher);
     if (m_written.empty())
         return true;
-    // A few pieces (a job after an edit writes a handful) are flushed one by one, and the
-    // folder that names them, so that the job waits for its own writes and not for all
-    // that the file system holds unwritten, other programs' included; many (a job into an
-    // empty folder) are flushed with the file system at once, which costs less than a
-    // flush for each.
+    // A few pieces (a job after an edit writes a hundred or so) are flushed one by one,
+    // and the folder that names them, so that the job waits for its own writes and not
+    // for all that the file system holds unwritten, other programs' included and the
+    // cache the last job left; many (a job into an empty folder) are flushed with the
+    // file system at once, which costs less than a flush for each. Pieces flushed
+    // beside the job as they were written are only waited for.
     bool flushed = true;
-    if (m_written.size() <= kFlushedOneByOne) {
+    if (flusher && m_written.size() <= kFlushedBeside) {
+        const int error = flusher->finish();
+        flushed = error == 0;
+        errno = error;
+    } else if (!flusher && m_written.size() <= kFlushedOneByOne) {
         for (const std::string& name : m_written) {
             const int fd = m_fileSystem.openForReading(m_folder, name, false);
             if (fd < 0 || !m_fileSystem.syncAndClose(fd)) {
@@ -275,10 +388,14 @@ bool PieceStore::flush()
                 break;
             }
         }
-        const int fd = flushed ? m_fileSystem.openForReading(m_folder, ".", false) : -1;
-        flushed = flushed && fd >= 0 && m_fileSystem.syncAndClose(fd);
     } else {
+        if (flusher)
+            flusher->stop();
         flushed = m_fileSystem.syncFileSystem(m_folder);
+    }
+    if (flushed && (flusher ? m_written.size() <= kFlushedBeside : m_written.size() <= kFlushedOneByOne)) {
+        const int fd = m_fileSystem.openForReading(m_folder, ".", false);
+        flushed = fd >= 0 && m_fileSystem.syncAndClose(fd);
     }
     if (flushed)
         return true;
@@ -287,19 +404,21 @@ bool PieceStore::flush()
     return false;
 }
 
-void PieceStore::removeAllBut(const std::set<std::string>& keep)
+void PieceStore::removeAllBut(const std::set<std::string>& keep, unsigned threads)
 {
     std::vector<FolderEntry> entries;
     if (!m_fileSystem.listFolder(m_folder, entries))
         return;
     const std::size_t markLength = std::strlen(kMark);
-    for (const FolderEntry& entry : entries) {
+    std::vector<std::string> removed;
+    for (FolderEntry& entry : entries) {
         if (!isPieceName(entry.name) || keep.count(entry.name))
             continue;
         struct stat info;
         std::string head;
         if (m_fileSystem.statAt(m_folder, entry.name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
             && readRegularFile(m_fileSystem, m_folder, entry.name, markLength, head, false) && head == kMark)
-            m_fileSystem.remove(m_folder, entry.name);
+            removed.push_back(std::move(entry.name));
     }
+    removeFiles(m_fileSystem, m_folder, removed, threads);
 }

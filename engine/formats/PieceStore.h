@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -30,6 +31,9 @@ public:
 
     // folder: open, the program's own; path: how messages name it.
     PieceStore(int folder, std::string path, FileSystem& fileSystem);
+    ~PieceStore();
+    PieceStore(const PieceStore&) = delete;
+    PieceStore& operator=(const PieceStore&) = delete;
 
     // Puts a piece (every byte of its file) into the store; its file name, or "" when it
     // could not be written (error() says why).
@@ -84,10 +88,16 @@ public:
     // when the system says it could not.
     static constexpr std::size_t kFlushedOneByOne = 64;
     bool flush();
+    // From now on each piece written is flushed on a thread of its own as soon as it is
+    // in place, up to kFlushedBeside of them, so that flush() waits for what is left and
+    // the folder only; past that many, flush() flushes the file system at once.
+    static constexpr std::size_t kFlushedBeside = 256;
+    void flushBeside();
 
     // Removes the pieces of the folder whose names keep lacks: regular files of the
-    // running user that carry the program's mark, and no other file.
-    void removeAllBut(const std::set<std::string>& keep);
+    // running user that carry the program's mark, and no other file; up to threads of
+    // them at once (removeFiles()).
+    void removeAllBut(const std::set<std::string>& keep, unsigned threads = 1);
 
     // Whether name is the name of a piece.
     static bool isPieceName(std::string_view name);
@@ -105,6 +115,8 @@ public:
     const std::string& error() const { return m_error; }
 
 private:
+    class Flusher;
+
     bool holds(const std::string& name, std::string_view content, bool& taken);
     bool mayBeTaken(const std::string& name);
     void record(const std::string& name, std::string stamp);
@@ -127,6 +139,7 @@ private:
     std::uint64_t m_bytesWritten = 0;
     std::string m_failedPath;
     std::string m_error;
+    std::unique_ptr<Flusher> m_flusher;
 };
 
 // The checksum of what a piece is composed from: each text led by its length, so that

@@ -20,6 +20,20 @@ const char* const kPageMark = "<meta name=\"generator\" content=\"VantrelIndexer
 const char* const kScriptMark = "/* generator: VantrelIndexer";
 constexpr std::size_t kMarkWindow = 1024;
 
+// Whether path (its last name not followed if a link) is a regular file of the running
+// user, which only that user may write, holding exactly content.
+bool holdsAlready(const std::string& path, const std::string& content)
+{
+    FileSystem& files = FileSystem::real();
+    FileHandle file(files, files.openForReading(AT_FDCWD, path, false));
+    struct stat info;
+    if (!file || !files.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || (info.st_mode & 0222) != S_IWUSR || info.st_nlink != 1 || static_cast<std::size_t>(info.st_size) != content.size())
+        return false;
+    std::string bytes(content.size(), '\0');
+    return files.readFully(file.fd(), bytes.data(), bytes.size(), 0) && bytes == content;
+}
+
 }  // namespace
 
 std::string programFolder()
@@ -80,6 +94,8 @@ bool copySearchPageFiles(const std::string& folder, const std::string& destinati
         OutputFailure failure;
         if (!readRegularFile(FileSystem::real(), AT_FDCWD, source, std::string::npos, content))
             failure = {target.target(), "the program's copy " + source + " cannot be read: " + std::strerror(errno)};
+        else if (holdsAlready(target.target(), content))
+            continue;
         else if (!target.write(content) || !target.replaceTarget())
             failure = {target.target(), target.error()};
         else

@@ -30,7 +30,9 @@ struct OutputFailure {
 };
 
 // Copies the four search-page files from the program's "js" folder into
-// destinationFolder, each staged and renamed into place. Files that cannot be copied are
+// destinationFolder, each staged and renamed into place; one that is there already, the
+// running user's regular file that nobody else may write, holding the same bytes, is left
+// as it stands (not written, flushed nor renamed again). Files that cannot be copied are
 // added to failures (when given); the others are copied all the same. False when any
 // failed.
 bool copySearchPageFiles(const std::string& programFolder, const std::string& destinationFolder,

@@ -729,6 +729,8 @@ bool IndexEngine::buildIndex()
             m_companion->setTopFrom(topFrom);
             if (!m_companion->begin())
                 companionFailed();
+            else if (threadsToUse() > 1)
+                m_companion->workBeside();
         }
         startWalk(sourceFolder);
         openCache();
@@ -764,8 +766,9 @@ bool IndexEngine::buildIndex()
     }
     // Without a new index the new page texts go; the old index stays as it was.
     m_walk.reset();
-    m_companion.reset();
+    // The cache's tables let go while the pieces no index names are still being removed.
     m_cache.reset();
+    m_companion.reset();
     return written;
 }
 
@@ -780,6 +783,8 @@ void IndexEngine::openCache()
         + "\nlanguage " + language + "\n";
     auto use = std::make_unique<CacheUse>();
     use->cache = std::make_unique<PageCache>(cacheFolder, settings, files());
+    if (threadsToUse() > 1)
+        use->cache->setRemovalsAtOnce(kRemovalsAtOnce);
     if (!use->cache->open()) {
         cacheProblem = use->cache->problem();
         return;

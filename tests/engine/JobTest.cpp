@@ -220,6 +220,40 @@ TEST_F(Job, TheProgramsOwnFilesAreNoPagesAndFilesOfTheSiteAreNotReplacedUnasked)
               "the program's copy " + tree.path("program/js/search_top.html") + " cannot be read: No such file or directory");
 }
 
+// A search-page file in place with the program's bytes is left as it stands; one that
+// differs, that others may write, or a link (even to the same bytes) is put anew.
+TEST_F(Job, SearchPageFilesInPlaceAreLeftAndOthersPutAnew)
+{
+    const mode_t mask = ::umask(022);
+    const std::vector<std::string> names = searchPageFileNames();
+    for (const std::string& name : names)
+        tree.write("program/js/" + name, "the program's " + name);
+    ASSERT_TRUE(copySearchPageFiles(tree.path("program/"), tree.path("out")));
+    auto inodeOf = [this](const std::string& name) {
+        struct stat info {};
+        ::lstat(tree.path("out/" + name).c_str(), &info);
+        return info.st_ino;
+    };
+    std::vector<ino_t> before;
+    for (const std::string& name : names)
+        before.push_back(inodeOf(name));
+    tree.write("out/" + names[1], "The program's " + names[1]);  // of the same size
+    ::chmod(tree.path("out/" + names[2]).c_str(), 0666);
+    ::unlink(tree.path("out/" + names[3]).c_str());
+    ::symlink(tree.path("program/js/" + names[3]).c_str(), tree.path("out/" + names[3]).c_str());
+    before[1] = inodeOf(names[1]);
+    before[3] = inodeOf(names[3]);
+    ASSERT_TRUE(copySearchPageFiles(tree.path("program/"), tree.path("out")));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        struct stat info {};
+        ASSERT_EQ(::lstat(tree.path("out/" + names[i]).c_str(), &info), 0) << names[i];
+        EXPECT_TRUE(S_ISREG(info.st_mode) && (info.st_mode & 0777) == 0644) << names[i];
+        EXPECT_EQ(readFile(tree.path("out/" + names[i])), "the program's " + names[i]) << names[i];
+        EXPECT_EQ(info.st_ino == before[i], i == 0) << names[i];
+    }
+    ::umask(mask);
+}
+
 TEST_F(Job, APageThePatternLibraryGivesUpOnIsIndexedInPart)
 {
     tree.write("site/a.htm", "<title>T</title><p>before</p>" + std::string(20000, '<'));

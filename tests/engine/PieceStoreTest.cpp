@@ -39,17 +39,20 @@ public:
         ++writes;
         return failing ? (errno = ENOSPC, false) : FileSystem::writeAll(fd, data);
     }
+    bool flushesCounted = false;  // only counted, not made: closed at once
     bool syncAndClose(int fd) override
     {
         struct stat info;
         if (::fstat(fd, &info) == 0)
             filesFlushed.insert(info.st_ino);
-        return flushFails ? (::close(fd), errno = EIO, false) : FileSystem::syncAndClose(fd);
+        if (flushFails)
+            return ::close(fd), errno = EIO, false;
+        return flushesCounted ? ::close(fd) == 0 : FileSystem::syncAndClose(fd);
     }
     bool syncFileSystem(int folder) override
     {
         ++fileSystemsFlushed;
-        return flushFails ? (errno = EIO, false) : FileSystem::syncFileSystem(folder);
+        return flushFails ? (errno = EIO, false) : flushesCounted || FileSystem::syncFileSystem(folder);
     }
 };
 
@@ -182,17 +185,29 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
         ::stat(tree.path(name).c_str(), &info);
         return info.st_ino;
     };
-    // written: pieces put anew; found: pieces put that were in place already.
-    for (const auto& [written, found, flushFails] :
-         std::vector<std::tuple<std::size_t, std::size_t, bool>>{{0, 2, false},
-                                                                 {3, 2, false},
-                                                                 {PieceStore::kFlushedOneByOne, 0, false},
-                                                                 {PieceStore::kFlushedOneByOne + 1, 0, false},
-                                                                 {3, 0, true},
-                                                                 {PieceStore::kFlushedOneByOne + 1, 0, true}}) {
+    // written: pieces put anew; found: pieces put that were in place already; beside:
+    // flushed on the store's own thread as they are written (from the first piece on, or
+    // from the middle of them).
+    enum Beside { kNo, kFromFirst, kFromMiddle };
+    const std::size_t many = PieceStore::kFlushedBeside;
+    for (const auto& [written, found, flushFails, beside] :
+         std::vector<std::tuple<std::size_t, std::size_t, bool, Beside>>{{0, 2, false, kNo},
+                                                                         {3, 2, false, kNo},
+                                                                         {PieceStore::kFlushedOneByOne, 0, false, kNo},
+                                                                         {PieceStore::kFlushedOneByOne + 1, 0, false, kNo},
+                                                                         {3, 0, true, kNo},
+                                                                         {PieceStore::kFlushedOneByOne + 1, 0, true, kNo},
+                                                                         {0, 2, false, kFromFirst},
+                                                                         {3, 2, false, kFromFirst},
+                                                                         {many, 0, false, kFromFirst},
+                                                                         {many, 0, false, kFromMiddle},
+                                                                         {many + 1, 0, false, kFromFirst},
+                                                                         {many + 1, 0, false, kFromMiddle},
+                                                                         {3, 0, true, kFromFirst}}) {
         const std::string row = std::to_string(written) + " written, " + std::to_string(found) + " found"
-            + (flushFails ? ", flushes fail" : "");
-        const std::string folder = "store" + std::to_string(written) + "-" + std::to_string(found) + "-" + std::to_string(flushFails);
+            + (flushFails ? ", flushes fail" : "") + (beside == kFromFirst ? ", beside" : beside == kFromMiddle ? ", beside from the middle" : "");
+        const std::string folder = "store" + std::to_string(written) + "-" + std::to_string(found) + "-"
+            + std::to_string(flushFails) + "-" + std::to_string(beside);
         const int fd = ::open(tree.folder(folder).c_str(), O_RDONLY | O_DIRECTORY);
         PieceStore before(fd, tree.path(folder), files);
         for (std::size_t i = 0; i < found; ++i)
@@ -200,24 +215,35 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
         files.filesFlushed.clear();
         files.fileSystemsFlushed = 0;
         files.flushFails = flushFails;
+        files.flushesCounted = beside != kNo;
         PieceStore store(fd, tree.path(folder), files);
+        if (beside == kFromFirst)
+            store.flushBeside();
         std::multiset<ino_t> expected;
         for (std::size_t i = 0; i < found; ++i)
             store.put(kMark + "found " + std::to_string(i));
-        for (std::size_t i = 0; i < written; ++i)
+        for (std::size_t i = 0; i < written; ++i) {
+            if (beside == kFromMiddle && i == written / 2)
+                store.flushBeside();
             expected.insert(inodeOf(folder + "/" + store.put(kMark + "written " + std::to_string(i))));
+        }
         expected.insert(inodeOf(folder));
+        const std::size_t oneByOne = beside == kNo ? PieceStore::kFlushedOneByOne : PieceStore::kFlushedBeside;
         EXPECT_EQ(store.flush(), !flushFails) << row;
         EXPECT_EQ(store.error().empty(), !flushFails) << row;
         if (flushFails) {
             EXPECT_EQ(files.filesFlushed.size() + files.fileSystemsFlushed, 1u) << row;  // no flush after one failed
         } else if (written == 0) {
             EXPECT_TRUE(files.filesFlushed.empty() && files.fileSystemsFlushed == 0) << row;
-        } else if (written <= PieceStore::kFlushedOneByOne) {
+        } else if (written <= oneByOne) {
             EXPECT_EQ(files.filesFlushed, expected) << row;
             EXPECT_EQ(files.fileSystemsFlushed, 0) << row;
         } else {
-            EXPECT_TRUE(files.filesFlushed.empty()) << row;
+            // Those flushed beside before the store knew they were many may be any.
+            if (beside == kNo) {
+                EXPECT_TRUE(files.filesFlushed.empty()) << row;
+            }
+            EXPECT_EQ(files.filesFlushed.count(inodeOf(folder)), 0u) << row;
             EXPECT_EQ(files.fileSystemsFlushed, 1) << row;
         }
         ::close(fd);
@@ -226,16 +252,24 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
 
 TEST_F(PieceStoreTest, OnlyMarkedPiecesOfOursThatNothingNamesAreRemoved)
 {
-    const std::string kept = store.put(kMark + "kept"), dropped = store.put(kMark + "dropped");
-    tree.write("store/" + pieceName("unmarked"), "unmarked");
-    tree.write("store/notapiece.js", kMark);
-    ::symlink(tree.path("store/" + kept).c_str(), tree.path("store/" + pieceName("link")).c_str());
-    store.removeAllBut({kept});
-    std::vector<std::string> left = {kept, pieceName("unmarked"), "notapiece.js", pieceName("link")};
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(folderEntries(tree.path("store")), left);
-    EXPECT_EQ(readFile(tree.path("store/" + kept)), kMark + "kept");
-    (void)dropped;
+    // One thread, and four sharing out dropped pieces enough for all of them.
+    for (const unsigned threads : {1u, 4u}) {
+        const std::string folder = "removed" + std::to_string(threads);
+        const int fd = ::open(tree.folder(folder).c_str(), O_RDONLY | O_DIRECTORY);
+        PieceStore pieces(fd, tree.path(folder), files);
+        const std::string kept = pieces.put(kMark + "kept");
+        for (int i = 0; i < 40; ++i)
+            pieces.put(kMark + "dropped " + std::to_string(i));
+        tree.write(folder + "/" + pieceName("unmarked"), "unmarked");
+        tree.write(folder + "/notapiece.js", kMark);
+        ::symlink(tree.path(folder + "/" + kept).c_str(), tree.path(folder + "/" + pieceName("link")).c_str());
+        pieces.removeAllBut({kept}, threads);
+        std::vector<std::string> left = {kept, pieceName("unmarked"), "notapiece.js", pieceName("link")};
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(folderEntries(tree.path(folder)), left) << threads;
+        EXPECT_EQ(readFile(tree.path(folder + "/" + kept)), kMark + "kept") << threads;
+        ::close(fd);
+    }
 }
 
 // The entry of a page text of a third of a group's floor: three fill a group to it.
