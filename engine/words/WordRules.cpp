@@ -414,7 +414,7 @@ void TextCutter::cutInto(std::string_view utf8, TokenSink* sink)
             const std::size_t length = std::min(end - word, kMaxWordUnits);
             for (std::size_t k = 0; k < length; ++k)
                 m_word[k] = static_cast<char>(kAsciiLower[p[word + k]]);
-            sink->token(Word, std::string_view(m_word, length));
+            sink->asciiWord(std::string_view(m_word, length));
         } else if (word < end) {
             const std::size_t begin = m_text.size(), length = std::min(end - word, kMaxWordUnits);
             m_text.append(utf8.data() + word, length);
