@@ -1,5 +1,5 @@
 // A page's cached body: written straight into its string, it holds the bytes that the
-// cache's record writer gives field by field, and reads back as it was.
+// cache's record writer gives field by field (the layout readPageBody reads).
 
 #include "CacheRecords.h"
 #include "PageBody.h"
@@ -40,21 +40,9 @@ std::string bodyByRecords(const PageWords& words, const PageTerms* terms)
     return bytes;
 }
 
-void expectSameWords(const PageWords& read, const PageWords& written)
-{
-    ASSERT_EQ(read.size(), written.size());
-    for (const auto& entry : written.entries()) {
-        const WordCounts* counts = read.find(written.wordOf(entry));
-        ASSERT_NE(counts, nullptr) << written.wordOf(entry);
-        EXPECT_EQ(counts->keywordOrTitle, entry.value.keywordOrTitle);
-        EXPECT_EQ(counts->other, entry.value.other);
-        EXPECT_EQ(counts->link, entry.value.link);
-    }
-}
-
 }  // namespace
 
-TEST(PageBody, HoldsTheRecordLayoutAndReadsBack)
+TEST(PageBody, HoldsTheRecordLayout)
 {
     struct Case {
         const char* label;
@@ -92,14 +80,5 @@ TEST(PageBody, HoldsTheRecordLayoutAndReadsBack)
         std::string out = "bytes before";
         writePageBody(words, given, out);
         EXPECT_EQ(out, "bytes before" + bodyByRecords(words, given)) << c.label;
-
-        PageBody body;
-        ASSERT_TRUE(readPageBody(std::string_view(out).substr(12), body)) << c.label;
-        expectSameWords(body.words, words);
-        if (c.withTerms) {
-            expectSameWords(body.terms.keys, terms.keys);
-            EXPECT_EQ(body.terms.stemmedKeys.size(), terms.stemmedKeys.size()) << c.label;
-            EXPECT_EQ(body.terms.language, "de") << c.label;
-        }
     }
 }
