@@ -12,7 +12,7 @@
 # a Markdown table of medians: wall seconds, CPU seconds (user + system), peak resident
 # MiB, files and bytes written into the destination, the bytes of the run's page cache,
 # and the ratios. With BEFORE=program (another build's command line), a run of it with
-# companion data is one more case of each round. The page cache of each run is kept
+# companion data and one with --plain are two more cases of each round. The page cache of each run is kept
 # under the bench's own folder. The folders written stay until the last round has ended:
 # some file systems make new files slowly while many were just removed (ext4 without a
 # journal skips inodes freed in the last minute), which would bill a run for the files
@@ -34,7 +34,7 @@ bytes_of() { du -sb --apparent-size "$1" | cut -f1; }
 files_of() { find "$1" -type f | wc -l; }
 
 CASES=(companion plain)
-[ -n "${BEFORE:-}" ] && CASES+=(before)
+[ -n "${BEFORE:-}" ] && CASES+=(before before-plain)
 [ -n "${PEER:-}" ] && CASES+=(peer)
 for ((round = 1; round <= ROUNDS; ++round)); do
     for name in "${CASES[@]}"; do
@@ -45,6 +45,7 @@ for ((round = 1; round <= ROUNDS; ++round)); do
         companion) command=("$CLI" --quiet "$SITE" "$out") ;;
         plain) command=("$CLI" --quiet --plain "$SITE" "$out") ;;
         before) command=("$BEFORE" --quiet "$SITE" "$out") ;;
+        before-plain) command=("$BEFORE" --quiet --plain "$SITE" "$out") ;;
         peer) command=("$PEER" --site "$SITE" --output-path "$out/peer") ;;
         esac
         start=$EPOCHREALTIME
@@ -65,7 +66,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 echo
 echo "- companion data / --plain: wall $(ratio "$(column companion 1)" "$(column plain 1)"), CPU $(ratio "$(column companion 2)" "$(column plain 2)") (at most 1.3 asked)"
 if [ -n "${BEFORE:-}" ]; then
-    echo "- companion data / the other build's: wall $(ratio "$(column companion 1)" "$(column before 1)"), CPU $(ratio "$(column companion 2)" "$(column before 2)"); the other build / --plain: CPU $(ratio "$(column before 2)" "$(column plain 2)")"
+    echo "- companion data / the other build's: wall $(ratio "$(column companion 1)" "$(column before 1)"), CPU $(ratio "$(column companion 2)" "$(column before 2)"); the other build with companion data / its --plain: CPU $(ratio "$(column before 2)" "$(column before-plain 2)"); --plain / the other build's: CPU $(ratio "$(column plain 2)" "$(column before-plain 2)")"
 fi
 if [ -n "${PEER:-}" ]; then
     echo "- peer / companion data: wall $(ratio "$(column peer 1)" "$(column companion 1)"), CPU $(ratio "$(column peer 2)" "$(column companion 2)") (at least 20 asked)"

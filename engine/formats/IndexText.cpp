@@ -15,7 +15,7 @@ void appendNumber(std::string& text, std::int64_t value)
 {
     char digits[24];
     auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    text.append(digits, end);
+    text.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 std::string formatPageDate(std::int64_t secondsSinceEpoch)

@@ -193,10 +193,18 @@ void TermCounter::countText(std::string_view text, WordPlace place)
             if (kind != WordRules::TextCutter::Word) {
                 countOnce(counter.m_keys->findOrInsert(token), place);
             } else if (counter.m_asciiWordsAreKeys && token.size() <= WordRules::kMaxKeyUnits && isAscii(token)) {
-                countOnce(counter.m_keys->findOrInsert(token), place);
-                ++counter.m_asciiKeys;
+                asciiWord(token);
             } else {
                 countOnce(counter.m_words.findOrInsert(token), place);
+            }
+        }
+        void asciiWord(std::string_view word) override
+        {
+            if (counter.m_asciiWordsAreKeys && word.size() <= WordRules::kMaxKeyUnits) {
+                countOnce(counter.m_keys->findOrInsert(word), place);
+                ++counter.m_asciiKeys;
+            } else {
+                countOnce(counter.m_words.findOrInsert(word), place);
             }
         }
     } counter(*this, place);

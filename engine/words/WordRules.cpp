@@ -391,7 +391,11 @@ void TextCutter::cutInto(std::string_view utf8, TokenSink* sink)
         std::size_t word = at + separator;
         while (word < n && kAsciiKind[p[word]] == AsciiDigit)
             ++word;
+        // The word's first kMaxWordUnits bytes are lower-cased into m_word as they are
+        // scanned: most segments are words of ASCII, each then read once.
         std::size_t end = word;
+        for (; end < n && end - word < kMaxWordUnits && kAsciiKind[p[end]] >= AsciiDigit; ++end)
+            m_word[end - word] = static_cast<char>(kAsciiLower[p[end]]);
         while (end < n && kAsciiKind[p[end]] >= AsciiDigit)
             ++end;
         if ((separator == 0 && p[at] >= 0x80)
@@ -411,10 +415,7 @@ void TextCutter::cutInto(std::string_view utf8, TokenSink* sink)
         }
         unicodePending = false;
         if (word < end && sink) {
-            const std::size_t length = std::min(end - word, kMaxWordUnits);
-            for (std::size_t k = 0; k < length; ++k)
-                m_word[k] = static_cast<char>(kAsciiLower[p[word + k]]);
-            sink->token(Word, std::string_view(m_word, length));
+            sink->asciiWord(std::string_view(m_word, std::min(end - word, kMaxWordUnits)));
         } else if (word < end) {
             const std::size_t begin = m_text.size(), length = std::min(end - word, kMaxWordUnits);
             m_text.append(utf8.data() + word, length);

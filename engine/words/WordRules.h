@@ -52,6 +52,9 @@ public:
     class TokenSink {
     public:
         virtual void token(Kind kind, std::string_view text) = 0;
+        // A word of ASCII alone, as cut() finds most words: token(Word, word) unless the
+        // sink, knowing it ASCII, takes it another way.
+        virtual void asciiWord(std::string_view word) { token(Word, word); }
 
     protected:
         ~TokenSink() = default;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -135,6 +136,29 @@ TEST(PageWords, ATableWithRoomReservedFindsEveryWordBeforeAndAfter)
         for (std::size_t i = 0; i < 1500; ++i)
             ASSERT_EQ(table.find("a" + std::to_string(i))->other, 2u) << before;
     }
+}
+
+TEST(PageWords, WordsOfOneHashStayApartByEveryByte)
+{
+    // Every word entered under the same hash, so that only their bytes tell them apart:
+    // words of each length up to 20, and each of them with one byte changed at each place.
+    PageWords table;
+    constexpr std::uint64_t kOneHash = 42;
+    std::vector<std::string> words;
+    for (std::size_t length = 0; length <= 20; ++length) {
+        const std::string word(length, 'a');
+        words.push_back(word);
+        for (std::size_t at = 0; at < length; ++at) {
+            std::string changed = word;
+            changed[at] = 'b';
+            words.push_back(changed);
+        }
+    }
+    for (std::size_t i = 0; i < words.size(); ++i)
+        table.findOrInsert(words[i], kOneHash).other = static_cast<std::int64_t>(i);
+    ASSERT_EQ(table.size(), words.size());
+    for (std::size_t i = 0; i < words.size(); ++i)
+        EXPECT_EQ(table.findOrInsert(words[i], kOneHash).other, static_cast<std::int64_t>(i)) << '"' << words[i] << '"';
 }
 
 // The search page's tests read the same table, so the page and the indexer cannot split

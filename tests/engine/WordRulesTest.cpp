@@ -54,7 +54,11 @@ TEST(TextCutter, AsciiShortcutCutsExactlyAsIcuDoes)
         "\xFF", "\xC3", "\xED\xA0\x80", "\xE2\x80\xA8", "\xC2\xA0", "\xEF\xBC\x91", "\xD9\xA3", std::string(130, 'x'),
         std::string(70, 'Q') + "\xC3\xA4", "Stra\xC3\x9F" "e", "Python3\xE3\x81\xAE", "ipv6", "x86_64",
         "\xC2\xA0", "\xC2\xA9", "\xE2\x80\x93", "\xE2\x80\x94", "\xE2\x80\x98", "\xE2\x80\x99", "\xE2\x80\x9C",
-        "\xE2\x80\x9D", "\xE2\x80\xA6", "\xE2\x80", "\xC2", "\xE2\x80\x8B"};
+        "\xE2\x80\x9D", "\xE2\x80\xA6", "\xE2\x80", "\xC2", "\xE2\x80\x8B",
+        // the neighbours of letters, digits and "_" in ASCII, bytes above it whose low bits
+        // are a letter's, and words of eight bytes and more in both cases
+        "/", ":", "@", "[", "^", "`", "{", "\x7F", "\x01", "\xC1", "\xDA", "\xC1\x81",
+        "ABCDEFGH", "Ab_9Zz0y", "QRSTUVWXYZabcdefg_09"};
     std::mt19937 random(20240607);
     WordRules::TextCutter cutter;
     std::vector<std::string> texts;
