@@ -375,12 +375,13 @@ bool PieceStore::flush()
     // cache the last job left; many (a job into an empty folder) are flushed with the
     // file system at once, which costs less than a flush for each. Pieces flushed
     // beside the job as they were written are only waited for.
+    const bool oneByOne = m_written.size() <= (flusher ? kFlushedBeside : kFlushedOneByOne);
     bool flushed = true;
-    if (flusher && m_written.size() <= kFlushedBeside) {
+    if (oneByOne && flusher) {
         const int error = flusher->finish();
         flushed = error == 0;
         errno = error;
-    } else if (!flusher && m_written.size() <= kFlushedOneByOne) {
+    } else if (oneByOne) {
         for (const std::string& name : m_written) {
             const int fd = m_fileSystem.openForReading(m_folder, name, false);
             if (fd < 0 || !m_fileSystem.syncAndClose(fd)) {
@@ -393,7 +394,7 @@ bool PieceStore::flush()
             flusher->stop();
         flushed = m_fileSystem.syncFileSystem(m_folder);
     }
-    if (flushed && (flusher ? m_written.size() <= kFlushedBeside : m_written.size() <= kFlushedOneByOne)) {
+    if (flushed && oneByOne) {
         const int fd = m_fileSystem.openForReading(m_folder, ".", false);
         flushed = fd >= 0 && m_fileSystem.syncAndClose(fd);
     }
