@@ -86,6 +86,19 @@ public:
     }
 };
 
+using SiteChange = std::function<void(RankedRanges&, std::vector<std::int32_t>& newDocument, std::vector<std::int32_t>& entered)>;
+
+// A change that reads page anew, its words given more (or, with replace, words alone).
+SiteChange readAnew(std::int32_t page, std::string words, bool replace = false)
+{
+    return [page, words, replace](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
+        std::string& text = t.pages[static_cast<std::size_t>(page)];
+        text = replace ? words : text + words;
+        renumbered[static_cast<std::size_t>(page)] = -1;
+        entered = {page};
+    };
+}
+
 TEST_F(RankedRanges, HoldWhatEveryPageRankedAnewHoldsAndKeepTheRangesThatStay)
 {
     // Each change to the site: the new documents of the last job's (-1: gone), the pages
@@ -93,38 +106,16 @@ TEST_F(RankedRanges, HoldWhatEveryPageRankedAnewHoldsAndKeepTheRangesThatStay)
     enum Kept { None, All, Some };
     const struct {
         const char* change;
-        std::function<void(RankedRanges&, std::vector<std::int32_t>& newDocument, std::vector<std::int32_t>& entered)> make;
+        SiteChange make;
         Kept kept;
     } changes[] = {
-        {"a page saved again as it was",
-         [](RankedRanges&, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
-             renumbered[5] = -1;
-             entered = {5};
-         },
-         All},
-        {"a page given a word no other page has",
-         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
-             t.pages[7] += " ZZNEW";
-             renumbered[7] = -1;
-             entered = {7};
-         },
-         Some},
-        {"a page's words counted again",
-         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
-             t.pages[11] += " W17 W22";  // words it has, counted again
-             renumbered[11] = -1;
-             entered = {11};
-         },
-         Some},
+        {"a page saved again as it was", readAnew(5, ""), All},
+        {"a page given a word no other page has", readAnew(7, " ZZNEW"), Some},
+        {"a page's words counted again", readAnew(11, " W17 W22"), Some},  // words it has
         // The last page read anew: first of W01's documents by its weight, last of
         // W57's (the least weight, the highest number).
         {"a page's words moved to the head and the tail of their lists",
-         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
-             t.pages[39] += " W01 W01 W01 W01 W01 W01 W01 W01 W57";
-             renumbered[39] = -1;
-             entered = {39};
-         },
-         Some},
+         readAnew(39, " W01 W01 W01 W01 W01 W01 W01 W01 W57"), Some},
         {"a page added at the end",
          [](RankedRanges& t, std::vector<std::int32_t>&, std::vector<std::int32_t>& entered) {
              t.pages.push_back(" W03 W04");
@@ -139,13 +130,7 @@ TEST_F(RankedRanges, HoldWhatEveryPageRankedAnewHoldsAndKeepTheRangesThatStay)
                  renumbered[d] = static_cast<std::int32_t>(d - 1);
          },
          None},
-        {"every word of a page gone",
-         [](RankedRanges& t, std::vector<std::int32_t>& renumbered, std::vector<std::int32_t>& entered) {
-             t.pages[3] = " ";
-             renumbered[3] = -1;
-             entered = {3};
-         },
-         Some},
+        {"every word of a page gone", readAnew(3, " ", true), Some},
         {"nothing read anew", [](RankedRanges&, std::vector<std::int32_t>&, std::vector<std::int32_t>&) {}, All},
     };
     for (const bool score : {false, true}) {
