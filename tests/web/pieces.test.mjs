@@ -401,32 +401,24 @@ test('search.html asks for the pieces of the address query that search.js reads 
       const prefetched = fresh.fetched.slice(head).filter((name) => list.names.includes(name) || (list.listNames || []).includes(name));
       // What the search reads before its first results (the pieces come at once here).
       const searcher = fresh.fresh(), from = fresh.fetched.length;
-      let read = null, found = 0;
-      S.searchInPieces(searcher, q, (result) => { found = read ? found : result.docs.length; read ??= new Set(fresh.fetched.slice(from)); }, () => read === null);
-      const asked = early(dir, q).slice(first), links = [...list.linkNames];
+      let read = null;
+      S.searchInPieces(searcher, q, () => { read ??= new Set(fresh.fetched.slice(from)); }, () => read === null);
+      const asked = early(dir, q).slice(first);
       assert.equal(asked.length, new Set(asked).size, q);
       assert.deepEqual(early(dir, q, undefined, true).slice(first), asked, `${dir} ${q}: search.js first`);
       // A query with letters beyond ASCII is left to search.js.
       if (!/^[\x00-\x7f]*$/.test(q)) { assert.deepEqual(asked, [], q); continue; }
       assert.deepEqual(prefetched.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
-      // The link shares of a site of few groups (one here) come with the words' pieces:
-      // read by every query whose first results find pages.
-      assert.deepEqual(asked.filter((name) => links.includes(name)), q.trim() ? links : [], q);
-      if (found > 0) assert.deepEqual(links.filter((name) => !read.has(name)), [], q);
-      assert.deepEqual(asked.filter((name) => !links.includes(name) && !prefetched.includes(name) && !read.has(name)), [], `${dir} ${q}: never read`);
+      assert.deepEqual(asked.filter((name) => !prefetched.includes(name) && !read.has(name)), [], `${dir} ${q}: never read`);
       ranges += asked.length > prefetched.length;
     }
   }
   assert.ok(ranges >= 2, `${ranges} queries whose ranges were asked for`);
-  // Past 4 groups of link shares, none is asked for before the search wants it.
-  const many = (name, data) => data && data.links ? { ...data, links: Array(5).fill(data.links[0]) } : data;
-  assert.deepEqual(early(out, 'kalomi', many).filter((name) => name === site.list.linkNames[0]), []);
-  // A top whose lists name no pieces, or hold no entries, asks for nothing more than
-  // its link shares.
-  const first = early(large, '').length, topLinks = [...loadFolder(S, large).list.linkNames];
+  // A top whose lists name no pieces, or hold no entries, asks for nothing more.
+  const first = early(large, '').length;
   for (const damage of [(lists) => lists.map(([key, , shards]) => [key, '../../x.js', shards]), () => [7, 'x', null], () => ({ length: 1e9 })]) {
     const asked = early(large, 'kalomi stoven', (name, data) => data && data.shardLists ? { ...data, shardLists: damage(data.shardLists) } : data);
-    assert.deepEqual(asked.slice(first).filter((name) => !topLinks.includes(name)), [], String(damage));
+    assert.deepEqual(asked.slice(first), [], String(damage));
   }
 });
 
