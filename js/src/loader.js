@@ -42,9 +42,11 @@ function IndexLoader(win, ready, failed, fresh) {
     if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
   }
   win.vantrelWords = win.vantrelKeys = win.vantrelNear = win.vantrelGrams = win.vantrelInWord = win.vantrelLinks = win.vantrelDocs = win.vantrelRanks = win.vantrelNames = take;
+  // The head is kept on its script too, for what search.html asks for as it comes.
   win.vantrelWordsHead = function (data) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;
+    if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
   };
 }
 

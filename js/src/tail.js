@@ -43,6 +43,7 @@ return {
   titleWordsOfRanks: titles.titleWordsOfRanks,
   summaryWords: titles.summaryWords,
   startPage: modules.page.startPage,
+  IndexLoader: modules.loader.IndexLoader,
   Follower: modules.follow.Follower,
   runOf: modules.follow.runOf,
   shownDate: modules.view.shownDate,

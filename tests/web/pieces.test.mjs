@@ -371,17 +371,22 @@ test('a top answers as its head and loads its lists only when needed', () => {
 // that loads each script it adds in turn.
 test('search.html asks for the pieces of the address query that search.js reads first', () => {
   const inline = /<script>([^]*?)<\/script>/.exec(fs.readFileSync(path.join(jsDir, 'search.html'), 'utf8'))[1];
-  function early(dir, q, damage = (name, data) => data) {
+  // loaderFirst: search.js has run (its loader's receivers set) before the head comes.
+  function early(dir, q, damage = (name, data) => data, loaderFirst = false) {
     const added = [], doc = { head: { appendChild: (s) => added.push(s) }, currentScript: null };
     doc.createElement = () => ({ attrs: {}, setAttribute(k, v) { this.attrs[k] = v; }, getAttribute(k) { return this.attrs[k]; } });
     const win = { document: doc, location: { search: '?q=' + encodeURIComponent(q) } };
     vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), win);
     vm.runInNewContext(inline, { window: win, document: doc, URLSearchParams });
+    if (loaderFirst) new S.IndexLoader(win, () => {}, () => {});
     for (const script of added) {
       const name = script.src.replace(/^indexed_text\//, '');
       assert.match(name, /^[a-z2-7]{13}\.js$/);
       doc.currentScript = script;
-      win.vantrelWords(damage(name, readStored(dir, name)));
+      // The piece calls its own receiver, which must be the page's by then.
+      const receivers = {};
+      for (const receiver of RECEIVERS) receivers[receiver] = (data) => { assert.equal(typeof win[receiver], 'function', receiver); win[receiver](damage(name, data)); };
+      vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), receivers);
       script.onload();
     }
     return added.map((script) => script.src.replace(/^indexed_text\//, ''));
@@ -400,6 +405,7 @@ test('search.html asks for the pieces of the address query that search.js reads 
       S.searchInPieces(searcher, q, () => { read ??= new Set(fresh.fetched.slice(from)); }, () => read === null);
       const asked = early(dir, q).slice(first);
       assert.equal(asked.length, new Set(asked).size, q);
+      assert.deepEqual(early(dir, q, undefined, true).slice(first), asked, `${dir} ${q}: search.js first`);
       // A query with letters beyond ASCII is left to search.js.
       if (!/^[\x00-\x7f]*$/.test(q)) { assert.deepEqual(asked, [], q); continue; }
       assert.deepEqual(prefetched.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
@@ -416,9 +422,11 @@ test('search.html asks for the pieces of the address query that search.js reads 
   }
 });
 
+const RECEIVERS = ['vantrelWordsHead', 'vantrelRanks', 'vantrelWords', 'vantrelKeys', 'vantrelNear', 'vantrelGrams', 'vantrelInWord', 'vantrelLinks', 'vantrelDocs', 'vantrelNames'];
+
 function readStored(dir, name) {
   const piece = {};
-  piece.vantrelWordsHead = piece.vantrelRanks = piece.vantrelWords = piece.vantrelKeys = piece.vantrelNear = piece.vantrelGrams = piece.vantrelInWord = piece.vantrelLinks = piece.vantrelDocs = piece.vantrelNames = (data) => { piece.data = data; };
+  for (const receiver of RECEIVERS) piece[receiver] = (data) => { piece.data = data; };
   vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_text', name), 'utf8'), piece);
   return piece.data;
 }
