@@ -3,12 +3,13 @@
 # by the engine's rule (the first KiB when it is wholly in one language): pages whose
 # language changes, and the detector's CPU either way (bench/language_sample.cpp).
 #
-#     bench/language-sample.sh BUILD_DIR [--sample BYTES --percent P [--ends]] SITE...
+#     bench/language-sample.sh BUILD_DIR [--sample BYTES --percent P [--ends | --then-engine]] SITE...
 #
 # With --sample, another first sample and share are tried beside the engine's rule
-# (--ends: the sample that ends at 4 KiB must agree too).
+# (--ends: the sample that ends at 4 KiB must agree too; --then-engine: a sample the
+# detector is not sure of falls back to the engine's rule, not to 4 KiB).
 set -euo pipefail
-[ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR [--sample BYTES --percent P [--ends]] SITE..." >&2; exit 2; }
+[ $# -ge 2 ] || { echo "usage: $0 BUILD_DIR [--sample BYTES --percent P [--ends | --then-engine]] SITE..." >&2; exit 2; }
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$(realpath -m -- "$1")
 shift

@@ -3,10 +3,12 @@
 // 4 KiB of the text a job gives it (the reference, as every page was detected before the
 // first sample was tried) and by the engine's detectLanguage; with SAMPLE and PERCENT,
 // also by a first sample of SAMPLE bytes taken when the detector is sure of it and gives
-// its top language at least PERCENT of the text, else the 4 KiB. Prints, per site, the
-// pages, those whose language changes (by reference language) and the CPU of each way.
+// its top language at least PERCENT of the text, else the 4 KiB (with --then-engine, else
+// the engine's rule). Prints, per site, the pages, those whose language changes (by
+// reference language), those on which the variant and the engine differ, and the CPU of
+// each way.
 //
-//     language_sample [--sample BYTES --percent P] SITE...
+//     language_sample [--sample BYTES --percent P [--ends | --then-engine]] SITE...
 //
 // Built and run by bench/language-sample.sh.
 
@@ -74,7 +76,7 @@ std::string readWhole(const std::filesystem::path& path)
 struct Tally {
     std::size_t pages = 0;
     std::map<std::string, std::size_t> changedBy, engineChangedBy;
-    std::size_t changed = 0, engineChanged = 0;
+    std::size_t changed = 0, engineChanged = 0, changedFromEngine = 0;
     double referenceCpu = 0, engineCpu = 0, variantCpu = 0;
 };
 
@@ -84,13 +86,15 @@ int main(int argc, char** argv)
 {
     std::size_t sample = 0;
     int minPercent = 0;
-    bool ends = false;
+    bool ends = false, thenEngine = false;
     std::vector<std::string> sites;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--sample") && i + 1 < argc)
             sample = std::strtoul(argv[++i], nullptr, 10);
         else if (!std::strcmp(argv[i], "--ends"))
             ends = true;
+        else if (!std::strcmp(argv[i], "--then-engine"))
+            thenEngine = true;
         else if (!std::strcmp(argv[i], "--percent") && i + 1 < argc)
             minPercent = std::atoi(argv[++i]);
         else
@@ -101,8 +105,8 @@ int main(int argc, char** argv)
         return 2;
     }
     std::printf("| site | pages | changed by the engine | CPU s, 4 KiB | CPU s, engine | engine / 4 KiB |%s\n",
-                sample ? " changed by the variant | variant / 4 KiB |" : "");
-    std::printf("|---|---:|---|---:|---:|---:|%s\n", sample ? "---|---:|" : "");
+                sample ? " changed by the variant | variant / 4 KiB | variant unlike the engine | variant / engine |" : "");
+    std::printf("|---|---:|---|---:|---:|---:|%s\n", sample ? "---|---:|---:|---:|" : "");
     for (const std::string& site : sites) {
         std::vector<std::filesystem::path> paths;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(site, std::filesystem::directory_options::follow_directory_symlink)) {
@@ -144,7 +148,7 @@ int main(int argc, char** argv)
                     int percent = 0;
                     std::string first = detectOn(text, sample, &percent);
                     if (first.empty() || percent < minPercent || text.size() <= sample)
-                        return text.size() <= sample ? first : detectOn(text, 4096);
+                        return text.size() <= sample ? first : thenEngine ? detectLanguage(text) : detectOn(text, 4096);
                     if (ends) {
                         // The sample that ends where the whole one does must agree.
                         const std::size_t whole = sampleLength(text, 4096);
@@ -167,6 +171,8 @@ int main(int argc, char** argv)
                 ++tally.engineChanged;
                 ++tally.engineChangedBy[change(engine[i])];
             }
+            if (sample && variant[i] != engine[i])
+                ++tally.changedFromEngine;
             if (sample && variant[i] != reference[i]) {
                 ++tally.changed;
                 ++tally.changedBy[change(variant[i])];
@@ -182,7 +188,8 @@ int main(int argc, char** argv)
                     list(tally.engineChanged, tally.engineChangedBy).c_str(), tally.referenceCpu, tally.engineCpu,
                     tally.engineCpu / tally.referenceCpu);
         if (sample)
-            std::printf(" %s | %.2f |", list(tally.changed, tally.changedBy).c_str(), tally.variantCpu / tally.referenceCpu);
+            std::printf(" %s | %.2f | %zu | %.2f |", list(tally.changed, tally.changedBy).c_str(),
+                        tally.variantCpu / tally.referenceCpu, tally.changedFromEngine, tally.variantCpu / tally.engineCpu);
         std::printf("\n");
     }
     return 0;

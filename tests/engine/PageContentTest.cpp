@@ -2,6 +2,7 @@
 // the files that carry them beside the index.
 
 #include "CompanionData.h"
+#include "HtmlEntities.h"
 #include "IndexEngine.h"
 #include "PageContent.h"
 #include "PieceStore.h"
@@ -75,6 +76,23 @@ TEST(PageContent, TitleSummaryTextAndSectionsAsAReaderSeesThem)
         EXPECT_EQ(content.scriptText, c.scriptText) << c.page;
         EXPECT_EQ(sectionsText(content), c.sections) << c.page;
     }
+}
+
+// Named references are found by their exact name: the first and last of the table, the
+// longest, and names that differ from one by case, a byte, a byte more or fewer, or a
+// NUL at the end.
+TEST(PageContent, NamedReferencesAreFoundByTheirWholeName)
+{
+    const std::pair<std::string_view, char32_t> names[] = {
+        {"AElig", 0xC6}, {"zwnj", 0x200C}, {"thetasym", 0x3D1}, {"amp", '&'}, {"apos", '\''}, {"Mu", 0x39C},
+        {"mu", 0x3BC}, {"Amp", 0}, {"am", 0}, {"ampx", 0}, {"thetasymx", 0}, {"", 0},
+        {std::string_view("amp\0", 4), 0}, {std::string_view("mu\0\0\0\0\0\0", 8), 0}};
+    for (const auto& [name, code] : names)
+        EXPECT_EQ(namedEntity(name), code) << name;
+    const std::pair<std::string_view, std::pair<char32_t, std::size_t>> references[] = {
+        {"&lt;p", {'<', 4}}, {"&thetasym;", {0x3D1, 10}}, {"&lt p", {0, 0}}, {"&notanentity;", {0, 0}}};
+    for (const auto& [text, read] : references)
+        EXPECT_EQ(readReference(text), read) << text;
 }
 
 // Plain text is taken in blocks of eight bytes where it can be: blanks, quotes,
