@@ -13,9 +13,11 @@
 #include <boost/sort/spreadsort/integer_sort.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <numeric>
 #include <string_view>
@@ -99,11 +101,20 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
 {
     text += '[';
     appendScriptString(text, keys.word(i));
-    for (const std::int32_t* d = keys.documentsBegin(i); d != keys.documentsEnd(i); ++d) {
-        text += ',';
-        IndexText::appendNumber(text, *d);
+    // Room made once for the whole list (a comma and at most 11 characters a number),
+    // the digits written in place: an entry's pages are most of a shard's bytes.
+    const std::int32_t* d = keys.documentsBegin(i);
+    const std::int32_t* const end = keys.documentsEnd(i);
+    constexpr std::size_t kMostBytes = 12;
+    const std::size_t at = text.size();
+    text.resize(at + static_cast<std::size_t>(end - d) * kMostBytes + 1);
+    char* out = text.data() + at;
+    for (; d != end; ++d) {
+        *out++ = ',';
+        out = std::to_chars(out, out + kMostBytes - 1, *d).ptr;
     }
-    text += ']';
+    *out++ = ']';
+    text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
 const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
@@ -658,6 +669,7 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
 std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 {
     std::string shard = kPieceMark;
+    shard.reserve(2 * kShardBytes);
     shard += "vantrelWords({\"words\":[";
     for (std::size_t i = starts[s]; i < end(s); ++i) {
         if (i > starts[s])
@@ -698,7 +710,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
                       const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
-                      std::string* topName)
+                      std::string* topName, unsigned threads)
 {
     ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
     std::size_t bytes = 0;
@@ -828,6 +840,29 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 work->keep(set.placesInputsOf(t, *places), placesBytes(shardPlaces[t]));
         }
     }
+    // The near pieces hold every title and file-name word, whichever shards were taken:
+    // those the last job kept for the same pages, else the table of the shards cut when
+    // every shard was, else the titles and file names cut for them alone. They are
+    // composed beside the shards when a thread is to spare (the store is this thread's).
+    std::vector<PlaceWord> placeWords;
+    std::vector<NearWord> nearWords;
+    std::future<std::vector<std::pair<std::string, std::string>>> nearTexts;
+    if (places) {
+        PieceInputs wordsInputs;
+        wordsInputs.text("title and file-name words");
+        wordsInputs.number(static_cast<std::int64_t>(places->inputs));
+        const std::string_view* earlier = work ? work->find(wordsInputs.value()) : nullptr;
+        const bool taken = earlier && readPlaceWords(*earlier, placeWords);
+        if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
+            placeWords = placeWordsOf(*table);
+        else if (!taken)
+            placeWords = placeWordsOf(places->titleAndNameWords());
+        if (work)
+            work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
+        nearWords = nearWordsOf(keys, placeWords);
+        nearTexts = std::async(threads > 1 ? std::launch::async : std::launch::deferred,
+                               [&nearWords] { return composeNear(std::move(nearWords)); });
+    }
     for (const Vocabulary& vocabulary : vocabularies) {
         std::string titleWords, nameWords;
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
@@ -895,22 +930,6 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += vocabularyHeads + ']';
     const std::size_t vocabularyEnd = head.size();
     if (places) {
-        // The near pieces hold every title and file-name word, whichever shards were taken:
-        // those the last job kept for the same pages, else the table of the shards cut
-        // when every shard was, else the titles and file names cut for them alone.
-        PieceInputs wordsInputs;
-        wordsInputs.text("title and file-name words");
-        wordsInputs.number(static_cast<std::int64_t>(places->inputs));
-        const std::string_view* earlier = work ? work->find(wordsInputs.value()) : nullptr;
-        std::vector<PlaceWord> placeWords;
-        const bool taken = earlier && readPlaceWords(*earlier, placeWords);
-        if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
-            placeWords = placeWordsOf(*table);
-        else if (!taken)
-            placeWords = placeWordsOf(places->titleAndNameWords());
-        if (work)
-            work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
-        const std::vector<NearWord> nearWords = nearWordsOf(keys, placeWords);
         // The words of each vocabulary piece (keys, title and file-name words) and its
         // bytes (keys and counts, title and file-name words), as the page reads them; the
         // runs inside its words, taken from the last job when its words are the same.
@@ -975,7 +994,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += "]";
         nearAt = head.size();
         head += ",\"near\":[";
-        for (const auto& [first, text] : composeNear(nearWords)) {
+        for (const auto& [first, text] : nearTexts.get()) {
             const std::string name = store.put(text);
             if (name.empty())
                 return name;

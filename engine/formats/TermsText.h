@@ -217,11 +217,12 @@ constexpr std::size_t kNearListGroup = 128;
 // written (the store says why). A shard or vocabulary piece made from the same inputs as
 // one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands;
 // given work, the runs inside the words of a vocabulary piece whose words are those of
-// the last job's are taken from it.
+// the last job's are taken from it. Given threads above 1, the near pieces are composed
+// on a second thread while this one composes the shards (the store is used from this one).
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
                       const std::vector<StemOfKey>& moreStems = {}, std::string_view topDocumentsField = {},
-                      std::string* topName = nullptr);
+                      std::string* topName = nullptr, unsigned threads = 1);
 
 }  // namespace TermsText
