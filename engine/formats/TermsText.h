@@ -184,11 +184,16 @@ std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes);
 // What a job takes or works out is kept for the next job; nothing else is handed on.
 struct KeptWork {
     std::unordered_map<std::uint64_t, std::string_view> earlier;  // the last job's, held by the caller
+    std::vector<std::uint64_t> earlierOrder;                       // their inputs, in the order kept
     std::vector<std::pair<std::uint64_t, std::string>> kept;       // this job's
 
+    // Takes the last job's results, as views of done (which must outlive this).
+    void takeEarlier(const std::vector<std::pair<std::uint64_t, std::string>>& done);
     // The bytes the last job kept for inputs, or null.
     const std::string_view* find(std::uint64_t inputs) const;
     void keep(std::uint64_t inputs, std::string bytes);
+    // Hands on everything the last job kept, in its order, in place of what this job kept.
+    void keepEarlier();
 };
 
 // What the shards hold of titles, file names and summaries: a checksum of the pages they

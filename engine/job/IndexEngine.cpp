@@ -1070,8 +1070,7 @@ void IndexEngine::finishCompanion()
         if (m_cache && !m_cache->workTaken) {
             // The last job's work, read from its own file only now: views of the cache's
             // own, which outlive the job.
-            for (const auto& done : m_cache->cache->keptWork())
-                m_cache->work.earlier.emplace(done.first, done.second);
+            m_cache->work.takeEarlier(m_cache->cache->keptWork());
             m_cache->workTaken = true;
         }
     }
