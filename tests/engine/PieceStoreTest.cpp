@@ -527,6 +527,14 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
         {"nothing changed", 0, false, [] {}, true},
         {"a page's date", 1, false, [&] { documents[7].date = "02-01-2026"; }, true},
         {"a page's date again", 1, false, [&] { documents[7].date = "03-01-2026"; }, true},
+        {"a near piece removed from the folder", 1, false,
+         [&] {
+             for (const std::string& name : folderEntries(tree.path("store")))
+                 if (readFile(tree.path("store/" + name)).find("vantrelNear(") != std::string::npos) {
+                     ::unlink(tree.path("store/" + name).c_str());
+                     break;
+                 }
+         }},
         {"one key's pages", 4, false, [&] { pages[3000] = {7}; }},
         {"a key added", 7, false,
          [&] {
