@@ -723,12 +723,11 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 
 namespace {
 // A checksum of all the word pieces are composed from but the documents' own fields: the
-// keys with their pages, the stem pairs and further stems, the link shares, the places'
-// inputs and the number of documents, and whether a top is made. Two jobs of the same
-// have the same pieces, their heads differing only in "check" and the documents' field.
-std::uint64_t wholeInputsOf(std::size_t documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
-                            const std::vector<int>& linkShares, const Places* places,
-                            const std::vector<StemOfKey>& moreStems, bool top)
+// keys' (keysInputsOf()), the link shares, the places' inputs and the number of
+// documents, and whether a top is made. Two jobs of the same have the same pieces, their
+// heads differing only in "check" and the documents' field.
+std::uint64_t wholeInputsOf(std::size_t documents, std::uint64_t keysInputs, const std::vector<int>& linkShares,
+                            const Places* places, bool top)
 {
     PieceInputs inputs;
     inputs.text("word pieces");
@@ -737,6 +736,17 @@ std::uint64_t wholeInputsOf(std::size_t documents, const WordIndex& keys, const 
     inputs.number(places != nullptr);
     if (places)
         inputs.number(static_cast<std::int64_t>(places->inputs));
+    inputs.number(static_cast<std::int64_t>(keysInputs));
+    inputs.text(std::string_view(reinterpret_cast<const char*>(linkShares.data()), linkShares.size() * sizeof(int)));
+    return inputs.value();
+}
+}  // namespace
+
+std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                           const std::vector<StemOfKey>& moreStems)
+{
+    PieceInputs inputs;
+    inputs.text("keys");
     inputs.number(static_cast<std::int64_t>(keys.size()));
     for (std::size_t i = 0; i < keys.size(); ++i) {
         inputs.text(keys.word(i));
@@ -752,9 +762,10 @@ std::uint64_t wholeInputsOf(std::size_t documents, const WordIndex& keys, const 
         inputs.text(stem);
         inputs.number(position);
     }
-    inputs.text(std::string_view(reinterpret_cast<const char*>(linkShares.data()), linkShares.size() * sizeof(int)));
     return inputs.value();
 }
+
+namespace {
 
 // What a job keeps of its word pieces for a job of the same inputs: the head's text from
 // after its "check" to its documents' field, the same of the top ("" for none), the
@@ -814,14 +825,14 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
                       const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
-                      std::string* topName, unsigned threads)
+                      std::string* topName, unsigned threads, std::uint64_t keysInputs)
 {
     // Pieces composed from what the last job's were (a page's date moved, a page touched
     // across days) are taken whole, by their names and stamps, while every one of them
     // still has its stamp: only the head (and top) are written, for their documents.
     const std::uint64_t wholeInputs =
-        work ? wholeInputsOf(documents.size(), keys, stemmedKeys, linkShares, places, moreStems,
-                             !topDocumentsField.empty() && topName)
+        work ? wholeInputsOf(documents.size(), keysInputs ? keysInputs : keysInputsOf(keys, stemmedKeys, moreStems),
+                             linkShares, places, !topDocumentsField.empty() && topName)
              : 0;
     if (const std::string_view* earlier = work ? work->find(wholeInputs) : nullptr) {
         WholePieces whole;

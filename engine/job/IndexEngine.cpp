@@ -75,6 +75,7 @@ struct IndexEngine::RankedKeys {
     WordTable<char> stemmedKeys;  // entries "stem\0key"
     WordIndex keys;
     std::vector<TermsText::StemOfKey> plurals;
+    std::uint64_t inputs = 0;  // TermsText::keysInputsOf() of the three, or 0
 };
 
 // The keys ranked on a thread of their own. Abandoned and joined when the job ends
@@ -1034,6 +1035,10 @@ bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
     });
     m_tables->keys.fillIndex(ranked.keys);
     ranked.plurals = englishPluralPairs(ranked.keys, m_englishDocuments);
+    // Worked out here, beside the job where a thread is to spare, for the pieces taken
+    // whole (TermsText::putPieces()).
+    if (m_cache)
+        ranked.inputs = TermsText::keysInputsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
     return true;
 }
 
@@ -1110,7 +1115,8 @@ std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vect
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
     return TermsText::putPieces(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(),
                                 *m_companion->store(), documentsField, &places, m_cache ? &m_cache->work : nullptr,
-                                ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse());
+                                ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse(),
+                                ranked.inputs);
 }
 
 void IndexEngine::companionFailed()
