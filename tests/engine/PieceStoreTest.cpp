@@ -591,12 +591,15 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
         cases[c].change();
         files.writes = 0;
         files.opened = 0;
+        const auto workBefore = keptWork;
         PieceStore again(folder, tree.path("store"), files);
         const std::string head = put(again, &made);
         EXPECT_LE(static_cast<std::size_t>(files.writes), cases[c].written);
         EXPECT_EQ(tablesAsked > 0, cases[c].asked);
         if (cases[c].whole) {
             EXPECT_LE(files.opened, 1) << "pieces read besides the head";
+            // Handed on as the last job kept it, in its order: the cache's file of it stays.
+            EXPECT_EQ(keptWork, workBefore);
         }
         // Byte for byte what a job that knows no earlier piece puts into the same folder:
         // it finds every piece in place.
