@@ -13,11 +13,14 @@
 #include <boost/sort/spreadsort/integer_sort.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <numeric>
+#include <set>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -99,11 +102,20 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
 {
     text += '[';
     appendScriptString(text, keys.word(i));
-    for (const std::int32_t* d = keys.documentsBegin(i); d != keys.documentsEnd(i); ++d) {
-        text += ',';
-        IndexText::appendNumber(text, *d);
+    // Room made once for the whole list (a comma and at most 11 characters a number),
+    // the digits written in place: an entry's pages are most of a shard's bytes.
+    const std::int32_t* d = keys.documentsBegin(i);
+    const std::int32_t* const end = keys.documentsEnd(i);
+    constexpr std::size_t kMostBytes = 12;
+    const std::size_t at = text.size();
+    text.resize(at + static_cast<std::size_t>(end - d) * kMostBytes + 1);
+    char* out = text.data() + at;
+    for (; d != end; ++d) {
+        *out++ = ',';
+        out = std::to_chars(out, out + kMostBytes - 1, *d).ptr;
     }
-    text += ']';
+    *out++ = ']';
+    text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
 const char* const kPieceMark = "/* generator: VantrelIndexer */\n";
@@ -571,6 +583,20 @@ void KeptWork::keep(std::uint64_t inputs, std::string bytes)
     kept.emplace_back(inputs, std::move(bytes));
 }
 
+void KeptWork::takeEarlier(const std::vector<std::pair<std::uint64_t, std::string>>& done)
+{
+    for (const auto& [inputs, bytes] : done)
+        if (earlier.emplace(inputs, bytes).second)
+            earlierOrder.push_back(inputs);
+}
+
+void KeptWork::keepEarlier()
+{
+    kept.clear();
+    for (const std::uint64_t inputs : earlierOrder)
+        keep(inputs, std::string(earlier.at(inputs)));
+}
+
 namespace {
 // What the shards and vocabulary pieces of a job are composed from, and the names they
 // are given; a piece whose inputs are those of a piece of the last job takes its file
@@ -658,6 +684,7 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
 std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 {
     std::string shard = kPieceMark;
+    shard.reserve(2 * kShardBytes);
     shard += "vantrelWords({\"words\":[";
     for (std::size_t i = starts[s]; i < end(s); ++i) {
         if (i > starts[s])
@@ -694,12 +721,138 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
 }
 }  // namespace
 
+namespace {
+// A checksum of all the word pieces are composed from but the documents' own fields: the
+// keys' (keysInputsOf()), the link shares, the places' inputs and the number of
+// documents, and whether a top is made. Two jobs of the same have the same pieces, their
+// heads differing only in "check" and the documents' field.
+std::uint64_t wholeInputsOf(std::size_t documents, std::uint64_t keysInputs, const std::vector<int>& linkShares,
+                            const Places* places, bool top)
+{
+    PieceInputs inputs;
+    inputs.text("word pieces");
+    inputs.number(static_cast<std::int64_t>(documents));
+    inputs.number(top);
+    inputs.number(places != nullptr);
+    if (places)
+        inputs.number(static_cast<std::int64_t>(places->inputs));
+    inputs.number(static_cast<std::int64_t>(keysInputs));
+    inputs.text(std::string_view(reinterpret_cast<const char*>(linkShares.data()), linkShares.size() * sizeof(int)));
+    return inputs.value();
+}
+}  // namespace
+
+std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                           const std::vector<StemOfKey>& moreStems)
+{
+    PieceInputs inputs;
+    inputs.text("keys");
+    inputs.number(static_cast<std::int64_t>(keys.size()));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        inputs.text(keys.word(i));
+        const std::int32_t* begin = keys.documentsBegin(i);
+        inputs.text(std::string_view(reinterpret_cast<const char*>(begin),
+                                     static_cast<std::size_t>(keys.documentsEnd(i) - begin) * sizeof *begin));
+    }
+    inputs.number(static_cast<std::int64_t>(stemmedKeys.size()));
+    for (const auto& entry : stemmedKeys.entries())
+        inputs.text(stemmedKeys.wordOf(entry));
+    inputs.number(static_cast<std::int64_t>(moreStems.size()));
+    for (const auto& [stem, position] : moreStems) {
+        inputs.text(stem);
+        inputs.number(position);
+    }
+    return inputs.value();
+}
+
+namespace {
+
+// What a job keeps of its word pieces for a job of the same inputs: the head's text from
+// after its "check" to its documents' field, the same of the top ("" for none), the
+// inputs of the pieces it made (PieceStore::takeMade()) and the names and stamps of the
+// others it named (PieceStore::reuse()).
+struct WholePieces {
+    std::string headMiddle, topMiddle;
+    std::vector<std::uint64_t> made;
+    std::vector<std::pair<std::string, std::string>> named;
+};
+
+std::string wholeBytes(const WholePieces& whole)
+{
+    std::string bytes;
+    RecordWriter out(bytes);
+    out.text(whole.headMiddle);
+    out.text(whole.topMiddle);
+    out.number<std::uint64_t>(whole.made.size());
+    for (const std::uint64_t inputs : whole.made)
+        out.number(inputs);
+    out.number<std::uint64_t>(whole.named.size());
+    for (const auto& [name, stamp] : whole.named) {
+        out.text(name);
+        out.text(stamp);
+    }
+    return bytes;
+}
+
+bool readWhole(std::string_view bytes, WholePieces& whole)
+{
+    RecordReader in(bytes);
+    whole.headMiddle = in.text();
+    whole.topMiddle = in.text();
+    whole.made.resize(in.count(sizeof(std::uint64_t)));
+    for (std::uint64_t& inputs : whole.made)
+        inputs = in.number<std::uint64_t>();
+    whole.named.resize(in.count(2));
+    for (auto& [name, stamp] : whole.named) {
+        name = in.text();
+        stamp = in.text();
+    }
+    return !in.failed() && in.atEnd();
+}
+
+// The head's (and top's) text up to the end of its "check".
+std::string headStart(const std::vector<DocumentEntry>& documents)
+{
+    std::string head = kPieceMark;
+    head += "vantrelWordsHead({\"count\":";
+    IndexText::appendNumber(head, static_cast<std::int64_t>(documents.size()));
+    head += ",\"check\":\"" + documentsCheck(documents) + '"';
+    return head;
+}
+}  // namespace
+
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
                       const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
-                      std::string* topName)
+                      std::string* topName, unsigned threads, std::uint64_t keysInputs)
 {
+    // Pieces composed from what the last job's were (a page's date moved, a page touched
+    // across days) are taken whole, by their names and stamps, while every one of them
+    // still has its stamp: only the head (and top) are written, for their documents.
+    const std::uint64_t wholeInputs =
+        work ? wholeInputsOf(documents.size(), keysInputs ? keysInputs : keysInputsOf(keys, stemmedKeys, moreStems),
+                             linkShares, places, !topDocumentsField.empty() && topName)
+             : 0;
+    if (const std::string_view* earlier = work ? work->find(wholeInputs) : nullptr) {
+        WholePieces whole;
+        bool taken = readWhole(*earlier, whole);
+        for (std::size_t k = 0; taken && k < whole.made.size(); ++k)
+            taken = !store.takeMade(whole.made[k]).empty();
+        for (std::size_t k = 0; taken && k < whole.named.size(); ++k)
+            taken = store.reuse(whole.named[k].first, whole.named[k].second);
+        if (taken) {
+            // Everything the last job kept is what this one would work out again.
+            work->keepEarlier();
+            const std::string start = headStart(documents);
+            const std::string headName = store.put(start + whole.headMiddle + std::string(documentsField) + "});\n");
+            if (headName.empty() || whole.topMiddle.empty())
+                return headName;
+            *topName = store.put(start + whole.topMiddle + std::string(topDocumentsField) + "});\n");
+            return topName->empty() ? std::string() : headName;
+        }
+        // Pieces already taken are named twice by what follows, which changes nothing.
+    }
     ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -740,12 +893,11 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         set.firstStem.push_back(s == shardCount ? set.stemsOfKeys.size() : f);
     }
 
-    std::string head = kPieceMark;
+    std::string head = headStart(documents);
+    const std::size_t checkEnd = head.size();
     std::size_t nearAt = 0, nearEnd = 0;  // where the near pieces' field stands in head
     std::vector<std::string> nearEntries;
-    head += "vantrelWordsHead({\"count\":";
-    IndexText::appendNumber(head, static_cast<std::int64_t>(documents.size()));
-    head += ",\"check\":\"" + documentsCheck(documents) + "\",\"keys\":";
+    head += ",\"keys\":";
     IndexText::appendNumber(head, static_cast<std::int64_t>(keys.size()));
     const std::size_t shardsAt = head.size();
     head += ",\n\"shards\":[";
@@ -828,6 +980,29 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 work->keep(set.placesInputsOf(t, *places), placesBytes(shardPlaces[t]));
         }
     }
+    // The near pieces hold every title and file-name word, whichever shards were taken:
+    // those the last job kept for the same pages, else the table of the shards cut when
+    // every shard was, else the titles and file names cut for them alone. They are
+    // composed beside the shards when a thread is to spare (the store is this thread's).
+    std::vector<PlaceWord> placeWords;
+    std::vector<NearWord> nearWords;
+    std::future<std::vector<std::pair<std::string, std::string>>> nearTexts;
+    if (places) {
+        PieceInputs wordsInputs;
+        wordsInputs.text("title and file-name words");
+        wordsInputs.number(static_cast<std::int64_t>(places->inputs));
+        const std::string_view* earlier = work ? work->find(wordsInputs.value()) : nullptr;
+        const bool taken = earlier && readPlaceWords(*earlier, placeWords);
+        if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
+            placeWords = placeWordsOf(*table);
+        else if (!taken)
+            placeWords = placeWordsOf(places->titleAndNameWords());
+        if (work)
+            work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
+        nearWords = nearWordsOf(keys, placeWords);
+        nearTexts = std::async(threads > 1 ? std::launch::async : std::launch::deferred,
+                               [&nearWords] { return composeNear(std::move(nearWords)); });
+    }
     for (const Vocabulary& vocabulary : vocabularies) {
         std::string titleWords, nameWords;
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
@@ -895,22 +1070,6 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += vocabularyHeads + ']';
     const std::size_t vocabularyEnd = head.size();
     if (places) {
-        // The near pieces hold every title and file-name word, whichever shards were taken:
-        // those the last job kept for the same pages, else the table of the shards cut
-        // when every shard was, else the titles and file names cut for them alone.
-        PieceInputs wordsInputs;
-        wordsInputs.text("title and file-name words");
-        wordsInputs.number(static_cast<std::int64_t>(places->inputs));
-        const std::string_view* earlier = work ? work->find(wordsInputs.value()) : nullptr;
-        std::vector<PlaceWord> placeWords;
-        const bool taken = earlier && readPlaceWords(*earlier, placeWords);
-        if (!taken && table && std::find(cut.begin(), cut.end(), false) == cut.end())
-            placeWords = placeWordsOf(*table);
-        else if (!taken)
-            placeWords = placeWordsOf(places->titleAndNameWords());
-        if (work)
-            work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
-        const std::vector<NearWord> nearWords = nearWordsOf(keys, placeWords);
         // The words of each vocabulary piece (keys, title and file-name words) and its
         // bytes (keys and counts, title and file-name words), as the page reads them; the
         // runs inside its words, taken from the last job when its words are the same.
@@ -975,7 +1134,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += "]";
         nearAt = head.size();
         head += ",\"near\":[";
-        for (const auto& [first, text] : composeNear(nearWords)) {
+        for (const auto& [first, text] : nearTexts.get()) {
             const std::string name = store.put(text);
             if (name.empty())
                 return name;
@@ -1012,8 +1171,27 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += documentsField;
     head += "});\n";
     const std::string headName = store.put(head);
-    if (headName.empty() || topDocumentsField.empty() || !topName)
+    // What the next job of the same inputs takes whole.
+    WholePieces whole;
+    whole.headMiddle = head.substr(checkEnd, documentsAt - checkEnd);
+    const auto keepWhole = [&] {
+        if (!work)
+            return;
+        std::set<std::string> names;
+        PieceStore::namesIn(whole.headMiddle, names);
+        PieceStore::namesIn(whole.topMiddle, names);
+        for (const PieceStore::Made& made : store.made())
+            if (names.erase(made.name))
+                whole.made.push_back(made.inputs);
+        for (const std::string& name : names)
+            whole.named.emplace_back(name, store.stampWhenPut(name));
+        work->keep(wholeInputs, wholeBytes(whole));
+    };
+    if (headName.empty() || topDocumentsField.empty() || !topName) {
+        if (!headName.empty())
+            keepWhole();
         return headName;
+    }
     // The top: the head less the lists that grow with the site, the document pieces'
     // names and the near pieces' first words, which it names in list pieces instead.
     if (nearEnd == 0)
@@ -1028,10 +1206,14 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         top += ",\"nearLists\":[" + lists + ']';
     }
     top.append(head, nearEnd, documentsAt - nearEnd);
+    whole.topMiddle = top.substr(checkEnd);
     top += topDocumentsField;
     top += "});\n";
     *topName = store.put(top);
-    return topName->empty() ? std::string() : headName;
+    if (topName->empty())
+        return {};
+    keepWhole();
+    return headName;
 }
 
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,

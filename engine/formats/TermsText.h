@@ -184,11 +184,16 @@ std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes);
 // What a job takes or works out is kept for the next job; nothing else is handed on.
 struct KeptWork {
     std::unordered_map<std::uint64_t, std::string_view> earlier;  // the last job's, held by the caller
+    std::vector<std::uint64_t> earlierOrder;                       // their inputs, in the order kept
     std::vector<std::pair<std::uint64_t, std::string>> kept;       // this job's
 
+    // Takes the last job's results, as views of done (which must outlive this).
+    void takeEarlier(const std::vector<std::pair<std::uint64_t, std::string>>& done);
     // The bytes the last job kept for inputs, or null.
     const std::string_view* find(std::uint64_t inputs) const;
     void keep(std::uint64_t inputs, std::string bytes);
+    // Hands on everything the last job kept, in its order, in place of what this job kept.
+    void keepEarlier();
 };
 
 // What the shards hold of titles, file names and summaries: a checksum of the pages they
@@ -217,11 +222,19 @@ constexpr std::size_t kNearListGroup = 128;
 // written (the store says why). A shard or vocabulary piece made from the same inputs as
 // one the store knows from the last job (PieceStore::madeBefore()) is taken as it stands;
 // given work, the runs inside the words of a vocabulary piece whose words are those of
-// the last job's are taken from it.
+// the last job's are taken from it; pieces whose inputs are all the last job's are taken
+// whole, the head (and top) alone written, keysInputs (keysInputsOf() of the keys, stem
+// pairs and moreStems given, or 0 to work it out here) among those inputs. Given threads
+// above 1, the near pieces are composed on a second thread while this one composes the
+// shards (the store is used from this one).
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
                       const std::vector<StemOfKey>& moreStems = {}, std::string_view topDocumentsField = {},
-                      std::string* topName = nullptr);
+                      std::string* topName = nullptr, unsigned threads = 1, std::uint64_t keysInputs = 0);
+// A checksum of the keys with their pages, the stem pairs and further stems: what the
+// word pieces take of them.
+std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                           const std::vector<StemOfKey>& moreStems);
 
 }  // namespace TermsText

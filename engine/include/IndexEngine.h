@@ -26,6 +26,9 @@ struct PageFileKey;
 class TermDictionary;
 struct PageItem;
 struct PageResult;
+namespace PlaceWords {
+struct Page;
+}
 
 // Everything one indexing job needs and produces: its settings, its stop flag, its
 // progress log and its three tables. One per process (instance()); tests may make their
@@ -146,13 +149,21 @@ private:
     bool writeIndexFiles();
     void companionFailed();
     void finishCompanion();
+    // The keys of the word index ranked, with their stem pairs and English plural pairs;
+    // false when stop was requested first.
+    struct RankedKeys;
+    bool rankKeys(const StopSignal& stop, RankedKeys& ranked);
+    // With a thread to spare, starts ranking the keys beside the job's own work (the
+    // design's two files, the document pieces), which finishCompanion() then waits for.
+    void startRankingKeys();
+    struct KeysBeside;
+    std::unique_ptr<KeysBeside> m_keysBeside;    // from the walk's end to finishCompanion()
     // The word index in pieces, with the titles, file names and summaries its shards hold;
     // the head's name, or "" when a piece could not be written; a large site's top
     // (TermsText::putPieces()) goes to wordsTop.
-    // plurals: the English plural pairs of keys (TermsText::StemOfKey).
-    std::string putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
-                              const std::vector<std::pair<std::string_view, std::uint32_t>>& plurals,
-                              std::string_view documentsField, std::string& wordsTop);
+    // pages, placesInputs: CompanionData::placePages() of the documents.
+    std::string putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
+                              std::uint64_t placesInputs, std::string_view documentsField, std::string& wordsTop);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }

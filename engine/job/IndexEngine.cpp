@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 #include <fcntl.h>
 #include <new>
 #include <optional>
@@ -69,6 +70,37 @@ struct IndexEngine::CacheUse {
 namespace {
 const std::vector<std::int32_t> kNoDocuments;
 }  // namespace
+
+struct IndexEngine::RankedKeys {
+    WordTable<char> stemmedKeys;  // entries "stem\0key"
+    WordIndex keys;
+    std::vector<TermsText::StemOfKey> plurals;
+    std::uint64_t inputs = 0;  // TermsText::keysInputsOf() of the three, or 0
+};
+
+// The keys ranked on a thread of their own. Abandoned and joined when the job ends
+// without reaching finishCompanion(), before the tables the thread reads go.
+struct IndexEngine::KeysBeside {
+    std::atomic<bool> abandoned{false};
+    RankedKeys ranked;
+    std::exception_ptr failure;
+    std::thread thread;
+
+    ~KeysBeside()
+    {
+        abandoned.store(true, std::memory_order_relaxed);
+        if (thread.joinable())
+            thread.join();
+    }
+    // The keys once ranked; what the thread threw is thrown here.
+    RankedKeys& take()
+    {
+        thread.join();
+        if (failure)
+            std::rethrow_exception(failure);
+        return ranked;
+    }
+};
 
 IndexEngine::IndexEngine() : m_terms(std::make_unique<TermDictionary>()), m_tables(std::make_unique<CachedTables>())
 {
@@ -750,6 +782,7 @@ bool IndexEngine::buildIndex()
             m_cache.reset();
             return true;
         }
+        startRankingKeys();
         written = rankPostings() && writeIndexFiles();
         wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
@@ -765,6 +798,7 @@ bool IndexEngine::buildIndex()
         failure = error.what();
     }
     // Without a new index the new page texts go; the old index stays as it was.
+    m_keysBeside.reset();
     m_walk.reset();
     // The cache's tables let go while the pieces no index names are still being removed.
     m_cache.reset();
@@ -963,10 +997,8 @@ void IndexEngine::placeCachedTexts()
     }
 }
 
-void IndexEngine::finishCompanion()
+bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
 {
-    // The index is in place: the job runs to its end, so nothing stops the ranking here.
-    const std::atomic<bool> never{false};
     static const RankedWords none;
     const bool cached = m_cache && m_cache->cache;
     const std::vector<std::int32_t>& renumbered = cached ? m_cache->newDocumentOf : kNoDocuments;
@@ -992,41 +1024,88 @@ void IndexEngine::finishCompanion()
             ++pages;
         }
     const PostingRank byScore{&lengths, pages ? total / static_cast<double>(pages) : 0};
-    RankedWords::update(cached ? m_cache->cache->tables().keys : none, renumbered, m_terms->keys(),
-                        WordRules::lessByUtf16, byScore, threadsToUse(), StopSignal(never), m_tables->keys);
-    RankedWords::update(cached ? m_cache->cache->tables().stemPairs : none, renumbered, m_terms->stemPairs(),
-                        nullptr, PostingRank(), threadsToUse(), StopSignal(never), m_tables->stemPairs);
+    if (!RankedWords::update(cached ? m_cache->cache->tables().keys : none, renumbered, m_terms->keys(),
+                             WordRules::lessByUtf16, byScore, threadsToUse(), stop, m_tables->keys)
+        || !RankedWords::update(cached ? m_cache->cache->tables().stemPairs : none, renumbered, m_terms->stemPairs(),
+                                nullptr, PostingRank(), threadsToUse(), stop, m_tables->stemPairs))
+        return false;
     m_terms->clear();
-    WordTable<char> stemmedKeys;
-    m_tables->stemPairs.forEachWord(
-        [&stemmedKeys](std::string_view pair, const std::int32_t*, const double*, std::size_t) { stemmedKeys.findOrInsert(pair); });
-    WordIndex keys;
-    m_tables->keys.fillIndex(keys);
-    const std::vector<TermsText::StemOfKey> plurals = englishPluralPairs(keys, m_englishDocuments);
-    std::string termsText;
-    if (wholeWordIndex)
-        TermsText::compose(documents, keys, stemmedKeys, m_companion->linkShares(), termsText, plurals);
+    m_tables->stemPairs.forEachWord([&ranked](std::string_view pair, const std::int32_t*, const double*, std::size_t) {
+        ranked.stemmedKeys.findOrInsert(pair);
+    });
+    m_tables->keys.fillIndex(ranked.keys);
+    ranked.plurals = englishPluralPairs(ranked.keys, m_englishDocuments);
+    // Worked out here, beside the job where a thread is to spare, for the pieces taken
+    // whole (TermsText::putPieces()).
+    if (m_cache)
+        ranked.inputs = TermsText::keysInputsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
+    return true;
+}
+
+void IndexEngine::startRankingKeys()
+{
+    // The keys' ranking reads the walk's dictionaries and the cache's tables alone, and
+    // the design's two files and the document pieces need no key: with a thread to spare
+    // they are written while it runs.
+    if (!companionData || !m_companion || threadsToUse() < 2)
+        return;
+    m_keysBeside = std::make_unique<KeysBeside>();
+    KeysBeside& beside = *m_keysBeside;
+    beside.thread = std::thread([this, &beside] {
+        try {
+            rankKeys(StopSignal(beside.abandoned), beside.ranked);
+        } catch (...) {
+            beside.failure = std::current_exception();
+        }
+    });
+}
+
+void IndexEngine::finishCompanion()
+{
+    // The index is in place: the job runs to its end, so nothing stops the ranking here.
+    const std::atomic<bool> never{false};
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
+    // What the word pieces take of the pages, and the last job's work on them, read
+    // while the keys may still be ranked beside.
+    std::uint64_t placesInputs = 0;
+    std::vector<PlaceWords::Page> pages;
+    if (!documentsField.empty()) {
+        pages = m_companion->placePages(documents, placesInputs);
+        if (m_cache && !m_cache->workTaken) {
+            // The last job's work, read from its own file only now: views of the cache's
+            // own, which outlive the job.
+            m_cache->work.takeEarlier(m_cache->cache->keptWork());
+            m_cache->workTaken = true;
+        }
+    }
+    RankedKeys rankedHere;
+    if (!m_keysBeside)
+        rankKeys(StopSignal(never), rankedHere);
+    RankedKeys& ranked = m_keysBeside ? m_keysBeside->take() : rankedHere;
+    std::string termsText;
+    if (wholeWordIndex)
+        TermsText::compose(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(), termsText,
+                           ranked.plurals);
     std::string wordsTop;
     const std::string wordsHead =
-        documentsField.empty() ? "" : putWordPieces(keys, stemmedKeys, plurals, documentsField, wordsTop);
-    keys.clear();
+        documentsField.empty() ? "" : putWordPieces(ranked, pages, placesInputs, documentsField, wordsTop);
+    ranked.keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
     if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
         companionFailed();
 }
 
-std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<char>& stemmedKeys,
-                                       const std::vector<std::pair<std::string_view, std::uint32_t>>& plurals,
-                                       std::string_view documentsField, std::string& wordsTop)
+std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
+                                       std::uint64_t placesInputs, std::string_view documentsField,
+                                       std::string& wordsTop)
 {
     // The titles, file names and summaries are cut key by key only when a piece must be
     // composed, and only the keys of the shards composed enter the table: a job whose
     // shards' inputs are all those of the last job's leaves them.
     TermsText::Places places;
-    const std::vector<PlaceWords::Page> pages = m_companion->placePages(documents, places.inputs);
+    places.inputs = placesInputs;
     std::optional<PlaceWords::Table> table;
     places.table = [&](const PlaceWords::KeyFilter& wanted) -> const PlaceWords::Table& {
         if (!table)
@@ -1034,16 +1113,10 @@ std::string IndexEngine::putWordPieces(const WordIndex& keys, const WordTable<ch
         return *table;
     };
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
-    if (m_cache && !m_cache->workTaken) {
-        // The last job's work, read from its own file only now: views of the cache's own,
-        // which outlive the job.
-        for (const auto& done : m_cache->cache->keptWork())
-            m_cache->work.earlier.emplace(done.first, done.second);
-        m_cache->workTaken = true;
-    }
-    return TermsText::putPieces(documents, keys, stemmedKeys, m_companion->linkShares(), *m_companion->store(),
-                                documentsField, &places, m_cache ? &m_cache->work : nullptr, plurals,
-                                m_companion->topDocumentsField(), &wordsTop);
+    return TermsText::putPieces(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(),
+                                *m_companion->store(), documentsField, &places, m_cache ? &m_cache->work : nullptr,
+                                ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse(),
+                                ranked.inputs);
 }
 
 void IndexEngine::companionFailed()

@@ -217,6 +217,28 @@ TEST_F(TermsJob, WritesTheWordIndexBesideThePagesFile)
                     "\"links\":[44,0,0]};\n");
 }
 
+// With a thread to spare the keys are ranked beside the design's two files and the near
+// pieces composed beside the shards: the same bytes as a job on one thread.
+TEST_F(TermsJob, AJobOnTwoThreadsWritesWhatAJobOnOneWrites)
+{
+    tree.write("site/a.htm", "<html lang=en><title>Lamps and tables</title><p><a href=b.htm>Cables</a> lamp wiring");
+    tree.write("site/b.htm", "<html lang=en><h2>Cable colours</h2><p>tables of copper cables and lamps");
+    tree.write("site/c.htm", "<html lang=de><title>Größe</title><p>Kabel und Lampen, lamps");
+    std::map<std::string, std::string> written[2];
+    for (unsigned threads : {1u, 2u}) {
+        engine.threadCount = threads;
+        engine.destinationFolder = tree.folder("out" + std::to_string(threads));
+        engine.sourceFolder = tree.path("site");
+        engine.companionData = true;
+        engine.wholeWordIndex = true;
+        engine.contentMode = ContentMode::AllContent;
+        ASSERT_TRUE(engine.buildIndex()) << engine.failure;
+        written[threads - 1] = filesBelow(engine.destinationFolder);
+    }
+    EXPECT_NE(written[0]["indexed_terms.js"].find("[\"cables\","), std::string::npos) << written[0]["indexed_terms.js"];
+    EXPECT_EQ(written[0], written[1]);
+}
+
 // A key's pages best first by score, where the design's weights would rank them the other
 // way or alike: running text that uses a key more often, a heading above running text, a
 // link's text below it, and the same uses on a longer page below a shorter one.
