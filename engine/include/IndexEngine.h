@@ -7,6 +7,7 @@
 #include "WordIndex.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ class FileHandle;
 class FileSystem;
 class FolderWalker;
 class PageCache;
+class StagedFile;
 struct CachedPage;
 struct CachedTables;
 struct PageFileKey;
@@ -65,11 +67,14 @@ public:
     // Builds wordIndex from dictionary; false when stopped.
     bool rankPostings();
 
-    // The text of indexed_words.js, from the ranked tables; false when stopped. With the
-    // cache, the lines of a range of words that stayed as the last job left it are taken
-    // from the file it wrote, while that is still the file written and they have their
+    // Writes the text of indexed_words.js, from the ranked tables, to file (begun);
+    // false when stopped or when the file failed (its error() says why). With the cache,
+    // the lines of a range of words that stayed as the last job left it are taken from
+    // the file it wrote, while that is still the file written and they have their
     // checksum.
-    bool composeWordsText(std::string& text);
+    bool writeWordsText(StagedFile& file);
+    // The bytes of that text gathered before they go to the file.
+    static constexpr std::size_t kWordsPart = std::size_t(1) << 16;
 
     // The text of indexed_docs.js.
     void composeDocsText(std::string& text);

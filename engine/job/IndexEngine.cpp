@@ -620,11 +620,11 @@ bool IndexEngine::rankPostings()
     return true;
 }
 
-bool IndexEngine::composeWordsText(std::string& text)
+bool IndexEngine::writeWordsText(StagedFile& file)
 {
     // Where the last job's lines of each of its ranges stand in the file it wrote: a
-    // range that stays has its lines read from there straight into the new text, the
-    // rest of the file not read at all.
+    // range that stays has its lines read from there, the rest of the file not read at
+    // all.
     struct Lines {
         std::uint64_t offset, length, checksum;
     };
@@ -642,10 +642,11 @@ bool IndexEngine::composeWordsText(std::string& text)
     }
     const StopSignal stop = stopSignal();
     m_wordLines.clear();
-    // About the size of the last file: filled once, on huge pages where it may.
-    text.clear();
-    text.reserve(static_cast<std::size_t>(writtenSize + writtenSize / 8 + 4096));
-    adviseLargeBuffer(text.data(), text.capacity());
+    // The text goes to the file a part at a time, each part as it fills: the kept lines
+    // pass through one small buffer that stays in the processor's cache, rather than a
+    // buffer of the whole file's size, cleared, filled and then copied out.
+    std::string text;
+    text.reserve(2 * kWordsPart);
     text = IndexText::kWordsTextHead;
     for (const RankedWords::Range& range : m_tables->words.ranges()) {
         const std::size_t start = text.size();
@@ -673,9 +674,14 @@ bool IndexEngine::composeWordsText(std::string& text)
         if (stop.requested())
             return false;
         m_wordLines.emplace_back(text.size() - start, checksum);
+        if (text.size() >= kWordsPart) {
+            if (!file.append(text))
+                return false;
+            text.clear();
+        }
     }
     IndexText::closeWordsText(text);
-    return true;
+    return file.append(text);
 }
 
 FileHandle IndexEngine::openOwnFile(const std::string& name, std::uint64_t& size)
@@ -1054,10 +1060,6 @@ void IndexEngine::companionFailed()
 
 bool IndexEngine::writeIndexFiles()
 {
-    std::string text;
-    if (!composeWordsText(text))
-        return false;
-    // Once the words text is complete the job runs to its end: no stop is tested here.
     StagedFile::removeStaleFiles(destinationFolder, files());
     auto failed = [this](ProgressKind kind, const StagedFile& file) {
         report(kind, file.target(), file.error());
@@ -1065,15 +1067,24 @@ bool IndexEngine::writeIndexFiles()
     };
     // Both files are written out before either replaces its old one, and the old words
     // file is kept until the documents file is in place, so the pair on disk always
-    // belongs together.
+    // belongs together. Each is flushed only once both are written: the disk takes the
+    // words while the documents are composed.
     StagedFile words(destinationFolder + "/indexed_words.js", files());
-    if (!words.write(text))
+    if (!words.begin())
         return failed(ProgressKind::WordsFileFailed, words);
+    if (!writeWordsText(words))
+        return words.error().empty() ? false : failed(ProgressKind::WordsFileFailed, words);
+    // Once the words text is complete the job runs to its end: no stop is tested here.
+    std::string text;
     composeDocsText(text);
     StagedFile docs(destinationFolder + "/indexed_docs.js", files());
-    if (!docs.write(text))
+    if (!docs.begin() || !docs.append(text))
         return failed(ProgressKind::DocsFileFailed, docs);
     std::string().swap(text);
+    if (!words.finish())
+        return failed(ProgressKind::WordsFileFailed, words);
+    if (!docs.finish())
+        return failed(ProgressKind::DocsFileFailed, docs);
     if (!words.replaceTarget(true))
         return failed(ProgressKind::WordsFileFailed, words);
     if (!docs.replaceTarget()) {
