@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -148,9 +149,18 @@ private:
     void recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf = -1);
     FileSystem& files() const;
     std::string locationOf(const std::string& pagePath) const;
-    bool writeIndexFiles();
+    // Why one of the two files could not be written.
+    struct FileFailure {
+        ProgressKind kind = ProgressKind::WordsFileFailed;
+        std::string path, reason;
+    };
+    bool writeIndexFiles(FileFailure& failure);
+    // The two files and the companion data; written: whether the two files are in place.
+    void writeOutput(bool& written);
     void companionFailed();
-    void finishCompanion();
+    // Composes the companion data and puts it in place once indexWritten() says that the
+    // two files are.
+    void finishCompanion(const std::function<bool()>& indexWritten);
     // The word index in pieces, with the titles, file names and summaries its shards hold;
     // the head's name, or "" when a piece could not be written; a large site's top
     // (TermsText::putPieces()) goes to wordsTop.

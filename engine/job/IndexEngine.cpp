@@ -756,11 +756,10 @@ bool IndexEngine::buildIndex()
             m_cache.reset();
             return true;
         }
-        written = rankPostings() && writeIndexFiles();
-        wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
-        if (written && m_companion)
-            finishCompanion();
+        if (rankPostings())
+            writeOutput(written);
+        wordsIndexed = wordIndex.size();
         // The cache is kept only for a job whose output is whole: its tables are those
         // of the files written.
         if (written && (!companionData || (companionWritten && m_companion)))
@@ -969,9 +968,60 @@ void IndexEngine::placeCachedTexts()
     }
 }
 
-void IndexEngine::finishCompanion()
+void IndexEngine::writeOutput(bool& written)
 {
-    // The index is in place: the job runs to its end, so nothing stops the ranking here.
+    FileFailure failure;
+    auto reportFailure = [this, &failure] {
+        if (!failure.path.empty())
+            report(failure.kind, failure.path, failure.reason);
+    };
+    if (!m_companion || threadsToUse() < 2) {
+        written = writeIndexFiles(failure);
+        reportFailure();
+        if (written && m_companion)
+            finishCompanion([] { return true; });
+        return;
+    }
+    // The two files are written on a thread of their own while the companion data is
+    // composed, which needs nothing of them: the words file's bytes and the waits for
+    // the disk overlap the pieces' work. The companion's head, which makes its pieces the
+    // index's, is put in place only once the two files are; without them the pieces
+    // composed are discarded.
+    bool besideWritten = false;
+    std::exception_ptr thrown;
+    std::thread beside([&] {
+        try {
+            besideWritten = writeIndexFiles(failure);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+    });
+    auto indexWritten = [&] {
+        if (beside.joinable()) {
+            beside.join();
+            if (thrown)
+                std::rethrow_exception(thrown);
+            written = besideWritten;
+            reportFailure();
+        }
+        return written;
+    };
+    try {
+        finishCompanion(indexWritten);
+    } catch (...) {
+        if (beside.joinable()) {
+            beside.join();
+            written = besideWritten && !thrown;
+        }
+        throw;
+    }
+    indexWritten();
+}
+
+void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
+{
+    // The index is in place, or being put in place: the job runs to its end, so nothing
+    // stops the ranking here.
     const std::atomic<bool> never{false};
     static const RankedWords none;
     const bool cached = m_cache && m_cache->cache;
@@ -1020,6 +1070,8 @@ void IndexEngine::finishCompanion()
     keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
+    if (!indexWritten())
+        return;
     if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
         companionFailed();
 }
@@ -1058,11 +1110,11 @@ void IndexEngine::companionFailed()
     m_companion.reset();
 }
 
-bool IndexEngine::writeIndexFiles()
+bool IndexEngine::writeIndexFiles(FileFailure& failure)
 {
     StagedFile::removeStaleFiles(destinationFolder, files());
-    auto failed = [this](ProgressKind kind, const StagedFile& file) {
-        report(kind, file.target(), file.error());
+    auto failed = [&failure](ProgressKind kind, const StagedFile& file) {
+        failure = FileFailure{kind, file.target(), file.error()};
         return false;
     };
     // Both files are written out before either replaces its old one, and the old words
