@@ -148,6 +148,11 @@ bool FileSystem::writeAll(int fd, std::string_view data)
     return true;
 }
 
+void FileSystem::startWriteBack(int fd, off_t offset, std::size_t length)
+{
+    ::sync_file_range(fd, offset, static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 bool FileSystem::closeWritten(int fd)
 {
     return ::close(fd) == 0;

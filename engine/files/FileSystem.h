@@ -57,6 +57,9 @@ public:
     // Creates name in at for writing; fails when any entry, a link included, has that name.
     virtual int createNew(int at, const std::string& name, mode_t mode = 0666);
     virtual bool writeAll(int fd, std::string_view data);
+    // Starts writing the given bytes of a file to disk without waiting for them (a later
+    // flush waits for less); a hint, whose failure changes nothing.
+    virtual void startWriteBack(int fd, off_t offset, std::size_t length);
     // Flushes the file to disk and closes it (closed also when the flush fails).
     virtual bool syncAndClose(int fd);
     // Closes a file written without flushing it; false when the close reports a failed write.

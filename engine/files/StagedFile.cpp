@@ -91,6 +91,7 @@ StagedFile::StagedFile(int folder, std::string name, std::string target, FileSys
 
 StagedFile::~StagedFile()
 {
+    m_file.reset();
     if (!m_temporary.empty())
         m_fileSystem.remove(folderFd(), m_temporary);
     if (!m_kept.empty())
@@ -127,6 +128,11 @@ std::string StagedFile::temporaryName() const
 
 bool StagedFile::write(std::string_view text)
 {
+    return begin() && append(text) && finish();
+}
+
+bool StagedFile::begin()
+{
     if (!openFolder())
         return fail(errno);
     const int folder = folderFd();
@@ -147,14 +153,31 @@ bool StagedFile::write(std::string_view text)
             && (!m_fileSystem.mayWrite(folder, m_name) || (info.st_mode & 0222) == 0))
             return fail(EACCES);
     }
-    const int fd = createTemporary();
-    if (fd < 0)
-        return fail(errno);
-    if (!m_fileSystem.writeAll(fd, text)) {
+    m_file = FileHandle(m_fileSystem, createTemporary());
+    m_written = 0;
+    return m_file || fail(errno);
+}
+
+bool StagedFile::append(std::string_view part)
+{
+    if (!m_file)
+        return fail(EBADF);
+    if (!m_fileSystem.writeAll(m_file.fd(), part)) {
         int error = errno;
-        m_fileSystem.close(fd);
+        m_file.reset();
         return fail(error);
     }
+    if (m_flush)
+        m_fileSystem.startWriteBack(m_file.fd(), m_written, part.size());
+    m_written += static_cast<off_t>(part.size());
+    return true;
+}
+
+bool StagedFile::finish()
+{
+    if (!m_file)
+        return fail(EBADF);
+    const int fd = m_file.release();
     if (m_flush ? !m_fileSystem.syncAndClose(fd) : !m_fileSystem.closeWritten(fd))
         return fail(errno);
     return true;

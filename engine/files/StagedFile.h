@@ -34,6 +34,14 @@ public:
     // write or that nobody may write (so an index marked read-only stays, for root too).
     bool write(std::string_view text);
 
+    // The same in parts, for a text too large to be held whole: begin() makes the
+    // checks write() makes and opens the temporary file, append() adds a part to it (and,
+    // for a file that is flushed, starts the disk on that part at once, so that the
+    // flush waits for less), finish() flushes and closes it.
+    bool begin();
+    bool append(std::string_view part);
+    bool finish();
+
     // Writes text to a new temporary file beside the target and gives it the target's
     // name only where nothing has that name yet (EEXIST otherwise, and nothing changes):
     // for a name the caller found free. placed is then the new file's status, taken
@@ -74,6 +82,8 @@ private:
     bool m_flush = true;
     std::string m_name;       // the target's name in it
     std::string m_temporary;  // written, not yet renamed (a name in m_folder)
+    FileHandle m_file;        // the temporary file while it is written in parts
+    off_t m_written = 0;      // its bytes so far
     std::string m_kept;       // the old target's second name (in m_folder)
     bool m_replaced = false;
     bool m_hadOld = false;

@@ -7,7 +7,9 @@
 #include "WordIndex.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +22,7 @@ class FileHandle;
 class FileSystem;
 class FolderWalker;
 class PageCache;
+class StagedFile;
 struct CachedPage;
 struct CachedTables;
 struct PageFileKey;
@@ -68,11 +71,14 @@ public:
     // Builds wordIndex from dictionary; false when stopped.
     bool rankPostings();
 
-    // The text of indexed_words.js, from the ranked tables; false when stopped. With the
-    // cache, the lines of a range of words that stayed as the last job left it are taken
-    // from the file it wrote, while that is still the file written and they have their
+    // Writes the text of indexed_words.js, from the ranked tables, to file (begun);
+    // false when stopped or when the file failed (its error() says why). With the cache,
+    // the lines of a range of words that stayed as the last job left it are taken from
+    // the file it wrote, while that is still the file written and they have their
     // checksum.
-    bool composeWordsText(std::string& text);
+    bool writeWordsText(StagedFile& file);
+    // The bytes of that text gathered before they go to the file.
+    static constexpr std::size_t kWordsPart = std::size_t(1) << 16;
 
     // The text of indexed_docs.js.
     void composeDocsText(std::string& text);
@@ -146,9 +152,18 @@ private:
     void recordPage(const PageItem& page, PageResult& result, std::int32_t repeatOf = -1);
     FileSystem& files() const;
     std::string locationOf(const std::string& pagePath) const;
-    bool writeIndexFiles();
+    // Why one of the two files could not be written.
+    struct FileFailure {
+        ProgressKind kind = ProgressKind::WordsFileFailed;
+        std::string path, reason;
+    };
+    bool writeIndexFiles(FileFailure& failure);
+    // The two files and the companion data; written: whether the two files are in place.
+    void writeOutput(bool& written);
     void companionFailed();
-    void finishCompanion();
+    // Composes the companion data and puts it in place once indexWritten() says that the
+    // two files are.
+    void finishCompanion(const std::function<bool()>& indexWritten);
     // The keys of the word index ranked, with their stem pairs and English plural pairs;
     // false when stop was requested first.
     struct RankedKeys;

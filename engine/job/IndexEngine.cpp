@@ -652,11 +652,11 @@ bool IndexEngine::rankPostings()
     return true;
 }
 
-bool IndexEngine::composeWordsText(std::string& text)
+bool IndexEngine::writeWordsText(StagedFile& file)
 {
     // Where the last job's lines of each of its ranges stand in the file it wrote: a
-    // range that stays has its lines read from there straight into the new text, the
-    // rest of the file not read at all.
+    // range that stays has its lines read from there, the rest of the file not read at
+    // all.
     struct Lines {
         std::uint64_t offset, length, checksum;
     };
@@ -674,10 +674,11 @@ bool IndexEngine::composeWordsText(std::string& text)
     }
     const StopSignal stop = stopSignal();
     m_wordLines.clear();
-    // About the size of the last file: filled once, on huge pages where it may.
-    text.clear();
-    text.reserve(static_cast<std::size_t>(writtenSize + writtenSize / 8 + 4096));
-    adviseLargeBuffer(text.data(), text.capacity());
+    // The text goes to the file a part at a time, each part as it fills: the kept lines
+    // pass through one small buffer that stays in the processor's cache, rather than a
+    // buffer of the whole file's size, cleared, filled and then copied out.
+    std::string text;
+    text.reserve(2 * kWordsPart);
     text = IndexText::kWordsTextHead;
     for (const RankedWords::Range& range : m_tables->words.ranges()) {
         const std::size_t start = text.size();
@@ -705,9 +706,14 @@ bool IndexEngine::composeWordsText(std::string& text)
         if (stop.requested())
             return false;
         m_wordLines.emplace_back(text.size() - start, checksum);
+        if (text.size() >= kWordsPart) {
+            if (!file.append(text))
+                return false;
+            text.clear();
+        }
     }
     IndexText::closeWordsText(text);
-    return true;
+    return file.append(text);
 }
 
 FileHandle IndexEngine::openOwnFile(const std::string& name, std::uint64_t& size)
@@ -783,11 +789,10 @@ bool IndexEngine::buildIndex()
             return true;
         }
         startRankingKeys();
-        written = rankPostings() && writeIndexFiles();
-        wordsIndexed = wordIndex.size();
         const bool companionWritten = companionData && m_companion;
-        if (written && m_companion)
-            finishCompanion();
+        if (rankPostings())
+            writeOutput(written);
+        wordsIndexed = wordIndex.size();
         // The cache is kept only for a job whose output is whole: its tables are those
         // of the files written.
         if (written && (!companionData || (companionWritten && m_companion)))
@@ -997,6 +1002,56 @@ void IndexEngine::placeCachedTexts()
     }
 }
 
+void IndexEngine::writeOutput(bool& written)
+{
+    FileFailure failure;
+    auto reportFailure = [this, &failure] {
+        if (!failure.path.empty())
+            report(failure.kind, failure.path, failure.reason);
+    };
+    if (!m_companion || threadsToUse() < 2) {
+        written = writeIndexFiles(failure);
+        reportFailure();
+        if (written && m_companion)
+            finishCompanion([] { return true; });
+        return;
+    }
+    // The two files are written on a thread of their own while the companion data is
+    // composed, which needs nothing of them: the words file's bytes and the waits for
+    // the disk overlap the pieces' work. The companion's head, which makes its pieces the
+    // index's, is put in place only once the two files are; without them the pieces
+    // composed are discarded.
+    bool besideWritten = false;
+    std::exception_ptr thrown;
+    std::thread beside([&] {
+        try {
+            besideWritten = writeIndexFiles(failure);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+    });
+    auto indexWritten = [&] {
+        if (beside.joinable()) {
+            beside.join();
+            if (thrown)
+                std::rethrow_exception(thrown);
+            written = besideWritten;
+            reportFailure();
+        }
+        return written;
+    };
+    try {
+        finishCompanion(indexWritten);
+    } catch (...) {
+        if (beside.joinable()) {
+            beside.join();
+            written = besideWritten && !thrown;
+        }
+        throw;
+    }
+    indexWritten();
+}
+
 bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
 {
     static const RankedWords none;
@@ -1060,9 +1115,10 @@ void IndexEngine::startRankingKeys()
     });
 }
 
-void IndexEngine::finishCompanion()
+void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
 {
-    // The index is in place: the job runs to its end, so nothing stops the ranking here.
+    // The index is in place, or being put in place: the job runs to its end, so nothing
+    // stops the ranking here.
     const std::atomic<bool> never{false};
     PieceStore* store = m_companion->store();
     const std::string documentsField = store ? m_companion->putDocuments(documents) : "";
@@ -1093,6 +1149,8 @@ void IndexEngine::finishCompanion()
     ranked.keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
+    if (!indexWritten())
+        return;
     if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
         companionFailed();
 }
@@ -1125,28 +1183,33 @@ void IndexEngine::companionFailed()
     m_companion.reset();
 }
 
-bool IndexEngine::writeIndexFiles()
+bool IndexEngine::writeIndexFiles(FileFailure& failure)
 {
-    std::string text;
-    if (!composeWordsText(text))
-        return false;
-    // Once the words text is complete the job runs to its end: no stop is tested here.
     StagedFile::removeStaleFiles(destinationFolder, files());
-    auto failed = [this](ProgressKind kind, const StagedFile& file) {
-        report(kind, file.target(), file.error());
+    auto failed = [&failure](ProgressKind kind, const StagedFile& file) {
+        failure = FileFailure{kind, file.target(), file.error()};
         return false;
     };
     // Both files are written out before either replaces its old one, and the old words
     // file is kept until the documents file is in place, so the pair on disk always
-    // belongs together.
+    // belongs together. Each is flushed only once both are written: the disk takes the
+    // words while the documents are composed.
     StagedFile words(destinationFolder + "/indexed_words.js", files());
-    if (!words.write(text))
+    if (!words.begin())
         return failed(ProgressKind::WordsFileFailed, words);
+    if (!writeWordsText(words))
+        return words.error().empty() ? false : failed(ProgressKind::WordsFileFailed, words);
+    // Once the words text is complete the job runs to its end: no stop is tested here.
+    std::string text;
     composeDocsText(text);
     StagedFile docs(destinationFolder + "/indexed_docs.js", files());
-    if (!docs.write(text))
+    if (!docs.begin() || !docs.append(text))
         return failed(ProgressKind::DocsFileFailed, docs);
     std::string().swap(text);
+    if (!words.finish())
+        return failed(ProgressKind::WordsFileFailed, words);
+    if (!docs.finish())
+        return failed(ProgressKind::DocsFileFailed, docs);
     if (!words.replaceTarget(true))
         return failed(ProgressKind::WordsFileFailed, words);
     if (!docs.replaceTarget()) {

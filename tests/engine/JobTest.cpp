@@ -185,6 +185,29 @@ TEST_F(Job, TargetsThatCannotBeReplacedKeepTheOldPair)
     }
 }
 
+TEST_F(Job, CompanionDataGoesInOnlyAfterTheTwoFiles)
+{
+    // The companion data is composed while the two files are written; when they cannot
+    // be, its head stays the old one and the pieces composed go.
+    tree.write("site/a.htm", "<title>A</title><p>amber lamps</p>");
+    engine.companionData = true;
+    engine.threadCount = 2;
+    ASSERT_TRUE(engine.buildIndex());
+    const std::string before = words() + "|" + docs() + "|" + readFile(tree.path("out/indexed_pages.js"));
+    const Lines pieces = folderEntries(tree.path("out/indexed_text"));
+    tree.write("site/a.htm", "<title>B</title><p>brass lamps</p>");
+    for (const char* blocked : {"indexed_words.js", "indexed_docs.js"}) {
+        SCOPED_TRACE(blocked);
+        ::chmod(tree.path(std::string("out/") + blocked).c_str(), 0444);
+        EXPECT_FALSE(engine.buildIndex());
+        ::chmod(tree.path(std::string("out/") + blocked).c_str(), 0644);
+        EXPECT_EQ(words() + "|" + docs() + "|" + readFile(tree.path("out/indexed_pages.js")), before);
+        EXPECT_EQ(folderEntries(tree.path("out/indexed_text")), pieces);
+    }
+    ASSERT_TRUE(engine.buildIndex());
+    EXPECT_NE(readFile(tree.path("out/indexed_pages.js")), before.substr(before.rfind('|') + 1));
+}
+
 TEST_F(Job, TheProgramsOwnFilesAreNoPagesAndFilesOfTheSiteAreNotReplacedUnasked)
 {
     const std::string mark = "<meta name=\"generator\" content=\"VantrelIndexer\">";

@@ -328,6 +328,32 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
     }
 }
 
+TEST_F(PageCacheJobs, WriteAWordsFileOfManyPartsFromKeptAndComposedLines)
+{
+    // A words file of several parts, each written as it fills: lines kept from the last
+    // file and lines composed anew meet within parts and across their ends.
+    std::string many;
+    const std::size_t count = 3 * IndexEngine::kWordsPart / 12;
+    for (std::size_t i = 0; i < count; ++i)
+        many += " w" + std::to_string(i);
+    tree.write("site/many.html", "<p>" + many + "</p>");
+    const struct {
+        const char* change;
+        std::function<void(PageCacheJobs&)> make;
+    } changes[] = {
+        {"the first job", [](PageCacheJobs&) {}},
+        {"a small page edited", [](PageCacheJobs& t) { t.tree.write("site/b.htm", "<title>Lamps</title><p>w5 lamps</p>"); }},
+        {"a word amid the many changed",
+         [&many](PageCacheJobs& t) { t.tree.write("site/many.html", "<p>" + many.substr(0, many.size() / 2) + " lampshade " + many.substr(many.size() / 2) + "</p>"); }},
+        {"a page removed", [](PageCacheJobs& t) { ::unlink(t.tree.path("site/b.htm").c_str()); }},
+    };
+    for (const auto& change : changes) {
+        change.make(*this);
+        expectSameOutput(change.change);
+    }
+    EXPECT_GT(readFile(tree.path("cached/indexed_words.js")).size(), 2 * IndexEngine::kWordsPart);
+}
+
 TEST_F(PageCacheJobs, FindOutTablesWrittenOverOnceTheirStampsVouchForThem)
 {
     // A piece of the tables whose file keeps the stamp it had when its bytes were last

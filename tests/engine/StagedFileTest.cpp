@@ -58,20 +58,32 @@ TEST(StagedFile, AFailingStepGivesItsReasonAndLeavesTheOldFileAlone)
         bool keepOld;
     } cases[] = {{Create, EACCES, false}, {Write, ENOSPC, false}, {SyncAndClose, EIO, false},
                  {Rename, EXDEV, false},  {Rename, EXDEV, true},   {Link | Rename, EPERM, true}};
-    for (const auto& c : cases) {
-        TempTree tree;
-        const std::string target = tree.write("index.js", "old");
-        FailingFileSystem fileSystem;
-        fileSystem.failing = c.failing;
-        fileSystem.error = c.error;
-        {
-            StagedFile file(target, fileSystem);
-            EXPECT_FALSE(file.write("new") && file.replaceTarget(c.keepOld)) << c.failing;
-            EXPECT_EQ(file.error(), std::strerror(c.error)) << c.failing;
+    // Written whole, or in parts as a text too large to hold is.
+    auto write = [](StagedFile& file, bool inParts) {
+        return inParts ? file.begin() && file.append("ne") && file.append("") && file.append("w") && file.finish()
+                       : file.write("new");
+    };
+    for (bool inParts : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.failing) + (inParts ? " in parts" : " whole"));
+            TempTree tree;
+            const std::string target = tree.write("index.js", "old");
+            FailingFileSystem fileSystem;
+            fileSystem.failing = c.failing;
+            fileSystem.error = c.error;
+            {
+                StagedFile file(target, fileSystem);
+                EXPECT_FALSE(write(file, inParts) && file.replaceTarget(c.keepOld));
+                EXPECT_EQ(file.error(), std::strerror(c.error));
+            }
+            EXPECT_EQ(readFile(target), "old");
+            EXPECT_EQ(folderEntries(tree.root()), std::vector<std::string>{"index.js"});
         }
-        EXPECT_EQ(readFile(target), "old") << c.failing;
-        EXPECT_EQ(folderEntries(tree.root()), std::vector<std::string>{"index.js"}) << c.failing;
-    }
+    TempTree tree;
+    const std::string target = tree.write("index.js", "old");
+    StagedFile file(target);
+    EXPECT_TRUE(write(file, true) && file.replaceTarget());
+    EXPECT_EQ(readFile(target), "new");
 }
 
 // How a job keeps the old pair when the second file cannot replace its old one.
