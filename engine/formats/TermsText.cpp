@@ -563,8 +563,11 @@ bool readRuns(std::string_view bytes, RunsInside& runs)
         return false;
     runs.grams.resize(grams);
     runs.all.resize(count - grams);
-    std::memcpy(runs.grams.data(), bytes.data() + sizeof grams, grams * sizeof grams);
-    std::memcpy(runs.all.data(), bytes.data() + (1 + grams) * sizeof grams, runs.all.size() * sizeof grams);
+    // An empty list's data() may be null, which memcpy may not be given even for no bytes.
+    if (!runs.grams.empty())
+        std::memcpy(runs.grams.data(), bytes.data() + sizeof grams, grams * sizeof grams);
+    if (!runs.all.empty())
+        std::memcpy(runs.all.data(), bytes.data() + (1 + grams) * sizeof grams, runs.all.size() * sizeof grams);
     const auto ascending = [](const std::vector<std::uint32_t>& list) {
         return std::adjacent_find(list.begin(), list.end(), std::greater_equal<std::uint32_t>()) == list.end();
     };
