@@ -26,6 +26,7 @@
 #include <climits>
 #include <exception>
 #include <fcntl.h>
+#include <future>
 #include <new>
 #include <optional>
 #include <thread>
@@ -83,21 +84,18 @@ struct IndexEngine::RankedKeys {
 struct IndexEngine::KeysBeside {
     std::atomic<bool> abandoned{false};
     RankedKeys ranked;
-    std::exception_ptr failure;
-    std::thread thread;
+    std::future<void> done;
 
     ~KeysBeside()
     {
         abandoned.store(true, std::memory_order_relaxed);
-        if (thread.joinable())
-            thread.join();
+        if (done.valid())
+            done.wait();
     }
     // The keys once ranked; what the thread threw is thrown here.
     RankedKeys& take()
     {
-        thread.join();
-        if (failure)
-            std::rethrow_exception(failure);
+        done.get();
         return ranked;
     }
 };
@@ -1021,21 +1019,10 @@ void IndexEngine::writeOutput(bool& written)
     // the disk overlap the pieces' work. The companion's head, which makes its pieces the
     // index's, is put in place only once the two files are; without them the pieces
     // composed are discarded.
-    bool besideWritten = false;
-    std::exception_ptr thrown;
-    std::thread beside([&] {
-        try {
-            besideWritten = writeIndexFiles(failure);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-    });
+    std::future<bool> beside = std::async(std::launch::async, [this, &failure] { return writeIndexFiles(failure); });
     auto indexWritten = [&] {
-        if (beside.joinable()) {
-            beside.join();
-            if (thrown)
-                std::rethrow_exception(thrown);
-            written = besideWritten;
+        if (beside.valid()) {
+            written = beside.get();
             reportFailure();
         }
         return written;
@@ -1043,9 +1030,12 @@ void IndexEngine::writeOutput(bool& written)
     try {
         finishCompanion(indexWritten);
     } catch (...) {
-        if (beside.joinable()) {
-            beside.join();
-            written = besideWritten && !thrown;
+        if (beside.valid()) {
+            try {
+                written = beside.get();
+            } catch (...) {
+                written = false;
+            }
         }
         throw;
     }
@@ -1106,13 +1096,7 @@ void IndexEngine::startRankingKeys()
         return;
     m_keysBeside = std::make_unique<KeysBeside>();
     KeysBeside& beside = *m_keysBeside;
-    beside.thread = std::thread([this, &beside] {
-        try {
-            rankKeys(StopSignal(beside.abandoned), beside.ranked);
-        } catch (...) {
-            beside.failure = std::current_exception();
-        }
-    });
+    beside.done = std::async(std::launch::async, [this, &beside] { rankKeys(StopSignal(beside.abandoned), beside.ranked); });
 }
 
 void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
