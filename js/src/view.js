@@ -59,8 +59,19 @@ function plural(n, word) {
 // A page's date ("dd-MM-yyyy", a day in UTC, as the index holds it) as the reader's
 // own locale writes it, with the machine-readable date for <time>; a text of another
 // form stays as it is.
-var dateFormat = null;
+// Each date is worked out once: a site's pages share few dates, and formatting one
+// costs the browser tens of microseconds, a millisecond or more of every screen.
+var dateFormat = null, datesShown = new Map(), MAX_DATES_SHOWN = 4096;
 function shownDate(text) {
+  var known = datesShown.get(text);
+  if (known) return known;
+  if (datesShown.size >= MAX_DATES_SHOWN) datesShown.clear();
+  known = dateOf(text);
+  datesShown.set(text, known);
+  return known;
+}
+
+function dateOf(text) {
   var m = /^(\d\d)-(\d\d)-(\d{4})$/.exec(text), day = new Date(0);
   if (m) day.setUTCFullYear(+m[3], +m[2] - 1, +m[1]);  // years below 100 too, as they stand
   if (!m || day.getUTCDate() !== +m[1] || day.getUTCMonth() !== +m[2] - 1 || typeof Intl !== 'object') return { text: text, iso: '' };
@@ -252,16 +263,20 @@ ResultsView.prototype.item = function (d, i) {
 // The excerpt of a result: from the page's text when it is here, else the summary
 // until it comes. The space of the section links is kept while it may still come, so
 // that nothing moves when it does.
+// A page whose text is here shows its passage at once, its summary not marked first.
 ResultsView.prototype.describe = function (item, d) {
-  var doc = this.doc, texts = this.texts, page = texts && texts.get(d);
+  var doc = this.doc, texts = this.texts, page = texts && texts.get(d), found = page ? page.excerpt(this.result.terms) : null;
+  if (found) {
+    this.fill(item, d, page, found);
+    return;
+  }
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
   excerpt.dir = 'auto';
   appendMarked(doc, excerpt, companion.summaryOf(this.companion, d), this.result.terms, this.searcher.unicode);
   item.appendChild(excerpt);
-  if (page) {
-    this.fill(item, d, page);
-  } else if (texts && texts.mayCome(d)) {
+  if (page) return;
+  if (texts && texts.mayCome(d)) {
     var sections = doc.createElement('div');
     sections.className = 'sections';
     item.appendChild(sections);
@@ -272,9 +287,12 @@ ResultsView.prototype.describe = function (item, d) {
 
 // Puts the excerpt of page (document d's text) into its result (item, its cell), links
 // the title to the passage and the section it stands in, and lists the other sections
-// that hold the query words. Each part is made whole before it replaces the old one.
-ResultsView.prototype.fill = function (item, d, page) {
-  var doc = this.doc, terms = this.result.terms, unicode = this.searcher.unicode, found = page.excerpt(terms);
+// that hold the query words. Each part is made whole before it replaces the old one
+// (or, in a result being made, takes its place). found: the page's excerpt for the
+// query, when already worked out.
+ResultsView.prototype.fill = function (item, d, page, found) {
+  var doc = this.doc, terms = this.result.terms, unicode = this.searcher.unicode;
+  found = found || page.excerpt(terms);
   if (!found) return;
   var excerpt = doc.createElement('p');
   excerpt.className = 'excerpt';
@@ -288,7 +306,8 @@ ResultsView.prototype.fill = function (item, d, page) {
     excerpt.appendChild(doc.createTextNode(' \u2014 '));
   }
   appendMarked(doc, excerpt, found.text, terms, unicode);
-  item.replaceChild(excerpt, item.querySelector('.excerpt'));
+  var before = item.querySelector('.excerpt');
+  if (before) item.replaceChild(excerpt, before); else item.appendChild(excerpt);
   var main = found.section >= 0 ? page.sections[found.section].anchor : '';
   item.querySelector('a.title').href = this.hrefOf(d, main, found.quote);
   var old = item.querySelector('.sections');

@@ -166,7 +166,16 @@ test('typing searches as you go and keeps ?q= in step; back and forward restore'
   await page.keyboard.type('lant');
   assert.ok((await shown('lant')).length >= pages.length);
   await page.waitForURL(/\?q=lant$/);
+  assert.equal(await page.title(), 'lant \u2013 Search');
+  // A key is answered in its own event once the pieces it reads are here, not after a timer.
+  assert.equal(await page.evaluate(() => {
+    const box = document.getElementById('q');
+    box.value = 'lante';
+    box.dispatchEvent(new Event('input', { bubbles: true }));
+    return document.getElementById('results').dataset.query;
+  }), 'lante');
   assert.deepEqual(await enter('hashword'), ['Hash page']);
+  assert.equal(await page.title(), 'hashword \u2013 Search');
   assert.deepEqual(await enter('percentword'), ['Percent page']);
   assert.equal(inAddress('q'), 'percentword');
   await page.goBack();
@@ -337,13 +346,15 @@ function copyIndex(from, to) {
 async function described(q, dir = out) {
   await results(q, dir);
   await page.waitForFunction(() => document.querySelectorAll('script[data-texts]').length === 0);
-  return page.$eval('#results li', (li) => ({
+  return firstResult();
+}
+
+const firstResult = () => page.$eval('#results li', (li) => ({
     title: li.querySelector('a.title').textContent, href: li.querySelector('a.title').href,
     excerpt: li.querySelector('.excerpt')?.textContent ?? null, marks: [...li.querySelectorAll('.excerpt mark')].map((m) => m.textContent),
     sections: [...li.querySelectorAll('.sections a')].map((a) => [a.textContent, new URL(a.href).hash]),
     markup: li.querySelectorAll('img, b').length,
   }));
-}
 
 test('excerpts with marks, links to sections, hostile text kept as text', async () => {
   const got = await described('wickword lampword', elsewhere);
@@ -354,6 +365,14 @@ test('excerpts with marks, links to sections, hostile text kept as text', async 
   // The link opens the page at the section, also from an index written elsewhere, and
   // asks the browser to mark the passage.
   assert.equal(new URL(got.href).hash, '#set%20up:~:text=lampword%20wickword.');
+  // A result made while its text is here (kept from the search before) shows the same
+  // passage, marks, sections and link at once, with no text asked for again.
+  await described('wickword', elsewhere);
+  await page.focus('#q');
+  await page.keyboard.press('End');
+  await page.keyboard.type(' lampword');
+  await shown('wickword lampword');
+  assert.deepEqual([await firstResult(), await page.$$eval('script[data-texts]', (s) => s.length)], [got, 0]);
   await Promise.all([page.waitForEvent('load'), page.click('#results li a.title')]);
   assert.equal(await page.evaluate(() => document.getElementById(decodeURIComponent(location.hash.slice(1)))?.textContent), 'Setting up the lamp');
   // Without the text, the summary stands in, with its marks.

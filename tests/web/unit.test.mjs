@@ -374,6 +374,12 @@ test('dates in the reader\'s locale, from the index\'s dd-MM-yyyy', () => {
     .format(new Date(Date.UTC(2026, 11, 7))));
   assert.equal(S.shownDate('29-02-0004').iso, '0004-02-29');
   for (const odd of ['31-02-2020', '1-1-2020', '', '07-12-2026x']) assert.deepEqual(S.shownDate(odd), { text: odd, iso: '' }, odd);
+  // Dates are worked out once each, past the number kept too (a site of many dates).
+  for (let i = 0; i < 6000; i++) {
+    const d = new Date(Date.UTC(2000, 0, 1 + i)), text = d.toISOString().slice(0, 10).split('-').reverse().join('-');
+    assert.equal(S.shownDate(text).iso, d.toISOString().slice(0, 10), text);
+  }
+  assert.equal(S.shownDate('07-12-2026').text, day.text);
 });
 
 test('hostile page texts cost bounded work and show bounded excerpts', () => {
