@@ -678,6 +678,7 @@ bool IndexEngine::writeWordsText(StagedFile& file)
     std::string text;
     text.reserve(2 * kWordsPart);
     text = IndexText::kWordsTextHead;
+    bool partWritten = false;
     for (const RankedWords::Range& range : m_tables->words.ranges()) {
         const std::size_t start = text.size();
         const auto found = range.piece.empty() ? before.end() : before.find(range.piece);
@@ -705,12 +706,21 @@ bool IndexEngine::writeWordsText(StagedFile& file)
             return false;
         m_wordLines.emplace_back(text.size() - start, checksum);
         if (text.size() >= kWordsPart) {
-            if (!file.append(text))
+            // The last line's ",\n" stays behind: the closing takes that comma away,
+            // whether more lines follow in this part or none do.
+            if (!file.append(std::string_view(text).substr(0, text.size() - 2)))
                 return false;
-            text.clear();
+            text.erase(0, text.size() - 2);
+            partWritten = true;
         }
     }
-    IndexText::closeWordsText(text);
+    if (partWritten) {
+        // The text holds at least the ",\n" of the last line written.
+        text.erase(text.size() - 2, 1);
+        text += "];";
+    } else {
+        IndexText::closeWordsText(text);
+    }
     return file.append(text);
 }
 

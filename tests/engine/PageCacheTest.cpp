@@ -346,12 +346,23 @@ TEST_F(PageCacheJobs, WriteAWordsFileOfManyPartsFromKeptAndComposedLines)
         {"a word amid the many changed",
          [&many](PageCacheJobs& t) { t.tree.write("site/many.html", "<p>" + many.substr(0, many.size() / 2) + " lampshade " + many.substr(many.size() / 2) + "</p>"); }},
         {"a page removed", [](PageCacheJobs& t) { ::unlink(t.tree.path("site/b.htm").c_str()); }},
+        {"the words' last part short",
+         [](PageCacheJobs& t) {
+             std::string fewer;
+             for (std::size_t i = 0; i < 5200; ++i)
+                 fewer += " w" + std::to_string(i);
+             t.tree.write("site/many.html", "<p>" + fewer + "</p>");
+         }},
     };
     for (const auto& change : changes) {
         change.make(*this);
         expectSameOutput(change.change);
+        // The last line has no comma, however the lines fell into parts.
+        const std::string words = readFile(tree.path("fresh/indexed_words.js"));
+        EXPECT_EQ(words.substr(words.size() - 4), "]\n];") << change.change;
+        EXPECT_EQ(words.find("],\n]"), std::string::npos) << change.change;
     }
-    EXPECT_GT(readFile(tree.path("cached/indexed_words.js")).size(), 2 * IndexEngine::kWordsPart);
+    EXPECT_GT(readFile(tree.path("cached/indexed_words.js")).size(), IndexEngine::kWordsPart);
 }
 
 TEST_F(PageCacheJobs, FindOutTablesWrittenOverOnceTheirStampsVouchForThem)
