@@ -16,14 +16,16 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <set>
 #include <unordered_set>
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 11;
+constexpr std::uint32_t kFormat = 12;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
-const char* const kTablesPrefix = "tables-";
+const char* const kTablesPrefix = "tables-";  // of a range's name, and of the files of caches before packs
+const char* const kPackPrefix = "ranges-";
 const char* const kWorkPrefix = "work-";
 // Time stamps are trusted only for files last changed this long before a job started:
 // coarser clocks (some file systems keep whole or even two seconds) could hide a change
@@ -35,11 +37,12 @@ std::int64_t nanoseconds(const struct timespec& time)
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
-// Whether a number names a segment file: "segment-" and decimal digits.
-bool segmentNumber(const std::string& name, std::uint32_t& number)
+// Whether a name is a numbered file's: the prefix ("segment-", "ranges-") and decimal
+// digits.
+bool fileNumber(const char* prefixText, const std::string& name, std::uint32_t& number)
 {
-    const std::size_t prefix = std::strlen(kSegmentPrefix);
-    if (name.size() <= prefix || name.size() > prefix + 9 || name.compare(0, prefix, kSegmentPrefix) != 0)
+    const std::size_t prefix = std::strlen(prefixText);
+    if (name.size() <= prefix || name.size() > prefix + 9 || name.compare(0, prefix, prefixText) != 0)
         return false;
     number = 0;
     for (std::size_t i = prefix; i < name.size(); ++i) {
@@ -50,7 +53,12 @@ bool segmentNumber(const std::string& name, std::uint32_t& number)
     return true;
 }
 
-// A piece of the tables, or the file of the kept work, is named by the checksum of its
+bool segmentNumber(const std::string& name, std::uint32_t& number)
+{
+    return fileNumber(kSegmentPrefix, name, number);
+}
+
+// A range of the tables, or the file of the kept work, is named by the checksum of its
 // bytes after its prefix.
 std::string checksumName(const char* prefix, std::uint64_t checksum)
 {
@@ -95,8 +103,16 @@ std::string workBytes(const KeptWork& work)
     return bytes;
 }
 
-// Pieces of tables larger than this are not read.
+// Packs of ranges larger than this are not read.
 constexpr std::uint64_t kLargestPiece = std::uint64_t(1) << 34;
+// Ranges checked whole are worth an index written only to record their packs' stamps
+// when they are this many times the index's size: fewer are checked again by each job
+// more cheaply than the index is written (a checksum of mapped bytes against a write of
+// new ones; the next job that writes the index records them anyway).
+constexpr std::uint64_t kStampsWorthAnIndex = 4;
+// Ranges lie in their packs at offsets that are multiples of this (their numbers are
+// read in place).
+constexpr std::uint64_t kRangeAlignment = 8;
 // Bodies are written to their segment in writes of about this many bytes.
 constexpr std::size_t kSegmentWrite = 1 << 20;
 
@@ -291,6 +307,23 @@ bool PageCache::open()
     return true;
 }
 
+std::shared_ptr<const char> PageCache::mapOwnFile(const std::string& name, std::size_t least, std::size_t& size) const
+{
+    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
+    struct stat info;
+    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
+        || info.st_size <= 0 || info.st_size < static_cast<off_t>(least)
+        || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+        return nullptr;
+    size = static_cast<std::size_t>(info.st_size);
+    const void* mapped = m_fileSystem.mapForReading(file.fd(), size);
+    if (!mapped)
+        return nullptr;
+    const std::size_t length = size;
+    return std::shared_ptr<const char>(static_cast<const char*>(mapped),
+                                       [length](const char* at) { ::munmap(const_cast<char*>(at), length); });
+}
+
 bool PageCache::readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const
 {
     FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
@@ -304,17 +337,22 @@ bool PageCache::readOwnFile(const std::string& name, std::size_t least, std::str
 
 void PageCache::load()
 {
-    // Read whole and checked against the checksum at its end before any of it is taken;
-    // the pages' texts stay in it as views (a string for each cost most of the reading).
-    std::string bytes;
-    if (!readOwnFile(kIndexName, sizeof(std::uint64_t), bytes))
+    // Mapped (a copy into memory cleared for it cost more than the rest of the reading)
+    // and checked against the checksum at its end before any of it is taken; the pages'
+    // texts stay in it as views (a string for each cost most of the reading). The index
+    // is never written in place (a new one is renamed over it), so the mapping keeps the
+    // bytes checked.
+    std::size_t size = 0;
+    std::shared_ptr<const char> mapped = mapOwnFile(kIndexName, sizeof(std::uint64_t), size);
+    if (!mapped)
         return;
+    const std::string_view bytes(mapped.get(), size);
     const std::size_t body = bytes.size() - sizeof(std::uint64_t);
     std::uint64_t written = 0;
     std::memcpy(&written, bytes.data() + body, sizeof written);
-    if (cacheChecksum(std::string_view(bytes).substr(0, body)) != written)
+    if (cacheChecksum(bytes.substr(0, body)) != written)
         return;
-    RecordReader in(std::string_view(bytes).substr(0, body));
+    RecordReader in(bytes.substr(0, body));
     if (in.text() != kMagic || in.number<std::uint32_t>() != kFormat || in.text() != VANTREL_BUILD_ID
         || in.text() != m_settings)
         return;
@@ -376,18 +414,32 @@ void PageCache::load()
         in.fail();
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
-    std::unordered_map<std::string, PieceStamp> pieceStamps;
+    std::unordered_map<std::string, RangePlace> rangePlaces;
     for (std::vector<std::string>& names : tableNames) {
-        names.resize(in.count(1 + 5 * sizeof(std::uint64_t) + 1));
+        names.resize(in.count(1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
         for (std::string& name : names) {
             name = in.text();
-            PieceStamp stamp;
-            stamp.key = readKey(in);
-            stamp.racy = in.number<std::uint8_t>() != 0;
-            if (!isTablesName(name))
+            RangePlace place;
+            place.pack = in.number<std::uint32_t>();
+            place.offset = in.number<std::uint64_t>();
+            place.length = in.number<std::uint64_t>();
+            // A name placed twice must be placed alike: one range's bytes.
+            const auto placed = rangePlaces.emplace(name, place);
+            if (!isTablesName(name) || place.offset % kRangeAlignment != 0 || place.length == 0
+                || place.length > kLargestPiece || place.offset > kLargestPiece - place.length
+                || (!placed.second
+                    && (placed.first->second.pack != place.pack || placed.first->second.offset != place.offset
+                        || placed.first->second.length != place.length)))
                 in.fail();
-            pieceStamps[name] = stamp;
         }
+    }
+    std::map<std::uint32_t, PackStamp> packStamps;
+    for (std::uint64_t packs = in.count(sizeof(std::uint32_t) + 5 * sizeof(std::uint64_t) + 1); packs > 0; --packs) {
+        const auto number = in.number<std::uint32_t>();
+        PackStamp stamp;
+        stamp.key = readKey(in);
+        stamp.racy = in.number<std::uint8_t>() != 0;
+        packStamps[number] = stamp;
     }
     std::vector<double> keyLengths;
     in.array(keyLengths);
@@ -395,15 +447,17 @@ void PageCache::load()
         in.fail();
     if (in.failed() || !in.atEnd())
         return;
-    // The views point into the string's own buffer, which a move keeps.
-    m_indexBytes = std::move(bytes);
+    // The views point into the mapping, which lives as long as the cache.
+    m_indexBytes = std::move(mapped);
+    m_indexSize = size;
     m_pages = std::move(pages);
     m_documents = std::move(documents);
     m_job = std::move(job);
     m_hasTables = hasTables;
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(tableNames[t]);
-    m_pieceStamps = std::move(pieceStamps);
+    m_rangePlaces = std::move(rangePlaces);
+    m_packStamps = std::move(packStamps);
     m_workName = std::move(workName);
     m_tables.keyLengths = std::move(keyLengths);
     m_byInode.reserve(m_pages.size());
@@ -417,51 +471,73 @@ bool PageCache::loadTables(std::int64_t jobStart)
         return true;  // read before, or a cache with nothing in it
     if (!m_hasTables)
         return false;
-    // Each piece is mapped, not copied (fresh memory cleared for a copy cost more than
-    // the reading), and checked before any of it is used: its checksum must be the one in
-    // its name, and its counts, offsets and documents those of a range. That goes through
-    // every page of 55 MB on a large site, which a job in which nothing changed never
-    // reads otherwise, so a piece whose file still has the stamp it had when its bytes
-    // were last checked or written, taken longer than the stamps' granularity after it
-    // changed, is taken by its counts alone: a write since, cut or not, would have moved
-    // its size or times. The pieces are never written again under their names (a new
-    // piece goes in under a temporary name and is renamed; an old one is unlinked), so a
-    // mapping keeps the bytes checked.
+    // Each pack is mapped, not copied (fresh memory cleared for a copy cost more than the
+    // reading), and each range checked before any of it is used: its checksum must be the
+    // one in its name, and its counts, offsets and documents those of a range. That goes
+    // through every page of 55 MB on a large site, which a job in which nothing changed
+    // never reads otherwise, so the ranges of a pack whose file still has the stamp it had
+    // when they were last checked or written, taken longer than the stamps' granularity
+    // after it changed, are taken by their counts alone: a write since, cut or not, would
+    // have moved its size or times. Packs are never written again under their names (a
+    // new one goes in under a temporary name and is renamed; an old one is unlinked), so a
+    // mapping keeps the bytes checked. Only the ranges named are read: the rest of a pack
+    // is never touched.
+    struct Pack {
+        std::shared_ptr<const char> bytes;
+        std::size_t size = 0;
+        bool known = false;
+    };
+    std::map<std::uint32_t, Pack> packs;
+    std::uint64_t learned = 0;  // bytes checked whole in packs old enough to be trusted next time
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
     for (int t = 0; t < 3; ++t) {
         tables[t]->clear();
         for (const std::string& name : m_tableNames[t]) {
-            FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
-            struct stat info;
-            if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-                || info.st_uid != ::geteuid() || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
-                return false;
-            const auto size = static_cast<std::size_t>(info.st_size);
-            const void* mapped = m_fileSystem.mapForReading(file.fd(), size);
-            if (!mapped)
-                return false;
-            const std::shared_ptr<const std::uint64_t[]> block(static_cast<const std::uint64_t*>(mapped),
-                                                                [size](const std::uint64_t* at) {
-                                                                    ::munmap(const_cast<std::uint64_t*>(at), size);
-                                                                });
-            const PageFileKey key = pageFileKey(info);
-            PieceStamp& stamp = m_pieceStamps[name];
-            const bool known = !stamp.racy && stamp.key == key;
-            RankedWords::Range range;
-            if ((!known && tablesName(cacheChecksum(std::string_view(static_cast<const char*>(mapped), size))) != name)
-                || !RankedWords::Range::fromBlock(block, size, documentLimit, range, known))
-                return false;
-            // Kept for the next job when this one writes the index (a job that writes
-            // nothing checks the same piece again).
-            if (!known) {
-                stamp = PieceStamp{key, racyAt(key, jobStart)};
-                m_stampsLearned = m_stampsLearned || !stamp.racy;
+            const RangePlace& place = m_rangePlaces.at(name);
+            auto found = packs.find(place.pack);
+            if (found == packs.end()) {
+                Pack pack;
+                FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kPackPrefix + std::to_string(place.pack), false));
+                struct stat info;
+                if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
+                    || info.st_uid != ::geteuid() || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+                    return false;
+                pack.size = static_cast<std::size_t>(info.st_size);
+                const void* mapped = m_fileSystem.mapForReading(file.fd(), pack.size);
+                if (!mapped)
+                    return false;
+                const std::size_t size = pack.size;
+                pack.bytes = std::shared_ptr<const char>(static_cast<const char*>(mapped),
+                                                         [size](const char* at) { ::munmap(const_cast<char*>(at), size); });
+                const PageFileKey key = pageFileKey(info);
+                PackStamp& stamp = m_packStamps[place.pack];
+                pack.known = !stamp.racy && stamp.key == key;
+                if (!pack.known) {
+                    stamp = PackStamp{key, racyAt(key, jobStart)};
+                    if (!stamp.racy)
+                        learned += pack.size;
+                }
+                found = packs.emplace(place.pack, std::move(pack)).first;
             }
+            const Pack& pack = found->second;
+            if (place.length > pack.size || place.offset > pack.size - place.length)
+                return false;
+            const char* at = pack.bytes.get() + place.offset;
+            const auto length = static_cast<std::size_t>(place.length);
+            // The block shares the pack's mapping, which lives while any of its ranges does.
+            std::shared_ptr<const std::uint64_t[]> block(pack.bytes, reinterpret_cast<const std::uint64_t*>(at));
+            RankedWords::Range range;
+            if ((!pack.known && tablesName(cacheChecksum(std::string_view(at, length))) != name)
+                || !RankedWords::Range::fromBlock(std::move(block), length, documentLimit, range, pack.known))
+                return false;
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
         }
     }
+    // Kept for the next job when this one writes the index (a job that writes nothing
+    // checks the same ranges again).
+    m_stampsLearned = learned > 0 && learned >= kStampsWorthAnIndex * m_indexSize;
     m_tablesLoaded = true;
     return true;
 }
@@ -476,7 +552,8 @@ void PageCache::forget()
     m_hasTables = false;
     for (std::vector<std::string>& names : m_tableNames)
         names.clear();
-    m_pieceStamps.clear();
+    m_rangePlaces.clear();
+    m_packStamps.clear();
     m_stampsLearned = false;
     m_tablesLoaded = false;
     m_workName.clear();
@@ -531,37 +608,93 @@ bool PageCache::writeWork(const KeptWork& work, std::string& name)
 
 bool PageCache::writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3])
 {
-    // A range read from a piece stays in it; the others are written, each under a name
-    // nobody can predict, then renamed to the checksum of its bytes.
+    // A range read from a pack stays where it lies; the others go into one new pack, and
+    // so do the ranges still used of a pack that is mostly no longer used (which then goes).
     const RankedWords* written[3] = {&tables.words, &tables.keys, &tables.stemPairs};
+    std::map<std::uint32_t, std::uint64_t> used;  // bytes by pack
+    for (int t = 0; t < 3; ++t)
+        for (const RankedWords::Range& range : written[t]->ranges())
+            if (!range.piece.empty())
+                used[m_rangePlaces.at(range.piece).pack] += range.bytes().size();
+    std::map<std::uint32_t, bool> sparse;
+    for (const auto& [pack, bytes] : used) {
+        struct stat info;
+        sparse[pack] = !m_fileSystem.statAt(m_folderFd, kPackPrefix + std::to_string(pack), info, false)
+            || 2 * bytes < static_cast<std::uint64_t>(info.st_size);
+    }
+    std::vector<std::string_view> moved;
+    std::vector<std::string> movedNames;
+    std::unordered_set<std::string> taken;
     for (int t = 0; t < 3; ++t) {
         names[t].clear();
         for (const RankedWords::Range& range : written[t]->ranges()) {
-            if (!range.piece.empty()) {
-                names[t].push_back(range.piece);
-                continue;
+            std::string name = range.piece.empty() ? tablesName(cacheChecksum(range.bytes())) : range.piece;
+            if ((range.piece.empty() || sparse[m_rangePlaces.at(range.piece).pack]) && taken.insert(name).second) {
+                moved.push_back(range.bytes());
+                movedNames.push_back(name);
             }
-            const std::string_view bytes = range.bytes();
-            const std::string name = tablesName(cacheChecksum(bytes));
-            const std::string temporary = "tables." + unpredictableDigits();
-            const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
-            bool done = fd >= 0 && m_fileSystem.writeAll(fd, bytes);
-            done = done && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
-            // Its stamp once renamed (a rename moves the change time): the bytes just
-            // written are known, though only until the granularity has passed.
-            struct stat info;
-            done = done && m_fileSystem.statAt(fd, "", info, false);
-            if (fd >= 0)
-                m_fileSystem.close(fd);
-            if (!done) {
-                m_fileSystem.remove(m_folderFd, temporary);
-                return false;
-            }
-            m_pieceStamps[name] = PieceStamp{pageFileKey(info), true};
-            names[t].push_back(name);
+            names[t].push_back(std::move(name));
         }
     }
+    if (moved.empty())
+        return true;
+    std::uint32_t pack = 0;
+    if (!writePack(moved, pack))
+        return false;
+    std::uint64_t offset = 0;
+    for (std::size_t i = 0; i < moved.size(); ++i) {
+        m_rangePlaces[movedNames[i]] = RangePlace{pack, offset, moved[i].size()};
+        offset += (moved[i].size() + kRangeAlignment - 1) / kRangeAlignment * kRangeAlignment;
+    }
     return true;
+}
+
+bool PageCache::writePack(const std::vector<std::string_view>& ranges, std::uint32_t& pack)
+{
+    // Written under a name nobody can predict, then given the next number no file has: a
+    // job killed before the index names it leaves a file that the next one removes.
+    const std::string temporary = "ranges." + unpredictableDigits();
+    const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
+    bool done = fd >= 0;
+    std::string buffer;
+    static const char padding[kRangeAlignment] = {};
+    for (std::size_t i = 0; done && i < ranges.size(); ++i) {
+        buffer.append(ranges[i]);
+        if (i + 1 < ranges.size())
+            buffer.append(padding, (kRangeAlignment - ranges[i].size() % kRangeAlignment) % kRangeAlignment);
+        if (buffer.size() >= kSegmentWrite || i + 1 == ranges.size()) {
+            done = m_fileSystem.writeAll(fd, buffer);
+            buffer.clear();
+        }
+    }
+    std::uint32_t highest = 0;
+    for (const auto& stamp : m_packStamps)
+        highest = std::max(highest, stamp.first);
+    pack = newFileNumber(kPackPrefix, highest);
+    done = done && m_fileSystem.renameNoReplace(m_folderFd, temporary, m_folderFd, kPackPrefix + std::to_string(pack));
+    // Its stamp once renamed (a rename moves the change time): the bytes just written are
+    // known, though only until the granularity has passed.
+    struct stat info;
+    done = done && m_fileSystem.statAt(fd, "", info, false);
+    if (fd >= 0)
+        m_fileSystem.close(fd);
+    if (!done) {
+        m_fileSystem.remove(m_folderFd, temporary);
+        return false;
+    }
+    m_packStamps[pack] = PackStamp{pageFileKey(info), true};
+    return true;
+}
+
+std::uint32_t PageCache::newFileNumber(const char* prefix, std::uint32_t highest) const
+{
+    std::vector<FolderEntry> entries;
+    m_fileSystem.listFolder(m_folderFd, entries);
+    std::uint32_t number;
+    for (const FolderEntry& entry : entries)
+        if (fileNumber(prefix, entry.name, number))
+            highest = std::max(highest, number);
+    return highest + 1;
 }
 
 const CachedPage* PageCache::find(const PageFileKey& key) const
@@ -603,15 +736,10 @@ bool PageCache::readBody(const CachedPage& page, std::string& body) const
 
 bool PageCache::openNewSegment()
 {
-    std::vector<FolderEntry> entries;
-    m_fileSystem.listFolder(m_folderFd, entries);
-    std::uint32_t highest = 0, number;
-    for (const FolderEntry& entry : entries)
-        if (segmentNumber(entry.name, number))
-            highest = std::max(highest, number);
+    std::uint32_t highest = 0;
     for (const CachedPage& page : m_pages)
         highest = std::max(highest, page.segment);
-    m_newSegment = highest + 1;
+    m_newSegment = newFileNumber(kSegmentPrefix, highest);
     m_newSegmentFd = m_fileSystem.createNew(m_folderFd, segmentName(m_newSegment), 0600);
     m_newSegmentSize = 0;
     return m_newSegmentFd >= 0;
@@ -781,14 +909,24 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         writeMadePieces(out, job.pieces);
         out.text(newWork);
         out.number<std::uint8_t>(tables || m_hasTables);
+        std::map<std::uint32_t, const PackStamp*> packs;
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
             for (const std::string& name : names) {
+                const RangePlace& place = m_rangePlaces.at(name);
                 out.text(name);
-                const auto stamp = m_pieceStamps.find(name);
-                writeKey(out, stamp == m_pieceStamps.end() ? PageFileKey() : stamp->second.key);
-                out.number<std::uint8_t>(stamp == m_pieceStamps.end() || stamp->second.racy);
+                out.number(place.pack);
+                out.number(place.offset);
+                out.number(place.length);
+                const auto stamp = m_packStamps.find(place.pack);
+                packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
             }
+        }
+        out.number<std::uint64_t>(packs.size());
+        for (const auto& [number, stamp] : packs) {
+            out.number(number);
+            writeKey(out, stamp ? stamp->key : PageFileKey());
+            out.number<std::uint8_t>(!stamp || stamp->racy);
         }
         out.array(keyLengths);
         out.number(out.checksum());
@@ -826,20 +964,28 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
             inUse.resize(page.segment + 1);
         inUse[page.segment] = true;
     }
-    std::unordered_set<std::string> named;
+    std::set<std::uint32_t> packs;
     for (const std::vector<std::string>& names : m_tableNames)
-        named.insert(names.begin(), names.end());
+        for (const std::string& name : names)
+            packs.insert(m_rangePlaces.at(name).pack);
+    // What no index will name again is forgotten too.
+    for (auto place = m_rangePlaces.begin(); place != m_rangePlaces.end();)
+        place = packs.count(place->second.pack) ? std::next(place) : m_rangePlaces.erase(place);
+    for (auto stamp = m_packStamps.begin(); stamp != m_packStamps.end();)
+        stamp = packs.count(stamp->first) ? std::next(stamp) : m_packStamps.erase(stamp);
     std::vector<FolderEntry> entries;
     m_fileSystem.listFolder(m_folderFd, entries);
     std::vector<std::string> unused;
     std::uint32_t number;
     for (FolderEntry& entry : entries) {
         if ((segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
-            || (entry.name.rfind(kTablesPrefix, 0) == 0 && !named.count(entry.name))
+            || (fileNumber(kPackPrefix, entry.name, number) && !packs.count(number))
+            || entry.name.rfind(kTablesPrefix, 0) == 0  // a cache's before packs
             || (entry.name.rfind(kWorkPrefix, 0) == 0 && entry.name != m_workName)
             // and files left by a job that was killed
             || (entry.name.rfind("work.", 0) == 0 && areUnpredictableDigits(entry.name.substr(5)))
             || (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
+            || (entry.name.rfind("ranges.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))
             || (entry.name.rfind("index.", 0) == 0 && areUnpredictableDigits(entry.name.substr(6))))
             unused.push_back(std::move(entry.name));
     }

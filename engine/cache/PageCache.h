@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -147,16 +148,17 @@ struct CachedJob {
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
 // Files: "index" (a header with the format, the build and the settings, the pages, the
-// documents, what the job wrote, the names of its tables' pieces and each page's length
-// in keys, and a checksum of it all), written whole under a temporary name and renamed; the tables, each in pieces of
-// a range of words named by the checksum of their bytes ("tables-HEX": a range that a job
-// leaves as it stood keeps its piece, so only the ranges that changed are written; the
-// index keeps each piece's stamp, which spares the next jobs its checksum); and
-// the work the job did to compose its pieces, in a file of its own named by the checksum
-// of its bytes ("work-HEX"), read only by a job that composes pieces; and
-// segment files "segment-N" of page bodies, one made per job
-// for the pages it read, each body with its own checksum. A segment whose bodies are
-// mostly no longer used is copied into the new one and removed.
+// documents, what the job wrote, where each range of its tables lies and each page's
+// length in keys, and a checksum of it all), mapped when read, written whole under a
+// temporary name and renamed; the tables' ranges, each named by the checksum of its
+// bytes, in pack files "ranges-N", one made by each job that writes ranges, holding only
+// the ranges it wrote (a range a job leaves as it stood stays where it lies, so an edit
+// writes the few ranges it changed; the index keeps each pack's stamp, which spares the
+// next jobs the checksums of its ranges); the work the job did to compose its pieces, in a
+// file of its own named by the checksum of its bytes ("work-HEX"), read only by a job that
+// composes pieces; and segment files "segment-N" of page bodies, one made per job for the
+// pages it read, each body with its own checksum. A segment or pack whose bytes are
+// mostly no longer used has what is still used copied into the new one and is removed.
 class PageCache {
 public:
     // folder: this destination's cache folder; settings: every option that changes
@@ -180,10 +182,10 @@ public:
     const std::vector<CachedPage>& pages() const { return m_pages; }
     const std::vector<CachedDocument>& documents() const { return m_documents; }
     const CachedJob& job() const { return m_job; }
-    // Reads the tables of the last job: false when a piece cannot be read or is not the
-    // piece the index names (then the cache must not be used). A piece's bytes are run
+    // Reads the tables of the last job: false when a range cannot be read or is not the
+    // range the index names (then the cache must not be used). A range's bytes are run
     // through their checksum and its offsets and document numbers checked, unless its
-    // file still has the stamp it had when they were last known, long enough before
+    // pack still has the stamp it had when they were last known, long enough before
     // jobStart (nanoseconds, by the clock that stamps files) that a change since would
     // have moved it: then its counts alone are checked. Called before a job takes any
     // page from the cache, so that a damaged cache is found out before the walk, never
@@ -195,7 +197,7 @@ public:
     void setRemovalsAtOnce(unsigned removals) { m_removalsAtOnce = removals; }
     // Whether the index names tables of the last job.
     bool hasTables() const { return m_hasTables; }
-    // The pieces of the words table the index names, in order.
+    // The names of the ranges of the words table, in order.
     const std::vector<std::string>& wordPieces() const { return m_tableNames[0]; }
     const CachedTables& tables() const { return m_tables; }
     // The work the last job kept (KeptWork), read from its file the first time it is
@@ -231,11 +233,15 @@ private:
     // Reads the whole of the cache's file name into bytes when it is a regular file of
     // this user's, of at least least bytes and no larger than a piece may be.
     bool readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const;
+    // Maps the whole of such a file: null when it cannot; size set to its size.
+    std::shared_ptr<const char> mapOwnFile(const std::string& name, std::size_t least, std::size_t& size) const;
     bool openNewSegment();
     bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
+    bool writePack(const std::vector<std::string_view>& ranges, std::uint32_t& pack);
+    std::uint32_t newFileNumber(const char* prefix, std::uint32_t highest) const;
     bool writeWork(const KeptWork& work, std::string& name);
 
     std::string m_folder;
@@ -244,26 +250,37 @@ private:
     unsigned m_removalsAtOnce = 1;
     int m_folderFd = -1;
     std::string m_problem;
-    std::string m_indexBytes;  // the index as read: the pages' texts are views of it
+    std::shared_ptr<const char> m_indexBytes;  // the index as mapped: the pages' texts are views of it
+    std::uint64_t m_indexSize = 0;
     std::vector<CachedPage> m_pages;
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
     CachedJob m_job;
     bool m_hasTables = false;                 // the index names tables
-    std::vector<std::string> m_tableNames[3];  // their pieces: words, keys, stem pairs
+    std::vector<std::string> m_tableNames[3];  // their ranges' names: words, keys, stem pairs
     std::string m_workName;                    // the file of the kept work, "" when none
     KeptWork m_work;
     bool m_workRead = false;
     bool m_workIntact = false;  // m_work was read whole from the file the index names
-    // Each piece's file when its bytes were last known to be the checksum in its name, and
-    // whether that was within the stamps' granularity (then its stamp does not vouch for
-    // them: they are checked again).
-    struct PieceStamp {
+    // Where each range named lies: its pack, offset (a multiple of 8) and length.
+    struct RangePlace {
+        std::uint32_t pack = 0;
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
+    std::unordered_map<std::string, RangePlace> m_rangePlaces;
+    // Each pack's file when its ranges' bytes were last known to have the checksums in
+    // their names, and whether that was within the stamps' granularity (then its stamp
+    // does not vouch for them: they are checked again); and its size.
+    struct PackStamp {
         PageFileKey key;
         bool racy = true;
     };
-    std::unordered_map<std::string, PieceStamp> m_pieceStamps;
-    bool m_stampsLearned = false;  // a piece checked whole by this job may be taken by its stamp from now on
+    std::map<std::uint32_t, PackStamp> m_packStamps;
+    // Ranges checked whole by this job whose packs may be taken by their stamps from now
+    // on: enough bytes of them that every later job would check again to be worth an
+    // index written for them alone.
+    bool m_stampsLearned = false;
     bool m_tablesLoaded = false;
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number

@@ -1080,7 +1080,8 @@ bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
         }
     const PostingRank byScore{&lengths, pages ? total / static_cast<double>(pages) : 0};
     if (!RankedWords::update(cached ? m_cache->cache->tables().keys : none, renumbered, m_terms->keys(),
-                             WordRules::lessByUtf16, byScore, threadsToUse(), stop, m_tables->keys)
+                             WordRules::lessByUtf16, byScore, threadsToUse(), stop, m_tables->keys,
+                             RankedWords::kScoredRangePostings)
         || !RankedWords::update(cached ? m_cache->cache->tables().stemPairs : none, renumbered, m_terms->stemPairs(),
                                 nullptr, PostingRank(), threadsToUse(), stop, m_tables->stemPairs))
         return false;

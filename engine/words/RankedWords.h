@@ -123,6 +123,10 @@ public:
     void clear() { std::vector<Range>().swap(m_ranges); }
 
     static constexpr std::size_t kRangePostings = 16384;
+    // For a table ranked by score: every word of a page read anew is written again with
+    // its range, so an edit rewrites about a range for each of the page's words; small
+    // ranges keep that to what the page's words hold.
+    static constexpr std::size_t kScoredRangePostings = 1024;
 
 private:
     std::vector<Range> m_ranges;

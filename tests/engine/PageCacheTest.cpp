@@ -125,7 +125,7 @@ public:
     void damageTables(const std::function<void(const std::string&)>& damage)
     {
         for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
-            if (name.rfind("tables-", 0) == 0)
+            if (name.rfind("ranges-", 0) == 0)
                 damage("cache/vantrelindexer/site/" + name);
         walksOverDamagedTables = 1;
     }
@@ -413,27 +413,79 @@ TEST_F(PageCacheJobs, FindOutTablesWrittenOverOnceTheirStampsVouchForThem)
     }
 }
 
-TEST_F(PageCacheJobs, KeepTheStampsOfPiecesCheckedByAJobThatWritesNothing)
+TEST_F(PageCacheJobs, RecordTheStampsOfRangesCheckedByAJobThatWritesNothingWhenTheyOutweighTheIndex)
 {
-    // The pieces a job wrote are checked whole by the next; once that one found them old
-    // enough, it writes the cache's index again with their stamps, even with nothing else
-    // to write, so that the jobs after it take them by their stamps alone.
+    // The ranges a job wrote are checked whole by the next; once that one found them old
+    // enough, it writes the cache's index again with their pack's stamp, even with nothing
+    // else to write, when they outweigh the index, so that the jobs after it take them by
+    // the stamp alone; a few small ranges are checked again by each job instead.
     fileSystem.ageSeconds = 3600;
+    std::string many;
+    for (int i = 0; i < 4000; ++i)
+        many += " lamp" + std::to_string(i);
     const struct {
         const char* change;
+        std::function<void(PageCacheJobs&)> make;
         bool indexWritten;
     } rows[] = {
-        {"the first job", true},
-        {"nothing: the pieces checked whole", true},
-        {"nothing again: the pieces taken by their stamps", false},
+        {"the first job", [](PageCacheJobs&) {}, true},
+        {"nothing: a few ranges checked whole", [](PageCacheJobs&) {}, false},
+        {"a page of many words", [&many](PageCacheJobs& t) { t.tree.write("site/many.html", "<p>" + many + "</p>"); }, true},
+        {"nothing: its ranges checked whole", [](PageCacheJobs&) {}, true},
+        {"nothing again: the ranges taken by their stamps", [](PageCacheJobs&) {}, false},
     };
     for (const auto& row : rows) {
+        row.make(*this);
         struct stat before {};
         ::stat(tree.path("cache/vantrelindexer/site/index").c_str(), &before);
         expectSameOutput(row.change);
         struct stat after {};
         ASSERT_EQ(::stat(tree.path("cache/vantrelindexer/site/index").c_str(), &after), 0) << row.change;
         EXPECT_EQ(after.st_ino != before.st_ino, row.indexWritten) << row.change;
+    }
+}
+
+TEST_F(PageCacheJobs, WriteOnlyTheRangesAnEditChangesAndCompactPacksMostlyUnused)
+{
+    // A job writes the ranges it changed into a pack of its own and leaves the others
+    // where they lie; a pack whose ranges are mostly no longer used has the rest moved
+    // into the new one and goes, so that edits in a row do not pile up packs, and each
+    // job's output stays that of a job reading every page (a range moved and lost, or
+    // placed wrong, would throw the cache away or change the output).
+    auto wordsOf = [](const std::string& stem, int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += " " + stem + std::to_string(i);
+        return "<p>" + text + "</p>";
+    };
+    // Keys first in order, enough for ranges that no edit below changes.
+    tree.write("site/first.html", wordsOf("aardvark", 1500));
+    tree.write("site/many.html", wordsOf("lamp", 3000));
+    expectSameOutput("the first job");
+    auto packs = [this] {
+        std::map<std::string, off_t> sizes;
+        for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
+            if (name.rfind("ranges-", 0) == 0) {
+                struct stat info {};
+                ::stat(tree.path("cache/vantrelindexer/site/" + name).c_str(), &info);
+                sizes[name] = info.st_size;
+            }
+        return sizes;
+    };
+    const auto first = packs();
+    ASSERT_EQ(first.size(), 1u);
+    // The words and the stem pairs are a range each on a site this small, written again
+    // by any edit: the first pack's ranges of keys, still used, move.
+    tree.write("site/b.htm", "<title>Lamps</title><p>lamp lights</p>");
+    expectSameOutput("a small edit");
+    EXPECT_EQ(packs().size(), 1u);
+    EXPECT_FALSE(packs().count(first.begin()->first));
+    tree.write("site/many.html", wordsOf("zebra", 3000));
+    expectSameOutput("most words changed");
+    for (int edit = 1; edit <= 6; ++edit) {
+        tree.write("site/b.htm", "<title>Lamps</title><p>lamp edit" + std::to_string(edit) + " zz" + std::string(edit, 'q') + "</p>");
+        expectSameOutput("edit " + std::to_string(edit));
+        EXPECT_LE(packs().size(), 3u) << "edit " << edit;
     }
 }
 
@@ -514,7 +566,7 @@ TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
         // The whole cache is dropped, its kept work with it.
         {"damaged tables, one page edited", false, false,
          [](PageCacheJobs& t) {
-             t.damageCache("tables-");
+             t.damageCache("ranges-");
              t.walksOverDamagedTables = 1;
              t.tree.write("site/docs/c.html", "<title>Wiring</title><p>tin cable</p>");
          }},
