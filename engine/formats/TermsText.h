@@ -169,6 +169,28 @@ RunsInside runsInside(const std::vector<std::string_view>& words);
 // Every run inside the words of each piece as a pair (hash << 32 | the piece's place),
 // in ascending order: each hash with the pieces that hold it, in order.
 std::vector<std::uint64_t> runPairsInOrder(const std::vector<RunsInside>& pieces);
+// The in-word pieces (above) of the runs of each vocabulary piece (by its place) and the
+// bytes it makes the page read, cut before any text is composed: how many, the inputs of
+// each (a checksum of all its text is composed from, PieceInputs), and its text.
+class InWordPieces {
+public:
+    InWordPieces(const std::vector<RunsInside>& pieces, const std::vector<std::size_t>& pieceBytes);
+    std::size_t size() const { return m_inputs.size(); }
+    std::uint64_t inputsOf(std::size_t piece) const { return m_inputs[piece]; }
+    std::string text(std::size_t piece) const;
+
+private:
+    // A run: where its pairs begin and end, and whether its pieces hold too much to be read.
+    struct Run {
+        std::size_t first, end;
+        bool many;
+    };
+    std::vector<std::uint64_t> m_pairs;  // runPairsInOrder()
+    std::vector<Run> m_runs;
+    std::vector<std::size_t> m_firstRun;  // of each piece, and the end of the last
+    std::vector<std::uint64_t> m_inputs;
+    std::uint32_t m_lowMask = 0;
+};
 // The texts of the in-word pieces and of the pieces of runs inside words (above), in
 // order, from the runs of each vocabulary piece (by its place) and the bytes it makes
 // the page read, and from every run of kGramUnits units (in any order, repeats allowed).
@@ -225,8 +247,8 @@ constexpr std::size_t kNearListGroup = 128;
 // the last job's are taken from it; pieces whose inputs are all the last job's are taken
 // whole, the head (and top) alone written, keysInputs (keysInputsOf() of the keys, stem
 // pairs and moreStems given, or 0 to work it out here) among those inputs. Given threads
-// above 1, the near pieces are composed on a second thread while this one composes the
-// shards (the store is used from this one).
+// above 1, the runs inside words, the in-word, gram and near pieces are worked out on a
+// second thread while this one composes the shards (the store is used from this one).
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
