@@ -28,12 +28,8 @@
 #include <utility>
 
 namespace TermsText {
-namespace {
 
-// For each stem, the positions in keys of the keys that have it, in stem order.
-std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
-                                                                            const WordTable<char>& stemmedKeys,
-                                                                            const std::vector<StemOfKey>& moreStems)
+StemGroups stemGroupsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys, const std::vector<StemOfKey>& moreStems)
 {
     // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
     // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
@@ -88,6 +84,8 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
     }
     return groups;
 }
+
+namespace {
 // FNV-1a over a key: where shards and vocabulary pieces end.
 std::uint32_t keyHash(std::string_view key)
 {
@@ -612,7 +610,7 @@ namespace {
 struct ShardSet {
     const WordIndex& keys;
     std::vector<std::size_t> starts;  // where each shard begins: positions in keys
-    std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groups;
+    const StemGroups& groups;
     std::vector<std::pair<std::size_t, std::size_t>> groupShards;  // shard, group
     std::vector<std::pair<std::uint32_t, std::string_view>> stemsOfKeys;
     std::vector<std::size_t> firstGroup, firstStem;  // of each shard, and one past the last
@@ -845,7 +843,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
                       const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
-                      std::string* topName, unsigned threads, std::uint64_t keysInputs)
+                      std::string* topName, unsigned threads, std::uint64_t keysInputs, const StemGroups* groups)
 {
     // Pieces composed from what the last job's were (a page's date moved, a page touched
     // across days) are taken whole, by their names and stamps, while every one of them
@@ -873,7 +871,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         // Pieces already taken are named twice by what follows, which changes nothing.
     }
-    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
+    StemGroups groupsHere;
+    if (!groups)
+        groupsHere = stemGroupsOf(keys, stemmedKeys, moreStems);
+    ShardSet set{keys, {}, groups ? *groups : groupsHere, {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (bytes == 0)
@@ -1263,7 +1264,7 @@ void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
         appendEntry(text, keys, i);
     }
     text += "],\n\"groups\":[";
-    const auto groups = groupsOf(keys, stemmedKeys, moreStems);
+    const StemGroups groups = stemGroupsOf(keys, stemmedKeys, moreStems);
     for (std::size_t g = 0; g < groups.size(); ++g) {
         text += g ? ",\n[" : "[";
         appendScriptString(text, groups[g].first);
