@@ -9,9 +9,13 @@
 # the largest page edited, then each build runs; a page of the median size edited, each
 # runs; nothing changed, each runs; that page touched, each runs; the largest page's time
 # moved to another day, each runs; the whole site copied afresh (new inodes, times now),
-# each runs; then each reads every page (--no-cache) into an
-# empty folder, whose files must all be in its cached destination with the same bytes,
-# and the two builds' outputs must be the same. Prints a Markdown table of medians: CPU seconds (user
+# each runs; then each reads every page (--no-cache) into a destination of its own that
+# holds the last round's output (the full run every case is set against: it writes only
+# the pieces that changed, as a run with the cache does, and as incremental-bench.sh's
+# full run does); then each reads every page into an empty folder (a first run: every
+# piece created and the file system flushed, none of which an edited run pays for),
+# whose files must all be in its cached destination with the same bytes, and the two
+# builds' outputs must be the same. Prints a Markdown table of medians: CPU seconds (user
 # + system) and wall seconds of each build, and each case against the build's own full
 # run, measured in the same rounds.
 set -euo pipefail
@@ -40,7 +44,8 @@ run() {
     local build=$1 case=$2
     shift 2
     local out=$WORK/out$build
-    [ "$case" = full ] && out=$WORK/full$build
+    [ "$case" = full ] && out=$WORK/kept$build
+    [ "$case" = fresh ] && out=$WORK/fresh$build
     local start=$EPOCHREALTIME
     XDG_CACHE_HOME=$WORK/cache$build /usr/bin/time -f '%U %S' -o "$WORK/time" "${CLI[$build]}" --quiet "$@" "$WORK/site" "$out"
     local end=$EPOCHREALTIME
@@ -51,6 +56,7 @@ run() {
 
 for build in 0 1; do  # the caches filled, the site in the page cache
     XDG_CACHE_HOME=$WORK/cache$build "${CLI[$build]}" --quiet "$WORK/site" "$WORK/out$build"
+    "${CLI[$build]}" --quiet --no-cache "$WORK/site" "$WORK/kept$build"
 done
 sleep 2
 for round in $(seq "$ROUNDS"); do
@@ -72,24 +78,26 @@ for round in $(seq "$ROUNDS"); do
     mv "$WORK/site.copy" "$WORK/site"
     sleep 2
     run 0 copied; run 1 copied
-    rm -rf "$WORK/full0" "$WORK/full1"
     run 0 full --no-cache; run 1 full --no-cache
+    rm -rf "$WORK/fresh0" "$WORK/fresh1"
+    sleep 2
+    run 0 fresh --no-cache; run 1 fresh --no-cache
     # Every file of a run into an empty folder is in the cached destination with the same
     # bytes (which also keeps the pieces of the index before, for pages still open on it).
     for build in 0 1; do
-        if diff -r -q "$WORK/full$build" "$WORK/out$build" | grep -v "^Only in $WORK/out$build/indexed_text: " >&2; then
+        if diff -r -q "$WORK/fresh$build" "$WORK/out$build" | grep -v "^Only in $WORK/out$build/indexed_text: " >&2; then
             echo "round $round: build $build's cached output differs" >&2
             exit 1
         fi
     done
-    diff -r -q "$WORK/full0" "$WORK/full1" >&2 || { echo "round $round: the builds' outputs differ" >&2; exit 1; }
+    diff -r -q "$WORK/fresh0" "$WORK/fresh1" >&2 || { echo "round $round: the builds' outputs differ" >&2; exit 1; }
     echo "round $round done" >&2
 done
 
 column() { awk -v c="$2" '{ print $c }' "$WORK/$1" | median; }
 echo "| case | CPU s before | CPU s after | after / before | wall s before | wall s after | CPU / full run's, before | after | wall / full run's, before | after |"
 echo "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
-for case in one typical none touched redated copied full; do
+for case in one typical none touched redated copied full fresh; do
     case $case in
         one) what="the largest page edited" ;;
         typical) what="a typical page edited" ;;
@@ -98,6 +106,7 @@ for case in one typical none touched redated copied full; do
         redated) what="a page's date moved, its bytes kept" ;;
         copied) what="the whole site copied afresh" ;;
         full) what="every page read (--no-cache)" ;;
+        fresh) what="every page read into an empty folder" ;;
     esac
     c0=$(column "$case-0" 1); c1=$(column "$case-1" 1); w0=$(column "$case-0" 2); w1=$(column "$case-1" 2)
     f0=$(column full-0 1); f1=$(column full-1 1); fw0=$(column full-0 2); fw1=$(column full-1 2)

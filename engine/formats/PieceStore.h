@@ -70,6 +70,9 @@ public:
     };
     // Pieces an earlier job made, which takeMade() may take as they stand.
     void madeBefore(const std::vector<Made>& earlier);
+    // Whether an earlier job made a piece from inputs (takeMade() may still find its file
+    // changed). Safe beside takeMade() and putMade() on another thread.
+    bool wasMadeBefore(std::uint64_t inputs) const { return m_madeBefore.count(inputs) != 0; }
     // The name of the piece an earlier job made from the same inputs, taken without a
     // byte of it composed or read while its file still has the stamp it had then; ""
     // when there is none (compose it and putMade() it).

@@ -19,6 +19,7 @@
 #include <functional>
 #include <future>
 #include <iterator>
+#include <memory>
 #include <numeric>
 #include <set>
 #include <string_view>
@@ -27,12 +28,8 @@
 #include <utility>
 
 namespace TermsText {
-namespace {
 
-// For each stem, the positions in keys of the keys that have it, in stem order.
-std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(const WordIndex& keys,
-                                                                            const WordTable<char>& stemmedKeys,
-                                                                            const std::vector<StemOfKey>& moreStems)
+StemGroups stemGroupsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys, const std::vector<StemOfKey>& moreStems)
 {
     // Each key's position plus one, looked up by its bytes (the first of equal keys, as a
     // search in order finds); the word tables' open hashing costs a fraction of a map's nodes.
@@ -87,6 +84,8 @@ std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groupsOf(co
     }
     return groups;
 }
+
+namespace {
 // FNV-1a over a key: where shards and vocabulary pieces end.
 std::uint32_t keyHash(std::string_view key)
 {
@@ -454,32 +453,24 @@ std::vector<std::uint64_t> runPairsInOrder(const std::vector<RunsInside>& pieces
     return pairs;
 }
 
-std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
-                                             const std::vector<std::size_t>& pieceBytes,
-                                             const std::function<bool(std::uint64_t inputs)>& taken)
+InWordPieces::InWordPieces(const std::vector<RunsInside>& pieces, const std::vector<std::size_t>& pieceBytes)
+    : m_pairs(runPairsInOrder(pieces))
 {
-    const std::vector<std::uint64_t> pairs = runPairsInOrder(pieces);
-    // Each run: where its pairs begin, and whether its pieces hold too much to be read.
-    struct Run {
-        std::size_t first, end;
-        bool many;
-    };
     std::size_t runCount = 0;
-    for (std::size_t i = 0; i < pairs.size(); ++i)
-        runCount += i == 0 || pairs[i] >> 32 != pairs[i - 1] >> 32;
-    std::vector<Run> runs;
-    runs.reserve(runCount);
+    for (std::size_t i = 0; i < m_pairs.size(); ++i)
+        runCount += i == 0 || m_pairs[i] >> 32 != m_pairs[i - 1] >> 32;
+    m_runs.reserve(runCount);
     std::size_t textBytes = 0;
-    for (std::size_t i = 0; i < pairs.size();) {
-        const std::uint64_t hash = pairs[i] >> 32;
+    for (std::size_t i = 0; i < m_pairs.size();) {
+        const std::uint64_t hash = m_pairs[i] >> 32;
         std::size_t j = i, bytes = 0, entry = 14;
-        for (; j < pairs.size() && pairs[j] >> 32 == hash; ++j) {
-            const std::uint32_t piece = static_cast<std::uint32_t>(pairs[j]);
+        for (; j < m_pairs.size() && m_pairs[j] >> 32 == hash; ++j) {
+            const std::uint32_t piece = static_cast<std::uint32_t>(m_pairs[j]);
             bytes += piece < pieceBytes.size() ? pieceBytes[piece] : 0;
             entry += digitsOf(piece) + 1;
         }
-        runs.push_back({i, j, bytes > kInWordReadBytes});
-        textBytes += runs.back().many ? 11 : entry;
+        m_runs.push_back({i, j, bytes > kInWordReadBytes});
+        textBytes += m_runs.back().many ? 11 : entry;
         i = j;
     }
     std::size_t pieceCount = 1;
@@ -488,52 +479,64 @@ std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& piec
         pieceCount *= 2;
         --shift;
     }
-    const std::uint32_t lowMask = shift >= 32 ? 0xffffffffu : (std::uint32_t(1) << shift) - 1;
+    m_lowMask = shift >= 32 ? 0xffffffffu : (std::uint32_t(1) << shift) - 1;
     auto pieceOf = [&](const Run& run) -> std::size_t {
-        return shift >= 32 ? 0 : static_cast<std::uint32_t>(pairs[run.first] >> 32) >> shift;
+        return shift >= 32 ? 0 : static_cast<std::uint32_t>(m_pairs[run.first] >> 32) >> shift;
     };
     // The runs of a piece follow one another, as their hashes ascend.
-    std::vector<std::string> texts(pieceCount);
     std::string flags;
     for (std::size_t r = 0, p = 0; p < pieceCount; ++p) {
+        m_firstRun.push_back(r);
         std::size_t end = r;
-        while (end < runs.size() && pieceOf(runs[end]) == p)
+        while (end < m_runs.size() && pieceOf(m_runs[end]) == p)
             ++end;
-        if (taken) {
-            PieceInputs inputs;
-            inputs.text("in-word");
-            inputs.number(static_cast<std::int64_t>(pieceCount));
-            const std::size_t from = r < end ? runs[r].first : 0, to = r < end ? runs[end - 1].end : 0;
-            inputs.text(std::string_view(reinterpret_cast<const char*>(pairs.data() + from), (to - from) * sizeof pairs[0]));
-            flags.clear();
-            for (std::size_t k = r; k < end; ++k)
-                flags += runs[k].many ? '1' : '0';
-            inputs.text(flags);
-            if (taken(inputs.value())) {
-                r = end;
-                continue;
-            }
-        }
-        std::string listed, many;
-        for (; r < end; ++r) {
-            const Run& run = runs[r];
-            const std::uint32_t hash = static_cast<std::uint32_t>(pairs[run.first] >> 32);
-            std::string& list = run.many ? many : listed;
-            if (!list.empty())
-                list += run.many ? "," : ",\n";
-            if (!run.many)
-                list += '[';
-            IndexText::appendNumber(list, hash & lowMask);
-            if (run.many)
-                continue;
-            for (std::size_t k = run.first; k < run.end; ++k) {
-                list += ',';
-                IndexText::appendNumber(list, static_cast<std::uint32_t>(pairs[k]));
-            }
-            list += ']';
-        }
-        texts[p] = kPieceMark + ("vantrelInWord({\"runs\":[" + listed) + "],\n\"many\":[" + many + "]});\n";
+        PieceInputs inputs;
+        inputs.text("in-word");
+        inputs.number(static_cast<std::int64_t>(pieceCount));
+        const std::size_t from = r < end ? m_runs[r].first : 0, to = r < end ? m_runs[end - 1].end : 0;
+        inputs.text(std::string_view(reinterpret_cast<const char*>(m_pairs.data() + from), (to - from) * sizeof m_pairs[0]));
+        flags.clear();
+        for (std::size_t k = r; k < end; ++k)
+            flags += m_runs[k].many ? '1' : '0';
+        inputs.text(flags);
+        m_inputs.push_back(inputs.value());
+        r = end;
     }
+    m_firstRun.push_back(m_runs.size());
+}
+
+std::string InWordPieces::text(std::size_t piece) const
+{
+    std::string listed, many;
+    for (std::size_t r = m_firstRun[piece]; r < m_firstRun[piece + 1]; ++r) {
+        const Run& run = m_runs[r];
+        const std::uint32_t hash = static_cast<std::uint32_t>(m_pairs[run.first] >> 32);
+        std::string& list = run.many ? many : listed;
+        if (!list.empty())
+            list += run.many ? "," : ",\n";
+        if (!run.many)
+            list += '[';
+        IndexText::appendNumber(list, hash & m_lowMask);
+        if (run.many)
+            continue;
+        for (std::size_t k = run.first; k < run.end; ++k) {
+            list += ',';
+            IndexText::appendNumber(list, static_cast<std::uint32_t>(m_pairs[k]));
+        }
+        list += ']';
+    }
+    return kPieceMark + ("vantrelInWord({\"runs\":[" + listed) + "],\n\"many\":[" + many + "]});\n";
+}
+
+std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
+                                             const std::vector<std::size_t>& pieceBytes,
+                                             const std::function<bool(std::uint64_t inputs)>& taken)
+{
+    const InWordPieces inWord(pieces, pieceBytes);
+    std::vector<std::string> texts(inWord.size());
+    for (std::size_t p = 0; p < inWord.size(); ++p)
+        if (!taken || !taken(inWord.inputsOf(p)))
+            texts[p] = inWord.text(p);
     return texts;
 }
 
@@ -607,7 +610,7 @@ namespace {
 struct ShardSet {
     const WordIndex& keys;
     std::vector<std::size_t> starts;  // where each shard begins: positions in keys
-    std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>> groups;
+    const StemGroups& groups;
     std::vector<std::pair<std::size_t, std::size_t>> groupShards;  // shard, group
     std::vector<std::pair<std::uint32_t, std::string_view>> stemsOfKeys;
     std::vector<std::size_t> firstGroup, firstStem;  // of each shard, and one past the last
@@ -813,6 +816,18 @@ bool readWhole(std::string_view bytes, WholePieces& whole)
     return !in.failed() && in.atEnd();
 }
 
+// What the pieces of runs inside words and the near pieces are worked out from beside the
+// shards: the work kept on the runs of each vocabulary piece (KeptWork, in order), the
+// in-word pieces with the texts of those no earlier job made, and the texts of the gram
+// and near pieces.
+struct WordsBeside {
+    std::vector<std::pair<std::uint64_t, std::string>> runsKept;
+    std::unique_ptr<InWordPieces> inWord;
+    std::vector<std::string> inWordTexts;  // "" where not composed
+    std::vector<std::string> grams;
+    std::vector<std::pair<std::string, std::string>> near;
+};
+
 // The head's (and top's) text up to the end of its "check".
 std::string headStart(const std::vector<DocumentEntry>& documents)
 {
@@ -828,7 +843,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
                       const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
-                      std::string* topName, unsigned threads, std::uint64_t keysInputs)
+                      std::string* topName, unsigned threads, std::uint64_t keysInputs, const StemGroups* groups)
 {
     // Pieces composed from what the last job's were (a page's date moved, a page touched
     // across days) are taken whole, by their names and stamps, while every one of them
@@ -856,7 +871,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         // Pieces already taken are named twice by what follows, which changes nothing.
     }
-    ShardSet set{keys, {}, groupsOf(keys, stemmedKeys, moreStems), {}, {}, {}, {}};
+    StemGroups groupsHere;
+    if (!groups)
+        groupsHere = stemGroupsOf(keys, stemmedKeys, moreStems);
+    ShardSet set{keys, {}, groups ? *groups : groupsHere, {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (bytes == 0)
@@ -985,11 +1003,12 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     }
     // The near pieces hold every title and file-name word, whichever shards were taken:
     // those the last job kept for the same pages, else the table of the shards cut when
-    // every shard was, else the titles and file names cut for them alone. They are
-    // composed beside the shards when a thread is to spare (the store is this thread's).
+    // every shard was, else the titles and file names cut for them alone. They, the runs
+    // inside words and the in-word and gram pieces are worked out beside the shards when
+    // a thread is to spare (the store is this thread's: only their texts are composed there).
     std::vector<PlaceWord> placeWords;
     std::vector<NearWord> nearWords;
-    std::future<std::vector<std::pair<std::string, std::string>>> nearTexts;
+    std::future<WordsBeside> beside;
     if (places) {
         PieceInputs wordsInputs;
         wordsInputs.text("title and file-name words");
@@ -1003,8 +1022,56 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         if (work)
             work->keep(wordsInputs.value(), placeWordsBytes(placeWords));
         nearWords = nearWordsOf(keys, placeWords);
-        nearTexts = std::async(threads > 1 ? std::launch::async : std::launch::deferred,
-                               [&nearWords] { return composeNear(std::move(nearWords)); });
+        beside = std::async(threads > 1 ? std::launch::async : std::launch::deferred, [&] {
+            WordsBeside out;
+            // The words of each vocabulary piece (keys, title and file-name words) and its
+            // bytes (keys and counts, title and file-name words), as the page reads them; the
+            // runs inside its words, taken from the last job when its words are the same.
+            // Every word of the near pieces is in one of them, so their runs of kGramUnits
+            // are those of the set of runs inside words.
+            std::vector<RunsInside> pieceRuns(vocabularies.size());
+            std::vector<std::size_t> pieceBytes;
+            std::vector<std::uint32_t> gramRuns;
+            std::vector<std::string_view> pieceWords;
+            for (std::size_t v = 0; v < vocabularies.size(); ++v) {
+                const Vocabulary& vocabulary = vocabularies[v];
+                pieceBytes.push_back(vocabulary.keys.size() + vocabulary.counts.size());
+                pieceWords.clear();
+                PieceInputs inputs;
+                inputs.text("runs inside");
+                for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
+                    for (std::size_t i = set.starts[t]; i < set.end(t); ++i)
+                        pieceWords.push_back(keys.word(i));
+                    const auto range = set.placeRange(t, placeWords);
+                    for (auto place = range.first; place != range.second; ++place) {
+                        const std::size_t lists = (place->titles > 0) + (place->names > 0);
+                        pieceWords.push_back(place->word);
+                        pieceBytes.back() += lists * (place->word.size() + 8);
+                    }
+                }
+                for (const std::string_view word : pieceWords)
+                    inputs.text(word);
+                const std::string_view* earlier = work ? work->find(inputs.value()) : nullptr;
+                if (earlier && readRuns(*earlier, pieceRuns[v])) {
+                    out.runsKept.emplace_back(inputs.value(), std::string(*earlier));
+                } else {
+                    pieceRuns[v] = runsInside(pieceWords);
+                    if (work)
+                        out.runsKept.emplace_back(inputs.value(), runsBytes(pieceRuns[v]));
+                }
+                gramRuns.insert(gramRuns.end(), pieceRuns[v].grams.begin(), pieceRuns[v].grams.end());
+            }
+            // The texts of the in-word pieces the last job made are not composed: they are
+            // taken as they stand (or composed on the store's thread if they cannot be).
+            out.inWord = std::make_unique<InWordPieces>(pieceRuns, pieceBytes);
+            out.inWordTexts.resize(out.inWord->size());
+            for (std::size_t p = 0; p < out.inWord->size(); ++p)
+                if (!store.wasMadeBefore(out.inWord->inputsOf(p)))
+                    out.inWordTexts[p] = out.inWord->text(p);
+            out.grams = composeGramsOfRuns(std::move(gramRuns));
+            out.near = composeNear(std::move(nearWords));
+            return out;
+        });
     }
     for (const Vocabulary& vocabulary : vocabularies) {
         std::string titleWords, nameWords;
@@ -1073,53 +1140,17 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += vocabularyHeads + ']';
     const std::size_t vocabularyEnd = head.size();
     if (places) {
-        // The words of each vocabulary piece (keys, title and file-name words) and its
-        // bytes (keys and counts, title and file-name words), as the page reads them; the
-        // runs inside its words, taken from the last job when its words are the same.
-        // Every word of the near pieces is in one of them, so their runs of kGramUnits
-        // are those of the set of runs inside words.
-        std::vector<RunsInside> pieceRuns(vocabularies.size());
-        std::vector<std::size_t> pieceBytes;
-        std::vector<std::uint32_t> gramRuns;
-        std::vector<std::string_view> pieceWords;
-        for (std::size_t v = 0; v < vocabularies.size(); ++v) {
-            const Vocabulary& vocabulary = vocabularies[v];
-            pieceBytes.push_back(vocabulary.keys.size() + vocabulary.counts.size());
-            pieceWords.clear();
-            PieceInputs inputs;
-            inputs.text("runs inside");
-            for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t) {
-                for (std::size_t i = set.starts[t]; i < set.end(t); ++i)
-                    pieceWords.push_back(keys.word(i));
-                const auto range = set.placeRange(t, placeWords);
-                for (auto place = range.first; place != range.second; ++place) {
-                    const std::size_t lists = (place->titles > 0) + (place->names > 0);
-                    pieceWords.push_back(place->word);
-                    pieceBytes.back() += lists * (place->word.size() + 8);
-                }
-            }
-            for (const std::string_view word : pieceWords)
-                inputs.text(word);
-            const std::string_view* earlier = work ? work->find(inputs.value()) : nullptr;
-            if (earlier && readRuns(*earlier, pieceRuns[v])) {
-                work->keep(inputs.value(), std::string(*earlier));
-            } else {
-                pieceRuns[v] = runsInside(pieceWords);
-                if (work)
-                    work->keep(inputs.value(), runsBytes(pieceRuns[v]));
-            }
-            gramRuns.insert(gramRuns.end(), pieceRuns[v].grams.begin(), pieceRuns[v].grams.end());
-        }
+        WordsBeside words = beside.get();
+        if (work)
+            for (auto& [inputs, bytes] : words.runsKept)
+                work->keep(inputs, std::move(bytes));
         head += ",\n\"inWord\":[";
         // An in-word piece of the same inputs as one of the last job's is taken as it stands.
-        std::vector<std::pair<std::uint64_t, std::string>> inWordNames;
-        const std::vector<std::string> inWordTexts = composeInWordOfRuns(pieceRuns, pieceBytes, [&](std::uint64_t inputs) {
-            inWordNames.emplace_back(inputs, store.takeMade(inputs));
-            return !inWordNames.back().second.empty();
-        });
-        for (std::size_t p = 0; p < inWordTexts.size(); ++p) {
-            const auto& [inputs, taken] = inWordNames[p];
-            const std::string name = taken.empty() ? store.putMade(inputs, inWordTexts[p]) : taken;
+        for (std::size_t p = 0; p < words.inWord->size(); ++p) {
+            const std::uint64_t inputs = words.inWord->inputsOf(p);
+            std::string name = store.takeMade(inputs);
+            if (name.empty())
+                name = store.putMade(inputs, words.inWordTexts[p].empty() ? words.inWord->text(p) : words.inWordTexts[p]);
             if (name.empty())
                 return name;
             head += head.back() == '[' ? "\"" : ",\"";
@@ -1127,7 +1158,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         head += ']';
         head += ",\n\"grams\":[";
-        for (const std::string& grams : composeGramsOfRuns(std::move(gramRuns))) {
+        for (const std::string& grams : words.grams) {
             const std::string name = store.put(grams);
             if (name.empty())
                 return name;
@@ -1137,7 +1168,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         head += "]";
         nearAt = head.size();
         head += ",\"near\":[";
-        for (const auto& [first, text] : nearTexts.get()) {
+        for (const auto& [first, text] : words.near) {
             const std::string name = store.put(text);
             if (name.empty())
                 return name;
@@ -1233,7 +1264,7 @@ void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
         appendEntry(text, keys, i);
     }
     text += "],\n\"groups\":[";
-    const auto groups = groupsOf(keys, stemmedKeys, moreStems);
+    const StemGroups groups = stemGroupsOf(keys, stemmedKeys, moreStems);
     for (std::size_t g = 0; g < groups.size(); ++g) {
         text += g ? ",\n[" : "[";
         appendScriptString(text, groups[g].first);

@@ -39,6 +39,13 @@ constexpr int kFormat = 2;
 // "stem\0key" (the English plural pairs: englishPluralPairs()).
 using StemOfKey = std::pair<std::string_view, std::uint32_t>;
 
+// For each stem with two keys or more or with a key other than itself, the positions in
+// keys of the keys that have it, in stem order: the "groups" (views of stemmedKeys and
+// moreStems).
+using StemGroups = std::vector<std::pair<std::string_view, std::vector<std::uint32_t>>>;
+StemGroups stemGroupsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,
+                        const std::vector<StemOfKey>& moreStems);
+
 // keys: ranked in UTF-16 order. stemmedKeys: entries "stem\0key" (keys absent from keys
 // are passed over), and moreStems. linkShares: one per document (missing ones are 0).
 void compose(const std::vector<DocumentEntry>& documents, const WordIndex& keys, const WordTable<char>& stemmedKeys,
@@ -169,6 +176,28 @@ RunsInside runsInside(const std::vector<std::string_view>& words);
 // Every run inside the words of each piece as a pair (hash << 32 | the piece's place),
 // in ascending order: each hash with the pieces that hold it, in order.
 std::vector<std::uint64_t> runPairsInOrder(const std::vector<RunsInside>& pieces);
+// The in-word pieces (above) of the runs of each vocabulary piece (by its place) and the
+// bytes it makes the page read, cut before any text is composed: how many, the inputs of
+// each (a checksum of all its text is composed from, PieceInputs), and its text.
+class InWordPieces {
+public:
+    InWordPieces(const std::vector<RunsInside>& pieces, const std::vector<std::size_t>& pieceBytes);
+    std::size_t size() const { return m_inputs.size(); }
+    std::uint64_t inputsOf(std::size_t piece) const { return m_inputs[piece]; }
+    std::string text(std::size_t piece) const;
+
+private:
+    // A run: where its pairs begin and end, and whether its pieces hold too much to be read.
+    struct Run {
+        std::size_t first, end;
+        bool many;
+    };
+    std::vector<std::uint64_t> m_pairs;  // runPairsInOrder()
+    std::vector<Run> m_runs;
+    std::vector<std::size_t> m_firstRun;  // of each piece, and the end of the last
+    std::vector<std::uint64_t> m_inputs;
+    std::uint32_t m_lowMask = 0;
+};
 // The texts of the in-word pieces and of the pieces of runs inside words (above), in
 // order, from the runs of each vocabulary piece (by its place) and the bytes it makes
 // the page read, and from every run of kGramUnits units (in any order, repeats allowed).
@@ -224,14 +253,16 @@ constexpr std::size_t kNearListGroup = 128;
 // given work, the runs inside the words of a vocabulary piece whose words are those of
 // the last job's are taken from it; pieces whose inputs are all the last job's are taken
 // whole, the head (and top) alone written, keysInputs (keysInputsOf() of the keys, stem
-// pairs and moreStems given, or 0 to work it out here) among those inputs. Given threads
-// above 1, the near pieces are composed on a second thread while this one composes the
-// shards (the store is used from this one).
+// pairs and moreStems given, or 0 to work it out here) among those inputs; groups, when
+// given, are stemGroupsOf() the same (worked out here when needed otherwise). Given threads
+// above 1, the runs inside words, the in-word, gram and near pieces are worked out on a
+// second thread while this one composes the shards (the store is used from this one).
 std::string putPieces(const std::vector<DocumentEntry>& documents, const WordIndex& keys,
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
                       const std::vector<StemOfKey>& moreStems = {}, std::string_view topDocumentsField = {},
-                      std::string* topName = nullptr, unsigned threads = 1, std::uint64_t keysInputs = 0);
+                      std::string* topName = nullptr, unsigned threads = 1, std::uint64_t keysInputs = 0,
+                      const StemGroups* groups = nullptr);
 // A checksum of the keys with their pages, the stem pairs and further stems: what the
 // word pieces take of them.
 std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,

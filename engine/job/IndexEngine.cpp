@@ -77,6 +77,7 @@ struct IndexEngine::RankedKeys {
     WordIndex keys;
     std::vector<TermsText::StemOfKey> plurals;
     std::uint64_t inputs = 0;  // TermsText::keysInputsOf() of the three, or 0
+    TermsText::StemGroups groups;  // TermsText::stemGroupsOf() of the three
 };
 
 // The keys ranked on a thread of their own. Abandoned and joined when the job ends
@@ -1092,9 +1093,10 @@ bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
     m_tables->keys.fillIndex(ranked.keys);
     ranked.plurals = englishPluralPairs(ranked.keys, m_englishDocuments);
     // Worked out here, beside the job where a thread is to spare, for the pieces taken
-    // whole (TermsText::putPieces()).
+    // whole (TermsText::putPieces()), and the stem groups for those composed.
     if (m_cache)
         ranked.inputs = TermsText::keysInputsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
+    ranked.groups = TermsText::stemGroupsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
     return true;
 }
 
@@ -1169,7 +1171,7 @@ std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vect
     return TermsText::putPieces(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(),
                                 *m_companion->store(), documentsField, &places, m_cache ? &m_cache->work : nullptr,
                                 ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse(),
-                                ranked.inputs);
+                                ranked.inputs, &ranked.groups);
 }
 
 void IndexEngine::companionFailed()

@@ -215,6 +215,15 @@ TEST_F(TermsJob, WritesTheWordIndexBesideThePagesFile)
                     "[\"\xf0\x90\x90\xa8\",0],\n[\"\xef\xa8\x8e\",0]],\n"
                     "\"groups\":[[\"class\",1,2],\n[\"classe\",2],\n[\"gross\",3,4,5,6],\n[\"tabl\",7],\n[\"table\",7]],\n"
                     "\"links\":[44,0,0]};\n");
+    // The word shards hold the same groups, by their keys (worked out with the keys).
+    std::string shards;
+    for (const auto& [name, bytes] : filesBelow(tree.path("out/indexed_text")))
+        if (bytes.find("vantrelWords(") != std::string::npos)
+            shards += bytes;
+    for (const char* group : {"[\"class\",\"class\",\"classes\"]", "[\"classe\",\"classes\"]",
+                              "[\"gross\",\"groesse\",\"groessen\",\"grosse\",\"grossen\"]", "[\"tabl\",\"tables\"]",
+                              "[\"table\",\"tables\"]"})
+        EXPECT_NE(shards.find(group), std::string::npos) << group << " in " << shards;
 }
 
 // With a thread to spare the keys are ranked beside the design's two files and the near

@@ -493,9 +493,10 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
             work.takeEarlier(keptWork);
         }
         tablesAsked = 0;
-        // A job that knows no earlier piece composes the near pieces on a second thread.
+        // A job that knows the earlier pieces works out the runs inside words and the
+        // in-word, gram and near pieces on a second thread, one that knows none on its own.
         const std::string head = TermsText::putPieces(documents, keys, stemmed, {}, into, "\"docs\":[]", &places, &work,
-                                                      {}, {}, nullptr, before ? 1 : 2);
+                                                      {}, {}, nullptr, before ? 2 : 1);
         if (before)
             keptWork = std::move(work.kept);
         return head;
@@ -531,6 +532,15 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
          [&] {
              for (const std::string& name : folderEntries(tree.path("store")))
                  if (readFile(tree.path("store/" + name)).find("vantrelNear(") != std::string::npos) {
+                     ::unlink(tree.path("store/" + name).c_str());
+                     break;
+                 }
+         }},
+        // Its text was left to compose where the store is, as the last job made it.
+        {"an in-word piece removed from the folder", 1, false,
+         [&] {
+             for (const std::string& name : folderEntries(tree.path("store")))
+                 if (readFile(tree.path("store/" + name)).find("vantrelInWord(") != std::string::npos) {
                      ::unlink(tree.path("store/" + name).c_str());
                      break;
                  }
