@@ -307,19 +307,17 @@ bool PageCache::open()
     return true;
 }
 
-std::shared_ptr<const char> PageCache::mapOwnFile(const std::string& name, std::size_t least, std::size_t& size) const
+std::shared_ptr<const char> PageCache::mapOwnFile(const std::string& name, std::size_t least, struct stat& info) const
 {
     FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
-    struct stat info;
     if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
         || info.st_size <= 0 || info.st_size < static_cast<off_t>(least)
         || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
         return nullptr;
-    size = static_cast<std::size_t>(info.st_size);
-    const void* mapped = m_fileSystem.mapForReading(file.fd(), size);
+    const auto length = static_cast<std::size_t>(info.st_size);
+    const void* mapped = m_fileSystem.mapForReading(file.fd(), length);
     if (!mapped)
         return nullptr;
-    const std::size_t length = size;
     return std::shared_ptr<const char>(static_cast<const char*>(mapped),
                                        [length](const char* at) { ::munmap(const_cast<char*>(at), length); });
 }
@@ -342,10 +340,11 @@ void PageCache::load()
     // texts stay in it as views (a string for each cost most of the reading). The index
     // is never written in place (a new one is renamed over it), so the mapping keeps the
     // bytes checked.
-    std::size_t size = 0;
-    std::shared_ptr<const char> mapped = mapOwnFile(kIndexName, sizeof(std::uint64_t), size);
+    struct stat info;
+    std::shared_ptr<const char> mapped = mapOwnFile(kIndexName, sizeof(std::uint64_t), info);
     if (!mapped)
         return;
+    const auto size = static_cast<std::size_t>(info.st_size);
     const std::string_view bytes(mapped.get(), size);
     const std::size_t body = bytes.size() - sizeof(std::uint64_t);
     std::uint64_t written = 0;
@@ -498,18 +497,11 @@ bool PageCache::loadTables(std::int64_t jobStart)
             auto found = packs.find(place.pack);
             if (found == packs.end()) {
                 Pack pack;
-                FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, kPackPrefix + std::to_string(place.pack), false));
                 struct stat info;
-                if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode)
-                    || info.st_uid != ::geteuid() || info.st_size <= 0 || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
+                pack.bytes = mapOwnFile(kPackPrefix + std::to_string(place.pack), 0, info);
+                if (!pack.bytes)
                     return false;
                 pack.size = static_cast<std::size_t>(info.st_size);
-                const void* mapped = m_fileSystem.mapForReading(file.fd(), pack.size);
-                if (!mapped)
-                    return false;
-                const std::size_t size = pack.size;
-                pack.bytes = std::shared_ptr<const char>(static_cast<const char*>(mapped),
-                                                         [size](const char* at) { ::munmap(const_cast<char*>(at), size); });
                 const PageFileKey key = pageFileKey(info);
                 PackStamp& stamp = m_packStamps[place.pack];
                 pack.known = !stamp.racy && stamp.key == key;

@@ -233,8 +233,8 @@ private:
     // Reads the whole of the cache's file name into bytes when it is a regular file of
     // this user's, of at least least bytes and no larger than a piece may be.
     bool readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const;
-    // Maps the whole of such a file: null when it cannot; size set to its size.
-    std::shared_ptr<const char> mapOwnFile(const std::string& name, std::size_t least, std::size_t& size) const;
+    // Maps the whole of such a file: null when it cannot; info set to its stat.
+    std::shared_ptr<const char> mapOwnFile(const std::string& name, std::size_t least, struct stat& info) const;
     bool openNewSegment();
     bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
@@ -271,7 +271,7 @@ private:
     std::unordered_map<std::string, RangePlace> m_rangePlaces;
     // Each pack's file when its ranges' bytes were last known to have the checksums in
     // their names, and whether that was within the stamps' granularity (then its stamp
-    // does not vouch for them: they are checked again); and its size.
+    // does not vouch for them: they are checked again).
     struct PackStamp {
         PageFileKey key;
         bool racy = true;

@@ -529,14 +529,12 @@ std::string InWordPieces::text(std::size_t piece) const
 }
 
 std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
-                                             const std::vector<std::size_t>& pieceBytes,
-                                             const std::function<bool(std::uint64_t inputs)>& taken)
+                                             const std::vector<std::size_t>& pieceBytes)
 {
     const InWordPieces inWord(pieces, pieceBytes);
-    std::vector<std::string> texts(inWord.size());
+    std::vector<std::string> texts;
     for (std::size_t p = 0; p < inWord.size(); ++p)
-        if (!taken || !taken(inWord.inputsOf(p)))
-            texts[p] = inWord.text(p);
+        texts.push_back(inWord.text(p));
     return texts;
 }
 

@@ -201,11 +201,8 @@ private:
 // The texts of the in-word pieces and of the pieces of runs inside words (above), in
 // order, from the runs of each vocabulary piece (by its place) and the bytes it makes
 // the page read, and from every run of kGramUnits units (in any order, repeats allowed).
-// Given taken, it is asked for each in-word piece in turn with a checksum of all its text
-// is composed from (PieceInputs), and the text of a piece it took is left empty.
 std::vector<std::string> composeInWordOfRuns(const std::vector<RunsInside>& pieces,
-                                             const std::vector<std::size_t>& pieceBytes,
-                                             const std::function<bool(std::uint64_t inputs)>& taken = nullptr);
+                                             const std::vector<std::size_t>& pieceBytes);
 std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes);
 
 // Work of the last job that composing takes back instead of doing it again: results

@@ -46,7 +46,7 @@ function IndexLoader(win, ready, failed, fresh) {
   win.vantrelWordsHead = function (data) {
     var script = win.document.currentScript;
     if (script && script.getAttribute('data-piece') === HEAD && self.head === null) self.head = data;
-    if (script && script.getAttribute('data-piece') && script.vantrelData === undefined) script.vantrelData = data;
+    take(data);
   };
 }
 
