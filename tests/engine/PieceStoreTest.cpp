@@ -518,6 +518,13 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
     // asked: whether the places were cut (not when only keys changed: the last job's
     // places of each shard's range are taken); whole: whether the pieces are all taken
     // by their stamps, the head alone put (when nothing but the documents changed).
+    const auto removeFirst = [this](const std::string& call) {
+        for (const std::string& name : folderEntries(tree.path("store")))
+            if (readFile(tree.path("store/" + name)).find(call) != std::string::npos) {
+                ::unlink(tree.path("store/" + name).c_str());
+                break;
+            }
+    };
     const struct {
         const char* what;
         std::size_t written;
@@ -528,23 +535,9 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
         {"nothing changed", 0, false, [] {}, true},
         {"a page's date", 1, false, [&] { documents[7].date = "02-01-2026"; }, true},
         {"a page's date again", 1, false, [&] { documents[7].date = "03-01-2026"; }, true},
-        {"a near piece removed from the folder", 1, false,
-         [&] {
-             for (const std::string& name : folderEntries(tree.path("store")))
-                 if (readFile(tree.path("store/" + name)).find("vantrelNear(") != std::string::npos) {
-                     ::unlink(tree.path("store/" + name).c_str());
-                     break;
-                 }
-         }},
+        {"a near piece removed from the folder", 1, false, [&] { removeFirst("vantrelNear("); }},
         // Its text was left to compose where the store is, as the last job made it.
-        {"an in-word piece removed from the folder", 1, false,
-         [&] {
-             for (const std::string& name : folderEntries(tree.path("store")))
-                 if (readFile(tree.path("store/" + name)).find("vantrelInWord(") != std::string::npos) {
-                     ::unlink(tree.path("store/" + name).c_str());
-                     break;
-                 }
-         }},
+        {"an in-word piece removed from the folder", 1, false, [&] { removeFirst("vantrelInWord("); }},
         {"one key's pages", 4, false, [&] { pages[3000] = {7}; }},
         {"a key added", 7, false,
          [&] {
