@@ -139,7 +139,7 @@ test('opens from disk with ?q=: marked titles, dates, untitled pages, file names
   const [dateText, dateTime] = await page.$eval('#results .date', (e) => [e.textContent, e.dateTime]);
   assert.match(dateTime, /^\d{4}-\d\d-\d\d$/);
   assert.equal(dateText, await page.evaluate((iso) => new Intl.DateTimeFormat(undefined,
-    { year: 'numeric', month: 'short', day: 'numeric', timeZone: 'UTC' }).format(new Date(iso)), dateTime));
+    { dateStyle: 'medium', timeZone: 'UTC' }).format(new Date(iso)), dateTime));
   // A page without a title is named by its location; file names are searched too.
   assert.deepEqual(await results('untitledword'), ['odd/untitled.html']);
   assert.deepEqual(await results('say "hi".html'), ['Quote page']);

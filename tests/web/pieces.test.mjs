@@ -367,7 +367,8 @@ test('a top answers as its head and loads its lists only when needed', () => {
 // its head or top comes (with a top, the lists of shards first): those search.js's own
 // prefetch asks for and no more than its first search reads (the shards of a prefix's
 // range, or the vocabulary pieces of a long one), none for a query it cannot cut
-// alone, and no name that a damaged top gives it. Its script runs here over a document
+// alone, and no name that a damaged top gives it; on a site of few groups of link
+// shares, every group beside them. Its script runs here over a document
 // that loads each script it adds in turn.
 test('search.html asks for the pieces of the address query that search.js reads first', () => {
   const inline = /<script>([^]*?)<\/script>/.exec(fs.readFileSync(path.join(jsDir, 'search.html'), 'utf8'))[1];
@@ -403,9 +404,15 @@ test('search.html asks for the pieces of the address query that search.js reads 
       const searcher = fresh.fresh(), from = fresh.fetched.length;
       let read = null;
       S.searchInPieces(searcher, q, () => { read ??= new Set(fresh.fetched.slice(from)); }, () => read === null);
-      const asked = early(dir, q).slice(first);
-      assert.equal(asked.length, new Set(asked).size, q);
-      assert.deepEqual(early(dir, q, undefined, true).slice(first), asked, `${dir} ${q}: search.js first`);
+      const all = early(dir, q).slice(first);
+      assert.equal(all.length, new Set(all).size, q);
+      assert.deepEqual(early(dir, q, undefined, true).slice(first), all, `${dir} ${q}: search.js first`);
+      // The link shares of a site of few groups come with the shards of any query, and
+      // those of the pages it finds are read before its first results.
+      const links = q.trim() && Array.isArray(fresh.head.links) && fresh.head.links.length <= 4 ? fresh.head.links : [];
+      const asked = all.filter((name) => !links.includes(name));
+      assert.deepEqual(all.filter((name) => links.includes(name)).sort(), [...links].sort(), q);
+      if (searchAll(S, fresh.fresh(), q)[0]?.docs.length) assert.ok(links.every((name) => read.has(name)), q);
       // A query with letters beyond ASCII is left to search.js.
       if (!/^[\x00-\x7f]*$/.test(q)) { assert.deepEqual(asked, [], q); continue; }
       assert.deepEqual(prefetched.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
@@ -414,11 +421,19 @@ test('search.html asks for the pieces of the address query that search.js reads 
     }
   }
   assert.ok(ranges >= 2, `${ranges} queries whose ranges were asked for`);
-  // A top whose lists name no pieces, or hold no entries, asks for nothing more.
-  const first = early(large, '').length;
+  assert.ok(site.head.links.length >= 1);
+  // A head that names many groups of link shares, or names no pieces, has none asked for.
+  const bare = early(out, '').length;
+  for (const links of [Array(5).fill(site.head.links[0]), ['../../x.js'], 'x'.repeat(4)]) {
+    const asked = early(out, 'kalomi', (name, data) => data && data.links ? { ...data, links } : data).slice(bare);
+    assert.ok(asked.length >= 1 && !asked.some((name) => site.head.links.includes(name) || !/^[a-z2-7]{13}\.js$/.test(name)), String(links));
+  }
+  // A top whose lists name no pieces, or hold no entries, asks for nothing more than
+  // its link shares.
+  const first = early(large, '').length, topLinks = loadFolder(S, large).head.links;
   for (const damage of [(lists) => lists.map(([key, , shards]) => [key, '../../x.js', shards]), () => [7, 'x', null], () => ({ length: 1e9 })]) {
     const asked = early(large, 'kalomi stoven', (name, data) => data && data.shardLists ? { ...data, shardLists: damage(data.shardLists) } : data);
-    assert.deepEqual(asked.slice(first), [], String(damage));
+    assert.deepEqual(asked.slice(first), [...topLinks], String(damage));
   }
 });
 
