@@ -160,7 +160,9 @@ function keepFirst(searcher, term, met, metCount) {
     scores[k] = score[d];
     met[k++] = d;
   }
-  var kept = searcher.firstKept;
+  // A word matched anew (its pieces changed) replaces what it kept before: the old term
+  // is no longer the one its words find, so it would only hold a place.
+  var kept = searcher.firstKept = searcher.firstKept.filter(function (k) { return k.term.text !== term.text || k.term.run !== term.run; });
   kept.unshift({ term: term, pages: pages, classes: classes, scores: scores });
   if (kept.length > KEPT_TERMS) kept.length = KEPT_TERMS;
 }

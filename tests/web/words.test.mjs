@@ -199,6 +199,10 @@ test('a query typed key by key answers as on a page opened fresh', () => {
     if (query === 'the') assert.equal(grown.firstKept[0], the, 'put back, not collected again');
   }
   assert.deepEqual(grown.firstKept.map((k) => k.term.text), ['java', 'page', 'the', 'get']);
+  // A word matched anew (as when a piece came) replaces what it kept, not beside it.
+  grown.termCache.clear();
+  grown.search('page');
+  assert.deepEqual(grown.firstKept.map((k) => k.term.text), ['page', 'java', 'the', 'get']);
 });
 
 test('marks by the word rules: whole words, runs where the query run stands', () => {
