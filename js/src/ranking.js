@@ -139,12 +139,17 @@ function collect(searcher, terms, every) {
 // search that starts with it: as a query grows ("the j", "the ja", ...), its first word
 // is not collected again. Smaller terms cost less to collect than to keep.
 var KEEP_SHARE = 16;
+// The common first terms kept, the last used first: a word asked again (typed anew, or
+// the first word of the next query) is put back rather than collected, as long as the
+// words it matched hold (a term is matched anew, and so no longer found here, once a
+// piece that could change its matches came). Each costs at most 13 bytes a page.
+var KEPT_TERMS = 4;
 
 // Keeps, for term (the first of a search), its metCount pages of met with their class
 // and score as collect left them, putting met in page order on the way: each page met
 // is counted in hits, so one pass over hits lists them in order. The pages are then put
 // back, and ranked, reading the per-page arrays in order rather than all over them.
-// One term is kept per searcher, at most three numbers a page.
+// Up to KEPT_TERMS terms are kept per searcher, at most three numbers a page each.
 function keepFirst(searcher, term, met, metCount) {
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score, n = searcher.docCount;
   var pages = new Int32Array(metCount), classes = new Uint8Array(metCount), scores = new Float64Array(metCount), k = 0;
@@ -155,14 +160,21 @@ function keepFirst(searcher, term, met, metCount) {
     scores[k] = score[d];
     met[k++] = d;
   }
-  searcher.firstKept = { term: term, pages: pages, classes: classes, scores: scores };
+  // A word matched anew (its pieces changed) replaces what it kept before: the old term
+  // is no longer the one its words find, so it would only hold a place.
+  var kept = searcher.firstKept = searcher.firstKept.filter(function (k) { return k.term.text !== term.text || k.term.run !== term.run; });
+  kept.unshift({ term: term, pages: pages, classes: classes, scores: scores });
+  if (kept.length > KEPT_TERMS) kept.length = KEPT_TERMS;
 }
 
 // Puts back in met (and the per-page arrays) the pages that keepFirst kept for term, when
 // it kept them; returns their number (0: not kept).
 function keptFirst(searcher, term, met) {
-  var kept = searcher.firstKept;
-  if (!kept || kept.term !== term) return 0;
+  var all = searcher.firstKept, at = 0;
+  while (at < all.length && all[at].term !== term) at++;
+  if (at === all.length) return 0;
+  var kept = all[at];
+  if (at > 0) { all.splice(at, 1); all.unshift(kept); }
   var hits = searcher.hits, worst = searcher.worst, score = searcher.score;
   var pages = kept.pages, classes = kept.classes, scores = kept.scores, count = pages.length;
   for (var i = 0; i < count; i++) {

@@ -36,7 +36,7 @@ function Searcher(docs, index, options) {
   this.summaries = null;     // distinct summary words and their documents, when used
   this.summaryHits = null;   // query words each page's summary holds
   this.termCache = new Map();
-  this.firstKept = null;     // the pages of a common first term, kept for the next search (ranking.collect)
+  this.firstKept = [];       // the pages of the last common first terms, kept for the next searches (ranking.collect)
   this.termClass = new Uint8Array(n);
   this.termScore = new Float64Array(n);
   this.hits = new Uint8Array(n);

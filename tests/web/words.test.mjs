@@ -188,7 +188,21 @@ test('a query typed key by key answers as on a page opened fresh', () => {
   }
   // Those of "the" were kept, and put back for each query it begins ("the lone": no page
   // holds both, so they are put back twice).
-  assert.deepEqual([grown.firstKept.term.text, grown.search('the lone').partial], ['the', true]);
+  assert.deepEqual([grown.firstKept[0].term.text, grown.search('the lone').partial], ['the', true]);
+  // A common word asked again after others is put back, not collected again: the last
+  // four are kept, the last asked first, whatever the number of words asked.
+  const keptOf = (text) => grown.firstKept.find((k) => k.term.text === text);
+  const the = keptOf('the');
+  for (const query of ['get', 'java', 'the', 'other', 'together', 'get java', 'the', 'then', 'page', 'java']) {
+    const fresh = site(pages, [['get', 'get', 'getter']]).searcher.search(query), again = grown.search(query);
+    assert.deepEqual([again.docs, again.whole, again.partial], [fresh.docs, fresh.whole, fresh.partial], query);
+    if (query === 'the') assert.equal(grown.firstKept[0], the, 'put back, not collected again');
+  }
+  assert.deepEqual(grown.firstKept.map((k) => k.term.text), ['java', 'page', 'the', 'get']);
+  // A word matched anew (as when a piece came) replaces what it kept, not beside it.
+  grown.termCache.clear();
+  grown.search('page');
+  assert.deepEqual(grown.firstKept.map((k) => k.term.text), ['page', 'java', 'the', 'get']);
 });
 
 test('marks by the word rules: whole words, runs where the query run stands', () => {
