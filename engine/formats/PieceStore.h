@@ -95,6 +95,7 @@ public:
     // in place, up to kFlushedBeside of them, so that flush() waits for what is left and
     // the folder only; past that many, flush() flushes the file system at once.
     static constexpr std::size_t kFlushedBeside = 256;
+    static constexpr std::size_t kFlushingThreads = 4;  // flushing beside at once
     void flushBeside();
 
     // Removes the pieces of the folder whose names keep lacks: regular files of the

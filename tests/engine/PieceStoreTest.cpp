@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <time.h>
@@ -42,15 +43,21 @@ public:
     }
     int openForReading(int at, const std::string& name, bool followLink) override
     {
-        ++opened;
+        {
+            std::lock_guard<std::mutex> hold(lock);  // the store's flushing threads too
+            ++opened;
+        }
         return FileSystem::openForReading(at, name, followLink);
     }
     bool flushesCounted = false;  // only counted, not made: closed at once
+    std::mutex lock;
     bool syncAndClose(int fd) override
     {
         struct stat info;
-        if (::fstat(fd, &info) == 0)
+        if (::fstat(fd, &info) == 0) {
+            std::lock_guard<std::mutex> hold(lock);
             filesFlushed.insert(info.st_ino);
+        }
         if (flushFails)
             return ::close(fd), errno = EIO, false;
         return flushesCounted ? ::close(fd) == 0 : FileSystem::syncAndClose(fd);
@@ -238,7 +245,10 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
         EXPECT_EQ(store.flush(), !flushFails) << row;
         EXPECT_EQ(store.error().empty(), !flushFails) << row;
         if (flushFails) {
-            EXPECT_EQ(files.filesFlushed.size() + files.fileSystemsFlushed, 1u) << row;  // no flush after one failed
+            // No flush starts after one failed; beside, those already in flight end.
+            const std::size_t flushes = files.filesFlushed.size() + files.fileSystemsFlushed;
+            EXPECT_GE(flushes, 1u) << row;
+            EXPECT_LE(flushes, beside == kNo ? 1u : PieceStore::kFlushingThreads) << row;
         } else if (written == 0) {
             EXPECT_TRUE(files.filesFlushed.empty() && files.fileSystemsFlushed == 0) << row;
         } else if (written <= oneByOne) {
