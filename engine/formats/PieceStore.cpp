@@ -368,12 +368,38 @@ std::vector<PieceStore::Made> PieceStore::made() const
 void PieceInputs::text(std::string_view bytes)
 {
     number(static_cast<std::int64_t>(bytes.size()));
-    m_checksum.add(bytes);
+    add(bytes.data(), bytes.size());
 }
 
 void PieceInputs::number(std::int64_t value)
 {
-    m_checksum.add(std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
+    add(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void PieceInputs::add(const char* bytes, std::size_t size)
+{
+    if (m_gathered + size > kBlock || size > kBlock / 2)
+        addGathered();
+    if (size > kBlock / 2) {
+        m_checksum.add(std::string_view(bytes, size));
+        return;
+    }
+    std::memcpy(m_block + m_gathered, bytes, size);
+    m_gathered += size;
+}
+
+void PieceInputs::addGathered() const
+{
+    if (m_gathered == 0)
+        return;
+    m_checksum.add(std::string_view(m_block, m_gathered));
+    m_gathered = 0;
+}
+
+std::uint64_t PieceInputs::value() const
+{
+    addGathered();
+    return m_checksum.value();
 }
 
 bool PieceStore::flush()

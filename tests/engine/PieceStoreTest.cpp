@@ -94,6 +94,31 @@ TEST(PieceNames, AreThirteenBase32DigitsAndFoundInText)
     EXPECT_NE(pieceName("x"), pieceName("x", 1));
 }
 
+TEST_F(PieceStoreTest, InputsGiveTheChecksumOfTheirLengthsAndBytesHoweverTheyAreGathered)
+{
+    // Texts and numbers of every size about the block the inputs gather, in runs that
+    // end on, before and past its end, each asked for its value on the way.
+    std::string bytes;
+    PieceInputs inputs;
+    auto encoded = [&](std::int64_t value) { bytes.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    std::size_t checked = 0;
+    for (const std::size_t size : {0, 1, 7, 8, 9, 1000, 1023, 1024, 1025, 2000, 2040, 2047, 2048, 2049, 5000, 3, 1030}) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            const std::string text(size, static_cast<char>('a' + (size + repeat) % 26));
+            inputs.text(text);
+            encoded(static_cast<std::int64_t>(size));
+            bytes += text;
+            inputs.number(-repeat);
+            encoded(-repeat);
+            if (++checked % 4 == 0) {
+                ASSERT_EQ(inputs.value(), cacheChecksum(bytes)) << size << " " << repeat;
+            }
+        }
+    }
+    EXPECT_EQ(inputs.value(), cacheChecksum(bytes));
+    EXPECT_EQ(PieceInputs().value(), cacheChecksum(""));
+}
+
 TEST_F(PieceStoreTest, TheSameBytesKeepTheirFileAndAreNotWrittenAgain)
 {
     const std::string name = store.put(kMark + "one");
