@@ -114,6 +114,12 @@ void FolderWalker::enterFolder(std::string folder, FileHandle handle, FileKey fi
     std::vector<FolderEntry> listed;
     m_fileSystem.listFolder(fd, listed);
     for (FolderEntry& entry : listed) {
+        // An entry the listing tells is neither a page, a folder nor a link (images,
+        // scripts, style sheets: often most of a site's files) is passed over without
+        // asking for its status.
+        if (entry.type != DT_UNKNOWN && entry.type != DT_DIR && entry.type != DT_LNK
+            && (entry.type != DT_REG || !matchesPagePattern(entry.name)))
+            continue;
         // The entry's own status first: for all but links it is the file's, so a page
         // is known by its entry without being opened; a link's target is looked at after.
         Entry e{std::move(entry.name), {}, false};

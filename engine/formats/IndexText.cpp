@@ -6,8 +6,6 @@
 #include "WordIndex.h"
 
 #include <charconv>
-#include <cstdio>
-#include <ctime>
 
 namespace IndexText {
 
@@ -20,16 +18,32 @@ void appendNumber(std::string& text, std::int64_t value)
 
 std::string formatPageDate(std::int64_t secondsSinceEpoch)
 {
-    std::time_t time = static_cast<std::time_t>(secondsSinceEpoch);
-    std::tm fields{};
-    if (::gmtime_r(&time, &fields) == nullptr)
+    // The UTC day, in the proleptic Gregorian calendar as gmtime() counts it, worked out
+    // from the whole days since 1970-01-01: every page's entry is dated here, and the C
+    // library's conversion and formatting cost a hundred times more.
+    constexpr std::int64_t kSecondsADay = 86400;
+    constexpr std::int64_t kFirstDay = -719162;  // 0001-01-01
+    constexpr std::int64_t kLastDay = 2932896;   // 9999-12-31
+    std::int64_t days = secondsSinceEpoch / kSecondsADay;
+    if (secondsSinceEpoch % kSecondsADay < 0)
+        --days;
+    if (days < kFirstDay || days > kLastDay)
         return {};
-    long long year = static_cast<long long>(fields.tm_year) + 1900;
-    if (year < 1 || year > 9999)
-        return {};
-    char text[48];
-    std::snprintf(text, sizeof text, "%02d-%02d-%04lld", fields.tm_mday, fields.tm_mon + 1, year);
-    return text;
+    // Years of 400 (146,097 days) counted from 0000-03-01, so that a leap day ends its year.
+    days += 719468;
+    const std::int64_t era = days / 146097;  // not negative past year 1
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+    const auto day = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
+    const auto month = static_cast<int>(monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9);
+    const auto year = static_cast<int>(era * 400 + yearOfEra + (month <= 2 ? 1 : 0));
+    const char text[] = {static_cast<char>('0' + day / 10), static_cast<char>('0' + day % 10), '-',
+                         static_cast<char>('0' + month / 10), static_cast<char>('0' + month % 10), '-',
+                         static_cast<char>('0' + year / 1000), static_cast<char>('0' + year / 100 % 10),
+                         static_cast<char>('0' + year / 10 % 10), static_cast<char>('0' + year % 10)};
+    return std::string(text, sizeof text);
 }
 
 std::string escapeString(std::string_view text, LineBreaks lineBreaks)

@@ -43,21 +43,28 @@ std::string pieceName(std::string_view content, unsigned salt)
     return name + ".js";
 }
 
-// Flushes pieces by name, in the order they were written, on a thread of its own, which
-// waits for the disk while the job composes the next ones. The first failure is kept and
-// ends the flushing.
+// Flushes pieces by name, in the order they were written, on kFlushingThreads threads of
+// its own, which wait for the disk while the job composes the next ones: flushes in
+// flight together are written in one commit of the file system's journal, where one
+// thread would wait for a commit a piece. The first failure is kept and ends the
+// flushing (pieces already in flight on the other threads finish).
 class PieceStore::Flusher {
 public:
     Flusher(FileSystem& fileSystem, int folder) : m_fileSystem(fileSystem), m_folder(folder)
     {
-        m_thread = std::thread([this] { run(); });
+        try {
+            for (std::size_t t = 0; t < kFlushingThreads; ++t)
+                m_threads.emplace_back([this] { run(); });
+        } catch (...) {
+            if (m_threads.empty())
+                throw;  // a thread at least, or none flushes beside
+        }
     }
-    // A store that ends without flush() (a stopped job) waits for the piece in hand only.
+    // A store that ends without flush() (a stopped job) waits for the pieces in hand only.
     ~Flusher()
     {
         stop();
-        if (m_thread.joinable())
-            m_thread.join();
+        join();
     }
 
     void add(std::string name)
@@ -68,7 +75,7 @@ public:
         }
         m_wake.notify_one();
     }
-    // No piece is flushed after the one in hand: the caller flushes them otherwise.
+    // No piece is flushed after those in hand: the caller flushes them otherwise.
     void stop()
     {
         {
@@ -76,7 +83,7 @@ public:
             m_names.clear();
             m_closing = true;
         }
-        m_wake.notify_one();
+        m_wake.notify_all();
     }
     // Waits until every piece given is flushed: 0, or the error of the first that failed.
     int finish()
@@ -85,13 +92,18 @@ public:
             std::lock_guard<std::mutex> hold(m_lock);
             m_closing = true;
         }
-        m_wake.notify_one();
-        if (m_thread.joinable())
-            m_thread.join();
+        m_wake.notify_all();
+        join();
         return m_error;
     }
 
 private:
+    void join()
+    {
+        for (std::thread& thread : m_threads)
+            if (thread.joinable())
+                thread.join();
+    }
     void run()
     {
         std::unique_lock<std::mutex> hold(m_lock);
@@ -108,7 +120,7 @@ private:
             const bool flushed = fd >= 0 && m_fileSystem.syncAndClose(fd);
             const int error = errno;
             hold.lock();
-            if (!flushed)
+            if (!flushed && !m_error)
                 m_error = error ? error : EIO;
         }
     }
@@ -120,7 +132,7 @@ private:
     std::deque<std::string> m_names;
     bool m_closing = false;
     int m_error = 0;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };
 
 PieceStore::PieceStore(int folder, std::string path, FileSystem& fileSystem)
@@ -356,12 +368,38 @@ std::vector<PieceStore::Made> PieceStore::made() const
 void PieceInputs::text(std::string_view bytes)
 {
     number(static_cast<std::int64_t>(bytes.size()));
-    m_checksum.add(bytes);
+    add(bytes.data(), bytes.size());
 }
 
 void PieceInputs::number(std::int64_t value)
 {
-    m_checksum.add(std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
+    add(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void PieceInputs::add(const char* bytes, std::size_t size)
+{
+    if (m_gathered + size > kBlock || size > kBlock / 2)
+        addGathered();
+    if (size > kBlock / 2) {
+        m_checksum.add(std::string_view(bytes, size));
+        return;
+    }
+    std::memcpy(m_block + m_gathered, bytes, size);
+    m_gathered += size;
+}
+
+void PieceInputs::addGathered() const
+{
+    if (m_gathered == 0)
+        return;
+    m_checksum.add(std::string_view(m_block, m_gathered));
+    m_gathered = 0;
+}
+
+std::uint64_t PieceInputs::value() const
+{
+    addGathered();
+    return m_checksum.value();
 }
 
 bool PieceStore::flush()

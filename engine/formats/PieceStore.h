@@ -95,6 +95,7 @@ public:
     // in place, up to kFlushedBeside of them, so that flush() waits for what is left and
     // the folder only; past that many, flush() flushes the file system at once.
     static constexpr std::size_t kFlushedBeside = 256;
+    static constexpr std::size_t kFlushingThreads = 4;  // flushing beside at once
     void flushBeside();
 
     // Removes the pieces of the folder whose names keep lacks: regular files of the
@@ -146,15 +147,22 @@ private:
 };
 
 // The checksum of what a piece is composed from: each text led by its length, so that
-// no two lists of inputs run together into one.
+// no two lists of inputs run together into one. Short inputs (a key, its pages, a
+// number) are gathered and checksummed a block at a time, which gives the checksum of
+// the same bytes at a fraction of the cost of a call to the checksum for each.
 class PieceInputs {
 public:
     void text(std::string_view bytes);
     void number(std::int64_t value);
-    std::uint64_t value() const { return m_checksum.value(); }
+    std::uint64_t value() const;
 
 private:
-    CacheChecksum m_checksum;
+    static constexpr std::size_t kBlock = 2048;
+    void add(const char* bytes, std::size_t size);
+    void addGathered() const;
+    mutable CacheChecksum m_checksum;
+    mutable std::size_t m_gathered = 0;
+    mutable char m_block[kBlock];
 };
 
 // What a file looks like from outside: its device, inode, size, modification and change

@@ -197,6 +197,9 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_wordLines;  // of indexed_words.js: CachedJob::wordLines
     void openCache();
     void saveCache();
+    // Whether the ranked tables are the last job's as the cache holds them: no page gave
+    // words anew and every document that gave words kept its number.
+    bool tablesAsBefore() const;
     // Sets where each page the cache keeps finds its text in the output written.
     void placeCachedTexts();
     void startCacheUse();

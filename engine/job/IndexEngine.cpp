@@ -77,7 +77,8 @@ struct IndexEngine::RankedKeys {
     WordIndex keys;
     std::vector<TermsText::StemOfKey> plurals;
     std::uint64_t inputs = 0;  // TermsText::keysInputsOf() of the three, or 0
-    TermsText::StemGroups groups;  // TermsText::stemGroupsOf() of the three
+    TermsText::StemGroups groups;  // TermsText::stemGroupsOf() of the three, when grouped
+    bool grouped = false;
 };
 
 // The keys ranked on a thread of their own. Abandoned and joined when the job ends
@@ -963,12 +964,7 @@ void IndexEngine::saveCache()
 {
     if (!m_cache)
         return;
-    // The tables are those on disk when no page gave words anew and every document kept
-    // its number.
-    const auto& renumbered = m_cache->newDocumentOf;
-    bool tablesChanged = m_cache->pagesEntered > 0 || renumbered.size() != documents.size();
-    for (std::size_t d = 0; d < renumbered.size() && !tablesChanged; ++d)
-        tablesChanged = renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered;
+    const bool tablesChanged = !tablesAsBefore();
     // The last job's record stands as it is when its output does: not copied.
     CachedJob fresh;
     const CachedJob& job = outputKept ? m_cache->cache->job() : fresh;
@@ -993,6 +989,17 @@ void IndexEngine::saveCache()
         || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr,
                                  job, work))
         cacheProblem = cacheFolder + ": the cache could not be written";
+}
+
+bool IndexEngine::tablesAsBefore() const
+{
+    if (!m_cache || m_cache->pagesEntered > 0 || m_cache->newDocumentOf.size() != documents.size())
+        return false;
+    const auto& renumbered = m_cache->newDocumentOf;
+    for (std::size_t d = 0; d < renumbered.size(); ++d)
+        if (renumbered[d] != static_cast<std::int32_t>(d) && m_cache->cache->documents()[d].wordsEntered)
+            return false;
+    return true;
 }
 
 void IndexEngine::placeCachedTexts()
@@ -1093,10 +1100,15 @@ bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
     m_tables->keys.fillIndex(ranked.keys);
     ranked.plurals = englishPluralPairs(ranked.keys, m_englishDocuments);
     // Worked out here, beside the job where a thread is to spare, for the pieces taken
-    // whole (TermsText::putPieces()), and the stem groups for those composed.
+    // whole (TermsText::putPieces()), and the stem groups for those composed. Keys that
+    // are the last job's (a page's date moved, a page touched) nearly always leave the
+    // pieces to be taken whole, which need no groups: putPieces() works them out itself
+    // should it compose pieces all the same.
     if (m_cache)
         ranked.inputs = TermsText::keysInputsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
-    ranked.groups = TermsText::stemGroupsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
+    ranked.grouped = !(m_cache && m_cache->cache->hasTables() && tablesAsBefore());
+    if (ranked.grouped)
+        ranked.groups = TermsText::stemGroupsOf(ranked.keys, ranked.stemmedKeys, ranked.plurals);
     return true;
 }
 
@@ -1171,7 +1183,7 @@ std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vect
     return TermsText::putPieces(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(),
                                 *m_companion->store(), documentsField, &places, m_cache ? &m_cache->work : nullptr,
                                 ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse(),
-                                ranked.inputs, &ranked.groups);
+                                ranked.inputs, ranked.grouped ? &ranked.groups : nullptr);
 }
 
 void IndexEngine::companionFailed()

@@ -14,6 +14,9 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <stdexcept>
 #include <thread>
 
@@ -131,6 +134,28 @@ TEST_F(Job, PageDateIsTheUtcDayOfTheModificationTime)
         {-62135596800LL, "01-01-0001"}, {-62135596801LL, ""},           {253402300800LL, ""}};  // year 10000
     for (const auto& [seconds, date] : cases)
         EXPECT_EQ(IndexText::formatPageDate(seconds), date) << seconds;
+    // Every day of four centuries of leap rules (1600, 1900, 2000, 2100) and the ends of
+    // the years kept, each at its first and last second, as the C library dates them.
+    auto libraryDate = [](std::int64_t seconds) {
+        const std::time_t time = static_cast<std::time_t>(seconds);
+        std::tm fields{};
+        char text[48];
+        ::gmtime_r(&time, &fields);
+        std::snprintf(text, sizeof text, "%02d-%02d-%04d", fields.tm_mday, fields.tm_mon + 1, fields.tm_year + 1900);
+        return std::string(text);
+    };
+    std::vector<std::int64_t> days;
+    for (std::int64_t day = -135140; day <= 47482; ++day)  // 1600-01-01 to 2100-01-01
+        days.push_back(day);
+    for (std::int64_t day = -719162; day < -719162 + 800; ++day)  // year 1 and 2
+        days.push_back(day);
+    for (std::int64_t day = 2932896 - 800; day <= 2932896; ++day)  // years 9997 to 9999
+        days.push_back(day);
+    for (std::int64_t day : days)
+        for (std::int64_t seconds : {day * 86400, day * 86400 + 86399})
+            ASSERT_EQ(IndexText::formatPageDate(seconds), libraryDate(seconds)) << seconds;
+    EXPECT_EQ(IndexText::formatPageDate(INT64_MIN), "");
+    EXPECT_EQ(IndexText::formatPageDate(INT64_MAX), "");
 }
 
 TEST_F(Job, RankingPutsHigherWeightsFirstTiesInDocumentOrderAndWordsInByteOrder)

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <time.h>
@@ -42,15 +43,21 @@ public:
     }
     int openForReading(int at, const std::string& name, bool followLink) override
     {
-        ++opened;
+        {
+            std::lock_guard<std::mutex> hold(lock);  // the store's flushing threads too
+            ++opened;
+        }
         return FileSystem::openForReading(at, name, followLink);
     }
     bool flushesCounted = false;  // only counted, not made: closed at once
+    std::mutex lock;
     bool syncAndClose(int fd) override
     {
         struct stat info;
-        if (::fstat(fd, &info) == 0)
+        if (::fstat(fd, &info) == 0) {
+            std::lock_guard<std::mutex> hold(lock);
             filesFlushed.insert(info.st_ino);
+        }
         if (flushFails)
             return ::close(fd), errno = EIO, false;
         return flushesCounted ? ::close(fd) == 0 : FileSystem::syncAndClose(fd);
@@ -85,6 +92,31 @@ TEST(PieceNames, AreThirteenBase32DigitsAndFoundInText)
     EXPECT_TRUE(PieceStore::isPieceName(pieceName("x")));
     EXPECT_NE(pieceName("x"), pieceName("y"));
     EXPECT_NE(pieceName("x"), pieceName("x", 1));
+}
+
+TEST_F(PieceStoreTest, InputsGiveTheChecksumOfTheirLengthsAndBytesHoweverTheyAreGathered)
+{
+    // Texts and numbers of every size about the block the inputs gather, in runs that
+    // end on, before and past its end, each asked for its value on the way.
+    std::string bytes;
+    PieceInputs inputs;
+    auto encoded = [&](std::int64_t value) { bytes.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    std::size_t checked = 0;
+    for (const std::size_t size : {0, 1, 7, 8, 9, 1000, 1023, 1024, 1025, 2000, 2040, 2047, 2048, 2049, 5000, 3, 1030}) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            const std::string text(size, static_cast<char>('a' + (size + repeat) % 26));
+            inputs.text(text);
+            encoded(static_cast<std::int64_t>(size));
+            bytes += text;
+            inputs.number(-repeat);
+            encoded(-repeat);
+            if (++checked % 4 == 0) {
+                ASSERT_EQ(inputs.value(), cacheChecksum(bytes)) << size << " " << repeat;
+            }
+        }
+    }
+    EXPECT_EQ(inputs.value(), cacheChecksum(bytes));
+    EXPECT_EQ(PieceInputs().value(), cacheChecksum(""));
 }
 
 TEST_F(PieceStoreTest, TheSameBytesKeepTheirFileAndAreNotWrittenAgain)
@@ -238,7 +270,10 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
         EXPECT_EQ(store.flush(), !flushFails) << row;
         EXPECT_EQ(store.error().empty(), !flushFails) << row;
         if (flushFails) {
-            EXPECT_EQ(files.filesFlushed.size() + files.fileSystemsFlushed, 1u) << row;  // no flush after one failed
+            // No flush starts after one failed; beside, those already in flight end.
+            const std::size_t flushes = files.filesFlushed.size() + files.fileSystemsFlushed;
+            EXPECT_GE(flushes, 1u) << row;
+            EXPECT_LE(flushes, beside == kNo ? 1u : PieceStore::kFlushingThreads) << row;
         } else if (written == 0) {
             EXPECT_TRUE(files.filesFlushed.empty() && files.fileSystemsFlushed == 0) << row;
         } else if (written <= oneByOne) {
