@@ -519,8 +519,7 @@ bool PageCache::loadTables(std::int64_t jobStart)
         std::string_view bytes;
         MappedPack* pack = nullptr;
         if (!name.empty() && (!placed(name, bytes, pack) || (!pack->known && tablesName(cacheChecksum(bytes)) != name))) {
-            m_rangePlaces.erase(name);  // its bytes there are not the result's: never taken as in place
-            m_workNames.clear();
+            dropWork();
             break;
         }
     }
@@ -555,6 +554,19 @@ void PageCache::forget()
     m_packs.clear();
 }
 
+void PageCache::dropWork()
+{
+    // Where one result is not what its name gives (damaged, cut), none of the others is
+    // taken as lying where the index says either: the work is done again and written anew.
+    std::unordered_set<std::string_view> ranges;
+    for (const std::vector<std::string>& names : m_tableNames)
+        ranges.insert(names.begin(), names.end());
+    for (const auto& [inputs, name] : m_workNames)
+        if (!ranges.count(name))
+            m_rangePlaces.erase(name);
+    m_workNames.clear();
+}
+
 const KeptWorkViews& PageCache::keptWork()
 {
     if (m_workRead)
@@ -574,7 +586,7 @@ const KeptWorkViews& PageCache::keptWork()
             if (pack && place.length <= pack->size && place.offset <= pack->size - place.length)
                 bytes = std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
             if (!bytes.data() || (!pack->known && !pack->checked && tablesName(cacheChecksum(bytes)) != name)) {
-                m_rangePlaces.erase(name);  // never taken as in place
+                dropWork();
                 return m_work;
             }
         }
@@ -646,13 +658,15 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, std
         if ((place != m_rangePlaces.end() && !sparse[place->second.pack]) || !taken.insert(blob.name).second)
             continue;
         std::string_view bytes = blob.bytes;
-        if (!bytes.data()) {
+        if (!bytes.data() && place != m_rangePlaces.end()) {
             // A result of the last job's work in a pack that goes: moved from its mapping,
             // and only when its bytes are still the ones its name gives.
             const MappedPack* pack = mapPack(place->second.pack, false, learned);
             const RangePlace& at = place->second;
             if (pack && at.length <= pack->size && at.offset <= pack->size - at.length)
                 bytes = std::string_view(pack->bytes.get() + at.offset, static_cast<std::size_t>(at.length));
+        }
+        if (!blob.bytes.data()) {
             if (!bytes.data() || tablesName(cacheChecksum(bytes)) != blob.name) {
                 lost.insert(blob.name);
                 continue;

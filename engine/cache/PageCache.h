@@ -253,6 +253,8 @@ private:
     bool writePacks(const CachedTables* tables, const KeptWork* work, std::vector<std::string> (&names)[3],
                     WorkNames& workNames);
     bool writePack(const std::vector<std::string_view>& ranges, std::uint32_t& pack);
+    // Forgets the kept work, and where its results lie (a range's place stays).
+    void dropWork();
     std::uint32_t newFileNumber(const char* prefix, std::uint32_t highest) const;
 
     std::string m_folder;

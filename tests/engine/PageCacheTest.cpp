@@ -719,7 +719,7 @@ TEST(PageCache, KeepsWorkInPacksWritingOnlyNewResultsAndNeverTakesDamagedOnes)
     EXPECT_EQ(readFile(folder + "/" + packs().back()), "other");
     // A result whose bytes changed in place (same length, cut, other bytes) is not taken,
     // and the same work is then written anew rather than named where it lies.
-    for (const bool cut : {false, true}) {
+    auto damage = [&](bool cut) {
         std::string path;
         for (const std::string& pack : packs())
             if (readFile(folder + "/" + pack).find("seven") != std::string::npos)
@@ -730,11 +730,28 @@ TEST(PageCache, KeepsWorkInPacksWritingOnlyNewResultsAndNeverTakesDamagedOnes)
         else
             damaged[damaged.find("seven")] = 'S';
         tree.write(path.substr(tree.path("").size()), damaged);
-        PageCache cache(folder, "settings");
-        EXPECT_TRUE(cache.open());
-        EXPECT_TRUE(cache.keptWork().empty()) << damaged.size();
-        EXPECT_TRUE(cache.save({}, {}, nullptr, CachedJob(), &other));
-        EXPECT_EQ(saveThenRead(nullptr), other) << damaged.size();
+    };
+    for (const bool cut : {false, true}) {
+        damage(cut);
+        {
+            PageCache cache(folder, "settings");
+            EXPECT_TRUE(cache.open());
+            EXPECT_TRUE(cache.keptWork().empty()) << cut;
+            EXPECT_TRUE(cache.save({}, {}, nullptr, CachedJob(), &other));
+        }
+        EXPECT_EQ(saveThenRead(nullptr), other) << cut;
+        // Found damaged by a job that then keeps no work: the index names none of it.
+        damage(cut);
+        {
+            PageCache cache(folder, "settings");
+            EXPECT_TRUE(cache.open());
+            EXPECT_TRUE(cache.keptWork().empty()) << cut;
+            CachedJob job;
+            job.documentsChecksum = 1;
+            EXPECT_TRUE(cache.save({}, {}, nullptr, job, nullptr));
+        }
+        EXPECT_TRUE(saveThenRead(nullptr).empty()) << cut;
+        EXPECT_EQ(saveThenRead(&other), other) << cut;
     }
     const KeptWork none;
     EXPECT_EQ(saveThenRead(&none), none);
