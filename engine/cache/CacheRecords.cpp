@@ -9,7 +9,7 @@
 #include <xxhash.h>
 
 namespace {
-constexpr std::size_t kBufferBytes = 1 << 20;
+constexpr std::size_t kBufferBytes = RecordWriter::kBufferBytes;
 }  // namespace
 
 struct CacheChecksum::State {
@@ -62,16 +62,8 @@ std::uint64_t RecordWriter::checksum()
     return cacheChecksum(std::string_view(m_out).substr(m_start));
 }
 
-void RecordWriter::put(std::string_view bytes)
+void RecordWriter::putAside(std::string_view bytes)
 {
-    if (!m_fileSystem) {
-        m_out.append(bytes.data(), bytes.size());
-        return;
-    }
-    if (m_buffer.size() + bytes.size() <= kBufferBytes) {
-        m_buffer.append(bytes.data(), bytes.size());
-        return;
-    }
     // Large arrays go out from their own memory, after what waits before them.
     const bool flushed = flush();
     m_checksum->add(bytes);
@@ -96,7 +88,7 @@ bool RecordWriter::flush()
     return !m_failed;
 }
 
-void RecordReader::take(char* to, std::uint64_t size)
+void RecordReader::takeFromFile(char* to, std::uint64_t size)
 {
     if (m_failed || size > m_left) {
         m_failed = true;

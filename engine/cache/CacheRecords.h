@@ -45,6 +45,9 @@ std::uint64_t cacheChecksum(std::string_view bytes);
 // straight from their memory).
 class RecordWriter {
 public:
+    // Bytes buffered before a write through a file descriptor.
+    static constexpr std::size_t kBufferBytes = 1 << 20;
+
     explicit RecordWriter(std::string& out) : m_out(out), m_start(out.size()) {}
     RecordWriter(FileSystem& fileSystem, int fd)
         : m_out(m_buffer), m_fileSystem(&fileSystem), m_fd(fd), m_checksum(std::make_unique<CacheChecksum>())
@@ -85,7 +88,18 @@ public:
     bool flush();
 
 private:
-    void put(std::string_view bytes);
+    // Records are a few bytes each: they go into the string or the buffer here, the rest
+    // (a buffer full, a large array) through putAside.
+    void put(std::string_view bytes)
+    {
+        // Through a file descriptor m_out is the buffer.
+        if (!m_fileSystem || m_buffer.size() + bytes.size() <= kBufferBytes) {
+            m_out.append(bytes.data(), bytes.size());
+            return;
+        }
+        putAside(bytes);
+    }
+    void putAside(std::string_view bytes);
     // Adds the buffered bytes not yet in the checksum: the checksum is taken over the
     // buffer as a whole, not record by record (a call for each field cost more than the rest).
     void sumBuffered();
@@ -191,7 +205,18 @@ public:
     }
 
 private:
-    void take(char* to, std::uint64_t size);
+    void take(char* to, std::uint64_t size)
+    {
+        // From memory, the common case, at once; the rest through takeFromFile.
+        if (!m_fileSystem && !m_failed && size <= m_left && size > 0) {
+            std::memcpy(to, m_bytes.data(), size);
+            m_bytes.remove_prefix(size);
+            m_left -= size;
+            return;
+        }
+        takeFromFile(to, size);
+    }
+    void takeFromFile(char* to, std::uint64_t size);
     // Adds the bytes taken from the buffer and not yet in the checksum: it is taken over
     // the buffer in large parts, not record by record.
     void sumTaken();

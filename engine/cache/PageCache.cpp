@@ -21,12 +21,12 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 12;
+constexpr std::uint32_t kFormat = 13;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
-const char* const kTablesPrefix = "tables-";  // of a range's name, and of the files of caches before packs
+const char* const kTablesPrefix = "tables-";  // of a range's or result's name, and of the files of caches before packs
 const char* const kPackPrefix = "ranges-";
-const char* const kWorkPrefix = "work-";
+const char* const kWorkPrefix = "work-";  // of the file of the kept work of caches before it lay in packs
 // Time stamps are trusted only for files last changed this long before a job started:
 // coarser clocks (some file systems keep whole or even two seconds) could hide a change
 // made in the same tick as the read.
@@ -58,7 +58,7 @@ bool segmentNumber(const std::string& name, std::uint32_t& number)
     return fileNumber(kSegmentPrefix, name, number);
 }
 
-// A range of the tables, or the file of the kept work, is named by the checksum of its
+// A range of the tables, or a result of the kept work, is named by the checksum of its
 // bytes after its prefix.
 std::string checksumName(const char* prefix, std::uint64_t checksum)
 {
@@ -72,8 +72,8 @@ std::string tablesName(std::uint64_t checksum)
     return checksumName(kTablesPrefix, checksum);
 }
 
-// Whether a name is one checksumName() gives with prefix: nothing else is ever opened as
-// a piece or as the kept work.
+// Whether a name is one checksumName() gives with prefix: nothing else is ever placed in
+// a pack.
 bool isChecksumName(const char* prefix, const std::string& name)
 {
     const std::size_t length = std::strlen(prefix);
@@ -85,22 +85,6 @@ bool isChecksumName(const char* prefix, const std::string& name)
 bool isTablesName(const std::string& name)
 {
     return isChecksumName(kTablesPrefix, name);
-}
-
-// The kept work as its file holds it: a count, then each result's checksum of inputs and
-// bytes; "" when there is none.
-std::string workBytes(const KeptWork& work)
-{
-    std::string bytes;
-    if (work.empty())
-        return bytes;
-    RecordWriter out(bytes);
-    out.number<std::uint64_t>(work.size());
-    for (const auto& done : work) {
-        out.number(done.first);
-        out.text(done.second);
-    }
-    return bytes;
 }
 
 // Packs of ranges larger than this are not read.
@@ -322,17 +306,6 @@ std::shared_ptr<const char> PageCache::mapOwnFile(const std::string& name, std::
                                        [length](const char* at) { ::munmap(const_cast<char*>(at), length); });
 }
 
-bool PageCache::readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const
-{
-    FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folderFd, name, false));
-    struct stat info;
-    if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
-        || info.st_size < static_cast<off_t>(least) || static_cast<std::uint64_t>(info.st_size) > kLargestPiece)
-        return false;
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    return m_fileSystem.readFully(file.fd(), bytes.data(), bytes.size(), 0);
-}
-
 void PageCache::load()
 {
     // Mapped (a copy into memory cleared for it cost more than the rest of the reading)
@@ -408,29 +381,35 @@ void PageCache::load()
         lines.second = in.number<std::uint64_t>();
     }
     readMadePieces(in, job.pieces);
-    std::string workName = in.text();
-    if (!workName.empty() && !isChecksumName(kWorkPrefix, workName))
-        in.fail();
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
     std::unordered_map<std::string, RangePlace> rangePlaces;
+    auto readPlaced = [&in, &rangePlaces](std::string& name) {
+        name = in.text();
+        RangePlace place;
+        place.pack = in.number<std::uint32_t>();
+        place.offset = in.number<std::uint64_t>();
+        place.length = in.number<std::uint64_t>();
+        // A name placed twice must be placed alike: one range's bytes.
+        const auto placed = rangePlaces.emplace(name, place);
+        if (!isTablesName(name) || place.offset % kRangeAlignment != 0 || place.length == 0
+            || place.length > kLargestPiece || place.offset > kLargestPiece - place.length
+            || (!placed.second
+                && (placed.first->second.pack != place.pack || placed.first->second.offset != place.offset
+                    || placed.first->second.length != place.length)))
+            in.fail();
+    };
     for (std::vector<std::string>& names : tableNames) {
         names.resize(in.count(1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
-        for (std::string& name : names) {
-            name = in.text();
-            RangePlace place;
-            place.pack = in.number<std::uint32_t>();
-            place.offset = in.number<std::uint64_t>();
-            place.length = in.number<std::uint64_t>();
-            // A name placed twice must be placed alike: one range's bytes.
-            const auto placed = rangePlaces.emplace(name, place);
-            if (!isTablesName(name) || place.offset % kRangeAlignment != 0 || place.length == 0
-                || place.length > kLargestPiece || place.offset > kLargestPiece - place.length
-                || (!placed.second
-                    && (placed.first->second.pack != place.pack || placed.first->second.offset != place.offset
-                        || placed.first->second.length != place.length)))
-                in.fail();
-        }
+        for (std::string& name : names)
+            readPlaced(name);
+    }
+    // The kept work's results, each placed as a range is; one of no bytes has no name.
+    WorkNames workNames(in.count(sizeof(std::uint64_t) + 1));
+    for (auto& [inputs, name] : workNames) {
+        inputs = in.number<std::uint64_t>();
+        if (in.number<std::uint8_t>() != 0)
+            readPlaced(name);
     }
     std::map<std::uint32_t, PackStamp> packStamps;
     for (std::uint64_t packs = in.count(sizeof(std::uint32_t) + 5 * sizeof(std::uint64_t) + 1); packs > 0; --packs) {
@@ -457,11 +436,34 @@ void PageCache::load()
         m_tableNames[t] = std::move(tableNames[t]);
     m_rangePlaces = std::move(rangePlaces);
     m_packStamps = std::move(packStamps);
-    m_workName = std::move(workName);
+    m_workNames = std::move(workNames);
     m_tables.keyLengths = std::move(keyLengths);
     m_byInode.reserve(m_pages.size());
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
+}
+
+PageCache::MappedPack* PageCache::mapPack(std::uint32_t number, bool learn, std::uint64_t& learned)
+{
+    auto found = m_packs.find(number);
+    if (found != m_packs.end())
+        return &found->second;
+    MappedPack pack;
+    struct stat info;
+    pack.bytes = mapOwnFile(kPackPrefix + std::to_string(number), 0, info);
+    if (!pack.bytes)
+        return nullptr;
+    pack.size = static_cast<std::size_t>(info.st_size);
+    const PageFileKey key = pageFileKey(info);
+    const auto stamp = m_packStamps.find(number);
+    pack.known = stamp != m_packStamps.end() && !stamp->second.racy && stamp->second.key == key;
+    if (!pack.known && learn) {
+        PackStamp& learnt = m_packStamps[number];
+        learnt = PackStamp{key, racyAt(key, m_jobStart)};
+        if (!learnt.racy)
+            learned += pack.size;
+    }
+    return &m_packs.emplace(number, std::move(pack)).first->second;
 }
 
 bool PageCache::loadTables(std::int64_t jobStart)
@@ -470,6 +472,7 @@ bool PageCache::loadTables(std::int64_t jobStart)
         return true;  // read before, or a cache with nothing in it
     if (!m_hasTables)
         return false;
+    m_jobStart = jobStart;
     // Each pack is mapped, not copied (fresh memory cleared for a copy cost more than the
     // reading), and each range checked before any of it is used: its checksum must be the
     // one in its name, and its counts, offsets and documents those of a range. That goes
@@ -481,52 +484,47 @@ bool PageCache::loadTables(std::int64_t jobStart)
     // new one goes in under a temporary name and is renamed; an old one is unlinked), so a
     // mapping keeps the bytes checked. Only the ranges named are read: the rest of a pack
     // is never touched.
-    struct Pack {
-        std::shared_ptr<const char> bytes;
-        std::size_t size = 0;
-        bool known = false;
-    };
-    std::map<std::uint32_t, Pack> packs;
     std::uint64_t learned = 0;  // bytes checked whole in packs old enough to be trusted next time
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
+    auto placed = [this, &learned](const std::string& name, std::string_view& bytes, MappedPack*& pack) {
+        const RangePlace& place = m_rangePlaces.at(name);
+        pack = mapPack(place.pack, true, learned);
+        if (!pack || place.length > pack->size || place.offset > pack->size - place.length)
+            return false;
+        bytes = std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
+        return true;
+    };
     for (int t = 0; t < 3; ++t) {
         tables[t]->clear();
         for (const std::string& name : m_tableNames[t]) {
-            const RangePlace& place = m_rangePlaces.at(name);
-            auto found = packs.find(place.pack);
-            if (found == packs.end()) {
-                Pack pack;
-                struct stat info;
-                pack.bytes = mapOwnFile(kPackPrefix + std::to_string(place.pack), 0, info);
-                if (!pack.bytes)
-                    return false;
-                pack.size = static_cast<std::size_t>(info.st_size);
-                const PageFileKey key = pageFileKey(info);
-                PackStamp& stamp = m_packStamps[place.pack];
-                pack.known = !stamp.racy && stamp.key == key;
-                if (!pack.known) {
-                    stamp = PackStamp{key, racyAt(key, jobStart)};
-                    if (!stamp.racy)
-                        learned += pack.size;
-                }
-                found = packs.emplace(place.pack, std::move(pack)).first;
-            }
-            const Pack& pack = found->second;
-            if (place.length > pack.size || place.offset > pack.size - place.length)
+            std::string_view bytes;
+            MappedPack* pack = nullptr;
+            if (!placed(name, bytes, pack))
                 return false;
-            const char* at = pack.bytes.get() + place.offset;
-            const auto length = static_cast<std::size_t>(place.length);
             // The block shares the pack's mapping, which lives while any of its ranges does.
-            std::shared_ptr<const std::uint64_t[]> block(pack.bytes, reinterpret_cast<const std::uint64_t*>(at));
+            std::shared_ptr<const std::uint64_t[]> block(pack->bytes, reinterpret_cast<const std::uint64_t*>(bytes.data()));
             RankedWords::Range range;
-            if ((!pack.known && tablesName(cacheChecksum(std::string_view(at, length))) != name)
-                || !RankedWords::Range::fromBlock(std::move(block), length, documentLimit, range, pack.known))
+            if ((!pack->known && tablesName(cacheChecksum(bytes)) != name)
+                || !RankedWords::Range::fromBlock(std::move(block), bytes.size(), documentLimit, range, pack->known))
                 return false;
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
         }
     }
+    // The kept work's results in packs whose stamps do not vouch for them are checked now
+    // too, before such a pack's stamp is trusted by the next job; one that does not match
+    // leaves the work to be done again.
+    for (const auto& [inputs, name] : m_workNames) {
+        std::string_view bytes;
+        MappedPack* pack = nullptr;
+        if (!name.empty() && (!placed(name, bytes, pack) || (!pack->known && tablesName(cacheChecksum(bytes)) != name))) {
+            dropWork();
+            break;
+        }
+    }
+    for (auto& [number, pack] : m_packs)
+        pack.checked = true;
     // Kept for the next job when this one writes the index (a job that writes nothing
     // checks the same ranges again).
     m_stampsLearned = learned > 0 && learned >= kStampsWorthAnIndex * m_indexSize;
@@ -548,86 +546,139 @@ void PageCache::forget()
     m_packStamps.clear();
     m_stampsLearned = false;
     m_tablesLoaded = false;
-    m_workName.clear();
+    m_workNames.clear();
     m_work.clear();
     m_workRead = true;
-    m_workIntact = false;
+    for (auto& pack : m_packs)
+        m_retiredPacks.push_back(std::move(pack.second.bytes));
+    m_packs.clear();
 }
 
-const KeptWork& PageCache::keptWork()
+void PageCache::dropWork()
+{
+    // Where one result is not what its name gives (damaged, cut), none of the others is
+    // taken as lying where the index says either: the work is done again and written anew.
+    std::unordered_set<std::string_view> ranges;
+    for (const std::vector<std::string>& names : m_tableNames)
+        ranges.insert(names.begin(), names.end());
+    for (const auto& [inputs, name] : m_workNames)
+        if (!ranges.count(name))
+            m_rangePlaces.erase(name);
+    m_workNames.clear();
+}
+
+const KeptWorkViews& PageCache::keptWork()
 {
     if (m_workRead)
         return m_work;
-    // Read whole and taken only when its bytes have the checksum its name gives; a file
-    // that is not what the index names leaves the work to be done again.
+    // Views of the packs, which stay mapped while the cache stands; a result is run
+    // through its checksum here only when its pack was neither checked with the tables nor
+    // known by its stamp.
     m_workRead = true;
-    std::string bytes;
-    if (m_workName.empty() || !readOwnFile(m_workName, 1, bytes))
-        return m_work;
-    if (checksumName(kWorkPrefix, cacheChecksum(bytes)) != m_workName)
-        return m_work;
-    RecordReader in(bytes);
-    KeptWork work(in.count(sizeof(std::uint64_t) + 1));
-    for (auto& done : work) {
-        done.first = in.number<std::uint64_t>();
-        done.second = in.text();
+    KeptWorkViews work;
+    work.reserve(m_workNames.size());
+    std::uint64_t learned = 0;
+    for (const auto& [inputs, name] : m_workNames) {
+        std::string_view bytes;
+        if (!name.empty()) {
+            const RangePlace& place = m_rangePlaces.at(name);
+            const MappedPack* pack = mapPack(place.pack, false, learned);
+            if (pack && place.length <= pack->size && place.offset <= pack->size - place.length)
+                bytes = std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
+            if (!bytes.data() || (!pack->known && !pack->checked && tablesName(cacheChecksum(bytes)) != name)) {
+                dropWork();
+                return m_work;
+            }
+        }
+        work.emplace_back(inputs, bytes);
     }
-    if (in.failed() || !in.atEnd())
-        return m_work;
     m_work = std::move(work);
-    m_workIntact = true;
     return m_work;
 }
 
-bool PageCache::writeWork(const KeptWork& work, std::string& name)
+bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, std::vector<std::string> (&names)[3],
+                           WorkNames& workNames)
 {
-    // Named by the checksum of its bytes, written under a name nobody can predict and
-    // renamed: a file this job found whole under the same name already holds them.
-    const std::string bytes = workBytes(work);
-    name = bytes.empty() ? std::string() : checksumName(kWorkPrefix, cacheChecksum(bytes));
-    if (name.empty() || (name == m_workName && m_workIntact))
-        return true;
-    const std::string temporary = "work." + unpredictableDigits();
-    const int fd = m_fileSystem.createNew(m_folderFd, temporary, 0600);
-    bool done = fd >= 0 && m_fileSystem.writeAll(fd, bytes);
-    if (fd >= 0)
-        m_fileSystem.close(fd);
-    done = done && m_fileSystem.rename(m_folderFd, temporary, m_folderFd, name);
-    if (!done)
-        m_fileSystem.remove(m_folderFd, temporary);
-    return done;
-}
-
-bool PageCache::writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3])
-{
-    // A range read from a pack stays where it lies; the others go into one new pack, and
-    // so do the ranges still used of a pack that is mostly no longer used (which then goes).
-    const RankedWords* written[3] = {&tables.words, &tables.keys, &tables.stemPairs};
+    // What the new index names, each with its bytes: the tables' ranges and the kept
+    // work's results. One that a pack holds stays where it lies; the others go into one
+    // new pack, and so do those still named of a pack that is mostly no longer used
+    // (which then goes). Packs are weighed only when the tables are written (the last
+    // job's ranges are then at hand to be moved).
+    struct Named {
+        std::string name;
+        std::string_view bytes;  // null data: the last job's result, still in its pack
+    };
+    // The results first: a pack ends with its ranges.
+    std::vector<Named> named;
+    workNames.clear();
+    if (work) {
+        for (const auto& [inputs, bytes] : *work) {
+            workNames.emplace_back(inputs, bytes.empty() ? std::string() : tablesName(cacheChecksum(bytes)));
+            if (!bytes.empty())
+                named.push_back(Named{workNames.back().second, bytes});
+        }
+    } else {
+        workNames = m_workNames;
+        for (const auto& [inputs, name] : workNames)
+            if (!name.empty())
+                named.push_back(Named{name, std::string_view()});
+    }
+    const RankedWords* written[3] = {tables ? &tables->words : nullptr, tables ? &tables->keys : nullptr,
+                                     tables ? &tables->stemPairs : nullptr};
+    for (int t = 0; t < 3; ++t) {
+        if (!tables)
+            continue;
+        names[t].clear();
+        for (const RankedWords::Range& range : written[t]->ranges()) {
+            names[t].push_back(range.piece.empty() ? tablesName(cacheChecksum(range.bytes())) : range.piece);
+            named.push_back(Named{names[t].back(), range.bytes()});
+        }
+    }
     std::map<std::uint32_t, std::uint64_t> used;  // bytes by pack
-    for (int t = 0; t < 3; ++t)
-        for (const RankedWords::Range& range : written[t]->ranges())
-            if (!range.piece.empty())
-                used[m_rangePlaces.at(range.piece).pack] += range.bytes().size();
+    std::unordered_set<std::string> counted;
+    for (const Named& blob : named) {
+        const auto place = m_rangePlaces.find(blob.name);
+        if (place != m_rangePlaces.end() && counted.insert(blob.name).second)
+            used[place->second.pack] += place->second.length;
+    }
     std::map<std::uint32_t, bool> sparse;
     for (const auto& [pack, bytes] : used) {
         struct stat info;
-        sparse[pack] = !m_fileSystem.statAt(m_folderFd, kPackPrefix + std::to_string(pack), info, false)
-            || 2 * bytes < static_cast<std::uint64_t>(info.st_size);
+        sparse[pack] = tables
+            && (!m_fileSystem.statAt(m_folderFd, kPackPrefix + std::to_string(pack), info, false)
+                || 2 * bytes < static_cast<std::uint64_t>(info.st_size));
     }
     std::vector<std::string_view> moved;
     std::vector<std::string> movedNames;
     std::unordered_set<std::string> taken;
-    for (int t = 0; t < 3; ++t) {
-        names[t].clear();
-        for (const RankedWords::Range& range : written[t]->ranges()) {
-            std::string name = range.piece.empty() ? tablesName(cacheChecksum(range.bytes())) : range.piece;
-            if ((range.piece.empty() || sparse[m_rangePlaces.at(range.piece).pack]) && taken.insert(name).second) {
-                moved.push_back(range.bytes());
-                movedNames.push_back(name);
-            }
-            names[t].push_back(std::move(name));
+    std::uint64_t learned = 0;
+    std::unordered_set<std::string> lost;  // results of the last job's work that could not be moved
+    for (const Named& blob : named) {
+        const auto place = m_rangePlaces.find(blob.name);
+        if ((place != m_rangePlaces.end() && !sparse[place->second.pack]) || !taken.insert(blob.name).second)
+            continue;
+        std::string_view bytes = blob.bytes;
+        if (!bytes.data() && place != m_rangePlaces.end()) {
+            // A result of the last job's work in a pack that goes: moved from its mapping,
+            // and only when its bytes are still the ones its name gives.
+            const MappedPack* pack = mapPack(place->second.pack, false, learned);
+            const RangePlace& at = place->second;
+            if (pack && at.length <= pack->size && at.offset <= pack->size - at.length)
+                bytes = std::string_view(pack->bytes.get() + at.offset, static_cast<std::size_t>(at.length));
         }
+        if (!blob.bytes.data()) {
+            if (!bytes.data() || tablesName(cacheChecksum(bytes)) != blob.name) {
+                lost.insert(blob.name);
+                continue;
+            }
+        }
+        moved.push_back(bytes);
+        movedNames.push_back(blob.name);
     }
+    if (!lost.empty())
+        workNames.erase(std::remove_if(workNames.begin(), workNames.end(),
+                                       [&lost](const auto& result) { return lost.count(result.second) > 0; }),
+                        workNames.end());
     if (moved.empty())
         return true;
     std::uint32_t pack = 0;
@@ -833,10 +884,8 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     // The tables first, under a name of their own: the index in place names the old ones
     // until the new index replaces it.
     std::vector<std::string> newTables[3] = {m_tableNames[0], m_tableNames[1], m_tableNames[2]};
-    if (tables && !writeTables(*tables, newTables))
-        return false;
-    std::string newWork = m_workName;
-    if (work && !writeWork(*work, newWork))
+    WorkNames newWork;
+    if (!writePacks(tables, work, newTables, newWork))
         return false;
     const std::vector<double>& keyLengths = tables ? tables->keyLengths : m_tables.keyLengths;
     // Written whole under a name nobody can predict, then renamed over the old index.
@@ -899,20 +948,28 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             out.number(lines.second);
         }
         writeMadePieces(out, job.pieces);
-        out.text(newWork);
         out.number<std::uint8_t>(tables || m_hasTables);
         std::map<std::uint32_t, const PackStamp*> packs;
+        auto writePlaced = [&](const std::string& name) {
+            const RangePlace& place = m_rangePlaces.at(name);
+            out.text(name);
+            out.number(place.pack);
+            out.number(place.offset);
+            out.number(place.length);
+            const auto stamp = m_packStamps.find(place.pack);
+            packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
+        };
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
-            for (const std::string& name : names) {
-                const RangePlace& place = m_rangePlaces.at(name);
-                out.text(name);
-                out.number(place.pack);
-                out.number(place.offset);
-                out.number(place.length);
-                const auto stamp = m_packStamps.find(place.pack);
-                packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
-            }
+            for (const std::string& name : names)
+                writePlaced(name);
+        }
+        out.number<std::uint64_t>(newWork.size());
+        for (const auto& [inputs, name] : newWork) {
+            out.number(inputs);
+            out.number<std::uint8_t>(!name.empty());
+            if (!name.empty())
+                writePlaced(name);
         }
         out.number<std::uint64_t>(packs.size());
         for (const auto& [number, stamp] : packs) {
@@ -938,11 +995,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         m_tableNames[t] = std::move(newTables[t]);
     if (&job != &m_job)
         m_job = job;
-    if (newWork != m_workName) {
-        m_workName = std::move(newWork);
+    if (newWork != m_workNames) {
+        m_workNames = std::move(newWork);
         m_work.clear();
         m_workRead = false;
-        m_workIntact = false;
     }
     removeUnusedSegments(live);
     return true;
@@ -960,11 +1016,24 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
     for (const std::vector<std::string>& names : m_tableNames)
         for (const std::string& name : names)
             packs.insert(m_rangePlaces.at(name).pack);
+    for (const auto& [inputs, name] : m_workNames)
+        if (!name.empty())
+            packs.insert(m_rangePlaces.at(name).pack);
     // What no index will name again is forgotten too.
     for (auto place = m_rangePlaces.begin(); place != m_rangePlaces.end();)
         place = packs.count(place->second.pack) ? std::next(place) : m_rangePlaces.erase(place);
     for (auto stamp = m_packStamps.begin(); stamp != m_packStamps.end();)
         stamp = packs.count(stamp->first) ? std::next(stamp) : m_packStamps.erase(stamp);
+    // A pack that goes keeps its mapping for the views of it still held; its number may
+    // name a new pack later.
+    for (auto pack = m_packs.begin(); pack != m_packs.end();) {
+        if (packs.count(pack->first)) {
+            ++pack;
+            continue;
+        }
+        m_retiredPacks.push_back(std::move(pack->second.bytes));
+        pack = m_packs.erase(pack);
+    }
     std::vector<FolderEntry> entries;
     m_fileSystem.listFolder(m_folderFd, entries);
     std::vector<std::string> unused;
@@ -973,7 +1042,7 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
         if ((segmentNumber(entry.name, number) && !(number < inUse.size() && inUse[number]))
             || (fileNumber(kPackPrefix, entry.name, number) && !packs.count(number))
             || entry.name.rfind(kTablesPrefix, 0) == 0  // a cache's before packs
-            || (entry.name.rfind(kWorkPrefix, 0) == 0 && entry.name != m_workName)
+            || entry.name.rfind(kWorkPrefix, 0) == 0  // a cache's before the work lay in packs
             // and files left by a job that was killed
             || (entry.name.rfind("work.", 0) == 0 && areUnpredictableDigits(entry.name.substr(5)))
             || (entry.name.rfind("tables.", 0) == 0 && areUnpredictableDigits(entry.name.substr(7)))

@@ -112,6 +112,8 @@ struct CachedTables {
 // runs inside the words of each vocabulary piece: TermsText::KeptWork), taken back by the
 // next job for the same inputs.
 using KeptWork = std::vector<std::pair<std::uint64_t, std::string>>;
+// The last job's work as the cache holds it: views of its files' bytes.
+using KeptWorkViews = std::vector<std::pair<std::uint64_t, std::string_view>>;
 
 // What else the job that wrote the cache left: its groups of page texts and what it
 // wrote, so that a job over an unchanged site can tell that the output in place is its
@@ -150,13 +152,12 @@ struct CachedJob {
 // Files: "index" (a header with the format, the build and the settings, the pages, the
 // documents, what the job wrote, where each range of its tables lies and each page's
 // length in keys, and a checksum of it all), mapped when read, written whole under a
-// temporary name and renamed; the tables' ranges, each named by the checksum of its
-// bytes, in pack files "ranges-N", one made by each job that writes ranges, holding only
-// the ranges it wrote (a range a job leaves as it stood stays where it lies, so an edit
-// writes the few ranges it changed; the index keeps each pack's stamp, which spares the
-// next jobs the checksums of its ranges); the work the job did to compose its pieces, in a
-// file of its own named by the checksum of its bytes ("work-HEX"), read only by a job that
-// composes pieces; and segment files "segment-N" of page bodies, one made per job for the
+// temporary name and renamed; the tables' ranges and the results of the work the job did
+// to compose its pieces, each named by the checksum of its bytes, in pack files
+// "ranges-N", one made by each job that writes any, holding only those it wrote (a range
+// or result a job leaves as it stood stays where it lies, so an edit writes the few it
+// changed; the index keeps each pack's stamp, which spares the next jobs the checksums of
+// what it holds); and segment files "segment-N" of page bodies, one made per job for the
 // pages it read, each body with its own checksum. A segment or pack whose bytes are
 // mostly no longer used has what is still used copied into the new one and is removed.
 class PageCache {
@@ -200,10 +201,11 @@ public:
     // The names of the ranges of the words table, in order.
     const std::vector<std::string>& wordPieces() const { return m_tableNames[0]; }
     const CachedTables& tables() const { return m_tables; }
-    // The work the last job kept (KeptWork), read from its file the first time it is
-    // asked for: empty when there is none, or when the file is not the one the index
-    // names, byte for byte (then the work is done again; nothing else depends on it).
-    const KeptWork& keptWork();
+    // The work the last job kept, as views of its packs (which the cache keeps mapped
+    // while it stands): empty when there is none, or when a result is not the bytes the
+    // index names (then the work is done again; nothing else depends on it). A result is
+    // run through its checksum unless its pack was checked or is known by its stamp.
+    const KeptWorkViews& keptWork();
     // The page entry of a file, or null.
     const CachedPage* find(const PageFileKey& key) const;
     // The body of a page, checked; false when it cannot be read or does not match.
@@ -230,19 +232,30 @@ public:
 private:
     bool openFolder();
     void load();
-    // Reads the whole of the cache's file name into bytes when it is a regular file of
-    // this user's, of at least least bytes and no larger than a piece may be.
-    bool readOwnFile(const std::string& name, std::size_t least, std::string& bytes) const;
-    // Maps the whole of such a file: null when it cannot; info set to its stat.
+    // Maps the whole of the cache's file name when it is a regular file of this user's, of
+    // at least least bytes and no larger than a piece may be: null when it cannot; info
+    // set to its stat.
     std::shared_ptr<const char> mapOwnFile(const std::string& name, std::size_t least, struct stat& info) const;
+    struct MappedPack;
+    // A pack named by the index, mapped once: null when it cannot be. With learn, a pack
+    // whose stamp is not the one recorded gets its stamp now, and learned its size when
+    // that stamp is old enough to be trusted by the next job.
+    MappedPack* mapPack(std::uint32_t number, bool learn, std::uint64_t& learned);
     bool openNewSegment();
     bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
-    bool writeTables(const CachedTables& tables, std::vector<std::string> (&names)[3]);
+    // The results of the kept work: their inputs and the names of their bytes ("" for none).
+    using WorkNames = std::vector<std::pair<std::uint64_t, std::string>>;
+    // Puts what the new index names and no pack holds (or only a pack mostly unused, which
+    // then goes) into one new pack: the tables' ranges (null: the last job's stand) and
+    // the kept work's results (null: the last job's stand).
+    bool writePacks(const CachedTables* tables, const KeptWork* work, std::vector<std::string> (&names)[3],
+                    WorkNames& workNames);
     bool writePack(const std::vector<std::string_view>& ranges, std::uint32_t& pack);
+    // Forgets the kept work, and where its results lie (a range's place stays).
+    void dropWork();
     std::uint32_t newFileNumber(const char* prefix, std::uint32_t highest) const;
-    bool writeWork(const KeptWork& work, std::string& name);
 
     std::string m_folder;
     std::string m_settings;
@@ -258,10 +271,9 @@ private:
     CachedJob m_job;
     bool m_hasTables = false;                 // the index names tables
     std::vector<std::string> m_tableNames[3];  // their ranges' names: words, keys, stem pairs
-    std::string m_workName;                    // the file of the kept work, "" when none
-    KeptWork m_work;
+    WorkNames m_workNames;  // the kept work's results, in their order
+    KeptWorkViews m_work;
     bool m_workRead = false;
-    bool m_workIntact = false;  // m_work was read whole from the file the index names
     // Where each range named lies: its pack, offset (a multiple of 8) and length.
     struct RangePlace {
         std::uint32_t pack = 0;
@@ -277,11 +289,22 @@ private:
         bool racy = true;
     };
     std::map<std::uint32_t, PackStamp> m_packStamps;
+    // The packs mapped by this cache: whether their stamp vouches for their bytes, or
+    // every range and result the index names in them was run through its checksum.
+    struct MappedPack {
+        std::shared_ptr<const char> bytes;
+        std::size_t size = 0;
+        bool known = false;
+        bool checked = false;
+    };
+    std::map<std::uint32_t, MappedPack> m_packs;
+    std::vector<std::shared_ptr<const char>> m_retiredPacks;  // of packs gone, still viewed
     // Ranges checked whole by this job whose packs may be taken by their stamps from now
     // on: enough bytes of them that every later job would check again to be worth an
     // index written for them alone.
     bool m_stampsLearned = false;
     bool m_tablesLoaded = false;
+    std::int64_t m_jobStart = 0;  // as loadTables() was given it
     std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number
     std::uint32_t m_newSegment = 0;

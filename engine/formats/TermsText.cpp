@@ -587,13 +587,6 @@ void KeptWork::keep(std::uint64_t inputs, std::string bytes)
     kept.emplace_back(inputs, std::move(bytes));
 }
 
-void KeptWork::takeEarlier(const std::vector<std::pair<std::uint64_t, std::string>>& done)
-{
-    for (const auto& [inputs, bytes] : done)
-        if (earlier.emplace(inputs, bytes).second)
-            earlierOrder.push_back(inputs);
-}
-
 void KeptWork::keepEarlier()
 {
     kept.clear();

@@ -213,8 +213,14 @@ struct KeptWork {
     std::vector<std::uint64_t> earlierOrder;                       // their inputs, in the order kept
     std::vector<std::pair<std::uint64_t, std::string>> kept;       // this job's
 
-    // Takes the last job's results, as views of done (which must outlive this).
-    void takeEarlier(const std::vector<std::pair<std::uint64_t, std::string>>& done);
+    // Takes the last job's results, as views of done's bytes (which must outlive this).
+    template <typename Bytes>
+    void takeEarlier(const std::vector<std::pair<std::uint64_t, Bytes>>& done)
+    {
+        for (const auto& [inputs, bytes] : done)
+            if (earlier.emplace(inputs, std::string_view(bytes)).second)
+                earlierOrder.push_back(inputs);
+    }
     // The bytes the last job kept for inputs, or null.
     const std::string_view* find(std::uint64_t inputs) const;
     void keep(std::uint64_t inputs, std::string bytes);

@@ -1138,8 +1138,7 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
     if (!documentsField.empty()) {
         pages = m_companion->placePages(documents, placesInputs);
         if (m_cache && !m_cache->workTaken) {
-            // The last job's work, read from its own file only now: views of the cache's
-            // own, which outlive the job.
+            // The last job's work: views of the cache's mapped packs, which outlive the job.
             m_cache->work.takeEarlier(m_cache->cache->keptWork());
             m_cache->workTaken = true;
         }

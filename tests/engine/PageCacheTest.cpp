@@ -271,7 +271,7 @@ TEST_F(PageCacheJobs, WriteWhatAJobThatReadsEveryPageWrites)
         // once, with its lines shown once, nothing changed or not.
         {"damaged tables", [](PageCacheJobs& t) { t.damageTables([&t](const std::string& file) {
              std::string bytes = readFile(t.tree.path(file));
-             bytes[bytes.size() / 3] ^= 0x20;
+             bytes[bytes.size() - 2] ^= 0x20;  // in the ranges, which end a pack
              t.tree.write(file, bytes);
          }); }},
         {"cut tables, a page edited", [](PageCacheJobs& t) {
@@ -526,76 +526,54 @@ TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEn
 
 TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
 {
-    // kept: whether the cached job leaves the files in place rather than writing them;
-    // work: whether it reads the work the last job kept for composing the pieces (a job
-    // that leaves its output in place never does).
+    // kept: whether the cached job leaves the files in place rather than writing them.
     const struct {
         const char* change;
         bool kept;
-        bool work;
         std::function<void(PageCacheJobs&)> make;
     } changes[] = {
-        {"the first job", false, false, [](PageCacheJobs&) {}},
-        {"nothing", true, false, [](PageCacheJobs&) {}},
-        {"the words file edited", false, true,
+        {"the first job", false, [](PageCacheJobs&) {}},
+        {"nothing", true, [](PageCacheJobs&) {}},
+        {"the words file edited", false,
          [](PageCacheJobs& t) { t.tree.write("cached/indexed_words.js", "var index=[];"); }},
-        {"a group of texts removed", false, true,
+        {"a group of texts removed", false,
          [](PageCacheJobs& t) {
              for (const std::string& piece : folderEntries(t.tree.path("cached/indexed_text")))
                  if (readFile(t.tree.path("cached/indexed_text/" + piece)).find("vantrelTexts(") != std::string::npos)
                      ::unlink(t.tree.path("cached/indexed_text/" + piece).c_str());
          }},
-        {"nothing again", true, false, [](PageCacheJobs&) {}},
-        {"another destination path", false, true, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
-        {"links under a URL", false, true,
+        {"nothing again", true, [](PageCacheJobs&) {}},
+        {"another destination path", false, [](PageCacheJobs& t) { t.pathMode = PathMode::FullPath; }},
+        {"links under a URL", false,
          [](PageCacheJobs& t) {
              t.pathMode = PathMode::UrlPrefix;
              t.urlPrefix = "https://lamps.example/";
          }},
         // Only the documents' locations change.
-        {"links under another URL", false, true, [](PageCacheJobs& t) { t.urlPrefix = "https://lamps.example/v2/"; }},
-        {"the whole word index asked for", false, true, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
-        {"and no longer", false, true, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
+        {"links under another URL", false, [](PageCacheJobs& t) { t.urlPrefix = "https://lamps.example/v2/"; }},
+        {"the whole word index asked for", false, [](PageCacheJobs& t) { t.wholeWordIndex = true; }},
+        {"and no longer", false, [](PageCacheJobs& t) { t.wholeWordIndex = false; }},
         // The page's neighbours keep their words and their texts come from the group
         // written last time: the damaged bodies are not needed.
-        {"damaged bodies, one page edited", false, true,
+        {"damaged bodies, one page edited", false,
          [](PageCacheJobs& t) {
              t.damageCache("segment-");
              t.tree.write("site/b.htm", "<title>Lamps</title><p>lamps once more</p>");
          }},
         // The whole cache is dropped, its kept work with it.
-        {"damaged tables, one page edited", false, false,
+        {"damaged tables, one page edited", false,
          [](PageCacheJobs& t) {
              t.damageCache("ranges-");
              t.walksOverDamagedTables = 1;
              t.tree.write("site/docs/c.html", "<title>Wiring</title><p>tin cable</p>");
          }},
-        {"nothing after that", true, false, [](PageCacheJobs&) {}},
-        // Work that is not the file the index names is done again.
-        {"the kept work damaged, a title changed", false, true,
-         [](PageCacheJobs& t) {
-             t.damageCache("work-");
-             t.tree.write("site/b.htm", "<title>Lanterns</title><p>lamps once more</p>");
-         }},
-        {"the kept work removed, a page edited", false, true,
-         [](PageCacheJobs& t) {
-             for (const std::string& name : folderEntries(t.tree.path("cache/vantrelindexer/site")))
-                 if (name.rfind("work-", 0) == 0)
-                     ::unlink(t.tree.path("cache/vantrelindexer/site/" + name).c_str());
-             t.tree.write("site/docs/c.html", "<title>Wiring</title><p>zinc cable</p>");
-         }},
-        {"nothing at last", true, false, [](PageCacheJobs&) {}},
+        {"nothing after that", true, [](PageCacheJobs&) {}},
+        {"nothing at last", true, [](PageCacheJobs&) {}},
     };
     for (const auto& change : changes) {
         change.make(*this);
-        int workOpened = 0;
-        fileSystem.before = [&workOpened](const std::string& call, int, const std::string& name) {
-            if (call == "openForReading" && name.rfind("work-", 0) == 0)
-                ++workOpened;
-        };
         expectSameOutput(change.change);
         EXPECT_EQ(keptOutput, change.kept) << change.change;
-        EXPECT_EQ(workOpened > 0, change.work) << change.change;
     }
 }
 
@@ -700,11 +678,11 @@ TEST(PageCache, IsPrivateToTheUserAndRefusesAFolderOthersMayEnter)
     EXPECT_TRUE(folderEntries(tree.path("elsewhere")).empty());
 }
 
-TEST(PageCache, KeepsWorkInAFileOfItsOwnAndWritesItAgainOverADamagedOne)
+TEST(PageCache, KeepsWorkInPacksWritingOnlyNewResultsAndNeverTakesDamagedOnes)
 {
     TempTree tree;
     const std::string folder = tree.path("cache/vantrelindexer/site");
-    const KeptWork work = {{7, "runs of piece seven"}, {9, std::string("\0bytes\n", 7)}};
+    const KeptWork work = {{7, "runs of piece seven"}, {9, std::string("\0bytes\n", 7)}, {11, ""}};
     // save: the work given (null: the last job's stands); then what a new cache reads.
     auto saveThenRead = [&folder](const KeptWork* given) {
         {
@@ -715,37 +693,68 @@ TEST(PageCache, KeepsWorkInAFileOfItsOwnAndWritesItAgainOverADamagedOne)
         }
         PageCache again(folder, "settings");
         EXPECT_TRUE(again.open());
-        return again.keptWork();
+        KeptWork read;
+        for (const auto& [inputs, bytes] : again.keptWork())
+            read.emplace_back(inputs, std::string(bytes));
+        return read;
     };
-    auto workFiles = [&folder] {
+    auto packs = [&folder] {
         std::vector<std::string> names;
         for (const std::string& name : folderEntries(folder))
-            if (name.rfind("work", 0) == 0)
+            if (name.rfind("ranges-", 0) == 0)
                 names.push_back(name);
+        std::sort(names.begin(), names.end());
         return names;
     };
     EXPECT_EQ(saveThenRead(&work), work);
-    const std::vector<std::string> first = workFiles();
+    const std::vector<std::string> first = packs();
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(saveThenRead(nullptr), work);
-    // The same work over a damaged file of its name is written again; other bytes are
-    // never taken.
-    const std::string path = folder + "/" + first[0];
-    std::string sameShape = readFile(path);
-    sameShape[sameShape.find("seven")] = 'S';
-    for (const std::string& damaged : {std::string(4096, 'x'), std::string(), readFile(path).substr(1), sameShape}) {
-        tree.write(path.substr(tree.path("").size()), damaged);
-        EXPECT_EQ(saveThenRead(&work), work) << damaged.size();
-    }
-    EXPECT_EQ(workFiles(), first);
-    // Other work replaces it; none leaves no file.
-    const KeptWork other = {{8, "other"}};
+    EXPECT_EQ(saveThenRead(&work), work);
+    EXPECT_EQ(packs(), first) << "nothing new: no pack written";
+    // A result that stays is not written again: the new pack holds the new one alone.
+    const KeptWork other = {{7, "runs of piece seven"}, {8, "other"}};
     EXPECT_EQ(saveThenRead(&other), other);
-    EXPECT_EQ(workFiles().size(), 1u);
-    EXPECT_NE(workFiles(), first);
+    ASSERT_EQ(packs().size(), 2u);
+    EXPECT_EQ(readFile(folder + "/" + packs().back()), "other");
+    // A result whose bytes changed in place (same length, cut, other bytes) is not taken,
+    // and the same work is then written anew rather than named where it lies.
+    auto damage = [&](bool cut) {
+        std::string path;
+        for (const std::string& pack : packs())
+            if (readFile(folder + "/" + pack).find("seven") != std::string::npos)
+                path = folder + "/" + pack;
+        std::string damaged = readFile(path);
+        if (cut)
+            damaged.resize(8);
+        else
+            damaged[damaged.find("seven")] = 'S';
+        tree.write(path.substr(tree.path("").size()), damaged);
+    };
+    for (const bool cut : {false, true}) {
+        damage(cut);
+        {
+            PageCache cache(folder, "settings");
+            EXPECT_TRUE(cache.open());
+            EXPECT_TRUE(cache.keptWork().empty()) << cut;
+            EXPECT_TRUE(cache.save({}, {}, nullptr, CachedJob(), &other));
+        }
+        EXPECT_EQ(saveThenRead(nullptr), other) << cut;
+        // Found damaged by a job that then keeps no work: the index names none of it.
+        damage(cut);
+        {
+            PageCache cache(folder, "settings");
+            EXPECT_TRUE(cache.open());
+            EXPECT_TRUE(cache.keptWork().empty()) << cut;
+            CachedJob job;
+            job.documentsChecksum = 1;
+            EXPECT_TRUE(cache.save({}, {}, nullptr, job, nullptr));
+        }
+        EXPECT_TRUE(saveThenRead(nullptr).empty()) << cut;
+        EXPECT_EQ(saveThenRead(&other), other) << cut;
+    }
     const KeptWork none;
     EXPECT_EQ(saveThenRead(&none), none);
-    EXPECT_TRUE(workFiles().empty());
 }
 
 TEST(PageCache, NamesNoBodyOfASegmentThatCouldNotBeWritten)
