@@ -386,7 +386,9 @@ function titleShareFactor(tr) {
 // pages left out of those lists could change them. One word's search with the word
 // index only (docs, the pages met, are then its answer).
 // A page the first list meets, of a class that adds forms up (exact or a form), that
-// owes only lists that add up too, keeps its score and may gain what they add.
+// owes only lists that add up too, keeps its score and may gain what they add; so does
+// a page of a class past the forms that owes only lists of its own class (the best of
+// them counts).
 // A page left out of a cut list is at its place held + 1 or below there, so it scores
 // at most weight / (K + held + 1) from it, and meets it by that list's class. A page
 // that some list it is in meets by a better class than the rest of a cut list could
@@ -453,14 +455,14 @@ function settled(searcher, docs, terms, order, screen) {
       return;
     }
     var cls = worst[d], placed = byLists === null ? 0 : byLists[d], more = -1;
-    var owed = placed === 0 ? cls : placed === NONE ? NONE : placed - 1, adds = inFirst[d] === 1 && owed <= FORM;
+    var owed = placed === 0 ? cls : placed === NONE ? NONE : placed - 1, adds = owed <= FORM ? inFirst[d] === 1 : owed !== NONE;
     var f = titleShareFactor(tr) * (summaryHits ? 1 + SUMMARY_BOOST * summaryHits[d] : 1);
     if (links) f *= (1 - links[d] / 100) * (1 - links[d] / 100);
     for (var c = 0; c < cuts.length; c++) {
       if ((inCut[d] >> c) & 1 || (cuts[c].cls > owed && cuts[c].cls > FORM)) continue;
       more = Math.max(more, 0) + cuts[c].rest;
       if (cuts[c].cls < cls) cls = cuts[c].cls;
-      if (cuts[c].cls > FORM) adds = false;
+      if (owed <= FORM ? cuts[c].cls > FORM : cuts[c].cls !== owed) adds = false;
     }
     sure = more < 0 || adds;
     lowUnits = unitKey(1, tr, worst[d]);
