@@ -123,8 +123,9 @@ test('a first screen settled from the best pages of a word is the whole lists\' 
   for (let at = 0; at < keys.size(); at++) counts.push([keys.countAt(at), at]);
   counts.sort((a, b) => b[0] - a[0]);
   let settled = 0, open = 0;
-  for (const [, common] of counts.slice(0, 6)) {
-    const q = keys.keyAt(common);
+  // The commonest keys, and prefixes of them (whose keys' lists are of one class).
+  const queries = counts.slice(0, 6).flatMap(([, common]) => [keys.keyAt(common), keys.keyAt(common).slice(0, 4)]);
+  for (const q of [...new Set(queries), 'ka', 'sto']) {
     for (const held of [1, 5, 20, 60, 200]) {
       const searcher = fresh.fresh(), list = searcher.list;
       searchAll(S, searcher, q);
