@@ -98,14 +98,18 @@ std::uint32_t keyHash(std::string_view key)
     return hash;
 }
 
-void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
+// Key i's entry: the key and its pages, best first; only its first most pages when most
+// is not 0.
+void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::size_t most = 0)
 {
     text += '[';
     appendScriptString(text, keys.word(i));
     // Room made once for the whole list (a comma and at most 11 characters a number),
     // the digits written in place: an entry's pages are most of a shard's bytes.
     const std::int32_t* d = keys.documentsBegin(i);
-    const std::int32_t* const end = keys.documentsEnd(i);
+    const std::int32_t* end = keys.documentsEnd(i);
+    if (most > 0 && static_cast<std::size_t>(end - d) > most)
+        end = d + most;
     constexpr std::size_t kMostBytes = 12;
     const std::size_t at = text.size();
     text.resize(at + static_cast<std::size_t>(end - d) * kMostBytes + 1);
@@ -617,7 +621,17 @@ struct ShardSet {
     // A checksum of all that the places of shard s are cut from: every page's title,
     // file name and summary, and its range.
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
-    std::string compose(std::size_t s, const ShardPlaces* places) const;
+    // Shard s's text; with best, only the first best pages of its last key, with that
+    // key's number of pages and the places in its list of the pages whose title or file
+    // name holds it (placed: its entry of the places, or null).
+    std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
+                        const PlaceWords::Entry* placed = nullptr) const;
+    // Whether shard s gets a best piece beside it: its last key (which ended it) has
+    // more than kBestFrom pages.
+    bool hasBest(std::size_t s) const
+    {
+        return static_cast<std::size_t>(keys.documentsEnd(end(s) - 1) - keys.documentsBegin(end(s) - 1)) > kBestFrom;
+    }
     // The places of shard s: those of the keys of its range, indexed or not, from its
     // first key (from the lowest for the first shard) to the next shard's.
     std::pair<PlaceWords::Table::const_iterator, PlaceWords::Table::const_iterator> placeRange(
@@ -684,7 +698,18 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
-std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
+// The inputs of the best piece of the shard of inputs shardInputs.
+std::uint64_t bestInputs(std::uint64_t shardInputs)
+{
+    PieceInputs inputs;
+    inputs.text("best of a shard");
+    inputs.number(static_cast<std::int64_t>(shardInputs));
+    inputs.number(static_cast<std::int64_t>(kBest));
+    return inputs.value();
+}
+
+std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
+                              const PlaceWords::Entry* placed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -692,9 +717,44 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
     for (std::size_t i = starts[s]; i < end(s); ++i) {
         if (i > starts[s])
             shard += ",\n";
-        appendEntry(shard, keys, i);
+        appendEntry(shard, keys, i, i + 1 == end(s) ? best : 0);
     }
-    shard += "],\n\"groups\":[";
+    shard += ']';
+    if (best > 0) {
+        const std::int32_t* pages = keys.documentsBegin(end(s) - 1);
+        const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(end(s) - 1) - pages);
+        shard += ",\n\"count\":";
+        IndexText::appendNumber(shard, static_cast<std::int64_t>(count));
+        // [place, page] of each titled or named page past the first best, in list order.
+        std::vector<bool> wanted;
+        if (placed) {
+            for (const auto& titled : placed->titles)
+                if (titled.page >= 0) {
+                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(titled.page) + 1));
+                    wanted[static_cast<std::size_t>(titled.page)] = true;
+                }
+            for (const auto& named : placed->names)
+                if (named.page >= 0) {
+                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(named.page) + 1));
+                    wanted[static_cast<std::size_t>(named.page)] = true;
+                }
+        }
+        shard += ",\n\"placed\":[";
+        bool first = true;
+        for (std::size_t r = best; r < count && !wanted.empty(); ++r) {
+            const auto page = static_cast<std::size_t>(pages[r]);
+            if (page >= wanted.size() || !wanted[page])
+                continue;
+            shard += first ? "[" : ",[";
+            first = false;
+            IndexText::appendNumber(shard, static_cast<std::int64_t>(r + 1));
+            shard += ',';
+            IndexText::appendNumber(shard, pages[r]);
+            shard += ']';
+        }
+        shard += ']';
+    }
+    shard += ",\n\"groups\":[";
     for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
         const auto& group = groups[groupShards[g].second];
         shard += g == firstGroup[s] ? "[" : ",\n[";
@@ -921,7 +981,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     };
     std::vector<Vocabulary> vocabularies(1);
     std::vector<std::uint64_t> shardInputs(shardCount);
-    std::vector<std::string> shardNames(shardCount);
+    std::vector<std::string> shardNames(shardCount), bestNames(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
         Vocabulary& vocabulary = vocabularies.back();
         for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
@@ -934,6 +994,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         shardInputs[s] = set.inputsOf(s, places);
         shardNames[s] = store.takeMade(shardInputs[s]);
+        if (set.hasBest(s))
+            bestNames[s] = store.takeMade(bestInputs(shardInputs[s]));
         const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
         if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
             continue;
@@ -956,7 +1018,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     std::vector<bool> composed(shardCount);
     for (const Vocabulary& vocabulary : vocabularies)
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
-            composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+            composed[t] = shardNames[t].empty() || (set.hasBest(t) && bestNames[t].empty()) || (vocabulary.name.empty() && places);
     // The places of each composed shard: those the last job kept for the same pages and
     // range, else cut from a table of the keys of the shards that need it (the last
     // shard whose first key is not above a key holds it). Those of a shard taken as it
@@ -971,9 +1033,16 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
+    // A best piece composed reads its last key's titled and named pages from the table.
+    std::vector<bool> bestPlaced(shardPlaces.size());
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t)
+        bestPlaced[t] = set.hasBest(t) && bestNames[t].empty();
     const PlaceWords::Table* table = nullptr;
-    if (std::find(cut.begin(), cut.end(), true) != cut.end()) {
-        table = &places->table([&](std::string_view key) { return cut[shardOf(key)]; });
+    if (std::find(cut.begin(), cut.end(), true) != cut.end() || std::find(bestPlaced.begin(), bestPlaced.end(), true) != bestPlaced.end()) {
+        table = &places->table([&](std::string_view key) {
+            const std::size_t t = shardOf(key);
+            return cut[t] || (bestPlaced[t] && key == keys.word(set.end(t) - 1));
+        });
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
             if (!cut[t])
                 continue;
@@ -1015,10 +1084,19 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 joinWords(titleWords, shardPlaces[t].titleWords);
                 joinWords(nameWords, shardPlaces[t].nameWords);
             }
+            const ShardPlaces* its = places ? &shardPlaces[t] : nullptr;
+            if (set.hasBest(t) && bestNames[t].empty()) {
+                const PlaceWords::Entry* placed = nullptr;
+                if (table) {
+                    const auto found = table->find(std::string(keys.word(set.end(t) - 1)));
+                    placed = found == table->end() ? nullptr : &found->second;
+                }
+                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t]), set.compose(t, its, kBest, placed))).empty())
+                    return {};
+            }
             if (!shardNames[t].empty())
-                continue;  // composed for its vocabulary piece's words only
-            const std::string shard = set.compose(t, places ? &shardPlaces[t] : nullptr);
-            if ((shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+                continue;  // composed for its vocabulary piece's words (or its best piece) only
+            if ((shardNames[t] = store.putMade(shardInputs[t], set.compose(t, its))).empty())
                 return {};
         }
         std::string name = vocabulary.name;
@@ -1035,6 +1113,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             appendScriptString(entry, keys.word(set.starts[t]));
             entry += ",\"" + shardNames[t] + "\",";
             IndexText::appendNumber(entry, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
+            if (!bestNames[t].empty())
+                entry += ",\"" + bestNames[t] + '"';
             entry += ']';
             head += t ? ",\n" : "";
             head += entry;

@@ -450,6 +450,66 @@ TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
     }
 }
 
+TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
+{
+    // "common" is on every page, best first from the last, and in the title of page 0
+    // (its last) and the file name of the page it lists first; it ends the shard that
+    // "also" (on two pages) begins. "rare", on two pages, ends the next shard: too few
+    // pages for a best piece.
+    const std::int32_t pageCount = 5000;
+    std::vector<std::int32_t> common, rare = {3, 9};
+    for (std::int32_t d = pageCount - 1; d >= 0; --d)
+        common.push_back(d);
+    std::vector<DocumentEntry> documents;
+    for (std::int32_t d = 0; d < pageCount; ++d)
+        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+    PlaceWords::Table table;
+    table["common"].titles.push_back({0, 2});
+    table["common"].names.push_back({pageCount - 1, 1, 1});
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& { return table; },
+                             [&] { return table; }};
+    auto put = [&](PieceStore& into) {
+        WordIndex keys;
+        keys.appendWord("also", rare.data(), rare.data() + rare.size());
+        keys.appendWord("common", common.data(), common.data() + common.size());
+        keys.appendWord("rare", rare.data(), rare.data() + rare.size());
+        return TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]", &places, nullptr);
+    };
+    const std::string headName = put(store);
+    ASSERT_NE(headName, "");
+    const std::string head = readFile(tree.path("store/" + headName));
+    const std::size_t at = head.find("[\"also\",\"");
+    ASSERT_NE(at, std::string::npos) << head;
+    const std::string entry = head.substr(at, head.find(']', at) + 1 - at);
+    // ["also","SHARD.js",2,"BEST.js"]: the best piece named fourth.
+    ASSERT_EQ(entry.size(), std::string("[\"also\",\"\",2,\"\"]").size() + 2 * (PieceStore::kNameDigits + 3)) << entry;
+    const std::string best = readFile(tree.path("store/" + entry.substr(entry.size() - 2 - PieceStore::kNameDigits - 3, PieceStore::kNameDigits + 3)));
+    std::string pagesText;
+    for (std::size_t r = 0; r < TermsText::kBest; ++r)
+        pagesText += ',' + std::to_string(common[r]);
+    // The titled page past them with its place; the named one is among them.
+    EXPECT_NE(best.find("[\"also\",3,9],\n[\"common\"" + pagesText + "]],\n\"count\":" + std::to_string(pageCount) + ",\n\"placed\":[[" +
+                        std::to_string(pageCount) + ",0]],\n\"groups\""),
+              std::string::npos)
+        << best.substr(best.find("\"count\""), 200);
+    const std::size_t rareAt = head.find("[\"rare\",\"");
+    ASSERT_NE(rareAt, std::string::npos);
+    EXPECT_EQ(head.find(']', rareAt) + 1 - rareAt, std::string("[\"rare\",\"\",1]").size() + PieceStore::kNameDigits + 3) << head;
+
+    // A later job of the same keys takes the best piece it finds, and writes it again when
+    // it was removed.
+    const std::vector<PieceStore::Made> made = store.made();
+    const std::string bestName = entry.substr(entry.size() - 2 - PieceStore::kNameDigits - 3, PieceStore::kNameDigits + 3);
+    for (bool removed : {false, true}) {
+        if (removed)
+            ::unlink(tree.path("store/" + bestName).c_str());
+        PieceStore again(folder, tree.path("store"), files);
+        again.madeBefore(made);
+        EXPECT_EQ(put(again), headName);
+        EXPECT_EQ(readFile(tree.path("store/" + bestName)), best) << removed;
+    }
+}
+
 TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
 {
     // Keys enough for many shards and vocabulary pieces; key k is on pages k % 50 and
