@@ -19,7 +19,8 @@
 // come only after the search has run on what else came, as they would after their small
 // best piece from disk; a first screen shown from the best pieces must be the first
 // pages of the answers that follow, and is left out of the comparison. Prints how many
-// first screens the best pieces settled.
+// first screens the best pieces settled; with --list-settled, each search whose first
+// screen they settled, and each that read best pieces and did not settle.
 // QUERY_FILE: one query a line, or the tab-separated query sets of bench/queries (lines
 // of comment, beginning with #, left out).
 import fs from 'node:fs';
@@ -35,6 +36,8 @@ const typedAt = args.indexOf('--typed'), asTyped = typedAt >= 0;
 if (asTyped) args.splice(typedAt, 1);
 const bestAt = args.indexOf('--best'), bestFirst = bestAt >= 0;
 if (bestFirst) args.splice(bestAt, 1);
+const listAt = args.indexOf('--list-settled'), listSettled = listAt >= 0;
+if (listSettled) args.splice(listAt, 1);
 const [indexDir, otherJs, ...queryFiles] = args;
 if (!indexDir || !otherJs) {
   console.error('usage: node bench/same-answers.mjs INDEX_DIR OTHER_SEARCH_JS [QUERY_FILE...] [--query Q]... [--time]');
@@ -83,9 +86,11 @@ function answers(S, searcher, q) {
     if (result.firstScreen && shown.length === 0 && !screen) { screen = result.docs.slice(); return null; }
     shown.push(JSON.stringify([complete, result.docs, result.whole, result.partial, result.terms.map((t) => t.suggestions)]));
   }, () => true);
+  if (listSettled && !screen && later.length > 0) console.log(`not settled: ${JSON.stringify(q)}`);
   while (later.length > 0) later.shift()();
   if (screen) {
     settled++;
+    if (listSettled) console.log(`settled: ${JSON.stringify(q)}`);
     for (const answer of shown) {
       if (JSON.stringify(JSON.parse(answer)[1].slice(0, screen.length)) !== JSON.stringify(screen)) {
         differ++;

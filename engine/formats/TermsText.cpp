@@ -623,9 +623,13 @@ struct ShardSet {
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
     // Shard s's text; with best, only the first best pages of its last key, with that
     // key's number of pages and the places in its list of the pages whose title or file
-    // name holds it (placed: its entry of the places, or null).
+    // name holds it or a key of its stem groups (placed: those keys' entries of the
+    // places).
     std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
-                        const PlaceWords::Entry* placed = nullptr) const;
+                        const std::vector<const PlaceWords::Entry*>& placed = {}) const;
+    // The keys that share a stem group with shard s's last key, with that key itself,
+    // in key order: the keys whose titled and named pages its best piece places.
+    std::vector<std::string_view> groupedWithLast(std::size_t s) const;
     // Whether shard s gets a best piece beside it: its last key (which ended it) has
     // more than kBestFrom pages.
     bool hasBest(std::size_t s) const
@@ -698,18 +702,42 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
-// The inputs of the best piece of the shard of inputs shardInputs.
-std::uint64_t bestInputs(std::uint64_t shardInputs)
+// The inputs of the best piece of the shard of inputs shardInputs, whose last key shares
+// a stem group with the keys grouped (the titles and names are in shardInputs).
+std::uint64_t bestInputs(std::uint64_t shardInputs, const std::vector<std::string_view>& grouped)
 {
     PieceInputs inputs;
-    inputs.text("best of a shard");
+    inputs.text("best of a shard, its stem groups placed");
     inputs.number(static_cast<std::int64_t>(shardInputs));
     inputs.number(static_cast<std::int64_t>(kBest));
+    inputs.number(static_cast<std::int64_t>(grouped.size()));
+    for (std::string_view key : grouped)
+        inputs.text(key);
     return inputs.value();
 }
 
+std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
+{
+    const auto last = static_cast<std::uint32_t>(end(s) - 1);
+    std::vector<std::string_view> grouped{keys.word(last)};
+    const auto below = [](const auto& stemOfKey, std::uint32_t position) { return stemOfKey.first < position; };
+    for (auto f = std::lower_bound(stemsOfKeys.begin(), stemsOfKeys.end(), last, below);
+         f != stemsOfKeys.end() && f->first == last; ++f) {
+        // The groups are in stem order.
+        const auto group = std::lower_bound(groups.begin(), groups.end(), f->second, [](const auto& g, std::string_view stem) {
+            return WordRules::lessByUtf16(g.first, stem);
+        });
+        if (group != groups.end() && group->first == f->second)
+            for (std::uint32_t position : group->second)
+                grouped.push_back(keys.word(position));
+    }
+    std::sort(grouped.begin(), grouped.end(), WordRules::lessByUtf16);
+    grouped.erase(std::unique(grouped.begin(), grouped.end()), grouped.end());
+    return grouped;
+}
+
 std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
-                              const PlaceWords::Entry* placed) const
+                              const std::vector<const PlaceWords::Entry*>& placed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -727,13 +755,13 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::siz
         IndexText::appendNumber(shard, static_cast<std::int64_t>(count));
         // [place, page] of each titled or named page past the first best, in list order.
         std::vector<bool> wanted;
-        if (placed) {
-            for (const auto& titled : placed->titles)
+        for (const PlaceWords::Entry* entry : placed) {
+            for (const auto& titled : entry->titles)
                 if (titled.page >= 0) {
                     wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(titled.page) + 1));
                     wanted[static_cast<std::size_t>(titled.page)] = true;
                 }
-            for (const auto& named : placed->names)
+            for (const auto& named : entry->names)
                 if (named.page >= 0) {
                     wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(named.page) + 1));
                     wanted[static_cast<std::size_t>(named.page)] = true;
@@ -982,6 +1010,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     std::vector<Vocabulary> vocabularies(1);
     std::vector<std::uint64_t> shardInputs(shardCount);
     std::vector<std::string> shardNames(shardCount), bestNames(shardCount);
+    std::vector<std::vector<std::string_view>> bestGrouped(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
         Vocabulary& vocabulary = vocabularies.back();
         for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
@@ -994,8 +1023,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         shardInputs[s] = set.inputsOf(s, places);
         shardNames[s] = store.takeMade(shardInputs[s]);
-        if (set.hasBest(s))
-            bestNames[s] = store.takeMade(bestInputs(shardInputs[s]));
+        if (set.hasBest(s)) {
+            bestGrouped[s] = set.groupedWithLast(s);
+            bestNames[s] = store.takeMade(bestInputs(shardInputs[s], bestGrouped[s]));
+        }
         const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
         if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
             continue;
@@ -1033,15 +1064,17 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
-    // A best piece composed reads its last key's titled and named pages from the table.
-    std::vector<bool> bestPlaced(shardPlaces.size());
+    // A best piece composed reads the titled and named pages of its last key's stem
+    // groups from the table.
+    std::vector<std::string_view> placedKeys;
     for (std::size_t t = 0; t < shardPlaces.size(); ++t)
-        bestPlaced[t] = set.hasBest(t) && bestNames[t].empty();
+        if (set.hasBest(t) && bestNames[t].empty())
+            placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
+    std::sort(placedKeys.begin(), placedKeys.end());
     const PlaceWords::Table* table = nullptr;
-    if (std::find(cut.begin(), cut.end(), true) != cut.end() || std::find(bestPlaced.begin(), bestPlaced.end(), true) != bestPlaced.end()) {
+    if (std::find(cut.begin(), cut.end(), true) != cut.end() || !placedKeys.empty()) {
         table = &places->table([&](std::string_view key) {
-            const std::size_t t = shardOf(key);
-            return cut[t] || (bestPlaced[t] && key == keys.word(set.end(t) - 1));
+            return cut[shardOf(key)] || std::binary_search(placedKeys.begin(), placedKeys.end(), key);
         });
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
             if (!cut[t])
@@ -1086,12 +1119,13 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             }
             const ShardPlaces* its = places ? &shardPlaces[t] : nullptr;
             if (set.hasBest(t) && bestNames[t].empty()) {
-                const PlaceWords::Entry* placed = nullptr;
-                if (table) {
-                    const auto found = table->find(std::string(keys.word(set.end(t) - 1)));
-                    placed = found == table->end() ? nullptr : &found->second;
+                std::vector<const PlaceWords::Entry*> placed;
+                for (std::string_view key : bestGrouped[t]) {
+                    const auto found = table ? table->find(std::string(key)) : PlaceWords::Table::const_iterator();
+                    if (table && found != table->end())
+                        placed.push_back(&found->second);
                 }
-                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t]), set.compose(t, its, kBest, placed))).empty())
+                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]), set.compose(t, its, kBest, placed))).empty())
                     return {};
             }
             if (!shardNames[t].empty())

@@ -394,7 +394,13 @@ function titleShareFactor(tr) {
 // that some list it is in meets by a better class than the rest of a cut list could
 // (forms aside, as they add up) owes that list nothing: the better class replaces
 // whatever the rest gave it (a title or file name betters the class, not the score, so
-// only lists count here). A page that owes no list is known exactly; any other page's
+// only lists count here). A best piece places every page of its key's list whose title
+// or file name holds a key of the key's stem groups: a page whose title or file name
+// holds the word (when it is a key) owes the cut lists of the word and its forms
+// nothing, and so does one whose title or file name holds a form, when the word has one
+// stem group (or the list is the word's own). Where a cut list could better a page's
+// class past the forms, the score it gets is that list's, not the one it has. A page
+// that owes no list is known exactly; any other page's
 // rank key lies between one with its class and no score and one with the best class
 // and the whole score the rest could add (a page not met: the cut lists' best class,
 // every rest added, its title and file name as they are, its summary holding the word,
@@ -403,8 +409,9 @@ function titleShareFactor(tr) {
 // are compared with a step of the scale to spare, since the best score that scales
 // them may still grow.
 var MAX_CUT_LISTS = 16;
+var TITLED_EXACT = 1, TITLED_FORM = 2;   // a page's title or file name holds the word, or a form of it
 function settled(searcher, docs, terms, order, screen) {
-  var list = searcher.list, n = searcher.docCount, matches = terms.length === 1 ? terms[0].matches : [];
+  var list = searcher.list, n = searcher.docCount, matches = terms.length === 1 ? terms[0].matches : [], oneGroup = terms.length === 1 && terms[0].oneGroup === true;
   if (!searcher.unicode || searcher.lengthFactor || terms.length !== 1 || terms[0].run || !order.keys || !list.bestHeld) return 0;
   var cuts = [], inCut = null, all = 0, allClass = NONE, m, i, d;
   for (m = 0; m < matches.length; m++) {
@@ -415,7 +422,7 @@ function settled(searcher, docs, terms, order, screen) {
     if (inCut === null) inCut = new Uint16Array(n);
     for (i = 1; i < entry.length; i++) if (entry[i] >= 0 && entry[i] < n) inCut[entry[i]] |= bit;
     var rest = matches[m].weight / (SCORED_RRF_K + held + 1);
-    cuts.push({ cls: matches[m].cls, rest: rest });
+    cuts.push({ cls: matches[m].cls, rest: rest, exact: matches[m].cls === EXACT });
     all += rest;
     if (matches[m].cls < allClass) allClass = matches[m].cls;
   }
@@ -430,10 +437,18 @@ function settled(searcher, docs, terms, order, screen) {
   for (i = 0; i < count; i++) met[shown[i]] = 2 + i;
   // For each page a title or file name matched, 1 + the class by which the lists meet
   // it (NONE: none does; 0 for the other pages).
-  var places = terms[0].places || [], byLists = null, j;
+  var places = terms[0].places || [], byLists = null, titledBy = null, j;
   if (places.length > 0) {
     byLists = new Uint8Array(n);
-    for (var p = 0; p < places.length; p++) for (j = 0; j < places[p].docs.length; j++) byLists[places[p].docs[j]] = NONE;
+    titledBy = new Uint8Array(n);
+    var indexed = matches.length > 0 && matches[0].cls === EXACT;
+    for (var p = 0; p < places.length; p++) {
+      var mark = places[p].cls === EXACT && indexed ? TITLED_EXACT : places[p].cls === FORM ? TITLED_FORM : 0;
+      for (j = 0; j < places[p].docs.length; j++) {
+        byLists[places[p].docs[j]] = NONE;
+        titledBy[places[p].docs[j]] |= mark;
+      }
+    }
     for (m = 0; m < matches.length; m++) {
       var listed = list.entry(matches[m].at), c0 = matches[m].cls + 1;
       for (j = 1; j < listed.length; j++) {
@@ -458,8 +473,11 @@ function settled(searcher, docs, terms, order, screen) {
     var owed = placed === 0 ? cls : placed === NONE ? NONE : placed - 1, adds = owed <= FORM ? inFirst[d] === 1 : owed !== NONE;
     var f = titleShareFactor(tr) * (summaryHits ? 1 + SUMMARY_BOOST * summaryHits[d] : 1);
     if (links) f *= (1 - links[d] / 100) * (1 - links[d] / 100);
+    var titled = titledBy === null ? 0 : titledBy[d];
     for (var c = 0; c < cuts.length; c++) {
       if ((inCut[d] >> c) & 1 || (cuts[c].cls > owed && cuts[c].cls > FORM)) continue;
+      // Placed by the cut list's piece if it were in the list: it is not.
+      if (cuts[c].cls <= FORM && (titled & TITLED_EXACT || (titled & TITLED_FORM && (cuts[c].exact || oneGroup)))) continue;
       more = Math.max(more, 0) + cuts[c].rest;
       if (cuts[c].cls < cls) cls = cuts[c].cls;
       if (owed <= FORM ? cuts[c].cls > FORM : cuts[c].cls !== owed) adds = false;
@@ -468,7 +486,8 @@ function settled(searcher, docs, terms, order, screen) {
     lowUnits = unitKey(1, tr, worst[d]);
     low = sure ? score[d] * f : 0;
     highUnits = unitKey(1, tr, cls);
-    high = (score[d] + Math.max(more, 0)) * f;
+    // A better class from a cut list replaces the score of the lists known (forms aside).
+    high = (cls < worst[d] && worst[d] > FORM ? Math.max(more, 0) : score[d] + Math.max(more, 0)) * f;
   }
   var lows = new Float64Array(2 * count), highs = new Float64Array(2 * count), top = 0, most = 0;
   for (d = 0; d < n; d++) {

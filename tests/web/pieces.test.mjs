@@ -115,8 +115,21 @@ test('the dates come only with the order by date', () => {
   assert.deepEqual(searcher.byDate(docs), fresh.whole.byDate(docs));
 });
 
-// A common word ranked from the best pages of its lists alone (as from best pieces):
-// a first screen the rest of its lists could not change is the one its whole lists
+// The pages whose title or file name holds the key at position at or a key of its stem
+// groups: those a best piece places past its first pages.
+function groupPlaced(list, at) {
+  const key = list.keyAt(at), placed = new Set();
+  for (const w of [key, ...list.formsOf(key, at).positions.map((p) => list.keyAt(p))]) {
+    const place = list.shards[list.shardOf(w)].places.get(w) || {};
+    for (let i = 2; place.titles && i < place.titles.length; i += 2) placed.add(place.titles[i]);
+    for (let i = 1; place.names && i < place.names.length; i += 3) placed.add(place.names[i]);
+  }
+  return placed;
+}
+
+// A common word ranked from the best pages of its lists alone (as from best pieces,
+// which also place the pages titled or named by a key of the list's stem groups): a
+// first screen the rest of its lists could not change is the one its whole lists
 // give; a list cut so short that the rest could reach the screen settles nothing.
 test('a first screen settled from the best pages of a word is the whole lists\' first screen', () => {
   const fresh = loadFolder(S, out), keys = fresh.whole.list, counts = [];
@@ -136,7 +149,10 @@ test('a first screen settled from the best pages of a word is the whole lists\' 
       list.entry = (at) => {
         const entry = entryOf(at);
         if (entry.length - 1 <= held) return entry;
-        if (!cut.has(at)) cut.set(at, entry.slice(0, held + 1));
+        if (!cut.has(at)) {
+          const placed = groupPlaced(list, at);
+          cut.set(at, entry.map((d, r) => (r <= held || placed.has(d) ? d : -1)));
+        }
         return cut.get(at);
       };
       list.bestHeld = (at) => (entryOf(at).length - 1 > held ? held : 0);
