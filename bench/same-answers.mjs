@@ -20,7 +20,8 @@
 // best piece from disk; a first screen shown from the best pieces must be the first
 // pages of the answers that follow, and is left out of the comparison. Prints how many
 // first screens the best pieces settled; with --list-settled, each search whose first
-// screen they settled, and each that read best pieces and did not settle.
+// screen they settled, and each that waited for a shard with a best piece without a
+// settled first screen (a search of several words reads no best piece).
 // QUERY_FILE: one query a line, or the tab-separated query sets of bench/queries (lines
 // of comment, beginning with #, left out).
 import fs from 'node:fs';
@@ -86,7 +87,7 @@ function answers(S, searcher, q) {
     if (result.firstScreen && shown.length === 0 && !screen) { screen = result.docs.slice(); return null; }
     shown.push(JSON.stringify([complete, result.docs, result.whole, result.partial, result.terms.map((t) => t.suggestions)]));
   }, () => true);
-  if (listSettled && !screen && later.length > 0) console.log(`not settled: ${JSON.stringify(q)}`);
+  if (listSettled && !screen && later.length > 0) console.log(`waited, not settled: ${JSON.stringify(q)}`);
   while (later.length > 0) later.shift()();
   if (screen) {
     settled++;
