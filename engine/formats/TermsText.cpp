@@ -97,14 +97,18 @@ std::uint32_t keyHash(std::string_view key)
     return hash;
 }
 
-void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
+// Key i's entry: the key and its pages, best first; only its first most pages when most
+// is not 0.
+void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::size_t most = 0)
 {
     text += '[';
     appendScriptString(text, keys.word(i));
     // Room made once for the whole list (a comma and at most 11 characters a number),
     // the digits written in place: an entry's pages are most of a shard's bytes.
     const std::int32_t* d = keys.documentsBegin(i);
-    const std::int32_t* const end = keys.documentsEnd(i);
+    const std::int32_t* end = keys.documentsEnd(i);
+    if (most > 0 && static_cast<std::size_t>(end - d) > most)
+        end = d + most;
     constexpr std::size_t kMostBytes = 12;
     const std::size_t at = text.size();
     text.resize(at + static_cast<std::size_t>(end - d) * kMostBytes + 1);
@@ -618,7 +622,21 @@ struct ShardSet {
     // A checksum of all that the places of shard s are cut from: every page's title,
     // file name and summary, and its range.
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
-    std::string compose(std::size_t s, const ShardPlaces* places) const;
+    // Shard s's text; with best, only the first best pages of its last key, with that
+    // key's number of pages and the places in its list of the pages whose title or file
+    // name holds it or a key of its stem groups (placed: those keys' entries of the
+    // places).
+    std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
+                        const std::vector<const PlaceWords::Entry*>& placed = {}) const;
+    // The keys that share a stem group with shard s's last key, with that key itself,
+    // in key order: the keys whose titled and named pages its best piece places.
+    std::vector<std::string_view> groupedWithLast(std::size_t s) const;
+    // Whether shard s gets a best piece beside it: its last key (which ended it) has
+    // more than kBestFrom pages.
+    bool hasBest(std::size_t s) const
+    {
+        return static_cast<std::size_t>(keys.documentsEnd(end(s) - 1) - keys.documentsBegin(end(s) - 1)) > kBestFrom;
+    }
     // The places of shard s: those of the keys of its range, indexed or not, from its
     // first key (from the lowest for the first shard) to the next shard's.
     std::pair<PlaceWords::Table::const_iterator, PlaceWords::Table::const_iterator> placeRange(
@@ -685,7 +703,42 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
-std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
+// The inputs of the best piece of the shard of inputs shardInputs, whose last key shares
+// a stem group with the keys grouped (the titles and names are in shardInputs).
+std::uint64_t bestInputs(std::uint64_t shardInputs, const std::vector<std::string_view>& grouped)
+{
+    PieceInputs inputs;
+    inputs.text("best of a shard, its stem groups placed");
+    inputs.number(static_cast<std::int64_t>(shardInputs));
+    inputs.number(static_cast<std::int64_t>(kBest));
+    inputs.number(static_cast<std::int64_t>(grouped.size()));
+    for (std::string_view key : grouped)
+        inputs.text(key);
+    return inputs.value();
+}
+
+std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
+{
+    const auto last = static_cast<std::uint32_t>(end(s) - 1);
+    std::vector<std::string_view> grouped{keys.word(last)};
+    const auto below = [](const auto& stemOfKey, std::uint32_t position) { return stemOfKey.first < position; };
+    for (auto f = std::lower_bound(stemsOfKeys.begin(), stemsOfKeys.end(), last, below);
+         f != stemsOfKeys.end() && f->first == last; ++f) {
+        // The groups are in stem order.
+        const auto group = std::lower_bound(groups.begin(), groups.end(), f->second, [](const auto& g, std::string_view stem) {
+            return WordRules::lessByUtf16(g.first, stem);
+        });
+        if (group != groups.end() && group->first == f->second)
+            for (std::uint32_t position : group->second)
+                grouped.push_back(keys.word(position));
+    }
+    std::sort(grouped.begin(), grouped.end(), WordRules::lessByUtf16);
+    grouped.erase(std::unique(grouped.begin(), grouped.end()), grouped.end());
+    return grouped;
+}
+
+std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
+                              const std::vector<const PlaceWords::Entry*>& placed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -693,9 +746,44 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
     for (std::size_t i = starts[s]; i < end(s); ++i) {
         if (i > starts[s])
             shard += ",\n";
-        appendEntry(shard, keys, i);
+        appendEntry(shard, keys, i, i + 1 == end(s) ? best : 0);
     }
-    shard += "],\n\"groups\":[";
+    shard += ']';
+    if (best > 0) {
+        const std::int32_t* pages = keys.documentsBegin(end(s) - 1);
+        const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(end(s) - 1) - pages);
+        shard += ",\n\"count\":";
+        IndexText::appendNumber(shard, static_cast<std::int64_t>(count));
+        // [place, page] of each titled or named page past the first best, in list order.
+        std::vector<bool> wanted;
+        for (const PlaceWords::Entry* entry : placed) {
+            for (const auto& titled : entry->titles)
+                if (titled.page >= 0) {
+                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(titled.page) + 1));
+                    wanted[static_cast<std::size_t>(titled.page)] = true;
+                }
+            for (const auto& named : entry->names)
+                if (named.page >= 0) {
+                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(named.page) + 1));
+                    wanted[static_cast<std::size_t>(named.page)] = true;
+                }
+        }
+        shard += ",\n\"placed\":[";
+        bool first = true;
+        for (std::size_t r = best; r < count && !wanted.empty(); ++r) {
+            const auto page = static_cast<std::size_t>(pages[r]);
+            if (page >= wanted.size() || !wanted[page])
+                continue;
+            shard += first ? "[" : ",[";
+            first = false;
+            IndexText::appendNumber(shard, static_cast<std::int64_t>(r + 1));
+            shard += ',';
+            IndexText::appendNumber(shard, pages[r]);
+            shard += ']';
+        }
+        shard += ']';
+    }
+    shard += ",\n\"groups\":[";
     for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
         const auto& group = groups[groupShards[g].second];
         shard += g == firstGroup[s] ? "[" : ",\n[";
@@ -937,7 +1025,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     };
     std::vector<Vocabulary> vocabularies(1);
     std::vector<std::uint64_t> shardInputs(shardCount);
-    std::vector<std::string> shardNames(shardCount);
+    std::vector<std::string> shardNames(shardCount), bestNames(shardCount);
+    std::vector<std::vector<std::string_view>> bestGrouped(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
         Vocabulary& vocabulary = vocabularies.back();
         for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
@@ -950,6 +1039,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         shardInputs[s] = set.inputsOf(s, places);
         shardNames[s] = store.takeMade(shardInputs[s]);
+        if (set.hasBest(s)) {
+            bestGrouped[s] = set.groupedWithLast(s);
+            bestNames[s] = store.takeMade(bestInputs(shardInputs[s], bestGrouped[s]));
+        }
         const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
         if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
             continue;
@@ -972,7 +1065,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     std::vector<bool> composed(shardCount);
     for (const Vocabulary& vocabulary : vocabularies)
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
-            composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+            composed[t] = shardNames[t].empty() || (set.hasBest(t) && bestNames[t].empty()) || (vocabulary.name.empty() && places);
     // The places of each composed shard: those the last job kept for the same pages and
     // range, else cut from a table of the keys of the shards that need it (the last
     // shard whose first key is not above a key holds it). Those of a shard taken as it
@@ -987,9 +1080,18 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
+    // A best piece composed reads the titled and named pages of its last key's stem
+    // groups from the table.
+    std::vector<std::string_view> placedKeys;
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t)
+        if (set.hasBest(t) && bestNames[t].empty())
+            placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
+    std::sort(placedKeys.begin(), placedKeys.end());
     const PlaceWords::Table* table = nullptr;
-    if (std::find(cut.begin(), cut.end(), true) != cut.end()) {
-        table = &places->table([&](std::string_view key) { return cut[shardOf(key)]; });
+    if (std::find(cut.begin(), cut.end(), true) != cut.end() || !placedKeys.empty()) {
+        table = &places->table([&](std::string_view key) {
+            return cut[shardOf(key)] || std::binary_search(placedKeys.begin(), placedKeys.end(), key);
+        });
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
             if (!cut[t])
                 continue;
@@ -1080,10 +1182,20 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 joinWords(titleWords, shardPlaces[t].titleWords);
                 joinWords(nameWords, shardPlaces[t].nameWords);
             }
+            const ShardPlaces* its = places ? &shardPlaces[t] : nullptr;
+            if (set.hasBest(t) && bestNames[t].empty()) {
+                std::vector<const PlaceWords::Entry*> placed;
+                for (std::string_view key : bestGrouped[t]) {
+                    const auto found = table ? table->find(std::string(key)) : PlaceWords::Table::const_iterator();
+                    if (table && found != table->end())
+                        placed.push_back(&found->second);
+                }
+                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]), set.compose(t, its, kBest, placed))).empty())
+                    return {};
+            }
             if (!shardNames[t].empty())
-                continue;  // composed for its vocabulary piece's words only
-            const std::string shard = set.compose(t, places ? &shardPlaces[t] : nullptr);
-            if ((shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+                continue;  // composed for its vocabulary piece's words (or its best piece) only
+            if ((shardNames[t] = store.putMade(shardInputs[t], set.compose(t, its))).empty())
                 return {};
         }
         std::string name = vocabulary.name;
@@ -1100,6 +1212,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             appendScriptString(entry, keys.word(set.starts[t]));
             entry += ",\"" + shardNames[t] + "\",";
             IndexText::appendNumber(entry, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
+            if (!bestNames[t].empty())
+                entry += ",\"" + bestNames[t] + '"';
             entry += ']';
             head += t ? ",\n" : "";
             head += entry;

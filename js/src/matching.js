@@ -123,6 +123,9 @@ function matchTerm(searcher, asked) {
     // A stem shorter than the word also begins and stands inside other words: the
     // compounds of German and the like ("einrichten" in "Druckereinrichtung").
     term.stems = related.stems.filter(function (stem) { return stem.length >= MIN_STEM_PART && stem.length < text.length; });
+    // One group: every form shares it with every other (the best pieces of common keys
+    // place the titled pages of their keys' groups).
+    term.oneGroup = related.stems.length === 1;
   } else {
     for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
       if (pluralOf(text, list.keyAt(i))) matches.push({ at: i, cls: FORM, weight: 1 });
