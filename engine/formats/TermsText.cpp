@@ -86,6 +86,24 @@ StemGroups stemGroupsOf(const WordIndex& keys, const WordTable<char>& stemmedKey
 }
 
 namespace {
+// bytes in base64, a last group of one or two bytes padded with '='.
+std::string base64Of(std::string_view bytes)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16
+                                    | (i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0)
+                                    | (i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0);
+        text += kDigits[group >> 18];
+        text += kDigits[(group >> 12) & 63];
+        text += i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=';
+        text += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
+    }
+    return text;
+}
+
 // FNV-1a over a key: where shards and vocabulary pieces end.
 std::uint32_t keyHash(std::string_view key)
 {
@@ -374,23 +392,11 @@ std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes)
         const std::uint32_t bit = hash & (pieceBits - 1);
         sets[shift >= 32 ? 0 : hash >> shift][bit / 8] |= static_cast<char>(1u << (bit & 7));
     }
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::vector<std::string> texts;
     for (const std::string& set : sets) {
         std::string text = kPieceMark + std::string("vantrelGrams({\"bits\":");
         IndexText::appendNumber(text, static_cast<std::int64_t>(pieceBits));
-        text += ",\"set\":\"";
-        // Base64, a last group of one or two bytes padded with '='.
-        for (std::size_t i = 0; i < set.size(); i += 3) {
-            const std::uint32_t group = static_cast<unsigned char>(set[i]) << 16
-                                        | (i + 1 < set.size() ? static_cast<unsigned char>(set[i + 1]) << 8 : 0)
-                                        | (i + 2 < set.size() ? static_cast<unsigned char>(set[i + 2]) : 0);
-            text += kDigits[group >> 18];
-            text += kDigits[(group >> 12) & 63];
-            text += i + 1 < set.size() ? kDigits[(group >> 6) & 63] : '=';
-            text += i + 2 < set.size() ? kDigits[group & 63] : '=';
-        }
-        text += "\"});\n";
+        text += ",\"set\":\"" + base64Of(set) + "\"});\n";
         texts.push_back(std::move(text));
     }
     return texts;
@@ -703,12 +709,51 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
+// The places of a shard as placesOf() writes them, for its best piece: key's summaries
+// as the bits of a set of pages (bits, base64) when that is shorter than their list,
+// the key's entry then left without pages (a common key's summaries list a good share
+// of the site).
+std::string placesOfBest(std::string_view places, std::string_view key, std::string& bits)
+{
+    std::string lead = "[";
+    appendScriptString(lead, key);
+    const std::string_view field = ",\n\"summaries\":[";
+    std::size_t at = places.rfind(field);
+    if (at == std::string_view::npos)
+        return std::string(places);
+    at += field.size();
+    if (places.compare(at, lead.size(), lead) != 0) {
+        at = places.find("\n" + lead, at);
+        if (at == std::string_view::npos)
+            return std::string(places);
+        ++at;
+    }
+    // [key,page,...]: the pages are numbers, so the entry ends at the first ']' past the key.
+    const std::size_t pagesAt = at + lead.size(), end = places.find(']', pagesAt);
+    if (end == std::string_view::npos)
+        return std::string(places);
+    std::string set;
+    for (std::size_t p = pagesAt; p < end;) {
+        const std::size_t next = std::min(places.find(',', p + 1), end);
+        std::size_t page = 0;
+        if (std::from_chars(places.data() + p + 1, places.data() + next, page).ec == std::errc()) {
+            set.resize(std::max(set.size(), page / 8 + 1), '\0');
+            set[page / 8] = static_cast<char>(set[page / 8] | (1u << (page & 7)));
+        }
+        p = next;
+    }
+    if ((set.size() + 2) / 3 * 4 >= end - pagesAt)
+        return std::string(places);
+    bits = base64Of(set);
+    return std::string(places.substr(0, pagesAt)) + std::string(places.substr(end));
+}
+
 // The inputs of the best piece of the shard of inputs shardInputs, whose last key shares
 // a stem group with the keys grouped (the titles and names are in shardInputs).
 std::uint64_t bestInputs(std::uint64_t shardInputs, const std::vector<std::string_view>& grouped)
 {
     PieceInputs inputs;
-    inputs.text("best of a shard, its stem groups placed");
+    inputs.text("best of a shard, its stem groups placed by steps, its key's summaries in bits");
     inputs.number(static_cast<std::int64_t>(shardInputs));
     inputs.number(static_cast<std::int64_t>(kBest));
     inputs.number(static_cast<std::int64_t>(grouped.size()));
@@ -769,17 +814,17 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::siz
                 }
         }
         shard += ",\n\"placed\":[";
-        bool first = true;
+        std::size_t place = best;
         for (std::size_t r = best; r < count && !wanted.empty(); ++r) {
             const auto page = static_cast<std::size_t>(pages[r]);
             if (page >= wanted.size() || !wanted[page])
                 continue;
-            shard += first ? "[" : ",[";
-            first = false;
-            IndexText::appendNumber(shard, static_cast<std::int64_t>(r + 1));
+            if (place > best)
+                shard += ',';
+            IndexText::appendNumber(shard, static_cast<std::int64_t>(r + 1 - place));
+            place = r + 1;
             shard += ',';
             IndexText::appendNumber(shard, pages[r]);
-            shard += ']';
         }
         shard += ']';
     }
@@ -806,8 +851,14 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::siz
         shard += ']';
     }
     shard += ']';
-    if (places)
+    if (places && best > 0) {
+        std::string bits;
+        shard += placesOfBest(places->shard, keys.word(static_cast<std::uint32_t>(end(s) - 1)), bits);
+        if (!bits.empty())
+            shard += ",\n\"summaryBits\":\"" + bits + '"';
+    } else if (places) {
         shard += places->shard;
+    }
     shard += "});\n";
     return shard;
 }

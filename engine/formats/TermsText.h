@@ -142,8 +142,10 @@ class PieceStore;
 // A shard whose last key has more than kBestFrom pages has a best piece beside it: the
 // same shard with only the first kBest pages of that key (the best scored), the key's
 // number of pages ("count") and the places in its list of the other pages whose title
-// or file name holds it or a key of its stem groups ("placed": [[place, page], ...],
-// places from 1), named as a fourth field of the shard's entry in the head or its list.
+// or file name holds it or a key of its stem groups ("placed": [step, page, ...], each
+// place the step from the one before, from kBest on), and the key's summaries as the
+// bits of a set of pages ("summaryBits", base64) where that is shorter than their
+// list; named as a fourth field of the shard's entry in the head or its list.
 // The page ranks a common word's first screen from it when the pages left out cannot
 // reach that screen.
 namespace TermsText {

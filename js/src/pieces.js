@@ -99,6 +99,7 @@ function WordPieces(head, docCount, fetch) {
   this.useBest = false;      // look-ups take a best piece for a shard that has not come
   this.bestUsed = false;     // and one did since useBest was set
   this.bestFirst = false;    // a shard wanted that has a best piece loads that first
+  this.wholeFirst = new Set(); // but these shards, which in-word or nearest matches want
   if (shards) {
     this.firsts = shards.map(function (e) { return e[0]; });
     this.names = shards.map(function (e) { return e[1]; });
@@ -329,6 +330,24 @@ WordPieces.prototype.reachEach = function (parts, later) {
 function gramWanted(g) { return -1 - g; }
 var BASE64 = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
 
+// The bytes of text (base64, as a piece writes them), at most max of them.
+function bytesOfBase64(text, max) {
+  var bytes = new Uint8Array(Math.min(max, Math.floor(text.length / 4) * 3)), at = 0;
+  for (var i = 0; i + 3 < text.length && at < bytes.length; i += 4) {
+    var group = 0;
+    for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
+    for (k = 2; k >= 0 && at < bytes.length; k--) bytes[at++] = (group >>> (8 * k)) & 255;
+  }
+  return bytes;
+}
+
+// The pages below n whose bit is set in text (base64: page d the bit d % 8 of byte d / 8).
+function pagesOfBits(text, n) {
+  var bytes = bytesOfBase64(text, Math.ceil(n / 8)), pages = [];
+  for (var d = 0; d < n && d < 8 * bytes.length; d++) if (bytes[d >> 3] & (1 << (d & 7))) pages.push(d);
+  return pages;
+}
+
 // Takes piece g of the runs inside words: {bits, set} when it fits (bits a power of
 // two, the bytes of that many bits in base64), else a set that rules nothing out.
 WordPieces.prototype.keepGrams = function (g, data) {
@@ -337,13 +356,7 @@ WordPieces.prototype.keepGrams = function (g, data) {
     this.gramSets[g] = { bits: 0, set: null };
     return;
   }
-  var set = new Uint8Array(bits / 8), at = 0;
-  for (var i = 0; i < text.length; i += 4) {
-    var group = 0;
-    for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
-    for (k = 2; k >= 0 && at < set.length; k--) set[at++] = (group >>> (8 * k)) & 255;
-  }
-  this.gramSets[g] = { bits: bits, set: set };
+  this.gramSets[g] = { bits: bits, set: bytesOfBase64(text, bits / 8) };
 };
 
 // The hashes of the runs of GRAM_UNITS units of part.
@@ -521,6 +534,13 @@ WordPieces.prototype.bestHeld = function (at) {
   return shard && shard.cutAt === at ? shard.held : 0;
 };
 
+// The key at position at is matched inside another word or as a nearest word: its
+// shard's best piece, which places only pages titled or named by its own stem groups,
+// could not settle a first screen, so the shard is read in its place.
+WordPieces.prototype.matchedApart = function (at) {
+  if (this.bestFirst) this.wholeFirst.add(this.shardAt(at));
+};
+
 WordPieces.prototype.size = function () { return this.keyCount; };
 
 // The vocabulary piece that holds shard s.
@@ -695,27 +715,33 @@ WordPieces.prototype.nearestReady = function () {
 
 // Takes the best piece of shard s: the shard with its last key's first pages, that
 // key's number of pages, which must be more than those (else the piece counts as
-// failed), and [place, page] of some of its other pages. The key's entry is made with
-// each page at its place (-1 at the places not known), as its whole list has them.
+// failed), and some of its other pages as [place step, page, ...] (places from the
+// first pages' end on, each step at least 1; a pair that does not fit ends them). The
+// key's entry is made with each page at its place (-1 at the places not known), as its
+// whole list has them. The key's summaries may come as the bits of a set of pages
+// ("summaryBits": base64, page d the bit d % 8 of byte d / 8) in place of its entry's
+// pages.
 WordPieces.prototype.keepBest = function (s, data) {
   var last = this.starts[s + 1] - this.starts[s] - 1, entry = data && Array.isArray(data.words) && data.words[last];
   var count = data && data.count, placed = data && data.placed, n = this.links.length;
   this.best[s] = NO_SHARD;
   if (!Array.isArray(entry) || !wholePositive(count) || count < entry.length || count > n || !Array.isArray(placed)) return;
-  var shard = this.shardOfData(s, data), held = entry.length - 1, end = held;
+  var shard = this.shardOfData(s, data), held = entry.length - 1, place = held, spread = entry.slice();
   if (shard === NO_SHARD) return;
-  placed = placed.filter(function (p) {
-    return Array.isArray(p) && wholePositive(p[0]) && p[0] > held && p[0] <= count && wholePositive(p[1] + 1) && p[1] < n;
-  });
-  placed.forEach(function (p) { end = Math.max(end, p[0]); });
-  var spread = entry.slice();
-  for (var r = held + 1; r <= end; r++) spread.push(-1);
-  placed.forEach(function (p) { spread[p[0]] = p[1]; });
+  for (var i = 0; i + 1 < placed.length; i += 2) {
+    var step = placed[i], d = placed[i + 1];
+    if (!wholePositive(step) || place + step > count || !wholePositive(d + 1) || d >= n) break;
+    place += step;
+    while (spread.length < place) spread.push(-1);
+    spread.push(d);
+  }
   shard.words = shard.words.slice();
   shard.words[last] = spread;
   shard.cutAt = this.starts[s + 1] - 1;
   shard.held = held;
   shard.count = count;
+  var its = shard.places.get(entry[0]);
+  if (its && its.summaries && typeof data.summaryBits === 'string') its.summaries = [entry[0]].concat(pagesOfBits(data.summaryBits, n));
   this.best[s] = shard;
 };
 
@@ -833,7 +859,7 @@ WordPieces.prototype.load = function (vocabulary, done) {
     if (s < 0 || self.shards[s] !== null) return;
     waiting++;
     // Its best piece first: the answer's first screen may need no more of it.
-    if (self.bestFirst && self.bestNames[s] !== null && self.best[s] === null) {
+    if (self.bestFirst && self.bestNames[s] !== null && self.best[s] === null && !self.wholeFirst.has(s)) {
       loadOnce(self.bestLoading, s, self.bestNames[s], self.fetch, function (data) { self.keepBest(s, data); }, one);
       return;
     }
@@ -1001,6 +1027,7 @@ function searchInPieces(searcher, query, show, current) {
   // first screen when the pages they leave out cannot change it (ranking.settled); the
   // shards come after it (or at once when it is not settled).
   var bestMode = list.bestFirst = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH)).length === 1;
+  list.wholeFirst.clear();
   var wordsKept = false;     // the words matched last round hold (and what they wanted)
   var partShown = false;     // a first answer that is not whole is on screen
   var skipped = false;       // this round stopped as such an answer

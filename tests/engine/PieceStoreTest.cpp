@@ -471,6 +471,11 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     table["commons"].titles.push_back({1, 2});
     table["commons"].names.push_back({2, 1, 1});
     table["rare"].titles.push_back({4, 2});
+    // Summaries of "common" on every page but page 7, of "also" on page 3.
+    for (std::int32_t d = 0; d < pageCount; ++d)
+        if (d != 7)
+            table["common"].summaries.push_back(d);
+    table["also"].summaries = {3};
     std::vector<TermsText::StemOfKey> stems = {{"common", 1}, {"common", 2}};
     TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& { return table; },
                              [&] { return table; }};
@@ -494,13 +499,20 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     std::string pagesText;
     for (std::size_t r = 0; r < TermsText::kBest; ++r)
         pagesText += ',' + std::to_string(common[r]);
-    // The pages past them whose title or file name holds a key of the group, with their
-    // places, in list order; the page named by "common" is among the first.
-    EXPECT_NE(best.find("[\"also\",3,9],\n[\"common\"" + pagesText + "]],\n\"count\":" + std::to_string(pageCount) + ",\n\"placed\":[[" +
-                        std::to_string(pageCount - 2) + ",2],[" + std::to_string(pageCount - 1) + ",1],[" +
-                        std::to_string(pageCount) + ",0]],\n\"groups\""),
+    // The pages past them whose title or file name holds a key of the group, each after
+    // the step from the place before (the first pages' end to begin with), in list order;
+    // the page named by "common" is among the first.
+    EXPECT_NE(best.find("[\"also\",3,9],\n[\"common\"" + pagesText + "]],\n\"count\":" + std::to_string(pageCount) + ",\n\"placed\":[" +
+                        std::to_string(pageCount - 2 - static_cast<std::int32_t>(TermsText::kBest)) + ",2,1,1,1,0],\n\"groups\""),
               std::string::npos)
         << best.substr(best.find("\"count\""), 200);
+    // The key's summaries as the bits of a set of pages (shorter than their list: page d
+    // the bit d % 8 of byte d / 8, in base64), the other keys' as lists.
+    std::string bits = "f///";  // 0x7f 0xff 0xff: all but page 7
+    for (std::int32_t d = 24; d + 24 <= pageCount; d += 24)
+        bits += "////";
+    EXPECT_NE(best.find("\"summaries\":[[\"also\",3],\n[\"common\"]],\n\"summaryBits\":\"" + bits + "/w==\"});"), std::string::npos)
+        << best.substr(best.rfind("\"count\""), 200);
     const std::size_t rareAt = head.find("[\"commons\",\"");
     ASSERT_NE(rareAt, std::string::npos);
     EXPECT_EQ(head.find(']', rareAt) + 1 - rareAt, std::string("[\"commons\",\"\",2]").size() + PieceStore::kNameDigits + 3) << head;

@@ -178,7 +178,12 @@ test('a best piece that does not fit its shard counts as failed', () => {
   const list = new S.WordPieces(head, 5, () => {});
   assert.deepEqual(list.bestNames, ['bbbbbbbbbbbbb.js', null]);
   for (const [data, entry] of [[{ words: [['a', 2, 0]], count: 3, placed: [] }, ['a', 2, 0]],
-    [{ words: [['a', 2, 0]], count: 5, placed: [[5, 4], [2, 3], [4, 5], [3.5, 1], 'x'] }, ['a', 2, 0, -1, -1, 4]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [1, 3, 2, 4] }, ['a', 2, 0, 3, -1, 4]],
+    // A step that does not fit ends the places: past the count, not whole, no page.
+    [{ words: [['a', 2, 0]], count: 5, placed: [3, 4, 1, 1] }, ['a', 2, 0, -1, -1, 4]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [0, 3, 3, 4] }, ['a', 2, 0]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [1.5, 1, 1, 5, 'x'] }, ['a', 2, 0]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [1, 5, 1, 4] }, ['a', 2, 0]],
     [{ words: [['a', 2, 0]], count: 2, placed: [] }, null], [{ words: [['a', 2, 0]], count: 6, placed: [] }, null],
     [{ words: [['a', 2, 0]], count: 2.5, placed: [] }, null], [{ words: [['a', 2], ['b', 1]], count: 3, placed: [] }, null],
     [{ words: [['a', 2, 0]], count: 3 }, null], [null, null]]) {
@@ -190,6 +195,27 @@ test('a best piece that does not fit its shard counts as failed', () => {
     list.useBest = false;
     assert.equal(list.bestHeld(0), 0);
   }
+  // A query of one word reads a shard's best piece first, but the whole shard where a
+  // key of it is matched inside another word or as a nearest word.
+  for (const apart of [false, true]) {
+    const asked = [], pieces = new S.WordPieces(head, 5, (name) => asked.push(name));
+    pieces.bestFirst = true;
+    if (apart) pieces.matchedApart(0);
+    pieces.reach(0);
+    pieces.load(false, () => {});
+    assert.deepEqual(asked, [apart ? 'aaaaaaaaaaaaa.js' : 'bbbbbbbbbbbbb.js']);
+  }
+  // Its key's summaries as the bits of a set of pages (page d the bit d % 8 of byte d /
+  // 8), those of the site alone; the entry's own pages without them.
+  for (const [bits, pages] of [['EQ==', [0, 4]], ['Eg==', [1, 4]], ['/w==', [0, 1, 2, 3, 4]], ['////////', [0, 1, 2, 3, 4]], ['', []]]) {
+    list.keepBest(0, { words: [['a', 2, 0]], count: 4, placed: [], summaries: [['a']], summaryBits: bits });
+    list.useBest = true;
+    assert.deepEqual(list.came(0).places.get('a').summaries, ['a', ...pages], bits);
+    list.useBest = false;
+  }
+  list.keepBest(0, { words: [['a', 2, 0]], count: 4, placed: [], summaries: [['a', 3]] });
+  list.useBest = true;
+  assert.deepEqual(list.came(0).places.get('a').summaries, ['a', 3]);
 });
 
 // A head without in-word pieces (an index of an older version): the page looks for
