@@ -169,10 +169,8 @@ function matchTerm(searcher, asked) {
     term.fuzzy = new Set();
     for (i = 0; i < near.length; i++) {
       var pos = list.find(near[i]);
-      if (pos >= 0) {
-        matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
-        if (list.matchedApart) list.matchedApart(pos);
-      }
+      if (pos >= 0) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
+      if (pos >= 0 && list.matchedApart) list.matchedApart(pos);
       term.suggestions.push(near[i]);
       term.fuzzy.add(near[i]);
     }
