@@ -15,6 +15,13 @@
 // first key, and each key keeps the words matched at the keys before it, as the page
 // does; each answer read as the page reads it (its first two screens and its counts,
 // not the whole order).
+// With --best: this version's shards that have a best piece (a common key's best pages)
+// come only after the search has run on what else came, as they would after their small
+// best piece from disk; a first screen shown from the best pieces must be the first
+// pages of the answers that follow, and is left out of the comparison. Prints how many
+// first screens the best pieces settled; with --list-settled, each search whose first
+// screen they settled, and each that waited for a shard with a best piece without a
+// settled first screen (a search of several words reads no best piece).
 // QUERY_FILE: one query a line, or the tab-separated query sets of bench/queries (lines
 // of comment, beginning with #, left out).
 import fs from 'node:fs';
@@ -28,6 +35,10 @@ const timeAt = args.indexOf('--time'), timing = timeAt >= 0;
 if (timing) args.splice(timeAt, 1);
 const typedAt = args.indexOf('--typed'), asTyped = typedAt >= 0;
 if (asTyped) args.splice(typedAt, 1);
+const bestAt = args.indexOf('--best'), bestFirst = bestAt >= 0;
+if (bestFirst) args.splice(bestAt, 1);
+const listAt = args.indexOf('--list-settled'), listSettled = listAt >= 0;
+if (listSettled) args.splice(listAt, 1);
 const [indexDir, otherJs, ...queryFiles] = args;
 if (!indexDir || !otherJs) {
   console.error('usage: node bench/same-answers.mjs INDEX_DIR OTHER_SEARCH_JS [QUERY_FILE...] [--query Q]... [--time]');
@@ -54,18 +65,40 @@ function readPiece(name) {
 const box = {};
 vm.runInNewContext(fs.readFileSync(path.join(indexDir, 'indexed_pages.js'), 'utf8'), box);
 const pages = box.pages;
-const fresh = versions.map(([, S]) => {
+// The shards whose best pieces come first (--best), and what waits for them.
+const later = [];
+let deferred = new Set();
+const fresh = versions.map(([, S], v) => {
   const head = S.storeHeadData(readPiece(pages.words), pages);
   if (head.state !== 'ok') throw new Error(`${indexDir}: the head of the word index is ${head.state}`);
-  return () => S.storeSearcher(head.head, null, pages.base, (name, done) => done(readPiece(name))).searcher;
+  if (v === 0 && bestFirst) deferred = new Set(head.head.shards.filter((e) => e.length > 3).map((e) => e[1]));
+  const fetch = v === 0 && bestFirst
+    ? (name, done) => (deferred.has(name) ? later.push(() => done(readPiece(name))) : done(readPiece(name)))
+    : (name, done) => done(readPiece(name));
+  return () => S.storeSearcher(head.head, null, pages.base, fetch).searcher;
 });
 
 // What a reader sees of each answer searchInPieces shows.
+let settled = 0, differ = 0;
 function answers(S, searcher, q) {
   const shown = [];
+  let screen = null;
   S.searchInPieces(searcher, q, (result, complete) => {
+    if (result.firstScreen && shown.length === 0 && !screen) { screen = result.docs.slice(); return null; }
     shown.push(JSON.stringify([complete, result.docs, result.whole, result.partial, result.terms.map((t) => t.suggestions)]));
   }, () => true);
+  if (listSettled && !screen && later.length > 0) console.log(`waited, not settled: ${JSON.stringify(q)}`);
+  while (later.length > 0) later.shift()();
+  if (screen) {
+    settled++;
+    if (listSettled) console.log(`settled: ${JSON.stringify(q)}`);
+    for (const answer of shown) {
+      if (JSON.stringify(JSON.parse(answer)[1].slice(0, screen.length)) !== JSON.stringify(screen)) {
+        differ++;
+        console.error(`a first screen from best pieces differs: ${JSON.stringify(q)}`);
+      }
+    }
+  }
   return shown;
 }
 
@@ -78,7 +111,7 @@ function screens(S, searcher, q) {
 }
 
 const typed = (q) => Array.from({ length: q.length }, (_, i) => q.slice(0, i + 1)).filter((k) => k.trim());
-let compared = 0, differ = 0;
+let compared = 0;
 if (!timing) {
   for (const q of queries) {
     // A page opened fresh for the query, then its keys typed one after another.
@@ -92,7 +125,8 @@ if (!timing) {
       }
     }
   }
-  console.log(`${compared} searches compared, ${differ} differ (${queries.length} queries and their keystrokes)`);
+  console.log(`${compared} searches compared, ${differ} differ (${queries.length} queries and their keystrokes)` +
+    (bestFirst ? `; ${settled} first screens settled by best pieces` : ''));
   process.exit(differ ? 1 : 0);
 }
 

@@ -86,6 +86,24 @@ StemGroups stemGroupsOf(const WordIndex& keys, const WordTable<char>& stemmedKey
 }
 
 namespace {
+// bytes in base64, a last group of one or two bytes padded with '='.
+std::string base64Of(std::string_view bytes)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16
+                                    | (i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0)
+                                    | (i + 2 < bytes.size() ? static_cast<unsigned char>(bytes[i + 2]) : 0);
+        text += kDigits[group >> 18];
+        text += kDigits[(group >> 12) & 63];
+        text += i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=';
+        text += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
+    }
+    return text;
+}
+
 // FNV-1a over a key: where shards and vocabulary pieces end.
 std::uint32_t keyHash(std::string_view key)
 {
@@ -97,14 +115,18 @@ std::uint32_t keyHash(std::string_view key)
     return hash;
 }
 
-void appendEntry(std::string& text, const WordIndex& keys, std::size_t i)
+// Key i's entry: the key and its pages, best first; only its first most pages when most
+// is not 0.
+void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::size_t most = 0)
 {
     text += '[';
     appendScriptString(text, keys.word(i));
     // Room made once for the whole list (a comma and at most 11 characters a number),
     // the digits written in place: an entry's pages are most of a shard's bytes.
     const std::int32_t* d = keys.documentsBegin(i);
-    const std::int32_t* const end = keys.documentsEnd(i);
+    const std::int32_t* end = keys.documentsEnd(i);
+    if (most > 0 && static_cast<std::size_t>(end - d) > most)
+        end = d + most;
     constexpr std::size_t kMostBytes = 12;
     const std::size_t at = text.size();
     text.resize(at + static_cast<std::size_t>(end - d) * kMostBytes + 1);
@@ -370,23 +392,11 @@ std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes)
         const std::uint32_t bit = hash & (pieceBits - 1);
         sets[shift >= 32 ? 0 : hash >> shift][bit / 8] |= static_cast<char>(1u << (bit & 7));
     }
-    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::vector<std::string> texts;
     for (const std::string& set : sets) {
         std::string text = kPieceMark + std::string("vantrelGrams({\"bits\":");
         IndexText::appendNumber(text, static_cast<std::int64_t>(pieceBits));
-        text += ",\"set\":\"";
-        // Base64, a last group of one or two bytes padded with '='.
-        for (std::size_t i = 0; i < set.size(); i += 3) {
-            const std::uint32_t group = static_cast<unsigned char>(set[i]) << 16
-                                        | (i + 1 < set.size() ? static_cast<unsigned char>(set[i + 1]) << 8 : 0)
-                                        | (i + 2 < set.size() ? static_cast<unsigned char>(set[i + 2]) : 0);
-            text += kDigits[group >> 18];
-            text += kDigits[(group >> 12) & 63];
-            text += i + 1 < set.size() ? kDigits[(group >> 6) & 63] : '=';
-            text += i + 2 < set.size() ? kDigits[group & 63] : '=';
-        }
-        text += "\"});\n";
+        text += ",\"set\":\"" + base64Of(set) + "\"});\n";
         texts.push_back(std::move(text));
     }
     return texts;
@@ -611,7 +621,21 @@ struct ShardSet {
     // A checksum of all that the places of shard s are cut from: every page's title,
     // file name and summary, and its range.
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
-    std::string compose(std::size_t s, const ShardPlaces* places) const;
+    // Shard s's text; with best, only the first best pages of its last key, with that
+    // key's number of pages and the places in its list of the pages whose title or file
+    // name holds it or a key of its stem groups (placed: those keys' entries of the
+    // places).
+    std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
+                        const std::vector<const PlaceWords::Entry*>& placed = {}) const;
+    // The keys that share a stem group with shard s's last key, with that key itself,
+    // in key order: the keys whose titled and named pages its best piece places.
+    std::vector<std::string_view> groupedWithLast(std::size_t s) const;
+    // Whether shard s gets a best piece beside it: its last key (which ended it) has
+    // more than kBestFrom pages.
+    bool hasBest(std::size_t s) const
+    {
+        return static_cast<std::size_t>(keys.documentsEnd(end(s) - 1) - keys.documentsBegin(end(s) - 1)) > kBestFrom;
+    }
     // The places of shard s: those of the keys of its range, indexed or not, from its
     // first key (from the lowest for the first shard) to the next shard's.
     std::pair<PlaceWords::Table::const_iterator, PlaceWords::Table::const_iterator> placeRange(
@@ -678,7 +702,81 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
     return inputs.value();
 }
 
-std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
+// The places of a shard as placesOf() writes them, for its best piece: key's summaries
+// as the bits of a set of pages (bits, base64) when that is shorter than their list,
+// the key's entry then left without pages (a common key's summaries list a good share
+// of the site).
+std::string placesOfBest(std::string_view places, std::string_view key, std::string& bits)
+{
+    std::string lead = "[";
+    appendScriptString(lead, key);
+    const std::string_view field = ",\n\"summaries\":[";
+    std::size_t at = places.rfind(field);
+    if (at == std::string_view::npos)
+        return std::string(places);
+    at += field.size();
+    if (places.compare(at, lead.size(), lead) != 0) {
+        at = places.find("\n" + lead, at);
+        if (at == std::string_view::npos)
+            return std::string(places);
+        ++at;
+    }
+    // [key,page,...]: the pages are numbers, so the entry ends at the first ']' past the key.
+    const std::size_t pagesAt = at + lead.size(), end = places.find(']', pagesAt);
+    if (end == std::string_view::npos)
+        return std::string(places);
+    std::string set;
+    for (std::size_t p = pagesAt; p < end;) {
+        const std::size_t next = std::min(places.find(',', p + 1), end);
+        std::size_t page = 0;
+        if (std::from_chars(places.data() + p + 1, places.data() + next, page).ec == std::errc()) {
+            set.resize(std::max(set.size(), page / 8 + 1), '\0');
+            set[page / 8] = static_cast<char>(set[page / 8] | (1u << (page & 7)));
+        }
+        p = next;
+    }
+    if ((set.size() + 2) / 3 * 4 >= end - pagesAt)
+        return std::string(places);
+    bits = base64Of(set);
+    return std::string(places.substr(0, pagesAt)) + std::string(places.substr(end));
+}
+
+// The inputs of the best piece of the shard of inputs shardInputs, whose last key shares
+// a stem group with the keys grouped (the titles and names are in shardInputs).
+std::uint64_t bestInputs(std::uint64_t shardInputs, const std::vector<std::string_view>& grouped)
+{
+    PieceInputs inputs;
+    inputs.text("best of a shard, its stem groups placed by steps, its key's summaries in bits");
+    inputs.number(static_cast<std::int64_t>(shardInputs));
+    inputs.number(static_cast<std::int64_t>(kBest));
+    inputs.number(static_cast<std::int64_t>(grouped.size()));
+    for (std::string_view key : grouped)
+        inputs.text(key);
+    return inputs.value();
+}
+
+std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
+{
+    const auto last = static_cast<std::uint32_t>(end(s) - 1);
+    std::vector<std::string_view> grouped{keys.word(last)};
+    const auto below = [](const auto& stemOfKey, std::uint32_t position) { return stemOfKey.first < position; };
+    for (auto f = std::lower_bound(stemsOfKeys.begin(), stemsOfKeys.end(), last, below);
+         f != stemsOfKeys.end() && f->first == last; ++f) {
+        // The groups are in stem order.
+        const auto group = std::lower_bound(groups.begin(), groups.end(), f->second, [](const auto& g, std::string_view stem) {
+            return WordRules::lessByUtf16(g.first, stem);
+        });
+        if (group != groups.end() && group->first == f->second)
+            for (std::uint32_t position : group->second)
+                grouped.push_back(keys.word(position));
+    }
+    std::sort(grouped.begin(), grouped.end(), WordRules::lessByUtf16);
+    grouped.erase(std::unique(grouped.begin(), grouped.end()), grouped.end());
+    return grouped;
+}
+
+std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
+                              const std::vector<const PlaceWords::Entry*>& placed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -686,9 +784,44 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
     for (std::size_t i = starts[s]; i < end(s); ++i) {
         if (i > starts[s])
             shard += ",\n";
-        appendEntry(shard, keys, i);
+        appendEntry(shard, keys, i, i + 1 == end(s) ? best : 0);
     }
-    shard += "],\n\"groups\":[";
+    shard += ']';
+    if (best > 0) {
+        const std::int32_t* pages = keys.documentsBegin(end(s) - 1);
+        const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(end(s) - 1) - pages);
+        shard += ",\n\"count\":";
+        IndexText::appendNumber(shard, static_cast<std::int64_t>(count));
+        // [place, page] of each titled or named page past the first best, in list order.
+        std::vector<bool> wanted;
+        for (const PlaceWords::Entry* entry : placed) {
+            for (const auto& titled : entry->titles)
+                if (titled.page >= 0) {
+                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(titled.page) + 1));
+                    wanted[static_cast<std::size_t>(titled.page)] = true;
+                }
+            for (const auto& named : entry->names)
+                if (named.page >= 0) {
+                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(named.page) + 1));
+                    wanted[static_cast<std::size_t>(named.page)] = true;
+                }
+        }
+        shard += ",\n\"placed\":[";
+        std::size_t place = best;
+        for (std::size_t r = best; r < count && !wanted.empty(); ++r) {
+            const auto page = static_cast<std::size_t>(pages[r]);
+            if (page >= wanted.size() || !wanted[page])
+                continue;
+            if (place > best)
+                shard += ',';
+            IndexText::appendNumber(shard, static_cast<std::int64_t>(r + 1 - place));
+            place = r + 1;
+            shard += ',';
+            IndexText::appendNumber(shard, pages[r]);
+        }
+        shard += ']';
+    }
+    shard += ",\n\"groups\":[";
     for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
         const auto& group = groups[groupShards[g].second];
         shard += g == firstGroup[s] ? "[" : ",\n[";
@@ -711,8 +844,14 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places) const
         shard += ']';
     }
     shard += ']';
-    if (places)
+    if (places && best > 0) {
+        std::string bits;
+        shard += placesOfBest(places->shard, keys.word(static_cast<std::uint32_t>(end(s) - 1)), bits);
+        if (!bits.empty())
+            shard += ",\n\"summaryBits\":\"" + bits + '"';
+    } else if (places) {
         shard += places->shard;
+    }
     shard += "});\n";
     return shard;
 }
@@ -930,7 +1069,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     };
     std::vector<Vocabulary> vocabularies(1);
     std::vector<std::uint64_t> shardInputs(shardCount);
-    std::vector<std::string> shardNames(shardCount);
+    std::vector<std::string> shardNames(shardCount), bestNames(shardCount);
+    std::vector<std::vector<std::string_view>> bestGrouped(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
         Vocabulary& vocabulary = vocabularies.back();
         for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
@@ -943,6 +1083,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         shardInputs[s] = set.inputsOf(s, places);
         shardNames[s] = store.takeMade(shardInputs[s]);
+        if (set.hasBest(s)) {
+            bestGrouped[s] = set.groupedWithLast(s);
+            bestNames[s] = store.takeMade(bestInputs(shardInputs[s], bestGrouped[s]));
+        }
         const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
         if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
             continue;
@@ -965,7 +1109,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     std::vector<bool> composed(shardCount);
     for (const Vocabulary& vocabulary : vocabularies)
         for (std::size_t t = vocabulary.first; t <= vocabulary.last; ++t)
-            composed[t] = shardNames[t].empty() || (vocabulary.name.empty() && places);
+            composed[t] = shardNames[t].empty() || (set.hasBest(t) && bestNames[t].empty()) || (vocabulary.name.empty() && places);
     // The places of each composed shard: those the last job kept for the same pages and
     // range, else cut from a table of the keys of the shards that need it (the last
     // shard whose first key is not above a key holds it). Those of a shard taken as it
@@ -980,9 +1124,18 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
+    // A best piece composed reads the titled and named pages of its last key's stem
+    // groups from the table.
+    std::vector<std::string_view> placedKeys;
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t)
+        if (set.hasBest(t) && bestNames[t].empty())
+            placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
+    std::sort(placedKeys.begin(), placedKeys.end());
     const PlaceWords::Table* table = nullptr;
-    if (std::find(cut.begin(), cut.end(), true) != cut.end()) {
-        table = &places->table([&](std::string_view key) { return cut[shardOf(key)]; });
+    if (std::find(cut.begin(), cut.end(), true) != cut.end() || !placedKeys.empty()) {
+        table = &places->table([&](std::string_view key) {
+            return cut[shardOf(key)] || std::binary_search(placedKeys.begin(), placedKeys.end(), key);
+        });
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
             if (!cut[t])
                 continue;
@@ -1073,10 +1226,20 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 joinWords(titleWords, shardPlaces[t].titleWords);
                 joinWords(nameWords, shardPlaces[t].nameWords);
             }
+            const ShardPlaces* its = places ? &shardPlaces[t] : nullptr;
+            if (set.hasBest(t) && bestNames[t].empty()) {
+                std::vector<const PlaceWords::Entry*> placed;
+                for (std::string_view key : bestGrouped[t]) {
+                    const auto found = table ? table->find(std::string(key)) : PlaceWords::Table::const_iterator();
+                    if (table && found != table->end())
+                        placed.push_back(&found->second);
+                }
+                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]), set.compose(t, its, kBest, placed))).empty())
+                    return {};
+            }
             if (!shardNames[t].empty())
-                continue;  // composed for its vocabulary piece's words only
-            const std::string shard = set.compose(t, places ? &shardPlaces[t] : nullptr);
-            if ((shardNames[t] = store.putMade(shardInputs[t], shard)).empty())
+                continue;  // composed for its vocabulary piece's words (or its best piece) only
+            if ((shardNames[t] = store.putMade(shardInputs[t], set.compose(t, its))).empty())
                 return {};
         }
         std::string name = vocabulary.name;
@@ -1093,6 +1256,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             appendScriptString(entry, keys.word(set.starts[t]));
             entry += ",\"" + shardNames[t] + "\",";
             IndexText::appendNumber(entry, static_cast<std::int64_t>(set.end(t) - set.starts[t]));
+            if (!bestNames[t].empty())
+                entry += ",\"" + bestNames[t] + '"';
             entry += ']';
             head += t ? ",\n" : "";
             head += entry;

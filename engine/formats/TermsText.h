@@ -138,7 +138,20 @@ class PieceStore;
 // has a shard of its own); a vocabulary piece ends after a shard whose last key hashes
 // to 0 modulo kVocabularyEnd (by other bits), or once it holds kVocabularyBytes. Ends
 // depend on the keys alone, so a key added or gone changes the pieces of its run only.
+//
+// A shard whose last key has more than kBestFrom pages has a best piece beside it: the
+// same shard with only the first kBest pages of that key (the best scored), the key's
+// number of pages ("count") and the places in its list of the other pages whose title
+// or file name holds it or a key of its stem groups ("placed": [step, page, ...], each
+// place the step from the one before, from kBest on), and the key's summaries as the
+// bits of a set of pages ("summaryBits", base64) where that is shorter than their
+// list; named as a fourth field of the shard's entry in the head or its list.
+// The page ranks a common word's first screen from it when the pages left out cannot
+// reach that screen.
 namespace TermsText {
+
+constexpr std::size_t kBest = 1024;
+constexpr std::size_t kBestFrom = 4 * kBest;
 
 constexpr std::size_t kShardBytes = 32 * 1024;
 constexpr std::uint32_t kShardEnd = 16;

@@ -123,6 +123,9 @@ function matchTerm(searcher, asked) {
     // A stem shorter than the word also begins and stands inside other words: the
     // compounds of German and the like ("einrichten" in "Druckereinrichtung").
     term.stems = related.stems.filter(function (stem) { return stem.length >= MIN_STEM_PART && stem.length < text.length; });
+    // One group: every form shares it with every other (the best pieces of common keys
+    // place the titled pages of their keys' groups).
+    term.oneGroup = related.stems.length === 1;
   } else {
     for (i = range[0]; i < range[1] && i < range[0] + MAX_PREFIX_WORDS; i++) {
       if (pluralOf(text, list.keyAt(i))) matches.push({ at: i, cls: FORM, weight: 1 });
@@ -144,6 +147,7 @@ function matchTerm(searcher, asked) {
     positions = withinBudget(list, list.innerWords(text, MAX_INNER_WORDS), budget);
     for (i = 0; i < positions.length; i++) {
       matches.push({ at: positions[i], cls: INNER, weight: text.length / list.keyAt(positions[i]).length });
+      if (list.matchedApart) list.matchedApart(positions[i]);
     }
   }
   for (var s = 0; term.stems && s < term.stems.length; s++) {
@@ -154,7 +158,9 @@ function matchTerm(searcher, asked) {
     positions = withinBudget(list, parts.map(function (p) { return p.at; }), budget);
     var kept = new Set(positions);
     parts.forEach(function (p) {
-      if (kept.has(p.at)) matches.push({ at: p.at, cls: p.cls, weight: stem.length / list.keyAt(p.at).length });
+      if (!kept.has(p.at)) return;
+      matches.push({ at: p.at, cls: p.cls, weight: stem.length / list.keyAt(p.at).length });
+      if (p.cls === INNER && list.matchedApart) list.matchedApart(p.at);
     });
   }
   term.places = placeMatches(searcher, term);
@@ -164,6 +170,7 @@ function matchTerm(searcher, asked) {
     for (i = 0; i < near.length; i++) {
       var pos = list.find(near[i]);
       if (pos >= 0) matches.push({ at: pos, cls: FUZZY, weight: 1 / (1 + i) });
+      if (pos >= 0 && list.matchedApart) list.matchedApart(pos);
       term.suggestions.push(near[i]);
       term.fuzzy.add(near[i]);
     }

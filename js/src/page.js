@@ -47,6 +47,9 @@ function startPage(win) {
       var shownOnce = false, here = searcher;
       pieces.searchInPieces(searcher, q, function (result) {
         var settled = false, then = null;
+        // A first screen alone (from a common word's best pages) is no answer to order by
+        // date, and none once the answer is on screen.
+        if (result.firstScreen && (byDate || shownOnce)) return null;
         // What follows waits for the frame that draws them: a timer alone may run first,
         // and the vocabulary's scripts (a millisecond each to add) would hold that frame.
         function onScreen() {

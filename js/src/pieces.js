@@ -91,9 +91,19 @@ function WordPieces(head, docCount, fetch) {
   this.head = head;
   this.fetch = fetch;
   this.starts = new Float64Array(n + 1);
+  // The best pieces of the shards of one common key (their key's best pages): named
+  // beside the shard, null when none is; each piece once it came (NO_SHARD: failed).
+  this.bestNames = new Array(n).fill(null);
+  this.best = new Array(n).fill(null);
+  this.bestLoading = new Map();
+  this.useBest = false;      // look-ups take a best piece for a shard that has not come
+  this.bestUsed = false;     // and one did since useBest was set
+  this.bestFirst = false;    // a shard wanted that has a best piece loads that first
+  this.wholeFirst = new Set(); // but these shards, which in-word or nearest matches want
   if (shards) {
     this.firsts = shards.map(function (e) { return e[0]; });
     this.names = shards.map(function (e) { return e[1]; });
+    for (s = 0; s < n; s++) this.bestNames[s] = bestNameOf(shards[s]);
     for (s = 0; s < n; s++) this.starts[s + 1] = this.starts[s] + shards[s][2];
   } else {
     this.placeShards(lists, head.vocabulary);
@@ -234,6 +244,7 @@ WordPieces.prototype.keepList = function (l, data) {
     if (ok) {
       this.firsts[s] = data[s - first][0];
       this.names[s] = data[s - first][1];
+      this.bestNames[s] = bestNameOf(data[s - first]);
       this.starts[s + 1] = at + starts[s - first + 1];
     } else {
       this.shards[s] = NO_SHARD;
@@ -319,6 +330,24 @@ WordPieces.prototype.reachEach = function (parts, later) {
 function gramWanted(g) { return -1 - g; }
 var BASE64 = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/';
 
+// The bytes of text (base64, as a piece writes them), at most max of them.
+function bytesOfBase64(text, max) {
+  var bytes = new Uint8Array(Math.min(max, Math.floor(text.length / 4) * 3)), at = 0;
+  for (var i = 0; i + 3 < text.length && at < bytes.length; i += 4) {
+    var group = 0;
+    for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
+    for (k = 2; k >= 0 && at < bytes.length; k--) bytes[at++] = (group >>> (8 * k)) & 255;
+  }
+  return bytes;
+}
+
+// The pages below n whose bit is set in text (base64: page d the bit d % 8 of byte d / 8).
+function pagesOfBits(text, n) {
+  var bytes = bytesOfBase64(text, Math.ceil(n / 8)), pages = [];
+  for (var d = 0; d < n && d < 8 * bytes.length; d++) if (bytes[d >> 3] & (1 << (d & 7))) pages.push(d);
+  return pages;
+}
+
 // Takes piece g of the runs inside words: {bits, set} when it fits (bits a power of
 // two, the bytes of that many bits in base64), else a set that rules nothing out.
 WordPieces.prototype.keepGrams = function (g, data) {
@@ -327,13 +356,7 @@ WordPieces.prototype.keepGrams = function (g, data) {
     this.gramSets[g] = { bits: 0, set: null };
     return;
   }
-  var set = new Uint8Array(bits / 8), at = 0;
-  for (var i = 0; i < text.length; i += 4) {
-    var group = 0;
-    for (var k = 0; k < 4; k++) group = group * 64 + Math.max(0, BASE64.indexOf(text.charAt(i + k)));
-    for (k = 2; k >= 0 && at < set.length; k--) set[at++] = (group >>> (8 * k)) & 255;
-  }
-  this.gramSets[g] = { bits: bits, set: set };
+  this.gramSets[g] = { bits: bits, set: bytesOfBase64(text, bits / 8) };
 };
 
 // The hashes of the runs of GRAM_UNITS units of part.
@@ -481,10 +504,41 @@ WordPieces.prototype.shardAt = function (at) {
   return runOf(this.starts, at);
 };
 
-// Shard s when it has come, else null (and it is wanted).
+// The best piece a shard's entry names (a fourth field), or null.
+function bestNameOf(entry) {
+  return entry.length > 3 && PIECE_NAME.test(entry[3]) ? entry[3] : null;
+}
+
+// Shard s when it has come, else null (and it is wanted); with useBest, its best piece
+// when that came.
 WordPieces.prototype.reach = function (s) {
-  if (this.shards[s] === null && this.listReady(s)) this.wanted.add(s);
+  if (this.shards[s] === null && this.listReady(s)) {
+    var best = this.useBest ? this.best[s] : null;
+    if (best && best !== NO_SHARD) { this.bestUsed = true; return best; }
+    this.wanted.add(s);
+  }
   return this.shards[s];
+};
+
+// The shard of s that look-ups read without reaching for it: the shard, or with
+// useBest its best piece; null when neither came.
+WordPieces.prototype.came = function (s) {
+  return this.shards[s] || (this.useBest && this.best[s] !== NO_SHARD ? this.best[s] : null);
+};
+
+// When the list of the key at position at came from a best piece (read with useBest):
+// the number of its first pages the piece holds (it holds some others at their places
+// too, the other places empty); 0 for a whole list.
+WordPieces.prototype.bestHeld = function (at) {
+  var shard = this.came(this.shardAt(at));
+  return shard && shard.cutAt === at ? shard.held : 0;
+};
+
+// The key at position at is matched inside another word or as a nearest word: its
+// shard's best piece, which places only pages titled or named by its own stem groups,
+// could not settle a first screen, so the shard is read in its place.
+WordPieces.prototype.matchedApart = function (at) {
+  if (this.bestFirst) this.wholeFirst.add(this.shardAt(at));
 };
 
 WordPieces.prototype.size = function () { return this.keyCount; };
@@ -498,7 +552,7 @@ WordPieces.prototype.partOf = function (s) {
 // vocabulary piece or the shard that came; ['', 0] when none did.
 WordPieces.prototype.keyAt = function (at) {
   if (this.vocabulary) return this.vocabulary[at];
-  var s = this.shardAt(at), entry = this.shards[s] && this.shards[s].words[at - this.starts[s]];
+  var s = this.shardAt(at), shard = this.came(s), entry = shard && shard.words[at - this.starts[s]];
   if (entry) return entry[0];
   var p = this.partOf(s), part = this.parts[p];
   return part ? part.keys[at - this.starts[this.partFirsts[p]]] : '';
@@ -506,8 +560,8 @@ WordPieces.prototype.keyAt = function (at) {
 
 WordPieces.prototype.countAt = function (at) {
   if (this.counts) return this.counts[at];
-  var s = this.shardAt(at), entry = this.shards[s] && this.shards[s].words[at - this.starts[s]];
-  if (entry) return entry.length - 1;
+  var s = this.shardAt(at), shard = this.came(s), entry = shard && shard.words[at - this.starts[s]];
+  if (entry) return shard.cutAt === at ? shard.count : entry.length - 1;
   var p = this.partOf(s), part = this.parts[p];
   return part ? part.counts[at - this.starts[this.partFirsts[p]]] : 0;
 };
@@ -553,7 +607,7 @@ WordPieces.prototype.lowerBound = function (key) {
 };
 
 WordPieces.prototype.find = function (key) {
-  var at = this.lowerBound(key), s = this.shardOf(key), shard = this.shards[s];
+  var at = this.lowerBound(key), s = this.shardOf(key), shard = this.came(s);
   var entry = shard && shard.words[at - this.starts[s]];
   return entry && entry[0] === key ? at : -1;
 };
@@ -578,7 +632,7 @@ WordPieces.prototype.prefixRange = function (prefix) {
   }
   var first = this.lowerBound(prefix);
   for (var k = s + 1; k <= last; k++) this.reach(k);
-  var shard = this.shards[last], words = shard ? shard.words : [], lo = last === s ? first - this.starts[s] : 0, hi = words.length;
+  var shard = this.came(last), words = shard ? shard.words : [], lo = last === s ? first - this.starts[s] : 0, hi = words.length;
   while (lo < hi) {
     var mid = (lo + hi) >>> 1;
     if (words[mid][0].lastIndexOf(prefix, 0) === 0) lo = mid + 1; else hi = mid;
@@ -659,8 +713,45 @@ WordPieces.prototype.nearestReady = function () {
   return !!this.vocabulary;
 };
 
+// Takes the best piece of shard s: the shard with its last key's first pages, that
+// key's number of pages, which must be more than those (else the piece counts as
+// failed), and some of its other pages as [place step, page, ...] (places from the
+// first pages' end on, each step at least 1; a pair that does not fit ends them). The
+// key's entry is made with each page at its place (-1 at the places not known), as its
+// whole list has them. The key's summaries may come as the bits of a set of pages
+// ("summaryBits": base64, page d the bit d % 8 of byte d / 8) in place of its entry's
+// pages.
+WordPieces.prototype.keepBest = function (s, data) {
+  var last = this.starts[s + 1] - this.starts[s] - 1, entry = data && Array.isArray(data.words) && data.words[last];
+  var count = data && data.count, placed = data && data.placed, n = this.links.length;
+  this.best[s] = NO_SHARD;
+  if (!Array.isArray(entry) || !wholePositive(count) || count < entry.length || count > n || !Array.isArray(placed)) return;
+  var shard = this.shardOfData(s, data), held = entry.length - 1, place = held, spread = entry.slice();
+  if (shard === NO_SHARD) return;
+  for (var i = 0; i + 1 < placed.length; i += 2) {
+    var step = placed[i], d = placed[i + 1];
+    if (!wholePositive(step) || place + step > count || !wholePositive(d + 1) || d >= n) break;
+    place += step;
+    while (spread.length < place) spread.push(-1);
+    spread.push(d);
+  }
+  shard.words = shard.words.slice();
+  shard.words[last] = spread;
+  shard.cutAt = this.starts[s + 1] - 1;
+  shard.held = held;
+  shard.count = count;
+  var its = shard.places.get(entry[0]);
+  if (its && its.summaries && typeof data.summaryBits === 'string') its.summaries = [entry[0]].concat(pagesOfBits(data.summaryBits, n));
+  this.best[s] = shard;
+};
+
 // Takes a shard's data: its keys, groups by stem, stems by key, and link shares.
 WordPieces.prototype.keep = function (s, data) {
+  this.shards[s] = this.shardOfData(s, data);
+};
+
+// What a shard's data gives the look-ups (NO_SHARD when it does not fit shard s).
+WordPieces.prototype.shardOfData = function (s, data) {
   var shard = NO_SHARD, count = this.starts[s + 1] - this.starts[s];
   if (data && Array.isArray(data.words) && data.words.length === count &&
       data.words.every(function (w) { return Array.isArray(w) && typeof w[0] === 'string'; })) {
@@ -674,7 +765,7 @@ WordPieces.prototype.keep = function (s, data) {
     var places = placesOf(data);
     shard = { words: data.words, groups: groups, forms: forms, places: places, placeKeys: Array.from(places.keys()).sort() };
   }
-  this.shards[s] = shard;
+  return shard;
 };
 
 // The titles, file names and summaries of a shard's keys: key: {titles, names,
@@ -767,6 +858,11 @@ WordPieces.prototype.load = function (vocabulary, done) {
     }
     if (s < 0 || self.shards[s] !== null) return;
     waiting++;
+    // Its best piece first: the answer's first screen may need no more of it.
+    if (self.bestFirst && self.bestNames[s] !== null && self.best[s] === null && !self.wholeFirst.has(s)) {
+      loadOnce(self.bestLoading, s, self.bestNames[s], self.fetch, function (data) { self.keepBest(s, data); }, one);
+      return;
+    }
     loadOnce(self.loading, s, self.names[s], self.fetch, function (data) { self.keep(s, data); }, one);
   });
   // The names of the documents beside their link shares only for a search of few
@@ -865,10 +961,12 @@ function placeWordsOf(list, words, counts) {
 }
 
 // Loads the shards that the words of query stand in (the keys as typed; their forms and
-// prefixes come when the search reaches them), before any searcher exists.
+// prefixes come when the search reaches them), before any searcher exists; for a query
+// of one key, their best pieces where they have them, as its search reads them first.
 // With a top, the lists of those shards first, then the shards.
 function prefetch(list, query) {
   var keys = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH)), lists = false;
+  list.bestFirst = keys.length === 1;
   function ask() {
     for (var k = 0; k < keys.length && k < bounds.MAX_TERMS; k++) {
       list.reach(list.shardOf(keys[k].key));
@@ -883,6 +981,17 @@ function prefetch(list, query) {
     ask();
     list.load(false, function () {});
   });
+}
+
+// The pages a results screen shows.
+var FIRST_SCREEN = 20;
+
+// The answer of the first screen pages of result, settled: those pages alone, and how
+// many pages the answer holds at least (atLeast).
+function firstScreen(result, screen) {
+  var docs = result.order.slice(0, screen);
+  return { query: result.query, terms: result.terms, docs: docs, order: docs, whole: docs.length, partial: false,
+    atLeast: result.order.length, firstScreen: true };
 }
 
 // Searches query over searcher, whose list is a WordPieces: calls show(result,
@@ -913,6 +1022,12 @@ function searchInPieces(searcher, query, show, current) {
   function laterWanted() {
     return (list.wantsVocabulary && !list.vocabulary) || list.laterParts.size > 0 || list.laterInWord.size > 0;
   }
+  // A query of one word reads the best pieces of its common keys first: while bestMode
+  // lasts, look-ups take them for their shards, and an answer ranked from them shows its
+  // first screen when the pages they leave out cannot change it (ranking.settled); the
+  // shards come after it (or at once when it is not settled).
+  var bestMode = list.bestFirst = wordrules.queryKeys(String(query).slice(0, bounds.MAX_QUERY_LENGTH)).length === 1;
+  list.wholeFirst.clear();
   var wordsKept = false;     // the words matched last round hold (and what they wanted)
   var partShown = false;     // a first answer that is not whole is on screen
   var skipped = false;       // this round stopped as such an answer
@@ -928,7 +1043,21 @@ function searchInPieces(searcher, query, show, current) {
       list.laterInWord.clear();
     }
     skipped = false;
+    // A round that ranks the pages the last one kept keeps whether they came from best pieces.
+    list.useBest = bestMode;
+    if (!wordsKept) list.bestUsed = false;
     var result = searcher.search(query, waits), later = laterWanted();
+    var screen = bestMode && result !== null && list.bestUsed ? result.settle(FIRST_SCREEN) : 0;
+    list.useBest = false;
+    if (bestMode && result !== null && list.bestUsed) {
+      bestMode = list.bestFirst = false;
+      searcher.termCache.clear();
+      var next = function () { wordsKept = false; attempt(); };
+      var then = screen > 0 ? show(firstScreen(result, screen), false) : null;
+      if (typeof then === 'function') then(next); else next();
+      return;
+    }
+    if (bestMode && !list.bestUsed && list.wanted.size === 0) bestMode = list.bestFirst = false;
     var missing = (result === null && !skipped) || list.wanted.size > 0 || list.wantedLinks.size > 0 ||
       list.wantedNear.size > 0 || list.wantedInWord.size > 0;
     // No empty list while the vocabulary may still find something.

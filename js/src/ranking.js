@@ -120,7 +120,8 @@ function collect(searcher, terms, every) {
       }
     }
     if (first) {
-      if (metCount > 0 && metCount * KEEP_SHARE >= n) keepFirst(searcher, terms[0], met, metCount);
+      // Not the pages of a word's best pieces: the next search would take them for all.
+      if (metCount > 0 && metCount * KEEP_SHARE >= n && !searcher.list.bestUsed) keepFirst(searcher, terms[0], met, metCount);
       reached[0] = terms.length > 1 ? met.slice(0, metCount) : met.subarray(0, metCount);
       continue;
     }
@@ -350,14 +351,10 @@ function rank(searcher, docs, terms) {
   var keyOf = new Float64Array(n), scoreOf = new Float64Array(n);
   for (i = 0; i < n; i++) {
     d = docs[i];
-    var tr = named !== null && stamps[d] !== stamp && named[d] === 0 ? 0 : titleRank(searcher, d, terms, nameMasks), name = (tr >> 4) & 3;
-    // With the word index, pages are first ordered by the query's units they hold (a
-    // run of unspaced letters is one, however many of its pairs a page holds).
-    keyOf[i] = unicode
-      ? held[d] * 360 + titleTier(tr) * 30 + (FUZZY - worst[d]) * 6 + (name >= 2 ? name - 1 : 0) * 2 + (name === 1 ? 1 : 0)
-      : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
+    var tr = named !== null && stamps[d] !== stamp && named[d] === 0 ? 0 : titleRank(searcher, d, terms, nameMasks);
+    keyOf[i] = unicode ? unitKey(held[d], tr, worst[d]) : hits[d] * 2560 + (FUZZY - worst[d]) * 512 + tr; // below 2^16
     var sc = score[d] * ((lengthFactor ? lengthFactor[d] : 1) * (summaryHits ? 1 + SUMMARY_BOOST * summaryHits[d] / termCount : 1));
-    if (unicode) sc *= 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;
+    if (unicode) sc *= titleShareFactor(tr);
     if (links) sc *= (1 - links[d] / 100) * (1 - links[d] / 100);
     scoreOf[i] = sc;
     if (sc > top) top = sc;
@@ -379,6 +376,159 @@ function rank(searcher, docs, terms) {
     return rankKey[b] - rankKey[a] || score[b] - score[a] || a - b;
   });
   return new Order(null, all);
+}
+
+// With the word index, the part of a page's rank key above its score: the query's units
+// it holds (a run of unspaced letters is one, however many of its pairs a page holds),
+// title tier, worst class cls and file name, of title rank tr.
+function unitKey(held, tr, cls) {
+  var name = (tr >> 4) & 3;
+  return held * 360 + titleTier(tr) * 30 + (FUZZY - cls) * 6 + (name >= 2 ? name - 1 : 0) * 2 + (name === 1 ? 1 : 0);
+}
+
+// With the word index, what the share of the title matched (of title rank tr) scales a
+// page's fused score by.
+function titleShareFactor(tr) {
+  return 1 + TITLE_SHARE_WEIGHT * (tr & 15) / 10;
+}
+
+// Whether the first screen pages of order, ranked by rank from lists some of
+// which were only their best pages (best pieces: list.bestHeld), are the first pages of
+// the answer the whole lists give, in the same order: their number, or 0 when the
+// pages left out of those lists could change them. One word's search with the word
+// index only (docs, the pages met, are then its answer).
+// A page the first list meets, of a class that adds forms up (exact or a form), that
+// owes only lists that add up too, keeps its score and may gain what they add; so does
+// a page of a class past the forms that owes only lists of its own class (the best of
+// them counts).
+// A page left out of a cut list is at its place held + 1 or below there, so it scores
+// at most weight / (K + held + 1) from it, and meets it by that list's class. A page
+// that some list it is in meets by a better class than the rest of a cut list could
+// (forms aside, as they add up) owes that list nothing: the better class replaces
+// whatever the rest gave it (a title or file name betters the class, not the score, so
+// only lists count here). A best piece places every page of its key's list whose title
+// or file name holds a key of the key's stem groups: a page whose title or file name
+// holds the word (when it is a key) owes the cut lists of the word and its forms
+// nothing, and so does one whose title or file name holds a form, when the word has one
+// stem group (or the list is the word's own). Where a cut list could better a page's
+// class past the forms, the score it gets is that list's, not the one it has. A page
+// that owes no list is known exactly; any other page's
+// rank key lies between one with its class and no score and one with the best class
+// and the whole score the rest could add (a page not met: the cut lists' best class,
+// every rest added, its title and file name as they are, its summary holding the word,
+// no links). The screen is settled when each of its pages' lowest key is above the
+// highest key of the next, and the last's above every other page's highest; scores
+// are compared with a step of the scale to spare, since the best score that scales
+// them may still grow.
+var MAX_CUT_LISTS = 16;
+var TITLED_EXACT = 1, TITLED_FORM = 2;   // a page's title or file name holds the word, or a form of it
+function settled(searcher, docs, terms, order, screen) {
+  var list = searcher.list, n = searcher.docCount, matches = terms.length === 1 ? terms[0].matches : [], oneGroup = terms.length === 1 && terms[0].oneGroup === true;
+  if (!searcher.unicode || searcher.lengthFactor || terms.length !== 1 || terms[0].run || !order.keys || !list.bestHeld) return 0;
+  var cuts = [], inCut = null, all = 0, allClass = NONE, m, i, d;
+  for (m = 0; m < matches.length; m++) {
+    var held = list.bestHeld(matches[m].at);
+    if (held === 0) continue;
+    if (cuts.length === MAX_CUT_LISTS) return 0;
+    var entry = list.entry(matches[m].at), bit = 1 << cuts.length;
+    if (inCut === null) inCut = new Uint16Array(n);
+    for (i = 1; i < entry.length; i++) if (entry[i] >= 0 && entry[i] < n) inCut[entry[i]] |= bit;
+    var rest = matches[m].weight / (SCORED_RRF_K + held + 1);
+    cuts.push({ cls: matches[m].cls, rest: rest, exact: matches[m].cls === EXACT });
+    all += rest;
+    if (matches[m].cls < allClass) allClass = matches[m].cls;
+  }
+  // A screen shorter than asked for is none: the pages the lists left out may fill it.
+  var count = screen;
+  if (cuts.length === 0 || order.length < count) return 0;
+  var shown = order.slice(0, count), worst = searcher.worst, score = searcher.score, links = searcher.links, summaryHits = searcher.summaryHits;
+  var met = new Uint8Array(n), nameMasks = new Map(), stamps = searcher.titleStamp, stamp = searcher.stamp, named = searcher.titles.named || null;
+  for (i = 0; i < docs.length; i++) met[docs[i]] = 1;
+  var inFirst = new Uint8Array(n), first = list.entry(matches[0].at);
+  for (i = 1; i < first.length; i++) if (first[i] >= 0 && first[i] < n) inFirst[first[i]] = 1;
+  for (i = 0; i < count; i++) met[shown[i]] = 2 + i;
+  // For each page a title or file name matched, 1 + the class by which the lists meet
+  // it (NONE: none does; 0 for the other pages).
+  var places = terms[0].places || [], byLists = null, titledBy = null, j;
+  if (places.length > 0) {
+    byLists = new Uint8Array(n);
+    titledBy = new Uint8Array(n);
+    var indexed = matches.length > 0 && matches[0].cls === EXACT;
+    for (var p = 0; p < places.length; p++) {
+      var mark = places[p].cls === EXACT && indexed ? TITLED_EXACT : places[p].cls === FORM ? TITLED_FORM : 0;
+      for (j = 0; j < places[p].docs.length; j++) {
+        byLists[places[p].docs[j]] = NONE;
+        titledBy[places[p].docs[j]] |= mark;
+      }
+    }
+    for (m = 0; m < matches.length; m++) {
+      var listed = list.entry(matches[m].at), c0 = matches[m].cls + 1;
+      for (j = 1; j < listed.length; j++) {
+        d = listed[j];
+        if (d >= 0 && d < n && byLists[d] !== 0 && c0 < byLists[d]) byLists[d] = c0;
+      }
+    }
+  }
+  // Page d's lowest and highest keys, as units above the score and score (low: -1 when
+  // not met), and whether its score can only grow (it is then its lowest).
+  var lowUnits = 0, low = 0, highUnits = 0, high = 0, sure = false;
+  function keysOf(d) {
+    var tr = named !== null && stamps[d] !== stamp && named[d] === 0 ? 0 : titleRank(searcher, d, terms, nameMasks);
+    if (met[d] === 0) {
+      lowUnits = low = -1;
+      highUnits = unitKey(1, tr, allClass);
+      high = all * (1 + SUMMARY_BOOST) * titleShareFactor(tr);
+      sure = false;
+      return;
+    }
+    var cls = worst[d], placed = byLists === null ? 0 : byLists[d], more = -1;
+    var owed = placed === 0 ? cls : placed === NONE ? NONE : placed - 1, adds = owed <= FORM ? inFirst[d] === 1 : owed !== NONE;
+    var f = titleShareFactor(tr) * (summaryHits ? 1 + SUMMARY_BOOST * summaryHits[d] : 1);
+    if (links) f *= (1 - links[d] / 100) * (1 - links[d] / 100);
+    var titled = titledBy === null ? 0 : titledBy[d];
+    for (var c = 0; c < cuts.length; c++) {
+      if ((inCut[d] >> c) & 1 || (cuts[c].cls > owed && cuts[c].cls > FORM)) continue;
+      // Placed by the cut list's piece if it were in the list: it is not.
+      if (cuts[c].cls <= FORM && (titled & TITLED_EXACT || (titled & TITLED_FORM && (cuts[c].exact || oneGroup)))) continue;
+      more = Math.max(more, 0) + cuts[c].rest;
+      if (cuts[c].cls < cls) cls = cuts[c].cls;
+      if (owed <= FORM ? cuts[c].cls > FORM : cuts[c].cls !== owed) adds = false;
+    }
+    sure = more < 0 || adds;
+    lowUnits = unitKey(1, tr, worst[d]);
+    low = sure ? score[d] * f : 0;
+    highUnits = unitKey(1, tr, cls);
+    // A better class from a cut list replaces the score of the lists known (forms aside).
+    high = (cls < worst[d] && worst[d] > FORM ? Math.max(more, 0) : score[d] + Math.max(more, 0)) * f;
+  }
+  var lows = new Float64Array(2 * count), highs = new Float64Array(2 * count), top = 0, most = 0;
+  for (d = 0; d < n; d++) {
+    keysOf(d);
+    if (sure && low > top) top = low;
+    if (high > most) most = high;
+    if (met[d] >= 2) {
+      var k = met[d] - 2;
+      lows[2 * k] = lowUnits; lows[2 * k + 1] = low; highs[2 * k] = highUnits; highs[2 * k + 1] = high;
+    }
+  }
+  if (!(top > 0)) return 0;
+  var step = most / (SCORE_STEPS - 1);
+  // Whether a key of lowest (units, score) a of page da is above every key of highest
+  // (units, score) b of page db, whatever the best score between top and most.
+  function above(aUnits, a, da, bUnits, b, db) {
+    if (aUnits !== bUnits) return aUnits > bUnits;
+    return a - b >= step || (a >= b && da < db);
+  }
+  for (i = 0; i + 1 < count; i++) {
+    if (!above(lows[2 * i], lows[2 * i + 1], shown[i], highs[2 * i + 2], highs[2 * i + 3], shown[i + 1])) return 0;
+  }
+  var lastUnits = lows[2 * count - 2], last = lows[2 * count - 1], lastDoc = shown[count - 1];
+  for (d = 0; d < n; d++) {
+    if (met[d] >= 2) continue;
+    keysOf(d);
+    if (!above(lastUnits, last, lastDoc, highUnits, high, d)) return 0;
+  }
+  return count;
 }
 
 // docs (distinct pages) in page order: as they are when ascending, else sorted by a
@@ -482,5 +632,5 @@ function byDate(dateOf, docs) {
   return keyed.map(function (k) { return k[2]; });
 }
 
-return { collect: collect, rank: rank, Order: Order, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
+return { collect: collect, rank: rank, settled: settled, Order: Order, runNeeds: runNeeds, dateKey: dateKey, byDate: byDate };
 });

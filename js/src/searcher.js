@@ -158,7 +158,10 @@ Searcher.prototype.search = function (query, waits) {
   }
   this.byUnits = stop.byUnits;
   this.runSizes = stop.runSizes;
-  var order = ranking.rank(this, docs, known);
+  var order = ranking.rank(this, docs, known), self = this;
+  // Ranked from best pieces: how many of its first pages (screen at most) are settled,
+  // asked before the next search.
+  if (this.list.bestUsed) result.settle = function (screen) { return ranking.settled(self, docs, known, order, screen); };
   this.release(stop);
   return ordered(result, order);
 };

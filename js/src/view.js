@@ -114,6 +114,8 @@ ResultsView.prototype.showCount = function (result) {
     count.appendChild(this.doc.createTextNode('\u201d.'));
   } else if (result.partial) {
     count.textContent = 'No page holds all the words; ' + plural(this.order.length, 'page') + ' hold some of them.';
+  } else if (result.atLeast > this.order.length) {
+    count.textContent = 'At least ' + plural(result.atLeast, 'result') + '.';
   } else if (result.whole < this.order.length) {
     count.textContent = plural(result.whole, 'result') + ', then ' + plural(this.order.length - result.whole, 'page') + ' with some of the words.';
   } else {

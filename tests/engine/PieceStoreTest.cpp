@@ -485,6 +485,94 @@ TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
     }
 }
 
+TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
+{
+    // "common" is on every page, best first from the last, and in the title of page 0
+    // (its last) and the file name of the page it lists first; it ends the shard that
+    // "also" (on two pages) begins. "commons", of its stem group, is in the title of page
+    // 1 and the file name of page 2; "rare", outside the group, in the title of page 4.
+    // "commons" and "rare", on two pages each, make the next shard: too few pages for a
+    // best piece.
+    const std::int32_t pageCount = 5000;
+    std::vector<std::int32_t> common, rare = {3, 9};
+    for (std::int32_t d = pageCount - 1; d >= 0; --d)
+        common.push_back(d);
+    std::vector<DocumentEntry> documents;
+    for (std::int32_t d = 0; d < pageCount; ++d)
+        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+    PlaceWords::Table table;
+    table["common"].titles.push_back({0, 2});
+    table["common"].names.push_back({pageCount - 1, 1, 1});
+    table["commons"].titles.push_back({1, 2});
+    table["commons"].names.push_back({2, 1, 1});
+    table["rare"].titles.push_back({4, 2});
+    // Summaries of "common" on every page but page 7, of "also" on page 3.
+    for (std::int32_t d = 0; d < pageCount; ++d)
+        if (d != 7)
+            table["common"].summaries.push_back(d);
+    table["also"].summaries = {3};
+    std::vector<TermsText::StemOfKey> stems = {{"common", 1}, {"common", 2}};
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& { return table; },
+                             [&] { return table; }};
+    auto put = [&](PieceStore& into) {
+        WordIndex keys;
+        keys.appendWord("also", rare.data(), rare.data() + rare.size());
+        keys.appendWord("common", common.data(), common.data() + common.size());
+        keys.appendWord("commons", rare.data(), rare.data() + rare.size());
+        keys.appendWord("rare", rare.data(), rare.data() + rare.size());
+        return TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]", &places, nullptr, stems);
+    };
+    const std::string headName = put(store);
+    ASSERT_NE(headName, "");
+    const std::string head = readFile(tree.path("store/" + headName));
+    const std::size_t at = head.find("[\"also\",\"");
+    ASSERT_NE(at, std::string::npos) << head;
+    const std::string entry = head.substr(at, head.find(']', at) + 1 - at);
+    // ["also","SHARD.js",2,"BEST.js"]: the best piece named fourth.
+    ASSERT_EQ(entry.size(), std::string("[\"also\",\"\",2,\"\"]").size() + 2 * (PieceStore::kNameDigits + 3)) << entry;
+    const std::string best = readFile(tree.path("store/" + entry.substr(entry.size() - 2 - PieceStore::kNameDigits - 3, PieceStore::kNameDigits + 3)));
+    std::string pagesText;
+    for (std::size_t r = 0; r < TermsText::kBest; ++r)
+        pagesText += ',' + std::to_string(common[r]);
+    // The pages past them whose title or file name holds a key of the group, each after
+    // the step from the place before (the first pages' end to begin with), in list order;
+    // the page named by "common" is among the first.
+    EXPECT_NE(best.find("[\"also\",3,9],\n[\"common\"" + pagesText + "]],\n\"count\":" + std::to_string(pageCount) + ",\n\"placed\":[" +
+                        std::to_string(pageCount - 2 - static_cast<std::int32_t>(TermsText::kBest)) + ",2,1,1,1,0],\n\"groups\""),
+              std::string::npos)
+        << best.substr(best.find("\"count\""), 200);
+    // The key's summaries as the bits of a set of pages (shorter than their list: page d
+    // the bit d % 8 of byte d / 8, in base64), the other keys' as lists.
+    std::string bits = "f///";  // 0x7f 0xff 0xff: all but page 7
+    for (std::int32_t d = 24; d + 24 <= pageCount; d += 24)
+        bits += "////";
+    EXPECT_NE(best.find("\"summaries\":[[\"also\",3],\n[\"common\"]],\n\"summaryBits\":\"" + bits + "/w==\"});"), std::string::npos)
+        << best.substr(best.rfind("\"count\""), 200);
+    const std::size_t rareAt = head.find("[\"commons\",\"");
+    ASSERT_NE(rareAt, std::string::npos);
+    EXPECT_EQ(head.find(']', rareAt) + 1 - rareAt, std::string("[\"commons\",\"\",2]").size() + PieceStore::kNameDigits + 3) << head;
+
+    // A later job of the same keys takes the best piece it finds, and writes it again when
+    // it was removed.
+    const std::vector<PieceStore::Made> made = store.made();
+    const std::string bestName = entry.substr(entry.size() - 2 - PieceStore::kNameDigits - 3, PieceStore::kNameDigits + 3);
+    for (bool removed : {false, true}) {
+        if (removed)
+            ::unlink(tree.path("store/" + bestName).c_str());
+        PieceStore again(folder, tree.path("store"), files);
+        again.madeBefore(made);
+        EXPECT_EQ(put(again), headName);
+        EXPECT_EQ(readFile(tree.path("store/" + bestName)), best) << removed;
+    }
+    // A key that leaves the group changes what the piece places: it is not taken.
+    stems.pop_back();
+    PieceStore again(folder, tree.path("store"), files);
+    again.madeBefore(made);
+    const std::string changed = put(again);
+    ASSERT_NE(changed, "");
+    EXPECT_EQ(readFile(tree.path("store/" + changed)).find(bestName), std::string::npos);
+}
+
 TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
 {
     // Keys enough for many shards and vocabulary pieces; key k is on pages k % 50 and

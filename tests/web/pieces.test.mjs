@@ -115,6 +115,109 @@ test('the dates come only with the order by date', () => {
   assert.deepEqual(searcher.byDate(docs), fresh.whole.byDate(docs));
 });
 
+// The pages whose title or file name holds the key at position at or a key of its stem
+// groups: those a best piece places past its first pages.
+function groupPlaced(list, at) {
+  const key = list.keyAt(at), placed = new Set();
+  for (const w of [key, ...list.formsOf(key, at).positions.map((p) => list.keyAt(p))]) {
+    const place = list.shards[list.shardOf(w)].places.get(w) || {};
+    for (let i = 2; place.titles && i < place.titles.length; i += 2) placed.add(place.titles[i]);
+    for (let i = 1; place.names && i < place.names.length; i += 3) placed.add(place.names[i]);
+  }
+  return placed;
+}
+
+// A common word ranked from the best pages of its lists alone (as from best pieces,
+// which also place the pages titled or named by a key of the list's stem groups): a
+// first screen the rest of its lists could not change is the one its whole lists
+// give; a list cut so short that the rest could reach the screen settles nothing.
+test('a first screen settled from the best pages of a word is the whole lists\' first screen', () => {
+  const fresh = loadFolder(S, out), keys = fresh.whole.list, counts = [];
+  for (let at = 0; at < keys.size(); at++) counts.push([keys.countAt(at), at]);
+  counts.sort((a, b) => b[0] - a[0]);
+  let settled = 0, open = 0;
+  // The commonest keys, and prefixes of them (whose keys' lists are of one class).
+  const queries = counts.slice(0, 6).flatMap(([, common]) => [keys.keyAt(common), keys.keyAt(common).slice(0, 4)]);
+  for (const q of [...new Set(queries), 'ka', 'sto']) {
+    for (const held of [1, 5, 20, 60, 200]) {
+      const searcher = fresh.fresh(), list = searcher.list;
+      searchAll(S, searcher, q);
+      searcher.termCache.clear();
+      const whole = searcher.search(q).order.slice(0, 20);
+      // Each list of the word's matches longer than held cut to its first held pages.
+      const entryOf = list.entry.bind(list), cut = new Map();
+      list.entry = (at) => {
+        const entry = entryOf(at);
+        if (entry.length - 1 <= held) return entry;
+        if (!cut.has(at)) {
+          const placed = groupPlaced(list, at);
+          cut.set(at, entry.map((d, r) => (r <= held || placed.has(d) ? d : -1)));
+        }
+        return cut.get(at);
+      };
+      list.bestHeld = (at) => (entryOf(at).length - 1 > held ? held : 0);
+      list.bestUsed = true;
+      searcher.termCache.clear();
+      const result = searcher.search(q), screen = result.settle(20);
+      if (screen === 0) { open++; continue; }
+      settled++;
+      assert.equal(screen, 20, `${q} cut at ${held}`);
+      assert.deepEqual(result.order.slice(0, screen), whole, `${q} cut at ${held}`);
+    }
+  }
+  assert.ok(settled > 0 && open > 0, `${settled} settled, ${open} not`);
+});
+
+// A best piece is taken only when it holds its shard's keys, its last key's number of
+// pages (more than it lists, at most the site's) and its places past those; the pages
+// placed stand at their places in the key's list, and the shard is waited for when the
+// piece does not fit.
+test('a best piece that does not fit its shard counts as failed', () => {
+  const head = { count: 5, check: 'x', keys: 2, shards: [['a', 'aaaaaaaaaaaaa.js', 1, 'bbbbbbbbbbbbb.js'], ['b', 'ccccccccccccc.js', 1, '../x.js']],
+    vocabulary: [['ddddddddddddd.js', 2]], linkGroup: 4096, links: ['eeeeeeeeeeeee.js'] };
+  const list = new S.WordPieces(head, 5, () => {});
+  assert.deepEqual(list.bestNames, ['bbbbbbbbbbbbb.js', null]);
+  for (const [data, entry] of [[{ words: [['a', 2, 0]], count: 3, placed: [] }, ['a', 2, 0]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [1, 3, 2, 4] }, ['a', 2, 0, 3, -1, 4]],
+    // A step that does not fit ends the places: past the count, not whole, no page.
+    [{ words: [['a', 2, 0]], count: 5, placed: [3, 4, 1, 1] }, ['a', 2, 0, -1, -1, 4]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [0, 3, 3, 4] }, ['a', 2, 0]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [1.5, 1, 1, 5, 'x'] }, ['a', 2, 0]],
+    [{ words: [['a', 2, 0]], count: 5, placed: [1, 5, 1, 4] }, ['a', 2, 0]],
+    [{ words: [['a', 2, 0]], count: 2, placed: [] }, null], [{ words: [['a', 2, 0]], count: 6, placed: [] }, null],
+    [{ words: [['a', 2, 0]], count: 2.5, placed: [] }, null], [{ words: [['a', 2], ['b', 1]], count: 3, placed: [] }, null],
+    [{ words: [['a', 2, 0]], count: 3 }, null], [null, null]]) {
+    list.keepBest(0, data);
+    list.useBest = true;
+    assert.equal(list.bestHeld(0), entry ? 2 : 0, JSON.stringify(data));
+    assert.equal(list.countAt(0), entry ? data.count : 0, JSON.stringify(data));
+    if (entry) assert.deepEqual(list.came(0).words[0], entry);
+    list.useBest = false;
+    assert.equal(list.bestHeld(0), 0);
+  }
+  // A query of one word reads a shard's best piece first, but the whole shard where a
+  // key of it is matched inside another word or as a nearest word.
+  for (const apart of [false, true]) {
+    const asked = [], pieces = new S.WordPieces(head, 5, (name) => asked.push(name));
+    pieces.bestFirst = true;
+    if (apart) pieces.matchedApart(0);
+    pieces.reach(0);
+    pieces.load(false, () => {});
+    assert.deepEqual(asked, [apart ? 'aaaaaaaaaaaaa.js' : 'bbbbbbbbbbbbb.js']);
+  }
+  // Its key's summaries as the bits of a set of pages (page d the bit d % 8 of byte d /
+  // 8), those of the site alone; the entry's own pages without them.
+  for (const [bits, pages] of [['EQ==', [0, 4]], ['Eg==', [1, 4]], ['/w==', [0, 1, 2, 3, 4]], ['////////', [0, 1, 2, 3, 4]], ['', []]]) {
+    list.keepBest(0, { words: [['a', 2, 0]], count: 4, placed: [], summaries: [['a']], summaryBits: bits });
+    list.useBest = true;
+    assert.deepEqual(list.came(0).places.get('a').summaries, ['a', ...pages], bits);
+    list.useBest = false;
+  }
+  list.keepBest(0, { words: [['a', 2, 0]], count: 4, placed: [], summaries: [['a', 3]] });
+  list.useBest = true;
+  assert.deepEqual(list.came(0).places.get('a').summaries, ['a', 3]);
+});
+
 // A head without in-word pieces (an index of an older version): the page looks for
 // in-word parts in the whole vocabulary, as it does for a part of too many words.
 function withoutInWord(fresh) {
