@@ -378,6 +378,8 @@ void PieceInputs::number(std::int64_t value)
 
 void PieceInputs::add(const char* bytes, std::size_t size)
 {
+    if (size == 0)
+        return;  // an empty text's bytes may be no pointer at all
     if (m_gathered + size > kBlock || size > kBlock / 2)
         addGathered();
     if (size > kBlock / 2) {
