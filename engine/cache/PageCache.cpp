@@ -466,6 +466,15 @@ PageCache::MappedPack* PageCache::mapPack(std::uint32_t number, bool learn, std:
     return &m_packs.emplace(number, std::move(pack)).first->second;
 }
 
+std::string_view PageCache::placedBytes(const RangePlace& place, bool learn, std::uint64_t& learned,
+                                        const MappedPack*& pack)
+{
+    pack = mapPack(place.pack, learn, learned);
+    if (!pack || place.length > pack->size || place.offset > pack->size - place.length)
+        return {};
+    return std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
+}
+
 bool PageCache::loadTables(std::int64_t jobStart)
 {
     if (m_tablesLoaded || (!m_hasTables && m_documents.empty()))
@@ -487,20 +496,12 @@ bool PageCache::loadTables(std::int64_t jobStart)
     std::uint64_t learned = 0;  // bytes checked whole in packs old enough to be trusted next time
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
-    auto placed = [this, &learned](const std::string& name, std::string_view& bytes, MappedPack*& pack) {
-        const RangePlace& place = m_rangePlaces.at(name);
-        pack = mapPack(place.pack, true, learned);
-        if (!pack || place.length > pack->size || place.offset > pack->size - place.length)
-            return false;
-        bytes = std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
-        return true;
-    };
     for (int t = 0; t < 3; ++t) {
         tables[t]->clear();
         for (const std::string& name : m_tableNames[t]) {
-            std::string_view bytes;
-            MappedPack* pack = nullptr;
-            if (!placed(name, bytes, pack))
+            const MappedPack* pack = nullptr;
+            const std::string_view bytes = placedBytes(m_rangePlaces.at(name), true, learned, pack);
+            if (!bytes.data())
                 return false;
             // The block shares the pack's mapping, which lives while any of its ranges does.
             std::shared_ptr<const std::uint64_t[]> block(pack->bytes, reinterpret_cast<const std::uint64_t*>(bytes.data()));
@@ -516,9 +517,11 @@ bool PageCache::loadTables(std::int64_t jobStart)
     // too, before such a pack's stamp is trusted by the next job; one that does not match
     // leaves the work to be done again.
     for (const auto& [inputs, name] : m_workNames) {
-        std::string_view bytes;
-        MappedPack* pack = nullptr;
-        if (!name.empty() && (!placed(name, bytes, pack) || (!pack->known && tablesName(cacheChecksum(bytes)) != name))) {
+        const MappedPack* pack = nullptr;
+        if (name.empty())
+            continue;
+        const std::string_view bytes = placedBytes(m_rangePlaces.at(name), true, learned, pack);
+        if (!bytes.data() || (!pack->known && tablesName(cacheChecksum(bytes)) != name)) {
             dropWork();
             break;
         }
@@ -581,10 +584,8 @@ const KeptWorkViews& PageCache::keptWork()
     for (const auto& [inputs, name] : m_workNames) {
         std::string_view bytes;
         if (!name.empty()) {
-            const RangePlace& place = m_rangePlaces.at(name);
-            const MappedPack* pack = mapPack(place.pack, false, learned);
-            if (pack && place.length <= pack->size && place.offset <= pack->size - place.length)
-                bytes = std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
+            const MappedPack* pack = nullptr;
+            bytes = placedBytes(m_rangePlaces.at(name), false, learned, pack);
             if (!bytes.data() || (!pack->known && !pack->checked && tablesName(cacheChecksum(bytes)) != name)) {
                 dropWork();
                 return m_work;
@@ -661,10 +662,8 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, std
         if (!bytes.data() && place != m_rangePlaces.end()) {
             // A result of the last job's work in a pack that goes: moved from its mapping,
             // and only when its bytes are still the ones its name gives.
-            const MappedPack* pack = mapPack(place->second.pack, false, learned);
-            const RangePlace& at = place->second;
-            if (pack && at.length <= pack->size && at.offset <= pack->size - at.length)
-                bytes = std::string_view(pack->bytes.get() + at.offset, static_cast<std::size_t>(at.length));
+            const MappedPack* pack = nullptr;
+            bytes = placedBytes(place->second, false, learned, pack);
         }
         if (!blob.bytes.data()) {
             if (!bytes.data() || tablesName(cacheChecksum(bytes)) != blob.name) {

@@ -241,6 +241,11 @@ private:
     // whose stamp is not the one recorded gets its stamp now, and learned its size when
     // that stamp is old enough to be trusted by the next job.
     MappedPack* mapPack(std::uint32_t number, bool learn, std::uint64_t& learned);
+    struct RangePlace;
+    // The bytes of a range or result where place puts them, in its pack (mapped as
+    // mapPack() does, pack set to it): no data when the pack cannot be mapped or does not
+    // hold them.
+    std::string_view placedBytes(const RangePlace& place, bool learn, std::uint64_t& learned, const MappedPack*& pack);
     bool openNewSegment();
     bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
