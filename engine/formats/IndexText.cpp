@@ -93,9 +93,9 @@ bool appendWordLine(std::string& text, std::string_view word, const std::int32_t
     return true;
 }
 
-void closeWordsText(std::string& text)
+void closeWordsText(std::string& text, bool linesBefore)
 {
-    if (text.size() > kWordsTextHead.size())
+    if (linesBefore || text.size() > kWordsTextHead.size())
         text.erase(text.size() - 2, 1);
     text += "];";
 }

@@ -38,7 +38,9 @@ bool composeWordsText(const WordIndex& index, const StopSignal& stop, std::strin
 constexpr std::string_view kWordsTextHead = "var index=[";
 bool appendWordLine(std::string& text, std::string_view word, const std::int32_t* begin, const std::int32_t* end,
                     const StopSignal& stop);
-void closeWordsText(std::string& text);
+// The end: text is the head and the lines since, or with linesBefore (the text before
+// it written already) the lines since the last written, led by that one's ",\n".
+void closeWordsText(std::string& text, bool linesBefore = false);
 
 // The text of indexed_docs.js. Titles are escaped already; locations are escaped here.
 void composeDocsText(const std::vector<DocumentEntry>& documents, std::string& text);

@@ -716,13 +716,7 @@ bool IndexEngine::writeWordsText(StagedFile& file)
             partWritten = true;
         }
     }
-    if (partWritten) {
-        // The text holds at least the ",\n" of the last line written.
-        text.erase(text.size() - 2, 1);
-        text += "];";
-    } else {
-        IndexText::closeWordsText(text);
-    }
+    IndexText::closeWordsText(text, partWritten);
     return file.append(text);
 }
 
