@@ -619,11 +619,14 @@ std::vector<PlaceWords::Page> CompanionData::placePages(const std::vector<Docume
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
                            const std::string* termsText, const std::string& wordsHead, const std::string& wordsTop)
 {
-    if (!m_texts || !m_error.empty() || wordsHead.empty() || !m_store->flush()) {
+    if (!m_texts || !m_error.empty() || wordsHead.empty()) {
         storeFailed();
         discard();
         return false;
     }
+    // Every piece is put: the disk takes the folder's entries beside while the new
+    // files are written and flushed here, and the store's flush waits for what is left.
+    m_store->flushFolderBeside();
     // The titles, summaries and text places are in the store's document pieces, which
     // the head names.
     std::string text = kMark;
@@ -657,6 +660,11 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         return failed(terms);
     if (!pages.write(text))
         return failed(pages);
+    if (!m_store->flush()) {
+        storeFailed();
+        discard();
+        return false;
+    }
     if (termsText && !terms.replaceTarget(true))
         return failed(terms);
     if (!pages.replaceTarget()) {

@@ -19,6 +19,7 @@
 namespace {
 const char* const kMark = "/* generator: VantrelIndexer */\n";
 const char* const kDigits = "abcdefghijklmnopqrstuvwxyz234567";
+const char* const kFolderItself = ".";  // flushed as its pieces are, for their entries
 constexpr unsigned kSalts = 8;
 
 // A 64-bit hash of data in which every bit of every byte reaches every bit: XXH3, the
@@ -404,6 +405,14 @@ std::uint64_t PieceInputs::value() const
     return m_checksum.value();
 }
 
+void PieceStore::flushFolderBeside()
+{
+    if (!m_flusher || m_written.empty() || m_written.size() > kFlushedBeside || m_folderFlushedAt == m_written.size())
+        return;
+    m_flusher->add(kFolderItself);
+    m_folderFlushedAt = m_written.size();
+}
+
 bool PieceStore::flush()
 {
     const std::unique_ptr<Flusher> flusher = std::move(m_flusher);
@@ -418,6 +427,9 @@ bool PieceStore::flush()
     const bool oneByOne = m_written.size() <= (flusher ? kFlushedBeside : kFlushedOneByOne);
     bool flushed = true;
     if (oneByOne && flusher) {
+        // The folder is flushed beside as well, while the last pieces are.
+        if (m_folderFlushedAt != m_written.size())
+            flusher->add(kFolderItself);
         const int error = flusher->finish();
         flushed = error == 0;
         errno = error;
@@ -434,8 +446,8 @@ bool PieceStore::flush()
             flusher->stop();
         flushed = m_fileSystem.syncFileSystem(m_folder);
     }
-    if (flushed && oneByOne) {
-        const int fd = m_fileSystem.openForReading(m_folder, ".", false);
+    if (flushed && oneByOne && !flusher) {
+        const int fd = m_fileSystem.openForReading(m_folder, kFolderItself, false);
         flushed = fd >= 0 && m_fileSystem.syncAndClose(fd);
     }
     if (flushed)

@@ -97,6 +97,10 @@ public:
     static constexpr std::size_t kFlushedBeside = 256;
     static constexpr std::size_t kFlushingThreads = 4;  // flushing beside at once
     void flushBeside();
+    // Once every piece is put: starts the flush of the folder's entries beside too, so
+    // that the caller's own writes overlap the last waits, which flush() then waits for.
+    // A piece put after this has the folder flushed again by flush().
+    void flushFolderBeside();
 
     // Removes the pieces of the folder whose names keep lacks: regular files of the
     // running user that carry the program's mark, and no other file; up to threads of
@@ -144,6 +148,7 @@ private:
     std::string m_failedPath;
     std::string m_error;
     std::unique_ptr<Flusher> m_flusher;
+    std::size_t m_folderFlushedAt = 0;  // pieces written when the folder went to the flusher
 };
 
 // The checksum of what a piece is composed from: each text led by its length, so that

@@ -1131,11 +1131,14 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         if (set.hasBest(t) && bestNames[t].empty())
             placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
     std::sort(placedKeys.begin(), placedKeys.end());
+    // Best pieces alone read no summaries: after a typical edit, whose shards' places are
+    // the last job's, no summary is cut and no key is looked for among the shards.
     const PlaceWords::Table* table = nullptr;
-    if (std::find(cut.begin(), cut.end(), true) != cut.end() || !placedKeys.empty()) {
+    const bool anyCut = std::find(cut.begin(), cut.end(), true) != cut.end();
+    if (anyCut || !placedKeys.empty()) {
         table = &places->table([&](std::string_view key) {
-            return cut[shardOf(key)] || std::binary_search(placedKeys.begin(), placedKeys.end(), key);
-        });
+            return (anyCut && cut[shardOf(key)]) || std::binary_search(placedKeys.begin(), placedKeys.end(), key);
+        }, anyCut);
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
             if (!cut[t])
                 continue;

@@ -246,7 +246,9 @@ struct KeptWork {
 // a shard or vocabulary piece must be composed, with at least the keys wanted keeps.
 struct Places {
     std::uint64_t inputs = 0;
-    std::function<const PlaceWords::Table&(const PlaceWords::KeyFilter& wanted)> table;
+    // The table of the keys wanted, with their summaries when asked for (the table is
+    // made once, on the first call).
+    std::function<const PlaceWords::Table&(const PlaceWords::KeyFilter& wanted, bool summaries)> table;
     // Every title and file-name word (summaries left out), for the near pieces when some
     // shard was taken as it stands.
     std::function<PlaceWords::Table()> titleAndNameWords;

@@ -1151,6 +1151,9 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
     ranked.keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
+    // Every piece is put: their folder is flushed beside while the two files are waited for.
+    if (store && !wordsHead.empty())
+        store->flushFolderBeside();
     if (!indexWritten())
         return;
     if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
@@ -1167,9 +1170,9 @@ std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vect
     TermsText::Places places;
     places.inputs = placesInputs;
     std::optional<PlaceWords::Table> table;
-    places.table = [&](const PlaceWords::KeyFilter& wanted) -> const PlaceWords::Table& {
+    places.table = [&](const PlaceWords::KeyFilter& wanted, bool summaries) -> const PlaceWords::Table& {
         if (!table)
-            table = PlaceWords::of(pages, wanted);
+            table = PlaceWords::of(pages, wanted, summaries);
         return *table;
     };
     places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };

@@ -252,6 +252,11 @@ TEST_F(CompanionJob, WritesTitlesSummariesAndTextsInGroupsOfTheStore)
     // Ranking reads titles, names and summaries from the shards: the ranking pieces are
     // named by the head alone (for the order by date).
     EXPECT_NE(headText().find("\"places\":1,"), std::string::npos);
+    std::string shards;
+    for (const auto& found : pieces())
+        if (const std::string text = readFile(tree.path("out/indexed_text/" + found.first)); text.find("vantrelWords(") != std::string::npos)
+            shards += text;
+    EXPECT_NE(shards.find("[\"sum\",0]"), std::string::npos) << shards;
     EXPECT_EQ(pages, "/* generator: VantrelIndexer */\nvar pages={\"format\":2,\"count\":2,\"check\":\""
                          + documentsCheck(engine.documents) + "\",\"base\":\"../site/\",\"words\":\"" + wordsHead + "\"};\n");
     // What a result shows, and what ranking reads, of each page.

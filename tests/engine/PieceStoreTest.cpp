@@ -13,10 +13,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <set>
 #include <sys/stat.h>
 #include <time.h>
@@ -226,26 +228,32 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
     // written: pieces put anew; found: pieces put that were in place already; beside:
     // flushed on the store's own thread as they are written (from the first piece on, or
     // from the middle of them).
+    // folder: given to the flushing threads once every piece is put, or before the
+    // last piece (which has it flushed again).
     enum Beside { kNo, kFromFirst, kFromMiddle };
+    enum Folder { kAtFlush, kAfterAll, kBeforeLast };
     const std::size_t many = PieceStore::kFlushedBeside;
-    for (const auto& [written, found, flushFails, beside] :
-         std::vector<std::tuple<std::size_t, std::size_t, bool, Beside>>{{0, 2, false, kNo},
-                                                                         {3, 2, false, kNo},
-                                                                         {PieceStore::kFlushedOneByOne, 0, false, kNo},
-                                                                         {PieceStore::kFlushedOneByOne + 1, 0, false, kNo},
-                                                                         {3, 0, true, kNo},
-                                                                         {PieceStore::kFlushedOneByOne + 1, 0, true, kNo},
-                                                                         {0, 2, false, kFromFirst},
-                                                                         {3, 2, false, kFromFirst},
-                                                                         {many, 0, false, kFromFirst},
-                                                                         {many, 0, false, kFromMiddle},
-                                                                         {many + 1, 0, false, kFromFirst},
-                                                                         {many + 1, 0, false, kFromMiddle},
-                                                                         {3, 0, true, kFromFirst}}) {
+    for (const auto& [written, found, flushFails, beside, folderBeside] :
+         std::vector<std::tuple<std::size_t, std::size_t, bool, Beside, Folder>>{{3, 0, false, kFromFirst, kAfterAll},
+                                                                                 {3, 0, false, kFromFirst, kBeforeLast},
+                                                                                 {0, 2, false, kNo, kAtFlush},
+                                                                                 {3, 2, false, kNo, kAtFlush},
+                                                                                 {PieceStore::kFlushedOneByOne, 0, false, kNo, kAtFlush},
+                                                                                 {PieceStore::kFlushedOneByOne + 1, 0, false, kNo, kAtFlush},
+                                                                                 {3, 0, true, kNo, kAtFlush},
+                                                                                 {PieceStore::kFlushedOneByOne + 1, 0, true, kNo, kAtFlush},
+                                                                                 {0, 2, false, kFromFirst, kAtFlush},
+                                                                                 {3, 2, false, kFromFirst, kAtFlush},
+                                                                                 {many, 0, false, kFromFirst, kAtFlush},
+                                                                                 {many, 0, false, kFromMiddle, kAtFlush},
+                                                                                 {many + 1, 0, false, kFromFirst, kAtFlush},
+                                                                                 {many + 1, 0, false, kFromMiddle, kAtFlush},
+                                                                                 {3, 0, true, kFromFirst, kAtFlush}}) {
         const std::string row = std::to_string(written) + " written, " + std::to_string(found) + " found"
-            + (flushFails ? ", flushes fail" : "") + (beside == kFromFirst ? ", beside" : beside == kFromMiddle ? ", beside from the middle" : "");
+            + (flushFails ? ", flushes fail" : "") + (beside == kFromFirst ? ", beside" : beside == kFromMiddle ? ", beside from the middle" : "")
+            + (folderBeside == kAfterAll ? ", folder beside" : folderBeside == kBeforeLast ? ", folder beside before the last" : "");
         const std::string folder = "store" + std::to_string(written) + "-" + std::to_string(found) + "-"
-            + std::to_string(flushFails) + "-" + std::to_string(beside);
+            + std::to_string(flushFails) + "-" + std::to_string(beside) + "-" + std::to_string(folderBeside);
         const int fd = ::open(tree.folder(folder).c_str(), O_RDONLY | O_DIRECTORY);
         PieceStore before(fd, tree.path(folder), files);
         for (std::size_t i = 0; i < found; ++i)
@@ -263,9 +271,27 @@ TEST_F(PieceStoreTest, AFewPiecesAreFlushedWithTheirFolderAndManyWithTheFileSyst
         for (std::size_t i = 0; i < written; ++i) {
             if (beside == kFromMiddle && i == written / 2)
                 store.flushBeside();
+            if (folderBeside == kBeforeLast && i + 1 == written) {
+                store.flushFolderBeside();
+                expected.insert(inodeOf(folder));
+            }
             expected.insert(inodeOf(folder + "/" + store.put(kMark + "written " + std::to_string(i))));
         }
         expected.insert(inodeOf(folder));
+        if (folderBeside == kAfterAll) {
+            // Flushed beside before flush() is asked for.
+            store.flushFolderBeside();
+            for (int wait = 0; wait < 1000; ++wait) {
+                {
+                    std::lock_guard<std::mutex> hold(files.lock);
+                    if (files.filesFlushed.count(inodeOf(folder)))
+                        break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            std::lock_guard<std::mutex> hold(files.lock);
+            EXPECT_EQ(files.filesFlushed.count(inodeOf(folder)), 1u) << row;
+        }
         const std::size_t oneByOne = beside == kNo ? PieceStore::kFlushedOneByOne : PieceStore::kFlushedBeside;
         EXPECT_EQ(store.flush(), !flushFails) << row;
         EXPECT_EQ(store.error().empty(), !flushFails) << row;
@@ -512,7 +538,7 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
             table["common"].summaries.push_back(d);
     table["also"].summaries = {3};
     std::vector<TermsText::StemOfKey> stems = {{"common", 1}, {"common", 2}};
-    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& { return table; },
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&, bool) -> const PlaceWords::Table& { return table; },
                              [&] { return table; }};
     auto put = [&](PieceStore& into) {
         WordIndex keys;
@@ -597,7 +623,7 @@ TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
     table["k00007"].titles.push_back({3, 2});
     table["k04000"].summaries.push_back(5);
     int tablesAsked = 0;
-    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&) -> const PlaceWords::Table& {
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&, bool) -> const PlaceWords::Table& {
                                  ++tablesAsked;
                                  return table;
                              },
