@@ -180,11 +180,11 @@ void PieceStore::flushBeside()
     } catch (const std::system_error&) {
         return;  // no thread to spare: flush() flushes them all at the end
     }
-    // Those written before are flushed as if written now: the first kFlushedBeside in
-    // whole, any others sent on their way.
-    std::size_t given = 0;
+    // Those written before are flushed now, or, past kFlushedBeside of them, only sent on
+    // their way: the file system is flushed at once at the end.
+    const bool many = m_written.size() > kFlushedBeside;
     for (const std::string& name : m_written)
-        m_flusher->add(name, ++given <= kFlushedBeside);
+        m_flusher->add(name, !many);
 }
 
 bool PieceStore::isPieceName(std::string_view name)
