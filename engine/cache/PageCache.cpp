@@ -21,7 +21,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 13;
+constexpr std::uint32_t kFormat = 14;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";  // of a range's or result's name, and of the files of caches before packs
@@ -161,6 +161,78 @@ TextGroups::Location readTextPlace(RecordReader& in)
     place.group = in.text();
     place.offset = in.number<std::uint64_t>();
     return place;
+}
+
+// A page's record, as its block holds it.
+void writePage(RecordWriter& out, const CachedPage& page)
+{
+    writeKey(out, page.key);
+    out.number(page.contentHash);
+    out.number<std::uint8_t>(page.racy);
+    out.number<std::uint8_t>(page.tooComplex);
+    out.number<std::uint8_t>(page.englishPlurals);
+    out.number(page.linkShare);
+    out.number(page.textBytes);
+    out.text(page.title);
+    out.text(page.contentTitle);
+    out.text(page.summary);
+    out.text(page.language);
+    out.number(page.textFacts.end);
+    out.number(page.textFacts.length);
+    out.number(page.textFacts.checksum);
+    out.number<std::uint8_t>(page.textCut);
+    writeTextPlace(out, page.textPlace);
+    out.number(page.segment);
+    out.number(page.offset);
+    out.number(page.length);
+    out.number(page.checksum);
+}
+
+// The smallest record writePage() gives: a count of records no block can hold fails.
+constexpr std::size_t kLeastPageRecord = 100;
+
+// The page records are cut into blocks, each named by the checksum of its bytes and
+// placed in the packs as a range is: a block ends after a page whose file (device and
+// inode) hashes to 0 modulo kBlockEvery once it holds kBlockLeast pages, or at kBlockMost.
+// The ends follow the pages' own files, not their places among the pages, so an edited,
+// added or removed page changes the block that holds it (and the next one, when that page
+// ended it), and every other block keeps its bytes, name and place: an edit writes a block
+// or two of records, not the records of every page.
+constexpr std::size_t kBlockLeast = 8;
+constexpr unsigned kBlockEveryBits = 5;  // 1 page in 32
+constexpr std::size_t kBlockMost = 128;
+
+bool endsBlock(const CachedPage& page, std::size_t held)
+{
+    if (held >= kBlockMost)
+        return true;
+    const std::uint64_t mixed = (page.key.inode ^ (page.key.device << 40)) * 0x9E3779B97F4A7C15ull;
+    return held >= kBlockLeast && (mixed >> (64 - kBlockEveryBits)) == 0;
+}
+
+// Reads a page's record; its texts are views of the block's bytes.
+void readPage(RecordReader& in, CachedPage& page)
+{
+    page.key = readKey(in);
+    page.contentHash = in.number<std::uint64_t>();
+    page.racy = in.number<std::uint8_t>() != 0;
+    page.tooComplex = in.number<std::uint8_t>() != 0;
+    page.englishPlurals = in.number<std::uint8_t>() != 0;
+    page.linkShare = in.number<std::int32_t>();
+    page.textBytes = in.number<std::uint64_t>();
+    page.title = CachedText::viewOf(in.textView());
+    page.contentTitle = CachedText::viewOf(in.textView());
+    page.summary = CachedText::viewOf(in.textView());
+    page.language = CachedText::viewOf(in.textView());
+    page.textFacts.end = in.number<std::uint32_t>();
+    page.textFacts.length = in.number<std::uint64_t>();
+    page.textFacts.checksum = in.number<std::uint64_t>();
+    page.textCut = in.number<std::uint8_t>() != 0;
+    page.textPlace = readTextPlace(in);
+    page.segment = in.number<std::uint32_t>();
+    page.offset = in.number<std::uint64_t>();
+    page.length = in.number<std::uint64_t>();
+    page.checksum = in.number<std::uint64_t>();
 }
 
 // Why an open folder may not hold the cache: "" when it is the user's and nobody
@@ -328,35 +400,40 @@ void PageCache::load()
     if (in.text() != kMagic || in.number<std::uint32_t>() != kFormat || in.text() != VANTREL_BUILD_ID
         || in.text() != m_settings)
         return;
-    std::vector<CachedPage> pages(in.count(100));
-    for (CachedPage& page : pages) {
-        page.key = readKey(in);
-        page.contentHash = in.number<std::uint64_t>();
-        page.racy = in.number<std::uint8_t>() != 0;
-        page.tooComplex = in.number<std::uint8_t>() != 0;
-        page.englishPlurals = in.number<std::uint8_t>() != 0;
-        page.linkShare = in.number<std::int32_t>();
-        page.textBytes = in.number<std::uint64_t>();
-        page.title = CachedText::viewOf(in.textView());
-        page.contentTitle = CachedText::viewOf(in.textView());
-        page.summary = CachedText::viewOf(in.textView());
-        page.language = CachedText::viewOf(in.textView());
-        page.textFacts.end = in.number<std::uint32_t>();
-        page.textFacts.length = in.number<std::uint64_t>();
-        page.textFacts.checksum = in.number<std::uint64_t>();
-        page.textCut = in.number<std::uint8_t>() != 0;
-        page.textPlace = readTextPlace(in);
-        page.segment = in.number<std::uint32_t>();
-        page.offset = in.number<std::uint64_t>();
-        page.length = in.number<std::uint64_t>();
-        page.checksum = in.number<std::uint64_t>();
+    // The pages' records lie in blocks in the packs (read below, once the packs are
+    // known): here, how many pages there are and each block's count of them and place.
+    std::unordered_map<std::string, RangePlace> rangePlaces;
+    auto readPlaced = [&in, &rangePlaces](std::string& name) {
+        name = in.text();
+        RangePlace place;
+        place.pack = in.number<std::uint32_t>();
+        place.offset = in.number<std::uint64_t>();
+        place.length = in.number<std::uint64_t>();
+        // A name placed twice must be placed alike: one range's bytes.
+        const auto placed = rangePlaces.emplace(name, place);
+        if (!isTablesName(name) || place.offset % kRangeAlignment != 0 || place.length == 0
+            || place.length > kLargestPiece || place.offset > kLargestPiece - place.length
+            || (!placed.second
+                && (placed.first->second.pack != place.pack || placed.first->second.offset != place.offset
+                    || placed.first->second.length != place.length)))
+            in.fail();
+    };
+    const auto pageCount = in.number<std::uint64_t>();
+    std::vector<PageBlock> pageBlocks(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
+    std::uint64_t blockedPages = 0;
+    for (PageBlock& block : pageBlocks) {
+        block.pages = in.number<std::uint32_t>();
+        readPlaced(block.name);
+        blockedPages += block.pages;
     }
+    if (blockedPages != pageCount)
+        in.fail();
     std::vector<CachedDocument> documents(in.count(6));
     for (CachedDocument& document : documents) {
         document.path = CachedText::viewOf(in.textView());
         document.page = in.number<std::int32_t>();
         document.wordsEntered = in.number<std::uint8_t>() != 0;
-        if (document.page < -1 || document.page >= static_cast<std::int64_t>(pages.size()))
+        if (document.page < -1 || document.page >= static_cast<std::int64_t>(pageCount))
             in.fail();
     }
     CachedJob job;
@@ -383,22 +460,6 @@ void PageCache::load()
     readMadePieces(in, job.pieces);
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
-    std::unordered_map<std::string, RangePlace> rangePlaces;
-    auto readPlaced = [&in, &rangePlaces](std::string& name) {
-        name = in.text();
-        RangePlace place;
-        place.pack = in.number<std::uint32_t>();
-        place.offset = in.number<std::uint64_t>();
-        place.length = in.number<std::uint64_t>();
-        // A name placed twice must be placed alike: one range's bytes.
-        const auto placed = rangePlaces.emplace(name, place);
-        if (!isTablesName(name) || place.offset % kRangeAlignment != 0 || place.length == 0
-            || place.length > kLargestPiece || place.offset > kLargestPiece - place.length
-            || (!placed.second
-                && (placed.first->second.pack != place.pack || placed.first->second.offset != place.offset
-                    || placed.first->second.length != place.length)))
-            in.fail();
-    };
     for (std::vector<std::string>& names : tableNames) {
         names.resize(in.count(1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
         for (std::string& name : names)
@@ -428,7 +489,6 @@ void PageCache::load()
     // The views point into the mapping, which lives as long as the cache.
     m_indexBytes = std::move(mapped);
     m_indexSize = size;
-    m_pages = std::move(pages);
     m_documents = std::move(documents);
     m_job = std::move(job);
     m_hasTables = hasTables;
@@ -438,9 +498,54 @@ void PageCache::load()
     m_packStamps = std::move(packStamps);
     m_workNames = std::move(workNames);
     m_tables.keyLengths = std::move(keyLengths);
+    m_pageBlocks = std::move(pageBlocks);
+    if (!loadPages(pageCount)) {
+        // The index stands but its pages cannot be taken: the job is told, as of tables
+        // that cannot be read (loadTables()), and reads every page.
+        m_pages.clear();
+        m_documents.clear();
+        m_pagesLost = true;
+        return;
+    }
     m_byInode.reserve(m_pages.size());
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
+}
+
+bool PageCache::loadPages(std::uint64_t count)
+{
+    // Each block is run through its checksum unless its pack's stamp vouches for it, as a
+    // range is, and read in place: its records' texts are views of the pack's mapping,
+    // which the cache keeps while it stands. Times are judged from now (a job starts
+    // after it opens the cache, so this is never later than its start).
+    if (m_jobStart == 0) {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        m_jobStart = static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    }
+    // Every block is found and checked first: the count of pages, no more than their bytes
+    // can hold, is then known to be worth the memory.
+    std::vector<std::string_view> blocks;
+    blocks.reserve(m_pageBlocks.size());
+    for (const PageBlock& block : m_pageBlocks) {
+        const MappedPack* pack = nullptr;
+        const std::string_view bytes = placedBytes(m_rangePlaces.at(block.name), true, m_learnedBytes, pack);
+        if (!bytes.data() || block.pages > bytes.size() / kLeastPageRecord
+            || (!pack->known && tablesName(cacheChecksum(bytes)) != block.name))
+            return false;
+        blocks.push_back(bytes);
+    }
+    std::vector<CachedPage> pages(static_cast<std::size_t>(count));
+    std::size_t next = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        RecordReader in(blocks[b]);
+        for (std::uint32_t i = 0; i < m_pageBlocks[b].pages && !in.failed(); ++i)
+            readPage(in, pages[next++]);
+        if (in.failed() || !in.atEnd())
+            return false;
+    }
+    m_pages = std::move(pages);
+    return true;
 }
 
 PageCache::MappedPack* PageCache::mapPack(std::uint32_t number, bool learn, std::uint64_t& learned)
@@ -477,6 +582,8 @@ std::string_view PageCache::placedBytes(const RangePlace& place, bool learn, std
 
 bool PageCache::loadTables(std::int64_t jobStart)
 {
+    if (m_pagesLost)
+        return false;
     if (m_tablesLoaded || (!m_hasTables && m_documents.empty()))
         return true;  // read before, or a cache with nothing in it
     if (!m_hasTables)
@@ -493,7 +600,9 @@ bool PageCache::loadTables(std::int64_t jobStart)
     // new one goes in under a temporary name and is renamed; an old one is unlinked), so a
     // mapping keeps the bytes checked. Only the ranges named are read: the rest of a pack
     // is never touched.
-    std::uint64_t learned = 0;  // bytes checked whole in packs old enough to be trusted next time
+    // Bytes checked whole in packs old enough to be trusted next time (the pages' blocks
+    // among them).
+    std::uint64_t learned = m_learnedBytes;
     const auto documentLimit = static_cast<std::int32_t>(std::min<std::size_t>(m_documents.size(), INT32_MAX));
     RankedWords* tables[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
     for (int t = 0; t < 3; ++t) {
@@ -538,6 +647,9 @@ bool PageCache::loadTables(std::int64_t jobStart)
 void PageCache::forget()
 {
     m_pages.clear();
+    m_pageBlocks.clear();
+    m_pagesLost = false;
+    m_learnedBytes = 0;
     m_documents.clear();
     m_byInode.clear();
     m_tables = CachedTables();
@@ -564,6 +676,8 @@ void PageCache::dropWork()
     std::unordered_set<std::string_view> ranges;
     for (const std::vector<std::string>& names : m_tableNames)
         ranges.insert(names.begin(), names.end());
+    for (const PageBlock& block : m_pageBlocks)
+        ranges.insert(block.name);
     for (const auto& [inputs, name] : m_workNames)
         if (!ranges.count(name))
             m_rangePlaces.erase(name);
@@ -597,7 +711,8 @@ const KeptWorkViews& PageCache::keptWork()
     return m_work;
 }
 
-bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, std::vector<std::string> (&names)[3],
+bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string>& blocks,
+                           std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3],
                            WorkNames& workNames)
 {
     // What the new index names, each with its bytes: the tables' ranges and the kept
@@ -609,8 +724,13 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, std
         std::string name;
         std::string_view bytes;  // null data: the last job's result, still in its pack
     };
-    // The results first: a pack ends with its ranges.
+    // The pages' blocks and the results first: a pack ends with its ranges.
     std::vector<Named> named;
+    blockNames.clear();
+    for (const std::string& block : blocks) {
+        blockNames.push_back(tablesName(cacheChecksum(block)));
+        named.push_back(Named{blockNames.back(), block});
+    }
     workNames.clear();
     if (work) {
         for (const auto& [inputs, bytes] : *work) {
@@ -642,12 +762,40 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, std
         if (place != m_rangePlaces.end() && counted.insert(blob.name).second)
             used[place->second.pack] += place->second.length;
     }
+    // Without the tables, a pack that holds any of the last job's ranges stays (they are
+    // not at hand to be moved); one of blocks and results alone is weighed all the same.
+    // And since an edit leaves its page's block in its own pack, where it stays used while
+    // no later job changes that block, packs holding no range are also gathered by size:
+    // from the smallest, each no larger than what the new pack holds so far goes into it,
+    // so that jobs that change a page or two leave a few packs of doubling sizes (each
+    // block moved a few times at most), not one a job.
+    std::set<std::uint32_t> holdingRanges;
+    for (int t = 0; t < 3; ++t)
+        for (const std::string& name : tables ? names[t] : m_tableNames[t])
+            if (const auto place = m_rangePlaces.find(name); place != m_rangePlaces.end())
+                holdingRanges.insert(place->second.pack);
+    std::uint64_t unplaced = 0;  // bytes the new pack holds so far
+    for (const Named& blob : named)
+        if (!m_rangePlaces.count(blob.name))
+            unplaced += blob.bytes.size();
     std::map<std::uint32_t, bool> sparse;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> bySize;  // packs of no range
     for (const auto& [pack, bytes] : used) {
         struct stat info;
-        sparse[pack] = tables
+        sparse[pack] = (tables || !holdingRanges.count(pack))
             && (!m_fileSystem.statAt(m_folderFd, kPackPrefix + std::to_string(pack), info, false)
                 || 2 * bytes < static_cast<std::uint64_t>(info.st_size));
+        if (sparse[pack])
+            unplaced += bytes;
+        else if (!holdingRanges.count(pack))
+            bySize.emplace_back(static_cast<std::uint64_t>(info.st_size), pack);
+    }
+    std::sort(bySize.begin(), bySize.end());
+    for (const auto& [size, pack] : bySize) {
+        if (size > unplaced)
+            break;
+        sparse[pack] = true;
+        unplaced += used[pack];
     }
     std::vector<std::string_view> moved;
     std::vector<std::string> movedNames;
@@ -880,12 +1028,32 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         if (document.page >= 0)
             document.page = kept[document.page];
 
-    // The tables first, under a name of their own: the index in place names the old ones
-    // until the new index replaces it.
+    // The pages' records in blocks, of which only those no pack holds are written.
+    std::vector<std::string> blocks;
+    std::vector<PageBlock> newBlocks;
+    for (std::size_t first = 0; first < live.size();) {
+        std::string block;
+        RecordWriter out(block);
+        std::size_t held = 0;
+        while (first + held < live.size()) {
+            const CachedPage& page = live[first + held];
+            writePage(out, page);
+            if (endsBlock(page, ++held))
+                break;
+        }
+        blocks.push_back(std::move(block));
+        newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
+        first += held;
+    }
+    // The blocks and tables first, under names of their own: the index in place names the
+    // old ones until the new index replaces it.
     std::vector<std::string> newTables[3] = {m_tableNames[0], m_tableNames[1], m_tableNames[2]};
     WorkNames newWork;
-    if (!writePacks(tables, work, newTables, newWork))
+    std::vector<std::string> blockNames;
+    if (!writePacks(tables, work, blocks, blockNames, newTables, newWork))
         return false;
+    for (std::size_t b = 0; b < newBlocks.size(); ++b)
+        newBlocks[b].name = std::move(blockNames[b]);
     const std::vector<double>& keyLengths = tables ? tables->keyLengths : m_tables.keyLengths;
     // Written whole under a name nobody can predict, then renamed over the old index.
     const std::string temporary = "index." + unpredictableDigits();
@@ -897,28 +1065,21 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         out.number(kFormat);
         out.text(VANTREL_BUILD_ID);
         out.text(m_settings);
+        std::map<std::uint32_t, const PackStamp*> packs;
+        auto writePlaced = [&](const std::string& name) {
+            const RangePlace& place = m_rangePlaces.at(name);
+            out.text(name);
+            out.number(place.pack);
+            out.number(place.offset);
+            out.number(place.length);
+            const auto stamp = m_packStamps.find(place.pack);
+            packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
+        };
         out.number<std::uint64_t>(live.size());
-        for (const CachedPage& page : live) {
-            writeKey(out, page.key);
-            out.number(page.contentHash);
-            out.number<std::uint8_t>(page.racy);
-            out.number<std::uint8_t>(page.tooComplex);
-            out.number<std::uint8_t>(page.englishPlurals);
-            out.number(page.linkShare);
-            out.number(page.textBytes);
-            out.text(page.title);
-            out.text(page.contentTitle);
-            out.text(page.summary);
-            out.text(page.language);
-            out.number(page.textFacts.end);
-            out.number(page.textFacts.length);
-            out.number(page.textFacts.checksum);
-            out.number<std::uint8_t>(page.textCut);
-            writeTextPlace(out, page.textPlace);
-            out.number(page.segment);
-            out.number(page.offset);
-            out.number(page.length);
-            out.number(page.checksum);
+        out.number<std::uint64_t>(newBlocks.size());
+        for (const PageBlock& block : newBlocks) {
+            out.number(block.pages);
+            writePlaced(block.name);
         }
         out.number<std::uint64_t>(documents.size());
         for (const CachedDocument& document : documents) {
@@ -948,16 +1109,6 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         }
         writeMadePieces(out, job.pieces);
         out.number<std::uint8_t>(tables || m_hasTables);
-        std::map<std::uint32_t, const PackStamp*> packs;
-        auto writePlaced = [&](const std::string& name) {
-            const RangePlace& place = m_rangePlaces.at(name);
-            out.text(name);
-            out.number(place.pack);
-            out.number(place.offset);
-            out.number(place.length);
-            const auto stamp = m_packStamps.find(place.pack);
-            packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
-        };
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
             for (const std::string& name : names)
@@ -990,6 +1141,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     m_newSegmentLost = false;
     m_stampsLearned = false;
     m_hasTables = m_hasTables || tables;
+    m_pageBlocks = std::move(newBlocks);
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);
     if (&job != &m_job)
@@ -1015,6 +1167,8 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
     for (const std::vector<std::string>& names : m_tableNames)
         for (const std::string& name : names)
             packs.insert(m_rangePlaces.at(name).pack);
+    for (const PageBlock& block : m_pageBlocks)
+        packs.insert(m_rangePlaces.at(block.name).pack);
     for (const auto& [inputs, name] : m_workNames)
         if (!name.empty())
             packs.insert(m_rangePlaces.at(name).pack);

@@ -34,8 +34,9 @@ struct PageFileKey {
 };
 PageFileKey pageFileKey(const struct stat& info);
 
-// A text of a cached page: a view of the cache index's bytes as they were read (which
-// the cache keeps while it stands), or a text of its own.
+// A text of a cached page: a view of the cache's bytes as they were read (its index, or
+// the block of page records in a pack, which the cache keeps mapped while it stands), or
+// a text of its own.
 class CachedText {
 public:
     CachedText() = default;
@@ -149,11 +150,13 @@ struct CachedJob {
 // damaged is thrown away whole and the job reads every page, as it would without it;
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
-// Files: "index" (a header with the format, the build and the settings, the pages, the
-// documents, what the job wrote, where each range of its tables lies and each page's
-// length in keys, and a checksum of it all), mapped when read, written whole under a
-// temporary name and renamed; the tables' ranges and the results of the work the job did
-// to compose its pieces, each named by the checksum of its bytes, in pack files
+// Files: "index" (a header with the format, the build and the settings, where each block
+// of the pages' records lies, the documents, what the job wrote, where each range of its
+// tables lies and each page's length in keys, and a checksum of it all), mapped when
+// read, written whole under a temporary name and renamed; the blocks of the pages'
+// records (their titles, summaries, stamps and the places of their bodies and texts), the
+// tables' ranges and the results of the work the job did to compose its pieces, each
+// named by the checksum of its bytes, in pack files
 // "ranges-N", one made by each job that writes any, holding only those it wrote (a range
 // or result a job leaves as it stood stays where it lies, so an edit writes the few it
 // changed; the index keeps each pack's stamp, which spares the next jobs the checksums of
@@ -232,6 +235,9 @@ public:
 private:
     bool openFolder();
     void load();
+    // Reads the pages' records from their blocks (m_pageBlocks): false when a block cannot
+    // be read, is not the bytes its name gives, or the blocks do not hold count pages.
+    bool loadPages(std::uint64_t count);
     // Maps the whole of the cache's file name when it is a regular file of this user's, of
     // at least least bytes and no larger than a piece may be: null when it cannot; info
     // set to its stat.
@@ -252,11 +258,12 @@ private:
     void removeUnusedSegments(const std::vector<CachedPage>& pages);
     // The results of the kept work: their inputs and the names of their bytes ("" for none).
     using WorkNames = std::vector<std::pair<std::uint64_t, std::string>>;
-    // Puts what the new index names and no pack holds (or only a pack mostly unused, which
-    // then goes) into one new pack: the tables' ranges (null: the last job's stand) and
-    // the kept work's results (null: the last job's stand).
-    bool writePacks(const CachedTables* tables, const KeptWork* work, std::vector<std::string> (&names)[3],
-                    WorkNames& workNames);
+    // Puts what the new index names and no pack holds (or only a pack mostly unused, or a
+    // small one of no range, which then goes) into one new pack: the pages' blocks (their
+    // bytes; blockNames set to their names), the tables' ranges (null: the last job's
+    // stand) and the kept work's results (null: the last job's stand).
+    bool writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string>& blocks,
+                    std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3], WorkNames& workNames);
     bool writePack(const std::vector<std::string_view>& ranges, std::uint32_t& pack);
     // Forgets the kept work, and where its results lie (a range's place stays).
     void dropWork();
@@ -268,9 +275,18 @@ private:
     unsigned m_removalsAtOnce = 1;
     int m_folderFd = -1;
     std::string m_problem;
-    std::shared_ptr<const char> m_indexBytes;  // the index as mapped: the pages' texts are views of it
+    std::shared_ptr<const char> m_indexBytes;  // the index as mapped: the documents' paths are views of it
     std::uint64_t m_indexSize = 0;
     std::vector<CachedPage> m_pages;
+    // The blocks of the pages' records in the packs, in the pages' order: their names and
+    // how many pages each holds.
+    struct PageBlock {
+        std::string name;
+        std::uint32_t pages = 0;
+    };
+    std::vector<PageBlock> m_pageBlocks;
+    bool m_pagesLost = false;  // the index named blocks that could not be read
+    std::uint64_t m_learnedBytes = 0;  // of blocks checked whole in packs old enough to be trusted next time
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
     CachedJob m_job;
