@@ -501,34 +501,59 @@ function settled(searcher, docs, terms, order, screen) {
     // A better class from a cut list replaces the score of the lists known (forms aside).
     high = (cls < worst[d] && worst[d] > FORM ? Math.max(more, 0) : score[d] + Math.max(more, 0)) * f;
   }
+  // The screen's own keys first: a screen out of order even with no step to spare is
+  // out of order with one, and is given up before the pass over the site.
   var lows = new Float64Array(2 * count), highs = new Float64Array(2 * count), top = 0, most = 0;
-  for (d = 0; d < n; d++) {
-    keysOf(d);
+  for (i = 0; i < count; i++) {
+    keysOf(shown[i]);
     if (sure && low > top) top = low;
     if (high > most) most = high;
-    if (met[d] >= 2) {
-      var k = met[d] - 2;
-      lows[2 * k] = lowUnits; lows[2 * k + 1] = low; highs[2 * k] = highUnits; highs[2 * k + 1] = high;
+    lows[2 * i] = lowUnits; lows[2 * i + 1] = low; highs[2 * i] = highUnits; highs[2 * i + 1] = high;
+  }
+  for (i = 0; i + 1 < count; i++) {
+    if (!above(lows[2 * i], lows[2 * i + 1], shown[i], highs[2 * i + 2], highs[2 * i + 3], shown[i + 1], 0)) return 0;
+  }
+  var lastUnits = lows[2 * count - 2], last = lows[2 * count - 1], lastDoc = shown[count - 1];
+  // Every other page once: a page not met whose title and file name no query word
+  // matched has the highest key every such page has (most of a common word's site),
+  // worked out once; a page above the screen's last with no step to spare ends the pass.
+  // What is kept of each page is held against the last again once the step is known.
+  var plainUnits = 0, plainHigh = 0, plainKnown = false;
+  var pageUnits = new Int32Array(n), pageHigh = new Float64Array(n);
+  for (d = 0; d < n; d++) {
+    if (met[d] >= 2) continue;
+    var plain = met[d] === 0 && named !== null && stamps[d] !== stamp && named[d] === 0;
+    if (plain && plainKnown) {
+      highUnits = plainUnits;
+      high = plainHigh;
+    } else {
+      keysOf(d);
+      if (sure && low > top) top = low;
+      if (plain) { plainUnits = highUnits; plainHigh = high; plainKnown = true; }
     }
+    if (!above(lastUnits, last, lastDoc, highUnits, high, d, 0)) return 0;
+    if (high > most) most = high;
+    pageUnits[d] = highUnits;
+    pageHigh[d] = high;
   }
   if (!(top > 0)) return 0;
   var step = most / (SCORE_STEPS - 1);
-  // Whether a key of lowest (units, score) a of page da is above every key of highest
-  // (units, score) b of page db, whatever the best score between top and most.
-  function above(aUnits, a, da, bUnits, b, db) {
-    if (aUnits !== bUnits) return aUnits > bUnits;
-    return a - b >= step || (a >= b && da < db);
-  }
   for (i = 0; i + 1 < count; i++) {
-    if (!above(lows[2 * i], lows[2 * i + 1], shown[i], highs[2 * i + 2], highs[2 * i + 3], shown[i + 1])) return 0;
+    if (!above(lows[2 * i], lows[2 * i + 1], shown[i], highs[2 * i + 2], highs[2 * i + 3], shown[i + 1], step)) return 0;
   }
-  var lastUnits = lows[2 * count - 2], last = lows[2 * count - 1], lastDoc = shown[count - 1];
   for (d = 0; d < n; d++) {
-    if (met[d] >= 2) continue;
-    keysOf(d);
-    if (!above(lastUnits, last, lastDoc, highUnits, high, d)) return 0;
+    if (met[d] < 2 && !above(lastUnits, last, lastDoc, pageUnits[d], pageHigh[d], d, step)) return 0;
   }
   return count;
+}
+
+// Whether a key of lowest (units, score) a of page da is above every key of highest
+// (units, score) b of page db, whatever the best score between top and most (step: a
+// step of the scale that score makes; what is not above with a step of 0 is not with
+// any).
+function above(aUnits, a, da, bUnits, b, db, step) {
+  if (aUnits !== bUnits) return aUnits > bUnits;
+  return a - b >= step || (a >= b && da < db);
 }
 
 // docs (distinct pages) in page order: as they are when ascending, else sorted by a
