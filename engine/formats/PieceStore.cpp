@@ -5,7 +5,6 @@
 
 #include "StagedFile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -49,9 +48,7 @@ std::string pieceName(std::string_view content, unsigned salt)
 // its own, which wait for the disk while the job composes the next ones: flushes in
 // flight together are written in one commit of the file system's journal, where one
 // thread would wait for a commit a piece. The first failure is kept and ends the
-// flushing (pieces already in flight on the other threads finish). A piece given only to
-// be written back is not waited for: its bytes start on their way to the disk, so that
-// the one flush of the file system at the end finds little left to write.
+// flushing (pieces already in flight on the other threads finish).
 class PieceStore::Flusher {
 public:
     Flusher(FileSystem& fileSystem, int folder) : m_fileSystem(fileSystem), m_folder(folder)
@@ -71,11 +68,11 @@ public:
         join();
     }
 
-    void add(std::string name, bool whole = true)
+    void add(std::string name)
     {
         {
             std::lock_guard<std::mutex> hold(m_lock);
-            m_names.push_back(Queued{std::move(name), whole});
+            m_names.push_back(std::move(name));
         }
         m_wake.notify_one();
     }
@@ -88,19 +85,6 @@ public:
             m_closing = true;
         }
         m_wake.notify_all();
-    }
-    // Drops the flushes not yet started (the caller flushes the file system instead) and
-    // waits until the pieces given to be written back have been sent on their way.
-    void finishWritingBack()
-    {
-        {
-            std::lock_guard<std::mutex> hold(m_lock);
-            m_names.erase(std::remove_if(m_names.begin(), m_names.end(), [](const Queued& piece) { return piece.whole; }),
-                          m_names.end());
-            m_closing = true;
-        }
-        m_wake.notify_all();
-        join();
     }
     // Waits until every piece given is flushed: 0, or the error of the first that failed.
     int finish()
@@ -128,21 +112,12 @@ private:
             m_wake.wait(hold, [this] { return m_closing || !m_names.empty(); });
             if (m_names.empty())
                 return;
-            Queued piece = std::move(m_names.front());
+            const std::string name = std::move(m_names.front());
             m_names.pop_front();
             if (m_error)
                 continue;
             hold.unlock();
-            const int fd = m_fileSystem.openForReading(m_folder, piece.name, false);
-            if (!piece.whole) {
-                // A hint: what it fails to start, the flush of the file system writes.
-                if (fd >= 0) {
-                    m_fileSystem.startWriteBack(fd, 0, 0);
-                    m_fileSystem.close(fd);
-                }
-                hold.lock();
-                continue;
-            }
+            const int fd = m_fileSystem.openForReading(m_folder, name, false);
             const bool flushed = fd >= 0 && m_fileSystem.syncAndClose(fd);
             const int error = errno;
             hold.lock();
@@ -155,11 +130,7 @@ private:
     const int m_folder;
     std::mutex m_lock;
     std::condition_variable m_wake;
-    struct Queued {
-        std::string name;
-        bool whole;  // flushed and waited for, or only started on its way to the disk
-    };
-    std::deque<Queued> m_names;
+    std::deque<std::string> m_names;
     bool m_closing = false;
     int m_error = 0;
     std::vector<std::thread> m_threads;
@@ -181,11 +152,11 @@ void PieceStore::flushBeside()
     } catch (const std::system_error&) {
         return;  // no thread to spare: flush() flushes them all at the end
     }
-    // Those written before are flushed now, or, past kFlushedBeside of them, only sent on
-    // their way: the file system is flushed at once at the end.
-    const bool many = m_written.size() > kFlushedBeside;
-    for (const std::string& name : m_written)
-        m_flusher->add(name, !many);
+    if (m_written.size() > kFlushedBeside)
+        m_flusher->stop();
+    else
+        for (const std::string& name : m_written)
+            m_flusher->add(name);
 }
 
 bool PieceStore::isPieceName(std::string_view name)
@@ -347,10 +318,10 @@ std::string PieceStore::put(std::string_view content)
             return {};
         }
         m_written.insert(name);
-        // Past kFlushedBeside the file system is flushed at once instead: the pieces
-        // after those are only sent on their way, so that it has little left to write.
-        if (m_flusher)
-            m_flusher->add(name, m_written.size() <= kFlushedBeside);
+        if (m_flusher && m_written.size() <= kFlushedBeside)
+            m_flusher->add(name);
+        else if (m_flusher && m_written.size() == kFlushedBeside + 1)
+            m_flusher->stop();  // the file system is flushed at once instead
         record(name, fileStamp(placed));
         m_bytesWritten += content.size();
         return name;
@@ -471,11 +442,8 @@ bool PieceStore::flush()
             }
         }
     } else {
-        // The pieces still queued to be written back are sent on their way first: nothing
-        // is waited for but the flushes beside already started, and what failed there the
-        // flush of the file system meets.
         if (flusher)
-            flusher->finishWritingBack();
+            flusher->stop();
         flushed = m_fileSystem.syncFileSystem(m_folder);
     }
     if (flushed && oneByOne && !flusher) {

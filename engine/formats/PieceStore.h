@@ -93,9 +93,7 @@ public:
     bool flush();
     // From now on each piece written is flushed on a thread of its own as soon as it is
     // in place, up to kFlushedBeside of them, so that flush() waits for what is left and
-    // the folder only; past that many, flush() flushes the file system at once, and the
-    // pieces after the first kFlushedBeside are only started on their way to the disk as
-    // they are written (a job into an empty folder), so that it has little left to write.
+    // the folder only; past that many, flush() flushes the file system at once.
     static constexpr std::size_t kFlushedBeside = 256;
     static constexpr std::size_t kFlushingThreads = 4;  // flushing beside at once
     void flushBeside();
