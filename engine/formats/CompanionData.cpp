@@ -624,9 +624,6 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         discard();
         return false;
     }
-    // Every piece is put: the disk takes the folder's entries beside while the new
-    // files are written and flushed here, and the store's flush waits for what is left.
-    m_store->flushFolderBeside();
     // The titles, summaries and text places are in the store's document pieces, which
     // the head names.
     std::string text = kMark;
@@ -660,6 +657,8 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
         return failed(terms);
     if (!pages.write(text))
         return failed(pages);
+    // The job handed the pieces' folder to the store's flushing threads once every piece
+    // was put: the flush waits for what is left of it and of the pieces.
     if (!m_store->flush()) {
         storeFailed();
         discard();
