@@ -209,17 +209,15 @@ function startPage(win) {
   }).expect(initial.q).start();
 }
 
-// Once the index is ready: makes the reader's date format (the first costs the browser
-// 20 ms or more of locale data; in pieces, this comes while the first results' pieces
-// load, and they would need it), gets the word list ready for in-word matching and runs
-// two searches, so that the first keystrokes find the search code compiled. One step
-// per task, so a keystroke waits for one step at most.
+// Once the index is ready: gets the word list ready for in-word matching and runs two
+// searches, so that the first keystrokes find the search code compiled. One step per
+// task, so a keystroke waits for one step at most. (The reader's date format is made
+// by the first screen that shows a date, once that screen is drawn.)
 function warmUp(win, searcher) {
-  var queries = ['S', 'ION SE'], joined = false, dated = false;
+  var queries = ['S', 'ION SE'], joined = false;
   if (searcher.list instanceof pieces.WordPieces) queries = []; // a search there loads pieces
   var step = function () {
-    if (!dated) { dated = true; view.shownDate('01-01-2000'); }
-    else if (!joined) { joined = true; searcher.list.buildJoined(); }
+    if (!joined) { joined = true; searcher.list.buildJoined(); }
     else if (queries.length) searcher.search(queries.shift());
     else return;
     win.setTimeout(step, 0);

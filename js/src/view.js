@@ -61,8 +61,8 @@ function plural(n, word) {
 // form stays as it is.
 // The locale's medium date style: the browser makes it from the locale's own patterns,
 // where a set of fields (year, short month, day) first builds a pattern for them out of
-// the locale's data, 2 to 4 times the cost (20 to 120 ms in a fresh page under load),
-// all of it before the first results. Each date is worked out once: a site's pages
+// the locale's data, 2 to 4 times the cost (20 to 120 ms in a fresh page under load).
+// Each date is worked out once: a site's pages
 // share few dates, and formatting one costs the browser tens of microseconds, a
 // millisecond or more of every screen.
 var dateFormat = null, datesShown = new Map(), MAX_DATES_SHOWN = 4096;
@@ -75,8 +75,31 @@ function shownDate(text) {
   return known;
 }
 
+// Writes the date text into time. The page's first date format costs 15 to 60 ms (the
+// browser's locale data, for the first Intl object of any kind), which a fresh page
+// would pay between its index's pieces and its first results: until it is made, a row's
+// date is put in once the frame that draws the row is done, every row of that frame
+// together, and the format is made then.
+var undated = [];
+function putDate(win, time, text) {
+  if (dateFormat || !win || datesShown.has(text) || !DATE_TEXT.test(text)) { writeDate(time, shownDate(text)); return; }
+  if (undated.push([time, text]) === 1) afterFrame(win, dateUndated);
+}
+
+function dateUndated() {
+  var rows = undated;
+  undated = [];
+  rows.forEach(function (row) { writeDate(row[0], shownDate(row[1])); });
+}
+
+function writeDate(time, day) {
+  time.textContent = day.text;
+  if (day.iso) time.dateTime = day.iso;
+}
+
+var DATE_TEXT = /^(\d\d)-(\d\d)-(\d{4})$/;
 function dateOf(text) {
-  var m = /^(\d\d)-(\d\d)-(\d{4})$/.exec(text), day = new Date(0);
+  var m = DATE_TEXT.exec(text), day = new Date(0);
   if (m) day.setUTCFullYear(+m[3], +m[2] - 1, +m[1]);  // years below 100 too, as they stand
   if (!m || day.getUTCDate() !== +m[1] || day.getUTCMonth() !== +m[2] - 1 || typeof Intl !== 'object') return { text: text, iso: '' };
   if (!dateFormat) dateFormat = new Intl.DateTimeFormat(undefined, { dateStyle: 'medium', timeZone: 'UTC' });
@@ -253,11 +276,10 @@ ResultsView.prototype.item = function (d, i) {
   loc.textContent = shownText(String(entry[2]), searcher.bytesMode, false);
   meta.appendChild(loc);
   if (entry[3]) {
-    var date = doc.createElement('time'), day = shownDate(shortText(String(entry[3])));
+    var date = doc.createElement('time');
     date.className = 'date';
     date.dir = 'auto';
-    date.textContent = day.text;
-    if (day.iso) date.dateTime = day.iso;
+    putDate(doc.defaultView, date, shortText(String(entry[3])));
     meta.appendChild(date);
   }
   cell.appendChild(meta);

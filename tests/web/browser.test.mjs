@@ -135,7 +135,9 @@ async function enter(q) {
 test('opens from disk with ?q=: marked titles, dates, untitled pages, file names, hostile titles', async () => {
   assert.deepEqual(await results('memory'), ['Memory allocation']);
   assert.deepEqual(await texts('#count, #results .title mark'), ['1 result.', 'Memory']);
-  // The date in the reader's own locale, the day itself for machines.
+  // The date in the reader's own locale, the day itself for machines; a fresh page puts
+  // it in once the screen is drawn.
+  await page.waitForFunction(() => document.querySelector('#results .date').textContent !== '', null, { timeout: 5000 });
   const [dateText, dateTime] = await page.$eval('#results .date', (e) => [e.textContent, e.dateTime]);
   assert.match(dateTime, /^\d{4}-\d\d-\d\d$/);
   assert.equal(dateText, await page.evaluate((iso) => new Intl.DateTimeFormat(undefined,
