@@ -131,6 +131,27 @@ int FileSystem::createNew(int at, const std::string& name, mode_t mode)
     return ::openat(at, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
+int FileSystem::createUnnamed(int at, mode_t mode)
+{
+#ifdef O_TMPFILE
+    return ::openat(at, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+#else
+    (void)at;
+    (void)mode;
+    errno = EOPNOTSUPP;
+    return -1;
+#endif
+}
+
+bool FileSystem::nameUnnamed(int fd, int toAt, const std::string& to)
+{
+    // Through the process's own entry for the descriptor: a link made from the descriptor
+    // alone (AT_EMPTY_PATH) is kept for privileged processes. The new name is never
+    // followed: any entry there, a link included, fails the call.
+    const std::string own = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, own.c_str(), toAt, to.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
 bool FileSystem::writeAll(int fd, std::string_view data)
 {
     const char* p = data.data();

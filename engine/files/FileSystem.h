@@ -56,6 +56,12 @@ public:
 
     // Creates name in at for writing; fails when any entry, a link included, has that name.
     virtual int createNew(int at, const std::string& name, mode_t mode = 0666);
+    // Creates a file for writing in the folder at that has no name (nobody else can open
+    // it, and it goes when closed unless named first): -1 where the system cannot.
+    virtual int createUnnamed(int at, mode_t mode = 0666);
+    // Names the file that createUnnamed() gave as fd to in toAt where nothing holds that
+    // name: fails with EEXIST, and changes nothing, when any entry (a link included) has it.
+    virtual bool nameUnnamed(int fd, int toAt, const std::string& to);
     virtual bool writeAll(int fd, std::string_view data);
     // Starts writing the given bytes of a file to disk without waiting for them (a later
     // flush waits for less); a hint, whose failure changes nothing.

@@ -201,20 +201,36 @@ int StagedFile::createTemporary()
     return -1;
 }
 
-bool StagedFile::writeNew(std::string_view text, struct stat& placed)
+bool StagedFile::writeNew(std::string_view text, struct stat& placed, bool& unnamed)
 {
     if (!openFolder())
         return fail(errno);
-    FileHandle file(m_fileSystem, createTemporary());
-    if (!file)
-        return fail(errno);
-    if (!m_fileSystem.writeAll(file.fd(), text))
-        return fail(errno);
-    if (!m_fileSystem.renameNoReplace(folderFd(), m_temporary, folderFd(), m_name))
-        return fail(errno);
-    m_temporary.clear();
+    FileHandle file;
+    if (unnamed) {
+        // A name made once the file is whole: no second entry made and removed in the
+        // folder, no temporary name that a killed run leaves behind.
+        file = FileHandle(m_fileSystem, m_fileSystem.createUnnamed(folderFd()));
+        if (file && !m_fileSystem.writeAll(file.fd(), text))
+            return fail(errno);
+        if (file && !m_fileSystem.nameUnnamed(file.fd(), folderFd(), m_name)) {
+            if (errno == EEXIST)
+                return fail(errno);
+            file.reset();  // the system cannot name it: written again below
+        }
+        unnamed = static_cast<bool>(file);
+    }
+    if (!file) {
+        file = FileHandle(m_fileSystem, createTemporary());
+        if (!file)
+            return fail(errno);
+        if (!m_fileSystem.writeAll(file.fd(), text))
+            return fail(errno);
+        if (!m_fileSystem.renameNoReplace(folderFd(), m_temporary, folderFd(), m_name))
+            return fail(errno);
+        m_temporary.clear();
+    }
     m_replaced = true;
-    // After the rename, which changes the file's change time on some file systems.
+    // Once named, which changes the file's change time.
     const bool stated = m_fileSystem.statAt(file.fd(), "", placed, false);
     const int error = errno;
     if (!m_fileSystem.closeWritten(file.release()))

@@ -42,11 +42,14 @@ public:
     bool append(std::string_view part);
     bool finish();
 
-    // Writes text to a new temporary file beside the target and gives it the target's
-    // name only where nothing has that name yet (EEXIST otherwise, and nothing changes):
-    // for a name the caller found free. placed is then the new file's status, taken
-    // through its descriptor after the rename, without a look at the folder.
-    bool writeNew(std::string_view text, struct stat& placed);
+    // Writes text to a new file and gives it the target's name only where nothing has
+    // that name yet (EEXIST otherwise, and nothing changes): for a name the caller found
+    // free. With unnamed, the file is written without a name and then named, one entry
+    // made in the folder and none removed; where the system cannot do that, unnamed is
+    // cleared (the caller need not try again) and the file is written under a temporary
+    // name and renamed. placed is then the new file's status, taken through its
+    // descriptor once named, without a look at the folder.
+    bool writeNew(std::string_view text, struct stat& placed, bool& unnamed);
 
     // Renames the written file over the target. With keepOld, the old target stays
     // reachable under a hidden name until restoreOld() or the end of this object.

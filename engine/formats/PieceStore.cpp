@@ -299,11 +299,11 @@ std::string PieceStore::put(std::string_view content)
         }
         if (taken)
             continue;  // another piece of the same hash, or a file that is not one
-        // A free name is written at once, without a look at it: the rename fails, and
-        // changes nothing, should an entry of that name have been made since.
+        // A free name is written at once, without a look at it: naming the new file fails,
+        // and changes nothing, should an entry of that name have been made since.
         StagedFile file(m_folder, name, m_path + "/" + name, m_fileSystem, false);
         struct stat placed;
-        if (!file.writeNew(content, placed)) {
+        if (!file.writeNew(content, placed, m_unnamed)) {
             if (file.errorNumber() == EEXIST) {
                 if (holds(name, content, taken)) {
                     ++m_reused;

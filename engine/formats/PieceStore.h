@@ -140,6 +140,7 @@ private:
     std::unordered_set<std::string> m_listed;
     bool m_listedOnce = false;
     bool m_listingFailed = false;
+    bool m_unnamed = true;  // new pieces are written unnamed, then named (until the system cannot)
     std::unordered_map<std::string, std::string> m_stamps;  // of the pieces named, when put or taken (looked up once each)
     std::unordered_map<std::uint64_t, Made> m_madeBefore;  // by their inputs
     std::vector<std::pair<std::uint64_t, std::string>> m_made;

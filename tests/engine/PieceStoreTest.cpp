@@ -64,6 +64,18 @@ public:
             return ::close(fd), errno = EIO, false;
         return flushesCounted ? ::close(fd) == 0 : FileSystem::syncAndClose(fd);
     }
+    // Non-zero: files without a name cannot be made, or not named, failing with this.
+    int unnamedFails = 0, namingFails = 0;
+    int unnamedMade = 0;
+    int createUnnamed(int at, mode_t mode) override
+    {
+        ++unnamedMade;
+        return unnamedFails ? (errno = unnamedFails, -1) : FileSystem::createUnnamed(at, mode);
+    }
+    bool nameUnnamed(int fd, int toAt, const std::string& to) override
+    {
+        return namingFails ? (errno = namingFails, false) : FileSystem::nameUnnamed(fd, toAt, to);
+    }
     bool syncFileSystem(int folder) override
     {
         ++fileSystemsFlushed;
@@ -174,26 +186,45 @@ TEST_F(PieceStoreTest, ANameTakenByAnythingButThePieceIsLeftAloneAndTheNextNameT
         {"other bytes of the same size", [&](const std::string& path) { std::ofstream(path) << kMark + "pieCe"; }},
     };
     // Taken before the store listed its folder (the name is looked at before it is
-    // written), or after (the name is written at once, never over what took it since).
-    for (const bool afterListing : {false, true}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + (afterListing ? ", after the listing" : ""));
-            TempTree other;
-            const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
-            PieceStore own(at, other.path("store"), files);
-            const std::string first = other.path("store/" + pieceName(piece));
-            if (afterListing) {
-                ASSERT_FALSE(own.put(kMark + "listed").empty());
+    // written), or after (the name is written at once, never over what took it since);
+    // the new file made without a name and then named, or, where the system cannot make
+    // or name such a file, under a temporary name and renamed.
+    const struct {
+        const char* how;
+        int unnamedFails, namingFails;
+    } ways[] = {{"unnamed", 0, 0}, {"no unnamed files", EOPNOTSUPP, 0}, {"unnamed files not named", 0, ENOENT}};
+    for (const auto& way : ways) {
+        for (const bool afterListing : {false, true}) {
+            for (const auto& c : cases) {
+                SCOPED_TRACE(std::string(c.what) + (afterListing ? ", after the listing, " : ", ") + way.how);
+                files.unnamedFails = way.unnamedFails;
+                files.namingFails = way.namingFails;
+                files.unnamedMade = 0;
+                TempTree other;
+                const int at = ::open(other.folder("store").c_str(), O_RDONLY | O_DIRECTORY);
+                PieceStore own(at, other.path("store"), files);
+                const std::string first = other.path("store/" + pieceName(piece));
+                if (afterListing) {
+                    ASSERT_FALSE(own.put(kMark + "listed").empty());
+                }
+                c.take(first);
+                EXPECT_EQ(own.put(piece), pieceName(piece, 1));
+                EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
+                EXPECT_NE(readFile(first), piece);
+                EXPECT_EQ(readFile(victim), "secret");
+                EXPECT_EQ(own.written().count(pieceName(piece)), 0u);
+                // Only the pieces and what took the name: no temporary file is left.
+                EXPECT_EQ(folderEntries(other.path("store")).size(), afterListing ? 3u : 2u);
+                // As readable as a file made under its name (the user's mask applies alike).
+                struct stat placed, made;
+                const std::string plain = other.write("plain", "");
+                ASSERT_EQ(::stat(other.path("store/" + pieceName(piece, 1)).c_str(), &placed), 0);
+                ASSERT_EQ(::stat(plain.c_str(), &made), 0);
+                EXPECT_EQ(placed.st_mode, made.st_mode);
+                // Every piece made unnamed, and a system that cannot asked once.
+                EXPECT_EQ(files.unnamedMade, way.unnamedFails || way.namingFails || !afterListing ? 1 : 3);
+                ::close(at);
             }
-            c.take(first);
-            EXPECT_EQ(own.put(piece), pieceName(piece, 1));
-            EXPECT_EQ(readFile(other.path("store/" + pieceName(piece, 1))), piece);
-            EXPECT_NE(readFile(first), piece);
-            EXPECT_EQ(readFile(victim), "secret");
-            EXPECT_EQ(own.written().count(pieceName(piece)), 0u);
-            // Only the pieces and what took the name: no temporary file is left.
-            EXPECT_EQ(folderEntries(other.path("store")).size(), afterListing ? 3u : 2u);
-            ::close(at);
         }
     }
     // The piece itself, put there by another writer after the listing, is taken as it is.
