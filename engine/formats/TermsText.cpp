@@ -630,6 +630,17 @@ struct ShardSet {
     // The keys that share a stem group with shard s's last key, with that key itself,
     // in key order: the keys whose titled and named pages its best piece places.
     std::vector<std::string_view> groupedWithLast(std::size_t s) const;
+    // Shard s's last key and the stems of its groups: a word that begins with one of
+    // them is a prefix match of the key.
+    std::vector<std::string_view> begunByLast(std::size_t s) const
+    {
+        const auto last = static_cast<std::uint32_t>(end(s) - 1);
+        std::vector<std::string_view> begins{keys.word(last)};
+        const auto below = [](const auto& stemOfKey, std::uint32_t position) { return stemOfKey.first < position; };
+        for (auto f = std::lower_bound(stemsOfKeys.begin(), stemsOfKeys.end(), last, below); f != stemsOfKeys.end() && f->first == last; ++f)
+            begins.push_back(f->second);
+        return begins;
+    }
     // Whether shard s gets a best piece beside it: its last key (which ended it) has
     // more than kBestFrom pages.
     bool hasBest(std::size_t s) const
@@ -741,20 +752,24 @@ std::string placesOfBest(std::string_view places, std::string_view key, std::str
     return std::string(places.substr(0, pagesAt)) + std::string(places.substr(end));
 }
 
-// Adds to placed the entries of table of the words that key begins (past key itself),
+// Adds to placed the entries of table of the words that begin with one of begins (a
+// key and the stems of its groups: the words a query of the key matches as prefixes),
 // when their titled and named pages are at most kMaxBegunPlaces: whether it did. A best
 // piece that places them says so, and a page titled or named by such a word and not
 // placed is then known to be out of its key's list.
-bool placeBegun(const PlaceWords::Table& table, std::string_view key, std::vector<const PlaceWords::Entry*>& placed)
+bool placeBegun(const PlaceWords::Table& table, const std::vector<std::string_view>& begins,
+                std::vector<const PlaceWords::Entry*>& placed)
 {
     std::vector<const PlaceWords::Entry*> begun;
     std::size_t pages = 0;
-    for (auto it = table.upper_bound(std::string(key)); it != table.end() && it->first.size() > key.size()
-         && std::string_view(it->first).substr(0, key.size()) == key; ++it) {
-        pages += it->second.titles.size() + it->second.names.size();
-        if (pages > kMaxBegunPlaces)
-            return false;
-        begun.push_back(&it->second);
+    for (std::string_view prefix : begins) {
+        for (auto it = table.lower_bound(std::string(prefix));
+             it != table.end() && std::string_view(it->first).substr(0, prefix.size()) == prefix; ++it) {
+            pages += it->second.titles.size() + it->second.names.size();
+            if (pages > kMaxBegunPlaces)
+                return false;
+            begun.push_back(&it->second);
+        }
     }
     placed.insert(placed.end(), begun.begin(), begun.end());
     return true;
@@ -1164,14 +1179,15 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         if (set.hasBest(t) && bestNames[t].empty())
             placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
     std::sort(placedKeys.begin(), placedKeys.end());
-    // And those of every title and file-name word their last key begins.
+    // And those of every title and file-name word their last key or a stem of its groups begins.
     std::vector<std::string_view> beginners;
     for (std::size_t t = 0; t < shardPlaces.size(); ++t)
         if (set.hasBest(t) && bestNames[t].empty())
-            beginners.push_back(keys.word(static_cast<std::uint32_t>(set.end(t) - 1)));
+            for (std::string_view begins : set.begunByLast(t))
+                beginners.push_back(begins);
     std::sort(beginners.begin(), beginners.end());
     const auto begunByBest = [&](std::string_view key) {
-        for (std::size_t length = 1; length < key.size() && !beginners.empty(); ++length)
+        for (std::size_t length = 1; length <= key.size() && !beginners.empty(); ++length)
             if (std::binary_search(beginners.begin(), beginners.end(), key.substr(0, length)))
                 return true;
         return false;
@@ -1282,7 +1298,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                     if (table && found != table->end())
                         placed.push_back(&found->second);
                 }
-                const bool prefixed = table && placeBegun(*table, keys.word(static_cast<std::uint32_t>(set.end(t) - 1)), placed);
+                const bool prefixed = table && placeBegun(*table, set.begunByLast(t), placed);
                 if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]),
                                                   set.compose(t, its, kBest, placed, prefixed))).empty())
                     return {};

@@ -153,7 +153,7 @@ namespace TermsText {
 
 constexpr std::size_t kBest = 1024;
 constexpr std::size_t kBestFrom = 4 * kBest;
-constexpr std::size_t kMaxBegunPlaces = 8 * kBest;
+constexpr std::size_t kMaxBegunPlaces = 16 * kBest;
 
 constexpr std::size_t kShardBytes = 32 * 1024;
 constexpr std::uint32_t kShardEnd = 16;

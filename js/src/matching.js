@@ -55,20 +55,16 @@ function placeMatches(searcher, term) {
   each(titles.words, chosen && chosen.titles, function (v) {
     if ((c = wordClass(term, titles.words[v])) === NONE || (searcher.unicode && c > worst)) return;
     term.titleHits.push(v, c);
-    if (c <= worst) places.push(placed(titles.docs[v], c, titles.words[v]));
+    if (c <= worst) places.push({ docs: titles.docs[v], cls: c });
   });
   term.summaryHits = [];
   if (summaries) each(summaries.words, chosen && chosen.summaries, function (v) {
     if (wordClass(term, summaries.words[v]) <= FORM) term.summaryHits.push(v);
   });
   each(titles.nameWords, chosen && chosen.names, function (v) {
-    if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push(placed(titles.nameDocs[v], c, titles.nameWords[v]));
+    if ((c = wordClass(term, titles.nameWords[v])) <= worst) places.push({ docs: titles.nameDocs[v], cls: c });
   });
   return places;
-  // begun: the word begins with the term's own text (not only with one of its stems).
-  function placed(docs, cls, word) {
-    return cls === PREFIX && word.lastIndexOf(term.text, 0) === 0 ? { docs: docs, cls: cls, begun: true } : { docs: docs, cls: cls };
-  }
 }
 
 // The word positions kept for a term within the postings budget: shortest words

@@ -535,7 +535,8 @@ WordPieces.prototype.bestHeld = function (at) {
 };
 
 // Whether the best piece of the key at position at (bestHeld) places, past its first
-// pages, every page of its list whose title or file name holds a word the key begins.
+// pages, every page of its list whose title or file name holds a word the key or a stem
+// of its groups begins.
 WordPieces.prototype.bestPrefixed = function (at) {
   var shard = this.came(this.shardAt(at));
   return !!(shard && shard.cutAt === at && shard.prefixed);

@@ -411,9 +411,10 @@ function titleShareFactor(tr) {
 // holds the word (when it is a key) owes the cut lists of the word and its forms
 // nothing, and so does one whose title or file name holds a form, when the word has one
 // stem group (or the list is the word's own). A best piece that says it is prefixed
-// places those whose title or file name holds a word its key begins too: such a page
-// owes the word's own cut list nothing (a page titled `your` for `you`, which the
-// word's list would otherwise lift from a prefix to the word). Where a cut list could better a page's
+// places those whose title or file name holds a word its key or a stem of its groups
+// begins too (every word a prefix of the query word's): such a page owes the word's own
+// cut list nothing (a page titled `your` for `you`, `deprecation` for `deprecated`,
+// which the word's list would otherwise lift from a prefix to the word). Where a cut list could better a page's
 // class past the forms, the score it gets is that list's, not the one it has. A page
 // that owes no list is known exactly; any other page's
 // rank key lies between one with its class and no score and one with the best class
@@ -459,7 +460,7 @@ function settled(searcher, docs, terms, order, screen) {
     titledBy = new Uint8Array(n);
     var indexed = matches.length > 0 && matches[0].cls === EXACT;
     for (var p = 0; p < places.length; p++) {
-      var mark = places[p].cls === EXACT && indexed ? TITLED_EXACT : places[p].cls === FORM ? TITLED_FORM : places[p].begun === true && indexed ? TITLED_BEGUN : 0;
+      var mark = places[p].cls === EXACT && indexed ? TITLED_EXACT : places[p].cls === FORM ? TITLED_FORM : places[p].cls === PREFIX && indexed ? TITLED_BEGUN : 0;
       for (j = 0; j < places[p].docs.length; j++) {
         byLists[places[p].docs[j]] = NONE;
         titledBy[places[p].docs[j]] |= mark;

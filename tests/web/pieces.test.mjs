@@ -117,7 +117,8 @@ test('the dates come only with the order by date', () => {
 
 // The pages whose title or file name holds the key at position at or a key of its stem
 // groups: those a best piece places past its first pages.
-// With begun, those of every title and file-name word the key begins too (a prefixed piece).
+// With begun, those of every title and file-name word the key or a stem of its groups
+// begins too (a prefixed piece).
 function groupPlaced(list, at, begun) {
   const key = list.keyAt(at), placed = new Set();
   const place = (p) => {
@@ -125,7 +126,8 @@ function groupPlaced(list, at, begun) {
     for (let i = 1; p.names && i < p.names.length; i += 3) placed.add(p.names[i]);
   };
   for (const w of [key, ...list.formsOf(key, at).positions.map((p) => list.keyAt(p))]) place(list.shards[list.shardOf(w)].places.get(w) || {});
-  for (const shard of begun ? list.shards.filter(Boolean) : []) for (const [w, p] of shard.places) if (w.length > key.length && w.startsWith(key)) place(p);
+  const begins = begun ? [key, ...list.formsOf(key, at).stems] : [];
+  for (const shard of begun ? list.shards.filter(Boolean) : []) for (const [w, p] of shard.places) if (begins.some((b) => w.startsWith(b))) place(p);
   return placed;
 }
 
