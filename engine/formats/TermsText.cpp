@@ -626,10 +626,21 @@ struct ShardSet {
     // name holds it or a key of its stem groups (placed: those keys' entries of the
     // places).
     std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
-                        const std::vector<const PlaceWords::Entry*>& placed = {}) const;
+                        const std::vector<const PlaceWords::Entry*>& placed = {}, bool prefixed = false) const;
     // The keys that share a stem group with shard s's last key, with that key itself,
     // in key order: the keys whose titled and named pages its best piece places.
     std::vector<std::string_view> groupedWithLast(std::size_t s) const;
+    // Shard s's last key and the stems of its groups: a word that begins with one of
+    // them is a prefix match of the key.
+    std::vector<std::string_view> begunByLast(std::size_t s) const
+    {
+        const auto last = static_cast<std::uint32_t>(end(s) - 1);
+        std::vector<std::string_view> begins{keys.word(last)};
+        const auto below = [](const auto& stemOfKey, std::uint32_t position) { return stemOfKey.first < position; };
+        for (auto f = std::lower_bound(stemsOfKeys.begin(), stemsOfKeys.end(), last, below); f != stemsOfKeys.end() && f->first == last; ++f)
+            begins.push_back(f->second);
+        return begins;
+    }
     // Whether shard s gets a best piece beside it: its last key (which ended it) has
     // more than kBestFrom pages.
     bool hasBest(std::size_t s) const
@@ -741,12 +752,35 @@ std::string placesOfBest(std::string_view places, std::string_view key, std::str
     return std::string(places.substr(0, pagesAt)) + std::string(places.substr(end));
 }
 
+// Adds to placed the entries of table of the words that begin with one of begins (a
+// key and the stems of its groups: the words a query of the key matches as prefixes),
+// when their titled and named pages are at most kMaxBegunPlaces: whether it did. A best
+// piece that places them says so, and a page titled or named by such a word and not
+// placed is then known to be out of its key's list.
+bool placeBegun(const PlaceWords::Table& table, const std::vector<std::string_view>& begins,
+                std::vector<const PlaceWords::Entry*>& placed)
+{
+    std::vector<const PlaceWords::Entry*> begun;
+    std::size_t pages = 0;
+    for (std::string_view prefix : begins) {
+        for (auto it = table.lower_bound(std::string(prefix));
+             it != table.end() && std::string_view(it->first).substr(0, prefix.size()) == prefix; ++it) {
+            pages += it->second.titles.size() + it->second.names.size();
+            if (pages > kMaxBegunPlaces)
+                return false;
+            begun.push_back(&it->second);
+        }
+    }
+    placed.insert(placed.end(), begun.begin(), begun.end());
+    return true;
+}
+
 // The inputs of the best piece of the shard of inputs shardInputs, whose last key shares
 // a stem group with the keys grouped (the titles and names are in shardInputs).
 std::uint64_t bestInputs(std::uint64_t shardInputs, const std::vector<std::string_view>& grouped)
 {
     PieceInputs inputs;
-    inputs.text("best of a shard, its stem groups placed by steps, its key's summaries in bits");
+    inputs.text("best of a shard, its stem groups and the words it begins placed by steps, its key's summaries in bits");
     inputs.number(static_cast<std::int64_t>(shardInputs));
     inputs.number(static_cast<std::int64_t>(kBest));
     inputs.number(static_cast<std::int64_t>(grouped.size()));
@@ -776,7 +810,7 @@ std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
 }
 
 std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
-                              const std::vector<const PlaceWords::Entry*>& placed) const
+                              const std::vector<const PlaceWords::Entry*>& placed, bool prefixed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -820,6 +854,8 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::siz
             IndexText::appendNumber(shard, pages[r]);
         }
         shard += ']';
+        if (prefixed)
+            shard += ",\n\"prefixed\":1";
     }
     shard += ",\n\"groups\":[";
     for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
@@ -866,7 +902,7 @@ std::uint64_t wholeInputsOf(std::size_t documents, std::uint64_t keysInputs, con
                             const Places* places, bool top)
 {
     PieceInputs inputs;
-    inputs.text("word pieces");
+    inputs.text("word pieces, link shares as characters");
     inputs.number(static_cast<std::int64_t>(documents));
     inputs.number(top);
     inputs.number(places != nullptr);
@@ -877,6 +913,18 @@ std::uint64_t wholeInputsOf(std::size_t documents, std::uint64_t keysInputs, con
     return inputs.value();
 }
 }  // namespace
+
+void appendLinkShare(std::string& text, int share)
+{
+    constexpr int kOneCharacter = 91;
+    const auto characterOf = [](int value) { return static_cast<char>(value + 35 >= '\\' ? value + 36 : value + 35); };
+    share = std::clamp(share, 0, 100);
+    if (share >= kOneCharacter) {
+        text += '!';
+        share -= kOneCharacter;
+    }
+    text += characterOf(share);
+}
 
 std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,
                            const std::vector<StemOfKey>& moreStems)
@@ -1131,13 +1179,26 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         if (set.hasBest(t) && bestNames[t].empty())
             placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
     std::sort(placedKeys.begin(), placedKeys.end());
+    // And those of every title and file-name word their last key or a stem of its groups begins.
+    std::vector<std::string_view> beginners;
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t)
+        if (set.hasBest(t) && bestNames[t].empty())
+            for (std::string_view begins : set.begunByLast(t))
+                beginners.push_back(begins);
+    std::sort(beginners.begin(), beginners.end());
+    const auto begunByBest = [&](std::string_view key) {
+        for (std::size_t length = 1; length <= key.size() && !beginners.empty(); ++length)
+            if (std::binary_search(beginners.begin(), beginners.end(), key.substr(0, length)))
+                return true;
+        return false;
+    };
     // Best pieces alone read no summaries: after a typical edit, whose shards' places are
     // the last job's, no summary is cut and no key is looked for among the shards.
     const PlaceWords::Table* table = nullptr;
     const bool anyCut = std::find(cut.begin(), cut.end(), true) != cut.end();
     if (anyCut || !placedKeys.empty()) {
         table = &places->table([&](std::string_view key) {
-            return (anyCut && cut[shardOf(key)]) || std::binary_search(placedKeys.begin(), placedKeys.end(), key);
+            return (anyCut && cut[shardOf(key)]) || std::binary_search(placedKeys.begin(), placedKeys.end(), key) || begunByBest(key);
         }, anyCut);
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
             if (!cut[t])
@@ -1237,7 +1298,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                     if (table && found != table->end())
                         placed.push_back(&found->second);
                 }
-                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]), set.compose(t, its, kBest, placed))).empty())
+                const bool prefixed = table && placeBegun(*table, set.begunByLast(t), placed);
+                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]),
+                                                  set.compose(t, its, kBest, placed, prefixed))).empty())
                     return {};
             }
             if (!shardNames[t].empty())
@@ -1346,13 +1409,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     head += ",\"links\":[";
     for (std::size_t first = 0; first < documents.size(); first += kLinkGroup) {
         std::string links = kPieceMark;
-        links += "vantrelLinks([";
-        for (std::size_t d = first; d < documents.size() && d < first + kLinkGroup; ++d) {
-            if (d > first)
-                links += ',';
-            IndexText::appendNumber(links, d < linkShares.size() ? linkShares[d] : 0);
-        }
-        links += "]);\n";
+        links += "vantrelLinks(\"";
+        for (std::size_t d = first; d < documents.size() && d < first + kLinkGroup; ++d)
+            appendLinkShare(links, d < linkShares.size() ? linkShares[d] : 0);
+        links += "\");\n";
         const std::string name = store.put(links);
         if (name.empty())
             return name;

@@ -68,8 +68,9 @@ class PieceStore;
 //   vantrelKeys({"keys":["key",...],"counts":[n,...]});
 //
 // the link shares of the pages, kLinkGroup pages a piece (page d in piece d / kLinkGroup),
+// one character a page (appendLinkShare(): about 1 byte a page where the numbers took 2.6),
 //
-//   vantrelLinks([share,share,...]);
+//   vantrelLinks("SHARES");
 //
 // and a head that names them:
 //
@@ -152,6 +153,7 @@ namespace TermsText {
 
 constexpr std::size_t kBest = 1024;
 constexpr std::size_t kBestFrom = 4 * kBest;
+constexpr std::size_t kMaxBegunPlaces = 16 * kBest;
 
 constexpr std::size_t kShardBytes = 32 * 1024;
 constexpr std::uint32_t kShardEnd = 16;
@@ -167,6 +169,12 @@ constexpr std::size_t kInWordMaxUnits = 5;
 constexpr std::size_t kInWordBytes = 16 * 1024;
 constexpr std::size_t kMaxInWordPieces = 1024;
 constexpr std::size_t kInWordReadBytes = 128 * 1024;
+
+// Appends a page's share of text in links (0 to 100; others clamped) as a link piece
+// holds it: 0 to 90 as the character of code 35 + share, one code further from the
+// backslash (92) on; 91 to 100 as '!' then the character of share - 91. Never a quote,
+// a backslash or a control character.
+void appendLinkShare(std::string& text, int share);
 
 // A word for the near pieces and its number of pages.
 struct NearWord {

@@ -534,6 +534,14 @@ WordPieces.prototype.bestHeld = function (at) {
   return shard && shard.cutAt === at ? shard.held : 0;
 };
 
+// Whether the best piece of the key at position at (bestHeld) places, past its first
+// pages, every page of its list whose title or file name holds a word the key or a stem
+// of its groups begins.
+WordPieces.prototype.bestPrefixed = function (at) {
+  var shard = this.came(this.shardAt(at));
+  return !!(shard && shard.cutAt === at && shard.prefixed);
+};
+
 // The key at position at is matched inside another word or as a nearest word: its
 // shard's best piece, which places only pages titled or named by its own stem groups,
 // could not settle a first screen, so the shard is read in its place.
@@ -740,6 +748,8 @@ WordPieces.prototype.keepBest = function (s, data) {
   shard.cutAt = this.starts[s + 1] - 1;
   shard.held = held;
   shard.count = count;
+  // It places the pages titled or named by the words its key begins too (all its places taken).
+  shard.prefixed = data.prefixed === 1 && i + 1 >= placed.length;
   var its = shard.places.get(entry[0]);
   if (its && its.summaries && typeof data.summaryBits === 'string') its.summaries = [entry[0]].concat(pagesOfBits(data.summaryBits, n));
   this.best[s] = shard;
@@ -802,13 +812,28 @@ WordPieces.prototype.wantLinksOf = function (docs) {
   }
 };
 
-// Takes the link shares of group g (a failed piece leaves them 0).
+// Takes the link shares of group g (a failed piece leaves them 0): a character a page,
+// code 35 + share, one code further from the backslash (92) on, and '!' then the
+// character of share - 91 for 91 to 100 (a list of numbers, as older pieces hold them, is
+// taken too). A character that is none of these is a share of 0, and what lies past the
+// group is not read.
+var ESCAPED_SHARE = 91;
+function shareOfCode(c) {
+  var v = c < 92 ? c - 35 : c - 36;
+  return c >= 35 && c !== 92 && c <= 126 ? v : -1;
+}
 WordPieces.prototype.keepLinks = function (g, shares) {
-  var first = g * this.linkGroup, links = this.links;
-  if (Array.isArray(shares)) {
-    for (var i = 0; i < shares.length && first + i < links.length; i++) {
-      var share = shares[i];
-      links[first + i] = typeof share === 'number' && share > 0 ? Math.min(100, Math.round(share)) : 0;
+  var first = g * this.linkGroup, links = this.links, end = Math.min(links.length, first + this.linkGroup), d = first, i, share;
+  if (typeof shares === 'string') {
+    for (i = 0; i < shares.length && d < end; i++, d++) {
+      var c = shares.charCodeAt(i), escaped = c === 33 && i + 1 < shares.length;
+      share = shareOfCode(escaped ? shares.charCodeAt(++i) : c);
+      links[d] = share < 0 ? 0 : escaped ? Math.min(100, ESCAPED_SHARE + share) : share;
+    }
+  } else if (Array.isArray(shares)) {
+    for (i = 0; i < shares.length && d < end; i++, d++) {
+      share = shares[i];
+      links[d] = typeof share === 'number' && share > 0 ? Math.min(100, Math.round(share)) : 0;
     }
   }
   this.linksCame[g] = 2;

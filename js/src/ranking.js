@@ -410,7 +410,11 @@ function titleShareFactor(tr) {
 // or file name holds a key of the key's stem groups: a page whose title or file name
 // holds the word (when it is a key) owes the cut lists of the word and its forms
 // nothing, and so does one whose title or file name holds a form, when the word has one
-// stem group (or the list is the word's own). Where a cut list could better a page's
+// stem group (or the list is the word's own). A best piece that says it is prefixed
+// places those whose title or file name holds a word its key or a stem of its groups
+// begins too (every word a prefix of the query word's): such a page owes the word's own
+// cut list nothing (a page titled `your` for `you`, `deprecation` for `deprecated`,
+// which the word's list would otherwise lift from a prefix to the word). Where a cut list could better a page's
 // class past the forms, the score it gets is that list's, not the one it has. A page
 // that owes no list is known exactly; any other page's
 // rank key lies between one with its class and no score and one with the best class
@@ -421,7 +425,7 @@ function titleShareFactor(tr) {
 // are compared with a step of the scale to spare, since the best score that scales
 // them may still grow.
 var MAX_CUT_LISTS = 16;
-var TITLED_EXACT = 1, TITLED_FORM = 2;   // a page's title or file name holds the word, or a form of it
+var TITLED_EXACT = 1, TITLED_FORM = 2, TITLED_BEGUN = 4;   // a page's title or file name holds the word, a form of it, a word it begins
 function settled(searcher, docs, terms, order, screen) {
   var list = searcher.list, n = searcher.docCount, matches = terms.length === 1 ? terms[0].matches : [], oneGroup = terms.length === 1 && terms[0].oneGroup === true;
   if (!searcher.unicode || searcher.lengthFactor || terms.length !== 1 || terms[0].run || !order.keys || !list.bestHeld) return 0;
@@ -434,7 +438,8 @@ function settled(searcher, docs, terms, order, screen) {
     if (inCut === null) inCut = new Uint16Array(n);
     for (i = 1; i < entry.length; i++) if (entry[i] >= 0 && entry[i] < n) inCut[entry[i]] |= bit;
     var rest = matches[m].weight / (SCORED_RRF_K + held + 1);
-    cuts.push({ cls: matches[m].cls, rest: rest, exact: matches[m].cls === EXACT });
+    var exact = matches[m].cls === EXACT;
+    cuts.push({ cls: matches[m].cls, rest: rest, exact: exact, prefixed: exact && !!list.bestPrefixed && list.bestPrefixed(matches[m].at) });
     all += rest;
     if (matches[m].cls < allClass) allClass = matches[m].cls;
   }
@@ -455,7 +460,7 @@ function settled(searcher, docs, terms, order, screen) {
     titledBy = new Uint8Array(n);
     var indexed = matches.length > 0 && matches[0].cls === EXACT;
     for (var p = 0; p < places.length; p++) {
-      var mark = places[p].cls === EXACT && indexed ? TITLED_EXACT : places[p].cls === FORM ? TITLED_FORM : 0;
+      var mark = places[p].cls === EXACT && indexed ? TITLED_EXACT : places[p].cls === FORM ? TITLED_FORM : places[p].cls === PREFIX && indexed ? TITLED_BEGUN : 0;
       for (j = 0; j < places[p].docs.length; j++) {
         byLists[places[p].docs[j]] = NONE;
         titledBy[places[p].docs[j]] |= mark;
@@ -490,6 +495,7 @@ function settled(searcher, docs, terms, order, screen) {
       if ((inCut[d] >> c) & 1 || (cuts[c].cls > owed && cuts[c].cls > FORM)) continue;
       // Placed by the cut list's piece if it were in the list: it is not.
       if (cuts[c].cls <= FORM && (titled & TITLED_EXACT || (titled & TITLED_FORM && (cuts[c].exact || oneGroup)))) continue;
+      if (cuts[c].prefixed && titled & TITLED_BEGUN) continue;
       more = Math.max(more, 0) + cuts[c].rest;
       if (cuts[c].cls < cls) cls = cuts[c].cls;
       if (owed <= FORM ? cuts[c].cls > FORM : cuts[c].cls !== owed) adds = false;

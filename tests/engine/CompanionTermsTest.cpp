@@ -6,6 +6,7 @@
 #include "IndexEngine.h"
 #include "PageContent.h"
 #include "PageTerms.h"
+#include "TermsText.h"
 #include "TestFiles.h"
 #include "TextGroups.h"
 
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,6 +226,33 @@ TEST_F(TermsJob, WritesTheWordIndexBesideThePagesFile)
                               "[\"gross\",\"groesse\",\"groessen\",\"grosse\",\"grossen\"]", "[\"tabl\",\"tables\"]",
                               "[\"table\",\"tables\"]"})
         EXPECT_NE(shards.find(group), std::string::npos) << group << " in " << shards;
+    // The link piece: a character a page, 44 as 'O' (35 + 44).
+    std::string links;
+    for (const auto& [name, bytes] : filesBelow(tree.path("out/indexed_text")))
+        if (bytes.find("vantrelLinks(") != std::string::npos)
+            links += bytes;
+    EXPECT_EQ(links, "/* generator: VantrelIndexer */\nvantrelLinks(\"O##\");\n");
+}
+
+// Every share is its own one or two printable characters that a script string holds as
+// they are (no quote, backslash or control character); a share out of range is clamped.
+TEST(LinkShares, EachShareIsPrintableAndOwnAndOutOfRangeIsClamped)
+{
+    std::set<std::string> seen;
+    for (int share = 0; share <= 100; ++share) {
+        std::string text;
+        TermsText::appendLinkShare(text, share);
+        EXPECT_EQ(text.size(), share <= 90 ? 1U : 2U) << share;
+        EXPECT_TRUE(seen.insert(text).second) << share;
+        for (char c : text)
+            EXPECT_TRUE(c >= '!' && c <= '~' && c != '"' && c != '\\') << share;
+    }
+    for (const auto& [share, clamped] : std::vector<std::pair<int, int>>{{-7, 0}, {101, 100}, {1 << 30, 100}}) {
+        std::string text, expected;
+        TermsText::appendLinkShare(text, share);
+        TermsText::appendLinkShare(expected, clamped);
+        EXPECT_EQ(text, expected) << share;
+    }
 }
 
 // With a thread to spare the keys are ranked beside the design's two files and the near

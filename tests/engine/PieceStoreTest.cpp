@@ -547,7 +547,8 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     // "common" is on every page, best first from the last, and in the title of page 0
     // (its last) and the file name of the page it lists first; it ends the shard that
     // "also" (on two pages) begins. "commons", of its stem group, is in the title of page
-    // 1 and the file name of page 2; "rare", outside the group, in the title of page 4.
+    // 1 and the file name of page 2; "rare", outside the group, in the title of page 4;
+    // "commonplace", no key but a word "common" begins, in the title of page 5.
     // "commons" and "rare", on two pages each, make the next shard: too few pages for a
     // best piece.
     const std::int32_t pageCount = 5000;
@@ -563,6 +564,7 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     table["commons"].titles.push_back({1, 2});
     table["commons"].names.push_back({2, 1, 1});
     table["rare"].titles.push_back({4, 2});
+    table["commonplace"].titles.push_back({5, 2});
     // Summaries of "common" on every page but page 7, of "also" on page 3.
     for (std::int32_t d = 0; d < pageCount; ++d)
         if (d != 7)
@@ -591,11 +593,12 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     std::string pagesText;
     for (std::size_t r = 0; r < TermsText::kBest; ++r)
         pagesText += ',' + std::to_string(common[r]);
-    // The pages past them whose title or file name holds a key of the group, each after
-    // the step from the place before (the first pages' end to begin with), in list order;
-    // the page named by "common" is among the first.
+    // The pages past them whose title or file name holds a key of the group or a word the
+    // key begins, each after the step from the place before (the first pages' end to
+    // begin with), in list order; the page named by "common" is among the first. The
+    // piece says it placed the words its key begins.
     EXPECT_NE(best.find("[\"also\",3,9],\n[\"common\"" + pagesText + "]],\n\"count\":" + std::to_string(pageCount) + ",\n\"placed\":[" +
-                        std::to_string(pageCount - 2 - static_cast<std::int32_t>(TermsText::kBest)) + ",2,1,1,1,0],\n\"groups\""),
+                        std::to_string(pageCount - 5 - static_cast<std::int32_t>(TermsText::kBest)) + ",5,3,2,1,1,1,0],\n\"prefixed\":1,\n\"groups\""),
               std::string::npos)
         << best.substr(best.find("\"count\""), 200);
     // The key's summaries as the bits of a set of pages (shorter than their list: page d

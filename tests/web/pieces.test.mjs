@@ -117,18 +117,23 @@ test('the dates come only with the order by date', () => {
 
 // The pages whose title or file name holds the key at position at or a key of its stem
 // groups: those a best piece places past its first pages.
-function groupPlaced(list, at) {
+// With begun, those of every title and file-name word the key or a stem of its groups
+// begins too (a prefixed piece).
+function groupPlaced(list, at, begun) {
   const key = list.keyAt(at), placed = new Set();
-  for (const w of [key, ...list.formsOf(key, at).positions.map((p) => list.keyAt(p))]) {
-    const place = list.shards[list.shardOf(w)].places.get(w) || {};
-    for (let i = 2; place.titles && i < place.titles.length; i += 2) placed.add(place.titles[i]);
-    for (let i = 1; place.names && i < place.names.length; i += 3) placed.add(place.names[i]);
-  }
+  const place = (p) => {
+    for (let i = 2; p.titles && i < p.titles.length; i += 2) placed.add(p.titles[i]);
+    for (let i = 1; p.names && i < p.names.length; i += 3) placed.add(p.names[i]);
+  };
+  for (const w of [key, ...list.formsOf(key, at).positions.map((p) => list.keyAt(p))]) place(list.shards[list.shardOf(w)].places.get(w) || {});
+  const begins = begun ? [key, ...list.formsOf(key, at).stems] : [];
+  for (const shard of begun ? list.shards.filter(Boolean) : []) for (const [w, p] of shard.places) if (begins.some((b) => w.startsWith(b))) place(p);
   return placed;
 }
 
 // A common word ranked from the best pages of its lists alone (as from best pieces,
-// which also place the pages titled or named by a key of the list's stem groups): a
+// which also place the pages titled or named by a key of the list's stem groups, and
+// when prefixed by a word its key begins): a
 // first screen the rest of its lists could not change is the one its whole lists
 // give; a list cut so short that the rest could reach the screen settles nothing.
 test('a first screen settled from the best pages of a word is the whole lists\' first screen', () => {
@@ -136,10 +141,11 @@ test('a first screen settled from the best pages of a word is the whole lists\' 
   for (let at = 0; at < keys.size(); at++) counts.push([keys.countAt(at), at]);
   counts.sort((a, b) => b[0] - a[0]);
   let settled = 0, open = 0;
+  const bySort = [0, 0];   // screens settled by pieces that are not prefixed, and by prefixed ones
   // The commonest keys, and prefixes of them (whose keys' lists are of one class).
   const queries = counts.slice(0, 6).flatMap(([, common]) => [keys.keyAt(common), keys.keyAt(common).slice(0, 4)]);
   for (const q of [...new Set(queries), 'ka', 'sto']) {
-    for (const held of [1, 5, 20, 60, 200]) {
+    for (const [held, begun] of [1, 5, 20, 60, 200].flatMap((h) => [[h, false], [h, true]])) {
       const searcher = fresh.fresh(), list = searcher.list;
       searchAll(S, searcher, q);
       searcher.termCache.clear();
@@ -150,22 +156,26 @@ test('a first screen settled from the best pages of a word is the whole lists\' 
         const entry = entryOf(at);
         if (entry.length - 1 <= held) return entry;
         if (!cut.has(at)) {
-          const placed = groupPlaced(list, at);
+          const placed = groupPlaced(list, at, begun);
           cut.set(at, entry.map((d, r) => (r <= held || placed.has(d) ? d : -1)));
         }
         return cut.get(at);
       };
       list.bestHeld = (at) => (entryOf(at).length - 1 > held ? held : 0);
+      list.bestPrefixed = (at) => begun && list.bestHeld(at) > 0;
       list.bestUsed = true;
       searcher.termCache.clear();
       const result = searcher.search(q), screen = result.settle(20);
       if (screen === 0) { open++; continue; }
       settled++;
+      bySort[begun ? 1 : 0]++;
       assert.equal(screen, 20, `${q} cut at ${held}`);
       assert.deepEqual(result.order.slice(0, screen), whole, `${q} cut at ${held}`);
     }
   }
   assert.ok(settled > 0 && open > 0, `${settled} settled, ${open} not`);
+  // A common key whose pages are titled by words it begins settles only from a prefixed piece.
+  assert.ok(bySort[1] > bySort[0], `${bySort[1]} settled prefixed, ${bySort[0]} not prefixed`);
 });
 
 // A best piece is taken only when it holds its shard's keys, its last key's number of
@@ -194,6 +204,15 @@ test('a best piece that does not fit its shard counts as failed', () => {
     if (entry) assert.deepEqual(list.came(0).words[0], entry);
     list.useBest = false;
     assert.equal(list.bestHeld(0), 0);
+  }
+  // A piece that places the pages titled by the words its key begins says so; one whose
+  // places end early does not, whatever it says.
+  for (const [placed, says, prefixed] of [[[1, 3, 2, 4], 1, true], [[1, 3, 2, 4], true, false], [[1, 3, 2, 4], undefined, false], [[3, 4, 1, 1], 1, false]]) {
+    list.keepBest(0, { words: [['a', 2, 0]], count: 5, placed, prefixed: says });
+    list.useBest = true;
+    assert.equal(list.bestPrefixed(0), prefixed, JSON.stringify([placed, says]));
+    list.useBest = false;
+    assert.equal(list.bestPrefixed(0), false);
   }
   // A query of one word reads a shard's best piece first, but the whole shard where a
   // key of it is matched inside another word or as a nearest word.

@@ -475,6 +475,23 @@ test('following an index: no looks while hidden, the same run never loaded again
   assert.deepEqual(came, []);
 });
 
+// A link piece holds a character a page (see TermsText::appendLinkShare); whatever it
+// holds, only its own group's pages are set, each to a share of 0 to 100.
+test('link pieces: every share read back, a forged piece bounded to its group', () => {
+  const head = { count: 10, check: 'x', keys: 0, shards: [], vocabulary: [], linkGroup: 4, links: ['a'.repeat(13) + '.js', 'b'.repeat(13) + '.js', 'c'.repeat(13) + '.js'] };
+  const code = (v) => (v >= 91 ? '!' + code(v - 91) : String.fromCharCode(v + 35 >= 92 ? v + 36 : v + 35));
+  const all = new S.WordPieces({ ...head, count: 101, linkGroup: 101, links: [head.links[0]] }, 101, () => {});
+  all.keepLinks(0, Array.from({ length: 101 }, (_, v) => code(v)).join(''));
+  assert.deepEqual([...all.links], Array.from({ length: 101 }, (_, v) => v));
+  for (const [shares, want] of [['#$[]', [0, 1, 56, 57]], ['~', [90, 0, 0, 0]], ['!#!,!~"', [91, 100, 100, 0]], ['\\ \x01\u00e9!', [0, 0, 0, 0]],
+    ['~~~~~~~~~~', [90, 90, 90, 90]], [[3, 250, -4, 'x', 33.4], [3, 100, 0, 0]], [{ length: 1e9 }, [0, 0, 0, 0]], [null, [0, 0, 0, 0]]]) {
+    const list = new S.WordPieces(head, 10, () => {});
+    list.keepLinks(1, shares);
+    assert.deepEqual([...list.links], [0, 0, 0, 0, ...want, 0, 0, 0, 0].slice(0, 10), JSON.stringify(shares));
+    assert.equal(list.linksCame[1], 2);
+  }
+});
+
 test('the store of an index: its head, ranking pieces and documents are checked field by field', () => {
   const name = (c) => c.repeat(13) + '.js';
   const pages = { format: 2, count: 3, check: 'c', words: name('h') };
