@@ -511,6 +511,17 @@ TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
     }
 }
 
+// pageCount pages, each on common, from the last to the first.
+std::vector<DocumentEntry> siteOfACommonKey(std::int32_t pageCount, std::vector<std::int32_t>& common)
+{
+    std::vector<DocumentEntry> documents;
+    for (std::int32_t d = 0; d < pageCount; ++d) {
+        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+        common.push_back(pageCount - 1 - d);
+    }
+    return documents;
+}
+
 TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
 {
     // "common" is on every page, best first from the last, and in the title of page 0
@@ -521,11 +532,7 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     // best piece.
     const std::int32_t pageCount = 5000;
     std::vector<std::int32_t> common, rare = {3, 9};
-    for (std::int32_t d = pageCount - 1; d >= 0; --d)
-        common.push_back(d);
-    std::vector<DocumentEntry> documents;
-    for (std::int32_t d = 0; d < pageCount; ++d)
-        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+    std::vector<DocumentEntry> documents = siteOfACommonKey(pageCount, common);
     PlaceWords::Table table;
     table["common"].titles.push_back({0, 2});
     table["common"].names.push_back({pageCount - 1, 1, 1});
@@ -606,11 +613,7 @@ TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTh
     // in the next shard, on pages of its own.
     const std::int32_t pageCount = 5001;  // the last byte of the bits kept is not full
     std::vector<std::int32_t> common, few = {3, 9}, other = {4, 8};
-    for (std::int32_t d = pageCount - 1; d >= 0; --d)
-        common.push_back(d);
-    std::vector<DocumentEntry> documents;
-    for (std::int32_t d = 0; d < pageCount; ++d)
-        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+    std::vector<DocumentEntry> documents = siteOfACommonKey(pageCount, common);
     PlaceWords::Table table;
     table["commons"].titles.push_back({1, 2});
     table["commons"].names.push_back({2000, 1, 1});
@@ -623,7 +626,8 @@ TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTh
     const std::vector<TermsText::StemOfKey> stems = {{"common", 1}, {"common", 2}};
     std::vector<std::pair<std::uint64_t, std::string>> keptWork;
     std::vector<PieceStore::Made> made;
-    // The best piece's text, from a job that takes the last job's work (or none).
+    // The best piece's text, from a job that takes the last job's work and pieces (or
+    // neither).
     auto bestOf = [&](bool withWork) {
         WordIndex keys;
         keys.appendWord("also", few.data(), few.data() + few.size());
@@ -633,7 +637,8 @@ TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTh
         work.takeEarlier(keptWork);
         tablesAsked = 0;
         PieceStore into(folder, tree.path("store"), files);
-        into.madeBefore(made);
+        if (withWork)  // else every piece is composed, none taken by its inputs
+            into.madeBefore(made);
         const std::string headName =
             TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]", &places, withWork ? &work : nullptr, stems);
         if (withWork) {
