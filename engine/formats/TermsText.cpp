@@ -623,10 +623,9 @@ struct ShardSet {
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
     // Shard s's text; with best, only the first best pages of its last key, with that
     // key's number of pages and the places in its list of the pages whose title or file
-    // name holds it or a key of its stem groups (placed: those keys' entries of the
-    // places).
+    // name holds it or a key of its stem groups (placed: those pages, by page).
     std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
-                        const std::vector<const PlaceWords::Entry*>& placed = {}, bool prefixed = false) const;
+                        const std::vector<bool>& placed = {}, bool prefixed = false) const;
     // The keys that share a stem group with shard s's last key, with that key itself,
     // in key order: the keys whose titled and named pages its best piece places.
     std::vector<std::string_view> groupedWithLast(std::size_t s) const;
@@ -789,6 +788,80 @@ std::uint64_t bestInputs(std::uint64_t shardInputs, const std::vector<std::strin
     return inputs.value();
 }
 
+// The inputs of the pages a best piece places: every page's title and file name (in
+// the places' inputs), the keys grouped with its last key and what the words it places
+// as prefix matches begin with. An edit that leaves the titles and names as they were
+// finds them kept, and cuts no title for them.
+std::uint64_t placedInputs(std::uint64_t placesInputs, const std::vector<std::string_view>& grouped,
+                           const std::vector<std::string_view>& begins)
+{
+    PieceInputs inputs;
+    inputs.text("pages placed by a best piece, with the words it begins, as bits and whether those were placed");
+    inputs.number(static_cast<std::int64_t>(placesInputs));
+    inputs.number(static_cast<std::int64_t>(kMaxBegunPlaces));
+    inputs.number(static_cast<std::int64_t>(grouped.size()));
+    for (std::string_view key : grouped)
+        inputs.text(key);
+    inputs.number(static_cast<std::int64_t>(begins.size()));
+    for (std::string_view prefix : begins)
+        inputs.text(prefix);
+    return inputs.value();
+}
+
+// The pages whose title or file name holds a key of entries, by page.
+std::vector<bool> placedPagesOf(const std::vector<const PlaceWords::Entry*>& entries)
+{
+    std::vector<bool> placed;
+    auto place = [&placed](std::int32_t page) {
+        if (page < 0)
+            return;
+        placed.resize(std::max<std::size_t>(placed.size(), static_cast<std::size_t>(page) + 1));
+        placed[static_cast<std::size_t>(page)] = true;
+    };
+    for (const PlaceWords::Entry* entry : entries) {
+        for (const auto& titled : entry->titles)
+            place(titled.page);
+        for (const auto& named : entry->names)
+            place(named.page);
+    }
+    return placed;
+}
+
+// Placed pages as a job keeps them: a bit for each of the site's pages, page p in byte
+// p / 8 at 1 << p % 8, then a byte that says whether the words the piece's key begins
+// were placed (1) or not (0).
+std::string placedBytes(const std::vector<bool>& placed, std::size_t pageCount, bool prefixed)
+{
+    std::string bytes((std::max(placed.size(), pageCount) + 7) / 8, '\0');
+    for (std::size_t p = 0; p < placed.size(); ++p)
+        if (placed[p])
+            bytes[p / 8] = static_cast<char>(bytes[p / 8] | (1u << (p % 8)));
+    bytes += prefixed ? '\1' : '\0';
+    return bytes;
+}
+
+// Whether bytes kept are placed pages of pageCount pages: a bit for each, none past the
+// last, and a last byte of 0 or 1. Given placed and prefixed, they are read into them.
+bool readPlaced(std::string_view bytes, std::size_t pageCount, std::vector<bool>* placed = nullptr,
+                bool* prefixed = nullptr)
+{
+    if (bytes.size() != (pageCount + 7) / 8 + 1 || static_cast<unsigned char>(bytes.back()) > 1)
+        return false;
+    const bool begunPlaced = bytes.back() == 1;
+    bytes.remove_suffix(1);
+    if (pageCount % 8 && !bytes.empty() && static_cast<unsigned char>(bytes.back()) >> (pageCount % 8))
+        return false;
+    if (!placed)
+        return true;
+    if (prefixed)
+        *prefixed = begunPlaced;
+    placed->assign(pageCount, false);
+    for (std::size_t b = 0; b < bytes.size(); ++b)
+        for (auto bits = static_cast<unsigned char>(bytes[b]); bits; bits &= static_cast<unsigned char>(bits - 1))
+            (*placed)[8 * b + static_cast<std::size_t>(__builtin_ctz(bits))] = true;
+    return true;
+}
+
 std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
 {
     const auto last = static_cast<std::uint32_t>(end(s) - 1);
@@ -810,7 +883,7 @@ std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
 }
 
 std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
-                              const std::vector<const PlaceWords::Entry*>& placed, bool prefixed) const
+                              const std::vector<bool>& placed, bool prefixed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -827,24 +900,11 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::siz
         shard += ",\n\"count\":";
         IndexText::appendNumber(shard, static_cast<std::int64_t>(count));
         // [place, page] of each titled or named page past the first best, in list order.
-        std::vector<bool> wanted;
-        for (const PlaceWords::Entry* entry : placed) {
-            for (const auto& titled : entry->titles)
-                if (titled.page >= 0) {
-                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(titled.page) + 1));
-                    wanted[static_cast<std::size_t>(titled.page)] = true;
-                }
-            for (const auto& named : entry->names)
-                if (named.page >= 0) {
-                    wanted.resize(std::max<std::size_t>(wanted.size(), static_cast<std::size_t>(named.page) + 1));
-                    wanted[static_cast<std::size_t>(named.page)] = true;
-                }
-        }
         shard += ",\n\"placed\":[";
         std::size_t place = best;
-        for (std::size_t r = best; r < count && !wanted.empty(); ++r) {
+        for (std::size_t r = best; r < count && !placed.empty(); ++r) {
             const auto page = static_cast<std::size_t>(pages[r]);
-            if (page >= wanted.size() || !wanted[page])
+            if (page >= placed.size() || !placed[page])
                 continue;
             if (place > best)
                 shard += ',';
@@ -1172,17 +1232,36 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
-    // A best piece composed reads the titled and named pages of its last key's stem
-    // groups from the table.
+    // Every best piece places the titled and named pages of its last key's stem groups.
+    // Those the last job kept for the same titles, names and keys are handed on, whether
+    // the piece is composed or taken as it stands, so that an edit that changes a common
+    // key's list finds them; the others are read from the table, which is made only when
+    // a best piece composed or a shard cut needs it, and then serves every best piece.
     std::vector<std::string_view> placedKeys;
-    for (std::size_t t = 0; t < shardPlaces.size(); ++t)
-        if (set.hasBest(t) && bestNames[t].empty())
-            placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
+    std::vector<std::vector<bool>> placedPages(shardPlaces.size());
+    std::vector<bool> placedFound(shardPlaces.size());
+    std::unique_ptr<bool[]> placedPrefixed(new bool[shardPlaces.size()]());
+    bool placedWanted = false;
+    for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
+        if (!set.hasBest(t))
+            continue;
+        const std::uint64_t inputs = placedInputs(places->inputs, bestGrouped[t], set.begunByLast(t));
+        const std::string_view* earlier = work ? work->find(inputs) : nullptr;
+        placedFound[t] = earlier && readPlaced(*earlier, documents.size(), bestNames[t].empty() ? &placedPages[t] : nullptr,
+                                               &placedPrefixed[t]);
+        if (placedFound[t]) {
+            work->keep(inputs, std::string(*earlier));
+            continue;
+        }
+        placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
+        placedWanted = placedWanted || bestNames[t].empty();
+    }
     std::sort(placedKeys.begin(), placedKeys.end());
-    // And those of every title and file-name word their last key or a stem of its groups begins.
+    // And those of every title and file-name word their last key or a stem of its groups
+    // begins, for the best pieces whose placed pages are worked out anew.
     std::vector<std::string_view> beginners;
     for (std::size_t t = 0; t < shardPlaces.size(); ++t)
-        if (set.hasBest(t) && bestNames[t].empty())
+        if (set.hasBest(t) && !placedFound[t])
             for (std::string_view begins : set.begunByLast(t))
                 beginners.push_back(begins);
     std::sort(beginners.begin(), beginners.end());
@@ -1192,11 +1271,12 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 return true;
         return false;
     };
-    // Best pieces alone read no summaries: after a typical edit, whose shards' places are
-    // the last job's, no summary is cut and no key is looked for among the shards.
+    // Best pieces alone read no summaries, and no key is looked for among the shards then;
+    // after a typical edit, whose shards' places and best pieces' pages are the last
+    // job's, no table is made.
     const PlaceWords::Table* table = nullptr;
     const bool anyCut = std::find(cut.begin(), cut.end(), true) != cut.end();
-    if (anyCut || !placedKeys.empty()) {
+    if (anyCut || placedWanted) {
         table = &places->table([&](std::string_view key) {
             return (anyCut && cut[shardOf(key)]) || std::binary_search(placedKeys.begin(), placedKeys.end(), key) || begunByBest(key);
         }, anyCut);
@@ -1207,6 +1287,19 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             shardPlaces[t] = placesOf(range.first, range.second);
             if (work)
                 work->keep(set.placesInputsOf(t, *places), placesBytes(shardPlaces[t]));
+        }
+        for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
+            if (!set.hasBest(t) || placedFound[t])
+                continue;
+            std::vector<const PlaceWords::Entry*> entries;
+            for (std::string_view key : bestGrouped[t])
+                if (const auto found = table->find(std::string(key)); found != table->end())
+                    entries.push_back(&found->second);
+            placedPrefixed[t] = placeBegun(*table, set.begunByLast(t), entries);
+            placedPages[t] = placedPagesOf(entries);
+            if (work)
+                work->keep(placedInputs(places->inputs, bestGrouped[t], set.begunByLast(t)),
+                           placedBytes(placedPages[t], documents.size(), placedPrefixed[t]));
         }
     }
     // The near pieces hold every title and file-name word, whichever shards were taken:
@@ -1292,15 +1385,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             }
             const ShardPlaces* its = places ? &shardPlaces[t] : nullptr;
             if (set.hasBest(t) && bestNames[t].empty()) {
-                std::vector<const PlaceWords::Entry*> placed;
-                for (std::string_view key : bestGrouped[t]) {
-                    const auto found = table ? table->find(std::string(key)) : PlaceWords::Table::const_iterator();
-                    if (table && found != table->end())
-                        placed.push_back(&found->second);
-                }
-                const bool prefixed = table && placeBegun(*table, set.begunByLast(t), placed);
+                const std::vector<bool> none;
                 if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]),
-                                                  set.compose(t, its, kBest, placed, prefixed))).empty())
+                                                  set.compose(t, its, kBest, places ? placedPages[t] : none,
+                                                              places && placedPrefixed[t]))).empty())
                     return {};
             }
             if (!shardNames[t].empty())

@@ -542,6 +542,17 @@ TEST_F(PieceStoreTest, GroupsOfTheLastJobAreNamedWithoutReadingTheirTexts)
     }
 }
 
+// pageCount pages, each on common, from the last to the first.
+std::vector<DocumentEntry> siteOfACommonKey(std::int32_t pageCount, std::vector<std::int32_t>& common)
+{
+    std::vector<DocumentEntry> documents;
+    for (std::int32_t d = 0; d < pageCount; ++d) {
+        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+        common.push_back(pageCount - 1 - d);
+    }
+    return documents;
+}
+
 TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
 {
     // "common" is on every page, best first from the last, and in the title of page 0
@@ -553,11 +564,7 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     // best piece.
     const std::int32_t pageCount = 5000;
     std::vector<std::int32_t> common, rare = {3, 9};
-    for (std::int32_t d = pageCount - 1; d >= 0; --d)
-        common.push_back(d);
-    std::vector<DocumentEntry> documents;
-    for (std::int32_t d = 0; d < pageCount; ++d)
-        documents.push_back({"T", "p" + std::to_string(d) + ".html", "01-01-2026"});
+    std::vector<DocumentEntry> documents = siteOfACommonKey(pageCount, common);
     PlaceWords::Table table;
     table["common"].titles.push_back({0, 2});
     table["common"].names.push_back({pageCount - 1, 1, 1});
@@ -631,6 +638,93 @@ TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
     const std::string changed = put(again);
     ASSERT_NE(changed, "");
     EXPECT_EQ(readFile(tree.path("store/" + changed)).find(bestName), std::string::npos);
+}
+
+TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTheSameTitlesAndNames)
+{
+    // "common" is on every page, "commons" of its stem group in the title of page 1 and
+    // the file name of page 2000: the best piece of "common" places them. "commons" is
+    // in the next shard, on pages of its own.
+    const std::int32_t pageCount = 5001;  // the last byte of the bits kept is not full
+    std::vector<std::int32_t> common, few = {3, 9}, other = {4, 8};
+    std::vector<DocumentEntry> documents = siteOfACommonKey(pageCount, common);
+    PlaceWords::Table table;
+    table["commons"].titles.push_back({1, 2});
+    table["commons"].names.push_back({2000, 1, 1});
+    int tablesAsked = 0;
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&, bool) -> const PlaceWords::Table& {
+                                 ++tablesAsked;
+                                 return table;
+                             },
+                             [&] { return table; }};
+    const std::vector<TermsText::StemOfKey> stems = {{"common", 1}, {"common", 2}};
+    std::vector<std::pair<std::uint64_t, std::string>> keptWork;
+    std::vector<PieceStore::Made> made;
+    // The best piece's text, from a job that takes the last job's work and pieces (or
+    // neither).
+    auto bestOf = [&](bool withWork) {
+        WordIndex keys;
+        keys.appendWord("also", few.data(), few.data() + few.size());
+        keys.appendWord("common", common.data(), common.data() + common.size());
+        keys.appendWord("commons", other.data(), other.data() + other.size());
+        TermsText::KeptWork work;
+        work.takeEarlier(keptWork);
+        tablesAsked = 0;
+        PieceStore into(folder, tree.path("store"), files);
+        if (withWork)  // else every piece is composed, none taken by its inputs
+            into.madeBefore(made);
+        const std::string headName =
+            TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]", &places, withWork ? &work : nullptr, stems);
+        if (withWork) {
+            keptWork = std::move(work.kept);
+            made = into.made();
+        }
+        const std::string head = readFile(tree.path("store/" + headName));
+        const std::size_t at = head.find("[\"also\",\"");
+        const std::string entry = head.substr(at, head.find(']', at) + 1 - at);
+        return readFile(tree.path("store/" + entry.substr(entry.size() - 2 - PieceStore::kNameDigits - 3, PieceStore::kNameDigits + 3)));
+    };
+    const std::string first = bestOf(true);
+    const std::size_t placedAt = first.find("\"placed\":[");
+    ASSERT_EQ(first.substr(placedAt, first.find(']', placedAt) + 1 - placedAt),
+              "\"placed\":[" + std::to_string(pageCount - 2000 - TermsText::kBest) + ",2000,1999,1]");
+    // Each case but the first drops a page from "common", so that its best piece is
+    // composed again; asked: whether the table was made for it.
+    const struct {
+        const char* what;
+        bool asked;
+        std::function<void()> change;
+    } cases[] = {
+        {"another shard's key, the best piece taken as it stands", false, [&] { other = {5, 8}; }},
+        {"the titles and names as they were", false, [] {}},
+        {"a title changed", true,
+         [&] {
+             table["commons"].titles = {{1, 2}, {1500, 2}};
+             places.inputs = 2;
+         }},
+        // Kept work is taken only in its shape: a bit for each page, none past the last.
+        {"kept pages past the last page", true,
+         [&] {
+             for (auto& done : keptWork)
+                 if (done.second.size() == (pageCount + 7) / 8)
+                     done.second.back() = '\xfe';
+         }},
+        {"kept pages cut short", true,
+         [&] {
+             for (auto& done : keptWork)
+                 if (done.second.size() == (pageCount + 7) / 8)
+                     done.second.pop_back();
+         }},
+    };
+    for (std::size_t c = 0; c < std::size(cases); ++c) {
+        SCOPED_TRACE(cases[c].what);
+        cases[c].change();
+        if (c > 0)
+            common.erase(common.begin() + static_cast<std::ptrdiff_t>(c));
+        const std::string best = bestOf(true);
+        EXPECT_EQ(tablesAsked > 0, cases[c].asked);
+        EXPECT_EQ(best, bestOf(false));
+    }
 }
 
 TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
