@@ -702,18 +702,25 @@ TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTh
              table["commons"].titles = {{1, 2}, {1500, 2}};
              places.inputs = 2;
          }},
-        // Kept work is taken only in its shape: a bit for each page, none past the last.
+        // Kept work is taken only in its shape: a bit for each page, none past the last,
+        // then a byte of 0 or 1 (whether the words the key begins were placed).
         {"kept pages past the last page", true,
          [&] {
              for (auto& done : keptWork)
-                 if (done.second.size() == (pageCount + 7) / 8)
-                     done.second.back() = '\xfe';
+                 if (done.second.size() == (pageCount + 7) / 8 + 1)
+                     done.second[done.second.size() - 2] = '\xfe';
          }},
         {"kept pages cut short", true,
          [&] {
              for (auto& done : keptWork)
-                 if (done.second.size() == (pageCount + 7) / 8)
+                 if (done.second.size() == (pageCount + 7) / 8 + 1)
                      done.second.pop_back();
+         }},
+        {"kept pages with a last byte neither 0 nor 1", true,
+         [&] {
+             for (auto& done : keptWork)
+                 if (done.second.size() == (pageCount + 7) / 8 + 1)
+                     done.second.back() = '\2';
          }},
     };
     for (std::size_t c = 0; c < std::size(cases); ++c) {
