@@ -160,7 +160,8 @@ struct CachedJob {
 // "ranges-N", one made by each job that writes any, holding only those it wrote (a range
 // or result a job leaves as it stood stays where it lies, so an edit writes the few it
 // changed; the index keeps each pack's stamp, which spares the next jobs the checksums of
-// what it holds); and segment files "segment-N" of page bodies, one made per job for the
+// what it holds; a range changed here and there by a job is kept as its delta from the
+// range it replaced); and segment files "segment-N" of page bodies, one made per job for the
 // pages it read, each body with its own checksum. A segment or pack whose bytes are
 // mostly no longer used has what is still used copied into the new one and is removed.
 class PageCache {
