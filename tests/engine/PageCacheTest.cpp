@@ -525,9 +525,12 @@ TEST_F(PageCacheJobs, KeepALongRangeAnEditChangedAsItsDeltaAndNeverTakeADamagedO
             }
         EXPECT_LT(written, whole / 3) << "edit " << edit;  // whole again, the lists alone are over half
     }
-    // A byte of the last delta's own bytes changed (the pack ends with the ranges' deltas).
+    // A byte of a delta's own bytes changed: the new word, among the last of the pack's
+    // (which ends with the ranges' deltas, after the pages' records).
     std::string bytes = readFile(tree.path("cache/vantrelindexer/site/" + newest));
-    bytes[bytes.size() - 40] ^= 0x10;
+    const std::size_t word = bytes.rfind("edit4");
+    ASSERT_NE(word, std::string::npos);
+    bytes[word + 1] = 'X';
     tree.write("cache/vantrelindexer/site/" + newest, bytes);
     walksOverDamagedTables = 1;
     expectSameOutput("a delta damaged");
