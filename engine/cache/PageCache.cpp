@@ -4,12 +4,14 @@
 #include "PageCache.h"
 
 #include "BuildId.h"
+#include "ByteDelta.h"
 #include "CacheRecords.h"
 #include "FolderWalker.h"
 #include "StagedFile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +23,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 14;
+constexpr std::uint32_t kFormat = 15;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";  // of a range's or result's name, and of the files of caches before packs
@@ -97,6 +99,12 @@ constexpr std::uint64_t kStampsWorthAnIndex = 4;
 // Ranges lie in their packs at offsets that are multiples of this (their numbers are
 // read in place).
 constexpr std::uint64_t kRangeAlignment = 8;
+// A range of the tables that a job changed is kept as its delta from the range it
+// replaced when it is at least this large and the delta at most this share of it; else
+// (a delta grown past that over several jobs among them) it is written whole, and the
+// next jobs' deltas are of it.
+constexpr std::size_t kLeastDeltaRange = 4096;
+constexpr std::size_t kDeltaShare = 8;
 // Bodies are written to their segment in writes of about this many bytes.
 constexpr std::size_t kSegmentWrite = 1 << 20;
 
@@ -208,6 +216,18 @@ bool endsBlock(const CachedPage& page, std::size_t held)
         return true;
     const std::uint64_t mixed = (page.key.inode ^ (page.key.device << 40)) * 0x9E3779B97F4A7C15ull;
     return held >= kBlockLeast && (mixed >> (64 - kBlockEveryBits)) == 0;
+}
+
+// Whether two pages give the same record (writePage()): every field it writes is equal.
+bool sameRecord(const CachedPage& a, const CachedPage& b)
+{
+    return a.key == b.key && a.contentHash == b.contentHash && a.racy == b.racy && a.tooComplex == b.tooComplex
+        && a.englishPlurals == b.englishPlurals && a.linkShare == b.linkShare && a.textBytes == b.textBytes
+        && a.title.view() == b.title.view() && a.contentTitle.view() == b.contentTitle.view()
+        && a.summary.view() == b.summary.view() && a.language.view() == b.language.view()
+        && a.textFacts == b.textFacts && a.textCut == b.textCut
+        && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset
+        && a.segment == b.segment && a.offset == b.offset && a.length == b.length && a.checksum == b.checksum;
 }
 
 // Reads a page's record; its texts are views of the block's bytes.
@@ -460,11 +480,29 @@ void PageCache::load()
     readMadePieces(in, job.pieces);
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
+    std::unordered_map<std::string, RangeDelta> rangeDeltas;
     for (std::vector<std::string>& names : tableNames) {
-        names.resize(in.count(1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
-        for (std::string& name : names)
-            readPlaced(name);
+        names.resize(in.count(2 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
+        for (std::string& name : names) {
+            if (in.number<std::uint8_t>() == 0) {
+                readPlaced(name);
+                continue;
+            }
+            // A range kept as its delta from a range placed whole.
+            name = in.text();
+            RangeDelta delta;
+            readPlaced(delta.base);
+            readPlaced(delta.delta);
+            const auto added = rangeDeltas.emplace(name, delta);
+            if (!isTablesName(name)
+                || (!added.second && (added.first->second.base != delta.base || added.first->second.delta != delta.delta)))
+                in.fail();
+        }
     }
+    // A name is a range placed whole or one kept as a delta, never both.
+    for (const auto& [name, delta] : rangeDeltas)
+        if (rangePlaces.count(name))
+            in.fail();
     // The kept work's results, each placed as a range is; one of no bytes has no name.
     WorkNames workNames(in.count(sizeof(std::uint64_t) + 1));
     for (auto& [inputs, name] : workNames) {
@@ -495,6 +533,7 @@ void PageCache::load()
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(tableNames[t]);
     m_rangePlaces = std::move(rangePlaces);
+    m_rangeDeltas = std::move(rangeDeltas);
     m_packStamps = std::move(packStamps);
     m_workNames = std::move(workNames);
     m_tables.keyLengths = std::move(keyLengths);
@@ -545,7 +584,31 @@ bool PageCache::loadPages(std::uint64_t count)
             return false;
     }
     m_pages = std::move(pages);
+    m_blockOfPage.assign(m_pages.size(), 0);
+    std::size_t first = 0;
+    for (std::size_t b = 0; b < m_pageBlocks.size(); first += m_pageBlocks[b++].pages)
+        if (m_pageBlocks[b].pages > 0)
+            m_blockOfPage[first] = static_cast<std::uint32_t>(b + 1);
     return true;
+}
+
+const PageCache::PageBlock* PageCache::unchangedBlock(const std::vector<CachedPage>& pages, std::size_t first) const
+{
+    const auto found = m_byInode.find(pages[first].key.inode ^ (pages[first].key.device << 40));
+    if (found == m_byInode.end() || found->second >= m_blockOfPage.size() || m_blockOfPage[found->second] == 0)
+        return nullptr;
+    const PageBlock& block = m_pageBlocks[m_blockOfPage[found->second] - 1];
+    const std::size_t start = found->second;
+    if (pages.size() - first < block.pages)
+        return nullptr;
+    for (std::size_t i = 0; i < block.pages; ++i)
+        if (!sameRecord(pages[first + i], m_pages[start + i]))
+            return nullptr;
+    // Cut as it was: at its last page's end, or at the end of the pages in both jobs.
+    const std::size_t after = first + block.pages;
+    if (!endsBlock(pages[after - 1], block.pages) && (after != pages.size() || start + block.pages != m_pages.size()))
+        return nullptr;
+    return &block;
 }
 
 PageCache::MappedPack* PageCache::mapPack(std::uint32_t number, bool learn, std::uint64_t& learned)
@@ -608,15 +671,24 @@ bool PageCache::loadTables(std::int64_t jobStart)
     for (int t = 0; t < 3; ++t) {
         tables[t]->clear();
         for (const std::string& name : m_tableNames[t]) {
-            const MappedPack* pack = nullptr;
-            const std::string_view bytes = placedBytes(m_rangePlaces.at(name), true, learned, pack);
-            if (!bytes.data())
-                return false;
-            // The block shares the pack's mapping, which lives while any of its ranges does.
-            std::shared_ptr<const std::uint64_t[]> block(pack->bytes, reinterpret_cast<const std::uint64_t*>(bytes.data()));
+            std::shared_ptr<const std::uint64_t[]> block;
+            std::size_t size = 0;
+            bool known = false;
+            if (const auto delta = m_rangeDeltas.find(name); delta != m_rangeDeltas.end()) {
+                if (!rangeOfDelta(delta->second, learned, block, size, known))
+                    return false;
+            } else {
+                const MappedPack* pack = nullptr;
+                const std::string_view bytes = placedBytes(m_rangePlaces.at(name), true, learned, pack);
+                if (!bytes.data() || (!pack->known && tablesName(cacheChecksum(bytes)) != name))
+                    return false;
+                // The block shares the pack's mapping, which lives while any of its ranges does.
+                block = std::shared_ptr<const std::uint64_t[]>(pack->bytes, reinterpret_cast<const std::uint64_t*>(bytes.data()));
+                size = bytes.size();
+                known = pack->known;
+            }
             RankedWords::Range range;
-            if ((!pack->known && tablesName(cacheChecksum(bytes)) != name)
-                || !RankedWords::Range::fromBlock(std::move(block), bytes.size(), documentLimit, range, pack->known))
+            if (!RankedWords::Range::fromBlock(std::move(block), size, documentLimit, range, known))
                 return false;
             range.piece = name;
             tables[t]->ranges().push_back(std::move(range));
@@ -644,10 +716,40 @@ bool PageCache::loadTables(std::int64_t jobStart)
     return true;
 }
 
+bool PageCache::rangeOfDelta(const RangeDelta& delta, std::uint64_t& learned,
+                             std::shared_ptr<const std::uint64_t[]>& block, std::size_t& size, bool& known)
+{
+    // The base and the delta are each run through their checksum unless their pack's stamp
+    // vouches for them: the range they give is then theirs, and needs no checksum of its own.
+    const MappedPack* basePack = nullptr;
+    const MappedPack* deltaPack = nullptr;
+    const std::string_view base = placedBytes(m_rangePlaces.at(delta.base), true, learned, basePack);
+    const std::string_view changes = placedBytes(m_rangePlaces.at(delta.delta), true, learned, deltaPack);
+    if (!base.data() || !changes.data() || (!basePack->known && tablesName(cacheChecksum(base)) != delta.base)
+        || (!deltaPack->known && tablesName(cacheChecksum(changes)) != delta.delta))
+        return false;
+    size = ByteDelta::sizeOf(base, changes);
+    if (size == 0)
+        return false;
+    std::shared_ptr<std::uint64_t[]> bytes;
+    try {
+        bytes.reset(new std::uint64_t[(size + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t)]);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    char* out = reinterpret_cast<char*>(bytes.get());
+    known = basePack->known && deltaPack->known;
+    if (!ByteDelta::apply(base, changes, out))
+        return false;
+    block = std::move(bytes);
+    return true;
+}
+
 void PageCache::forget()
 {
     m_pages.clear();
     m_pageBlocks.clear();
+    m_blockOfPage.clear();
     m_pagesLost = false;
     m_learnedBytes = 0;
     m_documents.clear();
@@ -658,6 +760,7 @@ void PageCache::forget()
     for (std::vector<std::string>& names : m_tableNames)
         names.clear();
     m_rangePlaces.clear();
+    m_rangeDeltas.clear();
     m_packStamps.clear();
     m_stampsLearned = false;
     m_tablesLoaded = false;
@@ -676,6 +779,10 @@ void PageCache::dropWork()
     std::unordered_set<std::string_view> ranges;
     for (const std::vector<std::string>& names : m_tableNames)
         ranges.insert(names.begin(), names.end());
+    for (const auto& [name, delta] : m_rangeDeltas) {
+        ranges.insert(delta.base);
+        ranges.insert(delta.delta);
+    }
     for (const PageBlock& block : m_pageBlocks)
         ranges.insert(block.name);
     for (const auto& [inputs, name] : m_workNames)
@@ -711,9 +818,9 @@ const KeptWorkViews& PageCache::keptWork()
     return m_work;
 }
 
-bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string>& blocks,
+bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string_view>& blocks,
                            std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3],
-                           WorkNames& workNames)
+                           WorkNames& workNames, RangeDeltas& deltas)
 {
     // What the new index names, each with its bytes: the tables' ranges and the kept
     // work's results. One that a pack holds stays where it lies; the others go into one
@@ -726,10 +833,10 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, con
     };
     // The pages' blocks and the results first: a pack ends with its ranges.
     std::vector<Named> named;
-    blockNames.clear();
-    for (const std::string& block : blocks) {
-        blockNames.push_back(tablesName(cacheChecksum(block)));
-        named.push_back(Named{blockNames.back(), block});
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        if (blockNames[b].empty())
+            blockNames[b] = tablesName(cacheChecksum(blocks[b]));
+        named.push_back(Named{blockNames[b], blocks[b]});
     }
     workNames.clear();
     if (work) {
@@ -746,13 +853,57 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, con
     }
     const RankedWords* written[3] = {tables ? &tables->words : nullptr, tables ? &tables->keys : nullptr,
                                      tables ? &tables->stemPairs : nullptr};
+    const RankedWords* before[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
+    std::uint64_t learned = 0;
+    // The bytes of what the last job's index placed, as they were checked when read.
+    auto placedView = [this, &learned](const std::string& name) {
+        const MappedPack* pack = nullptr;
+        return placedBytes(m_rangePlaces.at(name), false, learned, pack);
+    };
+    std::deque<std::string> changes;  // the deltas composed
+    deltas = tables ? RangeDeltas() : m_rangeDeltas;
     for (int t = 0; t < 3; ++t) {
         if (!tables)
             continue;
         names[t].clear();
+        // A range written anew is kept as its delta from the last job's range that began
+        // with the same word (from that range's own base when it was a delta too, so that
+        // a delta is never of another), while the delta stays small.
+        std::unordered_map<std::string_view, const std::string*> bases;
+        if (m_tablesLoaded)
+            for (const RankedWords::Range& range : before[t]->ranges()) {
+                const auto kept = m_rangeDeltas.find(range.piece);
+                const std::string& base = kept != m_rangeDeltas.end() ? kept->second.base : range.piece;
+                if (range.words() > 0 && m_rangePlaces.count(base))
+                    bases.emplace(range.word(0), &base);
+            }
         for (const RankedWords::Range& range : written[t]->ranges()) {
             names[t].push_back(range.piece.empty() ? tablesName(cacheChecksum(range.bytes())) : range.piece);
-            named.push_back(Named{names[t].back(), range.bytes()});
+            const std::string& name = names[t].back();
+            if (const auto kept = m_rangeDeltas.find(name); kept != m_rangeDeltas.end()) {
+                named.push_back(Named{kept->second.base, placedView(kept->second.base)});
+                named.push_back(Named{kept->second.delta, placedView(kept->second.delta)});
+                deltas.emplace(name, kept->second);
+                continue;
+            }
+            const auto base = range.words() > 0 && range.bytes().size() >= kLeastDeltaRange && !m_rangePlaces.count(name)
+                ? bases.find(range.word(0))
+                : bases.end();
+            if (base != bases.end()) {
+                const std::string_view baseBytes = placedView(*base->second);
+                std::string delta = baseBytes.data()
+                    ? ByteDelta::between(baseBytes, range.bytes(), range.bytes().size() / kDeltaShare)
+                    : std::string();
+                if (!delta.empty()) {
+                    changes.push_back(std::move(delta));
+                    RangeDelta kept{*base->second, tablesName(cacheChecksum(changes.back()))};
+                    named.push_back(Named{kept.base, baseBytes});
+                    named.push_back(Named{kept.delta, changes.back()});
+                    deltas.emplace(name, std::move(kept));
+                    continue;
+                }
+            }
+            named.push_back(Named{name, range.bytes()});
         }
     }
     std::map<std::uint32_t, std::uint64_t> used;  // bytes by pack
@@ -770,10 +921,18 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, con
     // so that jobs that change a page or two leave a few packs of doubling sizes (each
     // block moved a few times at most), not one a job.
     std::set<std::uint32_t> holdingRanges;
+    auto holds = [this, &holdingRanges](const std::string& name) {
+        if (const auto place = m_rangePlaces.find(name); place != m_rangePlaces.end())
+            holdingRanges.insert(place->second.pack);
+    };
     for (int t = 0; t < 3; ++t)
-        for (const std::string& name : tables ? names[t] : m_tableNames[t])
-            if (const auto place = m_rangePlaces.find(name); place != m_rangePlaces.end())
-                holdingRanges.insert(place->second.pack);
+        for (const std::string& name : tables ? names[t] : m_tableNames[t]) {
+            holds(name);
+            if (const auto kept = deltas.find(name); kept != deltas.end()) {
+                holds(kept->second.base);
+                holds(kept->second.delta);
+            }
+        }
     std::uint64_t unplaced = 0;  // bytes the new pack holds so far
     for (const Named& blob : named)
         if (!m_rangePlaces.count(blob.name))
@@ -800,7 +959,6 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, con
     std::vector<std::string_view> moved;
     std::vector<std::string> movedNames;
     std::unordered_set<std::string> taken;
-    std::uint64_t learned = 0;
     std::unordered_set<std::string> lost;  // results of the last job's work that could not be moved
     for (const Named& blob : named) {
         const auto place = m_rangePlaces.find(blob.name);
@@ -1028,10 +1186,26 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         if (document.page >= 0)
             document.page = kept[document.page];
 
-    // The pages' records in blocks, of which only those no pack holds are written.
-    std::vector<std::string> blocks;
+    // The pages' records in blocks, of which only those no pack holds are written. A block
+    // of the last job's whose pages all come again with their records as they were is
+    // taken as it stands, its bytes and name, without a record written or checksummed: an
+    // edit composes the block of its page alone.
+    std::vector<std::string> composed;  // the blocks' bytes, "" for one taken as it stands
+    std::vector<std::string_view> taken;  // the bytes of one taken, in the pack mapped and checked as it was read
     std::vector<PageBlock> newBlocks;
     for (std::size_t first = 0; first < live.size();) {
+        if (const PageBlock* before = unchangedBlock(live, first)) {
+            const MappedPack* pack = nullptr;
+            std::uint64_t learned = 0;
+            const std::string_view bytes = placedBytes(m_rangePlaces.at(before->name), false, learned, pack);
+            if (bytes.data()) {
+                newBlocks.push_back(*before);
+                composed.emplace_back();
+                taken.push_back(bytes);
+                first += before->pages;
+                continue;
+            }
+        }
         std::string block;
         RecordWriter out(block);
         std::size_t held = 0;
@@ -1041,16 +1215,23 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             if (endsBlock(page, ++held))
                 break;
         }
-        blocks.push_back(std::move(block));
+        composed.push_back(std::move(block));
+        taken.emplace_back();
         newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
         first += held;
     }
+    std::vector<std::string_view> blocks;
+    for (std::size_t b = 0; b < newBlocks.size(); ++b)
+        blocks.push_back(newBlocks[b].name.empty() ? std::string_view(composed[b]) : taken[b]);
     // The blocks and tables first, under names of their own: the index in place names the
     // old ones until the new index replaces it.
     std::vector<std::string> newTables[3] = {m_tableNames[0], m_tableNames[1], m_tableNames[2]};
     WorkNames newWork;
     std::vector<std::string> blockNames;
-    if (!writePacks(tables, work, blocks, blockNames, newTables, newWork))
+    for (const PageBlock& block : newBlocks)
+        blockNames.push_back(block.name);
+    RangeDeltas newDeltas;
+    if (!writePacks(tables, work, blocks, blockNames, newTables, newWork, newDeltas))
         return false;
     for (std::size_t b = 0; b < newBlocks.size(); ++b)
         newBlocks[b].name = std::move(blockNames[b]);
@@ -1111,8 +1292,17 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
-            for (const std::string& name : names)
-                writePlaced(name);
+            for (const std::string& name : names) {
+                const auto kept = newDeltas.find(name);
+                out.number<std::uint8_t>(kept != newDeltas.end());
+                if (kept == newDeltas.end()) {
+                    writePlaced(name);
+                    continue;
+                }
+                out.text(name);
+                writePlaced(kept->second.base);
+                writePlaced(kept->second.delta);
+            }
         }
         out.number<std::uint64_t>(newWork.size());
         for (const auto& [inputs, name] : newWork) {
@@ -1142,8 +1332,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     m_stampsLearned = false;
     m_hasTables = m_hasTables || tables;
     m_pageBlocks = std::move(newBlocks);
+    m_blockOfPage.clear();  // the blocks no longer follow pages()
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);
+    m_rangeDeltas = std::move(newDeltas);
     if (&job != &m_job)
         m_job = job;
     if (newWork != m_workNames) {
@@ -1165,8 +1357,14 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
     }
     std::set<std::uint32_t> packs;
     for (const std::vector<std::string>& names : m_tableNames)
-        for (const std::string& name : names)
-            packs.insert(m_rangePlaces.at(name).pack);
+        for (const std::string& name : names) {
+            if (const auto kept = m_rangeDeltas.find(name); kept != m_rangeDeltas.end()) {
+                packs.insert(m_rangePlaces.at(kept->second.base).pack);
+                packs.insert(m_rangePlaces.at(kept->second.delta).pack);
+            } else {
+                packs.insert(m_rangePlaces.at(name).pack);
+            }
+        }
     for (const PageBlock& block : m_pageBlocks)
         packs.insert(m_rangePlaces.at(block.name).pack);
     for (const auto& [inputs, name] : m_workNames)

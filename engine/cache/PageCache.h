@@ -160,7 +160,8 @@ struct CachedJob {
 // "ranges-N", one made by each job that writes any, holding only those it wrote (a range
 // or result a job leaves as it stood stays where it lies, so an edit writes the few it
 // changed; the index keeps each pack's stamp, which spares the next jobs the checksums of
-// what it holds); and segment files "segment-N" of page bodies, one made per job for the
+// what it holds; a range changed here and there by a job is kept as its delta from the
+// range it replaced); and segment files "segment-N" of page bodies, one made per job for the
 // pages it read, each body with its own checksum. A segment or pack whose bytes are
 // mostly no longer used has what is still used copied into the new one and is removed.
 class PageCache {
@@ -260,10 +261,23 @@ private:
     using WorkNames = std::vector<std::pair<std::uint64_t, std::string>>;
     // Puts what the new index names and no pack holds (or only a pack mostly unused, or a
     // small one of no range, which then goes) into one new pack: the pages' blocks (their
-    // bytes; blockNames set to their names), the tables' ranges (null: the last job's
+    // bytes, with their names where known, else "": blockNames set to them), the tables' ranges (null: the last job's
     // stand) and the kept work's results (null: the last job's stand).
-    bool writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string>& blocks,
-                    std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3], WorkNames& workNames);
+    // A range of the tables kept as its delta from another: their names, each placed.
+    struct RangeDelta {
+        std::string base;
+        std::string delta;
+    };
+    using RangeDeltas = std::unordered_map<std::string, RangeDelta>;
+    // Ranges written anew that their predecessors give with a small delta are put as that
+    // delta (deltas: the new index's ranges kept so, by name).
+    bool writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string_view>& blocks,
+                    std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3], WorkNames& workNames,
+                    RangeDeltas& deltas);
+    // The range a delta gives, in memory of its own (known: its base and delta were taken
+    // by their packs' stamps): false when either cannot be read or does not match.
+    bool rangeOfDelta(const RangeDelta& delta, std::uint64_t& learned,
+                      std::shared_ptr<const std::uint64_t[]>& block, std::size_t& size, bool& known);
     bool writePack(const std::vector<std::string_view>& ranges, std::uint32_t& pack);
     // Forgets the kept work, and where its results lie (a range's place stays).
     void dropWork();
@@ -285,6 +299,12 @@ private:
         std::uint32_t pages = 0;
     };
     std::vector<PageBlock> m_pageBlocks;
+    // By index of pages(): 1 + the block that it begins, or 0 (empty once save() changed
+    // the blocks).
+    std::vector<std::uint32_t> m_blockOfPage;
+    // The block of the last job's that pages from first on begin with, record for record
+    // and cut where it was cut: null when there is none.
+    const PageBlock* unchangedBlock(const std::vector<CachedPage>& pages, std::size_t first) const;
     bool m_pagesLost = false;  // the index named blocks that could not be read
     std::uint64_t m_learnedBytes = 0;  // of blocks checked whole in packs old enough to be trusted next time
     std::vector<CachedDocument> m_documents;
@@ -302,6 +322,7 @@ private:
         std::uint64_t length = 0;
     };
     std::unordered_map<std::string, RangePlace> m_rangePlaces;
+    RangeDeltas m_rangeDeltas;  // the tables' ranges not placed whole, by name
     // Each pack's file when its ranges' bytes were last known to have the checksums in
     // their names, and whether that was within the stamps' granularity (then its stamp
     // does not vouch for them: they are checked again).

@@ -158,6 +158,19 @@ public:
                     change(folder + piece);
     }
 
+    // The sizes of the cache's packs, by name.
+    std::map<std::string, off_t> packSizes()
+    {
+        std::map<std::string, off_t> sizes;
+        for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
+            if (name.rfind("ranges-", 0) == 0) {
+                struct stat info {};
+                ::stat(tree.path("cache/vantrelindexer/site/" + name).c_str(), &info);
+                sizes[name] = info.st_size;
+            }
+        return sizes;
+    }
+
     // Overwrites the cache's files whose names begin with prefix.
     void damageCache(const std::string& prefix)
     {
@@ -462,16 +475,7 @@ TEST_F(PageCacheJobs, WriteOnlyTheRangesAnEditChangesAndCompactPacksMostlyUnused
     tree.write("site/first.html", wordsOf("aardvark", 1500));
     tree.write("site/many.html", wordsOf("lamp", 3000));
     expectSameOutput("the first job");
-    auto packs = [this] {
-        std::map<std::string, off_t> sizes;
-        for (const std::string& name : folderEntries(tree.path("cache/vantrelindexer/site")))
-            if (name.rfind("ranges-", 0) == 0) {
-                struct stat info {};
-                ::stat(tree.path("cache/vantrelindexer/site/" + name).c_str(), &info);
-                sizes[name] = info.st_size;
-            }
-        return sizes;
-    };
+    auto packs = [this] { return packSizes(); };
     const auto first = packs();
     ASSERT_EQ(first.size(), 1u);
     // The words and the stem pairs are a range each on a site this small, written again
@@ -487,6 +491,49 @@ TEST_F(PageCacheJobs, WriteOnlyTheRangesAnEditChangesAndCompactPacksMostlyUnused
         expectSameOutput("edit " + std::to_string(edit));
         EXPECT_LE(packs().size(), 3u) << "edit " << edit;
     }
+}
+
+TEST_F(PageCacheJobs, KeepALongRangeAnEditChangedAsItsDeltaAndNeverTakeADamagedOne)
+{
+    // The long lists of a site's common words, which any edit changes here and there, are
+    // written as deltas from the lists the last job had, not whole; edits in a row stay
+    // deltas of the same lists, each job's output that of a job reading every page; a delta
+    // whose bytes changed throws the tables away.
+    // Each page holds the same 60 words, some of them more often than others.
+    auto common = [](int more) {
+        std::string text = "<title>Page</title><p>";
+        for (int word = 0; word < 60; ++word)
+            for (int again = 0; again <= (word + more) % 4; ++again)
+                text += " common" + std::to_string(word);
+        return text + "</p>";
+    };
+    for (int i = 0; i < 300; ++i)
+        tree.write("site/many/p" + std::to_string(i) + ".html", common(i));
+    expectSameOutput("the first job");
+    auto packs = [this] { return packSizes(); };
+    const off_t whole = packs().begin()->second;
+    std::string newest;
+    for (int edit = 1; edit <= 4; ++edit) {
+        const auto before = packs();
+        tree.write("site/many/p7.html", common(edit) + " edit" + std::to_string(edit));
+        expectSameOutput("edit " + std::to_string(edit));
+        off_t written = 0;
+        for (const auto& [name, size] : packs())
+            if (!before.count(name)) {
+                written += size;
+                newest = name;
+            }
+        EXPECT_LT(written, whole / 3) << "edit " << edit;  // whole again, the lists alone are over half
+    }
+    // A byte of a delta's own bytes changed: the new word, among the last of the pack's
+    // (which ends with the ranges' deltas, after the pages' records).
+    std::string bytes = readFile(tree.path("cache/vantrelindexer/site/" + newest));
+    const std::size_t word = bytes.rfind("edit4");
+    ASSERT_NE(word, std::string::npos);
+    bytes[word + 1] = 'X';
+    tree.write("cache/vantrelindexer/site/" + newest, bytes);
+    walksOverDamagedTables = 1;
+    expectSameOutput("a delta damaged");
 }
 
 TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEntry)
