@@ -11,10 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <deque>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -1190,8 +1190,8 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     // of the last job's whose pages all come again with their records as they were is
     // taken as it stands, its bytes and name, without a record written or checksummed: an
     // edit composes the block of its page alone.
-    std::vector<std::string> composed;  // the blocks' bytes, "" for one taken as it stands
-    std::vector<std::string_view> taken;  // the bytes of one taken, in the pack mapped and checked as it was read
+    std::deque<std::string> composed;  // the bytes of the blocks written anew
+    std::vector<std::string_view> blocks;  // each block's bytes: one taken lies in its pack, mapped and checked as it was read
     std::vector<PageBlock> newBlocks;
     for (std::size_t first = 0; first < live.size();) {
         if (const PageBlock* before = unchangedBlock(live, first)) {
@@ -1200,8 +1200,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             const std::string_view bytes = placedBytes(m_rangePlaces.at(before->name), false, learned, pack);
             if (bytes.data()) {
                 newBlocks.push_back(*before);
-                composed.emplace_back();
-                taken.push_back(bytes);
+                blocks.push_back(bytes);
                 first += before->pages;
                 continue;
             }
@@ -1216,13 +1215,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
                 break;
         }
         composed.push_back(std::move(block));
-        taken.emplace_back();
+        blocks.push_back(composed.back());
         newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
         first += held;
     }
-    std::vector<std::string_view> blocks;
-    for (std::size_t b = 0; b < newBlocks.size(); ++b)
-        blocks.push_back(newBlocks[b].name.empty() ? std::string_view(composed[b]) : taken[b]);
     // The blocks and tables first, under names of their own: the index in place names the
     // old ones until the new index replaces it.
     std::vector<std::string> newTables[3] = {m_tableNames[0], m_tableNames[1], m_tableNames[2]};

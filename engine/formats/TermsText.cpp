@@ -1232,38 +1232,42 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
-    // Every best piece places the titled and named pages of its last key's stem groups.
-    // Those the last job kept for the same titles, names and keys are handed on, whether
-    // the piece is composed or taken as it stands, so that an edit that changes a common
-    // key's list finds them; the others are read from the table, which is made only when
-    // a best piece composed or a shard cut needs it, and then serves every best piece.
-    std::vector<std::string_view> placedKeys;
-    std::vector<std::vector<bool>> placedPages(shardPlaces.size());
-    std::vector<bool> placedFound(shardPlaces.size());
-    std::unique_ptr<bool[]> placedPrefixed(new bool[shardPlaces.size()]());
+    // Every best piece places the titled and named pages of its last key's stem groups,
+    // and of the words its key or a stem of its groups begins where those are few (then
+    // it is prefixed). Those the last job kept for the same titles, names and keys are
+    // handed on, whether the piece is composed or taken as it stands, so that an edit
+    // that changes a common key's list finds them; the others are read from the table,
+    // which is made only when a best piece composed or a shard cut needs it, and then
+    // serves every best piece.
+    struct Placed {
+        std::vector<std::string_view> begins;  // what the words placed as prefix matches begin with
+        std::uint64_t inputs = 0;
+        bool found = false;  // kept by the last job
+        std::vector<bool> pages;
+        bool prefixed = false;
+    };
+    std::vector<Placed> placed(shardPlaces.size());
+    // The keys whose entries of the table the others need, and what the words begin with
+    // whose entries they need too.
+    std::vector<std::string_view> placedKeys, beginners;
     bool placedWanted = false;
     for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
         if (!set.hasBest(t))
             continue;
-        const std::uint64_t inputs = placedInputs(places->inputs, bestGrouped[t], set.begunByLast(t));
-        const std::string_view* earlier = work ? work->find(inputs) : nullptr;
-        placedFound[t] = earlier && readPlaced(*earlier, documents.size(), bestNames[t].empty() ? &placedPages[t] : nullptr,
-                                               &placedPrefixed[t]);
-        if (placedFound[t]) {
-            work->keep(inputs, std::string(*earlier));
+        Placed& its = placed[t];
+        its.begins = set.begunByLast(t);
+        its.inputs = placedInputs(places->inputs, bestGrouped[t], its.begins);
+        const std::string_view* earlier = work ? work->find(its.inputs) : nullptr;
+        its.found = earlier && readPlaced(*earlier, documents.size(), bestNames[t].empty() ? &its.pages : nullptr, &its.prefixed);
+        if (its.found) {
+            work->keep(its.inputs, std::string(*earlier));
             continue;
         }
         placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
+        beginners.insert(beginners.end(), its.begins.begin(), its.begins.end());
         placedWanted = placedWanted || bestNames[t].empty();
     }
     std::sort(placedKeys.begin(), placedKeys.end());
-    // And those of every title and file-name word their last key or a stem of its groups
-    // begins, for the best pieces whose placed pages are worked out anew.
-    std::vector<std::string_view> beginners;
-    for (std::size_t t = 0; t < shardPlaces.size(); ++t)
-        if (set.hasBest(t) && !placedFound[t])
-            for (std::string_view begins : set.begunByLast(t))
-                beginners.push_back(begins);
     std::sort(beginners.begin(), beginners.end());
     const auto begunByBest = [&](std::string_view key) {
         for (std::size_t length = 1; length <= key.size() && !beginners.empty(); ++length)
@@ -1289,17 +1293,17 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 work->keep(set.placesInputsOf(t, *places), placesBytes(shardPlaces[t]));
         }
         for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
-            if (!set.hasBest(t) || placedFound[t])
+            Placed& its = placed[t];
+            if (!set.hasBest(t) || its.found)
                 continue;
             std::vector<const PlaceWords::Entry*> entries;
             for (std::string_view key : bestGrouped[t])
                 if (const auto found = table->find(std::string(key)); found != table->end())
                     entries.push_back(&found->second);
-            placedPrefixed[t] = placeBegun(*table, set.begunByLast(t), entries);
-            placedPages[t] = placedPagesOf(entries);
+            its.prefixed = placeBegun(*table, its.begins, entries);
+            its.pages = placedPagesOf(entries);
             if (work)
-                work->keep(placedInputs(places->inputs, bestGrouped[t], set.begunByLast(t)),
-                           placedBytes(placedPages[t], documents.size(), placedPrefixed[t]));
+                work->keep(its.inputs, placedBytes(its.pages, documents.size(), its.prefixed));
         }
     }
     // The near pieces hold every title and file-name word, whichever shards were taken:
@@ -1385,10 +1389,10 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             }
             const ShardPlaces* its = places ? &shardPlaces[t] : nullptr;
             if (set.hasBest(t) && bestNames[t].empty()) {
-                const std::vector<bool> none;
+                const Placed none;
+                const Placed& pages = places ? placed[t] : none;
                 if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]),
-                                                  set.compose(t, its, kBest, places ? placedPages[t] : none,
-                                                              places && placedPrefixed[t]))).empty())
+                                                  set.compose(t, its, kBest, pages.pages, pages.prefixed))).empty())
                     return {};
             }
             if (!shardNames[t].empty())

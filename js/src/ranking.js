@@ -414,10 +414,10 @@ function titleShareFactor(tr) {
 // places those whose title or file name holds a word its key or a stem of its groups
 // begins too (every word a prefix of the query word's): such a page owes the word's own
 // cut list nothing (a page titled `your` for `you`, `deprecation` for `deprecated`,
-// which the word's list would otherwise lift from a prefix to the word). Where a cut list could better a page's
-// class past the forms, the score it gets is that list's, not the one it has. A page
-// that owes no list is known exactly; any other page's
-// rank key lies between one with its class and no score and one with the best class
+// which the word's list would otherwise lift from a prefix to the word). Where a cut
+// list could better a page's class past the forms, the score it gets is that list's,
+// not the one it has. A page that owes no list is known exactly; any other page's rank
+// key lies between one with its class and no score and one with the best class
 // and the whole score the rest could add (a page not met: the cut lists' best class,
 // every rest added, its title and file name as they are, its summary holding the word,
 // no links). The screen is settled when each of its pages' lowest key is above the
