@@ -617,7 +617,8 @@ std::vector<PlaceWords::Page> CompanionData::placePages(const std::vector<Docume
 }
 
 bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const std::string& base,
-                           const std::string* termsText, const std::string& wordsHead, const std::string& wordsTop)
+                           const std::string* termsText, const std::string& wordsHead, const std::string& wordsTop,
+                           const std::string& wordsTopLists)
 {
     if (!m_texts || !m_error.empty() || wordsHead.empty()) {
         storeFailed();
@@ -640,6 +641,10 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     // earlier page, which knows no "top", reads the head as before).
     if (!wordsTop.empty())
         text += ",\"top\":\"" + wordsTop + '"';
+    // And the top's lists of shards (a few KB), so that the page asks for the list that
+    // holds a query's key beside the top rather than a round after it.
+    if (!wordsTop.empty() && !wordsTopLists.empty())
+        text += ",\"lists\":[" + wordsTopLists + ']';
     if (!m_placesInShards)
         text += ",\"ranks\":[" + m_rankPieces + ']';
     text += "};\n";

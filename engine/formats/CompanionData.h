@@ -138,7 +138,7 @@ public:
     // wordsHead: the name of the head of the word index in pieces, already put into
     // store() ("" when it failed); wordsTop: the name of its top, for a large site, or "".
     bool finish(const std::vector<DocumentEntry>& documents, const std::string& base, const std::string* termsText,
-                const std::string& wordsHead, const std::string& wordsTop = {});
+                const std::string& wordsHead, const std::string& wordsTop = {}, const std::string& wordsTopLists = {});
 
     // Leaves the index in place as it stands (a job that changed nothing) and removes, as
     // finish() would, the pieces it does not name.

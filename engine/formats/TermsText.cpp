@@ -1015,6 +1015,17 @@ namespace {
 // after its "check" to its documents' field, the same of the top ("" for none), the
 // inputs of the pieces it made (PieceStore::takeMade()) and the names and stamps of the
 // others it named (PieceStore::reuse()).
+// The entries of the lists of shards that a top names: the text inside its
+// "shardLists":[...] ("" when it names none). A key is a script string, which holds no
+// line break, so the first "],\n\"vocabulary\":[" after them ends them.
+std::string shardListsIn(std::string_view top)
+{
+    constexpr std::string_view begin = "\n\"shardLists\":[", end = "],\n\"vocabulary\":[";
+    const std::size_t from = top.find(begin);
+    const std::size_t to = from == std::string_view::npos ? from : top.find(end, from + begin.size());
+    return to == std::string_view::npos ? std::string() : std::string(top.substr(from + begin.size(), to - from - begin.size()));
+}
+
 struct WholePieces {
     std::string headMiddle, topMiddle;
     std::vector<std::uint64_t> made;
@@ -1081,7 +1092,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                       const WordTable<char>& stemmedKeys, const std::vector<int>& linkShares, PieceStore& store,
                       std::string_view documentsField, const Places* places, KeptWork* work,
                       const std::vector<StemOfKey>& moreStems, std::string_view topDocumentsField,
-                      std::string* topName, unsigned threads, std::uint64_t keysInputs, const StemGroups* groups)
+                      std::string* topName, unsigned threads, std::uint64_t keysInputs, const StemGroups* groups,
+                      std::string* topLists)
 {
     // Pieces composed from what the last job's were (a page's date moved, a page touched
     // across days) are taken whole, by their names and stamps, while every one of them
@@ -1105,6 +1117,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             if (headName.empty() || whole.topMiddle.empty())
                 return headName;
             *topName = store.put(start + whole.topMiddle + std::string(topDocumentsField) + "});\n");
+            if (topLists)
+                *topLists = shardListsIn(whole.topMiddle);
             return topName->empty() ? std::string() : headName;
         }
         // Pieces already taken are named twice by what follows, which changes nothing.
@@ -1555,6 +1569,8 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     top += topDocumentsField;
     top += "});\n";
     *topName = store.put(top);
+    if (topLists)
+        *topLists = shardListsIn(top);
     if (topName->empty())
         return {};
     keepWhole();

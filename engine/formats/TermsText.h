@@ -267,7 +267,9 @@ struct Places {
 // place of "shards" and, in place of "near",
 // "nearLists":["NAME.js",...]: the near pieces' [first word, name] entries in list
 // pieces of kNearListGroup (PieceStore::putLists()); its name goes to *topName. A page
-// reads the top instead of the head, and the lists only when it needs them.
+// reads the top instead of the head, and the lists only when it needs them. Given
+// topLists, the top's "shardLists" entries go there too (the text inside its brackets),
+// for indexed_pages.js, so that the page asks for a query's list of shards beside the top.
 constexpr std::size_t kNearListGroup = 128;
 // In the top, the shards' entries stand in lists of whole vocabulary pieces, about the
 // square root of the shards each: "shardLists":[["first key","NAME.js",shards],...];
@@ -288,7 +290,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                       std::string_view documentsField, const Places* places = nullptr, KeptWork* work = nullptr,
                       const std::vector<StemOfKey>& moreStems = {}, std::string_view topDocumentsField = {},
                       std::string* topName = nullptr, unsigned threads = 1, std::uint64_t keysInputs = 0,
-                      const StemGroups* groups = nullptr);
+                      const StemGroups* groups = nullptr, std::string* topLists = nullptr);
 // A checksum of the keys with their pages, the stem pairs and further stems: what the
 // word pieces take of them.
 std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmedKeys,

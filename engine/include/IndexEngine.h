@@ -175,10 +175,12 @@ private:
     std::unique_ptr<KeysBeside> m_keysBeside;    // from the walk's end to finishCompanion()
     // The word index in pieces, with the titles, file names and summaries its shards hold;
     // the head's name, or "" when a piece could not be written; a large site's top
-    // (TermsText::putPieces()) goes to wordsTop.
+    // (TermsText::putPieces()) goes to wordsTop, and the entries of its lists of shards to
+    // wordsTopLists.
     // pages, placesInputs: CompanionData::placePages() of the documents.
     std::string putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
-                              std::uint64_t placesInputs, std::string_view documentsField, std::string& wordsTop);
+                              std::uint64_t placesInputs, std::string_view documentsField, std::string& wordsTop,
+                              std::string& wordsTopLists);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }

@@ -1145,9 +1145,10 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
     if (wholeWordIndex)
         TermsText::compose(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(), termsText,
                            ranked.plurals);
-    std::string wordsTop;
-    const std::string wordsHead =
-        documentsField.empty() ? "" : putWordPieces(ranked, pages, placesInputs, documentsField, wordsTop);
+    std::string wordsTop, wordsTopLists;
+    const std::string wordsHead = documentsField.empty()
+                                      ? ""
+                                      : putWordPieces(ranked, pages, placesInputs, documentsField, wordsTop, wordsTopLists);
     ranked.keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
@@ -1156,13 +1157,14 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
         store->flushFolderBeside();
     if (!indexWritten())
         return;
-    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop))
+    if (!m_companion->finish(documents, base, wholeWordIndex ? &termsText : nullptr, wordsHead, wordsTop,
+                              wordsTopLists))
         companionFailed();
 }
 
 std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
                                        std::uint64_t placesInputs, std::string_view documentsField,
-                                       std::string& wordsTop)
+                                       std::string& wordsTop, std::string& wordsTopLists)
 {
     // The titles, file names and summaries are cut key by key only when a piece must be
     // composed, and only the keys of the shards composed enter the table: a job whose
@@ -1179,7 +1181,7 @@ std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vect
     return TermsText::putPieces(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(),
                                 *m_companion->store(), documentsField, &places, m_cache ? &m_cache->work : nullptr,
                                 ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse(),
-                                ranked.inputs, ranked.grouped ? &ranked.groups : nullptr);
+                                ranked.inputs, ranked.grouped ? &ranked.groups : nullptr, &wordsTopLists);
 }
 
 void IndexEngine::companionFailed()

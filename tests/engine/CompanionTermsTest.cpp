@@ -367,6 +367,8 @@ TEST_F(TermsJob, TheHeadNamesTheDocumentsInPiecesOfSixteen)
 // smaller threshold's job leaves out, less the document pieces' names and the near
 // pieces' first words, which list pieces hold in their order. A page opened on a top
 // keeps finding its lists until the job after next, as it finds the head's pieces.
+// The pages file names the top's lists of shards too, the same entries, after every job
+// (the page asks for a query's list beside the top).
 TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
 {
     for (int i = 0; i < 18; ++i)
@@ -418,6 +420,15 @@ TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
     std::smatch shards;
     ASSERT_TRUE(std::regex_search(headText, shards, std::regex("\"shards\":\\[([\\s\\S]*?)\\],\n\"vocabulary\"")));
     EXPECT_EQ(listed("large", topText, "shardLists", ",\n\"vocabulary\""), oneLine(shards[1].str()));
+    auto sameLists = [&](const std::string& top) {
+        std::smatch inPages, inTop;
+        const std::string pages = readFile(tree.path("large/indexed_pages.js")), text = readFile(tree.path("large/indexed_text/" + top));
+        ASSERT_TRUE(std::regex_search(pages, inPages, std::regex("\"lists\":\\[([\\s\\S]*)\\]\\};"))) << pages;
+        ASSERT_TRUE(std::regex_search(text, inTop, std::regex("\"shardLists\":\\[([\\s\\S]*?)\\],\n\"vocabulary\"")));
+        EXPECT_EQ(inPages[1].str(), inTop[1].str());
+        EXPECT_NE(inPages[1].str().find(".js\","), std::string::npos);
+    };
+    sameLists(top);
 
     // The lists of the top in place stay through the next job and go with the one after.
     std::smatch lists;
@@ -430,6 +441,11 @@ TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
     tree.write("site/p2.htm", "<title>Page two</title><p>Changed too", 1064361600);
     ASSERT_TRUE(engine.buildIndex());
     EXPECT_NE(::access(list.c_str(), F_OK), 0);
+    sameLists(named("large", "top"));
+    // A date moved alone: the pieces are taken whole, the top written again.
+    tree.write("site/p2.htm", "<title>Page two</title><p>Changed too", 1064361600 + 5 * 86400);
+    ASSERT_TRUE(engine.buildIndex());
+    sameLists(named("large", "top"));
 }
 
 TEST_F(TermsJob, AWordIndexThatCannotBeWrittenKeepsTheOldCompanionFiles)

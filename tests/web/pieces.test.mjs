@@ -495,16 +495,20 @@ test('a top answers as its head and loads its lists only when needed', () => {
 test('search.html asks for the pieces of the address query that search.js reads first', () => {
   const inline = /<script>([^]*?)<\/script>/.exec(fs.readFileSync(path.join(jsDir, 'search.html'), 'utf8'))[1];
   // loaderFirst: search.js has run (its loader's receivers set) before the head comes.
-  function early(dir, q, damage = (name, data) => data, loaderFirst = false) {
+  // beside: the scripts asked for before the head ran (beside it) go there. pagesDamage: what
+  // indexed_pages.js gives, changed.
+  function early(dir, q, damage = (name, data) => data, loaderFirst = false, beside = [], pagesDamage = (pages) => pages) {
     const added = [], doc = { head: { appendChild: (s) => added.push(s) }, currentScript: null };
     doc.createElement = () => ({ attrs: {}, setAttribute(k, v) { this.attrs[k] = v; }, getAttribute(k) { return this.attrs[k]; } });
     const win = { document: doc, location: { search: '?q=' + encodeURIComponent(q) } };
     vm.runInNewContext(fs.readFileSync(path.join(dir, 'indexed_pages.js'), 'utf8'), win);
+    win.pages = pagesDamage(win.pages);
     vm.runInNewContext(inline, { window: win, document: doc, URLSearchParams });
     if (loaderFirst) new S.IndexLoader(win, () => {}, () => {});
     for (const script of added) {
       const name = script.src.replace(/^indexed_text\//, '');
       assert.match(name, /^[a-z2-7]{13}\.js$/);
+      if (script.attrs['data-piece'] === 'head') beside.push(...added.filter((s) => s !== script).map((s) => s.src.replace(/^indexed_text\//, '')));
       doc.currentScript = script;
       // The piece calls its own receiver, which must be the page's by then.
       const receivers = {};
@@ -550,12 +554,27 @@ test('search.html asks for the pieces of the address query that search.js reads 
     const asked = early(out, 'kalomi', (name, data) => data && data.links ? { ...data, links } : data).slice(bare);
     assert.ok(asked.length >= 1 && !asked.some((name) => site.head.links.includes(name) || !/^[a-z2-7]{13}\.js$/.test(name)), String(links));
   }
+  // With a top, the list of shards of each key is asked for beside it, from the lists
+  // indexed_pages.js names (the top's own).
+  const first = early(large, '').length, topLinks = loadFolder(S, large).head.links, topLists = loadFolder(S, large).list.listNames;
+  const q = `${words[0]} ${words[1]}`, beside = [], asked = early(large, q, undefined, false, beside).slice(first);
+  const besideLists = beside.filter((name) => topLists.includes(name));
+  assert.ok(besideLists.length >= 1 && besideLists.every((name) => asked.includes(name)), `${besideLists.length} lists beside the top`);
+  // Lists in indexed_pages.js that name no pieces, hold no entries or are not the top's
+  // cost at most a piece a key, never a piece that is no list: the rest is asked for as
+  // without them.
+  for (const damage of [(lists) => lists.map(([key, , shards]) => [key, '../../x.js', shards]), () => [7, 'x', null], () => ({ length: 1e9 }),
+    (lists) => lists.map(([key, name, shards], l) => [key, lists[(l + 1) % lists.length][1], shards]), () => undefined]) {
+    const damaged = early(large, q, undefined, false, [], (pages) => ({ ...pages, lists: damage(pages.lists) })).slice(first);
+    assert.ok(damaged.length - asked.length <= 2 && damaged.every((name) => asked.includes(name) || topLists.includes(name)), String(damage));
+    assert.deepEqual(asked.filter((name) => !damaged.includes(name)), [], String(damage));
+  }
   // A top whose lists name no pieces, or hold no entries, asks for nothing more than
-  // its link shares.
-  const first = early(large, '').length, topLinks = loadFolder(S, large).head.links;
+  // its link shares and the lists indexed_pages.js names for the query's keys.
   for (const damage of [(lists) => lists.map(([key, , shards]) => [key, '../../x.js', shards]), () => [7, 'x', null], () => ({ length: 1e9 })]) {
     const asked = early(large, 'kalomi stoven', (name, data) => data && data.shardLists ? { ...data, shardLists: damage(data.shardLists) } : data);
-    assert.deepEqual(asked.slice(first), [...topLinks], String(damage));
+    const more = asked.slice(first).filter((name) => !topLinks.includes(name));
+    assert.ok(more.length <= 2 && more.every((name) => topLists.includes(name)), String(damage));
   }
 });
 
