@@ -489,27 +489,25 @@ void PageCache::load()
                     || placed.first->second.length != place.length)))
             in.fail();
     };
-    const auto pageCount = in.number<std::uint64_t>();
-    std::vector<PageBlock> pageBlocks(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
-    std::uint64_t blockedPages = 0;
-    for (PageBlock& block : pageBlocks) {
-        block.pages = in.number<std::uint32_t>();
-        readPlaced(block.name);
-        blockedPages += block.pages;
-    }
-    if (blockedPages != pageCount)
-        in.fail();
+    // A count of records, then the blocks that hold them, each with its count and place.
+    auto readBlocks = [&in, &readPlaced](std::vector<PageBlock>& blocks) {
+        const auto records = in.number<std::uint64_t>();
+        blocks.resize(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
+        std::uint64_t blocked = 0;
+        for (PageBlock& block : blocks) {
+            block.pages = in.number<std::uint32_t>();
+            readPlaced(block.name);
+            blocked += block.pages;
+        }
+        if (blocked != records)
+            in.fail();
+        return records;
+    };
+    std::vector<PageBlock> pageBlocks;
+    const auto pageCount = readBlocks(pageBlocks);
     // The documents' records lie in blocks too (read once the pages are).
-    const auto documentCount = in.number<std::uint64_t>();
-    std::vector<PageBlock> documentBlocks(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
-    std::uint64_t blockedDocuments = 0;
-    for (PageBlock& block : documentBlocks) {
-        block.pages = in.number<std::uint32_t>();
-        readPlaced(block.name);
-        blockedDocuments += block.pages;
-    }
-    if (blockedDocuments != documentCount)
-        in.fail();
+    std::vector<PageBlock> documentBlocks;
+    const auto documentCount = readBlocks(documentBlocks);
     CachedJob job;
     job.textGroups.resize(in.count(sizeof(std::uint64_t) + 2));
     for (TextGroups::Written& group : job.textGroups) {
@@ -605,6 +603,21 @@ void PageCache::load()
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
 }
 
+bool PageCache::blockBytes(const std::vector<PageBlock>& blocks, std::size_t leastRecord, std::vector<std::string_view>& bytes)
+{
+    // Each run through its checksum unless its pack's stamp vouches for it, as a range is.
+    bytes.reserve(blocks.size());
+    for (const PageBlock& block : blocks) {
+        const MappedPack* pack = nullptr;
+        const std::string_view placed = placedBytes(m_rangePlaces.at(block.name), true, m_learnedBytes, pack);
+        if (!placed.data() || block.pages > placed.size() / leastRecord
+            || (!pack->known && tablesName(cacheChecksum(placed)) != block.name))
+            return false;
+        bytes.push_back(placed);
+    }
+    return true;
+}
+
 bool PageCache::loadPages(std::uint64_t count)
 {
     // Each block is run through its checksum unless its pack's stamp vouches for it, as a
@@ -619,15 +632,8 @@ bool PageCache::loadPages(std::uint64_t count)
     // Every block is found and checked first: the count of pages, no more than their bytes
     // can hold, is then known to be worth the memory.
     std::vector<std::string_view> blocks;
-    blocks.reserve(m_pageBlocks.size());
-    for (const PageBlock& block : m_pageBlocks) {
-        const MappedPack* pack = nullptr;
-        const std::string_view bytes = placedBytes(m_rangePlaces.at(block.name), true, m_learnedBytes, pack);
-        if (!bytes.data() || block.pages > bytes.size() / kLeastPageRecord
-            || (!pack->known && tablesName(cacheChecksum(bytes)) != block.name))
-            return false;
-        blocks.push_back(bytes);
-    }
+    if (!blockBytes(m_pageBlocks, kLeastPageRecord, blocks))
+        return false;
     std::vector<CachedPage> pages(static_cast<std::size_t>(count));
     std::size_t next = 0;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
@@ -648,18 +654,10 @@ bool PageCache::loadPages(std::uint64_t count)
 
 bool PageCache::loadDocuments(std::uint64_t count)
 {
-    // As the pages' blocks: each checked unless its pack's stamp vouches for it, the
-    // paths views of the pack's mapping.
+    // As the pages' blocks: the paths are views of the packs' mappings.
     std::vector<std::string_view> blocks;
-    blocks.reserve(m_documentBlocks.size());
-    for (const PageBlock& block : m_documentBlocks) {
-        const MappedPack* pack = nullptr;
-        const std::string_view bytes = placedBytes(m_rangePlaces.at(block.name), true, m_learnedBytes, pack);
-        if (!bytes.data() || block.pages > bytes.size() / kLeastDocumentRecord
-            || (!pack->known && block.name != tablesName(cacheChecksum(bytes))))
-            return false;
-        blocks.push_back(bytes);
-    }
+    if (!blockBytes(m_documentBlocks, kLeastDocumentRecord, blocks))
+        return false;
     std::vector<CachedDocument> documents(static_cast<std::size_t>(count));
     const auto pageCount = static_cast<std::int64_t>(m_pages.size());
     std::size_t next = 0;
@@ -1407,17 +1405,13 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             const auto stamp = m_packStamps.find(place.pack);
             packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
         };
-        out.number<std::uint64_t>(live.size());
-        out.number<std::uint64_t>(newBlocks.size());
-        for (const PageBlock& block : newBlocks) {
-            out.number(block.pages);
-            writePlaced(block.name);
-        }
-        out.number<std::uint64_t>(documents.size());
-        out.number<std::uint64_t>(newDocumentBlocks.size());
-        for (const PageBlock& block : newDocumentBlocks) {
-            out.number(block.pages);
-            writePlaced(block.name);
+        for (const std::vector<PageBlock>* written : {&newBlocks, &newDocumentBlocks}) {
+            out.number<std::uint64_t>(written == &newBlocks ? live.size() : documents.size());
+            out.number<std::uint64_t>(written->size());
+            for (const PageBlock& block : *written) {
+                out.number(block.pages);
+                writePlaced(block.name);
+            }
         }
         out.number<std::uint64_t>(job.textGroups.size());
         for (const TextGroups::Written& group : job.textGroups) {

@@ -301,6 +301,10 @@ private:
         std::string name;
         std::uint32_t pages = 0;
     };
+    // The bytes of each block (of pages' or documents' records), found and checked: false
+    // when one cannot be read, is not the bytes its name gives, or cannot hold its count of
+    // records of at least leastRecord bytes.
+    bool blockBytes(const std::vector<PageBlock>& blocks, std::size_t leastRecord, std::vector<std::string_view>& bytes);
     std::vector<PageBlock> m_pageBlocks;
     // By index of pages(): 1 + the block that it begins, or 0 (empty once save() changed
     // the blocks).
