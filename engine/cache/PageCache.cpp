@@ -1290,6 +1290,23 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     std::deque<std::string> composed;  // the bytes of the blocks written anew
     std::vector<std::string_view> blocks;  // each block's bytes: one taken lies in its pack, mapped and checked as it was read
     std::vector<PageBlock> newBlocks;
+    // Composes a new block of records from first on (of count), cut where ends says after
+    // each; gives how many it holds.
+    auto composeBlock = [&](std::size_t first, std::size_t count, const auto& write, const auto& ends) {
+        std::string block;
+        RecordWriter out(block);
+        std::size_t held = 0;
+        while (first + held < count) {
+            const std::size_t at = first + held;
+            write(out, at);
+            if (ends(at, ++held))
+                break;
+        }
+        composed.push_back(std::move(block));
+        blocks.push_back(composed.back());
+        newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
+        return held;
+    };
     for (std::size_t first = 0; first < live.size();) {
         if (const PageBlock* before = unchangedBlock(live, first)) {
             const MappedPack* pack = nullptr;
@@ -1302,19 +1319,9 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
                 continue;
             }
         }
-        std::string block;
-        RecordWriter out(block);
-        std::size_t held = 0;
-        while (first + held < live.size()) {
-            const CachedPage& page = live[first + held];
-            writePage(out, page);
-            if (endsBlock(page, ++held))
-                break;
-        }
-        composed.push_back(std::move(block));
-        blocks.push_back(composed.back());
-        newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
-        first += held;
+        first += composeBlock(
+            first, live.size(), [&live](RecordWriter& out, std::size_t p) { writePage(out, live[p]); },
+            [&live](std::size_t p, std::size_t held) { return endsBlock(live[p], held); });
     }
     // The documents' records the same way: a block of the last job's whose documents all
     // come again, each giving its page as it did (the next, a named one, none), is taken as it
@@ -1355,19 +1362,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
                 continue;
             }
         }
-        std::string block;
-        RecordWriter out(block);
-        std::size_t held = 0;
-        while (first + held < documents.size()) {
-            const CachedDocument& document = documents[first + held];
-            writeDocument(out, document, pagesNow[first + held]);
-            if (endsDocumentBlock(document, ++held))
-                break;
-        }
-        composed.push_back(std::move(block));
-        blocks.push_back(composed.back());
-        newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
-        first += held;
+        first += composeBlock(
+            first, documents.size(),
+            [&](RecordWriter& out, std::size_t d) { writeDocument(out, documents[d], pagesNow[d]); },
+            [&documents](std::size_t d, std::size_t held) { return endsDocumentBlock(documents[d], held); });
     }
     // The blocks and tables first, under names of their own: the index in place names the
     // old ones until the new index replaces it.
