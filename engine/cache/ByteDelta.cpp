@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -94,7 +95,10 @@ std::string ByteDelta::between(std::string_view base, std::string_view target, s
     if (target.empty() || base.size() >= (std::size_t(1) << 36))
         return delta;
     putNumber(delta, target.size());
-    const Anchors anchors(base);
+    // The anchors cost a pass over the whole base and a table of a fourth of its size: they
+    // are made only once a run is not found near where the last one would go on, which
+    // after an edit's few postings added or moved is seldom (or never).
+    std::optional<Anchors> anchors;
     std::size_t own = 0;   // where the target's bytes of their own began
     std::size_t at = 0;    // in the target
     std::size_t from = 0;  // in the base, where the target's bytes at `at` are looked for first
@@ -107,8 +111,9 @@ std::string ByteDelta::between(std::string_view base, std::string_view target, s
         std::size_t length = runAt(at, from);
         if (length < kLeastRun) {
             length = 0;
+            // The nearest shift first (0, +4, -4, +8, ...) at each step ahead; only where none
+            // matches, the anchors.
             for (std::size_t ahead = 0; ahead <= kLookAhead && !length; ahead += kStep) {
-                // The nearest shift first: 0, +4, -4, +8, ...; then the anchors.
                 for (std::size_t step = 0; step <= 2 * kLookAside / kStep && !length; ++step) {
                     const std::size_t shift = (step + 1) / 2 * kStep;
                     if (step % 2 == 0 && from + ahead < shift)
@@ -121,14 +126,17 @@ std::string ByteDelta::between(std::string_view base, std::string_view target, s
                         length = found;
                     }
                 }
-                if (!length && at + ahead + kLeastRun <= target.size()) {
-                    const std::size_t b = anchors.find(target.data() + at + ahead);
-                    const std::size_t found = b == std::string_view::npos ? 0 : runAt(at + ahead, b);
-                    if (found >= kLeastRun) {
-                        at += ahead;
-                        from = b;
-                        length = found;
-                    }
+            }
+            for (std::size_t ahead = 0; ahead <= kLookAhead && !length && at + ahead + kLeastRun <= target.size();
+                 ahead += kStep) {
+                if (!anchors)
+                    anchors.emplace(base);
+                const std::size_t b = anchors->find(target.data() + at + ahead);
+                const std::size_t found = b == std::string_view::npos ? 0 : runAt(at + ahead, b);
+                if (found >= kLeastRun) {
+                    at += ahead;
+                    from = b;
+                    length = found;
                 }
             }
             if (!length) {

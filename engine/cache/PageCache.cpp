@@ -23,7 +23,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 15;
+constexpr std::uint32_t kFormat = 16;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";  // of a range's or result's name, and of the files of caches before packs
@@ -255,6 +255,57 @@ void readPage(RecordReader& in, CachedPage& page)
     page.checksum = in.number<std::uint64_t>();
 }
 
+// How a document's record gives its page. Pages are kept in the order of the documents
+// that first read them, so nearly every document's page is the one after the last page
+// so given ("next", whatever the pages before: a page added or removed before it leaves
+// its record as it was); one that shares an earlier page (a link) names it by how far
+// back it lies from the next.
+struct DocumentPage {
+    enum Kind : std::uint8_t { kNone = 0, kNext = 1, kNamed = 2 };
+    Kind kind = kNone;
+    std::int32_t back = 0;  // kNamed's
+    bool operator==(const DocumentPage& other) const { return kind == other.kind && back == other.back; }
+};
+
+std::vector<DocumentPage> documentPages(const std::vector<CachedDocument>& documents)
+{
+    std::vector<DocumentPage> pages(documents.size());
+    std::int64_t next = 0;
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+        if (documents[d].page < 0)
+            continue;
+        if (documents[d].page == next) {
+            pages[d].kind = DocumentPage::kNext;
+            ++next;
+        } else {
+            pages[d] = DocumentPage{DocumentPage::kNamed, static_cast<std::int32_t>(next - documents[d].page)};
+        }
+    }
+    return pages;
+}
+
+// A document's record, as its block holds it.
+void writeDocument(RecordWriter& out, const CachedDocument& document, DocumentPage page)
+{
+    out.text(document.path);
+    out.number<std::uint8_t>(static_cast<std::uint8_t>((document.wordsEntered ? 1 : 0) | (page.kind << 1)));
+    if (page.kind == DocumentPage::kNamed)
+        out.number(page.back);
+}
+
+// The smallest record writeDocument() gives.
+constexpr std::size_t kLeastDocumentRecord = 2;
+
+// The documents' records are cut into blocks as the pages' are, by their paths: an edit
+// that adds, removes or renames no page names every block as it stood, and one that does
+// writes the block (or two) that holds it.
+bool endsDocumentBlock(const CachedDocument& document, std::size_t held)
+{
+    if (held >= kBlockMost)
+        return true;
+    return held >= kBlockLeast && (cacheChecksum(document.path) >> (64 - kBlockEveryBits)) == 0;
+}
+
 // Why an open folder may not hold the cache: "" when it is the user's and nobody
 // else's.
 std::string privacyProblem(FileSystem& fileSystem, int folder)
@@ -438,24 +489,25 @@ void PageCache::load()
                     || placed.first->second.length != place.length)))
             in.fail();
     };
-    const auto pageCount = in.number<std::uint64_t>();
-    std::vector<PageBlock> pageBlocks(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
-    std::uint64_t blockedPages = 0;
-    for (PageBlock& block : pageBlocks) {
-        block.pages = in.number<std::uint32_t>();
-        readPlaced(block.name);
-        blockedPages += block.pages;
-    }
-    if (blockedPages != pageCount)
-        in.fail();
-    std::vector<CachedDocument> documents(in.count(6));
-    for (CachedDocument& document : documents) {
-        document.path = CachedText::viewOf(in.textView());
-        document.page = in.number<std::int32_t>();
-        document.wordsEntered = in.number<std::uint8_t>() != 0;
-        if (document.page < -1 || document.page >= static_cast<std::int64_t>(pageCount))
+    // A count of records, then the blocks that hold them, each with its count and place.
+    auto readBlocks = [&in, &readPlaced](std::vector<PageBlock>& blocks) {
+        const auto records = in.number<std::uint64_t>();
+        blocks.resize(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
+        std::uint64_t blocked = 0;
+        for (PageBlock& block : blocks) {
+            block.pages = in.number<std::uint32_t>();
+            readPlaced(block.name);
+            blocked += block.pages;
+        }
+        if (blocked != records)
             in.fail();
-    }
+        return records;
+    };
+    std::vector<PageBlock> pageBlocks;
+    const auto pageCount = readBlocks(pageBlocks);
+    // The documents' records lie in blocks too (read once the pages are).
+    std::vector<PageBlock> documentBlocks;
+    const auto documentCount = readBlocks(documentBlocks);
     CachedJob job;
     job.textGroups.resize(in.count(sizeof(std::uint64_t) + 2));
     for (TextGroups::Written& group : job.textGroups) {
@@ -520,14 +572,13 @@ void PageCache::load()
     }
     std::vector<double> keyLengths;
     in.array(keyLengths);
-    if (keyLengths.size() > documents.size())
+    if (keyLengths.size() > documentCount)
         in.fail();
     if (in.failed() || !in.atEnd())
         return;
     // The views point into the mapping, which lives as long as the cache.
     m_indexBytes = std::move(mapped);
     m_indexSize = size;
-    m_documents = std::move(documents);
     m_job = std::move(job);
     m_hasTables = hasTables;
     for (int t = 0; t < 3; ++t)
@@ -538,7 +589,8 @@ void PageCache::load()
     m_workNames = std::move(workNames);
     m_tables.keyLengths = std::move(keyLengths);
     m_pageBlocks = std::move(pageBlocks);
-    if (!loadPages(pageCount)) {
+    m_documentBlocks = std::move(documentBlocks);
+    if (!loadPages(pageCount) || !loadDocuments(documentCount)) {
         // The index stands but its pages cannot be taken: the job is told, as of tables
         // that cannot be read (loadTables()), and reads every page.
         m_pages.clear();
@@ -549,6 +601,21 @@ void PageCache::load()
     m_byInode.reserve(m_pages.size());
     for (std::size_t i = 0; i < m_pages.size(); ++i)
         m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
+}
+
+bool PageCache::blockBytes(const std::vector<PageBlock>& blocks, std::size_t leastRecord, std::vector<std::string_view>& bytes)
+{
+    // Each run through its checksum unless its pack's stamp vouches for it, as a range is.
+    bytes.reserve(blocks.size());
+    for (const PageBlock& block : blocks) {
+        const MappedPack* pack = nullptr;
+        const std::string_view placed = placedBytes(m_rangePlaces.at(block.name), true, m_learnedBytes, pack);
+        if (!placed.data() || block.pages > placed.size() / leastRecord
+            || (!pack->known && tablesName(cacheChecksum(placed)) != block.name))
+            return false;
+        bytes.push_back(placed);
+    }
+    return true;
 }
 
 bool PageCache::loadPages(std::uint64_t count)
@@ -565,15 +632,8 @@ bool PageCache::loadPages(std::uint64_t count)
     // Every block is found and checked first: the count of pages, no more than their bytes
     // can hold, is then known to be worth the memory.
     std::vector<std::string_view> blocks;
-    blocks.reserve(m_pageBlocks.size());
-    for (const PageBlock& block : m_pageBlocks) {
-        const MappedPack* pack = nullptr;
-        const std::string_view bytes = placedBytes(m_rangePlaces.at(block.name), true, m_learnedBytes, pack);
-        if (!bytes.data() || block.pages > bytes.size() / kLeastPageRecord
-            || (!pack->known && tablesName(cacheChecksum(bytes)) != block.name))
-            return false;
-        blocks.push_back(bytes);
-    }
+    if (!blockBytes(m_pageBlocks, kLeastPageRecord, blocks))
+        return false;
     std::vector<CachedPage> pages(static_cast<std::size_t>(count));
     std::size_t next = 0;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
@@ -589,6 +649,39 @@ bool PageCache::loadPages(std::uint64_t count)
     for (std::size_t b = 0; b < m_pageBlocks.size(); first += m_pageBlocks[b++].pages)
         if (m_pageBlocks[b].pages > 0)
             m_blockOfPage[first] = static_cast<std::uint32_t>(b + 1);
+    return true;
+}
+
+bool PageCache::loadDocuments(std::uint64_t count)
+{
+    // As the pages' blocks: the paths are views of the packs' mappings.
+    std::vector<std::string_view> blocks;
+    if (!blockBytes(m_documentBlocks, kLeastDocumentRecord, blocks))
+        return false;
+    std::vector<CachedDocument> documents(static_cast<std::size_t>(count));
+    const auto pageCount = static_cast<std::int64_t>(m_pages.size());
+    std::size_t next = 0;
+    std::int64_t nextPage = 0;
+    for (std::size_t b = 0; b < blocks.size(); ++b) {
+        RecordReader in(blocks[b]);
+        for (std::uint32_t i = 0; i < m_documentBlocks[b].pages && !in.failed(); ++i, ++next) {
+            CachedDocument& document = documents[next];
+            document.path = CachedText::viewOf(in.textView());
+            const auto flags = in.number<std::uint8_t>();
+            const auto kind = flags >> 1;
+            const std::int64_t page = kind == DocumentPage::kNext ? nextPage++
+                : kind == DocumentPage::kNamed                    ? nextPage - in.number<std::int32_t>()
+                                                                  : -1;
+            if (kind > DocumentPage::kNamed || page < -1 || page >= pageCount || (kind != DocumentPage::kNone && page < 0))
+                in.fail();
+            document.page = static_cast<std::int32_t>(page);
+            document.wordsEntered = (flags & 1) != 0;
+        }
+        if (in.failed() || !in.atEnd())
+            return false;
+    }
+    m_documents = std::move(documents);
+    m_documentsInBlocks = true;
     return true;
 }
 
@@ -750,6 +843,8 @@ void PageCache::forget()
     m_pages.clear();
     m_pageBlocks.clear();
     m_blockOfPage.clear();
+    m_documentBlocks.clear();
+    m_documentsInBlocks = false;
     m_pagesLost = false;
     m_learnedBytes = 0;
     m_documents.clear();
@@ -784,6 +879,8 @@ void PageCache::dropWork()
         ranges.insert(delta.delta);
     }
     for (const PageBlock& block : m_pageBlocks)
+        ranges.insert(block.name);
+    for (const PageBlock& block : m_documentBlocks)
         ranges.insert(block.name);
     for (const auto& [inputs, name] : m_workNames)
         if (!ranges.count(name))
@@ -1193,6 +1290,23 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     std::deque<std::string> composed;  // the bytes of the blocks written anew
     std::vector<std::string_view> blocks;  // each block's bytes: one taken lies in its pack, mapped and checked as it was read
     std::vector<PageBlock> newBlocks;
+    // Composes a new block of records from first on (of count), cut where ends says after
+    // each; gives how many it holds.
+    auto composeBlock = [&](std::size_t first, std::size_t count, const auto& write, const auto& ends) {
+        std::string block;
+        RecordWriter out(block);
+        std::size_t held = 0;
+        while (first + held < count) {
+            const std::size_t at = first + held;
+            write(out, at);
+            if (ends(at, ++held))
+                break;
+        }
+        composed.push_back(std::move(block));
+        blocks.push_back(composed.back());
+        newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
+        return held;
+    };
     for (std::size_t first = 0; first < live.size();) {
         if (const PageBlock* before = unchangedBlock(live, first)) {
             const MappedPack* pack = nullptr;
@@ -1205,19 +1319,53 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
                 continue;
             }
         }
-        std::string block;
-        RecordWriter out(block);
-        std::size_t held = 0;
-        while (first + held < live.size()) {
-            const CachedPage& page = live[first + held];
-            writePage(out, page);
-            if (endsBlock(page, ++held))
-                break;
+        first += composeBlock(
+            first, live.size(), [&live](RecordWriter& out, std::size_t p) { writePage(out, live[p]); },
+            [&live](std::size_t p, std::size_t held) { return endsBlock(live[p], held); });
+    }
+    // The documents' records the same way: a block of the last job's whose documents all
+    // come again, each giving its page as it did (the next, a named one, none), is taken as it
+    // stands. It is found by the path it begins with.
+    std::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> documentBlockAt;  // first, block
+    if (m_documentsInBlocks) {
+        documentBlockAt.reserve(m_documentBlocks.size());
+        std::size_t start = 0;
+        for (std::size_t b = 0; b < m_documentBlocks.size(); start += m_documentBlocks[b++].pages)
+            if (m_documentBlocks[b].pages > 0)
+                documentBlockAt.emplace(m_documents[start].path.view(), std::make_pair(start, b));
+    }
+    const std::vector<DocumentPage> pagesNow = documentPages(documents);
+    const std::vector<DocumentPage> pagesThen = m_documentsInBlocks ? documentPages(m_documents) : std::vector<DocumentPage>();
+    auto sameDocumentAt = [&](std::size_t d, std::size_t before) {
+        return documents[d].path.view() == m_documents[before].path.view()
+            && documents[d].wordsEntered == m_documents[before].wordsEntered && pagesNow[d] == pagesThen[before];
+    };
+    const std::size_t pageBlockCount = newBlocks.size();
+    for (std::size_t first = 0; first < documents.size();) {
+        if (const auto found = documentBlockAt.find(documents[first].path.view()); found != documentBlockAt.end()) {
+            const auto [start, b] = found->second;
+            const PageBlock& before = m_documentBlocks[b];
+            const std::size_t after = first + before.pages;
+            bool same = documents.size() - first >= before.pages
+                && (endsDocumentBlock(documents[after - 1], before.pages)
+                    || (after == documents.size() && start + before.pages == m_documents.size()));
+            for (std::size_t i = 0; same && i < before.pages; ++i)
+                same = sameDocumentAt(first + i, start + i);
+            const MappedPack* pack = nullptr;
+            std::uint64_t learned = 0;
+            const std::string_view bytes = same ? placedBytes(m_rangePlaces.at(before.name), false, learned, pack)
+                                                : std::string_view();
+            if (bytes.data()) {
+                newBlocks.push_back(before);
+                blocks.push_back(bytes);
+                first = after;
+                continue;
+            }
         }
-        composed.push_back(std::move(block));
-        blocks.push_back(composed.back());
-        newBlocks.push_back(PageBlock{std::string(), static_cast<std::uint32_t>(held)});
-        first += held;
+        first += composeBlock(
+            first, documents.size(),
+            [&](RecordWriter& out, std::size_t d) { writeDocument(out, documents[d], pagesNow[d]); },
+            [&documents](std::size_t d, std::size_t held) { return endsDocumentBlock(documents[d], held); });
     }
     // The blocks and tables first, under names of their own: the index in place names the
     // old ones until the new index replaces it.
@@ -1231,6 +1379,9 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         return false;
     for (std::size_t b = 0; b < newBlocks.size(); ++b)
         newBlocks[b].name = std::move(blockNames[b]);
+    std::vector<PageBlock> newDocumentBlocks(std::make_move_iterator(newBlocks.begin() + static_cast<std::ptrdiff_t>(pageBlockCount)),
+                                             std::make_move_iterator(newBlocks.end()));
+    newBlocks.resize(pageBlockCount);
     const std::vector<double>& keyLengths = tables ? tables->keyLengths : m_tables.keyLengths;
     // Written whole under a name nobody can predict, then renamed over the old index.
     const std::string temporary = "index." + unpredictableDigits();
@@ -1252,17 +1403,13 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
             const auto stamp = m_packStamps.find(place.pack);
             packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
         };
-        out.number<std::uint64_t>(live.size());
-        out.number<std::uint64_t>(newBlocks.size());
-        for (const PageBlock& block : newBlocks) {
-            out.number(block.pages);
-            writePlaced(block.name);
-        }
-        out.number<std::uint64_t>(documents.size());
-        for (const CachedDocument& document : documents) {
-            out.text(document.path);
-            out.number(document.page);
-            out.number<std::uint8_t>(document.wordsEntered);
+        for (const std::vector<PageBlock>* written : {&newBlocks, &newDocumentBlocks}) {
+            out.number<std::uint64_t>(written == &newBlocks ? live.size() : documents.size());
+            out.number<std::uint64_t>(written->size());
+            for (const PageBlock& block : *written) {
+                out.number(block.pages);
+                writePlaced(block.name);
+            }
         }
         out.number<std::uint64_t>(job.textGroups.size());
         for (const TextGroups::Written& group : job.textGroups) {
@@ -1329,6 +1476,8 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     m_hasTables = m_hasTables || tables;
     m_pageBlocks = std::move(newBlocks);
     m_blockOfPage.clear();  // the blocks no longer follow pages()
+    m_documentBlocks = std::move(newDocumentBlocks);
+    m_documentsInBlocks = false;  // nor documents()
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);
     m_rangeDeltas = std::move(newDeltas);
@@ -1362,6 +1511,8 @@ void PageCache::removeUnusedSegments(const std::vector<CachedPage>& pages)
             }
         }
     for (const PageBlock& block : m_pageBlocks)
+        packs.insert(m_rangePlaces.at(block.name).pack);
+    for (const PageBlock& block : m_documentBlocks)
         packs.insert(m_rangePlaces.at(block.name).pack);
     for (const auto& [inputs, name] : m_workNames)
         if (!name.empty())

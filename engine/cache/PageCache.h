@@ -96,7 +96,7 @@ struct CachedPage {
 
 // One document of the job that wrote the cache, in document order.
 struct CachedDocument {
-    CachedText path;           // as the walk joined it (a view of the index read, for the last job's)
+    CachedText path;           // as the walk joined it (a view of its block read, for the last job's)
     std::int32_t page = -1;    // its entry in pages(), or -1 when it was not read
     bool wordsEntered = false; // its words are in the tables
 };
@@ -151,11 +151,11 @@ struct CachedJob {
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
 // Files: "index" (a header with the format, the build and the settings, where each block
-// of the pages' records lies, the documents, what the job wrote, where each range of its
-// tables lies and each page's length in keys, and a checksum of it all), mapped when
-// read, written whole under a temporary name and renamed; the blocks of the pages'
-// records (their titles, summaries, stamps and the places of their bodies and texts), the
-// tables' ranges and the results of the work the job did to compose its pieces, each
+// of the pages' and of the documents' records lies, what the job wrote, where each range
+// of its tables lies and each page's length in keys, and a checksum of it all), mapped
+// when read, written whole under a temporary name and renamed; the blocks of the pages'
+// records (their titles, summaries, stamps and the places of their bodies and texts) and
+// of the documents' (their paths and pages), the tables' ranges and the results of the work the job did to compose its pieces, each
 // named by the checksum of its bytes, in pack files
 // "ranges-N", one made by each job that writes any, holding only those it wrote (a range
 // or result a job leaves as it stood stays where it lies, so an edit writes the few it
@@ -239,6 +239,9 @@ private:
     // Reads the pages' records from their blocks (m_pageBlocks): false when a block cannot
     // be read, is not the bytes its name gives, or the blocks do not hold count pages.
     bool loadPages(std::uint64_t count);
+    // Reads the documents' records from their blocks (m_documentBlocks), once the pages are
+    // read: false as loadPages(), or when a document names no page read.
+    bool loadDocuments(std::uint64_t count);
     // Maps the whole of the cache's file name when it is a regular file of this user's, of
     // at least least bytes and no larger than a piece may be: null when it cannot; info
     // set to its stat.
@@ -289,7 +292,7 @@ private:
     unsigned m_removalsAtOnce = 1;
     int m_folderFd = -1;
     std::string m_problem;
-    std::shared_ptr<const char> m_indexBytes;  // the index as mapped: the documents' paths are views of it
+    std::shared_ptr<const char> m_indexBytes;  // the index as mapped
     std::uint64_t m_indexSize = 0;
     std::vector<CachedPage> m_pages;
     // The blocks of the pages' records in the packs, in the pages' order: their names and
@@ -298,6 +301,10 @@ private:
         std::string name;
         std::uint32_t pages = 0;
     };
+    // The bytes of each block (of pages' or documents' records), found and checked: false
+    // when one cannot be read, is not the bytes its name gives, or cannot hold its count of
+    // records of at least leastRecord bytes.
+    bool blockBytes(const std::vector<PageBlock>& blocks, std::size_t leastRecord, std::vector<std::string_view>& bytes);
     std::vector<PageBlock> m_pageBlocks;
     // By index of pages(): 1 + the block that it begins, or 0 (empty once save() changed
     // the blocks).
@@ -305,6 +312,11 @@ private:
     // The block of the last job's that pages from first on begin with, record for record
     // and cut where it was cut: null when there is none.
     const PageBlock* unchangedBlock(const std::vector<CachedPage>& pages, std::size_t first) const;
+    // The blocks of the documents' records, in document order, as the pages' (pages: how
+    // many documents each holds), and whether documents() are what they hold (not once
+    // save() changed them).
+    std::vector<PageBlock> m_documentBlocks;
+    bool m_documentsInBlocks = false;
     bool m_pagesLost = false;  // the index named blocks that could not be read
     std::uint64_t m_learnedBytes = 0;  // of blocks checked whole in packs old enough to be trusted next time
     std::vector<CachedDocument> m_documents;

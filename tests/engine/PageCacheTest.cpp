@@ -9,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -937,6 +939,118 @@ TEST(PageCache, NamesNoBodyOfASegmentThatCouldNotBeWritten)
     for (const CachedPage& page : again.pages())
         EXPECT_TRUE(again.readBody(page, body)) << page.key.inode;
     EXPECT_TRUE(again.pages().empty());
+}
+
+TEST(PageCache, KeepsDocumentsInBlocksSoThatAnEditWritesNoneOfThemAndAChangedPathIsNeverTaken)
+{
+    // The documents' records lie in blocks too: a page edited, added or removed, or a
+    // document without a page removed, writes a block or two of them (or moves a small
+    // pack's), not every block after it, whose pages all moved by one; every document comes back with its own page, none or one it
+    // shares; a path changed in place throws the documents and pages away.
+    TempTree tree;
+    const std::string folder = tree.path("cache/vantrelindexer/site");
+    std::vector<CachedPage> pages;
+    std::vector<CachedDocument> documents;
+    {
+        PageCache cache(folder, "settings");
+        ASSERT_TRUE(cache.open());
+        for (int i = 0; i < 3000; ++i) {
+            // Every tenth document has no page, some share the page before (links).
+            std::int32_t page = -1;
+            if (i % 25 == 12) {
+                page = static_cast<std::int32_t>(pages.size() - 1);
+            } else if (i % 10 != 9) {
+                pages.emplace_back();
+                pages.back().key.inode = 5000 + static_cast<std::uint64_t>(i);
+                ASSERT_TRUE(cache.addBody("body " + std::to_string(i), pages.back()));
+                page = static_cast<std::int32_t>(pages.size() - 1);
+            }
+            documents.push_back(CachedDocument{"docs/page-" + std::to_string(i) + ".html", page, i % 3 != 0});
+        }
+        CachedTables tables;
+        ASSERT_TRUE(cache.save(pages, documents, &tables, CachedJob()));
+    }
+    // Paths written into the packs that were not there before the change.
+    auto pathsWritten = [&folder](const std::set<std::string>& before) {
+        std::size_t paths = 0;
+        for (const std::string& name : folderEntries(folder))
+            if (name.rfind("ranges-", 0) == 0 && !before.count(name)) {
+                const std::string bytes = readFile(folder + "/" + name);
+                for (std::size_t at = 0; (at = bytes.find("docs/page-", at)) != std::string::npos; ++at)
+                    ++paths;
+            }
+        return paths;
+    };
+    // Each change leaves at least 1,800 documents after it: a change that rewrote every
+    // block after it would write more than the bound.
+    auto change = [&](const char* what, std::size_t mostPaths,
+                      const std::function<void(std::vector<CachedPage>&, std::vector<CachedDocument>&)>& make) {
+        SCOPED_TRACE(what);
+        const auto entries = folderEntries(folder);
+        const std::set<std::string> before(entries.begin(), entries.end());
+        std::vector<CachedPage> nowPages;
+        std::vector<CachedDocument> nowDocuments;
+        {
+            PageCache cache(folder, "settings");
+            ASSERT_TRUE(cache.open());
+            ASSERT_TRUE(cache.loadTables(0));
+            nowPages = cache.pages();
+            for (const CachedDocument& document : cache.documents())
+                nowDocuments.push_back(CachedDocument{std::string(document.path.view()), document.page, document.wordsEntered});
+            make(nowPages, nowDocuments);
+            ASSERT_TRUE(cache.save(nowPages, nowDocuments, nullptr, CachedJob()));
+        }
+        EXPECT_LE(pathsWritten(before), mostPaths);
+        PageCache again(folder, "settings");
+        ASSERT_TRUE(again.open());
+        ASSERT_EQ(again.documents().size(), nowDocuments.size());
+        for (std::size_t d = 0; d < nowDocuments.size(); ++d) {
+            const CachedDocument& read = again.documents()[d];
+            EXPECT_EQ(read.path.view(), nowDocuments[d].path.view()) << d;
+            EXPECT_EQ(read.wordsEntered, nowDocuments[d].wordsEntered) << d;
+            ASSERT_EQ(read.page, nowDocuments[d].page) << d;
+            if (read.page >= 0) {
+                EXPECT_EQ(again.pages()[static_cast<std::size_t>(read.page)].key, nowPages[static_cast<std::size_t>(read.page)].key) << d;
+            }
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        change("a page edited", 600, [round](std::vector<CachedPage>& p, std::vector<CachedDocument>&) {
+            p[100 + static_cast<std::size_t>(round) * 900].key.modified += 1;
+        });
+        change("a page added", 600, [round](std::vector<CachedPage>& p, std::vector<CachedDocument>& d) {
+            const std::size_t at = 300 + static_cast<std::size_t>(round) * 500;
+            const std::int32_t page = d[at].page;
+            ASSERT_GE(page, 0);
+            CachedPage added = p[static_cast<std::size_t>(page)];
+            added.key.inode = 90 + static_cast<std::uint64_t>(round);
+            p.insert(p.begin() + page, added);
+            for (CachedDocument& document : d)
+                if (document.page >= page)
+                    ++document.page;
+            d.insert(d.begin() + static_cast<std::ptrdiff_t>(at), CachedDocument{"docs/added-" + std::to_string(round), page, true});
+        });
+        change("a document without a page removed", 600, [round](std::vector<CachedPage>&, std::vector<CachedDocument>& d) {
+            auto gone = std::find_if(d.begin() + 400 + round * 400, d.end(), [](const CachedDocument& document) { return document.page < 0; });
+            ASSERT_NE(gone, d.end());
+            d.erase(gone);
+        });
+    }
+    for (const std::string& name : folderEntries(folder)) {
+        if (name.rfind("ranges-", 0) != 0)
+            continue;
+        std::string bytes = readFile(folder + "/" + name);
+        const std::size_t at = bytes.find("docs/page-77.");
+        if (at != std::string::npos) {
+            bytes[at + 10] = '8';
+            tree.write("cache/vantrelindexer/site/" + name, bytes);
+        }
+    }
+    PageCache damaged(folder, "settings");
+    ASSERT_TRUE(damaged.open());
+    EXPECT_TRUE(damaged.documents().empty());
+    EXPECT_TRUE(damaged.pages().empty());
+    EXPECT_FALSE(damaged.loadTables(0));
 }
 
 }  // namespace
