@@ -176,9 +176,10 @@ private:
     // The word index in pieces, with the titles, file names and summaries its shards hold;
     // the head's name, or "" when a piece could not be written; a large site's top
     // (TermsText::putPieces()) goes to wordsTop.
-    // pages, placesInputs: CompanionData::placePages() of the documents.
-    std::string putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
-                              std::uint64_t placesInputs, std::string_view documentsField, std::string& wordsTop);
+    // placesInputs: CompanionData::placeInputs() of the documents, whose placePages() are
+    // gathered only when a piece needs them.
+    std::string putWordPieces(const RankedKeys& ranked, std::uint64_t placesInputs, std::string_view documentsField,
+                              std::string& wordsTop);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }
