@@ -280,7 +280,6 @@ bool CompanionData::begin()
     // and the pieces its word index's head names, and the groups of texts that the head's
     // piece of groups names.
     const std::string headText = namesOfPieceNamedIn(m_fileSystem, m_textFolder, previous, "\"words\":\"", m_previousPieces);
-    m_previousRead = !headText.empty();
     namesOfPieceNamedIn(m_fileSystem, m_textFolder, headText, "\"groups\":\"", m_previousPieces);
     // and the list pieces its top names.
     namesOfPieceNamedIn(m_fileSystem, m_textFolder, previous, "\"top\":\"", m_previousPieces);
@@ -700,7 +699,6 @@ bool CompanionData::finish(const std::vector<DocumentEntry>& documents, const st
     if (!termsText && carriesMark(m_fileSystem, m_destinationFolder, "indexed_terms.js"))
         m_fileSystem.remove(m_destinationFolder, "indexed_terms.js");
     m_finished = true;
-    m_store->endRemovalBeside();
     auto keep = std::make_shared<std::set<std::string>>(m_previousPieces);
     keep->insert(m_store->named().begin(), m_store->named().end());
     if (m_workBeside) {
@@ -730,13 +728,8 @@ void CompanionData::removeUnnamed(const std::set<std::string>& keep)
 void CompanionData::workBeside()
 {
     m_workBeside = true;
-    if (!m_store)
-        return;
-    m_store->flushBeside();
-    // What no index in place names goes while the job runs, rather than being waited for
-    // at its end; only when the index in place was read whole enough to know its pieces.
-    if (m_previousRead)
-        m_store->removeBeside(m_previousPieces, kRemovalsAtOnce);
+    if (m_store)
+        m_store->flushBeside();
 }
 
 void CompanionData::keepInPlace()

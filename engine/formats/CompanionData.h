@@ -148,10 +148,8 @@ public:
     void keepInPlace();
 
     // Has the work that waits for the disk done beside the job from now on: new pieces
-    // flushed as they are written (PieceStore::flushBeside()), the pieces that the index
-    // in place does not name removed from now on (PieceStore::removeBeside()), and those
-    // that finish() removes removed on a thread of their own, which the destructor waits
-    // for.
+    // flushed as they are written (PieceStore::flushBeside()), and the pieces that
+    // finish() removes removed on a thread of their own, which the destructor waits for.
     void workBeside();
 
     // Removes the pieces this job wrote that the index in place does not name (the job
@@ -182,7 +180,6 @@ private:
     std::unique_ptr<TextGroups> m_texts;
     std::set<std::string> m_previousPieces;  // named by the indexed_pages.js in place
     std::set<std::string> m_previousStamps;  // its folder of texts, written by an earlier version
-    bool m_previousRead = false;  // the head of its word index was read: m_previousPieces is whole
     std::vector<std::string> m_titles;
     std::vector<std::string> m_summaries;
     std::string m_topDocumentsField;

@@ -136,111 +136,12 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-namespace {
-// The piece names among entries that keep lacks.
-std::vector<std::string> unkeptPieces(std::vector<FolderEntry>& entries, const std::set<std::string>& keep)
-{
-    std::vector<std::string> names;
-    for (FolderEntry& entry : entries)
-        if (PieceStore::isPieceName(entry.name) && !keep.count(entry.name))
-            names.push_back(std::move(entry.name));
-    return names;
-}
-
-// Removes those of names that are regular files of the running user carrying the mark.
-void removeMarked(FileSystem& fileSystem, int folder, const std::vector<std::string>& names, unsigned threads)
-{
-    const std::size_t markLength = std::strlen(kMark);
-    std::vector<std::string> removed;
-    for (const std::string& name : names) {
-        struct stat info;
-        std::string head;
-        if (fileSystem.statAt(folder, name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
-            && readRegularFile(fileSystem, folder, name, markLength, head, false) && head == kMark)
-            removed.push_back(name);
-    }
-    removeFiles(fileSystem, folder, removed, threads);
-}
-}  // namespace
-
-// Removes the pieces that no index in place names while the job goes on. Each removal
-// may wait for the disk; the names it may take are known once the folder is listed, and
-// only a look at one of those waits for the removals to end.
-class PieceStore::Removal {
-public:
-    Removal(FileSystem& fileSystem, int folder, std::set<std::string> keep, unsigned threads)
-    {
-        m_thread = std::thread([this, &fileSystem, folder, keep = std::move(keep), threads] {
-            try {
-                std::vector<FolderEntry> entries;
-                std::vector<std::string> names;
-                if (fileSystem.listFolder(folder, entries))
-                    names = unkeptPieces(entries, keep);
-                {
-                    std::lock_guard<std::mutex> hold(m_lock);
-                    m_listed = true;
-                    m_names.insert(names.begin(), names.end());
-                }
-                m_changed.notify_all();
-                removeMarked(fileSystem, folder, names, threads);
-            } catch (const std::exception&) {
-                // What is left goes with the job's own removal at its end.
-            }
-            {
-                std::lock_guard<std::mutex> hold(m_lock);
-                m_listed = m_done = true;
-            }
-            m_changed.notify_all();
-        });
-    }
-    ~Removal()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    void waitFor(const std::string& name)
-    {
-        std::unique_lock<std::mutex> hold(m_lock);
-        m_changed.wait(hold, [this] { return m_listed; });
-        m_changed.wait(hold, [this, &name] { return m_done || !m_names.count(name); });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_listed = false, m_done = false;
-    std::set<std::string> m_names;  // the piece names it may remove
-    std::thread m_thread;           // started last, once the rest is in place
-};
-
 PieceStore::PieceStore(int folder, std::string path, FileSystem& fileSystem)
     : m_fileSystem(fileSystem), m_folder(folder), m_path(std::move(path))
 {
 }
 
 PieceStore::~PieceStore() = default;
-
-void PieceStore::removeBeside(std::set<std::string> keep, unsigned threads)
-{
-    if (m_removal)
-        return;
-    try {
-        m_removal = std::make_unique<Removal>(m_fileSystem, m_folder, std::move(keep), threads);
-    } catch (const std::system_error&) {
-        // No thread to spare: the job's own removal at its end takes them.
-    }
-}
-
-void PieceStore::endRemovalBeside()
-{
-    m_removal.reset();
-}
-
-void PieceStore::waitForRemovalOf(const std::string& name) const
-{
-    if (m_removal)
-        m_removal->waitFor(name);
-}
 
 void PieceStore::flushBeside()
 {
@@ -300,7 +201,6 @@ std::string fileStamp(const struct stat& info)
 
 std::string PieceStore::stamp(const std::string& name) const
 {
-    waitForRemovalOf(name);
     return isPieceName(name) ? fileStamp(m_fileSystem, m_folder, name) : std::string();
 }
 
@@ -329,7 +229,6 @@ bool PieceStore::readPart(const std::string& name, std::uint64_t offset, std::ui
 {
     if (!isPieceName(name))
         return false;
-    waitForRemovalOf(name);
     FileHandle file(m_fileSystem, m_fileSystem.openForReading(m_folder, name, false));
     struct stat info;
     if (!file || !m_fileSystem.statAt(file.fd(), "", info, false) || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()
@@ -376,7 +275,6 @@ std::string PieceStore::putLists(const std::vector<std::string>& entries, std::s
 // listed, or this job named it since.
 bool PieceStore::mayBeTaken(const std::string& name)
 {
-    waitForRemovalOf(name);
     if (!m_listedOnce) {
         m_listedOnce = true;
         std::vector<FolderEntry> entries;
@@ -561,8 +459,19 @@ bool PieceStore::flush()
 
 void PieceStore::removeAllBut(const std::set<std::string>& keep, unsigned threads)
 {
-    endRemovalBeside();
     std::vector<FolderEntry> entries;
-    if (m_fileSystem.listFolder(m_folder, entries))
-        removeMarked(m_fileSystem, m_folder, unkeptPieces(entries, keep), threads);
+    if (!m_fileSystem.listFolder(m_folder, entries))
+        return;
+    const std::size_t markLength = std::strlen(kMark);
+    std::vector<std::string> removed;
+    for (FolderEntry& entry : entries) {
+        if (!isPieceName(entry.name) || keep.count(entry.name))
+            continue;
+        struct stat info;
+        std::string head;
+        if (m_fileSystem.statAt(m_folder, entry.name, info, false) && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()
+            && readRegularFile(m_fileSystem, m_folder, entry.name, markLength, head, false) && head == kMark)
+            removed.push_back(std::move(entry.name));
+    }
+    removeFiles(m_fileSystem, m_folder, removed, threads);
 }

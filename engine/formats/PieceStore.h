@@ -106,13 +106,6 @@ public:
     // running user that carry the program's mark, and no other file; up to threads of
     // them at once (removeFiles()).
     void removeAllBut(const std::set<std::string>& keep, unsigned threads = 1);
-    // Starts what removeAllBut(keep, threads) does on a thread of its own, while the job
-    // goes on: until it is over, the store looks at no file it may remove (a piece name
-    // the folder held that keep lacks) and waits for it should a piece be given that name.
-    // Without a thread to spare, nothing is removed here.
-    void removeBeside(std::set<std::string> keep, unsigned threads);
-    // Waits for removeBeside()'s removal to end; removeAllBut() does first.
-    void endRemovalBeside();
 
     // Whether name is the name of a piece.
     static bool isPieceName(std::string_view name);
@@ -131,10 +124,6 @@ public:
 
 private:
     class Flusher;
-    class Removal;
-
-    // Returns once the removal beside, if any, no longer may take name.
-    void waitForRemovalOf(const std::string& name) const;
 
     bool holds(const std::string& name, std::string_view content, bool& taken);
     bool mayBeTaken(const std::string& name);
@@ -161,7 +150,6 @@ private:
     std::string m_error;
     std::unique_ptr<Flusher> m_flusher;
     std::size_t m_folderFlushedAt = 0;  // pieces written when the folder went to the flusher
-    std::unique_ptr<Removal> m_removal;  // removeBeside()'s, until removeAllBut() or the end
 };
 
 // The checksum of what a piece is composed from: each text led by its length, so that

@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -367,66 +366,6 @@ TEST_F(PieceStoreTest, OnlyMarkedPiecesOfOursThatNothingNamesAreRemoved)
         std::sort(left.begin(), left.end());
         EXPECT_EQ(folderEntries(tree.path(folder)), left) << threads;
         EXPECT_EQ(readFile(tree.path(folder + "/" + kept)), kMark + "kept") << threads;
-        ::close(fd);
-    }
-}
-
-// Removals held back until let go, or until a while has passed.
-class RemovalsHeld : public FileSystem {
-public:
-    std::mutex lock;
-    std::condition_variable changed;
-    bool letGo = false;
-    int removed = 0;
-    bool remove(int at, const std::string& name, bool folder) override
-    {
-        std::unique_lock<std::mutex> hold(lock);
-        changed.wait_for(hold, std::chrono::milliseconds(1000), [this] { return letGo; });
-        ++removed;
-        return FileSystem::remove(at, name, folder);
-    }
-    int removedSoFar()
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        return removed;
-    }
-};
-
-// A store removing beside what the index in place does not name looks at a piece it
-// keeps at once, while the removals are held; a piece it removes is never taken by its
-// stamp nor found in place while it goes, but written anew when put again.
-TEST_F(PieceStoreTest, PiecesRemovedBesideAreWaitedForOnlyByTheirNames)
-{
-    for (const bool takenByStamp : {true, false}) {
-        const std::string name = takenByStamp ? "by stamp" : "put again";
-        const std::string folderName = takenByStamp ? "stamped" : "again";
-        const int fd = ::open(tree.folder(folderName).c_str(), O_RDONLY | O_DIRECTORY);
-        PieceStore before(fd, tree.path(folderName), files);
-        const std::string kept = before.put(kMark + "kept"), dropped = before.put(kMark + "dropped");
-        const std::string droppedStamp = before.stamp(dropped);
-        RemovalsHeld held;
-        PieceStore next(fd, tree.path(folderName), held);
-        next.removeBeside({kept}, 1);
-        EXPECT_EQ(next.put(kMark + "kept"), kept) << name;
-        EXPECT_EQ(next.stamp(kept), before.stamp(kept)) << name;
-        EXPECT_EQ(held.removedSoFar(), 0) << name;
-        if (takenByStamp) {
-            EXPECT_FALSE(next.reuse(dropped, droppedStamp)) << name;
-        } else {
-            EXPECT_EQ(next.put(kMark + "dropped"), dropped) << name;
-            EXPECT_EQ(next.written(), std::set<std::string>{dropped}) << name;
-        }
-        {
-            std::lock_guard<std::mutex> hold(held.lock);
-            held.letGo = true;
-        }
-        held.changed.notify_all();
-        next.endRemovalBeside();
-        std::vector<std::string> left = {kept};
-        if (!takenByStamp)
-            left.push_back(dropped);
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(folderEntries(tree.path(folderName)), left) << name;
         ::close(fd);
     }
 }
