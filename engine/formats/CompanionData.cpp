@@ -594,25 +594,48 @@ void CompanionData::addPageInputs(PieceInputs& inputs, const std::vector<Documen
     inputs.text(d < m_summaries.size() ? m_summaries[d] : std::string());
 }
 
-std::vector<PlaceWords::Page> CompanionData::placePages(const std::vector<DocumentEntry>& documents,
-                                                        std::uint64_t& inputs)
+namespace {
+// The location's last part as the ranking pieces show it (toUtf8() of the whole, cut
+// after its last "/"): a view of location itself when it is UTF-8, else of converted.
+std::string_view shownFileName(const std::string& location, std::string& converted)
 {
-    std::vector<PlaceWords::Page> pages(documents.size());
+    std::string_view shown = location;
+    if (!isValidUtf8(shown)) {
+        converted = toUtf8(location);
+        shown = converted;
+    }
+    return shown.substr(shown.rfind('/') + 1);
+}
+}  // namespace
+
+std::uint64_t CompanionData::placeInputs(const std::vector<DocumentEntry>& documents)
+{
+    static const std::string none;
     PieceInputs checksum;
+    std::string converted;
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+        const bool titled = documents[d].title != kNoTitle;
+        checksum.number(titled);
+        checksum.text(titled && d < m_titles.size() ? m_titles[d] : none);
+        checksum.text(shownFileName(documents[d].location, converted));
+        checksum.text(firstUnits(d < m_summaries.size() ? m_summaries[d] : none, kMaxRankedSummary));
+    }
+    m_placesInShards = true;
+    return checksum.value();
+}
+
+std::vector<PlaceWords::Page> CompanionData::placePages(const std::vector<DocumentEntry>& documents) const
+{
+    static const std::string none;
+    std::vector<PlaceWords::Page> pages(documents.size());
+    std::string converted;
     for (std::size_t d = 0; d < documents.size(); ++d) {
         PlaceWords::Page& page = pages[d];
         if (documents[d].title != kNoTitle)
             page.title = d < m_titles.size() ? m_titles[d] : std::string();
-        const std::string shown = toUtf8(documents[d].location);
-        page.fileName = shown.substr(shown.rfind('/') + 1);
-        page.summary = firstUnits(d < m_summaries.size() ? m_summaries[d] : std::string(), kMaxRankedSummary);
-        checksum.number(page.title.has_value());
-        checksum.text(page.title ? *page.title : std::string());
-        checksum.text(page.fileName);
-        checksum.text(page.summary);
+        page.fileName = shownFileName(documents[d].location, converted);
+        page.summary = firstUnits(d < m_summaries.size() ? m_summaries[d] : none, kMaxRankedSummary);
     }
-    inputs = checksum.value();
-    m_placesInShards = true;
     return pages;
 }
 

@@ -125,11 +125,14 @@ public:
     static constexpr std::size_t kDocumentListGroup = 256;
     static constexpr std::size_t kMaxRankedSummary = 400;
 
+    // A checksum of all that placePages() gives, worked out without copying it (after a
+    // typical edit the pages themselves are never asked for). Once asked for,
+    // indexed_pages.js no longer names the ranking pieces (the page loads them only to
+    // order by date; the head names them).
+    std::uint64_t placeInputs(const std::vector<DocumentEntry>& documents);
     // What the ranking pieces hold of titles, file names and summaries, page by page, to
-    // be cut key by key for the word shards (PlaceWords::of()); inputs receives a
-    // checksum of it all. Once asked for, indexed_pages.js no longer names the ranking
-    // pieces (the page loads them only to order by date; the head names them).
-    std::vector<PlaceWords::Page> placePages(const std::vector<DocumentEntry>& documents, std::uint64_t& inputs);
+    // be cut key by key for the word shards (PlaceWords::of()).
+    std::vector<PlaceWords::Page> placePages(const std::vector<DocumentEntry>& documents) const;
 
     // Puts indexed_pages.js in place for documents, with indexed_terms.js holding
     // *termsText when it is given (else an indexed_terms.js of ours goes once the pages

@@ -177,10 +177,10 @@ private:
     // the head's name, or "" when a piece could not be written; a large site's top
     // (TermsText::putPieces()) goes to wordsTop, and the entries of its lists of shards to
     // wordsTopLists.
-    // pages, placesInputs: CompanionData::placePages() of the documents.
-    std::string putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
-                              std::uint64_t placesInputs, std::string_view documentsField, std::string& wordsTop,
-                              std::string& wordsTopLists);
+    // placesInputs: CompanionData::placeInputs() of the documents, whose placePages() are
+    // gathered only when a piece needs them.
+    std::string putWordPieces(const RankedKeys& ranked, std::uint64_t placesInputs, std::string_view documentsField,
+                              std::string& wordsTop, std::string& wordsTopLists);
     unsigned threadsToUse() const;
     void report(ProgressKind kind, const std::string& path = {}, const std::string& reason = {});
     StopSignal stopSignal() const { return StopSignal(stopRequested, runStopRequested); }

@@ -1128,9 +1128,8 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
     // What the word pieces take of the pages, and the last job's work on them, read
     // while the keys may still be ranked beside.
     std::uint64_t placesInputs = 0;
-    std::vector<PlaceWords::Page> pages;
     if (!documentsField.empty()) {
-        pages = m_companion->placePages(documents, placesInputs);
+        placesInputs = m_companion->placeInputs(documents);
         if (m_cache && !m_cache->workTaken) {
             // The last job's work: views of the cache's mapped packs, which outlive the job.
             m_cache->work.takeEarlier(m_cache->cache->keptWork());
@@ -1148,7 +1147,7 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
     std::string wordsTop, wordsTopLists;
     const std::string wordsHead = documentsField.empty()
                                       ? ""
-                                      : putWordPieces(ranked, pages, placesInputs, documentsField, wordsTop, wordsTopLists);
+                                      : putWordPieces(ranked, placesInputs, documentsField, wordsTop, wordsTopLists);
     ranked.keys.clear();
     const std::string base = pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
     textsCut = m_companion->textsCut();
@@ -1162,22 +1161,28 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
         companionFailed();
 }
 
-std::string IndexEngine::putWordPieces(const RankedKeys& ranked, const std::vector<PlaceWords::Page>& pages,
-                                       std::uint64_t placesInputs, std::string_view documentsField,
-                                       std::string& wordsTop, std::string& wordsTopLists)
+std::string IndexEngine::putWordPieces(const RankedKeys& ranked, std::uint64_t placesInputs,
+                                       std::string_view documentsField, std::string& wordsTop,
+                                       std::string& wordsTopLists)
 {
-    // The titles, file names and summaries are cut key by key only when a piece must be
-    // composed, and only the keys of the shards composed enter the table: a job whose
-    // shards' inputs are all those of the last job's leaves them.
+    // The titles, file names and summaries are gathered and cut key by key only when a
+    // piece must be composed, and only the keys of the shards composed enter the table: a
+    // job whose shards' inputs are all those of the last job's leaves them.
     TermsText::Places places;
     places.inputs = placesInputs;
+    std::optional<std::vector<PlaceWords::Page>> pages;
+    auto pagesPlaced = [&]() -> const std::vector<PlaceWords::Page>& {
+        if (!pages)
+            pages = m_companion->placePages(documents);
+        return *pages;
+    };
     std::optional<PlaceWords::Table> table;
     places.table = [&](const PlaceWords::KeyFilter& wanted, bool summaries) -> const PlaceWords::Table& {
         if (!table)
-            table = PlaceWords::of(pages, wanted, summaries);
+            table = PlaceWords::of(pagesPlaced(), wanted, summaries);
         return *table;
     };
-    places.titleAndNameWords = [&] { return PlaceWords::of(pages, nullptr, false); };
+    places.titleAndNameWords = [&] { return PlaceWords::of(pagesPlaced(), nullptr, false); };
     return TermsText::putPieces(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(),
                                 *m_companion->store(), documentsField, &places, m_cache ? &m_cache->work : nullptr,
                                 ranked.plurals, m_companion->topDocumentsField(), &wordsTop, threadsToUse(),
