@@ -75,5 +75,22 @@ public:
     const WordTable<Postings>& table() const { return m_table; }
 
 private:
+    // Brings near, in three steps kPrefetchStep words apart, what entering the words of
+    // entries (of a page's or another dictionary's table) from i + kPrefetchStep on
+    // will read: far enough ahead for the memory to answer while the words between are
+    // entered.
+    static constexpr std::size_t kPrefetchStep = 4;
+    template <typename Entry>
+    void prefetchAhead(const std::vector<Entry>& entries, std::size_t i) const
+    {
+        if (i + 3 * kPrefetchStep < entries.size())
+            m_table.prefetchSlot(entries[i + 3 * kPrefetchStep].hash);
+        if (i + 2 * kPrefetchStep < entries.size())
+            m_table.prefetchEntry(entries[i + 2 * kPrefetchStep].hash);
+        if (i + kPrefetchStep < entries.size())
+            if (const auto* known = m_table.prefetchWord(entries[i + kPrefetchStep].hash); known && !known->value.empty())
+                __builtin_prefetch(&known->value.back());
+    }
+
     WordTable<Postings> m_table;
 };

@@ -22,7 +22,10 @@ double wordWeight(const WordCounts& counts)
 
 void WordDictionary::addPage(std::int32_t document, const PageWords& pageWords, double (*weigh)(const WordCounts&))
 {
-    for (const auto& entry : pageWords.entries()) {
+    const auto& entries = pageWords.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        prefetchAhead(entries, i);
+        const auto& entry = entries[i];
         Postings& list = m_table.findOrInsert(pageWords.wordOf(entry), entry.hash);
         double weight = weigh(entry.value);
         if (!list.empty() && list.back().document == document)
@@ -41,7 +44,10 @@ void WordDictionary::addDocument(std::string_view word, std::uint64_t hash, std:
 
 void WordDictionary::merge(const WordDictionary& other, std::int32_t documentLimit)
 {
-    for (const auto& entry : other.m_table.entries()) {
+    const auto& entries = other.m_table.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        prefetchAhead(entries, i);
+        const auto& entry = entries[i];
         const auto kept = static_cast<std::size_t>(std::count_if(
             entry.value.begin(), entry.value.end(), [documentLimit](const Posting& p) { return p.document < documentLimit; }));
         if (kept == 0)
