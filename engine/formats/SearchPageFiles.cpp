@@ -34,47 +34,6 @@ bool holdsAlready(const std::string& path, const std::string& content)
     return files.readFully(file.fd(), bytes.data(), bytes.size(), 0) && bytes == content;
 }
 
-// The piece of the store that search.html reads first, as indexed_pages.js in folder
-// names it: its top when it has one, else its head; empty for a pages file that is
-// missing, not of format 2, or that names no piece by the store's rule for names.
-std::string firstPieceNamed(const std::string& folder)
-{
-    std::string pages;
-    if (!readRegularFile(FileSystem::real(), AT_FDCWD, folder + "/indexed_pages.js", 64 * 1024, pages, false))
-        return {};
-    if (pages.find("var pages={\"format\":2,") == std::string::npos)
-        return {};
-    auto named = [&pages](const std::string& field) -> std::string {
-        const std::string key = "\"" + field + "\":\"";
-        std::size_t at = pages.find(key);
-        if (at == std::string::npos)
-            return {};
-        std::string name = pages.substr(at + key.size(), 17);
-        // Thirteen letters of the store's alphabet, ".js" and the closing quote.
-        bool valid = name.size() == 17 && name.compare(13, 4, ".js\"") == 0
-            && name.find_first_not_of("abcdefghijklmnopqrstuvwxyz234567") == 13;
-        return valid ? name.substr(0, 16) : std::string();
-    };
-    // As the page chooses: the top when it is a piece's name, else the head.
-    std::string top = named("top");
-    return top.empty() ? named("words") : top;
-}
-
-// search.html as written beside an index in pieces: the program's page with the first
-// piece the page reads preloaded ahead of indexed_pages.js, so that its read starts as
-// the HTML is parsed rather than once indexed_pages.js has run (one round of loads
-// less before the head's load event, which otherwise ends behind the first layout and
-// search.js's run). The page asks for the piece itself all the same and is given the
-// preloaded bytes; a page whose piece is renamed by a later run reads the new one.
-std::string withFirstPiece(const std::string& page, const std::string& piece)
-{
-    const std::string before = "<script src=\"indexed_pages.js\"";
-    std::size_t at = page.find(before);
-    if (piece.empty() || at == std::string::npos)
-        return page;
-    return page.substr(0, at) + "<link rel=\"preload\" href=\"indexed_text/" + piece + "\" as=\"script\">\n" + page.substr(at);
-}
-
 }  // namespace
 
 std::string programFolder()
@@ -133,10 +92,7 @@ bool copySearchPageFiles(const std::string& folder, const std::string& destinati
         StagedFile target(destinationFolder + "/" + name);
         std::string content;
         OutputFailure failure;
-        const bool read = readRegularFile(FileSystem::real(), AT_FDCWD, source, std::string::npos, content);
-        if (read && name == "search.html")
-            content = withFirstPiece(content, firstPieceNamed(destinationFolder));
-        if (!read)
+        if (!readRegularFile(FileSystem::real(), AT_FDCWD, source, std::string::npos, content))
             failure = {target.target(), "the program's copy " + source + " cannot be read: " + std::strerror(errno)};
         else if (holdsAlready(target.target(), content))
             continue;

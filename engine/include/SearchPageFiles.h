@@ -30,9 +30,7 @@ struct OutputFailure {
 };
 
 // Copies the four search-page files from the program's "js" folder into
-// destinationFolder, each staged and renamed into place; search.html preloads the piece
-// of the store that the indexed_pages.js in destinationFolder names for it to read
-// first (its top, else its head), when that file names one. One that is there already, the
+// destinationFolder, each staged and renamed into place; one that is there already, the
 // running user's regular file that nobody else may write, holding the same bytes, is left
 // as it stands (not written, flushed nor renamed again). Files that cannot be copied are
 // added to failures (when given); the others are copied all the same. False when any

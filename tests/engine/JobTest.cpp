@@ -302,47 +302,6 @@ TEST_F(Job, SearchPageFilesInPlaceAreLeftAndOthersPutAnew)
     ::umask(mask);
 }
 
-// search.html preloads the piece its page reads first, as the indexed_pages.js beside
-// it names that piece, and only a name of the store's own form.
-TEST_F(Job, SearchHtmlPreloadsThePieceThePagesFileNamesFirst)
-{
-    for (const std::string& name : searchPageFileNames())
-        tree.write("program/js/" + name, "<title>S</title>\n<script src=\"indexed_pages.js\"></script>\n");
-    const std::string head = "\"words\":\"abcdefghijklm.js\"";
-    const std::string preloadHead = "<link rel=\"preload\" href=\"indexed_text/abcdefghijklm.js\" as=\"script\">\n";
-    const struct {
-        const char* what;
-        std::string pages;
-        std::string preload;
-    } rows[] = {
-        {"the head", "var pages={\"format\":2,\"count\":1," + head + "};", preloadHead},
-        {"the top before the head", "var pages={\"format\":2," + head + ",\"top\":\"nopqrstuvwxyz.js\"};",
-         "<link rel=\"preload\" href=\"indexed_text/nopqrstuvwxyz.js\" as=\"script\">\n"},
-        {"a top of another form", "var pages={\"format\":2," + head + ",\"top\":\"nopqrstuvwxy1.js\"};", preloadHead},
-        {"an older format", "var pages={\"format\":1," + head + "};", ""},
-        {"a name that leaves the store", "var pages={\"format\":2,\"words\":\"../../../abcd.js\"};", ""},
-        {"a name that runs on", "var pages={\"format\":2,\"words\":\"abcdefghijklm.js\\\" onload=\\\"x\"};", ""},
-        {"a name cut short", "var pages={\"format\":2,\"words\":\"abcdefghijklm.js", ""},
-        {"no pages file", "", ""},
-    };
-    for (const auto& row : rows) {
-        ::unlink(tree.path("out/indexed_pages.js").c_str());
-        if (!row.pages.empty())
-            tree.write("out/indexed_pages.js", row.pages);
-        ASSERT_TRUE(copySearchPageFiles(tree.path("program/"), tree.path("out"))) << row.what;
-        EXPECT_EQ(readFile(tree.path("out/search.html")),
-                  "<title>S</title>\n" + row.preload + "<script src=\"indexed_pages.js\"></script>\n")
-            << row.what;
-        EXPECT_EQ(readFile(tree.path("out/search.js")), "<title>S</title>\n<script src=\"indexed_pages.js\"></script>\n");
-    }
-    // A pages file that is a link is not followed.
-    tree.write("elsewhere.js", "var pages={\"format\":2," + head + "};");
-    ::unlink(tree.path("out/indexed_pages.js").c_str());
-    ::symlink(tree.path("elsewhere.js").c_str(), tree.path("out/indexed_pages.js").c_str());
-    ASSERT_TRUE(copySearchPageFiles(tree.path("program/"), tree.path("out")));
-    EXPECT_EQ(readFile(tree.path("out/search.html")), "<title>S</title>\n<script src=\"indexed_pages.js\"></script>\n");
-}
-
 TEST_F(Job, APageThePatternLibraryGivesUpOnIsIndexedInPart)
 {
     tree.write("site/a.htm", "<title>T</title><p>before</p>" + std::string(20000, '<'));
