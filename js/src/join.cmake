@@ -2,9 +2,8 @@
 #   cmake -DOUTPUT=FILE -P join.cmake MODULE...
 # The modules are taken in the order given; the file is replaced only once complete.
 # Lines that hold only a comment are left out: they are more than a quarter of the
-# modules' bytes, which the page reads before its first results. So is the indentation
-# (another 6%): the modules hold no string or template that spans lines. The comments
-# at the ends of lines and the /* */ blocks (the generator line first) stay.
+# modules' bytes, which the page reads before its first results. The comments at the
+# ends of lines and the /* */ blocks (the generator line first) stay.
 set(text "")
 set(modules OFF)
 math(EXPR last "${CMAKE_ARGC} - 1")
@@ -12,7 +11,6 @@ foreach(i RANGE ${last})
   if(modules)
     file(READ "${CMAKE_ARGV${i}}" part)
     string(REGEX REPLACE "\n[ \t]*//[^\n]*" "" part "\n${part}")
-    string(REGEX REPLACE "\n[ \t]+" "\n" part "${part}")
     string(SUBSTRING "${part}" 1 -1 part)
     string(APPEND text "${part}")
   elseif(CMAKE_ARGV${i} MATCHES "join\\.cmake$")
