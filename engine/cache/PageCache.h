@@ -155,8 +155,9 @@ struct CachedJob {
 // of its tables lies and each page's length in keys, and a checksum of it all), mapped
 // when read, written whole under a temporary name and renamed; the blocks of the pages'
 // records (their titles, summaries, stamps and the places of their bodies and texts) and
-// of the documents' (their paths and pages), the tables' ranges and the results of the work the job did to compose its pieces, each
-// named by the checksum of its bytes, in pack files
+// of the documents' (their paths and pages), the tables' ranges and the results of the
+// work the job did to compose its pieces, each named by the checksum of its bytes, in
+// pack files
 // "ranges-N", one made by each job that writes any, holding only those it wrote (a range
 // or result a job leaves as it stood stays where it lies, so an edit writes the few it
 // changed; the index keeps each pack's stamp, which spares the next jobs the checksums of

@@ -1011,10 +1011,6 @@ std::uint64_t keysInputsOf(const WordIndex& keys, const WordTable<char>& stemmed
 
 namespace {
 
-// What a job keeps of its word pieces for a job of the same inputs: the head's text from
-// after its "check" to its documents' field, the same of the top ("" for none), the
-// inputs of the pieces it made (PieceStore::takeMade()) and the names and stamps of the
-// others it named (PieceStore::reuse()).
 // The entries of the lists of shards that a top names: the text inside its
 // "shardLists":[...] ("" when it names none). A key is a script string, which holds no
 // line break, so the first "],\n\"vocabulary\":[" after them ends them.
@@ -1026,6 +1022,10 @@ std::string shardListsIn(std::string_view top)
     return to == std::string_view::npos ? std::string() : std::string(top.substr(from + begin.size(), to - from - begin.size()));
 }
 
+// What a job keeps of its word pieces for a job of the same inputs: the head's text from
+// after its "check" to its documents' field, the same of the top ("" for none), the
+// inputs of the pieces it made (PieceStore::takeMade()) and the names and stamps of the
+// others it named (PieceStore::reuse()).
 struct WholePieces {
     std::string headMiddle, topMiddle;
     std::vector<std::uint64_t> made;
