@@ -4,6 +4,8 @@
 #include "PageLanguage.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>  // compact_lang_det.h uses FILE without including it
 #include <cld2/public/compact_lang_det.h>
 #include <libstemmer.h>
@@ -43,7 +45,113 @@ CLD2::Language detectIn(std::string_view sample, int& percent)
     percent = percents[0];
     return reliable ? language : CLD2::UNKNOWN_LANGUAGE;
 }
+
+// The length of the common punctuation at p that is no letter of any alphabet (U+00A0,
+// U+00A9, U+2013, U+2014, U+2018, U+2019, U+201C, U+201D, U+2026); 0 for any other
+// character.
+std::size_t punctuationLength(const unsigned char* p, std::size_t left)
+{
+    if (left >= 2 && p[0] == 0xC2 && (p[1] == 0xA0 || p[1] == 0xA9))
+        return 2;
+    if (left >= 3 && p[0] == 0xE2 && p[1] == 0x80
+        && (p[2] == 0x93 || p[2] == 0x94 || p[2] == 0x98 || p[2] == 0x99 || p[2] == 0x9C || p[2] == 0x9D || p[2] == 0xA6))
+        return 3;
+    return 0;
+}
 }  // namespace
+
+EnglishMarks englishMarksOf(std::string_view utf8)
+{
+    // The marks and the foreign words by their letters packed in one number (none is
+    // longer than 7), in an open-addressed table: every word of the text is looked up.
+    enum Kind : unsigned char { None, Mark, Foreign };
+    struct Known {
+        std::uint64_t key = 0;
+        Kind kind = None;
+    };
+    constexpr std::size_t kSlots = 256, kLongest = 7;
+    auto slotOf = [](std::uint64_t key) { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> 56); };
+    static const std::array<Known, kSlots> known = [&slotOf] {
+        // Common English words that are no common word of another language written in
+        // Latin letters (unlike "is", "in", "of", "to", "for", "was", "also", "will":
+        // Dutch, Polish, Danish, German).
+        const std::string_view marks[] = {
+            "the",   "and",  "that",   "this", "with", "which", "from",  "into",  "than",  "then", "such",
+            "only",  "other", "each",  "your", "you",  "they",  "their", "there", "these", "those", "been",
+            "would", "should", "can",  "not",  "when", "what",  "where", "has",   "have",  "does", "must",
+            "any",   "returns", "used"};
+        // Common words of other languages written in Latin letters that English text
+        // hardly ever holds (not "per", "non", "des", "van", "von", "mit", "con", "em":
+        // units, names and acronyms that English documentation writes).
+        const std::string_view foreign[] = {
+            "der",  "die",    "und",   "ist",   "nicht", "eine",  "wird",  "werden", "sich",   "dass", "auch",
+            "oder", "het",    "een",   "niet",  "voor",  "zijn",  "wordt", "worden", "kan",    "yang", "untuk",
+            "dengan", "atau", "pada",  "adalah", "dari", "suatu", "ini",   "che",    "della",  "sono", "une",
+            "pour", "dans",   "qui",   "avec",  "les",   "los",   "las",   "por",    "una",    "como", "och",
+            "att",  "det",    "ikke",  "jest",  "nie",   "je",    "este",  "pentru", "sau",    "bir",  "jsou",
+            "nebo", "ili",    "il",    "di"};
+        std::array<Known, kSlots> table{};
+        auto enter = [&](std::string_view word, Kind kind) {
+            std::uint64_t key = 0;
+            for (char c : word)
+                key = key << 8 | static_cast<unsigned char>(c);
+            std::size_t slot = slotOf(key);
+            while (table[slot].key != 0)
+                slot = (slot + 1) % kSlots;
+            table[slot] = Known{key, kind};
+        };
+        for (std::string_view word : marks)
+            enter(word, Mark);
+        for (std::string_view word : foreign)
+            enter(word, Foreign);
+        return table;
+    }();
+    auto kindOf = [&](std::uint64_t key) {
+        for (std::size_t slot = slotOf(key);; slot = (slot + 1) % kSlots) {
+            if (known[slot].key == key)
+                return known[slot].kind;
+            if (known[slot].key == 0)
+                return None;
+        }
+    };
+    EnglishMarks marks;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    auto isLetter = [](unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+    for (std::size_t i = 0; i < n;) {
+        if (p[i] >= 0x80) {
+            const std::size_t length = punctuationLength(p + i, n - i);
+            if (length == 0) {
+                marks.ascii = false;
+                return marks;
+            }
+            i += length;
+            continue;
+        }
+        if (!isLetter(p[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        std::uint64_t key = 0;
+        for (; i < n && isLetter(p[i]); ++i, ++length)
+            key = key << 8 | (p[i] | 0x20u);
+        ++marks.words;
+        if (length > kLongest)
+            continue;
+        const Kind kind = kindOf(key);
+        marks.marks += kind == Mark;
+        marks.foreign += kind == Foreign;
+    }
+    return marks;
+}
+
+bool isPlainlyEnglish(std::string_view utf8)
+{
+    constexpr std::size_t kMinWords = 40, kMarkPercent = 6;
+    const EnglishMarks marks = englishMarksOf(utf8);
+    return marks.ascii && marks.foreign == 0 && marks.words >= kMinWords && marks.marks * 100 >= marks.words * kMarkPercent;
+}
 
 std::string detectLanguage(std::string_view utf8)
 {
@@ -55,6 +163,8 @@ std::string detectLanguage(std::string_view utf8)
     constexpr int kWholly = 99;
     int percent = 0;
     const std::string_view first = sampleOf(utf8, kFirstSample);
+    if (isPlainlyEnglish(first))
+        return "en";
     CLD2::Language language = detectIn(first, percent);
     if (first.size() < utf8.size() && (language == CLD2::UNKNOWN_LANGUAGE || percent < kWholly))
         language = detectIn(sampleOf(utf8, kSample), percent);

@@ -14,9 +14,27 @@ struct sb_stemmer;
 std::string primaryLanguage(std::string_view tag);
 
 // The language UTF-8 text is written in, as a primary subtag ("de", "ja"); "" when the
-// detector is not sure. Reads the first KiB, and up to the first 4 KiB unless the first
-// is wholly in one language.
+// detector is not sure. A first KiB that is plainly English (isPlainlyEnglish) is taken
+// as English without the detector; else the detector reads the first KiB, and up to the
+// first 4 KiB unless the first is wholly in one language.
 std::string detectLanguage(std::string_view utf8);
+
+// What tells English text at a glance: its words (runs of ASCII letters), those among
+// them that are common English words and no common word of another language written in
+// Latin letters ("the", "which", ...), and whether every byte is ASCII.
+struct EnglishMarks {
+    std::size_t words = 0;
+    std::size_t marks = 0;
+    std::size_t foreign = 0;  // words common in another language and rare in English
+    bool ascii = true;  // no character outside ASCII but common punctuation
+};
+EnglishMarks englishMarksOf(std::string_view utf8);
+
+// Whether text is plainly English: ASCII alone (no letter of another language's
+// alphabet), at least kMinWords words, and at least kMarkPercent of them marks of
+// English. Linear in the text and far cheaper than the detector, which such text only
+// ever gave English, wholly (bench/RESULTS.md).
+bool isPlainlyEnglish(std::string_view utf8);
 
 // Snowball stemmers by language, each made on first use. A stemmer is not thread-safe:
 // each thread keeps its own Stemmers.

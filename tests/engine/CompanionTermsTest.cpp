@@ -174,6 +174,50 @@ TEST(PageLanguage, AnOpeningThatDoesNotSettleTheLanguageIsReadFurther)
         EXPECT_EQ(detectLanguage(c.text), c.language) << c.text.substr(0, 80);
 }
 
+// English is told at a glance only where the detector could say nothing else: ASCII
+// letters, enough words, enough of them English, none common in another language.
+TEST(PageLanguage, OnlyPlainlyEnglishTextIsTakenWithoutTheDetector)
+{
+    const std::string english = "The configuration of the database is described in this file, and the "
+                                "certificates are kept in the folder of the application. ";
+    const std::string identifiers = "Module java.base Package java.util Class ArrayList java.lang.Object "
+                                    "java.util.AbstractCollection java.util.AbstractList Serializable Cloneable "
+                                    "Iterable Collection List RandomAccess Direct Known Subclasses AttributeList "
+                                    "RoleList RoleUnresolvedList ";
+    auto times = [](const std::string& text, int count) {
+        std::string repeated;
+        for (int i = 0; i < count; ++i)
+            repeated += text;
+        return repeated;
+    };
+    const struct {
+        std::string text;
+        bool english;
+    } cases[] = {
+        {times(english, 3), true},
+        // Common punctuation is no letter of another alphabet.
+        {times("The\xC2\xA0value of the key \xE2\x80\x94 which is kept in the table \xE2\x80\x9C" "as it stands\xE2\x80\x9D. ", 4), true},
+        {times(english, 2) + "Die Zertifikate. " + english, false},  // a common German word
+        {times(english, 2) + "Scelta di un display manager. ", false},
+        {times(english, 2) + "Gr\xC3\xB6\xC3\x9F" "e " + english, false},  // a letter outside ASCII
+        {times(english, 2) + "\xE6\x9D\xB1\xE4\xBA\xAC " + english, false},
+        {times(identifiers, 3), false},  // too few English words
+        {"The file and the folder of this application.", false},  // too few words
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isPlainlyEnglish(c.text), c.english) << c.text.substr(0, 120);
+        // Either way the page's language is the detector's answer for such text.
+        if (c.english) {
+            EXPECT_EQ(detectLanguage(c.text), "en");
+        }
+    }
+    const EnglishMarks marks = englishMarksOf("the THE Then thence DIE the\xC2\xA0und");
+    EXPECT_EQ(marks.words, 7u);
+    EXPECT_EQ(marks.marks, 4u);  // "thence" is no mark, though it starts like one
+    EXPECT_EQ(marks.foreign, 2u);
+    EXPECT_TRUE(marks.ascii);
+}
+
 // A long text is cut in pieces: no key is lost, split or doubled at their ends.
 TEST(TermCounter, LongTextsCountEveryKeyOnce)
 {
