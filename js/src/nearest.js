@@ -71,11 +71,22 @@ function pagesOf(docs) {
 // distance is measured. The search ends once FUZZY_CELL_BUDGET cells of edit distance
 // are spent. A list that gives nearWords (the word pieces) offers instead the words,
 // titles and file names among them, that begin with word's first or second letter;
-// none until they came.
+// none until they came. When those words hold only the words within near.within edits
+// and none is that near, the rest are asked for (none found till they came).
 function nearestWords(list, titles, word, limit) {
   if (word.length < 3 || word.length > MAX_WORD_LENGTH) return [];
   var max = word.length <= 5 ? 1 : 2, near = list.nearWords ? list.nearWords(word, max) : undefined;
   if (near === null) return [];
+  var found = nearestOf(list, titles, word, max, near);
+  if (!near || found.distance <= near.within) return found.words.slice(0, limit);
+  near = list.nearWords(word, max, true);
+  return near ? nearestOf(list, titles, word, max, near).words.slice(0, limit) : [];
+}
+
+// The words within max edits of word at the smallest distance found, most pages first
+// (near: the words nearWords gave, else the list's and titles' words), and that distance
+// (max + 2 when none is).
+function nearestOf(list, titles, word, max, near) {
   var count = near || (list.nearestReady && !list.nearestReady()) ? 0 : list.size(), i;
   if (near) titles = { words: near.words, docs: near.counts, nameWords: [], nameDocs: [], masks: near.words.map(letterMask) };
   if (list.masks === null || list.masks.length !== count) {
@@ -97,9 +108,9 @@ function nearestWords(list, titles, word, limit) {
   var places = titles.words.length;
   for (i = 0; i < places; i++) consider(titles.words[i], titles.masks[i], pagesOf(titles.docs[i]));
   for (i = 0; i < titles.nameWords.length; i++) consider(titles.nameWords[i], titles.masks[places + i], pagesOf(titles.nameDocs[i]));
-  return Array.from(found.keys()).sort(function (x, y) {
+  return { distance: found.size > 0 ? best : max + 2, words: Array.from(found.keys()).sort(function (x, y) {
     return found.get(y) - found.get(x) || (x < y ? -1 : x > y ? 1 : 0);
-  }).slice(0, limit);
+  }) };
 }
 
 return { editDistance: editDistance, work: work, nearestWords: nearestWords };

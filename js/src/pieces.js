@@ -429,12 +429,16 @@ WordPieces.prototype.nearRun = function (c, len) {
 
 // The words that begin with word's first or second unit (a typo in the first letter
 // is most often a letter dropped or swapped with the next) and whose lengths are within
-// max of its, with their pages: {words, counts} from the near pieces, or null while some
-// are wanted (none while shards are: those may still match the word); undefined when
-// the head names none.
+// max of its, with their pages: {words, counts, within} from the near pieces, or null
+// while some are wanted (none while shards are: those may still match the word);
+// undefined when the head names none. Until every such piece came (and unless all is
+// true), only the pieces that can hold a word within one edit of it are read: within is
+// then 1, the words given holding every word at a distance of 0 or 1 (nearestWords
+// asks for the rest, all, when it finds none that close); else max + 1, every word
+// nearestWords may take.
 // Before the vocabulary came, only for a word that no word holds inside it: else the
 // nearest words would show and then give way to the words that hold it.
-WordPieces.prototype.nearWords = function (word, max) {
+WordPieces.prototype.nearWords = function (word, max, all) {
   if (!this.near && !this.nearLists) return undefined;
   if (this.wanted.size > 0) return null;
   var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
@@ -459,8 +463,13 @@ WordPieces.prototype.nearWords = function (word, max) {
       for (p = run[0]; p <= run[1] && chosen.size < MAX_NEAR_PIECES; p++) chosen.add(p);
     }, this);
   }
+  var close = this.nearClose(word, chosen), within = 1;
+  if (all || Array.from(chosen).every(function (q) { return self.nearCame[q]; })) {
+    close = chosen;
+    within = max + 1;
+  }
   var words = [], counts = [];
-  Array.from(chosen).sort(function (x, y) { return x - y; }).forEach(function (p) {
+  Array.from(close).sort(function (x, y) { return x - y; }).forEach(function (p) {
     var piece = self.nearCame[p];
     if (!piece) { self.wantedNear.add(p); ready = false; return; }
     for (var i = 0; i < piece.words.length; i++) {
@@ -468,7 +477,36 @@ WordPieces.prototype.nearWords = function (word, max) {
       if ((c === c0 || c === c1) && Math.abs(w.length - word.length) <= max) { words.push(w); counts.push(piece.counts[i]); }
     }
   });
-  return ready ? { words: words, counts: counts } : null;
+  return ready ? { words: words, counts: counts, within: within } : null;
+};
+
+// The pieces of chosen that can hold a word within one edit of word: one of its length
+// or one off begins with its first unit, and one that begins with its second unit
+// (when that differs) has the first replaced by the second, dropped, the second put
+// before it or the two swapped.
+WordPieces.prototype.nearClose = function (word, chosen) {
+  var close = new Set(), c0 = word.charAt(0), c1 = word.charAt(1), p;
+  for (var len = word.length - 1; len <= word.length + 1; len++) {
+    var run = this.nearRun(c0.charCodeAt(0), len);
+    for (p = run[0]; p <= run[1]; p++) if (chosen.has(p)) close.add(p);
+  }
+  if (c1 !== c0) {
+    [c1 + word.slice(1), word.slice(1), c1 + word, c1 + c0 + word.slice(2)].forEach(function (w) {
+      p = this.nearPieceOf(w);
+      if (chosen.has(p)) close.add(p);
+    }, this);
+  }
+  return close;
+};
+
+// The near piece that would hold word: the last one whose first word is not after it.
+WordPieces.prototype.nearPieceOf = function (word) {
+  var near = this.near, lo = 0, hi = near.length;
+  while (lo < hi) {
+    var mid = (lo + hi) >>> 1;
+    if (nearOrder(near[mid][0], word) <= 0) lo = mid + 1; else hi = mid;
+  }
+  return Math.max(0, lo - 1);
 };
 
 // Takes a near piece's words and pages (a piece that failed or does not fit: none).

@@ -396,6 +396,54 @@ test('a typo reads only the near pieces of its first two letters before its firs
   assert.deepEqual(shown[shown.length - 1].docs, []);
 });
 
+// A typo one edit from a word reads only the near pieces that can hold such words (its
+// first letter at its length or one off, and for its second letter the pieces of the
+// words one edit makes that begin with it); one that is two edits from its nearest words
+// reads the rest a round later. Both answer as the whole list does.
+test('a typo reads the near pieces of words two edits away only when none is one edit away', () => {
+  // A site of many words, so that each first letter and length has near pieces of its own.
+  const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-near-')), syllables = ['ka', 'lo', 'mi', 'nur', 'pe', 'sto', 'ven', 'dri', 'gal', 'tor', 'qua', 'zen'];
+  let seed = 11;
+  const next = (n) => { seed = (seed * 48271) % 2147483647; return seed % n; };
+  const word = () => Array.from({ length: 2 + next(3) }, () => syllables[next(12)]).join('');
+  fs.mkdirSync(path.join(work, 'site'));
+  for (let p = 0; p < 200; p++) fs.writeFileSync(path.join(work, 'site', `p${p}.html`), `<title>${word()}</title><p>${Array.from({ length: 200 }, word).join(' ')}</p>`);
+  execFileSync(cli, ['--quiet', path.join(work, 'site'), path.join(work, 'out'), '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
+  const folder = path.join(work, 'out'), probe = loadFolder(S, folder), keys = probe.whole.list, nearNames = new Set(probe.list.near.map((p) => p[1]));
+  const typos = { one: [], two: [] };
+  for (let at = 3; at < keys.size() && typos.two.length < 12; at += 401) {
+    const key = keys.keyAt(at);
+    if (key.length < 8 || !/^[a-z]+$/.test(key)) continue;
+    typos.one.push(key[1] + key[0] + key.slice(2), key.slice(1), key.slice(0, 4) + key.slice(5), key[1] + key);
+    typos.two.push(key[1] + key[0] + key.slice(2, 5) + key[6] + key[5] + key.slice(7));
+  }
+  const read = { one: [0, 0], two: [0, 0] };
+  let seen = 0;
+  for (const [kind, list] of Object.entries(typos)) {
+    for (const q of list) {
+      const whole = probe.whole.search(q), answers = [];
+      if (!whole.terms[0].suggestions.length) continue;
+      const distance = S.editDistance(q, whole.terms[0].suggestions[0], 3);
+      if ((kind === 'one') !== (distance === 1)) continue;
+      seen++;
+      // This page, and one that reads every near piece of both letters and lengths first.
+      [false, true].forEach((wide, i) => {
+        const fresh = loadFolder(S, folder);
+        if (wide) fresh.list.nearClose = (word, chosen) => chosen;
+        let last = null;
+        S.searchInPieces(fresh.inPieces, q, (result) => { last = { docs: result.docs.slice(), terms: result.terms }; }, () => true);
+        answers.push(last);
+        read[kind][i] += fresh.fetched.filter((name) => nearNames.has(name)).length;
+      });
+      assert.deepEqual(answers[0].docs, whole.docs, q);
+      assert.deepEqual(answers[0].terms[0].suggestions, answers[1].terms[0].suggestions, q);
+    }
+  }
+  assert.ok(seen >= 8 && typos.two.length >= 4, `${seen} typos`);
+  assert.ok(read.one[0] < read.one[1], `one edit: ${read.one}`);
+  assert.equal(read.two[0], read.two[1], `two edits: ${read.two}`);
+});
+
 // A part that stands inside words reads the vocabulary pieces that the in-word pieces of
 // its runs name, before its first results, and its first answer is whole; an index
 // without in-word pieces (an older version's), or whose in-word pieces fail to load or
