@@ -433,7 +433,7 @@ TEST_F(PageCacheJobs, RecordTheStampsOfRangesCheckedByAJobThatWritesNothingWhenT
     // The ranges a job wrote are checked whole by the next; once that one found them old
     // enough, it writes the cache's index again with their pack's stamp, even with nothing
     // else to write, when they outweigh the index, so that the jobs after it take them by
-    // the stamp alone; a few small ranges are checked again by each job instead.
+    // the stamp alone; a small block is checked again by each job instead.
     fileSystem.ageSeconds = 3600;
     std::string many;
     for (int i = 0; i < 4000; ++i)
@@ -444,7 +444,12 @@ TEST_F(PageCacheJobs, RecordTheStampsOfRangesCheckedByAJobThatWritesNothingWhenT
         bool indexWritten;
     } rows[] = {
         {"the first job", [](PageCacheJobs&) {}, true},
-        {"nothing: a few ranges checked whole", [](PageCacheJobs&) {}, false},
+        {"nothing: its ranges checked whole, outweighing the compact index", [](PageCacheJobs&) {}, true},
+        {"a page's date moved: its block of records alone written", [](PageCacheJobs& t) {
+             const struct timeval times[2] = {{86400, 0}, {86400, 0}};
+             ::utimes(t.tree.path("site/b.htm").c_str(), times);
+         }, true},
+        {"nothing: a small block checked whole", [](PageCacheJobs&) {}, false},
         {"a page of many words", [&many](PageCacheJobs& t) { t.tree.write("site/many.html", "<p>" + many + "</p>"); }, true},
         {"nothing: its ranges checked whole", [](PageCacheJobs&) {}, true},
         {"nothing again: the ranges taken by their stamps", [](PageCacheJobs&) {}, false},
