@@ -978,6 +978,7 @@ void PageCache::forget()
     m_byInode.clear();
     m_tables = CachedTables();
     m_job = CachedJob();
+    m_jobInPlace = false;
     m_hasTables = false;
     for (std::vector<std::string>& names : m_tableNames)
         names.clear();
@@ -1380,7 +1381,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     };
     // A piece whose stamp this job came to trust is worth an index written again: every
     // later job would run its bytes through the checksum once more.
-    if (!tables && !work && !m_stampsLearned && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+    if (!tables && !work && !m_stampsLearned && m_jobInPlace && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
         && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
         return true;  // what is on disk says it all
     // Segments whose bodies are mostly unused now: their live bodies move to the new
@@ -1625,8 +1626,12 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);
     m_rangeDeltas = std::move(newDeltas);
-    if (&job != &m_job)
-        m_job = job;
+    // Not copied (thousands of strings): the job goes with the cache, which is read anew by
+    // the next one.
+    if (&job != &m_job) {
+        m_job = CachedJob();
+        m_jobInPlace = false;
+    }
     if (newWork != m_workNames) {
         m_workNames = std::move(newWork);
         m_work.clear();

@@ -206,6 +206,7 @@ public:
 
     const std::vector<CachedPage>& pages() const { return m_pages; }
     const std::vector<CachedDocument>& documents() const { return m_documents; }
+    // What the last job wrote, as read (empty once save() put another job's in its place).
     const CachedJob& job() const { return m_job; }
     // Reads the tables of the last job: false when a range cannot be read or is not the
     // range the index names (then the cache must not be used). A range's bytes are run
@@ -342,6 +343,7 @@ private:
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
     CachedJob m_job;
+    bool m_jobInPlace = true;  // m_job is what the index in place holds (not once save() wrote another)
     bool m_hasTables = false;                 // the index names tables
     std::vector<std::string> m_tableNames[3];  // their ranges' names: words, keys, stem pairs
     WorkNames m_workNames;  // the kept work's results, in their order
