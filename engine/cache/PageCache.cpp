@@ -23,7 +23,7 @@
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 16;
+constexpr std::uint32_t kFormat = 17;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";  // of a range's or result's name, and of the files of caches before packs
@@ -64,9 +64,14 @@ bool segmentNumber(const std::string& name, std::uint32_t& number)
 // bytes after its prefix.
 std::string checksumName(const char* prefix, std::uint64_t checksum)
 {
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(checksum));
-    return prefix + std::string(hex);
+    // By hand: a job names thousands (snprintf cost a thousand instructions each).
+    static const char digits[] = "0123456789abcdef";
+    std::string name(prefix);
+    const std::size_t at = name.size();
+    name.resize(at + 16);
+    for (std::size_t i = 16; i-- > 0; checksum >>= 4)
+        name[at + i] = digits[checksum & 15];
+    return name;
 }
 
 std::string tablesName(std::uint64_t checksum)
@@ -88,6 +93,18 @@ bool isTablesName(const std::string& name)
 {
     return isChecksumName(kTablesPrefix, name);
 }
+
+// The checksum a range's name (tablesName()) gives, as the index keeps it.
+std::uint64_t checksumOfName(const std::string& name)
+{
+    std::uint64_t checksum = 0;
+    for (std::size_t i = std::strlen(kTablesPrefix); i < name.size(); ++i)
+        checksum = checksum << 4 | static_cast<std::uint64_t>(name[i] <= '9' ? name[i] - '0' : name[i] - 'a' + 10);
+    return checksum;
+}
+
+// The fewest bytes a range's place takes in the index: its checksum and three varints.
+constexpr std::size_t kLeastPlaced = sizeof(std::uint64_t) + 3;
 
 // Packs of ranges larger than this are not read.
 constexpr std::uint64_t kLargestPiece = std::uint64_t(1) << 34;
@@ -133,42 +150,152 @@ PageFileKey readKey(RecordReader& in)
     return key;
 }
 
-// The pieces of the store named by their inputs, each a checksum, a name and a stamp.
-void writeMadePieces(RecordWriter& out, const std::vector<PieceStore::Made>& pieces)
+// The index's record of what the last job wrote is most of its bytes, and an edit writes
+// it whole, so it is kept compact:
+// - the files' paths each as the length of what it shares with the path before it (at
+//   most kLongestShared bytes, so that no path read is longer than its bytes allow for
+//   much) and the rest;
+// - their stamps (PieceStore's: device, inode, size, modification and change times, seven
+//   numbers) as varints of their differences from the stamp before, the change time from
+//   the stamp's own modification time; a stamp of another form as it is;
+// - the pieces made and the groups of texts, every one of them a file written under
+//   indexed_text/ with the stamp it has there, as the number of that file in the list.
+constexpr std::size_t kLongestShared = 255;
+constexpr std::size_t kStampFields = 7;
+const char* const kPiecesFolder = "indexed_text/";
+constexpr std::size_t kPiecesFolderLength = 13;
+
+std::uint64_t zigzag(std::uint64_t difference)
 {
-    out.number<std::uint64_t>(pieces.size());
-    for (const PieceStore::Made& piece : pieces) {
-        out.number(piece.inputs);
-        out.text(piece.name);
-        out.text(piece.stamp);
+    return (difference << 1) ^ (0 - (difference >> 63));
+}
+
+std::uint64_t unzigzag(std::uint64_t value)
+{
+    return (value >> 1) ^ (0 - (value & 1));
+}
+
+void writeStamp(RecordWriter& out, std::string_view stamp, std::uint64_t (&previous)[kStampFields])
+{
+    if (stamp.size() != sizeof previous) {
+        out.number<std::uint8_t>(0);
+        out.text(stamp);
+        return;
+    }
+    std::uint64_t fields[kStampFields];
+    std::memcpy(fields, stamp.data(), sizeof fields);
+    out.number<std::uint8_t>(1);
+    for (std::size_t f = 0; f < kStampFields; ++f)
+        out.varint(zigzag(fields[f] - (f >= 5 ? fields[f - 2] : previous[f])));
+    std::memcpy(previous, fields, sizeof fields);
+}
+
+void readStamp(RecordReader& in, std::string& stamp, std::uint64_t (&previous)[kStampFields])
+{
+    const auto form = in.number<std::uint8_t>();
+    if (form == 0) {
+        stamp = in.text();
+        return;
+    }
+    if (form != 1) {
+        in.fail();
+        return;
+    }
+    std::uint64_t fields[kStampFields];
+    for (std::size_t f = 0; f < kStampFields; ++f)
+        fields[f] = unzigzag(in.varint()) + (f >= 5 ? fields[f - 2] : previous[f]);
+    std::memcpy(previous, fields, sizeof fields);
+    stamp.assign(reinterpret_cast<const char*>(fields), sizeof fields);
+}
+
+using WrittenFiles = std::vector<std::pair<std::string, std::string>>;
+
+void writeFiles(RecordWriter& out, const WrittenFiles& files)
+{
+    out.number<std::uint64_t>(files.size());
+    std::string_view before;
+    std::uint64_t stamp[kStampFields] = {};
+    for (const auto& [path, fileStamp] : files) {
+        std::size_t shared = 0;
+        const std::size_t most = std::min({path.size(), before.size(), kLongestShared});
+        while (shared < most && path[shared] == before[shared])
+            ++shared;
+        out.varint(shared);
+        out.text(std::string_view(path).substr(shared));
+        writeStamp(out, fileStamp, stamp);
+        before = path;
     }
 }
 
-void readMadePieces(RecordReader& in, std::vector<PieceStore::Made>& pieces)
+void readFiles(RecordReader& in, WrittenFiles& files)
 {
-    pieces.resize(in.count(sizeof(std::uint64_t) + 2));
-    for (PieceStore::Made& piece : pieces) {
-        piece.inputs = in.number<std::uint64_t>();
-        piece.name = in.text();
-        piece.stamp = in.text();
-        if (!PieceStore::isPieceName(piece.name))
+    files.resize(in.count(3));
+    std::uint64_t stamp[kStampFields] = {};
+    for (std::size_t i = 0; i < files.size() && !in.failed(); ++i) {
+        const auto shared = in.varint();
+        if (shared > kLongestShared || (i > 0 ? shared > files[i - 1].first.size() : shared > 0)) {
             in.fail();
+            break;
+        }
+        std::string& path = files[i].first;
+        if (shared > 0)
+            path.assign(files[i - 1].first, 0, static_cast<std::size_t>(shared));
+        path += in.text();
+        readStamp(in, files[i].second, stamp);
+    }
+}
+
+// The files written under indexed_text/, by their names there: their numbers in the list.
+std::unordered_map<std::string_view, std::size_t> piecesWritten(const WrittenFiles& files)
+{
+    std::unordered_map<std::string_view, std::size_t> pieces;
+    pieces.reserve(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (files[i].first.compare(0, kPiecesFolderLength, kPiecesFolder) == 0)
+            pieces.emplace(std::string_view(files[i].first).substr(kPiecesFolderLength), i);
+    return pieces;
+}
+
+// A piece's name and stamp: 1 + the number of the file written as it, or 0 and both.
+void writePieceOf(RecordWriter& out, const std::unordered_map<std::string_view, std::size_t>& pieces,
+                  const WrittenFiles& files, const std::string& name, const std::string& stamp)
+{
+    const auto found = pieces.find(name);
+    if (found != pieces.end() && files[found->second].second == stamp) {
+        out.varint(found->second + 1);
+        return;
+    }
+    out.varint(0);
+    out.text(name);
+    out.text(stamp);
+}
+
+void readPieceOf(RecordReader& in, const WrittenFiles& files, std::string& name, std::string& stamp)
+{
+    const auto file = in.varint();
+    if (file == 0) {
+        name = in.text();
+        stamp = in.text();
+    } else if (file <= files.size() && files[file - 1].first.compare(0, kPiecesFolderLength, kPiecesFolder) == 0) {
+        name = files[file - 1].first.substr(kPiecesFolderLength);
+        stamp = files[file - 1].second;
+    } else {
+        in.fail();
     }
 }
 
 // Where a page's text stands in the output: the group's piece and the entry's offset.
-void writeTextPlace(RecordWriter& out, const TextGroups::Location& place)
+void writeTextPlace(RecordWriter& out, const CachedTextPlace& place)
 {
     out.text(place.group);
     out.number(place.offset);
 }
 
-TextGroups::Location readTextPlace(RecordReader& in)
+// The group's name is a view of the record's bytes, as the page's texts are.
+void readTextPlace(RecordReader& in, CachedTextPlace& place)
 {
-    TextGroups::Location place;
-    place.group = in.text();
+    place.group.setView(in.textView());
     place.offset = in.number<std::uint64_t>();
-    return place;
 }
 
 // A page's record, as its block holds it.
@@ -226,7 +353,7 @@ bool sameRecord(const CachedPage& a, const CachedPage& b)
         && a.title.view() == b.title.view() && a.contentTitle.view() == b.contentTitle.view()
         && a.summary.view() == b.summary.view() && a.language.view() == b.language.view()
         && a.textFacts == b.textFacts && a.textCut == b.textCut
-        && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset
+        && a.textPlace.group.view() == b.textPlace.group.view() && a.textPlace.offset == b.textPlace.offset
         && a.segment == b.segment && a.offset == b.offset && a.length == b.length && a.checksum == b.checksum;
 }
 
@@ -240,15 +367,15 @@ void readPage(RecordReader& in, CachedPage& page)
     page.englishPlurals = in.number<std::uint8_t>() != 0;
     page.linkShare = in.number<std::int32_t>();
     page.textBytes = in.number<std::uint64_t>();
-    page.title = CachedText::viewOf(in.textView());
-    page.contentTitle = CachedText::viewOf(in.textView());
-    page.summary = CachedText::viewOf(in.textView());
-    page.language = CachedText::viewOf(in.textView());
+    page.title.setView(in.textView());
+    page.contentTitle.setView(in.textView());
+    page.summary.setView(in.textView());
+    page.language.setView(in.textView());
     page.textFacts.end = in.number<std::uint32_t>();
     page.textFacts.length = in.number<std::uint64_t>();
     page.textFacts.checksum = in.number<std::uint64_t>();
     page.textCut = in.number<std::uint8_t>() != 0;
-    page.textPlace = readTextPlace(in);
+    readTextPlace(in, page.textPlace);
     page.segment = in.number<std::uint32_t>();
     page.offset = in.number<std::uint64_t>();
     page.length = in.number<std::uint64_t>();
@@ -474,12 +601,16 @@ void PageCache::load()
     // The pages' records lie in blocks in the packs (read below, once the packs are
     // known): here, how many pages there are and each block's count of them and place.
     std::unordered_map<std::string, RangePlace> rangePlaces;
+    // A range's name is its checksum; its pack, offset and length are varints.
     auto readPlaced = [&in, &rangePlaces](std::string& name) {
-        name = in.text();
+        name = tablesName(in.number<std::uint64_t>());
         RangePlace place;
-        place.pack = in.number<std::uint32_t>();
-        place.offset = in.number<std::uint64_t>();
-        place.length = in.number<std::uint64_t>();
+        const auto pack = in.varint();
+        place.pack = static_cast<std::uint32_t>(pack);
+        place.offset = in.varint();
+        place.length = in.varint();
+        if (pack > UINT32_MAX)
+            in.fail();
         // A name placed twice must be placed alike: one range's bytes.
         const auto placed = rangePlaces.emplace(name, place);
         if (!isTablesName(name) || place.offset % kRangeAlignment != 0 || place.length == 0
@@ -492,7 +623,7 @@ void PageCache::load()
     // A count of records, then the blocks that hold them, each with its count and place.
     auto readBlocks = [&in, &readPlaced](std::vector<PageBlock>& blocks) {
         const auto records = in.number<std::uint64_t>();
-        blocks.resize(in.count(sizeof(std::uint32_t) + 1 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
+        blocks.resize(in.count(sizeof(std::uint32_t) + kLeastPlaced));
         std::uint64_t blocked = 0;
         for (PageBlock& block : blocks) {
             block.pages = in.number<std::uint32_t>();
@@ -509,32 +640,33 @@ void PageCache::load()
     std::vector<PageBlock> documentBlocks;
     const auto documentCount = readBlocks(documentBlocks);
     CachedJob job;
-    job.textGroups.resize(in.count(sizeof(std::uint64_t) + 2));
+    readFiles(in, job.files);
+    job.textGroups.resize(in.count(sizeof(std::uint64_t) + 1));
     for (TextGroups::Written& group : job.textGroups) {
         group.entries = in.number<std::uint64_t>();
-        group.name = in.text();
-        group.stamp = in.text();
+        readPieceOf(in, job.files, group.name, group.stamp);
     }
     job.documentsChecksum = in.number<std::uint64_t>();
     job.base = in.text();
     job.wholeWordIndex = in.number<std::uint8_t>() != 0;
     job.words = in.number<std::uint64_t>();
-    job.files.resize(in.count(2));
-    for (auto& file : job.files) {
-        file.first = in.text();
-        file.second = in.text();
-    }
     job.wordLines.resize(in.count(16));
     for (auto& lines : job.wordLines) {
         lines.first = in.number<std::uint64_t>();
         lines.second = in.number<std::uint64_t>();
     }
-    readMadePieces(in, job.pieces);
+    job.pieces.resize(in.count(sizeof(std::uint64_t) + 1));
+    for (PieceStore::Made& piece : job.pieces) {
+        piece.inputs = in.number<std::uint64_t>();
+        readPieceOf(in, job.files, piece.name, piece.stamp);
+        if (!PieceStore::isPieceName(piece.name))
+            in.fail();
+    }
     const bool hasTables = in.number<std::uint8_t>() != 0;
     std::vector<std::string> tableNames[3];
     std::unordered_map<std::string, RangeDelta> rangeDeltas;
     for (std::vector<std::string>& names : tableNames) {
-        names.resize(in.count(2 + sizeof(std::uint32_t) + 2 * sizeof(std::uint64_t)));
+        names.resize(in.count(1 + kLeastPlaced));
         for (std::string& name : names) {
             if (in.number<std::uint8_t>() == 0) {
                 readPlaced(name);
@@ -666,7 +798,7 @@ bool PageCache::loadDocuments(std::uint64_t count)
         RecordReader in(blocks[b]);
         for (std::uint32_t i = 0; i < m_documentBlocks[b].pages && !in.failed(); ++i, ++next) {
             CachedDocument& document = documents[next];
-            document.path = CachedText::viewOf(in.textView());
+            document.path.setView(in.textView());
             const auto flags = in.number<std::uint8_t>();
             const auto kind = flags >> 1;
             const std::int64_t page = kind == DocumentPage::kNext ? nextPage++
@@ -851,6 +983,7 @@ void PageCache::forget()
     m_byInode.clear();
     m_tables = CachedTables();
     m_job = CachedJob();
+    m_jobInPlace = false;
     m_hasTables = false;
     for (std::vector<std::string>& names : m_tableNames)
         names.clear();
@@ -937,8 +1070,24 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, con
     }
     workNames.clear();
     if (work) {
+        // A result is a function of its inputs: one the last job kept for the same inputs,
+        // of the same length, has the bytes its name gives (checked when they were read, or
+        // vouched for by its pack's stamp), and is named without a checksum of them. An edit
+        // keeps nearly every result of the last job.
+        std::unordered_map<std::uint64_t, const std::string*> keptBefore;
+        keptBefore.reserve(m_workNames.size());
+        for (const auto& [inputs, name] : m_workNames)
+            if (!name.empty())
+                keptBefore.emplace(inputs, &name);
         for (const auto& [inputs, bytes] : *work) {
-            workNames.emplace_back(inputs, bytes.empty() ? std::string() : tablesName(cacheChecksum(bytes)));
+            std::string name;
+            if (!bytes.empty()) {
+                const auto before = keptBefore.find(inputs);
+                const auto place = before != keptBefore.end() ? m_rangePlaces.find(*before->second) : m_rangePlaces.end();
+                name = place != m_rangePlaces.end() && place->second.length == bytes.size() ? *before->second
+                                                                                             : tablesName(cacheChecksum(bytes));
+            }
+            workNames.emplace_back(inputs, std::move(name));
             if (!bytes.empty())
                 named.push_back(Named{workNames.back().second, bytes});
         }
@@ -1230,14 +1379,14 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         return false;
     auto samePage = [](const CachedPage& a, const CachedPage& b) {
         return a.key == b.key && a.racy == b.racy && a.segment == b.segment && a.offset == b.offset
-            && a.textPlace.group == b.textPlace.group && a.textPlace.offset == b.textPlace.offset;
+            && a.textPlace.group.view() == b.textPlace.group.view() && a.textPlace.offset == b.textPlace.offset;
     };
     auto sameDocument = [](const CachedDocument& a, const CachedDocument& b) {
         return a.path.view() == b.path.view() && a.page == b.page && a.wordsEntered == b.wordsEntered;
     };
     // A piece whose stamp this job came to trust is worth an index written again: every
     // later job would run its bytes through the checksum once more.
-    if (!tables && !work && !m_stampsLearned && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
+    if (!tables && !work && !m_stampsLearned && m_jobInPlace && (&job == &m_job || job == m_job) && m_newSegmentFd < 0 && std::equal(pages.begin(), pages.end(), m_pages.begin(), m_pages.end(), samePage)
         && std::equal(documents.begin(), documents.end(), m_documents.begin(), m_documents.end(), sameDocument))
         return true;  // what is on disk says it all
     // Segments whose bodies are mostly unused now: their live bodies move to the new
@@ -1396,10 +1545,10 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
         std::map<std::uint32_t, const PackStamp*> packs;
         auto writePlaced = [&](const std::string& name) {
             const RangePlace& place = m_rangePlaces.at(name);
-            out.text(name);
-            out.number(place.pack);
-            out.number(place.offset);
-            out.number(place.length);
+            out.number(checksumOfName(name));
+            out.varint(place.pack);
+            out.varint(place.offset);
+            out.varint(place.length);
             const auto stamp = m_packStamps.find(place.pack);
             packs[place.pack] = stamp == m_packStamps.end() ? nullptr : &stamp->second;
         };
@@ -1411,27 +1560,28 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
                 writePlaced(block.name);
             }
         }
+        // The files first: the groups of texts and the pieces made name them.
+        writeFiles(out, job.files);
+        const auto pieces = piecesWritten(job.files);
         out.number<std::uint64_t>(job.textGroups.size());
         for (const TextGroups::Written& group : job.textGroups) {
             out.number(group.entries);
-            out.text(group.name);
-            out.text(group.stamp);
+            writePieceOf(out, pieces, job.files, group.name, group.stamp);
         }
         out.number(job.documentsChecksum);
         out.text(job.base);
         out.number<std::uint8_t>(job.wholeWordIndex);
         out.number(job.words);
-        out.number<std::uint64_t>(job.files.size());
-        for (const auto& file : job.files) {
-            out.text(file.first);
-            out.text(file.second);
-        }
         out.number<std::uint64_t>(job.wordLines.size());
         for (const auto& lines : job.wordLines) {
             out.number(lines.first);
             out.number(lines.second);
         }
-        writeMadePieces(out, job.pieces);
+        out.number<std::uint64_t>(job.pieces.size());
+        for (const PieceStore::Made& piece : job.pieces) {
+            out.number(piece.inputs);
+            writePieceOf(out, pieces, job.files, piece.name, piece.stamp);
+        }
         out.number<std::uint8_t>(tables || m_hasTables);
         for (const std::vector<std::string>& names : newTables) {
             out.number<std::uint64_t>(names.size());
@@ -1481,8 +1631,12 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     for (int t = 0; t < 3; ++t)
         m_tableNames[t] = std::move(newTables[t]);
     m_rangeDeltas = std::move(newDeltas);
-    if (&job != &m_job)
-        m_job = job;
+    // Not copied (thousands of strings): the job goes with the cache, which is read anew by
+    // the next one.
+    if (&job != &m_job) {
+        m_job = CachedJob();
+        m_jobInPlace = false;
+    }
     if (newWork != m_workNames) {
         m_workNames = std::move(newWork);
         m_work.clear();

@@ -55,6 +55,12 @@ public:
         m_owned = true;
         return *this;
     }
+    // Makes it a view of bytes that outlive it (as viewOf()), in place.
+    void setView(std::string_view bytes)
+    {
+        m_view = bytes;
+        m_owned = false;
+    }
     std::string_view view() const { return m_owned ? std::string_view(m_own) : m_view; }
     operator std::string_view() const { return view(); }
 
@@ -62,6 +68,17 @@ private:
     std::string m_own;
     std::string_view m_view;
     bool m_owned = true;
+};
+
+// Where a page's text stands in the last output (TextGroups::Location): its group's piece,
+// as a view of the record read where it was read from, and the entry's offset there.
+struct CachedTextPlace {
+    CachedText group;  // "" when none
+    std::uint64_t offset = 0;
+
+    CachedTextPlace() = default;
+    CachedTextPlace(TextGroups::Location place) : group(std::move(place.group)), offset(place.offset) {}
+    TextGroups::Location location() const { return {std::string(group.view()), offset}; }
 };
 
 // What reading a page gave, kept so that an unchanged page is not read again: its title,
@@ -86,7 +103,7 @@ struct CachedPage {
     // against the facts' checksum; "" when it is in none).
     TextGroups::EntryFacts textFacts;
     bool textCut = false;
-    TextGroups::Location textPlace;
+    CachedTextPlace textPlace;
     // The body: in segment file number `segment`, at offset, its length and checksum.
     std::uint32_t segment = 0;
     std::uint64_t offset = 0;
@@ -151,8 +168,10 @@ struct CachedJob {
 // a cache that cannot be written costs the next job its speed, nothing else.
 //
 // Files: "index" (a header with the format, the build and the settings, where each block
-// of the pages' and of the documents' records lies, what the job wrote, where each range
-// of its tables lies and each page's length in keys, and a checksum of it all), mapped
+// of the pages' and of the documents' records lies, what the job wrote (compact: paths
+// sharing their beginnings, stamps as their differences, pieces and groups of texts as
+// the numbers of the files written), where each range of its tables lies and each page's
+// length in keys, and a checksum of it all), mapped
 // when read, written whole under a temporary name and renamed; the blocks of the pages'
 // records (their titles, summaries, stamps and the places of their bodies and texts) and
 // of the documents' (their paths and pages), the tables' ranges and the results of the
@@ -187,6 +206,7 @@ public:
 
     const std::vector<CachedPage>& pages() const { return m_pages; }
     const std::vector<CachedDocument>& documents() const { return m_documents; }
+    // What the last job wrote, as read (empty once save() put another job's in its place).
     const CachedJob& job() const { return m_job; }
     // Reads the tables of the last job: false when a range cannot be read or is not the
     // range the index names (then the cache must not be used). A range's bytes are run
@@ -323,6 +343,7 @@ private:
     std::vector<CachedDocument> m_documents;
     CachedTables m_tables;
     CachedJob m_job;
+    bool m_jobInPlace = true;  // m_job is what the index in place holds (not once save() wrote another)
     bool m_hasTables = false;                 // the index names tables
     std::vector<std::string> m_tableNames[3];  // their ranges' names: words, keys, stem pairs
     WorkNames m_workNames;  // the kept work's results, in their order

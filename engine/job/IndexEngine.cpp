@@ -510,7 +510,7 @@ void IndexEngine::walkFolder(const std::string& folder)
         opened.throughLink = page.throughLink;
         return [this, &walker, companion, opened = std::move(opened), place = entry.textPlace,
                 facts = entry.textFacts](std::string& text) {
-            if (companion->readText(place, facts, text))
+            if (companion->readText(place.location(), facts, text))
                 return true;
             int fd = -1;
             walker.openPage(opened, fd);

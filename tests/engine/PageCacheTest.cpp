@@ -2,6 +2,7 @@
 // what a job that reads every page writes, whatever changed in between; a damaged or
 // foreign cache is never trusted.
 
+#include "CacheRecords.h"
 #include "IndexEngine.h"
 #include "PageCache.h"
 #include "RacingFileSystem.h"
@@ -433,7 +434,7 @@ TEST_F(PageCacheJobs, RecordTheStampsOfRangesCheckedByAJobThatWritesNothingWhenT
     // The ranges a job wrote are checked whole by the next; once that one found them old
     // enough, it writes the cache's index again with their pack's stamp, even with nothing
     // else to write, when they outweigh the index, so that the jobs after it take them by
-    // the stamp alone; a few small ranges are checked again by each job instead.
+    // the stamp alone; a small block is checked again by each job instead.
     fileSystem.ageSeconds = 3600;
     std::string many;
     for (int i = 0; i < 4000; ++i)
@@ -444,7 +445,12 @@ TEST_F(PageCacheJobs, RecordTheStampsOfRangesCheckedByAJobThatWritesNothingWhenT
         bool indexWritten;
     } rows[] = {
         {"the first job", [](PageCacheJobs&) {}, true},
-        {"nothing: a few ranges checked whole", [](PageCacheJobs&) {}, false},
+        {"nothing: its ranges checked whole, outweighing the compact index", [](PageCacheJobs&) {}, true},
+        {"a page's date moved: its block of records alone written", [](PageCacheJobs& t) {
+             const struct timeval times[2] = {{86400, 0}, {86400, 0}};
+             ::utimes(t.tree.path("site/b.htm").c_str(), times);
+         }, true},
+        {"nothing: a small block checked whole", [](PageCacheJobs&) {}, false},
         {"a page of many words", [&many](PageCacheJobs& t) { t.tree.write("site/many.html", "<p>" + many + "</p>"); }, true},
         {"nothing: its ranges checked whole", [](PageCacheJobs&) {}, true},
         {"nothing again: the ranges taken by their stamps", [](PageCacheJobs&) {}, false},
@@ -1054,3 +1060,65 @@ TEST(PageCache, KeepsDocumentsInBlocksSoThatAnEditWritesNoneOfThemAndAChangedPat
 }
 
 }  // namespace
+
+TEST(PageCache, KeepsWhatAJobWroteCompactlyAndRefusesAForgedIndex)
+{
+    // What a job wrote comes back as it was saved, whatever its stamps, paths and pieces:
+    // stamps as differences (times going back, numbers wrapping, stamps of another form),
+    // paths sharing more than the longest share kept, pieces and groups that are files
+    // written and some that are not. An index whose path shares more than that is forged,
+    // checksum or not, and thrown away.
+    TempTree tree;
+    const std::string folder = tree.path("cache/vantrelindexer/site");
+    auto stamp = [](std::int64_t inode, std::int64_t size, std::int64_t modified, std::int64_t changed) {
+        const std::int64_t fields[] = {2049, inode, size, modified / 1'000'000'000, modified % 1'000'000'000,
+                                       changed / 1'000'000'000, changed % 1'000'000'000};
+        return std::string(reinterpret_cast<const char*>(fields), sizeof fields);
+    };
+    auto pieceName = [](int i) {
+        return "abcdefghijq" + std::string(1, static_cast<char>('a' + i / 26)) + static_cast<char>('a' + i % 26) + ".js";
+    };
+    CachedJob job;
+    job.files.emplace_back("indexed_words.js", stamp(9'000'000, 123456, 1'700'000'000'123'456'789, 1'700'000'000'123'456'789));
+    job.files.emplace_back("indexed_docs.js", stamp(12, -1, INT64_MAX, INT64_MIN));
+    job.files.emplace_back("odd stamp", "");
+    job.files.emplace_back("odd stamp 2", "a stamp of another form");
+    job.files.emplace_back(std::string(400, 'a'), stamp(7, 0, 5, 4));
+    job.files.emplace_back(std::string(300, 'a') + "b", stamp(8, 1, 4, 5));
+    for (int i = 0; i < 40; ++i)
+        job.files.emplace_back("indexed_text/" + pieceName(i), stamp(5000 - i * 37, 900 + i * i, 1'700'000'100'000'000'000 + i * 7'777'777,
+                                                                     1'700'000'100'000'000'000 + i * 7'777'777 + (i % 3)));
+    for (int i = 0; i < 40; i += 2)
+        job.textGroups.push_back(TextGroups::Written{static_cast<std::uint64_t>(i) * 0x9E3779B97F4A7C15ull, pieceName(i),
+                                                     job.files[6 + static_cast<std::size_t>(i)].second});
+    job.textGroups.push_back(TextGroups::Written{1, pieceName(3), "not its file's stamp"});
+    job.textGroups.push_back(TextGroups::Written{2, "not a file.js", ""});
+    for (int i = 1; i < 40; i += 2)
+        job.pieces.push_back(PieceStore::Made{static_cast<std::uint64_t>(i) << 40, pieceName(i), job.files[6 + static_cast<std::size_t>(i)].second});
+    job.pieces.push_back(PieceStore::Made{3, pieceName(5), stamp(1, 2, 3, 4)});
+    job.pieces.push_back(PieceStore::Made{4, "zzzzzzzzzzzzz.js", "a stamp"});
+    job.documentsChecksum = 42;
+    {
+        PageCache cache(folder, "settings");
+        ASSERT_TRUE(cache.open());
+        ASSERT_TRUE(cache.save({}, {}, nullptr, job));
+    }
+    {
+        PageCache again(folder, "settings");
+        ASSERT_TRUE(again.open());
+        EXPECT_TRUE(again.job() == job);
+    }
+    // The second long path, kept as sharing the longest share (255) and 45 bytes more, made
+    // to share 300 of the path before it: the same path, refused.
+    std::string index = readFile(folder + "/index");
+    const std::string kept = std::string("\xff\x01\x2e") + std::string(45, 'a') + "b";
+    const std::size_t at = index.find(kept);
+    ASSERT_NE(at, std::string::npos);
+    index.replace(at, kept.size(), std::string("\xac\x02\x01") + "b");
+    const std::uint64_t checksum = cacheChecksum(std::string_view(index).substr(0, index.size() - sizeof checksum));
+    index.replace(index.size() - sizeof checksum, sizeof checksum, reinterpret_cast<const char*>(&checksum), sizeof checksum);
+    tree.write("cache/vantrelindexer/site/index", index);
+    PageCache forged(folder, "settings");
+    ASSERT_TRUE(forged.open());
+    EXPECT_TRUE(forged.job() == CachedJob());
+}
