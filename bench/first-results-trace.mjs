@@ -169,7 +169,7 @@ console.log(`${mode} ${query ? '`' + query + '`' : ''}: first results ${f(s.firs
   `${s.rounds} rounds of loads, main thread busy ${f(s.taskTime)} ms (CPU ${f(s.taskCpu)}; median of the runs ${f(median(all.map((a) => a.taskCpu)))}), load ${os.loadavg()[0].toFixed(1)}`);
 console.log(`  HTML parse starts ${f(s.parsed)}; ` + Object.entries(s.busy).map(([k, v]) => `${k} ${f(v)}`).join(', '));
 for (const line of s.long) console.log('  task ' + line);
-const many = s.scripts.length > 24;
+const many = s.scripts.length > 24 && !process.env.ALL;
 for (const [i, r] of s.scripts.entries()) {
   if (many && i >= 12 && i < s.scripts.length - 6) { if (i === 12) console.log(`  ... ${s.scripts.length - 18} more`); continue; }
   const ran = r.ran ? `, ran ${f(r.ran[0])}-${f(r.ran[1])}${r.ran[2] ? ` (compile ${r.ran[2].toFixed(1)})` : ''}` : '';
