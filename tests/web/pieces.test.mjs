@@ -520,14 +520,18 @@ test('search.html asks for the pieces of the address query that search.js reads 
     return added.map((script) => script.src.replace(/^indexed_text\//, ''));
   }
   const keys = site.whole.list, n = keys.size(), words = [keys.keyAt(n >> 3), keys.keyAt(n >> 1), keys.keyAt(n - 1)];
-  // A part of a key that begins none: its first search reads the vocabulary pieces its
-  // in-word pieces name, which search.html asks for once the shard and those came.
+  // A part of a key that begins none, alone: its first search reads the vocabulary
+  // pieces its in-word pieces name, which search.html asks for once the shard and those
+  // came (beside another key, it need not; only what it reads is asked for).
   const all = Array.from({ length: n }, (_, at) => keys.keyAt(at)), inner = all.map((key) => key.slice(2, 7))
     .find((part) => /^[a-z]{5}$/.test(part) && !all.some((key) => key.startsWith(part)));
+  // A typo, which no word begins or holds: the near pieces of its first units' words.
+  const typo = all.map((key) => key.slice(0, 3) + key[4] + key[3] + key.slice(5))
+    .find((word) => /^[a-z]{7,}$/.test(word) && !all.some((key) => key.includes(word.slice(2, 7))));
   let ranges = 0, inWords = 0, insides = 0;
   for (const dir of [out, large]) {
     const first = early(dir, '').length;
-    for (const q of [words[0], words.join(' ').toUpperCase(), 'Kalomi STOVEN', 'k', 'ka', 'kalo', `${words[1]}-${words[2]}.x`, 'aaa', 'zzzz', 'gr\u00f6\u00dfe kalomi', '', '\u540d\u524d', inner, `${inner} ${words[1]}`]) {
+    for (const q of [words[0], words.join(' ').toUpperCase(), 'Kalomi STOVEN', 'k', 'ka', 'kalo', `${words[1]}-${words[2]}.x`, 'aaa', 'zzzz', 'gr\u00f6\u00dfe kalomi', '', '\u540d\u524d', inner, `${inner} ${words[1]}`, typo]) {
       const fresh = loadFolder(S, dir), list = fresh.list, head = fresh.fetched.length;
       S.prefetch(list, q);
       const prefetched = fresh.fetched.slice(head).filter((name) => list.names.includes(name) || (list.listNames || []).includes(name) ||
@@ -550,15 +554,15 @@ test('search.html asks for the pieces of the address query that search.js reads 
       assert.deepEqual(prefetched.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
       assert.deepEqual(asked.filter((name) => !prefetched.includes(name) && !read.has(name)), [], `${dir} ${q}: never read`);
       ranges += asked.length > prefetched.length;
-      const parts = [...list.vocabularyPieces].map((v) => v[0]).filter((name) => read.has(name));
-      if (q.startsWith(inner)) assert.deepEqual(parts.filter((name) => !asked.includes(name)), [], `${dir} ${q}: vocabulary not asked`);
-      insides += q.startsWith(inner) && parts.length > 0;
+      const parts = [...[...list.vocabularyPieces].map((v) => v[0]), ...[...(list.near || [])].map((v) => v[1])].filter((name) => read.has(name));
+      if (q === inner || q === typo) assert.deepEqual(parts.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
+      insides += (q === inner || q === typo) && parts.length > 0;
       inWords += asked.some((name) => (list.inWordNames || []).includes(name));
     }
   }
   assert.ok(ranges >= 2, `${ranges} queries whose ranges were asked for`);
   assert.ok(inWords >= 8, `${inWords} queries whose in-word pieces were asked for`);
-  assert.ok(insides >= 2, `${insides} queries whose vocabulary pieces were read for a part inside words`);
+  assert.ok(insides >= 3, `${insides} queries whose vocabulary or near pieces were read for a part inside words or a typo`);
   assert.ok(site.head.links.length >= 1);
   // A head that names many groups of link shares, or names no pieces, has none asked for.
   const bare = early(out, '').length;
