@@ -3,6 +3,7 @@
 //   node bench/first-results-trace.mjs INDEX_DIR QUERY          our page, from disk
 //   node bench/first-results-trace.mjs --peer PEER_DIR QUERY    the peer's, over HTTP
 //   node bench/first-results-trace.mjs --blank                  a page with one small script
+// ALL=1 lists every script (else the first 12 and the last 6 of a long list).
 // Prints, in ms from the navigation's start: the HTML read and parsed, each script
 // asked for, read and run (its compile apart), the rounds of loads (scripts asked for
 // once an earlier one ran), and the main thread's work by kind up to the first results
