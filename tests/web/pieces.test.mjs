@@ -487,8 +487,7 @@ test('a top answers as its head and loads its lists only when needed', () => {
 
 // search.html asks, before search.js runs, for the pieces of the address's query as
 // its head or top comes (with a top, the lists of shards first): those search.js's own
-// prefetch asks for (the shards and the in-word pieces of its keys' runs) and no more
-// than its first search reads (the shards of a prefix's
+// prefetch asks for and no more than its first search reads (the shards of a prefix's
 // range, or the vocabulary pieces of a long one), none for a query it cannot cut
 // alone, and no name that a damaged top gives it; on a site of few groups of link
 // shares, every group beside them. Its script runs here over a document
@@ -520,22 +519,13 @@ test('search.html asks for the pieces of the address query that search.js reads 
     return added.map((script) => script.src.replace(/^indexed_text\//, ''));
   }
   const keys = site.whole.list, n = keys.size(), words = [keys.keyAt(n >> 3), keys.keyAt(n >> 1), keys.keyAt(n - 1)];
-  // A part of a key that begins none: its first search reads the vocabulary pieces its
-  // in-word pieces name, which search.html asks for once the shard and those came (with
-  // another key beside it, as in 'Kalomi STOVEN', none: the search need not read them).
-  const all = Array.from({ length: n }, (_, at) => keys.keyAt(at)), inner = all.map((key) => key.slice(2, 7))
-    .find((part) => /^[a-z]{5}$/.test(part) && !all.some((key) => key.startsWith(part)));
-  // A typo, which no word begins or holds: the near pieces of its first units' words.
-  const typo = all.map((key) => key.slice(0, 3) + key[4] + key[3] + key.slice(5))
-    .find((word) => /^[a-z]{7,}$/.test(word) && !all.some((key) => key.includes(word.slice(2, 7))));
-  let ranges = 0, inWords = 0, insides = 0;
+  let ranges = 0;
   for (const dir of [out, large]) {
     const first = early(dir, '').length;
-    for (const q of [words[0], words.join(' ').toUpperCase(), 'Kalomi STOVEN', 'k', 'ka', 'kalo', `${words[1]}-${words[2]}.x`, 'aaa', 'zzzz', 'gr\u00f6\u00dfe kalomi', '', '\u540d\u524d', inner, typo]) {
+    for (const q of [words[0], words.join(' ').toUpperCase(), 'Kalomi STOVEN', 'k', 'ka', 'kalo', `${words[1]}-${words[2]}.x`, 'aaa', 'zzzz', 'gr\u00f6\u00dfe kalomi', '', '\u540d\u524d']) {
       const fresh = loadFolder(S, dir), list = fresh.list, head = fresh.fetched.length;
       S.prefetch(list, q);
-      const prefetched = fresh.fetched.slice(head).filter((name) => list.names.includes(name) || (list.listNames || []).includes(name) ||
-        (list.inWordNames || []).includes(name));
+      const prefetched = fresh.fetched.slice(head).filter((name) => list.names.includes(name) || (list.listNames || []).includes(name));
       // What the search reads before its first results (the pieces come at once here).
       const searcher = fresh.fresh(), from = fresh.fetched.length;
       let read = null;
@@ -554,15 +544,9 @@ test('search.html asks for the pieces of the address query that search.js reads 
       assert.deepEqual(prefetched.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
       assert.deepEqual(asked.filter((name) => !prefetched.includes(name) && !read.has(name)), [], `${dir} ${q}: never read`);
       ranges += asked.length > prefetched.length;
-      const parts = [...[...list.vocabularyPieces].map((v) => v[0]), ...[...(list.near || [])].map((v) => v[1])].filter((name) => read.has(name));
-      if (q === inner || q === typo) assert.deepEqual(parts.filter((name) => !asked.includes(name)), [], `${dir} ${q}: not asked`);
-      insides += (q === inner || q === typo) && parts.length > 0;
-      inWords += asked.some((name) => (list.inWordNames || []).includes(name));
     }
   }
   assert.ok(ranges >= 2, `${ranges} queries whose ranges were asked for`);
-  assert.ok(inWords >= 8, `${inWords} queries whose in-word pieces were asked for`);
-  assert.ok(insides >= 3, `${insides} queries whose vocabulary or near pieces were read for a part inside words or a typo`);
   assert.ok(site.head.links.length >= 1);
   // A head that names many groups of link shares, or names no pieces, has none asked for.
   const bare = early(out, '').length;
@@ -573,7 +557,6 @@ test('search.html asks for the pieces of the address query that search.js reads 
   // With a top, the list of shards of each key is asked for beside it, from the lists
   // indexed_pages.js names (the top's own).
   const first = early(large, '').length, topLinks = loadFolder(S, large).head.links, topLists = loadFolder(S, large).list.listNames;
-  const topInWord = loadFolder(S, large).list.inWordNames || [];
   const q = `${words[0]} ${words[1]}`, beside = [], asked = early(large, q, undefined, false, beside).slice(first);
   const besideLists = beside.filter((name) => topLists.includes(name));
   assert.ok(besideLists.length >= 1 && besideLists.every((name) => asked.includes(name)), `${besideLists.length} lists beside the top`);
@@ -587,11 +570,10 @@ test('search.html asks for the pieces of the address query that search.js reads 
     assert.deepEqual(asked.filter((name) => !damaged.includes(name)), [], String(damage));
   }
   // A top whose lists name no pieces, or hold no entries, asks for nothing more than
-  // its link shares, the keys' in-word pieces and the lists indexed_pages.js names for
-  // the query's keys.
+  // its link shares and the lists indexed_pages.js names for the query's keys.
   for (const damage of [(lists) => lists.map(([key, , shards]) => [key, '../../x.js', shards]), () => [7, 'x', null], () => ({ length: 1e9 })]) {
     const asked = early(large, 'kalomi stoven', (name, data) => data && data.shardLists ? { ...data, shardLists: damage(data.shardLists) } : data);
-    const more = asked.slice(first).filter((name) => !topLinks.includes(name) && !topInWord.includes(name));
+    const more = asked.slice(first).filter((name) => !topLinks.includes(name));
     assert.ok(more.length <= 2 && more.every((name) => topLists.includes(name)), String(damage));
   }
 });
