@@ -3,6 +3,7 @@
 //   node bench/first-results-trace.mjs INDEX_DIR QUERY          our page, from disk
 //   node bench/first-results-trace.mjs --peer PEER_DIR QUERY    the peer's, over HTTP
 //   node bench/first-results-trace.mjs --blank                  a page with one small script
+// ALL=1 lists every script (else the first 12 and the last 6 of a long list).
 // Prints, in ms from the navigation's start: the HTML read and parsed, each script
 // asked for, read and run (its compile apart), the rounds of loads (scripts asked for
 // once an earlier one ran), and the main thread's work by kind up to the first results
@@ -169,7 +170,7 @@ console.log(`${mode} ${query ? '`' + query + '`' : ''}: first results ${f(s.firs
   `${s.rounds} rounds of loads, main thread busy ${f(s.taskTime)} ms (CPU ${f(s.taskCpu)}; median of the runs ${f(median(all.map((a) => a.taskCpu)))}), load ${os.loadavg()[0].toFixed(1)}`);
 console.log(`  HTML parse starts ${f(s.parsed)}; ` + Object.entries(s.busy).map(([k, v]) => `${k} ${f(v)}`).join(', '));
 for (const line of s.long) console.log('  task ' + line);
-const many = s.scripts.length > 24;
+const many = s.scripts.length > 24 && !process.env.ALL;
 for (const [i, r] of s.scripts.entries()) {
   if (many && i >= 12 && i < s.scripts.length - 6) { if (i === 12) console.log(`  ... ${s.scripts.length - 18} more`); continue; }
   const ran = r.ran ? `, ran ${f(r.ran[0])}-${f(r.ran[1])}${r.ran[2] ? ` (compile ${r.ran[2].toFixed(1)})` : ''}` : '';
