@@ -114,6 +114,23 @@ public:
             narrow(m_rank.orderSpan(documents[p - 1], weights[p - 1], documents[p], weights[p]));
     }
 
+    // The postings appended since the last word, those at fresh (rising) ranked anew among
+    // others in the order of a range of span: the spans of the pairs fresh ones make, and
+    // span for the others (two of them made neighbours by a posting gone from between
+    // hold their order under every mean of span, as the pairs it stood in did).
+    void narrowAround(MeanSpan span, const std::vector<std::size_t>& fresh)
+    {
+        if (!m_rank.lengths)
+            return;
+        narrow(span);
+        for (const std::size_t p : fresh) {
+            if (p > m_postingStarts.back())
+                narrow(m_rank.orderSpan(documents[p - 1], weights[p - 1], documents[p], weights[p]));
+            if (p + 1 < documents.size())
+                narrow(m_rank.orderSpan(documents[p], weights[p], documents[p + 1], weights[p + 1]));
+        }
+    }
+
     // The postings appended since the last word end with word: full ranges go to ranges.
     void endWord(std::string_view word, std::vector<RankedWords::Range>& ranges)
     {
@@ -161,6 +178,20 @@ public:
         documents.clear();
         weights.clear();
         m_span = kEveryMean;
+    }
+
+    // range, whose words and postings stay as they are, as a range of ranges of its own
+    // with the span of means span.
+    void copyWithSpan(const RankedWords::Range& range, MeanSpan span, std::vector<RankedWords::Range>& ranges)
+    {
+        flush(ranges);
+        const std::string_view bytes = range.bytes();
+        const std::shared_ptr<std::uint64_t[]> block = allocate((bytes.size() + 7) / 8);
+        std::memcpy(block.get(), bytes.data(), bytes.size());
+        std::memcpy(block.get() + 3, &span.low, 8);
+        std::memcpy(block.get() + 4, &span.high, 8);
+        ranges.emplace_back();
+        RankedWords::Range::fromBlock(std::move(block), bytes.size(), INT32_MAX, ranges.back(), true);
     }
 
 private:
@@ -241,10 +272,48 @@ struct WordMerger {
         return replaced == fresh.size();
     }
 
+    // Ranked by score under a mean that keeps the range's order, with one posting entered
+    // anew: 1 when word i comes out as it stands (every document keeps its number but that
+    // posting's, a page read again under its number with the same weight, which the
+    // search of mergeInOrder() puts back where it stood), 0 when it does not; -1 when only
+    // a merge can tell (other postings entered anew, another order).
+    int staysInOrder(const RankedWords::Range& range, std::size_t i, const Postings& fresh) const
+    {
+        if (fresh.size() != 1 || !rank.lengths || !orderHolds || !sameOrder)
+            return -1;
+        const Posting& entered = fresh[0];
+        const std::int32_t* documents = range.documents();
+        const double* weights = range.weights();
+        const std::size_t begin = range.postingsBegin(i), end = range.postingsEnd(i);
+        std::size_t at = end;
+        for (std::size_t p = begin; p < end; ++p) {
+            const std::int32_t d = documents[p];
+            if (static_cast<std::size_t>(d) >= newDocument.size())
+                return 0;
+            if (newDocument[d] == d)
+                continue;
+            if (at != end || d != entered.document || newDocument[d] >= 0 || weights[p] != entered.weight())
+                return 0;
+            at = p;
+        }
+        if (at == end)
+            return 0;
+        const RankedPosting next{rank.of(entered.document, entered.weight()), entered};
+        auto ranked = [&](std::size_t p) { return RankedPosting{rank.of(documents[p], weights[p]), Posting{documents[p], weights[p]}}; };
+        return (at == begin || rankedBefore(ranked(at - 1), next)) && (at + 1 == end || !rankedBefore(ranked(at + 1), next));
+    }
+
+    // How merge() ranked a word's postings.
+    enum Merged {
+        Ranked,  // each one
+        Taken,   // none: the range's in its order
+        InOrder  // fresh ones alone, among the range's in its order (at freshAt)
+    };
+    std::vector<std::size_t> freshAt = {};  // InOrder: where in out each fresh posting went
+
     // Appends the postings of word i of range (null: a word new to the table) and fresh to
-    // out's documents and weights; true when they are the range's in its order, taken
-    // without being ranked.
-    bool merge(const RankedWords::Range* range, std::size_t i, const Postings& fresh, RangeBuilder& out)
+    // out's documents and weights.
+    Merged merge(const RankedWords::Range* range, std::size_t i, const Postings& fresh, RangeBuilder& out)
     {
         if (range && fresh.empty() && orderHolds && sameOrder) {
             const std::int32_t* documents = range->documents();
@@ -256,11 +325,11 @@ struct WordMerger {
                     out.weights.push_back(weights[p]);
                 }
             }
-            return true;
+            return Taken;
         }
         if (range && orderHolds && sameOrder) {
             mergeInOrder(*range, i, fresh, out);
-            return false;
+            return InOrder;
         }
         kept.clear();
         if (range) {
@@ -286,7 +355,7 @@ struct WordMerger {
             out.documents.push_back(posting.document);
             out.weights.push_back(posting.weight());
         }
-        return false;
+        return Ranked;
     }
     void mergeInOrder(const RankedWords::Range& range, std::size_t i, const Postings& fresh, RangeBuilder& out);
 };
@@ -310,6 +379,7 @@ void WordMerger::mergeInOrder(const RankedWords::Range& range, std::size_t i, co
     }
     std::size_t a = 0;
     const std::size_t count = keptDocuments.size();
+    freshAt.clear();
     for (const Posting& posting : fresh) {
         const RankedPosting next{rank.of(posting.document, posting.weight()), posting};
         // The first kept posting not ranked before next, among those from a on.
@@ -327,6 +397,7 @@ void WordMerger::mergeInOrder(const RankedWords::Range& range, std::size_t i, co
                              keptDocuments.begin() + static_cast<std::ptrdiff_t>(low));
         out.weights.insert(out.weights.end(), keptWeights.begin() + static_cast<std::ptrdiff_t>(a),
                            keptWeights.begin() + static_cast<std::ptrdiff_t>(low));
+        freshAt.push_back(out.documents.size());
         out.documents.push_back(posting.document);
         out.weights.push_back(posting.weight());
         a = low;
@@ -342,6 +413,43 @@ bool sameAsBefore(const RankedWords::Range& range, std::size_t i, const RangeBui
     return out.documents.size() - start == count
         && std::equal(out.documents.begin() + static_cast<std::ptrdiff_t>(start), out.documents.end(), range.documents() + begin)
         && std::equal(out.weights.begin() + static_cast<std::ptrdiff_t>(start), out.weights.end(), range.weights() + begin);
+}
+
+// Whether every posting of range is of a document that keeps its number: moved holds 1
+// for each document that does not, and for the one past the last, where every number out
+// of bounds is looked up.
+bool keepsNumbers(const RankedWords::Range& range, const std::vector<std::uint8_t>& moved)
+{
+    const std::int32_t* documents = range.documents();
+    const auto past = static_cast<std::uint32_t>(moved.size() - 1);
+    const std::size_t count = range.postings();
+    unsigned any = 0;
+    for (std::size_t p = 0; p < count; ++p)
+        any |= moved[std::min(static_cast<std::uint32_t>(documents[p]), past)];
+    return any == 0;
+}
+
+// The span of means under which each posting of each word of range stays ranked above
+// the next, documents of equal weight and length in ascending order; empty (low above
+// high) when some pair's order is not sure, or not the order ranked.
+MeanSpan spanOfPostings(const RankedWords::Range& range, const PostingRank& rank)
+{
+    const std::int32_t* documents = range.documents();
+    const double* weights = range.weights();
+    const std::vector<double>& lengths = *rank.lengths;
+    MeanSpan span{0, std::numeric_limits<double>::infinity()};
+    for (std::size_t i = 0; i < range.words() && span.low <= span.high; ++i)
+        for (std::size_t p = range.postingsBegin(i) + 1; p < range.postingsEnd(i); ++p) {
+            const std::int32_t a = documents[p - 1], b = documents[p];
+            const auto da = static_cast<std::size_t>(a), db = static_cast<std::size_t>(b);
+            if (da < lengths.size() && db < lengths.size() && weights[p - 1] == weights[p] && lengths[da] == lengths[db]
+                && a >= b)
+                return MeanSpan{1, 0};
+            const MeanSpan pair = rank.orderSpan(a, weights[p - 1], b, weights[p]);
+            span.low = std::max(span.low, pair.low);
+            span.high = std::min(span.high, pair.high);
+        }
+    return span;
 }
 }  // namespace
 
@@ -438,6 +546,12 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
         }
     auto before = [less](std::string_view a, std::string_view b) { return less ? less(a, b) : a < b; };
     auto newWord = [&](std::size_t j) { return added.table().wordOf(entries[order[j]]); };
+    // Each document of old that does not keep its number, and one past them for numbers
+    // out of bounds: a range no word of added falls in is told to stay by its documents
+    // alone.
+    std::vector<std::uint8_t> moved(newDocument.size() + 1, 1);
+    for (std::size_t d = 0; d < newDocument.size(); ++d)
+        moved[d] = newDocument[d] != static_cast<std::int32_t>(d);
     WordMerger merger{newDocument, rank, sameOrder, {}, {}, {}};
     RangeBuilder out(rangePostings, rank);
     const Postings noPostings;
@@ -460,6 +574,23 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
         }
         const std::size_t words = range ? range->words() : 0;
         merger.orderHolds = range && (!rank.lengths || range->orderSpan().holds(rank.mean));
+        // A range no word of added falls in, whose documents all keep their numbers, has
+        // its words' postings as they stand: it is kept when its order holds, and, ranked by
+        // score with the mean out of its span, written again with the span its postings
+        // give when that holds the mean. Otherwise its words are gone through one by one.
+        if (range && j == end && keepsNumbers(*range, moved)) {
+            if (stop.requested())
+                return false;
+            if (merger.orderHolds) {
+                out.flush(result.m_ranges);
+                result.m_ranges.push_back(*range);
+                continue;
+            }
+            if (const MeanSpan span = spanOfPostings(*range, rank); span.holds(rank.mean)) {
+                out.copyWithSpan(*range, span, result.m_ranges);
+                continue;
+            }
+        }
         for (int pass = range ? 0 : 1; pass < 2; ++pass) {
             bool stays = true;
             std::size_t i = 0, k = j;
@@ -481,18 +612,29 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                         k += takeNew;
                         continue;
                     }
-                    const std::size_t start = out.documents.size();
-                    merger.merge(range, i, fresh, out);
-                    stays = sameAsBefore(*range, i, out, start);
-                    out.dropWord();
+                    if (const int known = merger.staysInOrder(*range, i, fresh); known >= 0) {
+                        stays = known == 1;
+                    } else {
+                        const std::size_t start = out.documents.size();
+                        merger.merge(range, i, fresh, out);
+                        stays = sameAsBefore(*range, i, out, start);
+                        out.dropWord();
+                    }
                     if (!stays)
                         break;
                 } else {
                     const std::size_t start = out.documents.size();
-                    if (merger.merge(takeOld ? range : nullptr, i, fresh, out))
+                    switch (merger.merge(takeOld ? range : nullptr, i, fresh, out)) {
+                    case WordMerger::Taken:
                         out.narrow(range->orderSpan());
-                    else
+                        break;
+                    case WordMerger::InOrder:
+                        out.narrowAround(range->orderSpan(), merger.freshAt);
+                        break;
+                    case WordMerger::Ranked:
                         out.narrowByPostings(start);
+                        break;
+                    }
                     if (out.documents.size() > start)
                         out.endWord(takeOld ? oldWord : freshWord, result.m_ranges);
                 }

@@ -75,6 +75,13 @@ public:
         }
         const PostingRank ranking = rank();
         ASSERT_TRUE(RankedWords::update(old, newDocument, added, nullptr, ranking, 2, StopSignal(never), result, kRangePostings));
+        // Ranked by score, every range comes out with a span that holds this mean, or with
+        // none (an order not sure): the next job checks no other.
+        for (const RankedWords::Range& range : result.ranges()) {
+            const MeanSpan span = range.orderSpan();
+            EXPECT_TRUE(!byScore || span.holds(ranking.mean) || span.low > span.high)
+                << span.low << " to " << span.high << " against " << ranking.mean;
+        }
     }
 
     std::vector<std::int32_t> all() const
@@ -228,6 +235,47 @@ TEST_F(RankedRanges, FollowAMeanThatReordersAWordWhoseRangeIsKept)
             EXPECT_GE(kept + 1, table.ranges().size());
         }
         table = std::move(next);
+    }
+}
+
+TEST(RankedRange, RankedAgainWhenItsOrderIsNotTheOneItsSpanGives)
+{
+    // Kept ranges of one word, "A", with documents 3 and 1 of the same weight and length:
+    // their order is their documents', so 3 before 1 is not ranked, whatever the span
+    // says. Under a mean inside the span the range is taken as it stands; out of it, the
+    // word's postings are ranked again.
+    std::atomic<bool> never{false};
+    const std::vector<double> lengths(4, 10.0);
+    const std::vector<std::int32_t> same = {0, 1, 2, 3};
+    const struct {
+        double mean;
+        std::vector<std::int32_t> documents;
+    } rows[] = {{1.5, {3, 1}}, {10, {1, 3}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mean);
+        const std::vector<std::uint64_t> head = {1, 2, 1, 0x3FF0000000000000, 0x4000000000000000, 0, 1, 0, 2};
+        std::vector<char> bytes(head.size() * 8);
+        std::memcpy(bytes.data(), head.data(), bytes.size());
+        for (const double weight : {2.0, 2.0}) {
+            const char* from = reinterpret_cast<const char*>(&weight);
+            bytes.insert(bytes.end(), from, from + 8);
+        }
+        for (const std::int32_t document : {3, 1}) {
+            const char* from = reinterpret_cast<const char*>(&document);
+            bytes.insert(bytes.end(), from, from + 4);
+        }
+        bytes.push_back('A');
+        std::shared_ptr<std::uint64_t[]> memory(new std::uint64_t[(bytes.size() + 7) / 8]);
+        std::memcpy(memory.get(), bytes.data(), bytes.size());
+        RankedWords old;
+        old.ranges().emplace_back();
+        ASSERT_TRUE(RankedWords::Range::fromBlock(std::move(memory), bytes.size(), 4, old.ranges().back()));
+        WordDictionary added;
+        RankedWords next;
+        ASSERT_TRUE(RankedWords::update(old, same, added, nullptr, PostingRank{&lengths, row.mean}, 1, StopSignal(never), next));
+        ASSERT_EQ(next.size(), 1u);
+        const RankedWords::Range& range = next.ranges()[0];
+        EXPECT_EQ(std::vector<std::int32_t>(range.documents(), range.documents() + range.postings()), row.documents);
     }
 }
 
