@@ -1080,7 +1080,8 @@ bool IndexEngine::rankKeys(const StopSignal& stop, RankedKeys& ranked)
             total += length;
             ++pages;
         }
-    const PostingRank byScore{&lengths, pages ? total / static_cast<double>(pages) : 0};
+    const PostingRank byScore{&lengths, pages ? total / static_cast<double>(pages) : 0,
+                              cached ? &m_cache->cache->tables().keyLengths : nullptr};
     if (!RankedWords::update(cached ? m_cache->cache->tables().keys : none, renumbered, m_terms->keys(),
                              WordRules::lessByUtf16, byScore, threadsToUse(), stop, m_tables->keys,
                              RankedWords::kScoredRangePostings)

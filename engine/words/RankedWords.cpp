@@ -406,6 +406,21 @@ void WordMerger::mergeInOrder(const RankedWords::Range& range, std::size_t i, co
     out.weights.insert(out.weights.end(), keptWeights.begin() + static_cast<std::ptrdiff_t>(a), keptWeights.end());
 }
 
+// Ranked by score, whether a page of fresh, read again under its number, has a length
+// other than the one the last job ranked it by (or one not known).
+bool lengthMoved(const PostingRank& rank, const Postings& fresh)
+{
+    if (!rank.lengths)
+        return false;
+    for (const Posting& posting : fresh) {
+        const auto d = static_cast<std::size_t>(posting.document);
+        if (!rank.lastLengths || d >= rank.lastLengths->size() || d >= rank.lengths->size()
+            || (*rank.lastLengths)[d] != (*rank.lengths)[d])
+            return true;
+    }
+    return false;
+}
+
 // Whether the postings appended to out since its last word are those of word i of range.
 bool sameAsBefore(const RankedWords::Range& range, std::size_t i, const RangeBuilder& out, std::size_t start)
 {
@@ -593,6 +608,11 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
         }
         for (int pass = range ? 0 : 1; pass < 2; ++pass) {
             bool stays = true;
+            // Ranked by score, a page read again may come back where it stood under this
+            // mean with another length: the range's span, worked out with the old length,
+            // no longer says under which means its order holds, so the range is written
+            // again with the span its postings now give.
+            bool spanStale = false;
             std::size_t i = 0, k = j;
             while (i < words || k < end) {
                 if (stop.requested())
@@ -622,6 +642,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                     }
                     if (!stays)
                         break;
+                    spanStale = spanStale || lengthMoved(rank, fresh);
                 } else {
                     const std::size_t start = out.documents.size();
                     switch (merger.merge(takeOld ? range : nullptr, i, fresh, out)) {
@@ -645,7 +666,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
             // again with the span of this mean, so that the next jobs need not check it
             // again (one whose span was empty, with two postings' order unsure, stays).
             const MeanSpan span = range ? range->orderSpan() : MeanSpan();
-            if (pass == 0 && stays && (merger.orderHolds || span.low > span.high)) {
+            if (pass == 0 && stays && ((merger.orderHolds && !spanStale) || span.low > span.high)) {
                 out.flush(result.m_ranges);
                 result.m_ranges.push_back(*range);
                 break;

@@ -19,6 +19,9 @@ class WordIndex;
 struct PostingRank {
     const std::vector<double>* lengths = nullptr;  // by document index
     double mean = 0;
+    // The last job's lengths, by its document numbers: a page read again under its number
+    // keeps its postings' spans only at the length they were worked out with.
+    const std::vector<double>* lastLengths = nullptr;
     double of(std::int32_t document, double weight) const;
     // The means under which a posting of document a and weight wa stays ranked above one
     // of document b and weight wb, these lengths given (scoreOrderSpan); ranked by

@@ -51,16 +51,19 @@ public:
     std::atomic<bool> never{false};
     std::vector<std::string> pages;  // the site: page texts by document number
     std::vector<double> lengths;     // by document, when ranked by score
+    std::vector<double> lastLengths;  // the lengths of the update before
     bool byScore = false;
     static constexpr std::size_t kRangePostings = 24;  // small, so that a table has many ranges
 
     PostingRank rank()
     {
+        lastLengths = lengths;
         lengths.assign(pages.size(), 0);
         double total = 0;
         for (std::size_t d = 0; d < pages.size(); ++d)
             total += lengths[d] = static_cast<double>(pages[d].size());
-        return byScore ? PostingRank{&lengths, pages.empty() ? 0 : total / static_cast<double>(pages.size())} : PostingRank();
+        return byScore ? PostingRank{&lengths, pages.empty() ? 0 : total / static_cast<double>(pages.size()), &lastLengths}
+                       : PostingRank();
     }
 
     // Ranks the words of the given documents of pages into result, over old.
@@ -235,6 +238,56 @@ TEST_F(RankedRanges, FollowAMeanThatReordersAWordWhoseRangeIsKept)
             EXPECT_GE(kept + 1, table.ranges().size());
         }
         table = std::move(next);
+    }
+}
+
+TEST_F(RankedRanges, FollowAMeanAfterAPageIsReadAgainAtAnotherLength)
+{
+    // KEY's two pages change places as the mean moves past a point that the long page's
+    // length decides. The long page is read again with KEY's weight as it was and another
+    // length, under a mean that keeps KEY's order: the range then holds the order of the
+    // new length, and the means it holds for must be those of that length too, or a
+    // later mean inside the old span but past the new point keeps an order a job ranking
+    // every page anew does not give.
+    byScore = true;
+    for (std::size_t longLength = 700; longLength < 1000; longLength += 20) {
+        SCOPED_TRACE(longLength);
+        pages = {" KEY" + std::string(996, ' '), " KEY KEY", std::string(190, ' ') + " W02"};
+        for (int page = 0; page < 6; ++page)
+            pages.push_back(pageText(page));
+        pages[3] += std::string(400 * pages.size() - [this] {
+            std::size_t total = 0;
+            for (const std::string& page : pages)
+                total += page.size();
+            return total;
+        }(), ' ');
+        RankedWords table;
+        update(RankedWords(), {}, all(), table);
+        ASSERT_GT(table.ranges().size(), 2u);
+        // Each step adds a page of a word of its own, sized to bring the mean to the step's
+        // (as near as a page can); the first step also reads the long page again.
+        for (double mean = 400; mean <= 520; mean += 2) {
+            SCOPED_TRACE(mean);
+            std::vector<std::int32_t> renumbered = all(), entered;
+            if (mean == 400) {
+                pages[0] = " KEY" + std::string(longLength - 4, ' ');
+                renumbered[0] = -1;
+                entered.push_back(0);
+            }
+            pages.push_back(" ZZZ" + std::to_string(pages.size()));
+            std::size_t total = 0;
+            for (const std::string& page : pages)
+                total += page.size();
+            const double wanted = mean * static_cast<double>(pages.size()) - static_cast<double>(total);
+            if (wanted > 0)
+                pages.back() += std::string(static_cast<std::size_t>(wanted), ' ');
+            entered.push_back(static_cast<std::int32_t>(pages.size() - 1));
+            RankedWords next, fresh;
+            update(table, renumbered, entered, next);
+            update(RankedWords(), {}, all(), fresh);
+            ASSERT_EQ(flatten(next), flatten(fresh));
+            table = std::move(next);
+        }
     }
 }
 
