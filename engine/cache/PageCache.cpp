@@ -162,8 +162,7 @@ PageFileKey readKey(RecordReader& in)
 //   indexed_text/ with the stamp it has there, as the number of that file in the list.
 constexpr std::size_t kLongestShared = 255;
 constexpr std::size_t kStampFields = 7;
-const char* const kPiecesFolder = "indexed_text/";
-constexpr std::size_t kPiecesFolderLength = 13;
+constexpr std::string_view kPiecesFolder = "indexed_text/";
 
 std::uint64_t zigzag(std::uint64_t difference)
 {
@@ -251,8 +250,8 @@ std::unordered_map<std::string_view, std::size_t> piecesWritten(const WrittenFil
     std::unordered_map<std::string_view, std::size_t> pieces;
     pieces.reserve(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
-        if (files[i].first.compare(0, kPiecesFolderLength, kPiecesFolder) == 0)
-            pieces.emplace(std::string_view(files[i].first).substr(kPiecesFolderLength), i);
+        if (files[i].first.compare(0, kPiecesFolder.size(), kPiecesFolder) == 0)
+            pieces.emplace(std::string_view(files[i].first).substr(kPiecesFolder.size()), i);
     return pieces;
 }
 
@@ -276,8 +275,8 @@ void readPieceOf(RecordReader& in, const WrittenFiles& files, std::string& name,
     if (file == 0) {
         name = in.text();
         stamp = in.text();
-    } else if (file <= files.size() && files[file - 1].first.compare(0, kPiecesFolderLength, kPiecesFolder) == 0) {
-        name = files[file - 1].first.substr(kPiecesFolderLength);
+    } else if (file <= files.size() && files[file - 1].first.compare(0, kPiecesFolder.size(), kPiecesFolder) == 0) {
+        name = files[file - 1].first.substr(kPiecesFolder.size());
         stamp = files[file - 1].second;
     } else {
         in.fail();

@@ -273,10 +273,11 @@ struct WordMerger {
     }
 
     // Ranked by score under a mean that keeps the range's order, with one posting entered
-    // anew: 1 when word i comes out as it stands (every document keeps its number but that
-    // posting's, a page read again under its number with the same weight, which the
-    // search of mergeInOrder() puts back where it stood), 0 when it does not; -1 when only
-    // a merge can tell (other postings entered anew, another order).
+    // anew, of a page read again at the length it was ranked by: 1 when word i comes out
+    // as it stands (every document keeps its number but that posting's, whose weight is
+    // the same: its score is then too, and the search of mergeInOrder() puts it back where
+    // it stood), 0 when it does not; -1 when only a merge can tell (other postings entered
+    // anew, another order).
     int staysInOrder(const RankedWords::Range& range, std::size_t i, const Postings& fresh) const
     {
         if (fresh.size() != 1 || !rank.lengths || !orderHolds || !sameOrder)
@@ -296,11 +297,7 @@ struct WordMerger {
                 return 0;
             at = p;
         }
-        if (at == end)
-            return 0;
-        const RankedPosting next{rank.of(entered.document, entered.weight()), entered};
-        auto ranked = [&](std::size_t p) { return RankedPosting{rank.of(documents[p], weights[p]), Posting{documents[p], weights[p]}}; };
-        return (at == begin || rankedBefore(ranked(at - 1), next)) && (at + 1 == end || !rankedBefore(ranked(at + 1), next));
+        return at != end;
     }
 
     // How merge() ranked a word's postings.
@@ -608,11 +605,6 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
         }
         for (int pass = range ? 0 : 1; pass < 2; ++pass) {
             bool stays = true;
-            // Ranked by score, a page read again may come back where it stood under this
-            // mean with another length: the range's span, worked out with the old length,
-            // no longer says under which means its order holds, so the range is written
-            // again with the span its postings now give.
-            bool spanStale = false;
             std::size_t i = 0, k = j;
             while (i < words || k < end) {
                 if (stop.requested())
@@ -632,6 +624,14 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                         k += takeNew;
                         continue;
                     }
+                    // Ranked by score, a page read again at another length may come back
+                    // where it stood under this mean, but the range's span, worked out
+                    // with the old length, no longer says under which means its order
+                    // holds: the range is written again with the span its postings give.
+                    if (lengthMoved(rank, fresh)) {
+                        stays = false;
+                        break;
+                    }
                     if (const int known = merger.staysInOrder(*range, i, fresh); known >= 0) {
                         stays = known == 1;
                     } else {
@@ -642,7 +642,6 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
                     }
                     if (!stays)
                         break;
-                    spanStale = spanStale || lengthMoved(rank, fresh);
                 } else {
                     const std::size_t start = out.documents.size();
                     switch (merger.merge(takeOld ? range : nullptr, i, fresh, out)) {
@@ -666,7 +665,7 @@ bool RankedWords::update(const RankedWords& old, const std::vector<std::int32_t>
             // again with the span of this mean, so that the next jobs need not check it
             // again (one whose span was empty, with two postings' order unsure, stays).
             const MeanSpan span = range ? range->orderSpan() : MeanSpan();
-            if (pass == 0 && stays && ((merger.orderHolds && !spanStale) || span.low > span.high)) {
+            if (pass == 0 && stays && (merger.orderHolds || span.low > span.high)) {
                 out.flush(result.m_ranges);
                 result.m_ranges.push_back(*range);
                 break;

@@ -463,10 +463,10 @@ WordPieces.prototype.nearWords = function (word, max, all) {
       for (p = run[0]; p <= run[1] && chosen.size < MAX_NEAR_PIECES; p++) chosen.add(p);
     }, this);
   }
-  var close = this.nearClose(word, chosen), within = 1;
-  if (all || Array.from(chosen).every(function (q) { return self.nearCame[q]; })) {
-    close = chosen;
-    within = max + 1;
+  var close = chosen, within = max + 1;
+  if (!all && !Array.from(chosen).every(function (q) { return self.nearCame[q]; })) {
+    close = this.nearClose(word, chosen);
+    within = 1;
   }
   var words = [], counts = [];
   Array.from(close).sort(function (x, y) { return x - y; }).forEach(function (p) {
