@@ -82,7 +82,7 @@ function DocumentPieces(head, base, fetch) {
 
 // Whether the entries of every document of list have come.
 DocumentPieces.prototype.has = function (list) {
-  for (var i = 0; i < list.length; i++) if (this.docs[list[i]] === undefined) return false;
+  for (var i = 0; i < list.length; i++) if (this.came[Math.floor(list[i] / this.group)] !== 2) return false;
   return true;
 };
 
@@ -91,11 +91,9 @@ DocumentPieces.prototype.has = function (list) {
 DocumentPieces.prototype.ensure = function (list, done) {
   var self = this, waiting = 1;
   function one() { if (--waiting === 0) done(); }
-  var wanted = new Set(), early = (typeof window !== 'undefined' && window.vantrelScreenEntries) || [];
+  var wanted = new Set();
   for (var i = 0; i < list.length; i++) {
     var p = Math.floor(list[i] / this.group);
-    if (this.docs[list[i]] !== undefined) continue;
-    if (early[list[i]]) { this.keepOne(list[i], early[list[i]]); continue; }
     if (p >= 0 && p < this.names.length && this.came[p] !== 2) wanted.add(p);
   }
   wanted.forEach(function (p) {
@@ -139,16 +137,10 @@ DocumentPieces.prototype.besideLinks = function (linkGroup) {
 
 // Takes the entries of piece p.
 DocumentPieces.prototype.keep = function (p, data) {
-  var first = p * this.group, end = Math.min(this.count, first + this.group);
+  var first = p * this.group, end = Math.min(this.count, first + this.group), c = this.companion, texts = c.texts;
   var ok = Array.isArray(data) && data.length === end - first;
-  for (var d = first; d < end; d++) this.keepOne(d, ok ? data[d - first] : null);
-  this.came[p] = 2;
-};
-
-// Takes the entry of document d.
-DocumentPieces.prototype.keepOne = function (d, e) {
-  var c = this.companion, texts = c.texts;
-  {
+  for (var d = first; d < end; d++) {
+    var e = ok ? data[d - first] : null;
     if (!Array.isArray(e)) e = [];
     this.docs[d] = [d, typeof e[0] === 'string' ? e[0] : '', typeof e[1] === 'string' ? e[1] : '', typeof e[2] === 'string' ? e[2] : ''];
     c.titles[d] = typeof e[3] === 'string' ? e[3] : null;
@@ -159,6 +151,7 @@ DocumentPieces.prototype.keepOne = function (d, e) {
       texts.places[2 * d + 1] = e[6];
     }
   }
+  this.came[p] = 2;
 };
 
 // The searcher of an index in the store: over the word pieces, ranking by the ranks
