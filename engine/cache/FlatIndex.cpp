@@ -1,5 +1,7 @@
 #include "FlatIndex.h"
 
+#include <chrono>
+#include <exception>
 #include <random>
 #include <utility>
 #include <xxhash.h>
@@ -8,8 +10,15 @@ namespace {
 std::uint64_t processSeed()
 {
     static const std::uint64_t seed = [] {
-        std::random_device device;
-        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+        try {
+            std::random_device device;
+            return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+        } catch (const std::exception&) {
+            // No source of randomness: the clock and where this process was placed.
+            static const char here = 0;
+            return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())
+                ^ reinterpret_cast<std::uintptr_t>(&here);
+        }
     }();
     return seed;
 }
