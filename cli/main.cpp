@@ -106,6 +106,9 @@ int main(int argc, char** argv)
     // over it whole ask for the whole one too (docs/development.md).
     const char* whole = std::getenv("VANTREL_WHOLE_WORD_INDEX");
     job.wholeWordIndex = whole && *whole && std::string_view(whole) != "0";
+    // A single run ends the process: its memory is not freed piece by piece first. A
+    // watching one runs many jobs, each letting go of the last one's.
+    job.leaveMemoryToExit = !commandLine.watch;
     // and the checks of a large site's top on small ones, the pages past which it is written.
     if (const char* top = std::getenv("VANTREL_TOP_FROM"); top && *top)
         job.topFrom = static_cast<std::size_t>(std::strtoull(top, nullptr, 10));

@@ -22,6 +22,13 @@
 #include <unordered_set>
 
 namespace {
+bool sameFile(const PageFileKey& a, const PageFileKey& b)
+{
+    return a.device == b.device && a.inode == b.inode;
+}
+}  // namespace
+
+namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
 constexpr std::uint32_t kFormat = 17;
 const char* const kIndexName = "index";
@@ -470,16 +477,24 @@ PageCache::PageCache(std::string folder, std::string settings, FileSystem& fileS
 
 PageCache::~PageCache()
 {
+    closeFiles();
+}
+
+void PageCache::closeFiles()
+{
     if (m_newSegmentFd >= 0) {
         // Not saved: nothing will name its bodies.
         m_fileSystem.close(m_newSegmentFd);
         m_fileSystem.remove(m_folderFd, segmentName(m_newSegment));
+        m_newSegmentFd = -1;
     }
     for (const auto& segment : m_segments)
         if (segment.second >= 0)
             m_fileSystem.close(segment.second);
+    m_segments.clear();
     if (m_folderFd >= 0)
         m_fileSystem.close(m_folderFd);
+    m_folderFd = -1;
 }
 
 std::string PageCache::folderFor(const std::string& destinationFolder)
@@ -729,9 +744,18 @@ void PageCache::load()
         m_pagesLost = true;
         return;
     }
-    m_byInode.reserve(m_pages.size());
-    for (std::size_t i = 0; i < m_pages.size(); ++i)
-        m_byInode.emplace(m_pages[i].key.inode ^ (m_pages[i].key.device << 40), i);
+    m_byFile.reserve(m_pages.size());
+    for (std::size_t i = 0; i < m_pages.size(); ++i) {
+        const PageFileKey& key = m_pages[i].key;
+        m_byFile.insert(FlatIndex::hashOf(key.device, key.inode), static_cast<std::int32_t>(i),
+                        [&](std::int32_t other) { return sameFile(m_pages[static_cast<std::size_t>(other)].key, key); });
+    }
+}
+
+std::int32_t PageCache::pageOfFile(const PageFileKey& key) const
+{
+    return m_byFile.find(FlatIndex::hashOf(key.device, key.inode),
+                         [&](std::int32_t page) { return sameFile(m_pages[static_cast<std::size_t>(page)].key, key); });
 }
 
 bool PageCache::blockBytes(const std::vector<PageBlock>& blocks, std::size_t leastRecord, std::vector<std::string_view>& bytes)
@@ -818,11 +842,11 @@ bool PageCache::loadDocuments(std::uint64_t count)
 
 const PageCache::PageBlock* PageCache::unchangedBlock(const std::vector<CachedPage>& pages, std::size_t first) const
 {
-    const auto found = m_byInode.find(pages[first].key.inode ^ (pages[first].key.device << 40));
-    if (found == m_byInode.end() || found->second >= m_blockOfPage.size() || m_blockOfPage[found->second] == 0)
+    const std::int32_t found = pageOfFile(pages[first].key);
+    if (found < 0 || static_cast<std::size_t>(found) >= m_blockOfPage.size() || m_blockOfPage[static_cast<std::size_t>(found)] == 0)
         return nullptr;
-    const PageBlock& block = m_pageBlocks[m_blockOfPage[found->second] - 1];
-    const std::size_t start = found->second;
+    const auto start = static_cast<std::size_t>(found);
+    const PageBlock& block = m_pageBlocks[m_blockOfPage[start] - 1];
     if (pages.size() - first < block.pages)
         return nullptr;
     for (std::size_t i = 0; i < block.pages; ++i)
@@ -979,7 +1003,7 @@ void PageCache::forget()
     m_pagesLost = false;
     m_learnedBytes = 0;
     m_documents.clear();
-    m_byInode.clear();
+    m_byFile.clear();
     m_tables = CachedTables();
     m_job = CachedJob();
     m_jobInPlace = false;
@@ -1292,10 +1316,10 @@ std::uint32_t PageCache::newFileNumber(const char* prefix, std::uint32_t highest
 
 const CachedPage* PageCache::find(const PageFileKey& key) const
 {
-    const auto found = m_byInode.find(key.inode ^ (key.device << 40));
-    if (found == m_byInode.end() || m_pages[found->second].key != key)
+    const std::int32_t found = pageOfFile(key);
+    if (found < 0 || m_pages[static_cast<std::size_t>(found)].key != key)
         return nullptr;
-    return &m_pages[found->second];
+    return &m_pages[static_cast<std::size_t>(found)];
 }
 
 int PageCache::segmentDescriptor(std::uint32_t segment) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FileSystem.h"
+#include "FlatIndex.h"
 #include "PieceStore.h"
 #include "RankedWords.h"
 #include "TextGroups.h"
@@ -250,6 +251,10 @@ public:
     bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
               const CachedJob& job, const KeptWork* work = nullptr);
 
+    // Does what the destructor must besides freeing memory: closes the cache's files and
+    // removes a segment no save() named. Nothing else may be called after it.
+    void closeFiles();
+
     // Whether a file stamped at the given times (nanoseconds) may change again without
     // its times telling, seen from a job that started at jobStart.
     static bool racyAt(const PageFileKey& key, std::int64_t jobStart);
@@ -381,7 +386,9 @@ private:
     bool m_stampsLearned = false;
     bool m_tablesLoaded = false;
     std::int64_t m_jobStart = 0;  // as loadTables() was given it
-    std::unordered_map<std::uint64_t, std::size_t> m_byInode;  // inode ^ device -> pages()
+    FlatIndex m_byFile;  // pages() by file (device and inode): the first of each
+    // The first of pages() whose file (device and inode) is key's, or -1.
+    std::int32_t pageOfFile(const PageFileKey& key) const;
     mutable std::map<std::uint32_t, int> m_segments;  // open segment files by number
     std::uint32_t m_newSegment = 0;
     int m_newSegmentFd = -1;

@@ -202,15 +202,23 @@ CompanionData::CompanionData(std::string destinationFolder, FileSystem& fileSyst
 
 CompanionData::~CompanionData()
 {
+    closeFiles();
+    m_texts.reset();
+}
+
+void CompanionData::closeFiles()
+{
     if (m_remover.joinable())
         m_remover.join();
     if (!m_finished)
         discard();
-    m_texts.reset();
-    m_store.reset();
-    for (int fd : {m_textFolder, m_destinationFolder})
-        if (fd >= 0)
-            m_fileSystem.close(fd);
+    m_finished = true;
+    m_store.reset();  // its flushing threads joined
+    for (int* fd : {&m_textFolder, &m_destinationFolder})
+        if (*fd >= 0) {
+            m_fileSystem.close(*fd);
+            *fd = -1;
+        }
 }
 
 void CompanionData::fail(const std::string& path, int error)

@@ -156,6 +156,11 @@ public:
     // wrote no index); done when the object ends unless finish() succeeded.
     void discard();
 
+    // Does what the destructor must besides freeing memory: waits for the removals and
+    // the flushes beside, discards an unfinished job's pieces and closes the folders.
+    // Nothing else may be called after it.
+    void closeFiles();
+
     // The path and the reason of the first failure.
     const std::string& failedPath() const { return m_failedPath; }
     const std::string& error() const { return m_error; }

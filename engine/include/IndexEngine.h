@@ -127,6 +127,11 @@ public:
     // Globs of pages and folders to leave out besides those of the source folder's
     // ignore file (.vantrelignore), in its syntax without "!" (see ExcludeRules.h).
     std::vector<std::string> excludePatterns;
+    // The process ends with the job (a command line's single run): what the job built
+    // is not freed piece by piece but left to the process's end, reachable from the
+    // engine (which is never destroyed). Its threads are joined and its files closed as
+    // ever. Off for a front end that runs many jobs in one process.
+    bool leaveMemoryToExit = false;
     // The stop flag of the run that asked for the job; buildIndex() never clears it.
     const std::atomic<bool>* runStopRequested = nullptr;
 
@@ -194,6 +199,10 @@ private:
     std::unique_ptr<StartedWalk> m_walk;         // from before the cache is opened to the walk's end
     // Starts walking folder ahead of the recorder, which walkFolder() takes it from.
     void startWalk(const std::string& folder);
+    // Joins the job's threads and lets go of what it built (or, leaveMemoryToExit,
+    // closes its files and keeps it in m_leftToExit).
+    void endJob();
+    std::vector<std::shared_ptr<void>> m_leftToExit;
     std::unique_ptr<CachedTables> m_tables;      // the ranked tables of the job
     std::vector<bool> m_englishDocuments;        // documents whose keys group as English
     std::vector<std::pair<std::uint64_t, std::uint64_t>> m_wordLines;  // of indexed_words.js: CachedJob::wordLines

@@ -30,6 +30,9 @@ struct JobSettings {
     // Globs of pages and folders to leave out, after the source folder's .vantrelignore
     // (see ExcludeRules.h).
     std::vector<std::string> excludes;
+    // The process ends with this job: its memory is left to the process's end rather than
+    // freed piece by piece (IndexEngine::leaveMemoryToExit).
+    bool leaveMemoryToExit = false;
 };
 
 // The user's cache folder for a destination: under $XDG_CACHE_HOME (else ~/.cache),

@@ -34,29 +34,28 @@
 #include <time.h>
 #include <unistd.h>
 
-// Files by device and inode, in hashed maps: the walk looks up every page once.
-struct FilePairHash {
-    template <typename Device, typename Inode>
-    std::size_t operator()(const std::pair<Device, Inode>& file) const
-    {
-        return std::hash<std::uint64_t>()(static_cast<std::uint64_t>(file.second) * 0x9E3779B97F4A7C15ull
-                                          ^ static_cast<std::uint64_t>(file.first));
-    }
-};
-
 // A job's use of the cache: the last job's, and what this one will leave.
 struct IndexEngine::CacheUse {
     std::unique_ptr<PageCache> cache;
     std::int64_t jobStart = 0;  // nanoseconds, by the clock that stamps files
-    // The last job's documents by path (views of the cache's own, which outlive the walk).
-    std::unordered_map<std::string_view, std::int32_t> previousByPath;
+    // The last job's documents by path: the first of each.
+    FlatIndex previousByPath;
     std::vector<std::int32_t> newDocumentOf;  // by the last job's document: its number now, or -1
     std::vector<CachedPage> pages;            // of this job
     std::vector<CachedDocument> documents;
     std::size_t pagesEntered = 0;             // pages whose words were entered anew
-    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::int32_t, FilePairHash> pageOfFile;  // device, inode -> pages
+    FlatIndex pageOfFile;                     // pages by file (device, inode)
     TermsText::KeptWork work;                 // the last job's work on the pieces, and this job's
     bool workTaken = false;                   // the last job's is in work (read only to compose pieces)
+
+    // The last job's document of path, or -1.
+    std::int32_t previousOf(std::string_view path) const
+    {
+        const auto& previous = cache->documents();
+        return previousByPath.find(FlatIndex::hashOf(path), [&](std::int32_t d) {
+            return previous[static_cast<std::size_t>(d)].path.view() == path;
+        });
+    }
 
     // The page the last job read for its document `previous` (-1: none), or null.
     const CachedPage* pageOfPrevious(std::int32_t previous) const
@@ -111,8 +110,11 @@ IndexEngine::~IndexEngine() = default;
 
 IndexEngine& IndexEngine::instance()
 {
-    static IndexEngine engine;
-    return engine;
+    // Never destroyed: the process's end frees nothing of it piece by piece (a front end
+    // that runs many jobs lets each job's memory go at the next job's start), and what it
+    // holds stays reachable to a leak checker.
+    static IndexEngine* const engine = new IndexEngine;
+    return *engine;
 }
 
 void IndexEngine::resetTables()
@@ -277,14 +279,19 @@ void IndexEngine::walkFolder(const std::string& folder)
     std::vector<std::unique_ptr<ThreadTerms>> threadTerms;
     for (unsigned i = 0; i < threads && m_companion; ++i)
         threadTerms.push_back(std::make_unique<ThreadTerms>(language));
-    std::unordered_map<FileKey, std::size_t, FilePairHash> firstPlaces;
+    // The first place of each file walked, by the files of the places.
+    FlatIndex firstPlaces;
+    std::vector<FileKey> placeFiles;
     std::atomic<std::size_t> outside{0}, ownerMayNot{0}, read{0};
     std::size_t submitted = 0, taken = 0;
     DocumentNumbers numbers(static_cast<std::int32_t>(documents.size()));
     CompanionData* companion = m_companion.get();
     CacheUse* cacheUse = m_cache.get();
-    auto analyse = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &read, &numbers, companion,
-                    cacheUse](const QueuedPage& queued, unsigned thread) {
+    // Fills numbered (as it was made) for queued; listed: the cache's page known by its
+    // listing, already looked up (null: looked up here), with its key.
+    auto analyseInto = [this, &threadWords, &threadTerms, &walker, &outside, &ownerMayNot, &read, &numbers, companion,
+                        cacheUse](const QueuedPage& queued, unsigned thread, NumberedPage& numbered,
+                                  const CachedPage* listed, const PageFileKey& listedKey) {
         // The page's place is settled however this ends, so that no later page waits in vain.
         struct Settling {
             DocumentNumbers& numbers;
@@ -301,14 +308,13 @@ void IndexEngine::walkFolder(const std::string& folder)
                     numbers.settle(place, true);
             }
         } settling{numbers, queued.place};
-        NumberedPage numbered;
         PageResult& result = numbered.result;
         // The file actually opened is looked up in the cache: one whose device, inode,
         // size and times are those it had when it was read is not read again, unless it
         // changed so close to that job's start that its times could not tell (then its
         // bytes are compared). Pages that ask not to be indexed are not kept there.
         FileHandle file;
-        PageFileKey key;
+        PageFileKey key = listedKey;
         bool keyed = false;
         bool opened = false;
         auto openFile = [&] {
@@ -325,7 +331,9 @@ void IndexEngine::walkFolder(const std::string& folder)
             if (keyed)
                 key = pageFileKey(info);
         };
-        const CachedPage* hit = queued.wordsLeftOut ? nullptr : listedHit(queued.page, walker, companion != nullptr, key);
+        const CachedPage* hit = listed ? listed
+            : queued.wordsLeftOut      ? nullptr
+                                       : listedHit(queued.page, walker, companion != nullptr, key);
         keyed = hit != nullptr;
         if (!hit)
             openFile();
@@ -335,11 +343,11 @@ void IndexEngine::walkFolder(const std::string& folder)
             const std::int32_t first = numbers.numberOf(queued.firstPlace);
             settling.settle(first >= 0);
             if (first < 0)
-                return numbered;
+                return;
             numbered.document = numbers.numberOf(queued.place);
             numbered.sharesTextOf = first;
             result.read = file ? PageRead::Read : PageRead::CannotOpen;
-            return numbered;
+            return;
         }
         if (opened && keyed)
             hit = cacheUse->cache->find(key);
@@ -419,7 +427,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             const bool noindex = pageRead == PageRead::Read && asksNotToBeIndexed(page.text());
             settling.settle(!noindex);
             if (noindex)
-                return numbered;
+                return;
             if (pageRead == PageRead::Read)
                 ++read;
             const std::int32_t first = firstDocument();
@@ -477,19 +485,28 @@ void IndexEngine::walkFolder(const std::string& folder)
         // Only the title and summary stay.
         std::string().swap(result.content.scriptText);
         std::vector<PageSection>().swap(result.content.sections);
+    };
+    auto analyse = [&analyseInto](const QueuedPage& queued, unsigned thread) {
+        NumberedPage numbered;
+        analyseInto(queued, thread, numbered, nullptr, PageFileKey());
         return numbered;
     };
+
     // What the next job's cache keeps of a recorded page: its entry (once per file) and
     // its document; a page whose words stay in the tables keeps them under its new number.
     // The entry is moved there: the recorder is done with it.
     auto recordCacheEntry = [this, cacheUse](const QueuedPage& queued, NumberedPage& numbered) {
         CachedDocument document{queued.page.path, -1, numbered.wordsEntered};
         if (numbered.cached) {
-            const auto file = std::make_pair(numbered.entry.key.device, numbered.entry.key.inode);
-            auto found = cacheUse->pageOfFile.emplace(file, static_cast<std::int32_t>(cacheUse->pages.size()));
-            if (found.second)
-                cacheUse->pages.push_back(std::move(numbered.entry));
-            document.page = found.first->second;
+            const PageFileKey& key = numbered.entry.key;
+            auto& pages = cacheUse->pages;
+            const auto next = static_cast<std::int32_t>(pages.size());
+            document.page = cacheUse->pageOfFile.insert(FlatIndex::hashOf(key.device, key.inode), next, [&](std::int32_t page) {
+                const PageFileKey& other = pages[static_cast<std::size_t>(page)].key;
+                return other.device == key.device && other.inode == key.inode;
+            });
+            if (document.page == next)
+                pages.push_back(std::move(numbered.entry));
         }
         if (numbered.wordsEntered && !numbered.kept)
             ++cacheUse->pagesEntered;
@@ -501,17 +518,23 @@ void IndexEngine::walkFolder(const std::string& folder)
     // from the group of the last job's output that held it, or, should that be changed or
     // gone, from the page itself, opened as the walk opens any page.
     auto cachedText = [this, &walker, companion](const PageItem& page, const CachedPage& entry) {
-        // Only what finding the text needs (not the page's path): the loader is made for
-        // every page kept, and most are never called.
-        PageItem opened;
-        opened.folder = page.folder;
-        opened.name = page.name;
-        opened.file = page.file;
-        opened.throughLink = page.throughLink;
-        return [this, &walker, companion, opened = std::move(opened), place = entry.textPlace,
-                facts = entry.textFacts](std::string& text) {
+        // Only what finding the text needs (not the page's path, nor its status): the
+        // loader is made for every page kept, and most are never called.
+        struct Opening {
+            FolderHandle folder;
+            std::string name;
+            FileKey file;
+            bool throughLink;
+        };
+        return [this, &walker, companion, opening = Opening{page.folder, page.name, page.file, page.throughLink},
+                place = entry.textPlace, facts = entry.textFacts](std::string& text) {
             if (companion->readText(place.location(), facts, text))
                 return true;
+            PageItem opened;
+            opened.folder = opening.folder;
+            opened.name = opening.name;
+            opened.file = opening.file;
+            opened.throughLink = opening.throughLink;
             int fd = -1;
             walker.openPage(opened, fd);
             FileHandle file(files(), fd);
@@ -535,17 +558,17 @@ void IndexEngine::walkFolder(const std::string& folder)
             while (!walked && pipeline.hasRoom()) {
                 if (ahead.next(queued.page)) {
                     queued.place = submitted++;
-                    auto first = firstPlaces.emplace(queued.page.file, queued.place);
-                    queued.firstPlace = first.first->second;
-                    queued.repeated = !first.second;
+                    const FileKey file = queued.page.file;
+                    placeFiles.push_back(file);
+                    queued.firstPlace = static_cast<std::size_t>(firstPlaces.insert(
+                        FlatIndex::hashOf(file.first, file.second), static_cast<std::int32_t>(queued.place),
+                        [&](std::int32_t place) { return placeFiles[static_cast<std::size_t>(place)] == file; }));
+                    queued.repeated = queued.firstPlace != queued.place;
                     queued.wordsLeftOut = false;
                     queued.previous = -1;
-                    if (cacheUse) {
-                        const auto found = cacheUse->previousByPath.find(queued.page.path);
-                        if (found != cacheUse->previousByPath.end())
-                            queued.previous = found->second;
-                    }
-                    if (first.second)
+                    if (cacheUse)
+                        queued.previous = cacheUse->previousOf(queued.page.path);
+                    if (!queued.repeated)
                         distinctBytes += queued.page.size;
                     else if (repeatedBytes + queued.page.size <= distinctBytes / 2 + kRepeatedBytes)
                         repeatedBytes += queued.page.size;
@@ -555,10 +578,12 @@ void IndexEngine::walkFolder(const std::string& folder)
                     // thread and back cost more than taking it (two wake-ups a page). With
                     // no page ahead of it, every number before it is settled, so it is
                     // taken here at once, in walk order.
-                    PageFileKey listed;
-                    if (pipeline.empty() && !queued.wordsLeftOut
-                        && listedHit(queued.page, walker, companion != nullptr, listed)) {
-                        numbered = analyse(queued, 0);
+                    PageFileKey listedKey;
+                    const CachedPage* listed = pipeline.empty() && !queued.wordsLeftOut
+                        ? listedHit(queued.page, walker, companion != nullptr, listedKey)
+                        : nullptr;
+                    if (listed) {
+                        analyseInto(queued, 0, numbered, listed, listedKey);
                         takenHere = true;
                         break;
                     }
@@ -788,8 +813,7 @@ bool IndexEngine::buildIndex()
                 m_companion->keepInPlace();
             }
             saveCache();
-            m_companion.reset();
-            m_cache.reset();
+            endJob();
             return true;
         }
         startRankingKeys();
@@ -807,12 +831,28 @@ bool IndexEngine::buildIndex()
         failure = error.what();
     }
     // Without a new index the new page texts go; the old index stays as it was.
+    endJob();
+    return written;
+}
+
+void IndexEngine::endJob()
+{
     m_keysBeside.reset();
     m_walk.reset();
+    if (leaveMemoryToExit) {
+        // The threads are joined and the files closed as ever; the memory is left to the
+        // process's end, reachable from the engine.
+        if (m_companion)
+            m_companion->closeFiles();
+        if (m_cache && m_cache->cache)
+            m_cache->cache->closeFiles();
+        m_leftToExit.emplace_back(std::move(m_cache));
+        m_leftToExit.emplace_back(std::move(m_companion));
+        return;
+    }
     // The cache's tables let go while the pieces no index names are still being removed.
     m_cache.reset();
     m_companion.reset();
-    return written;
 }
 
 void IndexEngine::openCache()
@@ -866,8 +906,12 @@ void IndexEngine::startCacheUse()
         store->madeBefore(use.cache->job().pieces);
     use.work = TermsText::KeptWork();
     use.workTaken = false;
-    for (std::size_t d = 0; d < previous.size(); ++d)
-        use.previousByPath.emplace(std::string_view(previous[d].path), static_cast<std::int32_t>(d));
+    for (std::size_t d = 0; d < previous.size(); ++d) {
+        const std::string_view path = previous[d].path;
+        use.previousByPath.insert(FlatIndex::hashOf(path), static_cast<std::int32_t>(d), [&](std::int32_t other) {
+            return previous[static_cast<std::size_t>(other)].path.view() == path;
+        });
+    }
 }
 
 const CachedPage* IndexEngine::listedHit(const PageItem& page, const FolderWalker& walker, bool withTexts,

@@ -209,6 +209,7 @@ JobOutcome runIndexJob(const JobSettings& settings, ProgressLog& log, const std:
     engine.language = settings.language;
     engine.cacheFolder = settings.cacheFolder;
     engine.excludePatterns = settings.excludes;
+    engine.leaveMemoryToExit = settings.leaveMemoryToExit;
     engine.runStopRequested = &stop;
     engine.progressLog = &jobLog;
 

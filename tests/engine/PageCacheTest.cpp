@@ -38,6 +38,11 @@ std::map<std::string, std::string> outputOf(const std::string& folder)
 }
 
 // count words of filler text, each with a blank before it.
+std::size_t openDescriptors()
+{
+    return folderEntries("/proc/self/fd").size();
+}
+
 std::string words(int count)
 {
     std::string text;
@@ -85,7 +90,12 @@ protected:
             engine.threadCount = 2;
             engine.cacheFolder = cached ? tree.path("cache/vantrelindexer/site") : "";
             engine.wholeWordIndex = wholeWordIndex;
+            engine.leaveMemoryToExit = cached && leaveMemoryToExit;
+            const std::size_t filesOpen = openDescriptors();
             ASSERT_TRUE(engine.buildIndex()) << engine.failure;
+            if (engine.leaveMemoryToExit) {
+                EXPECT_EQ(openDescriptors(), filesOpen) << "files left open by a job that leaves its memory";
+            }
             EXPECT_EQ(engine.cacheProblem.empty(), !(cached && walksOverDamagedTables)) << engine.cacheProblem;
             if (cached) {
                 keptOutput = engine.outputKept;
@@ -112,6 +122,7 @@ public:
     std::string urlPrefix;
     std::vector<std::string> excludes;
     bool wholeWordIndex = false;
+    bool leaveMemoryToExit = false;  // for the cached jobs
     // The next cached job finds its tables damaged and walks the site this many times,
     // reading every page each time.
     int walksOverDamagedTables = 0;
@@ -577,6 +588,21 @@ TEST_F(PageCacheJobs, OpenOnlyThePagesWhoseFilesChangedOrCannotBeJudgedByTheirEn
         expectSameOutput(change.change);
         EXPECT_EQ(cachedPagesOpened, change.opened) << change.change;
     }
+}
+
+TEST_F(PageCacheJobs, LeaveAJobsMemoryToTheProcessEndWithEveryFileClosedAndTheCacheWhole)
+{
+    // A job that leaves its memory to the process's end (a command line's single run)
+    // still closes every file it opened and saves a cache the next job can take.
+    leaveMemoryToExit = true;
+    expectSameOutput("the first job");
+    tree.write("site/b.htm", "<title>Lamps</title><p>lamps aged</p>");
+    expectSameOutput("a page edited");
+    EXPECT_EQ(pagesParsed, 1u);
+    ::unlink(tree.path("site/docs/c.html").c_str());
+    expectSameOutput("a page removed");
+    expectSameOutput("nothing changed");
+    EXPECT_TRUE(keptOutput);
 }
 
 TEST_F(PageCacheJobs, LeaveAnUnchangedOutputInPlaceOnlyWhileItIsTheirOwn)
