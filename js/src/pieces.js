@@ -447,12 +447,18 @@ WordPieces.prototype.nearRun = function (c, len) {
 // nearest words would show and then give way to the words that hold it.
 WordPieces.prototype.nearWords = function (word, max, all) {
   if (!this.near && !this.nearLists) return undefined;
-  if (this.wanted.size > 0) return null;
+  // The lists of its near pieces come in the same round as the shards and in-word
+  // pieces it waits for, once its own shard said it is no key: such a word is most
+  // often a typo.
+  if (this.wanted.size > 0) {
+    if (this.came(this.shardOf(word))) this.nearListsReady(word, max);
+    return null;
+  }
   var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
   // The in-word pieces told which words may hold it inside (read before the answer now
   // that nothing else matched), and it matched none of them; else the set of runs
   // inside words tells when none may.
-  if (inside === null || (inside && !this.reachEach(inside, false))) return null;
+  if (inside === null || (inside && !this.reachEach(inside, false))) { this.nearListsReady(word, max); return null; }
   if (inside === undefined && this.gramNames) {
     gramHashes(word).forEach(function (hash) {
       var g = self.gramPiece(hash);
@@ -460,16 +466,9 @@ WordPieces.prototype.nearWords = function (word, max, all) {
     });
   }
   if (inside === undefined && ready && this.mayHoldInside(word)) return undefined;
-  var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
-  if (this.nearLists) {
-    [c0, c1].forEach(function (c) {
-      if (c !== c) return;
-      var range = this.nearListsOf(c, word.length - max, word.length + max);
-      for (var l = range[0]; l <= range[1]; l++) if (!this.nearListCame[l]) { this.wantedNear.add(nearListWanted(l)); ready = false; }
-    }, this);
-    if (!ready) return null;
-  }
+  if (!this.nearListsReady(word, max)) return null;
   if (!this.near) return undefined;
+  var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
     var len = word.length + (d % 2 ? (d + 1) / 2 : -d / 2);
     [c0, c1].forEach(function (c) {
@@ -492,6 +491,19 @@ WordPieces.prototype.nearWords = function (word, max, all) {
     }
   });
   return ready ? { words: words, counts: counts, within: within } : null;
+};
+
+// Whether the lists of near pieces of a top that hold the pieces of word's nearest words
+// (max edits away) came; wants those that have not.
+WordPieces.prototype.nearListsReady = function (word, max) {
+  var ready = true;
+  if (!this.nearLists) return true;
+  [word.charCodeAt(0), word.charCodeAt(1)].forEach(function (c) {
+    if (c !== c) return;
+    var range = this.nearListsOf(c, word.length - max, word.length + max);
+    for (var l = range[0]; l <= range[1]; l++) if (!this.nearListCame[l]) { this.wantedNear.add(nearListWanted(l)); ready = false; }
+  }, this);
+  return ready;
 };
 
 // The pieces of chosen that can hold a word within one edit of word: one of its length
