@@ -30,7 +30,7 @@ bool sameFile(const PageFileKey& a, const PageFileKey& b)
 
 namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
-constexpr std::uint32_t kFormat = 17;
+constexpr std::uint32_t kFormat = 18;
 const char* const kIndexName = "index";
 const char* const kSegmentPrefix = "segment-";
 const char* const kTablesPrefix = "tables-";  // of a range's or result's name, and of the files of caches before packs

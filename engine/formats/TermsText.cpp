@@ -1559,9 +1559,18 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     top += ",\n\"shardLists\":[" + shardLists + "],\n\"vocabulary\":[" + topVocabulary + ']';
     top.append(head, vocabularyEnd, nearAt - vocabularyEnd);
     if (nearEnd > nearAt) {
-        const std::string lists = store.putLists(nearEntries, kNearListGroup);
-        if (lists.empty())
-            return lists;
+        // Each list by the first word of its first piece, so that a word reads only the
+        // lists its first units and lengths fall in.
+        std::string lists;
+        for (std::size_t first = 0; first < nearEntries.size(); first += kNearListGroup) {
+            const std::vector<std::string> group(nearEntries.begin() + static_cast<std::ptrdiff_t>(first),
+                                                 nearEntries.begin() + static_cast<std::ptrdiff_t>(std::min(nearEntries.size(), first + kNearListGroup)));
+            const std::string list = store.putLists(group, group.size());
+            if (list.empty())
+                return list;
+            const std::string& entry = group.front();
+            lists += (first ? "," : "") + entry.substr(0, entry.rfind(',')) + ',' + list + ']';
+        }
         top += ",\"nearLists\":[" + lists + ']';
     }
     top.append(head, nearEnd, documentsAt - nearEnd);

@@ -265,8 +265,9 @@ struct Places {
 // Given topDocumentsField (CompanionData::topDocumentsField(), for a large site), also
 // puts a top, the head with topDocumentsField for DOCUMENTS, "shardLists" (below) in
 // place of "shards" and, in place of "near",
-// "nearLists":["NAME.js",...]: the near pieces' [first word, name] entries in list
-// pieces of kNearListGroup (PieceStore::putLists()); its name goes to *topName. A page
+// "nearLists":[["first word","NAME.js"],...]: the near pieces' [first word, name]
+// entries in list pieces of kNearListGroup (PieceStore::putLists()), each named with the
+// first word of its first piece; its name goes to *topName. A page
 // reads the top instead of the head, and the lists only when it needs them. Given
 // topLists, the top's "shardLists" entries go there too (the text inside its brackets),
 // for indexed_pages.js, so that the page asks for a query's list of shards beside the top.

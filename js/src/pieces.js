@@ -136,11 +136,14 @@ function WordPieces(head, docCount, fetch) {
   this.placeVocabulary = null; // the title and file-name words of every shard, with the vocabulary
   // The near pieces (nearest words by first letter and length): their first words'
   // places, the pieces that came, and those a look-up reached that have not.
-  // A top names them in lists instead, loaded when a word first needs its nearest words.
-  this.nearLists = Array.isArray(head.nearLists) && head.nearLists.length > 0 && head.near === undefined &&
-    head.nearLists.every(function (name) { return PIECE_NAME.test(name); }) ? head.nearLists : null;
-  this.keepNearPieces(this.nearLists ? null : head.near);
-  this.wantedNear = new Set();  // near pieces wanted, gramWanted(g) for the runs inside words, NEAR_LISTS
+  // A top names them in lists instead, each by its first piece's first word: a word
+  // reads the lists its first units and lengths fall in, and the pieces come from the
+  // lists that came so far (nearListCame).
+  this.nearLists = head.near === undefined ? nearPiecesOf(head.nearLists) : null;
+  this.nearListCame = this.nearLists ? new Array(this.nearLists.length).fill(null) : null;
+  this.nearData = new Map();    // near piece's name: its {words, counts} once it came
+  this.near = this.nearLists ? [] : nearPiecesOf(head.near);
+  this.wantedNear = new Set();  // names of near pieces wanted, gramWanted(g) for the runs inside words, nearListWanted(l)
   this.nearLoading = new Map();
   var grams = head.grams;
   this.gramNames = (this.near || this.nearLists) && Array.isArray(grams) && grams.length > 0 && (grams.length & (grams.length - 1)) === 0 &&
@@ -161,30 +164,34 @@ function WordPieces(head, docCount, fetch) {
   this.laterInWord = new Set(); // and the in-word pieces that name them
 }
 
-// Takes the near pieces' [first word, name] entries (none: null).
-WordPieces.prototype.keepNearPieces = function (list) {
-  this.near = nearPiecesOf(list);
-  this.nearCame = this.near ? new Array(this.near.length).fill(null) : null;
+// Wanted in wantedNear: list l of near pieces of a top.
+function nearListWanted(l) { return 'list ' + l; }
+
+// Takes list l of a top's near pieces. A list that failed or does not fit (its entries
+// out of order, or outside the first words the top gives it and the next list) leaves
+// no near pieces: the vocabulary answers then. The near pieces are those of every list
+// that came, in order.
+WordPieces.prototype.keepNearList = function (l, data) {
+  if (!this.nearLists) return;
+  var lists = this.nearLists, entries = nearPiecesOf(data);
+  if (!entries || entries[0][0] !== lists[l][0] || (l + 1 < lists.length && nearOrder(entries[entries.length - 1][0], lists[l + 1][0]) >= 0)) {
+    this.nearLists = this.nearListCame = this.near = null;
+    return;
+  }
+  this.nearListCame[l] = entries;
+  this.near = [].concat.apply([], this.nearListCame.filter(Boolean));
 };
 
-// Wanted in wantedNear: the lists of near pieces of a top.
-var NEAR_LISTS = 'lists';
-
-// Loads the lists of near pieces (a list that failed or does not fit leaves no near
-// pieces: the vocabulary answers then), then calls done.
-WordPieces.prototype.loadNearLists = function (done) {
-  var self = this, lists = new Array(this.nearLists.length), waiting = lists.length;
-  loadOnce(this.nearLoading, NEAR_LISTS, '', function (unused, came) {
-    self.nearLists.forEach(function (name, i) {
-      self.fetch(name, function (data) {
-        lists[i] = data;
-        if (--waiting === 0) came();
-      });
-    });
-  }, function () {
-    self.keepNearPieces(lists.every(Array.isArray) ? [].concat.apply([], lists) : null);
-    self.nearLists = null;
-  }, done);
+// The lists of near pieces that hold every piece nearRun and nearPieceOf may give for
+// words of first unit c and lengths lo to hi: from the last list that begins before
+// that range (which holds the piece before its first word) to the last that begins in it.
+WordPieces.prototype.nearListsOf = function (c, lo, hi) {
+  var lists = this.nearLists, first = 0, last = 0;
+  for (var l = 0; l < lists.length; l++) {
+    if (nearCell(lists[l], c, lo) < 0) first = l;
+    if (nearCell(lists[l], c, hi) <= 0) last = l;
+  }
+  return [first, Math.max(first, last)];
 };
 
 // A top names its shards in lists: until a list came, each of its shards has the list's
@@ -440,12 +447,18 @@ WordPieces.prototype.nearRun = function (c, len) {
 // nearest words would show and then give way to the words that hold it.
 WordPieces.prototype.nearWords = function (word, max, all) {
   if (!this.near && !this.nearLists) return undefined;
-  if (this.wanted.size > 0) return null;
+  // The lists of its near pieces come in the same round as the shards and in-word
+  // pieces it waits for, once its own shard said it is no key: such a word is most
+  // often a typo.
+  if (this.wanted.size > 0) {
+    if (this.came(this.shardOf(word))) this.nearListsReady(word, max);
+    return null;
+  }
   var ready = true, self = this, inside = this.vocabulary ? [] : this.inWordParts(word);
   // The in-word pieces told which words may hold it inside (read before the answer now
   // that nothing else matched), and it matched none of them; else the set of runs
   // inside words tells when none may.
-  if (inside === null || (inside && !this.reachEach(inside, false))) return null;
+  if (inside === null || (inside && !this.reachEach(inside, false))) { this.nearListsReady(word, max); return null; }
   if (inside === undefined && this.gramNames) {
     gramHashes(word).forEach(function (hash) {
       var g = self.gramPiece(hash);
@@ -453,7 +466,7 @@ WordPieces.prototype.nearWords = function (word, max, all) {
     });
   }
   if (inside === undefined && ready && this.mayHoldInside(word)) return undefined;
-  if (this.nearLists) { this.wantedNear.add(NEAR_LISTS); return null; }
+  if (!this.nearListsReady(word, max)) return null;
   if (!this.near) return undefined;
   var c0 = word.charCodeAt(0), c1 = word.charCodeAt(1), chosen = new Set(), d, p;
   for (d = 0; d <= 2 * max; d++) {
@@ -464,20 +477,33 @@ WordPieces.prototype.nearWords = function (word, max, all) {
     }, this);
   }
   var close = chosen, within = max + 1;
-  if (!all && !Array.from(chosen).every(function (q) { return self.nearCame[q]; })) {
+  if (!all && !Array.from(chosen).every(function (q) { return self.nearData.has(self.near[q][1]); })) {
     close = this.nearClose(word, chosen);
     within = 1;
   }
   var words = [], counts = [];
   Array.from(close).sort(function (x, y) { return x - y; }).forEach(function (p) {
-    var piece = self.nearCame[p];
-    if (!piece) { self.wantedNear.add(p); ready = false; return; }
+    var piece = self.nearData.get(self.near[p][1]);
+    if (!piece) { self.wantedNear.add(self.near[p][1]); ready = false; return; }
     for (var i = 0; i < piece.words.length; i++) {
       var w = piece.words[i], c = w.charCodeAt(0);
       if ((c === c0 || c === c1) && Math.abs(w.length - word.length) <= max) { words.push(w); counts.push(piece.counts[i]); }
     }
   });
   return ready ? { words: words, counts: counts, within: within } : null;
+};
+
+// Whether the lists of near pieces of a top that hold the pieces of word's nearest words
+// (max edits away) came; wants those that have not.
+WordPieces.prototype.nearListsReady = function (word, max) {
+  var ready = true;
+  if (!this.nearLists) return true;
+  [word.charCodeAt(0), word.charCodeAt(1)].forEach(function (c) {
+    if (c !== c) return;
+    var range = this.nearListsOf(c, word.length - max, word.length + max);
+    for (var l = range[0]; l <= range[1]; l++) if (!this.nearListCame[l]) { this.wantedNear.add(nearListWanted(l)); ready = false; }
+  }, this);
+  return ready;
 };
 
 // The pieces of chosen that can hold a word within one edit of word: one of its length
@@ -510,10 +536,10 @@ WordPieces.prototype.nearPieceOf = function (word) {
 };
 
 // Takes a near piece's words and pages (a piece that failed or does not fit: none).
-WordPieces.prototype.keepNear = function (p, data) {
+WordPieces.prototype.keepNear = function (name, data) {
   var ok = data && Array.isArray(data.words) && Array.isArray(data.counts) && data.words.length === data.counts.length &&
     data.words.every(function (w) { return typeof w === 'string'; });
-  this.nearCame[p] = ok ? { words: data.words, counts: data.counts.map(function (n) { return typeof n === 'number' ? n : 0; }) } : { words: [], counts: [] };
+  this.nearData.set(name, ok ? { words: data.words, counts: data.counts.map(function (n) { return typeof n === 'number' ? n : 0; }) } : { words: [], counts: [] });
 };
 
 // The shard whose keys would hold key: the last one whose first key is not above it.
@@ -940,18 +966,18 @@ WordPieces.prototype.load = function (vocabulary, done) {
   });
   this.wantedLinks.clear();
   this.wantedNear.forEach(function (p) {
-    if (p === NEAR_LISTS) {
-      if (self.nearLists) { waiting++; self.loadNearLists(one); }
-      return;
-    }
-    var g = -1 - p;
-    if (p < 0 && self.gramSets[g] === null) {
+    if (typeof p === 'number') {
+      var g = -1 - p;
+      if (self.gramSets[g] !== null) return;
       waiting++;
       loadOnce(self.nearLoading, p, self.gramNames[g], self.fetch, function (data) { self.keepGrams(g, data); }, one);
+      return;
     }
-    if (p < 0 || self.nearCame[p]) return;
+    var l = PIECE_NAME.test(p) ? -1 : Number(p.slice(5));
+    if (l < 0 ? self.nearData.has(p) : !self.nearLists || self.nearListCame[l]) return;
     waiting++;
-    loadOnce(self.nearLoading, p, self.near[p][1], self.fetch, function (data) { self.keepNear(p, data); }, one);
+    if (l < 0) loadOnce(self.nearLoading, p, p, self.fetch, function (data) { self.keepNear(p, data); }, one);
+    else loadOnce(self.nearLoading, p, self.nearLists[l][1], self.fetch, function (data) { self.keepNearList(l, data); }, one);
   });
   this.wantedNear.clear();
   this.wantedInWord.forEach(function (i) {
@@ -1110,6 +1136,10 @@ function searchInPieces(searcher, query, show, current) {
     list.useBest = bestMode;
     if (!wordsKept) list.bestUsed = false;
     var result = searcher.search(query, waits), later = laterWanted();
+    // The screen's documents are asked for before the check that it is settled, which
+    // then runs while they load: settled or not, the whole answer's first screen is
+    // mostly these pages.
+    if (bestMode && result !== null && list.bestUsed && searcher.documents) searcher.documents.ensure(result.order.slice(0, FIRST_SCREEN), function () {});
     var screen = bestMode && result !== null && list.bestUsed ? result.settle(FIRST_SCREEN) : 0;
     list.useBest = false;
     if (bestMode && result !== null && list.bestUsed) {

@@ -460,7 +460,16 @@ TEST_F(TermsJob, ALargeSitesTopNamesItsListsInPiecesKeptAsTheHeadsAre)
     ASSERT_TRUE(std::regex_search(headText, docs, std::regex("\"docs\":\\[([^\\]]*)\\]")));
     EXPECT_EQ(listed("large", topText, "docLists", ","), oneLine(docs[1].str()));
     ASSERT_TRUE(std::regex_search(headText, near, std::regex("\"near\":\\[([\\s\\S]*?\\])\\]")));
-    EXPECT_EQ(listed("large", topText, "nearLists", ","), oneLine(near[1].str()));
+    EXPECT_EQ(listed("large", topText, "nearLists", "\\]"), oneLine(near[1].str()));
+    // Each list of near pieces by the first word of its first piece.
+    std::smatch nearLists;
+    ASSERT_TRUE(std::regex_search(topText, nearLists, std::regex("\"nearLists\":\\[(\\[[\\s\\S]*?\\])\\]")));
+    const std::string listsText = nearLists[1].str();
+    const std::regex entry("\\[(\"[^\"]+\"),\"([a-z2-7]{13}\\.js)\"\\]");
+    int nearCount = 0;
+    for (std::sregex_iterator it(listsText.begin(), listsText.end(), entry), end; it != end; ++it, ++nearCount)
+        EXPECT_NE(readFile(tree.path("large/indexed_text/" + (*it)[2].str())).find("vantrelNames([[" + (*it)[1].str() + ",\""), std::string::npos);
+    EXPECT_GE(nearCount, 1);
     std::smatch shards;
     ASSERT_TRUE(std::regex_search(headText, shards, std::regex("\"shards\":\\[([\\s\\S]*?)\\],\n\"vocabulary\"")));
     EXPECT_EQ(listed("large", topText, "shardLists", ",\n\"vocabulary\""), oneLine(shards[1].str()));

@@ -37,7 +37,9 @@ export function loadFolder(S, dir) {
   whole.useSummaries(S.summaryWords(companion.summaries, docs.length, true));
   fetched.length = 0;
   fetched.push(pages.top || pages.words, ...(places ? [] : head.head.ranks));
-  return { docs, companion, whole, inPieces, list, fetched, head: head.head, stored, fresh };
+  // A searcher over another head of the same index (changed by a test) and fetch.
+  const over = (other, fetchOther) => S.storeSearcher(other, ranks, pages.base, fetchOther).searcher;
+  return { docs, companion, whole, inPieces, list, fetched, head: head.head, stored, fresh, fetch, over };
 }
 
 // The companion data of every document from its pieces: titles, summaries, base and

@@ -178,6 +178,20 @@ test('a first screen settled from the best pages of a word is the whole lists\' 
   assert.ok(bySort[1] > bySort[0], `${bySort[1]} settled prefixed, ${bySort[0]} not prefixed`);
 });
 
+// The documents of a first screen ranked from best pieces are asked for before the
+// check that it is settled, which then runs while they load.
+test('a first screen from best pieces asks for its documents before it is checked', () => {
+  const searcher = loadFolder(S, out).fresh(), list = searcher.list, events = [];
+  const order = { length: 40, slice: (from, to) => Array.from({ length: to - from }, (_, i) => from + i) };
+  searcher.documents = { ensure: (docs) => events.push(['documents', docs.length]) };
+  searcher.search = () => {
+    list.bestUsed = true;
+    return { order, query: 'kalomi', terms: [], settle: (screen) => { events.push(['settled', screen]); return screen; } };
+  };
+  S.searchInPieces(searcher, 'kalomi', () => null, () => events.length < 4);
+  assert.deepEqual(events.slice(0, 2), [['documents', 20], ['settled', 20]]);
+});
+
 // A best piece is taken only when it holds its shard's keys, its last key's number of
 // pages (more than it lists, at most the site's) and its places past those; the pages
 // placed stand at their places in the key's list, and the shard is waited for when the
@@ -400,8 +414,11 @@ test('a typo reads only the near pieces of its first two letters before its firs
 // first letter at its length or one off, and for its second letter the pieces of the
 // words one edit makes that begin with it); one that is two edits from its nearest words
 // reads the rest a round later. Both answer as the whole list does.
-test('a typo reads the near pieces of words two edits away only when none is one edit away', () => {
-  // A site of many words, so that each first letter and length has near pieces of its own.
+// A site of many words, so that each first letter and length has near pieces of its own,
+// and typos of its keys one and two edits away.
+let manyWords = null;
+function manyWordsSite() {
+  if (manyWords) return manyWords;
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'vantrel-near-')), syllables = ['ka', 'lo', 'mi', 'nur', 'pe', 'sto', 'ven', 'dri', 'gal', 'tor', 'qua', 'zen'];
   let seed = 11;
   const next = (n) => { seed = (seed * 48271) % 2147483647; return seed % n; };
@@ -409,7 +426,7 @@ test('a typo reads the near pieces of words two edits away only when none is one
   fs.mkdirSync(path.join(work, 'site'));
   for (let p = 0; p < 200; p++) fs.writeFileSync(path.join(work, 'site', `p${p}.html`), `<title>${word()}</title><p>${Array.from({ length: 200 }, word).join(' ')}</p>`);
   execFileSync(cli, ['--quiet', path.join(work, 'site'), path.join(work, 'out'), '--content', 'all'], { stdio: 'pipe', env: { ...process.env, VANTREL_WHOLE_WORD_INDEX: '1' } });
-  const folder = path.join(work, 'out'), probe = loadFolder(S, folder), keys = probe.whole.list, nearNames = new Set(probe.list.near.map((p) => p[1]));
+  const folder = path.join(work, 'out'), keys = loadFolder(S, folder).whole.list;
   const typos = { one: [], two: [] };
   for (let at = 3; at < keys.size() && typos.two.length < 12; at += 401) {
     const key = keys.keyAt(at);
@@ -417,6 +434,12 @@ test('a typo reads the near pieces of words two edits away only when none is one
     typos.one.push(key[1] + key[0] + key.slice(2), key.slice(1), key.slice(0, 4) + key.slice(5), key[1] + key);
     typos.two.push(key[1] + key[0] + key.slice(2, 5) + key[6] + key[5] + key.slice(7));
   }
+  manyWords = { folder, typos };
+  return manyWords;
+}
+
+test('a typo reads the near pieces of words two edits away only when none is one edit away', () => {
+  const { folder, typos } = manyWordsSite(), probe = loadFolder(S, folder), nearNames = new Set(probe.list.near.map((p) => p[1]));
   const read = { one: [0, 0], two: [0, 0] };
   let seen = 0;
   for (const [kind, list] of Object.entries(typos)) {
@@ -442,6 +465,50 @@ test('a typo reads the near pieces of words two edits away only when none is one
   assert.ok(seen >= 8 && typos.two.length >= 4, `${seen} typos`);
   assert.ok(read.one[0] < read.one[1], `one edit: ${read.one}`);
   assert.equal(read.two[0], read.two[1], `two edits: ${read.two}`);
+});
+
+// A top names the near pieces in lists, each by its first piece's first word: a typo
+// reads only the lists its first two letters and lengths fall in, and then the very near
+// pieces, and answer, of a page that has them all. A list out of order or unlike the
+// first word the top gives it loses no answer: the vocabulary gives it.
+test('a typo reads only the lists of near pieces its letters and lengths fall in', () => {
+  const { folder, typos } = manyWordsSite(), probe = loadFolder(S, folder), near = probe.list.near;
+  const size = 3, lists = [];
+  for (let i = 0; i < near.length; i += size) lists.push(near.slice(i, i + size).map((p) => [p[0], p[1]]));
+  assert.ok(lists.length >= 6, `${lists.length} lists`);
+  const listName = (l) => 'l' + String(l).padStart(12, 'a').replace(/[^a-z2-7]/g, (c) => 'abcdefghij'[c]) + '.js';
+  const top = { ...probe.head, nearLists: lists.map((list, l) => [list[0][0], listName(l)]) };
+  delete top.near;
+  const nearNames = new Set(near.map((p) => p[1])), listNames = new Set(lists.map((list, l) => listName(l)));
+  const over = (damage) => {
+    const fetched = [];
+    const fetch = (name, done) => {
+      fetched.push(name);
+      const l = [...listNames].indexOf(name);
+      if (l < 0) probe.fetch(name, done); else done(damage(l, lists[l].map((e) => e.slice())));
+    };
+    return { searcher: probe.over(top, fetch), fetched };
+  };
+  let fewer = 0, seen = 0;
+  for (const q of [...typos.one.slice(0, 12), ...typos.two.slice(0, 4)]) {
+    const whole = probe.whole.search(q);
+    if (!whole.terms[0].suggestions.length) continue;
+    seen++;
+    const withHead = probe.fresh(), headRead = probe.fetched.length;
+    const headAnswer = searchAll(S, withHead, q).pop().docs;
+    const nearOfHead = probe.fetched.slice(headRead).filter((name) => nearNames.has(name)).sort();
+    const topped = over((l, list) => list), answer = searchAll(S, topped.searcher, q).pop().docs;
+    assert.deepEqual(answer, whole.docs, q);
+    assert.deepEqual(headAnswer, whole.docs, q);
+    assert.deepEqual(topped.fetched.filter((name) => nearNames.has(name)).sort(), nearOfHead, q);
+    if (topped.fetched.filter((name) => listNames.has(name)).length < lists.length) fewer++;
+    if (seen > 3) continue;
+    for (const damage of [(l, list) => list.reverse(), (l, list) => (l > 0 ? list.slice(1) : list.concat([['~', list[0][1]]])), () => null]) {
+      const damaged = over(damage);
+      assert.deepEqual(searchAll(S, damaged.searcher, q).pop().docs, whole.docs, q);
+    }
+  }
+  assert.ok(seen >= 6 && fewer === seen, `${fewer} of ${seen} typos read fewer lists than all`);
 });
 
 // A part that stands inside words reads the vocabulary pieces that the in-word pieces of
@@ -506,7 +573,8 @@ test('a top answers as its head and loads its lists only when needed', () => {
   const small = pagesOf(out), big = pagesOf(large);
   assert.equal(small.top, undefined);
   assert.equal(big.words, small.words);
-  const topped = loadFolder(S, large), lists = new Set([...topped.head.docLists, ...topped.list.nearLists, ...topped.list.listNames]);
+  const topped = loadFolder(S, large), nearLists = topped.list.nearLists.map((l) => l[1]);
+  const lists = new Set([...topped.head.docLists, ...nearLists, ...topped.list.listNames]);
   assert.ok(topped.head.docs === undefined && topped.head.near === undefined && lists.size >= 2);
   assert.deepEqual(topped.companion.titles, site.companion.titles);
   const keys = site.whole.list, word = keys.keyAt(keys.size() >> 1);
@@ -518,11 +586,11 @@ test('a top answers as its head and loads its lists only when needed', () => {
     fresh.inPieces.documents.ensure(shown[0].docs.slice(0, 20), () => {});
     const read = fresh.fetched.filter((name) => lists.has(name));
     const nearRead = fresh.fetched.some((name) => nearNames.has(name));
-    assert.equal(read.some((name) => topped.list.nearLists.includes(name)), nearRead, q);
+    assert.equal(read.some((name) => nearLists.includes(name)), nearRead, q);
     if (typos.includes(q)) assert.ok(nearRead, q);
     assert.ok(read.some((name) => topped.head.docLists.includes(name)) === shown[0].docs.length > 0, q);
   }
-  const failed = new Set([...topped.head.docLists, ...topped.list.nearLists]);
+  const failed = new Set([...topped.head.docLists, ...nearLists]);
   const failing = (name, done) => done(failed.has(name) ? null : readStored(large, name));
   const stored = S.storeSearcher(topped.head, null, big.base, failing), typo = word.slice(0, -1) + 'q';
   assert.ok(site.whole.search(typo).docs.length > 0);
