@@ -618,9 +618,27 @@ struct ShardSet {
 
     std::size_t end(std::size_t s) const { return s + 1 < starts.size() ? starts[s + 1] : keys.size(); }
     std::uint64_t inputsOf(std::size_t s, const Places* places) const;
+    // A checksum of all that shard s's best piece is composed from (compose() with
+    // kBest), its pages placed given (compose()'s placed and prefixed): the entries of
+    // the keys before its last, that key's first kBest pages and its number of pages, the
+    // places in its list and pages of those placed past them, its groups and forms and
+    // the places of its range. A common key's list changes with almost every page read
+    // again, mostly past its first pages: its best piece then stays as it stands.
+    std::uint64_t bestInputsOf(std::size_t s, const Places& places, const std::vector<bool>& placed,
+                               bool prefixed) const;
     // A checksum of all that the places of shard s are cut from: every page's title,
     // file name and summary, and its range.
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
+    // Adds shard s's stem groups and its keys' forms to inputs.
+    void addGroupsAndForms(std::size_t s, PieceInputs& inputs) const;
+    // Adds key i's word and its pages (the first most only, when most is not 0) to inputs.
+    void addEntry(std::size_t i, PieceInputs& inputs, std::size_t most = 0) const
+    {
+        inputs.text(keys.word(i));
+        const std::int32_t* begin = keys.documentsBegin(i);
+        const std::size_t count = std::min(static_cast<std::size_t>(keys.documentsEnd(i) - begin), most ? most : SIZE_MAX);
+        inputs.text(std::string_view(reinterpret_cast<const char*>(begin), count * sizeof *begin));
+    }
     // Shard s's text; with best, only the first best pages of its last key, with that
     // key's number of pages and the places in its list of the pages whose title or file
     // name holds it or a key of its stem groups (placed: those pages, by page).
@@ -679,16 +697,8 @@ std::uint64_t ShardSet::placesInputsOf(std::size_t s, const Places& places) cons
     return inputs.value();
 }
 
-std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
+void ShardSet::addGroupsAndForms(std::size_t s, PieceInputs& inputs) const
 {
-    PieceInputs inputs;
-    inputs.text("shard");
-    for (std::size_t i = starts[s]; i < end(s); ++i) {
-        inputs.text(keys.word(i));
-        const std::int32_t* begin = keys.documentsBegin(i);
-        const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(i) - begin);
-        inputs.text(std::string_view(reinterpret_cast<const char*>(begin), count * sizeof *begin));
-    }
     for (std::size_t g = firstGroup[s]; g < firstGroup[s + 1]; ++g) {
         const auto& group = groups[groupShards[g].second];
         inputs.text(group.first);
@@ -700,6 +710,40 @@ std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
         inputs.number(stemsOfKeys[f].first - static_cast<std::int64_t>(starts[s]));
         inputs.text(stemsOfKeys[f].second);
     }
+}
+
+std::uint64_t ShardSet::bestInputsOf(std::size_t s, const Places& places, const std::vector<bool>& placed,
+                                     bool prefixed) const
+{
+    PieceInputs inputs;
+    inputs.text("best piece of a shard by what it shows");
+    inputs.number(static_cast<std::int64_t>(kBest));
+    const std::size_t last = end(s) - 1;
+    for (std::size_t i = starts[s]; i < last; ++i)
+        addEntry(i, inputs);
+    addEntry(last, inputs, kBest);
+    const std::int32_t* pages = keys.documentsBegin(last);
+    const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(last) - pages);
+    inputs.number(static_cast<std::int64_t>(count));
+    for (std::size_t r = kBest; r < count; ++r)
+        if (const auto page = static_cast<std::size_t>(pages[r]); page < placed.size() && placed[page]) {
+            inputs.number(static_cast<std::int64_t>(r));
+            inputs.number(pages[r]);
+        }
+    inputs.number(-1);
+    inputs.number(prefixed);
+    addGroupsAndForms(s, inputs);
+    inputs.number(static_cast<std::int64_t>(placesInputsOf(s, places)));
+    return inputs.value();
+}
+
+std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
+{
+    PieceInputs inputs;
+    inputs.text("shard");
+    for (std::size_t i = starts[s]; i < end(s); ++i)
+        addEntry(i, inputs);
+    addGroupsAndForms(s, inputs);
     // The range of keys whose places the shard holds: from its first key (from the
     // lowest for the first shard) to the next shard's.
     inputs.number(s == 0);
@@ -1205,20 +1249,21 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         shardInputs[s] = set.inputsOf(s, places);
         shardNames[s] = store.takeMade(shardInputs[s]);
-        if (set.hasBest(s)) {
+        if (set.hasBest(s))
             bestGrouped[s] = set.groupedWithLast(s);
-            bestNames[s] = store.takeMade(bestInputs(shardInputs[s], bestGrouped[s]));
-        }
         const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
         if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
             continue;
         vocabulary.last = s;
+        // Its keys and counts, and the title and file-name words of its shards' places:
+        // a shard whose pages changed leaves it as it stands.
         PieceInputs inputs;
-        inputs.text("vocabulary");
+        inputs.text("vocabulary of keys, counts and the places of its shards");
         inputs.text(vocabulary.keys);
         inputs.text(vocabulary.counts);
-        for (std::size_t t = vocabulary.first; t <= s; ++t)
-            inputs.number(static_cast<std::int64_t>(shardInputs[t]));
+        inputs.number(places != nullptr);
+        for (std::size_t t = vocabulary.first; t <= s && places; ++t)
+            inputs.number(static_cast<std::int64_t>(set.placesInputsOf(t, *places)));
         vocabulary.inputs = inputs.value();
         vocabulary.name = store.takeMade(vocabulary.inputs);
         if (s + 1 < shardCount)
@@ -1226,6 +1271,39 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     }
     if (shardCount == 0)
         vocabularies.clear();
+    // Every best piece places the titled and named pages of its last key's stem groups,
+    // and of the words its key or a stem of its groups begins where those are few (then
+    // it is prefixed). Those the last job kept for the same titles, names and keys are
+    // handed on, whether the piece is composed or taken as it stands, so that an edit
+    // that changes a common key's list finds them; the others are read from the table,
+    // which is made only when a best piece composed or a shard cut needs it, and then
+    // serves every best piece. A best piece whose pages placed are kept is named by what
+    // it shows (ShardSet::bestInputsOf()), else by its shard's inputs.
+    struct Placed {
+        std::vector<std::string_view> begins;  // what the words placed as prefix matches begin with
+        std::uint64_t inputs = 0;
+        bool found = false;  // kept by the last job
+        std::vector<bool> pages;
+        bool prefixed = false;
+    };
+    std::vector<Placed> placed(places ? shardCount : 0);
+    std::vector<std::uint64_t> bestMade(shardCount);
+    for (std::size_t t = 0; t < shardCount; ++t) {
+        if (!set.hasBest(t))
+            continue;
+        if (places) {
+            Placed& its = placed[t];
+            its.begins = set.begunByLast(t);
+            its.inputs = placedInputs(places->inputs, bestGrouped[t], its.begins);
+            const std::string_view* earlier = work ? work->find(its.inputs) : nullptr;
+            its.found = earlier && readPlaced(*earlier, documents.size(), &its.pages, &its.prefixed);
+            if (its.found)
+                work->keep(its.inputs, std::string(*earlier));
+        }
+        bestMade[t] = places && placed[t].found ? set.bestInputsOf(t, *places, placed[t].pages, placed[t].prefixed)
+                                                : bestInputs(shardInputs[t], bestGrouped[t]);
+        bestNames[t] = store.takeMade(bestMade[t]);
+    }
     // A shard is composed when it was not taken, or when its vocabulary piece was not and
     // needs its title and name words.
     std::vector<bool> composed(shardCount);
@@ -1246,21 +1324,6 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         else
             cut[t] = composed[t];
     }
-    // Every best piece places the titled and named pages of its last key's stem groups,
-    // and of the words its key or a stem of its groups begins where those are few (then
-    // it is prefixed). Those the last job kept for the same titles, names and keys are
-    // handed on, whether the piece is composed or taken as it stands, so that an edit
-    // that changes a common key's list finds them; the others are read from the table,
-    // which is made only when a best piece composed or a shard cut needs it, and then
-    // serves every best piece.
-    struct Placed {
-        std::vector<std::string_view> begins;  // what the words placed as prefix matches begin with
-        std::uint64_t inputs = 0;
-        bool found = false;  // kept by the last job
-        std::vector<bool> pages;
-        bool prefixed = false;
-    };
-    std::vector<Placed> placed(shardPlaces.size());
     // The keys whose entries of the table the others need, and what the words begin with
     // whose entries they need too.
     std::vector<std::string_view> placedKeys, beginners;
@@ -1268,15 +1331,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     for (std::size_t t = 0; t < shardPlaces.size(); ++t) {
         if (!set.hasBest(t))
             continue;
-        Placed& its = placed[t];
-        its.begins = set.begunByLast(t);
-        its.inputs = placedInputs(places->inputs, bestGrouped[t], its.begins);
-        const std::string_view* earlier = work ? work->find(its.inputs) : nullptr;
-        its.found = earlier && readPlaced(*earlier, documents.size(), bestNames[t].empty() ? &its.pages : nullptr, &its.prefixed);
-        if (its.found) {
-            work->keep(its.inputs, std::string(*earlier));
+        const Placed& its = placed[t];
+        if (its.found)
             continue;
-        }
         placedKeys.insert(placedKeys.end(), bestGrouped[t].begin(), bestGrouped[t].end());
         beginners.insert(beginners.end(), its.begins.begin(), its.begins.end());
         placedWanted = placedWanted || bestNames[t].empty();
@@ -1405,8 +1462,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             if (set.hasBest(t) && bestNames[t].empty()) {
                 const Placed none;
                 const Placed& pages = places ? placed[t] : none;
-                if ((bestNames[t] = store.putMade(bestInputs(shardInputs[t], bestGrouped[t]),
-                                                  set.compose(t, its, kBest, pages.pages, pages.prefixed))).empty())
+                if ((bestNames[t] = store.putMade(bestMade[t], set.compose(t, its, kBest, pages.pages, pages.prefixed))).empty())
                     return {};
             }
             if (!shardNames[t].empty())

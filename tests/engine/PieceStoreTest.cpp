@@ -734,6 +734,91 @@ TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTh
     }
 }
 
+TEST_F(PieceStoreTest, BestAndVocabularyPiecesAreComposedAgainOnlyWhereTheirBytesChange)
+{
+    // "also" (two pages) and "common" (every page, best first from the last) make a shard,
+    // "commons" (of its stem group, in the title of page 1 and the file name of page
+    // 2000, which "common" lists past its first kBest) the next.
+    const std::int32_t pageCount = 5001;
+    std::vector<std::int32_t> common, few = {3, 9}, other = {4, 8};
+    std::vector<DocumentEntry> documents = siteOfACommonKey(pageCount, common);
+    PlaceWords::Table table;
+    table["commons"].titles.push_back({1, 2});
+    table["commons"].names.push_back({2000, 1, 1});
+    TermsText::Places places{1, [&](const PlaceWords::KeyFilter&, bool) -> const PlaceWords::Table& { return table; },
+                             [&] { return table; }};
+    const std::vector<TermsText::StemOfKey> stems = {{"common", 1}, {"common", 2}};
+    std::vector<std::pair<std::uint64_t, std::string>> keptWork;
+    std::vector<PieceStore::Made> made;
+    struct Pieces {
+        std::string best, vocabulary;                 // their bytes
+        std::uint64_t bestMade = 0, vocabularyMade = 0;  // the inputs they were made or taken by
+    };
+    // A job that takes the last job's work and pieces, or one that knows neither.
+    auto put = [&](bool withWork) {
+        WordIndex keys;
+        keys.appendWord("also", few.data(), few.data() + few.size());
+        keys.appendWord("common", common.data(), common.data() + common.size());
+        keys.appendWord("commons", other.data(), other.data() + other.size());
+        TermsText::KeptWork work;
+        work.takeEarlier(keptWork);
+        PieceStore into(folder, tree.path("store"), files);
+        if (withWork)
+            into.madeBefore(made);
+        const std::string head = readFile(tree.path(
+            "store/" + TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]", &places, withWork ? &work : nullptr, stems)));
+        const auto nameAfter = [&](const std::string& lead) {
+            const std::size_t at = head.find(lead);
+            return at == std::string::npos ? std::string() : head.substr(at + lead.size(), PieceStore::kNameDigits + 3);
+        };
+        const std::string alsoEntry = "[\"also\",\"" + nameAfter("[\"also\",\"") + "\",2,\"";
+        const std::string bestName = nameAfter(alsoEntry), vocabularyName = nameAfter("\"vocabulary\":[[\"");
+        Pieces pieces{readFile(tree.path("store/" + bestName)), readFile(tree.path("store/" + vocabularyName))};
+        for (const PieceStore::Made& piece : into.made()) {
+            pieces.bestMade = piece.name == bestName ? piece.inputs : pieces.bestMade;
+            pieces.vocabularyMade = piece.name == vocabularyName ? piece.inputs : pieces.vocabularyMade;
+        }
+        if (withWork) {
+            keptWork = std::move(work.kept);
+            made = into.made();
+        }
+        return pieces;
+    };
+    // The first job finds no placed pages kept: its best piece is named by its shard's
+    // inputs. The next (another shard's key changed, so that the pieces are not taken
+    // whole) names it by what it shows.
+    put(true);
+    other = {5, 8};
+    Pieces last = put(true);
+    ASSERT_NE(last.best.find("\"placed\":["), std::string::npos);
+    ASSERT_NE(last.vocabulary.find("vantrelKeys("), std::string::npos);
+    // Each case changes the pages of a key; taken: whether each piece is the last job's,
+    // taken by the same inputs (else composed).
+    const struct {
+        const char* what;
+        bool bestTaken, vocabularyTaken;
+        std::function<void()> change;
+    } cases[] = {
+        {"common's pages past its first, no placed page among them", true, true,
+         [&] { std::swap(common[2500], common[2501]); }},
+        {"a placed page moved past common's first pages", false, true, [&] { std::swap(common[3000], common[3001]); }},
+        {"common's first pages", false, true, [&] { std::swap(common[0], common[1]); }},
+        {"common's last page dropped", false, false, [&] { common.pop_back(); }},
+        {"also's pages, as many", false, true, [&] { few = {3, 10}; }},
+        {"commons, of the next shard and vocabulary piece, on a page fewer", true, true, [&] { other = {4}; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.change();
+        const Pieces edited = put(true), fresh = put(false);
+        EXPECT_EQ(edited.best, fresh.best);
+        EXPECT_EQ(edited.vocabulary, fresh.vocabulary);
+        EXPECT_EQ(edited.bestMade == last.bestMade, c.bestTaken);
+        EXPECT_EQ(edited.vocabularyMade == last.vocabularyMade, c.vocabularyTaken);
+        last = edited;
+    }
+}
+
 TEST_F(PieceStoreTest, WordPiecesOfTheLastJobAreTakenWhereTheirInputsStay)
 {
     // Keys enough for many shards and vocabulary pieces; key k is on pages k % 50 and
