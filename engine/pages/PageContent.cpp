@@ -389,8 +389,9 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
     const std::size_t keyEnd = std::min(n, nameStart + 8);
     for (unsigned char lower; i < keyEnd && (lower = kTagNameByte[p[i]]) != 0; ++i)
         key = key << 8 | lower;
-    while (i < n && kTagNameByte[p[i]] != 0)
-        ++i;
+    if (i == keyEnd)  // a name of eight bytes or more, or the page's end
+        while (i < n && kTagNameByte[p[i]] != 0)
+            ++i;
     tag.name = html.substr(nameStart, i - nameStart);
     if (tag.name.size() < 8)
         key <<= 8 * (8 - tag.name.size());
@@ -413,8 +414,9 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
         const std::size_t attributeKeyEnd = std::min(n, attributeStart + 8);
         for (; i < attributeKeyEnd && !kNameEnd[p[i]]; ++i)
             attribute = attribute << 8 | kLowerByte[p[i]];
-        while (i < n && !kNameEnd[p[i]])
-            ++i;
+        if (i == attributeKeyEnd)
+            while (i < n && !kNameEnd[p[i]])
+                ++i;
         const std::string_view attributeName = html.substr(attributeStart, i - attributeStart);
         if (i - attributeStart < 8)
             attribute <<= 8 * (8 - (i - attributeStart));

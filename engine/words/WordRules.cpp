@@ -407,8 +407,9 @@ void TextCutter::cutInto(std::string_view utf8, TokenSink* sink)
         const std::size_t wordLimit = std::min(n, word + kMaxWordUnits);
         for (unsigned char lower; end < wordLimit && (lower = kWordByte[p[end]]) != 0; ++end)
             m_word[end - word] = static_cast<char>(lower);
-        while (end < n && kWordByte[p[end]] != 0)
-            ++end;
+        if (end == wordLimit)  // a word longer than its token, or the text's end
+            while (end < n && kWordByte[p[end]] != 0)
+                ++end;
         if ((separator == 0 && p[at] >= 0x80)
             || (end < n && kAsciiKind[p[end]] == NotAscii && commonSeparatorLength(p + end, n - end) == 0)) {
             while (end < n && kAsciiKind[p[end]] != AsciiSeparator)
