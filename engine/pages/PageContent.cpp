@@ -400,6 +400,10 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
     if (!(tag.kind & Attributes)) {
         // <span>, <code>, <p>, <li> and the like carry nothing that matters here, and
         // they are most tags of a page: only their end is looked for.
+        if (i < n && p[i] == '>') {  // no attributes at all, as in most end tags
+            tag.next = i + 1;
+            return;
+        }
         const void* gt = std::memchr(p + i, '>', n - i);
         tag.next = gt ? static_cast<std::size_t>(static_cast<const unsigned char*>(gt) - p) + 1 : n;
         return;
@@ -478,7 +482,8 @@ public:
         std::size_t i = 0;
         const std::size_t n = m_html.size();
         while (i < n && !m_full) {
-            std::size_t lt = m_html.find('<', i);
+            // Most tags follow one another: the next one is looked for only past text.
+            std::size_t lt = m_html[i] == '<' ? i : m_html.find('<', i);
             if (lt == std::string_view::npos)
                 lt = n;
             if (lt > i)
@@ -561,6 +566,8 @@ private:
     {
         if (tag.key == kNavKey || (!tag.role.empty() && equalsLower(tag.role, "navigation")))
             return true;
+        if (tag.className.empty())
+            return false;
         for (std::string_view word : {"navheader", "navfooter"})
             if (tag.className.find(word) != std::string_view::npos)
                 return true;
