@@ -646,20 +646,16 @@ private:
         std::string* place = nullptr;
         unsigned bit = 0;
         if (m_headingLevel >= 1 && m_headingLevel <= 3) {
-            if (m_wantHeadings) {
-                place = &m_placed.headings[m_headingLevel - 1];
-                bit = HeadingBit << (m_headingLevel - 1);
-            }
+            place = m_wantHeadings ? &m_placed.headings[m_headingLevel - 1] : nullptr;
+            bit = HeadingBit << (m_headingLevel - 1);
         } else if (m_headingLevel) {
-            if (m_wantHeadings) {
-                place = &m_placed.otherHeadings;
-                bit = OtherHeadingsBit;
-            }
+            place = m_wantHeadings ? &m_placed.otherHeadings : nullptr;
+            bit = OtherHeadingsBit;
         } else if (m_wantBody) {
             place = m_inLink ? &m_placed.links : &m_placed.body;
             bit = m_inLink ? LinksBit : BodyBit;
         }
-        if (m_keptApart & bit) {
+        if (place && (m_keptApart & bit)) {
             m_keptApart &= ~bit;
             keepApart(*place);
         }
