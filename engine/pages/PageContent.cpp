@@ -271,7 +271,7 @@ constexpr std::uint64_t packName(std::string_view name)
     return key;
 }
 
-constexpr std::uint64_t kAnchorKey = packName("a"), kHtmlKey = packName("html");
+constexpr std::uint64_t kAnchorKey = packName("a"), kHtmlKey = packName("html"), kNavKey = packName("nav");
 
 unsigned elementKind(std::uint64_t key)
 {
@@ -315,6 +315,23 @@ unsigned elementKind(std::uint64_t key)
             return Inline;
     }
 }
+
+// A byte of a tag's name (an ASCII letter or digit) lower-cased, else 0.
+const std::array<unsigned char, 256> kTagNameByte = [] {
+    std::array<unsigned char, 256> bytes{};
+    for (int c = 0; c < 0x80; ++c)
+        if (isAsciiAlnum(static_cast<char>(c)))
+            bytes[c] = static_cast<unsigned char>(lowerAscii(static_cast<char>(c)));
+    return bytes;
+}();
+
+// Any byte lower-cased as ASCII.
+const std::array<unsigned char, 256> kLowerByte = [] {
+    std::array<unsigned char, 256> bytes{};
+    for (int c = 0; c < 256; ++c)
+        bytes[c] = static_cast<unsigned char>(lowerAscii(static_cast<char>(c)));
+    return bytes;
+}();
 
 // Bytes that end a tag's name or an attribute's name.
 const std::array<bool, 256> kNameEnd = [] {
@@ -368,9 +385,13 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
     }
     const std::size_t nameStart = i;
     std::uint64_t key = 0;
-    for (; i < n && isAsciiAlnum(static_cast<char>(p[i])); ++i)
-        if (i - nameStart < 8)
-            key = key << 8 | static_cast<unsigned char>(lowerAscii(static_cast<char>(p[i])));
+    // The first eight bytes make the key; the rest are only passed.
+    const std::size_t keyEnd = std::min(n, nameStart + 8);
+    for (unsigned char lower; i < keyEnd && (lower = kTagNameByte[p[i]]) != 0; ++i)
+        key = key << 8 | lower;
+    if (i == keyEnd)  // a name of eight bytes or more, or the page's end
+        while (i < n && kTagNameByte[p[i]] != 0)
+            ++i;
     tag.name = html.substr(nameStart, i - nameStart);
     if (tag.name.size() < 8)
         key <<= 8 * (8 - tag.name.size());
@@ -379,6 +400,10 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
     if (!(tag.kind & Attributes)) {
         // <span>, <code>, <p>, <li> and the like carry nothing that matters here, and
         // they are most tags of a page: only their end is looked for.
+        if (i < n && p[i] == '>') {  // no attributes at all, as in most end tags
+            tag.next = i + 1;
+            return;
+        }
         const void* gt = std::memchr(p + i, '>', n - i);
         tag.next = gt ? static_cast<std::size_t>(static_cast<const unsigned char*>(gt) - p) + 1 : n;
         return;
@@ -390,9 +415,12 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
         }
         const std::size_t attributeStart = i;
         std::uint64_t attribute = 0;
-        for (; i < n && !kNameEnd[p[i]]; ++i)
-            if (i - attributeStart < 8)
-                attribute = attribute << 8 | static_cast<unsigned char>(lowerAscii(static_cast<char>(p[i])));
+        const std::size_t attributeKeyEnd = std::min(n, attributeStart + 8);
+        for (; i < attributeKeyEnd && !kNameEnd[p[i]]; ++i)
+            attribute = attribute << 8 | kLowerByte[p[i]];
+        if (i == attributeKeyEnd)
+            while (i < n && !kNameEnd[p[i]])
+                ++i;
         const std::string_view attributeName = html.substr(attributeStart, i - attributeStart);
         if (i - attributeStart < 8)
             attribute <<= 8 * (8 - (i - attributeStart));
@@ -454,7 +482,8 @@ public:
         std::size_t i = 0;
         const std::size_t n = m_html.size();
         while (i < n && !m_full) {
-            std::size_t lt = m_html.find('<', i);
+            // Most tags follow one another: the next one is looked for only past text.
+            std::size_t lt = m_html[i] == '<' ? i : m_html.find('<', i);
             if (lt == std::string_view::npos)
                 lt = n;
             if (lt > i)
@@ -535,8 +564,10 @@ private:
     // links): its words are no text of the page.
     static bool isNavigation(const Tag& tag)
     {
-        if (tag.key == packName("nav") || (!tag.role.empty() && equalsLower(tag.role, "navigation")))
+        if (tag.key == kNavKey || (!tag.role.empty() && equalsLower(tag.role, "navigation")))
             return true;
+        if (tag.className.empty())
+            return false;
         for (std::string_view word : {"navheader", "navfooter"})
             if (tag.className.find(word) != std::string_view::npos)
                 return true;
@@ -602,17 +633,40 @@ private:
         }
     }
 
+    // The places whose words a block or a link's edge keeps apart, by their bits in
+    // m_keptApart.
+    enum PlaceBit : unsigned { BodyBit = 1, LinksBit = 2, OtherHeadingsBit = 4, HeadingBit = 8 };  // H1; H2, H3 above
+    static constexpr unsigned kEveryPlace = 0x3F;
+
     // Where the words of text standing here go: the place's text, or null when the
-    // indexing option takes no words from here.
+    // indexing option takes no words from here. The blank due after its last word
+    // goes in first.
     std::string* placeOfText()
     {
-        if (m_headingLevel >= 1 && m_headingLevel <= 3)
-            return m_wantHeadings ? &m_placed.headings[m_headingLevel - 1] : nullptr;
-        if (m_headingLevel)
-            return m_wantHeadings ? &m_placed.otherHeadings : nullptr;
-        if (!m_wantBody)
-            return nullptr;
-        return m_inLink ? &m_placed.links : &m_placed.body;
+        std::string* place = nullptr;
+        unsigned bit = 0;
+        if (m_headingLevel >= 1 && m_headingLevel <= 3) {
+            place = m_wantHeadings ? &m_placed.headings[m_headingLevel - 1] : nullptr;
+            bit = HeadingBit << (m_headingLevel - 1);
+        } else if (m_headingLevel) {
+            place = m_wantHeadings ? &m_placed.otherHeadings : nullptr;
+            bit = OtherHeadingsBit;
+        } else if (m_wantBody) {
+            place = m_inLink ? &m_placed.links : &m_placed.body;
+            bit = m_inLink ? LinksBit : BodyBit;
+        }
+        if (place && (m_keptApart & bit)) {
+            m_keptApart &= ~bit;
+            keepApart(*place);
+        }
+        return place;
+    }
+
+    // A blank after the last word of a place, so that the next word does not join it.
+    static void keepApart(std::string& place)
+    {
+        if (!place.empty() && place.back() != ' ')
+            place += ' ';
     }
 
     void endTag(const Tag& tag)
@@ -732,22 +786,15 @@ private:
 
     // Text on either side of a link's edge goes to two places (links, body): a word must
     // not be joined there from its parts in each.
-    void keepLinkTextApart()
-    {
-        for (std::string* place : {&m_placed.body, &m_placed.links})
-            if (!place->empty() && place->back() != ' ')
-                *place += ' ';
-    }
+    void keepLinkTextApart() { m_keptApart |= BodyBit | LinksBit; }
 
     void separate()
     {
         m_text.blank();
         m_heading.blank();
-        // Words on either side of a block stay apart in every place's text.
-        for (std::string* place : {&m_placed.body, &m_placed.links, &m_placed.otherHeadings, &m_placed.headings[0],
-                                   &m_placed.headings[1], &m_placed.headings[2]})
-            if (!place->empty() && place->back() != ' ')
-                *place += ' ';
+        // Words on either side of a block stay apart in every place's text: the blank
+        // goes into a place when text next comes to it (most blocks pass most places by).
+        m_keptApart = kEveryPlace;
     }
 
     static std::string decodeAnchor(std::string_view raw)
@@ -795,6 +842,12 @@ private:
         if (const std::uint32_t units = m_text.units())
             content.linkShare = static_cast<int>((std::uint64_t{m_linkUnits} * 100 + units / 2) / units);
         content.language = std::string(!m_language.empty() ? m_language : m_metaLanguage);
+        // The blanks still due, as though each had gone in at once.
+        std::string* const apart[] = {&m_placed.body, &m_placed.links, &m_placed.otherHeadings, &m_placed.headings[0],
+                                      &m_placed.headings[1], &m_placed.headings[2]};
+        for (unsigned k = 0; k < 6; ++k)
+            if (m_keptApart & (1u << k))
+                keepApart(*apart[k]);
         content.placed = std::move(m_placed);
         content.scriptText = std::move(text);
         return content;
@@ -805,6 +858,7 @@ private:
     const bool m_wantTitle, m_wantHeadings, m_wantBody;
     PlacedText m_placed;
     bool m_inLink = false;
+    unsigned m_keptApart = 0;  // PlaceBits of the places owed a blank before their next text
     std::uint32_t m_linkUnits = 0;  // of the text, inside links
     std::string_view m_language, m_metaLanguage;
     ScriptText m_text{kMaxPageTextBytes};

@@ -20,16 +20,20 @@ void addCounts(WordCounts& to, const WordCounts& counts)
     to.link += counts.link;
 }
 
-void countOnce(WordCounts& counts, WordPlace place)
+// The counter of place in a word's counts: chosen once a text, not once a word.
+using PlaceCount = std::int64_t WordCounts::*;
+
+PlaceCount countOf(WordPlace place)
 {
     switch (place) {
-    case WordPlace::KeywordOrTitle: ++counts.keywordOrTitle; break;
-    case WordPlace::Other: ++counts.other; break;
-    case WordPlace::H1: ++counts.h1; break;
-    case WordPlace::H2: ++counts.h2; break;
-    case WordPlace::H3: ++counts.h3; break;
-    case WordPlace::Link: ++counts.link; break;
+    case WordPlace::KeywordOrTitle: return &WordCounts::keywordOrTitle;
+    case WordPlace::Other: return &WordCounts::other;
+    case WordPlace::H1: return &WordCounts::h1;
+    case WordPlace::H2: return &WordCounts::h2;
+    case WordPlace::H3: return &WordCounts::h3;
+    case WordPlace::Link: return &WordCounts::link;
     }
+    return &WordCounts::other;
 }
 
 // Whether c is an ASCII byte that separates tokens: neither a letter, a digit nor "_".
@@ -186,25 +190,25 @@ void TermCounter::countText(std::string_view text, WordPlace place)
     // words are not stemmed it needs no second table.
     struct Counter final : WordRules::TextCutter::TokenSink {
         TermCounter& counter;
-        WordPlace place;
-        Counter(TermCounter& counter, WordPlace place) : counter(counter), place(place) {}
+        PlaceCount place;
+        Counter(TermCounter& counter, WordPlace place) : counter(counter), place(countOf(place)) {}
         void token(WordRules::TextCutter::Kind kind, std::string_view token) override
         {
             if (kind != WordRules::TextCutter::Word) {
-                countOnce(counter.m_keys->findOrInsert(token), place);
+                ++(counter.m_keys->findOrInsert(token).*place);
             } else if (counter.m_asciiWordsAreKeys && token.size() <= WordRules::kMaxKeyUnits && isAscii(token)) {
                 asciiWord(token);
             } else {
-                countOnce(counter.m_words.findOrInsert(token), place);
+                ++(counter.m_words.findOrInsert(token).*place);
             }
         }
         void asciiWord(std::string_view word) override
         {
             if (counter.m_asciiWordsAreKeys && word.size() <= WordRules::kMaxKeyUnits) {
-                countOnce(counter.m_keys->findOrInsert(word), place);
+                ++(counter.m_keys->findOrInsert(word).*place);
                 ++counter.m_asciiKeys;
             } else {
-                countOnce(counter.m_words.findOrInsert(word), place);
+                ++(counter.m_words.findOrInsert(word).*place);
             }
         }
     } counter(*this, place);

@@ -85,6 +85,16 @@ const std::array<unsigned char, 256> kAsciiKind = [] {
     return kinds;
 }();
 
+// A byte of an ASCII word (letter, digit, "_") lower-cased, else 0: a word's end and its
+// lower-case bytes in one look-up a byte.
+const std::array<unsigned char, 256> kWordByte = [] {
+    std::array<unsigned char, 256> bytes{};
+    for (int c = 0; c < 0x80; ++c)
+        if (kAsciiKind[c] >= AsciiDigit)
+            bytes[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return bytes;
+}();
+
 const std::array<unsigned char, 256> kAsciiLower = [] {
     std::array<unsigned char, 256> lower{};
     for (int c = 0; c < 256; ++c)
@@ -394,10 +404,12 @@ void TextCutter::cutInto(std::string_view utf8, TokenSink* sink)
         // The word's first kMaxWordUnits bytes are lower-cased into m_word as they are
         // scanned: most segments are words of ASCII, each then read once.
         std::size_t end = word;
-        for (; end < n && end - word < kMaxWordUnits && kAsciiKind[p[end]] >= AsciiDigit; ++end)
-            m_word[end - word] = static_cast<char>(kAsciiLower[p[end]]);
-        while (end < n && kAsciiKind[p[end]] >= AsciiDigit)
-            ++end;
+        const std::size_t wordLimit = std::min(n, word + kMaxWordUnits);
+        for (unsigned char lower; end < wordLimit && (lower = kWordByte[p[end]]) != 0; ++end)
+            m_word[end - word] = static_cast<char>(lower);
+        if (end == wordLimit)  // a word longer than its token, or the text's end
+            while (end < n && kWordByte[p[end]] != 0)
+                ++end;
         if ((separator == 0 && p[at] >= 0x80)
             || (end < n && kAsciiKind[p[end]] == NotAscii && commonSeparatorLength(p + end, n - end) == 0)) {
             while (end < n && kAsciiKind[p[end]] != AsciiSeparator)
