@@ -22,13 +22,6 @@
 #include <unordered_set>
 
 namespace {
-bool sameFile(const PageFileKey& a, const PageFileKey& b)
-{
-    return a.device == b.device && a.inode == b.inode;
-}
-}  // namespace
-
-namespace {
 const char* const kMagic = "VantrelIndexer page cache\n";
 constexpr std::uint32_t kFormat = 18;
 const char* const kIndexName = "index";
@@ -748,14 +741,14 @@ void PageCache::load()
     for (std::size_t i = 0; i < m_pages.size(); ++i) {
         const PageFileKey& key = m_pages[i].key;
         m_byFile.insert(FlatIndex::hashOf(key.device, key.inode), static_cast<std::int32_t>(i),
-                        [&](std::int32_t other) { return sameFile(m_pages[static_cast<std::size_t>(other)].key, key); });
+                        [&](std::int32_t other) { return m_pages[static_cast<std::size_t>(other)].key.sameFile(key); });
     }
 }
 
 std::int32_t PageCache::pageOfFile(const PageFileKey& key) const
 {
     return m_byFile.find(FlatIndex::hashOf(key.device, key.inode),
-                         [&](std::int32_t page) { return sameFile(m_pages[static_cast<std::size_t>(page)].key, key); });
+                         [&](std::int32_t page) { return m_pages[static_cast<std::size_t>(page)].key.sameFile(key); });
 }
 
 bool PageCache::blockBytes(const std::vector<PageBlock>& blocks, std::size_t leastRecord, std::vector<std::string_view>& bytes)

@@ -32,6 +32,8 @@ struct PageFileKey {
             && changed == other.changed;
     }
     bool operator!=(const PageFileKey& other) const { return !(*this == other); }
+    // The same file, whatever its size and times.
+    bool sameFile(const PageFileKey& other) const { return device == other.device && inode == other.inode; }
 };
 PageFileKey pageFileKey(const struct stat& info);
 

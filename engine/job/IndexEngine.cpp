@@ -502,8 +502,7 @@ void IndexEngine::walkFolder(const std::string& folder)
             auto& pages = cacheUse->pages;
             const auto next = static_cast<std::int32_t>(pages.size());
             document.page = cacheUse->pageOfFile.insert(FlatIndex::hashOf(key.device, key.inode), next, [&](std::int32_t page) {
-                const PageFileKey& other = pages[static_cast<std::size_t>(page)].key;
-                return other.device == key.device && other.inode == key.inode;
+                return pages[static_cast<std::size_t>(page)].key.sameFile(key);
             });
             if (document.page == next)
                 pages.push_back(std::move(numbered.entry));

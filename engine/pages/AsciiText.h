@@ -1,10 +1,19 @@
 #pragma once
 
+#include <array>
 #include <string_view>
 
 // Bytes of HTML as ASCII: what every reader of page text needs, whatever the charset.
 
 inline char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// Every byte lowered as ASCII, for loops that look a byte up where they would test it.
+inline const std::array<unsigned char, 256> kAsciiLower = [] {
+    std::array<unsigned char, 256> lower{};
+    for (int c = 0; c < 256; ++c)
+        lower[c] = static_cast<unsigned char>(lowerAscii(static_cast<char>(c)));
+    return lower;
+}();
 
 inline bool isAsciiAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 

@@ -325,14 +325,6 @@ const std::array<unsigned char, 256> kTagNameByte = [] {
     return bytes;
 }();
 
-// Any byte lower-cased as ASCII.
-const std::array<unsigned char, 256> kLowerByte = [] {
-    std::array<unsigned char, 256> bytes{};
-    for (int c = 0; c < 256; ++c)
-        bytes[c] = static_cast<unsigned char>(lowerAscii(static_cast<char>(c)));
-    return bytes;
-}();
-
 // Bytes that end a tag's name or an attribute's name.
 const std::array<bool, 256> kNameEnd = [] {
     std::array<bool, 256> ends{};
@@ -417,7 +409,7 @@ void readTag(std::string_view html, std::size_t at, Tag& tag)
         std::uint64_t attribute = 0;
         const std::size_t attributeKeyEnd = std::min(n, attributeStart + 8);
         for (; i < attributeKeyEnd && !kNameEnd[p[i]]; ++i)
-            attribute = attribute << 8 | kLowerByte[p[i]];
+            attribute = attribute << 8 | kAsciiLower[p[i]];
         if (i == attributeKeyEnd)
             while (i < n && !kNameEnd[p[i]])
                 ++i;

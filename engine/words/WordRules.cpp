@@ -3,6 +3,8 @@
 
 #include "WordRules.h"
 
+#include "AsciiText.h"
+
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
 #include <unicode/uscript.h>
@@ -91,16 +93,10 @@ const std::array<unsigned char, 256> kWordByte = [] {
     std::array<unsigned char, 256> bytes{};
     for (int c = 0; c < 0x80; ++c)
         if (kAsciiKind[c] >= AsciiDigit)
-            bytes[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            bytes[c] = static_cast<unsigned char>(lowerAscii(static_cast<char>(c)));
     return bytes;
 }();
 
-const std::array<unsigned char, 256> kAsciiLower = [] {
-    std::array<unsigned char, 256> lower{};
-    for (int c = 0; c < 256; ++c)
-        lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return lower;
-}();
 
 // The length of the separator that p begins when it is one of the common non-ASCII ones
 // (no-break space, dashes, curly quotes, the ellipsis, the copyright sign), else 0. Each
