@@ -553,6 +553,17 @@ std::vector<DocumentEntry> siteOfACommonKey(std::int32_t pageCount, std::vector<
     return documents;
 }
 
+// The keys "also", "common" and "commons" on the pages given each.
+WordIndex keysOf(const std::vector<std::int32_t>& also, const std::vector<std::int32_t>& common,
+                 const std::vector<std::int32_t>& commons)
+{
+    WordIndex keys;
+    keys.appendWord("also", also.data(), also.data() + also.size());
+    keys.appendWord("common", common.data(), common.data() + common.size());
+    keys.appendWord("commons", commons.data(), commons.data() + commons.size());
+    return keys;
+}
+
 TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
 {
     // "common" is on every page, best first from the last, and in the title of page 0
@@ -663,10 +674,7 @@ TEST_F(PieceStoreTest, ABestPieceComposedAgainPlacesThePagesTheLastJobFoundForTh
     // The best piece's text, from a job that takes the last job's work and pieces (or
     // neither).
     auto bestOf = [&](bool withWork) {
-        WordIndex keys;
-        keys.appendWord("also", few.data(), few.data() + few.size());
-        keys.appendWord("common", common.data(), common.data() + common.size());
-        keys.appendWord("commons", other.data(), other.data() + other.size());
+        const WordIndex keys = keysOf(few, common, other);
         TermsText::KeptWork work;
         work.takeEarlier(keptWork);
         tablesAsked = 0;
@@ -756,10 +764,7 @@ TEST_F(PieceStoreTest, BestAndVocabularyPiecesAreComposedAgainOnlyWhereTheirByte
     };
     // A job that takes the last job's work and pieces, or one that knows neither.
     auto put = [&](bool withWork) {
-        WordIndex keys;
-        keys.appendWord("also", few.data(), few.data() + few.size());
-        keys.appendWord("common", common.data(), common.data() + common.size());
-        keys.appendWord("commons", other.data(), other.data() + other.size());
+        const WordIndex keys = keysOf(few, common, other);
         TermsText::KeptWork work;
         work.takeEarlier(keptWork);
         PieceStore into(folder, tree.path("store"), files);
