@@ -1064,9 +1064,62 @@ const KeptWorkViews& PageCache::keptWork()
     return m_work;
 }
 
-bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string_view>& blocks,
-                           std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3],
-                           WorkNames& workNames, RangeDeltas& deltas)
+std::string_view PageCache::mappedBytes(const std::string& name) const
+{
+    const auto place = m_rangePlaces.find(name);
+    if (place == m_rangePlaces.end())
+        return {};
+    const auto pack = m_packs.find(place->second.pack);
+    const RangePlace& at = place->second;
+    if (pack == m_packs.end() || at.length > pack->second.size || at.offset > pack->second.size - at.length)
+        return {};
+    return std::string_view(pack->second.bytes.get() + at.offset, static_cast<std::size_t>(at.length));
+}
+
+PageCache::NamedTables PageCache::nameTables(const CachedTables& tables) const
+{
+    NamedTables named;
+    named.tables = &tables;
+    const RankedWords* written[3] = {&tables.words, &tables.keys, &tables.stemPairs};
+    const RankedWords* before[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
+    for (int t = 0; t < 3; ++t) {
+        // A range written anew is kept as its delta from the last job's range that began
+        // with the same word (from that range's own base when it was a delta too, so that
+        // a delta is never of another), while the delta stays small. The bases lie in
+        // packs mapped when the tables were read.
+        std::unordered_map<std::string_view, const std::string*> bases;
+        if (m_tablesLoaded)
+            for (const RankedWords::Range& range : before[t]->ranges()) {
+                const auto kept = m_rangeDeltas.find(range.piece);
+                const std::string& base = kept != m_rangeDeltas.end() ? kept->second.base : range.piece;
+                if (range.words() > 0 && m_rangePlaces.count(base))
+                    bases.emplace(range.word(0), &base);
+            }
+        std::vector<TableRange>& ranges = named.ranges[t];
+        ranges.reserve(written[t]->ranges().size());
+        for (const RankedWords::Range& range : written[t]->ranges()) {
+            TableRange out;
+            out.name = range.piece.empty() ? tablesName(cacheChecksum(range.bytes())) : range.piece;
+            const bool anew = !m_rangePlaces.count(out.name) && !m_rangeDeltas.count(out.name);
+            const auto base = anew && range.words() > 0 && range.bytes().size() >= kLeastDeltaRange
+                ? bases.find(range.word(0))
+                : bases.end();
+            const std::string_view baseBytes = base != bases.end() ? mappedBytes(*base->second) : std::string_view();
+            if (baseBytes.data())
+                out.delta = ByteDelta::between(baseBytes, range.bytes(), range.bytes().size() / kDeltaShare);
+            if (!out.delta.empty()) {
+                out.base = *base->second;
+                out.deltaName = tablesName(cacheChecksum(out.delta));
+            }
+            ranges.push_back(std::move(out));
+        }
+    }
+    return named;
+}
+
+bool PageCache::writePacks(const CachedTables* tables, const NamedTables* given, const KeptWork* work,
+                           const std::vector<std::string_view>& blocks, std::vector<std::string>& blockNames,
+                           std::vector<std::string> (&names)[3], WorkNames& workNames, RangeDeltas& deltas)
 {
     // What the new index names, each with its bytes: the tables' ranges and the kept
     // work's results. One that a pack holds stays where it lies; the others go into one
@@ -1113,59 +1166,44 @@ bool PageCache::writePacks(const CachedTables* tables, const KeptWork* work, con
             if (!name.empty())
                 named.push_back(Named{name, std::string_view()});
     }
-    const RankedWords* written[3] = {tables ? &tables->words : nullptr, tables ? &tables->keys : nullptr,
-                                     tables ? &tables->stemPairs : nullptr};
-    const RankedWords* before[3] = {&m_tables.words, &m_tables.keys, &m_tables.stemPairs};
     std::uint64_t learned = 0;
     // The bytes of what the last job's index placed, as they were checked when read.
     auto placedView = [this, &learned](const std::string& name) {
         const MappedPack* pack = nullptr;
         return placedBytes(m_rangePlaces.at(name), false, learned, pack);
     };
-    std::deque<std::string> changes;  // the deltas composed
+    const RankedWords* written[3] = {tables ? &tables->words : nullptr, tables ? &tables->keys : nullptr,
+                                     tables ? &tables->stemPairs : nullptr};
+    // The ranges' names and deltas, unless worked out beforehand for these tables.
+    bool worked = tables && given && given->tables == tables;
+    for (int t = 0; worked && t < 3; ++t)
+        worked = given->ranges[t].size() == written[t]->ranges().size();
+    NamedTables here;
+    if (tables && !worked) {
+        here = nameTables(*tables);
+        given = &here;
+    }
     deltas = tables ? RangeDeltas() : m_rangeDeltas;
     for (int t = 0; t < 3; ++t) {
         if (!tables)
             continue;
         names[t].clear();
-        // A range written anew is kept as its delta from the last job's range that began
-        // with the same word (from that range's own base when it was a delta too, so that
-        // a delta is never of another), while the delta stays small.
-        std::unordered_map<std::string_view, const std::string*> bases;
-        if (m_tablesLoaded)
-            for (const RankedWords::Range& range : before[t]->ranges()) {
-                const auto kept = m_rangeDeltas.find(range.piece);
-                const std::string& base = kept != m_rangeDeltas.end() ? kept->second.base : range.piece;
-                if (range.words() > 0 && m_rangePlaces.count(base))
-                    bases.emplace(range.word(0), &base);
-            }
-        for (const RankedWords::Range& range : written[t]->ranges()) {
-            names[t].push_back(range.piece.empty() ? tablesName(cacheChecksum(range.bytes())) : range.piece);
-            const std::string& name = names[t].back();
-            if (const auto kept = m_rangeDeltas.find(name); kept != m_rangeDeltas.end()) {
+        for (std::size_t r = 0; r < given->ranges[t].size(); ++r) {
+            const TableRange& range = given->ranges[t][r];
+            names[t].push_back(range.name);
+            if (const auto kept = m_rangeDeltas.find(range.name); kept != m_rangeDeltas.end()) {
                 named.push_back(Named{kept->second.base, placedView(kept->second.base)});
                 named.push_back(Named{kept->second.delta, placedView(kept->second.delta)});
-                deltas.emplace(name, kept->second);
+                deltas.emplace(range.name, kept->second);
                 continue;
             }
-            const auto base = range.words() > 0 && range.bytes().size() >= kLeastDeltaRange && !m_rangePlaces.count(name)
-                ? bases.find(range.word(0))
-                : bases.end();
-            if (base != bases.end()) {
-                const std::string_view baseBytes = placedView(*base->second);
-                std::string delta = baseBytes.data()
-                    ? ByteDelta::between(baseBytes, range.bytes(), range.bytes().size() / kDeltaShare)
-                    : std::string();
-                if (!delta.empty()) {
-                    changes.push_back(std::move(delta));
-                    RangeDelta kept{*base->second, tablesName(cacheChecksum(changes.back()))};
-                    named.push_back(Named{kept.base, baseBytes});
-                    named.push_back(Named{kept.delta, changes.back()});
-                    deltas.emplace(name, std::move(kept));
-                    continue;
-                }
+            if (!range.delta.empty()) {
+                named.push_back(Named{range.base, mappedBytes(range.base)});
+                named.push_back(Named{range.deltaName, range.delta});
+                deltas.emplace(range.name, RangeDelta{range.base, range.deltaName});
+                continue;
             }
-            named.push_back(Named{name, range.bytes()});
+            named.push_back(Named{range.name, written[t]->ranges()[r].bytes()});
         }
     }
     std::map<std::uint32_t, std::uint64_t> used;  // bytes by pack
@@ -1389,7 +1427,7 @@ bool PageCache::writeSegmentBuffer()
 }
 
 bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
-                     const CachedJob& job, const KeptWork* work)
+                     const CachedJob& job, const KeptWork* work, const NamedTables* named)
 {
     if (m_folderFd < 0)
         return false;
@@ -1540,7 +1578,7 @@ bool PageCache::save(std::vector<CachedPage> pages, std::vector<CachedDocument> 
     for (const PageBlock& block : newBlocks)
         blockNames.push_back(block.name);
     RangeDeltas newDeltas;
-    if (!writePacks(tables, work, blocks, blockNames, newTables, newWork, newDeltas))
+    if (!writePacks(tables, named, work, blocks, blockNames, newTables, newWork, newDeltas))
         return false;
     for (std::size_t b = 0; b < newBlocks.size(); ++b)
         newBlocks[b].name = std::move(blockNames[b]);

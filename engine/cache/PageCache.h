@@ -244,14 +244,34 @@ public:
     // then not kept).
     bool addBody(std::string_view body, CachedPage& page);
 
+    // What saving new tables takes of their ranges, worked out from the tables and the
+    // last job's ranges alone: each range's name (the checksum of its bytes, for one
+    // written anew) and, for one written anew that the last job's range of the same first
+    // word gives with a small change, that delta. Reads the cache without changing it, so
+    // it may run on a thread of its own while the job goes on, until save() is called
+    // (nothing else that changes the cache may be called meanwhile).
+    struct TableRange {
+        std::string name;
+        std::string base;   // of a delta worked out here: the range it is of ("" when none)
+        std::string delta;  // its bytes
+        std::string deltaName;
+    };
+    struct NamedTables {
+        const CachedTables* tables = nullptr;  // the tables they were worked out for
+        std::vector<TableRange> ranges[3];     // words, keys, stem pairs
+    };
+    NamedTables nameTables(const CachedTables& tables) const;
+
     // Replaces the cache with the new job's: its pages (each body either added by this
     // job or one of the old cache's), documents, tables (null: the last job's stand) and
     // what it wrote, and the work it kept (null: the last job's stands, unread). Old
     // bodies in mostly unused segments are copied first; segments nothing uses any more
     // are removed. Nothing is written when nothing changed (but for the stamps of pieces
-    // that this job checked whole and found old enough to be trusted from now on).
+    // that this job checked whole and found old enough to be trusted from now on). named:
+    // nameTables() of tables, when worked out beforehand (else, or when it is of other
+    // tables, it is worked out here).
     bool save(std::vector<CachedPage> pages, std::vector<CachedDocument> documents, const CachedTables* tables,
-              const CachedJob& job, const KeptWork* work = nullptr);
+              const CachedJob& job, const KeptWork* work = nullptr, const NamedTables* named = nullptr);
 
     // Does what the destructor must besides freeing memory: closes the cache's files and
     // removes a segment no save() named. Nothing else may be called after it.
@@ -302,9 +322,12 @@ private:
     using RangeDeltas = std::unordered_map<std::string, RangeDelta>;
     // Ranges written anew that their predecessors give with a small delta are put as that
     // delta (deltas: the new index's ranges kept so, by name).
-    bool writePacks(const CachedTables* tables, const KeptWork* work, const std::vector<std::string_view>& blocks,
-                    std::vector<std::string>& blockNames, std::vector<std::string> (&names)[3], WorkNames& workNames,
-                    RangeDeltas& deltas);
+    bool writePacks(const CachedTables* tables, const NamedTables* named, const KeptWork* work,
+                    const std::vector<std::string_view>& blocks, std::vector<std::string>& blockNames,
+                    std::vector<std::string> (&names)[3], WorkNames& workNames, RangeDeltas& deltas);
+    // The bytes of a range or result of the last job's in a pack already mapped (no data
+    // when it is not, or does not hold them): maps nothing, changes nothing.
+    std::string_view mappedBytes(const std::string& name) const;
     // The range a delta gives, in memory of its own (known: its base and delta were taken
     // by their packs' stamps): false when either cannot be read or does not match.
     bool rangeOfDelta(const RangeDelta& delta, std::uint64_t& learned,

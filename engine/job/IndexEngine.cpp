@@ -47,6 +47,16 @@ struct IndexEngine::CacheUse {
     FlatIndex pageOfFile;                     // pages by file (device, inode)
     TermsText::KeptWork work;                 // the last job's work on the pieces, and this job's
     bool workTaken = false;                   // the last job's is in work (read only to compose pieces)
+    // What saving takes that is worked out on a thread of its own once the keys are
+    // ranked, while the word pieces are composed: the new tables' ranges named
+    // (PageCache::nameTables()), the documents' checksum and the pages' places in the
+    // groups of texts. Waited for before the cache is saved or goes (declared after it
+    // and the pages: the thread reads the one and writes the other).
+    struct SaveBeside {
+        PageCache::NamedTables named;
+        std::uint64_t documentsChecksum = 0;
+    };
+    std::future<SaveBeside> beside;
 
     // The last job's document of path, or -1.
     std::int32_t previousOf(std::string_view path) const
@@ -837,6 +847,8 @@ bool IndexEngine::buildIndex()
 void IndexEngine::endJob()
 {
     m_keysBeside.reset();
+    if (m_cache && m_cache->beside.valid())
+        m_cache->beside.wait();
     m_walk.reset();
     if (leaveMemoryToExit) {
         // The threads are joined and the files closed as ever; the memory is left to the
@@ -1002,13 +1014,15 @@ void IndexEngine::saveCache()
     if (!m_cache)
         return;
     const bool tablesChanged = !tablesAsBefore();
+    const bool worked = m_cache->beside.valid();
+    const CacheUse::SaveBeside beside = worked ? m_cache->beside.get() : CacheUse::SaveBeside();
     // The last job's record stands as it is when its output does: not copied.
     CachedJob fresh;
     const CachedJob& job = outputKept ? m_cache->cache->job() : fresh;
     if (!outputKept) {
         if (m_companion)
             fresh.textGroups = m_companion->writtenTexts();
-        fresh.documentsChecksum = documentsChecksum();
+        fresh.documentsChecksum = worked ? beside.documentsChecksum : documentsChecksum();
         fresh.base = m_companion && pathMode == PathMode::RelativePath ? pagesBase(destinationFolder, sourceFolder) : "";
         fresh.words = wordsIndexed;
         fresh.wholeWordIndex = m_companion && wholeWordIndex;
@@ -1017,14 +1031,15 @@ void IndexEngine::saveCache()
         if (const PieceStore* store = m_companion ? m_companion->store() : nullptr)
             fresh.pieces = store->made();
     }
-    placeCachedTexts();
+    if (!worked)
+        placeCachedTexts();
     const bool newTables = !outputKept && (tablesChanged || !m_cache->cache->hasTables());
     // The work kept for the pieces goes with a job that composed them; one that left its
     // output in place, or made no pieces, leaves the last job's as it stands.
     const KeptWork* work = !outputKept && m_cache->workTaken ? &m_cache->work.kept : nullptr;
     if (m_cache->documents.size() != documents.size()
         || !m_cache->cache->save(std::move(m_cache->pages), std::move(m_cache->documents), newTables ? m_tables.get() : nullptr,
-                                 job, work))
+                                 job, work, &beside.named))
         cacheProblem = cacheFolder + ": the cache could not be written";
 }
 
@@ -1184,6 +1199,22 @@ void IndexEngine::finishCompanion(const std::function<bool()>& indexWritten)
     if (!m_keysBeside)
         rankKeys(StopSignal(never), rankedHere);
     RankedKeys& ranked = m_keysBeside ? m_keysBeside->take() : rankedHere;
+    // The tables are whole now, and the groups of texts cut: with a thread to spare their
+    // ranges are named for the cache (the checksums of the ranges written anew, the deltas
+    // of those changed a little), the documents' checksum worked out and the pages' texts
+    // placed while the word pieces are composed, rather than after them. The documents,
+    // the tables, the groups and the cache stay as they are until the cache is saved.
+    if (m_cache && m_cache->cache && threadsToUse() > 1) {
+        const bool tablesChanged = !tablesAsBefore();
+        m_cache->beside = std::async(std::launch::async, [this, tablesChanged] {
+            CacheUse::SaveBeside beside;
+            beside.documentsChecksum = documentsChecksum();
+            placeCachedTexts();
+            if (tablesChanged)
+                beside.named = m_cache->cache->nameTables(*m_tables);
+            return beside;
+        });
+    }
     std::string termsText;
     if (wholeWordIndex)
         TermsText::compose(documents, ranked.keys, ranked.stemmedKeys, m_companion->linkShares(), termsText,

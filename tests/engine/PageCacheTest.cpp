@@ -7,6 +7,8 @@
 #include "PageCache.h"
 #include "RacingFileSystem.h"
 #include "TestFiles.h"
+#include "WordCounting.h"
+#include "WordDictionary.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <functional>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <fcntl.h>
@@ -1147,4 +1150,48 @@ TEST(PageCache, KeepsWhatAJobWroteCompactlyAndRefusesAForgedIndex)
     PageCache forged(folder, "settings");
     ASSERT_TRUE(forged.open());
     EXPECT_TRUE(forged.job() == CachedJob());
+}
+
+TEST(PageCache, SavesTablesUnderTheNamesWorkedOutBeforehandOnlyForThoseTables)
+{
+    // A job names its new tables' ranges (nameTables()) on a thread of its own before it
+    // saves: save() takes those names for the tables they were worked out for, and names
+    // any other tables itself, so that no range is placed under another's name.
+    TempTree tree;
+    const std::string folder = tree.path("cache/vantrelindexer/site");
+    const std::vector<CachedDocument> documents = {CachedDocument{std::string("a.html"), -1, true}};
+    auto tablesOf = [](const std::string& text) {
+        auto tables = std::make_unique<CachedTables>();
+        WordDictionary added;
+        PageWords words;
+        countWords(text, WordPlace::Other, words);
+        added.addPage(0, words);
+        const std::atomic<bool> never{false};
+        EXPECT_TRUE(RankedWords::update(RankedWords(), {}, added, nullptr, PostingRank(), 1, StopSignal(never),
+                                        tables->words));
+        return tables;
+    };
+    auto wordsOf = [](const RankedWords& table) {
+        std::vector<std::string> words;
+        table.forEachWord([&words](std::string_view word, const std::int32_t*, const double*, std::size_t) {
+            words.emplace_back(word);
+        });
+        return words;
+    };
+    const auto first = tablesOf("LAMP SWITCH CABLE");
+    const auto second = tablesOf("COPPER WIRING COLOURS");
+    ASSERT_EQ(first->words.ranges().size(), second->words.ranges().size());
+    for (const bool named : {true, false}) {
+        const CachedTables& saved = named ? *first : *second;
+        {
+            PageCache cache(folder, "settings");
+            ASSERT_TRUE(cache.open());
+            const PageCache::NamedTables names = cache.nameTables(*first);
+            ASSERT_TRUE(cache.save({}, documents, &saved, CachedJob(), nullptr, &names));
+        }
+        PageCache again(folder, "settings");
+        ASSERT_TRUE(again.open());
+        ASSERT_TRUE(again.loadTables(0)) << named;
+        EXPECT_EQ(wordsOf(again.tables().words), wordsOf(saved.words)) << named;
+    }
 }
