@@ -324,22 +324,21 @@ std::vector<NearWord> nearWordsOf(const WordIndex& keys, const std::vector<Place
 }
 }  // namespace
 
-std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words)
+namespace {
+// A near word with its cell.
+struct NearPlaced {
+    std::pair<std::uint32_t, std::size_t> cell;
+    NearWord near;
+};
+
+// Puts near words in the pieces' order, each word once with its most pages.
+void orderNear(std::vector<NearPlaced>& placed)
 {
-    struct Placed {
-        std::pair<std::uint32_t, std::size_t> cell;
-        NearWord near;
-    };
-    std::vector<Placed> placed;
-    placed.reserve(words.size());
-    std::u16string units;
-    for (const NearWord& word : words)
-        placed.push_back({nearCell(word.word, units), word});
     // Equal words side by side, the most pages first: the first of them is kept. The
     // words mostly come in runs already in word order (the keys, then the title and
     // file-name words): the runs are merged, then moved to their cells keeping that
     // order, so that few words are compared as strings.
-    const auto byWord = [](const Placed& a, const Placed& b) {
+    const auto byWord = [](const NearPlaced& a, const NearPlaced& b) {
         if (a.near.word != b.near.word)
             return WordRules::lessByUtf16(a.near.word, b.near.word);
         return a.near.pages > b.near.pages;
@@ -349,31 +348,191 @@ std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWor
         std::inplace_merge(placed.begin(), firstRunEnd, placed.end(), byWord);
     else
         std::sort(placed.begin(), placed.end(), byWord);
-    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.cell < b.cell; });
-    placed.erase(std::unique(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.near.word == b.near.word; }),
+    std::stable_sort(placed.begin(), placed.end(), [](const NearPlaced& a, const NearPlaced& b) { return a.cell < b.cell; });
+    placed.erase(std::unique(placed.begin(), placed.end(),
+                             [](const NearPlaced& a, const NearPlaced& b) { return a.near.word == b.near.word; }),
                  placed.end());
-    std::vector<std::pair<std::string, std::string>> pieces;
-    std::string list, counts, first;
-    for (std::size_t i = 0; i < placed.size(); ++i) {
-        const std::string_view word = placed[i].near.word;
-        if (list.empty()) {
-            first = word;
-        } else {
-            list += ',';
-            counts += ',';
-        }
-        appendScriptString(list, word);
-        IndexText::appendNumber(counts, static_cast<std::int64_t>(placed[i].near.pages));
-        const std::size_t bytes = list.size() + counts.size();
-        const bool last = i + 1 == placed.size(), runEnds = last || placed[i + 1].cell != placed[i].cell;
-        if (last || bytes >= kNearBytes || (runEnds && bytes >= kNearBytes / 4)
-            || (bytes >= kNearBytes / 2 && keyHash(word) % kShardEnd == 0)) {
-            pieces.emplace_back(first, kPieceMark + ("vantrelNear({\"words\":[" + list) + "],\n\"counts\":[" + counts + "]});\n");
-            list.clear();
-            counts.clear();
+}
+
+// Cuts near words, given in the pieces' order a run of them at a time, into pieces; the
+// piece still open waits for the next run.
+struct NearCutter {
+    std::string first, list, counts;                          // the piece open
+    std::vector<std::pair<std::string, std::string>> pieces;  // those ended
+
+    // last: no word comes after these.
+    void add(const std::vector<NearPlaced>& placed, bool last)
+    {
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const std::string_view word = placed[i].near.word;
+            if (list.empty()) {
+                first = word;
+            } else {
+                list += ',';
+                counts += ',';
+            }
+            appendScriptString(list, word);
+            IndexText::appendNumber(counts, static_cast<std::int64_t>(placed[i].near.pages));
+            const std::size_t bytes = list.size() + counts.size();
+            const bool lastHere = i + 1 == placed.size(), runEnds = lastHere || placed[i + 1].cell != placed[i].cell;
+            if ((last && lastHere) || bytes >= kNearBytes || (runEnds && bytes >= kNearBytes / 4)
+                || (bytes >= kNearBytes / 2 && keyHash(word) % kShardEnd == 0)) {
+                pieces.emplace_back(first, kPieceMark + ("vantrelNear({\"words\":[" + list) + "],\n\"counts\":[" + counts + "]});\n");
+                list.clear();
+                counts.clear();
+            }
         }
     }
-    return pieces;
+    // The pieces ended from the one numbered from on and the piece left open, as a job
+    // keeps them.
+    std::string bytesSince(std::size_t from) const
+    {
+        std::string bytes;
+        RecordWriter out(bytes);
+        out.number<std::uint64_t>(pieces.size() - from);
+        for (std::size_t p = from; p < pieces.size(); ++p) {
+            out.text(pieces[p].first);
+            out.text(pieces[p].second);
+        }
+        out.text(first);
+        out.text(list);
+        out.text(counts);
+        return bytes;
+    }
+    // Takes what bytesSince() wrote for a run of at most words words; false (nothing
+    // taken) when the bytes are not of that shape.
+    bool take(std::string_view bytes, std::size_t words)
+    {
+        RecordReader in(bytes);
+        const std::uint64_t count = in.count(2);
+        if (in.failed() || count > words)
+            return false;
+        std::vector<std::pair<std::string, std::string>> ended(count);
+        const std::string start = kPieceMark + std::string("vantrelNear({\"words\":[");
+        for (auto& [word, text] : ended) {
+            word = in.text();
+            text = in.text();
+            if (in.failed() || word.empty() || text.compare(0, start.size(), start) != 0)
+                return false;
+        }
+        std::string openFirst = in.text(), openList = in.text(), openCounts = in.text();
+        if (in.failed() || !in.atEnd() || openList.size() + openCounts.size() >= kNearBytes
+            || openList.empty() != openCounts.empty())
+            return false;
+        pieces.insert(pieces.end(), std::make_move_iterator(ended.begin()), std::make_move_iterator(ended.end()));
+        first = std::move(openFirst);
+        list = std::move(openList);
+        counts = std::move(openCounts);
+        return true;
+    }
+};
+
+// The first UTF-16 unit of a word, or -1 when the word is empty or does not begin with a
+// well-formed UTF-8 character.
+std::int64_t firstUnitOf(std::string_view word)
+{
+    if (word.empty())
+        return -1;
+    const auto byte = [&](std::size_t k) { return k < word.size() ? static_cast<unsigned char>(word[k]) : 0u; };
+    const auto follows = [&](std::size_t k) { return (byte(k) & 0xC0) == 0x80; };
+    const unsigned lead = byte(0);
+    if (lead < 0x80)
+        return lead;
+    if (lead >= 0xC2 && lead <= 0xDF && follows(1))
+        return (lead & 0x1F) << 6 | (byte(1) & 0x3F);
+    if (lead >= 0xE0 && lead <= 0xEF && follows(1) && follows(2)) {
+        const std::uint32_t c = (lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F);
+        return c < 0x800 || (c >= 0xD800 && c <= 0xDFFF) ? -1 : std::int64_t(c);
+    }
+    if (lead >= 0xF0 && lead <= 0xF4 && follows(1) && follows(2) && follows(3)) {
+        const std::uint32_t c = (lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+        return c < 0x10000 || c > 0x10FFFF ? -1 : std::int64_t(0xD800 + ((c - 0x10000) >> 10));
+    }
+    return -1;
+}
+
+// The words worked out together for the near pieces: each first unit below U+3000 (the
+// alphabets) on its own, those above in blocks of 64, so that a site of ideographs does
+// not keep a result for each.
+std::uint32_t nearGroupOf(std::uint32_t unit)
+{
+    return unit < 0x3000 ? unit : unit & ~std::uint32_t(63);
+}
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words)
+{
+    std::vector<NearPlaced> placed;
+    placed.reserve(words.size());
+    std::u16string units;
+    for (const NearWord& word : words)
+        placed.push_back({nearCell(word.word, units), word});
+    orderNear(placed);
+    NearCutter cutter;
+    cutter.add(placed, true);
+    return std::move(cutter.pieces);
+}
+
+std::vector<std::pair<std::string, std::string>> composeNear(const std::vector<NearWord>& words, std::size_t firstRunEnd,
+                                                             const KeptWork* work,
+                                                             std::vector<std::pair<std::uint64_t, std::string>>& kept)
+{
+    // Each word's group; words out of that order, or one whose first unit cannot be told
+    // from its first bytes, are composed all together.
+    firstRunEnd = std::min(firstRunEnd, words.size());
+    std::vector<std::uint32_t> groups(words.size());
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::int64_t unit = firstUnitOf(words[i].word);
+        if (unit < 0)
+            return composeNear(words);
+        groups[i] = nearGroupOf(static_cast<std::uint32_t>(unit));
+        if (i > 0 && i != firstRunEnd && groups[i] < groups[i - 1])
+            return composeNear(words);
+    }
+    NearCutter cutter;
+    std::vector<NearPlaced> placed;
+    std::u16string units;
+    constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    for (std::size_t k = 0, p = firstRunEnd; k < firstRunEnd || p < words.size();) {
+        const std::uint32_t group = std::min(k < firstRunEnd ? groups[k] : kNone, p < words.size() ? groups[p] : kNone);
+        std::size_t kEnd = k, pEnd = p;
+        while (kEnd < firstRunEnd && groups[kEnd] == group)
+            ++kEnd;
+        while (pEnd < words.size() && groups[pEnd] == group)
+            ++pEnd;
+        const bool last = kEnd == firstRunEnd && pEnd == words.size();
+        // A group's pieces follow from its words and counts, whether it ends the words and
+        // the piece left open before it.
+        PieceInputs inputs;
+        inputs.text("near pieces of a group of first units");
+        inputs.number(last);
+        inputs.text(cutter.first);
+        inputs.text(cutter.list);
+        inputs.text(cutter.counts);
+        inputs.number(static_cast<std::int64_t>(kEnd - k));
+        for (const std::size_t* range : {&k, &p})
+            for (std::size_t i = *range; i < (range == &k ? kEnd : pEnd); ++i) {
+                inputs.text(words[i].word);
+                inputs.number(static_cast<std::int64_t>(words[i].pages));
+            }
+        const std::uint64_t value = inputs.value();
+        const std::string_view* earlier = work ? work->find(value) : nullptr;
+        if (earlier && cutter.take(*earlier, kEnd - k + pEnd - p)) {
+            kept.emplace_back(value, std::string(*earlier));
+        } else {
+            const std::size_t from = cutter.pieces.size();
+            placed.clear();
+            for (const std::size_t* range : {&k, &p})
+                for (std::size_t i = *range; i < (range == &k ? kEnd : pEnd); ++i)
+                    placed.push_back({nearCell(words[i].word, units), words[i]});
+            orderNear(placed);
+            cutter.add(placed, last);
+            kept.emplace_back(value, cutter.bytesSince(from));
+        }
+        k = kEnd;
+        p = pEnd;
+    }
+    return std::move(cutter.pieces);
 }
 
 std::vector<std::string> composeGramsOfRuns(std::vector<std::uint32_t> hashes)
@@ -1119,6 +1278,7 @@ struct WordsBeside {
     std::vector<std::string> inWordTexts;  // "" where not composed
     std::vector<std::string> grams;
     std::vector<std::pair<std::string, std::string>> near;
+    std::vector<std::pair<std::uint64_t, std::string>> nearKept;  // KeptWork, in order
 };
 
 // The head's (and top's) text up to the end of its "check".
@@ -1445,7 +1605,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
                 if (!store.wasMadeBefore(out.inWord->inputsOf(p)))
                     out.inWordTexts[p] = out.inWord->text(p);
             out.grams = composeGramsOfRuns(std::move(gramRuns));
-            out.near = composeNear(std::move(nearWords));
+            out.near = composeNear(nearWords, keys.size(), work, out.nearKept);
             return out;
         });
     }
@@ -1525,9 +1685,12 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     const std::size_t vocabularyEnd = head.size();
     if (places) {
         WordsBeside words = beside.get();
-        if (work)
+        if (work) {
             for (auto& [inputs, bytes] : words.runsKept)
                 work->keep(inputs, std::move(bytes));
+            for (auto& [inputs, bytes] : words.nearKept)
+                work->keep(inputs, std::move(bytes));
+        }
         head += ",\n\"inWord\":[";
         // An in-word piece of the same inputs as one of the last job's is taken as it stands.
         for (std::size_t p = 0; p < words.inWord->size(); ++p) {

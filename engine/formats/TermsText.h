@@ -187,6 +187,18 @@ struct NearWord {
 // file's text.
 std::vector<std::pair<std::string, std::string>> composeNear(std::vector<NearWord> words);
 
+struct KeptWork;
+// The same of two runs of words each in UTF-16 order, words[0, firstRunEnd) and the rest
+// (the keys, then the title and file-name words), worked out a group of first UTF-16 units
+// at a time: a group whose words, counts and the piece left open before it are those of a
+// group the last job kept in work (by their checksum) is taken as it stands, and what is
+// taken or worked out goes to kept (inputs and bytes, for KeptWork::keep()). Words out of
+// that order, or one whose first character is not well-formed UTF-8, are composed all
+// together, nothing kept.
+std::vector<std::pair<std::string, std::string>> composeNear(const std::vector<NearWord>& words, std::size_t firstRunEnd,
+                                                             const KeptWork* work,
+                                                             std::vector<std::pair<std::uint64_t, std::string>>& kept);
+
 // The runs inside words of one vocabulary piece: the hashes of its runs of
 // kInWordMinUnits to kInWordMaxUnits units (all) and of kGramUnits units (grams), each
 // ascending and listed once.

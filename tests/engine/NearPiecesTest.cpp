@@ -6,12 +6,14 @@
 
 #include "TermsText.h"
 
+#include "CacheRecords.h"
 #include "WordRules.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -85,6 +87,116 @@ TEST(NearPieces, WordsStandByFirstUnitThenLengthAndKeepTheirMostPages)
     ASSERT_EQ(inRuns.size(), 1u);
     EXPECT_NE(inRuns[0].second.find("\"alpha\",\"bc\""), std::string::npos);
     EXPECT_NE(inRuns[0].second.find("[5,4,7,1,8,3]"), std::string::npos);
+}
+
+TEST(NearPieces, AGroupOfFirstUnitsIsTakenFromTheLastJobOnlyWhereItsWordsAndTheOpenPieceStayed)
+{
+    // Keys and title words, each in UTF-16 order as a job gives them: Latin letters of
+    // many pieces and of a few words, Greek, two blocks of ideographs, and a small group
+    // above U+FFFF last, whose piece ends only because no word follows.
+    const auto inOrder = [](std::vector<std::string> words) {
+        std::sort(words.begin(), words.end(), WordRules::lessByUtf16);
+        return words;
+    };
+    std::vector<std::string> keyWords, titleWords;
+    for (int i = 0; i < 3000; ++i)
+        keyWords.push_back(std::string(1, "abcmst"[i % 6]) + std::string(1 + i % 11, 'q') + std::to_string(i));
+    for (const char* word : {"dx", "dy", "e", "f\"x", "\xCE\xB1\xCE\xB2", "\xCE\xB3", "\xE4\xB8\x80", "\xE4\xB8\x81\xE4\xB8\x82",
+                             "\xE5\xA0\x80", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x81z"})
+        keyWords.push_back(word);
+    for (int i = 0; i < 400; ++i)
+        titleWords.push_back((i % 2 ? "m" : "t") + std::to_string(i * 7));
+    titleWords.push_back("dx");  // also a key, with more pages as a title word
+    keyWords = inOrder(keyWords);
+    titleWords = inOrder(titleWords);
+    struct Job {
+        std::vector<std::string> keys, titles;
+        std::map<std::string, std::size_t> pages;  // 1 where not given
+        std::vector<TermsText::NearWord> words() const
+        {
+            std::vector<TermsText::NearWord> all;
+            for (const auto* list : {&keys, &titles})
+                for (const std::string& word : *list)
+                    all.push_back({word, pages.count(word) ? pages.at(word) : 1});
+            return all;
+        }
+    };
+    const Job first{keyWords, titleWords, {{"dx", 9}, {"m1", 3}}};
+    std::vector<std::pair<std::uint64_t, std::string>> firstKept;
+    const auto firstWords = first.words();
+    ASSERT_EQ(TermsText::composeNear(firstWords, first.keys.size(), nullptr, firstKept), TermsText::composeNear(firstWords));
+    ASSERT_GT(firstKept.size(), 10u);
+
+    // Rows: the next job's words, each composed with the first job's work kept and
+    // compared with the same words composed whole.
+    struct Row {
+        const char* label;
+        std::function<void(Job&)> edit;
+    };
+    const Row rows[] = {
+        {"nothing changed", [](Job&) {}},
+        {"a count changed in a group whose piece stays open into the next", [](Job& job) { job.pages["dy"] = 12; }},
+        {"a count changed in a group of many pieces", [](Job& job) { job.pages["m1000"] = 4; }},
+        {"a title word added", [&](Job& job) { job.titles.push_back("e2"); job.titles = inOrder(job.titles); }},
+        {"a group added after the last", [&](Job& job) { job.keys.push_back("\xEF\xBD\x81"); }},
+        {"the last group gone", [&](Job& job) { job.keys.resize(job.keys.size() - 2); }},
+    };
+    for (const Row& row : rows) {
+        Job next = first;
+        row.edit(next);
+        const auto words = next.words();
+        TermsText::KeptWork work;
+        work.takeEarlier(firstKept);
+        std::vector<std::pair<std::uint64_t, std::string>> kept;
+        EXPECT_EQ(TermsText::composeNear(words, next.keys.size(), &work, kept), TermsText::composeNear(words)) << row.label;
+        std::size_t taken = 0;
+        for (const auto& [inputs, bytes] : kept)
+            taken += work.find(inputs) != nullptr;
+        EXPECT_GE(taken + 4, kept.size()) << row.label;  // the groups the edit reached, and those its open piece ran into
+    }
+
+    // Work that cannot be what a job kept is not taken: the bytes of each group cut
+    // short, or saying they end more pieces than the group has words; a well-formed
+    // result is taken as it stands (here a count changed in its text).
+    const auto forged = [&](std::size_t k, const std::string& bytes) {
+        auto earlier = firstKept;
+        earlier[k].second = bytes;
+        TermsText::KeptWork work;
+        work.takeEarlier(earlier);
+        std::vector<std::pair<std::uint64_t, std::string>> kept;
+        return TermsText::composeNear(firstWords, first.keys.size(), &work, kept);
+    };
+    const auto whole = TermsText::composeNear(firstWords);
+    for (std::size_t k = 0; k < firstKept.size(); ++k) {
+        const std::string& bytes = firstKept[k].second;
+        EXPECT_EQ(forged(k, bytes.substr(0, bytes.size() - 1)), whole) << k;
+        std::string many;
+        RecordWriter out(many);
+        out.number<std::uint64_t>(firstWords.size() + 1);
+        for (std::size_t i = 0; i <= firstWords.size(); ++i) {
+            out.text("dx");
+            out.text(kMark + "vantrelNear({\"words\":[\"dx\"],\n\"counts\":[9]});\n");
+        }
+        for (int i = 0; i < 3; ++i)
+            out.text("");
+        EXPECT_EQ(forged(k, many), whole) << k;
+    }
+    const std::size_t dx = static_cast<std::size_t>(
+        std::find_if(firstKept.begin(), firstKept.end(), [](const auto& kept) { return kept.second.find("\"dx\"") != std::string::npos; })
+        - firstKept.begin());
+    ASSERT_LT(dx, firstKept.size());
+    std::string changed = firstKept[dx].second;
+    changed.replace(changed.find("\"dx\""), 4, "\"dz\"");
+    EXPECT_NE(forged(dx, changed), whole);
+
+    // Words out of order, or one that does not begin with a well-formed character, are
+    // composed whole and nothing is kept.
+    for (const std::vector<TermsText::NearWord>& words :
+         {std::vector<TermsText::NearWord>{{"b", 1}, {"a", 2}, {"c", 1}}, std::vector<TermsText::NearWord>{{"a", 1}, {"\xC0\x80", 2}}}) {
+        std::vector<std::pair<std::uint64_t, std::string>> kept;
+        EXPECT_EQ(TermsText::composeNear(words, words.size(), nullptr, kept), TermsText::composeNear(words));
+        EXPECT_TRUE(kept.empty());
+    }
 }
 
 TEST(NearPieces, AFloodOfLookAlikeWordsMakesManySmallPiecesInOrder)
