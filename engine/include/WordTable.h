@@ -43,7 +43,7 @@ public:
     // words that collide, and all tables of a process agree (entries keep their hash
     // when they move between tables). Nothing written depends on it: the index files
     // take their order from sorting, never from the table.
-    static std::uint64_t hashWord(std::string_view word)
+    __attribute__((always_inline)) static std::uint64_t hashWord(std::string_view word)
     {
         // Mixed before the first chunk, so that the key counts for words under 8 bytes too.
         std::uint64_t h = mix(wordHashKey() ^ (word.size() * 0x9e3779b97f4a7c15ULL));
@@ -84,21 +84,20 @@ public:
     }
 
     // Returns the value of the word, inserting a default Value when it is absent.
-    Value& findOrInsert(std::string_view word) { return findOrInsert(word, hashWord(word)); }
+    __attribute__((always_inline)) Value& findOrInsert(std::string_view word) { return findOrInsert(word, hashWord(word)); }
 
-    Value& findOrInsert(std::string_view word, std::uint64_t hash)
+    // Finding a word already held (most lookups of a page's words) is kept inline in the
+    // caller, with the hash: a call for each word cost as much as the probe itself. The
+    // insertion, rarer, is a call.
+    __attribute__((always_inline)) Value& findOrInsert(std::string_view word, std::uint64_t hash)
     {
-        if ((m_entries.size() + 1) * 4 > m_slots.size() * 3)
+        if (__builtin_expect((m_entries.size() + 1) * 4 > m_slots.size() * 3, 0))
             grow();
-        std::size_t mask = m_slots.size() - 1;
+        const std::size_t mask = m_slots.size() - 1;
         for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            std::uint32_t slot = m_slots[i];
-            if (slot == 0) {
-                m_slots[i] = static_cast<std::uint32_t>(m_entries.size() + 1);
-                m_entries.push_back(Entry{m_arena.size(), word.size(), hash, Value{}});
-                m_arena.append(word.data(), word.size());
-                return m_entries.back().value;
-            }
+            const std::uint32_t slot = m_slots[i];
+            if (slot == 0)
+                return insertAt(i, word, hash);
             Entry& entry = m_entries[slot - 1];
             if (entry.hash == hash && entry.length == word.size() && sameBytes(m_arena.data() + entry.offset, word.data(), word.size()))
                 return entry.value;
@@ -250,7 +249,15 @@ private:
         return h;
     }
 
-    void grow()
+    __attribute__((noinline)) Value& insertAt(std::size_t i, std::string_view word, std::uint64_t hash)
+    {
+        m_slots[i] = static_cast<std::uint32_t>(m_entries.size() + 1);
+        m_entries.push_back(Entry{m_arena.size(), word.size(), hash, Value{}});
+        m_arena.append(word.data(), word.size());
+        return m_entries.back().value;
+    }
+
+    __attribute__((noinline)) void grow()
     {
         std::size_t capacity = m_slots.empty() ? 64 : m_slots.size() * 2;
         std::vector<std::uint32_t> table(capacity, 0);
