@@ -1183,6 +1183,7 @@ function searchInPieces(searcher, query, show, current) {
     if (guess) guessScreen();
   }
   function guessScreen() {
+    if (!current()) return;
     list.useBest = bestMode;
     var order = searcher.rankPending();
     list.useBest = false;
