@@ -1183,7 +1183,6 @@ function searchInPieces(searcher, query, show, current) {
     if (guess) guessScreen();
   }
   function guessScreen() {
-    if (!current()) return;
     list.useBest = bestMode;
     var order = searcher.rankPending();
     list.useBest = false;
