@@ -918,9 +918,6 @@ function loadOnce(waiting, key, name, fetch, keep, done) {
 }
 
 var MAX_LINKS_BESIDE = 4;
-// The pages of a screen guessed while their link shares load, whose names are asked for
-// beside them: more than the screen, as the shares may move a few pages below it.
-var GUESSED_SCREEN = 40;
 
 // Loads the shards wanted (and the vocabulary when a look-up needed it and vocabulary
 // is true), then calls done. Whatever fails to load counts as empty, so it is not
@@ -1173,25 +1170,7 @@ function searchInPieces(searcher, query, show, current) {
     // The vocabulary only after the first results (or when they need it: a short
     // prefix), and once they are on screen when show says when: its pieces grow with
     // the site, and loaded beside the screen's documents they hold the screen back.
-    // A search that waits for the link shares of more groups than their document names
-    // come beside (a word of many pages) guesses its screen from the shares that came
-    // (those still loading count as none, which only lifts a page), once the loads are
-    // asked for, and asks for the names of the guessed pages' documents: the screen's
-    // pieces are then asked for as soon as it is ranked, not a round of lists later.
-    var guess = missing && list.linksAsked !== null && list.wanted.size === 0 && list.wantedLinks.size > MAX_LINKS_BESIDE;
     if (!missing && typeof after === 'function') after(more); else more();
-    if (guess) guessScreen();
-  }
-  function guessScreen() {
-    list.useBest = bestMode;
-    var order = searcher.rankPending();
-    list.useBest = false;
-    if (order === null) return;
-    var pages = order.slice(0, GUESSED_SCREEN), asked = new Set();
-    for (var i = 0; i < pages.length; i++) {
-      var g = Math.floor(pages[i] / list.linkGroup);
-      if (!asked.has(g)) { asked.add(g); list.linksAsked(g); }
-    }
   }
   attempt();
 }

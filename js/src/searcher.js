@@ -149,7 +149,7 @@ Searcher.prototype.search = function (query, waits) {
   }
   if (!kept) result.partial = docs.length > 0 && (lost || result.whole === 0);
   result.docs = docs;
-  var stop = { query: query, result: result, met: met, docs: docs, known: known, byUnits: this.byUnits, runSizes: this.runSizes };
+  var stop = { query: query, result: result, met: met, docs: docs, byUnits: this.byUnits, runSizes: this.runSizes };
   this.byUnits = false;
   this.runSizes = null;
   if (waits && waits(known, docs)) {
@@ -164,20 +164,6 @@ Searcher.prototype.search = function (query, waits) {
   if (this.list.bestUsed) result.settle = function (screen) { return ranking.settled(self, docs, known, order, screen); };
   this.release(stop);
   return ordered(result, order);
-};
-
-// The order of the pages a search stopped at (waits(terms, docs)), ranked with the
-// data that came so far, without giving them up: the next round ranks them again with
-// what it waited for. null when no search stopped there.
-Searcher.prototype.rankPending = function () {
-  var stop = this.pending;
-  if (!stop) return null;
-  this.byUnits = stop.byUnits;
-  this.runSizes = stop.runSizes;
-  var order = ranking.rank(this, stop.docs, stop.known);
-  this.byUnits = false;
-  this.runSizes = null;
-  return order;
 };
 
 // Gives result its order: result.order (an Order, put in order as far as it is read)

@@ -601,47 +601,6 @@ test('a top answers as its head and loads its lists only when needed', () => {
   assert.deepEqual(stored.companion.titles.slice(0, 2), [null, null]);
 });
 
-// A word whose pages lie in more groups of link shares than the names of their
-// documents come beside guesses its screen from the shares that came while the others
-// load, and asks for the names of the guessed pages' documents beside them: once it is
-// ranked, every document piece of its screen can be asked for at once, with no round of
-// lists between, and its answer is the whole index's. (The top's groups made small here:
-// 32 pages a group of link shares and a list of two document pieces' names.)
-test('a screen guessed while its link shares load has the names of its documents asked for beside them', () => {
-  const topped = loadFolder(S, large), head = topped.head, n = head.count, group = 32;
-  topped.list.keepLinks(0, readStored(large, head.links[0]));
-  const shares = [...topped.list.links], names = readStored(large, head.docLists[0]);
-  const fake = (c, i) => c + 'aaaaaaaaaa' + String.fromCharCode(97 + (i >> 4)) + String.fromCharCode(97 + (i & 15)) + '.js';
-  const links = Array.from({ length: Math.ceil(n / group) }, (_, i) => fake('l', i));
-  const lists = Array.from({ length: Math.ceil(names.length / 2) }, (_, i) => fake('d', i));
-  const small = { ...head, linkGroup: group, links, docListGroup: 2, docLists: lists };
-  let guessed = 0;
-  for (const q of ['ka', 'lo', 'mi', 'stoven', 'pe']) {
-    const asked = new Map();
-    let queue = [], round = 0;
-    const fetch = (name, done) => {
-      if (!asked.has(name)) asked.set(name, round);
-      queue.push(() => {
-        const l = links.indexOf(name), d = lists.indexOf(name);
-        done(l >= 0 ? shares.slice(l * group, (l + 1) * group) : d >= 0 ? names.slice(2 * d, 2 * d + 2) : readStored(large, name));
-      });
-    };
-    const found = S.storeSearcher(small, null, '', fetch).searcher, shown = [];
-    S.searchInPieces(found, q, (result) => {
-      const screen = result.docs.slice(0, 20);
-      // The lists the screen's pieces need, asked for by then.
-      const needed = new Set(screen.map((d) => lists[Math.floor(d / group)]));
-      shown.push({ docs: result.docs.slice(), missing: [...needed].filter((l) => !asked.has(l)) });
-    }, () => true);
-    for (; queue.length > 0 && round < 50; round++) { const now = queue; queue = []; now.forEach((f) => f()); }
-    const linkGroups = links.filter((l) => asked.has(l)).length;
-    assert.ok(shown.length > 0, q);
-    assert.deepEqual(shown[shown.length - 1].docs, site.whole.search(q).docs, q);
-    if (linkGroups > 4) { guessed++; assert.deepEqual(shown[0].missing, [], q); }
-  }
-  assert.ok(guessed >= 2, `${guessed} queries waited for more than four groups of link shares`);
-});
-
 // search.html asks, before search.js runs, for the pieces of the address's query as
 // its head or top comes (with a top, the lists of shards first): those search.js's own
 // prefetch asks for and no more than its first search reads (the shards of a prefix's
