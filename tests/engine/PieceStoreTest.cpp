@@ -564,6 +564,25 @@ WordIndex keysOf(const std::vector<std::int32_t>& also, const std::vector<std::i
     return keys;
 }
 
+TEST_F(PieceStoreTest, AShardWritesItsKeysPagesAsDecimalNumbers)
+{
+    // Each number of digits, at both ends, with zeros inside.
+    const std::vector<std::int32_t> pages = {0,     9,      10,     99,     100,    105,     999,     1000,    1005,
+                                             9999,  10000,  10050,  99999,  100000, 100005,  999999,  1000000,
+                                             2147483647};
+    WordIndex keys;
+    keys.appendWord("word", pages.data(), pages.data() + pages.size());
+    const std::vector<DocumentEntry> documents = {{"T", "p.html", "01-01-2026"}};
+    PieceStore into(folder, tree.path("store"), files);
+    const std::string head = readFile(tree.path("store/" + TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]")));
+    const std::size_t at = head.find("[\"word\",\"") + 9;
+    const std::string shard = readFile(tree.path("store/" + head.substr(at, head.find('"', at) - at)));
+    std::string expected = "[\"word\"";
+    for (const std::int32_t page : pages)
+        expected += "," + std::to_string(page);
+    EXPECT_NE(shard.find(expected + "]"), std::string::npos) << shard;
+}
+
 TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
 {
     // "common" is on every page, best first from the last, and in the title of page 0
