@@ -46,3 +46,27 @@ void appendScriptString(std::string& out, std::string_view utf8)
     appendScriptEscaped(out, utf8);
     out += '"';
 }
+
+std::size_t scriptStringLength(std::string_view utf8)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t n = utf8.size();
+    std::size_t length = n + 2;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = p[i];
+        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && c != 0xE2)
+            continue;
+        if (c == '"' || c == '\\')
+            length += 1;
+        else if (c == 0xE2) {
+            // U+2028 and U+2029: three bytes written as six.
+            if (i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
+                length += 3;
+                i += 2;
+            }
+        } else {
+            length += 5;  // \u00XX
+        }
+    }
+    return length;
+}

@@ -13,3 +13,6 @@ void appendScriptEscaped(std::string& out, std::string_view utf8);
 
 // Appends utf8 as a double-quoted string.
 void appendScriptString(std::string& out, std::string_view utf8);
+
+// The number of bytes appendScriptString() appends for utf8, worked out without them.
+std::size_t scriptStringLength(std::string_view utf8);

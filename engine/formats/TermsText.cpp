@@ -117,6 +117,35 @@ std::uint32_t keyHash(std::string_view key)
 
 // Key i's entry: the key and its pages, best first; only its first most pages when most
 // is not 0.
+// Writes a page's number in decimal at out and returns the end: two digits at a time from
+// a table, without counting them first as std::to_chars does (a shard's pages are most of
+// its bytes, and an edit composes a hundred shards).
+char* writePage(char* out, std::int32_t page)
+{
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const auto pair = [&out](unsigned value) {
+        std::memcpy(out, kPairs + 2 * value, 2);
+        out += 2;
+    };
+    const auto value = static_cast<unsigned>(page);
+    if (page < 0 || value >= 1000000)
+        return std::to_chars(out, out + 11, page).ptr;
+    unsigned high = value, low = 0;
+    std::size_t lowPairs = 0;
+    for (; high >= 100; high /= 100, ++lowPairs)
+        low = low * 100 + high % 100;  // the low pairs, last first
+    if (high < 10)
+        *out++ = static_cast<char>('0' + high);
+    else
+        pair(high);
+    for (; lowPairs > 0; --lowPairs, low /= 100)
+        pair(low % 100);
+    return out;
+}
+
 void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::size_t most = 0)
 {
     text += '[';
@@ -133,7 +162,7 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::s
     char* out = text.data() + at;
     for (; d != end; ++d) {
         *out++ = ',';
-        out = std::to_chars(out, out + kMostBytes - 1, *d).ptr;
+        out = writePage(out, *d);
     }
     *out++ = ']';
     text.resize(static_cast<std::size_t>(out - text.data()));
@@ -764,6 +793,55 @@ void KeptWork::keepEarlier()
 }
 
 namespace {
+// Pages by number, a bit each: page p in byte p / 8 at 1 << p % 8 (as a job keeps them).
+struct PageBits {
+    std::vector<unsigned char> bytes;
+    bool has(std::size_t page) const { return page / 8 < bytes.size() && (bytes[page / 8] >> (page % 8) & 1u); }
+    void add(std::size_t page)
+    {
+        if (page / 8 >= bytes.size())
+            bytes.resize(page / 8 + 1);
+        bytes[page / 8] = static_cast<unsigned char>(bytes[page / 8] | (1u << (page % 8)));
+    }
+    bool empty() const { return bytes.empty(); }
+};
+
+// A checksum of spans of memory taken in turn, as of their bytes joined: a span that
+// begins where the last ended (the next key's word or pages in the same range of the
+// ranked table) is hashed with it in one call.
+class SpanChecksum {
+public:
+    void add(const void* data, std::size_t size)
+    {
+        if (size == 0)
+            return;
+        const char* bytes = static_cast<const char*>(data);
+        if (m_size > 0 && m_at + m_size == bytes) {
+            m_size += size;
+            return;
+        }
+        addHeld();
+        m_at = bytes;
+        m_size = size;
+    }
+    std::uint64_t value()
+    {
+        addHeld();
+        return m_sum.value();
+    }
+
+private:
+    void addHeld()
+    {
+        if (m_size > 0)
+            m_sum.add(std::string_view(m_at, m_size));
+        m_size = 0;
+    }
+    CacheChecksum m_sum;
+    const char* m_at = nullptr;
+    std::size_t m_size = 0;
+};
+
 // What the shards and vocabulary pieces of a job are composed from, and the names they
 // are given; a piece whose inputs are those of a piece of the last job takes its file
 // as it stands, without a byte of it composed.
@@ -774,8 +852,18 @@ struct ShardSet {
     std::vector<std::pair<std::size_t, std::size_t>> groupShards;  // shard, group
     std::vector<std::pair<std::uint32_t, std::string_view>> stemsOfKeys;
     std::vector<std::size_t> firstGroup, firstStem;  // of each shard, and one past the last
+    // Checksums of a shard's entries, worked out once for the shard, its best piece and
+    // its vocabulary piece: its keys' bytes with their lengths, their numbers of pages,
+    // the pages of the keys before its last, its last key's pages, and the first kBest of
+    // those (for a shard with a best piece).
+    struct EntrySums {
+        std::uint64_t words = 0, counts = 0, pages = 0, lastPages = 0, bestPages = 0;
+    };
+    std::vector<EntrySums> sums;
 
     std::size_t end(std::size_t s) const { return s + 1 < starts.size() ? starts[s + 1] : keys.size(); }
+    EntrySums entrySumsOf(std::size_t s) const;
+    // A checksum of all shard s is composed from (its entries by sums[s]).
     std::uint64_t inputsOf(std::size_t s, const Places* places) const;
     // A checksum of all that shard s's best piece is composed from (compose() with
     // kBest), its pages placed given (compose()'s placed and prefixed): the entries of
@@ -783,26 +871,17 @@ struct ShardSet {
     // places in its list and pages of those placed past them, its groups and forms and
     // the places of its range. A common key's list changes with almost every page read
     // again, mostly past its first pages: its best piece then stays as it stands.
-    std::uint64_t bestInputsOf(std::size_t s, const Places& places, const std::vector<bool>& placed,
-                               bool prefixed) const;
+    std::uint64_t bestInputsOf(std::size_t s, const Places& places, const PageBits& placed, bool prefixed) const;
     // A checksum of all that the places of shard s are cut from: every page's title,
     // file name and summary, and its range.
     std::uint64_t placesInputsOf(std::size_t s, const Places& places) const;
     // Adds shard s's stem groups and its keys' forms to inputs.
     void addGroupsAndForms(std::size_t s, PieceInputs& inputs) const;
-    // Adds key i's word and its pages (the first most only, when most is not 0) to inputs.
-    void addEntry(std::size_t i, PieceInputs& inputs, std::size_t most = 0) const
-    {
-        inputs.text(keys.word(i));
-        const std::int32_t* begin = keys.documentsBegin(i);
-        const std::size_t count = std::min(static_cast<std::size_t>(keys.documentsEnd(i) - begin), most ? most : SIZE_MAX);
-        inputs.text(std::string_view(reinterpret_cast<const char*>(begin), count * sizeof *begin));
-    }
     // Shard s's text; with best, only the first best pages of its last key, with that
     // key's number of pages and the places in its list of the pages whose title or file
     // name holds it or a key of its stem groups (placed: those pages, by page).
     std::string compose(std::size_t s, const ShardPlaces* places, std::size_t best = 0,
-                        const std::vector<bool>& placed = {}, bool prefixed = false) const;
+                        const PageBits& placed = {}, bool prefixed = false) const;
     // The keys that share a stem group with shard s's last key, with that key itself,
     // in key order: the keys whose titled and named pages its best piece places.
     std::vector<std::string_view> groupedWithLast(std::size_t s) const;
@@ -871,25 +950,55 @@ void ShardSet::addGroupsAndForms(std::size_t s, PieceInputs& inputs) const
     }
 }
 
-std::uint64_t ShardSet::bestInputsOf(std::size_t s, const Places& places, const std::vector<bool>& placed,
-                                     bool prefixed) const
+ShardSet::EntrySums ShardSet::entrySumsOf(std::size_t s) const
+{
+    const std::size_t first = starts[s], last = end(s) - 1, count = last + 1 - first;
+    // Each key's length, then each key's number of pages.
+    std::vector<std::uint32_t> lengths(2 * count);
+    SpanChecksum words, pages;
+    for (std::size_t i = first; i <= last; ++i) {
+        const std::string_view word = keys.word(i);
+        words.add(word.data(), word.size());
+        const std::int32_t* begin = keys.documentsBegin(i);
+        const auto listed = static_cast<std::size_t>(keys.documentsEnd(i) - begin);
+        lengths[i - first] = static_cast<std::uint32_t>(word.size());
+        lengths[count + i - first] = static_cast<std::uint32_t>(listed);
+        if (i < last)
+            pages.add(begin, listed * sizeof *begin);
+    }
+    EntrySums sums;
+    words.add(lengths.data(), count * sizeof(std::uint32_t));
+    sums.words = words.value();
+    sums.counts = cacheChecksum(std::string_view(reinterpret_cast<const char*>(lengths.data() + count), count * sizeof(std::uint32_t)));
+    sums.pages = pages.value();
+    const std::int32_t* lastBegin = keys.documentsBegin(last);
+    const auto lastCount = static_cast<std::size_t>(keys.documentsEnd(last) - lastBegin);
+    sums.lastPages = cacheChecksum(std::string_view(reinterpret_cast<const char*>(lastBegin), lastCount * sizeof *lastBegin));
+    if (hasBest(s))
+        sums.bestPages = cacheChecksum(
+            std::string_view(reinterpret_cast<const char*>(lastBegin), std::min(lastCount, kBest) * sizeof *lastBegin));
+    return sums;
+}
+
+std::uint64_t ShardSet::bestInputsOf(std::size_t s, const Places& places, const PageBits& placed, bool prefixed) const
 {
     PieceInputs inputs;
-    inputs.text("best piece of a shard by what it shows");
+    inputs.text("best piece of a shard by what it shows, its entries by their checksums");
     inputs.number(static_cast<std::int64_t>(kBest));
+    const EntrySums& its = sums[s];
+    for (const std::uint64_t sum : {its.words, its.counts, its.pages, its.bestPages})
+        inputs.number(static_cast<std::int64_t>(sum));
+    // The place in the list and page of each placed page past the first kBest.
     const std::size_t last = end(s) - 1;
-    for (std::size_t i = starts[s]; i < last; ++i)
-        addEntry(i, inputs);
-    addEntry(last, inputs, kBest);
     const std::int32_t* pages = keys.documentsBegin(last);
     const std::size_t count = static_cast<std::size_t>(keys.documentsEnd(last) - pages);
-    inputs.number(static_cast<std::int64_t>(count));
+    std::vector<std::int64_t> shown;
     for (std::size_t r = kBest; r < count; ++r)
-        if (const auto page = static_cast<std::size_t>(pages[r]); page < placed.size() && placed[page]) {
-            inputs.number(static_cast<std::int64_t>(r));
-            inputs.number(pages[r]);
+        if (placed.has(static_cast<std::size_t>(pages[r]))) {
+            shown.push_back(static_cast<std::int64_t>(r));
+            shown.push_back(pages[r]);
         }
-    inputs.number(-1);
+    inputs.text(std::string_view(reinterpret_cast<const char*>(shown.data()), shown.size() * sizeof(std::int64_t)));
     inputs.number(prefixed);
     addGroupsAndForms(s, inputs);
     inputs.number(static_cast<std::int64_t>(placesInputsOf(s, places)));
@@ -899,9 +1008,10 @@ std::uint64_t ShardSet::bestInputsOf(std::size_t s, const Places& places, const 
 std::uint64_t ShardSet::inputsOf(std::size_t s, const Places* places) const
 {
     PieceInputs inputs;
-    inputs.text("shard");
-    for (std::size_t i = starts[s]; i < end(s); ++i)
-        addEntry(i, inputs);
+    inputs.text("shard, its entries by their checksums");
+    const EntrySums& its = sums[s];
+    for (const std::uint64_t sum : {its.words, its.counts, its.pages, its.lastPages})
+        inputs.number(static_cast<std::int64_t>(sum));
     addGroupsAndForms(s, inputs);
     // The range of keys whose places the shard holds: from its first key (from the
     // lowest for the first shard) to the next shard's.
@@ -1011,15 +1121,13 @@ std::uint64_t placedInputs(std::uint64_t placesInputs, const std::vector<std::st
     return inputs.value();
 }
 
-// The pages whose title or file name holds a key of entries, by page.
-std::vector<bool> placedPagesOf(const std::vector<const PlaceWords::Entry*>& entries)
+// The pages whose title or file name holds a key of entries.
+PageBits placedPagesOf(const std::vector<const PlaceWords::Entry*>& entries)
 {
-    std::vector<bool> placed;
+    PageBits placed;
     auto place = [&placed](std::int32_t page) {
-        if (page < 0)
-            return;
-        placed.resize(std::max<std::size_t>(placed.size(), static_cast<std::size_t>(page) + 1));
-        placed[static_cast<std::size_t>(page)] = true;
+        if (page >= 0)
+            placed.add(static_cast<std::size_t>(page));
     };
     for (const PlaceWords::Entry* entry : entries) {
         for (const auto& titled : entry->titles)
@@ -1030,23 +1138,21 @@ std::vector<bool> placedPagesOf(const std::vector<const PlaceWords::Entry*>& ent
     return placed;
 }
 
-// Placed pages as a job keeps them: a bit for each of the site's pages, page p in byte
-// p / 8 at 1 << p % 8, then a byte that says whether the words the piece's key begins
-// were placed (1) or not (0).
-std::string placedBytes(const std::vector<bool>& placed, std::size_t pageCount, bool prefixed)
+// Placed pages as a job keeps them: a bit for each of the site's pages, as PageBits holds
+// them, then a byte that says whether the words the piece's key begins were placed (1)
+// or not (0).
+std::string placedBytes(const PageBits& placed, std::size_t pageCount, bool prefixed)
 {
-    std::string bytes((std::max(placed.size(), pageCount) + 7) / 8, '\0');
-    for (std::size_t p = 0; p < placed.size(); ++p)
-        if (placed[p])
-            bytes[p / 8] = static_cast<char>(bytes[p / 8] | (1u << (p % 8)));
+    std::string bytes(std::max(placed.bytes.size(), (pageCount + 7) / 8), '\0');
+    if (!placed.bytes.empty())
+        std::memcpy(bytes.data(), placed.bytes.data(), placed.bytes.size());
     bytes += prefixed ? '\1' : '\0';
     return bytes;
 }
 
 // Whether bytes kept are placed pages of pageCount pages: a bit for each, none past the
 // last, and a last byte of 0 or 1. Given placed and prefixed, they are read into them.
-bool readPlaced(std::string_view bytes, std::size_t pageCount, std::vector<bool>* placed = nullptr,
-                bool* prefixed = nullptr)
+bool readPlaced(std::string_view bytes, std::size_t pageCount, PageBits* placed = nullptr, bool* prefixed = nullptr)
 {
     if (bytes.size() != (pageCount + 7) / 8 + 1 || static_cast<unsigned char>(bytes.back()) > 1)
         return false;
@@ -1058,10 +1164,7 @@ bool readPlaced(std::string_view bytes, std::size_t pageCount, std::vector<bool>
         return true;
     if (prefixed)
         *prefixed = begunPlaced;
-    placed->assign(pageCount, false);
-    for (std::size_t b = 0; b < bytes.size(); ++b)
-        for (auto bits = static_cast<unsigned char>(bytes[b]); bits; bits &= static_cast<unsigned char>(bits - 1))
-            (*placed)[8 * b + static_cast<std::size_t>(__builtin_ctz(bits))] = true;
+    placed->bytes.assign(bytes.begin(), bytes.end());
     return true;
 }
 
@@ -1086,7 +1189,7 @@ std::vector<std::string_view> ShardSet::groupedWithLast(std::size_t s) const
 }
 
 std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::size_t best,
-                              const std::vector<bool>& placed, bool prefixed) const
+                              const PageBits& placed, bool prefixed) const
 {
     std::string shard = kPieceMark;
     shard.reserve(2 * kShardBytes);
@@ -1106,8 +1209,7 @@ std::string ShardSet::compose(std::size_t s, const ShardPlaces* places, std::siz
         shard += ",\n\"placed\":[";
         std::size_t place = best;
         for (std::size_t r = best; r < count && !placed.empty(); ++r) {
-            const auto page = static_cast<std::size_t>(pages[r]);
-            if (page >= placed.size() || !placed[page])
+            if (!placed.has(static_cast<std::size_t>(pages[r])))
                 continue;
             if (place > best)
                 shard += ',';
@@ -1330,7 +1432,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     StemGroups groupsHere;
     if (!groups)
         groupsHere = stemGroupsOf(keys, stemmedKeys, moreStems);
-    ShardSet set{keys, {}, groups ? *groups : groupsHere, {}, {}, {}, {}};
+    ShardSet set{keys, {}, groups ? *groups : groupsHere, {}, {}, {}, {}, {}};
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (bytes == 0)
@@ -1389,45 +1491,60 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
     // job taken for them; then the others composed, with the places of their keys only.
     struct Vocabulary {
         std::size_t first = 0, last = 0;  // its shards
-        std::string keys, counts;
+        std::size_t keysBytes = 0, countsBytes = 0;  // of its lists of keys and of counts
         std::uint64_t inputs = 0;
         std::string name;
+    };
+    // A vocabulary piece's lists of keys and of counts, written only for one composed.
+    const auto listsOf = [&](const Vocabulary& vocabulary, std::string& keysList, std::string& countsList) {
+        keysList.reserve(vocabulary.keysBytes);
+        countsList.reserve(vocabulary.countsBytes);
+        for (std::size_t i = set.starts[vocabulary.first]; i < set.end(vocabulary.last); ++i) {
+            if (!keysList.empty()) {
+                keysList += ',';
+                countsList += ',';
+            }
+            appendScriptString(keysList, keys.word(i));
+            IndexText::appendNumber(countsList, keys.documentsEnd(i) - keys.documentsBegin(i));
+        }
     };
     std::vector<Vocabulary> vocabularies(1);
     std::vector<std::uint64_t> shardInputs(shardCount);
     std::vector<std::string> shardNames(shardCount), bestNames(shardCount);
     std::vector<std::vector<std::string_view>> bestGrouped(shardCount);
+    set.sums.resize(shardCount);
     for (std::size_t s = 0; s < shardCount; ++s) {
         Vocabulary& vocabulary = vocabularies.back();
+        // Its lists' bytes are counted, not written: the piece is nearly always taken.
         for (std::size_t i = set.starts[s]; i < set.end(s); ++i) {
-            if (!vocabulary.keys.empty()) {
-                vocabulary.keys += ',';
-                vocabulary.counts += ',';
-            }
-            appendScriptString(vocabulary.keys, keys.word(i));
-            IndexText::appendNumber(vocabulary.counts, keys.documentsEnd(i) - keys.documentsBegin(i));
+            const bool comma = i > set.starts[vocabulary.first];
+            vocabulary.keysBytes += comma + scriptStringLength(keys.word(i));
+            vocabulary.countsBytes += comma + digitsOf(static_cast<std::uint64_t>(keys.documentsEnd(i) - keys.documentsBegin(i)));
         }
+        set.sums[s] = set.entrySumsOf(s);
         shardInputs[s] = set.inputsOf(s, places);
         shardNames[s] = store.takeMade(shardInputs[s]);
         if (set.hasBest(s))
             bestGrouped[s] = set.groupedWithLast(s);
         const std::uint32_t hash = keyHash(keys.word(set.end(s) - 1));
-        if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keys.size() < kVocabularyBytes)
+        if (s + 1 < shardCount && (hash >> 8) % kVocabularyEnd != 0 && vocabulary.keysBytes < kVocabularyBytes)
             continue;
         vocabulary.last = s;
         // Its keys and counts, and the title and file-name words of its shards' places:
         // a shard whose pages changed leaves it as it stands.
         PieceInputs inputs;
-        inputs.text("vocabulary of keys, counts and the places of its shards");
-        inputs.text(vocabulary.keys);
-        inputs.text(vocabulary.counts);
+        inputs.text("vocabulary of keys and counts by its shards' checksums, and the places of its shards");
+        for (std::size_t t = vocabulary.first; t <= s; ++t) {
+            inputs.number(static_cast<std::int64_t>(set.sums[t].words));
+            inputs.number(static_cast<std::int64_t>(set.sums[t].counts));
+        }
         inputs.number(places != nullptr);
         for (std::size_t t = vocabulary.first; t <= s && places; ++t)
             inputs.number(static_cast<std::int64_t>(set.placesInputsOf(t, *places)));
         vocabulary.inputs = inputs.value();
         vocabulary.name = store.takeMade(vocabulary.inputs);
         if (s + 1 < shardCount)
-            vocabularies.push_back(Vocabulary{s + 1, s + 1, {}, {}, 0, {}});
+            vocabularies.push_back(Vocabulary{s + 1, s + 1, 0, 0, 0, {}});
     }
     if (shardCount == 0)
         vocabularies.clear();
@@ -1443,7 +1560,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         std::vector<std::string_view> begins;  // what the words placed as prefix matches begin with
         std::uint64_t inputs = 0;
         bool found = false;  // kept by the last job
-        std::vector<bool> pages;
+        PageBits pages;
         bool prefixed = false;
     };
     std::vector<Placed> placed(places ? shardCount : 0);
@@ -1571,7 +1688,7 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
             std::vector<std::string_view> pieceWords;
             for (std::size_t v = 0; v < vocabularies.size(); ++v) {
                 const Vocabulary& vocabulary = vocabularies[v];
-                pieceBytes.push_back(vocabulary.keys.size() + vocabulary.counts.size());
+                pieceBytes.push_back(vocabulary.keysBytes + vocabulary.countsBytes);
                 pieceWords.clear();
                 PieceInputs inputs;
                 inputs.text("runs inside");
@@ -1632,7 +1749,9 @@ std::string putPieces(const std::vector<DocumentEntry>& documents, const WordInd
         }
         std::string name = vocabulary.name;
         if (name.empty()) {
-            std::string piece = kPieceMark + ("vantrelKeys({\"keys\":[" + vocabulary.keys) + "],\n\"counts\":[" + vocabulary.counts + ']';
+            std::string keysList, countsList;
+            listsOf(vocabulary, keysList, countsList);
+            std::string piece = kPieceMark + ("vantrelKeys({\"keys\":[" + keysList) + "],\n\"counts\":[" + countsList + ']';
             if (places)
                 piece += ",\n\"titleWords\":[" + titleWords + "],\n\"nameWords\":[" + nameWords + ']';
             piece += "});\n";

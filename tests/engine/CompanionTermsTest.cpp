@@ -6,6 +6,7 @@
 #include "IndexEngine.h"
 #include "PageContent.h"
 #include "PageTerms.h"
+#include "ScriptString.h"
 #include "TermsText.h"
 #include "TestFiles.h"
 #include "TextGroups.h"
@@ -296,6 +297,20 @@ TEST(LinkShares, EachShareIsPrintableAndOwnAndOutOfRangeIsClamped)
         TermsText::appendLinkShare(text, share);
         TermsText::appendLinkShare(expected, clamped);
         EXPECT_EQ(text, expected) << share;
+    }
+}
+
+// A vocabulary piece's lists are counted, not written, to tell where it ends: the count
+// must be what the escaper writes, hostile keys included.
+TEST(ScriptStrings, TheirLengthIsCountedWithoutWritingThem)
+{
+    const std::string words[] = {"", "plain", "say \"so\"", "back\\slash", std::string("nul\0tab\t\x7f", 9),
+                                 "\xe2\x80\xa8line\xe2\x80\xa9para", "\xe2\x80\x94" "dash", "cut\xe2\x80", "cut\xe2",
+                                 "\xe2\xe2\x80\xa8", "caf\xc3\xa9 \xe6\x97\xa5"};
+    for (const std::string& word : words) {
+        std::string written;
+        appendScriptString(written, word);
+        EXPECT_EQ(scriptStringLength(word), written.size()) << written;
     }
 }
 

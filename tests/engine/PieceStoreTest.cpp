@@ -555,13 +555,32 @@ std::vector<DocumentEntry> siteOfACommonKey(std::int32_t pageCount, std::vector<
 
 // The keys "also", "common" and "commons" on the pages given each.
 WordIndex keysOf(const std::vector<std::int32_t>& also, const std::vector<std::int32_t>& common,
-                 const std::vector<std::int32_t>& commons)
+                 const std::vector<std::int32_t>& commons, std::string_view alsoKey = "also")
 {
     WordIndex keys;
-    keys.appendWord("also", also.data(), also.data() + also.size());
+    keys.appendWord(alsoKey, also.data(), also.data() + also.size());
     keys.appendWord("common", common.data(), common.data() + common.size());
     keys.appendWord("commons", commons.data(), commons.data() + commons.size());
     return keys;
+}
+
+TEST_F(PieceStoreTest, AShardWritesItsKeysPagesAsDecimalNumbers)
+{
+    // Each number of digits, at both ends, with zeros inside.
+    const std::vector<std::int32_t> pages = {0,     9,      10,     99,     100,    105,     999,     1000,    1005,
+                                             9999,  10000,  10050,  99999,  100000, 100005,  999999,  1000000,
+                                             2147483647};
+    WordIndex keys;
+    keys.appendWord("word", pages.data(), pages.data() + pages.size());
+    const std::vector<DocumentEntry> documents = {{"T", "p.html", "01-01-2026"}};
+    PieceStore into(folder, tree.path("store"), files);
+    const std::string head = readFile(tree.path("store/" + TermsText::putPieces(documents, keys, {}, {}, into, "\"docs\":[]")));
+    const std::size_t at = head.find("[\"word\",\"") + 9;
+    const std::string shard = readFile(tree.path("store/" + head.substr(at, head.find('"', at) - at)));
+    std::string expected = "[\"word\"";
+    for (const std::int32_t page : pages)
+        expected += "," + std::to_string(page);
+    EXPECT_NE(shard.find(expected + "]"), std::string::npos) << shard;
 }
 
 TEST_F(PieceStoreTest, ACommonKeysShardHasItsBestPagesBeside)
@@ -750,6 +769,7 @@ TEST_F(PieceStoreTest, BestAndVocabularyPiecesAreComposedAgainOnlyWhereTheirByte
     const std::int32_t pageCount = 5001;
     std::vector<std::int32_t> common, few = {3, 9}, other = {4, 8};
     std::vector<DocumentEntry> documents = siteOfACommonKey(pageCount, common);
+    std::string alsoKey = "also";
     PlaceWords::Table table;
     table["commons"].titles.push_back({1, 2});
     table["commons"].names.push_back({2000, 1, 1});
@@ -764,7 +784,7 @@ TEST_F(PieceStoreTest, BestAndVocabularyPiecesAreComposedAgainOnlyWhereTheirByte
     };
     // A job that takes the last job's work and pieces, or one that knows neither.
     auto put = [&](bool withWork) {
-        const WordIndex keys = keysOf(few, common, other);
+        const WordIndex keys = keysOf(few, common, other, alsoKey);
         TermsText::KeptWork work;
         work.takeEarlier(keptWork);
         PieceStore into(folder, tree.path("store"), files);
@@ -776,7 +796,7 @@ TEST_F(PieceStoreTest, BestAndVocabularyPiecesAreComposedAgainOnlyWhereTheirByte
             const std::size_t at = head.find(lead);
             return at == std::string::npos ? std::string() : head.substr(at + lead.size(), PieceStore::kNameDigits + 3);
         };
-        const std::string alsoEntry = "[\"also\",\"" + nameAfter("[\"also\",\"") + "\",2,\"";
+        const std::string alsoEntry = "[\"" + alsoKey + "\",\"" + nameAfter("[\"" + alsoKey + "\",\"") + "\",2,\"";
         const std::string bestName = nameAfter(alsoEntry), vocabularyName = nameAfter("\"vocabulary\":[[\"");
         Pieces pieces{readFile(tree.path("store/" + bestName)), readFile(tree.path("store/" + vocabularyName))};
         for (const PieceStore::Made& piece : into.made()) {
@@ -810,6 +830,7 @@ TEST_F(PieceStoreTest, BestAndVocabularyPiecesAreComposedAgainOnlyWhereTheirByte
         {"common's first pages", false, true, [&] { std::swap(common[0], common[1]); }},
         {"common's last page dropped", false, false, [&] { common.pop_back(); }},
         {"also's pages, as many", false, true, [&] { few = {3, 10}; }},
+        {"also's word, of the same length, on the same pages", false, false, [&] { alsoKey = "alsp"; }},
         {"commons, of the next shard and vocabulary piece, on a page fewer", true, true, [&] { other = {4}; }},
     };
     for (const auto& c : cases) {
