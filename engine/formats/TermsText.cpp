@@ -117,35 +117,6 @@ std::uint32_t keyHash(std::string_view key)
 
 // Key i's entry: the key and its pages, best first; only its first most pages when most
 // is not 0.
-// Writes a page's number in decimal at out and returns the end: two digits at a time from
-// a table, without counting them first as std::to_chars does (a shard's pages are most of
-// its bytes, and an edit composes a hundred shards).
-char* writePage(char* out, std::int32_t page)
-{
-    static constexpr char kPairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    const auto pair = [&out](unsigned value) {
-        std::memcpy(out, kPairs + 2 * value, 2);
-        out += 2;
-    };
-    const auto value = static_cast<unsigned>(page);
-    if (page < 0 || value >= 1000000)
-        return std::to_chars(out, out + 11, page).ptr;
-    unsigned high = value, low = 0;
-    std::size_t lowPairs = 0;
-    for (; high >= 100; high /= 100, ++lowPairs)
-        low = low * 100 + high % 100;  // the low pairs, last first
-    if (high < 10)
-        *out++ = static_cast<char>('0' + high);
-    else
-        pair(high);
-    for (; lowPairs > 0; --lowPairs, low /= 100)
-        pair(low % 100);
-    return out;
-}
-
 void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::size_t most = 0)
 {
     text += '[';
@@ -162,7 +133,7 @@ void appendEntry(std::string& text, const WordIndex& keys, std::size_t i, std::s
     char* out = text.data() + at;
     for (; d != end; ++d) {
         *out++ = ',';
-        out = writePage(out, *d);
+        out = std::to_chars(out, out + kMostBytes - 1, *d).ptr;
     }
     *out++ = ']';
     text.resize(static_cast<std::size_t>(out - text.data()));
