@@ -3,6 +3,21 @@
 
 #include "ScriptString.h"
 
+namespace {
+// A byte that goes in as it is (any other is escaped, or starts U+2028 or U+2029).
+bool standsForItself(unsigned char c)
+{
+    return c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && c != 0xE2;
+}
+
+// Whether U+2028 or U+2029 (0xE2 0x80 0xA8 or 0xA9), which end a line in a script, starts
+// at p[i] of n bytes.
+bool lineSeparatorAt(const unsigned char* p, std::size_t i, std::size_t n)
+{
+    return i + 2 < n && p[i] == 0xE2 && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9);
+}
+}  // namespace
+
 void appendScriptEscaped(std::string& out, std::string_view utf8)
 {
     static const char hex[] = "0123456789abcdef";
@@ -12,7 +27,7 @@ void appendScriptEscaped(std::string& out, std::string_view utf8)
     while (i < n) {
         // Bytes that stand for themselves go in as one run.
         std::size_t end = i;
-        while (end < n && p[end] >= 0x20 && p[end] != '"' && p[end] != '\\' && p[end] != 0x7F && p[end] != 0xE2)
+        while (end < n && standsForItself(p[end]))
             ++end;
         out.append(utf8.data() + i, end - i);
         i = end;
@@ -23,14 +38,12 @@ void appendScriptEscaped(std::string& out, std::string_view utf8)
             out += '\\';
             out += static_cast<char>(c);
             ++i;
+        } else if (lineSeparatorAt(p, i, n)) {
+            out += p[i + 2] == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 3;
         } else if (c == 0xE2) {
-            if (i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
-                out += p[i + 2] == 0xA8 ? "\\u2028" : "\\u2029";
-                i += 3;
-            } else {
-                out += static_cast<char>(c);
-                ++i;
-            }
+            out += static_cast<char>(c);
+            ++i;
         } else {
             out += "\\u00";
             out += hex[c >> 4];
@@ -49,24 +62,22 @@ void appendScriptString(std::string& out, std::string_view utf8)
 
 std::size_t scriptStringLength(std::string_view utf8)
 {
+    // What appendScriptString() writes, counted: the quotes, a backslash before a quote or
+    // backslash, six characters for a line separator's three bytes and for a control byte.
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     const std::size_t n = utf8.size();
     std::size_t length = n + 2;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char c = p[i];
-        if (c >= 0x20 && c != '"' && c != '\\' && c != 0x7F && c != 0xE2)
+        if (standsForItself(c))
             continue;
         if (c == '"' || c == '\\')
             length += 1;
-        else if (c == 0xE2) {
-            // U+2028 and U+2029: three bytes written as six.
-            if (i + 2 < n && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
-                length += 3;
-                i += 2;
-            }
-        } else {
+        else if (lineSeparatorAt(p, i, n)) {
+            length += 3;
+            i += 2;
+        } else if (c != 0xE2)
             length += 5;  // \u00XX
-        }
     }
     return length;
 }
