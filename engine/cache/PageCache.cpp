@@ -879,6 +879,11 @@ std::string_view PageCache::placedBytes(const RangePlace& place, bool learn, std
                                         const MappedPack*& pack)
 {
     pack = mapPack(place.pack, learn, learned);
+    return bytesIn(pack, place);
+}
+
+std::string_view PageCache::bytesIn(const MappedPack* pack, const RangePlace& place)
+{
     if (!pack || place.length > pack->size || place.offset > pack->size - place.length)
         return {};
     return std::string_view(pack->bytes.get() + place.offset, static_cast<std::size_t>(place.length));
@@ -1070,10 +1075,7 @@ std::string_view PageCache::mappedBytes(const std::string& name) const
     if (place == m_rangePlaces.end())
         return {};
     const auto pack = m_packs.find(place->second.pack);
-    const RangePlace& at = place->second;
-    if (pack == m_packs.end() || at.length > pack->second.size || at.offset > pack->second.size - at.length)
-        return {};
-    return std::string_view(pack->second.bytes.get() + at.offset, static_cast<std::size_t>(at.length));
+    return bytesIn(pack != m_packs.end() ? &pack->second : nullptr, place->second);
 }
 
 PageCache::NamedTables PageCache::nameTables(const CachedTables& tables) const

@@ -304,6 +304,8 @@ private:
     // mapPack() does, pack set to it): no data when the pack cannot be mapped or does not
     // hold them.
     std::string_view placedBytes(const RangePlace& place, bool learn, std::uint64_t& learned, const MappedPack*& pack);
+    // The bytes place puts in pack: no data when there is no pack or it does not hold them.
+    static std::string_view bytesIn(const MappedPack* pack, const RangePlace& place);
     bool openNewSegment();
     bool writeSegmentBuffer();
     int segmentDescriptor(std::uint32_t segment) const;
